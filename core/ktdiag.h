@@ -1,0 +1,68 @@
+// KtDiag: the diagnostic trace every component writes its lines to.
+//
+// Output is off by default. When on, every insertion or Printf is formatted into a bounded
+// 1024-byte buffer and written at once: to standard error, to a trace file (service mode), or
+// to a sink installed by a test. Writes of all processes on the machine are serialised by the
+// named mutex "KtDiag Object In Use", so that one write never interleaves with another.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+class KtDiag {
+ public:
+  static constexpr size_t kBufferSize = 1024;
+  static constexpr const char* kMutexName = "KtDiag Object In Use";
+
+  KtDiag();
+  ~KtDiag();
+  KtDiag(const KtDiag&) = delete;
+  KtDiag& operator=(const KtDiag&) = delete;
+
+  // Switches output on or off (process-wide).
+  static void EnableOutput(bool on);
+  static bool IsOutputEnabled();
+
+  KtDiag& Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  KtDiag& operator<<(const char* text);
+  KtDiag& operator<<(const std::string& text);
+  KtDiag& operator<<(char c);
+  KtDiag& operator<<(short v);
+  KtDiag& operator<<(unsigned short v);
+  KtDiag& operator<<(int v);
+  KtDiag& operator<<(unsigned int v);
+  KtDiag& operator<<(long v);
+  KtDiag& operator<<(unsigned long v);
+  KtDiag& operator<<(long long v);
+  KtDiag& operator<<(unsigned long long v);
+  KtDiag& operator<<(double v);
+  KtDiag& operator<<(const void* p);
+  KtDiag& operator<<(KtDiag& (*manipulator)(KtDiag&));
+
+  // Characters written by the last write (0 when output is off).
+  int LastWriteCount() const { return last_count_; }
+
+  // Where the text goes on Linux. A sink receives each write's text; an empty sink restores
+  // the default (standard error, or the trace file when one is set).
+  using Sink = std::function<void(std::string_view)>;
+  static void SetSink(Sink sink);
+  // Appends the trace to a file instead of standard error (service mode); "" restores stderr.
+  static void SetOutputFile(const std::string& path);
+
+ private:
+  KtDiag& Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void Write();
+
+  char buffer_[kBufferSize] = {};
+  int last_count_ = 0;
+  std::mutex buffer_mutex_;
+};
+
+// The process's trace object.
+KtDiag& Diag();
+
+// End-of-line manipulator: writes "\n".
+KtDiag& kendl(KtDiag& diag);

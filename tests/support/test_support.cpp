@@ -1,0 +1,94 @@
+#include "tests/support/test_support.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "core/ktdiag.h"
+
+namespace testing_support {
+
+TempDir::TempDir(bool enter) : entered_(enter) {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "vigil-test-XXXXXX").string();
+  if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+  if (entered_) {
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(path_);
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  if (entered_) std::filesystem::current_path(previous_, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+TraceCapture::TraceCapture() : was_enabled_(KtDiag::IsOutputEnabled()) {
+  KtDiag::SetSink([this](std::string_view text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    writes_.emplace_back(text);
+  });
+  KtDiag::EnableOutput(true);
+}
+
+TraceCapture::~TraceCapture() {
+  KtDiag::EnableOutput(was_enabled_);
+  KtDiag::SetSink(nullptr);
+}
+
+std::string TraceCapture::Text() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string all;
+  for (const auto& w : writes_) all += w;
+  return all;
+}
+
+std::vector<std::string> TraceCapture::Writes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return writes_;
+}
+
+void TraceCapture::Clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  writes_.clear();
+}
+
+ScopedManualClock::ScopedManualClock(int64_t now) : clock_(now) {
+  platform::SetClock(&clock_);
+}
+
+ScopedManualClock::~ScopedManualClock() {
+  platform::SetClock(nullptr);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+std::string UniqueName(const std::string& stem) {
+  static std::atomic<int> counter{0};
+  return stem + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+}
+
+}  // namespace testing_support

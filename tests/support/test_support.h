@@ -1,0 +1,67 @@
+// Helpers shared by the tests: a fresh working directory, trace capture, file access.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace testing_support {
+
+// Creates a fresh directory under the system's temporary folder and makes it the working
+// directory; restores the previous working directory and removes the folder when destroyed.
+class TempDir {
+ public:
+  explicit TempDir(bool enter = true);
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+  std::filesystem::path previous_;
+  bool entered_;
+};
+
+// Turns trace output on and collects every write; restores the previous state when destroyed.
+class TraceCapture {
+ public:
+  TraceCapture();
+  ~TraceCapture();
+  std::string Text() const;
+  std::vector<std::string> Writes() const;
+  bool Contains(const std::string& needle) const { return Text().find(needle) != std::string::npos; }
+  void Clear();
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> writes_;
+  bool was_enabled_;
+};
+
+// Installs a manual clock for the lifetime of the object.
+class ScopedManualClock {
+ public:
+  explicit ScopedManualClock(int64_t now = 1000000000);
+  ~ScopedManualClock();
+  platform::ManualClock& operator*() { return clock_; }
+  platform::ManualClock* operator->() { return &clock_; }
+
+ private:
+  platform::ManualClock clock_;
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+std::string ReadFileText(const std::string& path);
+void WriteFileText(const std::string& path, const std::string& text);
+
+// Unique name prefix for named objects, so tests can run side by side.
+std::string UniqueName(const std::string& stem);
+
+}  // namespace testing_support
