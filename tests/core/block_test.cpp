@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "core/peer_version.h"
 #include "core/scp_frame.h"
 #include "tests/support/test_support.h"
 
@@ -237,16 +236,6 @@ TEST(BranchTable, AddressesAndChangeStates) {
   std::vector<uint8_t> numbers;
   ASSERT_EQ(t.GetBranchNumbers(numbers), 1);
   EXPECT_EQ(numbers, (std::vector<uint8_t>{0, 1}));
-}
-
-TEST(PeerSoftwareVersion, StartsAt0_37AndIsProcessWide) {
-  ResetPeerSoftwareVersion();
-  EXPECT_EQ(GetPeerSoftwareVersion().second, 0);
-  EXPECT_EQ(GetPeerSoftwareVersion().third, 37);
-  SetPeerSoftwareVersion(1, 5);
-  EXPECT_EQ(GetPeerSoftwareVersion().second, 1);
-  EXPECT_EQ(GetPeerSoftwareVersion().third, 5);
-  ResetPeerSoftwareVersion();
 }
 
 }  // namespace

@@ -24,16 +24,6 @@ TEST(RecordWriter, EncodesNumbersAndTextsBigEndian) {
   EXPECT_EQ(w.Data(), (Bytes{0xFF, 0x12, 0x34, 0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFE, 4, 'a', 'b', 'c', 0, 0, 0, 1, 0}));
 }
 
-TEST(RecordWriter, GrowsByNeedPlusTen) {
-  KT_RecordWriter w;
-  w.Put32(7);
-  EXPECT_GE(w.Capacity(), 14u);
-  for (int i = 0; i < 1000; ++i) ASSERT_EQ(w.Put16(i), 1);
-  EXPECT_EQ(w.Size(), 2004u);
-  EXPECT_EQ(w.Data()[2002], 0x03);
-  EXPECT_EQ(w.Data()[2003], 0xE7);
-}
-
 TEST(RecordWriter, RefusesTextsAndListsItsCountByteCannotDescribe) {
   KT_RecordWriter w;
   EXPECT_EQ(w.PutText(std::string(254, 'x')), 1);
