@@ -1,0 +1,590 @@
+#include "platform/named_object.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iterator>
+#include <map>
+#include <mutex>
+
+namespace platform {
+
+const char* WaitResultText(WaitResult r) {
+  switch (r) {
+    case WaitResult::kSignaled: return "signalled";
+    case WaitResult::kTimedOut: return "timed out";
+    case WaitResult::kFailed: return "failed";
+    case WaitResult::kAbandoned: return "abandoned";
+  }
+  return "unknown";
+}
+
+namespace {
+
+// The directory in which glibc's shm_open keeps its objects; also the machine-wide lock.
+constexpr const char* kShmDirectory = "/dev/shm";
+
+std::string MapName(std::string_view raw) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(raw.size() + 8);
+  for (size_t i = 0; i < raw.size(); ++i) {
+    const auto c = static_cast<unsigned char>(raw[i]);
+    if (c == '/' || c == '%' || c < 0x20 || c == 0x7F || (i == 0 && c == '.')) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+pid_t ThreadId() {
+  static thread_local pid_t tid = ::gettid();
+  return tid;
+}
+
+timespec MonotonicDeadline(uint32_t ms) {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  ts.tv_sec += static_cast<time_t>(ms / 1000u);
+  ts.tv_nsec += static_cast<long>(ms % 1000u) * 1000000L;
+  if (ts.tv_nsec >= 1000000000L) {
+    ts.tv_sec += 1;
+    ts.tv_nsec -= 1000000000L;
+  }
+  return ts;
+}
+
+int FlockRetry(int fd, int op) {
+  for (;;) {
+    if (::flock(fd, op) == 0) return 0;
+    if (errno != EINTR) return -1;
+  }
+}
+
+// Exclusive flock on the shared-memory directory: serialises creation, opening and closing
+// of named objects among all processes of the machine. Held only for those short steps.
+class MachineLock {
+ public:
+  MachineLock() {
+    fd_ = ::open(kShmDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) {
+      error_ = errno;
+      return;
+    }
+    if (FlockRetry(fd_, LOCK_EX) != 0) {
+      error_ = errno;
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~MachineLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+  }
+  MachineLock(const MachineLock&) = delete;
+  MachineLock& operator=(const MachineLock&) = delete;
+  bool ok() const { return fd_ >= 0; }
+  int error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  int error_ = 0;
+};
+
+constexpr uint32_t kMagic = 0x4F4E4756;  // "VGNO"
+constexpr uint32_t kLayout = 1;
+
+struct Header {
+  uint32_t magic;
+  uint32_t layout;
+  uint32_t kind;
+  uint32_t reserved;
+  uint64_t dataSize;
+};
+
+struct MutexBlock {
+  Header header;
+  pthread_mutex_t mutex;
+};
+
+struct EventBlock {
+  Header header;
+  pthread_mutex_t lock;  // guards the two words below
+  pthread_cond_t changed;
+  uint32_t manualReset;
+  uint32_t signaled;
+};
+
+constexpr size_t kMappingDataOffset = 64;
+static_assert(sizeof(Header) <= kMappingDataOffset);
+// Upper bound for a mapping, well beyond any use in the system.
+constexpr size_t kMaxMappingSize = size_t{1} << 30;
+
+}  // namespace
+
+std::string SharedObjectName(std::string_view name) {
+  if (name.empty() || name.find('\0') != std::string_view::npos) return {};
+  const char* prefix = std::getenv(kNamePrefixVariable);
+  std::string full = prefix ? prefix : "";
+  full.append(name);
+  std::string mapped = MapName(full);
+  if (mapped.size() > NAME_MAX) return {};
+  return "/" + mapped;
+}
+
+namespace detail {
+
+struct SharedEntry {
+  std::string shmName;
+  uint32_t kind = 0;
+  int fd = -1;
+  uint8_t* base = nullptr;
+  size_t mapSize = 0;
+  size_t dataSize = 0;
+  pid_t pid = 0;
+  // Ownership of a mutex by a thread of this process, so that closing the last handle never
+  // unmaps a mutex that a thread still holds.
+  std::atomic<pid_t> ownerTid{0};
+  int ownCount = 0;  // changed only by the owning thread
+
+  ~SharedEntry();
+};
+
+SharedEntry::~SharedEntry() {
+  bool unmap = base != nullptr;
+  if (unmap && kind == 1 && ownCount > 0) {
+    auto* block = reinterpret_cast<MutexBlock*>(base);
+    if (ownerTid.load() == ThreadId()) {
+      while (ownCount > 0 && ::pthread_mutex_unlock(&block->mutex) == 0) --ownCount;
+    }
+    // A mutex still held by another thread stays mapped: it sits on that thread's robust
+    // list, which must stay readable until the thread releases it or ends.
+    if (ownCount > 0) unmap = false;
+  }
+  if (unmap) ::munmap(base, mapSize);
+  if (fd < 0) return;
+  if (pid != ::getpid()) {
+    // Inherited across fork: the lock belongs to the parent's open file; just drop the fd.
+    ::close(fd);
+    return;
+  }
+  MachineLock lock;
+  if (lock.ok() && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    // No other holder: the object ends with us.
+    ::shm_unlink(shmName.c_str());
+  }
+  ::close(fd);
+}
+
+}  // namespace detail
+
+namespace {
+
+using detail::SharedEntry;
+
+std::mutex& RegistryMutex() {
+  static auto* m = new std::mutex;
+  return *m;
+}
+
+// Process-wide table of open objects by shared-memory name (entries live while a handle does).
+std::map<std::string, std::weak_ptr<SharedEntry>>& Registry() {
+  static auto* r = new std::map<std::string, std::weak_ptr<SharedEntry>>;
+  return *r;
+}
+
+size_t BlockSize(uint32_t kind, size_t dataSize) {
+  switch (kind) {
+    case 1: return sizeof(MutexBlock);
+    case 2: return sizeof(EventBlock);
+    default: return kMappingDataOffset + dataSize;
+  }
+}
+
+bool InitMutex(pthread_mutex_t* m, int type) {
+  pthread_mutexattr_t attr;
+  if (::pthread_mutexattr_init(&attr) != 0) return false;
+  bool ok = ::pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED) == 0 &&
+            ::pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST) == 0 &&
+            ::pthread_mutexattr_settype(&attr, type) == 0 && ::pthread_mutex_init(m, &attr) == 0;
+  ::pthread_mutexattr_destroy(&attr);
+  return ok;
+}
+
+bool InitCond(pthread_cond_t* c) {
+  pthread_condattr_t attr;
+  if (::pthread_condattr_init(&attr) != 0) return false;
+  bool ok = ::pthread_condattr_setpshared(&attr, PTHREAD_PROCESS_SHARED) == 0 &&
+            ::pthread_condattr_setclock(&attr, CLOCK_MONOTONIC) == 0 && ::pthread_cond_init(c, &attr) == 0;
+  ::pthread_condattr_destroy(&attr);
+  return ok;
+}
+
+}  // namespace
+
+// Opens or creates the object under the machine lock. On success the entry holds a shared
+// flock on the object's file and a mapping of it.
+static std::shared_ptr<SharedEntry> OpenShared(const std::string& shm, uint32_t kind, bool create, size_t dataSize,
+                                               bool manualReset, bool initialState, bool& existed, int& err) {
+  MachineLock lock;
+  if (!lock.ok()) {
+    err = lock.error();
+    return nullptr;
+  }
+  bool fresh = false;
+  bool newFile = false;
+  int fd = ::shm_open(shm.c_str(), O_RDWR, 0);
+  if (fd < 0) {
+    if (errno != ENOENT) {
+      err = errno;
+      return nullptr;
+    }
+    if (!create) {
+      err = ENOENT;
+      return nullptr;
+    }
+    fd = ::shm_open(shm.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) {
+      err = errno;
+      return nullptr;
+    }
+    ::fchmod(fd, 0666);  // whatever the umask: open to every local user
+    fresh = newFile = true;
+    ::flock(fd, LOCK_EX | LOCK_NB);
+  } else if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    // Nobody holds it: what is left of an object whose holders are all gone.
+    if (!create) {
+      ::shm_unlink(shm.c_str());
+      ::close(fd);
+      err = ENOENT;
+      return nullptr;
+    }
+    fresh = true;
+  } else if (errno != EWOULDBLOCK) {
+    err = errno;
+    ::close(fd);
+    return nullptr;
+  }
+
+  auto fail = [&](int e) -> std::shared_ptr<SharedEntry> {
+    err = e;
+    if (newFile) ::shm_unlink(shm.c_str());
+    ::close(fd);
+    return nullptr;
+  };
+
+  size_t mapSize = 0;
+  uint8_t* base = nullptr;
+  if (fresh) {
+    mapSize = BlockSize(kind, dataSize);
+    // Truncating to 0 first zero-fills whatever an earlier object left.
+    if (::ftruncate(fd, 0) != 0 || ::ftruncate(fd, static_cast<off_t>(mapSize)) != 0) return fail(errno);
+    void* p = ::mmap(nullptr, mapSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED) return fail(errno);
+    base = static_cast<uint8_t*>(p);
+    auto* header = reinterpret_cast<Header*>(base);
+    header->layout = kLayout;
+    header->kind = kind;
+    header->dataSize = dataSize;
+    bool ok = true;
+    if (kind == 1) {
+      auto* block = reinterpret_cast<MutexBlock*>(base);
+      ok = InitMutex(&block->mutex, PTHREAD_MUTEX_RECURSIVE);
+    } else if (kind == 2) {
+      auto* block = reinterpret_cast<EventBlock*>(base);
+      ok = InitMutex(&block->lock, PTHREAD_MUTEX_NORMAL) && InitCond(&block->changed);
+      block->manualReset = manualReset ? 1 : 0;
+      block->signaled = initialState ? 1 : 0;
+    }
+    if (!ok) {
+      ::munmap(base, mapSize);
+      return fail(EINVAL);
+    }
+    header->magic = kMagic;
+    // From exclusive to shared: safe without atomicity, every other opener waits for the
+    // machine lock we hold.
+    if (FlockRetry(fd, LOCK_SH) != 0) {
+      ::munmap(base, mapSize);
+      return fail(errno);
+    }
+  } else {
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) return fail(errno);
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) return fail(errno);
+    if (st.st_size < static_cast<off_t>(sizeof(Header))) return fail(EINVAL);
+    mapSize = static_cast<size_t>(st.st_size);
+    void* p = ::mmap(nullptr, mapSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED) return fail(errno);
+    base = static_cast<uint8_t*>(p);
+    const auto* header = reinterpret_cast<const Header*>(base);
+    const uint64_t size = header->dataSize;
+    const bool valid = header->magic == kMagic && header->layout == kLayout && header->kind == kind &&
+                       size <= kMaxMappingSize && BlockSize(kind, static_cast<size_t>(size)) <= mapSize;
+    if (!valid) {
+      ::munmap(base, mapSize);
+      return fail(EINVAL);
+    }
+    dataSize = static_cast<size_t>(size);
+  }
+
+  auto entry = std::make_shared<SharedEntry>();
+  entry->shmName = shm;
+  entry->kind = kind;
+  entry->fd = fd;
+  entry->base = base;
+  entry->mapSize = mapSize;
+  entry->dataSize = dataSize;
+  entry->pid = ::getpid();
+  if (fresh && kind == 1 && initialState) {
+    auto* block = reinterpret_cast<MutexBlock*>(base);
+    if (::pthread_mutex_lock(&block->mutex) == 0) {
+      entry->ownerTid = ThreadId();
+      entry->ownCount = 1;
+    }
+  }
+  existed = !fresh;
+  return entry;
+}
+
+NamedObject::~NamedObject() {
+  ReleaseEntry();
+}
+
+void NamedObject::ReleaseEntry() {
+  entry_.reset();
+  existed_ = false;
+}
+
+bool NamedObject::Acquire(std::string_view name, const Request& rq) {
+  ReleaseEntry();
+  error_ = 0;
+  name_.assign(name);
+  const std::string shm = SharedObjectName(name);
+  if (shm.empty()) {
+    error_ = name.empty() ? EINVAL : ENAMETOOLONG;
+    return false;
+  }
+  if (rq.kind == Kind::kMapping && (rq.dataSize == 0 || rq.dataSize > kMaxMappingSize)) {
+    error_ = EINVAL;
+    return false;
+  }
+  const auto kind = static_cast<uint32_t>(rq.kind);
+  std::lock_guard<std::mutex> guard(RegistryMutex());
+  auto& registry = Registry();
+  for (auto it = registry.begin(); it != registry.end();) {
+    it = it->second.expired() ? registry.erase(it) : std::next(it);
+  }
+  if (auto it = registry.find(shm); it != registry.end()) {
+    auto shared = it->second.lock();
+    if (shared && shared->pid == ::getpid()) {
+      if (shared->kind != kind) {
+        error_ = EINVAL;
+        return false;
+      }
+      entry_ = std::move(shared);
+      existed_ = true;
+      return true;
+    }
+  }
+  bool existed = false;
+  int err = 0;
+  auto entry = OpenShared(shm, kind, rq.create, rq.dataSize, rq.manualReset, rq.initialState, existed, err);
+  if (!entry) {
+    error_ = err;
+    return false;
+  }
+  registry[shm] = entry;
+  entry_ = std::move(entry);
+  existed_ = existed;
+  return true;
+}
+
+// ---- NamedMutex ----
+
+NamedMutex::~NamedMutex() = default;
+
+bool NamedMutex::Create(std::string_view name, bool initiallyOwned) {
+  return Acquire(name, Request{Kind::kMutex, true, 0, false, initiallyOwned});
+}
+
+bool NamedMutex::Open(std::string_view name) {
+  return Acquire(name, Request{Kind::kMutex, false, 0, false, false});
+}
+
+void NamedMutex::Close() {
+  ReleaseEntry();
+}
+
+WaitResult NamedMutex::Wait(uint32_t timeoutMs) {
+  if (!entry_) return WaitResult::kFailed;
+  auto* m = &reinterpret_cast<MutexBlock*>(entry_->base)->mutex;
+  int rc;
+  if (timeoutMs == kInfinite) {
+    rc = ::pthread_mutex_lock(m);
+  } else if (timeoutMs == 0) {
+    rc = ::pthread_mutex_trylock(m);
+  } else {
+    const timespec deadline = MonotonicDeadline(timeoutMs);
+    rc = ::pthread_mutex_clocklock(m, CLOCK_MONOTONIC, &deadline);
+  }
+  WaitResult result;
+  switch (rc) {
+    case 0:
+      result = WaitResult::kSignaled;
+      break;
+    case EOWNERDEAD:
+      // The owner ended while holding it: we own it now, and make it usable again.
+      ::pthread_mutex_consistent(m);
+      result = WaitResult::kAbandoned;
+      break;
+    case ETIMEDOUT:
+    case EBUSY:
+      return WaitResult::kTimedOut;
+    default:
+      return WaitResult::kFailed;
+  }
+  // After an abandonment the count left by a thread of ours that died is void: one take now.
+  if (result == WaitResult::kAbandoned) entry_->ownCount = 0;
+  entry_->ownerTid = ThreadId();
+  ++entry_->ownCount;
+  return result;
+}
+
+bool NamedMutex::Release() {
+  if (!entry_) return false;
+  auto* m = &reinterpret_cast<MutexBlock*>(entry_->base)->mutex;
+  const bool owner = entry_->ownerTid.load() == ThreadId() && entry_->ownCount > 0;
+  if (!owner) return false;
+  if (::pthread_mutex_unlock(m) != 0) return false;
+  if (--entry_->ownCount == 0) entry_->ownerTid = 0;
+  return true;
+}
+
+// ---- NamedEvent ----
+
+namespace {
+
+EventBlock* EventOf(const std::shared_ptr<SharedEntry>& e) {
+  return reinterpret_cast<EventBlock*>(e->base);
+}
+
+// Takes the event's internal lock; a holder that died inside it left the two state words
+// whole (each is a single store), so the lock is simply made usable again.
+bool LockEvent(EventBlock* ev) {
+  int rc = ::pthread_mutex_lock(&ev->lock);
+  if (rc == EOWNERDEAD) {
+    ::pthread_mutex_consistent(&ev->lock);
+    rc = 0;
+  }
+  return rc == 0;
+}
+
+}  // namespace
+
+NamedEvent::~NamedEvent() = default;
+
+bool NamedEvent::Create(std::string_view name, bool manualReset, bool initialState) {
+  return Acquire(name, Request{Kind::kEvent, true, 0, manualReset, initialState});
+}
+
+bool NamedEvent::Open(std::string_view name) {
+  return Acquire(name, Request{Kind::kEvent, false, 0, false, false});
+}
+
+void NamedEvent::Close() {
+  ReleaseEntry();
+}
+
+bool NamedEvent::Set() {
+  if (!entry_) return false;
+  EventBlock* ev = EventOf(entry_);
+  if (!LockEvent(ev)) return false;
+  ev->signaled = 1;
+  // Every waiter is woken and checks the state itself: an auto-reset event still releases
+  // one waiter only, and a waiter that died inside its wait cannot swallow the wake-up.
+  ::pthread_cond_broadcast(&ev->changed);
+  ::pthread_mutex_unlock(&ev->lock);
+  return true;
+}
+
+bool NamedEvent::Reset() {
+  if (!entry_) return false;
+  EventBlock* ev = EventOf(entry_);
+  if (!LockEvent(ev)) return false;
+  ev->signaled = 0;
+  ::pthread_mutex_unlock(&ev->lock);
+  return true;
+}
+
+WaitResult NamedEvent::Wait(uint32_t timeoutMs) {
+  if (!entry_) return WaitResult::kFailed;
+  EventBlock* ev = EventOf(entry_);
+  if (!LockEvent(ev)) return WaitResult::kFailed;
+  const timespec deadline = MonotonicDeadline(timeoutMs == kInfinite ? 0 : timeoutMs);
+  WaitResult result = WaitResult::kTimedOut;
+  for (;;) {
+    if (ev->signaled) {
+      if (!ev->manualReset) ev->signaled = 0;
+      result = WaitResult::kSignaled;
+      break;
+    }
+    if (timeoutMs == 0) break;
+    int rc = timeoutMs == kInfinite ? ::pthread_cond_wait(&ev->changed, &ev->lock)
+                                    : ::pthread_cond_timedwait(&ev->changed, &ev->lock, &deadline);
+    if (rc == EOWNERDEAD) {
+      ::pthread_mutex_consistent(&ev->lock);
+      rc = 0;
+    }
+    if (rc == ETIMEDOUT) {
+      // One last look: a Set may have come with the time-out.
+      if (ev->signaled) continue;
+      break;
+    }
+    if (rc != 0) {
+      result = WaitResult::kFailed;
+      break;
+    }
+  }
+  ::pthread_mutex_unlock(&ev->lock);
+  return result;
+}
+
+// ---- NamedMapping ----
+
+NamedMapping::~NamedMapping() = default;
+
+bool NamedMapping::Create(std::string_view name, size_t size) {
+  return Acquire(name, Request{Kind::kMapping, true, size, false, false});
+}
+
+bool NamedMapping::Open(std::string_view name) {
+  // Any size passes the request check; the existing object's own size is used.
+  return Acquire(name, Request{Kind::kMapping, false, 1, false, false});
+}
+
+void NamedMapping::Close() {
+  ReleaseEntry();
+}
+
+uint8_t* NamedMapping::Data() const {
+  return entry_ ? entry_->base + kMappingDataOffset : nullptr;
+}
+
+size_t NamedMapping::Size() const {
+  return entry_ ? entry_->dataSize : 0;
+}
+
+}  // namespace platform

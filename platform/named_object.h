@@ -1,0 +1,137 @@
+// Named mutexes, events and shared-memory mappings shared by the processes of one machine,
+// with the lifetime and results the system's code expects of them.
+//
+// Names. Every object is a POSIX shared-memory object (shm_open, so a file in /dev/shm) named
+// "/" + prefix + name, where prefix is the value of the environment variable VIGIL_NAME_PREFIX
+// (empty when unset) read when an object is created or opened. The prefix lets tests, and two
+// agents on one machine, keep their objects apart. Names keep their spelling, blanks included
+// ("/Mutex to lock SCP queue"); only the bytes a shared-memory name cannot hold are written as
+// %XX: '/', '%', control characters, and a '.' in first place. Mutexes, events and mappings
+// share one name space: opening a name as another kind fails.
+//
+// Lifetime. Every process that holds an object keeps a shared flock on its file. The object
+// lives while any process holds it: the last holder to close it removes the file, and a holder
+// that dies simply drops its lock, so an object whose holders are all gone counts as absent
+// even while its file is still there (the next creator starts it afresh, an open-only call
+// fails and removes the file). Creation, opening and closing are serialised machine-wide by a
+// flock on /dev/shm itself, which makes two processes creating one name at once safe: one
+// creates, the other opens what the first created and learns that it already existed.
+//
+// Access. Objects are open to every local user (mode 0666 whatever the umask).
+//
+// Within one process all handles of one name share a single mapping, as Win32 handles share
+// one kernel object.
+//
+// Results of a wait: kSignaled (the mutex is now owned / the event was signalled), kTimedOut,
+// kFailed, kAbandoned. kAbandoned comes only from a mutex: its previous owner (a thread or a
+// whole process) ended while holding it; the caller now owns it, and the data it guards may
+// be half-changed. An event never answers kAbandoned: a holder that dies inside an event
+// operation leaves the event's state whole, and the next user carries on.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+inline constexpr const char* kNamePrefixVariable = "VIGIL_NAME_PREFIX";
+
+enum class WaitResult { kSignaled, kTimedOut, kFailed, kAbandoned };
+
+const char* WaitResultText(WaitResult r);
+
+// The shared-memory name ("/...") that an object of this name gets under the current prefix;
+// empty when the name cannot be used (empty, or too long).
+std::string SharedObjectName(std::string_view name);
+
+namespace detail {
+struct SharedEntry;
+}
+
+// Common part of the three handle classes. A handle is closed by Close() or its destructor.
+class NamedObject {
+ public:
+  NamedObject(const NamedObject&) = delete;
+  NamedObject& operator=(const NamedObject&) = delete;
+
+  bool IsOpen() const { return entry_ != nullptr; }
+  // True when the last Create found the object already there (ERROR_ALREADY_EXISTS).
+  bool AlreadyExisted() const { return existed_; }
+  // errno of the last failed Create or Open (ENOENT: open-only found nothing; EINVAL: the
+  // name is held by an object of another kind or cannot be used).
+  int SysError() const { return error_; }
+  const std::string& Name() const { return name_; }
+
+ protected:
+  NamedObject() = default;
+  ~NamedObject();
+  enum class Kind : uint32_t { kMutex = 1, kEvent = 2, kMapping = 3 };
+  struct Request {
+    Kind kind;
+    bool create;
+    size_t dataSize;      // mapping size
+    bool manualReset;     // event
+    bool initialState;    // event signalled / mutex owned by the creator
+  };
+  bool Acquire(std::string_view name, const Request& request);
+  void ReleaseEntry();
+
+  std::shared_ptr<detail::SharedEntry> entry_;
+  bool existed_ = false;
+  int error_ = 0;
+  std::string name_;
+};
+
+class NamedMutex : public NamedObject {
+ public:
+  NamedMutex() = default;
+  ~NamedMutex();
+  // Creates the mutex or opens the existing one. With initiallyOwned the calling thread owns
+  // a newly created mutex (an existing one is not taken). False on failure.
+  bool Create(std::string_view name, bool initiallyOwned = false);
+  // Opens an existing mutex; false (SysError ENOENT) when there is none.
+  bool Open(std::string_view name);
+  void Close();
+
+  // Takes the mutex, waiting up to timeoutMs (kInfinite: no limit; 0: just try). The owner
+  // may take it again; each take needs its own Release.
+  WaitResult Wait(uint32_t timeoutMs);
+  // Gives one take back; false when the calling thread does not own the mutex.
+  bool Release();
+};
+
+class NamedEvent : public NamedObject {
+ public:
+  NamedEvent() = default;
+  ~NamedEvent();
+  // Creates the event or opens the existing one (whose kind and state then stay as they are).
+  bool Create(std::string_view name, bool manualReset, bool initialState);
+  bool Open(std::string_view name);
+  void Close();
+
+  bool Set();
+  bool Reset();
+  // Waits until the event is signalled, up to timeoutMs (kInfinite: no limit; 0: just test).
+  // A signalled auto-reset event is reset by the one wait it releases.
+  WaitResult Wait(uint32_t timeoutMs);
+};
+
+class NamedMapping : public NamedObject {
+ public:
+  NamedMapping() = default;
+  ~NamedMapping();
+  // Creates a zero-filled shared block of size bytes or opens the existing one (which keeps
+  // its own size; see Size()).
+  bool Create(std::string_view name, size_t size);
+  bool Open(std::string_view name);
+  void Close();
+
+  uint8_t* Data() const;
+  size_t Size() const;
+};
+
+}  // namespace platform

@@ -1,0 +1,68 @@
+// A second process for the named-object tests. It takes one command, reports on standard
+// output with one line, and then either exits or stays (holding what it opened) until killed.
+//
+//   named_peer hold-mutex NAME           take the mutex, print "held", stay
+//   named_peer hold-mapping NAME SIZE    create the mapping, fill it with 0xAB, print
+//                                        "created" or "existed", stay
+//   named_peer race NAME GO_EVENT        wait for the manual-reset event GO_EVENT, create the
+//                                        mapping NAME (8 bytes), add 1 to its first 32-bit word,
+//                                        print "created" or "existed", stay
+//   named_peer wait-event NAME MS        open the event and wait up to MS; exit 0 signalled,
+//                                        1 timed out, 2 no such event, 3 other
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/named_object.h"
+
+namespace {
+
+[[noreturn]] void Stay() {
+  std::fflush(stdout);
+  for (;;) ::pause();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return 64;
+  const std::string cmd = argv[1];
+  const std::string name = argv[2];
+  if (cmd == "hold-mutex") {
+    platform::NamedMutex m;
+    if (!m.Create(name) || m.Wait(platform::kInfinite) == platform::WaitResult::kFailed) return 3;
+    std::printf("held\n");
+    Stay();
+  }
+  if (cmd == "hold-mapping" && argc >= 4) {
+    platform::NamedMapping map;
+    if (!map.Create(name, std::strtoul(argv[3], nullptr, 10))) return 3;
+    std::memset(map.Data(), 0xAB, map.Size());
+    std::printf("%s\n", map.AlreadyExisted() ? "existed" : "created");
+    Stay();
+  }
+  if (cmd == "race" && argc >= 4) {
+    platform::NamedEvent go;
+    if (!go.Create(argv[3], true, false)) return 3;
+    if (go.Wait(30000) != platform::WaitResult::kSignaled) return 4;
+    platform::NamedMapping map;
+    if (!map.Create(name, 8)) return 5;
+    __atomic_fetch_add(reinterpret_cast<uint32_t*>(map.Data()), 1u, __ATOMIC_SEQ_CST);
+    std::printf("%s\n", map.AlreadyExisted() ? "existed" : "created");
+    Stay();
+  }
+  if (cmd == "wait-event" && argc >= 4) {
+    platform::NamedEvent ev;
+    if (!ev.Open(name)) return 2;
+    switch (ev.Wait(static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10)))) {
+      case platform::WaitResult::kSignaled: return 0;
+      case platform::WaitResult::kTimedOut: return 1;
+      default: return 3;
+    }
+  }
+  return 64;
+}
