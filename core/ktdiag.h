@@ -3,7 +3,13 @@
 // Output is off by default. When on, every insertion or Printf is formatted into a bounded
 // 1024-byte buffer and written at once: to standard error, to a trace file (service mode), or
 // to a sink installed by a test. Writes of all processes on the machine are serialised by the
-// named mutex "KtDiag Object In Use", so that one write never interleaves with another.
+// named mutex "KtDiag Object In Use", so that one write never interleaves with another; when
+// that mutex cannot be created or opened the text is dropped.
+//
+// Every write is bounded: the mutex is awaited at most 2 s (a holder that hangs cannot stop
+// the caller; the text then goes out unserialised), and an output that takes nothing for 1 s
+// drops the rest of that write. A program in the foreground traces to standard error; a
+// service leaves output off, or sends it to a trace file (SetOutputFile).
 #pragma once
 
 #include <functional>

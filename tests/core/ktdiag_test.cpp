@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <thread>
 
+#include "platform/named_object.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -53,6 +57,55 @@ TEST(KtDiag, ThreadsNeverMixWithinAWrite) {
     ASSERT_EQ(w.size(), 100u);
     EXPECT_EQ(w.find_first_not_of(w[0]), std::string::npos);
   }
+}
+
+}  // namespace
+
+namespace {
+
+using testing_support::TempDir;
+
+TEST(KtDiag, WritesWaitForTheMachineWideTraceMutex) {
+  TraceCapture capture;
+  Diag() << "warm-up";  // the trace mutex exists from the first write on
+  platform::NamedMutex holder;
+  ASSERT_TRUE(holder.Open(KtDiag::kMutexName));
+  std::atomic<bool> released{false};
+  std::atomic<bool> wroteWhileHeld{false};
+  KtDiag::SetSink([&](std::string_view) { wroteWhileHeld = !released.load(); });
+  std::thread owner([&] {
+    ASSERT_EQ(holder.Wait(1000), platform::WaitResult::kSignaled);
+    std::thread writer([] { Diag() << "after release"; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    released = true;
+    holder.Release();
+    writer.join();
+  });
+  owner.join();
+  EXPECT_FALSE(wroteWhileHeld.load());
+  EXPECT_GT(Diag().LastWriteCount(), 0);
+}
+
+TEST(KtDiag, MissingTraceMutexDropsTheText) {
+  TraceCapture capture;
+  const std::string unusable(300, 'p');  // no object can carry a name this long
+  ::setenv(platform::kNamePrefixVariable, unusable.c_str(), 1);
+  Diag() << "dropped";
+  EXPECT_EQ(Diag().LastWriteCount(), 0);
+  ::unsetenv(platform::kNamePrefixVariable);
+  Diag() << "kept";
+  EXPECT_EQ(capture.Text(), "kept");
+}
+
+TEST(KtDiag, TraceFileReceivesExactLines) {
+  TempDir dir;
+  KtDiag::EnableOutput(true);
+  KtDiag::SetOutputFile("trace.log");
+  Diag() << "Detection of UPS took " << 3 << " seconds" << kendl;
+  Diag().Printf("%s %ld\n", "value", -5L);
+  KtDiag::SetOutputFile("");
+  KtDiag::EnableOutput(false);
+  EXPECT_EQ(testing_support::ReadFileText("trace.log"), "Detection of UPS took 3 seconds\nvalue -5\n");
 }
 
 }  // namespace
