@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <new>
+
 #include "core/ktdiag.h"
 #include "platform/clock.h"
 #include "platform/smtp_session.h"
@@ -25,38 +27,57 @@ int MapiMail::AddRecipient(const char* name, const char* address, int bcc) {
   if (name == nullptr) return 0;
   // No mail system on this computer: nothing can be resolved or sent.
   if (!platform::MailSystemPresent()) return 0;
-  platform::MailRecipient r;
-  r.recipClass = bcc ? platform::MAPI_BCC : platform::MAPI_TO;
-  r.name = name;
-  r.address = address != nullptr ? address : "";
-  recipients_.push_back(std::move(r));
+  try {
+    platform::MailRecipient r;
+    r.recipClass = bcc ? platform::MAPI_BCC : platform::MAPI_TO;
+    r.name = name;
+    r.address = address != nullptr ? address : "";
+    recipients_.push_back(std::move(r));
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
   return 1;
 }
 
-int MapiMail::AddBccRecipient(const char* name, const char* address) { return AddRecipient(name, address, 1); }
+int MapiMail::AddBccRecipient(const char* name, const char* address) {
+  return AddRecipient(name, address, 1);
+}
 
 int MapiMail::AddAttachment(const char* fileName, const char* displayName) {
   if (attachments_.size() >= static_cast<size_t>(kMaxAttachments)) return 0;
   if (fileName == nullptr || fileName[0] == '\0') return 0;
   char cwd[kMaxPathLength + 1];
   if (::getcwd(cwd, sizeof cwd) == nullptr) return 0;
-  std::string path = cwd;
-  path += '/';
-  path += fileName;
-  if (path.size() > kMaxPathLength) return 0;
-  platform::MailAttachment a;
-  a.path = std::move(path);
-  a.fileName = displayName != nullptr ? displayName : "";
-  if (a.fileName.empty()) {
-    std::string name = fileName;
-    size_t slash = name.find_last_of('/');
-    a.fileName = slash == std::string::npos ? name : name.substr(slash + 1);
+  try {
+    std::string path = cwd;
+    path += '/';
+    path += fileName;
+    if (path.size() > kMaxPathLength) return 0;
+    platform::MailAttachment a;
+    a.path = std::move(path);
+    a.fileName = displayName != nullptr ? displayName : "";
+    if (a.fileName.empty()) {
+      std::string name = fileName;
+      size_t slash = name.find_last_of('/');
+      a.fileName = slash == std::string::npos ? name : name.substr(slash + 1);
+    }
+    attachments_.push_back(std::move(a));
+  } catch (const std::bad_alloc&) {
+    return 0;
   }
-  attachments_.push_back(std::move(a));
   return 1;
 }
 
 int MapiMail::Send(const char* subject, const char* text) {
+  try {
+    return SendMail(subject, text);
+  } catch (const std::bad_alloc&) {
+    TraceFailure("send", platform::MAPI_E_INSUFFICIENT_MEMORY, "out of memory");
+    return 0;
+  }
+}
+
+int MapiMail::SendMail(const char* subject, const char* text) {
   if (!platform::MailSystemPresent()) {
     TraceFailure("mail system", platform::MAPI_E_NOT_SUPPORTED, "no SMTP in the mail library");
     return 0;
@@ -94,6 +115,10 @@ int MapiMail::Send(const char* subject, const char* text) {
   return 1;
 }
 
-void MapiMail::ClearRecipients() { recipients_.clear(); }
+void MapiMail::ClearRecipients() {
+  recipients_.clear();
+}
 
-void MapiMail::ClearAttachments() { attachments_.clear(); }
+void MapiMail::ClearAttachments() {
+  attachments_.clear();
+}

@@ -51,6 +51,8 @@ class MapiMail : public KT_ErrorStatus {
   int AttachmentCount() const { return static_cast<int>(attachments_.size()); }
 
  private:
+  int SendMail(const char* subject, const char* text);
+
   std::vector<platform::MailRecipient> recipients_;
   std::vector<platform::MailAttachment> attachments_;
 };

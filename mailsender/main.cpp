@@ -3,4 +3,6 @@
 
 #include "mailsender/tremmail.h"
 
-int main(int argc, char** argv) { return tremmail::SendNotificationMail(argc, argv, stderr); }
+int main(int argc, char** argv) {
+  return tremmail::SendNotificationMail(argc, argv, stderr);
+}

@@ -85,20 +85,47 @@ std::string LogonFailureText(unsigned long result) {
 std::string SendFailureText(unsigned long result) {
   const char* reason = nullptr;
   switch (result) {
-    case platform::MAPI_USER_ABORT: reason = "User Cancel!"; break;
-    case platform::MAPI_E_FAILURE: reason = "General Failure!"; break;
-    case platform::MAPI_E_LOGIN_FAILURE: reason = "Logon Error!"; break;
-    case platform::MAPI_E_INSUFFICIENT_MEMORY: reason = "Insufficient Memory!"; break;
-    case platform::MAPI_E_TOO_MANY_FILES: reason = "Too Many Files!"; break;
-    case platform::MAPI_E_TOO_MANY_RECIPIENTS: reason = "Too Many Recipients!"; break;
-    case platform::MAPI_E_ATTACHMENT_NOT_FOUND: reason = "Attachment not Found!"; break;
-    case platform::MAPI_E_ATTACHMENT_OPEN_FAILURE: reason = "Attachment Open Error!"; break;
-    case platform::MAPI_E_UNKNOWN_RECIPIENT: reason = "Unknown Recipient!"; break;
-    case platform::MAPI_E_BAD_RECIPTYPE: reason = "Bad Recipient Type!"; break;
-    case platform::MAPI_E_TEXT_TOO_LARGE: reason = "Text Too Large!"; break;
-    case platform::MAPI_E_AMBIGUOUS_RECIPIENT: reason = "Ambiguous Recipient!"; break;
-    case platform::MAPI_E_INVALID_RECIPS: reason = "Invalid Recipient(s)!"; break;
-    default: break;
+    case platform::MAPI_USER_ABORT:
+      reason = "User Cancel!";
+      break;
+    case platform::MAPI_E_FAILURE:
+      reason = "General Failure!";
+      break;
+    case platform::MAPI_E_LOGIN_FAILURE:
+      reason = "Logon Error!";
+      break;
+    case platform::MAPI_E_INSUFFICIENT_MEMORY:
+      reason = "Insufficient Memory!";
+      break;
+    case platform::MAPI_E_TOO_MANY_FILES:
+      reason = "Too Many Files!";
+      break;
+    case platform::MAPI_E_TOO_MANY_RECIPIENTS:
+      reason = "Too Many Recipients!";
+      break;
+    case platform::MAPI_E_ATTACHMENT_NOT_FOUND:
+      reason = "Attachment not Found!";
+      break;
+    case platform::MAPI_E_ATTACHMENT_OPEN_FAILURE:
+      reason = "Attachment Open Error!";
+      break;
+    case platform::MAPI_E_UNKNOWN_RECIPIENT:
+      reason = "Unknown Recipient!";
+      break;
+    case platform::MAPI_E_BAD_RECIPTYPE:
+      reason = "Bad Recipient Type!";
+      break;
+    case platform::MAPI_E_TEXT_TOO_LARGE:
+      reason = "Text Too Large!";
+      break;
+    case platform::MAPI_E_AMBIGUOUS_RECIPIENT:
+      reason = "Ambiguous Recipient!";
+      break;
+    case platform::MAPI_E_INVALID_RECIPS:
+      reason = "Invalid Recipient(s)!";
+      break;
+    default:
+      break;
   }
   if (reason == nullptr) return std::string("MAPI SendMail Error! ") + kAdvice;
   return std::string("MAPI SendMail Error!  ") + reason + kAdvice;

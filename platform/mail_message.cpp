@@ -27,7 +27,13 @@ std::string_view Trim(std::string_view s) {
   return s.substr(b, e - b + 1);
 }
 
-bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7f; }
+bool EndsWithCrlf(const std::string& s) {
+  return s.size() >= 2 && s.compare(s.size() - 2, 2, kCrlf) == 0;
+}
+
+bool IsControl(unsigned char c) {
+  return c < 0x20 || c == 0x7f;
+}
 
 bool IsPrintableAscii(std::string_view s) {
   for (unsigned char c : s) {
@@ -82,7 +88,9 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
-const char* CharsetOf(std::string_view s) { return IsValidUtf8(s) ? "UTF-8" : "ISO-8859-1"; }
+const char* CharsetOf(std::string_view s) {
+  return IsValidUtf8(s) ? "UTF-8" : "ISO-8859-1";
+}
 
 // Every CR, LF or lone CR becomes CRLF.
 std::string NormalizeLineEnds(std::string_view text) {
@@ -133,7 +141,8 @@ std::string FormatMailbox(std::string_view name, const std::string& address) {
   // "Display <address>": show only the display part.
   if (!clean.empty() && clean.back() == '>' && clean.find('<') != std::string::npos) {
     clean = std::string(Trim(std::string_view(clean).substr(0, clean.rfind('<'))));
-    if (clean.size() >= 2 && clean.front() == '"' && clean.back() == '"') clean = clean.substr(1, clean.size() - 2);
+    if (clean.size() >= 2 && clean.front() == '"' && clean.back() == '"')
+      clean = clean.substr(1, clean.size() - 2);
   }
   if (clean.empty() || clean == address) return address;
   std::string out;
@@ -236,7 +245,8 @@ std::atomic<unsigned> g_messageCounter{0};
 
 }  // namespace
 
-unsigned long ResolveMailRecipient(const MailSettings& settings, const MailRecipient& recip, std::string& address) {
+unsigned long ResolveMailRecipient(const MailSettings& settings, const MailRecipient& recip,
+                                   std::string& address) {
   if (recip.recipClass != MAPI_TO && recip.recipClass != MAPI_CC && recip.recipClass != MAPI_BCC) {
     return MAPI_E_BAD_RECIPTYPE;
   }
@@ -301,8 +311,8 @@ std::string Base64Encode(std::string_view data, size_t lineLength) {
   };
   size_t i = 0;
   for (; i + 2 < data.size(); i += 3) {
-    uint32_t v = (static_cast<unsigned char>(data[i]) << 16) | (static_cast<unsigned char>(data[i + 1]) << 8) |
-                 static_cast<unsigned char>(data[i + 2]);
+    uint32_t v = (static_cast<unsigned char>(data[i]) << 16) |
+                 (static_cast<unsigned char>(data[i + 1]) << 8) | static_cast<unsigned char>(data[i + 2]);
     put(table[(v >> 18) & 63]);
     put(table[(v >> 12) & 63]);
     put(table[(v >> 6) & 63]);
@@ -368,7 +378,9 @@ std::string EncodeHeaderText(std::string_view cleanText) {
   while (i < cleanText.size()) {
     size_t n = std::min(kChunk, cleanText.size() - i);
     if (utf8) {
-      while (n > 1 && i + n < cleanText.size() && (static_cast<unsigned char>(cleanText[i + n]) & 0xC0) == 0x80) --n;
+      while (n > 1 && i + n < cleanText.size() &&
+             (static_cast<unsigned char>(cleanText[i + n]) & 0xC0) == 0x80)
+        --n;
     }
     if (!out.empty()) out += "\r\n ";
     out += prefix;
@@ -381,7 +393,8 @@ std::string EncodeHeaderText(std::string_view cleanText) {
 
 std::string FormatMailDate(int64_t now) {
   static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   time_t t = static_cast<time_t>(now);
   struct tm tm {};
   if (::localtime_r(&t, &tm) == nullptr) {
@@ -392,9 +405,9 @@ std::string FormatMailDate(int64_t now) {
   char sign = offset < 0 ? '-' : '+';
   if (offset < 0) offset = -offset;
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", days[tm.tm_wday % 7], tm.tm_mday,
-                months[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec, sign, (offset / 60) % 100,
-                offset % 60);
+  std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", days[tm.tm_wday % 7],
+                tm.tm_mday, months[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec, sign,
+                (offset / 60) % 100, offset % 60);
   return buf;
 }
 
@@ -422,8 +435,8 @@ unsigned long ComposeMailMessage(const MailSettings& settings, const MailMessage
   std::string domain = settings.from.substr(settings.from.find('@') + 1);
   if (domain.empty() || domain == settings.from) domain = MailHostName();
   char id[160];
-  std::snprintf(id, sizeof id, "<%lld.%d.%u@%s>", static_cast<long long>(now), static_cast<int>(::getpid()), counter,
-                domain.c_str());
+  std::snprintf(id, sizeof id, "<%lld.%d.%u@%s>", static_cast<long long>(now), static_cast<int>(::getpid()),
+                counter, domain.c_str());
 
   AddHeader(out, "Date", FormatMailDate(now));
   AddHeader(out, "From", settings.from);
@@ -435,17 +448,18 @@ unsigned long ComposeMailMessage(const MailSettings& settings, const MailMessage
   AddHeader(out, "MIME-Version", "1.0");
 
   std::string body = NormalizeLineEnds(message.noteText);
-  if (!body.empty() && body.compare(body.size() - 2, 2, kCrlf) != 0) body += kCrlf;
+  if (!body.empty() && !EndsWithCrlf(body)) body += kCrlf;
   char boundaryBuf[64];
   std::snprintf(boundaryBuf, sizeof boundaryBuf, "%.*s%llx_%x_%x", static_cast<int>(kBoundaryStem.size()),
-                kBoundaryStem.data(), static_cast<unsigned long long>(now), static_cast<unsigned>(::getpid()), counter);
+                kBoundaryStem.data(), static_cast<unsigned long long>(now), static_cast<unsigned>(::getpid()),
+                counter);
   std::string boundary = boundaryBuf;
   bool multipart = !message.files.empty();
   bool plain = Is7BitSafe(body) && !(multipart && body.find(kBoundaryStem) != std::string::npos);
   std::string textType = std::string("text/plain; charset=") + (plain ? "us-ascii" : CharsetOf(body));
   std::string textEncoding = plain ? "7bit" : "quoted-printable";
   std::string textBody = plain ? body : QuotedPrintableEncode(body);
-  if (!plain && !textBody.empty() && textBody.compare(textBody.size() - 2, 2, kCrlf) != 0) textBody += kCrlf;
+  if (!plain && !textBody.empty() && !EndsWithCrlf(textBody)) textBody += kCrlf;
 
   if (!multipart) {
     AddHeader(out, "Content-Type", textType);

@@ -76,7 +76,8 @@ inline constexpr size_t kMailMaxMessageBytes = 48u * 1024u * 1024u;
 // Results: SUCCESS_SUCCESS; MAPI_E_BAD_RECIPTYPE (class not TO, CC or BCC);
 // MAPI_E_UNKNOWN_RECIPIENT (a name that is neither in the book nor a mailbox, e.g. one with
 // blanks); MAPI_E_INVALID_RECIPS (a malformed address).
-unsigned long ResolveMailRecipient(const MailSettings& settings, const MailRecipient& recip, std::string& address);
+unsigned long ResolveMailRecipient(const MailSettings& settings, const MailRecipient& recip,
+                                   std::string& address);
 
 // Header text with every run of control characters (CR, LF, TAB, ...) made one blank and
 // surrounding blanks dropped.
@@ -88,8 +89,8 @@ std::string CleanHeaderText(std::string_view text);
 // message above kMailMaxMessageBytes MAPI_E_TEXT_TOO_LARGE; `detail` then says which.
 // `now` (seconds since 1970) dates the message.
 unsigned long ComposeMailMessage(const MailSettings& settings, const MailMessage& message,
-                                 const std::vector<std::string>& addresses, int64_t now,
-                                 std::string& out, std::string& detail);
+                                 const std::vector<std::string>& addresses, int64_t now, std::string& out,
+                                 std::string& detail);
 
 // Encoders used by the composer (exposed for tests).
 std::string Base64Encode(std::string_view data, size_t lineLength = 76);

@@ -29,9 +29,21 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
+// A display name as the address book keys it: lower case, blanks and tabs made single blanks.
+std::string NameKey(std::string_view s) {
+  std::string out;
+  for (char c : Lower(Trim(s))) {
+    if (c == '\t') c = ' ';
+    if (c == ' ' && !out.empty() && out.back() == ' ') continue;
+    out += c;
+  }
+  return out;
+}
+
+// Control characters other than TAB (which counts as a blank).
 bool HasControl(std::string_view s) {
   for (unsigned char c : s) {
-    if (c < 0x20 || c == 0x7f) return true;
+    if ((c < 0x20 && c != '\t') || c == 0x7f) return true;
   }
   return false;
 }
@@ -70,8 +82,8 @@ bool IsValidServer(std::string_view s) {
     s = s.substr(1, s.size() - 2);
   }
   for (char c : s) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-              c == '-' || c == '.' || c == ':' || c == '_';
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+              c == '.' || c == ':' || c == '_';
     if (!ok) return false;
   }
   return true;
@@ -85,7 +97,7 @@ bool IsAtext(char c) {
 }  // namespace
 
 std::optional<std::string> MailSettings::LookUpAlias(std::string_view name) const {
-  auto it = aliases.find(Lower(Trim(name)));
+  auto it = aliases.find(NameKey(name));
   if (it == aliases.end()) return std::nullopt;
   return it->second;
 }
@@ -109,7 +121,8 @@ bool IsValidMailAddress(std::string_view address, bool requireDomain) {
   if (domain.empty() || domain.front() == '.' || domain.back() == '.' || domain.front() == '-') return false;
   for (size_t i = 0; i < domain.size(); ++i) {
     char c = domain[i];
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
     if (!ok) return false;
     if (c == '.' && domain[i - 1] == '.') return false;
   }
@@ -140,7 +153,8 @@ bool ParseMailSettings(std::string_view text, MailSettings& out, std::string& er
   }
   while (pos < text.size()) {
     size_t nl = text.find('\n', pos);
-    std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+    std::string_view line =
+        text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
     pos = nl == std::string_view::npos ? text.size() : nl + 1;
     ++lineNo;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -155,9 +169,10 @@ bool ParseMailSettings(std::string_view text, MailSettings& out, std::string& er
     std::string key = Lower(rawKey);
 
     if (key.rfind("alias", 0) == 0 && key.size() > 5 && (key[5] == ' ' || key[5] == '\t')) {
-      std::string name = Lower(Trim(std::string_view(key).substr(5)));
+      std::string name = NameKey(std::string_view(key).substr(5));
       if (!IsValidMailAddress(value, false)) return fail("alias '" + name + "': invalid address");
-      if (!s.aliases.emplace(name, std::string(value)).second) return fail("alias '" + name + "' given twice");
+      if (!s.aliases.emplace(name, std::string(value)).second)
+        return fail("alias '" + name + "' given twice");
       continue;
     }
     if (!seen.insert(key).second) return fail("'" + key + "' given twice");
@@ -191,7 +206,8 @@ bool ParseMailSettings(std::string_view text, MailSettings& out, std::string& er
     } else if (key == "ca_file") {
       s.caFile = std::string(value);
     } else if (key == "connect_timeout") {
-      if (!ParseNumber(value, 1, 300, s.connectTimeoutSeconds)) return fail("connect_timeout must be 1 to 300 seconds");
+      if (!ParseNumber(value, 1, 300, s.connectTimeoutSeconds))
+        return fail("connect_timeout must be 1 to 300 seconds");
     } else if (key == "timeout") {
       if (!ParseNumber(value, 1, 3600, s.timeoutSeconds)) return fail("timeout must be 1 to 3600 seconds");
     } else {

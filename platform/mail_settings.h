@@ -42,7 +42,7 @@ struct MailSettings {
   std::string caFile;
   int connectTimeoutSeconds = 10;
   int timeoutSeconds = 60;
-  // Address book: lower-cased display name -> address.
+  // Address book: display name (lower case, runs of blanks made one) -> address.
   std::map<std::string, std::string> aliases;
 
   // The address listed for a display name (case-insensitive), if any.

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 namespace platform {
@@ -52,7 +54,8 @@ struct Conversation {
     size_t pos = 0;
     while (pos < text.size()) {
       size_t nl = text.find('\n', pos);
-      std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+      std::string_view line =
+          text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
       pos = nl == std::string_view::npos ? text.size() : nl + 1;
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       if (line.size() < 3) continue;
@@ -143,7 +146,8 @@ unsigned long MapSmtpFailure(int curlCode, std::string_view lastCommand, int las
       break;
   }
   // Authentication required or refused, whatever the command.
-  if (lastReply == 530 || lastReply == 534 || lastReply == 535 || lastReply == 538) return MAPI_E_LOGIN_FAILURE;
+  if (lastReply == 530 || lastReply == 534 || lastReply == 535 || lastReply == 538)
+    return MAPI_E_LOGIN_FAILURE;
   if (lastCommand == "RCPT" && !dataSent) {
     switch (lastReply) {
       case 450:
@@ -178,13 +182,16 @@ struct SmtpSession::Impl {
 
 SmtpSession::SmtpSession() = default;
 
-SmtpSession::~SmtpSession() { Logoff(); }
+SmtpSession::~SmtpSession() {
+  Logoff();
+}
 
 unsigned long SmtpSession::Logon(const MailSettings& settings) {
   Logoff();
   detail_.clear();
   if (!MailSystemPresent(settings.tls)) {
-    detail_ = settings.tls == MailTls::kNone ? "the mail library offers no SMTP" : "the mail library offers no TLS";
+    detail_ =
+        settings.tls == MailTls::kNone ? "the mail library offers no SMTP" : "the mail library offers no TLS";
     return MAPI_E_NOT_SUPPORTED;
   }
   if (MailInitialize() != SUCCESS_SUCCESS) {
@@ -214,7 +221,8 @@ unsigned long SmtpSession::Logon(const MailSettings& settings) {
   set(curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps"));
   set(curl_easy_setopt(c, CURLOPT_PROXY, ""));
   set(curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L));
-  set(curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeoutSeconds) * 1000L));
+  set(curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS,
+                       static_cast<long>(settings.connectTimeoutSeconds) * 1000L));
   set(curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(settings.timeoutSeconds) * 1000L));
   set(curl_easy_setopt(c, CURLOPT_MAIL_FROM, impl->mailFrom.c_str()));
   set(curl_easy_setopt(c, CURLOPT_UPLOAD, 1L));
@@ -226,7 +234,8 @@ unsigned long SmtpSession::Logon(const MailSettings& settings) {
     set(curl_easy_setopt(c, CURLOPT_USERNAME, settings.user.c_str()));
     set(curl_easy_setopt(c, CURLOPT_PASSWORD, settings.password.c_str()));
   }
-  if (settings.tls == MailTls::kStartTls) set(curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL)));
+  if (settings.tls == MailTls::kStartTls)
+    set(curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL)));
   if (settings.tls != MailTls::kNone) {
     set(curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, settings.tlsVerify ? 1L : 0L));
     set(curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, settings.tlsVerify ? 2L : 0L));
@@ -241,6 +250,18 @@ unsigned long SmtpSession::Logon(const MailSettings& settings) {
 }
 
 unsigned long SmtpSession::Send(const MailMessage& message, int64_t now) {
+  try {
+    return Deliver(message, now);
+  } catch (const std::bad_alloc&) {
+    detail_ = "out of memory";
+    return MAPI_E_INSUFFICIENT_MEMORY;
+  } catch (const std::exception& e) {
+    detail_ = e.what();
+    return MAPI_E_FAILURE;
+  }
+}
+
+unsigned long SmtpSession::Deliver(const MailMessage& message, int64_t now) {
   detail_.clear();
   if (!impl_) {
     detail_ = "not logged on";
@@ -268,27 +289,26 @@ unsigned long SmtpSession::Send(const MailMessage& message, int64_t now) {
   unsigned long rc = ComposeMailMessage(settings_, message, addresses, now, content, detail_);
   if (rc != SUCCESS_SUCCESS) return rc;
 
-  curl_slist* rcpts = nullptr;
+  std::unique_ptr<curl_slist, void (*)(curl_slist*)> rcpts(nullptr, curl_slist_free_all);
   for (const std::string& a : addresses) {
-    curl_slist* next = curl_slist_append(rcpts, ("<" + a + ">").c_str());
+    curl_slist* next = curl_slist_append(rcpts.get(), ("<" + a + ">").c_str());
     if (next == nullptr) {
-      curl_slist_free_all(rcpts);
       detail_ = "out of memory";
       return MAPI_E_INSUFFICIENT_MEMORY;
     }
-    rcpts = next;
+    rcpts.release();
+    rcpts.reset(next);
   }
   Upload upload{&content, 0};
   CURL* c = impl_->curl;
   impl_->conversation.Reset();
   impl_->errorBuffer[0] = '\0';
-  curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcpts);
+  curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcpts.get());
   curl_easy_setopt(c, CURLOPT_READDATA, &upload);
   curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(content.size()));
   CURLcode result = curl_easy_perform(c);
   curl_easy_setopt(c, CURLOPT_MAIL_RCPT, static_cast<curl_slist*>(nullptr));
   curl_easy_setopt(c, CURLOPT_READDATA, static_cast<void*>(nullptr));
-  curl_slist_free_all(rcpts);
 
   const Conversation& conv = impl_->conversation;
   rc = MapSmtpFailure(result, conv.lastCommand, conv.lastReply, conv.dataSent);
@@ -299,6 +319,8 @@ unsigned long SmtpSession::Send(const MailMessage& message, int64_t now) {
   return rc;
 }
 
-void SmtpSession::Logoff() { impl_.reset(); }
+void SmtpSession::Logoff() {
+  impl_.reset();
+}
 
 }  // namespace platform

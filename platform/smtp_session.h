@@ -59,6 +59,8 @@ class SmtpSession {
   const std::string& Detail() const { return detail_; }
 
  private:
+  unsigned long Deliver(const MailMessage& message, int64_t now);
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
   MailSettings settings_;
