@@ -1,7 +1,11 @@
 #include "platform/smtp_session.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -287,6 +291,28 @@ TEST_F(SmtpSessionTest, NoPlainTextWhenTlsIsRequiredAndNoServerIsAFailure) {
   std::string detail;
   EXPECT_EQ(SendVia(SettingsFor(server), To("ops@x.test"), &detail), MAPI_E_FAILURE);
   EXPECT_NE(detail.find("onnect"), std::string::npos) << detail;
+}
+
+TEST_F(SmtpSessionTest, SilentServerEndsInTheTransferTimeOut) {
+  // A socket that listens but never answers: the connection completes, the greeting never comes.
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), len), 0);
+  ASSERT_EQ(::listen(fd, 4), 0);
+  ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  MailSettings s;
+  std::string error;
+  ASSERT_TRUE(ParseMailSettings("server = 127.0.0.1\nport = " + std::to_string(ntohs(addr.sin_port)) +
+                                    "\nconnect_timeout = 1\ntimeout = 1\n",
+                                s, error));
+  std::string detail;
+  EXPECT_EQ(SendVia(s, To("ops@x.test"), &detail), MAPI_E_FAILURE);
+  EXPECT_NE(detail.find("timed out"), std::string::npos) << detail;
+  ::close(fd);
 }
 
 }  // namespace
