@@ -133,16 +133,6 @@ void KtDiag::SetOutputFile(const std::string& path) {
   if (!path.empty()) g_file_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
 
-KtDiag& KtDiag::Format(const char* format, ...) {
-  std::lock_guard<std::mutex> lock(buffer_mutex_);
-  va_list ap;
-  va_start(ap, format);
-  std::vsnprintf(buffer_, sizeof buffer_, format, ap);
-  va_end(ap);
-  Write();
-  return *this;
-}
-
 KtDiag& KtDiag::Printf(const char* format, ...) {
   std::lock_guard<std::mutex> lock(buffer_mutex_);
   va_list ap;
@@ -182,19 +172,19 @@ void KtDiag::Write() {
   std::memset(buffer_, 0, sizeof buffer_);
 }
 
-KtDiag& KtDiag::operator<<(const char* text) { return Format("%s", text ? text : "(null)"); }
-KtDiag& KtDiag::operator<<(const std::string& text) { return Format("%s", text.c_str()); }
-KtDiag& KtDiag::operator<<(char c) { return Format("%c", c); }
-KtDiag& KtDiag::operator<<(short v) { return Format("%d", v); }
-KtDiag& KtDiag::operator<<(unsigned short v) { return Format("%u", v); }
-KtDiag& KtDiag::operator<<(int v) { return Format("%d", v); }
-KtDiag& KtDiag::operator<<(unsigned int v) { return Format("%u", v); }
-KtDiag& KtDiag::operator<<(long v) { return Format("%ld", v); }
-KtDiag& KtDiag::operator<<(unsigned long v) { return Format("%lu", v); }
-KtDiag& KtDiag::operator<<(long long v) { return Format("%lld", v); }
-KtDiag& KtDiag::operator<<(unsigned long long v) { return Format("%llu", v); }
-KtDiag& KtDiag::operator<<(double v) { return Format("%lf", v); }
-KtDiag& KtDiag::operator<<(const void* p) { return Format("%p", p); }
+KtDiag& KtDiag::operator<<(const char* text) { return Printf("%s", text ? text : "(null)"); }
+KtDiag& KtDiag::operator<<(const std::string& text) { return Printf("%s", text.c_str()); }
+KtDiag& KtDiag::operator<<(char c) { return Printf("%c", c); }
+KtDiag& KtDiag::operator<<(short v) { return Printf("%d", v); }
+KtDiag& KtDiag::operator<<(unsigned short v) { return Printf("%u", v); }
+KtDiag& KtDiag::operator<<(int v) { return Printf("%d", v); }
+KtDiag& KtDiag::operator<<(unsigned int v) { return Printf("%u", v); }
+KtDiag& KtDiag::operator<<(long v) { return Printf("%ld", v); }
+KtDiag& KtDiag::operator<<(unsigned long v) { return Printf("%lu", v); }
+KtDiag& KtDiag::operator<<(long long v) { return Printf("%lld", v); }
+KtDiag& KtDiag::operator<<(unsigned long long v) { return Printf("%llu", v); }
+KtDiag& KtDiag::operator<<(double v) { return Printf("%lf", v); }
+KtDiag& KtDiag::operator<<(const void* p) { return Printf("%p", p); }
 KtDiag& KtDiag::operator<<(KtDiag& (*manipulator)(KtDiag&)) { return manipulator(*this); }
 
 KtDiag& Diag() {

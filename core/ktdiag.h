@@ -59,7 +59,6 @@ class KtDiag {
   static void SetOutputFile(const std::string& path);
 
  private:
-  KtDiag& Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void Write();
 
   char buffer_[kBufferSize] = {};
