@@ -12,9 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "core/alarm_queue_block.h"
 #include "core/block.h"
+#include "core/command_block.h"
+#include "core/event_log_block.h"
+#include "core/meter_block.h"
 #include "core/record_reader.h"
 #include "core/scp_frame.h"
+#include "core/status_block.h"
+#include "core/ups_info_block.h"
 
 namespace {
 
@@ -77,6 +83,12 @@ struct BlockTarget {
 
 const BlockTarget kBlocks[] = {
     {4, [] { return std::unique_ptr<KT_Block>(new FuzzSampleBlock); }, true},
+    {1, [] { return std::unique_ptr<KT_Block>(new StatusBlock); }, true},
+    {2, [] { return std::unique_ptr<KT_Block>(new UpsInfoBlock); }, true},
+    {3, [] { return std::unique_ptr<KT_Block>(new MeterBlock); }, true},
+    {6, [] { return std::unique_ptr<KT_Block>(new EventLogBlock); }, true},
+    {8, [] { return std::unique_ptr<KT_Block>(new AlarmQueueBlock); }, true},
+    {27, [] { return std::unique_ptr<KT_Block>(new CommandBlock); }, true},
 };
 
 void FuzzReader(const uint8_t* data, size_t size) {

@@ -1,0 +1,43 @@
+// The whole SCP object: KT_SCPBase (status, UPS information, the request queues and table)
+// with every other block of the image. One per process serves as the agent's authoritative
+// state (GetProcessScp); adapter clients and consoles keep their own.
+//
+// Adding a block: declare it as a member below (in the construction order of the list) and
+// register it with its id in the constructor (scp.cpp). ExecuteCommand, QueueRequest and
+// GetBlock find it from then on; an id without a block is answered "Not Available".
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/alarm_queue_block.h"
+#include "core/command_block.h"
+#include "core/event_log_block.h"
+#include "core/meter_block.h"
+#include "core/scp_base.h"
+
+class KT_SCP : public KT_SCPBase {
+ public:
+  KT_SCP();
+
+  // Serves a message for any block of the object (see KT_SCPBase).
+  int ExecuteCommand(const KT_ScpMessage& message, std::vector<uint8_t>& reply) override;
+  using KT_SCPBase::ExecuteCommand;
+
+  // Blocks 2 and 3 back to their unknown values.
+  void ResetUpsData();
+
+  // The communication mode of the configuration block (255 while the object has none).
+  int GetCommMode() const;
+
+  // Blocks in construction order (destroyed in reverse).
+  MeterBlock meters;              // 3
+  EventLogBlock eventLog;         // 6
+  CommandBlock commandBlock;      // 27
+  AlarmQueueBlock alarmQueue;     // 8
+};
+
+// The process-wide SCP object, built on first use.
+KT_SCP& GetProcessScp();
+// The communication mode of the process-wide object, read under its lock.
+int GetProcessCommMode();
