@@ -16,11 +16,14 @@ function(vigil_test_folder name)
   endif()
   add_executable(${name} ${_srcs})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
-  set(_props LABELS "${ARG_LABELS}" TIMEOUT 300
-      ENVIRONMENT "VIGIL_BUILD_DIR=${CMAKE_BINARY_DIR};VIGIL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  set(_props LABELS "${ARG_LABELS}" TIMEOUT 300)
   if(ARG_RESOURCE_LOCK)
     list(APPEND _props RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
   endif()
+  # gtest_discover_tests flattens property values, so a list value must come last: its
+  # second entry (VIGIL_SOURCE_DIR) does not arrive, but it no longer swallows the
+  # properties after it.
+  list(APPEND _props ENVIRONMENT "VIGIL_BUILD_DIR=${CMAKE_BINARY_DIR};VIGIL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${_props})
 endfunction()
 

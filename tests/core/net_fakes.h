@@ -132,7 +132,7 @@ class FakeIpxOps : public SocketOps {
     Datagram d = std::move(incoming.front());
     incoming.pop_front();
     const size_t n = std::min(capacity, d.bytes.size());
-    std::memcpy(buffer, d.bytes.data(), n);
+    if (n > 0) std::memcpy(buffer, d.bytes.data(), n);
     if (truncated != nullptr) *truncated = d.bytes.size() > capacity;
     sockaddr_ipx src{};
     src.sipx_family = AF_IPX;
