@@ -128,9 +128,11 @@ int KT_SCPBase::ExecuteCommand(KT_Block* block, const KT_ScpMessage& message, st
       const int route = block->GetRoute(branch);
       if (route < 0) return Reply(message, reply, SCP_NOT_AVAILABLE);
       // With the UPS behind a network adapter the serial settings are the agent's only.
-      const bool adapterSerialSettings =
-          blockId == BLOCK_CONFIG && branch == 1 &&
-          (GetProcessCommMode() == kCommModeSnmpAdapter || GetProcessCommMode() == kCommModeNetBcmAdapter);
+      bool adapterSerialSettings = false;
+      if (blockId == BLOCK_CONFIG && branch == 1) {
+        const int mode = GetProcessCommMode();
+        adapterSerialSettings = mode == kCommModeSnmpAdapter || mode == kCommModeNetBcmAdapter;
+      }
       if (!adapterSerialSettings) PostSet(blockId, branch, route);
       return Reply(message, reply, SCP_SET_OK);
     }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/peer_version.h"
+#include "core/setup_data.h"
 
 namespace {
 
@@ -75,8 +76,10 @@ AgentSoftwareVersion GetAgentSoftwareVersion() {
     source = g_version_source;
   }
   if (source) return source();
-  // The built-in product version 4.1.4.
-  return AgentSoftwareVersion{};
+  // The agent's version triple of the product information (setup.dat, read anew each time).
+  const SetupData setup;
+  const SetupData::Version v = setup.GetVersion(8);
+  return AgentSoftwareVersion{static_cast<uint8_t>(v.minor), static_cast<uint8_t>(v.build)};
 }
 
 UpsInfoBlock::UpsInfoBlock() {
@@ -86,7 +89,6 @@ UpsInfoBlock::UpsInfoBlock() {
   branches_.AddBranch(3, 5);
   branches_.AddBranch(4, 4);
   branches_.AddBranch(5, 7);
-  interface_type_ = 255;
   SetRefreshPeriod(kRefreshNever);
   Reset();
 }

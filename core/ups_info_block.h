@@ -45,7 +45,8 @@ inline constexpr int kOsTypeLinux = 15;
 const char* GetOsTableName(int entry);
 
 // The agent's own product version: its second and third numbers. The default reads the
-// product information (setup data); a program or a test may install another source.
+// agent's version triple of the product information (SetupData, setup.dat in the working
+// directory); a program or a test may install another source.
 struct AgentSoftwareVersion {
   uint8_t second = 1;
   uint8_t third = 4;

@@ -7,6 +7,7 @@
 #include "core/meter_block.h"
 #include "core/peer_version.h"
 #include "core/scp_frame.h"
+#include "core/setup_data.h"
 #include "core/ups_info_block.h"
 #include "tests/support/test_support.h"
 
@@ -120,10 +121,18 @@ TEST_F(UpsInfo, SettersAndTexts) {
   EXPECT_FALSE(b.GetSerialNumber().has_value());
   EXPECT_EQ(b.Branches().GetFieldState(2, 3), FIELD_CHANGED);
 
-  SetAgentVersionSource([] { return AgentSoftwareVersion{2, 7}; });
+  // The agent's own version: the built-in product version 4.1.4, or setup.dat's.
+  b.SetSoftwareVersion();
+  EXPECT_EQ(b.GetSoftwareVersionText(), "1.04");
+  SetupData setup;
+  setup.SetVersion(8, SetupData::Version{4, 2, 9});
+  ASSERT_EQ(setup.WriteFile(SetupData::kFileName), 1);
+  b.SetSoftwareVersion();
+  EXPECT_EQ(b.GetSoftwareVersionSecond(), 2);
+  EXPECT_EQ(b.GetSoftwareVersionThird(), 9);
+  SetAgentVersionSource([] { return AgentSoftwareVersion{3, 7}; });
   b.SetSoftwareVersion();
   SetAgentVersionSource(nullptr);
-  EXPECT_EQ(b.GetSoftwareVersionSecond(), 2);
   EXPECT_EQ(b.GetSoftwareVersionThird(), 7);
 }
 
