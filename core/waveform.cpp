@@ -187,7 +187,7 @@ int KT_Waveform::Convert(int correct, int inputWave) {
     if (found == 1) low[1] = std::min(kDefaultSecondLow, n - 1);
     // Restore the sign of the half cycle between the two low points, then start the wave at
     // the second one.
-    for (size_t i = low[0]; i < low[1]; ++i) converted[i] = -static_cast<int32_t>(raw_[i]);
+    for (size_t i = low[0]; i < low[1]; ++i) converted[i] = static_cast<int32_t>(-static_cast<int64_t>(raw_[i]));
     std::rotate(converted.begin(), converted.begin() + static_cast<std::ptrdiff_t>(low[1]), converted.end());
   }
 

@@ -2,6 +2,17 @@
 
 #include <new>
 
+namespace {
+
+void PutBe32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+}  // namespace
+
 WaveformBlock::WaveformBlock() {
   branches_.AddBranch(0, 0);
   branches_.AddBranch(1, 2);
@@ -34,14 +45,24 @@ int WaveformBlock::ConvertField(int branch, int field, int direction, KT_RecordW
     if (out == nullptr) return -1;
     // Exactly `count` samples, so that the record reads back; samples not yet delivered
     // are sent as 0.
+    // One write for the whole table: the record buffer grows by little more than each write
+    // needs, so thousands of small writes would copy it over and over.
     const std::vector<uint32_t>& raw = wave->Raw();
-    for (size_t i = 0; i < count; ++i) {
-      if (out->Put32(i < raw.size() ? raw[i] : 0) < 0) return -1;
+    std::vector<uint8_t> bytes;
+    try {
+      bytes.resize(count * 4);
+    } catch (const std::bad_alloc&) {
+      LogError(ERR_WAVEFORM_BLOCK, FN_CONVERT, 2, GetSocketError());
+      return -1;
     }
-    return 1;
+    for (size_t i = 0; i < count && i < raw.size(); ++i) PutBe32(bytes.data() + 4 * i, raw[i]);
+    return out->PutBytes(bytes.data(), bytes.size());
   }
   if (in == nullptr) return -1;
   if (count > in->Remaining() / 4) {
+    // The count just read has no samples behind it: the wave keeps the samples it holds,
+    // and the count that describes them.
+    if (wave->HasSamples()) wave->SetSampleCount(static_cast<uint16_t>(wave->Raw().size()));
     LogError(ERR_WAVEFORM_BLOCK, FN_CONVERT, CODE_BAD_COUNT, static_cast<int32_t>(count));
     return -1;
   }

@@ -13,14 +13,20 @@
 #include <vector>
 
 #include "core/alarm_queue_block.h"
+#include "core/battery_info_block.h"
+#include "core/battery_test_block.h"
 #include "core/block.h"
 #include "core/command_block.h"
 #include "core/event_log_block.h"
 #include "core/meter_block.h"
+#include "core/notify_block.h"
 #include "core/record_reader.h"
+#include "core/recptinf.h"
+#include "core/sched_shutdown_block.h"
 #include "core/scp_frame.h"
 #include "core/status_block.h"
 #include "core/ups_info_block.h"
+#include "core/waveform_block.h"
 
 namespace {
 
@@ -81,6 +87,11 @@ struct BlockTarget {
   bool exactRoundTrip;                // encode(decode(encode(b))) == encode(b)
 };
 
+template <class B>
+std::unique_ptr<KT_Block> Make() {
+  return std::make_unique<B>();
+}
+
 const BlockTarget kBlocks[] = {
     {4, [] { return std::unique_ptr<KT_Block>(new FuzzSampleBlock); }, true},
     {1, [] { return std::unique_ptr<KT_Block>(new StatusBlock); }, true},
@@ -89,6 +100,14 @@ const BlockTarget kBlocks[] = {
     {6, [] { return std::unique_ptr<KT_Block>(new EventLogBlock); }, true},
     {8, [] { return std::unique_ptr<KT_Block>(new AlarmQueueBlock); }, true},
     {27, [] { return std::unique_ptr<KT_Block>(new CommandBlock); }, true},
+    // A list read back comes in reverse order (actions, trap receivers), so the second
+    // encoding may differ from the first.
+    {5, Make<NotifyBlock>, false},
+    {9, Make<WaveformBlock>, true},
+    {24, Make<SchedShutdownBlock>, true},
+    {25, Make<BatteryTestBlock>, true},
+    {26, Make<BatteryInfoBlock>, true},
+    {28, Make<Recptinf>, true},
 };
 
 void FuzzReader(const uint8_t* data, size_t size) {
