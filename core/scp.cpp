@@ -2,9 +2,16 @@
 
 KT_SCP::KT_SCP() {
   RegisterBlock(BLOCK_METERS, &meters);
+  RegisterBlock(BLOCK_NOTIFY, &notify);
   RegisterBlock(BLOCK_EVENT_LOG, &eventLog);
+  RegisterBlock(BLOCK_BATTERY_LOG, &batteryLog);
+  RegisterBlock(BLOCK_SCHED_SHUTDOWN, &schedShutdown);
+  RegisterBlock(BLOCK_BATTERY_TEST, &batteryTest);
+  RegisterBlock(BLOCK_BATTERY_INFO, &batteryInfo);
   RegisterBlock(BLOCK_COMMAND, &commandBlock);
   RegisterBlock(BLOCK_ALARM_QUEUE, &alarmQueue);
+  RegisterBlock(BLOCK_WAVEFORM, &waveforms);
+  RegisterBlock(BLOCK_RECEPTACLES, &receptacles);
 }
 
 int KT_SCP::ExecuteCommand(const KT_ScpMessage& message, std::vector<uint8_t>& reply) {

@@ -11,10 +11,17 @@
 #include <vector>
 
 #include "core/alarm_queue_block.h"
+#include "core/battery_info_block.h"
+#include "core/battery_log_block.h"
+#include "core/battery_test_block.h"
 #include "core/command_block.h"
 #include "core/event_log_block.h"
 #include "core/meter_block.h"
+#include "core/notify_block.h"
+#include "core/recptinf.h"
+#include "core/sched_shutdown_block.h"
 #include "core/scp_base.h"
+#include "core/waveform_block.h"
 
 class KT_SCP : public KT_SCPBase {
  public:
@@ -32,9 +39,16 @@ class KT_SCP : public KT_SCPBase {
 
   // Blocks in construction order (destroyed in reverse).
   MeterBlock meters;              // 3
+  NotifyBlock notify;             // 5
   EventLogBlock eventLog;         // 6
+  BatteryLogBlock batteryLog;     // 7
+  SchedShutdownBlock schedShutdown;  // 24
+  BatteryTestBlock batteryTest;   // 25
+  BatteryInfoBlock batteryInfo;   // 26
   CommandBlock commandBlock;      // 27
   AlarmQueueBlock alarmQueue;     // 8
+  WaveformBlock waveforms;        // 9
+  Recptinf receptacles;           // 28
 };
 
 // The process-wide SCP object, built on first use.

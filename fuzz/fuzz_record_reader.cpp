@@ -14,6 +14,7 @@
 
 #include "core/alarm_queue_block.h"
 #include "core/battery_info_block.h"
+#include "core/battery_log_block.h"
 #include "core/battery_test_block.h"
 #include "core/block.h"
 #include "core/command_block.h"
@@ -103,6 +104,7 @@ const BlockTarget kBlocks[] = {
     // A list read back comes in reverse order (actions, trap receivers), so the second
     // encoding may differ from the first.
     {5, Make<NotifyBlock>, false},
+    {7, Make<BatteryLogBlock>, true},
     {9, Make<WaveformBlock>, true},
     {24, Make<SchedShutdownBlock>, true},
     {25, Make<BatteryTestBlock>, true},

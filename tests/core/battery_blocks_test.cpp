@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/battery_info_block.h"
+#include "core/battery_log_block.h"
 #include "core/battery_test_block.h"
 #include "core/scp_frame.h"
 #include "tests/core/scoped_time_zone.h"
@@ -155,6 +156,40 @@ TEST_F(BatteryTest, InfoAverageResetAndRecord) {
   EXPECT_EQ(b.GetOnBatterySeconds(), 0u);
   EXPECT_FALSE(b.GetReplacedDate().has_value());
   EXPECT_EQ(b.Branches().GetFieldState(1, 7), FIELD_UNCHANGED);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BatteryLog, ResultsAreLoggedWithTheirStatus) {
+  TempDir dir;
+  BatteryLogBlock log;
+  BatteryTestResult result;
+  result.resultCode = BATTERY_TEST_FAILED;
+  EXPECT_EQ(log.SetResult(result, 100, 0), -1);  // no description
+  EXPECT_EQ(log.GetRecordCount(), 0);
+  result.description = "Battery";
+  ASSERT_EQ(log.SetResult(result, 100, 0), 1);
+  EXPECT_EQ(log.GetStatusCode(), BATTERY_LOG_FAILED);
+  EXPECT_EQ(log.GetStatusText(), "Failed Battery Test");
+  result.resultCode = BATTERY_TEST_NOT_PERFORMED;
+  ASSERT_EQ(log.SetResult(result, 200, kGeneralSystemsTest), 1);
+  EXPECT_EQ(log.GetStatusCode(), BATTERY_LOG_NOT_PERFORMED);
+  EXPECT_EQ(log.GetStatusText(), "UPS could not perform General Systems Test");
+  result.resultCode = 9;
+  ASSERT_EQ(log.SetResult(result, 300, 0), 1);
+  EXPECT_EQ(log.GetStatusText(), "Unknown");
+
+  log.ResetCursor();
+  uint32_t time = 0;
+  uint8_t code = 0;
+  ASSERT_TRUE(log.GetNextResult(time, code));
+  EXPECT_EQ(time, 100u);
+  EXPECT_EQ(code, BATTERY_TEST_FAILED);
+  ASSERT_TRUE(log.GetNextResult(time, code));
+  ASSERT_TRUE(log.GetNextResult(time, code));
+  EXPECT_FALSE(log.GetNextResult(time, code));
 }
 
 }  // namespace
