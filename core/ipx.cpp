@@ -47,8 +47,8 @@ int KT_IPX::Open(int socketNumber) {
   const int fd = ops_->Socket(AF_IPX, SOCK_DGRAM, 0);
   if (fd < 0) {
     const int32_t err = GetSocketError();
-    Diag() << "ERROR(KT_IPX::Open): Unable to create IPX socket: " << std::strerror(err)
-           << (err == EAFNOSUPPORT ? " (this system does not offer IPX)\n" : "\n");
+    Diag().Printf("ERROR(KT_IPX::Open): Unable to create IPX socket: %s%s\n", std::strerror(err),
+                  err == EAFNOSUPPORT ? " (this system does not offer IPX)" : "");
     LogError(ERR_DATAGRAM, DATAGRAM_FN_OPEN, 1, err);
     return -1;
   }
