@@ -97,7 +97,7 @@ class IpcTest : public ::testing::Test {
     ASSERT_TRUE(block.Open(map));
     ASSERT_TRUE(full.Open(event));
     std::memcpy(block.Data(), &length, 4);  // little-endian machine
-    std::memcpy(block.Data() + 4, payload.data(), payload.size());
+    if (!payload.empty()) std::memcpy(block.Data() + 4, payload.data(), payload.size());
     full.Reset();
   }
 

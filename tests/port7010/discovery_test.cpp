@@ -86,6 +86,8 @@ class DiscoveryTest : public ::testing::Test {
   }
   void TearDown() override { CleanupWinsock(); }
 
+  // Other test runs on this machine may bind 7010 too.
+  testing_support::MachineResourceLock port_{"udp_port_7010"};
   testing_support::TempDir dir_;
   net_fakes::FakeResolver resolver_;
   Responder responder_;

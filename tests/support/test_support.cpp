@@ -1,8 +1,11 @@
 #include "tests/support/test_support.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -89,6 +92,19 @@ void WriteFileText(const std::string& path, const std::string& text) {
 std::string UniqueName(const std::string& stem) {
   static std::atomic<int> counter{0};
   return stem + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+}
+
+MachineResourceLock::MachineResourceLock(const std::string& resource) {
+  const std::string path = (std::filesystem::temp_directory_path() / ("vigil-" + resource + ".lock")).string();
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd_ < 0) throw std::runtime_error("cannot open " + path);
+  while (::flock(fd_, LOCK_EX) != 0) {
+    if (errno != EINTR) throw std::runtime_error("cannot lock " + path);
+  }
+}
+
+MachineResourceLock::~MachineResourceLock() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace testing_support

@@ -64,4 +64,18 @@ void WriteFileText(const std::string& path, const std::string& text);
 // Unique name prefix for named objects, so tests can run side by side.
 std::string UniqueName(const std::string& stem);
 
+// Holds an exclusive lock on a machine-wide resource (for instance "udp_port_7010") while it
+// lives, waiting for it first: serialises tests of different test runs on one machine, which a
+// CTest RESOURCE_LOCK cannot. The lock file lives in the temporary folder.
+class MachineResourceLock {
+ public:
+  explicit MachineResourceLock(const std::string& resource);
+  ~MachineResourceLock();
+  MachineResourceLock(const MachineResourceLock&) = delete;
+  MachineResourceLock& operator=(const MachineResourceLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace testing_support
