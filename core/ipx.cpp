@@ -22,89 +22,33 @@ SocketOps* KT_IPX::DefaultSocketOps() {
   return ops != nullptr ? ops : &SocketOps::System();
 }
 
-KT_IPX::KT_IPX() : ops_(DefaultSocketOps()) {}
-
-KT_IPX::~KT_IPX() {
-  if (socket_ >= 0) ReleaseSocket();
-  open_ = 0;
-}
-
-int KT_IPX::Initialize() {
-  StartSocketLayer();
-  return 1;
-}
-
-void KT_IPX::ReleaseSocket() {
-  if (socket_ >= 0) ops_->Close(socket_);
-  socket_ = -1;
-}
-
 int KT_IPX::Open(int socketNumber) {
-  // Each IPX search opens the channel again: the previous socket is released, not leaked.
-  ReleaseSocket();
-  open_ = 0;
-
-  const int fd = ops_->Socket(AF_IPX, SOCK_DGRAM, 0);
+  // Each IPX search opens the channel again; NewSocket releases the previous socket.
+  const int fd = NewSocket(AF_IPX);
   if (fd < 0) {
-    const int32_t err = GetSocketError();
-    Diag().Printf("ERROR(KT_IPX::Open): Unable to create IPX socket: %s%s\n", std::strerror(err),
-                  err == EAFNOSUPPORT ? " (this system does not offer IPX)" : "");
-    LogError(ERR_DATAGRAM, DATAGRAM_FN_OPEN, 1, err);
+    if (code == 1) {
+      Diag().Printf("ERROR(KT_IPX::Open): Unable to create IPX socket: %s%s\n", std::strerror(systemError),
+                    systemError == EAFNOSUPPORT ? " (this system does not offer IPX)" : "");
+    }
     return -1;
   }
-  auto fail = [&](int32_t code) {
-    const int32_t err = GetSocketError();
-    ops_->Close(fd);
-    socket_ = -1;
-    open_ = 0;
-    LogError(ERR_DATAGRAM, DATAGRAM_FN_OPEN, code, err);
-    return -1;
-  };
-  if (ops_->SetNonBlocking(fd) < 0) return fail(2);
 
   sockaddr_ipx sipx{};
   sipx.sipx_family = AF_IPX;
   sipx.sipx_port = static_cast<uint16_t>(socketNumber);
-  if (ops_->Bind(fd, reinterpret_cast<const sockaddr*>(&sipx), sizeof sipx) < 0) return fail(3);
+  if (ops_->Bind(fd, reinterpret_cast<const sockaddr*>(&sipx), sizeof sipx) < 0) return FailOpen(fd, 3);
 
   socket_ = fd;
   open_ = 1;
 
   sockaddr_ipx bound{};
   socklen_t len = sizeof bound;
-  if (ops_->GetSockName(fd, reinterpret_cast<sockaddr*>(&bound), &len) < 0) return fail(4);
+  if (ops_->GetSockName(fd, reinterpret_cast<sockaddr*>(&bound), &len) < 0) return FailOpen(fd, 4);
   return 0;
-}
-
-void KT_IPX::Close() {
-  ReleaseSocket();
-  open_ = 0;
 }
 
 int KT_IPX::SendData(KT_Address* address, const uint8_t* data, size_t length) {
   return SendDatagram(address, data, length, 0);
-}
-
-int KT_IPX::SendDatagram(KT_Address* address, const uint8_t* data, size_t length, int flags) {
-  if (!CheckData(data, length)) {
-    LogError(ERR_DATAGRAM, DATAGRAM_FN_SEND, 1, 0);
-    return -1;
-  }
-  if (!open_ || socket_ < 0) {
-    LogError(ERR_DATAGRAM, DATAGRAM_FN_SEND, 2, 0);
-    return -1;
-  }
-  sockaddr_storage to{};
-  socklen_t toLength = 0;
-  if (address == nullptr || address->GetType() != ADDRESS_IPX || address->ToSockAddr(to, toLength) < 0) {
-    LogError(ERR_DATAGRAM, DATAGRAM_FN_SEND, 3, 0);
-    return -1;
-  }
-  if (ops_->SendTo(socket_, data, length, flags, reinterpret_cast<const sockaddr*>(&to), toLength) < 0) {
-    LogError(ERR_DATAGRAM, DATAGRAM_FN_SEND, 4, GetSocketError());
-    return -1;
-  }
-  return 0;
 }
 
 ssize_t KT_IPX::ReceivePiece(uint8_t* data, KT_Address* address, bool storeSender, bool quietWhenEmpty) {
@@ -181,19 +125,4 @@ int KT_IPX::ReceiveData(KT_Address* address, std::vector<uint8_t>& buffer) {
   if (joined.empty()) return 0;
   buffer = std::move(joined);
   return 1;
-}
-
-int KT_IPX::WaitForData(int seconds) {
-  const int r = ops_->WaitReadable(socket_, seconds);
-  if (r < 0) {
-    LogError(ERR_DATAGRAM, DATAGRAM_FN_WAIT, 1, GetSocketError());
-    return -1;
-  }
-  return r;
-}
-
-int KT_IPX::EnableBroadcast() {
-  const int on = 1;
-  if (ops_->SetSockOpt(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) < 0) return GetSocketError();
-  return 0;
 }

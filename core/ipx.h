@@ -19,9 +19,7 @@
 #include <vector>
 
 #include "core/address.h"
-#include "core/comm_base.h"
-#include "core/socket_ops.h"
-#include "core/udp.h"
+#include "core/datagram_channel.h"
 
 inline constexpr size_t kIpxReceiveBuffer = 2056;
 inline constexpr size_t kIpxPieceLength = 512;
@@ -32,17 +30,13 @@ inline constexpr size_t kIpxMaxMessage = 0xFFFF;
 // Send flag "do not route" (the local network only).
 inline constexpr int kIpxDontRoute = MSG_DONTROUTE;
 
-class KT_IPX : public KT_CommBase {
+class KT_IPX : public KT_DatagramChannel {
  public:
-  KT_IPX();
-  ~KT_IPX() override;
+  KT_IPX() : KT_DatagramChannel(DefaultSocketOps()) {}
 
-  // Starts the socket layer for this process. 1.
-  int Initialize() override;
   // Creates a non-blocking IPX datagram socket bound to `socketNumber` (stored as given;
   // 0 lets the system choose). 0, or -1. The local address is not filled.
   int Open(int socketNumber) override;
-  void Close() override;
   // One datagram to a type-2 address (flags 0). 0, or -1.
   int SendData(KT_Address* address, const uint8_t* data, size_t length) override;
   // One message, joined from its 512-byte pieces. 1 with data, 0 when nothing was waiting
@@ -52,25 +46,25 @@ class KT_IPX : public KT_CommBase {
   uint16_t GetPort() override { return local_.GetPort(); }
 
   // SendData with send flags (kIpxDontRoute).
-  int SendDatagram(KT_Address* address, const uint8_t* data, size_t length, int flags);
-  // Waits up to `seconds` for a datagram: the number of ready sockets, 0, or -1.
-  int WaitForData(int seconds);
-  // Allows broadcasts on the socket (failures ignored). IPX sockets on Linux receive
-  // broadcasts without a further option. 0, or the system error.
-  int EnableBroadcast();
+  int SendDatagram(KT_Address* address, const uint8_t* data, size_t length, int flags) {
+    return SendTo(address, ADDRESS_IPX, data, length, flags);
+  }
+  // Allows broadcasts on the socket. IPX sockets on Linux receive broadcasts without a
+  // further option. 0, or the system error.
+  int EnableBroadcast() { return SetBroadcastOption(); }
 
-  void SetSocketOps(SocketOps* ops) { ops_ = ops != nullptr ? ops : DefaultSocketOps(); }
   // The socket calls new IPX channels start with (tests); null restores the system's.
   static void SetDefaultSocketOps(SocketOps* ops);
   static SocketOps* DefaultSocketOps();
 
+ protected:
+  SocketOps* DefaultOps() const override { return DefaultSocketOps(); }
+
  private:
-  void ReleaseSocket();
   static constexpr ssize_t kNothingWaiting = -2;
   // One datagram; -1 with an error record on failure (also when it was longer than the
   // buffer); kNothingWaiting, without a record, when `quietWhenEmpty` and none was there.
   ssize_t ReceivePiece(uint8_t* data, KT_Address* address, bool storeSender, bool quietWhenEmpty);
 
   KT_IPX_Address local_;
-  SocketOps* ops_;
 };

@@ -24,23 +24,6 @@ bool ParseDotted(const char* text, uint32_t& out) {
 
 }  // namespace
 
-KT_UDP::KT_UDP() : ops_(&SocketOps::System()) {}
-
-KT_UDP::~KT_UDP() {
-  if (socket_ >= 0) ReleaseSocket();
-  open_ = 0;
-}
-
-int KT_UDP::Initialize() {
-  StartSocketLayer();
-  return 1;
-}
-
-void KT_UDP::ReleaseSocket() {
-  if (socket_ >= 0) ops_->Close(socket_);
-  socket_ = -1;
-}
-
 int KT_UDP::SetBindAddress(const char* dotted) {
   if (dotted == nullptr || *dotted == '\0') {
     bind_address_.reset();
@@ -68,77 +51,37 @@ uint32_t KT_UDP::DefaultBindAddress() {
 }
 
 int KT_UDP::Open(int port) {
-  // A second Open replaces the endpoint instead of leaking the first socket.
-  ReleaseSocket();
-  open_ = 0;
-
-  const int fd = ops_->Socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) {
-    LogError(ERR_DATAGRAM, DATAGRAM_FN_OPEN, 1, GetSocketError());
-    return -1;
-  }
-  auto fail = [&](int32_t code) {
-    const int32_t err = GetSocketError();
-    ops_->Close(fd);
-    socket_ = -1;
-    open_ = 0;
-    LogError(ERR_DATAGRAM, DATAGRAM_FN_OPEN, code, err);
-    return -1;
-  };
-  if (ops_->SetNonBlocking(fd) < 0) return fail(2);
+  const int fd = NewSocket(AF_INET);
+  if (fd < 0) return -1;
 
   sockaddr_in sin{};
   sin.sin_family = AF_INET;
   sin.sin_port = htons(static_cast<uint16_t>(port));
   sin.sin_addr.s_addr = bind_address_ ? *bind_address_ : DefaultBindAddress();
-  if (ops_->Bind(fd, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) < 0) return fail(3);
+  if (ops_->Bind(fd, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) < 0) return FailOpen(fd, 3);
 
   socket_ = fd;
   open_ = 1;
 
   sockaddr_in bound{};
   socklen_t len = sizeof bound;
-  if (ops_->GetSockName(fd, reinterpret_cast<sockaddr*>(&bound), &len) < 0) return fail(4);
+  if (ops_->GetSockName(fd, reinterpret_cast<sockaddr*>(&bound), &len) < 0) return FailOpen(fd, 4);
 
   local_.Clear();
   local_.SetType(ADDRESS_IP);
   if (bound.sin_addr.s_addr != 0) {
     local_.SetIpAddress(bound.sin_addr.s_addr);
-    local_.SetPort(bound.sin_port);
   } else {
     std::string name;
-    if (!platform::GetNameResolver().LocalHostName(name)) return fail(5);
+    if (!platform::GetNameResolver().LocalHostName(name)) return FailOpen(fd, 5);
     local_.SetHostName(name.c_str());
-    local_.SetPort(bound.sin_port);
   }
+  local_.SetPort(bound.sin_port);
   return 0;
-}
-
-void KT_UDP::Close() {
-  ReleaseSocket();
-  open_ = 0;
 }
 
 int KT_UDP::SendData(KT_Address* address, const uint8_t* data, size_t length) {
-  if (!CheckData(data, length)) {
-    LogError(ERR_DATAGRAM, DATAGRAM_FN_SEND, 1, 0);
-    return -1;
-  }
-  if (!open_ || socket_ < 0) {
-    LogError(ERR_DATAGRAM, DATAGRAM_FN_SEND, 2, 0);
-    return -1;
-  }
-  sockaddr_storage to{};
-  socklen_t toLength = 0;
-  if (address == nullptr || address->GetType() != ADDRESS_IP || address->ToSockAddr(to, toLength) < 0) {
-    LogError(ERR_DATAGRAM, DATAGRAM_FN_SEND, 3, 0);
-    return -1;
-  }
-  if (ops_->SendTo(socket_, data, length, 0, reinterpret_cast<const sockaddr*>(&to), toLength) < 0) {
-    LogError(ERR_DATAGRAM, DATAGRAM_FN_SEND, 4, GetSocketError());
-    return -1;
-  }
-  return 0;
+  return SendTo(address, ADDRESS_IP, data, length, 0);
 }
 
 int KT_UDP::ReceiveData(KT_Address* address, std::vector<uint8_t>& buffer) {
@@ -176,19 +119,4 @@ int KT_UDP::ReceiveData(KT_Address* address, std::vector<uint8_t>& buffer) {
     return -1;
   }
   return 1;
-}
-
-int KT_UDP::WaitForData(int seconds) {
-  const int r = ops_->WaitReadable(socket_, seconds);
-  if (r < 0) {
-    LogError(ERR_DATAGRAM, DATAGRAM_FN_WAIT, 1, GetSocketError());
-    return -1;
-  }
-  return r;
-}
-
-int KT_UDP::EnableBroadcast() {
-  const int on = 1;
-  if (ops_->SetSockOpt(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) < 0) return GetSocketError();
-  return 0;
 }

@@ -12,8 +12,8 @@
 // broadcasts: discovery answers only reach agents bound to 0.0.0.0.
 //
 // Error records (class 8): function 1 Open (codes 1 socket, 2 non-blocking, 3 bind, 4 read
-// back, 5 host name), 2 SendData (1 refused buffer, 2 not open, 3 no destination, 4 send),
-// 3 ReceiveData (1 receive, 2 memory), 4 WaitForData (1). The system error is errno.
+// back, 5 host name), 3 ReceiveData (1 receive, 2 memory); sending and waiting as in
+// core/datagram_channel.h.
 #pragma once
 
 #include <cstddef>
@@ -22,41 +22,27 @@
 #include <vector>
 
 #include "core/address.h"
-#include "core/comm_base.h"
-#include "core/socket_ops.h"
+#include "core/datagram_channel.h"
 
 // The agent's UDP port.
 inline constexpr int kScpUdpPort = 7010;
 // Largest datagram a UDP channel receives.
 inline constexpr size_t kUdpReceiveBuffer = 5000;
 
-enum KT_DatagramFunction : int32_t {
-  DATAGRAM_FN_OPEN = 1,
-  DATAGRAM_FN_SEND = 2,
-  DATAGRAM_FN_RECEIVE = 3,
-  DATAGRAM_FN_WAIT = 4,
-};
-
-class KT_UDP : public KT_CommBase {
+class KT_UDP : public KT_DatagramChannel {
  public:
-  KT_UDP();
-  ~KT_UDP() override;
+  KT_UDP() : KT_DatagramChannel(&SocketOps::System()) {}
 
-  // Starts the socket layer for this process (see CleanupWinsock). 1.
-  int Initialize() override;
   // Creates a non-blocking UDP socket bound to the bind address and `port` (host byte order;
   // 0 lets the system choose) and records the local address. 0, or -1.
   int Open(int port) override;
-  void Close() override;
   int SendData(KT_Address* address, const uint8_t* data, size_t length) override;
   int ReceiveData(KT_Address* address, std::vector<uint8_t>& buffer) override;
   const char* GetHostName() override { return local_.GetHostName(); }
   uint16_t GetPort() override { return local_.GetPort(); }
 
-  // Waits up to `seconds` for a datagram: the number of ready sockets (0 on time-out), or -1.
-  int WaitForData(int seconds);
   // Allows sending to broadcast addresses. 0, or the system error.
-  int EnableBroadcast();
+  int EnableBroadcast() { return SetBroadcastOption(); }
 
   // The local address this channel binds to ("a.b.c.d"); null or "" binds 0.0.0.0 again.
   // 1, or -1 for a text that is no dotted IPv4 address. Takes effect at the next Open.
@@ -66,16 +52,9 @@ class KT_UDP : public KT_CommBase {
   // The address a channel binds to when none is set (network byte order; 0 = any).
   static uint32_t DefaultBindAddress();
 
-  // Replaces the socket calls (tests); null restores the system's.
-  void SetSocketOps(SocketOps* ops) { ops_ = ops != nullptr ? ops : &SocketOps::System(); }
-
   const KT_Address& LocalAddress() const { return local_; }
 
  protected:
-  // Closes the socket (if any) without touching the open flag's meaning for callers.
-  void ReleaseSocket();
-
   KT_IP_Address local_;
-  SocketOps* ops_;
   std::optional<uint32_t> bind_address_;
 };
