@@ -29,10 +29,8 @@ int TransmitBoundMs(size_t bytes, uint32_t bps) {
   return static_cast<int>(std::min<uint64_t>(2000 + 2 * wire, 120000));
 }
 
-// Safety bounds run on real time: they guard against a stuck line, not a timing rule.
-uint64_t RealMs() {
-  static platform::SystemClock real;
-  return real.TickMs();
+uint64_t NowMs() {
+  return platform::TickMs();
 }
 
 }  // namespace
@@ -51,6 +49,24 @@ uint32_t BaudRateFromCode(int code) {
     case 9: return 28800;
     default: return 9600;
   }
+}
+
+platform::LineSettings KT_SerialPort::LineSettingsFor(const KT_PortSettings& settings) {
+  platform::LineSettings line;
+  line.bps = BaudRateFromCode(settings.GetBaudIndex());
+  line.data_bits = settings.GetDataBits();
+  line.two_stop_bits = false;  // always one stop bit
+  switch (settings.GetParity()) {
+    case 1: line.parity = platform::Parity::kEven; break;
+    case 2: line.parity = platform::Parity::kOdd; break;
+    default: line.parity = platform::Parity::kNone; break;
+  }
+  switch (settings.GetFlowControl()) {
+    case 1: line.flow = platform::FlowControl::kHardware; break;
+    case 2: line.flow = platform::FlowControl::kXonXoff; break;
+    default: line.flow = platform::FlowControl::kNone; break;
+  }
+  return line;
 }
 
 KT_SerialPort::KT_SerialPort() = default;
@@ -130,20 +146,7 @@ int KT_SerialPort::SetupLine() {
   }
 
   if (hardware_flow_override_) settings_.StoreFlowControl(1);
-  platform::LineSettings line;
-  line.bps = BaudRateFromCode(settings_.GetBaudIndex());
-  line.data_bits = settings_.GetDataBits();
-  line.two_stop_bits = false;  // always one stop bit
-  switch (settings_.GetParity()) {
-    case 1: line.parity = platform::Parity::kEven; break;
-    case 2: line.parity = platform::Parity::kOdd; break;
-    default: line.parity = platform::Parity::kNone; break;
-  }
-  switch (settings_.GetFlowControl()) {
-    case 1: line.flow = platform::FlowControl::kHardware; break;
-    case 2: line.flow = platform::FlowControl::kXonXoff; break;
-    default: line.flow = platform::FlowControl::kNone; break;
-  }
+  const platform::LineSettings line = LineSettingsFor(settings_);
   if (int e = platform::SetLineSettings(fd_, line)) {
     Fail(kSetupLineFn, 3, e, "cannot write the line settings");
     Close();
@@ -186,19 +189,16 @@ int KT_SerialPort::Read(KT_ReadRecord& record) {
   const uint64_t start = platform::TickMs();
   uint64_t last_byte = start;
   int failure = 0;
+  bool hung_up = false;
   for (;;) {
     // The time is taken before reading, so a byte counts as arrived no later than it did.
     const uint64_t now = platform::TickMs();
     if (got > 0 && now - last_byte >= static_cast<uint64_t>(kIntervalTimeoutMs)) break;
-    if (now - start >= static_cast<uint64_t>(total_ms)) {
-      // Whatever is already waiting still counts at the deadline.
-      const ssize_t n = ::read(fd_, buffer + got, static_cast<size_t>(capacity - got));
-      if (n > 0) got += static_cast<int>(n);
-      break;
-    }
+    if (now - start >= static_cast<uint64_t>(total_ms)) break;
     const ssize_t n = ::read(fd_, buffer + got, static_cast<size_t>(capacity - got));
     if (n > 0) {
       got += static_cast<int>(n);
+      bytes_received_ += static_cast<uint64_t>(n);
       last_byte = now;
       if (got >= capacity) break;
       continue;
@@ -206,6 +206,11 @@ int KT_SerialPort::Read(KT_ReadRecord& record) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) {
       failure = errno;
+      break;
+    }
+    if (hung_up) {
+      // The device end is gone (a pseudo-terminal whose other side closed, say).
+      failure = EIO;
       break;
     }
     uint64_t wait = static_cast<uint64_t>(total_ms) - (now - start);
@@ -217,10 +222,7 @@ int KT_SerialPort::Read(KT_ReadRecord& record) {
       failure = errno;
       break;
     }
-    if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN)) {
-      failure = EIO;
-      break;
-    }
+    if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) hung_up = true;
   }
 
   if (counts_overruns) {
@@ -250,7 +252,7 @@ int KT_SerialPort::Write(const void* bytes, int count) {
 
   const auto* p = static_cast<const uint8_t*>(bytes);
   size_t left = static_cast<size_t>(count);
-  const uint64_t deadline = RealMs() + static_cast<uint64_t>(
+  const uint64_t deadline = NowMs() + static_cast<uint64_t>(
       TransmitBoundMs(left, BaudRateFromCode(settings_.GetBaudIndex())));
   while (left > 0) {
     const ssize_t n = ::write(fd_, p, left);
@@ -266,7 +268,7 @@ int KT_SerialPort::Write(const void* bytes, int count) {
       return Fail(kWriteFn, 3, e, "write failed");
     }
     // The driver's queue is full (flow control holds it, or the peer does not read).
-    const uint64_t now = RealMs();
+    const uint64_t now = NowMs();
     if (now >= deadline) break;
     pollfd pf{fd_, POLLOUT, 0};
     const int r = ::poll(&pf, 1, static_cast<int>(std::min<uint64_t>(deadline - now, kPollSliceMs)));
@@ -318,7 +320,7 @@ int KT_SerialPort::Ready(int seconds) {
     Close();
     return -1;
   }
-  const uint64_t deadline = RealMs() + static_cast<uint64_t>(TransmitBoundMs(
+  const uint64_t deadline = NowMs() + static_cast<uint64_t>(TransmitBoundMs(
       static_cast<size_t>(queued), BaudRateFromCode(settings_.GetBaudIndex())));
   for (;;) {
     bool done = false;
@@ -328,7 +330,7 @@ int KT_SerialPort::Ready(int seconds) {
       done = (e != 0) || empty;  // a driver that cannot tell has nothing more to show
     }
     if (done) break;
-    if (RealMs() >= deadline) {
+    if (NowMs() >= deadline) {
       Fail(kReadyFn, 1, ETIMEDOUT, "transmission did not finish");
       Close();
       return -1;

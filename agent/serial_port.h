@@ -10,10 +10,12 @@
 // 4 ControlSet, 5 ControlCheck, 6 line setup, 7 Ready, 8 SetBaud.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
 #include "agent/comm_device.h"
+#include "platform/serial_line.h"
 
 namespace platform {
 class ModemSideband;
@@ -66,6 +68,12 @@ class KT_SerialPort : public KT_CommDevice {
   int ReadTimeoutMs() const { return read_timeout_ms_; }
   bool WritePending() const { return write_pending_ != 0; }
   int Handle() const { return fd_; }
+  // Bytes taken from the line since the object was made (all reads together).
+  uint64_t BytesReceived() const { return bytes_received_.load(); }
+
+  // The line a settings record asks for: its speed code, data bits, parity (1 even, 2 odd,
+  // else none) and flow control (1 hardware handshake, 2 XON/XOFF, else none); one stop bit.
+  static platform::LineSettings LineSettingsFor(const KT_PortSettings& settings);
   // The error record of the port: the one the settings carry (class 37 after a port failure).
   const KT_ErrorStatus& LastError() const { return settings_; }
 
@@ -88,4 +96,5 @@ class KT_SerialPort : public KT_CommDevice {
   bool real_modem_lines_ = false;
   uint32_t sideband_host_lines_ = 0;
   std::unique_ptr<platform::ModemSideband> sideband_;
+  std::atomic<uint64_t> bytes_received_{0};
 };

@@ -22,6 +22,9 @@ class PseudoTerminal {
   void Close();
 
   int master() const { return master_; }
+  // The slave descriptor the pair keeps open (shares the line's input queue with every other
+  // opener of the slave).
+  int slave() const { return slave_; }
   const std::string& slave_path() const { return slave_path_; }
 
  private:
