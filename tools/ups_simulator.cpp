@@ -196,7 +196,9 @@ void UpsSimulator::RequestStop() {
 }
 
 void UpsSimulator::SidebandThread() {
-  uint32_t seen = sideband_->HostChangeCount();
+  // Counted from the region's creation: changes the port made before this thread got to run
+  // are handled on its first round.
+  uint32_t seen = 0;
   while (!stop_thread_) {
     const uint32_t now = sideband_->WaitHostChange(seen, 200);
     if (now != seen) {
@@ -389,7 +391,17 @@ void UpsSimulator::ReadClient(int id) {
       if (!c.is_socket) quit_ = true;  // standard input ended: the controlling program is gone
       break;
     }
-    c.buffer.append(buf, static_cast<size_t>(n));
+    std::string chunk(buf, static_cast<size_t>(n));
+    if (c.discarding) {
+      const size_t nl = chunk.find('\n');
+      if (nl == std::string::npos) {
+        chunk.clear();
+      } else {
+        chunk.erase(0, nl + 1);
+        c.discarding = false;
+      }
+    }
+    c.buffer += chunk;
     if (!c.is_socket) break;  // standard input may block; take one chunk per wake-up
   }
   size_t pos;
@@ -405,6 +417,7 @@ void UpsSimulator::ReadClient(int id) {
   }
   if (c.buffer.size() > kMaxControlLine) {
     c.buffer.clear();
+    c.discarding = true;
     ReplyTo(id, "ERR line too long");
   }
 }

@@ -83,6 +83,7 @@ class UpsSimulator : public SimContext {
     bool is_socket = false;
     std::string buffer;
     bool closed = false;
+    bool discarding = false;  // skipping the rest of an over-long line
   };
   struct Waiter {
     int client_id;
