@@ -2,6 +2,8 @@
 
 KT_SCP::KT_SCP() {
   RegisterBlock(BLOCK_METERS, &meters);
+  RegisterBlock(BLOCK_CONFIG, &config);
+  config.SetUpsInfo(&upsInfo);
   RegisterBlock(BLOCK_NOTIFY, &notify);
   RegisterBlock(BLOCK_EVENT_LOG, &eventLog);
   RegisterBlock(BLOCK_BATTERY_LOG, &batteryLog);
@@ -24,7 +26,7 @@ void KT_SCP::ResetUpsData() {
   meters.Reset();
 }
 
-int KT_SCP::GetCommMode() const { return 255; }
+int KT_SCP::GetCommMode() const { return config.GetCommMode(); }
 
 KT_SCP& GetProcessScp() {
   static KT_SCP scp;

@@ -15,6 +15,7 @@
 #include "core/battery_log_block.h"
 #include "core/battery_test_block.h"
 #include "core/command_block.h"
+#include "core/config_block.h"
 #include "core/event_log_block.h"
 #include "core/meter_block.h"
 #include "core/notify_block.h"
@@ -34,11 +35,12 @@ class KT_SCP : public KT_SCPBase {
   // Blocks 2 and 3 back to their unknown values.
   void ResetUpsData();
 
-  // The communication mode of the configuration block (255 while the object has none).
+  // The communication mode of the configuration block.
   int GetCommMode() const;
 
   // Blocks in construction order (destroyed in reverse).
   MeterBlock meters;              // 3
+  ConfigBlock config;             // 4
   NotifyBlock notify;             // 5
   EventLogBlock eventLog;         // 6
   BatteryLogBlock batteryLog;     // 7

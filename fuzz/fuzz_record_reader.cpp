@@ -18,6 +18,7 @@
 #include "core/battery_test_block.h"
 #include "core/block.h"
 #include "core/command_block.h"
+#include "core/config_block.h"
 #include "core/event_log_block.h"
 #include "core/meter_block.h"
 #include "core/notify_block.h"
@@ -103,6 +104,7 @@ const BlockTarget kBlocks[] = {
     {27, [] { return std::unique_ptr<KT_Block>(new CommandBlock); }, true},
     // A list read back comes in reverse order (actions, trap receivers), so the second
     // encoding may differ from the first.
+    {4, Make<ConfigBlock>, true},
     {5, Make<NotifyBlock>, false},
     {7, Make<BatteryLogBlock>, true},
     {9, Make<WaveformBlock>, true},
