@@ -59,7 +59,6 @@ class ApcSmartUps : public SimDevice {
   std::string test_outcome_ = "OK";
   std::string test_result_ = "NO";
   bool output_on_ = true;
-  unsigned shutdown_generation_ = 0;  // cancels a pending output-off when the mains return
 };
 
 }  // namespace upssim

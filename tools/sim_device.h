@@ -63,7 +63,7 @@ class SimDevice {
     (void)ctx;
     (void)before;
   }
-  // A kind-specific control command ("set", "reply", "selftest", ...). Returns false when the
+  // A control command of this kind ("set", "reply", "selftest", ...). Returns false when the
   // command is not this kind's; otherwise leaves `error` empty (done) or fills it, and may
   // add data lines to `lines`.
   virtual bool Control(SimContext& ctx, const std::vector<std::string>& words, std::string* error,
@@ -74,7 +74,7 @@ class SimDevice {
     (void)lines;
     return false;
   }
-  // One line of kind-specific state for "status".
+  // One line of this kind's own state for "status".
   virtual std::string Describe() const { return ""; }
 };
 
