@@ -373,6 +373,7 @@ TEST_F(SerialPortOnPty, OpenFailuresAreRecordedAndLeaveThePortClosed) {
   EXPECT_EQ(plain.Handle(), -1);
 
   ASSERT_EQ(OpenPort(), 0);
+  EXPECT_EQ(port_.Open(), 0);  // opening again starts over instead of holding two descriptors
   KT_SerialPort second;
   second.Settings().SetPortName(pty_.slave_path().c_str());
   EXPECT_EQ(second.Open(), -1);  // the port is not shared
