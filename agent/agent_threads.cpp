@@ -1,0 +1,11 @@
+#include "agent/agent_threads.h"
+
+#include "agent/agent.h"
+#include "agent/os_services.h"
+#include "agent/worker_threads.h"
+
+void InstallAgentThreads(KT_Agent& agent, KT_OSServices& services) {
+  services.SetThreadProcedure(THREAD_SERIAL, [&agent] { return SerialThread(agent); });
+  services.SetThreadProcedure(THREAD_SNMP, [&agent] { return SNMPThread(agent); });
+  services.SetThreadProcedure(THREAD_NETBCM, [&agent] { return NetBCMThread(agent); });
+}

@@ -1,0 +1,21 @@
+// The UPS-side worker threads of the agent (one runs at a time, by communication mode):
+//
+//   SerialThread   a UPS on a serial port: runs the detected protocol, and on a communication
+//                  loss (more than 4 failures without a success) detects the UPS again
+//   SNMPThread     a UPS behind an SNMP network adapter (mode 8)
+//   NetBCMThread   a UPS behind a network BCM adapter (mode 9)
+//
+// Each drains serial_queue through KT_UpsWorker about once a second, runs while its state word
+// is 1 and writes 255 into it as its last action. Every wait goes through the services' Pause.
+#pragma once
+
+class KT_Agent;
+class SerialUpsProtocol;
+
+int SerialThread(KT_Agent& agent);
+int SNMPThread(KT_Agent& agent);
+int NetBCMThread(KT_Agent& agent);
+
+// One protocol run of the serial thread on an opened protocol object: 0 when stopped, -1 on a
+// communication loss or when the port cannot be opened.
+int RunSerialProtocol(KT_Agent& agent, SerialUpsProtocol& protocol);
