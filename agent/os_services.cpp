@@ -106,13 +106,12 @@ int KT_OSServices::StartAgentThread(AgentThreadId thread) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     std::thread& slot = threads_[thread];
-    if (slot.joinable()) {
-      if (GetState(thread) != kThreadEnded) {
-        // The previous thread of this kind has not ended: never run two.
-        error = EBUSY;
-      } else {
-        slot.join();
-      }
+    if (GetState(thread) != kThreadEnded) {
+      // The previous thread of this kind has not ended (or was left behind by a stop that
+      // timed out): never run two.
+      error = EBUSY;
+    } else if (slot.joinable()) {
+      slot.join();
     }
     if (error == 0 && !procs_[thread]) error = ENOSYS;
     if (error == 0) {
@@ -144,14 +143,22 @@ int KT_OSServices::StartAgentThread(AgentThreadId thread) {
 }
 
 bool KT_OSServices::JoinThreads(int timeoutMs) {
-  // Real time, not the process clock: this bound must hold whatever clock a test installed.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  // Only threads that were started are waited for: a word that no thread will ever write
+  // (a thread that never ran) must not hold the stop.
+  bool started[kAgentThreadCount];
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int i = 0; i < kAgentThreadCount; ++i) started[i] = threads_[i].joinable();
+  }
+  auto running = [&](AgentThreadId id) { return started[id] && GetState(id) != kThreadEnded; };
   auto allEnded = [&] {
     for (int i = 0; i < kAgentThreadCount; ++i) {
-      if (GetState(static_cast<AgentThreadId>(i)) != kThreadEnded) return false;
+      if (running(static_cast<AgentThreadId>(i))) return false;
     }
     return true;
   };
+  // Real time, not the process clock: this bound must hold whatever clock a test installed.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   auto nextTrace = std::chrono::steady_clock::now();
   while (!allEnded() && std::chrono::steady_clock::now() < deadline) {
     if (std::chrono::steady_clock::now() >= nextTrace) {
@@ -164,7 +171,7 @@ bool KT_OSServices::JoinThreads(int timeoutMs) {
                     {THREAD_NETWORK, "waiting on network thread\n"},
                     {THREAD_NETBCM, "waiting on NetBCM thread\n"}};
       for (const auto& w : kWaits) {
-        if (GetState(w.id) != kThreadEnded) {
+        if (running(w.id)) {
           Diag() << w.text;
           break;
         }
@@ -178,15 +185,16 @@ bool KT_OSServices::JoinThreads(int timeoutMs) {
   for (int i = 0; i < kAgentThreadCount; ++i) {
     const auto id = static_cast<AgentThreadId>(i);
     std::thread& slot = threads_[i];
+    if (!slot.joinable()) continue;
     if (GetState(id) == kThreadEnded) {
-      if (slot.joinable()) slot.join();
+      slot.join();
       continue;
     }
     all = false;
     const std::string text = std::string("The ") + AgentThreadShortName(id) + " thread did not stop in time";
     Diag() << text << kendl;
     platform::WriteSystemLog("VigilNT", platform::LogEntryType::kWarning, {text});
-    if (slot.joinable()) slot.detach();
+    slot.detach();
   }
   return all;
 }
