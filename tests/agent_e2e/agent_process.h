@@ -1,0 +1,40 @@
+// The real VigilNT program as a child process of a test: its own data directory, settings
+// file and named-object prefix; standard output and error in files of that directory.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+class AgentProcess {
+ public:
+  // A fresh data directory with a settings file that starts no system service and writes to
+  // no terminal; the settings lines given are added.
+  explicit AgentProcess(const std::vector<std::string>& settingsLines = {});
+  ~AgentProcess();
+
+  // Starts VigilNT with the arguments and extra environment entries. True when started.
+  bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+  // Waits for the program to end (bounded); its exit status, or -1 when it did not end (it
+  // is then killed).
+  int Wait(int timeoutMs);
+  void Signal(int sig);
+  bool Running();
+
+  std::string Dir() const { return dir_.path().string(); }
+  std::string File(const std::string& name) const { return dir_.File(name); }
+  std::string Stdout() const;
+  std::string Stderr() const;
+  // Waits (bounded) until the condition holds; true when it did.
+  static bool WaitFor(const std::function<bool()>& condition, int timeoutMs);
+  const std::string& Prefix() const { return prefix_; }
+
+ private:
+  testing_support::TempDir dir_{false};
+  std::string prefix_;
+  pid_t pid_ = -1;
+};
