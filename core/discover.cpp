@@ -217,3 +217,8 @@ int KT_Discover::CollectReplies(const std::function<void(KT_Address&)>& found, i
   }
   return 1;
 }
+
+int KT_Discover::CollectReplies(KT_NetClientList* list, int udp, int ipx) {
+  if (list == nullptr) return CollectReplies(nullptr, udp, ipx);
+  return CollectReplies([list](KT_Address& found) { list->Add(found, nullptr, 0, 0, 0); }, udp, ipx);
+}

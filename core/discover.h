@@ -29,6 +29,7 @@
 
 #include "core/address.h"
 #include "core/ipx.h"
+#include "core/net_client_list.h"
 #include "core/scp_message.h"
 #include "core/udp.h"
 
@@ -92,7 +93,10 @@ class KT_Discover : public KT_UDP {
   // type 0x085E. Each found host is also handed to `found` (UDP: type 1 with address and
   // port; IPX: type 2 with name, network, node and socket). Returns 1.
   int CollectReplies(const std::function<void(KT_Address&)>& found, int udp, int ipx);
-  // Without a callback only the host list is filled.
+  // The same, adding every found host to `list` (no password, the three delays 0) unless a
+  // client of that address is listed.
+  int CollectReplies(KT_NetClientList* list, int udp, int ipx);
+  // Without a list only the host list is filled.
   int CollectReplies(std::nullptr_t, int udp, int ipx) { return CollectReplies(std::function<void(KT_Address&)>(), udp, ipx); }
 
   // Opens the IPX channel (socket chosen by the system), allows broadcasts and sends the two

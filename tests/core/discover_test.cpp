@@ -228,10 +228,21 @@ TEST_F(DiscoverIpxTest, CollectsTheAgentEntriesOfServiceResponses) {
   EXPECT_EQ(found[0].GetPort(), htons(0x4005));
   EXPECT_EQ(firstNodeBytes[0], 0x10);
 
-  // The same host answering again is listed once.
-  ops_.Queue(SapResponse(kSapGeneralResponse, {SapEntry(0x085E, "UPS-AGENT")}));
-  ASSERT_EQ(discover_.CollectReplies(nullptr, 0, 1), 1);
+  // The same host answering again is listed once; a client list gets each address once,
+  // with its node.
+  KT_NetClientList clients;
+  for (int round = 0; round < 2; ++round) {
+    ops_.Queue(SapResponse(kSapGeneralResponse, {SapEntry(0x085E, "UPS-AGENT", 0x0000BEEF, 0x4005)}));
+    ASSERT_EQ(discover_.CollectReplies(&clients, 0, 1), 1);
+  }
   EXPECT_EQ(discover_.GetHostCount(), 2);
+  ASSERT_EQ(clients.Count(), 1);
+  const KT_NetClient& client = clients.Clients().front();
+  EXPECT_EQ(client.address.GetType(), ADDRESS_IPX);
+  EXPECT_STREQ(client.address.StoredHostName(), "UPS-AGENT");
+  EXPECT_EQ(client.address.Node()[5], 0x15);
+  EXPECT_FALSE(client.password.has_value());
+  EXPECT_EQ(client.warn_delay, 0);
 }
 
 class DiscoverUdpTest : public ::testing::Test {
