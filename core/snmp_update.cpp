@@ -736,3 +736,46 @@ int KT_SNMP::UpdateBatteryTest() {
   return *outcome >= kOutcomeDonePass && *outcome <= kOutcomeNoTests ? *outcome - 1 : -1;
 }
 
+
+// ---- configuration texts ----------------------------------------------------------------------
+
+int KT_SNMP::ReadDevicesAndLocation() {
+  KT_SnmpValue value;
+  if (Get(kSysLocationOid, value) == 1) {
+    if (std::optional<std::string> text = SnmpText(value, static_cast<size_t>(GetMibRow(kRowSysLocation)->maxLength))) {
+      auto lock = image_->Lock();
+      image_->config.SetLocation(text->c_str());
+    }
+  }
+  if (std::optional<std::string> text = GetRowText(kRowUpsIdentAttachedDevices)) {
+    auto lock = image_->Lock();
+    image_->config.SetPoweredDevices(text->c_str());
+  }
+  auto lock = image_->Lock();
+  for (int branch = 0; branch <= 5; ++branch) image_->config.Branches().Touch(branch);
+  return 1;
+}
+
+int KT_SNMP::WriteDevicesAndLocation() {
+  std::string location;
+  std::string devices;
+  {
+    auto lock = image_->Lock();
+    location = image_->config.GetLocation().value_or("");
+    devices = image_->config.GetPoweredDevices().value_or("");
+  }
+  const std::optional<std::string> devicesOid = GetOidText(kRowUpsIdentAttachedDevices);
+  if (!devicesOid) return -1;
+  KT_SnmpValue value;
+  Set(kSysLocationOid, value, 's', location.c_str());
+  return Set(devicesOid->c_str(), value, 's', devices.c_str());
+}
+
+int KT_SNMP::DelayedOff(int flag) {
+  int delay = 0;
+  if ((flag & 0xFF) == 0xFF) {
+    auto lock = image_->Lock();
+    delay = image_->config.GetOsShutdownTime();
+  }
+  return SetControlDelay(CONTROL_OFF_DELAY, delay);
+}

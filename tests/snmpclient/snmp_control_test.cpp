@@ -234,6 +234,53 @@ TEST_F(ControlTest, ConsoleRequestsAreAnsweredFromTheImage) {
   EXPECT_EQ(peer_.PacketsReceived(), packets);
 }
 
+TEST_F(ControlTest, ConfigurationTextsAndDelayedOff) {
+  const uint16_t port = peer_.port();
+  KT_SNMP::SetServicePortLookup([port](const char*) { return std::optional<uint16_t>(port); });
+  KT_Address host(ADDRESS_SNMP);
+  host.SetHostName("127.0.0.1");
+  host.SetReadCommunity("public");
+  host.SetWriteCommunity("private");
+  KT_SNMP client;
+  KT_Address from;
+  std::vector<uint8_t> reply;
+
+  std::vector<uint8_t> frame = Frame(SCP_GET, {BLOCK_CONFIG, 4});
+  ASSERT_EQ(client.SendRequest(host, frame.data(), static_cast<int>(frame.size())), 1);
+  EXPECT_EQ(client.Image().config.GetLocation(), "Test bench");
+  EXPECT_EQ(client.Image().config.GetPoweredDevices(), "File server");
+  ASSERT_EQ(client.AnswerPendingRequest(from, reply), 1);
+  KT_ScpMessage answer;
+  ASSERT_GE(DecodeScpFrame(reply.data(), reply.size(), answer), 0);
+  EXPECT_EQ(answer.type, SCP_DATA);
+
+  // A console's SET of branch 4 writes both texts to the adapter.
+  KT_SCP console;
+  console.config.SetPoweredDevices("Rack 4");
+  console.config.SetLocation("Lab 2");
+  console.config.Branches().Touch(4);
+  ASSERT_EQ(console.ExecuteCommand(KT_ScpMessage(SCP_GET, {BLOCK_CONFIG, 4}), reply), 1);
+  reply[3] = SCP_SET;
+  ASSERT_EQ(client.SendRequest(host, reply.data(), static_cast<int>(reply.size())), 1);
+  std::vector<SnmpSetRecord> sets = peer_.Sets();
+  ASSERT_EQ(sets.size(), 2u);
+  EXPECT_EQ(sets[0].oid, ".1.3.6.1.2.1.1.6.0");
+  EXPECT_EQ(sets[0].value, "Lab 2");
+  EXPECT_EQ(sets[1].oid, ".1.3.6.1.2.1.33.1.1.6.0");
+  EXPECT_EQ(sets[1].value, "Rack 4");
+  ASSERT_EQ(client.AnswerPendingRequest(from, reply), 1);
+  ASSERT_GE(DecodeScpFrame(reply.data(), reply.size(), answer), 0);
+  EXPECT_EQ(answer.data, std::vector<uint8_t>{SCP_SET_OK});
+
+  // Off after the operating system's shutdown time, or at once.
+  std::unique_ptr<KT_SNMP> agent = Client();
+  agent->Image().config.SetOsShutdownTime(90);
+  EXPECT_EQ(agent->DelayedOff(0xFF), 1);
+  EXPECT_EQ(peer_.Sets().back().value, "90");
+  EXPECT_EQ(agent->DelayedOff(0), 1);
+  EXPECT_EQ(peer_.Sets().back().value, "0");
+}
+
 TEST_F(ControlTest, SessionSetUp) {
   KT_SNMP client;
   // Port 0: the services database's kt-snmp, else 161.
