@@ -385,8 +385,18 @@ int KT_SNMP::SNMPCommand(int pduType, const char* oidText, KT_SnmpValue& value, 
   }
   netsnmp_pdu* response = nullptr;
   const int status = Transact(pdu, &response);
-  const int result = TakeResponse(status, response, value, "SNMPCommand");
+  int result = TakeResponse(status, response, value, "SNMPCommand");
   if (response != nullptr) snmp_free_pdu(response);
+  // The answer to a GET must be the object asked for.
+  if (result == 1 && pduType == kSnmpGet) {
+    bool same = value.GetOidCount() == static_cast<int>(name.size());
+    for (size_t i = 0; same && i < name.size(); ++i) same = value.GetOid()[i] == name[i];
+    if (!same) {
+      Diag() << "KT_SNMP::SNMPCommand: the answer names another object than " << oidText << kendl;
+      value = KT_SnmpValue();
+      result = 0;
+    }
+  }
   return result;
 }
 
