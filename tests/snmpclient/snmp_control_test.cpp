@@ -279,6 +279,8 @@ TEST_F(ControlTest, ConfigurationTextsAndDelayedOff) {
   EXPECT_EQ(peer_.Sets().back().value, "90");
   EXPECT_EQ(agent->DelayedOff(0), 1);
   EXPECT_EQ(peer_.Sets().back().value, "0");
+  peer_.SetRaw("set_errors", "{\"1.3.6.1.2.1.33.1.8.2.0\": \"not-writable\"}");
+  EXPECT_EQ(agent->DelayedOff(0), 0);  // a refused SET is not a success
 }
 
 TEST_F(ControlTest, SessionSetUp) {
