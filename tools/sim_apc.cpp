@@ -93,7 +93,7 @@ std::string ApcSmartUps::StatusRegister(const UpsState& s) const {
 void ApcSmartUps::ScheduleOff(SimContext& ctx, const std::string& why) {
   const int seconds = std::atoi(kDelays[delay_index_]);
   ctx.Log("ACTION", why + ": output off in " + std::to_string(seconds) + " s");
-  ctx.After(seconds * 1000, [this, &ctx]() {
+  ctx.After(seconds * second_ms_, [this, &ctx]() {
     output_on_ = false;
     ctx.Log("ACTION", "output off");
     if (ctx.State().mains_ok) {
@@ -160,7 +160,7 @@ void ApcSmartUps::Command(SimContext& ctx, const std::string& command) {
       const int tenths = std::atoi(command.c_str() + 1);
       ScheduleOff(ctx, "shutdown and return " + std::to_string(tenths) + " tenths of an hour later");
       const int seconds = std::atoi(kDelays[delay_index_]) + tenths * 360;
-      ctx.After(seconds * 1000, [this, &ctx]() {
+      ctx.After(seconds * second_ms_, [this, &ctx]() {
         if (!output_on_) {
           output_on_ = true;
           ctx.Log("ACTION", "output on (return delay over)");
@@ -225,6 +225,16 @@ bool ApcSmartUps::Control(SimContext&, const std::vector<std::string>& w, std::s
       return true;
     }
     overrides_[key] = (w[0] == "reply") ? bytes + "\r\n" : bytes;
+    return true;
+  }
+  if (w[0] == "second") {
+    char* end = nullptr;
+    const long ms = w.size() == 2 ? std::strtol(w[1].c_str(), &end, 10) : 0;
+    if (w.size() != 2 || *end != '\0' || ms < 1 || ms > 1000) {
+      *error = "usage: second MS (1..1000: how long one second of the UPS's delays lasts)";
+      return true;
+    }
+    second_ms_ = static_cast<int>(ms);
     return true;
   }
   if (w[0] == "selftest") {

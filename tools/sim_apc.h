@@ -18,6 +18,9 @@
 //   @ddd  "*": as S, and back on ddd tenths of an hour after that
 //   anything else printable: "NA"
 // Unsolicited: "!" when the mains fail, "$" when they return.
+// Control commands of this kind: set KEY VALUE, reply CMD TEXT|none|default, reply-raw CMD
+// TEXT, selftest OK|BT|NG [POLLS], second MS (one second of the shutdown and return delays
+// lasts MS milliseconds, so that tests need not wait minutes).
 #pragma once
 
 #include <map>
@@ -59,6 +62,7 @@ class ApcSmartUps : public SimDevice {
   std::string test_outcome_ = "OK";
   std::string test_result_ = "NO";
   bool output_on_ = true;
+  int second_ms_ = 1000;
 };
 
 }  // namespace upssim

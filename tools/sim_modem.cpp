@@ -11,10 +11,17 @@ void Modem::OnBytes(SimContext& ctx, const uint8_t* data, size_t size) {
       if (c != '\n' && line_.size() < kMaxLine) line_ += c;
       continue;
     }
-    const bool at = line_.size() >= 2 && (line_[0] == 'A' || line_[0] == 'a') &&
-                    (line_[1] == 'T' || line_[1] == 't');
-    if (at) {
-      ctx.Log("REQ", Printable(line_));
+    // Like a real modem, it ignores whatever came before the attention characters "AT" (noise,
+    // bytes sent at another speed).
+    size_t at = std::string::npos;
+    for (size_t j = 0; j + 1 < line_.size(); ++j) {
+      if ((line_[j] == 'A' || line_[j] == 'a') && (line_[j + 1] == 'T' || line_[j + 1] == 't')) {
+        at = j;
+        break;
+      }
+    }
+    if (at != std::string::npos) {
+      ctx.Log("REQ", Printable(line_.substr(at)));
       ctx.Send("\r\nOK\r\n");
     }
     line_.clear();

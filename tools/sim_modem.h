@@ -1,6 +1,6 @@
 // Simulated modem on the UPS port (what the agent must not mistake for a UPS): it echoes what
-// it receives and answers every command line that starts with "AT" with "\r\nOK\r\n". It holds
-// CTS and DSR on.
+// it receives and answers every command line that holds the attention characters "AT" with
+// "\r\nOK\r\n" (anything in front of them is ignored). It holds CTS and DSR on.
 #pragma once
 
 #include "tools/sim_device.h"

@@ -89,6 +89,7 @@ const char* const kHelp[] = {
     "send HEX...          send-text TEXT (escapes \\r \\n \\s \\xHH)",
     "log | log-since N | wait COUNT MS | clear",
     "apc: set KEY VALUE | reply CMD TEXT|none|default | reply-raw CMD TEXT | selftest OK|BT|NG [POLLS]",
+    "apc: second MS (one second of the UPS's shutdown delays lasts MS ms)",
 };
 
 }  // namespace
