@@ -5,6 +5,7 @@
 #include "tools/sim_apc.h"
 #include "tools/sim_contact_closure.h"
 #include "tools/sim_modem.h"
+#include "tools/sim_pager.h"
 
 namespace upssim {
 
@@ -12,11 +13,12 @@ std::unique_ptr<SimDevice> MakeSimDevice(const std::string& kind) {
   if (kind == "apc") return std::make_unique<ApcSmartUps>();
   if (kind == "contact") return std::make_unique<ContactClosureUps>();
   if (kind == "modem") return std::make_unique<Modem>();
+  if (kind == "pager") return std::make_unique<PagerModem>();
   return nullptr;
 }
 
 std::vector<std::string> SimDeviceKinds() {
-  return {"apc", "contact", "modem"};
+  return {"apc", "contact", "modem", "pager"};
 }
 
 std::string HexBytes(const uint8_t* data, size_t size) {

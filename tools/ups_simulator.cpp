@@ -82,7 +82,7 @@ std::string LinesText(uint32_t lines) {
 
 const char* const kHelp[] = {
     "help | status | quit",
-    "mode KIND (apc, contact, modem)",
+    "mode KIND (apc, contact, modem, pager)",
     "mains fail|ok        battery low|ok        overload on|off",
     "replace-battery on|off   boost on|off      cable pulled|connected",
     "silence on|off       garbage on|off        delay MS    split MS",
@@ -294,6 +294,7 @@ void UpsSimulator::ReadMaster() {
       continue;
     }
     device_->OnBytes(*this, buf, static_cast<size_t>(n));
+    UpdateDeviceLines();  // a device may raise or drop lines as it answers (a modem's DCD)
   }
 }
 
@@ -335,7 +336,10 @@ void UpsSimulator::RunTimers() {
   while (!timers_.empty() && timers_.begin()->first <= now) {
     Timer t = std::move(timers_.begin()->second);
     timers_.erase(timers_.begin());
-    if (t.generation == 0 || t.generation == device_generation_) t.action();
+    if (t.generation == 0 || t.generation == device_generation_) {
+      t.action();
+      UpdateDeviceLines();
+    }
   }
   // Waiters whose time is up.
   for (size_t i = 0; i < waiters_.size();) {
@@ -492,7 +496,7 @@ void UpsSimulator::Execute(const std::string& line,
   } else if (cmd == "mode") {
     std::unique_ptr<SimDevice> d = w.size() == 2 ? MakeSimDevice(w[1]) : nullptr;
     if (!d) {
-      error = "usage: mode apc|contact|modem";
+      error = "usage: mode apc|contact|modem|pager";
     } else {
       SetDevice(std::move(d));
       Log("STATE", "mode " + w[1]);

@@ -6,7 +6,7 @@
 // on an optional Unix stream socket. Every answer ends with one line starting "OK" or "ERR";
 // data lines may come before it. Commands:
 //   help | status | quit
-//   mode apc|contact|modem              switch the device on the line
+//   mode apc|contact|modem|pager        switch the device on the line
 //   mains fail|ok                       battery low|ok
 //   overload on|off                     replace-battery on|off       boost on|off
 //   cable pulled|connected              silence on|off               garbage on|off
@@ -20,7 +20,8 @@
 //
 // Log kinds: REQ (a command the device understood), BYTES (raw bytes received), IGNORED (bytes
 // at line settings the device cannot read), LOST (bytes sent while the cable is pulled), LINES
-// (the computer changed DTR/RTS), ACTION (what the UPS did), STATE (a control change).
+// (the computer changed DTR/RTS), ACTION (what the UPS did), STATE (a control change); the
+// pager modem adds DIAL (a dial string) and PAGE (a page the paging company took).
 #pragma once
 
 #include <atomic>
