@@ -2,8 +2,12 @@
 
 #include <sys/utsname.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 
 #include "core/event_log_block.h"
 #include "core/ktdiag.h"
@@ -15,8 +19,19 @@
 namespace {
 
 constexpr int32_t kFnSetOsInfo = 1;
+constexpr int32_t kFnBroadcast = 2;
+constexpr int32_t kFnRunProgram = 7;
+constexpr int32_t kFnShutdownSystem = 8;
+constexpr int32_t kFnRunSaver = 9;
+constexpr int32_t kFnPlaySound = 10;
+constexpr int32_t kFnRunAndWait = 11;
 // Events with an event-log text: 1..35.
 constexpr int kLastLoggedEvent = 35;
+// How long WarnAdmin waits for the old box's thread.
+constexpr int kBoxCloseWaitMs = 1000;
+
+// The event-log text of an event: the event names, with "UPS Discovered" for 35.
+const char* EventLogText(int event) { return event == EVENT_UPS_DISCOVERED ? "UPS Discovered" : GetEventName(event); }
 
 // Leading decimal number of `s` from `pos`, moving pos past it; 0 when there is none.
 int TakeNumber(const char* s, size_t& pos) {
@@ -33,9 +48,67 @@ int TakeNumber(const char* s, size_t& pos) {
 
 }  // namespace
 
-KT_NTServices::KT_NTServices(KT_SCP& scp) : KT_OSServices(scp) {}
+struct KT_NTServices::BoxThread {
+  std::thread thread;
+  std::string caption;
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool done = false;
+};
 
-KT_NTServices::~KT_NTServices() = default;
+KT_NTServices::KT_NTServices(KT_SCP& scp)
+    : KT_OSServices(scp), boxes_(std::make_shared<KT_DaemonMessageBoxes>(false)) {}
+
+KT_NTServices::~KT_NTServices() {
+  std::lock_guard<std::mutex> lock(box_mutex_);
+  WarnAdminLocked();
+}
+
+void KT_NTServices::SetConsoleMode(bool on) {
+  console_mode_ = on;
+  std::lock_guard<std::mutex> lock(box_mutex_);
+  if (own_boxes_) boxes_ = std::make_shared<KT_DaemonMessageBoxes>(on);
+}
+
+void KT_NTServices::SetMessageBoxes(std::shared_ptr<KT_MessageBoxes> boxes) {
+  std::lock_guard<std::mutex> lock(box_mutex_);
+  own_boxes_ = boxes == nullptr;
+  boxes_ = boxes ? std::move(boxes) : std::make_shared<KT_DaemonMessageBoxes>(console_mode_);
+}
+
+void KT_NTServices::WarnAdmin() {
+  std::lock_guard<std::mutex> lock(box_mutex_);
+  WarnAdminLocked();
+}
+
+void KT_NTServices::WarnAdminLocked() {
+  std::shared_ptr<BoxThread> box = std::move(box_thread_);
+  if (!box) return;
+  // The box this thread shows, by its own caption (a later caption may differ).
+  boxes_->Close(box->caption);
+  bool done;
+  {
+    std::unique_lock<std::mutex> lock(box->mutex);
+    done = box->cv.wait_for(lock, std::chrono::milliseconds(kBoxCloseWaitMs), [&] { return box->done; });
+  }
+  if (done) {
+    box->thread.join();
+  } else {
+    Diag() << "Timeout waiting for msg_box_th in WarnAdmin.\n";
+    box->thread.detach();
+  }
+}
+
+bool KT_NTServices::WaitMessageBox(int timeoutMs) {
+  std::shared_ptr<BoxThread> box;
+  {
+    std::lock_guard<std::mutex> lock(box_mutex_);
+    box = box_thread_;
+  }
+  if (!box) return true;
+  std::unique_lock<std::mutex> lock(box->mutex);
+  return box->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return box->done; });
+}
 
 void KT_NTServices::WriteEventLog(platform::LogEntryType type, const std::vector<std::string>& strings) {
   platform::WriteSystemLog(kEventSourceName, type, strings);
@@ -43,17 +116,21 @@ void KT_NTServices::WriteEventLog(platform::LogEntryType type, const std::vector
 
 int KT_NTServices::ShowMessageBox(const char* text, const char* caption, uint32_t flags) {
   if (text == nullptr) return -1;
-  const std::string title = caption ? caption : "";
-  WarnAdmin();
-  if (console_mode_) {
-    std::printf("%s: %s\n", platform::PrintableText(title, false).c_str(),
-                platform::PrintableText(text, true).c_str());
-    std::fflush(stdout);
-    return 1;
+  std::lock_guard<std::mutex> lock(box_mutex_);
+  WarnAdminLocked();
+  auto box = std::make_shared<BoxThread>();
+  box->caption = caption ? caption : "";
+  try {
+    box->thread = std::thread([box, boxes = boxes_, message = std::string(text), flags] {
+      boxes->Show(message, box->caption, flags);
+      std::lock_guard<std::mutex> l(box->mutex);
+      box->done = true;
+      box->cv.notify_all();
+    });
+  } catch (const std::system_error&) {
+    return -1;
   }
-  const bool error = (flags & 0xF0) == kMessageBoxIconError;
-  WriteEventLog(error ? platform::LogEntryType::kError : platform::LogEntryType::kWarning, {title, text});
-  if (platform::GetServiceSettings().userTerminals) platform::WriteToUserTerminals(title, text);
+  box_thread_ = std::move(box);
   return 1;
 }
 
@@ -62,8 +139,98 @@ int KT_NTServices::LogEvent(int kind, int eventNumber) {
   const platform::LogEntryType type = kind == 0   ? platform::LogEntryType::kError
                                       : kind == 1 ? platform::LogEntryType::kWarning
                                                   : platform::LogEntryType::kInformation;
-  WriteEventLog(type, {GetEventName(eventNumber)});
+  WriteEventLog(type, {EventLogText(eventNumber)});
   return 1;
+}
+
+int KT_NTServices::SendMail(const char* text, const char* subject, const char* recipient) {
+  if (recipient == nullptr) return 0;
+  return effects_.SendMail(text ? text : "", subject ? subject : "", recipient) ? 1 : 0;
+}
+
+int KT_NTServices::RunProgram(const char* commandLine) {
+  if (commandLine == nullptr) {
+    LogError(ERR_AGENT_SERVICES, kFnRunProgram, 1, 0);
+    return -1;
+  }
+  const platform::ProcessResult r = effects_.Run(commandLine);
+  if (r.status == platform::ProcessStatus::kFailedToStart) {
+    LogError(ERR_AGENT_SERVICES, kFnRunProgram, 2, r.sysError);
+    return -1;
+  }
+  return 1;
+}
+
+int KT_NTServices::RunAndWait(const char* commandLine) {
+  if (commandLine == nullptr) {
+    LogError(ERR_AGENT_SERVICES, kFnRunAndWait, 1, 0);
+    return -1;
+  }
+  const platform::ProcessResult r =
+      effects_.RunBounded(commandLine, effects_.Settings().runWaitMs, "The command");
+  if (r.status == platform::ProcessStatus::kFailedToStart) {
+    LogError(ERR_AGENT_SERVICES, kFnRunAndWait, 2, r.sysError);
+    return -1;
+  }
+  return r.status == platform::ProcessStatus::kExited ? 1 : 0;
+}
+
+int KT_NTServices::RunSaver() {
+  const platform::ProcessResult r = effects_.RunSaver();
+  if (r.status == platform::ProcessStatus::kFailedToStart) {
+    LogError(ERR_AGENT_SERVICES, kFnRunSaver, 2, r.sysError);
+    return -1;
+  }
+  if (r.status == platform::ProcessStatus::kTimedOut) {
+    LogError(ERR_AGENT_SERVICES, kFnRunSaver, 1, ETIMEDOUT);
+    return -1;
+  }
+  return 1;
+}
+
+int KT_NTServices::PlaySound(const char* soundFile) {
+  if (soundFile == nullptr) {
+    LogError(ERR_AGENT_SERVICES, kFnPlaySound, 1, 0);
+    return -1;
+  }
+  int error = 0;
+  if (!effects_.PlaySound(soundFile, &error)) {
+    LogError(ERR_AGENT_SERVICES, kFnPlaySound, 2, error);
+    return -1;
+  }
+  return 1;
+}
+
+int KT_NTServices::ShutdownSystem() {
+  DebugPrint("Entring shutdown function\n");
+  DebugPrint("Before initiate shutdown\n");
+  Diag() << "Shutting the computer down\n";
+  const platform::ProcessResult r = effects_.Shutdown();
+  DebugPrint("After initiate shutdown\n");
+  int result = 1;
+  if (r.status == platform::ProcessStatus::kFailedToStart) {
+    LogError(ERR_AGENT_SERVICES, kFnShutdownSystem, 2, r.sysError);
+    result = -1;
+  } else if (r.status == platform::ProcessStatus::kExited && r.exitCode != 0) {
+    LogError(ERR_AGENT_SERVICES, kFnShutdownSystem, 3, r.exitCode);
+    result = -1;
+  }
+  if (result < 0) WriteEventLog(platform::LogEntryType::kError, {"The shutdown command failed"});
+  // The agent's threads have stopped: the service ends whatever the command did.
+  SignalExit();
+  return result;
+}
+
+int KT_NTServices::Broadcast(const char* text) {
+  if (text == nullptr) {
+    LogError(ERR_AGENT_SERVICES, kFnBroadcast, 1, 0);
+    return -1;
+  }
+  return effects_.Broadcast(text) ? 1 : -1;
+}
+
+int KT_NTServices::StartMailProgram(const char* text, const char* recipient, const char* account, const char*) {
+  return effects_.StartMailProgram(text ? text : "", recipient ? recipient : "", account ? account : "");
 }
 
 int KT_NTServices::SetOsInfo() {

@@ -52,7 +52,7 @@ const char* AgentThreadShortName(AgentThreadId thread) {
   return "?";
 }
 
-KT_OSServices::KT_OSServices(KT_SCP& scp) : KT_Daemon(scp) {}
+KT_OSServices::KT_OSServices(KT_SCP& scp) : KT_Daemon(scp), pager_(std::make_unique<KT_PagerDispatch>(scp)) {}
 
 KT_OSServices::~KT_OSServices() {
   // Every thread was asked to stop by StopAgent; a thread that is still running is left to
@@ -81,8 +81,10 @@ std::string KT_OSServices::LastCaption() const {
 }
 
 int KT_OSServices::SendMail(const char*, const char*, const char*) { return 0; }
-int KT_OSServices::StartPagerThread(const KT_PagerConfig&, const KT_ActionEntry&) { return 0; }
-int KT_OSServices::SendPage(const KT_ActionEntry&) { return 0; }
+int KT_OSServices::StartPagerThread(const KT_PagerConfig& recipient, const KT_ActionEntry& action) {
+  return pager_->StartPagerThread(recipient, action);
+}
+int KT_OSServices::SendPage(const KT_ActionEntry& action) { return pager_->SendPage(action); }
 int KT_OSServices::RunAndWait(const char*) { return 0; }
 int KT_OSServices::RunProgram(const char*) { return 0; }
 int KT_OSServices::ShutdownSystem() { return 0; }

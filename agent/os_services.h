@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "agent/daemon.h"
+#include "agent/pager_dispatch.h"
 #include "platform/named_object.h"
 
 class KT_PagerConfig;
@@ -66,9 +67,12 @@ class KT_OSServices : public KT_Daemon {
   // Slot 3: a message box with a copy of the caption (cut to 69 characters). A null text is
   // refused (38, 3, 1), -1; else the result of ShowMessageBox.
   virtual int PopupMessage(const char* text, const char* caption, uint32_t flags);
-  // Slots 4 to 13: the actions' effects; the defaults do nothing and answer 0.
+  // Slots 4 to 13: the actions' effects; the defaults do nothing and answer 0, except the
+  // two pager slots, which every build shares (agent/pager_dispatch.h):
   virtual int SendMail(const char* text, const char* subject, const char* recipient);
+  // Slot 5: one pager thread for one recipient; 1 started, -1 not.
   virtual int StartPagerThread(const KT_PagerConfig& recipient, const KT_ActionEntry& action);
+  // Slot 6: pages each recipient the action's alias names; the number of pager threads.
   virtual int SendPage(const KT_ActionEntry& action);
   virtual int RunAndWait(const char* commandLine);
   virtual int RunProgram(const char* commandLine);
@@ -85,6 +89,9 @@ class KT_OSServices : public KT_Daemon {
 
   // The caption of the last message box.
   std::string LastCaption() const;
+
+  // The page action's dispatcher (its page link, pauses and status can be replaced in tests).
+  KT_PagerDispatch& Pager() { return *pager_; }
 
   // Worker threads (see the head of this file).
   void SetThreadProcedure(AgentThreadId thread, AgentThreadProc proc);
@@ -111,4 +118,5 @@ class KT_OSServices : public KT_Daemon {
   AgentThreadProc procs_[kAgentThreadCount];
   std::thread threads_[kAgentThreadCount];
   std::unique_ptr<platform::NamedMapping> instance_mapping_;
+  std::unique_ptr<KT_PagerDispatch> pager_;
 };

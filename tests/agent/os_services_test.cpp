@@ -143,6 +143,7 @@ TEST_F(ServicesTest, PopupRefusesNullTextAndCutsTheCaption) {
 TEST_F(ServicesTest, ServiceMessageGoesToSystemLogAndTerminalsWithoutControlCharacters) {
   nt.SetConsoleMode(false);
   nt.PopupMessage("Mains \x1b[2Jfailed\nline two", kAgentMessageCaption, kMessageBoxAgentStyle);
+  ASSERT_TRUE(nt.WaitMessageBox(5000));
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].source, "VigilNT");
   EXPECT_EQ(log[0].type, platform::LogEntryType::kWarning);
