@@ -39,7 +39,7 @@ class PortOnly : public KT_UpsProtocol {
 
 }  // namespace
 
-KT_LinkSetup::KT_LinkSetup(KT_SCP& scp) : scp_(scp) {}
+KT_LinkSetup::KT_LinkSetup(KT_SCP& scp) : scp_(scp), make_bcm_(MakeBcmProtocol), make_varnis_(MakeHarvanProtocol) {}
 KT_LinkSetup::~KT_LinkSetup() = default;
 
 int KT_LinkSetup::Fail(int32_t function, int32_t code, int32_t systemError) {
@@ -158,7 +158,7 @@ int KT_LinkSetup::LineProbe(KT_UpsProtocol& protocol) {
 }
 
 int KT_LinkSetup::TryLineProbe() {
-  std::unique_ptr<KT_UpsProtocol> bcm = MakeBcmProtocol(scp_);
+  std::unique_ptr<KT_UpsProtocol> bcm = make_bcm_ ? make_bcm_(scp_) : nullptr;
   if (!bcm) return 0;  // BCM not built in: nothing to scan for
   if (OpenAt(*bcm, kLineProbeCode, FN_DETECT) < 0) return -1;
   const int answered = LineProbe(*bcm);
@@ -174,7 +174,7 @@ int KT_LinkSetup::TryLineProbe() {
 }
 
 int KT_LinkSetup::TryVarnis() {
-  std::unique_ptr<KT_UpsProtocol> port = MakeHarvanProtocol(scp_);
+  std::unique_ptr<KT_UpsProtocol> port = make_varnis_ ? make_varnis_(scp_) : nullptr;
   // Without the Varnis II protocol its cable test still runs: a missing cable ends detection
   // here whatever protocols are built in.
   const bool probe = port != nullptr;
@@ -255,7 +255,7 @@ int KT_LinkSetup::TryContactClosure() {
 
 int KT_LinkSetup::ChangeBaud() {
   if (!port_name_) return Fail(FN_DETECT, CODE_NO_PORT_NAME);
-  std::unique_ptr<KT_UpsProtocol> bcm = MakeBcmProtocol(scp_);
+  std::unique_ptr<KT_UpsProtocol> bcm = make_bcm_ ? make_bcm_(scp_) : nullptr;
   if (!bcm) return 0;
   if (baud_ == kUnknownBaud) baud_ = kFirstScanCode;
   const int start = baud_;

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,6 +81,12 @@ class KT_LinkSetup : public KT_ErrorStatus {
   // The code after `code` in the scan ring (any code outside it leads to the first).
   static int NextScanCode(int code);
 
+  // Where the BCM and Varnis II protocol objects come from (MakeBcmProtocol and
+  // MakeHarvanProtocol unless replaced, as tests do).
+  using ProtocolMaker = std::function<std::unique_ptr<KT_UpsProtocol>(KT_SCP&)>;
+  void SetBcmMaker(ProtocolMaker maker) { make_bcm_ = std::move(maker); }
+  void SetVarnisMaker(ProtocolMaker maker) { make_varnis_ = std::move(maker); }
+
  private:
   int Fail(int32_t function, int32_t code, int32_t systemError = 0);
   // Opens the object on the port at the code; -1 (error function/4) when it cannot.
@@ -98,6 +105,8 @@ class KT_LinkSetup : public KT_ErrorStatus {
   void PostFirstRequests();
 
   KT_SCP& scp_;
+  ProtocolMaker make_bcm_;
+  ProtocolMaker make_varnis_;
   std::optional<std::string> port_name_;
   int baud_ = kUnknownBaud;
 };

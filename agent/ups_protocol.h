@@ -139,7 +139,7 @@ class KT_UpsProtocol : public KT_SerialPort {
 
   // Drops whatever the UPS sent unasked or too late (unsolicited alerts, the rest of an
   // earlier reply), without waiting, so that the next reply is read on its own.
-  void DiscardInput();
+  virtual void DiscardInput();
 
   // The default capability tables: the supported-function map of the UPS information block
   // (byte 0 bits 0-7, byte 1 bits 4-7, byte 2 bit 0, byte 3 bits 4 and 6), the supported

@@ -1,0 +1,84 @@
+// The Smart-UPS protocol takes whatever comes back on the line: no reply may crash it, hang
+// it or make it read past what arrived. The input is a list of replies, each a length byte
+// and that many bytes (cut short by the end of the input); every command the protocol writes
+// gets the next reply, and reads take at most their capacity of what is waiting. The whole
+// input also goes through the reply parsers directly.
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "agent/apc.h"
+#include "agent/apc_reply.h"
+#include "core/scp.h"
+
+namespace {
+
+class LineApc : public KT_APC {
+ public:
+  explicit LineApc(KT_SCP& scp) : KT_APC(scp) { state_ = kOpen; }
+
+  std::deque<std::string> replies;
+  std::string line;
+  size_t writes = 0;
+
+  int Open() override { return 0; }
+  int Close() override { return 0; }
+  int Write(const void*, int) override {
+    ++writes;
+    if (!replies.empty()) {
+      line += replies.front();
+      replies.pop_front();
+    }
+    return 1;
+  }
+  int Read(KT_ReadRecord& record) override {
+    record.data.clear();
+    if (line.empty()) return 0;
+    const size_t n = std::min(line.size(), static_cast<size_t>(record.EffectiveCapacity()));
+    record.data.assign(line.begin(), line.begin() + static_cast<long>(n));
+    line.erase(0, n);
+    record.length = static_cast<int>(n);
+    return 1;
+  }
+  int Ready(int) override { return 1; }
+  int ControlCheck(int mask) override { return mask & kCts; }
+  int ControlSet(int) override { return 0; }
+
+ protected:
+  void DiscardInput() override { line.clear(); }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string all(reinterpret_cast<const char*>(data), size);
+  const std::string text = ApcReplyText(ApcReplyLine(all));
+  int number = 0;
+  uint8_t reg = 0;
+  ApcReplyNumber(text, &number);
+  ApcStatusRegister(text, &reg);
+  ApcHasWholeLine(all);
+
+  KT_SCP scp;
+  LineApc apc(scp);
+  for (size_t i = 0; i < size;) {
+    const size_t n = std::min<size_t>(data[i], size - i - 1);
+    apc.replies.emplace_back(reinterpret_cast<const char*>(data + i + 1), n);
+    i += 1 + n;
+  }
+  apc.Probe();
+  apc.UpdateInfo();
+  apc.UpdateCapabilities();
+  apc.UpdateStatus();
+  apc.UpdateMeter();
+  apc.InitiateBatteryTest();
+  apc.UpdateBatteryTest();
+  apc.UpdateBatteryTest();
+  apc.LoadControl(KT_UpsProtocol::kOutputOffAfterDelay, KT_UpsProtocol::kAllSegments, 25);
+  apc.LoadControl(KT_UpsProtocol::kOutputOnAfterDelay, KT_UpsProtocol::kAllSegments, 1000);
+  apc.LoadControl(KT_UpsProtocol::kOutputOffAfterOs, KT_UpsProtocol::kAllSegments, 120);
+  // Every command gets at most one reply and SetValue is bounded: the writes stay few.
+  if (apc.writes > 200) __builtin_trap();
+  return 0;
+}
