@@ -272,21 +272,6 @@ TEST_F(ApcReplies, SelfTestResultGoesToTheBatteryLog) {
   EXPECT_EQ(apc_.InitiateBatteryTest(), -1);
 }
 
-TEST_F(ApcReplies, CapabilitiesOfASmartUps) {
-  scp_.upsInfo.SetModelIndex(8);
-  EXPECT_EQ(apc_.UpdateCapabilities(), 1);
-  UpsInfoBlock& info = scp_.upsInfo;
-  EXPECT_EQ(info.GetVariant(), 2);
-  for (auto [n, b] : {std::pair{2, 1}, {2, 4}, {2, 7}, {3, 0}, {3, 1}, {3, 2}, {3, 3}}) {
-    EXPECT_EQ(info.IsFunctionSupported(n, b), 1) << n << "," << b;
-  }
-  for (int e : {0, 1, 6, 7, 8, 9, 21, 24, 27, 28, 31, 32}) {
-    EXPECT_EQ(scp_.notify.TestSupportBit(SUPPORT_EVENTS, e / 8, e % 8), 1) << e;
-  }
-  EXPECT_EQ(apc_.GetSegmentCount(), 1);
-  EXPECT_EQ(scp_.receptacles.GetCount(), 1);
-}
-
 // ---- against the simulated Smart-UPS ----
 
 class ApcOnTheLine : public ::testing::Test {

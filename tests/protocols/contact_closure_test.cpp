@@ -106,22 +106,6 @@ TEST_F(ContactScripted, EchoTestReadsExactlyTheEcho) {
   EXPECT_EQ(ups_.Probe(), 0);
 }
 
-TEST_F(ContactScripted, IdentityModeAndCapabilities) {
-  EXPECT_EQ(ups_.UpdateInfo(), 1);
-  EXPECT_EQ(scp_.upsInfo.GetModelIndex(), 4);
-  EXPECT_EQ(scp_.upsInfo.GetVariant(), 1);
-  EXPECT_EQ(scp_.upsInfo.GetInterfaceType(), 1);
-  EXPECT_EQ(ups_.UpdateConfig(), 1);
-  EXPECT_EQ(scp_.config.GetCommMode(), COMM_CONTACT_CLOSURE);
-  EXPECT_EQ(ups_.UpdateCapabilities(), 1);
-  EXPECT_EQ(scp_.upsInfo.IsFunctionSupported(3, 4), 0);
-  EXPECT_EQ(scp_.upsInfo.IsFunctionSupported(3, 6), 1);
-  for (int slot : {ups_.UpdateMeter(), ups_.SetConfig(), ups_.InitiateBatteryTest(), ups_.UpdateBatteryTest(),
-                   ups_.UpdateAlarmQueue(), ups_.SendRequest(nullptr, 0, 0), ups_.LoadControl(0, 255, 1)}) {
-    EXPECT_EQ(slot, -1);
-  }
-}
-
 // ---- against the simulated contact-closure UPS ----
 
 class ContactOnTheLine : public ::testing::Test {
