@@ -2,10 +2,12 @@
 
 #include "agent/agent.h"
 #include "agent/os_services.h"
+#include "agent/snmp_adapter_driver.h"
 #include "agent/worker_threads.h"
 
 void InstallAgentThreads(KT_Agent& agent, KT_OSServices& services) {
   services.SetThreadProcedure(THREAD_SERIAL, [&agent] { return SerialThread(agent); });
   services.SetThreadProcedure(THREAD_SNMP, [&agent] { return SNMPThread(agent); });
   services.SetThreadProcedure(THREAD_NETBCM, [&agent] { return NetBCMThread(agent); });
+  agent.SetSnmpClientFactory([](KT_SCP& scp) { return std::make_unique<KT_SnmpAdapterDriver>(scp); });
 }

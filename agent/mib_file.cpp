@@ -7,19 +7,16 @@
 #include <mutex>
 
 #include "core/error_status.h"
+#include "core/snmp.h"
 
 bool ReadMibFile(const char* name) {
   if (name == nullptr || FileSize(name) <= 0) return false;
   static std::mutex mutex;
-  static bool initialised = false;
   std::lock_guard<std::mutex> lock(mutex);
-  if (!initialised) {
-    // No default module list and no warnings on standard error: the agent reads one file.
-    setenv("MIBS", "", 0);
-    netsnmp_ds_set_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_MIB_WARNINGS, 0);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_MIB_ERRORS, 0);
-    netsnmp_init_mib();
-    initialised = true;
-  }
+  // The SNMP library starts once for the process (no default modules, no configuration
+  // files); quiet about what the file imports but does not define.
+  KT_SNMP::Initialize();
+  netsnmp_ds_set_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_MIB_WARNINGS, 0);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_MIB_ERRORS, 0);
   return read_mib(name) != nullptr;
 }

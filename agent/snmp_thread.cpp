@@ -11,6 +11,8 @@
 namespace {
 
 constexpr int kUpsOffCommand = 4;
+// DelayedOff's flag: off after the operating-system shutdown time.
+constexpr int kAfterOsShutdown = 0xFF;
 
 class SnmpWorker : public KT_UpsWorker {
  public:
@@ -24,10 +26,10 @@ class SnmpWorker : public KT_UpsWorker {
         return client_.StartSleepMode();
       case kUpsOffCommand:
         Diag() << "SNMP THREAD Performing UPS Shutdown\n";
-        return client_.DelayedOff();
+        return client_.DelayedOff(kAfterOsShutdown);
       case COMMAND_LOAD_OFF:
         Diag() << "SNMP SS Case 8\n";
-        return client_.DelayedOff();
+        return client_.DelayedOff(0);
       case COMMAND_SEGMENT_RESTART:
         Diag() << "SNMP SS Case 10\n";
         return client_.StartSleepMode();

@@ -71,11 +71,14 @@ using SerialLinkFactory = std::function<std::unique_ptr<SerialUpsLink>(KT_SCP&)>
 class SnmpAdapterClient : public UpsWorkerDriver {
  public:
   // Opens the session to the adapter with the configured name and communities: 1, or -1.
+  // UpdateConfig and SetConfig read and write the adapter's location and powered-devices
+  // texts.
   virtual int Open(const std::string& adapter, const std::string& readCommunity, const std::string& writeCommunity) = 0;
   // 1 when a UPS adapter answers.
   virtual int ProbeAdapter() = 0;
   virtual int StartSleepMode() = 0;
-  virtual int DelayedOff() = 0;
+  // Flag 0xFF: off after the configuration's operating-system shutdown time; else at once.
+  virtual int DelayedOff(int flag) = 0;
 };
 using SnmpClientFactory = std::function<std::unique_ptr<SnmpAdapterClient>(KT_SCP&)>;
 

@@ -255,7 +255,7 @@ class FakeSnmp : public SnmpAdapterClient {
   }
   int ProbeAdapter() override { return s_.Call("ProbeAdapter"); }
   int StartSleepMode() override { return 1; }
-  int DelayedOff() override { return 1; }
+  int DelayedOff(int) override { return 1; }
   std::string adapter_;
 
  private:

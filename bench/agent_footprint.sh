@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Footprint of the agent: VigilNT, run as the service runs it (trace off), polls the simulated
+# Smart-UPS on a pseudo-terminal for a measured minute. Reports the CPU time it used in that
+# minute (and as a share of one core), its resident memory at the end and at its peak, and how
+# many requests the UPS answered. Targets: under 0.2 % of one core, under 8 MB resident.
+#
+#   bench/agent_footprint.sh [BUILD_DIR] [SECONDS]     (defaults: build/ci, 60)
+#
+# Nothing leaves the machine; the shutdown command points at /bin/true.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD="${1:-$ROOT/build/ci}"
+SECONDS_MEASURED="${2:-60}"
+AGENT="$BUILD/agent/VigilNT"
+SIM="$BUILD/tools/upssim"
+for p in "$AGENT" "$SIM"; do
+  [ -x "$p" ] || { echo "footprint: $p is missing (build first: scripts/test or cmake --build $BUILD)" >&2; exit 2; }
+done
+
+WORK="$(mktemp -d /tmp/vigil-footprint.XXXXXX)"
+SIM_PID=""
+AGENT_PID=""
+cleanup() {
+  [ -n "$AGENT_PID" ] && kill "$AGENT_PID" 2>/dev/null && wait "$AGENT_PID" 2>/dev/null || true
+  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+"$SIM" --mode apc --no-stdin --log "$WORK/ups.log" >"$WORK/sim.out" 2>&1 &
+SIM_PID=$!
+for _ in $(seq 100); do grep -q '^READY' "$WORK/sim.out" 2>/dev/null && break; sleep 0.1; done
+PTY="$(sed -n 's/^PTY //p' "$WORK/sim.out")"
+[ -n "$PTY" ] || { echo "footprint: the simulator did not start" >&2; cat "$WORK/sim.out" >&2; exit 1; }
+
+cat >"$WORK/VigilNT.conf" <<CONF
+shutdown_command = /bin/true
+reboot_command = /bin/true
+snmp_service =
+user_terminals = no
+CONF
+
+# Service mode (trace off) without a service manager to report to.
+INVOCATION_ID=footprint VIGIL_AGENT_CONF="$WORK/VigilNT.conf" VIGIL_DATA_DIR="$WORK" \
+  VIGIL_NAME_PREFIX="footprint$$" "$AGENT" -d "$PTY" >"$WORK/agent.out" 2>&1 &
+AGENT_PID=$!
+
+# Detection and the first identification.
+sleep 15
+kill -0 "$AGENT_PID" 2>/dev/null || { echo "footprint: the agent ended" >&2; cat "$WORK/agent.out" >&2; exit 1; }
+
+ticks() { awk '{print $14 + $15}' "/proc/$AGENT_PID/stat"; }
+HZ="$(getconf CLK_TCK)"
+REQ_BEFORE="$(grep -c ' REQ ' "$WORK/ups.log" || true)"
+T0="$(ticks)"
+sleep "$SECONDS_MEASURED"
+T1="$(ticks)"
+REQ_AFTER="$(grep -c ' REQ ' "$WORK/ups.log" || true)"
+RSS_KB="$(awk '/^VmRSS/ {print $2}' "/proc/$AGENT_PID/status")"
+HWM_KB="$(awk '/^VmHWM/ {print $2}' "/proc/$AGENT_PID/status")"
+THREADS="$(awk '/^Threads/ {print $2}' "/proc/$AGENT_PID/status")"
+
+awk -v t="$((T1 - T0))" -v hz="$HZ" -v s="$SECONDS_MEASURED" -v rss="$RSS_KB" -v hwm="$HWM_KB" \
+    -v req="$((REQ_AFTER - REQ_BEFORE))" -v threads="$THREADS" 'BEGIN {
+  cpu = t / hz;
+  printf "agent footprint over %d s of polling (%d UPS requests answered, %d threads)\n", s, req, threads;
+  printf "  CPU time:  %.3f s per minute = %.3f %% of one core   (target < 0.2 %%)\n", cpu * 60 / s, cpu / s * 100;
+  printf "  resident:  %.1f MB now, %.1f MB at peak               (target < 8 MB)\n", rss / 1024, hwm / 1024;
+}'
