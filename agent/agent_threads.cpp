@@ -2,6 +2,7 @@
 
 #include "agent/agent.h"
 #include "agent/os_services.h"
+#include "agent/serial_link_driver.h"
 #include "agent/snmp_adapter_driver.h"
 #include "agent/worker_threads.h"
 
@@ -9,5 +10,6 @@ void InstallAgentThreads(KT_Agent& agent, KT_OSServices& services) {
   services.SetThreadProcedure(THREAD_SERIAL, [&agent] { return SerialThread(agent); });
   services.SetThreadProcedure(THREAD_SNMP, [&agent] { return SNMPThread(agent); });
   services.SetThreadProcedure(THREAD_NETBCM, [&agent] { return NetBCMThread(agent); });
+  agent.SetSerialLinkFactory([](KT_SCP& scp) { return std::make_unique<KT_SerialLinkDriver>(scp); });
   agent.SetSnmpClientFactory([](KT_SCP& scp) { return std::make_unique<KT_SnmpAdapterDriver>(scp); });
 }
