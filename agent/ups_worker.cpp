@@ -2,6 +2,7 @@
 
 #include "agent/agent.h"
 #include "agent/os_services.h"
+#include "agent/trace_dumps.h"
 #include "core/ktdiag.h"
 #include "core/scp.h"
 #include "platform/clock.h"
@@ -73,6 +74,7 @@ UpsRequestOutcome KT_UpsWorker::Serve(int type, int set, int branch) {
       {
         auto lock = scp.Lock();
         if (ok) {
+          PrintUpsInfo(scp.upsInfo);
           scp.upsInfo.Branches().Touch(5);
           scp.upsInfo.Branches().Touch(2);
           scp.config.Branches().Touch(3);
@@ -85,6 +87,7 @@ UpsRequestOutcome KT_UpsWorker::Serve(int type, int set, int branch) {
     case BLOCK_METERS: {
       if (driver_.UpdateMeter() <= 0) return Failed(type, branch);
       auto lock = scp.Lock();
+      PrintMeters(scp.meters);
       for (int b = 0; b <= 4; ++b) scp.meters.Branches().Touch(b);
       return Done(type, branch);
     }
