@@ -78,7 +78,7 @@ class KT_NTServices : public KT_OSServices {
 
   // The text to every logged-in user's terminal, on a thread of its own; returns at once. 1,
   // or -1 ((38, 2, 1) null text).
-  int Broadcast(const char* text);
+  int Broadcast(const char* text) override;
   // The mail sender program path: "tremmail.txt" and the mail sender started with the
   // recipient (agent/system_effects.h). The fourth argument is not used.
   int StartMailProgram(const char* text, const char* recipient, const char* account, const char* unused = nullptr);

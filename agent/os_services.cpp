@@ -92,6 +92,7 @@ int KT_OSServices::RunSaver() { return 0; }
 int KT_OSServices::PlaySound(const char*) { return 0; }
 int KT_OSServices::LogEvent(int, int) { return 0; }
 int KT_OSServices::ShowMessageBox(const char*, const char*, uint32_t) { return 0; }
+int KT_OSServices::Broadcast(const char*) { return 0; }
 
 void KT_OSServices::SetThreadProcedure(AgentThreadId thread, AgentThreadProc proc) {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -84,6 +84,10 @@ class KT_OSServices : public KT_Daemon {
   // Slot 14: shows a message box. Default: nothing, 0.
   virtual int ShowMessageBox(const char* text, const char* caption, uint32_t flags);
 
+  // The text to the users' sessions on this machine (the user-warning action). Default:
+  // nothing, 0.
+  virtual int Broadcast(const char* text);
+
   // The operating system's type and version into the UPS information block. Default: 0.
   virtual int SetOsInfo() { return 0; }
 

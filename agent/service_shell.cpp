@@ -14,12 +14,14 @@
 #include <string>
 #include <thread>
 
+#include "agent/action.h"
 #include "agent/agent.h"
 #include "agent/agent_threads.h"
 #include "agent/nt_services.h"
 #include "core/ktdiag.h"
 #include "core/scp.h"
 #include "platform/service_manager.h"
+#include "platform/smtp_session.h"
 #include "platform/service_settings.h"
 #include "platform/system_log.h"
 
@@ -172,6 +174,8 @@ int VigilNtMain(int argc, char** argv) {
   KT_SCP& scp = GetProcessScp();
   KT_NTServices services(scp);
   KT_Agent agent(scp, services);
+  KT_Action actions(scp, services);
+  agent.SetActionEngine(&actions);
   g_shell.scp = &scp;
   g_shell.services = &services;
   g_shell.agent = &agent;
@@ -201,6 +205,8 @@ int VigilNtMain(int argc, char** argv) {
   agent.SetDataDirectory(dataDirectory);
   agent.SetSnmpServiceName(settings.snmpService);
   InstallAgentThreads(agent, services);
+  // The mail library starts once, before any thread may send a mail.
+  platform::MailInitialize();
 
   int result;
   if (foreground) {

@@ -94,3 +94,12 @@ void KT_RequestQueue::Clear() {
   count_ = 0;
   cursor_ = 0;
 }
+
+std::vector<SystemRequest> KT_RequestQueue::Entries() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<SystemRequest> out;
+  for (const auto& s : slots_) {
+    if (s.type != 0) out.push_back(s);
+  }
+  return out;
+}

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "core/error_status.h"
 
@@ -44,6 +45,8 @@ class KT_RequestQueue : public KT_ErrorStatus {
   int GetAttempts(int type, int branch);    // 0 when absent
   int GetCount();
   void Clear();
+  // A copy of the used slots in slot order (for traces; leaves the cursor alone).
+  std::vector<SystemRequest> Entries();
 
  private:
   int FindLocked(int type, int branch) const;
