@@ -3,9 +3,11 @@
 #include <cstdio>
 
 #include "tools/sim_apc.h"
+#include "tools/sim_bcm.h"
 #include "tools/sim_contact_closure.h"
 #include "tools/sim_modem.h"
 #include "tools/sim_pager.h"
+#include "tools/sim_varnis.h"
 
 namespace upssim {
 
@@ -14,11 +16,13 @@ std::unique_ptr<SimDevice> MakeSimDevice(const std::string& kind) {
   if (kind == "contact") return std::make_unique<ContactClosureUps>();
   if (kind == "modem") return std::make_unique<Modem>();
   if (kind == "pager") return std::make_unique<PagerModem>();
+  if (kind == "bcm") return std::make_unique<BcmUps>();
+  if (kind == "varnis") return std::make_unique<VarnisUps>();
   return nullptr;
 }
 
 std::vector<std::string> SimDeviceKinds() {
-  return {"apc", "contact", "modem", "pager"};
+  return {"apc", "contact", "modem", "pager", "bcm", "varnis"};
 }
 
 std::string HexBytes(const uint8_t* data, size_t size) {

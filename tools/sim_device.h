@@ -78,7 +78,7 @@ class SimDevice {
   virtual std::string Describe() const { return ""; }
 };
 
-// The device of a kind ("apc", "contact", "modem", "pager"); null for an unknown name.
+// The device of a kind ("apc", "contact", "modem", "pager", "bcm", "varnis"); null for an unknown name.
 std::unique_ptr<SimDevice> MakeSimDevice(const std::string& kind);
 // The names MakeSimDevice knows, for help texts.
 std::vector<std::string> SimDeviceKinds();

@@ -82,7 +82,7 @@ std::string LinesText(uint32_t lines) {
 
 const char* const kHelp[] = {
     "help | status | quit",
-    "mode KIND (apc, contact, modem, pager)",
+    "mode KIND (apc, contact, modem, pager, bcm, varnis)",
     "mains fail|ok        battery low|ok        overload on|off",
     "replace-battery on|off   boost on|off      cable pulled|connected",
     "silence on|off       garbage on|off        delay MS    split MS",
@@ -90,6 +90,10 @@ const char* const kHelp[] = {
     "log | log-since N | wait COUNT MS | clear",
     "apc: set KEY VALUE | reply CMD TEXT|none|default | reply-raw CMD TEXT | selftest OK|BT|NG [POLLS]",
     "apc: second MS (one second of the UPS's shutdown delays lasts MS ms)",
+    "bcm: speed BPS | menu on|off | fallback | block-size N | junk on|off | corrupt | bypass on|off |",
+    "     buck on|off | input-range on|off | alarm N on|off | segments N | commands N,N,... |",
+    "     test-result pass|fail | set KEY VALUE",
+    "varnis: set name|serial TEXT | capabilities WORD,...|none | segments N | bypass on|off | echo-fail N",
 };
 
 }  // namespace
@@ -496,7 +500,7 @@ void UpsSimulator::Execute(const std::string& line,
   } else if (cmd == "mode") {
     std::unique_ptr<SimDevice> d = w.size() == 2 ? MakeSimDevice(w[1]) : nullptr;
     if (!d) {
-      error = "usage: mode apc|contact|modem|pager";
+      error = "usage: mode apc|contact|modem|pager|bcm|varnis";
     } else {
       SetDevice(std::move(d));
       Log("STATE", "mode " + w[1]);

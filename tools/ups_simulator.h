@@ -6,7 +6,7 @@
 // on an optional Unix stream socket. Every answer ends with one line starting "OK" or "ERR";
 // data lines may come before it. Commands:
 //   help | status | quit
-//   mode apc|contact|modem|pager        switch the device on the line
+//   mode apc|contact|modem|pager|bcm|varnis        switch the device on the line
 //   mains fail|ok                       battery low|ok
 //   overload on|off                     replace-battery on|off       boost on|off
 //   cable pulled|connected              silence on|off               garbage on|off
@@ -16,7 +16,8 @@
 //   log | log-since N                   request log entries ("N KIND TEXT"), then "OK count"
 //   wait COUNT MS                       answers once the log holds COUNT entries ("ERR timeout")
 //   clear                               forget the log (numbering goes on)
-//   ... and the device's own commands (for apc: set, reply, reply-raw, selftest).
+//   ... and the device's own commands (apc: set, reply, reply-raw, selftest; bcm and varnis:
+//   see tools/sim_bcm.h and tools/sim_varnis.h).
 //
 // Log kinds: REQ (a command the device understood), BYTES (raw bytes received), IGNORED (bytes
 // at line settings the device cannot read), LOST (bytes sent while the cable is pulled), LINES

@@ -1,6 +1,6 @@
 // upssim: a simulated UPS on a pseudo-terminal, for tests, the demo and trying the agent by hand.
 //
-//   upssim [--mode apc|contact|modem|pager] [--control SOCKET] [--log FILE] [--link PATH] [--no-stdin]
+//   upssim [--mode apc|contact|modem|pager|bcm|varnis] [--control SOCKET] [--log FILE] [--link PATH] [--no-stdin]
 //
 // Prints "PTY <slave device>", then "CONTROL <socket>" when one was asked for, then "READY",
 // and serves until "quit", the end of standard input (unless --no-stdin), SIGTERM or SIGINT.
@@ -25,7 +25,7 @@ void OnSignal(int) {
 int Usage(const char* why) {
   std::fprintf(stderr,
                "upssim: %s\n"
-               "usage: upssim [--mode apc|contact|modem|pager] [--control SOCKET] [--log FILE]\n"
+               "usage: upssim [--mode apc|contact|modem|pager|bcm|varnis] [--control SOCKET] [--log FILE]\n"
                "              [--link PATH] [--no-stdin]\n",
                why);
   return 2;
