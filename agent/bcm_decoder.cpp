@@ -8,7 +8,6 @@
 #include "core/maker_codes.h"
 #include "core/scp.h"
 #include "core/ups_identification.h"
-#include "platform/clock.h"
 
 namespace {
 
@@ -67,9 +66,6 @@ constexpr int kWaveByteSampleLimit = 31;  // sample sizes up to this travel as o
 constexpr uint8_t kWaveInput = 2;
 constexpr uint8_t kWaveOutputVoltage = 1;
 constexpr uint8_t kWaveOutputCurrent = 8;
-
-// Battery-test states.
-constexpr uint8_t kTestRunning = 1;
 
 bool IsMalfunctionExempt(int n) { return n == 57 || n == 59 || n == 105 || n == 168; }
 bool IsInputRangeAlarm(int n) { return n == 6 || n == 7 || n == 8 || n == 105; }
@@ -582,28 +578,8 @@ int BcmReplyDecoder::DecodeWaveform(const std::vector<uint8_t>& d) {
 
 int BcmReplyDecoder::DecodeBatteryTest(const std::vector<uint8_t>& d) {
   if (d.empty()) return Fail(BCM_FN_HISTORY, kBcmCodeNoData);
-  const uint8_t state = d[0];
-  if (state == kTestRunning) return 1;
-  const int64_t now = platform::Now();
-  {
-    auto lock = scp_.Lock();
-    scp_.serial_queue.Delete(BLOCK_BATTERY_LOG, 0);
-    if (state > kTestRunning && batteryTest.name) {
-      BatteryTestResult result;
-      result.description = batteryTest.name;
-      result.value = state;
-      result.resultCode = state;
-      result.number1 = static_cast<int32_t>(batteryTest.lastTime);
-      result.number2 = static_cast<int32_t>((now - batteryTest.startTime) * 100);
-      scp_.batteryLog.SetResult(result, static_cast<uint32_t>(now), 0);
-      batteryTest.name.reset();
-    }
-    scp_.batteryTest.Branches().Touch(0);
-    scp_.batteryTest.Branches().Touch(1);
-    scp_.upsStatus.ClearAlarm(ALARM_BATTERY_TEST);
-  }
-  if (onBatteryFilesChanged) onBatteryFilesChanged();
-  return 1;
+  batteryTestState = d[0];
+  return onBatteryTestState ? onBatteryTestState(d[0]) : 1;
 }
 
 int BcmReplyDecoder::DecodeSupportedCommands(const std::vector<uint8_t>& d) {

@@ -64,13 +64,6 @@ inline constexpr int32_t kBcmCodeBadValue = 4;  // a count the reply may not car
 // True for the BCM alarm numbers that have a standard meaning.
 bool IsStandardBcmAlarm(int number);
 
-// The battery test a protocol object runs (the protocol base keeps one).
-struct BcmBatteryTestTrack {
-  std::optional<std::string> name;  // the running test; none when no test runs
-  int64_t startTime = 0;
-  int64_t lastTime = 0;
-};
-
 class BcmReplyDecoder : public KT_ErrorStatus {
  public:
   static constexpr int kMaxNonStandardAlarms = 10;
@@ -106,7 +99,7 @@ class BcmReplyDecoder : public KT_ErrorStatus {
   uint8_t ackCommand = 0;
   uint8_t ackResult = 0;
   int segments = 1;
-  BcmBatteryTestTrack batteryTest;
+  uint8_t batteryTestState = 0;
 
   bool HasCapability(uint32_t bit) const { return (capabilities & bit) != 0; }
   bool IsCommandSupported(int command) const {
@@ -118,9 +111,10 @@ class BcmReplyDecoder : public KT_ErrorStatus {
     ackResult = BCM_ACK_NOT_RESPONDED;
   }
 
-  // Called after a finished battery test changed the battery blocks, so that their record
-  // files get written (the protocol object installs the writer).
-  std::function<void()> onBatteryFilesChanged;
+  // Receives the state of a battery-test reply (1 running, above 1 finished with that result
+  // code) and gives the decoder's result; the protocol object installs it to keep its
+  // battery-test record and the battery log. Without it the state is only kept.
+  std::function<int(uint8_t state)> onBatteryTestState;
 
  private:
   int Fail(int32_t function, int32_t code);
