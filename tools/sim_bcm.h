@@ -115,7 +115,6 @@ class BcmUps : public SimDevice {
   uint8_t test_state_ = 0;
   bool test_fails_ = false;
   bool output_on_ = true;
-  unsigned output_generation_ = 0;  // timers of a superseded switch do nothing
 };
 
 }  // namespace upssim
