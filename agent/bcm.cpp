@@ -96,7 +96,7 @@ int KT_BCM::ProcessBlock(KT_ReadRecord& record) {
           FindBcmStart(bytes.data(), bytes.size(), offset) == bytes.size()) {
         break;
       }
-      decoder_.LogError(ERR_BCM, BCM_FN_PARSE, error, 0);
+      protocol_error_.LogError(ERR_BCM, BCM_FN_PARSE, error, 0);
       Diag() << "Error = " << -error << kendl;
       int model;
       {
@@ -434,7 +434,7 @@ int KT_BCM::UpdateCapabilities() {
 void KT_BCM::DelayCut(const char* form, int seconds, int sent) {
   Diag() << "KT_BCM::LoadControl: " << form << " holds at most " << sent << ", not " << seconds
          << "; the UPS gets " << sent << kendl;
-  decoder_.LogError(ERR_BCM, kFnLoadControl, kCodeDelayCut, seconds);
+  protocol_error_.LogError(ERR_BCM, kFnLoadControl, kCodeDelayCut, seconds);
 }
 
 int KT_BCM::DateCommand(uint8_t command, int seconds) {

@@ -105,7 +105,7 @@ BcmUps::BcmUps() {
   values_ = {{"input-voltage", 230.0}, {"output-voltage", 230.0}, {"frequency", 50.0},
              {"battery-voltage", 27.5},  {"capacity", 100.0},       {"runtime", 45.0},
              {"temperature", 31.0},      {"load-va", 450.0},        {"load-watts", 380.0},
-             {"output-current", 1.9}};
+             {"output-current", 2.5}};
   commands_ = {BCM_CMD_DELAYED_OFF, BCM_CMD_ON_AFTER_MINUTES, BCM_CMD_OFF_AFTER_MINUTES,
                BCM_CMD_SET_CONFIG, BCM_CMD_SEGMENT_PARAMETER, BCM_CMD_BATTERY_TEST, BCM_REQ_LOAD_SEGMENTS};
 }
@@ -346,7 +346,7 @@ void BcmUps::Command(SimContext& ctx, const std::vector<uint8_t>& p) {
         return;
       }
       test_state_ = 1;
-      const int seconds = p[2];
+      const int seconds = test_seconds_ >= 0 ? test_seconds_ : p[2];
       ctx.Log("ACTION", "battery test started for " + std::to_string(seconds) + " s");
       ctx.After(seconds * 1000, [this, &ctx]() {
         if (test_state_ != 1) return;
@@ -411,8 +411,8 @@ std::vector<uint8_t> BcmUps::Identification() const {
   d.insert(d.end(), map.begin(), map.end());
   d.push_back(kAlarmNumbers / 8);
   d.insert(d.end(), kAlarmNumbers / 8, 0xFF);
-  d.push_back(kConfigBytes);
-  d.push_back(0);
+  d.push_back(static_cast<uint8_t>(config_size_ & 0xFF));
+  d.push_back(static_cast<uint8_t>(config_size_ >> 8));
   d.insert(d.end(), {0, 0, 0, 0});  // statistics
   return d;
 }
@@ -639,10 +639,12 @@ bool BcmUps::Control(SimContext& ctx, const std::vector<std::string>& w, std::st
     return true;
   }
   if (cmd == "test-result") {
-    if (w.size() < 2 || (w[1] != "pass" && w[1] != "fail")) {
-      *error = "usage: test-result pass|fail";
+    if (w.size() < 2 || w.size() > 3 || (w[1] != "pass" && w[1] != "fail") ||
+        (w.size() == 3 && !ParseLong(w[2], 0, 3600, &v))) {
+      *error = "usage: test-result pass|fail [SECONDS]";
     } else {
       test_fails_ = w[1] == "fail";
+      if (w.size() == 3) test_seconds_ = static_cast<int>(v);
     }
     return true;
   }
@@ -660,6 +662,8 @@ bool BcmUps::Control(SimContext& ctx, const std::vector<std::string>& w, std::st
       type_code_ = static_cast<int>(v);
     } else if (key == "va" && ParseLong(text, 0, 3276750, &v)) {
       va_ = static_cast<int>(v);
+    } else if (key == "config-size" && ParseLong(text, 0, 65535, &v)) {
+      config_size_ = static_cast<int>(v);
     } else if (key == "watts" && ParseLong(text, 0, 3276750, &v)) {
       watts_ = static_cast<int>(v);
     } else if (key == "phases" && ParseLong(text, 1, 3, &v)) {

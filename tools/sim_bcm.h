@@ -29,8 +29,9 @@
 // Control commands: speed BPS | menu on|off | fallback | block-size N | junk on|off |
 // corrupt (next reply's checksum) | bypass on|off | buck on|off | input-range on|off |
 // alarm N on|off | segments N | set KEY VALUE (type-code, model, va, version, phases,
-// watts, output-voltage, input-voltage, frequency, battery-voltage, capacity, runtime,
-// temperature, load-va, load-watts, output-current) | test-result pass|fail [SECONDS] |
+// watts, config-size, output-voltage, input-voltage, frequency, battery-voltage, capacity,
+// runtime, temperature, load-va, load-watts, output-current) | test-result pass|fail [SECONDS]
+// (the outcome of the next battery tests, and how long they run) |
 // commands N,N,... (the supported-command list).
 #pragma once
 
@@ -114,6 +115,8 @@ class BcmUps : public SimDevice {
   // Battery test: 0 none yet, 1 running, 2 passed, 3 not performed, 4 failed.
   uint8_t test_state_ = 0;
   bool test_fails_ = false;
+  int test_seconds_ = -1;  // -1: as long as the command asks
+  int config_size_ = 80;   // announced by the identification; 0: no configuration block
   bool output_on_ = true;
 };
 
