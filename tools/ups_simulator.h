@@ -6,7 +6,7 @@
 // on an optional Unix stream socket. Every answer ends with one line starting "OK" or "ERR";
 // data lines may come before it. Commands:
 //   help | status | quit
-//   mode apc|contact|modem|pager|bcm|varnis        switch the device on the line
+//   mode apc|contact|modem|pager|bcm|varnis   switch the device on the line
 //   mains fail|ok                       battery low|ok
 //   overload on|off                     replace-battery on|off       boost on|off
 //   cable pulled|connected              silence on|off               garbage on|off
