@@ -19,7 +19,7 @@ using testing_support::TempDir;
 
 namespace {
 
-class Detection : public ::testing::Test {
+class DetectionOnSimulators : public ::testing::Test {
  protected:
   // Starts the simulator, stores its device and a baud-rate code in the configuration as the
   // agent's config.dat would, and runs the link set-up.
@@ -52,7 +52,7 @@ class Detection : public ::testing::Test {
   std::unique_ptr<SimulatedUps> ups_;
 };
 
-TEST_F(Detection, BcmUpsAtAnotherSpeedThanTheStoredOne) {
+TEST_F(DetectionOnSimulators, BcmUpsAtAnotherSpeedThanTheStoredOne) {
   // Stored 2400 baud; the UPS speaks 9600: the scan goes 2400, 4800, 9600.
   ASSERT_EQ(Detect("bcm", {"speed 9600"}, 3), 1);
   EXPECT_EQ(Protocol(), PROTOCOL_BCM);
@@ -70,7 +70,7 @@ TEST_F(Detection, BcmUpsAtAnotherSpeedThanTheStoredOne) {
   EXPECT_NE(scp_.serial_queue.Find(BLOCK_METERS, 0), -1);
 }
 
-TEST_F(Detection, BcmUpsWithAServiceMenuAnswersTheLineProbe) {
+TEST_F(DetectionOnSimulators, BcmUpsWithAServiceMenuAnswersTheLineProbe) {
   ASSERT_EQ(Detect("bcm", {"speed 2400", "menu on"}, 2), 1);
   EXPECT_EQ(Protocol(), PROTOCOL_BCM);
   EXPECT_EQ(StoredCode(), 3);
@@ -81,7 +81,7 @@ TEST_F(Detection, BcmUpsWithAServiceMenuAnswersTheLineProbe) {
   EXPECT_FALSE(ups_->Entries("ACTION").empty());
 }
 
-TEST_F(Detection, VarnisUps) {
+TEST_F(DetectionOnSimulators, VarnisUps) {
   ASSERT_EQ(Detect("varnis", {}, 5), 1);
   EXPECT_EQ(Protocol(), PROTOCOL_VARNIS);
   EXPECT_EQ(StoredCode(), 2);
