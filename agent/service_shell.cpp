@@ -97,6 +97,9 @@ int MainThread() {
     Diag() << "main_thread:  while looped...\n";
   }
   Diag() << "main_thread:  The END\n";
+  // The agent has stopped: a service whose stop did not signal the exit event (a stop for a
+  // system shutdown that did not go through) must still end.
+  if (!g_shell.consoleMode) services.SignalExit();
   return 0;
 }
 
