@@ -71,7 +71,9 @@ class KT_Agent : public KT_ErrorStatus {
   std::optional<std::string> adapterName;
   std::optional<std::string> readCommunity;
   std::optional<std::string> writeCommunity;
-  uint8_t mode = 255;  // forced mode from -x; then the agent's current mode
+  // Forced mode from -x; then the agent's current mode (the adapter threads set it to idle
+  // when their adapter does not answer).
+  std::atomic<uint8_t> mode{255};
   int32_t foreground = 0;
 
   // Edge detectors and the remote schedule.
