@@ -65,7 +65,8 @@ void KT_Agent::ParseOptions(int argc, const char* const* argv) {
           i += 1;
           break;
         }
-        mode = static_cast<uint8_t>(std::atoi(argv[i + 1]) & 0xFF);
+        // A number beyond the range of long is clamped (atoi would be undefined there).
+        mode = static_cast<uint8_t>(std::strtol(argv[i + 1], nullptr, 10) & 0xFF);
         i += 2;
         break;
       default:

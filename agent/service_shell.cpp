@@ -43,8 +43,14 @@ struct Shell {
 
 Shell g_shell;
 
+// A stop that could not be posted yet (system_queue was full); the main thread posts it again
+// before every pass until it is in.
+std::atomic<bool> g_terminate_pending{false};
+
 // The stop control: the terminate command into system_queue.
-void PostTerminate() { g_shell.scp->system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_TERMINATE); }
+void PostTerminate() {
+  if (g_shell.scp->system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_TERMINATE) < 0) g_terminate_pending.store(true);
+}
 
 void SignalWatcher(bool foreground) {
   sigset_t set;
@@ -87,6 +93,7 @@ int MainThread() {
   KT_NTServices& services = *g_shell.services;
   agent.InitializeAgent();
   while (services.IsRunning()) {
+    if (g_terminate_pending.exchange(false)) PostTerminate();
     agent.MonitorLoop();
     if (!services.IsRunning()) break;
     // The pause ends early when the agent stops (nothing else signals the exit event).

@@ -83,6 +83,8 @@ TEST_F(AgentTest, CommandLineEdges) {
   EXPECT_EQ(agent.mode, 255);
   Parse({"-x", "junk", "-b"});
   EXPECT_EQ(agent.mode, 0);
+  Parse({"-x", "99999999999999999999999"});
+  EXPECT_EQ(agent.mode, 255);
   EXPECT_EQ(agent.foreground, 1);
 }
 
