@@ -11,7 +11,10 @@
 
 AgentProcess::AgentProcess(const std::vector<std::string>& settingsLines) {
   prefix_ = testing_support::UniqueName("agent");
-  std::string text = "snmp_service =\nuser_terminals = no\n";
+  // Harmless stand-ins for every effect on the machine.
+  std::string text =
+      "snmp_service =\nuser_terminals = no\nshutdown_command = /bin/true\nreboot_command = /bin/true\n"
+      "saver_command = /bin/true\n";
   for (const auto& line : settingsLines) text += line + "\n";
   testing_support::WriteFileText(File("VigilNT.conf"), text);
 }

@@ -12,8 +12,9 @@
 
 class AgentProcess {
  public:
-  // A fresh data directory with a settings file that starts no system service and writes to
-  // no terminal; the settings lines given are added.
+  // A fresh data directory with a settings file that starts no system service, writes to no
+  // terminal and whose shutdown, reboot and saver commands are /bin/true; the settings lines
+  // given are added.
   explicit AgentProcess(const std::vector<std::string>& settingsLines = {});
   ~AgentProcess();
 

@@ -29,7 +29,7 @@ TEST(AgentShell, BadSettingsFileStopsTheStart) {
   AgentProcess agent({"data_directory = not/absolute"});
   ASSERT_TRUE(agent.Start({"-b"}));
   EXPECT_EQ(agent.Wait(10000), 1);
-  EXPECT_NE(agent.Stderr().find("line 3: data_directory must be an absolute path"), std::string::npos);
+  EXPECT_NE(agent.Stderr().find("line 6: data_directory must be an absolute path"), std::string::npos);
 }
 
 TEST(AgentShell, UnusableDataDirectoryStopsTheStart) {

@@ -47,7 +47,7 @@ class AgentUpsTest : public ::testing::Test {
   }
 
   SimulatedUps ups{"apc"};
-  AgentProcess agent{{"shutdown_command = /bin/true", "reboot_command = /bin/true"}};
+  AgentProcess agent;
 };
 
 TEST_F(AgentUpsTest, DetectsPollsAndStopsWithEveryFileWritten) {
