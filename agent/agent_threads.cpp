@@ -1,6 +1,8 @@
 #include "agent/agent_threads.h"
 
 #include "agent/agent.h"
+#include "agent/local_server.h"
+#include "agent/network_server.h"
 #include "agent/os_services.h"
 #include "agent/serial_link_driver.h"
 #include "agent/snmp_adapter_driver.h"
@@ -10,6 +12,8 @@ void InstallAgentThreads(KT_Agent& agent, KT_OSServices& services) {
   services.SetThreadProcedure(THREAD_SERIAL, [&agent] { return SerialThread(agent); });
   services.SetThreadProcedure(THREAD_SNMP, [&agent] { return SNMPThread(agent); });
   services.SetThreadProcedure(THREAD_NETBCM, [&agent] { return NetBCMThread(agent); });
+  services.SetThreadProcedure(THREAD_NETWORK, [&agent] { return NetworkThread(agent); });
+  services.SetThreadProcedure(THREAD_LOCAL, [&agent] { return LocalThread(agent); });
   agent.SetSerialLinkFactory([](KT_SCP& scp) { return std::make_unique<KT_SerialLinkDriver>(scp); });
   agent.SetSnmpClientFactory([](KT_SCP& scp) { return std::make_unique<KT_SnmpAdapterDriver>(scp); });
 }

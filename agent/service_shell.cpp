@@ -18,8 +18,11 @@
 #include "agent/agent.h"
 #include "agent/agent_threads.h"
 #include "agent/nt_services.h"
+#include "agent/trap_handoff.h"
 #include "core/ktdiag.h"
 #include "core/scp.h"
+#include "core/snmp.h"
+#include "core/udp.h"
 #include "platform/service_manager.h"
 #include "platform/smtp_session.h"
 #include "platform/service_settings.h"
@@ -213,10 +216,17 @@ int VigilNtMain(int argc, char** argv) {
     return 1;
   }
   agent.SetDataDirectory(dataDirectory);
+  // The network server and every other UDP channel of the agent bind the configured address.
+  if (!settings.bindAddress.empty()) KT_UDP::SetDefaultBindAddress(settings.bindAddress.c_str());
   agent.SetSnmpServiceName(settings.snmpService);
   InstallAgentThreads(agent, services);
   // The mail library starts once, before any thread may send a mail.
   platform::MailInitialize();
+  // The trap hand-off to the system SNMP service: started before anything else starts the
+  // SNMP library, and before the threads that send traps.
+  std::unique_ptr<KT_TrapHandoff> trapHandoff = KT_TrapHandoff::Start(scp, settings.agentxSocket);
+  KT_SNMP::SetTrapHandoff(
+      [handoff = trapHandoff.get()](void* session, netsnmp_pdu* trap) { return handoff->PostTrap(session, trap); });
 
   int result;
   if (foreground) {
@@ -238,6 +248,8 @@ int VigilNtMain(int argc, char** argv) {
   }
 
   const bool threadsEnded = services.JoinThreads(0);
+  KT_SNMP::SetTrapHandoff(nullptr);
+  trapHandoff.reset();
   SetAgentServices(nullptr);
   if (!threadsEnded || g_shell.mainThread.joinable()) {
     // A thread that did not stop still uses the agent's objects: end the process without

@@ -1,8 +1,14 @@
 #include "agent/trace_dumps.h"
 
+#include <arpa/inet.h>
+
+#include <cctype>
 #include <ctime>
 #include <string>
 
+#include "core/action_entry.h"
+#include "core/address.h"
+#include "core/block.h"
 #include "core/ktdiag.h"
 #include "core/meter_block.h"
 #include "core/status_block.h"
@@ -84,4 +90,48 @@ void PrintMeters(MeterBlock& meters) {
     Meter("Input Current =\t\t\t\t\t", meters.GetInputCurrent(p), kUnknown16);
     Meter("Ouput Curent =\t\t\t\t\t", meters.GetOutputCurrent(p), kUnknown16);
   }
+}
+
+void PrintErrorStatus(const KT_ErrorStatus& record) {
+  Diag().Printf("Class Number: %d", record.errorClass);
+  Diag().Printf("  Method Number: %d", record.function);
+  Diag().Printf("  ID Number: %d", record.code);
+  Diag().Printf("  Errno Number: %d\n", record.systemError);
+}
+
+void PrintDataRead(const uint8_t* data, size_t length) {
+  Diag() << "Data Read\n";
+  for (size_t i = 0; data != nullptr && i < length; ++i) {
+    const int c = data[i];
+    Diag().Printf("%d) 0x%x, ", static_cast<int>(i), c);
+    Diag().Printf(" assci = %c ", std::isprint(c) ? c : '.');
+  }
+  Diag() << "successful read.\n";
+}
+
+void PrintAddress(KT_Address& address) {
+  const char* dotted = address.GetAddressString();
+  Diag().Printf("Address = |%s|", dotted != nullptr ? dotted : "");
+  Diag().Printf("At port %d\n", static_cast<int>(ntohs(address.GetPort())));
+}
+
+void PrintBranchAck(const KT_Block& block, const char* serialDeviceName) {
+  for (const KT_BranchTable::Entry& e : block.Branches().Entries()) {
+    time_t t = static_cast<time_t>(e.receivedTime);
+    char buf[32] = "";
+    if (ctime_r(&t, buf) == nullptr) buf[0] = '\0';
+    Diag().Printf("Branch %d was acknowledged with %d", e.branch, e.received);
+    Diag().Printf("at %s", buf);
+  }
+  Diag().Printf("Serial Device Name = %s\n", serialDeviceName != nullptr ? serialDeviceName : "");
+}
+
+void PrintAction(const KT_ActionEntry& action) {
+  Diag().Printf("action number=%d  ", action.action);
+  Diag().Printf("event number=%d ", action.event);
+  Diag().Printf("delay=%d ", action.delay);
+  Diag().Printf("interval=%d ", action.interval);
+  Diag().Printf("retries=%d ", action.retries);
+  Diag().Printf("Alias=0x%x\n", action.alias);
+  Diag().Printf("message = %s\n", action.message ? action.message->c_str() : "");
 }

@@ -1,9 +1,17 @@
-// Dumps of the agent's state to the trace console. The caller holds the SCP object's lock.
+// Dumps of the agent's state and of what its threads receive, to the trace console. The
+// callers hold the SCP object's lock while a dump reads a block of it.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
 
 class StatusBlock;
 class UpsInfoBlock;
 class MeterBlock;
+class KT_Block;
+class KT_Address;
+class KT_ErrorStatus;
+class KT_ActionEntry;
 
 // "System Normal" when no alarm is set, else each set alarm's text with " set at " and the
 // time of its last change; an unknown code prints "Unknown Error".
@@ -13,3 +21,13 @@ void PrintStatus(StatusBlock& status);
 void PrintUpsInfo(UpsInfoBlock& info);
 // The meters; a value the UPS did not report prints "UNKNOWN Value".
 void PrintMeters(MeterBlock& meters);
+// The four fields of an error record.
+void PrintErrorStatus(const KT_ErrorStatus& record);
+// Every received byte as "n) 0x.., " with its character (a dot for one that cannot be shown).
+void PrintDataRead(const uint8_t* data, size_t length);
+// The dotted address and the port (host byte order) of a datagram's sender.
+void PrintAddress(KT_Address& address);
+// For each branch of a block: the value and time of the last status answer received for it.
+void PrintBranchAck(const KT_Block& block, const char* serialDeviceName);
+// One configured action.
+void PrintAction(const KT_ActionEntry& action);

@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <set>
@@ -140,6 +141,12 @@ bool ParseServiceSettings(std::string_view text, ServiceSettings& out, std::stri
         return fail("bind_address must be an IPv4 address");
       }
       s.bindAddress = std::string(value);
+    } else if (key == "agentx_socket") {
+      const bool clean = value.size() <= 255 && std::all_of(value.begin(), value.end(), [](char c) {
+                           return static_cast<unsigned char>(c) > ' ' && static_cast<unsigned char>(c) < 0x7F;
+                         });
+      if (!clean) return fail("agentx_socket must be an AgentX address such as unix:/var/agentx/master");
+      s.agentxSocket = std::string(value);
     } else if (key == "user_terminals") {
       if (!ParseYesNo(value, s.userTerminals)) return fail("user_terminals must be yes or no");
     } else {

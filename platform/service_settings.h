@@ -14,6 +14,8 @@
 //   saver_command     the application saver                      (saver)
 //   snmp_service      system SNMP service started at start-up    (snmp; empty: none started)
 //   bind_address      local IPv4 address of the network server   (none: every address)
+//   agentx_socket     AgentX address of the system SNMP service  (net-snmp's default,
+//                     unix:/var/agentx/master): the trap hand-off connects there
 //   user_terminals    yes | no: messages also go to the terminals of logged-in users (yes)
 //
 // Commands are split into arguments and started without a shell (platform/process.h). A
@@ -43,6 +45,7 @@ struct ServiceSettings {
   std::string saverCommand = "saver";
   std::string snmpService = "snmp";
   std::string bindAddress;
+  std::string agentxSocket;
   bool userTerminals = true;
 };
 

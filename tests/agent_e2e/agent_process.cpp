@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "tests/support/private_network.h"
+
 AgentProcess::AgentProcess(const std::vector<std::string>& settingsLines) {
   prefix_ = testing_support::UniqueName("agent");
   // Harmless stand-ins for every effect on the machine.
@@ -27,6 +29,11 @@ AgentProcess::~AgentProcess() {
 }
 
 bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+  // The agent's network server binds UDP port 7010: outside a network of the test's own, the
+  // test holds the machine's port-7010 lock for the rest of its run.
+  if (!testing_support::InPrivateNetwork()) {
+    static testing_support::MachineResourceLock portLock("udp_port_7010");
+  }
   std::vector<std::string> argv = {VIGILNT_PROGRAM};
   argv.insert(argv.end(), args.begin(), args.end());
   const std::string out = File("stdout.txt");

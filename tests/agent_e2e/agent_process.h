@@ -1,5 +1,8 @@
 // The real VigilNT program as a child process of a test: its own data directory, settings
 // file and named-object prefix; standard output and error in files of that directory.
+// The agent binds UDP port 7010: unless the test moved into a network of its own
+// (tests/support/private_network.h), the first Start takes the machine's port-7010 lock and
+// holds it until the test ends.
 #pragma once
 
 #include <sys/types.h>

@@ -1,0 +1,18 @@
+// A network of the test's own: the calling test process moves into a new network namespace
+// whose loopback interface (all of 127.0.0.0/8) is up, so that agents started by the test can
+// bind UDP port 7010 on 127.0.0.1, 127.0.0.2, ... without meeting any other test or program
+// on the machine. Children started afterwards share it. Call it first in the test, before any
+// thread is started.
+#pragma once
+
+#include <string>
+
+namespace testing_support {
+
+// True when the process is now in a network of its own; false with the reason in `error`
+// (for instance when the right to create namespaces is missing).
+bool EnterPrivateNetwork(std::string& error);
+// Whether EnterPrivateNetwork succeeded in this process.
+bool InPrivateNetwork();
+
+}  // namespace testing_support
