@@ -81,9 +81,11 @@ int KT_ClientList::PushUpdates(KT_SCPBase& scp, KT_CommBase& channel) {
   const int64_t t = platform::Now();
   for (KT_Client& c : clients_) {
     if (c.pushed == now) continue;
+    // A push that could not be sent (the shared-memory block still full, say) is tried
+    // again at the next turn rather than lost.
+    if (channel.Send(&c.address, frame) != 1) continue;
     c.pushed = now;
     c.lastPush = t;
-    channel.Send(&c.address, frame);
     ++pushed;
   }
   return pushed;

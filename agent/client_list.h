@@ -71,8 +71,9 @@ class KT_ClientList : public KT_ErrorStatus {
   const std::list<KT_Client>& Clients() const { return clients_; }
 
   // Sends the status push frame to every console whose last push carried another state of
-  // the alarm table than the current one (nothing while no alarm has ever changed). Send
-  // failures are ignored. Returns the number of consoles pushed to.
+  // the alarm table than the current one (nothing while no alarm has ever changed). A push
+  // that cannot be sent is tried again at the next call. Returns the number of consoles
+  // pushed to.
   int PushUpdates(KT_SCPBase& scp, KT_CommBase& channel);
 
  private:
