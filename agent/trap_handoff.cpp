@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 
 #include "core/ktdiag.h"
@@ -22,7 +23,12 @@ constexpr const char* kAppName = "vigil";
 // The enterprise of traps that carry none.
 constexpr oid kUpsTrapsEnterprise[] = {1, 3, 6, 1, 2, 1, 33, 2};
 
+// Set while the worker retries the connection: a master that is still away is reported once
+// (Publish), not at every try.
+std::atomic<bool> g_quiet{false};
+
 int LogToTrace(int, int, void* serverArgument, void*) {
+  if (g_quiet.load()) return 0;
   const auto* message = static_cast<const snmp_log_message*>(serverArgument);
   if (message != nullptr && message->msg != nullptr) Diag() << "net-snmp: " << message->msg;
   return 0;
@@ -161,7 +167,9 @@ void KT_TrapHandoff::Run() {
     // Answers of the master; a master that went away closes the session here.
     agent_check_and_process(0);
     if (main_session == nullptr && std::chrono::steady_clock::now() >= nextTry) {
+      g_quiet.store(true);
       subagent_open_master_session();
+      g_quiet.store(false);
       nextTry = std::chrono::steady_clock::now() + std::chrono::seconds(kRetrySeconds);
     }
     const bool connected = main_session != nullptr;

@@ -1,0 +1,119 @@
+// The real VigilNT: one console over the shared-memory channel and one over UDP get the same
+// answers; consoles that register are pushed status blocks.
+#include <signal.h>
+#include <stdlib.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "core/ipc.h"
+#include "core/scp_frame.h"
+#include "tests/netserver_e2e/agent_network.h"
+#include "tests/support/private_network.h"
+
+namespace {
+
+using testing_support::GetFrame;
+using testing_support::ScpConsole;
+using testing_support::SetFrame;
+
+// Writes a block as a console on the shared-memory channel and waits for the answer with the
+// request's key (bounded).
+std::optional<std::vector<uint8_t>> AskOverSharedMemory(KT_IPC& channel, const std::vector<uint8_t>& request) {
+  KT_ScpMessage sent;
+  DecodeScpFrame(request.data(), request.size(), sent);
+  if (channel.Send(nullptr, request) != 1) return std::nullopt;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::vector<uint8_t> block;
+    if (!channel.IsDataReady() || channel.Receive(nullptr, block) != 1) continue;
+    KT_ScpMessage m;
+    if (DecodeScpFrame(block.data(), block.size(), m) >= 0 && m.key == sent.key) return block;
+  }
+  return std::nullopt;
+}
+
+class AgentServersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(testing_support::EnterPrivateNetwork(error)) << error;
+  }
+};
+
+TEST_F(AgentServersTest, SharedMemoryConsoleGetsTheSameAnswersAsUdpConsole) {
+  AgentProcess agent(AgentSettings("127.0.0.1"));
+  ASSERT_TRUE(agent.Start({"-b"}));
+  ASSERT_TRUE(WaitUntilServing(agent));
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Count(agent.Stderr(), "LOCAL THREAD IS ALIVE") > 0; }, 30000));
+
+  setenv("VIGIL_NAME_PREFIX", agent.Prefix().c_str(), 1);
+  KT_IPC local;
+  ASSERT_EQ(local.Initialize(), 1);
+  ASSERT_GE(local.OpenChannel(kIpcConsoleRole), 0);
+  ScpConsole udp("127.0.0.9");
+
+  const std::vector<std::vector<uint8_t>> requests = {
+      GetFrame({27, 4}),                  // the command block: its data
+      GetFrame({10}),                     // no such block: "Not Available"
+      SetFrame({4, 5, 2}, {0x00}),        // too short for the field: "Set Failed"
+      {0xC0, 0x00, 0x0B, 0x02, 0x02, 27, 9, 0x00, 0x0A, 'h', 'i'},  // data past the end: 5
+  };
+  for (const auto& request : requests) {
+    const auto overShm = AskOverSharedMemory(local, request);
+    const auto overUdp = Ask(udp, "127.0.0.1", request);
+    ASSERT_TRUE(overShm) << agent.Stderr();
+    ASSERT_TRUE(overUdp);
+    std::vector<uint8_t> udpBytes;
+    BuildScpFrame(*overUdp, udpBytes);
+    EXPECT_EQ(*overShm, udpBytes);
+  }
+  unsetenv("VIGIL_NAME_PREFIX");
+  agent.Signal(SIGTERM);
+  EXPECT_EQ(agent.Wait(30000), 0);
+  EXPECT_NE(agent.Stderr().find("exiting network thread"), std::string::npos);
+  EXPECT_NE(agent.Stderr().find("exiting local thread"), std::string::npos);
+}
+
+TEST_F(AgentServersTest, RegisteredConsoleIsPushedTheAlarmsOfTheAgentUntilItUnregisters) {
+  AgentProcess agent(AgentSettings("127.0.0.1"));
+  ASSERT_TRUE(agent.Start({"-b"}));
+  ASSERT_TRUE(WaitUntilServing(agent));
+  ScpConsole console("127.0.0.7");
+  auto answer = Ask(console, "127.0.0.1", GetFrame({1}, 1), 30000);
+  ASSERT_TRUE(answer) << agent.Stderr();
+  // A message for the agent changes no alarm: no push. A SET the agent's handler refuses
+  // (command 9 without a text) raises the software-error alarm: one push.
+  console.ReceiveAll(2500);
+  answer = Ask(console, "127.0.0.1", SetFrame({27, 9}, {0}));
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->data, std::vector<uint8_t>{SCP_SET_OK});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  std::optional<KT_ScpMessage> push;
+  while (!push && std::chrono::steady_clock::now() < deadline) {
+    if (auto bytes = console.Receive(200); bytes && testing_support::IsStatusPush(*bytes)) {
+      push = testing_support::Decode(*bytes);
+    }
+  }
+  ASSERT_TRUE(push);
+  StatusBlock status;
+  std::vector<uint8_t> none;
+  ASSERT_GE(status.ConvertMessage(none, *push), 0);
+  EXPECT_EQ(status.IsAlarmSet(ALARM_SOFTWARE_ERROR), 1);
+
+  answer = Ask(console, "127.0.0.1", SetFrame({27, 6}, {1}));
+  ASSERT_TRUE(answer);
+  console.ReceiveAll(500);
+  ASSERT_TRUE(Ask(console, "127.0.0.1", SetFrame({27, 9}, {0})));  // alarm 8 again: no change
+  ASSERT_TRUE(Ask(console, "127.0.0.1", SetFrame({27, 5}, {1})));  // battery test: alarm 17
+  ASSERT_TRUE(WaitForAlarm(console, "127.0.0.1", ALARM_BATTERY_TEST));
+  int pushes = 0;
+  for (const auto& bytes : console.ReceiveAll(3000)) pushes += testing_support::IsStatusPush(bytes) ? 1 : 0;
+  EXPECT_EQ(pushes, 0);
+  agent.Signal(SIGTERM);
+  EXPECT_EQ(agent.Wait(30000), 0);
+}
+
+}  // namespace
