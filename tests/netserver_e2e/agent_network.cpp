@@ -4,10 +4,7 @@
 
 #include "core/scp_frame.h"
 
-std::vector<std::string> AgentSettings(const std::string& ip) {
-  return {"bind_address = " + ip, "shutdown_command = /bin/true", "reboot_command = /bin/true",
-          "saver_command = /bin/true"};
-}
+std::vector<std::string> AgentSettings(const std::string& ip) { return {"bind_address = " + ip}; }
 
 bool WaitUntilServing(AgentProcess& agent) {
   return AgentProcess::WaitFor([&] { return Count(agent.Stderr(), "NETWORK THREAD IS ALIVE") > 0; }, 30000);

@@ -11,7 +11,8 @@
 #include "tests/agent_e2e/agent_process.h"
 #include "tests/support/scp_console.h"
 
-// Settings of an agent bound to `ip`, whose effects on the machine are harmless.
+// Settings of an agent bound to `ip` (AgentProcess gives every agent harmless stand-ins for
+// its effects on the machine).
 std::vector<std::string> AgentSettings(const std::string& ip);
 
 // Waits (bounded) until the agent's network server is up.
