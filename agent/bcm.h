@@ -19,7 +19,7 @@
 // only where the UPS takes none of them is it cut to the largest value the form holds, with
 // a trace line and an error record (11, 16, 1).
 //
-// Errors: class 11 (functions as in agent/bcm_decoder.h; 1 send: code 1 empty request, 4 no
+// Errors: class 11 (functions as in core/bcm_decoder.h; 1 send: code 1 empty request, 4 no
 // reply; 16 load control: 1 a delay was cut, 2 a local-time failure).
 #pragma once
 
@@ -27,7 +27,7 @@
 #include <memory>
 #include <vector>
 
-#include "agent/bcm_decoder.h"
+#include "core/bcm_decoder.h"
 #include "agent/ups_protocol.h"
 
 class KT_BCM : public KT_UpsProtocol {

@@ -1,4 +1,4 @@
-#include "agent/bcm_decoder.h"
+#include "core/bcm_decoder.h"
 
 #include <gtest/gtest.h>
 

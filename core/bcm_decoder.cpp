@@ -1,5 +1,7 @@
-#include "agent/bcm_decoder.h"
+#include "core/bcm_decoder.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -72,7 +74,8 @@ bool IsInputRangeAlarm(int n) { return n == 6 || n == 7 || n == 8 || n == 105; }
 
 void SetEvent(NotifyBlock& notify, int event) { notify.SetSupportBit(SUPPORT_EVENTS, event / 8, event % 8); }
 
-// A meter's 4 bytes as an integer; nullopt for a float that is not a finite number in range.
+// A meter's 4 bytes as an integer; nullopt for a float that is not a number. A float beyond
+// the range of int (infinities included) is clamped to it rather than converted undefined.
 std::optional<int> MeterValue(const uint8_t* p, int id, int format) {
   if (format > kMeterIntegerFormat) return static_cast<int32_t>(BcmU32(p));
   const uint32_t bits = BcmU32(p);
@@ -80,8 +83,16 @@ std::optional<int> MeterValue(const uint8_t* p, int id, int format) {
   std::memcpy(&f, &bits, sizeof f);
   double v = f;
   if ((id >= 16 && id <= 21) || (id >= 66 && id <= 68)) v *= 10.0;
-  if (!std::isfinite(v) || v >= 2147483647.0 || v <= -2147483648.0) return std::nullopt;
+  if (std::isnan(v)) return std::nullopt;
+  if (v >= 2147483647.0) return INT_MAX;
+  if (v <= -2147483648.0) return INT_MIN;
   return static_cast<int>(v);
+}
+
+// A current reading scaled once more by 10, clamped to the range of int.
+int ScaleCurrent(int v) {
+  const int64_t scaled = static_cast<int64_t>(v) * 10;
+  return static_cast<int>(std::clamp<int64_t>(scaled, INT_MIN, INT_MAX));
 }
 
 bool NeedsCurrentScale(int model) { return model == 5 || model == 11 || model == 12 || model == 15; }
@@ -366,7 +377,7 @@ int BcmReplyDecoder::DecodeMeters(const std::vector<uint8_t>& d) {
     const int v = value.value_or(-1);
     const int noiseless = (value && v < kMeterNoiseFloor) ? 0 : v;
     int current = v;
-    if (value && NeedsCurrentScale(model)) current = (v > 214748364 || v < -214748364) ? -1 : v * 10;
+    if (value && NeedsCurrentScale(model)) current = ScaleCurrent(v);
     if (id >= kMeterInputVoltage1 && id < kMeterInputVoltage1 + 3) {
       m.SetInputVoltage(id - kMeterInputVoltage1, noiseless);
     } else if (id >= kMeterOutputCurrent1 && id < kMeterOutputCurrent1 + 3) {

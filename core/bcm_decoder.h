@@ -1,7 +1,9 @@
 // The BCM reply decoders: each turns the data of one reply type (core/bcm_block.h) into the
 // SCP object's blocks and keeps what later replies need (the meter and alarm maps of the
 // identification, the capability word, the supported-command table, the last command
-// acknowledgement). KT_BCM (agent/bcm.h) owns one per UPS and feeds it every reply it reads.
+// acknowledgement). KT_BCM (agent/bcm.h) owns one per UPS and feeds it every reply it reads;
+// the network BCM driver (core/netbcm.h) uses the status, alarm and meter decoders for the
+// replies the adapter relays, after filling the maps from its own identification.
 //
 // Every offset and count inside a reply is checked against the reply's length; a reply too
 // short for what it announces is refused with an error record (class 11) and changes nothing.
