@@ -1,7 +1,6 @@
 #include "agent/bcm.h"
 
 #include <algorithm>
-#include <ctime>
 #include <string>
 
 #include "core/ktdiag.h"
@@ -442,12 +441,11 @@ int KT_BCM::DateCommand(uint8_t command, int seconds) {
   // off never comes early.
   int64_t when = platform::Now() + seconds;
   if (command == BCM_CMD_OFF_AT_TIME && when % 60 != 0) when += 60 - when % 60;
-  const time_t t = static_cast<time_t>(when);
-  std::tm tm{};
-  if (localtime_r(&t, &tm) == nullptr) return FailWith(kFnLocalTime, 1);
-  const int year = tm.tm_year + 1900;
-  return SendCommand({command, static_cast<uint8_t>(BcmToBcd(year / 100) | kBcmDateYearFlag), BcmToBcd(year % 100),
-                      BcmToBcd(tm.tm_mon + 1), BcmToBcd(tm.tm_mday), BcmToBcd(tm.tm_hour), BcmToBcd(tm.tm_min)});
+  uint8_t date[6];
+  if (!BcmLocalDate(when, date)) return FailWith(kFnLocalTime, 1);
+  std::vector<uint8_t> bytes = {command};
+  bytes.insert(bytes.end(), date, date + 6);
+  return SendCommand(bytes);
 }
 
 int KT_BCM::SwitchWholeUps(bool on, int seconds) {

@@ -1,5 +1,7 @@
 #include "core/bcm_block.h"
 
+#include <ctime>
+
 const char* BcmCommandResultText(int code) {
   switch (code) {
     case BCM_ACK_NOT_RESPONDED: return "Command Not Responded To.";
@@ -119,4 +121,19 @@ uint8_t BcmToBcd(int v) {
   v %= 100;
   if (v < 0) v += 100;
   return static_cast<uint8_t>(((v / 10) << 4) | (v % 10));
+}
+
+bool BcmLocalDate(int64_t when, uint8_t out[6]) {
+  const time_t t = static_cast<time_t>(when);
+  std::tm tm{};
+  if (localtime_r(&t, &tm) == nullptr) return false;
+  const int year = tm.tm_year + 1900;
+  if (year < 0 || year > 9999) return false;
+  out[0] = static_cast<uint8_t>(BcmToBcd(year / 100) | kBcmDateYearFlag);
+  out[1] = BcmToBcd(year % 100);
+  out[2] = BcmToBcd(tm.tm_mon + 1);
+  out[3] = BcmToBcd(tm.tm_mday);
+  out[4] = BcmToBcd(tm.tm_hour);
+  out[5] = BcmToBcd(tm.tm_min);
+  return true;
 }

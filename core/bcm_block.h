@@ -199,3 +199,7 @@ inline uint32_t BcmU32(const uint8_t* p) {
 int BcmFromBcd(uint8_t b);
 // The BCD byte of 0..99 (other values are taken modulo 100).
 uint8_t BcmToBcd(int v);
+// The six date bytes of the on/off-at-a-time commands for a moment (seconds since 1970) in
+// local time: century with bit 7 set, year, month, day, hour, minute, all BCD. False when the
+// local time cannot be had.
+bool BcmLocalDate(int64_t when, uint8_t out[6]);

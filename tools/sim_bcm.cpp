@@ -1,6 +1,9 @@
 #include "tools/sim_bcm.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -86,6 +89,11 @@ std::string RequestName(uint8_t r) {
     case BCM_REQ_RESYNC: return "resync";
     default: return "unknown " + std::to_string(r);
   }
+}
+
+// A timer of that many seconds, as long as the simulator's timers can run.
+int TimerMs(int64_t seconds) {
+  return static_cast<int>(std::min<int64_t>(std::max<int64_t>(seconds, 0) * 1000, INT32_MAX));
 }
 
 std::string Noise(size_t n) {
@@ -264,9 +272,9 @@ void BcmUps::Command(SimContext& ctx, const std::vector<uint8_t>& p) {
       if (p.size() != 3) break;
       const int minutes = BcmU16(&p[1]);
       if (c == BCM_CMD_ON_AFTER_MINUTES) {
-        OutputOnIn(ctx, minutes * 60, "on after " + std::to_string(minutes) + " min");
+        OutputOnIn(ctx, int64_t{minutes} * 60, "on after " + std::to_string(minutes) + " min");
       } else {
-        OutputOffIn(ctx, minutes * 60, "off after " + std::to_string(minutes) + " min");
+        OutputOffIn(ctx, int64_t{minutes} * 60, "off after " + std::to_string(minutes) + " min");
       }
       Ack(ctx, BCM_ACK_ACCEPTED, c);
       return;
@@ -293,13 +301,13 @@ void BcmUps::Command(SimContext& ctx, const std::vector<uint8_t>& p) {
       tm.tm_min = minute;
       tm.tm_isdst = -1;
       const time_t at = std::mktime(&tm);
-      const long delay = std::max<long>(0, static_cast<long>(at - std::time(nullptr)));
+      const int64_t delay = std::max<int64_t>(0, static_cast<int64_t>(at) - static_cast<int64_t>(std::time(nullptr)));
       char when[32];
       std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d", century * 100 + year, month, day, hour, minute);
       if (c == BCM_CMD_ON_AT_TIME) {
-        OutputOnIn(ctx, static_cast<int>(delay), std::string("on at ") + when);
+        OutputOnIn(ctx, delay, std::string("on at ") + when);
       } else {
-        OutputOffIn(ctx, static_cast<int>(delay), std::string("off at ") + when);
+        OutputOffIn(ctx, delay, std::string("off at ") + when);
       }
       Ack(ctx, BCM_ACK_ACCEPTED, c);
       return;
@@ -514,18 +522,18 @@ std::vector<uint8_t> BcmUps::Waveform(uint8_t code, uint8_t value) const {
   return d;
 }
 
-void BcmUps::OutputOffIn(SimContext& ctx, int seconds, const std::string& why) {
+void BcmUps::OutputOffIn(SimContext& ctx, int64_t seconds, const std::string& why) {
   ctx.Log("ACTION", why + ": output off in " + std::to_string(seconds) + " s");
-  ctx.After(seconds * 1000, [this, &ctx]() {
+  ctx.After(TimerMs(seconds), [this, &ctx]() {
     if (!output_on_) return;
     output_on_ = false;
     ctx.Log("ACTION", "output off");
   });
 }
 
-void BcmUps::OutputOnIn(SimContext& ctx, int seconds, const std::string& why) {
+void BcmUps::OutputOnIn(SimContext& ctx, int64_t seconds, const std::string& why) {
   ctx.Log("ACTION", why + ": output on in " + std::to_string(seconds) + " s");
-  ctx.After(seconds * 1000, [this, &ctx]() {
+  ctx.After(TimerMs(seconds), [this, &ctx]() {
     if (output_on_) return;
     output_on_ = true;
     ctx.Log("ACTION", "output on");

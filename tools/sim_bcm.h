@@ -82,8 +82,8 @@ class BcmUps : public SimDevice {
   std::vector<uint8_t> Ratings() const;
   std::vector<uint8_t> Waveform(uint8_t code, uint8_t value) const;
 
-  void OutputOffIn(SimContext& ctx, int seconds, const std::string& why);
-  void OutputOnIn(SimContext& ctx, int seconds, const std::string& why);
+  void OutputOffIn(SimContext& ctx, int64_t seconds, const std::string& why);
+  void OutputOnIn(SimContext& ctx, int64_t seconds, const std::string& why);
   void AddHistory(int number, bool cleared);
 
   uint32_t speed_ = 1200;

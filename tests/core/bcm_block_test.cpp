@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "tests/core/scoped_time_zone.h"
+
 namespace {
 
 // A reply block with a correct checksum.
@@ -128,6 +130,11 @@ TEST(BcmBlock, BcdAndResultTexts) {
   EXPECT_STREQ(BcmCommandResultText('7'), "Command Accepted.  Parameter Adjusted.");
   EXPECT_STREQ(BcmCommandResultText(0), "Command Not Responded To.");
   EXPECT_STREQ(BcmCommandResultText('9'), "Command Failed.  Unknown Reason.");
+  // 2026-03-14 10:20:30 UTC, in local time of a zone one hour east.
+  testing_support::ScopedTimeZone zone("CET-1");
+  uint8_t date[6];
+  ASSERT_TRUE(BcmLocalDate(1773483630, date));
+  EXPECT_EQ(std::vector<uint8_t>(date, date + 6), (std::vector<uint8_t>{0xA0, 0x26, 0x03, 0x14, 0x11, 0x20}));
   EXPECT_TRUE(BcmCommandAccepted('1'));
   EXPECT_TRUE(BcmCommandAccepted('7'));
   EXPECT_FALSE(BcmCommandAccepted('3'));
