@@ -31,7 +31,7 @@ inline constexpr BcmModelName kBcmModelNames[10] = {
     {2, 2},    // the second family, North American build: only while no model is known yet
     {5, 10},   // the OEM model: variant 2
 };
-// Entries with a special meaning.
+// Entries that do more than give the model index.
 inline constexpr size_t kBcmNorthAmericanModel = 8;
 inline constexpr size_t kBcmOemModel = 9;
 
