@@ -38,20 +38,24 @@ class KT_SerialProtocolDriver : public SerialUpsProtocol {
   std::unique_ptr<KT_UpsProtocol> p_;
 };
 
-// Detection on the configured port and the protocols it finds.
+// Detection on the configured port and the protocols it finds. The protocols write the
+// battery-test and battery-log files through `writer` when a test has finished.
 class KT_SerialLinkDriver : public SerialUpsLink {
  public:
-  explicit KT_SerialLinkDriver(KT_SCP& scp) : scp_(scp), link_(scp) {}
+  explicit KT_SerialLinkDriver(KT_SCP& scp, KT_UpsProtocol::RecordFileWriter writer = nullptr)
+      : scp_(scp), link_(scp), writer_(std::move(writer)) {}
 
   int Connect() override { return link_.Connect(); }
   const KT_ErrorStatus& LastError() const override { return link_; }
   std::unique_ptr<SerialUpsProtocol> CreateProtocol(int protocol) override {
     std::unique_ptr<KT_UpsProtocol> p = CreateUpsProtocol(protocol, scp_);
     if (!p) return nullptr;
+    p->SetRecordFileWriter(writer_);
     return std::make_unique<KT_SerialProtocolDriver>(std::move(p));
   }
 
  private:
   KT_SCP& scp_;
   KT_LinkSetup link_;
+  KT_UpsProtocol::RecordFileWriter writer_;
 };
