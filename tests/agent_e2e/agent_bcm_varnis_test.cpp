@@ -16,7 +16,7 @@ using testing_support::SimulatedUps;
 bool Contains(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
 
 void RunAgainst(SimulatedUps& ups, const char* detected, const char* statusRequest) {
-  AgentProcess agent{{"shutdown_command = /bin/true", "reboot_command = /bin/true"}};
+  AgentProcess agent;
   ASSERT_TRUE(agent.Start({"-b", "-d", ups.device()}));
   ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Stderr(), "Inside SERIAL thread"); }, 120000))
       << agent.Stderr();
