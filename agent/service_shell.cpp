@@ -207,6 +207,8 @@ int VigilNtMain(int argc, char** argv) {
     return 1;
   }
   platform::SetServiceSettings(settings);
+  // The services were built before the file was read: their effects take its programs now.
+  services.Effects().UseServiceSettings();
   const std::string dataDirectory = platform::ResolveDataDirectory(settings);
   if (!IsDirectory(dataDirectory) || ::access(dataDirectory.c_str(), R_OK | W_OK | X_OK) != 0) {
     const std::string text = "VigilNT: the data directory " + dataDirectory + " cannot be used";

@@ -176,6 +176,14 @@ void KT_SystemEffects::SetSettings(const KT_EffectSettings& settings) {
   shared_->settings = settings;
 }
 
+void KT_SystemEffects::UseServiceSettings() {
+  const KT_EffectSettings fromService = SettingsFromService();
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  shared_->settings.shutdownCommand = fromService.shutdownCommand;
+  shared_->settings.soundPlayer = fromService.soundPlayer;
+  shared_->settings.saverCommand = fromService.saverCommand;
+}
+
 void KT_SystemEffects::SetLogon(KT_LogonFn logon) {
   std::lock_guard<std::mutex> lock(shared_->mutex);
   shared_->logon = std::move(logon);
@@ -207,6 +215,10 @@ bool KT_SystemEffects::PlaySound(const std::string& file, int* error) {
   *error = 0;
   const KT_EffectSettings s = Settings();
   if (s.soundPlayer.empty()) {
+    if (!platform::GetServiceSettings().userTerminals) {
+      Diag() << "No sound player, and the terminals of logged-in users are not to be written to: no bell\n";
+      return true;
+    }
     platform::RingUserTerminals(s.terminals);
     return true;
   }
@@ -238,6 +250,11 @@ platform::ProcessResult KT_SystemEffects::Shutdown() {
 }
 
 bool KT_SystemEffects::Broadcast(const std::string& text) {
+  if (!platform::GetServiceSettings().userTerminals) {
+    // The settings say the agent writes to no user's terminal: the broadcast goes nowhere.
+    Diag() << "Broadcast not sent: the terminals of logged-in users are not to be written to\n";
+    return true;
+  }
   platform::TerminalOptions options = Settings().terminals;
   if (options.skipHost.empty()) options.skipHost = platform::LocalHostName();
   return Detach(shared_, [text, options] {

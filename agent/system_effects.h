@@ -9,6 +9,7 @@
 //                 player, the bell on the logged-in users' terminals
 //   broadcast     the text on every logged-in user's terminal (platform/user_broadcast.h),
 //                 leaving out sessions opened from this machine itself
+//   (the bell and the broadcast write nothing when the service settings say user_terminals = no)
 //   mail          MapiMail (SMTP) on a short-lived thread, one mail each
 //   mail program  "tremmail.txt" and the mail sender program started with the recipient
 //   shutdown      the configured command (default "shutdown -h now")
@@ -75,6 +76,9 @@ class KT_SystemEffects {
   // The settings in use: the agent's service settings at construction; tests replace them.
   KT_EffectSettings Settings() const;
   void SetSettings(const KT_EffectSettings& settings);
+  // Takes the programs (shutdown, sound player, saver) from the process's service settings
+  // again: the program calls it once it has loaded its settings file.
+  void UseServiceSettings();
   // Replaces the logon of account texts (tests); empty restores the default: the account's
   // user must be the user the agent runs as (the agent does not change users).
   void SetLogon(KT_LogonFn logon);

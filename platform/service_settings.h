@@ -16,7 +16,8 @@
 //   bind_address      local IPv4 address of the network server   (none: every address)
 //   agentx_socket     AgentX address of the system SNMP service  (net-snmp's default,
 //                     unix:/var/agentx/master): the trap hand-off connects there
-//   user_terminals    yes | no: messages also go to the terminals of logged-in users (yes)
+//   user_terminals    yes | no: messages, broadcasts and the bell go to the terminals of
+//                     logged-in users (yes)
 //
 // Commands are split into arguments and started without a shell (platform/process.h). A
 // missing default file means the defaults; a file named by the environment must exist. Any
