@@ -60,29 +60,35 @@ void KT_NetworkServer::Close() {
 
 void KT_NetworkServer::Turn(int waitSeconds) {
   Diag() << "NETWORK THREAD IS ALIVE" << kendl;
-  const int ready = udp_.WaitForData(waitSeconds);
+  int ready = udp_.WaitForData(waitSeconds);
   if (ready < 0) {
     PrintErrorStatus(udp_);
   } else if (ready == 0) {
     Diag() << "Waiting for input\n";
-  } else {
-    KT_Address sender;
-    std::vector<uint8_t> received;
-    const int r = udp_.Receive(&sender, received);
-    if (r < 0) {
-      // A datagram too long for the buffer, or a socket error: traced, and the turn goes on.
-      PrintErrorStatus(udp_);
-    } else if (r == 0 || received.empty()) {
-      Diag() << "Nothing to read\n";
-    } else {
-      PrintAddress(sender);
-      std::vector<uint8_t> answer;
-      ServeScpBlock(scp_, clients_, udp_, sender, received.data(), received.size(), answer);
-    }
+  }
+  for (int served = 0; ready > 0 && served < kMaxDatagramsPerTurn; ++served) {
+    ServeOneDatagram();
+    ready = udp_.WaitForData(0);
   }
   clients_.PushUpdates(scp_, udp_);
   CheckNetworkShutdownClients(TRANSPORT_UDP, udp_);
   if (ipx_open_) CheckNetworkShutdownClients(TRANSPORT_IPX, ipx_);
+}
+
+void KT_NetworkServer::ServeOneDatagram() {
+  KT_Address sender;
+  std::vector<uint8_t> received;
+  const int r = udp_.Receive(&sender, received);
+  if (r < 0) {
+    // A datagram too long for the buffer, or a socket error: traced, and the turn goes on.
+    PrintErrorStatus(udp_);
+  } else if (r == 0 || received.empty()) {
+    Diag() << "Nothing to read\n";
+  } else {
+    PrintAddress(sender);
+    std::vector<uint8_t> answer;
+    ServeScpBlock(scp_, clients_, udp_, sender, received.data(), received.size(), answer);
+  }
 }
 
 int KT_NetworkServer::BuildClientCommandFrame(std::vector<uint8_t>& frame) {

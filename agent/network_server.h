@@ -3,13 +3,15 @@
 // agents in its configuration -- the network-shutdown commands to those clients.
 //
 // One turn (NetworkThread runs one about every 2 seconds while its state word is 1):
-//   1. wait up to 1 s for a datagram; serve it (agent/command_server.h)
+//   1. wait up to 1 s for a datagram; serve it and every further one already waiting, up to
+//      kMaxDatagramsPerTurn (agent/command_server.h)
 //   2. push the status block to every registered console whose view is out of date
 //   3. CheckNetworkShutdownClients for UDP, and for IPX when that channel is open
-// At most one datagram is served per turn, so a flood of datagrams costs the agent no more
-// than one frame a second; what the flood leaves in the socket is bounded by the kernel's
-// receive buffer. A receive error is traced and the turn goes on (pushes, client commands
-// and the pause still happen), so no kind of bad datagram can make the thread spin.
+// The bound keeps a flood of datagrams to a few dozen frames a second of work for the agent,
+// while a backlog that a flood leaves in the socket (bounded by the kernel's receive buffer)
+// is worked off within seconds instead of holding the consoles' questions back for minutes.
+// A receive error is traced and the turn goes on (pushes, client commands and the pause still
+// happen), so no kind of bad datagram can make the thread spin.
 //
 // Client commands (block 27 branch 4, sent as an SCP_SET to port 7010 of each client):
 //   0 utility failure      the UPS is on battery (power-event clients, configuration branch 9)
@@ -59,6 +61,9 @@ enum ClientTransport : int {
 
 class KT_NetworkServer {
  public:
+  // Datagrams served in one turn at most.
+  static constexpr int kMaxDatagramsPerTurn = 32;
+
   explicit KT_NetworkServer(KT_SCP& scp);
   ~KT_NetworkServer();
   KT_NetworkServer(const KT_NetworkServer&) = delete;
@@ -88,6 +93,7 @@ class KT_NetworkServer {
   int CancelCountdown() const { return cancel_countdown_; }
 
  private:
+  void ServeOneDatagram();
   // IPX: fills the client's network, node and socket from a discovery run (once).
   bool CompleteIpxAddress(KT_NetClient& client);
   void DiscoverIpxHosts();

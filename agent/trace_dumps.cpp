@@ -101,11 +101,13 @@ void PrintErrorStatus(const KT_ErrorStatus& record) {
 
 void PrintDataRead(const uint8_t* data, size_t length) {
   Diag() << "Data Read\n";
-  for (size_t i = 0; data != nullptr && i < length; ++i) {
+  const size_t shown = length < kMaxDumpedBytes ? length : kMaxDumpedBytes;
+  for (size_t i = 0; data != nullptr && i < shown; ++i) {
     const int c = data[i];
     Diag().Printf("%d) 0x%x, ", static_cast<int>(i), c);
     Diag().Printf(" assci = %c ", std::isprint(c) ? c : '.');
   }
+  if (shown < length) Diag() << "... " << static_cast<unsigned long>(length - shown) << " more bytes\n";
   Diag() << "successful read.\n";
 }
 

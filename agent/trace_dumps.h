@@ -23,7 +23,9 @@ void PrintUpsInfo(UpsInfoBlock& info);
 void PrintMeters(MeterBlock& meters);
 // The four fields of an error record.
 void PrintErrorStatus(const KT_ErrorStatus& record);
-// Every received byte as "n) 0x.., " with its character (a dot for one that cannot be shown).
+// The received bytes as "n) 0x.., " with their characters (a dot for one that cannot be
+// shown); a long block shows its first kMaxDumpedBytes and the count of the rest.
+inline constexpr size_t kMaxDumpedBytes = 64;
 void PrintDataRead(const uint8_t* data, size_t length);
 // The dotted address and the port (host byte order) of a datagram's sender.
 void PrintAddress(KT_Address& address);

@@ -36,6 +36,8 @@ class AgentProcess {
   // Waits (bounded) until the condition holds; true when it did.
   static bool WaitFor(const std::function<bool()>& condition, int timeoutMs);
   const std::string& Prefix() const { return prefix_; }
+  // The running program's process id (-1 when none).
+  pid_t Pid() const { return pid_; }
 
  private:
   testing_support::TempDir dir_{false};

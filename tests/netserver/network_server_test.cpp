@@ -205,6 +205,16 @@ TEST_F(NetworkServerTest, RegisteredConsolesAreBoundedAndTheLongestSilentMakesWa
   EXPECT_TRUE(listed(*consoles.back()));
 }
 
+TEST_F(NetworkServerTest, WaitingDatagramsAreServedInOneTurnUpToTheBound) {
+  ScpConsole a;
+  const int sent = KT_NetworkServer::kMaxDatagramsPerTurn + 8;
+  for (int i = 0; i < sent; ++i) ASSERT_TRUE(a.Send("127.0.0.1", port_, GetFrame({2, 1, 0})));
+  server_.Turn(0);
+  EXPECT_EQ(static_cast<int>(a.ReceiveAll(kQuietMs).size()), KT_NetworkServer::kMaxDatagramsPerTurn);
+  server_.Turn(0);
+  EXPECT_EQ(static_cast<int>(a.ReceiveAll(kQuietMs).size()), 8);
+}
+
 TEST(StatusPushFrame, CarriesTheWholeStatusBlock) {
   testing_support::ScopedManualClock clock;
   StatusBlock status;
