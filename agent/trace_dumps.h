@@ -10,7 +10,7 @@ class UpsInfoBlock;
 class MeterBlock;
 class KT_Block;
 class KT_Address;
-class KT_ErrorStatus;
+struct KT_ErrorStatus;
 class KT_ActionEntry;
 
 // "System Normal" when no alarm is set, else each set alarm's text with " set at " and the
