@@ -70,8 +70,11 @@ int KT_APC::UpdateAlarmQueue() { return 1; }
 int KT_APC::Exchange(const std::string& command, std::string* line) {
   DiscardInput();
   if (command.empty() || Write(command.data(), static_cast<int>(command.size())) < 0) return -1;
+  // A reply ends with its line feed: the read stops there instead of waiting out the line's
+  // interval gap (a second per query, ten per poll round).
   KT_ReadRecord record;
   record.capacity = static_cast<int>(kApcReadCapacity);
+  record.endByte = '\n';
   const int r = ReadBlock(record);
   if (r <= 0) return r;
   std::string bytes(record.data.begin(), record.data.end());
@@ -80,6 +83,7 @@ int KT_APC::Exchange(const std::string& command, std::string* line) {
   while (!ApcHasWholeLine(bytes) && bytes.size() < kApcMaxReply) {
     KT_ReadRecord more;
     more.capacity = static_cast<int>(kApcReadCapacity);
+    more.endByte = '\n';
     if (Read(more) <= 0) break;
     bytes.append(more.data.begin(), more.data.end());
   }

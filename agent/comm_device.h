@@ -17,6 +17,9 @@ struct KT_ReadRecord {
   int length = 0;
   // Most bytes to read; 0 (or anything outside 1..4096) means 4096.
   int capacity = 0;
+  // A byte that ends the read as soon as it has arrived (a reply's line end), 0..255; -1 for
+  // none: the read then ends at the capacity, the interval gap or the time-out only.
+  int endByte = -1;
 
   // The capacity a read actually uses.
   int EffectiveCapacity() const {

@@ -197,10 +197,12 @@ int KT_SerialPort::Read(KT_ReadRecord& record) {
     if (now - start >= static_cast<uint64_t>(total_ms)) break;
     const ssize_t n = ::read(fd_, buffer + got, static_cast<size_t>(capacity - got));
     if (n > 0) {
+      const bool ended = record.endByte >= 0 && record.endByte <= 0xFF &&
+                         std::memchr(buffer + got, record.endByte, static_cast<size_t>(n)) != nullptr;
       got += static_cast<int>(n);
       bytes_received_ += static_cast<uint64_t>(n);
       last_byte = now;
-      if (got >= capacity) break;
+      if (got >= capacity || ended) break;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;

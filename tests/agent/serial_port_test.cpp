@@ -185,6 +185,19 @@ TEST_F(SerialPortOnPty, FullBufferReturnsAtOnceAndKeepsTheRest) {
   EXPECT_EQ(Text(record.data), "EF");
 }
 
+TEST_F(SerialPortOnPty, EndByteEndsTheReadWithoutWaitingForTheGap) {
+  ScopedManualClock clock;  // never moved: only the line end can end the read
+  ASSERT_EQ(OpenPort(), 0);
+  PeerWrite("08\r\n");
+  KT_ReadRecord record;
+  record.capacity = 8;
+  record.endByte = '\n';
+  Pending read = StartRead(record, clock);
+  ASSERT_EQ(read.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(read.get(), 1);
+  EXPECT_EQ(Text(record.data), "08\r\n");
+}
+
 TEST_F(SerialPortOnPty, ReadNeverExceedsItsOwnBuffer) {
   ScopedManualClock clock;
   ASSERT_EQ(OpenPort(7), 0);
