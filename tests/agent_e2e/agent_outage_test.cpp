@@ -115,6 +115,10 @@ class AgentOutageTest : public ::testing::Test {
     KT_ActionEntry e(static_cast<uint8_t>(event), static_cast<uint8_t>(action));
     e.delay = static_cast<uint16_t>(delay);
     e.interval = static_cast<uint16_t>(interval);
+    if (action == ACTION_PAGE) {
+      e.retries = 2;  // a loaded machine may keep the modem from answering in time once
+      e.option = 2;   // seconds between tries
+    }
     if (!text.empty()) e.SetMessage(text.c_str());
     e.alias = alias;
     scp.notify.AddAction(e);
