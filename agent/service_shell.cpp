@@ -222,8 +222,9 @@ int VigilNtMain(int argc, char** argv) {
   if (!settings.bindAddress.empty()) KT_UDP::SetDefaultBindAddress(settings.bindAddress.c_str());
   agent.SetSnmpServiceName(settings.snmpService);
   InstallAgentThreads(agent, services);
-  // The mail library starts once, before any thread may send a mail.
-  platform::MailInitialize();
+  // The mail library is not started here: loading TLS costs the agent more memory than all
+  // else together, and most agents never send a mail. The mail path starts it on first use
+  // (platform::MailInitialize, once per process; libcurl's start is thread-safe).
   // The trap hand-off to the system SNMP service: started before anything else starts the
   // SNMP library, and before the threads that send traps.
   std::unique_ptr<KT_TrapHandoff> trapHandoff = KT_TrapHandoff::Start(scp, settings.agentxSocket);

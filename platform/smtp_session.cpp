@@ -1,6 +1,6 @@
 #include "platform/smtp_session.h"
 
-#include <curl/curl.h>
+#include "platform/curl_library.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,8 +16,11 @@ namespace {
 // Longest server reply text kept for the detail line.
 constexpr size_t kMaxReplyText = 200;
 
+// The loaded library; called only once MailSystemPresent has found it.
+const CurlLibrary& Curl() { return *CurlLibrary::Get(); }
+
 bool HasProtocol(const char* name) {
-  const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+  const curl_version_info_data* info = Curl().version_info(CURLVERSION_NOW);
   if (info == nullptr || info->protocols == nullptr) return false;
   for (const char* const* p = info->protocols; *p != nullptr; ++p) {
     if (std::strcmp(*p, name) == 0) return true;
@@ -99,16 +102,17 @@ size_t ReadCallback(char* buffer, size_t size, size_t count, void* user) {
 
 std::string CurlText(CURLcode code, const char* errorBuffer) {
   if (errorBuffer != nullptr && errorBuffer[0] != '\0') return errorBuffer;
-  return curl_easy_strerror(code);
+  return Curl().easy_strerror(code);
 }
 
 }  // namespace
 
 bool MailSystemPresent(MailTls tls) {
+  if (CurlLibrary::Get() == nullptr) return false;
   if (!HasProtocol("smtp")) return false;
   if (tls == MailTls::kSmtps && !HasProtocol("smtps")) return false;
   if (tls == MailTls::kStartTls) {
-    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    const curl_version_info_data* info = Curl().version_info(CURLVERSION_NOW);
     if (info == nullptr || (info->features & CURL_VERSION_SSL) == 0) return false;
   }
   return true;
@@ -117,7 +121,9 @@ bool MailSystemPresent(MailTls tls) {
 unsigned long MailInitialize() {
   static std::once_flag once;
   static CURLcode result = CURLE_OK;
-  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::call_once(once, [] {
+    result = CurlLibrary::Get() == nullptr ? CURLE_FAILED_INIT : Curl().global_init(CURL_GLOBAL_DEFAULT);
+  });
   return result == CURLE_OK ? SUCCESS_SUCCESS : MAPI_E_FAILURE;
 }
 
@@ -176,7 +182,7 @@ struct SmtpSession::Impl {
   std::string mailFrom;
 
   ~Impl() {
-    if (curl != nullptr) curl_easy_cleanup(curl);
+    if (curl != nullptr) Curl().easy_cleanup(curl);
   }
 };
 
@@ -199,7 +205,7 @@ unsigned long SmtpSession::Logon(const MailSettings& settings) {
     return MAPI_E_FAILURE;
   }
   auto impl = std::make_unique<Impl>();
-  impl->curl = curl_easy_init();
+  impl->curl = Curl().easy_init();
   if (impl->curl == nullptr) {
     detail_ = "no transfer handle (out of memory)";
     return MAPI_E_INSUFFICIENT_MEMORY;
@@ -216,33 +222,33 @@ unsigned long SmtpSession::Logon(const MailSettings& settings) {
   auto set = [&](CURLcode r) {
     if (rc == CURLE_OK) rc = r;
   };
-  set(curl_easy_setopt(c, CURLOPT_ERRORBUFFER, impl->errorBuffer));
-  set(curl_easy_setopt(c, CURLOPT_URL, impl->url.c_str()));
-  set(curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps"));
-  set(curl_easy_setopt(c, CURLOPT_PROXY, ""));
-  set(curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L));
-  set(curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS,
+  set(Curl().easy_setopt(c, CURLOPT_ERRORBUFFER, impl->errorBuffer));
+  set(Curl().easy_setopt(c, CURLOPT_URL, impl->url.c_str()));
+  set(Curl().easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps"));
+  set(Curl().easy_setopt(c, CURLOPT_PROXY, ""));
+  set(Curl().easy_setopt(c, CURLOPT_NOSIGNAL, 1L));
+  set(Curl().easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS,
                        static_cast<long>(settings.connectTimeoutSeconds) * 1000L));
-  set(curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(settings.timeoutSeconds) * 1000L));
-  set(curl_easy_setopt(c, CURLOPT_MAIL_FROM, impl->mailFrom.c_str()));
-  set(curl_easy_setopt(c, CURLOPT_UPLOAD, 1L));
-  set(curl_easy_setopt(c, CURLOPT_READFUNCTION, ReadCallback));
-  set(curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, DebugCallback));
-  set(curl_easy_setopt(c, CURLOPT_DEBUGDATA, &impl->conversation));
-  set(curl_easy_setopt(c, CURLOPT_VERBOSE, 1L));
+  set(Curl().easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(settings.timeoutSeconds) * 1000L));
+  set(Curl().easy_setopt(c, CURLOPT_MAIL_FROM, impl->mailFrom.c_str()));
+  set(Curl().easy_setopt(c, CURLOPT_UPLOAD, 1L));
+  set(Curl().easy_setopt(c, CURLOPT_READFUNCTION, ReadCallback));
+  set(Curl().easy_setopt(c, CURLOPT_DEBUGFUNCTION, DebugCallback));
+  set(Curl().easy_setopt(c, CURLOPT_DEBUGDATA, &impl->conversation));
+  set(Curl().easy_setopt(c, CURLOPT_VERBOSE, 1L));
   if (!settings.user.empty()) {
-    set(curl_easy_setopt(c, CURLOPT_USERNAME, settings.user.c_str()));
-    set(curl_easy_setopt(c, CURLOPT_PASSWORD, settings.password.c_str()));
+    set(Curl().easy_setopt(c, CURLOPT_USERNAME, settings.user.c_str()));
+    set(Curl().easy_setopt(c, CURLOPT_PASSWORD, settings.password.c_str()));
   }
   if (settings.tls == MailTls::kStartTls)
-    set(curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL)));
+    set(Curl().easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL)));
   if (settings.tls != MailTls::kNone) {
-    set(curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, settings.tlsVerify ? 1L : 0L));
-    set(curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, settings.tlsVerify ? 2L : 0L));
-    if (!settings.caFile.empty()) set(curl_easy_setopt(c, CURLOPT_CAINFO, settings.caFile.c_str()));
+    set(Curl().easy_setopt(c, CURLOPT_SSL_VERIFYPEER, settings.tlsVerify ? 1L : 0L));
+    set(Curl().easy_setopt(c, CURLOPT_SSL_VERIFYHOST, settings.tlsVerify ? 2L : 0L));
+    if (!settings.caFile.empty()) set(Curl().easy_setopt(c, CURLOPT_CAINFO, settings.caFile.c_str()));
   }
   if (rc != CURLE_OK) {
-    detail_ = std::string("mail library option refused: ") + curl_easy_strerror(rc);
+    detail_ = std::string("mail library option refused: ") + Curl().easy_strerror(rc);
     return rc == CURLE_OUT_OF_MEMORY ? MAPI_E_INSUFFICIENT_MEMORY : MAPI_E_NOT_SUPPORTED;
   }
   impl_ = std::move(impl);
@@ -289,9 +295,9 @@ unsigned long SmtpSession::Deliver(const MailMessage& message, int64_t now) {
   unsigned long rc = ComposeMailMessage(settings_, message, addresses, now, content, detail_);
   if (rc != SUCCESS_SUCCESS) return rc;
 
-  std::unique_ptr<curl_slist, void (*)(curl_slist*)> rcpts(nullptr, curl_slist_free_all);
+  std::unique_ptr<curl_slist, void (*)(curl_slist*)> rcpts(nullptr, Curl().slist_free_all);
   for (const std::string& a : addresses) {
-    curl_slist* next = curl_slist_append(rcpts.get(), ("<" + a + ">").c_str());
+    curl_slist* next = Curl().slist_append(rcpts.get(), ("<" + a + ">").c_str());
     if (next == nullptr) {
       detail_ = "out of memory";
       return MAPI_E_INSUFFICIENT_MEMORY;
@@ -303,12 +309,12 @@ unsigned long SmtpSession::Deliver(const MailMessage& message, int64_t now) {
   CURL* c = impl_->curl;
   impl_->conversation.Reset();
   impl_->errorBuffer[0] = '\0';
-  curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcpts.get());
-  curl_easy_setopt(c, CURLOPT_READDATA, &upload);
-  curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(content.size()));
-  CURLcode result = curl_easy_perform(c);
-  curl_easy_setopt(c, CURLOPT_MAIL_RCPT, static_cast<curl_slist*>(nullptr));
-  curl_easy_setopt(c, CURLOPT_READDATA, static_cast<void*>(nullptr));
+  Curl().easy_setopt(c, CURLOPT_MAIL_RCPT, rcpts.get());
+  Curl().easy_setopt(c, CURLOPT_READDATA, &upload);
+  Curl().easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(content.size()));
+  CURLcode result = Curl().easy_perform(c);
+  Curl().easy_setopt(c, CURLOPT_MAIL_RCPT, static_cast<curl_slist*>(nullptr));
+  Curl().easy_setopt(c, CURLOPT_READDATA, static_cast<void*>(nullptr));
 
   const Conversation& conv = impl_->conversation;
   rc = MapSmtpFailure(result, conv.lastCommand, conv.lastReply, conv.dataSent);
