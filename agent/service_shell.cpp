@@ -226,10 +226,16 @@ int VigilNtMain(int argc, char** argv) {
   // else together, and most agents never send a mail. The mail path starts it on first use
   // (platform::MailInitialize, once per process; libcurl's start is thread-safe).
   // The trap hand-off to the system SNMP service: started before anything else starts the
-  // SNMP library, and before the threads that send traps.
-  std::unique_ptr<KT_TrapHandoff> trapHandoff = KT_TrapHandoff::Start(scp, settings.agentxSocket);
-  KT_SNMP::SetTrapHandoff(
-      [handoff = trapHandoff.get()](void* session, netsnmp_pdu* trap) { return handoff->PostTrap(session, trap); });
+  // SNMP library, and before the threads that send traps. Without a system SNMP service in the
+  // settings there is no master to hand traps to: they go out directly, and the SNMP library
+  // (with its agent part and cryptography, most of the daemon's memory) starts only when SNMP
+  // is used.
+  std::unique_ptr<KT_TrapHandoff> trapHandoff;
+  if (!settings.snmpService.empty()) {
+    trapHandoff = KT_TrapHandoff::Start(scp, settings.agentxSocket);
+    KT_SNMP::SetTrapHandoff(
+        [handoff = trapHandoff.get()](void* session, netsnmp_pdu* trap) { return handoff->PostTrap(session, trap); });
+  }
 
   int result;
   if (foreground) {

@@ -135,6 +135,11 @@ void KtDiag::SetOutputFile(const std::string& path) {
 
 KtDiag& KtDiag::Printf(const char* format, ...) {
   std::lock_guard<std::mutex> lock(buffer_mutex_);
+  if (!g_enabled.load()) {
+    // Output off (a service without a trace file): nothing to format.
+    last_count_ = 0;
+    return *this;
+  }
   va_list ap;
   va_start(ap, format);
   std::vsnprintf(buffer_, sizeof buffer_, format, ap);
