@@ -59,10 +59,10 @@ TEST_F(AgentUpsTest, DetectsPollsAndStopsWithEveryFileWritten) {
   }
   // Polling: the status question comes again and again.
   const size_t from = ups.LogCount();
-  ASSERT_TRUE(ups.WaitForLog("REQ Q", from, 30000));
-  ASSERT_TRUE(ups.WaitForLog("REQ Q", ups.LogCount(), 30000));
+  ASSERT_TRUE(ups.WaitForLog("REQ Q", from, 90000));
+  ASSERT_TRUE(ups.WaitForLog("REQ Q", ups.LogCount(), 90000));
   // The identification wrote the default actions.
-  ASSERT_TRUE(AgentProcess::WaitFor([&] { return platform::RecordFile::Exists(agent.File(kNotifyFileName)); }, 30000));
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return platform::RecordFile::Exists(agent.File(kNotifyFileName)); }, 90000));
 
   agent.Signal(SIGTERM);
   EXPECT_EQ(agent.Wait(60000), 0);
@@ -85,7 +85,7 @@ TEST_F(AgentUpsTest, MainsFailureRaisesOnBatteryAndCountsTheOutage) {
   ASSERT_TRUE(WaitForTrace("UPS On Battery set at")) << agent.Stderr();
   BatteryInfoBlock info;
   ASSERT_TRUE(AgentProcess::WaitFor(
-      [&] { return ReadBatteryInfo(agent.File(kBatteryInfoFileName), info) && info.GetOutageCount() == 1; }, 30000));
+      [&] { return ReadBatteryInfo(agent.File(kBatteryInfoFileName), info) && info.GetOutageCount() == 1; }, 90000));
   ASSERT_TRUE(ups.Do("mains ok"));
   // Back on mains: the time on battery is added up once the alarm has gone.
   ASSERT_TRUE(AgentProcess::WaitFor(
@@ -98,16 +98,16 @@ TEST_F(AgentUpsTest, MainsFailureRaisesOnBatteryAndCountsTheOutage) {
 
 TEST_F(AgentUpsTest, SilentUpsRaisesCommunicationLostAndIsDetectedAgain) {
   StartAgent();
-  ASSERT_TRUE(ups.WaitForLog("REQ Q", 0, 30000));
+  ASSERT_TRUE(ups.WaitForLog("REQ Q", 0, 90000));
   ASSERT_TRUE(ups.Do("silence on"));
   ASSERT_TRUE(WaitForTrace("SERIAL THREAD Comm Loss Set", 1, 90000)) << agent.Stderr();
-  ASSERT_TRUE(WaitForTrace("Lost communication with UPS set at", 1, 30000));
+  ASSERT_TRUE(WaitForTrace("Lost communication with UPS set at", 1, 90000));
   ASSERT_TRUE(ups.Do("silence off"));
   // Detection runs again and finds the UPS; the serial thread goes back to polling.
   ASSERT_TRUE(WaitForTrace("APC Mode Detected.", 2, 90000)) << agent.Stderr();
-  ASSERT_TRUE(WaitForTrace("Inside SERIAL thread", 2, 30000));
+  ASSERT_TRUE(WaitForTrace("Inside SERIAL thread", 2, 90000));
   const size_t from = ups.LogCount();
-  EXPECT_TRUE(ups.WaitForLog("REQ Q", from, 30000));
+  EXPECT_TRUE(ups.WaitForLog("REQ Q", from, 90000));
   agent.Signal(SIGTERM);
   EXPECT_EQ(agent.Wait(60000), 0);
 }
@@ -120,7 +120,7 @@ TEST_F(AgentUpsTest, KilledAgentLeavesThePortFreeForTheNextStart) {
   ASSERT_TRUE(WaitForTrace("Inside SERIAL thread", 2)) << agent.Stderr();
   EXPECT_EQ(Count(agent.Stderr(), "APC Mode Detected."), 2u);
   const size_t from = ups.LogCount();
-  EXPECT_TRUE(ups.WaitForLog("REQ Q", from, 30000));
+  EXPECT_TRUE(ups.WaitForLog("REQ Q", from, 90000));
   agent.Signal(SIGTERM);
   EXPECT_EQ(agent.Wait(60000), 0);
 }
