@@ -2,6 +2,7 @@
 
 #include "agent/agent.h"
 #include "agent/local_server.h"
+#include "agent/netbcm_adapter_driver.h"
 #include "agent/network_server.h"
 #include "agent/os_services.h"
 #include "agent/serial_link_driver.h"
@@ -22,4 +23,5 @@ void InstallAgentThreads(KT_Agent& agent, KT_OSServices& services) {
   };
   agent.SetSerialLinkFactory([writer](KT_SCP& scp) { return std::make_unique<KT_SerialLinkDriver>(scp, writer); });
   agent.SetSnmpClientFactory([](KT_SCP& scp) { return std::make_unique<KT_SnmpAdapterDriver>(scp); });
+  agent.SetNetBcmClientFactory([](KT_SCP& scp) { return std::make_unique<KT_NetBcmAdapterDriver>(scp); });
 }

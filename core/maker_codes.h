@@ -49,3 +49,26 @@ inline constexpr VarnisModelGroup kVarnisModelGroups[3] = {
     {13, {"TRD", nullptr, nullptr}},
     {16, {"KST", nullptr, nullptr}},
 };
+
+// The model names of a UPS behind a network BCM adapter, tested in this order on the model
+// name of the adapter's identification; the first that occurs gives model index and variant.
+// An entry names either a substring of the adapter identification table (`substring`, its
+// number there) or a model code (`code`). The four model-13 codes are three-phase frames whose
+// identification reports the rating of one phase: the driver multiplies the rating by the
+// identification's phase count and writes the model text again.
+struct NetBcmModelName {
+  int substring;     // 0: use `code`
+  const char* code;  // null when `substring` is used
+  int modelIndex;
+  int variant;
+  bool ratingPerPhase;
+};
+inline constexpr NetBcmModelName kNetBcmModelNames[7] = {
+    {5, nullptr, 10, 2, false},  // the OEM family
+    {0, "KST", 16, 0, false},
+    {0, "KSL", 16, 0, false},
+    {0, "TRD", 13, 0, true},
+    {0, "TRH", 13, 0, true},
+    {0, "TRM", 13, 0, true},
+    {0, "TRS", 13, 0, true},
+};
