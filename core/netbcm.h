@@ -259,6 +259,7 @@ class KT_NetBCM : public KT_UDP, public KT_BCMBase {
   int SegmentState() const { return segment_state_; }
   uint8_t RatingMultiplier() const { return rating_multiplier_; }
   const BcmReplyDecoder& Decoder() const { return decoder_; }
+  BcmReplyDecoder& Decoder() { return decoder_; }
   const NetBcmParseCounters& ParseCounters() const { return counters_; }
   int ReplyLength() const { return reply_length_; }
   const std::vector<uint8_t>& LastDatagram() const { return reply_; }

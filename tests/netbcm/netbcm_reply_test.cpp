@@ -272,7 +272,7 @@ TEST_F(NetBcmDecodeTest, StatusDatagramNeedsBothPartsAndReadsOnlyTheMappedAlarms
 TEST_F(NetBcmDecodeTest, MeterFloatsOutOfRangeAreClamped) {
   // Meter 72 (the VA rating) as a float: 1e20 is clamped to the largest int, not converted
   // undefined; a NaN changes nothing; a reading the meter block cannot hold reads unknown.
-  BcmReplyDecoder& decoder = const_cast<BcmReplyDecoder&>(driver_.Decoder());
+  BcmReplyDecoder& decoder = driver_.Decoder();
   decoder.meterIds = {72, 35};
   decoder.meterFormats = {1, 1};
   const float huge = 1e20f;
