@@ -184,34 +184,34 @@ int KT_NetBCM::Exchange(const std::vector<uint8_t>& request, int wantedType, int
   std::vector<uint8_t> joined;
   Drain();
   for (int attempt = 0; attempt <= retries; ++attempt) {
+    if (Send(&adapter_, request) <= 0) {
+      // A datagram that cannot leave this computer will not leave it on the next try either.
+      Diag() << kBcmFailureLines[TRY_NO_RESPONSE] << attempt << " of " << retries << " !!! (not sent)" << kendl;
+      return -1;
+    }
+    PauseSeconds(sleepSeconds);
     TryFailure failure = TRY_NO_RESPONSE;
-    if (Send(&adapter_, request) > 0) {
-      PauseSeconds(sleepSeconds);
-      if (Wait(waitSeconds) > 0 && ReceiveReply() > 0) {
-        if (wantedType < 0) {
-          reply_length_ = static_cast<int>(reply_.size());
-          return 0;
-        }
-        int r = ParseNetBcmReply(reply_.data(), reply_.size(), static_cast<uint8_t>(wantedType), joined, &counters_);
-        if (r == NETBCM_REPLY_COMPLETE && alsoType >= 0) {
-          std::vector<uint8_t> also;
-          r = ParseNetBcmReply(reply_.data(), reply_.size(), static_cast<uint8_t>(alsoType), also, &counters_);
-        }
-        if (r == NETBCM_REPLY_COMPLETE) {
-          if (!IsBusyAnswer(wantedType, joined)) {
-            reply_length_ = static_cast<int>(reply_.size());
-            if (data != nullptr) *data = std::move(joined);
-            return 0;
-          }
-          failure = TRY_BUSY;
-        } else {
-          std::vector<uint8_t> ack;
-          const bool busy = wantedType != BCM_REPLY_ACK &&
-                            ParseNetBcmReply(reply_.data(), reply_.size(), BCM_REPLY_ACK, ack) == NETBCM_REPLY_COMPLETE &&
-                            IsBusyAnswer(BCM_REPLY_ACK, ack);
-          failure = busy ? TRY_BUSY : TRY_EMPTY;
-        }
+    if (Wait(waitSeconds) > 0 && ReceiveReply() > 0) {
+      if (wantedType < 0) {
+        reply_length_ = static_cast<int>(reply_.size());
+        return 0;
       }
+      int r = ParseNetBcmReply(reply_.data(), reply_.size(), static_cast<uint8_t>(wantedType), joined, &counters_);
+      if (r == NETBCM_REPLY_COMPLETE && alsoType >= 0) {
+        std::vector<uint8_t> also;
+        r = ParseNetBcmReply(reply_.data(), reply_.size(), static_cast<uint8_t>(alsoType), also, &counters_);
+      }
+      if (r == NETBCM_REPLY_COMPLETE && !IsBusyAnswer(wantedType, joined)) {
+        reply_length_ = static_cast<int>(reply_.size());
+        if (data != nullptr) *data = std::move(joined);
+        return 0;
+      }
+      std::vector<uint8_t> ack;
+      const bool busy = r == NETBCM_REPLY_COMPLETE ||
+                        (wantedType != BCM_REPLY_ACK &&
+                         ParseNetBcmReply(reply_.data(), reply_.size(), BCM_REPLY_ACK, ack) == NETBCM_REPLY_COMPLETE &&
+                         IsBusyAnswer(BCM_REPLY_ACK, ack));
+      failure = busy ? TRY_BUSY : TRY_EMPTY;
     }
     KtDiag& d = Diag();
     for (int i = 0; i < 3; ++i) d << kBcmFailureLines[failure] << attempt << " of " << retries << " !!!";

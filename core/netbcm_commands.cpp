@@ -285,7 +285,15 @@ int KT_NetBCM::InitiateBatteryTest() {
 }
 
 int KT_NetBCM::UpdateBatteryTest() {
-  if (!IsCommandSupported(11)) return 0;
+  if (!IsCommandSupported(11)) {
+    if (test_id_) {
+      // The UPS no longer tests (identified anew): the test this driver started is over.
+      test_id_.reset();
+      auto lock = scp_->Lock();
+      scp_->upsStatus.ClearAlarm(ALARM_BATTERY_TEST);
+    }
+    return 0;
+  }
   std::vector<uint8_t> data;
   const int64_t now = platform::Now();
   if (Exchange(Query(NETBCM_QUERY_BATTERY_TEST, true), BCM_REPLY_BATTERY_TEST, 5, 2, 10, &data) < 0 || data.empty()) {

@@ -209,6 +209,17 @@ TEST_F(NetBcmPolling, AQueryWithoutRetriesGivesUpAndLeavesTheBlocks) {
   EXPECT_EQ(CountContaining(trace_.Writes(), "Tremona: ERROR during NetBCM UpdateMeter."), 1);
 }
 
+TEST_F(NetBcmPolling, ADatagramThatCannotBeSentIsNotTriedAgain) {
+  {
+    auto lock = scp_.Lock();
+    scp_.config.SetCommTimeout(3);  // 3 retries
+  }
+  driver_->SetAdapter("127.0.0.1", nullptr, sim_->port());  // closes the channel
+  EXPECT_EQ(driver_->UpdateStatus(), -1);
+  EXPECT_TRUE(sim_->Received().empty());
+  EXPECT_EQ(CountContaining(trace_.Writes(), "(not sent)"), 1);
+}
+
 TEST_F(NetBcmPolling, ProbeReturnsTheModelName) {
   EXPECT_EQ(driver_->ProbeAdapter(), "PowerGuard 1500");
   ASSERT_TRUE(sim_->Do("silence on"));

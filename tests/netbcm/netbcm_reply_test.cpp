@@ -129,6 +129,9 @@ TEST_F(NetBcmDecodeTest, ModelNamesGiveModelAndPerPhaseRating) {
   EXPECT_EQ(scp_.upsInfo.GetVARating(), 30000);
   EXPECT_EQ(scp_.upsInfo.GetModelText(), "30.00 kVA");
   EXPECT_EQ(driver_.RatingMultiplier(), 3);
+  // A phase count of 0 multiplies by 1, not to nothing.
+  ASSERT_EQ(driver_.DecodeIdentification(Identification("TRH 30", {10}, 0)), 1);
+  EXPECT_EQ(scp_.upsInfo.GetVARating(), 10000);
 }
 
 TEST_F(NetBcmDecodeTest, ACutIdentificationChangesNothing) {
