@@ -1,7 +1,5 @@
 // KT_NetBCM: the commands -- sleep mode, delayed off and on, the configuration settings and
 // the battery test.
-#include <time.h>
-
 #include <algorithm>
 #include <climits>
 
@@ -34,19 +32,12 @@ constexpr const char* kQuickBatteryTestId = "33.1.7.7.4";
 uint8_t Low(int v) { return static_cast<uint8_t>(v & 0xFF); }
 uint8_t High(int v) { return static_cast<uint8_t>((v >> 8) & 0xFF); }
 
-// The date bytes of an at-a-moment command for `when` in local time: century (bit 7 set),
-// year, month, day, hour, minute, each BCD. False when the local time cannot be had.
+// The date bytes of an at-a-moment command for `when` in local time (core/bcm_block.h),
+// appended to `out`. False when the local time cannot be had.
 bool DateBytes(int64_t when, std::vector<uint8_t>& out) {
-  const time_t t = static_cast<time_t>(when);
-  struct tm tm {};
-  if (localtime_r(&t, &tm) == nullptr) return false;
-  const int year = tm.tm_year + 1900;
-  out.push_back(static_cast<uint8_t>(BcmToBcd(year / 100) | kBcmDateYearFlag));
-  out.push_back(BcmToBcd(year % 100));
-  out.push_back(BcmToBcd(tm.tm_mon + 1));
-  out.push_back(BcmToBcd(tm.tm_mday));
-  out.push_back(BcmToBcd(tm.tm_hour));
-  out.push_back(BcmToBcd(tm.tm_min));
+  uint8_t date[6];
+  if (!BcmLocalDate(when, date)) return false;
+  out.insert(out.end(), date, date + 6);
   return true;
 }
 
