@@ -21,7 +21,7 @@ TEST(NetBcmDefaultPort, DialogChecksAndPollingReachPort7010) {
   ASSERT_EQ(adapter.Start(&error), 0) << error;
 
   KT_NetBCM dialog(nullptr, 0);
-  dialog.SetSecondLength(20);
+  dialog.SetSecondLength(100);
   NetBcmAdapterIdentity id;
   ASSERT_EQ(dialog.QueryAdapter("127.0.0.2", id), 1);
   EXPECT_EQ(id.upsText, "PowerGuard 1500 1500 VA");
@@ -35,7 +35,7 @@ TEST(NetBcmDefaultPort, DialogChecksAndPollingReachPort7010) {
 
   KT_SCP scp;
   KT_NetBCM driver(&scp, 1);
-  driver.SetSecondLength(20);
+  driver.SetSecondLength(100);
   driver.SetAdapter("127.0.0.2", nullptr, 0);
   ASSERT_EQ(driver.Open(), 0);
   EXPECT_EQ(driver.UpdateInfo(), 1);

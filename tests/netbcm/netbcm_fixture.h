@@ -1,5 +1,6 @@
 // A network BCM driver on the agent's side of a fresh SCP object, talking to the simulated
-// adapter on a loopback port of the system's choice. One driver second lasts 20 ms.
+// adapter on a loopback port of the system's choice. One driver second lasts 100 ms, so that a
+// busy machine still answers within a wait; a test that waits for silence shortens it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +16,10 @@
 
 class NetBcmFixture : public ::testing::Test {
  protected:
+  // Driver seconds (ms) while the adapter answers, and while it is silent.
+  static constexpr int kAnswerSecond = 100;
+  static constexpr int kSilentSecond = 10;
+
   void SetUp() override {
     netbcmsim::AdapterOptions options;
     options.bind = "127.0.0.1";
@@ -23,7 +28,7 @@ class NetBcmFixture : public ::testing::Test {
     std::string error;
     ASSERT_EQ(sim_->Start(&error), 0) << error;
     driver_ = std::make_unique<KT_NetBCM>(&scp_, 1);
-    driver_->SetSecondLength(20);
+    driver_->SetSecondLength(kAnswerSecond);
     driver_->SetAdapter("127.0.0.1", "KelpR3", sim_->port());
     ASSERT_EQ(driver_->Open(), 0);
     auto lock = scp_.Lock();

@@ -135,8 +135,10 @@ TEST_F(NetBcmPolling, MetersFillTheMeterBlock) {
 TEST_F(NetBcmPolling, ALostAdapterRaisesAlarmSevenOnceAndItsReturnClearsIt) {
   ASSERT_EQ(driver_->UpdateInfo(), 1);
   ASSERT_TRUE(sim_->Do("silence on"));
+  driver_->SetSecondLength(kSilentSecond);
   EXPECT_EQ(driver_->UpdateStatus(), -1);
   EXPECT_EQ(driver_->UpdateStatus(), -1);
+  driver_->SetSecondLength(kAnswerSecond);
   {
     auto lock = scp_.Lock();
     EXPECT_EQ(scp_.upsStatus.IsAlarmSet(ALARM_LOST_UPS_COMM), 1);
@@ -152,6 +154,7 @@ TEST_F(NetBcmPolling, ALostAdapterRaisesAlarmSevenOnceAndItsReturnClearsIt) {
 
 TEST_F(NetBcmPolling, StatusTriesFollowTheTimeOutAndThePollingInterval) {
   ASSERT_TRUE(sim_->Do("silence on"));
+  driver_->SetSecondLength(kSilentSecond);
   struct Case {
     uint32_t polling;
     uint32_t timeout;
@@ -223,6 +226,7 @@ TEST_F(NetBcmPolling, ADatagramThatCannotBeSentIsNotTriedAgain) {
 TEST_F(NetBcmPolling, ProbeReturnsTheModelName) {
   EXPECT_EQ(driver_->ProbeAdapter(), "PowerGuard 1500");
   ASSERT_TRUE(sim_->Do("silence on"));
+  driver_->SetSecondLength(kSilentSecond);
   EXPECT_FALSE(driver_->ProbeAdapter().has_value());
 }
 
@@ -230,6 +234,7 @@ TEST_F(NetBcmPolling, AWrongAccessCodeGetsNoAnswer) {
   ASSERT_EQ(driver_->UpdateInfo(), 1);
   driver_->SetAdapter("127.0.0.1", "wrong!", sim_->port());
   ASSERT_EQ(driver_->Open(), 0);
+  driver_->SetSecondLength(kSilentSecond);
   EXPECT_EQ(driver_->BCMDelayedOn(1, 0), 0);
   EXPECT_EQ(sim_->Entries("DENIED").size(), 4u);  // every try
   EXPECT_TRUE(sim_->Entries("ACTION").empty());
@@ -290,6 +295,7 @@ TEST_F(NetBcmPolling, ABatteryTestThatCannotStartOrNeverEndsReleasesTheStatusPol
   raise();
   ASSERT_EQ(driver_->InitiateBatteryTest(), 1);
   ASSERT_TRUE(sim_->Do("silence on"));
+  driver_->SetSecondLength(kSilentSecond);
   EXPECT_EQ(driver_->UpdateBatteryTest(), 1);
   EXPECT_EQ(testAlarm(), 1);
   clock->AdvanceSeconds(301);
@@ -307,7 +313,7 @@ TEST_F(NetBcmPolling, QueryAdapterReportsUpsAndAdapter) {
     EXPECT_EQ(style, 0x50030u);
   });
   KT_NetBCM dialog(nullptr, 0);
-  dialog.SetSecondLength(20);
+  dialog.SetSecondLength(kAnswerSecond);
   dialog.SetAdapter("127.0.0.1", nullptr, sim_->port());
   NetBcmAdapterIdentity id;
   ASSERT_EQ(dialog.QueryAdapter("127.0.0.1", id), 1);
@@ -331,6 +337,7 @@ TEST_F(NetBcmPolling, QueryAdapterReportsUpsAndAdapter) {
 
   messages.clear();
   ASSERT_TRUE(sim_->Do("silence on"));
+  dialog.SetSecondLength(kSilentSecond);
   EXPECT_EQ(dialog.QueryAdapter("127.0.0.1", id), 0);
   EXPECT_EQ(id.upsText, "");
   EXPECT_EQ(id.upsState, -1);
@@ -339,7 +346,7 @@ TEST_F(NetBcmPolling, QueryAdapterReportsUpsAndAdapter) {
 
 TEST_F(NetBcmPolling, CheckAccessCodeResults) {
   KT_NetBCM dialog(nullptr, 0);
-  dialog.SetSecondLength(5);
+  dialog.SetSecondLength(kAnswerSecond);
   {
     auto lock = dialog.Scp().Lock();
     dialog.Scp().config.SetCommTimeout(1);
@@ -352,6 +359,7 @@ TEST_F(NetBcmPolling, CheckAccessCodeResults) {
   ASSERT_TRUE(sim_->Do("fault short"));
   EXPECT_EQ(dialog.CheckAccessCode("127.0.0.1"), -3);
   dialog.SetAdapter("127.0.0.1", "Wrong1", sim_->port());
+  dialog.SetSecondLength(kSilentSecond);
   EXPECT_EQ(dialog.CheckAccessCode("127.0.0.1"), -2);
   EXPECT_EQ(sim_->Entries("DENIED").size(), 1u);
 }
