@@ -1,7 +1,7 @@
 // Where the agent's message boxes appear. A layer shows one box and returns when it is closed
 // (or, where a box cannot stay open, once the text is delivered); Close closes the open box of
 // a caption so that the next one can take its place. The agent keeps one box open at a time
-// (KT_NTServices::WarnAdmin closes the old one before a new one is shown).
+// (KT_OSServices::WarnAdmin closes the old one before a new one is shown).
 //
 // The daemon's layer: in the foreground a line on standard output; as a service the system log
 // under "VigilNT" and, unless the service settings say otherwise, the terminals of the

@@ -27,8 +27,6 @@ constexpr int32_t kFnPlaySound = 10;
 constexpr int32_t kFnRunAndWait = 11;
 // Events with an event-log text: 1..35.
 constexpr int kLastLoggedEvent = 35;
-// How long WarnAdmin waits for the old box's thread.
-constexpr int kBoxCloseWaitMs = 1000;
 
 // The event-log text of an event: the event names, with "UPS Discovered" for 35.
 const char* EventLogText(int event) { return event == EVENT_UPS_DISCOVERED ? "UPS Discovered" : GetEventName(event); }
@@ -48,66 +46,15 @@ int TakeNumber(const char* s, size_t& pos) {
 
 }  // namespace
 
-struct KT_NTServices::BoxThread {
-  std::thread thread;
-  std::string caption;
-  std::mutex mutex;
-  std::condition_variable cv;
-  bool done = false;
-};
-
-KT_NTServices::KT_NTServices(KT_SCP& scp)
-    : KT_OSServices(scp), boxes_(std::make_shared<KT_DaemonMessageBoxes>(false)) {}
-
-KT_NTServices::~KT_NTServices() {
-  std::lock_guard<std::mutex> lock(box_mutex_);
-  WarnAdminLocked();
+KT_NTServices::KT_NTServices(KT_SCP& scp) : KT_OSServices(scp) {
+  SetDefaultMessageBoxes(std::make_shared<KT_DaemonMessageBoxes>(false));
 }
+
+KT_NTServices::~KT_NTServices() = default;
 
 void KT_NTServices::SetConsoleMode(bool on) {
   console_mode_ = on;
-  std::lock_guard<std::mutex> lock(box_mutex_);
-  if (own_boxes_) boxes_ = std::make_shared<KT_DaemonMessageBoxes>(on);
-}
-
-void KT_NTServices::SetMessageBoxes(std::shared_ptr<KT_MessageBoxes> boxes) {
-  std::lock_guard<std::mutex> lock(box_mutex_);
-  own_boxes_ = boxes == nullptr;
-  boxes_ = boxes ? std::move(boxes) : std::make_shared<KT_DaemonMessageBoxes>(console_mode_);
-}
-
-void KT_NTServices::WarnAdmin() {
-  std::lock_guard<std::mutex> lock(box_mutex_);
-  WarnAdminLocked();
-}
-
-void KT_NTServices::WarnAdminLocked() {
-  std::shared_ptr<BoxThread> box = std::move(box_thread_);
-  if (!box) return;
-  // The box this thread shows, by its own caption (a later caption may differ).
-  boxes_->Close(box->caption);
-  bool done;
-  {
-    std::unique_lock<std::mutex> lock(box->mutex);
-    done = box->cv.wait_for(lock, std::chrono::milliseconds(kBoxCloseWaitMs), [&] { return box->done; });
-  }
-  if (done) {
-    box->thread.join();
-  } else {
-    Diag() << "Timeout waiting for msg_box_th in WarnAdmin.\n";
-    box->thread.detach();
-  }
-}
-
-bool KT_NTServices::WaitMessageBox(int timeoutMs) {
-  std::shared_ptr<BoxThread> box;
-  {
-    std::lock_guard<std::mutex> lock(box_mutex_);
-    box = box_thread_;
-  }
-  if (!box) return true;
-  std::unique_lock<std::mutex> lock(box->mutex);
-  return box->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return box->done; });
+  SetDefaultMessageBoxes(std::make_shared<KT_DaemonMessageBoxes>(on));
 }
 
 void KT_NTServices::WriteEventLog(platform::LogEntryType type, const std::vector<std::string>& strings) {
@@ -115,23 +62,7 @@ void KT_NTServices::WriteEventLog(platform::LogEntryType type, const std::vector
 }
 
 int KT_NTServices::ShowMessageBox(const char* text, const char* caption, uint32_t flags) {
-  if (text == nullptr) return -1;
-  std::lock_guard<std::mutex> lock(box_mutex_);
-  WarnAdminLocked();
-  auto box = std::make_shared<BoxThread>();
-  box->caption = caption ? caption : "";
-  try {
-    box->thread = std::thread([box, boxes = boxes_, message = std::string(text), flags] {
-      boxes->Show(message, box->caption, flags);
-      std::lock_guard<std::mutex> l(box->mutex);
-      box->done = true;
-      box->cv.notify_all();
-    });
-  } catch (const std::system_error&) {
-    return -1;
-  }
-  box_thread_ = std::move(box);
-  return 1;
+  return StartMessageBoxThread(text, caption, flags);
 }
 
 int KT_NTServices::LogEvent(int kind, int eventNumber) {

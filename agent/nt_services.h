@@ -86,15 +86,6 @@ class KT_NTServices : public KT_OSServices {
   // Operating-system type 15 and the kernel's version into the UPS information block. 1, or
   // -1 with error (38, 1, 1) when the kernel cannot be asked.
   int SetOsInfo() override;
-  // Closes the open agent message box (through the layer) and waits up to 1000 ms for its
-  // thread; on time-out traces "Timeout waiting for msg_box_th in WarnAdmin.\n". The box
-  // thread is forgotten either way.
-  void WarnAdmin();
-  // Replaces the message-box layer (tests, the desktop agent); null restores the daemon's.
-  void SetMessageBoxes(std::shared_ptr<KT_MessageBoxes> boxes);
-  // Waits up to timeoutMs for the current box thread to end (tests); true when none runs.
-  bool WaitMessageBox(int timeoutMs);
-
   // The machine effects and their settings (tests point them at stand-ins).
   KT_SystemEffects& Effects() { return effects_; }
 
@@ -120,14 +111,7 @@ class KT_NTServices : public KT_OSServices {
   bool IsExitSignalled();
 
  private:
-  struct BoxThread;
-  void WarnAdminLocked();
-
   bool console_mode_ = false;
-  std::mutex box_mutex_;
-  std::shared_ptr<KT_MessageBoxes> boxes_;
-  bool own_boxes_ = true;  // the daemon's layer, made again when the console mode changes
-  std::shared_ptr<BoxThread> box_thread_;
   KT_SystemEffects effects_;
   bool running_as_service_ = false;
   std::mutex exit_mutex_;

@@ -3,8 +3,10 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <system_error>
+#include <thread>
 
 #include "core/ktdiag.h"
 #include "platform/system_log.h"
@@ -12,6 +14,8 @@
 namespace {
 
 constexpr int32_t kFnPopupMessage = 3;
+// How long WarnAdmin waits for the old box's thread.
+constexpr int kBoxCloseWaitMs = 1000;
 
 std::atomic<KT_OSServices*> g_services{nullptr};
 
@@ -52,9 +56,21 @@ const char* AgentThreadShortName(AgentThreadId thread) {
   return "?";
 }
 
+struct KT_OSServices::BoxThread {
+  std::thread thread;
+  std::string caption;
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool done = false;
+};
+
 KT_OSServices::KT_OSServices(KT_SCP& scp) : KT_Daemon(scp), pager_(std::make_unique<KT_PagerDispatch>(scp)) {}
 
 KT_OSServices::~KT_OSServices() {
+  {
+    std::lock_guard<std::mutex> lock(box_mutex_);
+    WarnAdminLocked();
+  }
   // Every thread was asked to stop by StopAgent; a thread that is still running is left to
   // end with the process rather than waited for without limit.
   for (int i = 0; i < kAgentThreadCount; ++i) RequestStop(static_cast<AgentThreadId>(i));
@@ -78,6 +94,73 @@ int KT_OSServices::PopupMessage(const char* text, const char* caption, uint32_t 
 std::string KT_OSServices::LastCaption() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return caption_;
+}
+
+void KT_OSServices::SetDefaultMessageBoxes(std::shared_ptr<KT_MessageBoxes> boxes) {
+  std::lock_guard<std::mutex> lock(box_mutex_);
+  default_boxes_ = std::move(boxes);
+}
+
+void KT_OSServices::SetMessageBoxes(std::shared_ptr<KT_MessageBoxes> boxes) {
+  std::lock_guard<std::mutex> lock(box_mutex_);
+  boxes_ = std::move(boxes);
+}
+
+void KT_OSServices::WarnAdmin() {
+  std::lock_guard<std::mutex> lock(box_mutex_);
+  WarnAdminLocked();
+}
+
+void KT_OSServices::WarnAdminLocked() {
+  std::shared_ptr<BoxThread> box = std::move(box_thread_);
+  if (!box) return;
+  // The box this thread shows, by its own caption (a later caption may differ).
+  const std::shared_ptr<KT_MessageBoxes>& layer = boxes_ ? boxes_ : default_boxes_;
+  if (layer) layer->Close(box->caption);
+  bool done;
+  {
+    std::unique_lock<std::mutex> lock(box->mutex);
+    done = box->cv.wait_for(lock, std::chrono::milliseconds(kBoxCloseWaitMs), [&] { return box->done; });
+  }
+  if (done) {
+    box->thread.join();
+  } else {
+    Diag() << "Timeout waiting for msg_box_th in WarnAdmin.\n";
+    box->thread.detach();
+  }
+}
+
+bool KT_OSServices::WaitMessageBox(int timeoutMs) {
+  std::shared_ptr<BoxThread> box;
+  {
+    std::lock_guard<std::mutex> lock(box_mutex_);
+    box = box_thread_;
+  }
+  if (!box) return true;
+  std::unique_lock<std::mutex> lock(box->mutex);
+  return box->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return box->done; });
+}
+
+int KT_OSServices::StartMessageBoxThread(const char* text, const char* caption, uint32_t flags) {
+  if (text == nullptr) return -1;
+  std::lock_guard<std::mutex> lock(box_mutex_);
+  WarnAdminLocked();
+  std::shared_ptr<KT_MessageBoxes> layer = boxes_ ? boxes_ : default_boxes_;
+  if (!layer) return -1;
+  auto box = std::make_shared<BoxThread>();
+  box->caption = caption ? caption : "";
+  try {
+    box->thread = std::thread([box, layer, message = std::string(text), flags] {
+      layer->Show(message, box->caption, flags);
+      std::lock_guard<std::mutex> l(box->mutex);
+      box->done = true;
+      box->cv.notify_all();
+    });
+  } catch (const std::system_error&) {
+    return -1;
+  }
+  box_thread_ = std::move(box);
+  return 1;
 }
 
 int KT_OSServices::SendMail(const char*, const char*, const char*) { return 0; }

@@ -11,6 +11,12 @@
 // previous thread is still running is not started twice. Every thread is joined: by the next
 // start of its kind once it has ended, by JoinThreads (bounded), or at destruction.
 //
+// Message boxes. The agent keeps one of its message boxes open at a time, process-wide: a box
+// is shown on a thread of its own through a message-box layer (agent/message_boxes.h), and
+// WarnAdmin closes the open one (waiting up to 1000 ms for its thread) before the next starts.
+// Every services class shares this: the daemon's ShowMessageBox and the desktop agent's own
+// box thread both go through StartMessageBoxThread and WarnAdmin.
+//
 // Failures are recorded as class 38 with the function numbers of the operations.
 #pragma once
 
@@ -22,6 +28,7 @@
 #include <thread>
 
 #include "agent/daemon.h"
+#include "agent/message_boxes.h"
 #include "agent/pager_dispatch.h"
 #include "platform/named_object.h"
 
@@ -94,6 +101,16 @@ class KT_OSServices : public KT_Daemon {
   // The caption of the last message box.
   std::string LastCaption() const;
 
+  // Closes the open agent message box (through the layer) and waits up to 1000 ms for its
+  // thread; on time-out traces "Timeout waiting for msg_box_th in WarnAdmin.\n". The box
+  // thread is forgotten either way.
+  void WarnAdmin();
+  // Replaces the message-box layer (tests, the desktop agent); null restores the default one
+  // (SetDefaultMessageBoxes). Without any layer no box thread starts.
+  void SetMessageBoxes(std::shared_ptr<KT_MessageBoxes> boxes);
+  // Waits up to timeoutMs for the current box thread to end (tests); true when none runs.
+  bool WaitMessageBox(int timeoutMs);
+
   // The page action's dispatcher (its page link, pauses and status can be replaced in tests).
   KT_PagerDispatch& Pager() { return *pager_; }
 
@@ -112,15 +129,30 @@ class KT_OSServices : public KT_Daemon {
   bool JoinThreads(int timeoutMs);
 
  protected:
+  // Shows a box on a thread of its own through the layer in use, after WarnAdmin has closed
+  // the open one; the thread is kept as the current box thread. 1, or -1 for a null text, no
+  // layer, or a thread that cannot start.
+  int StartMessageBoxThread(const char* text, const char* caption, uint32_t flags);
+  // The layer used while no other was set with SetMessageBoxes.
+  void SetDefaultMessageBoxes(std::shared_ptr<KT_MessageBoxes> boxes);
+
   // The single-instance test: creates the 32-byte mapping "Tremona Agent Is Running" and
   // keeps it; 1 when it already existed (the mapping is then closed), else 0.
   int TestSingleInstance();
 
  private:
+  struct BoxThread;
+  void WarnAdminLocked();
+
   mutable std::mutex mutex_;
   std::string caption_;
   AgentThreadProc procs_[kAgentThreadCount];
   std::thread threads_[kAgentThreadCount];
   std::unique_ptr<platform::NamedMapping> instance_mapping_;
   std::unique_ptr<KT_PagerDispatch> pager_;
+  // Message boxes: the current box thread and the layers, under box_mutex_.
+  std::mutex box_mutex_;
+  std::shared_ptr<KT_MessageBoxes> default_boxes_;
+  std::shared_ptr<KT_MessageBoxes> boxes_;  // set by SetMessageBoxes; null: the default
+  std::shared_ptr<BoxThread> box_thread_;
 };

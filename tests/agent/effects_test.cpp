@@ -197,6 +197,69 @@ TEST_F(EffectsTest, SecondPopupClosesTheFirstBox) {
   EXPECT_TRUE(boxes->Open().empty());
 }
 
+// The desktop agent's services derive from KT_OSServices and show their boxes on threads of
+// their own, through the same one-box-at-a-time rule.
+class DesktopServices : public KT_OSServices {
+ public:
+  using KT_OSServices::KT_OSServices;
+  int ShowMessageBox(const char* text, const char* caption, uint32_t flags) override {
+    return StartMessageBoxThread(text, caption, flags);
+  }
+};
+
+// A box that cannot be closed from outside: only the user (Release) ends it.
+class StuckBoxes : public KT_MessageBoxes {
+ public:
+  void Show(const std::string& text, const std::string&, uint32_t) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    shown_.push_back(text);
+    cv_.wait(lock, [&] { return released_; });
+  }
+  bool Close(const std::string&) override { return false; }
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    cv_.notify_all();
+  }
+  std::vector<std::string> Shown() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return shown_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::vector<std::string> shown_;
+  bool released_ = false;
+};
+
+TEST_F(EffectsTest, DesktopServicesKeepOneBoxAndWarnAdminGivesUpAfterASecond) {
+  KT_SCP desktopScp;
+  DesktopServices desktop(desktopScp);
+  EXPECT_EQ(desktop.PopupMessage("no layer yet", kAgentMessageCaption, kMessageBoxAgentStyle), -1);
+  auto boxes = std::make_shared<FakeBoxes>();
+  desktop.SetMessageBoxes(boxes);
+  EXPECT_EQ(desktop.PopupMessage("first", kAgentMessageCaption, kMessageBoxAgentStyle), 1);
+  ASSERT_TRUE(boxes->WaitOpen(1));
+  EXPECT_EQ(desktop.PopupMessage("second", kAgentMessageCaption, kMessageBoxAgentStyle), 1);
+  ASSERT_TRUE(boxes->WaitOpen(1));
+  EXPECT_EQ(boxes->Open(), std::vector<std::string>{"Tremona Agent Message:second"});
+  desktop.WarnAdmin();
+  EXPECT_TRUE(boxes->Open().empty());
+
+  // A box that does not close: WarnAdmin waits its second, says so, and the next box shows.
+  auto stuck = std::make_shared<StuckBoxes>();
+  desktop.SetMessageBoxes(stuck);
+  TraceCapture trace;
+  EXPECT_EQ(desktop.PopupMessage("held", kAgentMessageCaption, kMessageBoxAgentStyle), 1);
+  EXPECT_EQ(desktop.PopupMessage("next", kAgentMessageCaption, kMessageBoxAgentStyle), 1);
+  EXPECT_TRUE(trace.Contains("Timeout waiting for msg_box_th in WarnAdmin.\n"));
+  for (int i = 0; i < 2000 && stuck->Shown().size() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(stuck->Shown(), (std::vector<std::string>{"held", "next"}));
+  stuck->Release();
+  EXPECT_TRUE(desktop.WaitMessageBox(kBoundMs));
+}
+
 TEST_F(EffectsTest, EventLogCarriesTheEventNames) {
   EXPECT_EQ(nt.LogEvent(1, 36), 0);
   EXPECT_TRUE(log.empty());
