@@ -159,11 +159,17 @@ ProcessResult StartProgram(const std::vector<std::string>& argv, const ProcessOp
   if (!options.workingDirectory.empty()) {
     ::posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
   }
-  // A fresh signal state: the program must not inherit our blocked signals.
+  // A fresh signal state: the program must not inherit our blocked signals, nor the broken
+  // pipe signal that the agent ignores (an ignored signal stays ignored across exec, and a
+  // pipeline in a command would then keep writing into a closed pipe).
   sigset_t none;
   sigemptyset(&none);
   ::posix_spawnattr_setsigmask(&attr, &none);
-  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  ::posix_spawnattr_setsigdefault(&attr, &defaults);
+  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
   pid_t pid = -1;
   const int rc = ::posix_spawnp(&pid, args[0], &actions, &attr, args.data(), envArg);

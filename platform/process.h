@@ -15,7 +15,7 @@
 //   - A quote left open at the end makes the whole text invalid (nothing is started).
 //
 // A started program inherits no descriptors beyond standard input, output and error (all
-// others are close-on-exec in this suite). Programs not waited for, and programs whose wait
+// others are close-on-exec in this suite), no blocked signals and no ignored SIGPIPE. Programs not waited for, and programs whose wait
 // timed out, are reaped in the background, so none is left as a zombie.
 #pragma once
 

@@ -134,4 +134,15 @@ TEST(StartProgramTest, SignalEndsReportAs128PlusSignal) {
   EXPECT_EQ(r.exitCode, 128 + SIGTERM);
 }
 
+TEST(StartProgramTest, ProgramsDoNotInheritAnIgnoredBrokenPipeSignal) {
+  // The agent ignores SIGPIPE; what it starts must not: the shell here ends by the signal.
+  struct sigaction ignore {}, old {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &old), 0);
+  auto r = StartProgram(Args{"sh", "-c", "kill -PIPE $$; exit 0"}, Waiting());
+  ::sigaction(SIGPIPE, &old, nullptr);
+  EXPECT_EQ(r.status, ProcessStatus::kExited);
+  EXPECT_EQ(r.exitCode, 128 + SIGPIPE);
+}
+
 }  // namespace
