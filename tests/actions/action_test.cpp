@@ -11,6 +11,7 @@
 #include "core/udp.h"
 #include "platform/record_file.h"
 #include "tests/actions/recording_services.h"
+#include "tests/support/snmp_peer.h"
 #include "tests/support/test_support.h"
 
 using testing_support::ScopedManualClock;
@@ -347,6 +348,55 @@ TEST_F(ActionTest, RemoteHostGetsTheMessageCommandOverUdp) {
   EXPECT_EQ(engine.TakeAction(), 1);
   EXPECT_TRUE(trace.Contains("Remote host nobody is not a network client"));
   EXPECT_EQ(receiver.WaitForData(0), 0);
+}
+
+TEST_F(ActionTest, TrapKindFollowsTheAlarmAndItsChange) {
+  testing_support::TrapReceiver receiver;
+  ASSERT_TRUE(receiver.Start()) << receiver.error();
+  scp.SetFlag(SCP_FLAG_SNMP);
+  ASSERT_EQ(scp.notify.TrapReceivers().Add(receiver.peerName(), "managers"), 0);
+  // Alias 0x03 names slot 0 (listed) and slot 1 (not listed: skipped).
+  Configure(EVENT_ON_BATTERY, ACTION_SNMP_TRAP, 0, 0, nullptr, 0x03);
+  Configure(EVENT_POWER_RESTORED, ACTION_SNMP_TRAP, 0, 0, nullptr, 0x03);
+  Configure(EVENT_OVERLOAD, ACTION_SNMP_TRAP, 0, 0, nullptr, 0x01);
+  Configure(EVENT_DIAGNOSTIC_TEST_COMPLETED, ACTION_SNMP_TRAP, 0, 0, nullptr, 0x01);
+  TraceCapture trace;
+
+  Set(ALARM_ON_BATTERY);
+  engine.TakeAction();  // on battery: the on-battery trap
+  Clear(ALARM_ON_BATTERY);
+  PassAfter(2);  // mains back: the alarm entry of the outage is removed
+  Set(ALARM_OVERLOAD);
+  PassAfter(2);  // any other alarm: an alarm entry added
+  Set(ALARM_BATTERY_TEST);
+  PassAfter(2);
+  BatteryTestResult result;
+  result.description = "Battery test";
+  result.resultCode = BATTERY_TEST_FAILED;
+  scp.batteryLog.SetResult(result, static_cast<uint32_t>(clock->Now()), 0);
+  Clear(ALARM_BATTERY_TEST);
+  PassAfter(2);  // the test ended: its outcome from the battery log
+
+  const auto traps = receiver.WaitForTraps(4, 10000);
+  ASSERT_EQ(traps.size(), 4u) << receiver.Log();
+  std::vector<int> kinds;
+  for (const auto& t : traps) {
+    kinds.push_back(t.specificType);
+    EXPECT_EQ(t.community, "managers");
+  }
+  EXPECT_EQ(kinds, (std::vector<int>{UPS_TRAP_ON_BATTERY, UPS_TRAP_ALARM_ENTRY_REMOVED, UPS_TRAP_ALARM_ENTRY_ADDED,
+                                     UPS_TRAP_TEST_COMPLETED}));
+  ASSERT_GE(traps[3].variables.size(), 4u);
+  EXPECT_EQ(traps[3].variables[2].value, "3");  // a failed test: doneError
+  EXPECT_NE(traps[3].variables[3].value.find("Battery test"), std::string::npos);
+  EXPECT_TRUE(trace.Contains("alias = 0x3\n"));
+  size_t sent = 0;
+  const std::string text = trace.Text();
+  for (size_t at = text.find("Sending SNMP Trap to host "); at != std::string::npos;
+       at = text.find("Sending SNMP Trap to host ", at + 1)) {
+    ++sent;
+  }
+  EXPECT_EQ(sent, 4u);  // one per trap: the unlisted slot is skipped
 }
 
 // ---- the shutdown decision ------------------------------------------------------------------

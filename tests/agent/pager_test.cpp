@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agent/page_link.h"
@@ -166,6 +169,30 @@ TEST_F(PagerDispatchTest, OneFailedRecipientIsNotOverwrittenByAnotherOnesSuccess
   EXPECT_EQ(pager_.SendPage(PageAction(0x03, 0, 0)), 2);
   ASSERT_TRUE(pager_.WaitIdle(kBoundMs));
   EXPECT_EQ(statuses_, std::vector<uint8_t>{kPagerStatusRefused});
+}
+
+TEST_F(PagerDispatchTest, PagesOfSeveralThreadsGoThroughTheModemOneAtATime) {
+  AddRecipients(4);
+  std::atomic<int> inside{0};
+  std::atomic<int> most{0};
+  std::atomic<int> calls{0};
+  pager_.SetSender([&](const KT_PageCall&, std::string*) {
+    const int now = ++inside;
+    int seen = most.load();
+    while (now > seen && !most.compare_exchange_weak(seen, now)) {
+    }
+    // Long enough for any other thread that is not held back to arrive meanwhile.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    --inside;
+    ++calls;
+    return static_cast<int>(PAGE_SENT);
+  });
+  // Two actions at once, four recipients each time.
+  EXPECT_EQ(pager_.SendPage(PageAction(0x0F, 0, 0)), 4);
+  EXPECT_EQ(pager_.SendPage(PageAction(0x0F, 0, 0)), 4);
+  ASSERT_TRUE(pager_.WaitIdle(kBoundMs));
+  EXPECT_EQ(calls.load(), 8);
+  EXPECT_EQ(most.load(), 1);
 }
 
 TEST_F(PagerDispatchTest, StatusReachesTheCommandBlockByDefault) {
