@@ -12,34 +12,10 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${1:-$ROOT/build/ci}"
 SECONDS_MEASURED="${2:-60}"
-AGENT="$BUILD/agent/VigilNT"
-SIM="$BUILD/tools/upssim"
-for p in "$AGENT" "$SIM"; do
-  [ -x "$p" ] || { echo "footprint: $p is missing (build first: scripts/test or cmake --build $BUILD)" >&2; exit 2; }
-done
-
-WORK="$(mktemp -d /tmp/vigil-footprint.XXXXXX)"
-SIM_PID=""
-AGENT_PID=""
-cleanup() {
-  [ -n "$AGENT_PID" ] && kill "$AGENT_PID" 2>/dev/null && wait "$AGENT_PID" 2>/dev/null || true
-  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-"$SIM" --mode apc --no-stdin --log "$WORK/ups.log" >"$WORK/sim.out" 2>&1 &
-SIM_PID=$!
-for _ in $(seq 100); do grep -q '^READY' "$WORK/sim.out" 2>/dev/null && break; sleep 0.1; done
-PTY="$(sed -n 's/^PTY //p' "$WORK/sim.out")"
-[ -n "$PTY" ] || { echo "footprint: the simulator did not start" >&2; cat "$WORK/sim.out" >&2; exit 1; }
-
-cat >"$WORK/VigilNT.conf" <<CONF
-shutdown_command = /bin/true
-reboot_command = /bin/true
-snmp_service =
-user_terminals = no
-CONF
+NAME="footprint"
+WORKDIR_PREFIX="vigil-footprint"
+. "$ROOT/bench/simulated_agent.sh"
+start_simulator --log "$WORK/ups.log"
 
 # Service mode (trace off) without a service manager to report to.
 INVOCATION_ID=footprint VIGIL_AGENT_CONF="$WORK/VigilNT.conf" VIGIL_DATA_DIR="$WORK" \

@@ -14,35 +14,10 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${1:-$ROOT/build/ci}"
 TRIALS="${2:-5}"
-AGENT="$BUILD/agent/VigilNT"
-SIM="$BUILD/tools/upssim"
-for p in "$AGENT" "$SIM"; do
-  [ -x "$p" ] || { echo "time to first action: $p is missing (build first: scripts/test or cmake --build $BUILD)" >&2; exit 2; }
-done
-
-WORK="$(mktemp -d /tmp/vigil-first-action.XXXXXX)"
-SIM_PID=""
-AGENT_PID=""
-cleanup() {
-  [ -n "$AGENT_PID" ] && kill "$AGENT_PID" 2>/dev/null && wait "$AGENT_PID" 2>/dev/null || true
-  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-"$SIM" --mode apc --no-stdin --control "$WORK/ups.sock" >"$WORK/sim.out" 2>&1 &
-SIM_PID=$!
-for _ in $(seq 100); do grep -q '^READY' "$WORK/sim.out" 2>/dev/null && break; sleep 0.1; done
-PTY="$(sed -n 's/^PTY //p' "$WORK/sim.out")"
-[ -n "$PTY" ] || { echo "time to first action: the simulator did not start" >&2; cat "$WORK/sim.out" >&2; exit 1; }
-
-cat >"$WORK/VigilNT.conf" <<CONF
-shutdown_command = /bin/true
-reboot_command = /bin/true
-saver_command = /bin/true
-snmp_service =
-user_terminals = no
-CONF
+NAME="time to first action"
+WORKDIR_PREFIX="vigil-first-action"
+. "$ROOT/bench/simulated_agent.sh"
+start_simulator --control "$WORK/ups.sock"
 
 VIGIL_AGENT_CONF="$WORK/VigilNT.conf" VIGIL_DATA_DIR="$WORK" VIGIL_NAME_PREFIX="firstaction$$" \
   "$AGENT" -b -d "$PTY" >"$WORK/messages.txt" 2>"$WORK/trace.txt" &

@@ -1,0 +1,39 @@
+# Shared by the timed agent benchmarks (sourced, not run): checks the build, makes a working
+# directory that is removed on exit together with the agent and the simulator, starts the
+# simulated Smart-UPS and writes the agent's settings with harmless stand-ins.
+#
+# The sourcing script sets NAME (for messages), BUILD and WORKDIR_PREFIX first.
+
+AGENT="$BUILD/agent/VigilNT"
+SIM="$BUILD/tools/upssim"
+for p in "$AGENT" "$SIM"; do
+  [ -x "$p" ] || { echo "$NAME: $p is missing (build first: scripts/test or cmake --build $BUILD)" >&2; exit 2; }
+done
+
+WORK="$(mktemp -d "/tmp/$WORKDIR_PREFIX.XXXXXX")"
+SIM_PID=""
+AGENT_PID=""
+cleanup() {
+  [ -n "$AGENT_PID" ] && kill "$AGENT_PID" 2>/dev/null && wait "$AGENT_PID" 2>/dev/null || true
+  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# start_simulator ARGS...: the simulated Smart-UPS in the background; sets PTY.
+start_simulator() {
+  "$SIM" --mode apc --no-stdin "$@" >"$WORK/sim.out" 2>&1 &
+  SIM_PID=$!
+  for _ in $(seq 100); do grep -q '^READY' "$WORK/sim.out" 2>/dev/null && break; sleep 0.1; done
+  PTY="$(sed -n 's/^PTY //p' "$WORK/sim.out")"
+  [ -n "$PTY" ] || { echo "$NAME: the simulator did not start" >&2; cat "$WORK/sim.out" >&2; exit 1; }
+}
+
+# The agent's settings: nothing it starts can touch the machine or a terminal.
+cat >"$WORK/VigilNT.conf" <<CONF
+shutdown_command = /bin/true
+reboot_command = /bin/true
+saver_command = /bin/true
+snmp_service =
+user_terminals = no
+CONF
