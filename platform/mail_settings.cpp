@@ -8,44 +8,21 @@
 #include <cstring>
 #include <set>
 
+#include "platform/settings_text.h"
+
 namespace platform {
 
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
-
-std::string_view Trim(std::string_view s) {
-  size_t b = s.find_first_not_of(kBlanks);
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(kBlanks);
-  return s.substr(b, e - b + 1);
-}
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 // A display name as the address book keys it: lower case, blanks and tabs made single blanks.
 std::string NameKey(std::string_view s) {
   std::string out;
-  for (char c : Lower(Trim(s))) {
+  for (char c : LowerAscii(TrimBlanks(s))) {
     if (c == '\t') c = ' ';
     if (c == ' ' && !out.empty() && out.back() == ' ') continue;
     out += c;
   }
   return out;
-}
-
-// Control characters other than TAB (which counts as a blank).
-bool HasControl(std::string_view s) {
-  for (unsigned char c : s) {
-    if ((c < 0x20 && c != '\t') || c == 0x7f) return true;
-  }
-  return false;
 }
 
 // Decimal number within [lo, hi]; digits only.
@@ -59,19 +36,6 @@ bool ParseNumber(std::string_view s, int lo, int hi, int& out) {
   if (v < lo || v > hi) return false;
   out = v;
   return true;
-}
-
-bool ParseYesNo(std::string_view s, bool& out) {
-  std::string v = Lower(s);
-  if (v == "yes" || v == "1" || v == "true" || v == "on") {
-    out = true;
-    return true;
-  }
-  if (v == "no" || v == "0" || v == "false" || v == "off") {
-    out = false;
-    return true;
-  }
-  return false;
 }
 
 // A server name: a host name, an IPv4 address, or an IPv6 address with or without brackets.
@@ -159,14 +123,14 @@ bool ParseMailSettings(std::string_view text, MailSettings& out, std::string& er
     ++lineNo;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.find('\0') != std::string_view::npos) return fail("contains a NUL byte");
-    line = Trim(line);
+    line = TrimBlanks(line);
     if (line.empty() || line.front() == '#' || line.front() == ';') continue;
     size_t eq = line.find('=');
     if (eq == std::string_view::npos) return fail("expected key = value");
-    std::string_view rawKey = Trim(line.substr(0, eq));
-    std::string_view value = Trim(line.substr(eq + 1));
-    if (HasControl(rawKey) || HasControl(value)) return fail("contains a control character");
-    std::string key = Lower(rawKey);
+    std::string_view rawKey = TrimBlanks(line.substr(0, eq));
+    std::string_view value = TrimBlanks(line.substr(eq + 1));
+    if (HasControlCharacter(rawKey) || HasControlCharacter(value)) return fail("contains a control character");
+    std::string key = LowerAscii(rawKey);
 
     if (key.rfind("alias", 0) == 0 && key.size() > 5 && (key[5] == ' ' || key[5] == '\t')) {
       std::string name = NameKey(std::string_view(key).substr(5));
@@ -191,7 +155,7 @@ bool ParseMailSettings(std::string_view text, MailSettings& out, std::string& er
     } else if (key == "password") {
       s.password = std::string(value);
     } else if (key == "tls") {
-      std::string v = Lower(value);
+      std::string v = LowerAscii(value);
       if (v == "none" || v == "no") {
         s.tls = MailTls::kNone;
       } else if (v == "starttls") {

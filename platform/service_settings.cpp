@@ -12,47 +12,11 @@
 
 #include "platform/process.h"
 #include "platform/record_file.h"
+#include "platform/settings_text.h"
 
 namespace platform {
 
 namespace {
-
-constexpr std::string_view kBlanks = " \t";
-
-std::string_view Trim(std::string_view s) {
-  size_t b = s.find_first_not_of(kBlanks);
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(kBlanks);
-  return s.substr(b, e - b + 1);
-}
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
-bool HasControl(std::string_view s) {
-  for (unsigned char c : s) {
-    if ((c < 0x20 && c != '\t') || c == 0x7f) return true;
-  }
-  return false;
-}
-
-bool ParseYesNo(std::string_view s, bool& out) {
-  const std::string v = Lower(s);
-  if (v == "yes" || v == "1" || v == "true" || v == "on") {
-    out = true;
-    return true;
-  }
-  if (v == "no" || v == "0" || v == "false" || v == "off") {
-    out = false;
-    return true;
-  }
-  return false;
-}
 
 // An absolute path without "." or ".." steps.
 bool IsCleanAbsolutePath(std::string_view s) {
@@ -104,7 +68,7 @@ bool ParseServiceSettings(std::string_view text, ServiceSettings& out, std::stri
     pos = end + 1;
     ++lineNo;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    line = Trim(line);
+    line = TrimBlanks(line);
     if (line.empty() || line.front() == '#' || line.front() == ';') {
       if (end == text.size()) break;
       continue;
@@ -113,11 +77,11 @@ bool ParseServiceSettings(std::string_view text, ServiceSettings& out, std::stri
       error = "line " + std::to_string(lineNo) + ": " + why;
       return false;
     };
-    if (HasControl(line)) return fail("control character");
+    if (HasControlCharacter(line)) return fail("control character");
     size_t eq = line.find('=');
     if (eq == std::string_view::npos) return fail("expected key = value");
-    const std::string key = Lower(Trim(line.substr(0, eq)));
-    const std::string_view value = Trim(line.substr(eq + 1));
+    const std::string key = LowerAscii(TrimBlanks(line.substr(0, eq)));
+    const std::string_view value = TrimBlanks(line.substr(eq + 1));
     if (!seen.insert(key).second) return fail("\"" + key + "\" given twice");
     if (key == "data_directory") {
       if (!IsCleanAbsolutePath(value)) return fail("data_directory must be an absolute path");
