@@ -129,7 +129,8 @@ bool ParseMailSettings(std::string_view text, MailSettings& out, std::string& er
     if (eq == std::string_view::npos) return fail("expected key = value");
     std::string_view rawKey = TrimBlanks(line.substr(0, eq));
     std::string_view value = TrimBlanks(line.substr(eq + 1));
-    if (HasControlCharacter(rawKey) || HasControlCharacter(value)) return fail("contains a control character");
+    if (HasControlCharacter(rawKey) || HasControlCharacter(value))
+      return fail("contains a control character");
     std::string key = LowerAscii(rawKey);
 
     if (key.rfind("alias", 0) == 0 && key.size() > 5 && (key[5] == ' ' || key[5] == '\t')) {
