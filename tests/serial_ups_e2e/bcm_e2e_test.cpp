@@ -11,6 +11,7 @@
 #include "agent/bcm.h"
 #include "core/bcm_block.h"
 #include "core/scp.h"
+#include "tests/serial_ups_e2e/protocol_on_the_line.h"
 #include "tests/support/simulated_ups.h"
 #include "tests/support/test_support.h"
 
@@ -20,47 +21,9 @@ using testing_support::TraceCapture;
 
 namespace {
 
-constexpr int k1200Baud = 2;
-
-class BcmOnTheLine : public ::testing::Test {
+class BcmOnTheLine : public ProtocolOnTheLine<KT_BCM> {
  protected:
-  void Start(const std::vector<std::string>& controls) {
-    ups_ = std::make_unique<SimulatedUps>("bcm");
-    ASSERT_TRUE(ups_->ok()) << ups_->error();
-    for (const std::string& c : controls) ASSERT_TRUE(ups_->Do(c)) << c;
-    bcm_ = std::make_unique<KT_BCM>(scp_);
-    bcm_->SetRecordFileWriter([this](int block) { written_.push_back(block); });
-    ASSERT_EQ(bcm_->Configure(ups_->device(), k1200Baud), 0);
-  }
-
-  // The serial thread's answer to the UPS-information request.
-  void Identify() {
-    ASSERT_EQ(bcm_->UpdateInfo(), 1);
-    ASSERT_EQ(bcm_->UpdateCapabilities(), 1);
-  }
-
-  bool Alarm(int a) {
-    auto lock = scp_.Lock();
-    return scp_.upsStatus.IsAlarmSet(a) == 1;
-  }
-
-  std::vector<std::string> Requests(size_t from) { return ups_->Entries("REQ", from); }
-  std::vector<std::string> Actions(size_t from) { return ups_->Entries("ACTION", from); }
-
-  static bool Has(const std::vector<std::string>& list, const std::string& entry) {
-    return std::find(list.begin(), list.end(), entry) != list.end();
-  }
-
-  std::vector<int32_t> ProtocolError() const {
-    const KT_ErrorStatus& e = bcm_->ProtocolError();
-    return {e.errorClass, e.function, e.code};
-  }
-
-  TempDir dir_;
-  KT_SCP scp_;
-  std::unique_ptr<SimulatedUps> ups_;
-  std::unique_ptr<KT_BCM> bcm_;
-  std::vector<int> written_;
+  void Start(const std::vector<std::string>& controls) { StartSimulator("bcm", controls); }
 };
 
 TEST_F(BcmOnTheLine, IdentificationStatusMetersAndReceptacles) {
@@ -68,7 +31,7 @@ TEST_F(BcmOnTheLine, IdentificationStatusMetersAndReceptacles) {
   Start({"segments 3", "junk on", "block-size 16", "split 200"});
   Identify();
   EXPECT_EQ(Requests(0), (std::vector<std::string>{"identification", "configuration", "ratings",
-                                                    "supported-commands", "load-segments"}));
+                                                   "supported-commands", "load-segments"}));
   {
     auto lock = scp_.Lock();
     EXPECT_EQ(scp_.upsInfo.GetModelIndex(), 1);
@@ -85,13 +48,13 @@ TEST_F(BcmOnTheLine, IdentificationStatusMetersAndReceptacles) {
     EXPECT_EQ(scp_.upsInfo.IsFunctionSupported(3, 3), 0);
     EXPECT_EQ(scp_.config.GetAudibleAlarm(), 1);
   }
-  EXPECT_EQ(bcm_->GetSegmentCount(), 3);
-  EXPECT_TRUE(bcm_->Decoder().HasCapability(BCM_CAP_DELAYED_OFF));
-  EXPECT_FALSE(bcm_->Decoder().HasCapability(BCM_CAP_DELAYED_OFF_WORD));
+  EXPECT_EQ(protocol_->GetSegmentCount(), 3);
+  EXPECT_TRUE(protocol_->Decoder().HasCapability(BCM_CAP_DELAYED_OFF));
+  EXPECT_FALSE(protocol_->Decoder().HasCapability(BCM_CAP_DELAYED_OFF_WORD));
 
-  ASSERT_EQ(bcm_->UpdateStatus(), 1);
+  ASSERT_EQ(protocol_->UpdateStatus(), 1);
   for (int a = 0; a <= ALARM_BOOSTING; ++a) EXPECT_FALSE(Alarm(a)) << a;
-  ASSERT_EQ(bcm_->UpdateMeter(), 1);
+  ASSERT_EQ(protocol_->UpdateMeter(), 1);
   {
     auto lock = scp_.Lock();
     const MeterBlock& m = scp_.meters;
@@ -109,10 +72,11 @@ TEST_F(BcmOnTheLine, IdentificationStatusMetersAndReceptacles) {
 
   // The mains fail, the battery runs low, the load grows, an alarm without its own meaning.
   for (const char* c : {"mains fail", "battery low", "overload on", "alarm 40 on"}) ASSERT_TRUE(ups_->Do(c));
-  ASSERT_EQ(bcm_->UpdateStatus(), 1);
-  for (int a : {ALARM_ON_BATTERY, ALARM_LOW_BATTERY, ALARM_OVERLOAD, ALARM_UPS_MALFUNCTION}) EXPECT_TRUE(Alarm(a)) << a;
-  EXPECT_EQ(bcm_->Decoder().nonStandardAlarms, (std::vector<uint16_t>{40}));
-  ASSERT_EQ(bcm_->UpdateMeter(), 1);
+  ASSERT_EQ(protocol_->UpdateStatus(), 1);
+  for (int a : {ALARM_ON_BATTERY, ALARM_LOW_BATTERY, ALARM_OVERLOAD, ALARM_UPS_MALFUNCTION})
+    EXPECT_TRUE(Alarm(a)) << a;
+  EXPECT_EQ(protocol_->Decoder().nonStandardAlarms, (std::vector<uint16_t>{40}));
+  ASSERT_EQ(protocol_->UpdateMeter(), 1);
   {
     auto lock = scp_.Lock();
     EXPECT_EQ(scp_.meters.GetInputVoltage(0), 0);
@@ -120,9 +84,10 @@ TEST_F(BcmOnTheLine, IdentificationStatusMetersAndReceptacles) {
   }
 
   for (const char* c : {"mains ok", "battery ok", "overload off", "boost on"}) ASSERT_TRUE(ups_->Do(c));
-  ASSERT_EQ(bcm_->UpdateStatus(), 1);
+  ASSERT_EQ(protocol_->UpdateStatus(), 1);
   EXPECT_TRUE(Alarm(ALARM_BOOSTING));
-  for (int a : {ALARM_ON_BATTERY, ALARM_LOW_BATTERY, ALARM_OVERLOAD, ALARM_UPS_MALFUNCTION}) EXPECT_FALSE(Alarm(a)) << a;
+  for (int a : {ALARM_ON_BATTERY, ALARM_LOW_BATTERY, ALARM_OVERLOAD, ALARM_UPS_MALFUNCTION})
+    EXPECT_FALSE(Alarm(a)) << a;
 }
 
 TEST_F(BcmOnTheLine, AlarmHistoryAndWaveforms) {
@@ -130,8 +95,8 @@ TEST_F(BcmOnTheLine, AlarmHistoryAndWaveforms) {
   Identify();
   ASSERT_TRUE(ups_->Do("mains fail"));
   ASSERT_TRUE(ups_->Do("mains ok"));
-  ASSERT_EQ(bcm_->UpdateAlarmQueue(), 1);
-  ASSERT_EQ(bcm_->UpdateAlarmQueue(), 1);
+  ASSERT_EQ(protocol_->UpdateAlarmQueue(), 1);
+  ASSERT_EQ(protocol_->UpdateAlarmQueue(), 1);
   {
     auto lock = scp_.Lock();
     ASSERT_EQ(scp_.alarmQueue.GetCount(), 2);
@@ -146,9 +111,9 @@ TEST_F(BcmOnTheLine, AlarmHistoryAndWaveforms) {
     EXPECT_EQ(flag, 0);
   }
   const size_t from = ups_->LogCount();
-  ASSERT_EQ(bcm_->UpdateWaveform(1, 0), 1);
-  ASSERT_EQ(bcm_->UpdateWaveform(3, 0), 1);
-  EXPECT_EQ(bcm_->UpdateWaveform(9, 0), -1);
+  ASSERT_EQ(protocol_->UpdateWaveform(1, 0), 1);
+  ASSERT_EQ(protocol_->UpdateWaveform(3, 0), 1);
+  EXPECT_EQ(protocol_->UpdateWaveform(9, 0), -1);
   EXPECT_EQ(Requests(from), (std::vector<std::string>{"waveform", "waveform"}));
   auto lock = scp_.Lock();
   EXPECT_EQ(scp_.waveforms.Wave(WAVE_INPUT_VOLTAGE)->GetSampleCount(), 64);
@@ -164,19 +129,19 @@ TEST_F(BcmOnTheLine, BatteryTestIsLogged) {
     scp_.upsStatus.SetAlarm(ALARM_BATTERY_TEST);
   }
   const size_t from = ups_->LogCount();
-  ASSERT_EQ(bcm_->InitiateBatteryTest(), 1);
+  ASSERT_EQ(protocol_->InitiateBatteryTest(), 1);
   EXPECT_TRUE(Has(Requests(from), "command 177 00 0A"));
   // The serial thread polls the result on every pass.
   scp_.serial_queue.Post(BLOCK_BATTERY_LOG, 1, 0, 0);
-  ASSERT_EQ(bcm_->UpdateBatteryTest(), 1);
-  EXPECT_EQ(bcm_->GetBatteryTestState(), 1);
+  ASSERT_EQ(protocol_->UpdateBatteryTest(), 1);
+  EXPECT_EQ(protocol_->GetBatteryTestState(), 1);
   EXPECT_NE(scp_.serial_queue.Find(BLOCK_BATTERY_LOG, 0), -1);
   {
     auto lock = scp_.Lock();
     EXPECT_EQ(scp_.batteryLog.GetRecordCount(), 0);
   }
   ASSERT_TRUE(ups_->WaitForLog("battery test failed", from, 15000));
-  ASSERT_EQ(bcm_->UpdateBatteryTest(), 1);
+  ASSERT_EQ(protocol_->UpdateBatteryTest(), 1);
   EXPECT_EQ(scp_.serial_queue.Find(BLOCK_BATTERY_LOG, 0), -1);
   EXPECT_EQ(written_, (std::vector<int>{BLOCK_BATTERY_TEST, BLOCK_BATTERY_LOG}));
   EXPECT_FALSE(Alarm(ALARM_BATTERY_TEST));
@@ -190,9 +155,9 @@ TEST_F(BcmOnTheLine, BatteryTestIsLogged) {
 TEST_F(BcmOnTheLine, DelayedOffInTwoBytesOnUpsesThatTakeThem) {
   Start({"set va 5000", "set version 2 5"});
   Identify();
-  ASSERT_TRUE(bcm_->Decoder().HasCapability(BCM_CAP_DELAYED_OFF_WORD));
+  ASSERT_TRUE(protocol_->Decoder().HasCapability(BCM_CAP_DELAYED_OFF_WORD));
   const size_t from = ups_->LogCount();
-  ASSERT_EQ(bcm_->LoadControl(KT_UpsProtocol::kOutputOffAfterOs, KT_UpsProtocol::kAllSegments, 300), 1);
+  ASSERT_EQ(protocol_->LoadControl(KT_UpsProtocol::kOutputOffAfterOs, KT_UpsProtocol::kAllSegments, 300), 1);
   EXPECT_TRUE(Has(Requests(from), "command 138 2C 01"));
   EXPECT_TRUE(Has(Actions(from), "delayed off: output off in 300 s"));
 }
@@ -201,15 +166,15 @@ TEST_F(BcmOnTheLine, DelayedOffBeyondOneByteGoesInMinutes) {
   Start({});
   Identify();
   size_t from = ups_->LogCount();
-  ASSERT_EQ(bcm_->LoadControl(KT_UpsProtocol::kOutputOffAfterOs, KT_UpsProtocol::kAllSegments, 200), 1);
+  ASSERT_EQ(protocol_->LoadControl(KT_UpsProtocol::kOutputOffAfterOs, KT_UpsProtocol::kAllSegments, 200), 1);
   EXPECT_TRUE(Has(Requests(from), "command 138 C8"));
   // 300 s does not fit the one delay byte (it would become 44 s): five minutes instead, and
   // a delay that is no whole number of minutes is rounded up, never down.
   from = ups_->LogCount();
-  ASSERT_EQ(bcm_->LoadControl(KT_UpsProtocol::kOutputOffAfterOs, KT_UpsProtocol::kAllSegments, 300), 1);
-  ASSERT_EQ(bcm_->LoadControl(KT_UpsProtocol::kOutputOffAfterOs, KT_UpsProtocol::kAllSegments, 301), 1);
+  ASSERT_EQ(protocol_->LoadControl(KT_UpsProtocol::kOutputOffAfterOs, KT_UpsProtocol::kAllSegments, 300), 1);
+  ASSERT_EQ(protocol_->LoadControl(KT_UpsProtocol::kOutputOffAfterOs, KT_UpsProtocol::kAllSegments, 301), 1);
   EXPECT_EQ(Requests(from), (std::vector<std::string>{"authorization", "command 147 05 00", "authorization",
-                                                       "command 147 06 00"}));
+                                                      "command 147 06 00"}));
   EXPECT_TRUE(Has(Actions(from), "off after 5 min: output off in 300 s"));
 
   // Shutdown and restart of the whole UPS: off after the shutdown delay, on a minute after
@@ -220,9 +185,9 @@ TEST_F(BcmOnTheLine, DelayedOffBeyondOneByteGoesInMinutes) {
     scp_.commandBlock.SetRestartDelay(90);
   }
   from = ups_->LogCount();
-  ASSERT_EQ(bcm_->ShutdownAndRestart(KT_UpsProtocol::kAllSegments), 1);
+  ASSERT_EQ(protocol_->ShutdownAndRestart(KT_UpsProtocol::kAllSegments), 1);
   EXPECT_EQ(Requests(from), (std::vector<std::string>{"authorization", "command 147 02 00", "authorization",
-                                                       "command 145 03 00"}));
+                                                      "command 145 03 00"}));
 }
 
 TEST_F(BcmOnTheLine, DelayedOffAtALocalTimeWhereTheUpsTakesNoMinutes) {
@@ -233,7 +198,7 @@ TEST_F(BcmOnTheLine, DelayedOffAtALocalTimeWhereTheUpsTakesNoMinutes) {
     EXPECT_EQ(scp_.upsInfo.GetModelIndex(), 7);
   }
   const size_t from = ups_->LogCount();
-  ASSERT_EQ(bcm_->LoadControl(KT_UpsProtocol::kOutputOffAfterOs, KT_UpsProtocol::kAllSegments, 300), 1);
+  ASSERT_EQ(protocol_->LoadControl(KT_UpsProtocol::kOutputOffAfterOs, KT_UpsProtocol::kAllSegments, 300), 1);
   const std::vector<std::string> requests = Requests(from);
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1].rfind("command 148 A0 ", 0), 0u) << requests[1];
@@ -251,10 +216,12 @@ TEST_F(BcmOnTheLine, DelayedOffIsCutAndReportedWhereNoFormHoldsIt) {
   // timers in minutes or at a time.
   Start({"set config-size 0"});
   Identify();
-  ASSERT_EQ(bcm_->Decoder().capabilities & (BCM_CAP_MINUTE_TIMERS | BCM_CAP_DATE_TIMERS | BCM_CAP_DELAYED_OFF_WORD), 0u);
+  ASSERT_EQ(protocol_->Decoder().capabilities &
+                (BCM_CAP_MINUTE_TIMERS | BCM_CAP_DATE_TIMERS | BCM_CAP_DELAYED_OFF_WORD),
+            0u);
   TraceCapture trace;
   const size_t from = ups_->LogCount();
-  ASSERT_EQ(bcm_->LoadControl(KT_UpsProtocol::kOutputOffAfterOs, KT_UpsProtocol::kAllSegments, 300), 1);
+  ASSERT_EQ(protocol_->LoadControl(KT_UpsProtocol::kOutputOffAfterOs, KT_UpsProtocol::kAllSegments, 300), 1);
   EXPECT_TRUE(Has(Requests(from), "command 138 FF"));
   EXPECT_EQ(ProtocolError(), (std::vector<int32_t>{ERR_BCM, 16, 1}));
   EXPECT_TRUE(trace.Contains("holds at most 255, not 300"));
@@ -264,10 +231,11 @@ TEST_F(BcmOnTheLine, LoadSegmentCommands) {
   Start({"segments 3"});
   Identify();
   size_t from = ups_->LogCount();
-  ASSERT_EQ(bcm_->LoadControl(KT_UpsProtocol::kOutputOffAfterOs, 1, 300), 1);
-  ASSERT_EQ(bcm_->LoadControl(KT_UpsProtocol::kOutputOffAfterDelay, 1, 600), 1);
-  ASSERT_EQ(bcm_->SegmentOnNow(1), 1);
-  ASSERT_EQ(bcm_->LoadControl(KT_UpsProtocol::kSegmentRestartDelay, KT_UpsProtocol::kAllSegments, 30), 1);
+  ASSERT_EQ(protocol_->LoadControl(KT_UpsProtocol::kOutputOffAfterOs, 1, 300), 1);
+  ASSERT_EQ(protocol_->LoadControl(KT_UpsProtocol::kOutputOffAfterDelay, 1, 600), 1);
+  ASSERT_EQ(protocol_->SegmentOnNow(1), 1);
+  ASSERT_EQ(protocol_->LoadControl(KT_UpsProtocol::kSegmentRestartDelay, KT_UpsProtocol::kAllSegments, 30),
+            1);
   std::vector<std::string> commands;
   for (const std::string& r : Requests(from)) {
     if (r != "authorization") commands.push_back(r);
@@ -278,11 +246,12 @@ TEST_F(BcmOnTheLine, LoadSegmentCommands) {
   EXPECT_TRUE(Has(Actions(from), "segment 1 off in 300 s"));
   EXPECT_TRUE(Has(Actions(from), "segment 1 on in 1 s"));
   // A single segment needs no restart delay of its own; unknown kinds are refused.
-  bcm_->SetSegmentCount(1);
+  protocol_->SetSegmentCount(1);
   from = ups_->LogCount();
-  EXPECT_EQ(bcm_->LoadControl(KT_UpsProtocol::kSegmentRestartDelay, KT_UpsProtocol::kAllSegments, 30), 1);
-  EXPECT_EQ(bcm_->LoadControl(7, KT_UpsProtocol::kAllSegments, 30), -1);
-  EXPECT_EQ(bcm_->SegmentOnNow(KT_UpsProtocol::kAllSegments), 0);
+  EXPECT_EQ(protocol_->LoadControl(KT_UpsProtocol::kSegmentRestartDelay, KT_UpsProtocol::kAllSegments, 30),
+            1);
+  EXPECT_EQ(protocol_->LoadControl(7, KT_UpsProtocol::kAllSegments, 30), -1);
+  EXPECT_EQ(protocol_->SegmentOnNow(KT_UpsProtocol::kAllSegments), 0);
   EXPECT_TRUE(Requests(from).empty());
 }
 
@@ -295,7 +264,7 @@ TEST_F(BcmOnTheLine, SettingsAndAuthorization) {
     scp_.config.SetLowBatteryWarning(5);
   }
   size_t from = ups_->LogCount();
-  ASSERT_EQ(bcm_->SetConfig(), 1);
+  ASSERT_EQ(protocol_->SetConfig(), 1);
   EXPECT_TRUE(Has(Actions(from), "audible alarm set to 0"));
   EXPECT_TRUE(Has(Actions(from), "low-battery warning set to 5"));
   // The UPS reports the new values back.
@@ -303,7 +272,7 @@ TEST_F(BcmOnTheLine, SettingsAndAuthorization) {
     auto lock = scp_.Lock();
     scp_.config.SetAudibleAlarm(9);
   }
-  ASSERT_EQ(bcm_->UpdateConfig(), 1);
+  ASSERT_EQ(protocol_->UpdateConfig(), 1);
   {
     auto lock = scp_.Lock();
     EXPECT_EQ(scp_.config.GetAudibleAlarm(), 0);
@@ -312,12 +281,12 @@ TEST_F(BcmOnTheLine, SettingsAndAuthorization) {
   // A command without the authorization block before it is not carried out.
   from = ups_->LogCount();
   const uint8_t test[] = {BCM_CMD_BATTERY_TEST, 0, 10};
-  ASSERT_EQ(bcm_->SendRequest(test, 3, 0), 1);
+  ASSERT_EQ(protocol_->SendRequest(test, 3, 0), 1);
   KT_ReadRecord record;
-  ASSERT_EQ(bcm_->ReadBlock(record), 1);
-  ASSERT_EQ(bcm_->ProcessBlock(record), 1);
-  EXPECT_EQ(bcm_->Decoder().ackCommand, BCM_CMD_BATTERY_TEST);
-  EXPECT_EQ(bcm_->Decoder().ackResult, BCM_ACK_UNRECOGNIZED);
+  ASSERT_EQ(protocol_->ReadBlock(record), 1);
+  ASSERT_EQ(protocol_->ProcessBlock(record), 1);
+  EXPECT_EQ(protocol_->Decoder().ackCommand, BCM_CMD_BATTERY_TEST);
+  EXPECT_EQ(protocol_->Decoder().ackResult, BCM_ACK_UNRECOGNIZED);
   EXPECT_TRUE(Has(Requests(from), "command 177 00 0A (not authorized)"));
   EXPECT_TRUE(Actions(from).empty());
 }
@@ -331,7 +300,7 @@ TEST_F(BcmOnTheLine, UpsThatFallsBackIntoItsMenuIsBroughtBack) {
   }
   ASSERT_TRUE(ups_->Do("fallback"));
   const size_t from = ups_->LogCount();
-  ASSERT_EQ(bcm_->UpdateStatus(), 1);
+  ASSERT_EQ(protocol_->UpdateStatus(), 1);
   const std::vector<std::string> requests = Requests(from);
   EXPECT_TRUE(Has(requests, "menu key 81"));
   EXPECT_TRUE(Has(requests, "resync (authorized)"));
@@ -342,17 +311,17 @@ TEST_F(BcmOnTheLine, DamagedAndMissingRepliesAreFailures) {
   Start({});
   Identify();
   ASSERT_TRUE(ups_->Do("corrupt"));
-  EXPECT_EQ(bcm_->UpdateMeter(), -1);
+  EXPECT_EQ(protocol_->UpdateMeter(), -1);
   EXPECT_EQ(ProtocolError(), (std::vector<int32_t>{ERR_BCM, BCM_FN_PARSE, BCM_PARSE_CHECKSUM}));
-  EXPECT_EQ(bcm_->UpdateMeter(), 1);
+  EXPECT_EQ(protocol_->UpdateMeter(), 1);
   // A UPS that stops answering is a failed update, not an update without data: the serial
   // thread must count it towards the loss of communication.
   ASSERT_TRUE(ups_->Do("silence on"));
-  EXPECT_EQ(bcm_->UpdateStatus(), -1);
+  EXPECT_EQ(protocol_->UpdateStatus(), -1);
   EXPECT_EQ(ProtocolError(), (std::vector<int32_t>{ERR_BCM, BCM_FN_SEND, 4}));
-  EXPECT_EQ(bcm_->UpdateInfo(), -1);
+  EXPECT_EQ(protocol_->UpdateInfo(), -1);
   ASSERT_TRUE(ups_->Do("silence off"));
-  EXPECT_EQ(bcm_->UpdateStatus(), 1);
+  EXPECT_EQ(protocol_->UpdateStatus(), 1);
 }
 
 }  // namespace

@@ -64,8 +64,9 @@ TEST_F(DetectionOnSimulators, BcmUpsAtAnotherSpeedThanTheStoredOne) {
   // Only the right speed reached the UPS as a request; the first requests are queued.
   EXPECT_EQ(ups_->Entries("REQ"), std::vector<std::string>{"status"});
   const std::vector<std::string> ignored = ups_->Entries("IGNORED");
-  EXPECT_TRUE(std::any_of(ignored.begin(), ignored.end(),
-                          [](const std::string& e) { return e.find("AB 01 33 21 at 4800") != std::string::npos; }));
+  EXPECT_TRUE(std::any_of(ignored.begin(), ignored.end(), [](const std::string& e) {
+    return e.find("AB 01 33 21 at 4800") != std::string::npos;
+  }));
   EXPECT_NE(scp_.serial_queue.Find(BLOCK_STATUS, 0), -1);
   EXPECT_NE(scp_.serial_queue.Find(BLOCK_METERS, 0), -1);
 }
@@ -76,7 +77,7 @@ TEST_F(DetectionOnSimulators, BcmUpsWithAServiceMenuAnswersTheLineProbe) {
   EXPECT_EQ(StoredCode(), 3);
   const std::vector<std::string> requests = ups_->Entries("REQ");
   EXPECT_EQ(requests, (std::vector<std::string>{"menu key 3", "menu key 50", "menu key 108", "menu key 49",
-                                                 "menu key 83", "authorization", "resync (authorized)"}));
+                                                "menu key 83", "authorization", "resync (authorized)"}));
   // The UPS answered the DTR pulses with its banner before any speed matched.
   EXPECT_FALSE(ups_->Entries("ACTION").empty());
 }
