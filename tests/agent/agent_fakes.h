@@ -70,9 +70,11 @@ class FakeDriverState {
   }
 };
 
-class FakeDriver : public UpsWorkerDriver {
+// The polling operations every driver has, answered from a fake state.
+template <typename Interface>
+class FakeOperations : public Interface {
  public:
-  explicit FakeDriver(FakeDriverState& s) : s_(s) {}
+  explicit FakeOperations(FakeDriverState& s) : s_(s) {}
   int UpdateStatus() override { return s_.Call("UpdateStatus"); }
   int UpdateInfo() override { return s_.Call("UpdateInfo"); }
   int UpdateCapabilities() override { return s_.Call("UpdateCapabilities"); }
@@ -86,17 +88,11 @@ class FakeDriver : public UpsWorkerDriver {
   FakeDriverState& s_;
 };
 
-class FakeProtocol : public SerialUpsProtocol {
+using FakeDriver = FakeOperations<UpsWorkerDriver>;
+
+class FakeProtocol : public FakeOperations<SerialUpsProtocol> {
  public:
-  explicit FakeProtocol(FakeDriverState& s) : s_(s) {}
-  int UpdateStatus() override { return s_.Call("UpdateStatus"); }
-  int UpdateInfo() override { return s_.Call("UpdateInfo"); }
-  int UpdateCapabilities() override { return s_.Call("UpdateCapabilities"); }
-  int UpdateMeter() override { return s_.Call("UpdateMeter"); }
-  int UpdateConfig() override { return s_.Call("UpdateConfig"); }
-  int SetConfig() override { return s_.Call("SetConfig"); }
-  int UpdateBatteryTest() override { return s_.Call("UpdateBatteryTest"); }
-  int InitiateBatteryTest() override { return s_.Call("InitiateBatteryTest"); }
+  using FakeOperations<SerialUpsProtocol>::FakeOperations;
   int Configure(const std::string& port, int baud) override {
     port_ = port;
     baud_ = baud;
@@ -115,9 +111,6 @@ class FakeProtocol : public SerialUpsProtocol {
   int SegmentCount() override { return s_.Call("SegmentCount", 1); }
   std::string port_;
   int baud_ = -1;
-
- private:
-  FakeDriverState& s_;
 };
 
 // A detection whose result a test sets; its protocols share one fake state.
