@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/scp_frame.h"
+#include "tests/core/block_messages.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -13,18 +14,8 @@ using Bytes = std::vector<uint8_t>;
 using testing_support::ScopedManualClock;
 using testing_support::TempDir;
 
-Bytes Get(KT_Block& block, const Bytes& key) {
-  Bytes reply;
-  EXPECT_EQ(block.ConvertMessage(reply, KT_ScpMessage(SCP_GET, key)), 1);
-  KT_ScpMessage m;
-  EXPECT_EQ(DecodeScpFrame(reply.data(), reply.size(), m), 0);
-  return m.data;
-}
-
-int Put(KT_Block& block, const Bytes& key, const Bytes& data) {
-  Bytes reply;
-  return block.ConvertMessage(reply, KT_ScpMessage(SCP_DATA, key, data));
-}
+using block_messages::Get;
+using block_messages::Put;
 
 TEST(StatusBlock, SettingAndClearingAlarms) {
   TempDir dir;

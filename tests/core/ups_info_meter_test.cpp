@@ -9,6 +9,7 @@
 #include "core/scp_frame.h"
 #include "core/setup_data.h"
 #include "core/ups_info_block.h"
+#include "tests/core/block_messages.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -16,18 +17,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using testing_support::TempDir;
 
-Bytes Get(KT_Block& block, const Bytes& key) {
-  Bytes reply;
-  EXPECT_GE(block.ConvertMessage(reply, KT_ScpMessage(SCP_GET, key)), 0);
-  KT_ScpMessage m;
-  EXPECT_EQ(DecodeScpFrame(reply.data(), reply.size(), m), 0);
-  return m.data;
-}
-
-int Put(KT_Block& block, const Bytes& key, const Bytes& data) {
-  Bytes reply;
-  return block.ConvertMessage(reply, KT_ScpMessage(SCP_DATA, key, data));
-}
+using block_messages::Get;
+using block_messages::Put;
 
 Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes out;
