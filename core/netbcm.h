@@ -47,7 +47,9 @@
 //
 // A delayed off never wraps: a delay that one byte cannot carry goes out in a form that
 // carries it (two bytes, the segment-parameter command, or whole minutes rounded up), and only
-// when the adapter offers none is it cut to 255 s, with a trace line.
+// when the adapter offers none is it cut to 255 s, with a trace line. Likewise a sleep-mode
+// off rounds its minutes (and its moment) up, never down to an earlier or immediate off, and
+// the segment-parameter form carries its delay in seconds, as the command always does.
 //
 // Locking: block updates take the SCP object's lock for each short step; no lock is held while
 // a datagram is on the wire. One thread uses a driver object at a time.

@@ -41,6 +41,9 @@ bool DateBytes(int64_t when, std::vector<uint8_t>& out) {
   return true;
 }
 
+// The first whole minute at or after `when`.
+int64_t NextWholeMinute(int64_t when) { return when + (60 - when % 60) % 60; }
+
 }  // namespace
 
 int KT_NetBCM::SegmentIndicator(int load) const {
@@ -61,7 +64,13 @@ int KT_NetBCM::BCMSleepMode(int onOff, int load, int seconds) {
     LogError(ERR_BCM, NETBCM_FN_COMMAND, kCodeBadSegment, load);
     return -1;
   }
-  const int minutes = std::min(seconds == -1 ? 0 : RoundToMinutes(seconds), kTwoByteDelay);
+  // Whole minutes, rounded to the nearest one -- except that an off never comes before the
+  // delay asked for (the system may still be shutting down): its minutes round up, so that
+  // 20 s never become "Immediate Off" and 89 s never 60 s.
+  const int minutes = std::min(seconds == -1  ? 0
+                               : !on && seconds > 0 ? static_cast<int>((static_cast<int64_t>(seconds) + 59) / 60)
+                                                    : RoundToMinutes(seconds),
+                               kTwoByteDelay);
   const bool oldAdapter = !IsNewAdapter();
   int model;
   {
@@ -70,9 +79,12 @@ int KT_NetBCM::BCMSleepMode(int onOff, int load, int seconds) {
   }
   std::vector<uint8_t> request;
   if (oldAdapter && load != kWholeUps && model != 3 && model != 10) {
+    // The segment-parameter command counts its delay in seconds (as in the delayed off and
+    // the restart delay): minutes here would switch the segment 60 times too early.
     const uint8_t sub = on ? kBcmSegmentOn : kBcmSegmentOff;
+    const int delay = seconds == -1 ? 0 : std::clamp(seconds, 0, kTwoByteDelay);
     request = CommandRequest(static_cast<uint8_t>(indicator),
-                             {{BCM_CMD_SEGMENT_PARAMETER, sub, static_cast<uint8_t>(indicator), Low(minutes), High(minutes)}});
+                             {{BCM_CMD_SEGMENT_PARAMETER, sub, static_cast<uint8_t>(indicator), Low(delay), High(delay)}});
   } else {
     // A new adapter addresses one segment inside the command, behind select 1.
     const bool inside = !oldAdapter && load != kWholeUps;
@@ -87,8 +99,12 @@ int KT_NetBCM::BCMSleepMode(int onOff, int load, int seconds) {
     } else {
       payloads.push_back({on ? BCM_CMD_ON_AFTER_MINUTES : BCM_CMD_OFF_AFTER_MINUTES, Low(minutes), High(minutes)});
       std::vector<uint8_t> moment{on ? BCM_CMD_ON_AT_TIME : BCM_CMD_OFF_AT_TIME};
-      if (!DateBytes(platform::Now() + std::max(seconds, 0), moment)) {
-        LogError(ERR_BCM, NETBCM_FN_BATTERY_TEST, kCodeNoLocalTime, 0);
+      int64_t when = platform::Now() + std::max(seconds, 0);
+      // The moment has whole minutes: an off goes to the next one at or after the delay
+      // rather than back to the minute already begun.
+      if (!on && seconds > 0) when = NextWholeMinute(when);
+      if (!DateBytes(when, moment)) {
+        LogError(ERR_BCM, NETBCM_FN_COMMAND, kCodeNoLocalTime, 0);
         return -1;
       }
       payloads.push_back(std::move(moment));
@@ -136,11 +152,10 @@ int KT_NetBCM::DelayedOffWholeUps(int seconds) {
     payload = {BCM_CMD_OFF_AFTER_MINUTES, Low(minutes), High(minutes)};
     sent = minutes * 60;
   } else if (IsCommandSupported(BCM_CMD_OFF_AT_TIME)) {
-    int64_t when = platform::Now() + seconds;
-    when += (60 - when % 60) % 60;  // the next whole minute at or after the delay
+    const int64_t when = NextWholeMinute(platform::Now() + seconds);
     payload = {BCM_CMD_OFF_AT_TIME};
     if (!DateBytes(when, payload)) {
-      LogError(ERR_BCM, NETBCM_FN_BATTERY_TEST, kCodeNoLocalTime, 0);
+      LogError(ERR_BCM, NETBCM_FN_COMMAND, kCodeNoLocalTime, 0);
       return -1;
     }
     Diag() << "KT_NetBCM::BCMDelayedOff: " << seconds << " s do not fit one byte; off at a moment" << kendl;

@@ -80,18 +80,39 @@ TEST_F(NetBcmCommands, SleepModeOnTheWholeUps) {
   EXPECT_EQ(driver_->BCMSleepMode(7, -1, 0), -1);
 }
 
+TEST_F(NetBcmCommands, ASleepModeOffNeverComesEarlierThanAsked) {
+  Identify();
+  // 20 s: one minute, not "Immediate Off"; 89 s: two minutes, not one. An on keeps the
+  // nearest minute.
+  EXPECT_EQ(driver_->BCMSleepMode(KT_BCMBase::TIMED_OFF, -1, 20), 1);
+  EXPECT_EQ(Last(), UpsCommand({{0x93, 0x01, 0x00}}));
+  EXPECT_TRUE(sim_->WaitFor("ups off in 60 s", 1000));
+  EXPECT_EQ(driver_->BCMSleepMode(KT_BCMBase::TIMED_OFF, -1, 89), 1);
+  EXPECT_EQ(Last(), UpsCommand({{0x93, 0x02, 0x00}}));
+  EXPECT_EQ(driver_->BCMSleepMode(KT_BCMBase::TIMED_ON, -1, 89), 1);
+  EXPECT_EQ(Last(), UpsCommand({{0x91, 0x01, 0x00}}));
+  // Seconds -1: at once.
+  EXPECT_EQ(driver_->BCMSleepMode(KT_BCMBase::TIMED_OFF, -1, -1), 1);
+  EXPECT_EQ(Last(), UpsCommand({{0x8B}}));
+}
+
 TEST_F(NetBcmCommands, SleepModeOnOneSegmentByAdapterVersion) {
   Identify();
   // A new adapter: select 1, the indicator (load + first index 2) inside the command.
   EXPECT_EQ(driver_->BCMSleepMode(KT_BCMBase::TIMED_OFF, 1, 600), 1);
   EXPECT_EQ(Last(), UpsCommand({{0x93, 0x0A, 0x00, 0x03}}));
-  // An old adapter: select the segment, segment-parameter form, 23 bytes.
+  // An old adapter: select the segment, segment-parameter form, 23 bytes. The parameter
+  // counts seconds: 600 s, not 10 (which the segment would take for 10 s).
   ASSERT_TRUE(sim_->Do("set adapter-version 3.20"));
   Reidentify();
   EXPECT_EQ(driver_->BCMSleepMode(KT_BCMBase::TIMED_ON, 1, 600), 1);
-  const Bytes expected = Cat({Select(3), kAccess, B({0x97, 0x04, 0x03, 0x0A, 0x00})});
+  const Bytes expected = Cat({Select(3), kAccess, B({0x97, 0x04, 0x03, 0x58, 0x02})});
   EXPECT_EQ(Last(), expected);
   EXPECT_EQ(expected.size(), 23u);
+  EXPECT_TRUE(sim_->WaitFor("segment 3 on in 600 s", 1000));
+  EXPECT_EQ(driver_->BCMSleepMode(KT_BCMBase::TIMED_OFF, 1, 90), 1);
+  EXPECT_EQ(Last(), Cat({Select(3), kAccess, B({0x97, 0x03, 0x03, 0x5A, 0x00})}));
+  EXPECT_TRUE(sim_->WaitFor("segment 3 off in 90 s", 1000));
   // ... except on models 3 and 10: select the segment, the minute command.
   ASSERT_TRUE(sim_->Do("set type-code 230"));
   Reidentify();
@@ -107,8 +128,12 @@ TEST_F(NetBcmCommands, SleepModeWithoutMinuteCommandsAddsTheMoment) {
   testing_support::ScopedManualClock clock(1000000000);  // 2001-09-09 01:46:40 UTC
   Identify();
   driver_->SetCapabilities(NETBCM_CAP_DATE_TIME);
+  // 01:46:40 + 120 s = 01:48:40: an off at the next whole minute, 01:49, never at 01:48; an
+  // on at the minute the moment falls in.
   driver_->BCMSleepMode(KT_BCMBase::TIMED_OFF, -1, 120);
-  EXPECT_EQ(Last(), UpsCommand({{0x93, 0x02, 0x00}, {0x94, 0xA0, 0x01, 0x09, 0x09, 0x01, 0x48}}));
+  EXPECT_EQ(Last(), UpsCommand({{0x93, 0x02, 0x00}, {0x94, 0xA0, 0x01, 0x09, 0x09, 0x01, 0x49}}));
+  driver_->BCMSleepMode(KT_BCMBase::TIMED_ON, -1, 120);
+  EXPECT_EQ(Last(), UpsCommand({{0x91, 0x02, 0x00}, {0x92, 0xA0, 0x01, 0x09, 0x09, 0x01, 0x48}}));
   unsetenv("TZ");
   tzset();
 }

@@ -344,6 +344,30 @@ TEST_F(NetBcmPolling, QueryAdapterReportsUpsAndAdapter) {
   EXPECT_EQ(messages, std::vector<std::string>{"Failed to get any data from 127.0.0.1"});
 }
 
+TEST_F(NetBcmPolling, QueryAdapterRefusesADamagedStatusDatagram) {
+  std::vector<std::string> messages;
+  KT_NetBCM::SetMessageHandler([&](const std::string& text, const char*, uint32_t) { messages.push_back(text); });
+  KT_NetBCM dialog(nullptr, 0);
+  dialog.SetSecondLength(kAnswerSecond);
+  dialog.SetAdapter("127.0.0.1", nullptr, sim_->port());
+  NetBcmAdapterIdentity id;
+  // The first datagram's status block fails its checksum: no UPS state, so no UPS text either,
+  // though the configuration datagram after it still names the adapter.
+  ASSERT_TRUE(sim_->Do("fault corrupt"));
+  EXPECT_EQ(dialog.QueryAdapter("127.0.0.1", id), 0);
+  EXPECT_EQ(id.upsState, -1);
+  EXPECT_EQ(id.upsText, "");
+  EXPECT_EQ(id.adapterText, "Cradlenet version 3.50");
+  EXPECT_EQ(messages, std::vector<std::string>{"Didn't receive a valid Status block from the Cradlenet"});
+  // A configuration too short to hold the adapter version.
+  messages.clear();
+  ASSERT_TRUE(sim_->Do("set config-size 40"));
+  ASSERT_EQ(dialog.QueryAdapter("127.0.0.1", id), 1);
+  EXPECT_EQ(id.adapterText, "");
+  EXPECT_EQ(id.upsText, "PowerGuard 1500 1500 VA");
+  EXPECT_EQ(messages, std::vector<std::string>{"Didn't receive a valid Config block from the Cradlenet 2"});
+}
+
 TEST_F(NetBcmPolling, CheckAccessCodeResults) {
   KT_NetBCM dialog(nullptr, 0);
   dialog.SetSecondLength(kAnswerSecond);

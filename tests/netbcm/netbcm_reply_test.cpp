@@ -218,6 +218,47 @@ TEST_F(NetBcmDecodeTest, TheModelCodeKeepsWhatTheIdentificationFound) {
   EXPECT_EQ(driver_.Capabilities(), 0x1D98u | NETBCM_CAP_CONFIG_QUERY | NETBCM_CAP_IDENTIFIED);
 }
 
+TEST_F(NetBcmDecodeTest, CapabilitiesByModelChooseTheDelayedOffForm) {
+  // No adapter is open: the table queries fail and leave one output.
+  struct Case {
+    int model;
+    int va;
+    int major;
+    bool function33;
+    bool function10;
+    uint32_t bit;  // the delayed-off capability the model gets, 0 for none
+  };
+  const Case cases[] = {
+      {1, 1500, 2, false, true, NETBCM_CAP_DELAYED_OFF},           // small: whole-UPS delayed off
+      {1, 5000, 2, true, false, NETBCM_CAP_DELAYED_OFF_SEGMENTS},  // large and new enough
+      {1, 5000, 1, false, true, NETBCM_CAP_DELAYED_OFF},           // large but version 1.00
+      {3, 10000, 1, true, false, NETBCM_CAP_DELAYED_OFF_SEGMENTS},
+      {7, 700, 1, false, true, NETBCM_CAP_DELAYED_OFF},
+      {5, 700, 1, false, false, 0},
+  };
+  for (const Case& c : cases) {
+    KT_SCP scp;
+    KT_NetBCM driver(&scp, 1);
+    scp.upsInfo.SetModelIndex(c.model);
+    scp.upsInfo.SetVARating(c.va);
+    scp.upsInfo.SetVersion(c.major, 0);
+    ASSERT_EQ(driver.UpdateCapabilities(), 1);
+    EXPECT_EQ(scp.upsInfo.IsFunctionSupported(3, 3) == 1, c.function33) << c.model << "/" << c.va;
+    EXPECT_EQ(scp.upsInfo.IsFunctionSupported(1, 0) == 1, c.function10) << c.model << "/" << c.va;
+    EXPECT_EQ(driver.Capabilities() & (NETBCM_CAP_DELAYED_OFF | NETBCM_CAP_DELAYED_OFF_SEGMENTS), c.bit) << c.model;
+    EXPECT_EQ(driver.IsCommandSupported(BCM_CMD_DELAYED_OFF), c.bit != 0) << c.model;
+    EXPECT_EQ(scp.receptacles.GetCount(), 1);
+    if (c.model == 3) {
+      // Three-phase frames trade the input events for their own.
+      EXPECT_EQ(scp.notify.TestSupportBit(SUPPORT_EVENTS, 1, 0), 0);
+      EXPECT_EQ(scp.notify.TestSupportBit(SUPPORT_EVENTS, 3, 5), 1);
+      EXPECT_EQ(scp.notify.TestSupportBit(SUPPORT_EVENTS, 4, 0), 1);
+    } else {
+      EXPECT_EQ(scp.notify.TestSupportBit(SUPPORT_EVENTS, 1, 0), 1);
+    }
+  }
+}
+
 TEST_F(NetBcmDecodeTest, RatingsNeedEighteenBytes) {
   EXPECT_EQ(driver_.DecodeRatings(Bytes(17, 1)), 0);
   EXPECT_EQ(scp_.upsInfo.GetWattRating(), -1);
