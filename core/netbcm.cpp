@@ -138,9 +138,11 @@ std::vector<uint8_t> KT_NetBCM::CommandRequest(uint8_t select, const std::vector
 
 // ---- the exchange -------------------------------------------------------------------------
 
-int KT_NetBCM::Wait(int seconds) {
+int KT_NetBCM::Wait(int seconds) { return WaitMs(static_cast<int64_t>(seconds < 0 ? 0 : seconds) * second_ms_); }
+
+int KT_NetBCM::WaitMs(int64_t ms) {
   if (GetSocket() < 0) return -1;
-  const int64_t ms = static_cast<int64_t>(seconds < 0 ? 0 : seconds) * second_ms_;
+  if (ms < 0) ms = 0;
   pollfd p{};
   p.fd = GetSocket();
   p.events = POLLIN;
@@ -191,12 +193,20 @@ int KT_NetBCM::Exchange(const std::vector<uint8_t>& request, int wantedType, int
     }
     PauseSeconds(sleepSeconds);
     TryFailure failure = TRY_NO_RESPONSE;
-    if (Wait(waitSeconds) > 0 && ReceiveReply() > 0) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(
+                                                             waitSeconds < 0 ? 0 : waitSeconds) * second_ms_);
+    for (bool skipped = false;; skipped = true) {
+      const int64_t left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+      // A stream of foreign datagrams cannot hold the try beyond its wait.
+      if ((skipped && left <= 0) || WaitMs(left) <= 0 || ReceiveReply() <= 0) break;
       if (wantedType < 0) {
         reply_length_ = static_cast<int>(reply_.size());
         return 0;
       }
-      int r = ParseNetBcmReply(reply_.data(), reply_.size(), static_cast<uint8_t>(wantedType), joined, &counters_);
+      const int wanted =
+          ParseNetBcmReply(reply_.data(), reply_.size(), static_cast<uint8_t>(wantedType), joined, &counters_);
+      int r = wanted;
       if (r == NETBCM_REPLY_COMPLETE && alsoType >= 0) {
         std::vector<uint8_t> also;
         r = ParseNetBcmReply(reply_.data(), reply_.size(), static_cast<uint8_t>(alsoType), also, &counters_);
@@ -211,7 +221,13 @@ int KT_NetBCM::Exchange(const std::vector<uint8_t>& request, int wantedType, int
                         (wantedType != BCM_REPLY_ACK &&
                          ParseNetBcmReply(reply_.data(), reply_.size(), BCM_REPLY_ACK, ack) == NETBCM_REPLY_COMPLETE &&
                          IsBusyAnswer(BCM_REPLY_ACK, ack));
+      if (wanted == NETBCM_REPLY_NOT_WANTED && !busy) {
+        // Intact blocks, none of them ours: an answer to an earlier request. Read on.
+        Diag() << "KT_NetBCM: skipped a late datagram of " << static_cast<int>(reply_.size()) << " bytes" << kendl;
+        continue;
+      }
       failure = busy ? TRY_BUSY : TRY_EMPTY;
+      break;
     }
     KtDiag& d = Diag();
     for (int i = 0; i < 3; ++i) d << kBcmFailureLines[failure] << attempt << " of " << retries << " !!!";

@@ -40,6 +40,9 @@
 // Every exchange is one request datagram and its reply datagram(s); the driver keeps no
 // connection. A request is tried up to R + 1 times; a try fails when no datagram comes, when
 // the datagram holds no complete reply of the wanted type, or when it is the UPS's busy answer.
+// A datagram without any block of the wanted type is a late answer to an earlier request (the
+// adapter's second datagram, or a reply that came after its try gave up): the try reads on
+// within its wait, so that one late datagram does not shift every later exchange by one.
 //
 // Capability word: bit 0 configuration query, 2 identification read, 4 battery test, 5 delays
 // of two bytes, 7 and 13 delayed off, 8 on/off after minutes, 9 on/off at a moment,
@@ -289,8 +292,9 @@ class KT_NetBCM : public KT_UDP, public KT_BCMBase {
   static void AppendPayload(std::vector<uint8_t>& out, const std::vector<uint8_t>& payload);
   std::vector<uint8_t> Query(uint8_t query, bool access = false) const;
 
-  // Waits up to `seconds` for a datagram: > 0 one is waiting, 0 none, -1 failure.
+  // Waits up to `seconds` (or `ms`) for a datagram: > 0 one is waiting, 0 none, -1 failure.
   int Wait(int seconds);
+  int WaitMs(int64_t ms);
   // Reads and drops every datagram already waiting.
   void Drain();
   // Receives one waiting datagram into reply_: 1, or 0 / -1.

@@ -136,7 +136,7 @@ constexpr const char* kHelp =
     "    output-voltage|input-voltage|frequency|audible|low-battery-warning|access|block-size|segments|\n"
     "    first-segment VALUE\n"
     "test-result pass|fail [SECONDS]   config-datagram on|off   silence on|off\n"
-    "fault busy|corrupt|gap|short|silence [N]";
+    "fault busy|corrupt|gap|short|silence|late [N]";
 
 }  // namespace
 
@@ -667,7 +667,11 @@ std::vector<std::vector<uint8_t>> NetBcmAdapter::AnswerLocked(const std::vector<
   }
   if (take("corrupt") && main.size() > 4) main[4 + main[2]] ^= 0x5A;
   if (take("short")) main.resize(std::max<size_t>(1, main.size() / 2));
-  std::vector<std::vector<uint8_t>> out{main};
+  std::vector<std::vector<uint8_t>> out;
+  // A late answer: the previous request's reply arrives in front of this one.
+  if (take("late") && !previous_answer_.empty()) out.push_back(previous_answer_);
+  previous_answer_ = main;
+  out.push_back(std::move(main));
   for (const auto& extra : more) {
     std::vector<uint8_t> d;
     for (const Reply& r : extra) {
@@ -775,8 +779,9 @@ bool NetBcmAdapter::ControlLocked(const std::vector<std::string>& w, const std::
   if (c == "fault" || c == "silence") {
     const std::string kind = c == "silence" ? "silence" : arg;
     const std::string count = c == "silence" ? arg : (w.size() > 2 ? w[2] : "1");
-    if (kind != "busy" && kind != "corrupt" && kind != "gap" && kind != "short" && kind != "silence") {
-      *error = "fault busy|corrupt|gap|short|silence [N]";
+    if (kind != "busy" && kind != "corrupt" && kind != "gap" && kind != "short" && kind != "silence" &&
+        kind != "late") {
+      *error = "fault busy|corrupt|gap|short|silence|late [N]";
     } else if (!ToInt(count.empty() ? "1" : count, 0, 1000000, &n)) {
       *error = "fault needs a count";
     } else {

@@ -32,9 +32,10 @@
 //   commands N,N,...                          the supported-command list
 //   test-result pass|fail [SECONDS]           the outcome of the next battery tests
 //   config-datagram on|off
-//   fault busy|corrupt|gap|short|silence [N]  the next N answers (1): the busy answer
+//   fault busy|corrupt|gap|short|silence|late [N]  the next N answers (1): the busy answer
 //                   (acknowledgement "3"), a wrong checksum in the first block, block numbers
-//                   1, 3, the datagram cut to half, no answer
+//                   1, 3, the datagram cut to half, no answer, the previous answer's datagram
+//                   sent again in front (as if it had come late)
 //   silence on|off                            no answer at all until switched off
 //
 // Log entries ("N KIND TEXT"): RECV (a request datagram, hex), REQ (what it asked), DENIED,
@@ -191,6 +192,7 @@ class NetBcmAdapter {
   bool config_datagram_ = true;
   bool silent_ = false;
   std::map<std::string, int> faults_;  // kind -> answers still to spoil
+  std::vector<uint8_t> previous_answer_;  // the main datagram of the last answer
 };
 
 }  // namespace netbcmsim

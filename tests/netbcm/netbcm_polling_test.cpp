@@ -196,6 +196,21 @@ TEST_F(NetBcmPolling, BusyDamagedAndShortRepliesAreTriedAgain) {
   EXPECT_GE(c.outcome[NETBCM_REPLY_INCOMPLETE] + c.outcome[NETBCM_REPLY_NOT_WANTED], 2u);
 }
 
+TEST_F(NetBcmPolling, ALateDatagramIsSkippedNotTakenForTheReply) {
+  Identify();
+  // Each answer comes behind the previous request's answer, as if that had arrived late (after
+  // the drain): the meters behind the load-segment table, the status behind the meters, ...
+  ASSERT_TRUE(sim_->Do("fault late 3"));
+  EXPECT_EQ(driver_->UpdateMeter(), 1);
+  EXPECT_EQ(driver_->UpdateStatus(), 1);
+  EXPECT_EQ(driver_->UpdateMeter(), 1);
+  EXPECT_EQ(sim_->Received().size(), 3u);  // each on its first try
+  EXPECT_EQ(CountContaining(trace_.Writes(), "skipped a late datagram"), 3);
+  auto lock = scp_.Lock();
+  EXPECT_EQ(scp_.meters.GetBatteryCapacity(), 100);
+  EXPECT_EQ(scp_.upsStatus.IsAlarmSet(ALARM_LOST_UPS_COMM), 0);
+}
+
 TEST_F(NetBcmPolling, AQueryWithoutRetriesGivesUpAndLeavesTheBlocks) {
   ASSERT_EQ(driver_->UpdateInfo(), 1);
   ASSERT_TRUE(sim_->Do("fault gap"));
