@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/adapter_capabilities.h"
 #include "core/ktdiag.h"
 #include "core/mib_table.h"
 #include "core/snmp.h"
@@ -351,7 +352,6 @@ int KT_SNMP::UpdateCapabilities() {
   auto noFunction = [&](int n, int b) { info.ClearFunctionSupported(n, b); };
   auto event = [&](int n, int b) { notify.SetSupportBit(SUPPORT_EVENTS, n, b); };
   auto noEvent = [&](int n, int b) { notify.ClearSupportBit(SUPPORT_EVENTS, n, b); };
-  auto action = [&](int n, int b) { notify.SetSupportBit(SUPPORT_ACTIONS, n, b); };
 
   if (!agent_side_) {
     function(1, 4);
@@ -367,37 +367,7 @@ int KT_SNMP::UpdateCapabilities() {
     return 1;
   }
 
-  for (int b = 0; b <= 6; ++b) function(0, b);
-  for (int b = 4; b <= 7; ++b) function(1, b);
-  function(2, 0);
-  function(3, 6);
-  function(0, 7);
-  function(3, 4);
-  for (int b = 2; b <= 5; ++b) event(0, b);
-  event(1, 6);
-  event(1, 7);
-  for (int b = 0; b <= 4; ++b) event(2, b);
-  event(2, 6);
-  event(2, 7);
-  for (int b = 0; b <= 7; ++b) action(0, b);
-  action(1, 3);
-  info.SetManufacturer(kManufacturerOwn);
-  if (info.GetOsType() == 2) notify.ClearSupportBit(SUPPORT_ACTIONS, 0, 1);
-  if (info.GetOsType() == 3) action(1, 2);
-  event(3, 0);
-  function(2, 1);
-  function(2, 2);
-  function(2, 4);
-  function(2, 7);
-  function(3, 2);
-  event(1, 0);
-  event(1, 1);
-  event(0, 0);
-  event(0, 1);
-  event(0, 6);
-  event(0, 7);
-  event(1, 4);
-  event(1, 5);
+  SetAdapterUpsCapabilities(info, notify);
 
   const int m = info.GetModelIndex();
   if (m == 2 || m == 7) {
