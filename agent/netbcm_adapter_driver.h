@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "agent/adapter_name.h"
 #include "agent/worker_drivers.h"
 #include "core/netbcm.h"
 
@@ -25,19 +26,8 @@ class KT_NetBcmAdapterDriver : public NetBcmAdapterClient {
   int InitiateBatteryTest() override { return driver_.InitiateBatteryTest(); }
 
   int SetTarget(const std::string& adapter, const std::string& password) override {
-    std::string host = adapter;
-    int port = 0;
-    const size_t colon = adapter.rfind(':');
-    if (colon != std::string::npos && colon + 1 < adapter.size() && colon + 6 >= adapter.size() &&
-        adapter.find(':') == colon && adapter.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
-      port = std::stoi(adapter.substr(colon + 1));
-      if (port > 0 && port <= 65535) {
-        host = adapter.substr(0, colon);
-      } else {
-        port = 0;
-      }
-    }
-    return driver_.SetAdapter(host.c_str(), password.c_str(), port);
+    const AdapterName name = SplitAdapterName(adapter);
+    return driver_.SetAdapter(name.host.c_str(), password.c_str(), name.port);
   }
   int Open() override { return driver_.Open() == 0 ? 1 : -1; }
   int ProbeAdapter() override { return driver_.ProbeAdapter().has_value() ? 1 : 0; }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "agent/adapter_name.h"
 #include "agent/worker_drivers.h"
 #include "core/snmp.h"
 
@@ -24,19 +25,8 @@ class KT_SnmpAdapterDriver : public SnmpAdapterClient {
   int UpdateBatteryTest() override { return client_.UpdateBatteryTest(); }
   int InitiateBatteryTest() override { return client_.InitiateBatteryTest(); }
   int Open(const std::string& adapter, const std::string& readCommunity, const std::string& writeCommunity) override {
-    std::string host = adapter;
-    int port = 0;
-    const size_t colon = adapter.rfind(':');
-    if (colon != std::string::npos && colon + 1 < adapter.size() && colon + 6 >= adapter.size() &&
-        adapter.find(':') == colon && adapter.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
-      port = std::stoi(adapter.substr(colon + 1));
-      if (port > 0 && port <= 65535) {
-        host = adapter.substr(0, colon);
-      } else {
-        port = 0;
-      }
-    }
-    client_.SetSession(host.c_str(), readCommunity.c_str(), writeCommunity.c_str(), port);
+    const AdapterName name = SplitAdapterName(adapter);
+    client_.SetSession(name.host.c_str(), readCommunity.c_str(), writeCommunity.c_str(), name.port);
     return client_.OpenSession() == 0 ? 1 : -1;
   }
   int ProbeAdapter() override { return client_.ProbeAdapter().has_value() ? 1 : 0; }
