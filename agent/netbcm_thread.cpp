@@ -27,16 +27,7 @@ class NetBcmWorker : public KT_UpsWorker {
       : KT_UpsWorker(agent, client, WORKER_NETBCM), client_(client) {}
 
   int RunCommand(int command) override {
-    KT_SCP& scp = agent_.Scp();
-    int nonCritical;
-    int scheduled;
-    int count;
-    {
-      auto lock = scp.Lock();
-      nonCritical = scp.receptacles.GetNonCriticalSegment();
-      scheduled = scp.receptacles.GetScheduledSegment();
-      count = scp.receptacles.GetCount();
-    }
+    auto [nonCritical, scheduled, count] = ReadSegments();
     if (scheduled == count) scheduled = kNoSegment;
     switch (command) {
       case COMMAND_RESTART:

@@ -22,16 +22,7 @@ class SerialWorker : public KT_UpsWorker {
       : KT_UpsWorker(agent, protocol, WORKER_SERIAL), protocol_(protocol) {}
 
   int RunCommand(int command) override {
-    KT_SCP& scp = agent_.Scp();
-    int nonCritical;
-    int scheduled;
-    int count;
-    {
-      auto lock = scp.Lock();
-      nonCritical = scp.receptacles.GetNonCriticalSegment();
-      scheduled = scp.receptacles.GetScheduledSegment();
-      count = scp.receptacles.GetCount();
-    }
+    auto [nonCritical, scheduled, count] = ReadSegments();
     switch (command) {
       case COMMAND_RESTART:
         return protocol_.ShutdownAndRestart(kNoSegment);

@@ -151,3 +151,10 @@ UpsRequestOutcome KT_UpsWorker::Serve(int type, int set, int branch) {
   RaiseSoftwareError();
   return REQUEST_KEPT;
 }
+
+KT_UpsWorker::Segments KT_UpsWorker::ReadSegments() {
+  KT_SCP& scp = agent_.Scp();
+  auto lock = scp.Lock();
+  return {scp.receptacles.GetNonCriticalSegment(), scp.receptacles.GetScheduledSegment(),
+          scp.receptacles.GetCount()};
+}

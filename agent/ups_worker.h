@@ -51,6 +51,14 @@ class KT_UpsWorker {
   virtual int RunCommand(int command) = 0;
 
  protected:
+  // The load segments the commands act on, from the receptacle block.
+  struct Segments {
+    int nonCritical;
+    int scheduled;
+    int count;
+  };
+  Segments ReadSegments();
+
   KT_Agent& agent_;
   UpsWorkerDriver& driver_;
   UpsWorkerKind kind_;
