@@ -18,13 +18,13 @@ constexpr int32_t kFnReadFile = 2;
 constexpr int32_t kCodeNoData = 1;
 constexpr int32_t kCodeCannotDecode = 2;
 
-struct FileSpec {
+struct AgentFileEntry {
   int blockId;
   const char* defaultName;
   int32_t readFunction;
 };
 
-const FileSpec kFiles[kAgentFileCount] = {
+const AgentFileEntry kFiles[kAgentFileCount] = {
     {BLOCK_CONFIG, kConfigFileName, 3},
     {BLOCK_EVENT_LOG, kEventLogFileName, 4},
     {BLOCK_SCHED_SHUTDOWN, kSchedShutdownFileName, 5},
@@ -159,10 +159,10 @@ std::string KT_Daemon::FileName(AgentFile file) {
 }
 
 int KT_Daemon::WriteBlockFile(AgentFile file) {
-  const FileSpec& spec = kFiles[file];
+  const AgentFileEntry& entry = kFiles[file];
   const std::string name = FileName(file);
   auto lock = scp_.Lock();
-  KT_Block* block = scp_.GetBlock(spec.blockId);
+  KT_Block* block = scp_.GetBlock(entry.blockId);
   KT_RecordWriter writer;
   int converted = -1;
   if (block) {
@@ -191,7 +191,7 @@ int KT_Daemon::WriteBlockFile(AgentFile file) {
 }
 
 int KT_Daemon::ReadBlockFile(AgentFile file) {
-  const FileSpec& spec = kFiles[file];
+  const AgentFileEntry& entry = kFiles[file];
   const std::string name = FileName(file);
   if (file == FILE_EVENT_LOG) Diag() << "Reading from Logfile Name = " << name << kendl;
   if (file == FILE_BATTERY_LOG) Diag() << "Name = " << name << kendl;
@@ -200,7 +200,7 @@ int KT_Daemon::ReadBlockFile(AgentFile file) {
   if (r < 1) return r;
 
   auto lock = scp_.Lock();
-  KT_Block* block = scp_.GetBlock(spec.blockId);
+  KT_Block* block = scp_.GetBlock(entry.blockId);
   if (block == nullptr) return -1;
   size_t offset = 0;
   int version = 2;
@@ -209,7 +209,7 @@ int KT_Daemon::ReadBlockFile(AgentFile file) {
     offset = 1;
   }
   if (offset >= data.size()) {
-    LogError(ERR_DATA_FILES, spec.readFunction, kCodeNoData, 0);
+    LogError(ERR_DATA_FILES, entry.readFunction, kCodeNoData, 0);
     return -1;
   }
   if (file == FILE_CONFIG && offset == 0) version = 0;
@@ -238,7 +238,7 @@ int KT_Daemon::ReadBlockFile(AgentFile file) {
         DecodeBlock(*block, before.data(), before.size());
       }
     }
-    LogError(ERR_DATA_FILES, spec.readFunction, kCodeCannotDecode, 0);
+    LogError(ERR_DATA_FILES, entry.readFunction, kCodeCannotDecode, 0);
     platform::RecordFile::Replace(name + ".bad", data);
     ReportDamagedFile(name, "its data cannot be decoded");
     return -1;
