@@ -90,11 +90,7 @@ int ConfigBlock::GetRoute(int branch) {
 
 int ConfigBlock::SetSerialDeviceName(const char* text) { return StoreText(serial_device_, text, FN_SERIAL_DEVICE, 1, 1); }
 
-int ConfigBlock::SetBaudRate(uint8_t code) {
-  baud_ = code;
-  Changed(1, 2);
-  return 1;
-}
+int ConfigBlock::SetBaudRate(uint8_t code) { return Store(baud_, code, 1, 2); }
 
 int ConfigBlock::SetCommMode(int mode) {
   comm_mode_ = (mode >= COMM_SERIAL_NORMAL && mode <= COMM_NETBCM_ADAPTER) ? static_cast<uint8_t>(mode) : kConfigUnset8;
@@ -184,33 +180,15 @@ void ConfigBlock::ClearRunFileSaver() {
 
 // ---- branches 3..7 ----
 
-int ConfigBlock::SetAudibleAlarm(uint8_t v) {
-  audible_alarm_ = v;
-  Changed(3, 1);
-  return 1;
-}
-
-int ConfigBlock::SetLowBatteryWarning(uint8_t v) {
-  low_battery_warning_ = v;
-  Changed(3, 2);
-  return 1;
-}
+int ConfigBlock::SetAudibleAlarm(uint8_t v) { return Store(audible_alarm_, v, 3, 1); }
+int ConfigBlock::SetLowBatteryWarning(uint8_t v) { return Store(low_battery_warning_, v, 3, 2); }
 
 int ConfigBlock::SetPoweredDevices(const char* text) { return StoreText(powered_devices_, text, FN_POWERED_DEVICES, 4, 1); }
 int ConfigBlock::SetLocation(const char* text) { return StoreText(location_, text, FN_LOCATION, 4, 2); }
 int ConfigBlock::SetEventLogFileName(const char* text) { return StoreText(event_log_name_, text, FN_EVENT_LOG_NAME, 5, 1); }
 
-int ConfigBlock::SetEventLogSize(uint16_t records) {
-  event_log_size_ = records;
-  Changed(5, 2);
-  return 1;
-}
-
-int ConfigBlock::SetBatteryLogSize(uint8_t records) {
-  battery_log_size_ = records;
-  Changed(6, 1);
-  return 1;
-}
+int ConfigBlock::SetEventLogSize(uint16_t records) { return Store(event_log_size_, records, 5, 2); }
+int ConfigBlock::SetBatteryLogSize(uint8_t records) { return Store(battery_log_size_, records, 6, 1); }
 
 int ConfigBlock::SetBatteryLogFileName(const char* text) {
   return StoreText(battery_log_name_, text, FN_BATTERY_LOG_NAME, 6, 2);
@@ -225,23 +203,9 @@ int ConfigBlock::SetAdapterPassword(const char* text) {
 
 // ---- branches 12, 13 ----
 
-int ConfigBlock::SetPollingInterval(uint32_t v) {
-  polling_interval_ = v;
-  Changed(12, 1);
-  return 1;
-}
-
-int ConfigBlock::SetCommTimeout(uint32_t v) {
-  comm_timeout_ = v;
-  Changed(12, 2);
-  return 1;
-}
-
-int ConfigBlock::SetNoLoopbackTest(uint32_t v) {
-  no_loopback_ = v;
-  Changed(13, 1);
-  return 1;
-}
+int ConfigBlock::SetPollingInterval(uint32_t v) { return Store(polling_interval_, v, 12, 1); }
+int ConfigBlock::SetCommTimeout(uint32_t v) { return Store(comm_timeout_, v, 12, 2); }
+int ConfigBlock::SetNoLoopbackTest(uint32_t v) { return Store(no_loopback_, v, 13, 1); }
 
 // ---- record conversion ----
 

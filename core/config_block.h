@@ -196,6 +196,13 @@ class ConfigBlock : public KT_Block {
   int StoreText(std::optional<std::string>& slot, const char* text, int32_t function, int branch, int field);
   int Refuse(int32_t function, int32_t code, int32_t value);
   void Changed(int branch, int field) { branches_.SetFieldState(branch, field, FIELD_CHANGED); }
+  // A value every setting of its type accepts: stored and its field marked changed.
+  template <typename T>
+  int Store(T& slot, T value, int branch, int field) {
+    slot = value;
+    Changed(branch, field);
+    return 1;
+  }
 
   int ConvertClients(KT_NetClientList& list, int direction, KT_RecordWriter* out, KT_RecordReader* in);
   int ConvertPorts(int direction, KT_RecordWriter* out, KT_RecordReader* in);
