@@ -110,6 +110,15 @@ int ParseBcmReply(const uint8_t* bytes, size_t size, size_t offset, BcmReply* re
   return pos < size ? static_cast<int>(pos) : 0;
 }
 
+std::string BcmFixedText(const std::vector<uint8_t>& data, size_t offset, size_t length) {
+  std::string text;
+  for (size_t i = offset; i < data.size() && i - offset < length; ++i) {
+    if (data[i] == 0) break;
+    text += static_cast<char>(data[i]);
+  }
+  return text;
+}
+
 int BcmFromBcd(uint8_t b) {
   const int hi = b >> 4;
   const int lo = b & 0x0F;

@@ -34,6 +34,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // Framing bytes.
@@ -195,6 +196,9 @@ inline uint32_t BcmU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
+// The characters of a fixed-length text field of reply data: from `offset`, up to `length`
+// bytes, the end of the data or the first zero byte, whichever comes first.
+std::string BcmFixedText(const std::vector<uint8_t>& data, size_t offset, size_t length);
 // The value of a two-digit BCD byte; -1 when a nibble is not a decimal digit.
 int BcmFromBcd(uint8_t b);
 // The BCD byte of 0..99 (other values are taken modulo 100).

@@ -97,16 +97,6 @@ int ScaleCurrent(int v) {
 
 bool NeedsCurrentScale(int model) { return model == 5 || model == 11 || model == 12 || model == 15; }
 
-// Characters of a fixed text field, up to its end or the first zero byte.
-std::string FixedText(const std::vector<uint8_t>& d, size_t offset, size_t length) {
-  std::string text;
-  for (size_t i = offset; i < d.size() && i < offset + length; ++i) {
-    if (d[i] == 0) break;
-    text += static_cast<char>(d[i]);
-  }
-  return text;
-}
-
 }  // namespace
 
 bool IsStandardBcmAlarm(int n) {
@@ -516,11 +506,11 @@ int BcmReplyDecoder::DecodeConfig(const std::vector<uint8_t>& d) {
   info.SetNominalOutputFrequency(BcmU16(&d[kConfigOutputFrequency]));
   if (d.size() > kConfigRatingFlag && d[kConfigRatingFlag] != 0) capabilities |= BCM_CAP_RATING_BLOCK;
   if (d.size() > kConfigCto) {
-    const std::string cto = FixedText(d, kConfigCto, kConfigTextBytes);
+    const std::string cto = BcmFixedText(d, kConfigCto, kConfigTextBytes);
     if (!cto.empty() && cto[0] != ' ') info.SetCto(cto.c_str());
   }
   if (d.size() > kConfigSerial) {
-    std::string serial = FixedText(d, kConfigSerial, kConfigTextBytes);
+    std::string serial = BcmFixedText(d, kConfigSerial, kConfigTextBytes);
     const size_t first = serial.find_first_not_of(" 0");
     serial = first == std::string::npos ? std::string() : serial.substr(first);
     info.SetSerialNumber(serial.c_str());

@@ -50,16 +50,6 @@ constexpr uint32_t kStatusMinWait = 3;
 // States of a load segment that mean its output is on.
 bool SegmentIsOn(int state) { return state == 2 || state == 4; }
 
-// Characters of a fixed text field, up to its end, the end of the data or a zero byte.
-std::string FixedText(const std::vector<uint8_t>& d, size_t offset, size_t length) {
-  std::string text;
-  for (size_t i = offset; i < d.size() && i < offset + length; ++i) {
-    if (d[i] == 0) break;
-    text += static_cast<char>(d[i]);
-  }
-  return text;
-}
-
 int BcdOrUnknown(uint8_t b) {
   const int v = BcmFromBcd(b);
   return v < 0 ? 255 : v;
@@ -257,11 +247,11 @@ int KT_NetBCM::DecodeConfig(const std::vector<uint8_t>& d) {
   }
   if (d.size() > kConfigTwoByteDelays && d[kConfigTwoByteDelays] != 0) capabilities_ |= NETBCM_CAP_TWO_BYTE_DELAY;
   if (d.size() > kConfigCto) {
-    const std::string cto = FixedText(d, kConfigCto, kConfigTextBytes);
+    const std::string cto = BcmFixedText(d, kConfigCto, kConfigTextBytes);
     if (!cto.empty() && cto[0] != ' ') info.SetCto(cto.c_str());
   }
   if (d.size() > kConfigSerial) {
-    const std::string serial = FixedText(d, kConfigSerial, kConfigTextBytes);
+    const std::string serial = BcmFixedText(d, kConfigSerial, kConfigTextBytes);
     if (!serial.empty() && serial[0] != ' ') {
       info.SetSerialNumber(serial.c_str());
       Diag() << "Serial Number = " << serial << kendl;
