@@ -1,14 +1,9 @@
 #include "platform/user_terminals.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-#include <utmpx.h>
-
-#include <cstring>
 #include <mutex>
-#include <set>
 
 #include "platform/system_log.h"
+#include "platform/user_broadcast.h"
 
 namespace platform {
 
@@ -18,18 +13,6 @@ std::mutex g_mutex;
 UserTerminalSink& Sink() {
   static UserTerminalSink sink;
   return sink;
-}
-
-// A terminal line from a login record: "tty1", "pts/3"; nothing that leaves /dev.
-bool IsSafeLine(const std::string& line) {
-  if (line.empty() || line.front() == '/' || line.find("..") != std::string::npos) return false;
-  for (char c : line) {
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' || c == '-' ||
-          c == '_' || c == '.')) {
-      return false;
-    }
-  }
-  return true;
 }
 
 // Line ends become CR LF, as a terminal in raw output mode needs them.
@@ -54,24 +37,10 @@ int WriteToUserTerminals(std::string_view caption, std::string_view text) {
       return 1;
     }
   }
-  std::set<std::string> lines;
-  setutxent();
-  while (utmpx* u = getutxent()) {
-    if (u->ut_type != USER_PROCESS) continue;
-    std::string line(u->ut_line, strnlen(u->ut_line, sizeof(u->ut_line)));
-    if (IsSafeLine(line)) lines.insert(line);
-  }
-  endutxent();
-  const std::string message = TerminalText(caption, text);
-  int written = 0;
-  for (const std::string& line : lines) {
-    const std::string path = "/dev/" + line;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
-    if (::isatty(fd) && ::write(fd, message.data(), message.size()) > 0) ++written;
-    ::close(fd);
-  }
-  return written;
+  // A terminal that takes nothing at once is skipped rather than waited for.
+  TerminalOptions options;
+  options.writeBoundMs = 0;
+  return WriteToSessionTerminals(ReadUserSessions(DefaultUtmpPath()), TerminalText(caption, text), options);
 }
 
 void SetUserTerminalSink(UserTerminalSink sink) {
