@@ -106,6 +106,35 @@ bool IsStandardBcmAlarm(int n) {
          (n >= 191 && n <= 193);
 }
 
+BcmTypeCodeModel BcmModelForTypeCode(int typeCode, int knownModel) {
+  BcmTypeCodeModel m;
+  switch (typeCode) {
+    case 30:
+    case 50: m.model = 7; m.capabilities = 0x0282; break;
+    case 80: m.model = 1; break;
+    case 81: m.model = 6; break;
+    case 90: m.model = 5; m.capabilities = 0x0040; break;
+    case 210:
+    case 230:
+      m.keepsModel = knownModel == 10 || knownModel == 13 || knownModel == 16;
+      m.model = 3;
+      m.adapterVariant = 2;
+      break;
+    case 250: m.model = 11; break;
+    case 260: m.model = 15; m.adapterVariant = 2; break;
+    case 280: m.model = 22; break;
+    case 281: m.model = 23; break;
+    case 290: m.model = 18; m.adapterVariant = 2; break;
+    case 291: m.model = 19; m.adapterVariant = 2; break;
+    case 292: m.model = 21; m.adapterVariant = 2; break;
+    case 300: m.model = 17; break;
+    case 310: m.model = 20; break;
+    case 330: m.model = 24; break;
+    default: break;
+  }
+  return m;
+}
+
 BcmReplyDecoder::BcmReplyDecoder(KT_SCP& scp) : scp_(scp) {}
 
 int BcmReplyDecoder::Fail(int32_t function, int32_t code) {
@@ -469,35 +498,12 @@ int BcmReplyDecoder::DecodeConfig(const std::vector<uint8_t>& d) {
   auto lock = scp_.Lock();
   UpsInfoBlock& info = scp_.upsInfo;
   const int typeCode = BcmU16(&d[kConfigTypeCode]);
-  const int model = info.GetModelIndex();
-  int newModel = -1;
-  uint32_t newCaps = kBcmFullCapabilities;
-  switch (typeCode) {
-    case 30:
-    case 50: newModel = 7; newCaps = 0x0282; break;
-    case 80: newModel = 1; break;
-    case 81: newModel = 6; break;
-    case 90: newModel = 5; newCaps = 0x0040; break;
-    case 210:
-    case 230: newModel = (model == 10 || model == 13 || model == 16) ? -2 : 3; break;
-    case 250: newModel = 11; break;
-    case 260: newModel = 15; break;
-    case 280: newModel = 22; break;
-    case 281: newModel = 23; break;
-    case 290: newModel = 18; break;
-    case 291: newModel = 19; break;
-    case 292: newModel = 21; break;
-    case 300: newModel = 17; break;
-    case 310: newModel = 20; break;
-    case 330: newModel = 24; break;
-    default: newModel = -1; break;
-  }
-  if (newModel != -2) {
-    // -2: an already known model of that family keeps everything.
+  const BcmTypeCodeModel byCode = BcmModelForTypeCode(typeCode, info.GetModelIndex());
+  if (!byCode.keepsModel) {
     info.SetVariant(0);
-    if (newModel >= 0) {
-      info.SetModelIndex(newModel);
-      capabilities = newCaps;
+    if (byCode.model >= 0) {
+      info.SetModelIndex(byCode.model);
+      capabilities = byCode.capabilities;
     } else {
       info.SetModelIndex(255);
     }

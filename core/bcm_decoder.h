@@ -40,6 +40,16 @@ enum BcmCapability : uint32_t {
 // The capability word of most UPS type codes.
 inline constexpr uint32_t kBcmFullCapabilities = 0x1D98;
 
+// What the type code of a configuration reply says of the UPS.
+struct BcmTypeCodeModel {
+  bool keepsModel = false;  // a UPS already known as one of the maker's own families keeps what it is
+  int model = -1;           // model index; -1 for a code not known here
+  uint32_t capabilities = kBcmFullCapabilities;
+  int adapterVariant = 0;   // the variant the network adapter's UPS is taken for
+};
+// The model of a type code, for a UPS now known as `knownModel`.
+BcmTypeCodeModel BcmModelForTypeCode(int typeCode, int knownModel);
+
 // Error record functions (class 11) and the codes the decoders use besides the documented
 // "no data" ones.
 enum BcmErrorFunction : int32_t {

@@ -201,40 +201,13 @@ int KT_NetBCM::DecodeConfig(const std::vector<uint8_t>& d) {
   auto lock = scp_->Lock();
   UpsInfoBlock& info = scp_->upsInfo;
   const int code = BcmU16(&d[0]);
-  const int model = info.GetModelIndex();
-  int newModel = -1;
-  int variant = 0;
-  uint32_t word = kBcmFullCapabilities;
-  switch (code) {
-    case 30:
-    case 50: newModel = 7; word = 0x0282; break;
-    case 80: newModel = 1; break;
-    case 81: newModel = 6; break;
-    case 90: newModel = 5; word = 0x0040; break;
-    case 210:
-    case 230:
-      // A UPS already known as one of the maker's own families keeps what it is.
-      newModel = (model == 10 || model == 13 || model == 16) ? -2 : 3;
-      variant = 2;
-      break;
-    case 250: newModel = 11; break;
-    case 260: newModel = 15; variant = 2; break;
-    case 280: newModel = 22; break;
-    case 281: newModel = 23; break;
-    case 290: newModel = 18; variant = 2; break;
-    case 291: newModel = 19; variant = 2; break;
-    case 292: newModel = 21; variant = 2; break;
-    case 300: newModel = 17; break;
-    case 310: newModel = 20; break;
-    case 330: newModel = 24; break;
-    default: newModel = -1; break;
-  }
-  if (newModel != -2) {
+  const BcmTypeCodeModel byCode = BcmModelForTypeCode(code, info.GetModelIndex());
+  if (!byCode.keepsModel) {
     info.SetVariant(0);
-    if (newModel >= 0) {
-      info.SetModelIndex(newModel);
-      info.SetVariant(variant);
-      capabilities_ = word | (capabilities_ & kKeptCapabilities);
+    if (byCode.model >= 0) {
+      info.SetModelIndex(byCode.model);
+      info.SetVariant(byCode.adapterVariant);
+      capabilities_ = byCode.capabilities | (capabilities_ & kKeptCapabilities);
     } else {
       info.SetModelIndex(255);
     }
