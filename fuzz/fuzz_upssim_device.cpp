@@ -45,13 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::istringstream lines(std::string(reinterpret_cast<const char*>(data + split), size - split));
   std::string line;
   while (std::getline(lines, line)) {
-    std::istringstream in(line);
-    std::vector<std::string> words;
-    std::string w;
-    while (in >> w) words.push_back(w);
     std::string error;
     std::vector<std::string> out;
-    device->Control(ctx, words, &error, &out);
+    device->Control(ctx, upssim::Words(line), &error, &out);
     device->OnBytes(ctx, reinterpret_cast<const uint8_t*>(line.data()), line.size());
   }
   const upssim::UpsState before = ctx.state;

@@ -17,6 +17,7 @@
 
 #include "core/bcm_block.h"
 #include "platform/clock.h"
+#include "tools/sim_device.h"
 
 namespace netbcmsim {
 
@@ -56,25 +57,6 @@ const char* QueryName(uint8_t b) {
     case kQuerySegments: return "load segments";
     default: return "unknown";
   }
-}
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string s;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (i > 0) s += ' ';
-    s += digits[bytes[i] >> 4];
-    s += digits[bytes[i] & 0x0F];
-  }
-  return s;
-}
-
-std::vector<std::string> Words(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> w;
-  std::string s;
-  while (in >> s) w.push_back(s);
-  return w;
 }
 
 bool ToInt(const std::string& s, long lo, long hi, int* out) {
@@ -573,7 +555,7 @@ std::vector<std::vector<uint8_t>> NetBcmAdapter::Answer(const std::vector<uint8_
 
 std::vector<std::vector<uint8_t>> NetBcmAdapter::AnswerLocked(const std::vector<uint8_t>& request) {
   received_.push_back(request);
-  AddLog("RECV", Hex(request));
+  AddLog("RECV", upssim::HexBytes(request.data(), request.size()));
   RunDue();
 
   // The blocks of the request, each checked.
@@ -634,7 +616,7 @@ std::vector<std::vector<uint8_t>> NetBcmAdapter::AnswerLocked(const std::vector<
     uint8_t which = commands.back()[0];
     bool refused = false;
     for (const auto& c : commands) {
-      AddLog("REQ", "command " + Hex(c) + " select " + std::to_string(select));
+      AddLog("REQ", "command " + upssim::HexBytes(c.data(), c.size()) + " select " + std::to_string(select));
       const uint8_t r = Command(c, select);
       if (!refused) {
         code = r;
@@ -700,7 +682,7 @@ bool NetBcmAdapter::Do(const std::string& line) {
 }
 
 std::vector<std::string> NetBcmAdapter::Control(const std::string& line) {
-  const std::vector<std::string> w = Words(line);
+  const std::vector<std::string> w = upssim::Words(line);
   std::vector<std::string> lines;
   std::string error;
   if (w.empty()) return {"ERR empty command"};

@@ -228,9 +228,8 @@ bool ApcSmartUps::Control(SimContext&, const std::vector<std::string>& w, std::s
     return true;
   }
   if (w[0] == "second") {
-    char* end = nullptr;
-    const long ms = w.size() == 2 ? std::strtol(w[1].c_str(), &end, 10) : 0;
-    if (w.size() != 2 || *end != '\0' || ms < 1 || ms > 1000) {
+    long ms = 0;
+    if (w.size() != 2 || !ParseNumber(w[1], 1, 1000, &ms)) {
       *error = "usage: second MS (1..1000: how long one second of the UPS's delays lasts)";
       return true;
     }
@@ -244,9 +243,8 @@ bool ApcSmartUps::Control(SimContext&, const std::vector<std::string>& w, std::s
     }
     test_outcome_ = w[1];
     if (w.size() == 3) {
-      char* end = nullptr;
-      const long polls = std::strtol(w[2].c_str(), &end, 10);
-      if (*end != '\0' || polls < 0 || polls > 1000) {
+      long polls = 0;
+      if (!ParseNumber(w[2], 0, 1000, &polls)) {
         *error = "POLLS must be 0..1000";
         return true;
       }

@@ -49,15 +49,6 @@ const char* const kValueKeys[] = {"input-voltage", "output-voltage", "frequency"
                                   "capacity", "runtime", "temperature", "load-va", "load-watts",
                                   "output-current"};
 
-bool ParseLong(const std::string& s, long lo, long hi, long* out) {
-  if (s.empty()) return false;
-  char* end = nullptr;
-  const long v = std::strtol(s.c_str(), &end, 10);
-  if (*end != '\0' || v < lo || v > hi) return false;
-  *out = v;
-  return true;
-}
-
 void PutU16(std::vector<uint8_t>& out, size_t at, int v) {
   out[at] = static_cast<uint8_t>(v & 0xFF);
   out[at + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
@@ -575,7 +566,7 @@ bool BcmUps::Control(SimContext& ctx, const std::vector<std::string>& w, std::st
   };
   const std::string& cmd = w[0];
   if (cmd == "speed") {
-    if (w.size() != 2 || !ParseLong(w[1], 50, 4000000, &v)) {
+    if (w.size() != 2 || !ParseNumber(w[1], 50, 4000000, &v)) {
       *error = "usage: speed BPS";
     } else {
       speed_ = static_cast<uint32_t>(v);
@@ -601,7 +592,7 @@ bool BcmUps::Control(SimContext& ctx, const std::vector<std::string>& w, std::st
     return true;
   }
   if (cmd == "block-size") {
-    if (w.size() != 2 || !ParseLong(w[1], 1, 255, &v)) {
+    if (w.size() != 2 || !ParseNumber(w[1], 1, 255, &v)) {
       *error = "usage: block-size 1..255";
     } else {
       block_size_ = static_cast<size_t>(v);
@@ -609,7 +600,7 @@ bool BcmUps::Control(SimContext& ctx, const std::vector<std::string>& w, std::st
     return true;
   }
   if (cmd == "alarm") {
-    if (w.size() != 3 || !ParseLong(w[1], 0, kAlarmNumbers - 1, &v) || (w[2] != "on" && w[2] != "off")) {
+    if (w.size() != 3 || !ParseNumber(w[1], 0, kAlarmNumbers - 1, &v) || (w[2] != "on" && w[2] != "off")) {
       *error = "usage: alarm 0..199 on|off";
     } else if (w[2] == "on") {
       raised_alarms_.insert(static_cast<int>(v));
@@ -619,7 +610,7 @@ bool BcmUps::Control(SimContext& ctx, const std::vector<std::string>& w, std::st
     return true;
   }
   if (cmd == "segments") {
-    if (w.size() != 2 || !ParseLong(w[1], 0, 255, &v)) {
+    if (w.size() != 2 || !ParseNumber(w[1], 0, 255, &v)) {
       *error = "usage: segments 0..255";
     } else {
       segments_ = static_cast<int>(v);
@@ -632,7 +623,7 @@ bool BcmUps::Control(SimContext& ctx, const std::vector<std::string>& w, std::st
       std::stringstream in(w[1]);
       std::string item;
       while (std::getline(in, item, ',')) {
-        if (!ParseLong(item, 0, 255, &v)) {
+        if (!ParseNumber(item, 0, 255, &v)) {
           list.clear();
           break;
         }
@@ -648,7 +639,7 @@ bool BcmUps::Control(SimContext& ctx, const std::vector<std::string>& w, std::st
   }
   if (cmd == "test-result") {
     if (w.size() < 2 || w.size() > 3 || (w[1] != "pass" && w[1] != "fail") ||
-        (w.size() == 3 && !ParseLong(w[2], 0, 3600, &v))) {
+        (w.size() == 3 && !ParseNumber(w[2], 0, 3600, &v))) {
       *error = "usage: test-result pass|fail [SECONDS]";
     } else {
       test_fails_ = w[1] == "fail";
@@ -666,19 +657,19 @@ bool BcmUps::Control(SimContext& ctx, const std::vector<std::string>& w, std::st
     for (size_t i = 3; i < w.size(); ++i) text += " " + w[i];
     if (key == "model") {
       model_ = text;
-    } else if (key == "type-code" && ParseLong(text, 0, 65535, &v)) {
+    } else if (key == "type-code" && ParseNumber(text, 0, 65535, &v)) {
       type_code_ = static_cast<int>(v);
-    } else if (key == "va" && ParseLong(text, 0, 3276750, &v)) {
+    } else if (key == "va" && ParseNumber(text, 0, 3276750, &v)) {
       va_ = static_cast<int>(v);
-    } else if (key == "config-size" && ParseLong(text, 0, 65535, &v)) {
+    } else if (key == "config-size" && ParseNumber(text, 0, 65535, &v)) {
       config_size_ = static_cast<int>(v);
-    } else if (key == "watts" && ParseLong(text, 0, 3276750, &v)) {
+    } else if (key == "watts" && ParseNumber(text, 0, 3276750, &v)) {
       watts_ = static_cast<int>(v);
-    } else if (key == "phases" && ParseLong(text, 1, 3, &v)) {
+    } else if (key == "phases" && ParseNumber(text, 1, 3, &v)) {
       phases_ = static_cast<int>(v);
-    } else if (key == "version" && w.size() == 4 && ParseLong(w[2], 0, 99, &v)) {
+    } else if (key == "version" && w.size() == 4 && ParseNumber(w[2], 0, 99, &v)) {
       long minor = 0;
-      if (!ParseLong(w[3], 0, 99, &minor)) {
+      if (!ParseNumber(w[3], 0, 99, &minor)) {
         *error = "usage: set version MAJOR MINOR";
       } else {
         version_major_ = static_cast<int>(v);

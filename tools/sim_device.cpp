@@ -1,6 +1,9 @@
 #include "tools/sim_device.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
 
 #include "tools/sim_apc.h"
 #include "tools/sim_bcm.h"
@@ -34,6 +37,24 @@ std::string HexBytes(const uint8_t* data, size_t size) {
     out += b;
   }
   return out;
+}
+
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> w;
+  std::istringstream in(line);
+  std::string s;
+  while (in >> s) w.push_back(s);
+  return w;
+}
+
+bool ParseNumber(const std::string& text, long lo, long hi, long* out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+  *out = v;
+  return true;
 }
 
 std::string Printable(const std::string& bytes) {

@@ -83,8 +83,12 @@ std::unique_ptr<SimDevice> MakeSimDevice(const std::string& kind);
 // The names MakeSimDevice knows, for help texts.
 std::vector<std::string> SimDeviceKinds();
 
-// Helpers shared by the kinds and the core.
+// Helpers shared by the kinds, the core and the network adapter.
 std::string HexBytes(const uint8_t* data, size_t size);
+// The words of a control line, split at white space.
+std::vector<std::string> Words(const std::string& line);
+// A whole decimal number within lo..hi; false (and *out unchanged) otherwise.
+bool ParseNumber(const std::string& text, long lo, long hi, long* out);
 std::string Printable(const std::string& bytes);  // \r, \n, \xHH for the rest
 // Undoes Printable-style escapes (\r \n \t \\ \xHH); false on a malformed escape.
 bool Unescape(const std::string& text, std::string* out);

@@ -138,9 +138,8 @@ void VarnisUps::Command(SimContext& ctx, const std::string& word, const std::str
       ctx.Log("ACTION", "general systems test finished");
     });
   } else if (word == "UPSD" || word == "UPCD") {
-    char* end = nullptr;
-    const long v = std::strtol(argument.c_str(), &end, 10);
-    if (argument.empty() || *end != '\0' || v < 0 || v > 999) {
+    long v = 0;
+    if (!ParseNumber(argument, 0, 999, &v)) {
       ctx.Log("ACTION", word + " refused: bad delay " + Printable(argument));
       return;
     }
@@ -238,9 +237,8 @@ bool VarnisUps::Control(SimContext&, const std::vector<std::string>& w, std::str
     return true;
   }
   if (w[0] == "segments" || w[0] == "echo-fail") {
-    char* end = nullptr;
-    const long v = w.size() == 2 ? std::strtol(w[1].c_str(), &end, 10) : -1;
-    if (w.size() != 2 || *end != '\0' || v < 0 || v > 255) {
+    long v = 0;
+    if (w.size() != 2 || !ParseNumber(w[1], 0, 255, &v)) {
       *error = "usage: " + w[0] + " 0..255";
     } else {
       (w[0] == "segments" ? segments_ : echo_fail_) = static_cast<int>(v);

@@ -29,24 +29,6 @@ uint64_t NowMs() {
   return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
-std::vector<std::string> Words(const std::string& line) {
-  std::vector<std::string> w;
-  std::istringstream in(line);
-  std::string s;
-  while (in >> s) w.push_back(s);
-  return w;
-}
-
-bool ParseInt(const std::string& s, long lo, long hi, long* out) {
-  if (s.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(s.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
-  *out = v;
-  return true;
-}
-
 void WriteAllBlocking(int fd, const std::string& text, bool socket) {
   size_t off = 0;
   while (off < text.size()) {
@@ -506,7 +488,7 @@ void UpsSimulator::Execute(const std::string& line,
       Log("STATE", "mode " + w[1]);
     }
   } else if (cmd == "delay" || cmd == "split") {
-    if (w.size() != 2 || !ParseInt(w[1], 0, kMaxDelayMs, &v)) {
+    if (w.size() != 2 || !ParseNumber(w[1], 0, kMaxDelayMs, &v)) {
       error = "usage: " + cmd + " MS (0.." + std::to_string(kMaxDelayMs) + ")";
     } else {
       (cmd == "delay" ? delay_ms_ : split_ms_) = static_cast<int>(v);
@@ -534,7 +516,7 @@ void UpsSimulator::Execute(const std::string& line,
   } else if (cmd == "log" || cmd == "log-since") {
     size_t from = log_first_;
     if (cmd == "log-since") {
-      if (w.size() != 2 || !ParseInt(w[1], 0, 0x7FFFFFFF, &v)) {
+      if (w.size() != 2 || !ParseNumber(w[1], 0, 0x7FFFFFFF, &v)) {
         error = "usage: log-since N";
       } else if (static_cast<size_t>(v) > from) {
         from = static_cast<size_t>(v);
@@ -550,7 +532,7 @@ void UpsSimulator::Execute(const std::string& line,
     log_.clear();
   } else if (cmd == "wait") {
     long ms = 0;
-    if (w.size() != 3 || !ParseInt(w[1], 0, 0x7FFFFFFF, &v) || !ParseInt(w[2], 0, kMaxDelayMs, &ms)) {
+    if (w.size() != 3 || !ParseNumber(w[1], 0, 0x7FFFFFFF, &v) || !ParseNumber(w[2], 0, kMaxDelayMs, &ms)) {
       error = "usage: wait COUNT MS";
     } else if (log_first_ + log_.size() >= static_cast<size_t>(v)) {
       reply("OK " + std::to_string(log_first_ + log_.size()));
