@@ -5,51 +5,12 @@
 // input also goes through the reply parsers directly.
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 
 #include "agent/apc.h"
 #include "agent/apc_reply.h"
 #include "core/scp.h"
-
-namespace {
-
-class LineApc : public KT_APC {
- public:
-  explicit LineApc(KT_SCP& scp) : KT_APC(scp) { state_ = kOpen; }
-
-  std::deque<std::string> replies;
-  std::string line;
-  size_t writes = 0;
-
-  int Open() override { return 0; }
-  int Close() override { return 0; }
-  int Write(const void*, int) override {
-    ++writes;
-    if (!replies.empty()) {
-      line += replies.front();
-      replies.pop_front();
-    }
-    return 1;
-  }
-  int Read(KT_ReadRecord& record) override {
-    record.data.clear();
-    if (line.empty()) return 0;
-    const size_t n = std::min(line.size(), static_cast<size_t>(record.EffectiveCapacity()));
-    record.data.assign(line.begin(), line.begin() + static_cast<long>(n));
-    line.erase(0, n);
-    record.length = static_cast<int>(n);
-    return 1;
-  }
-  int Ready(int) override { return 1; }
-  int ControlCheck(int mask) override { return mask & kCts; }
-  int ControlSet(int) override { return 0; }
-
- protected:
-  void DiscardInput() override { line.clear(); }
-};
-
-}  // namespace
+#include "tests/protocols/protocol_fakes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string all(reinterpret_cast<const char*>(data), size);
@@ -61,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ApcHasWholeLine(all);
 
   KT_SCP scp;
-  LineApc apc(scp);
+  protocol_testing::Scripted<KT_APC> apc(scp);
+  apc.lines = KT_SerialPort::kCts;
   for (size_t i = 0; i < size;) {
     const size_t n = std::min<size_t>(data[i], size - i - 1);
     apc.replies.emplace_back(reinterpret_cast<const char*>(data + i + 1), n);
@@ -79,6 +41,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   apc.LoadControl(KT_UpsProtocol::kOutputOnAfterDelay, KT_UpsProtocol::kAllSegments, 1000);
   apc.LoadControl(KT_UpsProtocol::kOutputOffAfterOs, KT_UpsProtocol::kAllSegments, 120);
   // Every command gets at most one reply and SetValue is bounded: the writes stay few.
-  if (apc.writes > 200) __builtin_trap();
+  if (apc.writes.size() > 200) __builtin_trap();
   return 0;
 }
