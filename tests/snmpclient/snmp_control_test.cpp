@@ -180,13 +180,19 @@ std::vector<uint8_t> Frame(int type, std::vector<uint8_t> key, std::vector<uint8
   return frame;
 }
 
-TEST_F(ControlTest, ConsoleRequestsAreAnsweredFromTheImage) {
-  const uint16_t port = peer_.port();
+// The adapter as a console names it: an SNMP address with both communities, whose port the
+// service lookup gives as the peer's.
+KT_Address ConsoleHost(uint16_t port) {
   KT_SNMP::SetServicePortLookup([port](const char*) { return std::optional<uint16_t>(port); });
   KT_Address host(ADDRESS_SNMP);
   host.SetHostName("127.0.0.1");
   host.SetReadCommunity("public");
   host.SetWriteCommunity("private");
+  return host;
+}
+
+TEST_F(ControlTest, ConsoleRequestsAreAnsweredFromTheImage) {
+  KT_Address host = ConsoleHost(peer_.port());
   KT_SNMP client;
   KT_Address from;
   std::vector<uint8_t> reply;
@@ -235,12 +241,7 @@ TEST_F(ControlTest, ConsoleRequestsAreAnsweredFromTheImage) {
 }
 
 TEST_F(ControlTest, ConfigurationTextsAndDelayedOff) {
-  const uint16_t port = peer_.port();
-  KT_SNMP::SetServicePortLookup([port](const char*) { return std::optional<uint16_t>(port); });
-  KT_Address host(ADDRESS_SNMP);
-  host.SetHostName("127.0.0.1");
-  host.SetReadCommunity("public");
-  host.SetWriteCommunity("private");
+  KT_Address host = ConsoleHost(peer_.port());
   KT_SNMP client;
   KT_Address from;
   std::vector<uint8_t> reply;
