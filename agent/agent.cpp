@@ -240,6 +240,20 @@ void KT_Agent::GoIdle() {
   ResetUpsView();
 }
 
+void KT_Agent::GoIdleAdapterUnreachable() {
+  {
+    auto lock = scp_.Lock();
+    scp_.upsStatus.ClearAlarm(ALARM_DETERMINING_UPS_TYPE);
+    scp_.upsStatus.SetAlarm(ALARM_IDLE);
+    scp_.config.SetCommMode(COMM_IDLE);
+    scp_.upsStatus.SetRefreshPeriod(kRefreshNever);
+    scp_.upsStatus.Branches().Touch(0);
+    scp_.upsStatus.Branches().Touch(1);
+    for (int b : {0, 1, 3, 4}) scp_.upsInfo.Branches().Touch(b);
+  }
+  mode = COMM_IDLE;
+}
+
 void KT_Agent::GoNetworkSlave() {
   {
     auto lock = scp_.Lock();

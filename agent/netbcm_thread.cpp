@@ -100,15 +100,8 @@ bool Connect(KT_Agent& agent, NetBcmAdapterClient& client) {
   {
     auto lock = scp.Lock();
     scp.upsStatus.ClearAlarm(ALARM_LOST_UPS_COMM);
-    scp.upsStatus.ClearAlarm(ALARM_DETERMINING_UPS_TYPE);
-    scp.upsStatus.SetAlarm(ALARM_IDLE);
-    scp.config.SetCommMode(COMM_IDLE);
-    scp.upsStatus.SetRefreshPeriod(kRefreshNever);
-    scp.upsStatus.Branches().Touch(0);
-    scp.upsStatus.Branches().Touch(1);
-    for (int b : {0, 1, 3, 4}) scp.upsInfo.Branches().Touch(b);
   }
-  agent.mode = COMM_IDLE;
+  agent.GoIdleAdapterUnreachable();
   services.PopupMessage(scp.HasTcpIpSupport() ? kAdapterUnreachable : "Tremona: TCP/IP is not available. ",
                         kAgentMessageCaption, kMessageBoxAgentStyle);
   return false;

@@ -64,17 +64,7 @@ bool Connect(KT_Agent& agent, SnmpAdapterClient& client) {
     scp.serial_queue.Post(BLOCK_UPS_INFO, 0, 0, 0);
     return true;
   }
-  {
-    auto lock = scp.Lock();
-    scp.upsStatus.ClearAlarm(ALARM_DETERMINING_UPS_TYPE);
-    scp.upsStatus.SetAlarm(ALARM_IDLE);
-    scp.config.SetCommMode(COMM_IDLE);
-    scp.upsStatus.SetRefreshPeriod(kRefreshNever);
-    scp.upsStatus.Branches().Touch(0);
-    scp.upsStatus.Branches().Touch(1);
-    for (int b : {0, 1, 3, 4}) scp.upsInfo.Branches().Touch(b);
-  }
-  agent.mode = COMM_IDLE;
+  agent.GoIdleAdapterUnreachable();
   agent.Services().PopupMessage("Adapter name/IP Address is incorrect.", kAgentMessageCaption, kMessageBoxAgentStyle);
   return false;
 }

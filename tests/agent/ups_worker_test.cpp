@@ -266,15 +266,59 @@ TEST_F(WorkerTest, SnmpAdapterThatDoesNotAnswerTurnsTheAgentIdle) {
   scp.config.SetAdapterName("10.0.0.1");
   scp.config.SetReadCommunity("public");
   scp.config.SetWriteCommunity("private");
+  scp.upsStatus.SetAlarm(ALARM_DETERMINING_UPS_TYPE);
   state.results["ProbeAdapter"] = 0;
   agent.SetSnmpClientFactory([this](KT_SCP&) { return std::make_unique<FakeSnmp>(state); });
   services.State(THREAD_SNMP) = kThreadRunning;
   EXPECT_EQ(SNMPThread(agent), 0);
   EXPECT_EQ(services.GetState(THREAD_SNMP), kThreadEnded);
   EXPECT_EQ(scp.config.GetCommMode(), COMM_IDLE);
+  EXPECT_EQ(agent.mode.load(), COMM_IDLE);
   EXPECT_TRUE(Alarm(ALARM_IDLE));
+  EXPECT_FALSE(Alarm(ALARM_DETERMINING_UPS_TYPE));
+  EXPECT_EQ(scp.upsStatus.GetRefreshPeriod(), kRefreshNever);
   ASSERT_EQ(services.PopupTexts().size(), 1u);
   EXPECT_EQ(services.PopupTexts()[0], "Adapter name/IP Address is incorrect.");
+}
+
+// A network BCM adapter client whose answers the test sets.
+class FakeNetBcm : public FakeOperations<NetBcmAdapterClient> {
+ public:
+  using FakeOperations<NetBcmAdapterClient>::FakeOperations;
+  int SetTarget(const std::string&, const std::string&) override { return 1; }
+  int Open() override { return s_.Call("Open"); }
+  int ProbeAdapter() override { return s_.Call("ProbeAdapter"); }
+  int StartSleepMode(int) override { return 1; }
+  int SegmentDelayedOn(int) override { return 1; }
+  int SegmentDelayedOff(int) override { return 1; }
+  int UpdateSegmentState(int) override { return 1; }
+  int SegmentSleep(int) override { return 1; }
+};
+
+TEST_F(WorkerTest, NetBcmAdapterThatCannotBeOpenedTurnsTheAgentIdle) {
+  scp.config.SetAdapterName("10.0.0.1");
+  scp.config.SetWriteCommunity("secret");
+  scp.SetFlag(SCP_FLAG_TCPIP);
+  scp.upsStatus.SetAlarm(ALARM_LOST_UPS_COMM);
+  scp.upsStatus.SetAlarm(ALARM_DETERMINING_UPS_TYPE);
+  scp.upsStatus.SetRefreshPeriod(2);
+  state.results["Open"] = -1;
+  agent.SetNetBcmClientFactory([this](KT_SCP&) { return std::make_unique<FakeNetBcm>(state); });
+  services.State(THREAD_NETBCM) = kThreadRunning;
+  EXPECT_EQ(NetBCMThread(agent), 0);
+  EXPECT_EQ(services.GetState(THREAD_NETBCM), kThreadEnded);
+  EXPECT_EQ(state.calls["ProbeAdapter"], 0);
+  EXPECT_EQ(scp.config.GetCommMode(), COMM_IDLE);
+  EXPECT_EQ(agent.mode.load(), COMM_IDLE);
+  EXPECT_TRUE(Alarm(ALARM_IDLE));
+  EXPECT_FALSE(Alarm(ALARM_LOST_UPS_COMM));
+  EXPECT_FALSE(Alarm(ALARM_DETERMINING_UPS_TYPE));
+  EXPECT_EQ(scp.upsStatus.GetRefreshPeriod(), kRefreshNever);
+  EXPECT_EQ(scp.upsInfo.Branches().GetTime(3), clock->Now());
+  // The information block keeps what it holds: no refresh of the operating-system fields.
+  EXPECT_EQ(services.os_info_calls, 0);
+  ASSERT_EQ(services.PopupTexts().size(), 1u);
+  EXPECT_NE(services.PopupTexts()[0].find("Unable to communicate with Network Adapter."), std::string::npos);
 }
 
 TEST_F(WorkerTest, SnmpThreadPollsUntilStopped) {
