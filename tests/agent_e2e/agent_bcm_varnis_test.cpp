@@ -13,8 +13,6 @@ namespace {
 
 using testing_support::SimulatedUps;
 
-bool Contains(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
-
 void RunAgainst(SimulatedUps& ups, const char* detected, const char* statusRequest) {
   AgentProcess agent;
   ASSERT_TRUE(agent.Start({"-b", "-d", ups.device()}));

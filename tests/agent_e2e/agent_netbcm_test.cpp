@@ -9,8 +9,6 @@
 #include <string>
 
 #include "agent/daemon.h"
-#include "core/battery_info_block.h"
-#include "core/record_reader.h"
 #include "core/record_writer.h"
 #include "core/scp.h"
 #include "platform/record_file.h"
@@ -21,17 +19,6 @@
 namespace {
 
 constexpr const char* kAccessCode = "Zq9x2p";
-
-bool Contains(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
-
-int64_t OutagesInFile(const std::string& path) {
-  std::vector<uint8_t> bytes = testing_support::ReadFileBytes(path);
-  if (bytes.empty()) return -1;
-  BatteryInfoBlock block;
-  KT_RecordReader reader(bytes.data(), bytes.size());
-  if (block.ConvertBlock(CONVERT_DECODE, nullptr, &reader) < 0) return -1;
-  return block.GetOutageCount();
-}
 
 class AgentNetBcmTest : public ::testing::Test {
  protected:

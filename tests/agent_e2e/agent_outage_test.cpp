@@ -36,14 +36,6 @@ const char* const kMib =
     "testUps OBJECT IDENTIFIER ::= { enterprises 99999 }\n"
     "END\n";
 
-bool Contains(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
-
-size_t Count(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
   size_t start = 0;

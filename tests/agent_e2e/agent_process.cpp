@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "core/battery_info_block.h"
+#include "core/record_reader.h"
 #include "tests/support/private_network.h"
 
 AgentProcess::AgentProcess(const std::vector<std::string>& settingsLines) {
@@ -93,4 +95,25 @@ bool AgentProcess::WaitFor(const std::function<bool()>& condition, int timeoutMs
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
+}
+
+bool Contains(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
+
+size_t Count(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+bool ReadBatteryInfo(const std::string& path, BatteryInfoBlock& block) {
+  std::vector<uint8_t> bytes = testing_support::ReadFileBytes(path);
+  if (bytes.empty()) return false;
+  KT_RecordReader reader(bytes.data(), bytes.size());
+  return block.ConvertBlock(CONVERT_DECODE, nullptr, &reader) >= 0;
+}
+
+int64_t OutagesInFile(const std::string& path) {
+  BatteryInfoBlock block;
+  if (!ReadBatteryInfo(path, block)) return -1;
+  return block.GetOutageCount();
 }

@@ -7,11 +7,14 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "tests/support/test_support.h"
+
+class BatteryInfoBlock;
 
 class AgentProcess {
  public:
@@ -44,3 +47,12 @@ class AgentProcess {
   std::string prefix_;
   pid_t pid_ = -1;
 };
+
+// True when `text` holds `needle`.
+bool Contains(const std::string& text, const std::string& needle);
+// How often `needle` occurs in `text` (overlapping occurrences count).
+size_t Count(const std::string& text, const std::string& needle);
+// The battery information block as a bat_info.dat file holds it; false when it cannot be read.
+bool ReadBatteryInfo(const std::string& path, BatteryInfoBlock& block);
+// The outage count recorded in a bat_info.dat file; -1 when the file cannot be read.
+int64_t OutagesInFile(const std::string& path);

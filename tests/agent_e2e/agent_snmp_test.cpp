@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "agent/daemon.h"
-#include "core/record_reader.h"
 #include "core/scp.h"
 #include "platform/record_file.h"
 #include "tests/agent_e2e/agent_process.h"
@@ -19,16 +18,6 @@ const char* const kMib =
     "IMPORTS enterprises FROM RFC1155-SMI;\n"
     "testUps OBJECT IDENTIFIER ::= { enterprises 99999 }\n"
     "END\n";
-
-// The outage count recorded in bat_info.dat; -1 when the file cannot be read.
-int64_t OutagesInFile(const std::string& path) {
-  std::vector<uint8_t> bytes = testing_support::ReadFileBytes(path);
-  if (bytes.empty()) return -1;
-  BatteryInfoBlock block;
-  KT_RecordReader reader(bytes.data(), bytes.size());
-  if (block.ConvertBlock(CONVERT_DECODE, nullptr, &reader) < 0) return -1;
-  return block.GetOutageCount();
-}
 
 TEST(AgentSnmp, PollsTheAdapterAndCountsAMainsFailure) {
   testing_support::SnmpAdapterPeer peer;

@@ -7,7 +7,6 @@
 
 #include "agent/daemon.h"
 #include "core/battery_info_block.h"
-#include "core/record_reader.h"
 #include "platform/record_file.h"
 #include "tests/agent_e2e/agent_process.h"
 #include "tests/support/simulated_ups.h"
@@ -15,22 +14,6 @@
 namespace {
 
 using testing_support::SimulatedUps;
-
-bool Contains(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
-
-size_t Count(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
-}
-
-// The battery information block as bat_info.dat holds it; false when it cannot be read.
-bool ReadBatteryInfo(const std::string& path, BatteryInfoBlock& block) {
-  std::vector<uint8_t> bytes = testing_support::ReadFileBytes(path);
-  if (bytes.empty()) return false;
-  KT_RecordReader reader(bytes.data(), bytes.size());
-  return block.ConvertBlock(CONVERT_DECODE, nullptr, &reader) >= 0;
-}
 
 class AgentUpsTest : public ::testing::Test {
  protected:

@@ -10,12 +10,6 @@ bool WaitUntilServing(AgentProcess& agent) {
   return AgentProcess::WaitFor([&] { return Count(agent.Stderr(), "NETWORK THREAD IS ALIVE") > 0; }, 30000);
 }
 
-size_t Count(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
-}
-
 std::optional<KT_ScpMessage> Ask(testing_support::ScpConsole& console, const std::string& ip,
                                  const std::vector<uint8_t>& request, int timeoutMs) {
   KT_ScpMessage sent;

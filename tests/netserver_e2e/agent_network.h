@@ -18,9 +18,6 @@ std::vector<std::string> AgentSettings(const std::string& ip);
 // Waits (bounded) until the agent's network server is up.
 bool WaitUntilServing(AgentProcess& agent);
 
-// Count of occurrences of `needle` in `text`.
-size_t Count(const std::string& text, const std::string& needle);
-
 // Sends the request to the agent at ip:7010 and waits for an answer with the request's key
 // (the agent serves one datagram a turn; status pushes in between are skipped). Bounded.
 std::optional<KT_ScpMessage> Ask(testing_support::ScpConsole& console, const std::string& ip,
