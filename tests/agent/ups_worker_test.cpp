@@ -238,28 +238,13 @@ TEST_F(WorkerTest, SerialThreadRedetectsAfterALossAndStops) {
 }
 
 // An SNMP client whose answers the test sets.
-class FakeSnmp : public SnmpAdapterClient {
+class FakeSnmp : public FakeOperations<SnmpAdapterClient> {
  public:
-  explicit FakeSnmp(FakeDriverState& s) : s_(s) {}
-  int UpdateStatus() override { return s_.Call("UpdateStatus"); }
-  int UpdateInfo() override { return s_.Call("UpdateInfo"); }
-  int UpdateCapabilities() override { return 1; }
-  int UpdateMeter() override { return s_.Call("UpdateMeter"); }
-  int UpdateConfig() override { return 1; }
-  int SetConfig() override { return 1; }
-  int UpdateBatteryTest() override { return 0; }
-  int InitiateBatteryTest() override { return 1; }
-  int Open(const std::string& adapter, const std::string&, const std::string&) override {
-    adapter_ = adapter;
-    return s_.Call("Open");
-  }
+  using FakeOperations<SnmpAdapterClient>::FakeOperations;
+  int Open(const std::string&, const std::string&, const std::string&) override { return s_.Call("Open"); }
   int ProbeAdapter() override { return s_.Call("ProbeAdapter"); }
   int StartSleepMode() override { return 1; }
   int DelayedOff(int) override { return 1; }
-  std::string adapter_;
-
- private:
-  FakeDriverState& s_;
 };
 
 TEST_F(WorkerTest, SnmpAdapterThatDoesNotAnswerTurnsTheAgentIdle) {
