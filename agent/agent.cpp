@@ -357,10 +357,6 @@ int KT_Agent::Establish() {
     scp_.upsStatus.ClearAlarm(ALARM_DETERMINING_UPS_TYPE);
   }
   services_.PopupMessage(message.c_str(), kAgentMessageCaption, kMessageBoxAgentStyle);
-  {
-    auto lock = scp_.Lock();
-    scp_.upsStatus.SetAlarm(ALARM_IDLE);
-  }
   GoIdle();
   return 0;
 }
