@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <new>
 
+#include "agent/adapter_name.h"
 #include "agent/os_services.h"
 #include "core/ipx.h"
 #include "core/ktdiag.h"
@@ -82,20 +83,6 @@ constexpr int kTestDonePass = 1;
 constexpr int kTestDoneError = 3;
 constexpr int kTestAborted = 4;
 constexpr int kTestNoneInitiated = 6;
-
-// Splits "host:port" (a port 1..65535 after the only colon); the port is 0 when there is none.
-std::string SplitHostPort(const std::string& text, int* port) {
-  *port = 0;
-  const size_t colon = text.rfind(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 >= text.size() || text.find(':') != colon ||
-      colon + 6 < text.size() || text.find_first_not_of("0123456789", colon + 1) != std::string::npos) {
-    return text;
-  }
-  const int p = std::stoi(text.substr(colon + 1));
-  if (p < 1 || p > 65535) return text;
-  *port = p;
-  return text.substr(0, colon);
-}
 
 // Floor of a / b for b > 0.
 int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
@@ -396,10 +383,10 @@ void KT_Action::SendSnmpTrap(const PendingAlarm& p, const KT_ActionEntry& record
       if (scp_.notify.TrapReceivers().GetBySlot(slot, manager) != 1) continue;
     }
     Diag() << "Sending SNMP Trap to host " << manager.hostName << ", community " << manager.community << kendl;
-    int port = 0;
-    const std::string host = SplitHostPort(manager.hostName, &port);
-    trap_sender_.SetSession(host.c_str(), manager.community.c_str(), manager.community.c_str(),
-                            port != 0 ? port : kTrapPort);
+    AdapterName target = SplitAdapterName(manager.hostName);
+    if (target.host.empty()) target = {manager.hostName, 0};  // ":N" names no host: all of it is the name
+    trap_sender_.SetSession(target.host.c_str(), manager.community.c_str(), manager.community.c_str(),
+                            target.port != 0 ? target.port : kTrapPort);
     if (trap_sender_.OpenSession() < 0) {
       Diag() << "Cannot open a trap session to " << manager.hostName << kendl;
       continue;
