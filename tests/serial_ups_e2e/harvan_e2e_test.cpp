@@ -140,15 +140,7 @@ TEST_F(VarnisOnTheLine, GeneralSystemsTestIsLogged) {
     clock->Set(protocol_->GetBatteryTestStart() + 12);
     ASSERT_EQ(protocol_->UpdateBatteryTest(), 1);
   }
-  EXPECT_EQ(scp_.serial_queue.Find(BLOCK_BATTERY_LOG, 0), -1);
-  EXPECT_EQ(written_, (std::vector<int>{BLOCK_BATTERY_TEST, BLOCK_BATTERY_LOG}));
-  EXPECT_FALSE(Alarm(ALARM_BATTERY_TEST));
-  {
-    auto lock = scp_.Lock();
-    ASSERT_EQ(scp_.batteryLog.GetRecordCount(), 1);
-    EXPECT_EQ(scp_.batteryLog.Records()[0].data, (std::vector<uint8_t>{BATTERY_TEST_PASSED}));
-    EXPECT_EQ(scp_.batteryLog.GetStatusText(), "Passed General Systems Test");
-  }
+  ASSERT_NO_FATAL_FAILURE(ExpectBatteryTestLogged(BATTERY_TEST_PASSED, "Passed General Systems Test"));
   // No test running: nothing to log.
   ScopedManualClock later(protocol_->GetBatteryTestStart() + 30);
   EXPECT_EQ(protocol_->UpdateBatteryTest(), -1);

@@ -39,6 +39,18 @@ class ProtocolOnTheLine : public ::testing::Test {
     return scp_.upsStatus.IsAlarmSet(a) == 1;
   }
 
+  // After a battery test has ended: the pending battery-log request answered, the test and log
+  // files written, the test alarm cleared and one record of `result` in the log.
+  void ExpectBatteryTestLogged(uint8_t result, const std::string& status) {
+    EXPECT_EQ(scp_.serial_queue.Find(BLOCK_BATTERY_LOG, 0), -1);
+    EXPECT_EQ(written_, (std::vector<int>{BLOCK_BATTERY_TEST, BLOCK_BATTERY_LOG}));
+    EXPECT_FALSE(Alarm(ALARM_BATTERY_TEST));
+    auto lock = scp_.Lock();
+    ASSERT_EQ(scp_.batteryLog.GetRecordCount(), 1);
+    EXPECT_EQ(scp_.batteryLog.Records()[0].data, (std::vector<uint8_t>{result}));
+    EXPECT_EQ(scp_.batteryLog.GetStatusText(), status);
+  }
+
   std::vector<std::string> Requests(size_t from) { return ups_->Entries("REQ", from); }
   std::vector<std::string> Actions(size_t from) { return ups_->Entries("ACTION", from); }
 
