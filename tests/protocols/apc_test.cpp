@@ -341,7 +341,9 @@ TEST_F(ApcOnTheLine, OutputGoesOffAfterTheDelayOnceTheSystemIsDown) {
   EXPECT_TRUE(ups_.WaitForLog("ACTION shutdown delay set to 180", from));
   EXPECT_TRUE(ups_.WaitForLog("ACTION shutdown: output off in 180 s", from));
   EXPECT_TRUE(ups_.WaitForLog("ACTION output off", from));
-  EXPECT_TRUE(ups_.Entries("REQ", from).back() == "S");
+  const std::vector<std::string> requests = ups_.Entries("REQ", from);
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(requests.back(), "S");
 }
 
 TEST_F(ApcOnTheLine, ShutdownAndRestartAsksForTheReturn) {
