@@ -52,17 +52,13 @@ class SerialWorker : public KT_UpsWorker {
   UpsRequestOutcome ServeSerial(int type, int set, int branch) {
     KT_SCP& scp = agent_.Scp();
     if (type == BLOCK_ALARM_QUEUE && set == 0) {
-      if (protocol_.UpdateAlarmQueue() <= 0) {
-        scp.serial_queue.CountPass(type, branch);
-        return REQUEST_FAILED;
-      }
+      if (protocol_.UpdateAlarmQueue() <= 0) return Failed(type, branch);
       {
         auto lock = scp.Lock();
         scp.alarmQueue.Branches().Touch(0);
         scp.alarmQueue.Branches().Touch(1);
       }
-      scp.serial_queue.Remove(type, branch);
-      return REQUEST_DONE;
+      return Done(type, branch);
     }
     if (type == BLOCK_WAVEFORM) {
       UpsRequestOutcome outcome = REQUEST_DONE;

@@ -58,13 +58,14 @@ class KT_UpsWorker {
     int count;
   };
   Segments ReadSegments();
+  // A served request leaves the queue; a failed one is counted and stays.
+  UpsRequestOutcome Done(int type, int branch);
+  UpsRequestOutcome Failed(int type, int branch);
 
   KT_Agent& agent_;
   UpsWorkerDriver& driver_;
   UpsWorkerKind kind_;
 
  private:
-  UpsRequestOutcome Done(int type, int branch);
-  UpsRequestOutcome Failed(int type, int branch);
   void RaiseSoftwareError();
 };

@@ -187,6 +187,29 @@ TEST_F(SerialRunTest, PulledCableRaisesLossAndCountsFailures) {
   EXPECT_EQ(state.calls["IsCableConnected"], 5);
 }
 
+TEST_F(SerialRunTest, AlarmQueueReadStaysQueuedUntilItSucceeds) {
+  scp.serial_queue.Post(BLOCK_ALARM_QUEUE, 0, 0, 0);
+  struct FailsOnce : FakeProtocol {
+    FailsOnce(FakeDriverState& s, KT_SCP& scp, FakeServices& services) : FakeProtocol(s), scp_(scp), services_(services) {}
+    int UpdateAlarmQueue() override {
+      if (++reads_ == 1) return -1;
+      attemptsSeen_ = scp_.serial_queue.GetAttempts(BLOCK_ALARM_QUEUE, 0);
+      services_.RequestStopSerial();
+      return 1;
+    }
+    KT_SCP& scp_;
+    FakeServices& services_;
+    int reads_ = 0;
+    int attemptsSeen_ = -1;
+  } p(state, scp, services);
+  EXPECT_EQ(RunSerialProtocol(agent, p), 0);
+  EXPECT_EQ(p.reads_, 2);
+  EXPECT_EQ(p.attemptsSeen_, 1);  // the failed read was counted and the request kept
+  EXPECT_LT(scp.serial_queue.Find(BLOCK_ALARM_QUEUE, 0), 0);
+  EXPECT_EQ(scp.alarmQueue.Branches().GetTime(0), clock->Now());
+  EXPECT_EQ(scp.alarmQueue.Branches().GetTime(1), clock->Now());
+}
+
 TEST_F(SerialRunTest, PortThatIsNoSerialDeviceIsNotOpened) {
   scp.config.SetSerialDeviceName("/etc/hostname");
   EXPECT_EQ(RunSerialProtocol(agent, protocol), -1);
