@@ -50,9 +50,8 @@ int SmallNumber(std::string_view s) {
 
 // The speed code of a bit rate; -1 for a rate the serial layer has no code for.
 int CodeOfRate(int bps) {
-  static const int kRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 14400, 28800};
-  for (int i = 0; i < 10; ++i) {
-    if (kRates[i] == bps) return i;
+  for (int code = 0; code <= 9; ++code) {
+    if (BaudRateFromCode(code) == static_cast<uint32_t>(bps)) return code;
   }
   return -1;
 }
