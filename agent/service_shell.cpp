@@ -55,12 +55,18 @@ void PostTerminate() {
   if (g_shell.scp->system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_TERMINATE) < 0) g_terminate_pending.store(true);
 }
 
-void SignalWatcher(bool foreground) {
+// The signals the watcher takes: the stop signals, and SIGUSR2 that wakes it to quit.
+sigset_t WatchedSignals() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGUSR2);
+  return set;
+}
+
+void SignalWatcher(bool foreground) {
+  const sigset_t set = WatchedSignals();
   while (!g_shell.signalThreadQuit.load()) {
     int sig = 0;
     if (sigwait(&set, &sig) != 0) continue;
@@ -74,11 +80,7 @@ void SignalWatcher(bool foreground) {
 
 // Blocks the stop signals in every thread started from here on, and starts their watcher.
 void StartSignalWatcher(bool foreground) {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGUSR2);
+  const sigset_t set = WatchedSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   signal(SIGPIPE, SIG_IGN);
   g_shell.signalThread = std::thread(SignalWatcher, foreground);
