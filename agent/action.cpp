@@ -7,6 +7,7 @@
 
 #include "agent/adapter_name.h"
 #include "agent/os_services.h"
+#include "agent/ups_worker.h"
 #include "core/ipx.h"
 #include "core/ktdiag.h"
 #include "core/scp.h"
@@ -73,10 +74,6 @@ constexpr int kReasonEvent[] = {EVENT_SHUTDOWN_POWER_FAILURE, EVENT_SHUTDOWN_LOW
                                 EVENT_REMOTE_SHUTDOWN, EVENT_REMOTE_SHUTDOWN};
 constexpr int kReasonAlarm[] = {ALARM_SHUTDOWN_PROLONGED_OUTAGE, ALARM_LOW_BATTERY_SHUTDOWN, ALARM_SCHEDULED_SHUTDOWN,
                                 ALARM_REMOTE_SHUTDOWN, ALARM_REMOTE_SHUTDOWN};
-
-// UPS commands of the shutdown sequence on serial_queue.
-constexpr int kUpsOffCommand = 4;
-constexpr int kUpsRestartCommand = 2;
 
 // Outcome codes of upsTestResultsSummary.
 constexpr int kTestDonePass = 1;
@@ -640,7 +637,7 @@ int KT_Action::ShutdownSequence(int reason) {
   if ((reason == SHUTDOWN_PROLONGED_OUTAGE || reason == SHUTDOWN_LOW_BATTERY) && turnOffUps) {
     branch = kUpsOffCommand;
   } else if (reason == SHUTDOWN_SCHEDULED || reason == SHUTDOWN_REMOTE) {
-    branch = kUpsRestartCommand;
+    branch = COMMAND_RESTART;
   }
   if (branch != 0) {
     scp_.serial_queue.Post(BLOCK_COMMAND, 0, 1, branch);

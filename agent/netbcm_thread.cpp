@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr int kUpsOffCommand = 4;
-constexpr int kSegmentOnCommand = 11;
 // Seconds between two meter reads.
 constexpr int64_t kMeterSpacing = 6;
 constexpr int kProbeTries = 3;

@@ -12,9 +12,6 @@ namespace {
 
 // More failures than this without a success in between is a communication loss.
 constexpr int kMaxFailures = 4;
-// UPS commands of serial_queue beyond the command block's own branches.
-constexpr int kUpsOffCommand = 4;
-constexpr int kSegmentOnCommand = 11;
 
 class SerialWorker : public KT_UpsWorker {
  public:

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr int kUpsOffCommand = 4;
 // DelayedOff's flag: off after the operating-system shutdown time.
 constexpr int kAfterOsShutdown = 0xFF;
 

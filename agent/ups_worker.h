@@ -27,6 +27,12 @@
 
 class KT_Agent;
 
+// UPS commands of serial_queue (block 27 branches) beside the command block's own restart (2),
+// load-off (8) and segment-restart (10): the UPS off after the system's shutdown, and the
+// non-critical segment on again.
+inline constexpr int kUpsOffCommand = 4;
+inline constexpr int kSegmentOnCommand = 11;
+
 enum UpsWorkerKind : int {
   WORKER_SERIAL = 0,
   WORKER_SNMP = 1,
