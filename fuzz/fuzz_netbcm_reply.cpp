@@ -3,7 +3,7 @@
 // type that parses goes to the driver's decoder of that type; the whole datagram is also read
 // as a status reply. The first byte picks the UPS model and whether an identification (with
 // its meter and alarm maps) is decoded first. Any bytes must be handled without reading
-// outside the datagram.
+// outside the datagram; a failed parse hands on no data and every parse is counted.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -30,8 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (int type = 0; type < 256; ++type) {
     if (ParseNetBcmReply(datagram, length, static_cast<uint8_t>(type), joined, &counters) != NETBCM_REPLY_COMPLETE) {
+      if (!joined.empty()) __builtin_trap();  // nothing is handed on from a reply that failed
       continue;
     }
+    if (joined.size() > length) __builtin_trap();  // the data can only come from the datagram
     switch (type) {
       case BCM_REPLY_IDENTIFICATION: {
         NetBcmIdentification id;
@@ -47,7 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       default: break;
     }
   }
-  FirstNetBcmBlockType(datagram, length);
+  // Every parse is counted once.
+  uint32_t counted = 0;
+  for (uint32_t n : counters.outcome) counted += n;
+  if (counted != 256) __builtin_trap();
+  const int first = FirstNetBcmBlockType(datagram, length);
+  if (first < -1 || first > 255) __builtin_trap();
   driver.DecodeStatusDatagram(datagram, length);
   return 0;
 }
