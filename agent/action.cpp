@@ -380,8 +380,7 @@ void KT_Action::SendSnmpTrap(const PendingAlarm& p, const KT_ActionEntry& record
       if (scp_.notify.TrapReceivers().GetBySlot(slot, manager) != 1) continue;
     }
     Diag() << "Sending SNMP Trap to host " << manager.hostName << ", community " << manager.community << kendl;
-    AdapterName target = SplitAdapterName(manager.hostName);
-    if (target.host.empty()) target = {manager.hostName, 0};  // ":N" names no host: all of it is the name
+    const AdapterName target = SplitAdapterName(manager.hostName);
     trap_sender_.SetSession(target.host.c_str(), manager.community.c_str(), manager.community.c_str(),
                             target.port != 0 ? target.port : kTrapPort);
     if (trap_sender_.OpenSession() < 0) {

@@ -3,7 +3,7 @@
 AdapterName SplitAdapterName(const std::string& adapter) {
   AdapterName name{adapter, 0};
   const size_t colon = adapter.rfind(':');
-  if (colon == std::string::npos || colon + 1 >= adapter.size() || colon + 6 < adapter.size() ||
+  if (colon == std::string::npos || colon == 0 || colon + 1 >= adapter.size() || colon + 6 < adapter.size() ||
       adapter.find(':') != colon || adapter.find_first_not_of("0123456789", colon + 1) != std::string::npos) {
     return name;
   }

@@ -9,6 +9,6 @@ struct AdapterName {
   int port = 0;  // 0: the protocol's own port
 };
 
-// A trailing ":N" (1..65535, digits only, the name's one colon) is the port; anything else
-// (an IPv6 address, a bad or out-of-range number) stays part of the host name.
+// A trailing ":N" (1..65535, digits only, the name's one colon, after a host) is the port;
+// anything else (an IPv6 address, a bad or out-of-range number, ":N" alone) stays the host name.
 AdapterName SplitAdapterName(const std::string& adapter);

@@ -23,6 +23,7 @@ TEST(AdapterName, OnlyATrailingValidPortIsSplitOff) {
   ExpectSplit("adapter:", "adapter:", 0);
   ExpectSplit("adapter:16x", "adapter:16x", 0);
   ExpectSplit("adapter:-1", "adapter:-1", 0);
+  ExpectSplit(":161", ":161", 0);
   ExpectSplit("::1", "::1", 0);
   ExpectSplit("fe80::1:161", "fe80::1:161", 0);
   ExpectSplit("", "", 0);
