@@ -11,8 +11,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <sstream>
+
+#include "platform/clock.h"
 
 namespace upssim {
 
@@ -23,11 +24,8 @@ constexpr size_t kMaxLogEntries = 200000;   // older entries are dropped, number
 constexpr size_t kMaxControlLine = 4096;
 constexpr int kMaxDelayMs = 600000;
 
-uint64_t NowMs() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-}
+// The simulator runs in real time, whatever clock the process may have installed.
+uint64_t NowMs() { return platform::SystemClock().TickMs(); }
 
 void WriteAllBlocking(int fd, const std::string& text, bool socket) {
   size_t off = 0;

@@ -10,8 +10,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
+
+#include "platform/clock.h"
 
 extern char** environ;
 
@@ -19,11 +20,8 @@ namespace testing_support {
 
 namespace {
 
-uint64_t NowMs() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-}
+// Real time: the simulator answers in real time while a test may run on a manual clock.
+uint64_t NowMs() { return platform::SystemClock().TickMs(); }
 
 // "12 REQ Y" -> number 12.
 size_t EntryNumber(const std::string& entry) {
