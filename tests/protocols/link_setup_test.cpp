@@ -19,10 +19,6 @@ using testing_support::TempDir;
 
 namespace {
 
-struct Queued {
-  int type, hold, set;
-};
-
 // Detection on the port of a simulated device, with the process clock pumped so that the
 // probes' time-outs pass quickly.
 class Detection : public ::testing::Test {

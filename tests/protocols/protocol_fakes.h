@@ -90,7 +90,7 @@ class Scripted : public T {
 };
 
 // A protocol whose probe and load control are given by the test; every other slot fails.
-// It records the line speed of every probe and every LoadControl call.
+// It records every LoadControl call.
 class ProbeOnly : public KT_UpsProtocol {
  public:
   struct LoadCall {
@@ -101,14 +101,11 @@ class ProbeOnly : public KT_UpsProtocol {
   explicit ProbeOnly(KT_SCP& scp, std::function<int(int baud)> probe = nullptr)
       : KT_UpsProtocol(scp), probe_(std::move(probe)) {}
 
-  std::vector<int> probed_at;
   std::vector<LoadCall> load_calls;
   std::deque<int> load_results;  // results of LoadControl in turn, then 1
 
   int Probe() override {
-    const int baud = Settings().GetBaudIndex();
-    probed_at.push_back(baud);
-    return probe_ ? probe_(baud) : 0;
+    return probe_ ? probe_(Settings().GetBaudIndex()) : 0;
   }
   int LoadControl(int kind, int segment, int seconds) override {
     load_calls.push_back({kind, segment, seconds});
