@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "core/scp.h"
+#include "core/scp/scp.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/ktdiag.h"
-#include "core/setup_data.h"
+#include "core/base/ktdiag.h"
+#include "core/base/setup_data.h"
 #include "platform/named_object.h"
 #include "platform/record_file.h"
 

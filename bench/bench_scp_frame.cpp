@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/block.h"
-#include "core/scp_frame.h"
+#include "core/scp/block.h"
+#include "core/scp/scp_frame.h"
 
 namespace {
 

@@ -1,9 +1,48 @@
-# vigil_library(name [DEPS ...]): a static library of every .cpp in the calling folder.
+# Include roots. Headers are included by their path from the top of the tree ("core/scp/scp.h"),
+# but no target sees the whole tree: each library gets a root of its own in the build tree that
+# holds one link, named like the library's folder, to that folder. A target therefore finds the
+# headers of the libraries it links and of no others, so a layer that includes a header of a
+# layer above it (or of a sibling it does not declare) fails to build.
+function(vigil_include_root target folder)
+  set(_root ${CMAKE_BINARY_DIR}/include/${target})
+  set(_link ${_root}/${folder})
+  get_filename_component(_parent ${_link} DIRECTORY)
+  file(MAKE_DIRECTORY ${_parent})
+  if(NOT IS_SYMLINK ${_link})
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${_link} SYMBOLIC)
+  endif()
+  get_target_property(_type ${target} TYPE)
+  if(_type STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE ${_root})
+  else()
+    target_include_directories(${target} PUBLIC ${_root})
+  endif()
+endfunction()
+
+# The folder of the calling CMakeLists.txt, relative to the top of the tree.
+macro(vigil_current_folder var)
+  file(RELATIVE_PATH ${var} ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+endmacro()
+
+# vigil_library(name [SHARED] [DEPS ...] [PRIVATE_DEPS ...]): a library of every .cpp in the
+# calling folder, with the folder as its include root. Static unless SHARED; every library is
+# position-independent (the top level sets it), so any of them may go into a shared library.
 function(vigil_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "SHARED" "" "DEPS;PRIVATE_DEPS" ${ARGN})
   file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  add_library(${name} STATIC ${_srcs})
+  list(FILTER _srcs EXCLUDE REGEX ".*_main\\.cpp$")
+  if(ARG_SHARED)
+    add_library(${name} SHARED ${_srcs})
+    install(TARGETS ${name} LIBRARY DESTINATION ${VIGIL_LIBDIR} COMPONENT runtime)
+  else()
+    add_library(${name} STATIC ${_srcs})
+  endif()
+  vigil_current_folder(_folder)
+  vigil_include_root(${name} ${_folder})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  if(ARG_PRIVATE_DEPS)
+    target_link_libraries(${name} PRIVATE ${ARG_PRIVATE_DEPS})
+  endif()
 endfunction()
 
 # vigil_test_folder(name [DEPS ...] [LABELS ...] [RESOURCE_LOCK lock]): one GoogleTest program of
@@ -15,7 +54,8 @@ function(vigil_test_folder name)
     return()
   endif()
   add_executable(${name} ${_srcs})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} testsupport GTest::gtest GTest::gmock GTest::gtest_main
+                                        Threads::Threads)
   set(_props LABELS "${ARG_LABELS}" TIMEOUT 300)
   if(ARG_RESOURCE_LOCK)
     list(APPEND _props RESOURCE_LOCK ${ARG_RESOURCE_LOCK})

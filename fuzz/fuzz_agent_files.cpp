@@ -8,8 +8,8 @@
 #include <span>
 #include <string>
 
-#include "agent/os_services.h"
-#include "core/scp.h"
+#include "agent/engine/os_services.h"
+#include "core/scp/scp.h"
 #include "platform/record_file.h"
 #include "platform/system_log.h"
 

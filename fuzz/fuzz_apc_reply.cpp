@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <string>
 
-#include "agent/apc.h"
-#include "agent/apc_reply.h"
-#include "core/scp.h"
-#include "tests/protocols/protocol_fakes.h"
+#include "agent/protocols/apc.h"
+#include "agent/protocols/apc_reply.h"
+#include "core/scp/scp.h"
+#include "tests/agent/protocols/protocol_fakes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string all(reinterpret_cast<const char*>(data), size);

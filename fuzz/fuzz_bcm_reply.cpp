@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "agent/bcm.h"
-#include "core/scp.h"
+#include "agent/protocols/bcm.h"
+#include "core/scp/scp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

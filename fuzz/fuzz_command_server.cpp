@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include "agent/client_list.h"
-#include "agent/command_server.h"
-#include "core/comm_base.h"
-#include "core/scp.h"
-#include "core/scp_frame.h"
+#include "agent/servers/client_list.h"
+#include "agent/servers/command_server.h"
+#include "core/network/comm_base.h"
+#include "core/scp/scp.h"
+#include "core/scp/scp_frame.h"
 
 namespace {
 

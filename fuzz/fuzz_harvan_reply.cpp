@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "agent/harvan_decoder.h"
-#include "core/scp.h"
+#include "agent/protocols/harvan_decoder.h"
+#include "core/scp/scp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   KT_SCP scp;

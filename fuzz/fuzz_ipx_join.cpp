@@ -13,7 +13,7 @@
 #include <deque>
 #include <vector>
 
-#include "core/ipx.h"
+#include "core/network/ipx.h"
 
 namespace {
 

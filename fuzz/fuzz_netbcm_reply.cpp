@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/netbcm.h"
-#include "core/netbcm_reply.h"
-#include "core/scp.h"
+#include "core/adapters/netbcm.h"
+#include "core/adapters/netbcm_reply.h"
+#include "core/scp/scp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/discover.h"
+#include "core/discovery/discover.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/scp_frame.h"
+#include "core/scp/scp_frame.h"
 
 namespace {
 

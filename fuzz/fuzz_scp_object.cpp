@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/scp.h"
-#include "core/scp_frame.h"
+#include "core/scp/scp.h"
+#include "core/scp/scp_frame.h"
 
 namespace {
 

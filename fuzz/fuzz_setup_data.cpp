@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "core/setup_data.h"
+#include "core/base/setup_data.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const SetupData* base = [] {

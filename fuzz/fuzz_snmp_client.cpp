@@ -9,9 +9,9 @@
 #include <cstring>
 #include <vector>
 
-#include "core/scp_frame.h"
-#include "core/snmp.h"
-#include "core/snmp_convert.h"
+#include "core/scp/scp_frame.h"
+#include "core/adapters/snmp.h"
+#include "core/adapters/snmp_convert.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "agent/page_link.h"
+#include "core/mail_paging/page_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view rest(reinterpret_cast<const char*>(data), size);

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/scp_frame.h"
-#include "core/waveform_block.h"
+#include "core/scp/scp_frame.h"
+#include "core/scp/waveform_block.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

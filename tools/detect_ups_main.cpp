@@ -15,10 +15,10 @@
 #include <memory>
 #include <string>
 
-#include "agent/link_setup.h"
-#include "agent/protocol_factory.h"
-#include "core/ktdiag.h"
-#include "core/scp.h"
+#include "agent/protocols/link_setup.h"
+#include "agent/protocols/protocol_factory.h"
+#include "core/base/ktdiag.h"
+#include "core/scp/scp.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "core/bcm_block.h"
+#include "core/adapters/bcm_block.h"
 #include "platform/clock.h"
 #include "tools/sim_device.h"
 

@@ -1,5 +1,5 @@
 // Simulated BCM network adapter: a UPS behind an adapter that speaks the BCM protocol over UDP
-// (see core/netbcm.h for the datagrams). It listens on one UDP address and port (7010 unless
+// (see core/adapters/netbcm.h for the datagrams). It listens on one UDP address and port (7010 unless
 // told otherwise; tests bind a loopback address and a port of the system's choice), checks
 // every block's checksum and the access code, answers each query with its reply blocks split
 // into blocks of `block-size` data bytes, keeps the UPS's state, carries out the commands

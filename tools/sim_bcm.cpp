@@ -9,9 +9,9 @@
 #include <ctime>
 #include <sstream>
 
-#include "core/bcm_block.h"
-#include "core/maker_codes.h"
-#include "core/ups_identification.h"
+#include "core/adapters/bcm_block.h"
+#include "core/base/maker_codes.h"
+#include "core/base/ups_identification.h"
 
 namespace upssim {
 

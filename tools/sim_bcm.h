@@ -1,4 +1,4 @@
-// Simulated BCM UPS: the maker's binary protocol (core/bcm_block.h) at one line speed (1200
+// Simulated BCM UPS: the maker's binary protocol (core/adapters/bcm_block.h) at one line speed (1200
 // bit/s unless set otherwise); bytes at any other speed are noise to it (IGNORED, no answer).
 //
 // Requests are blocks 0xAB n payload sum; a block whose checksum is wrong, or bytes before a
@@ -15,7 +15,7 @@
 //   '6' configuration (type code, nominal output, CTO, serial)      '<' ratings
 //   ':' waveform   ';' battery-test state (0 none, 1 running, 2 passed, 3 not done, 4 failed)
 //   '@' supported commands     'A' load segments     0xA0 resynchronise (acknowledged)
-// Commands need the authorization block (core/maker_codes.h) right before them; without it
+// Commands need the authorization block (core/base/maker_codes.h) right before them; without it
 // they are acknowledged "4" (unrecognized) and not carried out:
 //   138 delayed off (1 or 2 delay bytes), 145 / 147 on / off after minutes, 146 / 148 on / off
 //   at a BCD date, 149 set audible alarm (6) / low-battery warning (5), 151 segment

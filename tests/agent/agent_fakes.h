@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "agent/agent.h"
-#include "agent/os_services.h"
-#include "agent/worker_drivers.h"
-#include "core/scp.h"
+#include "agent/engine/agent.h"
+#include "agent/engine/os_services.h"
+#include "agent/engine/worker_drivers.h"
+#include "core/scp/scp.h"
 
 struct Popup {
   std::string text;

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/block.h"
-#include "core/scp_frame.h"
-#include "core/scp_message.h"
+#include "core/scp/block.h"
+#include "core/scp/scp_frame.h"
+#include "core/scp/scp_message.h"
 
 namespace block_messages {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "core/ipx.h"
-#include "core/socket_ops.h"
+#include "core/network/ipx.h"
+#include "core/network/socket_ops.h"
 #include "platform/name_resolver.h"
 
 namespace net_fakes {

@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "core/scp_frame.h"
+#include "core/scp/scp_frame.h"
 
 namespace testing_support {
 

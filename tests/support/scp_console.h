@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/scp_message.h"
+#include "core/scp/scp_message.h"
 
 namespace testing_support {
 

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "core/ktdiag.h"
+#include "core/base/ktdiag.h"
 
 namespace testing_support {
 

@@ -9,7 +9,7 @@
 #include <future>
 #include <string>
 
-#include "agent/serial_port.h"
+#include "core/mail_paging/serial_port.h"
 #include "tests/support/simulated_ups.h"
 #include "tests/support/test_support.h"
 

@@ -1,0 +1,125 @@
+// KT_Agent: the one agent object of the process. InitializeAgent brings the SCP object up
+// from the record files and the command line, picks the communication path (serial UPS, SNMP
+// adapter, network BCM adapter, network slave, idle) and starts the worker threads;
+// MonitorLoop is one pass of the agent's supervision, run every 2 seconds by the main thread;
+// SSQ drains system_queue once per pass (agent/engine/agent_requests.cpp).
+//
+// The agent works on the SCP object and the OS-services object it is given; the action
+// engine, the serial detection and the adapter drivers are attached through the seams of
+// agent/engine/action_engine.h and agent/engine/worker_drivers.h. Time comes from the process clock
+// (platform/clock.h) and every wait goes through the services' Pause, so tests drive the loop
+// without sleeping.
+//
+// Locking: the agent holds the SCP object's lock while it reads or changes blocks, and never
+// while it waits for a thread or calls into the OS services' stop.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "agent/engine/action_engine.h"
+#include "agent/engine/worker_drivers.h"
+#include "core/base/error_status.h"
+
+class KT_SCP;
+class KT_OSServices;
+
+// Texts of the agent's message boxes.
+inline constexpr const char* kCorruptedConfigText = "Corrupted Configuration files.\nUse Tavona/Fenn/Kessa to reconfigure.";
+
+class KT_Agent : public KT_ErrorStatus {
+ public:
+  KT_Agent(KT_SCP& scp, KT_OSServices& services);
+  ~KT_Agent();
+  KT_Agent(const KT_Agent&) = delete;
+  KT_Agent& operator=(const KT_Agent&) = delete;
+
+  // Command line: for i from 1, the option letter is the second character of argv[i] (so
+  // "-b" and "/b" are the same): b foreground; c, d, g, s take the next argument as the
+  // adapter name, serial device, read community, write community; x the next argument as the
+  // forced mode (atoi, modulo 256); anything else is skipped alone. An option that needs an
+  // argument but comes last is skipped.
+  void ParseOptions(int argc, const char* const* argv);
+
+  // Start-up, once (see agent.cpp for the steps).
+  void InitializeAgent();
+  // One supervision pass.
+  void MonitorLoop();
+  // Drains system_queue (agent/engine/agent_requests.cpp).
+  void SSQ();
+
+  // Serial detection: 1 (or the config write's result) when a UPS was found and the serial
+  // thread started, 0 when not (the agent is then idle).
+  int Establish();
+  void GoIdle();
+  // Idle after an adapter thread's adapter did not answer: mode and alarms as GoIdle (and the
+  // type detection over), the status and information stamps renewed; the information block
+  // keeps what it holds.
+  void GoIdleAdapterUnreachable();
+  void GoNetworkSlave();
+  void ResetUpsView();
+  void UpdateSCPFromDisk();
+  // 0 nothing to do, 1 shut the system down now, 2 shut the scheduled load segment down.
+  int CheckTimedShutdown();
+  int CheckLoadControl(int type);
+  void ActivateNetworkShutdown();
+  // Status, information and meter requests for an adapter thread.
+  void PostAdapterRequests();
+
+  // Option fields.
+  std::optional<std::string> deviceName;
+  std::optional<std::string> adapterName;
+  std::optional<std::string> readCommunity;
+  std::optional<std::string> writeCommunity;
+  // Forced mode from -x; then the agent's current mode (the adapter threads set it to idle
+  // when their adapter does not answer).
+  std::atomic<uint8_t> mode{255};
+  int32_t foreground = 0;
+
+  // Edge detectors and the remote schedule.
+  int64_t batt_time = 0;
+  int64_t low_batt_time = 0;
+  int64_t remote_shutdown_time = 0;
+
+  // Reconnect requests for a running adapter thread (new adapter settings).
+  std::atomic<bool> snmpReconnect{false};
+  std::atomic<bool> netBcmReconnect{false};
+
+  KT_SCP& Scp() { return scp_; }
+  KT_OSServices& Services() { return services_; }
+
+  // Seams.
+  void SetActionEngine(AgentActionEngine* engine) { actions_ = engine; }
+  AgentActionEngine* ActionEngine() const { return actions_; }
+  void SetSerialLinkFactory(SerialLinkFactory factory) { serial_link_factory_ = std::move(factory); }
+  std::unique_ptr<SerialUpsLink> CreateSerialLink();
+  void SetSnmpClientFactory(SnmpClientFactory factory) { snmp_factory_ = std::move(factory); }
+  std::unique_ptr<SnmpAdapterClient> CreateSnmpClient();
+  void SetNetBcmClientFactory(NetBcmClientFactory factory) { netbcm_factory_ = std::move(factory); }
+  std::unique_ptr<NetBcmAdapterClient> CreateNetBcmClient();
+
+  // The data directory the agent makes its working directory at start (empty: stay).
+  void SetDataDirectory(const std::string& dir) { data_directory_ = dir; }
+  const std::string& DataDirectory() const { return data_directory_; }
+  // The system SNMP service started at start-up (empty: none).
+  void SetSnmpServiceName(const std::string& name) { snmp_service_ = name; }
+
+ private:
+  void RunShutdownSequence(int reason);
+  void TraceMonitorHeader();
+  void HandleConfigRequest(int set, int branch);
+  void HandleCommand(int command);
+
+  KT_SCP& scp_;
+  KT_OSServices& services_;
+  AgentActionEngine* actions_ = nullptr;
+  SerialLinkFactory serial_link_factory_;
+  SnmpClientFactory snmp_factory_;
+  NetBcmClientFactory netbcm_factory_;
+  std::string data_directory_;
+  std::string snmp_service_ = "snmp";
+};

@@ -1,0 +1,268 @@
+// KT_Agent::SSQ: the agent-side worker of the SCP object. Once per monitor pass it drains
+// system_queue: a SET applies the block's current contents (writes its record file, or acts on
+// new serial or adapter settings), a read refreshes the block from its record file, and block
+// 27 carries the commands to the agent. Every request is removed after it was handled, also
+// after a failure; a failure raises its alarm (8 software error, 24 wrong master password).
+#include <chrono>
+#include <thread>
+
+#include "agent/engine/agent.h"
+#include "agent/engine/os_services.h"
+#include "core/base/ktdiag.h"
+#include "core/scp/scp.h"
+#include "platform/clock.h"
+
+namespace {
+
+// Longest wait for the serial thread to end before detection runs again.
+constexpr int kSerialStopWaitMs = 30000;
+
+}  // namespace
+
+void KT_Agent::HandleConfigRequest(int set, int branch) {
+  if (set == 0) {
+    Diag() << "KT_Agent::SSQ received SCP Config\n";
+    const int r = services_.ReadConfigFile();
+    auto lock = scp_.Lock();
+    for (int b : {0, 1, 2, 4, 5, 6, 7, 8, 9, 10}) scp_.config.Branches().Touch(b);
+    if (r < 0) scp_.upsStatus.SetAlarm(ALARM_SOFTWARE_ERROR);
+    return;
+  }
+
+  if (branch == 1) {
+    bool restart;
+    {
+      auto lock = scp_.Lock();
+      restart = scp_.config.GetSerialDeviceName().has_value() && scp_.config.SerialSettingsChanged();
+    }
+    if (!restart) return;
+    scp_.ResetUpsData();
+    ResetUpsView();
+    {
+      auto lock = scp_.Lock();
+      scp_.upsStatus.SetAlarm(ALARM_DETERMINING_UPS_TYPE);
+    }
+    if (services_.GetState(THREAD_SERIAL) != kThreadEnded) {
+      services_.RequestStopSerial();
+      // Waits for the thread in 1 s steps, with a bound: a thread that never ends must not
+      // hold the agent here (a second serial thread is refused while it runs).
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSerialStopWaitMs);
+      while (services_.GetState(THREAD_SERIAL) != kThreadEnded && std::chrono::steady_clock::now() < deadline) {
+        services_.Pause(1000);
+      }
+    }
+    if (services_.GetState(THREAD_NETBCM) == kThreadRunning) {
+      services_.RequestStopNetBCM();
+    } else if (services_.GetState(THREAD_SNMP) == kThreadRunning) {
+      Diag() << "KT_Agent::Stopping SNMP THREAD\n";
+      services_.RequestStopSNMP();
+    }
+    mode = COMM_SERIAL_NORMAL;
+    {
+      auto lock = scp_.Lock();
+      scp_.config.SetCommMode(COMM_SERIAL_NORMAL);
+    }
+    Establish();
+    auto lock = scp_.Lock();
+    scp_.config.ClearSerialSettingsChanged();
+    return;
+  }
+
+  if (branch == 7) {
+    int configured;
+    bool haveAdapter;
+    {
+      auto lock = scp_.Lock();
+      configured = scp_.config.GetCommMode();
+      haveAdapter = scp_.config.GetAdapterName().has_value();
+    }
+    mode = static_cast<uint8_t>(configured == COMM_SNMP_ADAPTER || configured == COMM_NETBCM_ADAPTER ? configured
+                                                                                                     : COMM_SNMP_ADAPTER);
+    const bool netbcm = mode == COMM_NETBCM_ADAPTER;
+    if (netbcm && !scp_.HasTcpIpSupport()) {
+      services_.PopupMessage("TCP/IP support not enabled - unable to connect with Network Adapter.",
+                             kAgentMessageCaption, kMessageBoxAgentStyle);
+      return;
+    }
+    if (!netbcm && !scp_.HasSnmpSupport()) {
+      services_.PopupMessage("Unable to locate mib.txt.\nSNMP functionality disabled.", kAgentMessageCaption,
+                             kMessageBoxAgentStyle);
+      return;
+    }
+    if (!haveAdapter) return;
+    scp_.ResetUpsData();
+    ResetUpsView();
+    {
+      auto lock = scp_.Lock();
+      scp_.upsStatus.SetAlarm(ALARM_DETERMINING_UPS_TYPE);
+      scp_.config.SetCommMode(mode);
+    }
+    if (services_.GetState(THREAD_SERIAL) == kThreadRunning) {
+      Diag() << "KT_Agent::Stopping SERIAL THREAD\n";
+      services_.RequestStopSerial();
+    }
+    const AgentThreadId other = netbcm ? THREAD_SNMP : THREAD_NETBCM;
+    const AgentThreadId wanted = netbcm ? THREAD_NETBCM : THREAD_SNMP;
+    if (services_.GetState(other) == kThreadRunning) services_.RequestStop(other);
+    if (services_.GetState(wanted) == kThreadEnded) {
+      PostAdapterRequests();
+      services_.StartAgentThread(wanted);
+    } else {
+      (netbcm ? netBcmReconnect : snmpReconnect).store(true);
+    }
+  }
+}
+
+void KT_Agent::HandleCommand(int command) {
+  Diag() << "KT_Agent::SSQ Received SCP Command " << command << kendl;
+  switch (command) {
+    case COMMAND_TERMINATE:
+      Diag() << "------------Terminate Daemon\n";
+      services_.StopAgent(1);
+      Diag() << "daemon exiting as requested\n";
+      break;
+    case COMMAND_RESTART: {
+      {
+        auto lock = scp_.Lock();
+        const int os = scp_.config.GetOsShutdownTime();
+        scp_.commandBlock.SetRestartDelay(os + 60);
+        scp_.commandBlock.SetShutdownDelay(os);
+      }
+      RunShutdownSequence(3);
+      Diag() << "Rebooting system\n";
+      break;
+    }
+    case COMMAND_RESET_BATTERY_INFO:
+      Diag() << "Resetting Battery Info\n";
+      break;
+    case COMMAND_NETWORK_SHUTDOWN: {
+      Diag() << "Shutdown command received from the master\n";
+      bool match;
+      {
+        auto lock = scp_.Lock();
+        const std::optional<std::string> received = scp_.commandBlock.GetPassword();
+        const std::optional<std::string> own = scp_.config.Password().Get();
+        // Exact, case-sensitive; no password on either side never matches a set one.
+        match = received.has_value() == own.has_value() && (!received || *received == *own);
+      }
+      if (match) {
+        ActivateNetworkShutdown();
+      } else {
+        auto lock = scp_.Lock();
+        const uint8_t event = EVENT_REMOTE_SHUTDOWN_FAILED;
+        scp_.eventLog.AddRecord(static_cast<uint32_t>(platform::Now()), 1, &event);
+        scp_.upsStatus.SetAlarm(ALARM_NET_CLIENT_PASSWORD);
+      }
+      break;
+    }
+    case COMMAND_BATTERY_TEST: {
+      Diag() << "battery test now\n";
+      scp_.serial_queue.Post(BLOCK_BATTERY_TEST, 0, 0, 0);
+      auto lock = scp_.Lock();
+      scp_.upsStatus.SetAlarm(ALARM_BATTERY_TEST);
+      break;
+    }
+    case COMMAND_UNREGISTER:
+      Diag() << "____________Client Logout\n";
+      break;
+    case COMMAND_PAGER_TEST: {
+      KT_ActionEntry entry;
+      bool found;
+      {
+        auto lock = scp_.Lock();
+        const int event = scp_.commandBlock.GetValue(COMMAND_PAGER_TEST);
+        found = scp_.notify.FindAction(event, ACTION_PAGE, entry);
+        scp_.commandBlock.SetValue(COMMAND_PAGER_TEST, found ? kPagerTestInProgress : kPagerTestNoPageAction);
+      }
+      if (found) services_.SendPage(entry);
+      break;
+    }
+    case COMMAND_MESSAGE: {
+      Diag() << "+_+_+_+_+_+_+_Displaying message\n";
+      std::optional<std::string> text;
+      {
+        auto lock = scp_.Lock();
+        text = scp_.commandBlock.GetMessage();
+      }
+      if (text) {
+        services_.PopupMessage(text->c_str(), kAgentMessageCaption, kMessageBoxAgentStyle);
+      } else {
+        auto lock = scp_.Lock();
+        scp_.upsStatus.SetAlarm(ALARM_SOFTWARE_ERROR);
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void KT_Agent::SSQ() {
+  KT_RequestQueue& queue = scp_.system_queue;
+  queue.ResetCursor();
+  int set = 0;
+  int branch = 0;
+  while (int type = queue.GetNext(set, branch)) {
+    Diag() << "KT_Agent::SSQ received system request type " << type << ", Set flag = " << set << kendl;
+    int failed = 0;  // the alarm a failure raises
+    switch (type) {
+      case BLOCK_CONFIG:
+        HandleConfigRequest(set, branch);
+        break;
+      case BLOCK_NOTIFY: {
+        if (set == 0) {
+          Diag() << "KT_Agent::SSQ Received SCP Notification\n";
+          if (services_.ReadNotifyFile() != 1) {
+            Diag() << "Failed to open notification file, resetting to default\n";
+            services_.WriteNotifyFile();
+          }
+        } else {
+          if (services_.WriteNotifyFile() > 0) {
+            auto lock = scp_.Lock();
+            scp_.notify.SetLoaded();
+          }
+        }
+        auto lock = scp_.Lock();
+        for (int b = 0; b <= 5; ++b) scp_.notify.Branches().Touch(b);
+        break;
+      }
+      case BLOCK_EVENT_LOG:
+      case BLOCK_BATTERY_LOG:
+        if (set == 0) {
+          auto lock = scp_.Lock();
+          scp_.GetBlock(type)->Branches().Touch(0);
+        }
+        break;
+      case BLOCK_SCHED_SHUTDOWN:
+      case BLOCK_BATTERY_TEST:
+      case BLOCK_BATTERY_INFO: {
+        const AgentFile file = type == BLOCK_SCHED_SHUTDOWN ? FILE_SCHED_SHUTDOWN
+                               : type == BLOCK_BATTERY_TEST ? FILE_BATTERY_TEST
+                                                            : FILE_BATTERY_INFO;
+        Diag() << (type == BLOCK_SCHED_SHUTDOWN ? "KT_Agent::SSQ Received SCP Scheduled Shutdown\n"
+                   : type == BLOCK_BATTERY_TEST ? "KT_Agent::SSQ Received SCP Battery Test\n"
+                                                : "KT_Agent::SSQ Received SCP Battery Info\n");
+        if (set == 0) {
+          if (services_.ReadAgentFile(file) < 0) failed = ALARM_SOFTWARE_ERROR;
+          auto lock = scp_.Lock();
+          KT_Block* block = scp_.GetBlock(type);
+          block->Branches().Touch(0);
+          block->Branches().Touch(1);
+        } else if (services_.WriteAgentFile(file) < 0) {
+          failed = ALARM_SOFTWARE_ERROR;
+        }
+        break;
+      }
+      case BLOCK_COMMAND:
+        HandleCommand(branch);
+        break;
+      default:
+        break;
+    }
+    if (failed != 0) {
+      auto lock = scp_.Lock();
+      scp_.upsStatus.SetAlarm(failed);
+    }
+    queue.Remove(type, branch);
+  }
+}

@@ -1,0 +1,167 @@
+// KT_Daemon: the root of the agent's platform object. It owns the state words of the agent's
+// worker threads and their stop requests, and the agent's record files: one binary file per
+// persistent SCP block, each holding exactly the block's record form (the bytes a GET of the
+// whole block carries), big-endian.
+//
+//   config.dat     block 4, after one format byte (202 = format 2; 200 or less: no marker,
+//                  format 0, the whole file is block data)
+//   logfile.dat    block 6 (or the event-log file name configured in block 4)
+//   sch_shut.dat   block 24          loadbank.dat   block 28
+//   batt_tst.dat   block 25          battlog.dat    block 7 (or the configured name)
+//   notify.dat     block 5           bat_info.dat   block 26
+//   error.dat      the error log, emptied at every start
+//
+// Files live in the working directory (the agent's data directory). Every write replaces the
+// whole file atomically (platform::RecordFile::Replace): a crash leaves the old or the new
+// file, never a mix. A file that cannot be decoded leaves its block as it was before the read
+// (its defaults at start), is reported to the trace and the system log, and is kept beside as
+// "<name>.bad"; the other files are not affected.
+//
+// Error records: class 22; WriteFile function 1 (1 cannot open, 3 empty buffer, 4 write
+// failed, 5 flush failed), ReadFile function 2 (1 not usable, 3 too large), the readers
+// functions 3 config, 4 event log, 5 schedule, 6 load bank, 7 battery test, 8 battery log,
+// 9 notification, 10 battery information (1 no data, 2 cannot be decoded).
+//
+// Thread state words: 255 not running (initial, and the last thing a thread writes), 1
+// running (written by the starter), 0 stop requested (written by a stop request, only over
+// 1). The agent run flag starts at 1 and becomes 0 when the agent has stopped.
+//
+// Locking: the files are encoded and decoded under the SCP object's lock, which also keeps
+// two writers of one file from overlapping.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/base/error_status.h"
+
+class KT_SCP;
+
+enum AgentThreadId : int {
+  THREAD_NETBCM = 0,
+  THREAD_SERIAL = 1,
+  THREAD_NETWORK = 2,
+  THREAD_LOCAL = 3,
+  THREAD_SNMP = 4,
+};
+inline constexpr int kAgentThreadCount = 5;
+
+inline constexpr int32_t kThreadStopRequested = 0;
+inline constexpr int32_t kThreadRunning = 1;
+inline constexpr int32_t kThreadEnded = 255;
+
+// The record files, in the order the exit step writes them.
+enum AgentFile : int {
+  FILE_CONFIG = 0,
+  FILE_EVENT_LOG,
+  FILE_SCHED_SHUTDOWN,
+  FILE_BATTERY_TEST,
+  FILE_BATTERY_LOG,
+  FILE_LOAD_BANK,
+  FILE_NOTIFY,
+  FILE_BATTERY_INFO,
+};
+inline constexpr int kAgentFileCount = 8;
+
+inline constexpr const char* kConfigFileName = "config.dat";
+inline constexpr const char* kEventLogFileName = "logfile.dat";
+inline constexpr const char* kSchedShutdownFileName = "sch_shut.dat";
+inline constexpr const char* kLoadBankFileName = "loadbank.dat";
+inline constexpr const char* kBatteryTestFileName = "batt_tst.dat";
+inline constexpr const char* kBatteryLogFileName = "battlog.dat";
+inline constexpr const char* kNotifyFileName = "notify.dat";
+inline constexpr const char* kBatteryInfoFileName = "bat_info.dat";
+
+// Format marker of config.dat: 200 + format version; the writer always writes format 2.
+inline constexpr uint8_t kConfigFormatBase = 200;
+inline constexpr uint8_t kConfigFormatMarker = 202;
+
+// Largest record file the agent reads.
+inline constexpr size_t kMaxRecordFileBytes = 4u * 1024u * 1024u;
+
+// True when `name` may name a record file that the consoles configure (the event and battery
+// logs): a plain file name in the data directory (letters, digits, '.', '_', '-'; not
+// starting with '.'; at most 64 characters) that is not one of the agent's other files.
+bool IsAllowedLogFileName(const std::string& name);
+
+class KT_Daemon : public KT_ErrorStatus {
+ public:
+  explicit KT_Daemon(KT_SCP& scp);
+  virtual ~KT_Daemon();
+  KT_Daemon(const KT_Daemon&) = delete;
+  KT_Daemon& operator=(const KT_Daemon&) = delete;
+
+  // Whether another agent runs on this machine (the single-instance test).
+  virtual int IsAlreadyRunning() = 0;
+  // Sets alarms 10 (stopped by the user) and 16 (agent going away), waits 1 s, writes every
+  // record file (notify.dat only outside mode 5). The result of the last write.
+  virtual int ExitDaemon(int quick);
+
+  // Whole-file primitives (see the head of this file for the error records). WriteFile: 1 or
+  // -1. ReadFile: 1 with data; 0 when the file is missing or empty; -1 when it is unusable or
+  // too large.
+  int WriteFile(const std::vector<uint8_t>& buffer, const char* name);
+  int ReadFile(std::vector<uint8_t>& out, const char* name);
+
+  // One writer and one reader per file: 1 success, -1 failure; the readers 0 for a missing or
+  // empty file.
+  int WriteConfigFile();
+  int ReadConfigFile();
+  int WriteEventLogFile();
+  int ReadEventLogFile();
+  int WriteSchedShutdownFile();
+  int ReadSchedShutdownFile();
+  int WriteLoadBankFile();
+  int ReadLoadBankFile();
+  int WriteBatteryTestFile();
+  int ReadBatteryTestFile();
+  int WriteBatteryLogFile();
+  int ReadBatteryLogFile();
+  int WriteNotifyFile();
+  int ReadNotifyFile();
+  int WriteBatteryInfoFile();
+  int ReadBatteryInfoFile();
+  int WriteAgentFile(AgentFile file);
+  int ReadAgentFile(AgentFile file);
+  // The name a file has now (the logs' names come from block 4).
+  std::string FileName(AgentFile file);
+
+  // Empties error.dat when it exists (the file stays).
+  int EraseErrorFile();
+
+  // Thread state words.
+  std::atomic<int32_t>& State(AgentThreadId thread) { return states_[thread]; }
+  int32_t GetState(AgentThreadId thread) const { return states_[thread].load(); }
+  // 1 -> 0; any other value stays.
+  void RequestStop(AgentThreadId thread);
+  void RequestStopLocal() { RequestStop(THREAD_LOCAL); }
+  void RequestStopSerial() { RequestStop(THREAD_SERIAL); }
+  void RequestStopNetwork() { RequestStop(THREAD_NETWORK); }
+  void RequestStopSNMP() { RequestStop(THREAD_SNMP); }
+  void RequestStopNetBCM() { RequestStop(THREAD_NETBCM); }
+  std::atomic<int32_t>& RunFlag() { return run_flag_; }
+  void ClearRunFlag() { run_flag_.store(0); }
+  bool IsRunning() const { return run_flag_.load() != 0; }
+
+  KT_SCP& Scp() { return scp_; }
+
+  // Waits ms milliseconds; tests replace the wait so that nothing sleeps.
+  void Pause(int ms);
+  void SetPauseHook(std::function<void(int)> hook) { pause_hook_ = std::move(hook); }
+
+  // Called for a record file that exists but cannot be decoded (after the block was put back).
+  // The default reports it to the trace and the system log.
+  virtual void ReportDamagedFile(const std::string& name, const char* why);
+
+ private:
+  int WriteBlockFile(AgentFile file);
+  int ReadBlockFile(AgentFile file);
+
+  KT_SCP& scp_;
+  std::atomic<int32_t> states_[kAgentThreadCount];
+  std::atomic<int32_t> run_flag_{1};
+  std::function<void(int)> pause_hook_;
+};

@@ -1,0 +1,187 @@
+#include <memory>
+#include <string>
+
+#include "agent/engine/agent.h"
+#include "agent/engine/os_services.h"
+#include "agent/workers/ups_worker.h"
+#include "agent/workers/worker_threads.h"
+#include "core/base/ktdiag.h"
+#include "core/scp/scp.h"
+#include "platform/clock.h"
+
+namespace {
+
+// Seconds between two meter reads.
+constexpr int64_t kMeterSpacing = 6;
+constexpr int kProbeTries = 3;
+
+const char* const kAdapterUnreachable =
+    "NetBCM Thread message:\n Unable to communicate with Network Adapter.\n Check the network connection and "
+    "verify that\n the Adapter name/IP Address is correct.\n";
+
+class NetBcmWorker : public KT_UpsWorker {
+ public:
+  NetBcmWorker(KT_Agent& agent, NetBcmAdapterClient& client)
+      : KT_UpsWorker(agent, client, WORKER_NETBCM), client_(client) {}
+
+  int RunCommand(int command) override {
+    auto [nonCritical, scheduled, count] = ReadSegments();
+    if (scheduled == count) scheduled = kNoSegment;
+    switch (command) {
+      case COMMAND_RESTART:
+        return client_.StartSleepMode(scheduled);
+      case COMMAND_SEGMENT_RESTART:
+        Diag() << "Performing UPS Shutdown and restart\n";
+        return client_.StartSleepMode(scheduled);
+      case kUpsOffCommand: {
+        int r = 1;
+        auto offOn = [&](int segment) {
+          client_.SegmentDelayedOn(segment);
+          r = client_.SegmentDelayedOff(segment);
+        };
+        if (nonCritical == kNoSegment) {
+          offOn(kNoSegment);
+        } else {
+          for (int s = 1; s < count; ++s) {
+            if (s != nonCritical) offOn(s);
+          }
+        }
+        return r;
+      }
+      case COMMAND_LOAD_OFF: {
+        client_.SegmentDelayedOn(nonCritical);
+        const int r = client_.SegmentDelayedOff(nonCritical);
+        client_.UpdateSegmentState(nonCritical);
+        return r;
+      }
+      case kSegmentOnCommand:
+        return client_.SegmentSleep(nonCritical);
+      default:
+        return -1;
+    }
+  }
+
+ private:
+  NetBcmAdapterClient& client_;
+};
+
+bool Connect(KT_Agent& agent, NetBcmAdapterClient& client) {
+  KT_SCP& scp = agent.Scp();
+  KT_OSServices& services = agent.Services();
+  std::optional<std::string> adapter;
+  std::optional<std::string> password;
+  {
+    auto lock = scp.Lock();
+    adapter = scp.config.GetAdapterName();
+    password = scp.config.GetWriteCommunity();
+  }
+  if (!adapter || !password) return false;
+  client.SetTarget(*adapter, *password);
+  services.Pause(1000);
+  const bool opened = client.Open() > 0;
+  bool reached = false;
+  if (opened && scp.HasTcpIpSupport()) {
+    {
+      auto lock = scp.Lock();
+      scp.upsStatus.ClearAlarm(ALARM_IDLE);
+      scp.upsStatus.ClearAlarm(ALARM_LOST_UPS_COMM);
+    }
+    for (int i = 0; i < kProbeTries && !reached; ++i) {
+      if (i > 0) services.Pause(1000);
+      reached = client.ProbeAdapter() > 0;
+    }
+  }
+  if (reached) {
+    scp.serial_queue.Post(BLOCK_UPS_INFO, 0, 0, 0);
+    return true;
+  }
+  {
+    auto lock = scp.Lock();
+    scp.upsStatus.ClearAlarm(ALARM_LOST_UPS_COMM);
+  }
+  agent.GoIdleAdapterUnreachable();
+  services.PopupMessage(scp.HasTcpIpSupport() ? kAdapterUnreachable : "Tremona: TCP/IP is not available. ",
+                        kAgentMessageCaption, kMessageBoxAgentStyle);
+  return false;
+}
+
+}  // namespace
+
+int NetBCMThread(KT_Agent& agent) {
+  KT_SCP& scp = agent.Scp();
+  KT_OSServices& services = agent.Services();
+  std::atomic<int32_t>& state = services.State(THREAD_NETBCM);
+  const std::string ruler(29, '=');
+
+  std::unique_ptr<NetBcmAdapterClient> client = agent.CreateNetBcmClient();
+  Diag() << "BEGINNING of NetBCMThread\n";
+  if (client && Connect(agent, *client)) {
+    NetBcmWorker worker(agent, *client);
+    int64_t lastPoll = 0;
+    int64_t lastMeter = 0;
+    while (state.load() == kThreadRunning) {
+      Diag() << ruler << kendl << "NetBCMThread IS ALIVE\n" << ruler << kendl;
+      if (agent.netBcmReconnect.exchange(false) && !Connect(agent, *client)) {
+        int32_t running = kThreadRunning;
+        state.compare_exchange_strong(running, kThreadStopRequested);
+        break;
+      }
+      scp.serial_queue.ResetCursor();
+      int set = 0;
+      int branch = 0;
+      while (int type = scp.serial_queue.GetNext(set, branch)) {
+        if (state.load() != kThreadRunning) break;
+        const int64_t now = platform::Now();
+        bool testing;
+        int64_t last;
+        uint32_t interval;
+        {
+          auto lock = scp.Lock();
+          testing = scp.upsStatus.IsAlarmSet(ALARM_BATTERY_TEST) == 1;
+          last = scp.upsStatus.Branches().GetTime(1);
+          interval = scp.config.GetPollingInterval();
+        }
+        const char* error = nullptr;
+        if (type == BLOCK_STATUS && set == 0) {
+          const bool due = last + static_cast<int64_t>(interval) < now || now < lastPoll;
+          if (testing || !due) continue;
+          Diag() << ruler << kendl << "NetBCMThread updating status\n" << ruler << kendl;
+          lastPoll = now;
+          error = "NetBCMThread Error updating Status\n";
+        } else if (type == BLOCK_METERS && set == 0) {
+          if (testing || now - lastMeter < kMeterSpacing) continue;
+          Diag() << "NetBCM updating meter\n";
+          lastMeter = now;
+        } else if (type == BLOCK_UPS_INFO) {
+          Diag() << "NetBCMThread updating info\n";
+          error = "NetBCM Error updating info\n";
+        } else if (type == BLOCK_CONFIG) {
+          Diag() << "NetBCM updating config\n";
+          error = "NetBCM Error updating Configuration\n";
+        } else if (type == BLOCK_BATTERY_LOG) {
+          Diag() << "NetBCM_THD updating Battery Test Result\n";
+          error = "NetBCM_THD Error updating Battery Test Result\n";
+        } else if (type == BLOCK_BATTERY_TEST) {
+          Diag() << "Initiating a 10 sec. battery test\n";
+          error = "Error initiating battery test\n";
+        } else if (type == BLOCK_COMMAND) {
+          Diag() << "NetBCM: Received Shutdown Command for branch " << branch << " (set = " << set << " ) \n";
+        }
+        const UpsRequestOutcome outcome = worker.Serve(type, set, branch);
+        if (outcome == REQUEST_FAILED) {
+          if (type == BLOCK_METERS) {
+            Diag() << "ERROR in NetBCMThread Updating Meter. ret = " << 0 << kendl;
+          } else if (error) {
+            Diag() << error;
+          }
+        }
+      }
+      Diag() << "inside the NetBCM loop\n";
+      for (int i = 0; i < 5 && state.load() != kThreadStopRequested; ++i) services.Pause(1000);
+      scp.serial_queue.ResetCursor();
+    }
+  }
+  state.store(kThreadEnded);
+  Diag() << "+++++++++++++Exiting NetBCM Thread\n";
+  return 0;
+}

@@ -1,0 +1,187 @@
+#include "core/network/ipc.h"
+
+#include <chrono>
+#include <cstring>
+#include <new>
+
+#include "core/base/ktdiag.h"
+
+namespace {
+
+void PutLe32(uint8_t* p, int32_t v) {
+  const auto u = static_cast<uint32_t>(v);
+  p[0] = static_cast<uint8_t>(u);
+  p[1] = static_cast<uint8_t>(u >> 8);
+  p[2] = static_cast<uint8_t>(u >> 16);
+  p[3] = static_cast<uint8_t>(u >> 24);
+}
+
+int32_t GetLe32(const uint8_t* p) {
+  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                              (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
+}
+
+// The waits are kernel waits on shared objects, so they are measured on the real clock.
+class Deadline {
+ public:
+  explicit Deadline(uint32_t ms) : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms)) {}
+  uint32_t Remaining() const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point end_;
+};
+
+}  // namespace
+
+KT_IPC::~KT_IPC() {
+  CloseChannel();
+}
+
+int KT_IPC::Open(int role) {
+  socket_ = role;
+  for (Direction* d : {&from_daemon_, &to_daemon_}) {
+    d->event.Close();
+    d->block.Close();
+    d->lock.Close();
+  }
+  // Free (signalled) unless another process already made them.
+  from_daemon_.event.Create(kIpcEventFromDaemon, true, true);
+  to_daemon_.event.Create(kIpcEventToDaemon, true, true);
+
+  if (!from_daemon_.block.Create(kIpcMapFromDaemon, kIpcMappingSize)) {
+    Diag() << "ERROR(KT_IPC::Open): Unable to create shared memory (send)\n";
+    return -1;
+  }
+  if (!to_daemon_.block.Create(kIpcMapToDaemon, kIpcMappingSize)) {
+    Diag() << "ERROR(KT_IPC::Open): Unable to create shared memory (recv)\n";
+    return -1;
+  }
+  if (!from_daemon_.lock.Create(kIpcMutexFromDaemon) || !to_daemon_.lock.Create(kIpcMutexToDaemon)) {
+    Diag() << "ERROR(KT_IPC::Open): Unable to create the block locks\n";
+    return -1;
+  }
+  open_ = 1;
+  return 1;
+}
+
+bool KT_IPC::Lock(Direction& d, uint32_t timeoutMs) {
+  switch (d.lock.Wait(timeoutMs)) {
+    case platform::WaitResult::kSignaled:
+      return true;
+    case platform::WaitResult::kAbandoned:
+      // Its holder died between two whole states of the block: take over and carry on.
+      Diag() << "KT_IPC: a process ended while holding a shared block; carrying on\n";
+      return true;
+    default:
+      return false;
+  }
+}
+
+int KT_IPC::SendData(KT_Address* /*address*/, const uint8_t* data, size_t length) {
+  if (!open_) {
+    Diag() << "ERROR(KT_IPC::SendData): IPC not initialized\n";
+    return -1;
+  }
+  if (!CheckData(data, length) || length >= kIpcBlockSize) {
+    Diag() << "ERROR(KT_IPC::SendData): invalid data packet\n";
+    return -1;
+  }
+  const bool agent = IsAgent();
+  Direction& out = Outgoing();
+  auto failure = [agent](const char* how) {
+    Diag().Printf("ERROR(KT_IPC::SendData): Wait for %s event %s\n", agent ? "FromDaemon" : "ToDaemon", how);
+    return -1;
+  };
+
+  const Deadline deadline(kIpcSendWaitMs);
+  for (;;) {
+    if (!Lock(out, deadline.Remaining())) return failure("timed-out");
+    const platform::WaitResult state = out.event.Wait(0);
+    if (state == platform::WaitResult::kSignaled) {
+      uint8_t* view = out.block.Data();
+      if (view == nullptr) {
+        out.lock.Release();
+        Diag() << (agent ? "ERROR(KT_IPC::SendData): Memory block pointer is NULL (server)\n"
+                         : "ERROR(KT_IPC::SendData): Memory block pointer is NULL (client)\n");
+        return -1;
+      }
+      if (out.block.Size() < kIpcHeaderSize + length) {
+        out.lock.Release();
+        Diag() << "ERROR(KT_IPC::SendData): invalid data packet\n";
+        return -1;
+      }
+      // Payload and length first, then the block is marked full: a reader only ever takes a
+      // block whose writer has finished.
+      std::memcpy(view + kIpcHeaderSize, data, length);
+      PutLe32(view, static_cast<int32_t>(length));
+      out.event.Reset();
+      out.lock.Release();
+      return 0;
+    }
+    out.lock.Release();
+    if (state != platform::WaitResult::kTimedOut) return failure("failed");
+    // Full: wait until the reader frees it, then try to take it again.
+    switch (out.event.Wait(deadline.Remaining())) {
+      case platform::WaitResult::kSignaled:
+        continue;
+      case platform::WaitResult::kTimedOut:
+        return failure("timed-out");
+      case platform::WaitResult::kAbandoned:
+        return failure("abandoned");
+      case platform::WaitResult::kFailed:
+        return failure("failed");
+    }
+    Diag() << "ERROR(KT_IPC::SendData): Unknown case encountered after wait\n";
+    return -1;
+  }
+}
+
+int KT_IPC::ReceiveData(KT_Address* /*address*/, std::vector<uint8_t>& buffer) {
+  buffer.clear();
+  Direction& in = Incoming();
+  auto noMessage = [] {
+    Diag() << "ERROR(KT_IPC::ReceiveData): Memory block pointer is NULL\n";
+    return -1;
+  };
+  if (!in.block.IsOpen() || !in.event.IsOpen() || !in.lock.IsOpen()) return noMessage();
+  if (!Lock(in, kIpcSendWaitMs)) {
+    Diag() << "ERROR(KT_IPC::ReceiveData): shared block is busy\n";
+    return -1;
+  }
+  // Not signalled: a message is waiting.
+  const uint8_t* view = in.block.Data();
+  if (in.event.Wait(0) != platform::WaitResult::kTimedOut || view == nullptr) {
+    in.lock.Release();
+    return noMessage();
+  }
+  const int32_t length = GetLe32(view);
+  if (length < 0 || static_cast<size_t>(length) > kIpcBlockSize ||
+      static_cast<size_t>(length) > in.block.Size() - kIpcHeaderSize) {
+    Diag() << "ERROR(KT_IPC::ReceiveData): Invalid packet size encountered\n";
+    // The block cannot be read: free it so that the direction keeps working.
+    in.event.Set();
+    in.lock.Release();
+    return -1;
+  }
+  try {
+    buffer.assign(view + kIpcHeaderSize, view + kIpcHeaderSize + length);
+  } catch (const std::bad_alloc&) {
+    in.lock.Release();
+    errorClass = ERR_COMM_BASE;
+    code = 2;
+    systemError = 0;
+    return -1;
+  }
+  in.event.Set();
+  in.lock.Release();
+  return 1;
+}
+
+bool KT_IPC::IsDataReady() {
+  Direction& in = Incoming();
+  if (!in.event.IsOpen()) return false;
+  return in.event.Wait(kIpcReadyWaitMs) == platform::WaitResult::kTimedOut && in.block.Data() != nullptr;
+}

@@ -1,0 +1,118 @@
+#include "core/scp/battery_test_block.h"
+
+#include "core/scp/local_calendar.h"
+#include "platform/clock.h"
+
+BatteryTestBlock::BatteryTestBlock() {
+  branches_.AddBranch(0, 0);
+  branches_.AddBranch(1, 4);
+  SetRefreshPeriod(kRefreshNever);
+  Reset();
+}
+
+int BatteryTestBlock::Refuse(int32_t function, int32_t code, int32_t value) {
+  LogError(ERR_BATTERY_TEST_BLOCK, function, code, value);
+  return -1;
+}
+
+void BatteryTestBlock::Reset() {
+  mode_ = kNotConfigured;
+  next_test_ = -1;
+  interval_ = 255;
+  run_now_ = 255;
+  branches_.SetFieldState(0, 0, FIELD_UNCHANGED);
+  branches_.SetFieldState(1, 0, FIELD_UNCHANGED);
+}
+
+int BatteryTestBlock::GetRoute(int branch) {
+  if (branch == 0 || branch == 1) return ROUTE_AGENT;
+  return Refuse(FN_GET_ROUTE, 1, branch);
+}
+
+int BatteryTestBlock::SetMode(int m) {
+  if (m != kModeOff && m != kModeOn && m != kNotConfigured) return Refuse(FN_SET_MODE, 1, m);
+  mode_ = static_cast<uint8_t>(m);
+  branches_.SetFieldState(1, 1, FIELD_CHANGED);
+  return 1;
+}
+
+int BatteryTestBlock::SetNextTestTime(int64_t t) {
+  if (t == 0 || t < INT32_MIN || t > INT32_MAX) return Refuse(FN_SET_NEXT_TEST, 1, static_cast<int32_t>(t));
+  next_test_ = static_cast<int32_t>(t);
+  branches_.SetFieldState(1, 2, FIELD_CHANGED);
+  return 1;
+}
+
+int BatteryTestBlock::SetIntervalDays(int d) {
+  if (d < 1 || d > 255) return Refuse(FN_SET_INTERVAL, 1, d);
+  interval_ = static_cast<uint8_t>(d);
+  branches_.SetFieldState(1, 3, FIELD_CHANGED);
+  return 1;
+}
+
+int BatteryTestBlock::SetRunNow(int v) {
+  if (v < 1 || v > 255) return Refuse(FN_SET_RUN_NOW, 1, v);
+  run_now_ = static_cast<uint8_t>(v);
+  branches_.SetFieldState(1, 4, FIELD_CHANGED);
+  return 1;
+}
+
+int64_t BatteryTestBlock::GetNextTest() {
+  if (mode_ == kNotConfigured) return -1;
+  if (mode_ == kModeOff) return 0;
+  return ComputeNextTest();
+}
+
+int64_t BatteryTestBlock::ComputeNextTest() {
+  const int64_t now = platform::Now();
+  int64_t t = next_test_;
+  for (int step = 0; step < kMaxSteps; ++step) {
+    if (t >= now) return t;
+    if (interval_ == 0) {
+      // An interval of 0 (only from a record or a SET) never moves the time on.
+      Refuse(FN_COMPUTE_NEXT, 2, 0);
+      return -1;
+    }
+    const int64_t next = AddLocalDays(t, interval_);
+    if (next <= t) break;
+    t = next;
+  }
+  Refuse(FN_COMPUTE_NEXT, 1, next_test_);
+  return -1;
+}
+
+int BatteryTestBlock::IsTestDue() {
+  if (run_now_ == 1) {
+    run_now_ = 0;
+    branches_.SetFieldState(1, 4, FIELD_CHANGED);
+    return 1;
+  }
+  if (mode_ == kNotConfigured) return -1;
+  if (mode_ == kModeOff) return 0;
+  const int64_t t = ComputeNextTest();
+  // Without a next test time there is nothing to be due; answering "due" here would start a
+  // test on every pass of the monitor loop.
+  if (t < 0) return -1;
+  if (t >= platform::Now() + kDueWindowSeconds) return 0;
+  const int64_t next = AddLocalDays(t, interval_);
+  if (next <= t || next > INT32_MAX) {
+    Refuse(FN_COMPUTE_NEXT, 1, static_cast<int32_t>(t));
+    return -1;
+  }
+  next_test_ = static_cast<int32_t>(next);
+  branches_.SetFieldState(1, 2, FIELD_CHANGED);
+  return 1;
+}
+
+int BatteryTestBlock::ConvertField(int branch, int field, int direction, KT_RecordWriter* out,
+                                   KT_RecordReader* in) {
+  if (branch != 1) return Refuse(FN_CONVERT, 2, branch);
+  KT_FieldIO io(direction, out, in);
+  switch (field) {
+    case 1: return io.U8(mode_);
+    case 2: return io.I32(next_test_);
+    case 3: return io.U8(interval_);
+    case 4: return io.U8(run_now_);
+    default: return Refuse(FN_CONVERT, 1, field);
+  }
+}

@@ -1,0 +1,119 @@
+#include "tests/agent/e2e/agent_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "core/scp/battery_info_block.h"
+#include "core/scp/record_reader.h"
+#include "tests/support/private_network.h"
+
+AgentProcess::AgentProcess(const std::vector<std::string>& settingsLines) {
+  prefix_ = testing_support::UniqueName("agent");
+  // Harmless stand-ins for every effect on the machine.
+  std::string text =
+      "snmp_service =\nuser_terminals = no\nshutdown_command = /bin/true\nreboot_command = /bin/true\n"
+      "saver_command = /bin/true\n";
+  for (const auto& line : settingsLines) text += line + "\n";
+  testing_support::WriteFileText(File("VigilNT.conf"), text);
+}
+
+AgentProcess::~AgentProcess() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+  // The agent's network server binds UDP port 7010: outside a network of the test's own, the
+  // test holds the machine's port-7010 lock for the rest of its run.
+  if (!testing_support::InPrivateNetwork()) {
+    static testing_support::MachineResourceLock portLock("udp_port_7010");
+  }
+  std::vector<std::string> argv = {VIGILNT_PROGRAM};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const std::string out = File("stdout.txt");
+  const std::string err = File("stderr.txt");
+  const std::string conf = File("VigilNT.conf");
+  pid_ = ::fork();
+  if (pid_ < 0) return false;
+  if (pid_ == 0) {
+    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const int n = ::open("/dev/null", O_RDONLY);
+    ::dup2(n, 0);
+    ::dup2(o, 1);
+    ::dup2(e, 2);
+    ::unsetenv("INVOCATION_ID");
+    ::unsetenv("NOTIFY_SOCKET");
+    ::setenv("VIGIL_AGENT_CONF", conf.c_str(), 1);
+    ::setenv("VIGIL_DATA_DIR", Dir().c_str(), 1);
+    ::setenv("VIGIL_NAME_PREFIX", prefix_.c_str(), 1);
+    for (const auto& kv : env) ::putenv(const_cast<char*>(kv.c_str()));
+    std::vector<char*> cargv;
+    for (auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
+    cargv.push_back(nullptr);
+    ::execv(cargv[0], cargv.data());
+    ::_exit(127);
+  }
+  return true;
+}
+
+int AgentProcess::Wait(int timeoutMs) {
+  if (pid_ <= 0) return -1;
+  int status = 0;
+  const bool ended = WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs);
+  if (!ended) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    return -1;
+  }
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void AgentProcess::Signal(int sig) {
+  if (pid_ > 0) ::kill(pid_, sig);
+}
+
+bool AgentProcess::Running() { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+std::string AgentProcess::Stdout() const { return testing_support::ReadFileText(File("stdout.txt")); }
+std::string AgentProcess::Stderr() const { return testing_support::ReadFileText(File("stderr.txt")); }
+
+bool AgentProcess::WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+bool Contains(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
+
+size_t Count(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+bool ReadBatteryInfo(const std::string& path, BatteryInfoBlock& block) {
+  std::vector<uint8_t> bytes = testing_support::ReadFileBytes(path);
+  if (bytes.empty()) return false;
+  KT_RecordReader reader(bytes.data(), bytes.size());
+  return block.ConvertBlock(CONVERT_DECODE, nullptr, &reader) >= 0;
+}
+
+int64_t OutagesInFile(const std::string& path) {
+  BatteryInfoBlock block;
+  if (!ReadBatteryInfo(path, block)) return -1;
+  return block.GetOutageCount();
+}

@@ -1,0 +1,132 @@
+// The VigilNT program itself: its modes, its refusals, a stop by signal, and a start after a
+// kill. These runs have no UPS: the agent starts idle.
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "agent/engine/daemon.h"
+#include "platform/record_file.h"
+#include "tests/agent/e2e/agent_process.h"
+
+namespace {
+
+bool Exists(const std::string& path) { return platform::RecordFile::Exists(path); }
+
+TEST(AgentShell, OutsideTheServiceManagerWithoutForegroundOptionExitsWithReason) {
+  AgentProcess agent;
+  ASSERT_TRUE(agent.Start({}));
+  EXPECT_EQ(agent.Wait(10000), 1);
+  EXPECT_NE(agent.Stderr().find("not started by the service manager (error 1063"), std::string::npos);
+  EXPECT_FALSE(Exists(agent.File(kConfigFileName)));
+}
+
+TEST(AgentShell, BadSettingsFileStopsTheStart) {
+  AgentProcess agent({"data_directory = not/absolute"});
+  ASSERT_TRUE(agent.Start({"-b"}));
+  EXPECT_EQ(agent.Wait(10000), 1);
+  EXPECT_NE(agent.Stderr().find("line 6: data_directory must be an absolute path"), std::string::npos);
+}
+
+TEST(AgentShell, UnusableDataDirectoryStopsTheStart) {
+  AgentProcess agent;
+  ASSERT_TRUE(agent.Start({"-b"}, {"VIGIL_DATA_DIR=/nonexistent/vigil"}));
+  EXPECT_EQ(agent.Wait(10000), 1);
+  EXPECT_NE(agent.Stderr().find("/nonexistent/vigil cannot be used"), std::string::npos);
+}
+
+TEST(AgentShell, ForegroundAgentStopsCleanlyOnSigtermAndSigint) {
+  for (int sig : {SIGTERM, SIGINT}) {
+    AgentProcess agent;
+    ASSERT_TRUE(agent.Start({"/b"}));
+    ASSERT_TRUE(AgentProcess::WaitFor([&] { return Exists(agent.File(kConfigFileName)); }, 20000));
+    ASSERT_TRUE(AgentProcess::WaitFor(
+        [&] { return agent.Stderr().find("Exiting agent initialization") != std::string::npos; }, 20000));
+    for (const char* name : {kSchedShutdownFileName, kLoadBankFileName, kBatteryTestFileName, kBatteryInfoFileName}) {
+      EXPECT_TRUE(Exists(agent.File(name))) << name;
+    }
+    agent.Signal(sig);
+    EXPECT_EQ(agent.Wait(30000), 0) << sig;
+    const std::string trace = agent.Stderr();
+    EXPECT_NE(trace.find("------------Terminate Daemon"), std::string::npos);
+    EXPECT_NE(trace.find("Tremona daemon is exiting normally"), std::string::npos);
+    EXPECT_NE(trace.find("main_thread:  The END"), std::string::npos);
+    for (const char* name : {kConfigFileName, kEventLogFileName, kBatteryLogFileName}) {
+      EXPECT_TRUE(Exists(agent.File(name))) << name;
+    }
+    // Idle: the configuration says so, and notify.dat is not written in that mode.
+    const auto config = testing_support::ReadFileBytes(agent.File(kConfigFileName));
+    ASSERT_GT(config.size(), 1u);
+    EXPECT_EQ(config[0], kConfigFormatMarker);
+    EXPECT_FALSE(Exists(agent.File(kNotifyFileName)));
+  }
+}
+
+TEST(AgentShell, KilledAgentLeavesNothingThatBlocksTheNextStart) {
+  AgentProcess agent;
+  ASSERT_TRUE(agent.Start({"-b"}));
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] { return agent.Stderr().find("Exiting agent initialization") != std::string::npos; }, 20000));
+  agent.Signal(SIGKILL);
+  EXPECT_EQ(agent.Wait(10000), 128 + SIGKILL);
+  ASSERT_TRUE(agent.Start({"-b"}));
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] {
+        const std::string t = agent.Stderr();
+        size_t first = t.find("Exiting agent initialization");
+        return first != std::string::npos && t.find("Exiting agent initialization", first + 1) != std::string::npos;
+      },
+      20000));
+  agent.Signal(SIGTERM);
+  EXPECT_EQ(agent.Wait(30000), 0);
+  EXPECT_EQ(agent.Stderr().find("Error reading the configuration file"), std::string::npos);
+}
+
+// A stand-in for systemd's notification socket.
+class NotifySocket {
+ public:
+  explicit NotifySocket(const std::string& path) : path_(path) {
+    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+  }
+  ~NotifySocket() {
+    ::close(fd_);
+    ::unlink(path_.c_str());
+  }
+  // Everything received so far, appended to what came before.
+  std::string Received() {
+    char buf[1024];
+    ssize_t n;
+    while ((n = ::recv(fd_, buf, sizeof(buf), MSG_DONTWAIT)) > 0) text_ += std::string(buf, n) + "\n";
+    return text_;
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  std::string text_;
+};
+
+TEST(AgentShell, ServiceReportsReadyAndStoppingToTheServiceManager) {
+  AgentProcess agent;
+  NotifySocket notify(agent.File("notify.sock"));
+  const std::string socketEnv = "NOTIFY_SOCKET=" + agent.File("notify.sock");
+  ASSERT_TRUE(agent.Start({}, {"INVOCATION_ID=0123456789abcdef", socketEnv}));
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return notify.Received().find("READY=1") != std::string::npos; }, 20000));
+  EXPECT_TRUE(agent.Stderr().empty());  // a service traces nowhere unless told to
+  agent.Signal(SIGTERM);
+  EXPECT_EQ(agent.Wait(30000), 0);
+  const std::string states = notify.Received();
+  EXPECT_NE(states.find("STOPPING=1"), std::string::npos);
+  EXPECT_LT(states.find("READY=1"), states.find("STOPPING=1"));
+  EXPECT_TRUE(Exists(agent.File(kConfigFileName)));
+}
+
+}  // namespace

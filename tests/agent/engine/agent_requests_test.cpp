@@ -1,0 +1,228 @@
+// KT_Agent::SSQ: the system requests a console or the service shell posts, as they arrive
+// through the SCP object.
+#include <gtest/gtest.h>
+
+#include "core/scp/scp_message.h"
+#include "platform/record_file.h"
+#include "tests/agent/agent_fakes.h"
+#include "tests/support/test_support.h"
+
+using testing_support::ReadFileBytes;
+using testing_support::ScopedManualClock;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+namespace {
+
+class RequestsTest : public ::testing::Test {
+ protected:
+  RequestsTest() : services(scp), agent(scp, services) {
+    agent.SetSerialLinkFactory([this](KT_SCP& s) { return std::make_unique<FakeLink>(link, s); });
+    services.SetThreadProcedure(THREAD_SERIAL, [this] {
+      while (services.GetState(THREAD_SERIAL) == kThreadRunning) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      services.State(THREAD_SERIAL).store(kThreadEnded);
+      return 0;
+    });
+  }
+  ~RequestsTest() override {
+    services.RequestStopSerial();
+    services.JoinThreads(5000);
+  }
+
+  // A SET of the key with the record bytes, executed as a console's frame would be.
+  void Set(std::vector<uint8_t> key, std::vector<uint8_t> data) {
+    KT_ScpMessage m(SCP_SET, key, data);
+    std::vector<uint8_t> reply;
+    ASSERT_EQ(scp.ExecuteCommand(m, reply), 1);
+  }
+  bool Alarm(int code) { return scp.upsStatus.IsAlarmSet(code) == 1; }
+  static std::vector<uint8_t> Text(const std::string& s) {
+    std::vector<uint8_t> out;
+    out.reserve(s.size() + 2);
+    out.push_back(static_cast<uint8_t>(s.size() + 1));
+    for (char c : s) out.push_back(static_cast<uint8_t>(c));
+    out.push_back(0);
+    return out;
+  }
+
+  TempDir dir;
+  ScopedManualClock clock{1700000000};
+  KT_SCP scp;
+  FakeServices services;
+  KT_Agent agent;
+  FakeDriverState link;
+  TestPty pty;
+};
+
+TEST_F(RequestsTest, EverySerialSettingsSetRestartsDetection) {
+  Set({4, 1, 1}, Text(pty.path()));
+  agent.SSQ();
+  EXPECT_EQ(link.calls["Connect"], 1);
+  EXPECT_EQ(scp.system_queue.GetCount(), 0);
+  // The same name again still restarts (the running serial thread is stopped first).
+  Set({4, 1, 1}, Text(pty.path()));
+  agent.SSQ();
+  EXPECT_EQ(link.calls["Connect"], 2);
+  EXPECT_FALSE(scp.config.SerialSettingsChanged());
+  // The baud code alone does not.
+  Set({4, 1, 2}, {3});
+  agent.SSQ();
+  EXPECT_EQ(link.calls["Connect"], 2);
+  EXPECT_EQ(agent.mode, COMM_SERIAL_NORMAL);
+}
+
+TEST_F(RequestsTest, WrongMasterPasswordLogsEventAndRaisesAlarm) {
+  scp.config.Password().Set("right");
+  scp.commandBlock.SetPassword("Right");
+  scp.commandBlock.SetCommand(0);
+  scp.system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_NETWORK_SHUTDOWN);
+  agent.SSQ();
+  EXPECT_TRUE(Alarm(ALARM_NET_CLIENT_PASSWORD));
+  EXPECT_FALSE(Alarm(ALARM_ON_BATTERY));
+  ASSERT_EQ(scp.eventLog.GetRecordCount(), 1);
+  EXPECT_EQ(scp.eventLog.Records().back().data, std::vector<uint8_t>{EVENT_REMOTE_SHUTDOWN_FAILED});
+  EXPECT_EQ(scp.eventLog.Records().back().time, clock->Now());
+
+  scp.commandBlock.SetPassword("right");
+  scp.system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_NETWORK_SHUTDOWN);
+  agent.SSQ();
+  EXPECT_TRUE(Alarm(ALARM_ON_BATTERY));
+}
+
+TEST_F(RequestsTest, MessageCommandShowsTextOrRaisesSoftwareError) {
+  scp.system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_MESSAGE);
+  agent.SSQ();
+  EXPECT_TRUE(Alarm(ALARM_SOFTWARE_ERROR));
+  EXPECT_TRUE(services.PopupTexts().empty());
+  Set({27, 9}, Text("Back at five"));
+  agent.SSQ();
+  ASSERT_EQ(services.popups.size(), 1u);
+  EXPECT_EQ(services.popups[0].text, "Back at five");
+  EXPECT_EQ(services.popups[0].caption, kAgentMessageCaption);
+  EXPECT_EQ(services.popups[0].flags, kMessageBoxAgentStyle);
+}
+
+TEST_F(RequestsTest, UnreadableScheduleRaisesAlarmAndStillStamps) {
+  WriteFileBytes(kSchedShutdownFileName, {0, 0, 0, 9, 1});  // nine entries announced, none there
+  scp.system_queue.Post(BLOCK_SCHED_SHUTDOWN, 0, 0, 0);
+  agent.SSQ();
+  EXPECT_TRUE(Alarm(ALARM_SOFTWARE_ERROR));
+  EXPECT_EQ(scp.schedShutdown.Branches().GetTime(1), clock->Now());
+  EXPECT_EQ(scp.schedShutdown.Branches().GetTime(0), clock->Now());
+  EXPECT_EQ(scp.system_queue.GetCount(), 0);
+}
+
+TEST_F(RequestsTest, ScheduleSetWritesTheFile) {
+  schedule_struct e;
+  e.startTime = 1800000000;
+  scp.schedShutdown.SetEntries(1, &e);
+  scp.system_queue.Post(BLOCK_SCHED_SHUTDOWN, 0, 1, 0);
+  agent.SSQ();
+  EXPECT_FALSE(Alarm(ALARM_SOFTWARE_ERROR));
+  EXPECT_EQ(ReadFileBytes(kSchedShutdownFileName).size(), 4u + kSchedEntryBytes);
+}
+
+TEST_F(RequestsTest, BatteryTestNowGoesToTheUpsSide) {
+  scp.system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_BATTERY_TEST);
+  agent.SSQ();
+  EXPECT_GE(scp.serial_queue.Find(BLOCK_BATTERY_TEST, 0), 0);
+  EXPECT_TRUE(Alarm(ALARM_BATTERY_TEST));
+}
+
+TEST_F(RequestsTest, PagerTestFindsThePageAction) {
+  scp.commandBlock.SetValue(COMMAND_PAGER_TEST, EVENT_ON_BATTERY);
+  scp.system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_PAGER_TEST);
+  agent.SSQ();
+  EXPECT_EQ(scp.commandBlock.GetValue(COMMAND_PAGER_TEST), kPagerTestNoPageAction);
+  EXPECT_TRUE(services.pages.empty());
+
+  KT_ActionEntry page(EVENT_ON_BATTERY, ACTION_PAGE);
+  scp.notify.AddAction(page);
+  scp.commandBlock.SetValue(COMMAND_PAGER_TEST, EVENT_ON_BATTERY);
+  scp.system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_PAGER_TEST);
+  agent.SSQ();
+  EXPECT_EQ(scp.commandBlock.GetValue(COMMAND_PAGER_TEST), kPagerTestInProgress);
+  EXPECT_EQ(services.pages, std::vector<int>{EVENT_ON_BATTERY});
+}
+
+TEST_F(RequestsTest, NotificationSetIsWrittenAndKeptAsLoaded) {
+  scp.notify.SetDefaultActions();
+  scp.system_queue.Post(BLOCK_NOTIFY, 0, 1, 0);
+  agent.SSQ();
+  EXPECT_TRUE(platform::RecordFile::Exists(kNotifyFileName));
+  EXPECT_TRUE(scp.notify.IsLoaded());
+  // A read of a missing file writes the block's current contents.
+  std::remove(kNotifyFileName);
+  scp.system_queue.Post(BLOCK_NOTIFY, 0, 0, 0);
+  agent.SSQ();
+  EXPECT_TRUE(platform::RecordFile::Exists(kNotifyFileName));
+  EXPECT_EQ(scp.notify.Branches().GetTime(5), clock->Now());
+}
+
+TEST_F(RequestsTest, TerminateStopsTheAgent) {
+  scp.system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_TERMINATE);
+  agent.SSQ();
+  EXPECT_EQ(services.stops, std::vector<int>{1});
+  EXPECT_TRUE(platform::RecordFile::Exists(kConfigFileName));
+}
+
+TEST_F(RequestsTest, RebootRunsTheRemoteShutdownSequence) {
+  struct Engine : AgentActionEngine {
+    int TakeAction() override { return 0; }
+    int IsShutdownRequired() override { return 0; }
+    int ShutdownSequence(int reason) override {
+      reason_ = reason;
+      return 1;
+    }
+    int reason_ = -1;
+  } engine;
+  agent.SetActionEngine(&engine);
+  scp.config.SetOsShutdownTime(90);
+  scp.system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_RESTART);
+  agent.SSQ();
+  EXPECT_EQ(engine.reason_, 3);
+  EXPECT_EQ(scp.commandBlock.GetRestartDelay(), 150);
+  EXPECT_EQ(scp.commandBlock.GetShutdownDelay(), 90);
+}
+
+TEST_F(RequestsTest, AdapterSettingsWithoutMibFileExplainSnmpIsMissing) {
+  Set({4, 7, 1}, Text("ups-adapter"));
+  agent.SSQ();
+  ASSERT_EQ(services.PopupTexts().size(), 1u);
+  EXPECT_EQ(services.PopupTexts()[0], "Unable to locate mib.txt.\nSNMP functionality disabled.");
+  EXPECT_EQ(services.GetState(THREAD_SNMP), kThreadEnded);
+}
+
+TEST_F(RequestsTest, AdapterSettingsStartTheNetBcmThreadOrReconnectIt) {
+  scp.SetFlag(SCP_FLAG_TCPIP);
+  scp.config.SetCommMode(COMM_NETBCM_ADAPTER);
+  std::atomic<int> starts{0};
+  services.SetThreadProcedure(THREAD_NETBCM, [&] {
+    ++starts;
+    while (services.GetState(THREAD_NETBCM) == kThreadRunning) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    services.State(THREAD_NETBCM).store(kThreadEnded);
+    return 0;
+  });
+  Set({4, 7, 1}, Text("ups-adapter"));
+  agent.SSQ();
+  EXPECT_EQ(services.GetState(THREAD_NETBCM), kThreadRunning);
+  EXPECT_GE(scp.serial_queue.Find(BLOCK_UPS_INFO, 0), 0);
+  EXPECT_GE(scp.serial_queue.Find(BLOCK_STATUS, 0), 0);
+  EXPECT_TRUE(Alarm(ALARM_DETERMINING_UPS_TYPE));
+  Set({4, 7, 1}, Text("other-adapter"));
+  agent.SSQ();
+  EXPECT_TRUE(agent.netBcmReconnect.load());
+  services.RequestStopNetBCM();
+  services.JoinThreads(5000);
+  EXPECT_EQ(starts.load(), 1);
+}
+
+TEST_F(RequestsTest, UnknownRequestsAreDropped) {
+  scp.system_queue.Post(99, 0, 1, 3);
+  scp.system_queue.Post(BLOCK_COMMAND, 0, 1, 44);
+  agent.SSQ();
+  EXPECT_EQ(scp.system_queue.GetCount(), 0);
+  EXPECT_EQ(scp.upsStatus.GetAlarmCount(), 0);
+}
+
+}  // namespace

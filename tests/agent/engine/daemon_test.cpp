@@ -1,0 +1,231 @@
+// The agent's record files: exact layouts, round trips, damaged and missing files, the log
+// trimming and the confinement of configured file names.
+#include "agent/engine/daemon.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/agent/agent_fakes.h"
+#include "core/scp/record_writer.h"
+#include "platform/record_file.h"
+#include "platform/system_log.h"
+#include "tests/support/test_support.h"
+
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+namespace {
+
+class DaemonTest : public ::testing::Test {
+ protected:
+  DaemonTest() : services(scp) {
+    platform::SetSystemLogSink([this](std::string_view, platform::LogEntryType, std::string_view text) {
+      syslog.push_back(std::string(text));
+    });
+  }
+  ~DaemonTest() override { platform::SetSystemLogSink(nullptr); }
+
+  std::vector<uint8_t> Encode(KT_Block& block) {
+    KT_RecordWriter w;
+    EXPECT_GE(block.ConvertBlock(CONVERT_ENCODE, &w, nullptr), 0);
+    return w.Take();
+  }
+
+  TempDir dir;
+  KT_SCP scp;
+  FakeServices services;
+  std::vector<std::string> syslog;
+};
+
+TEST_F(DaemonTest, ConfigFileStartsWithFormatMarkerAndReadsBack) {
+  scp.config.SetSerialDeviceName("/dev/ttyS1");
+  scp.config.SetCommMode(COMM_SERIAL_NORMAL);
+  scp.config.SetOsShutdownTime(300);
+  ASSERT_EQ(services.WriteConfigFile(), 1);
+  const auto bytes = ReadFileBytes(kConfigFileName);
+  ASSERT_GT(bytes.size(), 12u);
+  EXPECT_EQ(bytes[0], 202);
+  // Branch 1 follows: the device name as a counted text.
+  EXPECT_EQ(bytes[1], 11);
+  EXPECT_EQ(std::string(bytes.begin() + 2, bytes.begin() + 12), "/dev/ttyS1");
+
+  KT_SCP other;
+  FakeServices reader(other);
+  ASSERT_EQ(reader.ReadConfigFile(), 1);
+  EXPECT_EQ(other.config.GetSerialDeviceName(), "/dev/ttyS1");
+  EXPECT_EQ(other.config.GetCommMode(), COMM_SERIAL_NORMAL);
+  EXPECT_EQ(other.config.GetOsShutdownTime(), 300);
+  EXPECT_FALSE(other.config.IsFileConversion());
+  EXPECT_EQ(other.config.GetFormatSelector(), 2);
+  EXPECT_NE(other.config.Branches().GetTime(13), 0);
+}
+
+TEST_F(DaemonTest, ConfigFileWithoutMarkerDecodesFromFirstByte) {
+  scp.config.SetSerialDeviceName("COM2");
+  ASSERT_EQ(services.WriteConfigFile(), 1);
+  auto bytes = ReadFileBytes(kConfigFileName);
+  bytes.erase(bytes.begin());  // no marker: the first byte, 0x05, is the name's count
+  ASSERT_EQ(bytes[0], 0x05);
+  WriteFileBytes(kConfigFileName, bytes);
+  KT_SCP other;
+  FakeServices reader(other);
+  ASSERT_EQ(reader.ReadConfigFile(), 1);
+  EXPECT_EQ(other.config.GetSerialDeviceName(), "COM2");
+}
+
+TEST_F(DaemonTest, EveryBlockFileRoundTrips) {
+  scp.schedShutdown.Reset();
+  schedule_struct entry;
+  entry.startTime = 2000000000;
+  entry.frequency = SCHED_ONCE;
+  scp.schedShutdown.SetEntries(1, &entry);
+  scp.receptacles.SetCount(2);
+  scp.receptacles.SetNonCriticalSegment(1);
+  scp.receptacles.SetDownDelay(1, 30);
+  scp.batteryTest.SetMode(1);
+  scp.batteryInfo.AddOutageCount(3);
+  const uint8_t event = EVENT_ON_BATTERY;
+  scp.eventLog.AddRecord(1000, 1, &event);
+  scp.notify.SetDefaultActions();
+  const uint8_t code = 2;
+  scp.batteryLog.AddRecord(1001, 1, &code);
+
+  for (int f = 0; f < kAgentFileCount; ++f) ASSERT_EQ(services.WriteAgentFile(static_cast<AgentFile>(f)), 1) << f;
+
+  KT_SCP other;
+  FakeServices reader(other);
+  for (int f = 0; f < kAgentFileCount; ++f) ASSERT_EQ(reader.ReadAgentFile(static_cast<AgentFile>(f)), 1) << f;
+  EXPECT_EQ(Encode(other.schedShutdown), Encode(scp.schedShutdown));
+  EXPECT_EQ(Encode(other.receptacles), Encode(scp.receptacles));
+  EXPECT_EQ(Encode(other.batteryTest), Encode(scp.batteryTest));
+  EXPECT_EQ(Encode(other.batteryInfo), Encode(scp.batteryInfo));
+  EXPECT_EQ(Encode(other.eventLog), Encode(scp.eventLog));
+  EXPECT_EQ(Encode(other.batteryLog), Encode(scp.batteryLog));
+  EXPECT_EQ(other.notify.GetActionCount(), scp.notify.GetActionCount());
+  // Each file holds exactly the block's record form.
+  EXPECT_EQ(ReadFileBytes(kSchedShutdownFileName), Encode(scp.schedShutdown));
+  EXPECT_EQ(ReadFileBytes(kLoadBankFileName), Encode(scp.receptacles));
+}
+
+TEST_F(DaemonTest, MissingAndEmptyFilesReadAsNothing) {
+  EXPECT_EQ(services.ReadSchedShutdownFile(), 0);
+  EXPECT_FALSE(platform::RecordFile::Exists(kSchedShutdownFileName));  // reading creates nothing
+  WriteFileBytes(kNotifyFileName, {});
+  EXPECT_EQ(services.ReadNotifyFile(), 0);
+}
+
+TEST_F(DaemonTest, DamagedFileKeepsBlockAndOtherFiles) {
+  scp.batteryInfo.AddOutageCount(7);
+  ASSERT_EQ(services.WriteBatteryInfoFile(), 1);
+  ASSERT_EQ(services.WriteLoadBankFile(), 1);
+  const auto good = Encode(scp.batteryInfo);
+
+  // A notification file cut short in the middle of its action list.
+  scp.notify.SetDefaultActions();
+  ASSERT_EQ(services.WriteNotifyFile(), 1);
+  auto bytes = ReadFileBytes(kNotifyFileName);
+  bytes.resize(bytes.size() / 2);
+  WriteFileBytes(kNotifyFileName, bytes);
+
+  KT_SCP other;
+  FakeServices reader(other);
+  const auto before = Encode(other.notify);
+  EXPECT_EQ(reader.ReadNotifyFile(), -1);
+  EXPECT_EQ(Encode(other.notify), before);  // defaults kept, nothing half-read
+  EXPECT_EQ(reader.errorClass, ERR_DATA_FILES);
+  EXPECT_EQ(reader.function, 9);
+  EXPECT_EQ(ReadFileBytes(std::string(kNotifyFileName) + ".bad"), bytes);
+  ASSERT_FALSE(syslog.empty());
+  EXPECT_NE(syslog.back().find("notify.dat"), std::string::npos);
+
+  EXPECT_EQ(reader.ReadBatteryInfoFile(), 1);
+  EXPECT_EQ(Encode(other.batteryInfo), good);
+  EXPECT_EQ(reader.ReadLoadBankFile(), 1);
+}
+
+TEST_F(DaemonTest, GarbageConfigFileIsRefusedWithoutChangingTheBlock) {
+  WriteFileBytes(kConfigFileName, {202, 0xFF, 'x'});
+  scp.config.SetCommMode(COMM_IDLE);
+  EXPECT_EQ(services.ReadConfigFile(), -1);
+  EXPECT_EQ(scp.config.GetCommMode(), COMM_IDLE);
+  EXPECT_FALSE(scp.config.IsFileConversion());
+  // A marker alone has no data.
+  WriteFileBytes(kConfigFileName, {202});
+  EXPECT_EQ(services.ReadConfigFile(), -1);
+  EXPECT_EQ(services.code, 1);
+  EXPECT_EQ(services.function, 3);
+}
+
+TEST_F(DaemonTest, EventLogKeepsTheNewestRecordsUpToTheConfiguredSize) {
+  for (uint32_t i = 0; i < 103; ++i) {
+    const uint8_t e = EVENT_ON_BATTERY;
+    scp.eventLog.AddRecord(5000 + i, 1, &e);
+  }
+  ASSERT_EQ(scp.config.GetEventLogSize(), 100);
+  ASSERT_EQ(services.WriteEventLogFile(), 1);
+  KT_SCP other;
+  FakeServices reader(other);
+  ASSERT_EQ(reader.ReadEventLogFile(), 1);
+  ASSERT_EQ(other.eventLog.GetRecordCount(), 100);
+  EXPECT_EQ(other.eventLog.Records().front().time, 5003u);
+  EXPECT_EQ(other.eventLog.Records().back().time, 5102u);
+}
+
+TEST_F(DaemonTest, ConfiguredLogNamesStayInsideTheDataDirectory) {
+  scp.config.SetEventLogFileName("events.dat");
+  EXPECT_EQ(services.FileName(FILE_EVENT_LOG), "events.dat");
+  for (const char* bad : {"../events.dat", "/etc/passwd", "config.dat", "NOTIFY.DAT", ".hidden", "a/b", ""}) {
+    scp.config.SetEventLogFileName(bad);
+    EXPECT_EQ(services.FileName(FILE_EVENT_LOG), kEventLogFileName) << bad;
+  }
+  scp.config.SetBatteryLogFileName("../../battlog");
+  ASSERT_EQ(services.WriteBatteryLogFile(), 1);
+  EXPECT_TRUE(platform::RecordFile::Exists(kBatteryLogFileName));
+}
+
+TEST_F(DaemonTest, WriteFileRefusesAnEmptyBuffer) {
+  EXPECT_EQ(services.WriteFile({}, "x.dat"), -1);
+  EXPECT_EQ(services.function, 1);
+  EXPECT_EQ(services.code, 3);
+  EXPECT_FALSE(platform::RecordFile::Exists("x.dat"));
+}
+
+TEST_F(DaemonTest, ExitWritesEveryFileAndMarksTheAgentGone) {
+  scp.config.SetCommMode(COMM_SERIAL_NORMAL);
+  EXPECT_EQ(services.ExitDaemon(1), 1);
+  EXPECT_EQ(scp.upsStatus.IsAlarmSet(ALARM_AGENT_STOPPED), 1);
+  EXPECT_EQ(scp.upsStatus.IsAlarmSet(ALARM_LOST_DAEMON_COMM), 1);
+  EXPECT_EQ(services.paused_ms.load(), 1000);
+  for (const char* name : {kConfigFileName, kEventLogFileName, kSchedShutdownFileName, kBatteryTestFileName,
+                           kBatteryLogFileName, kLoadBankFileName, kNotifyFileName, kBatteryInfoFileName}) {
+    EXPECT_TRUE(platform::RecordFile::Exists(name)) << name;
+  }
+}
+
+TEST_F(DaemonTest, ExitInIdleModeLeavesNotifyFileAlone) {
+  scp.config.SetCommMode(COMM_IDLE);
+  services.ExitDaemon(1);
+  EXPECT_FALSE(platform::RecordFile::Exists(kNotifyFileName));
+  EXPECT_TRUE(platform::RecordFile::Exists(kBatteryInfoFileName));
+}
+
+TEST_F(DaemonTest, StopRequestOnlyTurnsRunningIntoStop) {
+  EXPECT_EQ(services.GetState(THREAD_SERIAL), kThreadEnded);
+  services.RequestStopSerial();
+  EXPECT_EQ(services.GetState(THREAD_SERIAL), kThreadEnded);
+  services.State(THREAD_SERIAL) = kThreadRunning;
+  services.RequestStopSerial();
+  EXPECT_EQ(services.GetState(THREAD_SERIAL), kThreadStopRequested);
+  EXPECT_TRUE(services.IsRunning());
+  services.ClearRunFlag();
+  EXPECT_FALSE(services.IsRunning());
+}
+
+TEST_F(DaemonTest, EraseErrorFileEmptiesTheLog) {
+  AppendErrorLog(1, 2, 3, 4);
+  ASSERT_GT(FileSize(kErrorLogName), 0);
+  EXPECT_EQ(services.EraseErrorFile(), 1);
+  EXPECT_EQ(FileSize(kErrorLogName), 0);
+}
+
+}  // namespace

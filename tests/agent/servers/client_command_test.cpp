@@ -1,0 +1,201 @@
+// A master's commands to its client agents, turn by turn: the server runs on 127.0.0.1 and the
+// client agents are sockets on port 7010 of 127.0.0.2 and 127.0.0.3, inside a network of the
+// test's own.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include "agent/servers/network_server.h"
+#include "core/scp/scp.h"
+#include "tests/support/private_network.h"
+#include "tests/support/scp_console.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using testing_support::Decode;
+using testing_support::ScpConsole;
+
+constexpr int kQuietMs = 100;
+
+struct Received {
+  int command = -1;
+  int shutDelay = -1;
+  int warnDelay = -1;
+  int timeShutDelay = -1;
+  std::optional<std::string> password;
+};
+
+class ClientCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(testing_support::EnterPrivateNetwork(error)) << error;
+    ASSERT_EQ(KT_UDP::SetDefaultBindAddress("127.0.0.1"), 1);
+    server_ = std::make_unique<KT_NetworkServer>(scp_);
+    ASSERT_EQ(server_->Open(0), 1);
+    client2_ = std::make_unique<ScpConsole>("127.0.0.2", 7010);
+    client3_ = std::make_unique<ScpConsole>("127.0.0.3", 7010);
+    ASSERT_TRUE(client2_->ok());
+    ASSERT_TRUE(client3_->ok());
+  }
+  void TearDown() override { KT_UDP::SetDefaultBindAddress(nullptr); }
+
+  static KT_Address Ip(const char* dotted) {
+    KT_Address a(ADDRESS_IP);
+    in_addr in{};
+    inet_pton(AF_INET, dotted, &in);
+    a.SetIpAddress(in.s_addr);
+    return a;
+  }
+  void AddPowerClient(const char* ip, const char* password) {
+    auto lock = scp_.Lock();
+    scp_.config.PowerEventClients().Add(Ip(ip), password, 3, 7, 4);
+  }
+  void AddScheduleClient(const char* ip, const char* password, uint8_t warn, uint8_t timeShut) {
+    auto lock = scp_.Lock();
+    scp_.config.ScheduledShutdownClients().Add(Ip(ip), password, warn, 9, timeShut);
+  }
+  void Alarm(int code, bool on) {
+    auto lock = scp_.Lock();
+    if (on) {
+      scp_.upsStatus.SetAlarm(code);
+    } else {
+      scp_.upsStatus.ClearAlarm(code);
+    }
+  }
+  void Schedule(int64_t when) {
+    auto lock = scp_.Lock();
+    if (when == 0) {
+      scp_.schedShutdown.SetEntries(0, nullptr);
+      return;
+    }
+    schedule_struct e;
+    e.startTime = static_cast<uint32_t>(when);
+    e.restartValue = 600;
+    scp_.schedShutdown.SetEntries(1, &e);
+  }
+  // The commands a client socket received (each checked to be a SET of block 27 branch 4).
+  static std::vector<Received> Commands(ScpConsole& client) {
+    std::vector<Received> out;
+    for (const auto& bytes : client.ReceiveAll(kQuietMs)) {
+      const auto m = Decode(bytes);
+      EXPECT_TRUE(m);
+      if (!m) continue;
+      EXPECT_EQ(m->type, SCP_SET);
+      EXPECT_EQ(m->key, (std::vector<uint8_t>{27, 4}));
+      CommandBlock block;
+      std::vector<uint8_t> none;
+      EXPECT_GE(block.ConvertMessage(none, *m), 0);
+      out.push_back({block.GetCommand(), block.GetShutDelay(), block.GetWarnDelay(), block.GetTimeShutDelay(),
+                     block.GetPassword()});
+    }
+    return out;
+  }
+  void Turns(int n) {
+    for (int i = 0; i < n; ++i) {
+      clock_->AdvanceSeconds(2);
+      server_->Turn(0);
+    }
+  }
+
+  testing_support::ScopedManualClock clock_;
+  KT_SCP scp_;
+  std::unique_ptr<KT_NetworkServer> server_;
+  std::unique_ptr<ScpConsole> client2_;
+  std::unique_ptr<ScpConsole> client3_;
+};
+
+TEST_F(ClientCommandTest, PowerEventsReachEachClientOncePerChange) {
+  AddPowerClient("127.0.0.2", "secret");
+  AddPowerClient("127.0.0.3", nullptr);
+  Turns(3);
+  EXPECT_TRUE(Commands(*client2_).empty());
+
+  Alarm(ALARM_ON_BATTERY, true);
+  Turns(5);
+  auto c2 = Commands(*client2_);
+  auto c3 = Commands(*client3_);
+  ASSERT_EQ(c2.size(), 1u);
+  ASSERT_EQ(c3.size(), 1u);
+  EXPECT_EQ(c2[0].command, CLIENT_UTILITY_FAILURE);
+  EXPECT_EQ(c2[0].shutDelay, 7);
+  EXPECT_EQ(c2[0].warnDelay, 3);
+  EXPECT_EQ(c2[0].password, "secret");
+  EXPECT_EQ(c3[0].command, CLIENT_UTILITY_FAILURE);
+  EXPECT_FALSE(c3[0].password) << "a client without a password was sent " << *c3[0].password;
+
+  Alarm(ALARM_ON_BATTERY, false);
+  Turns(25);  // the restore countdown runs out; the command goes once
+  c2 = Commands(*client2_);
+  ASSERT_EQ(c2.size(), 1u);
+  EXPECT_EQ(c2[0].command, CLIENT_UTILITY_RESTORED);
+  EXPECT_EQ(server_->RestoreCountdown(), 0);
+
+  Alarm(ALARM_ON_BATTERY, true);
+  Alarm(ALARM_LOW_BATTERY, true);
+  Turns(4);
+  c2 = Commands(*client2_);
+  ASSERT_EQ(c2.size(), 1u);  // low battery wins over the new outage
+  EXPECT_EQ(c2[0].command, CLIENT_LOW_BATTERY);
+
+  // The agent's own command block, which consoles read, never carried a client's password.
+  auto lock = scp_.Lock();
+  EXPECT_FALSE(scp_.commandBlock.GetPassword());
+  EXPECT_EQ(scp_.commandBlock.GetCommand(), 255);
+}
+
+TEST_F(ClientCommandTest, ScheduledShutdownIsCommandedWithinTheLeadAndCancelledOnce) {
+  AddScheduleClient("127.0.0.2", "pw", 3, 5);  // lead (5 + 3) minutes = 480 s
+  const int64_t when = clock_->Now() + 600;
+  Schedule(when);
+  Turns(2);  // 596 s ahead
+  EXPECT_TRUE(Commands(*client2_).empty());
+  Turns(60);  // 476 s ahead: inside the lead
+  auto c = Commands(*client2_);
+  ASSERT_EQ(c.size(), 1u);
+  EXPECT_EQ(c[0].command, CLIENT_SCHEDULED_SHUTDOWN);
+  EXPECT_EQ(c[0].timeShutDelay, 5);
+  EXPECT_EQ(c[0].warnDelay, 3);
+  EXPECT_EQ(c[0].password, "pw");
+
+  Schedule(0);  // withdrawn long before its time
+  Turns(15);
+  c = Commands(*client2_);
+  ASSERT_EQ(c.size(), 1u);
+  EXPECT_EQ(c[0].command, CLIENT_SHUTDOWN_CANCELLED);
+}
+
+TEST_F(ClientCommandTest, ScheduleThatRanIsNotCancelledAndAMovedOneIsCommandedAgain) {
+  AddScheduleClient("127.0.0.2", "pw", 3, 5);
+  int64_t when = clock_->Now() + 300;
+  Schedule(when);
+  Turns(1);
+  ASSERT_EQ(Commands(*client2_).size(), 1u);
+  // The monitor loop starts the shutdown 120 s (the system's shutdown time) ahead and takes
+  // the entry away: that is no cancellation.
+  clock_->Set(when - 120);
+  Schedule(0);
+  Turns(12);
+  EXPECT_TRUE(Commands(*client2_).empty());
+
+  // A new schedule is commanded afresh; moving it later cancels, and the new time is
+  // commanded when it comes within the lead.
+  when = clock_->Now() + 400;
+  Schedule(when);
+  Turns(1);
+  auto c = Commands(*client2_);
+  ASSERT_EQ(c.size(), 1u);
+  EXPECT_EQ(c[0].command, CLIENT_SCHEDULED_SHUTDOWN);
+  Schedule(when + 3600);
+  Turns(1);
+  c = Commands(*client2_);
+  ASSERT_EQ(c.size(), 1u);
+  EXPECT_EQ(c[0].command, CLIENT_SHUTDOWN_CANCELLED);
+  clock_->Set(when + 3600 - 400);
+  Turns(1);
+  c = Commands(*client2_);
+  ASSERT_EQ(c.size(), 1u);
+  EXPECT_EQ(c[0].command, CLIENT_SCHEDULED_SHUTDOWN);
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+#include "tests/agent/servers/e2e/agent_network.h"
+
+#include <chrono>
+
+#include "core/scp/scp_frame.h"
+
+std::vector<std::string> AgentSettings(const std::string& ip) { return {"bind_address = " + ip}; }
+
+bool WaitUntilServing(AgentProcess& agent) {
+  return AgentProcess::WaitFor([&] { return Count(agent.Stderr(), "NETWORK THREAD IS ALIVE") > 0; }, 30000);
+}
+
+std::optional<KT_ScpMessage> Ask(testing_support::ScpConsole& console, const std::string& ip,
+                                 const std::vector<uint8_t>& request, int timeoutMs) {
+  KT_ScpMessage sent;
+  DecodeScpFrame(request.data(), request.size(), sent);
+  if (!console.Send(ip, 7010, request)) return std::nullopt;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    const auto bytes = console.Receive(200);
+    if (!bytes) continue;
+    const auto m = testing_support::Decode(*bytes);
+    if (!m) continue;
+    // A push of the status block looks like the answer to a GET [1]; anything else with the
+    // request's key is the answer.
+    if (m->key == sent.key) return m;
+  }
+  return std::nullopt;
+}
+
+std::vector<uint8_t> SetFrameOf(KT_SCP& image, std::vector<uint8_t> key) {
+  std::vector<uint8_t> frame;
+  auto lock = image.Lock();
+  KT_Block* block = image.GetBlock(key[0]);
+  if (block == nullptr || block->ConvertMessage(frame, KT_ScpMessage(SCP_GET, key)) < 0 || frame.size() < 4) {
+    return {};
+  }
+  frame[3] = SCP_SET;
+  return frame;
+}
+
+bool WaitForAlarm(testing_support::ScpConsole& console, const std::string& ip, int alarm, bool active,
+                  int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    const auto m = Ask(console, ip, testing_support::GetFrame({1}, 0));
+    if (!m || m->type != SCP_DATA) continue;  // "Get Resend": ask again
+    StatusBlock status;
+    std::vector<uint8_t> none;
+    if (status.ConvertMessage(none, *m) >= 0 && (status.IsAlarmSet(alarm) == 1) == active) return true;
+  }
+  return false;
+}

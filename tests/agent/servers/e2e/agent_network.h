@@ -1,0 +1,32 @@
+// Helpers of the end-to-end tests of the agent's command servers: agents bound to their own
+// loopback address, and a console that talks to them over UDP.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/scp/scp.h"
+#include "tests/agent/e2e/agent_process.h"
+#include "tests/support/scp_console.h"
+
+// Settings of an agent bound to `ip` (AgentProcess gives every agent harmless stand-ins for
+// its effects on the machine).
+std::vector<std::string> AgentSettings(const std::string& ip);
+
+// Waits (bounded) until the agent's network server is up.
+bool WaitUntilServing(AgentProcess& agent);
+
+// Sends the request to the agent at ip:7010 and waits for an answer with the request's key
+// (the agent serves one datagram a turn; status pushes in between are skipped). Bounded.
+std::optional<KT_ScpMessage> Ask(testing_support::ScpConsole& console, const std::string& ip,
+                                 const std::vector<uint8_t>& request, int timeoutMs = 15000);
+
+// The SET frame of a part of a local SCP image (its encoded fields), as a console sends it.
+std::vector<uint8_t> SetFrameOf(KT_SCP& image, std::vector<uint8_t> key);
+
+// Asks the agent's status block over UDP until the alarm is in the wanted state (bounded);
+// true when it was.
+bool WaitForAlarm(testing_support::ScpConsole& console, const std::string& ip, int alarm, bool active = true,
+                  int timeoutMs = 20000);

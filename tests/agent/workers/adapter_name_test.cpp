@@ -1,0 +1,32 @@
+// The adapter names of the settings: which ones carry a port.
+#include <gtest/gtest.h>
+
+#include "agent/workers/adapter_name.h"
+
+namespace {
+
+void ExpectSplit(const std::string& adapter, const std::string& host, int port) {
+  const AdapterName name = SplitAdapterName(adapter);
+  EXPECT_EQ(name.host, host) << adapter;
+  EXPECT_EQ(name.port, port) << adapter;
+}
+
+TEST(AdapterName, OnlyATrailingValidPortIsSplitOff) {
+  ExpectSplit("ups-adapter", "ups-adapter", 0);
+  ExpectSplit("127.0.0.2:7010", "127.0.0.2", 7010);
+  ExpectSplit("adapter:1", "adapter", 1);
+  ExpectSplit("adapter:65535", "adapter", 65535);
+  // Not a port: the whole text stays the host name (and the lookup will say what is wrong).
+  ExpectSplit("adapter:0", "adapter:0", 0);
+  ExpectSplit("adapter:65536", "adapter:65536", 0);
+  ExpectSplit("adapter:999999", "adapter:999999", 0);
+  ExpectSplit("adapter:", "adapter:", 0);
+  ExpectSplit("adapter:16x", "adapter:16x", 0);
+  ExpectSplit("adapter:-1", "adapter:-1", 0);
+  ExpectSplit(":161", ":161", 0);
+  ExpectSplit("::1", "::1", 0);
+  ExpectSplit("fe80::1:161", "fe80::1:161", 0);
+  ExpectSplit("", "", 0);
+}
+
+}  // namespace

@@ -1,0 +1,351 @@
+// The UPS-side workers: the request table of serial_queue, the serial protocol run with its
+// communication-loss rule, and the adapter threads' connection.
+#include "agent/workers/ups_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "agent/workers/worker_threads.h"
+#include "tests/agent/agent_fakes.h"
+#include "tests/support/test_support.h"
+
+using testing_support::ScopedManualClock;
+using testing_support::TempDir;
+
+namespace {
+
+class TestWorker : public KT_UpsWorker {
+ public:
+  TestWorker(KT_Agent& agent, UpsWorkerDriver& driver, UpsWorkerKind kind) : KT_UpsWorker(agent, driver, kind) {}
+  int RunCommand(int command) override { return command == 2 ? 1 : -1; }
+};
+
+class WorkerTest : public ::testing::Test {
+ protected:
+  WorkerTest() : services(scp), agent(scp, services), driver(state) {}
+  bool Alarm(int code) { return scp.upsStatus.IsAlarmSet(code) == 1; }
+
+  TempDir dir;
+  ScopedManualClock clock{1700000000};
+  KT_SCP scp;
+  FakeServices services;
+  KT_Agent agent;
+  FakeDriverState state;
+  FakeDriver driver;
+};
+
+TEST_F(WorkerTest, UnknownRequestRaisesSoftwareErrorAndStays) {
+  TestWorker worker(agent, driver, WORKER_SERIAL);
+  scp.serial_queue.Post(42, 0, 0, 0);
+  for (int pass = 0; pass < 3; ++pass) {
+    scp.upsStatus.ClearAlarm(ALARM_SOFTWARE_ERROR);
+    EXPECT_EQ(worker.Serve(42, 0, 0), REQUEST_KEPT);
+    EXPECT_TRUE(Alarm(ALARM_SOFTWARE_ERROR));
+  }
+  EXPECT_GE(scp.serial_queue.Find(42, 0), 0);
+}
+
+TEST_F(WorkerTest, StatusStaysQueuedAndFailuresAreCounted) {
+  TestWorker worker(agent, driver, WORKER_SERIAL);
+  scp.serial_queue.Post(BLOCK_STATUS, 1, 0, 0);
+  EXPECT_EQ(worker.Serve(BLOCK_STATUS, 0, 0), REQUEST_DONE);
+  EXPECT_EQ(scp.upsStatus.Branches().GetTime(1), clock->Now());
+  EXPECT_GE(scp.serial_queue.Find(BLOCK_STATUS, 0), 0);  // held
+  state.results["UpdateStatus"] = -1;
+  EXPECT_EQ(worker.Serve(BLOCK_STATUS, 0, 0), REQUEST_FAILED);
+  EXPECT_EQ(scp.serial_queue.GetAttempts(BLOCK_STATUS, 0), 1);
+}
+
+TEST_F(WorkerTest, IdentificationWritesDefaultActionsOnlyOnce) {
+  TestWorker worker(agent, driver, WORKER_SERIAL);
+  scp.upsStatus.SetAlarm(ALARM_DETERMINING_UPS_TYPE);
+  scp.serial_queue.Post(BLOCK_UPS_INFO, 0, 0, 0);
+  EXPECT_EQ(worker.Serve(BLOCK_UPS_INFO, 0, 0), REQUEST_DONE);
+  EXPECT_FALSE(Alarm(ALARM_DETERMINING_UPS_TYPE));
+  EXPECT_EQ(state.calls["UpdateCapabilities"], 1);
+  EXPECT_EQ(services.os_info_calls, 1);
+  EXPECT_GT(scp.notify.GetActionCount(), 0);
+  EXPECT_TRUE(scp.notify.IsLoaded());
+  EXPECT_GT(FileSize(kNotifyFileName), 0);
+  EXPECT_LT(scp.serial_queue.Find(BLOCK_UPS_INFO, 0), 0);
+
+  // A console changes the actions; a later identification (after re-detection) keeps them.
+  scp.notify.RemoveAction(scp.notify.Actions().front());
+  const int configured = scp.notify.GetActionCount();
+  EXPECT_EQ(worker.Serve(BLOCK_UPS_INFO, 0, 0), REQUEST_DONE);
+  EXPECT_EQ(scp.notify.GetActionCount(), configured);
+}
+
+TEST_F(WorkerTest, FailedIdentificationStillStampsTheAgentBranches) {
+  TestWorker worker(agent, driver, WORKER_SERIAL);
+  state.results["UpdateInfo"] = 0;
+  scp.serial_queue.Post(BLOCK_UPS_INFO, 0, 0, 0);
+  EXPECT_EQ(worker.Serve(BLOCK_UPS_INFO, 0, 0), REQUEST_FAILED);
+  EXPECT_EQ(scp.upsInfo.Branches().GetTime(4), clock->Now());
+  EXPECT_EQ(scp.upsInfo.Branches().GetTime(5), 0);
+  EXPECT_EQ(state.calls["UpdateCapabilities"], 0);
+}
+
+TEST_F(WorkerTest, FailedBatteryTestStartIsLogged) {
+  TestWorker worker(agent, driver, WORKER_SERIAL);
+  state.results["InitiateBatteryTest"] = -1;
+  scp.serial_queue.Post(BLOCK_BATTERY_TEST, 0, 0, 0);
+  EXPECT_EQ(worker.Serve(BLOCK_BATTERY_TEST, 0, 0), REQUEST_FAILED);
+  ASSERT_EQ(scp.batteryLog.GetRecordCount(), 1);
+  EXPECT_EQ(scp.batteryLog.Records().back().data, std::vector<uint8_t>{3});
+  EXPECT_EQ(scp.serial_queue.GetCount(), 0);
+  EXPECT_GT(FileSize(kBatteryLogFileName), 0);
+
+  state.results["InitiateBatteryTest"] = 1;
+  scp.serial_queue.Post(BLOCK_BATTERY_TEST, 0, 0, 0);
+  EXPECT_EQ(worker.Serve(BLOCK_BATTERY_TEST, 0, 0), REQUEST_DONE);
+  EXPECT_GE(scp.serial_queue.Find(BLOCK_BATTERY_LOG, 0), 0);
+}
+
+TEST_F(WorkerTest, AdapterBatteryTestResultEndsItsPolling) {
+  TestWorker worker(agent, driver, WORKER_SNMP);
+  scp.serial_queue.Post(BLOCK_BATTERY_LOG, 1, 0, 0);
+  state.results["UpdateBatteryTest"] = 1;  // still running
+  EXPECT_EQ(worker.Serve(BLOCK_BATTERY_LOG, 0, 0), REQUEST_KEPT);
+  EXPECT_GE(scp.serial_queue.Find(BLOCK_BATTERY_LOG, 0), 0);
+  state.results["UpdateBatteryTest"] = 0;  // finished: the held poll goes
+  EXPECT_EQ(worker.Serve(BLOCK_BATTERY_LOG, 0, 0), REQUEST_DONE);
+  EXPECT_LT(scp.serial_queue.Find(BLOCK_BATTERY_LOG, 0), 0);
+  EXPECT_GT(FileSize(kBatteryTestFileName), 0);
+}
+
+TEST_F(WorkerTest, ConfigurationSetFailureRaisesSoftwareErrorAndIsDropped) {
+  TestWorker worker(agent, driver, WORKER_SERIAL);
+  state.results["SetConfig"] = -1;
+  scp.serial_queue.Post(BLOCK_CONFIG, 0, 1, 0);
+  EXPECT_EQ(worker.Serve(BLOCK_CONFIG, 1, 0), REQUEST_DONE);
+  EXPECT_TRUE(Alarm(ALARM_SOFTWARE_ERROR));
+  AlarmDetail detail;
+  ASSERT_EQ(scp.upsStatus.GetSoftwareErrorDetail(detail), 1);
+  EXPECT_EQ(detail.code, 3);
+  EXPECT_EQ(scp.serial_queue.GetCount(), 0);
+}
+
+TEST_F(WorkerTest, UpsCommandFailureIsCountedAndDropped) {
+  TestWorker worker(agent, driver, WORKER_SNMP);
+  scp.serial_queue.Post(BLOCK_COMMAND, 0, 1, 11);
+  EXPECT_EQ(worker.Serve(BLOCK_COMMAND, 1, 11), REQUEST_FAILED);
+  EXPECT_EQ(scp.serial_queue.GetCount(), 0);
+  scp.serial_queue.Post(BLOCK_COMMAND, 0, 1, 2);
+  EXPECT_EQ(worker.Serve(BLOCK_COMMAND, 1, 2), REQUEST_DONE);
+}
+
+class SerialRunTest : public WorkerTest {
+ protected:
+  SerialRunTest() : protocol(state) {
+    scp.config.SetSerialDeviceName(pty.path().c_str());
+    scp.config.SetBaudRate(3);
+    services.State(THREAD_SERIAL) = kThreadRunning;
+    scp.serial_queue.Post(BLOCK_STATUS, 1, 0, 0);
+  }
+  TestPty pty;
+  FakeProtocol protocol;
+};
+
+TEST_F(SerialRunTest, FiveFailedStatusReadsAreACommunicationLoss) {
+  state.results["UpdateStatus"] = -1;
+  EXPECT_EQ(RunSerialProtocol(agent, protocol), -1);
+  EXPECT_EQ(state.calls["UpdateStatus"], 5);
+  EXPECT_TRUE(Alarm(ALARM_LOST_UPS_COMM));
+  EXPECT_EQ(protocol.port_, pty.path());
+  EXPECT_EQ(protocol.baud_, 3);
+  EXPECT_EQ(state.calls["Close"], 1);
+}
+
+TEST_F(SerialRunTest, FourFailuresThenASuccessAreNoLoss) {
+  int reads = 0;
+  struct Counting : FakeProtocol {
+    Counting(FakeDriverState& s, int& reads, FakeServices& services) : FakeProtocol(s), reads_(reads), services_(services) {}
+    int UpdateStatus() override {
+      ++reads_;
+      if (reads_ == 5 || reads_ >= 9) {
+        if (reads_ >= 9) services_.RequestStopSerial();
+        return 1;
+      }
+      return -1;
+    }
+    int& reads_;
+    FakeServices& services_;
+  } counting(state, reads, services);
+  EXPECT_EQ(RunSerialProtocol(agent, counting), 0);
+  EXPECT_EQ(reads, 9);
+  EXPECT_FALSE(Alarm(ALARM_LOST_UPS_COMM));
+  EXPECT_EQ(services.GetState(THREAD_SERIAL), kThreadEnded);
+}
+
+TEST_F(SerialRunTest, PulledCableRaisesLossAndCountsFailures) {
+  state.results["IsCableConnected"] = 0;
+  EXPECT_EQ(RunSerialProtocol(agent, protocol), -1);
+  EXPECT_TRUE(Alarm(ALARM_LOST_UPS_COMM));
+  EXPECT_EQ(state.calls["UpdateStatus"], 0);
+  EXPECT_EQ(state.calls["IsCableConnected"], 5);
+}
+
+TEST_F(SerialRunTest, AlarmQueueReadStaysQueuedUntilItSucceeds) {
+  scp.serial_queue.Post(BLOCK_ALARM_QUEUE, 0, 0, 0);
+  struct FailsOnce : FakeProtocol {
+    FailsOnce(FakeDriverState& s, KT_SCP& scp, FakeServices& services) : FakeProtocol(s), scp_(scp), services_(services) {}
+    int UpdateAlarmQueue() override {
+      if (++reads_ == 1) return -1;
+      attemptsSeen_ = scp_.serial_queue.GetAttempts(BLOCK_ALARM_QUEUE, 0);
+      services_.RequestStopSerial();
+      return 1;
+    }
+    KT_SCP& scp_;
+    FakeServices& services_;
+    int reads_ = 0;
+    int attemptsSeen_ = -1;
+  } p(state, scp, services);
+  EXPECT_EQ(RunSerialProtocol(agent, p), 0);
+  EXPECT_EQ(p.reads_, 2);
+  EXPECT_EQ(p.attemptsSeen_, 1);  // the failed read was counted and the request kept
+  EXPECT_LT(scp.serial_queue.Find(BLOCK_ALARM_QUEUE, 0), 0);
+  EXPECT_EQ(scp.alarmQueue.Branches().GetTime(0), clock->Now());
+  EXPECT_EQ(scp.alarmQueue.Branches().GetTime(1), clock->Now());
+}
+
+TEST_F(SerialRunTest, PortThatIsNoSerialDeviceIsNotOpened) {
+  scp.config.SetSerialDeviceName("/etc/hostname");
+  EXPECT_EQ(RunSerialProtocol(agent, protocol), -1);
+  EXPECT_EQ(state.calls["Configure"], 0);
+}
+
+TEST_F(SerialRunTest, SerialCommandsMapOntoTheProtocolHelpers) {
+  scp.receptacles.SetCount(3);
+  scp.receptacles.SetNonCriticalSegment(2);
+  scp.receptacles.SetScheduledSegment(3);  // equal to the count: all segments
+  state.results["SegmentCount"] = 3;
+  scp.serial_queue.Post(BLOCK_COMMAND, 0, 1, 4);
+  scp.serial_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_SEGMENT_RESTART);
+  scp.serial_queue.Post(BLOCK_COMMAND, 0, 1, 11);
+  struct StopAfterPass : FakeProtocol {
+    StopAfterPass(FakeDriverState& s, FakeServices& services) : FakeProtocol(s), services_(services) {}
+    int IsCableConnected() override {
+      if (++passes_ > 1) services_.RequestStopSerial();
+      return 1;
+    }
+    FakeServices& services_;
+    int passes_ = 0;
+  } p(state, services);
+  EXPECT_EQ(RunSerialProtocol(agent, p), 0);
+  EXPECT_EQ(state.calls["SetSegmentRestartDelay.1"], 1);
+  EXPECT_EQ(state.calls["SetSegmentRestartDelay.2"], 0);  // the non-critical segment stays off
+  EXPECT_EQ(state.calls["ShutdownAfterOs.255"], 1);
+  EXPECT_EQ(state.calls["ShutdownAndRestart.255"], 1);
+  EXPECT_EQ(state.calls["SegmentOnNow.2"], 1);
+  EXPECT_LT(scp.serial_queue.Find(BLOCK_COMMAND, 4), 0);
+}
+
+TEST_F(WorkerTest, SerialThreadRedetectsAfterALossAndStops) {
+  TestPty pty;
+  scp.config.SetSerialDeviceName(pty.path().c_str());
+  agent.SetSerialLinkFactory([this](KT_SCP& s) { return std::make_unique<FakeLink>(state, s); });
+  state.results["UpdateStatus"] = -1;
+  scp.serial_queue.Post(BLOCK_STATUS, 1, 0, 0);
+  scp.upsInfo.SetProtocol(PROTOCOL_APC);
+  // Stop once detection has run twice.
+  services.SetPauseHook([this](int) {
+    if (state.calls["Connect"] >= 2) services.RequestStopSerial();
+  });
+  services.SetThreadProcedure(THREAD_SERIAL, [this] { return SerialThread(agent); });
+  ASSERT_EQ(services.StartSerialThread(), 1);
+  ASSERT_TRUE(services.JoinThreads(20000));
+  EXPECT_GE(state.calls["Connect"], 2);
+  EXPECT_EQ(services.GetState(THREAD_SERIAL), kThreadEnded);
+}
+
+// An SNMP client whose answers the test sets.
+class FakeSnmp : public FakeOperations<SnmpAdapterClient> {
+ public:
+  using FakeOperations<SnmpAdapterClient>::FakeOperations;
+  int Open(const std::string&, const std::string&, const std::string&) override { return s_.Call("Open"); }
+  int ProbeAdapter() override { return s_.Call("ProbeAdapter"); }
+  int StartSleepMode() override { return 1; }
+  int DelayedOff(int) override { return 1; }
+};
+
+TEST_F(WorkerTest, SnmpAdapterThatDoesNotAnswerTurnsTheAgentIdle) {
+  scp.config.SetAdapterName("10.0.0.1");
+  scp.config.SetReadCommunity("public");
+  scp.config.SetWriteCommunity("private");
+  scp.upsStatus.SetAlarm(ALARM_DETERMINING_UPS_TYPE);
+  state.results["ProbeAdapter"] = 0;
+  agent.SetSnmpClientFactory([this](KT_SCP&) { return std::make_unique<FakeSnmp>(state); });
+  services.State(THREAD_SNMP) = kThreadRunning;
+  EXPECT_EQ(SNMPThread(agent), 0);
+  EXPECT_EQ(services.GetState(THREAD_SNMP), kThreadEnded);
+  EXPECT_EQ(scp.config.GetCommMode(), COMM_IDLE);
+  EXPECT_EQ(agent.mode.load(), COMM_IDLE);
+  EXPECT_TRUE(Alarm(ALARM_IDLE));
+  EXPECT_FALSE(Alarm(ALARM_DETERMINING_UPS_TYPE));
+  EXPECT_EQ(scp.upsStatus.GetRefreshPeriod(), kRefreshNever);
+  ASSERT_EQ(services.PopupTexts().size(), 1u);
+  EXPECT_EQ(services.PopupTexts()[0], "Adapter name/IP Address is incorrect.");
+}
+
+// A network BCM adapter client whose answers the test sets.
+class FakeNetBcm : public FakeOperations<NetBcmAdapterClient> {
+ public:
+  using FakeOperations<NetBcmAdapterClient>::FakeOperations;
+  int SetTarget(const std::string&, const std::string&) override { return 1; }
+  int Open() override { return s_.Call("Open"); }
+  int ProbeAdapter() override { return s_.Call("ProbeAdapter"); }
+  int StartSleepMode(int) override { return 1; }
+  int SegmentDelayedOn(int) override { return 1; }
+  int SegmentDelayedOff(int) override { return 1; }
+  int UpdateSegmentState(int) override { return 1; }
+  int SegmentSleep(int) override { return 1; }
+};
+
+TEST_F(WorkerTest, NetBcmAdapterThatCannotBeOpenedTurnsTheAgentIdle) {
+  scp.config.SetAdapterName("10.0.0.1");
+  scp.config.SetWriteCommunity("secret");
+  scp.SetFlag(SCP_FLAG_TCPIP);
+  scp.upsStatus.SetAlarm(ALARM_LOST_UPS_COMM);
+  scp.upsStatus.SetAlarm(ALARM_DETERMINING_UPS_TYPE);
+  scp.upsStatus.SetRefreshPeriod(2);
+  state.results["Open"] = -1;
+  agent.SetNetBcmClientFactory([this](KT_SCP&) { return std::make_unique<FakeNetBcm>(state); });
+  services.State(THREAD_NETBCM) = kThreadRunning;
+  EXPECT_EQ(NetBCMThread(agent), 0);
+  EXPECT_EQ(services.GetState(THREAD_NETBCM), kThreadEnded);
+  EXPECT_EQ(state.calls["ProbeAdapter"], 0);
+  EXPECT_EQ(scp.config.GetCommMode(), COMM_IDLE);
+  EXPECT_EQ(agent.mode.load(), COMM_IDLE);
+  EXPECT_TRUE(Alarm(ALARM_IDLE));
+  EXPECT_FALSE(Alarm(ALARM_LOST_UPS_COMM));
+  EXPECT_FALSE(Alarm(ALARM_DETERMINING_UPS_TYPE));
+  EXPECT_EQ(scp.upsStatus.GetRefreshPeriod(), kRefreshNever);
+  EXPECT_EQ(scp.upsInfo.Branches().GetTime(3), clock->Now());
+  // The information block keeps what it holds: no refresh of the operating-system fields.
+  EXPECT_EQ(services.os_info_calls, 0);
+  ASSERT_EQ(services.PopupTexts().size(), 1u);
+  EXPECT_NE(services.PopupTexts()[0].find("Unable to communicate with Network Adapter."), std::string::npos);
+}
+
+TEST_F(WorkerTest, SnmpThreadPollsUntilStopped) {
+  scp.config.SetAdapterName("10.0.0.1");
+  scp.config.SetReadCommunity("public");
+  scp.config.SetWriteCommunity("private");
+  agent.PostAdapterRequests();
+  agent.SetSnmpClientFactory([this](KT_SCP&) { return std::make_unique<FakeSnmp>(state); });
+  services.SetPauseHook([this](int) {
+    clock->AdvanceSeconds(1);
+    if (state.calls["UpdateMeter"] >= 2) services.RequestStopSNMP();
+  });
+  services.State(THREAD_SNMP) = kThreadRunning;
+  EXPECT_EQ(SNMPThread(agent), 0);
+  EXPECT_GE(state.calls["UpdateStatus"], 1);
+  EXPECT_EQ(state.calls["UpdateInfo"], 1);
+  EXPECT_LT(scp.serial_queue.Find(BLOCK_UPS_INFO, 0), 0);
+  EXPECT_GE(scp.serial_queue.Find(BLOCK_STATUS, 0), 0);
+  EXPECT_EQ(services.GetState(THREAD_SNMP), kThreadEnded);
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+#include "core/base/error_status.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+using testing_support::ReadFileBytes;
+using testing_support::ScopedManualClock;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+namespace {
+
+int32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+  return static_cast<int32_t>(b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24));
+}
+
+TEST(ErrorLog, FirstErrorCreatesFileWithOneRecord) {
+  TempDir dir;
+  ScopedManualClock clock(0x12345678);
+  KT_ErrorStatus status;
+  EXPECT_EQ(status.errorClass, 0);
+  status.LogError(ERR_DATAGRAM, 3, 2, -7);
+  auto bytes = ReadFileBytes("error.dat");
+  ASSERT_EQ(bytes.size(), 20u);
+  EXPECT_EQ(Le32(bytes, 0), 0x12345678);
+  EXPECT_EQ(Le32(bytes, 4), 8);
+  EXPECT_EQ(Le32(bytes, 8), 3);
+  EXPECT_EQ(Le32(bytes, 12), 2);
+  EXPECT_EQ(Le32(bytes, 16), -7);
+  EXPECT_EQ(bytes[0], 0x78);  // little-endian
+}
+
+TEST(ErrorLog, GrowsTo10020ThenWritesMarkerOverFirstRecord) {
+  TempDir dir;
+  ScopedManualClock clock(1000);
+  WriteFileBytes("error.dat", std::vector<uint8_t>(10000, 0xAA));
+  KT_ErrorStatus status;
+  status.LogError(3, 1, 1, 0);
+  auto bytes = ReadFileBytes("error.dat");
+  ASSERT_EQ(bytes.size(), 10020u);
+  EXPECT_EQ(Le32(bytes, 10004), 3);
+  EXPECT_EQ(bytes[0], 0xAA);
+
+  clock->Set(2000);
+  status.LogError(4, 2, 2, 0);
+  bytes = ReadFileBytes("error.dat");
+  ASSERT_EQ(bytes.size(), 10020u);
+  EXPECT_EQ(Le32(bytes, 0), 2000);
+  for (int i = 1; i < 5; ++i) EXPECT_EQ(Le32(bytes, 4 * i), 255);
+  EXPECT_EQ(bytes[20], 0xAA);  // second record untouched
+  EXPECT_EQ(status.errorClass, 4);
+}
+
+TEST(ErrorLog, RecordFilledEvenWhenLogCannotBeWritten) {
+  TempDir dir;
+  std::filesystem::create_directory("error.dat");  // a folder cannot be opened for update
+  KT_ErrorStatus status;
+  status.LogError(15, 4, 3, 99);
+  EXPECT_EQ(status.errorClass, 15);
+  EXPECT_EQ(status.function, 4);
+  EXPECT_EQ(status.code, 3);
+  EXPECT_EQ(status.systemError, 99);
+}
+
+TEST(ErrorLog, ConcurrentWritersNeverInterleaveRecords) {
+  TempDir dir;
+  constexpr int kThreads = 8;
+  constexpr int kEach = 50;  // 400 records, below the limit
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      KT_ErrorStatus s;
+      for (int i = 0; i < kEach; ++i) s.LogError(100 + t, 1000 + t, 2000 + t, 3000 + t);
+    });
+  }
+  for (auto& th : threads) th.join();
+  auto bytes = ReadFileBytes("error.dat");
+  ASSERT_EQ(bytes.size(), 20u * kThreads * kEach);
+  for (size_t at = 0; at < bytes.size(); at += 20) {
+    int32_t t = Le32(bytes, at + 4) - 100;
+    ASSERT_GE(t, 0);
+    ASSERT_LT(t, kThreads);
+    EXPECT_EQ(Le32(bytes, at + 8), 1000 + t);
+    EXPECT_EQ(Le32(bytes, at + 12), 2000 + t);
+    EXPECT_EQ(Le32(bytes, at + 16), 3000 + t);
+  }
+}
+
+TEST(ErrorLog, FileSize) {
+  TempDir dir;
+  EXPECT_EQ(FileSize(nullptr), -1);
+  EXPECT_EQ(FileSize(""), -1);
+  EXPECT_EQ(FileSize("missing"), -1);
+  WriteFileBytes("five", {1, 2, 3, 4, 5});
+  EXPECT_EQ(FileSize("five"), 5);
+}
+
+}  // namespace

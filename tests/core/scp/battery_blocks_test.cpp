@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/scp/battery_info_block.h"
+#include "core/scp/battery_log_block.h"
+#include "core/scp/battery_test_block.h"
+#include "core/scp/scp_frame.h"
+#include "tests/core/scoped_time_zone.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testing_support::ScopedManualClock;
+using testing_support::ScopedTimeZone;
+using testing_support::TempDir;
+
+Bytes Encode(KT_Block& b, uint8_t id) {
+  Bytes reply;
+  EXPECT_EQ(b.ConvertMessage(reply, KT_ScpMessage(SCP_GET, {id, 1})), 1);
+  KT_ScpMessage m;
+  EXPECT_EQ(DecodeScpFrame(reply.data(), reply.size(), m), 0);
+  return m.data;
+}
+
+class BatteryTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  ScopedTimeZone zone_{"Europe/Berlin"};
+  // Wednesday 10 June 2026 14:20:30 local time.
+  ScopedManualClock clock_{ScopedTimeZone::Local(2026, 6, 10, 14, 20, 30)};
+  int64_t Now() { return clock_->Now(); }
+};
+
+TEST_F(BatteryTest, RunNowIsAnsweredOnceThenTheScheduleHolds) {
+  BatteryTestBlock b;
+  EXPECT_EQ(b.IsTestDue(), -1);  // not configured
+  ASSERT_EQ(b.SetRunNow(1), 1);
+  EXPECT_EQ(b.IsTestDue(), 1);
+  EXPECT_EQ(b.GetRunNow(), 0);
+  EXPECT_EQ(b.IsTestDue(), -1);
+  ASSERT_EQ(b.SetMode(0), 1);
+  EXPECT_EQ(b.IsTestDue(), 0);
+  EXPECT_EQ(b.GetNextTest(), 0);
+}
+
+TEST_F(BatteryTest, DueInsideTheTenSecondWindowAndMovedOnByOneInterval) {
+  BatteryTestBlock b;
+  ASSERT_EQ(b.SetMode(1), 1);
+  ASSERT_EQ(b.SetIntervalDays(7), 1);
+
+  ASSERT_EQ(b.SetNextTestTime(Now() + 10), 1);
+  EXPECT_EQ(b.IsTestDue(), 0);  // 10 seconds away: not yet
+  EXPECT_EQ(b.GetNextTestTime(), Now() + 10);
+
+  clock_->AdvanceSeconds(1);  // 9 seconds away: due
+  EXPECT_EQ(b.IsTestDue(), 1);
+  EXPECT_EQ(b.GetNextTestTime(), ScopedTimeZone::Local(2026, 6, 17, 14, 20));
+  EXPECT_EQ(b.IsTestDue(), 0);  // the next pass does not start it again
+
+  // Exactly now is still due.
+  ASSERT_EQ(b.SetNextTestTime(Now()), 1);
+  EXPECT_EQ(b.IsTestDue(), 1);
+}
+
+TEST_F(BatteryTest, ComputeNextTestStepsFromThePastWithoutStoring) {
+  BatteryTestBlock b;
+  ASSERT_EQ(b.SetMode(1), 1);
+  ASSERT_EQ(b.SetIntervalDays(7), 1);
+  const int64_t yesterday = ScopedTimeZone::Local(2026, 6, 9, 2, 0);
+  ASSERT_EQ(b.SetNextTestTime(yesterday), 1);
+  EXPECT_EQ(b.ComputeNextTest(), ScopedTimeZone::Local(2026, 6, 16, 2, 0));  // six days from today
+  EXPECT_EQ(b.GetNextTestTime(), yesterday);
+  EXPECT_EQ(b.GetNextTest(), ScopedTimeZone::Local(2026, 6, 16, 2, 0));
+
+  // Across the autumn change the local hour is kept.
+  clock_->Set(ScopedTimeZone::Local(2026, 10, 20, 12, 0));
+  ASSERT_EQ(b.SetNextTestTime(ScopedTimeZone::Local(2026, 10, 19, 2, 0)), 1);
+  EXPECT_EQ(b.ComputeNextTest(), ScopedTimeZone::Local(2026, 10, 26, 2, 0));
+}
+
+TEST_F(BatteryTest, AScheduleThatCannotReachThePresentIsNeverDue) {
+  BatteryTestBlock b;
+  ASSERT_EQ(b.SetMode(1), 1);
+  ASSERT_EQ(b.SetIntervalDays(1), 1);
+  // 101 daily steps from 2020 do not reach 2026.
+  const int64_t old = ScopedTimeZone::Local(2020, 1, 1, 3, 0);
+  ASSERT_EQ(b.SetNextTestTime(old), 1);
+  for (int pass = 0; pass < 3; ++pass) EXPECT_EQ(b.IsTestDue(), -1);
+  EXPECT_EQ(b.GetNextTestTime(), old);
+  EXPECT_EQ(b.function, BatteryTestBlock::FN_COMPUTE_NEXT);
+  EXPECT_EQ(b.code, 1);
+
+  // An interval of 0 (possible only from a record) never moves the time on.
+  Bytes reply;
+  ASSERT_GE(b.ConvertMessage(reply, KT_ScpMessage(SCP_SET, {25, 1, 3}, Bytes{0})), 0);
+  EXPECT_EQ(b.GetIntervalDays(), 0);
+  ASSERT_EQ(b.SetNextTestTime(Now() + 5), 1);
+  EXPECT_EQ(b.IsTestDue(), -1);
+  EXPECT_EQ(b.IsTestDue(), -1);
+}
+
+TEST_F(BatteryTest, SettersRefuseOutOfRangeValues) {
+  BatteryTestBlock b;
+  EXPECT_EQ(b.SetMode(2), -1);
+  EXPECT_EQ(b.errorClass, ERR_BATTERY_TEST_BLOCK);
+  EXPECT_EQ(b.function, 7);
+  EXPECT_EQ(b.code, 1);
+  EXPECT_EQ(b.SetNextTestTime(0), -1);
+  EXPECT_EQ(b.SetIntervalDays(0), -1);
+  EXPECT_EQ(b.SetIntervalDays(256), -1);
+  EXPECT_EQ(b.SetRunNow(0), -1);
+  EXPECT_EQ(b.GetMode(), 255);
+  EXPECT_EQ(b.GetIntervalDays(), 255);
+  EXPECT_EQ(b.GetRoute(2), ROUTE_REFUSED);
+
+  ASSERT_EQ(b.SetMode(1), 1);
+  ASSERT_EQ(b.SetNextTestTime(0x01020304), 1);
+  ASSERT_EQ(b.SetIntervalDays(14), 1);
+  EXPECT_EQ(Encode(b, 25), (Bytes{1, 1, 2, 3, 4, 14, 255}));
+  EXPECT_EQ(b.Branches().GetFieldState(1, 3), FIELD_CHANGED);
+}
+
+TEST_F(BatteryTest, InfoAverageResetAndRecord) {
+  BatteryInfoBlock b;
+  EXPECT_EQ(b.GetResetTime(), Now());
+  ASSERT_EQ(b.AddOutageCount(2), 1);
+  ASSERT_EQ(b.AddOnBatterySeconds(125), 1);
+  EXPECT_EQ(b.GetAverageSeconds(), 62u);
+  EXPECT_EQ(b.AddOutageCount(65536), -1);
+  EXPECT_EQ(b.function, BatteryInfoBlock::FN_ADD_OUTAGES);
+  EXPECT_EQ(b.GetOutageCount(), 2u);
+  ASSERT_EQ(b.SetOutageCount(0), 1);
+  EXPECT_EQ(b.GetAverageSeconds(), 0u);  // no division by a zero count
+
+  ASSERT_EQ(b.AddLowBatteryWarnings(1), 1);
+  EXPECT_EQ(b.GetLastLowBatteryWarning(), Now());
+  ASSERT_EQ(b.SetLowBatteryWarnings(4), 1);
+  EXPECT_EQ(b.GetLastLowBatteryWarning(), 0);
+  EXPECT_EQ(b.SetReplacedDate(nullptr), -1);
+  EXPECT_EQ(b.SetReplacedDate(std::string(300, 'x').c_str()), -1);  // the record could not hold it
+  ASSERT_EQ(b.SetReplacedDate("1/2/26"), 0);
+
+  const Bytes bytes = Encode(b, 26);
+  ASSERT_EQ(bytes.size(), 24u + 8u);
+  EXPECT_EQ(Bytes(bytes.end() - 8, bytes.end()), (Bytes{7, '1', '/', '2', '/', '2', '6', 0}));
+  BatteryInfoBlock copy;
+  Bytes reply;
+  ASSERT_GE(copy.ConvertMessage(reply, KT_ScpMessage(SCP_SET, {26}, bytes)), 0);
+  EXPECT_EQ(copy.GetOnBatterySeconds(), 125u);
+  EXPECT_EQ(copy.GetLowBatteryWarnings(), 4u);
+  EXPECT_EQ(copy.GetReplacedDate(), std::optional<std::string>("1/2/26"));
+
+  b.Reset();
+  EXPECT_EQ(b.GetOnBatterySeconds(), 0u);
+  EXPECT_FALSE(b.GetReplacedDate().has_value());
+  EXPECT_EQ(b.Branches().GetFieldState(1, 7), FIELD_UNCHANGED);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BatteryLog, ResultsAreLoggedWithTheirStatus) {
+  TempDir dir;
+  BatteryLogBlock log;
+  BatteryTestResult result;
+  result.resultCode = BATTERY_TEST_FAILED;
+  EXPECT_EQ(log.SetResult(result, 100, 0), -1);  // no description
+  EXPECT_EQ(log.GetRecordCount(), 0);
+  result.description = "Battery";
+  ASSERT_EQ(log.SetResult(result, 100, 0), 1);
+  EXPECT_EQ(log.GetStatusCode(), BATTERY_LOG_FAILED);
+  EXPECT_EQ(log.GetStatusText(), "Failed Battery Test");
+  result.resultCode = BATTERY_TEST_NOT_PERFORMED;
+  ASSERT_EQ(log.SetResult(result, 200, kGeneralSystemsTest), 1);
+  EXPECT_EQ(log.GetStatusCode(), BATTERY_LOG_NOT_PERFORMED);
+  EXPECT_EQ(log.GetStatusText(), "UPS could not perform General Systems Test");
+  result.resultCode = 9;
+  ASSERT_EQ(log.SetResult(result, 300, 0), 1);
+  EXPECT_EQ(log.GetStatusText(), "Unknown");
+
+  log.ResetCursor();
+  uint32_t time = 0;
+  uint8_t code = 0;
+  ASSERT_TRUE(log.GetNextResult(time, code));
+  EXPECT_EQ(time, 100u);
+  EXPECT_EQ(code, BATTERY_TEST_FAILED);
+  ASSERT_TRUE(log.GetNextResult(time, code));
+  ASSERT_TRUE(log.GetNextResult(time, code));
+  EXPECT_FALSE(log.GetNextResult(time, code));
+}
+
+}  // namespace

@@ -1,0 +1,215 @@
+#include "core/scp/sched_shutdown_block.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/scp/scp_frame.h"
+#include "tests/core/scoped_time_zone.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testing_support::ScopedManualClock;
+using testing_support::ScopedTimeZone;
+using testing_support::TempDir;
+
+schedule_struct Entry(uint8_t repeat, uint16_t param, int64_t start) {
+  schedule_struct e;
+  e.frequency = repeat;
+  e.frequencyParam = param;
+  e.startTime = static_cast<uint32_t>(start);
+  return e;
+}
+
+// Advances a block holding one entry and answers the new shutdown time.
+int64_t AdvanceOnce(const schedule_struct& e) {
+  SchedShutdownBlock b;
+  b.SetEntries(1, &e);
+  EXPECT_EQ(b.AdvanceSchedule(), 1);
+  return b.GetShutdownTime();
+}
+
+class SchedInBerlin : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  ScopedTimeZone zone_{"Europe/Berlin"};
+};
+
+TEST_F(SchedInBerlin, WeeklyKeepsTheLocalTimeAcrossTheSpringChange) {
+  // Monday 23 March 2026 22:30 CET; clocks go forward on Sunday 29 March.
+  const int64_t start = ScopedTimeZone::Local(2026, 3, 23, 22, 30);
+  const int64_t next = AdvanceOnce(Entry(SCHED_WEEKLY, 1, start));
+  EXPECT_EQ(next, ScopedTimeZone::Local(2026, 3, 30, 22, 30));
+  EXPECT_EQ(next - start, 7 * 86400 - 3600);  // one hour less of real time
+  const struct tm tm = ScopedTimeZone::Parts(next);
+  EXPECT_EQ(tm.tm_wday, 1);
+  EXPECT_EQ(tm.tm_hour, 22);
+  EXPECT_EQ(tm.tm_min, 30);
+  EXPECT_EQ(tm.tm_sec, 0);
+
+  // Seconds of the old time are dropped; Sunday is weekday 7.
+  const int64_t sunday = AdvanceOnce(Entry(SCHED_WEEKLY, 7, start + 17));
+  EXPECT_EQ(sunday, ScopedTimeZone::Local(2026, 3, 29, 22, 30));
+}
+
+TEST_F(SchedInBerlin, MonthlyThirtyFirstSkipsShortMonths) {
+  const int64_t jan = ScopedTimeZone::Local(2026, 1, 31, 3, 15);
+  const int64_t mar = AdvanceOnce(Entry(SCHED_MONTHLY, 31, jan));
+  EXPECT_EQ(mar, ScopedTimeZone::Local(2026, 3, 31, 3, 15));  // past February, into summer time
+  EXPECT_EQ(ScopedTimeZone::Parts(mar).tm_isdst, 1);
+  EXPECT_EQ(AdvanceOnce(Entry(SCHED_MONTHLY, 31, mar)), ScopedTimeZone::Local(2026, 5, 31, 3, 15));
+  // Day 29 in a common year waits for March.
+  EXPECT_EQ(AdvanceOnce(Entry(SCHED_MONTHLY, 29, jan)), ScopedTimeZone::Local(2026, 3, 29, 3, 15));
+}
+
+TEST_F(SchedInBerlin, DailySkipsTheWeekendAcrossTheAutumnChange) {
+  // Friday 23 October 2026 21:00 CEST; clocks go back on Sunday 25 October.
+  const int64_t friday = ScopedTimeZone::Local(2026, 10, 23, 21, 0);
+  const int64_t monday = AdvanceOnce(Entry(SCHED_DAILY, 1, friday));
+  EXPECT_EQ(monday, ScopedTimeZone::Local(2026, 10, 26, 21, 0));
+  EXPECT_EQ(monday - friday, 3 * 86400 + 3600);
+  EXPECT_EQ(ScopedTimeZone::Parts(monday).tm_hour, 21);
+  EXPECT_EQ(AdvanceOnce(Entry(SCHED_DAILY, 0, friday)), ScopedTimeZone::Local(2026, 10, 24, 21, 0));
+  EXPECT_EQ(AdvanceOnce(Entry(SCHED_EVERY_N, 3, friday)), ScopedTimeZone::Local(2026, 10, 26, 21, 0));
+}
+
+TEST_F(SchedInBerlin, RepeatsThatCannotAdvanceAreRemovedNotLooped) {
+  // Each of these arrives through a SET or sch_shut.dat without validation; none may hang
+  // AdvanceSchedule or stay due for ever in front of the good entry.
+  const int64_t t = ScopedTimeZone::Local(2026, 6, 1, 12, 0);
+  const schedule_struct good = Entry(SCHED_WEEKLY, 3, t + 86400);
+  for (const schedule_struct& bad : {Entry(SCHED_MONTHLY, 0, t), Entry(SCHED_MONTHLY, 32, t),
+                                     Entry(SCHED_WEEKLY, 0, t), Entry(SCHED_WEEKLY, 8, t),
+                                     Entry(SCHED_EVERY_N, 0, t), Entry(9, 1, t), Entry(SCHED_DAILY, 1, 0)}) {
+    SCOPED_TRACE(static_cast<int>(bad.frequency) * 1000 + bad.frequencyParam);
+    SchedShutdownBlock b;
+    const schedule_struct table[] = {good, bad};
+    b.SetEntries(2, table);
+    EXPECT_EQ(b.GetCurrentIndex(), 1);
+    EXPECT_EQ(b.AdvanceSchedule(), 1);
+    EXPECT_EQ(b.errorClass, ERR_SCHED_SHUTDOWN_BLOCK);
+    EXPECT_EQ(b.code, SchedShutdownBlock::CODE_CANNOT_REPEAT);
+    ASSERT_EQ(b.GetCount(), 1);
+    EXPECT_EQ(b.GetShutdownTime(), t + 86400);
+  }
+}
+
+TEST_F(SchedInBerlin, OneTimeEntryGoesAndTheNextBecomesCurrent) {
+  const int64_t t = ScopedTimeZone::Local(2026, 6, 1, 12, 0);
+  SchedShutdownBlock b;
+  const schedule_struct only = Entry(SCHED_ONCE, 0, t);
+  b.SetEntries(1, &only);
+  EXPECT_EQ(b.AdvanceSchedule(), 1);
+  EXPECT_EQ(b.GetCount(), 0);
+  EXPECT_EQ(b.GetShutdownTime(), 0);
+  EXPECT_EQ(b.GetCurrentIndex(), -1);
+  EXPECT_EQ(b.AdvanceSchedule(), 0);
+
+  // The smallest time is current (first of equal ones); times compare as unsigned numbers.
+  const schedule_struct table[] = {Entry(SCHED_ONCE, 0, 0x90000000u), Entry(SCHED_ONCE, 0, t),
+                                   Entry(SCHED_DAILY, 0, t), Entry(SCHED_ONCE, 0, t + 60)};
+  b.SetEntries(4, table);
+  EXPECT_EQ(b.GetCurrentIndex(), 1);
+  EXPECT_EQ(b.AdvanceSchedule(), 1);
+  EXPECT_EQ(b.GetCount(), 3);
+  EXPECT_EQ(b.GetCurrentIndex(), 1);  // the daily entry, now at index 1
+  EXPECT_EQ(b.AdvanceSchedule(), 1);  // daily moves to tomorrow
+  EXPECT_EQ(b.GetShutdownTime(), t + 60);
+}
+
+TEST(SchedShutdownBlock, CurrentEntryTimesAndSetEntriesFromItsOwnArray) {
+  SchedShutdownBlock b;
+  EXPECT_EQ(b.GetRestartTime(), 0);
+  schedule_struct e = Entry(SCHED_ONCE, 0, 5000);
+  e.restartMode = 1;
+  e.restartValue = 600;
+  e.segment = 2;
+  e.segmentOnly = 1;
+  schedule_struct e2 = Entry(SCHED_ONCE, 0, 7000);
+  e2.restartMode = kRestartAtMoment;
+  e2.restartValue = 9000;
+  const schedule_struct table[] = {e2, e};
+  b.SetEntries(2, table);
+  EXPECT_EQ(b.GetShutdownTime(), 5000);
+  EXPECT_EQ(b.GetRestartTime(), 5600);
+  EXPECT_EQ(b.GetSegment(), 2);
+  EXPECT_EQ(b.GetLoadSegmentFlag(), 1u);
+
+  const schedule_struct* own = nullptr;
+  ASSERT_EQ(b.GetEntries(own), 2);
+  EXPECT_EQ(b.SetEntries(2, own), 0);  // the block's own array, freed and copied in one step
+  ASSERT_EQ(b.GetCount(), 2);
+  EXPECT_EQ(*b.GetEntry(0), e2);
+  EXPECT_EQ(*b.GetEntry(1), e);
+  EXPECT_EQ(b.GetEntry(2), nullptr);
+  EXPECT_EQ(b.SetEntries(0, nullptr), 0);
+  EXPECT_EQ(b.GetEntries(own), 0);
+  EXPECT_EQ(own, nullptr);
+}
+
+TEST(SchedShutdownBlock, ValidationResultsInTheirOrder) {
+  ScopedManualClock clock(100000);
+  auto with = [](int64_t start, uint8_t mode, int64_t restart) {
+    schedule_struct e = Entry(SCHED_ONCE, 0, start);
+    e.restartMode = mode;
+    e.restartValue = static_cast<int32_t>(restart);
+    return SchedShutdownBlock::ValidateScheduleEntry(e);
+  };
+  EXPECT_EQ(with(0, 0, 0), 1);
+  EXPECT_EQ(with(99999, kRestartAtMoment, 0), 3);  // the start is tested first
+  EXPECT_EQ(with(100000, 0, -50), 0);              // only kind 3 looks at the restart
+  EXPECT_EQ(with(100500, kRestartAtMoment, 0), 2);
+  EXPECT_EQ(with(100500, kRestartAtMoment, 99000), 4);
+  EXPECT_EQ(with(100500, kRestartAtMoment, 100200), 5);
+  EXPECT_EQ(with(100500, kRestartAtMoment, 100500), 0);  // restart at the shutdown moment
+}
+
+TEST(SchedShutdownBlock, RecordLayoutPutsTheFlagBeforeTheSegment) {
+  SchedShutdownBlock b;
+  schedule_struct e = Entry(SCHED_WEEKLY, 0x0102, 0x11223344);
+  e.restartMode = 3;
+  e.restartValue = 0x55667788;
+  e.segmentOnly = 1;
+  e.segment = 2;
+  b.SetEntries(1, &e);
+  Bytes reply;
+  ASSERT_EQ(b.ConvertMessage(reply, KT_ScpMessage(SCP_GET, {24, 1, 1})), 1);
+  KT_ScpMessage m;
+  ASSERT_EQ(DecodeScpFrame(reply.data(), reply.size(), m), 0);
+  const Bytes expected{0, 0, 0, 1, 2, 1, 2, 0x11, 0x22, 0x33, 0x44, 3, 0x55, 0x66, 0x77, 0x88, 0, 0, 0, 1, 0, 0, 0, 2};
+  EXPECT_EQ(m.data, expected);
+
+  SchedShutdownBlock copy;
+  ASSERT_GE(copy.ConvertMessage(reply, KT_ScpMessage(SCP_SET, {24, 1}, expected)), 0);
+  ASSERT_EQ(copy.GetCount(), 1);
+  EXPECT_EQ(*copy.GetEntry(0), e);
+  EXPECT_EQ(copy.GetCurrentIndex(), 0);
+  EXPECT_NE(copy.Branches().GetTime(1), 0);
+}
+
+TEST(SchedShutdownBlock, CountsNotBackedByTheBytesAreRefused) {
+  TempDir dir;
+  SchedShutdownBlock b;
+  const schedule_struct e = Entry(SCHED_ONCE, 0, 5000);
+  b.SetEntries(1, &e);
+  Bytes reply;
+  // A count of 0x7FFFFFFF with one entry's bytes, and one entry with a byte missing.
+  Bytes huge{0x7F, 0xFF, 0xFF, 0xFF};
+  huge.resize(4 + kSchedEntryBytes, 0);
+  EXPECT_LT(b.ConvertMessage(reply, KT_ScpMessage(SCP_SET, {24, 1, 1}, huge)), 0);
+  EXPECT_EQ(b.code, SchedShutdownBlock::CODE_BAD_COUNT);
+  Bytes short_entry{0, 0, 0, 1};
+  short_entry.resize(4 + kSchedEntryBytes - 1, 0);
+  EXPECT_LT(b.ConvertMessage(reply, KT_ScpMessage(SCP_SET, {24, 1, 1}, short_entry)), 0);
+  ASSERT_EQ(b.GetCount(), 1);
+  EXPECT_EQ(b.GetShutdownTime(), 5000);
+  // Other fields and branches are refused with their error records.
+  EXPECT_LT(b.ConvertField(1, 2, CONVERT_DECODE, nullptr, nullptr), 0);
+  EXPECT_EQ(b.code, SchedShutdownBlock::CODE_BAD_FIELD);
+  EXPECT_LT(b.ConvertField(2, 1, CONVERT_DECODE, nullptr, nullptr), 0);
+  EXPECT_EQ(b.code, SchedShutdownBlock::CODE_BAD_BRANCH);
+}
+
+}  // namespace

@@ -1,0 +1,292 @@
+#include "core/scp/scp.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "core/base/peer_version.h"
+#include "core/scp/scp_frame.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testing_support::ScopedManualClock;
+using testing_support::TempDir;
+using testing_support::TraceCapture;
+
+KT_ScpMessage Decode(const Bytes& frame) {
+  KT_ScpMessage m;
+  EXPECT_EQ(DecodeScpFrame(frame.data(), frame.size(), m), 0);
+  return m;
+}
+
+// The reply code of a status frame, -1 for any other frame.
+int StatusCode(const Bytes& frame) {
+  KT_ScpMessage m = Decode(frame);
+  if (m.type != SCP_STATUS || m.data.size() != 1) return -1;
+  return m.data[0];
+}
+
+class ScpObject : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetPeerSoftwareVersion(); }
+  void TearDown() override { ResetPeerSoftwareVersion(); }
+
+  int Execute(int type, Bytes key, Bytes data = {}) {
+    return scp.ExecuteCommand(KT_ScpMessage(type, std::move(key), std::move(data)), reply);
+  }
+
+  TempDir dir;
+  ScopedManualClock clock{5000};
+  KT_SCP scp;
+  Bytes reply;
+};
+
+TEST_F(ScpObject, StatusGetIsFreshForTwoSecondsThenQueuesARead) {
+  scp.upsStatus.SetAlarm(ALARM_ON_BATTERY);  // fills branches 0 and 1 at 5000
+  clock->Set(5002);
+  ASSERT_EQ(Execute(SCP_GET, {1, 1}), 1);
+  KT_ScpMessage m = Decode(reply);
+  EXPECT_EQ(m.type, SCP_DATA);
+  EXPECT_EQ(m.data, (Bytes{1, 1, 1}));
+  EXPECT_EQ(scp.serial_queue.GetCount(), 0);
+
+  clock->Set(5003);
+  ASSERT_EQ(Execute(SCP_GET, {1, 1}), 1);
+  EXPECT_EQ(StatusCode(reply), SCP_GET_RESEND);
+  ASSERT_EQ(scp.serial_queue.Find(BLOCK_STATUS, 1), 0);
+  // A second stale GET before the worker ran: one entry, same answer.
+  ASSERT_EQ(Execute(SCP_GET, {1, 1}), 1);
+  EXPECT_EQ(StatusCode(reply), SCP_GET_RESEND);
+  EXPECT_EQ(scp.serial_queue.GetCount(), 1);
+  EXPECT_EQ(scp.system_queue.GetCount(), 0);
+  int set = -1, branch = -1;
+  scp.serial_queue.ResetCursor();
+  EXPECT_EQ(scp.serial_queue.GetNext(set, branch), BLOCK_STATUS);
+  EXPECT_EQ(set, 0);
+  EXPECT_EQ(branch, 1);
+}
+
+TEST_F(ScpObject, NeverStaleBlocksAnswerFromTheImageOnceFilledAndRouteReadsOtherwise) {
+  // Meters are never filled yet: the read goes to the agent side.
+  ASSERT_EQ(Execute(SCP_GET, {3, 1}), 1);
+  EXPECT_EQ(StatusCode(reply), SCP_GET_RESEND);
+  EXPECT_EQ(scp.system_queue.Find(BLOCK_METERS, 1), 0);
+  // UPS information: the UPS side.
+  ASSERT_EQ(Execute(SCP_GET, {2, 5}), 1);
+  EXPECT_EQ(StatusCode(reply), SCP_GET_RESEND);
+  EXPECT_EQ(scp.serial_queue.Find(BLOCK_UPS_INFO, 5), 0);
+
+  scp.meters.Branches().Touch(1);
+  clock->AdvanceSeconds(1000000);
+  ASSERT_EQ(Execute(SCP_GET, {3, 1}), 1);
+  EXPECT_EQ(Decode(reply).type, SCP_DATA);
+
+  // Commands count as filled from construction on.
+  ASSERT_EQ(Execute(SCP_GET, {27, 4}), 1);
+  EXPECT_EQ(Decode(reply).data, (Bytes{255, 255, 255, 0, 255}));
+}
+
+TEST_F(ScpObject, EveryBlockIdGetsAnAnswer) {
+  for (int id = 0; id < 256; ++id) {
+    SCOPED_TRACE(id);
+    ASSERT_EQ(Execute(SCP_GET, {static_cast<uint8_t>(id)}), 1);
+    KT_ScpMessage m = Decode(reply);
+    if (scp.GetBlock(id) == nullptr) {
+      EXPECT_EQ(StatusCode(reply), SCP_NOT_AVAILABLE);
+    } else {
+      EXPECT_TRUE(m.type == SCP_DATA || StatusCode(reply) == SCP_GET_RESEND);
+    }
+  }
+  for (int id : {1, 2, 3, 6, 8, 27}) EXPECT_NE(scp.GetBlock(id), nullptr) << id;
+  // The base object serves blocks 1 and 2 only.
+  KT_SCPBase host;
+  ASSERT_EQ(host.ExecuteCommand(KT_ScpMessage(SCP_GET, {3}), reply), 1);
+  EXPECT_EQ(StatusCode(reply), SCP_NOT_AVAILABLE);
+  host.upsStatus.SetAlarm(ALARM_LOW_BATTERY);
+  ASSERT_EQ(host.ExecuteCommand(KT_ScpMessage(SCP_GET, {1}), reply), 1);
+  EXPECT_EQ(Decode(reply).type, SCP_DATA);
+}
+
+TEST_F(ScpObject, AddressesTheBlockDoesNotKnowAreNotAvailable) {
+  for (const Bytes& key : {Bytes{10}, Bytes{27, 11}, Bytes{1, 1, 3}, Bytes{1, 4}, Bytes{6, 1, 2, 0}}) {
+    ASSERT_EQ(Execute(SCP_SET, key, {1}), 1);
+    EXPECT_EQ(StatusCode(reply), SCP_NOT_AVAILABLE);
+    ASSERT_EQ(Execute(SCP_GET, key), 1);
+    EXPECT_EQ(StatusCode(reply), SCP_NOT_AVAILABLE);
+  }
+  // A field the block marked "not available".
+  scp.meters.Branches().SetFieldState(2, 3, FIELD_NOT_AVAILABLE);
+  ASSERT_EQ(Execute(SCP_GET, {3, 2, 3}), 1);
+  EXPECT_EQ(StatusCode(reply), SCP_NOT_AVAILABLE);
+  // No key: no reply can be built.
+  EXPECT_EQ(Execute(SCP_GET, {}), -1);
+  EXPECT_TRUE(reply.empty());
+}
+
+TEST_F(ScpObject, SetIsAppliedQueuedByItsRouteAndAnsweredSetOk) {
+  TraceCapture trace;
+  ASSERT_EQ(Execute(SCP_SET, {27, 5}, {1}), 1);
+  EXPECT_EQ(StatusCode(reply), SCP_SET_OK);
+  EXPECT_EQ(scp.commandBlock.GetValue(COMMAND_BATTERY_TEST), 1);
+  int set = -1, branch = -1;
+  scp.system_queue.ResetCursor();
+  EXPECT_EQ(scp.system_queue.GetNext(set, branch), BLOCK_COMMAND);
+  EXPECT_EQ(set, 1);
+  EXPECT_EQ(branch, 5);
+  EXPECT_EQ(scp.serial_queue.GetCount(), 0);
+  EXPECT_TRUE(trace.Contains("2 KT_SCPBase::ExecuteCommand: Adding SCP_SET block 27, branch 5 to system_queue"));
+
+  // A UPS-side SET goes to serial_queue as branch 0.
+  ASSERT_EQ(Execute(SCP_SET, {1, 1, 2}, {2, 1, 7}), 1);
+  EXPECT_EQ(StatusCode(reply), SCP_SET_OK);
+  EXPECT_EQ(scp.upsStatus.IsAlarmSet(1), 1);
+  EXPECT_EQ(scp.upsStatus.IsAlarmSet(7), 1);
+  EXPECT_EQ(scp.serial_queue.Find(BLOCK_STATUS, 0), 0);
+  EXPECT_TRUE(trace.Contains("1 KT_SCPBase::ExecuteCommand: Adding SCP_SET block 1, branch 1 to serial_queue"));
+
+  // Data too short for the addressed fields.
+  ASSERT_EQ(Execute(SCP_SET, {27, 4}, {1, 2}), 1);
+  EXPECT_EQ(StatusCode(reply), SCP_SET_FAILED);
+  EXPECT_EQ(scp.system_queue.Find(BLOCK_COMMAND, 4), -1);
+}
+
+TEST_F(ScpObject, ReceivedDataAndStatusUpdateTheBlockStatus) {
+  EXPECT_EQ(Execute(SCP_DATA, {1, 1}, {1, 1, 5}), 1);
+  EXPECT_TRUE(reply.empty());
+  EXPECT_EQ(scp.upsStatus.IsAlarmSet(5), 1);
+  EXPECT_EQ(scp.upsStatus.TakeStatus(), 4);
+  EXPECT_EQ(Execute(SCP_DATA, {1, 2}, {1, 2}), -1);  // detail cut short
+  EXPECT_EQ(scp.upsStatus.TakeStatus(), 8);
+
+  EXPECT_EQ(Execute(SCP_STATUS, {2, 5}, {1}), 1);
+  EXPECT_TRUE(reply.empty());
+  EXPECT_EQ(scp.upsInfo.GetStatus(), 1);
+  int value = -1;
+  EXPECT_EQ(scp.upsInfo.Branches().GetReceived(5, value), 5000);
+  EXPECT_EQ(value, 1);
+  // A status message without data.
+  EXPECT_EQ(Execute(SCP_STATUS, {27, 1}), 1);
+  EXPECT_EQ(scp.commandBlock.GetStatus(), 8);
+}
+
+TEST_F(ScpObject, DataReplyTooLargeForAFrameIsAFailedGet) {
+  for (int i = 0; i < 11000; ++i) scp.alarmQueue.Add(1, static_cast<uint32_t>(i), 0);  // 66004 bytes
+  ASSERT_EQ(Execute(SCP_GET, {8}), 1);
+  EXPECT_EQ(StatusCode(reply), SCP_GET_FAILED);
+  scp.alarmQueue.Clear();
+  scp.alarmQueue.Add(1, 16, 1);
+  ASSERT_EQ(Execute(SCP_GET, {8}), 1);
+  EXPECT_EQ(Decode(reply).data, (Bytes{0, 1, 0, 1, 1, 0, 0, 0, 0x10, 1}));
+}
+
+TEST_F(ScpObject, QueueRequestSendsTheImageAsASetAndNeverAStatusReply) {
+  scp.commandBlock.SetValue(COMMAND_BATTERY_TEST, 1);
+  ASSERT_EQ(scp.QueueRequest(27, 5, 0, 1), 1);
+  ScpQueueEntry e;
+  ASSERT_EQ(scp.requestTable.Next(e), 0);
+  EXPECT_EQ(e.frame, (Bytes{0xC0, 0, 10, SCP_SET, 2, 27, 5, 0, 1, 1}));
+  EXPECT_EQ(e.key, (Bytes{27, 5}));
+  EXPECT_EQ(e.host, 1);
+
+  // The status block's image is stale: nothing is queued, and no read is posted either.
+  EXPECT_EQ(scp.QueueRequest(1, 1, 0, 1), -1);
+  EXPECT_EQ(scp.errorClass, ERR_SCP_OBJECT);
+  EXPECT_EQ(scp.function, 3);
+  // Unknown branch or block.
+  EXPECT_EQ(scp.QueueRequest(27, 11, 0, 1), -1);
+  EXPECT_EQ(scp.QueueRequest(40, 0, 0, 1), -1);
+  EXPECT_EQ(scp.requestTable.GetCount(), 1);
+  EXPECT_EQ(scp.serial_queue.GetCount(), 0);
+  EXPECT_EQ(scp.system_queue.GetCount(), 0);
+}
+
+TEST_F(ScpObject, QueueGetRequestKeyForms) {
+  ASSERT_EQ(scp.QueueGetRequest(2, 1, 0, 0, 3), 1);
+  ASSERT_EQ(scp.QueueGetRequest(1, 0, 0, 1, 3), 1);
+  ASSERT_EQ(scp.QueueGetRequest(4, 8, 1, 0, 3), 1);
+  ASSERT_EQ(scp.QueueGetRequest(4, 0, 2, 0, 3), 1);  // a field names the branch too
+  ScpQueueEntry e;
+  std::vector<Bytes> frames;
+  while (scp.requestTable.Next(e) >= 0) {
+    frames.push_back(e.frame);
+    scp.requestTable.MarkSent(static_cast<int>(frames.size()) - 1);
+  }
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(frames[0], (Bytes{0xC0, 0, 8, 1, 0, 2, 2, 1}));
+  EXPECT_EQ(frames[1], (Bytes{0xC0, 0, 7, 1, 1, 1, 1}));
+  EXPECT_EQ(frames[2], (Bytes{0xC0, 0, 9, 1, 0, 3, 4, 8, 1}));
+  EXPECT_EQ(frames[3], (Bytes{0xC0, 0, 9, 1, 0, 3, 4, 0, 2}));
+}
+
+TEST_F(ScpObject, ContactTimeOutFlagsAndUpsDataReset) {
+  EXPECT_FALSE(scp.IsCommTimedOut());
+  clock->Set(5090);
+  EXPECT_FALSE(scp.IsCommTimedOut());
+  clock->Set(5091);
+  EXPECT_TRUE(scp.IsCommTimedOut());
+  EXPECT_EQ(scp.TouchCommTime(), 5091);
+  EXPECT_FALSE(scp.IsCommTimedOut());
+  EXPECT_EQ(scp.SecondsSinceStart(), 91);
+
+  EXPECT_EQ(scp.GetFlags(), 0u);
+  scp.SetFlag(SCP_FLAG_SNMP);
+  scp.SetFlag(SCP_FLAG_TCPIP);
+  EXPECT_TRUE(scp.HasSnmpSupport());
+  EXPECT_TRUE(scp.HasTcpIpSupport());
+  EXPECT_FALSE(scp.HasSnmpServiceSupport());
+  scp.ClearFlag(SCP_FLAG_SNMP);
+  EXPECT_EQ(scp.GetFlags(), static_cast<uint32_t>(SCP_FLAG_TCPIP));
+
+  scp.upsInfo.SetModelIndex(3);
+  scp.upsInfo.Branches().Touch(2);
+  scp.meters.SetTemperature(30);
+  scp.ResetUpsData();
+  EXPECT_EQ(scp.upsInfo.GetModelIndex(), 255);
+  EXPECT_EQ(scp.upsInfo.Branches().GetTime(2), 0);
+  EXPECT_EQ(scp.meters.GetTemperature(), 255);
+}
+
+TEST(ScpReplyCodes, Texts) {
+  EXPECT_EQ(ScpReplyCodeText(0), "Set OK");
+  EXPECT_EQ(ScpReplyCodeText(1), "Get Resend");
+  EXPECT_EQ(ScpReplyCodeText(3), "Get Failed");
+  EXPECT_EQ(ScpReplyCodeText(6), "Not Available");
+  EXPECT_EQ(ScpReplyCodeText(9), "Bad SCP Status = 9");
+}
+
+// The monitor loop changes alarms while a server answers GETs of the whole status block: with
+// both under the object's lock every answer is a consistent block.
+TEST(ScpObjectLocking, AnswersSeeWholeUpdates) {
+  TempDir dir;
+  KT_SCP scp;
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (int i = 0; i < 2000; ++i) {
+      auto lock = scp.Lock();
+      scp.upsStatus.ClearAllAlarms();
+      for (int code = 0; code < i % 25; ++code) scp.upsStatus.SetAlarm(code);
+    }
+    stop = true;
+  });
+  int answers = 0;
+  while (!stop || answers == 0) {
+    Bytes reply;
+    ASSERT_EQ(scp.ExecuteCommand(KT_ScpMessage(SCP_GET, {1, 1}), reply), 1);
+    KT_ScpMessage m;
+    ASSERT_EQ(DecodeScpFrame(reply.data(), reply.size(), m), 0);
+    if (m.type != SCP_DATA) continue;
+    ASSERT_GE(m.data.size(), 3u);
+    const size_t n = m.data[0];
+    ASSERT_EQ(m.data[1], n);
+    ASSERT_EQ(m.data.size(), n == 0 ? 3u : 2 + n);
+    for (size_t i = 0; i < n; ++i) ASSERT_EQ(m.data[2 + i], i);  // codes 0 .. n-1
+    ++answers;
+  }
+  writer.join();
+}
+
+}  // namespace
