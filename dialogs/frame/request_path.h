@@ -1,0 +1,68 @@
+// The request path from a dialog to the agents: GETs and SETs queued into gScp's table of
+// outstanding requests, which the console's communication worker sends.
+//
+// KTDialog::RequestData and KTDialog::SendCommand use these; dialogs that are not KTDialogs
+// (host selection, subnets) call them directly.
+//
+// Locks, in this order: a reader KT_HostControl guard over gHosts, the named mutex
+// "Mutex to lock SCP queue" (opened, never created: when the console has not created it
+// nothing is queued), then gScp's own lock inside QueueRequest/QueueGetRequest. A host
+// image's lock is taken only briefly for a capability test, never together with gScp's.
+// Message boxes are shown only after guard and mutex are released.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+#include "platform/named_object.h"
+
+class QWidget;
+
+// Who a request is for. With an empty selection label: the first host of gHosts. Otherwise
+// RequestData asks the host named hostName and SendCommand sends to every name of hosts.
+struct RequestTarget {
+  QString selectionLabel;
+  QString hostName;
+  QStringList hosts;
+};
+
+// Holds the named mutex "Mutex to lock SCP queue" while it lives.
+class ScpQueueLock {
+ public:
+  ScpQueueLock();
+  ~ScpQueueLock();
+  ScpQueueLock(const ScpQueueLock&) = delete;
+  ScpQueueLock& operator=(const ScpQueueLock&) = delete;
+  // False when the mutex does not exist or could not be taken.
+  bool locked() const { return locked_; }
+
+ private:
+  platform::NamedMutex mutex_;
+  bool locked_ = false;
+};
+
+// Queues a GET (extra code 0) for the target's host. 0 when the mutex cannot be opened or
+// taken; otherwise 1, also when no host was found and nothing was queued.
+int RequestDataFor(const RequestTarget& target, unsigned block, unsigned branch, unsigned index);
+
+// Queues a SET of gScp's own data of the address: for the first host (no capability test),
+// or for every listed host that gHosts knows and that is capable of it; each host that is not
+// capable gets "Host <name> is not capable of performing this function." (owned by
+// boxOwner). The caller fills gScp's block first. Returns the number of SETs queued (0 when
+// the mutex is missing).
+int SendCommandTo(QWidget* boxOwner, const RequestTarget& target, unsigned block, unsigned branch, unsigned index);
+
+// Queues a GET of the key (length 1 when branch is 0, else 2 when item is 0, else 3) for a
+// host index, under the mutex. 1 when queued; 0 when the mutex is missing; -1 when the table
+// refused it.
+int RequestForHost(int hostIndex, unsigned block, unsigned branch, unsigned item, unsigned extraCode = 0);
+
+// Whether a host can carry out a SET of (block, branch): by its UPS information's function map
+// for configuration branches 1 and 3..9, notification, scheduled shutdown and battery test;
+// other configuration branches and commands always; every other block never; an unknown host
+// never. Takes the host image's lock; call it under a reader guard.
+bool IsHostCapable(unsigned block, unsigned branch, int hostIndex);
+
+// "Host <%s> is not capable of performing this function." for a host name.
+QString NotCapableText(const QString& hostName);

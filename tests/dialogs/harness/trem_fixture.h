@@ -1,0 +1,72 @@
+// The fixture of every dialog test, and the harness's test main.
+//
+// The harness main builds one QApplication (QT_QPA_PLATFORM=offscreen unless set) and runs
+// the tests. A test program whose tests start real agents on 127.0.0.1 asks for a network of
+// its own first, before anything starts a thread:
+//
+//   TREM_HARNESS_PRIVATE_NETWORK();   // at namespace scope in one test file
+//
+// TremTest gives each test:
+//   - a fresh working directory and its own VIGIL_NAME_PREFIX;
+//   - the named mutex "Mutex to lock SCP queue", created as the console creates it;
+//   - gHosts reset to one host, "localhost" (127.0.0.1, port 7010), index 1; gScp's request
+//     table empty; gcsMessageBoxTitle "Tremona";
+//   - scripted message boxes (boxes), recorded help (help), scripted file dialogs (files), a
+//     PDF print dialog (print, writing print.pdf in the directory);
+//   - an in-process agent (agent) and a link to it (link);
+//   - a reply deadline of 30 s (tests may shorten it with KTDialog::SetReplyDeadlineMs).
+// TearDown closes every dialog still open and restores the layers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <memory>
+#include <string>
+
+#include "dialogs/frame/file_dialog.h"
+#include "dialogs/frame/help.h"
+#include "dialogs/frame/message_box.h"
+#include "dialogs/frame/print.h"
+#include "platform/named_object.h"
+#include "tests/dialogs/harness/agent_link.h"
+#include "tests/dialogs/harness/screenshots.h"
+#include "tests/support/test_support.h"
+
+namespace trem_harness {
+
+// Asks the harness main to move the test program into a network of its own.
+struct PrivateNetworkRequest {
+  PrivateNetworkRequest();
+};
+#define TREM_HARNESS_PRIVATE_NETWORK() \
+  static const ::trem_harness::PrivateNetworkRequest kTremPrivateNetworkRequest {}
+// True when the program runs in a network of its own.
+bool HarnessInPrivateNetwork();
+
+class TremTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The screenshot topic of the test file ("frame" by default).
+  virtual QString ScreenshotTopic() const { return QStringLiteral("frame"); }
+  // Saves a PNG of the widget under the topic; returns the path.
+  QString Screenshot(QWidget* widget, const QString& name);
+  // Path of a file in the test's directory.
+  std::string File(const std::string& name) const { return dir_->File(name); }
+  // Deletes every top-level widget still open and runs pending events.
+  static void CloseAllWindows();
+
+  std::unique_ptr<testing_support::TempDir> dir_;
+  std::string prefix_;
+  platform::NamedMutex scp_mutex_;
+  ScriptedMessageBoxes boxes;
+  RecordingHelp help;
+  ScriptedFileDialogs files;
+  PdfPrintDialog print;
+  InProcessAgent agent;
+  AgentLink link{agent};
+};
+
+}  // namespace trem_harness
