@@ -18,7 +18,7 @@ inline constexpr int IDC_PRINT = 1710;  // the "Print..." button
 inline constexpr int ID_HELP = 57670;   // the "Help" button / command
 
 // Dialog templates of the frame and its first dialogs.
-inline constexpr int IDD_KTDIALOG = 3000;       // the base's own template, caption "Dialog"
+inline constexpr int IDD_KTDIALOG = 3000;  // the base's own template, caption "Dialog"
 inline constexpr int IDD_MANAGE_DIAG_TEST = 10;
 inline constexpr int IDD_TECH_SUPPORT = 3006;
 
@@ -26,4 +26,6 @@ inline constexpr int IDD_TECH_SUPPORT = 3006;
 inline constexpr int IDC_TECH_SUPPORT_ICON = 128;
 
 // "ctl<id>".
-inline QString ControlName(int id) { return QStringLiteral("ctl%1").arg(id); }
+inline QString ControlName(int id) {
+  return QStringLiteral("ctl%1").arg(id);
+}

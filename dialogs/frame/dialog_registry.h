@@ -26,6 +26,6 @@ KTDialog* OpenRegisteredDialog(const QString& className, QWidget* parent, const 
 // Registered class names, sorted.
 QStringList RegisteredDialogs();
 
-#define TREM_REGISTER_DIALOG(Class)                                                         \
-  static const DialogRegistrar kTremDialogRegistrar_##Class(                               \
+#define TREM_REGISTER_DIALOG(Class)                          \
+  static const DialogRegistrar kTremDialogRegistrar_##Class( \
       #Class, [](QWidget* parent, const QString& host) -> KTDialog* { return new Class(parent, host); })

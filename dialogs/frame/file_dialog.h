@@ -23,10 +23,10 @@ class FileDialogLayer {
 // Qt's own file dialog.
 class QtFileDialogLayer : public FileDialogLayer {
  public:
-  bool GetOpenFileName(QWidget* owner, const QString& caption, const QString& directory, const QString& filter,
-                       QString& chosen) override;
-  bool GetSaveFileName(QWidget* owner, const QString& caption, const QString& directory, const QString& filter,
-                       QString& chosen) override;
+  bool GetOpenFileName(QWidget* owner, const QString& caption, const QString& directory,
+                       const QString& filter, QString& chosen) override;
+  bool GetSaveFileName(QWidget* owner, const QString& caption, const QString& directory,
+                       const QString& filter, QString& chosen) override;
 };
 
 // Answers from a queue (a path, or nullopt for Cancel); with an empty queue it cancels.
@@ -38,10 +38,10 @@ class ScriptedFileDialogs : public FileDialogLayer {
     QString directory;
     QString filter;
   };
-  bool GetOpenFileName(QWidget* owner, const QString& caption, const QString& directory, const QString& filter,
-                       QString& chosen) override;
-  bool GetSaveFileName(QWidget* owner, const QString& caption, const QString& directory, const QString& filter,
-                       QString& chosen) override;
+  bool GetOpenFileName(QWidget* owner, const QString& caption, const QString& directory,
+                       const QString& filter, QString& chosen) override;
+  bool GetSaveFileName(QWidget* owner, const QString& caption, const QString& directory,
+                       const QString& filter, QString& chosen) override;
   void QueueAnswer(std::optional<QString> path);
   std::vector<Call> Calls() const;
 

@@ -66,7 +66,8 @@ class KTDialog : public QDialog {
   KTDialog(int templateId, QWidget* parent, const QString& hostName);
   // Several selected hosts: the label stands in the caption; requests go by host name
   // (RequestData) or to every listed host (SendCommand).
-  KTDialog(QWidget* parent, const QString& selectionLabel, const QString& hostName, const QStringList& hostNames);
+  KTDialog(QWidget* parent, const QString& selectionLabel, const QString& hostName,
+           const QStringList& hostNames);
   KTDialog(int templateId, QWidget* parent, const QString& selectionLabel, const QString& hostName,
            const QStringList& hostNames);
   ~KTDialog() override;
@@ -172,6 +173,7 @@ class KTDialog : public QDialog {
   void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
   void timerEvent(QTimerEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -202,4 +204,6 @@ class KTDialog : public QDialog {
 };
 
 // True when the dialog exists and its window is open (the test before reusing a pointer).
-inline bool DialogIsOpen(const KTDialog* dialog) { return dialog != nullptr && dialog->WindowExists(); }
+inline bool DialogIsOpen(const KTDialog* dialog) {
+  return dialog != nullptr && dialog->WindowExists();
+}

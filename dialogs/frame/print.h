@@ -32,7 +32,8 @@ class QtPrintDialogLayer : public PrintDialogLayer {
 // Answers the print dialog without showing it: accepted, the printer writes a PDF file.
 class PdfPrintDialog : public PrintDialogLayer {
  public:
-  explicit PdfPrintDialog(QString path = QString(), bool accept = true) : path_(std::move(path)), accept_(accept) {}
+  explicit PdfPrintDialog(QString path = QString(), bool accept = true)
+      : path_(std::move(path)), accept_(accept) {}
   bool Choose(QPrinter& printer, QWidget* owner) override;
   void SetPath(const QString& path) { path_ = path; }
   void SetAccept(bool accept) { accept_ = accept; }

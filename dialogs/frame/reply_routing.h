@@ -43,10 +43,18 @@ class ScpReplyEvent : public QEvent {
 constexpr uint32_t PackScpKey(unsigned keyLength, unsigned block, unsigned branch, unsigned item) {
   return (keyLength & 0xFFu) | ((block & 0xFFu) << 8) | ((branch & 0xFFu) << 16) | ((item & 0xFFu) << 24);
 }
-constexpr unsigned PackedKeyLength(uint32_t k) { return k & 0xFFu; }
-constexpr unsigned PackedKeyBlock(uint32_t k) { return (k >> 8) & 0xFFu; }
-constexpr unsigned PackedKeyBranch(uint32_t k) { return (k >> 16) & 0xFFu; }
-constexpr unsigned PackedKeyItem(uint32_t k) { return (k >> 24) & 0xFFu; }
+constexpr unsigned PackedKeyLength(uint32_t k) {
+  return k & 0xFFu;
+}
+constexpr unsigned PackedKeyBlock(uint32_t k) {
+  return (k >> 8) & 0xFFu;
+}
+constexpr unsigned PackedKeyBranch(uint32_t k) {
+  return (k >> 16) & 0xFFu;
+}
+constexpr unsigned PackedKeyItem(uint32_t k) {
+  return (k >> 24) & 0xFFu;
+}
 
 // Every dialog that receives replies, in the order of the routing table's first mention.
 enum class DialogSlot : int {
@@ -105,6 +113,7 @@ class DialogPointerBase {
   }
 
  protected:
+  friend class KTDialog;
   explicit DialogPointerBase(DialogSlot slot);
   DialogPointerBase() : cell_(&own_) {}
   void Assign(KTDialog* d) { *cell_ = d; }

@@ -51,7 +51,8 @@ int RequestDataFor(const RequestTarget& target, unsigned block, unsigned branch,
 // capable gets "Host <name> is not capable of performing this function." (owned by
 // boxOwner). The caller fills gScp's block first. Returns the number of SETs queued (0 when
 // the mutex is missing).
-int SendCommandTo(QWidget* boxOwner, const RequestTarget& target, unsigned block, unsigned branch, unsigned index);
+int SendCommandTo(QWidget* boxOwner, const RequestTarget& target, unsigned block, unsigned branch,
+                  unsigned index);
 
 // Queues a GET of the key (length 1 when branch is 0, else 2 when item is 0, else 3) for a
 // host index, under the mutex. 1 when queued; 0 when the mutex is missing; -1 when the table

@@ -17,9 +17,9 @@
 
 // Ids the frame itself uses.
 enum FrameStringId : int {
-  IDS_MANAGE_DIAG_TEST = 3198,        // "Manage Diagnostic Test"
-  IDS_UNABLE_TO_RETRIEVE = 3330,      // "Unable to retrieve data from the Agent"
-  IDS_PRINT_FAILED = 3331,            // "Unable to complete the print job."
+  IDS_MANAGE_DIAG_TEST = 3198,    // "Manage Diagnostic Test"
+  IDS_UNABLE_TO_RETRIEVE = 3330,  // "Unable to retrieve data from the Agent"
+  IDS_PRINT_FAILED = 3331,        // "Unable to complete the print job."
 };
 
 // The text of an id; an empty string when the table has none.

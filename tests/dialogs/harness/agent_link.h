@@ -51,7 +51,8 @@ class AgentEndpoint {
 class InProcessAgent : public AgentEndpoint {
  public:
   InProcessAgent();
-  bool Exchange(const std::vector<uint8_t>& frame, int hostIndex, std::vector<std::vector<uint8_t>>& answers) override;
+  bool Exchange(const std::vector<uint8_t>& frame, int hostIndex,
+                std::vector<std::vector<uint8_t>>& answers) override;
 
   // The agent's image (lock it with scp().Lock() while filling).
   KT_SCP& scp() { return *scp_; }
@@ -78,7 +79,8 @@ class UdpAgent : public AgentEndpoint {
   UdpAgent() = default;
   // Opens the channel on a port of the system's choosing, bound to `bindIp` (null: any).
   bool Open(std::string& error, const char* bindIp = nullptr);
-  bool Exchange(const std::vector<uint8_t>& frame, int hostIndex, std::vector<std::vector<uint8_t>>& answers) override;
+  bool Exchange(const std::vector<uint8_t>& frame, int hostIndex,
+                std::vector<std::vector<uint8_t>>& answers) override;
   void Poll(std::vector<std::vector<uint8_t>>& answers) override;
   // How long a request waits for its first answer.
   void SetAnswerTimeoutMs(int ms) { answer_timeout_ms_ = ms; }

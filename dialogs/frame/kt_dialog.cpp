@@ -1,0 +1,415 @@
+#include "dialogs/frame/kt_dialog.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QTimerEvent>
+#include <QVBoxLayout>
+#include <atomic>
+
+#include "dialogs/frame/help.h"
+#include "dialogs/frame/message_box.h"
+#include "dialogs/frame/print.h"
+#include "dialogs/frame/string_table.h"
+
+namespace {
+
+std::atomic<int> g_reply_deadline_ms{KTDialog::kDefaultReplyDeadlineMs};
+
+QString StandardButtonText(int id) {
+  switch (id) {
+    case IDOK:
+      return QStringLiteral("OK");
+    case IDCANCEL:
+      return QStringLiteral("Cancel");
+    case IDC_PRINT:
+      return QStringLiteral("Print...");
+    case ID_HELP:
+      return QStringLiteral("Help");
+    case IDYES:
+      return QStringLiteral("&Yes");
+    case IDNO:
+      return QStringLiteral("&No");
+    default:
+      return QString();
+  }
+}
+
+// Keys that type or erase text; everything else (Tab, Escape, Enter, arrows, F1, ...) passes.
+bool TypesOrErases(const QKeyEvent* key) {
+  switch (key->key()) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      return false;
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+      return true;
+    default:
+      break;
+  }
+  if (key->matches(QKeySequence::Paste) || key->matches(QKeySequence::Cut) ||
+      key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo) ||
+      key->matches(QKeySequence::DeleteEndOfWord) || key->matches(QKeySequence::DeleteStartOfWord) ||
+      key->matches(QKeySequence::DeleteEndOfLine) || key->matches(QKeySequence::DeleteCompleteLine)) {
+    return true;
+  }
+  const QString text = key->text();
+  return !text.isEmpty() && text.at(0).isPrint();
+}
+
+}  // namespace
+
+KTDialog::KTDialog(QWidget* parent, const QString& hostName) : QDialog(parent), host_name_(hostName) {
+  Init(IDD_KTDIALOG);
+}
+
+KTDialog::KTDialog(int templateId, QWidget* parent, const QString& hostName)
+    : QDialog(parent), host_name_(hostName) {
+  Init(templateId);
+}
+
+KTDialog::KTDialog(QWidget* parent, const QString& selectionLabel, const QString& hostName,
+                   const QStringList& hostNames)
+    : QDialog(parent), host_name_(hostName), host_list_(hostNames), selection_label_(selectionLabel) {
+  Init(IDD_KTDIALOG);
+}
+
+KTDialog::KTDialog(int templateId, QWidget* parent, const QString& selectionLabel, const QString& hostName,
+                   const QStringList& hostNames)
+    : QDialog(parent), host_name_(hostName), host_list_(hostNames), selection_label_(selectionLabel) {
+  Init(templateId);
+}
+
+void KTDialog::Init(int templateId) {
+  template_id_ = templateId;
+  busy_count_ = 0;
+  print_file_.clear();
+  help_context_id_ = 0;
+  modeless_ = 1;
+  setModal(false);
+  setWindowTitle(QStringLiteral("Dialog"));
+}
+
+KTDialog::~KTDialog() {
+  InstallKeyFilter(false);
+  ClearBoundPointers();
+}
+
+void KTDialog::BindDialogPointer(DialogPointerBase& pointer) {
+  bound_pointer_ = &pointer;
+  pointer.Assign(this);
+}
+
+void KTDialog::BindDialogSlot(DialogSlot slot) {
+  bound_slot_ = slot;
+  SetDialogInSlot(slot, this);
+}
+
+void KTDialog::ClearBoundPointers() {
+  if (bound_pointer_ != nullptr) bound_pointer_->ClearIf(this);
+  if (bound_slot_ != DialogSlot::Count && DialogInSlot(bound_slot_) == this)
+    SetDialogInSlot(bound_slot_, nullptr);
+}
+
+void KTDialog::SetWaitCount(int n) {
+  busy_count_ = n;
+  if (created_) {
+    if (busy_count_ > 0) {
+      EnterBusy();
+    } else {
+      LeaveBusy();
+    }
+  }
+}
+
+void KTDialog::SetHostCaption(int stringId) {
+  SetHostCaption(LoadString(stringId));
+}
+
+void KTDialog::SetHostCaption(const QString& title) {
+  QString caption = title;
+  if (!selection_label_.isEmpty()) {
+    caption += QStringLiteral(" (") + selection_label_ + QStringLiteral(")");
+  } else if (!host_name_.isEmpty()) {
+    caption += QStringLiteral(" (") + host_name_ + QStringLiteral(")");
+  }
+  setWindowTitle(caption);
+}
+
+RequestTarget KTDialog::Target() const {
+  return RequestTarget{selection_label_, host_name_, host_list_};
+}
+
+int KTDialog::RequestData(unsigned block, unsigned branch, unsigned index) {
+  return RequestDataFor(Target(), block, branch, index);
+}
+
+int KTDialog::SendCommand(unsigned block, unsigned branch, unsigned index) {
+  return SendCommandTo(this, Target(), block, branch, index);
+}
+
+bool KTDialog::IsHostCapable(unsigned block, unsigned branch, int hostIndex) {
+  return ::IsHostCapable(block, branch, hostIndex);
+}
+
+bool KTDialog::Create(int templateId) {
+  if (templateId != 0) template_id_ = templateId;
+  if (layout() == nullptr && template_id_ == IDD_KTDIALOG) BuildBaseTemplate();
+  created_ = true;
+  OnInitDialog();
+  if (!destroying_) show();
+  return true;
+}
+
+int KTDialog::DoModal() {
+  modeless_ = 0;
+  setModal(true);
+  if (layout() == nullptr && template_id_ == IDD_KTDIALOG) BuildBaseTemplate();
+  created_ = true;
+  OnInitDialog();
+  if (destroying_) return IDCANCEL;
+  const int result = exec();
+  return result == IDOK ? IDOK : IDCANCEL;
+}
+
+void KTDialog::DestroyWindow() {
+  if (destroying_) return;
+  destroying_ = true;
+  for (const auto& [id, qtId] : timers_) killTimer(qtId);
+  timers_.clear();
+  InstallKeyFilter(false);
+  ClearBoundPointers();
+  hide();
+  if (modeless_ != 0) deleteLater();
+}
+
+QWidget* KTDialog::Control(int id) const {
+  return findChild<QWidget*>(ControlName(id));
+}
+
+void KTDialog::SetTimer(int id, int ms) {
+  KillTimer(id);
+  if (destroying_) return;
+  const int qtId = startTimer(ms);
+  if (qtId != 0) timers_[id] = qtId;
+}
+
+void KTDialog::KillTimer(int id) {
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return;
+  killTimer(it->second);
+  timers_.erase(it);
+}
+
+void KTDialog::SetReplyDeadlineMs(int ms) {
+  g_reply_deadline_ms.store(ms > 0 ? ms : kDefaultReplyDeadlineMs);
+}
+
+int KTDialog::ReplyDeadlineMs() {
+  return g_reply_deadline_ms.load();
+}
+
+void KTDialog::OnNewData(unsigned, unsigned, unsigned, unsigned) {}
+
+int KTDialog::OnScpReply(unsigned status, uint32_t packedKey) {
+  // A reply for a window that is being destroyed goes nowhere.
+  if (!WindowExists()) return 0;
+  last_reply_address_ = packedKey;
+  --busy_count_;
+  if (busy_count_ <= 0) {
+    busy_count_ = 0;
+    LeaveBusy();
+    KillTimer(kReplyTimerId);
+  }
+  OnNewData(status, PackedKeyBlock(packedKey), PackedKeyBranch(packedKey), PackedKeyItem(packedKey));
+  return 0;
+}
+
+bool KTDialog::OnInitDialog() {
+  if (busy_count_ > 0) {
+    EnterBusy();
+    SetTimer(kReplyTimerId, ReplyDeadlineMs());
+  }
+  return true;
+}
+
+void KTDialog::OnOK() {
+  if (modeless_ != 0) {
+    DestroyWindow();
+  } else {
+    QDialog::done(IDOK);
+  }
+}
+
+void KTDialog::OnCancel() {
+  if (modeless_ != 0) {
+    DestroyWindow();
+  } else {
+    QDialog::done(IDCANCEL);
+  }
+}
+
+void KTDialog::OnTimer(int timerId) {
+  if (timerId == kReplyTimerId) {
+    KillTimer(kReplyTimerId);
+    ReportReplyFailure(LoadString(IDS_UNABLE_TO_RETRIEVE));
+  }
+}
+
+void KTDialog::OnHelp() {
+  ShowHelpTopic(this, QString::fromLatin1(kPanelHelpFile), help_context_id_);
+}
+
+bool KTDialog::OnHelpInfo() {
+  OnHelp();
+  return true;
+}
+
+int KTDialog::PrintTextFile() {
+  return ::PrintTextFile(this, print_file_);
+}
+
+void KTDialog::ReportReplyFailure(const QString& text) {
+  busy_count_ = 0;
+  LeaveBusy();
+  TremMessageBox(this, text, MB_OK);
+  // Closes once the box is gone; dropped if the dialog is destroyed first.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (WindowExists()) OnCancel();
+      },
+      Qt::QueuedConnection);
+}
+
+void KTDialog::HandleOk() {
+  // While replies are still expected, OK would send a half-filled image: it does nothing.
+  if (busy_count_ > 0 || !WindowExists()) return;
+  OnOK();
+}
+
+void KTDialog::EnterBusy() {
+  if (!wait_cursor_) {
+    wait_cursor_ = true;
+    setCursor(Qt::WaitCursor);
+  }
+  InstallKeyFilter(true);
+}
+
+void KTDialog::LeaveBusy() {
+  if (wait_cursor_) {
+    wait_cursor_ = false;
+    unsetCursor();
+  }
+  InstallKeyFilter(false);
+}
+
+void KTDialog::InstallKeyFilter(bool on) {
+  if (on == key_filter_ || qApp == nullptr) return;
+  key_filter_ = on;
+  if (on) {
+    qApp->installEventFilter(this);
+  } else {
+    qApp->removeEventFilter(this);
+  }
+}
+
+bool KTDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (busy_count_ > 0 && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease ||
+                          event->type() == QEvent::InputMethod)) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget != nullptr && (widget == this || isAncestorOf(widget))) {
+      if (event->type() == QEvent::InputMethod) return true;
+      if (TypesOrErases(static_cast<QKeyEvent*>(event))) return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+QPushButton* KTDialog::MakeButton(int id, const QString& text) {
+  auto* button = new QPushButton(text.isEmpty() ? StandardButtonText(id) : text, this);
+  button->setObjectName(ControlName(id));
+  switch (id) {
+    case IDOK:
+      button->setDefault(true);
+      connect(button, &QPushButton::clicked, this, [this] { HandleOk(); });
+      break;
+    case IDCANCEL:
+      connect(button, &QPushButton::clicked, this, [this] {
+        if (WindowExists()) OnCancel();
+      });
+      break;
+    case IDC_PRINT:
+      connect(button, &QPushButton::clicked, this, [this] { PrintTextFile(); });
+      break;
+    case ID_HELP:
+      connect(button, &QPushButton::clicked, this, [this] { OnHelp(); });
+      break;
+    default:
+      button->setAutoDefault(false);
+      break;
+  }
+  return button;
+}
+
+QHBoxLayout* KTDialog::MakeButtonRow(std::initializer_list<int> ids) {
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  for (int id : ids) row->addWidget(MakeButton(id, QString()));
+  return row;
+}
+
+void KTDialog::BuildBaseTemplate() {
+  setWindowTitle(QStringLiteral("Dialog"));
+  auto* layout = new QVBoxLayout(this);
+  layout->addStretch(1);
+  layout->addLayout(MakeButtonRow({IDOK, IDCANCEL, IDC_PRINT, ID_HELP}));
+}
+
+void KTDialog::accept() {
+  HandleOk();
+}
+
+void KTDialog::reject() {
+  if (WindowExists() || modeless_ == 0) OnCancel();
+}
+
+void KTDialog::closeEvent(QCloseEvent* event) {
+  // The close button is Cancel: the dialog decides whether (and how) it goes away.
+  event->ignore();
+  if (!destroying_) reject();
+}
+
+bool KTDialog::event(QEvent* event) {
+  if (event->type() == kScpReplyEventType) {
+    auto* reply = static_cast<ScpReplyEvent*>(event);
+    OnScpReply(reply->status(), reply->packedKey());
+    return true;
+  }
+  return QDialog::event(event);
+}
+
+void KTDialog::keyPressEvent(QKeyEvent* event) {
+  // F1 anywhere in the dialog (controls pass it on) asks for the dialog's topic.
+  if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+    OnHelpInfo();
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void KTDialog::timerEvent(QTimerEvent* event) {
+  for (const auto& [id, qtId] : timers_) {
+    if (qtId == event->timerId()) {
+      OnTimer(id);
+      return;
+    }
+  }
+  QDialog::timerEvent(event);
+}

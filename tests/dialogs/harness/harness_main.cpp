@@ -1,0 +1,43 @@
+// The test main of every dialog test program: one QApplication (offscreen unless a platform
+// is named), optionally in a network of its own, then the tests.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "dialogs/frame/trem_globals.h"
+#include "tests/dialogs/harness/trem_fixture.h"
+#include "tests/support/private_network.h"
+
+namespace trem_harness {
+
+namespace {
+bool g_private_requested = false;
+}
+
+PrivateNetworkRequest::PrivateNetworkRequest() {
+  g_private_requested = true;
+}
+
+bool HarnessInPrivateNetwork() {
+  return testing_support::InPrivateNetwork();
+}
+
+}  // namespace trem_harness
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (trem_harness::g_private_requested) {
+    std::string error;
+    // Before any thread exists; tests that need the network skip when this failed.
+    if (!testing_support::EnterPrivateNetwork(error))
+      std::fprintf(stderr, "no private network: %s\n", error.c_str());
+  }
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tremona"));
+  _InitTremDLL();
+  return RUN_ALL_TESTS();
+}

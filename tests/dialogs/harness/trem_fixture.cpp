@@ -1,0 +1,77 @@
+#include "tests/dialogs/harness/trem_fixture.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <QApplication>
+#include <QPointer>
+#include <cstdlib>
+
+#include "dialogs/frame/host_control.h"
+#include "dialogs/frame/kt_dialog.h"
+#include "dialogs/frame/trem_globals.h"
+
+namespace trem_harness {
+
+namespace {
+const int kBlockIds[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 24, 25, 26, 27, 28};
+}
+
+void TremTest::SetUp() {
+  dir_ = std::make_unique<testing_support::TempDir>();
+  prefix_ = testing_support::UniqueName("trem");
+  ::setenv(platform::kNamePrefixVariable, prefix_.c_str(), 1);
+  // The console creates the queue's mutex; the library only opens it.
+  ASSERT_TRUE(scp_mutex_.Create(kScpQueueMutexName));
+  {
+    KT_HostControl writer;
+    gHosts.ResetHosts();
+    KT_Address local(ADDRESS_IP);
+    local.SetIpAddress(htonl(INADDR_LOOPBACK));
+    local.SetPort(htons(7010));
+    local.SetHostName("localhost");
+    gHosts.AddHost(local);
+  }
+  gScp.requestTable.Clear();
+  {
+    auto lock = gScp.Lock();
+    for (int id : kBlockIds) {
+      if (KT_Block* b = gScp.GetBlock(id)) b->SetStatus(-1);
+    }
+  }
+  gcsMessageBoxTitle = QStringLiteral("Tremona");
+  SetMessageBoxLayer(&boxes);
+  SetHelpLayer(&help);
+  SetFileDialogLayer(&files);
+  print.SetPath(QString::fromStdString(File("print.pdf")));
+  SetPrintDialogLayer(&print);
+  KTDialog::SetReplyDeadlineMs(KTDialog::kDefaultReplyDeadlineMs);
+}
+
+void TremTest::TearDown() {
+  CloseAllWindows();
+  gScp.requestTable.Clear();
+  SetMessageBoxLayer(nullptr);
+  SetHelpLayer(nullptr);
+  SetFileDialogLayer(nullptr);
+  SetPrintDialogLayer(nullptr);
+  SetPrintLineObserver({});
+  KTDialog::SetReplyDeadlineMs(KTDialog::kDefaultReplyDeadlineMs);
+  scp_mutex_.Close();
+  ::unsetenv(platform::kNamePrefixVariable);
+  dir_.reset();
+}
+
+void TremTest::CloseAllWindows() {
+  QList<QPointer<QWidget>> windows;
+  for (QWidget* w : QApplication::topLevelWidgets()) windows << QPointer<QWidget>(w);
+  for (QPointer<QWidget>& w : windows) delete w.data();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QCoreApplication::processEvents();
+}
+
+QString TremTest::Screenshot(QWidget* widget, const QString& name) {
+  return SaveScreenshot(widget, ScreenshotTopic(), name);
+}
+
+}  // namespace trem_harness
