@@ -1,0 +1,308 @@
+// trem_show: opens one dialog of the library against a real agent, headless, and drives it.
+//
+//   trem_show CLASS --host HOST [--port N] [--bind IP] [--answer OK|Cancel|Yes|No]...
+//             [--timeout S] [step...]
+//   trem_show --list
+//
+// The dialog is built as a console builds it, for HOST (UDP port 7010 unless --port), and its
+// requests travel over UDP through the test harness's agent link. Once the dialog is idle (no
+// reply awaited, no request left), the steps run in the order given:
+//   --set ctlID=TEXT   fills a control (edit, combo box, spin box, check box, list)
+//   --press ctlID      clicks a button, then waits until the dialog is idle again
+//   --png FILE         saves a picture of the dialog
+//   --pdf FILE         from now on the print dialog answers OK and prints into FILE
+//   --wait S           lets the dialog run S seconds
+// Message boxes are answered with the --answer values in order, then OK (or the box's first
+// button). Boxes, help requests, requests and replies are printed to standard output.
+// Exit status 0 when every step worked, 1 otherwise, 2 for a bad command line.
+#include <arpa/inet.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QSpinBox>
+#include <QTextEdit>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "dialogs/frame/dialog_registry.h"
+#include "dialogs/frame/file_dialog.h"
+#include "dialogs/frame/help.h"
+#include "dialogs/frame/host_control.h"
+#include "dialogs/frame/kt_dialog.h"
+#include "dialogs/frame/message_box.h"
+#include "dialogs/frame/print.h"
+#include "dialogs/frame/trem_globals.h"
+#include "platform/named_object.h"
+#include "tests/dialogs/harness/agent_link.h"
+#include "tests/dialogs/harness/qt_messages.h"
+#include "tests/dialogs/harness/screenshots.h"
+
+namespace {
+
+struct Step {
+  std::string kind;  // set, press, png, pdf, wait
+  std::string value;
+};
+
+struct Options {
+  std::string className;
+  std::string host;
+  int port = 7010;
+  std::string bind;
+  std::vector<int> answers;
+  int timeoutSeconds = 35;
+  std::vector<Step> steps;
+  bool list = false;
+};
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: trem_show CLASS --host HOST [--port N] [--bind IP] [--answer OK|Cancel|Yes|No]...\n"
+               "                 [--timeout S] [--set ctlID=TEXT] [--press ctlID] [--png FILE] [--pdf FILE]\n"
+               "                 [--wait S]\n"
+               "       trem_show --list\n");
+}
+
+bool ParseInt(const std::string& text, int& out) {
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || v < 0 || v > 1000000) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+bool Parse(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= argc) return false;
+      out = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--list") {
+      o.list = true;
+    } else if (a == "--host") {
+      if (!value(o.host)) return false;
+    } else if (a == "--port") {
+      if (!value(v) || !ParseInt(v, o.port) || o.port == 0 || o.port > 65535) return false;
+    } else if (a == "--bind") {
+      if (!value(o.bind)) return false;
+    } else if (a == "--timeout") {
+      if (!value(v) || !ParseInt(v, o.timeoutSeconds)) return false;
+    } else if (a == "--answer") {
+      if (!value(v)) return false;
+      const int answer = MessageBoxAnswerFromName(QString::fromStdString(v));
+      if (answer == 0) return false;
+      o.answers.push_back(answer);
+    } else if (a == "--set" || a == "--press" || a == "--png" || a == "--pdf" || a == "--wait") {
+      if (!value(v)) return false;
+      o.steps.push_back({a.substr(2), v});
+    } else if (!a.empty() && a[0] != '-' && o.className.empty()) {
+      o.className = a;
+    } else {
+      return false;
+    }
+  }
+  return o.list || (!o.className.empty() && !o.host.empty());
+}
+
+void Say(const std::string& line) {
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+// Control id of "ctl1234", "1234".
+int ControlId(const std::string& text) {
+  std::string digits = text.rfind("ctl", 0) == 0 ? text.substr(3) : text;
+  int id = 0;
+  return ParseInt(digits, id) ? id : -1;
+}
+
+bool SetControl(KTDialog* dialog, int id, const QString& text) {
+  QWidget* w = dialog->Control(id);
+  if (w == nullptr) return false;
+  if (auto* e = qobject_cast<QLineEdit*>(w)) {
+    e->setText(text);
+  } else if (auto* c = qobject_cast<QComboBox*>(w)) {
+    const int index = c->findText(text);
+    if (index >= 0) {
+      c->setCurrentIndex(index);
+    } else if (c->isEditable()) {
+      c->setEditText(text);
+    } else {
+      return false;
+    }
+  } else if (auto* s = qobject_cast<QSpinBox*>(w)) {
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    if (!ok) return false;
+    s->setValue(v);
+  } else if (auto* b = qobject_cast<QAbstractButton*>(w); b != nullptr && b->isCheckable()) {
+    b->setChecked(text == "1" || text.compare("on", Qt::CaseInsensitive) == 0 ||
+                  text.compare("true", Qt::CaseInsensitive) == 0);
+  } else if (auto* t = qobject_cast<QTextEdit*>(w)) {
+    t->setPlainText(text);
+  } else if (auto* p = qobject_cast<QPlainTextEdit*>(w)) {
+    p->setPlainText(text);
+  } else if (auto* l = qobject_cast<QListWidget*>(w)) {
+    const auto items = l->findItems(text, Qt::MatchExactly);
+    if (items.isEmpty()) return false;
+    l->setCurrentItem(items.front());
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Prints the help requests instead of opening a window.
+class PrintedHelp : public HelpLayer {
+ public:
+  void ShowTopic(QWidget*, const QString& file, unsigned, int context) override {
+    const HelpTopic topic = FindHelpTopic(file, context);
+    Say("help: " + file.toStdString() + " topic " + std::to_string(context) + " \"" +
+        topic.title.toStdString() + "\"");
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!Parse(argc, argv, o)) {
+    Usage();
+    return 2;
+  }
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  trem_harness::InstallQuietQtMessages();
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tremona"));
+  _InitTremDLL();
+  if (o.list) {
+    for (const QString& name : RegisteredDialogs()) Say(name.toStdString());
+    return 0;
+  }
+  gcsMessageBoxTitle = QStringLiteral("Tremona");
+  gnCommMode = 0;
+
+  // As a console: the queue's mutex, the host, the transport.
+  platform::NamedMutex queueMutex;
+  if (!queueMutex.Create(kScpQueueMutexName)) {
+    std::fprintf(stderr, "trem_show: cannot create the mutex \"%s\"\n", kScpQueueMutexName);
+    return 1;
+  }
+  {
+    KT_Address address(ADDRESS_IP);
+    if (address.Resolve(o.host.c_str()) < 0) {
+      std::fprintf(stderr, "trem_show: unknown host %s\n", o.host.c_str());
+      return 1;
+    }
+    address.SetPort(htons(static_cast<uint16_t>(o.port)));
+    address.SetHostName(o.host.c_str());
+    KT_HostControl writer;
+    gHosts.ResetHosts();
+    gHosts.AddHost(address);
+  }
+  trem_harness::UdpAgent agent;
+  std::string error;
+  if (!agent.Open(error, o.bind.empty() ? nullptr : o.bind.c_str())) {
+    std::fprintf(stderr, "trem_show: %s\n", error.c_str());
+    return 1;
+  }
+  trem_harness::AgentLink link(agent);
+  link.SetObserver(Say);
+
+  ScriptedMessageBoxes boxes;
+  for (int answer : o.answers) boxes.QueueAnswer(answer);
+  boxes.SetDefaultAnswer(IDOK);
+  boxes.SetObserver([](const ScriptedMessageBoxes::Box& box) {
+    Say("box: [" + box.caption.toStdString() + "] " + box.text.toStdString() + " -> " +
+        MessageBoxAnswerName(box.answer).toStdString());
+  });
+  SetMessageBoxLayer(&boxes);
+  PrintedHelp help;
+  SetHelpLayer(&help);
+  ScriptedFileDialogs files;  // no file is chosen
+  SetFileDialogLayer(&files);
+  PdfPrintDialog print(QString(), false);  // printing needs --pdf
+  SetPrintDialogLayer(&print);
+
+  QPointer<KTDialog> dialog =
+      OpenRegisteredDialog(QString::fromStdString(o.className), nullptr, QString::fromStdString(o.host));
+  if (dialog.isNull()) {
+    std::fprintf(stderr, "trem_show: no dialog %s (see --list)\n", o.className.c_str());
+    return 1;
+  }
+  Say("opened " + o.className + ": \"" + dialog->windowTitle().toStdString() + "\"");
+
+  const int bound = o.timeoutSeconds * 1000;
+  auto idle = [&] {
+    ScpQueueLock lock;
+    return gScp.requestTable.GetCount() == 0 && (dialog.isNull() || !dialog->IsBusy());
+  };
+  bool ok = link.PumpUntil(idle, bound);
+  if (!ok) Say("not idle after " + std::to_string(o.timeoutSeconds) + " s");
+
+  for (const Step& step : o.steps) {
+    if (step.kind == "pdf") {
+      print.SetPath(QString::fromStdString(step.value));
+      print.SetAccept(true);
+      continue;
+    }
+    if (step.kind == "wait") {
+      int seconds = 0;
+      if (!ParseInt(step.value, seconds)) {
+        Say("bad --wait " + step.value);
+        ok = false;
+        continue;
+      }
+      link.PumpFor(seconds * 1000);
+      continue;
+    }
+    if (dialog.isNull()) {
+      Say("dialog closed; --" + step.kind + " " + step.value + " skipped");
+      ok = false;
+      continue;
+    }
+    if (step.kind == "png") {
+      const bool saved = trem_harness::SaveWidgetPng(dialog, QString::fromStdString(step.value));
+      Say((saved ? "saved " : "could not save ") + step.value);
+      ok = ok && saved;
+    } else if (step.kind == "set") {
+      const size_t eq = step.value.find('=');
+      const int id = eq == std::string::npos ? -1 : ControlId(step.value.substr(0, eq));
+      if (id < 0 || !SetControl(dialog, id, QString::fromStdString(step.value.substr(eq + 1)))) {
+        Say("cannot set " + step.value);
+        ok = false;
+      }
+    } else if (step.kind == "press") {
+      const int id = ControlId(step.value);
+      auto* button = id < 0 ? nullptr : dialog->Control<QAbstractButton>(id);
+      if (button == nullptr || !button->isEnabled()) {
+        Say("cannot press " + step.value);
+        ok = false;
+        continue;
+      }
+      Say("press " + step.value);
+      button->click();
+      if (!link.PumpUntil(idle, bound)) {
+        Say("not idle after " + std::to_string(o.timeoutSeconds) + " s");
+        ok = false;
+      }
+    }
+  }
+  Say(dialog.isNull() ? "dialog closed" : "dialog open: \"" + dialog->windowTitle().toStdString() + "\"");
+  SetMessageBoxLayer(nullptr);
+  SetHelpLayer(nullptr);
+  SetFileDialogLayer(nullptr);
+  SetPrintDialogLayer(nullptr);
+  delete dialog.data();
+  return ok ? 0 : 1;
+}
