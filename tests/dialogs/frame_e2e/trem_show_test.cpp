@@ -1,0 +1,58 @@
+// tools/trem_show against a real idle agent: opens a dialog, presses, saves a picture, and
+// reports boxes, requests and replies.
+#include <sys/wait.h>
+
+#include <QImage>
+#include <cstdio>
+#include <string>
+
+#include "tests/agent/e2e/agent_process.h"
+#include "tests/dialogs/harness/trem_fixture.h"
+
+namespace {
+
+using trem_harness::TremTest;
+
+class TremShowTest : public TremTest {
+ protected:
+  // Runs trem_show with the arguments; its standard output, and the exit status in `status`.
+  std::string Run(const std::string& args, int& status) {
+    const std::string command = std::string(TREM_SHOW_PROGRAM) + " " + args + " 2>&1";
+    std::string out;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (p == nullptr) return out;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, p) != nullptr) out += buffer;
+    const int raw = ::pclose(p);
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return out;
+  }
+};
+
+TEST_F(TremShowTest, DrivesADialogAgainstARealAgent) {
+  if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
+  AgentProcess vigil;
+  ASSERT_TRUE(vigil.Start({"-b", "-x", "5"}));
+  ASSERT_TRUE(
+      AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "NETWORK THREAD IS ALIVE") > 0; }, 30000));
+
+  int status = -1;
+  const std::string png = File("diag.png");
+  const std::string out =
+      Run("CManageDiagTest --host 127.0.0.1 --bind 127.0.0.1 --png " + png + " --press ctl1", status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_TRUE(Contains(out, "opened CManageDiagTest: \"Manage Diagnostic Test (127.0.0.1)\"")) << out;
+  EXPECT_TRUE(Contains(out, "request SET 27,5 host 1")) << out;
+  EXPECT_TRUE(Contains(out, "reply STATUS 27,5 = Set OK")) << out;
+  EXPECT_TRUE(Contains(out, "dialog closed")) << out;
+  EXPECT_FALSE(QImage(QString::fromStdString(png)).isNull());
+  EXPECT_TRUE(AgentProcess::WaitFor([&] { return Contains(vigil.Stderr(), "battery test now"); }, 15000));
+
+  // A control that does not exist, and a bad command line.
+  Run("CTechSupportDlg --host 127.0.0.1 --press ctl4242", status);
+  EXPECT_EQ(status, 1);
+  Run("CTechSupportDlg --port 99999", status);
+  EXPECT_EQ(status, 2);
+}
+
+}  // namespace
