@@ -306,10 +306,10 @@ void DrawOffLine(Painter& d, const Scene& s) {
   d.Block(QRectF(150, top - 18, 66, 36), QStringLiteral("Filter"), QStringLiteral("Surge / noise"), c, !battery);
   d.Wire({{216, top}, {326, top}}, c, !battery);
   // Charger from the line, battery, inverter to the second contact.
-  d.Wire({{122, out}, {122, 186}, {128, 186}}, c, !battery, 3.5);
-  d.Block(QRectF(128, 170, 52, 32), QStringLiteral("Charger"), QString(), c, !battery);
-  d.Wire({{180, 186}, {196, 186}}, c, !battery, 3.5);
-  d.Battery(QRectF(196, 174, 52, 26), c, true, battery);
+  d.Wire({{122, out}, {122, 186}, {126, 186}}, c, !battery, 3.5);
+  d.Block(QRectF(126, 170, 64, 32), QStringLiteral("Charger"), QString(), c, !battery);
+  d.Wire({{190, 186}, {198, 186}}, c, !battery, 3.5);
+  d.Battery(QRectF(198, 174, 50, 26), c, true, battery);
   d.Wire({{248, 186}, {258, 186}}, c, battery);
   d.Block(QRectF(258, 170, 56, 32), QStringLiteral("DC/AC"), QStringLiteral("Inverter"), c, battery);
   // Transfer switch: line (top contact) or inverter (bottom contact) to the load.
@@ -324,7 +324,6 @@ void DrawOffLine(Painter& d, const Scene& s) {
 
 void DrawLineInteractive(Painter& d, const Scene& s) {
   const bool battery = s.state == State::Battery;
-  const bool avr = s.state == State::Buck || s.state == State::Boost;
   const QColor c = StateColour(s.state);
   const double line = 112;
   const double out = 160;
@@ -337,14 +336,6 @@ void DrawLineInteractive(Painter& d, const Scene& s) {
                              : s.state == State::Boost ? QStringLiteral("Boosting")
                                                        : QStringLiteral("Voltage regulator");
   d.Block(QRectF(140, line - 18, 72, 36), avrText, avrCaption, c, !battery);
-  if (avr) {
-    // The regulator's winding marks.
-    QPainter& p = d.p();
-    p.setPen(QPen(c, 2));
-    const double x = 176;
-    const double yy = line + (s.state == State::Buck ? 24 : -24);
-    p.drawLine(QPointF(x, line + (s.state == State::Buck ? 20 : -20)), QPointF(x, yy));
-  }
   d.Wire({{212, line}, {238, line}}, c, !battery);
   d.Contact({238, line});
   d.Contact({266, line});
