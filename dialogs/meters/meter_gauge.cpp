@@ -11,7 +11,8 @@ int MeterGaugeControl::Draw() {
   const MeterLimits& l = CMeters::Limits(meter);
   const double span = static_cast<double>(l.scaleMax) - static_cast<double>(l.scaleMin);
   const double step = TickStep(info.tick, span);
-  const KtGaugeHandle handle = KtGaugeDefine(QString::fromLatin1(info.gaugeName), QString::fromLatin1(info.gaugeUnit));
+  const KtGaugeHandle handle =
+      KtGaugeDefine(QString::fromLatin1(info.gaugeName), QString::fromLatin1(info.gaugeUnit));
   CMeters::SetGaugeHandle(meter, handle);
   KtGaugeAddZone(handle, kGaugeZoneHigh, l.upperAlarm, QStringLiteral("HIGH"));
   KtGaugeAddZone(handle, kGaugeZoneLow, l.lowerAlarm, QStringLiteral("LOW ALARM"));

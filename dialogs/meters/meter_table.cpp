@@ -78,43 +78,123 @@ int64_t MeterReading(MeterBlock& b, int meter, bool* known) {
   int64_t v = 0;
   Marker m = WORD;
   switch (meter) {
-    case 0: v = b.GetPercentLoad(PERCENT_LOAD_WATTS); m = BYTE; break;
-    case 1: v = b.GetOutputVA(); m = LONG; break;
-    case 2: v = b.GetPercentLoad(PERCENT_LOAD_COMPUTE); m = BYTE; break;
-    case 3: v = b.GetBatteryVoltage(); break;
-    case 4: v = b.GetBatteryCapacity(); m = BYTE; break;
-    case 5: v = b.GetBatteryTime(); break;
-    case 6: v = b.GetInputFrequency(); break;
-    case 7: v = b.GetOutputFrequency(); break;
-    case 8: v = b.GetOutputWatts(); m = LONG; break;
-    case 9: v = b.GetPercentLoad(PERCENT_LOAD_VA); m = BYTE; break;
-    case 10: v = b.GetTemperature(); m = BYTE; break;
-    case 11: case 15: case 19: v = b.GetInputVoltage((meter - 11) / 4); break;
-    case 12: case 16: case 20: v = b.GetOutputVoltage((meter - 12) / 4); break;
-    case 13: case 17: case 21: v = b.GetInputCurrent((meter - 13) / 4); break;
-    case 14: case 18: case 22: v = b.GetOutputCurrent((meter - 14) / 4); break;
-    case 23: v = b.GetBatteryVoltagePositive(); break;
-    case 24: v = b.GetBatteryVoltageNegative(); break;
-    case 25: v = b.GetBatteryCurrent(); m = CURRENT; break;
-    case 26: v = b.GetBatteryCurrentPositive(); m = CURRENT; break;
-    case 27: v = b.GetBatteryCurrentNegative(); m = CURRENT; break;
-    case 28: v = b.GetDCVoltagePositive(); break;
-    case 29: v = b.GetDCVoltageNegative(); break;
-    case 30: v = b.GetBypassVoltage(); break;
-    case 31: v = b.GetInverterFrequency(); break;
-    case 32: v = b.GetBypassFrequency(); break;
-    case 33: v = b.GetDCLinkVoltage(); break;
-    case 34: v = b.GetAuxiliaryValue(); break;
+    case 0:
+      v = b.GetPercentLoad(PERCENT_LOAD_WATTS);
+      m = BYTE;
+      break;
+    case 1:
+      v = b.GetOutputVA();
+      m = LONG;
+      break;
+    case 2:
+      v = b.GetPercentLoad(PERCENT_LOAD_COMPUTE);
+      m = BYTE;
+      break;
+    case 3:
+      v = b.GetBatteryVoltage();
+      break;
+    case 4:
+      v = b.GetBatteryCapacity();
+      m = BYTE;
+      break;
+    case 5:
+      v = b.GetBatteryTime();
+      break;
+    case 6:
+      v = b.GetInputFrequency();
+      break;
+    case 7:
+      v = b.GetOutputFrequency();
+      break;
+    case 8:
+      v = b.GetOutputWatts();
+      m = LONG;
+      break;
+    case 9:
+      v = b.GetPercentLoad(PERCENT_LOAD_VA);
+      m = BYTE;
+      break;
+    case 10:
+      v = b.GetTemperature();
+      m = BYTE;
+      break;
+    case 11:
+    case 15:
+    case 19:
+      v = b.GetInputVoltage((meter - 11) / 4);
+      break;
+    case 12:
+    case 16:
+    case 20:
+      v = b.GetOutputVoltage((meter - 12) / 4);
+      break;
+    case 13:
+    case 17:
+    case 21:
+      v = b.GetInputCurrent((meter - 13) / 4);
+      break;
+    case 14:
+    case 18:
+    case 22:
+      v = b.GetOutputCurrent((meter - 14) / 4);
+      break;
+    case 23:
+      v = b.GetBatteryVoltagePositive();
+      break;
+    case 24:
+      v = b.GetBatteryVoltageNegative();
+      break;
+    case 25:
+      v = b.GetBatteryCurrent();
+      m = CURRENT;
+      break;
+    case 26:
+      v = b.GetBatteryCurrentPositive();
+      m = CURRENT;
+      break;
+    case 27:
+      v = b.GetBatteryCurrentNegative();
+      m = CURRENT;
+      break;
+    case 28:
+      v = b.GetDCVoltagePositive();
+      break;
+    case 29:
+      v = b.GetDCVoltageNegative();
+      break;
+    case 30:
+      v = b.GetBypassVoltage();
+      break;
+    case 31:
+      v = b.GetInverterFrequency();
+      break;
+    case 32:
+      v = b.GetBypassFrequency();
+      break;
+    case 33:
+      v = b.GetDCLinkVoltage();
+      break;
+    case 34:
+      v = b.GetAuxiliaryValue();
+      break;
     default:
       if (known != nullptr) *known = false;
       return 0;
   }
   bool k = true;
   switch (m) {
-    case BYTE: k = v != 255; break;
-    case WORD: k = v != 0xFFFF; break;
-    case LONG: k = v != -1; break;
-    case CURRENT: k = v != kUnknownCurrent; break;
+    case BYTE:
+      k = v != 255;
+      break;
+    case WORD:
+      k = v != 0xFFFF;
+      break;
+    case LONG:
+      k = v != -1;
+      break;
+    case CURRENT:
+      k = v != kUnknownCurrent;
+      break;
   }
   if (known != nullptr) *known = k;
   return v;
@@ -163,29 +243,56 @@ int64_t PlusQuarterRoundTen(int64_t x) {
 
 double BatteryVoltageScale(int m) {
   switch (m) {
-    case 2: case 7: return 300;
-    case 3: case 10: return 62.5;
-    case 5: return 600;
-    case 13: return 272.4;
-    case 15: return 480;
-    case 17: return 60;
-    case 18: return 168;
-    case 19: return 31.2;
-    case 20: return 402;
-    case 21: return 63.6;
-    default: return 150;
+    case 2:
+    case 7:
+      return 300;
+    case 3:
+    case 10:
+      return 62.5;
+    case 5:
+      return 600;
+    case 13:
+      return 272.4;
+    case 15:
+      return 480;
+    case 17:
+      return 60;
+    case 18:
+      return 168;
+    case 19:
+      return 31.2;
+    case 20:
+      return 402;
+    case 21:
+      return 63.6;
+    default:
+      return 150;
   }
 }
 
 QString RangeFileForModel(int m) {
   switch (m) {
-    case 1: case 17: case 18: case 19: case 21: return QStringLiteral("MMGROUP1.DAT");
-    case 2: case 7: return QStringLiteral("MMGROUP2.DAT");
-    case 3: case 10: return QStringLiteral("MMGROUP3.DAT");
-    case 4: return QStringLiteral("MMGROUP4.DAT");
-    case 5: case 20: return QStringLiteral("MMGROUP5.DAT");
-    case 6: return QStringLiteral("MMGROUP6.DAT");
-    default: return QStringLiteral("MMDFAULT.DAT");
+    case 1:
+    case 17:
+    case 18:
+    case 19:
+    case 21:
+      return QStringLiteral("MMGROUP1.DAT");
+    case 2:
+    case 7:
+      return QStringLiteral("MMGROUP2.DAT");
+    case 3:
+    case 10:
+      return QStringLiteral("MMGROUP3.DAT");
+    case 4:
+      return QStringLiteral("MMGROUP4.DAT");
+    case 5:
+    case 20:
+      return QStringLiteral("MMGROUP5.DAT");
+    case 6:
+      return QStringLiteral("MMGROUP6.DAT");
+    default:
+      return QStringLiteral("MMDFAULT.DAT");
   }
 }
 
@@ -217,7 +324,8 @@ void SetVoltage(MeterLimits& r, int v) {
 // A power rating's dial; an unknown rating puts the high zone at the end of the scale.
 void SetPower(MeterLimits& r, int rating) {
   const int64_t p = std::max(rating, 0);
-  const double max = static_cast<double>(RoundUpThousand(p + static_cast<int64_t>(0.3 * static_cast<double>(p))));
+  const double max =
+      static_cast<double>(RoundUpThousand(p + static_cast<int64_t>(0.3 * static_cast<double>(p))));
   Set(r, p > 0 ? static_cast<double>(p) : max, 0, max, 0);
 }
 
@@ -276,16 +384,26 @@ double TickStep(TickFamily family, double s) {
   while (pow2 <= s) pow2 *= 2;
   pow2 /= 4;
   switch (family) {
-    case TickFamily::P: return s <= 150 ? 25 : s <= 1000 ? 100 : tenth;
-    case TickFamily::VA: return s <= 1000 ? 100 : s <= 5000 ? 500 : pow2;
-    case TickFamily::W: return s <= 1000 ? 100 : s <= 5000 ? 500 : s <= 10000 ? 1000 : pow2;
-    case TickFamily::BV: return s <= 100 ? 10 : s <= 200 ? 25 : s <= 300 ? 50 : s <= 1000 ? 100 : tenth;
-    case TickFamily::T: return s <= 500 ? 50 : s <= 1000 ? 100 : s <= 10000 ? 1000 : pow2;
-    case TickFamily::F: return s <= 100 ? 5 : s <= 1000 ? 20 : tenth;
-    case TickFamily::C: return s <= 100 ? 10 : s <= 1000 ? 100 : tenth;
-    case TickFamily::V: return s <= 200 ? 30 : s <= 500 ? 60 : tenth;
-    case TickFamily::A: return s <= 100 ? 10 : s <= 200 ? 20 : s <= 1000 ? 100 : pow2;
-    case TickFamily::A2: return s <= 100 ? 10 : s <= 1000 ? 100 : pow2;
+    case TickFamily::P:
+      return s <= 150 ? 25 : s <= 1000 ? 100 : tenth;
+    case TickFamily::VA:
+      return s <= 1000 ? 100 : s <= 5000 ? 500 : pow2;
+    case TickFamily::W:
+      return s <= 1000 ? 100 : s <= 5000 ? 500 : s <= 10000 ? 1000 : pow2;
+    case TickFamily::BV:
+      return s <= 100 ? 10 : s <= 200 ? 25 : s <= 300 ? 50 : s <= 1000 ? 100 : tenth;
+    case TickFamily::T:
+      return s <= 500 ? 50 : s <= 1000 ? 100 : s <= 10000 ? 1000 : pow2;
+    case TickFamily::F:
+      return s <= 100 ? 5 : s <= 1000 ? 20 : tenth;
+    case TickFamily::C:
+      return s <= 100 ? 10 : s <= 1000 ? 100 : tenth;
+    case TickFamily::V:
+      return s <= 200 ? 30 : s <= 500 ? 60 : tenth;
+    case TickFamily::A:
+      return s <= 100 ? 10 : s <= 200 ? 20 : s <= 1000 ? 100 : pow2;
+    case TickFamily::A2:
+      return s <= 100 ? 10 : s <= 1000 ? 100 : pow2;
   }
   return tenth;
 }

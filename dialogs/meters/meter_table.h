@@ -11,10 +11,9 @@
 // characters) and four little-endian floats in the record's order.
 #pragma once
 
+#include <QString>
 #include <cstdint>
 #include <string>
-
-#include <QString>
 
 class MeterBlock;
 

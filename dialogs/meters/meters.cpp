@@ -159,7 +159,8 @@ void CMeters::BuildControls() {
   list_->setIconSize(QSize(16, 16));
   list_->header()->setStretchLastSection(true);
   list_->setMinimumSize(360, 380);
-  connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { OnDblclkAdvMeters(item); });
+  connect(list_, &QTreeWidget::itemDoubleClicked, this,
+          [this](QTreeWidgetItem* item) { OnDblclkAdvMeters(item); });
   layout->addWidget(list_, 1);
 
   auto* row = new QHBoxLayout;
@@ -279,7 +280,8 @@ void CMeters::BuildMeterArray() {
     if (slot.holder && slot.record && slot.record->window) {
       // A gauge still open from before keeps its definition.
       if (MeterGaugeControl* c = slot.holder->Control()) {
-        if (KtGaugeWidget* w = c->Handle()) meter_handles_[static_cast<size_t>(slot.holder->Meter())] = w->Handle();
+        if (KtGaugeWidget* w = c->Handle())
+          meter_handles_[static_cast<size_t>(slot.holder->Meter())] = w->Handle();
       }
     }
   }
@@ -293,7 +295,8 @@ QString CMeters::MeterLabel(int meter) {
   bool phaseB = false;
   {
     auto lock = gScp.Lock();
-    const int v = (meter == 11 || meter == 13) ? gScp.meters.GetInputVoltage(1) : gScp.meters.GetOutputVoltage(1);
+    const int v =
+        (meter == 11 || meter == 13) ? gScp.meters.GetInputVoltage(1) : gScp.meters.GetOutputVoltage(1);
     phaseB = v != 0xFFFF;
   }
   return LoadString(phaseB ? info.phaseTextId : info.textId);
@@ -431,8 +434,8 @@ void CMeters::CreatePages(const QString& meterName) {
   }
   const QPoint at = GaugePlacement(chosen, screenWidth);
   slot.holder = std::make_unique<MeterGaugeWindow>(meter);
-  slot.record = KtCreateGaugeWindow(QString::fromLatin1(kMeterTable[meter].key), this, meterName, at.x(), at.y(),
-                                    kGaugeSize, kGaugeSize, slot.holder.get());
+  slot.record = KtCreateGaugeWindow(QString::fromLatin1(kMeterTable[meter].key), this, meterName, at.x(),
+                                    at.y(), kGaugeSize, kGaugeSize, slot.holder.get());
   if (!slot.record) {
     slot.holder.reset();
     return;

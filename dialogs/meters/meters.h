@@ -48,7 +48,8 @@ class CMeters : public KTDialog {
   static constexpr int kGaugeSize = 200;
 
   explicit CMeters(QWidget* parent = nullptr, const QString& hostName = QString());
-  CMeters(QWidget* parent, const QString& selectionLabel, const QString& hostName, const QStringList& hostNames);
+  CMeters(QWidget* parent, const QString& selectionLabel, const QString& hostName,
+          const QStringList& hostNames);
   ~CMeters() override;
 
   bool OnInitDialog() override;

@@ -34,7 +34,8 @@ CMimic::CMimic(QWidget* parent, const QString& hostName) : KTDialog(IDD_MIMIC, p
   Construct();
 }
 
-CMimic::CMimic(QWidget* parent, const QString& selectionLabel, const QString& hostName, const QStringList& hostNames)
+CMimic::CMimic(QWidget* parent, const QString& selectionLabel, const QString& hostName,
+               const QStringList& hostNames)
     : KTDialog(IDD_MIMIC, parent, selectionLabel, hostName, hostNames) {
   Construct();
 }
@@ -89,11 +90,25 @@ void CMimic::UpdateStatus() {
       // Only the alarms of the power path pick the pair; the agent's own alarms (started,
       // configuration changed, ...) leave the path as it is.
       switch (entry.code) {
-        case ALARM_ON_BYPASS: a = 1; b = 2; break;
-        case ALARM_ON_BATTERY: a = 3; b = 4; onBattery = true; break;
-        case ALARM_BUCKING: a = 7; b = 8; break;
-        case ALARM_BOOSTING: a = 9; b = 10; break;
-        default: break;
+        case ALARM_ON_BYPASS:
+          a = 1;
+          b = 2;
+          break;
+        case ALARM_ON_BATTERY:
+          a = 3;
+          b = 4;
+          onBattery = true;
+          break;
+        case ALARM_BUCKING:
+          a = 7;
+          b = 8;
+          break;
+        case ALARM_BOOSTING:
+          a = 9;
+          b = 10;
+          break;
+        default:
+          break;
       }
     }
     status.ResetAlarmCursor();
@@ -127,30 +142,48 @@ int CMimic::BitmapFor(int type, int picture) {
   switch (type) {
     case 0:
       switch (picture) {
-        case 1: return 146;
-        case 2: return 147;
-        case 3: return 156;
-        case 4: return 163;
-        case 6: return 164;
-        default: return 161;
+        case 1:
+          return 146;
+        case 2:
+          return 147;
+        case 3:
+          return 156;
+        case 4:
+          return 163;
+        case 6:
+          return 164;
+        default:
+          return 161;
       }
     case 1:
       switch (picture) {
-        case 3: return 187;
-        case 4: return 186;
-        case 6: return 184;
-        default: return 185;
+        case 3:
+          return 187;
+        case 4:
+          return 186;
+        case 6:
+          return 184;
+        default:
+          return 185;
       }
     case 2:
       switch (picture) {
-        case 3: return 183;
-        case 4: return 182;
-        case 6: return 176;
-        case 7: return 181;
-        case 8: return 180;
-        case 9: return 179;
-        case 10: return 178;
-        default: return 177;
+        case 3:
+          return 183;
+        case 4:
+          return 182;
+        case 6:
+          return 176;
+        case 7:
+          return 181;
+        case 8:
+          return 180;
+        case 9:
+          return 179;
+        case 10:
+          return 178;
+        default:
+          return 177;
       }
     default:
       return 0;

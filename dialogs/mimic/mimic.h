@@ -23,7 +23,8 @@ class CMimic : public KTDialog {
   static constexpr int kSizingPicture = 146;
 
   explicit CMimic(QWidget* parent = nullptr, const QString& hostName = QString());
-  CMimic(QWidget* parent, const QString& selectionLabel, const QString& hostName, const QStringList& hostNames);
+  CMimic(QWidget* parent, const QString& selectionLabel, const QString& hostName,
+         const QStringList& hostNames);
   ~CMimic() override;
 
   bool OnInitDialog() override;

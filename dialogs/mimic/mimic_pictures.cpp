@@ -24,25 +24,62 @@ struct Scene {
 
 bool SceneOf(int id, Scene* s) {
   switch (id) {
-    case 146: *s = {Kind::OnLine, State::Bypass, 0}; return true;
-    case 147: *s = {Kind::OnLine, State::Bypass, 1}; return true;
-    case 156: *s = {Kind::OnLine, State::Battery, 0}; return true;
-    case 163: *s = {Kind::OnLine, State::Battery, 1}; return true;
-    case 161: *s = {Kind::OnLine, State::Normal, 0}; return true;
-    case 164: *s = {Kind::OnLine, State::Normal, 1}; return true;
-    case 185: *s = {Kind::OffLine, State::Normal, 0}; return true;
-    case 184: *s = {Kind::OffLine, State::Normal, 1}; return true;
-    case 187: *s = {Kind::OffLine, State::Battery, 0}; return true;
-    case 186: *s = {Kind::OffLine, State::Battery, 1}; return true;
-    case 177: *s = {Kind::LineInteractive, State::Normal, 0}; return true;
-    case 176: *s = {Kind::LineInteractive, State::Normal, 1}; return true;
-    case 183: *s = {Kind::LineInteractive, State::Battery, 0}; return true;
-    case 182: *s = {Kind::LineInteractive, State::Battery, 1}; return true;
-    case 181: *s = {Kind::LineInteractive, State::Buck, 0}; return true;
-    case 180: *s = {Kind::LineInteractive, State::Buck, 1}; return true;
-    case 179: *s = {Kind::LineInteractive, State::Boost, 0}; return true;
-    case 178: *s = {Kind::LineInteractive, State::Boost, 1}; return true;
-    default: return false;
+    case 146:
+      *s = {Kind::OnLine, State::Bypass, 0};
+      return true;
+    case 147:
+      *s = {Kind::OnLine, State::Bypass, 1};
+      return true;
+    case 156:
+      *s = {Kind::OnLine, State::Battery, 0};
+      return true;
+    case 163:
+      *s = {Kind::OnLine, State::Battery, 1};
+      return true;
+    case 161:
+      *s = {Kind::OnLine, State::Normal, 0};
+      return true;
+    case 164:
+      *s = {Kind::OnLine, State::Normal, 1};
+      return true;
+    case 185:
+      *s = {Kind::OffLine, State::Normal, 0};
+      return true;
+    case 184:
+      *s = {Kind::OffLine, State::Normal, 1};
+      return true;
+    case 187:
+      *s = {Kind::OffLine, State::Battery, 0};
+      return true;
+    case 186:
+      *s = {Kind::OffLine, State::Battery, 1};
+      return true;
+    case 177:
+      *s = {Kind::LineInteractive, State::Normal, 0};
+      return true;
+    case 176:
+      *s = {Kind::LineInteractive, State::Normal, 1};
+      return true;
+    case 183:
+      *s = {Kind::LineInteractive, State::Battery, 0};
+      return true;
+    case 182:
+      *s = {Kind::LineInteractive, State::Battery, 1};
+      return true;
+    case 181:
+      *s = {Kind::LineInteractive, State::Buck, 0};
+      return true;
+    case 180:
+      *s = {Kind::LineInteractive, State::Buck, 1};
+      return true;
+    case 179:
+      *s = {Kind::LineInteractive, State::Boost, 0};
+      return true;
+    case 178:
+      *s = {Kind::LineInteractive, State::Boost, 1};
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -55,11 +92,15 @@ const QColor kAvr(0x13, 0x8d, 0x90);
 
 QColor StateColour(State s) {
   switch (s) {
-    case State::Normal: return kNormal;
-    case State::Battery: return kBattery;
-    case State::Bypass: return kBypass;
+    case State::Normal:
+      return kNormal;
+    case State::Battery:
+      return kBattery;
+    case State::Bypass:
+      return kBypass;
     case State::Buck:
-    case State::Boost: return kAvr;
+    case State::Boost:
+      return kAvr;
   }
   return kNormal;
 }
@@ -133,7 +174,8 @@ class Painter {
     p_.setPen(Qt::NoPen);
     for (int i = 0; i < cells; ++i) {
       p_.setBrush(i < full ? (lit ? colour : kIdle) : QColor(0xe6, 0xe9, 0xed));
-      p_.drawRoundedRect(QRectF(body.left() + 4 + i * cw, body.top() + 4, cw - 3, body.height() - 8), 1.5, 1.5);
+      p_.drawRoundedRect(QRectF(body.left() + 4 + i * cw, body.top() + 4, cw - 3, body.height() - 8), 1.5,
+                         1.5);
     }
     Caption(QRectF(r.left() - 20, r.bottom() + 2, r.width() + 40, 14), QStringLiteral("Battery"));
   }
@@ -183,7 +225,8 @@ class Painter {
       p_.drawLine(QPointF(c.x() - 14, c.y() - 14), QPointF(c.x() + 14, c.y() + 14));
       p_.drawLine(QPointF(c.x() + 14, c.y() - 14), QPointF(c.x() - 14, c.y() + 14));
     }
-    Caption(QRectF(c.x() - 40, c.y() + 46, 80, 14), live ? QStringLiteral("Utility") : QStringLiteral("Utility failed"));
+    Caption(QRectF(c.x() - 40, c.y() + 46, 80, 14),
+            live ? QStringLiteral("Utility") : QStringLiteral("Utility failed"));
   }
 
   void Load(QPointF c, const QColor& colour) {
@@ -213,20 +256,28 @@ class Painter {
 
 QString StateText(State s) {
   switch (s) {
-    case State::Normal: return QStringLiteral("Normal: load on utility power");
-    case State::Battery: return QStringLiteral("On Battery: utility power has failed");
-    case State::Bypass: return QStringLiteral("On Bypass: load fed around the inverter");
-    case State::Buck: return QStringLiteral("Buck: lowering high utility voltage");
-    case State::Boost: return QStringLiteral("Boost: raising low utility voltage");
+    case State::Normal:
+      return QStringLiteral("Normal: load on utility power");
+    case State::Battery:
+      return QStringLiteral("On Battery: utility power has failed");
+    case State::Bypass:
+      return QStringLiteral("On Bypass: load fed around the inverter");
+    case State::Buck:
+      return QStringLiteral("Buck: lowering high utility voltage");
+    case State::Boost:
+      return QStringLiteral("Boost: raising low utility voltage");
   }
   return QString();
 }
 
 QString KindText(Kind k) {
   switch (k) {
-    case Kind::OnLine: return QStringLiteral("On-line UPS");
-    case Kind::OffLine: return QStringLiteral("Off-line UPS");
-    case Kind::LineInteractive: return QStringLiteral("Line-interactive UPS");
+    case Kind::OnLine:
+      return QStringLiteral("On-line UPS");
+    case Kind::OffLine:
+      return QStringLiteral("Off-line UPS");
+    case Kind::LineInteractive:
+      return QStringLiteral("Line-interactive UPS");
   }
   return QString();
 }
@@ -283,7 +334,8 @@ void DrawOnLine(Painter& d, const Scene& s) {
   d.Block(QRectF(140, 140, 62, 40), QStringLiteral("AC/DC"), QStringLiteral("Rectifier"), c, normal);
   d.Wire({{202, y}, {240, y}}, c, normal);
   d.Wire({{240, y}, {278, y}}, c, normal || battery);
-  d.Block(QRectF(278, 140, 62, 40), QStringLiteral("DC/AC"), QStringLiteral("Inverter"), c, normal || battery);
+  d.Block(QRectF(278, 140, 62, 40), QStringLiteral("DC/AC"), QStringLiteral("Inverter"), c,
+          normal || battery);
   d.Wire({{340, y}, {356, y}}, c, normal || battery);
   d.Wire({{356, y}, {402, y}}, c, true);
   // Battery on the DC bus: charging (down) or discharging (up).
@@ -303,7 +355,8 @@ void DrawOffLine(Painter& d, const Scene& s) {
   const double out = 160;
   d.Utility({52, out}, !battery);
   d.Wire({{72, out}, {122, out}, {122, top}, {150, top}}, c, !battery);
-  d.Block(QRectF(150, top - 18, 66, 36), QStringLiteral("Filter"), QStringLiteral("Surge / noise"), c, !battery);
+  d.Block(QRectF(150, top - 18, 66, 36), QStringLiteral("Filter"), QStringLiteral("Surge / noise"), c,
+          !battery);
   d.Wire({{216, top}, {326, top}}, c, !battery);
   // Charger from the line, battery, inverter to the second contact.
   d.Wire({{122, out}, {122, 186}, {126, 186}}, c, !battery, 3.5);
@@ -351,7 +404,8 @@ void DrawLineInteractive(Painter& d, const Scene& s) {
     d.Wire({{300, line}, {300, 172}}, c, true, 3.5);
     d.Wire({{266, 188}, {252, 188}}, c, true, 3.5);
   }
-  d.Block(QRectF(266, 172, 70, 34), QStringLiteral("DC \u2194 AC"), QStringLiteral("Inverter / charger"), c, true);
+  d.Block(QRectF(266, 172, 70, 34), QStringLiteral("DC \u2194 AC"), QStringLiteral("Inverter / charger"), c,
+          true);
   d.Battery(QRectF(196, 175, 56, 26), c, true, battery);
   d.Load({430, out}, c);
 }
@@ -365,9 +419,15 @@ QImage Render(const Scene& s) {
   Painter d(p, s.frame);
   DrawFrame(d, s);
   switch (s.kind) {
-    case Kind::OnLine: DrawOnLine(d, s); break;
-    case Kind::OffLine: DrawOffLine(d, s); break;
-    case Kind::LineInteractive: DrawLineInteractive(d, s); break;
+    case Kind::OnLine:
+      DrawOnLine(d, s);
+      break;
+    case Kind::OffLine:
+      DrawOffLine(d, s);
+      break;
+    case Kind::LineInteractive:
+      DrawLineInteractive(d, s);
+      break;
   }
   return image;
 }

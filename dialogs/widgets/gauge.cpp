@@ -73,7 +73,8 @@ KtGaugeHandle KtGaugeDefine(const QString& name, const QString& unit) {
 int KtGaugeAddZone(KtGaugeHandle handle, int zone, double threshold, const QString& label) {
   KtGaugeDefinition* def = Find(handle);
   if (def == nullptr || (zone != kGaugeZoneHigh && zone != kGaugeZoneLow)) return -1;
-  auto it = std::find_if(def->zones.begin(), def->zones.end(), [&](const KtGaugeZone& z) { return z.zone == zone; });
+  auto it = std::find_if(def->zones.begin(), def->zones.end(),
+                         [&](const KtGaugeZone& z) { return z.zone == zone; });
   if (it == def->zones.end()) {
     def->zones.push_back({zone, threshold, label});
   } else {
@@ -343,9 +344,9 @@ void KtGaugeWindow::SetControl(KtGaugeWidget* control) {
   layout()->addWidget(control);
 }
 
-std::shared_ptr<KtGaugeWindowRecord> KtCreateGaugeWindow(const QString& name, QWidget* parent, const QString& title,
-                                                         int x, int y, int width, int height,
-                                                         KtGaugeWindowHolder* holder) {
+std::shared_ptr<KtGaugeWindowRecord> KtCreateGaugeWindow(const QString& name, QWidget* parent,
+                                                         const QString& title, int x, int y, int width,
+                                                         int height, KtGaugeWindowHolder* holder) {
   if (parent == nullptr) return nullptr;
   auto& numbers = Tables().windowNumbers;
   int number = 1;

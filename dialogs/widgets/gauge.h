@@ -145,9 +145,9 @@ class KtGaugeWindow : public QWidget {
 // Opens a gauge window named `name`, titled `title`, owned by `parent` (closed with it), at
 // (x, y) of the screen with a client area of width x height; calls holder->Create(record)
 // and shows it. The record, or null when it cannot be made (no parent).
-std::shared_ptr<KtGaugeWindowRecord> KtCreateGaugeWindow(const QString& name, QWidget* parent, const QString& title,
-                                                         int x, int y, int width, int height,
-                                                         KtGaugeWindowHolder* holder);
+std::shared_ptr<KtGaugeWindowRecord> KtCreateGaugeWindow(const QString& name, QWidget* parent,
+                                                         const QString& title, int x, int y, int width,
+                                                         int height, KtGaugeWindowHolder* holder);
 // The dial control of a gauge window, filling it; null when the window is gone.
 KtGaugeWidget* KtCreateGaugeControl(KtGaugeWindowRecord* record);
 // Number of open gauge windows.

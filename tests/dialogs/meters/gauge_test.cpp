@@ -90,13 +90,14 @@ TEST_F(GaugeTest, ScaleAnglesLabelsAndReadout) {
   EXPECT_DOUBLE_EQ(KtGaugeWidget::AngleOf(0, 0, 100), 225);
   EXPECT_DOUBLE_EQ(KtGaugeWidget::AngleOf(100, 0, 100), -45);
   EXPECT_DOUBLE_EQ(KtGaugeWidget::AngleOf(50, 0, 100), 90);
-  EXPECT_DOUBLE_EQ(KtGaugeWidget::AngleOf(-10, 0, 100), 225);   // needle stops at the ends
+  EXPECT_DOUBLE_EQ(KtGaugeWidget::AngleOf(-10, 0, 100), 225);  // needle stops at the ends
   EXPECT_DOUBLE_EQ(KtGaugeWidget::AngleOf(1000, 0, 100), -45);
   EXPECT_DOUBLE_EQ(KtGaugeWidget::AngleOf(5, 0, 0), 225);
   const std::tuple<double, int, const char*> labels[] = {
-      {2000, kGaugeNumbersLarge, "2k"},    {1500, kGaugeNumbersLarge, "1.5k"}, {420, kGaugeNumbersLarge, "420"},
-      {57.5, kGaugeNumbersDecimal, "57.5"}, {60, kGaugeNumbersDecimal, "60"},   {40, kGaugeNumbersDegrees, "40°"},
-      {62.5, kGaugeNumbersPlain, "62.5"},  {-20, kGaugeNumbersPlain, "-20"},
+      {2000, kGaugeNumbersLarge, "2k"},   {1500, kGaugeNumbersLarge, "1.5k"},
+      {420, kGaugeNumbersLarge, "420"},   {57.5, kGaugeNumbersDecimal, "57.5"},
+      {60, kGaugeNumbersDecimal, "60"},   {40, kGaugeNumbersDegrees, "40°"},
+      {62.5, kGaugeNumbersPlain, "62.5"}, {-20, kGaugeNumbersPlain, "-20"},
   };
   for (const auto& [v, style, text] : labels) {
     EXPECT_EQ(KtGaugeWidget::FormatNumber(v, style), QString::fromUtf8(text)) << v;

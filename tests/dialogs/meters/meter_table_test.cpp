@@ -106,10 +106,10 @@ TEST(MeterLimitsTest, TickStepOfEveryFamilyAtItsEdges) {
 
 TEST(MeterLimitsTest, RangeFileFollowsTheModelCode) {
   const std::pair<int, const char*> cases[] = {
-      {1, "MMGROUP1.DAT"},  {17, "MMGROUP1.DAT"}, {21, "MMGROUP1.DAT"}, {2, "MMGROUP2.DAT"},
-      {7, "MMGROUP2.DAT"},  {3, "MMGROUP3.DAT"},  {10, "MMGROUP3.DAT"}, {4, "MMGROUP4.DAT"},
-      {5, "MMGROUP5.DAT"},  {20, "MMGROUP5.DAT"}, {6, "MMGROUP6.DAT"},  {0, "MMDFAULT.DAT"},
-      {8, "MMDFAULT.DAT"},  {255, "MMDFAULT.DAT"},
+      {1, "MMGROUP1.DAT"}, {17, "MMGROUP1.DAT"},  {21, "MMGROUP1.DAT"}, {2, "MMGROUP2.DAT"},
+      {7, "MMGROUP2.DAT"}, {3, "MMGROUP3.DAT"},   {10, "MMGROUP3.DAT"}, {4, "MMGROUP4.DAT"},
+      {5, "MMGROUP5.DAT"}, {20, "MMGROUP5.DAT"},  {6, "MMGROUP6.DAT"},  {0, "MMDFAULT.DAT"},
+      {8, "MMDFAULT.DAT"}, {255, "MMDFAULT.DAT"},
   };
   for (const auto& [model, file] : cases) EXPECT_EQ(RangeFileForModel(model).toStdString(), file) << model;
 }
@@ -127,11 +127,11 @@ void PutEntry(std::string& out, const std::string& name, std::vector<float> valu
 TEST(MeterLimitsTest, RangeFileOverlaysBoundedNamesAndWholeFloats) {
   testing_support::TempDir dir;
   std::string bytes;
-  PutEntry(bytes, std::string(30, 'x'), {1, 2, 3, 4});   // too long a name: skipped whole
+  PutEntry(bytes, std::string(30, 'x'), {1, 2, 3, 4});  // too long a name: skipped whole
   PutEntry(bytes, "[temp]", {70, 5, 120, -10});
-  PutEntry(bytes, "[temp]", {1, 1, 1, 1});               // a second entry of a section: ignored
+  PutEntry(bytes, "[temp]", {1, 1, 1, 1});  // a second entry of a section: ignored
   PutEntry(bytes, "[involt]", {250, 200});
-  bytes += std::string("\x01\x02", 2);                   // the third float cut short
+  bytes += std::string("\x01\x02", 2);  // the third float cut short
   {
     std::ofstream f(dir.File("MMGROUP2.DAT"), std::ios::binary);
     f << bytes;
@@ -163,11 +163,13 @@ TEST(MeterValuesTest, TextsAndNeedles) {
     double needle;
   };
   const Case cases[] = {
-      {0, 32, 0, 125, "< 33%", 33},    {2, 33, 0, 125, "33%", 33},      {9, 0, 0, 125, "< 33%", 33},
-      {0, 140, 0, 125, "140%", 125},   {13, 125, 0, 20, "12.5A", 12.5}, {25, -125, -20, 10, "-12.5A", -12.5},
-      {27, -300, -20, 10, "-30.0A", -20}, {5, 421, 0, 420, ">420s", 420}, {34, 420, 0, 420, "420s", 420},
-      {11, 250, 0, 150, "250V", 150},  {6, 50, 55, 65, "50Hz", 55},     {8, 700, 0, 2000, "700WATTS", 700},
-      {10, 31, 0, 100, "31C", 31},     {1, 1200, 0, 2000, "1200VA", 1200},
+      {0, 32, 0, 125, "< 33%", 33},       {2, 33, 0, 125, "33%", 33},
+      {9, 0, 0, 125, "< 33%", 33},        {0, 140, 0, 125, "140%", 125},
+      {13, 125, 0, 20, "12.5A", 12.5},    {25, -125, -20, 10, "-12.5A", -12.5},
+      {27, -300, -20, 10, "-30.0A", -20}, {5, 421, 0, 420, ">420s", 420},
+      {34, 420, 0, 420, "420s", 420},     {11, 250, 0, 150, "250V", 150},
+      {6, 50, 55, 65, "50Hz", 55},        {8, 700, 0, 2000, "700WATTS", 700},
+      {10, 31, 0, 100, "31C", 31},        {1, 1200, 0, 2000, "1200VA", 1200},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(MeterValueText(c.meter, c.reading, c.max).toStdString(), c.text) << c.meter;

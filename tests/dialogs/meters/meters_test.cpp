@@ -3,8 +3,8 @@
 #include "dialogs/meters/meters.h"
 
 #include <QPointer>
-#include <QTest>
 #include <QPushButton>
+#include <QTest>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
@@ -42,7 +42,7 @@ class MetersTest : public TremTest {
     s.upsInfo.SetNumberOfPhases(1);
     s.meters.SetLoadVARating(1500);
     s.meters.SetLoadWattRating(1050);
-    s.meters.SetOutputVA(480);   // 32 %
+    s.meters.SetOutputVA(480);     // 32 %
     s.meters.SetOutputWatts(300);  // 28 %
     s.meters.SetBatteryCapacity(100);
     s.meters.SetBatteryTime(900);
@@ -92,11 +92,11 @@ TEST_F(MetersTest, AsksForConfigurationInformationAndMetersAndListsTheReadings) 
   EXPECT_FALSE(d->IsBusy());
   EXPECT_EQ(d->List()->headerItem()->text(0), "View Meters");
   EXPECT_EQ(d->List()->headerItem()->text(1), "Value");
-  EXPECT_EQ(Column(d, 0), (QStringList{"Percent Load - Linear", "Output Power - Apparent", "Percent Load",
-                                       "Battery Capacity", "Battery Time Remaining", "Input Frequency",
-                                       "Output Frequency", "Output Power - Real", "Percent Load - Non Linear",
-                                       "Temperature", "Input Voltage", "Output Voltage", "Input Current",
-                                       "Output Current"}));
+  EXPECT_EQ(Column(d, 0),
+            (QStringList{"Percent Load - Linear", "Output Power - Apparent", "Percent Load",
+                         "Battery Capacity", "Battery Time Remaining", "Input Frequency", "Output Frequency",
+                         "Output Power - Real", "Percent Load - Non Linear", "Temperature", "Input Voltage",
+                         "Output Voltage", "Input Current", "Output Current"}));
   EXPECT_EQ(Column(d, 1), (QStringList{"< 33%", "480VA", "< 33%", "100%", ">420s", "60Hz", "60Hz", "300WATTS",
                                        "< 33%", "31C", "121V", "119V", "12.5A", "4.0A"}));
   // The saved view is missing: the four default gauges opened, each for its own meter.
@@ -173,7 +173,8 @@ TEST_F(MetersTest, AvailabilityChangesRebuildValueChangesKeepTheSelection) {
 }
 
 TEST_F(MetersTest, ModelCodePicksTheRangeFile) {
-  const std::pair<int, const char*> cases[] = {{7, "MMGROUP2.DAT"}, {255, "MMDFAULT.DAT"}, {20, "MMGROUP5.DAT"}};
+  const std::pair<int, const char*> cases[] = {
+      {7, "MMGROUP2.DAT"}, {255, "MMDFAULT.DAT"}, {20, "MMGROUP5.DAT"}};
   for (const auto& [model, file] : cases) {
     {
       auto lock = agent.scp().Lock();
@@ -205,13 +206,16 @@ TEST_F(MetersTest, SavedViewRoundTripAndItsLineRule) {
   for (int i = 0; i < kMeterCount; ++i) {
     if (CMeters::ConfiguredMeter(i) != " ") open << CMeters::ConfiguredMeter(i);
   }
-  EXPECT_EQ(open, (QStringList{"Percent Load - Linear", "Battery Capacity", "Input Voltage", "Output Voltage"}));
+  EXPECT_EQ(open,
+            (QStringList{"Percent Load - Linear", "Battery Capacity", "Input Voltage", "Output Voltage"}));
 
   // A line of 80 characters keeps all 80 and its newline reads as an empty entry; a last line
   // without a newline keeps its last letter.
   {
     std::ofstream out("cfgmeter.dat", std::ios::trunc);
-    out << std::string(80, 'a') << "\n" << "Temperature\n" << "Input Voltage";
+    out << std::string(80, 'a') << "\n"
+        << "Temperature\n"
+        << "Input Voltage";
   }
   EXPECT_EQ(d->ReadFileFromDisk(), 1);
   EXPECT_EQ(CMeters::ConfiguredMeter(0), QString(80, 'a'));
@@ -253,8 +257,8 @@ TEST_F(MetersTest, SavedViewOfFourMetersReopensFourGaugesShowingTheirOwnMeters) 
 
 TEST_F(MetersTest, GaugePlacementSlotsAndReclaim) {
   const std::tuple<int, int, int, int> places[] = {
-      {800, 4, 0, 20},   {800, 28, 0, 140}, {800, 3, 600, 0}, {640, 3, 0, 20},
-      {1024, 5, 0, 20},  {1024, 34, 800, 120}, {800, 34, 1200, 140},
+      {800, 4, 0, 20},  {800, 28, 0, 140},    {800, 3, 600, 0},     {640, 3, 0, 20},
+      {1024, 5, 0, 20}, {1024, 34, 800, 120}, {800, 34, 1200, 140},
   };
   for (const auto& [width, slot, x, y] : places) {
     EXPECT_EQ(CMeters::GaugePlacement(slot, width), QPoint(x, y)) << width << " " << slot;

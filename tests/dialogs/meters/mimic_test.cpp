@@ -147,14 +147,15 @@ TEST_F(MimicTest, MissingPictureSaysSoAndDrawingGoesOn) {
 }
 
 TEST_F(MimicTest, EveryPictureIdHasItsOwnImage) {
-  const int ids[] = {146, 147, 156, 161, 163, 164, 176, 177, 178, 179, 180, 181, 182, 183, 184, 185, 186, 187};
+  const int ids[] = {146, 147, 156, 161, 163, 164, 176, 177, 178,
+                     179, 180, 181, 182, 183, 184, 185, 186, 187};
   std::set<qint64> distinct;
   for (int id : ids) {
     const QImage image = MimicPicture(id);
     ASSERT_FALSE(image.isNull()) << id;
     EXPECT_GE(image.width(), 300) << id;
-    distinct.insert(static_cast<qint64>(
-        qHash(QByteArray(reinterpret_cast<const char*>(image.constBits()), static_cast<int>(image.sizeInBytes())))));
+    distinct.insert(static_cast<qint64>(qHash(QByteArray(reinterpret_cast<const char*>(image.constBits()),
+                                                         static_cast<int>(image.sizeInBytes())))));
   }
   EXPECT_EQ(distinct.size(), std::size(ids));  // no two pictures alike
   EXPECT_TRUE(MimicPicture(150).isNull());
