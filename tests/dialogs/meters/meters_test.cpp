@@ -8,6 +8,7 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -280,6 +281,47 @@ TEST_F(MetersTest, GaugePlacementSlotsAndReclaim) {
   d->CreatePages(CMeters::MeterLabel(first));
   EXPECT_EQ(CMeters::SlotMeter(0), first);
   EXPECT_EQ(KtGaugeWindowCount(), windows);
+}
+
+}  // namespace
+
+namespace {
+
+class MetersActionsTest : public MetersTest {};
+
+TEST_F(MetersActionsTest, DoubleClickOpensTheRowsGaugeAndSaveViewReportsAnUnwritableFile) {
+  CMeters* d = Open();
+  EXPECT_EQ(CMeters::GaugeWindowOf(10), nullptr);
+  QTreeWidgetItem* temperature = d->List()->topLevelItem(9);
+  ASSERT_EQ(temperature->text(0), "Temperature");
+  d->List()->scrollToItem(temperature);
+  const QRect r = d->List()->visualItemRect(temperature);
+  QTest::mouseClick(d->List()->viewport(), Qt::LeftButton, {}, r.center());
+  QTest::mouseDClick(d->List()->viewport(), Qt::LeftButton, {}, r.center());
+  KtGaugeWindow* w = CMeters::GaugeWindowOf(10);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->windowTitle(), "Temperature");
+  EXPECT_DOUBLE_EQ(KtGaugeFind(CMeters::GaugeHandleOf(10))->value, 31);
+  EXPECT_TRUE(temperature->isSelected());
+  Screenshot(w, "gauge_temperature");
+
+  // "cfgmeter.dat" cannot be written: the message, nothing else happens.
+  std::filesystem::create_directory("cfgmeter.dat");
+  QTest::mouseClick(d->Control<QPushButton>(CMeters::IDC_SAVE_VIEW), Qt::LeftButton);
+  EXPECT_TRUE(boxes.Saw("Unable to open file for writing!"));
+  EXPECT_EQ(d->WriteFileToDisk(), 0);
+}
+
+TEST_F(MetersActionsTest, LimitsFollowTheConfigurationsBatteryTime) {
+  {
+    auto lock = agent.scp().Lock();
+    agent.scp().config.SetTotalBatteryTime(10);
+  }
+  CMeters* d = Open();
+  EXPECT_FLOAT_EQ(CMeters::Limits(5).scaleMax, 600);
+  EXPECT_FLOAT_EQ(CMeters::Limits(5).lowerAlarm, 120);
+  EXPECT_EQ(CMeters::Limits(5).section, std::string("[batttime]"));
+  EXPECT_EQ(d->List()->topLevelItem(4)->text(1), ">600s");
 }
 
 }  // namespace
