@@ -210,15 +210,16 @@ void CMeters::OnNewData(unsigned /*status*/, unsigned block, unsigned /*branch*/
     BuildMinMax();
   } else if (block == 3) {
     const int location = GetCurrentLocation();
-    QTreeWidgetItem* top = list_->itemAt(0, 0);
+    const int topRow = list_->indexOfTopLevelItem(list_->itemAt(0, 0));
     if (ActiveMeterFlagsChanged() == 1) {
       rebuild_ = 1;
       list_built_ = 0;
     }
     UpdateMetersListControl();
     UpdateMeterValues();
-    if (top != nullptr && list_built_ != 0 && list_->indexOfTopLevelItem(top) >= 0) {
-      list_->scrollToItem(top, QAbstractItemView::PositionAtTop);
+    // The row that was at the top stays in view.
+    if (QTreeWidgetItem* item = list_->topLevelItem(topRow)) {
+      list_->scrollToItem(item, QAbstractItemView::PositionAtTop);
     }
     if (QTreeWidgetItem* item = list_->topLevelItem(location)) item->setSelected(true);
   }

@@ -272,30 +272,29 @@ void KtGaugeWidget::paintEvent(QPaintEvent*) {
     }
   }
 
-  // Unit under the hub.
-  QFont uf = font();
-  uf.setPixelSize(std::max(8, static_cast<int>(side * 0.058)));
-  uf.setBold(true);
-  p.setFont(uf);
-  p.setPen(QColor(0x2b, 0x4a, 0x7a));
-  p.drawText(QRectF(c.x() - F * 0.6, c.y() + F * 0.14, F * 1.2, F * 0.18), Qt::AlignCenter,
-             def->unit.trimmed());
-
-  // Readout in the gap at the bottom.
+  // Readout in the gap at the bottom, the unit under it (out of the needle's way).
   const QString readout = def->hasValue ? FormatValue(def->value) : QStringLiteral("--");
   QFont rf = font();
   rf.setPixelSize(std::max(9, static_cast<int>(side * 0.075)));
   rf.setBold(true);
   const QFontMetricsF rfm(rf);
-  const double rw = std::max(F * 0.55, rfm.horizontalAdvance(readout) + F * 0.16);
-  const double rh = rfm.height() + F * 0.05;
-  const QRectF rr(c.x() - rw / 2, c.y() + F * 0.50, rw, rh);
+  const double rw = std::max(F * 0.50, rfm.horizontalAdvance(readout) + F * 0.16);
+  const double rh = rfm.height() + F * 0.04;
+  const QRectF rr(c.x() - rw / 2, c.y() + F * 0.36, rw, rh);
   p.setPen(QPen(QColor(0x30, 0x33, 0x38), 1));
   p.setBrush(QColor(0x1f, 0x26, 0x2e));
   p.drawRoundedRect(rr, rh * 0.25, rh * 0.25);
   p.setFont(rf);
   p.setPen(QColor(0x9c, 0xf0, 0x9a));
   p.drawText(rr, Qt::AlignCenter, readout);
+
+  QFont uf = font();
+  uf.setPixelSize(std::max(8, static_cast<int>(side * 0.056)));
+  uf.setBold(true);
+  p.setFont(uf);
+  p.setPen(QColor(0x2b, 0x4a, 0x7a));
+  p.drawText(QRectF(c.x() - F * 0.5, rr.bottom() + F * 0.03, F * 1.0, F * 0.17), Qt::AlignCenter,
+             def->unit.trimmed());
 
   // Needle and hub.
   if (def->hasValue) {
