@@ -6,12 +6,12 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScreen>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/help.h"
@@ -462,14 +462,19 @@ void CMeters::SaveConfiguredMeters() {
 }
 
 int CMeters::WriteFileToDisk() {
-  std::ofstream out(kSavedViewFile, std::ios::binary | std::ios::trunc);
-  if (!out) {
+  // Written whole or not at all: a failed write leaves the previous view in place.
+  QSaveFile out(QString::fromLatin1(kSavedViewFile));
+  bool ok = out.open(QIODevice::WriteOnly);
+  for (const QString& name : configured_) {
+    if (!ok) break;
+    ok = out.write(name.toUtf8() + '\n') >= 0;
+  }
+  if (!ok || !out.commit()) {
+    out.cancelWriting();
     TremMessageBox(this, LoadString(IDS_UNABLE_TO_WRITE), MB_OK | MB_ICONEXCLAMATION);
     return 0;
   }
-  for (const QString& name : configured_) out << name.toStdString() << '\n';
-  out.close();
-  return out ? 1 : 0;
+  return 1;
 }
 
 int CMeters::ReadFileFromDisk() {
