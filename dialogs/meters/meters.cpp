@@ -407,7 +407,6 @@ void CMeters::CreatePages(const QString& meterName) {
     if (MeterLabel(i) == meterName) meter = i;
   }
   if (meter < 0) return;  // no such meter: nothing opens
-  selected_meter_ = meter;
   if (KtGaugeWindow* open = GaugeWindowOf(meter)) {
     open->raise();
     return;

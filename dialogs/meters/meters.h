@@ -130,7 +130,6 @@ class CMeters : public KTDialog {
   static inline std::array<KtGaugeHandle, kMeterCount> meter_handles_{};
   static inline std::array<QString, kMeterCount> configured_{};
   static inline int rebuild_ = 1;
-  static inline int selected_meter_ = 0;
   static inline int screen_width_override_ = 0;
 };
 

@@ -143,8 +143,8 @@ void KtGaugeWidget::SetHandle(KtGaugeHandle handle) {
 }
 
 void KtGaugeWidget::SetTitle(const QString& title) {
-  title_ = title;
-  update();
+  setAccessibleName(title);
+  setToolTip(title);
 }
 
 double KtGaugeWidget::AngleOf(double value, double min, double max) {

@@ -88,8 +88,8 @@ class KtGaugeWidget : public QWidget {
   // The definition shown (0: none, an empty dial).
   KtGaugeHandle Handle() const { return handle_; }
   void SetHandle(KtGaugeHandle handle);
+  // The meter's name, as the dial's accessible name and tool tip.
   void SetTitle(const QString& title);
-  const QString& Title() const { return title_; }
 
   QSize sizeHint() const override { return {200, 200}; }
   QSize minimumSizeHint() const override { return {160, 160}; }
@@ -107,7 +107,6 @@ class KtGaugeWidget : public QWidget {
 
  private:
   KtGaugeHandle handle_ = 0;
-  QString title_;
 };
 
 // A window's holder: the library calls Create once the window exists.
