@@ -46,15 +46,15 @@ class MimicTest : public TremTest {
     RequestForHost(1, 1, 0, 0);
     ASSERT_TRUE(link.PumpIdle());
   }
-  // The bitmaps shown over a few blinks.
-  std::set<int> BitmapsSeen(CMimic* d) {
+  // The bitmaps shown until `want` were seen, and over a few blinks more.
+  std::set<int> BitmapsSeen(CMimic* d, size_t want) {
     std::set<int> seen;
-    link.PumpUntil(
-        [&] {
-          seen.insert(d->BitmapShown());
-          return seen.size() > 2;
-        },
-        200);
+    auto collect = [&] {
+      seen.insert(d->BitmapShown());
+      return seen.size() >= want;
+    };
+    link.PumpUntil(collect, 3000);
+    link.PumpUntil([&] { return collect() && false; }, 100);
     return seen;
   }
 };
@@ -88,9 +88,10 @@ TEST_F(MimicTest, StateAndTypePickThePicturePair) {
     EXPECT_EQ(d->TypeCode(), c.type <= 2 ? c.type : 255) << c.name;  // 3 reads as unknown
     EXPECT_EQ(CMimic::PictureA(), c.a) << c.name;
     EXPECT_EQ(CMimic::PictureB(), c.b) << c.name;
-    // Both pictures of the pair alternate (the first tick shows A).
+    // Both pictures of the pair alternate; two ticks after the replies the display is fresh.
+    link.PumpUntil([&] { return d->Picture() == c.b; }, 500);
     link.PumpUntil([&] { return d->Picture() == c.a; }, 500);
-    std::set<int> seen = BitmapsSeen(d);
+    std::set<int> seen = BitmapsSeen(d, c.bitmaps.size());
     EXPECT_EQ(seen, c.bitmaps) << c.name;
     if (c.type <= 2) {
       link.PumpUntil([&] { return d->Picture() == c.a; }, 500);
