@@ -1,0 +1,506 @@
+#include "dialogs/meters/meters.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPainter>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScreen>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdio>
+
+#include "dialogs/frame/dialog_registry.h"
+#include "dialogs/frame/help.h"
+#include "dialogs/frame/message_box.h"
+#include "dialogs/frame/string_table.h"
+#include "dialogs/frame/trem_globals.h"
+
+DialogPointer<CMeters> pMeters{DialogSlot::Meters};
+
+TREM_REGISTER_DIALOG(CMeters);
+
+namespace {
+
+constexpr const char* kSavedViewFile = "cfgmeter.dat";
+constexpr int kSavedViewLineLength = 80;
+constexpr int IDS_RANGE_FILE_MISSING = 3350;
+constexpr int IDS_UNABLE_TO_WRITE = 3352;
+
+const StringTableRegistrar kStrings{
+    {1376, "Input Frequency"},
+    {1377, "Percent Load - Linear"},
+    {1378, "Output Power - Apparent"},
+    {1379, "Percent Load"},
+    {1380, "Battery Voltage"},
+    {1603, "Battery Capacity"},
+    {1604, "Battery Time Remaining"},
+    {1605, "Output Frequency"},
+    {1606, "Output Power - Real"},
+    {1607, "Percent Load - Non Linear"},
+    {1608, "Temperature"},
+    {1609, "Input Voltage"},
+    {1610, "Output Voltage"},
+    {1611, "Input Current"},
+    {1612, "Output Current"},
+    {1613, "Input Voltage - Phase B"},
+    {1614, "Input Voltage - Phase C"},
+    {1615, "Output Voltage - Phase B"},
+    {1616, "Output Voltage - Phase C"},
+    {1617, "Input Current - Phase B"},
+    {1618, "Output Current - Phase B"},
+    {1619, "Input Current - Phase C"},
+    {1620, "Output Current - Phase C"},
+    {1621, "BatteryVoltagePositive"},
+    {1622, "BatteryVoltageNegative"},
+    {1623, "BatteryCurrent"},
+    {1624, "BatteryCurrentPositive"},
+    {1625, "BatteryCurrentNegative"},
+    {1626, "DCVoltagePositive"},
+    {1627, "DCVoltageNegative"},
+    {1628, "BypassVoltage"},
+    {1629, "InverterFrequency"},
+    {1630, "BypassFrequency"},
+    {1631, "DCLinkVoltage"},
+    {1632, "BatteryChargeTime"},
+    {1633, "Input Voltage - Phase A"},
+    {1634, "Output Voltage - Phase A"},
+    {1635, "Input Current - Phase A"},
+    {1636, "Output Current - Phase A"},
+    {IDS_RANGE_FILE_MISSING,
+     "The file containing the minimum and maximum\nvalues for the meters could not be opened.\nWill use "
+     "default values."},
+};
+
+const HelpTopicRegistrar kHelp(
+    kPanelHelpFile, CMeters::kHelpContext, "View Meters",
+    "Lists every reading the UPS supplies: load, battery, frequencies, temperature, and the voltages "
+    "and currents of each phase.\n\n"
+    "Double-click a reading to open its dial gauge. The dial's green band is the normal range; the "
+    "red band marks readings above the high alarm and the amber band readings below the low alarm.\n\n"
+    "Save View remembers which gauges are open, so that they open again the next time you view the "
+    "meters.");
+
+// The list's icon: a small dial.
+QIcon MeterIcon() {
+  QPixmap pm(16, 16);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(QColor(0x3a, 0x3d, 0x42), 1));
+  p.setBrush(QColor(0xfa, 0xfa, 0xf6));
+  p.drawEllipse(QRectF(1, 1, 14, 14));
+  p.setPen(QPen(QColor(0x4c, 0xaf, 0x50), 2));
+  p.drawArc(QRectF(3, 3, 10, 10), 225 * 16, -180 * 16);
+  p.setPen(QPen(QColor(0xd9, 0x3b, 0x35), 2));
+  p.drawArc(QRectF(3, 3, 10, 10), 45 * 16, -90 * 16);
+  p.setPen(QPen(QColor(0xd3, 0x2f, 0x2f), 1.4));
+  p.drawLine(QPointF(8, 8), QPointF(11.5, 4.5));
+  return QIcon(pm);
+}
+
+}  // namespace
+
+int CActiveMeterFlags::CopyFrom(const CActiveMeterFlags& other) {
+  const int changed = flags_ != other.flags_ ? 1 : 0;
+  flags_ = other.flags_;
+  return changed;
+}
+
+CMeters::CMeters(QWidget* parent, const QString& hostName) : KTDialog(IDD_METERS, parent, hostName) {
+  Construct();
+}
+
+CMeters::CMeters(QWidget* parent, const QString& selectionLabel, const QString& hostName,
+                 const QStringList& hostNames)
+    : KTDialog(IDD_METERS, parent, selectionLabel, hostName, hostNames) {
+  Construct();
+}
+
+void CMeters::Construct() {
+  BindDialogPointer(pMeters);
+  for (int i = 0; i < kMeterCount; ++i) ClearSlot(i);
+  rebuild_ = 1;
+  SetWaitCount(1);
+  BuildControls();
+  Create(IDD_METERS);
+}
+
+CMeters::~CMeters() {
+  for (int i = 0; i < kMeterCount; ++i) ClearSlot(i);
+  pMeters.ClearIf(this);
+}
+
+void CMeters::ClearSlot(int slot) {
+  GaugeSlot& s = slots_[static_cast<size_t>(slot)];
+  if (s.holder) {
+    const int meter = s.holder->Meter();
+    KtGaugeDestroy(meter_handles_[static_cast<size_t>(meter)]);
+    meter_handles_[static_cast<size_t>(meter)] = 0;
+  }
+  if (s.record && s.record->window) delete s.record->window.data();
+  s.record.reset();
+  s.holder.reset();
+}
+
+void CMeters::BuildControls() {
+  auto* layout = new QVBoxLayout(this);
+  list_ = new QTreeWidget(this);
+  list_->setObjectName(ControlName(IDC_ADV_METERS));
+  list_->setColumnCount(2);
+  list_->setHeaderLabels({LoadString(1374), LoadString(1375)});
+  list_->setRootIsDecorated(false);
+  list_->setUniformRowHeights(true);
+  list_->setAllColumnsShowFocus(true);
+  list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  list_->setIconSize(QSize(16, 16));
+  list_->header()->setStretchLastSection(true);
+  list_->setMinimumSize(360, 380);
+  connect(list_, &QTreeWidget::itemDoubleClicked, this,
+          [this](QTreeWidgetItem* item) { OnDblclkAdvMeters(item); });
+  layout->addWidget(list_, 1);
+
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  QPushButton* ok = MakeButton(IDOK, QStringLiteral("OK"));
+  QPushButton* save = MakeButton(IDC_SAVE_VIEW, QStringLiteral("Save View"));
+  QPushButton* help = MakeButton(ID_HELP, QStringLiteral("Help"));
+  connect(save, &QPushButton::clicked, this, [this] { OnSaveView(); });
+  row->addWidget(ok);
+  row->addWidget(save);
+  row->addWidget(help);
+  row->addStretch(1);
+  layout->addLayout(row);
+  setTabOrder(list_, ok);
+  setTabOrder(ok, save);
+  setTabOrder(save, help);
+}
+
+bool CMeters::OnInitDialog() {
+  KTDialog::OnInitDialog();
+  SetHelpContextId(kHelpContext);
+  InitMinMax();
+  BuildMinMax();
+  // The name column two thirds of the list, the value one third.
+  const int width = std::max(list_->viewport()->width(), list_->minimumWidth() - 4);
+  list_->setColumnWidth(0, width * 2 / 3);
+  BuildMeterArray();
+  list_->setIconSize(QSize(16, 16));
+  RequestData(4, 2, 0);
+  RequestData(2, 0, 0);
+  RequestData(3, 0, 0);
+  SetHostCaption(1374);
+  LoadConfiguredMeters();
+  return true;
+}
+
+void CMeters::OnNewData(unsigned /*status*/, unsigned block, unsigned /*branch*/, unsigned /*item*/) {
+  if (block == 2) {
+    int model = 255;
+    {
+      auto lock = gScp.Lock();
+      model = gScp.upsInfo.GetModelIndex();
+    }
+    range_file_ = RangeFileForModel(model);
+    BuildMinMax();
+  } else if (block == 4) {
+    BuildMinMax();
+  } else if (block == 3) {
+    const int location = GetCurrentLocation();
+    const int topRow = list_->indexOfTopLevelItem(list_->itemAt(0, 0));
+    if (ActiveMeterFlagsChanged() == 1) {
+      rebuild_ = 1;
+      list_built_ = 0;
+    }
+    UpdateMetersListControl();
+    UpdateMeterValues();
+    // The row that was at the top stays in view.
+    if (QTreeWidgetItem* item = list_->topLevelItem(topRow)) {
+      list_->scrollToItem(item, QAbstractItemView::PositionAtTop);
+    }
+    if (QTreeWidgetItem* item = list_->topLevelItem(location)) item->setSelected(true);
+  }
+}
+
+// --- limits ---
+
+void CMeters::InitMinMax() {
+  InitLimits(limits_.data_);
+}
+
+int CMeters::BuildMinMax() {
+  MeterRatings r;
+  {
+    auto lock = gScp.Lock();
+    const UpsInfoBlock& info = gScp.upsInfo;
+    r.inputVoltage = info.GetNominalInputVoltage();
+    r.outputVoltage = info.GetNominalOutputVoltage();
+    r.inputFrequency = info.GetNominalInputFrequency();
+    r.outputFrequency = info.GetNominalOutputFrequency();
+    r.vaRating = info.GetVARating();
+    r.wattRating = info.GetWattRating();
+    r.modelCode = info.GetModelIndex();
+    r.batteryMinutes = gScp.config.GetTotalBatteryTime();
+  }
+  ComputeDefaultLimits(r, limits_.data_);
+  RedrawOpenGauges();
+  return 0;
+}
+
+void CMeters::ReadMinMax() {
+  const int result = ReadRangeFile(range_file_.toStdString(), limits_.data_);
+  if (result == -1) {
+    ShowMessageBox(this, LoadString(IDS_RANGE_FILE_MISSING), QStringLiteral("ERROR"), MB_OK);
+    BuildMinMax();
+    return;
+  }
+  if (result == 0) {
+    BuildMinMax();
+    return;
+  }
+  RedrawOpenGauges();
+}
+
+void CMeters::RedrawOpenGauges() {
+  for (auto& slot : slots_) {
+    if (slot.holder && slot.holder->Control() != nullptr && slot.record && slot.record->window) {
+      slot.holder->Control()->Draw();
+    }
+  }
+  UpdateMeterValues();
+}
+
+// --- list ---
+
+void CMeters::BuildMeterArray() {
+  for (int i = 0; i < kMeterCount; ++i) meter_handles_[static_cast<size_t>(i)] = 0;
+  for (auto& slot : slots_) {
+    if (slot.holder && slot.record && slot.record->window) {
+      // A gauge still open from before keeps its definition.
+      if (MeterGaugeControl* c = slot.holder->Control()) {
+        if (KtGaugeWidget* w = c->Handle())
+          meter_handles_[static_cast<size_t>(slot.holder->Meter())] = w->Handle();
+      }
+    }
+  }
+  list_->clear();
+  list_built_ = 0;
+}
+
+QString CMeters::MeterLabel(int meter) {
+  const MeterInfo& info = kMeterTable[meter];
+  if (info.phaseTextId == 0) return LoadString(info.textId);
+  bool phaseB = false;
+  {
+    auto lock = gScp.Lock();
+    const int v =
+        (meter == 11 || meter == 13) ? gScp.meters.GetInputVoltage(1) : gScp.meters.GetOutputVoltage(1);
+    phaseB = v != 0xFFFF;
+  }
+  return LoadString(phaseB ? info.phaseTextId : info.textId);
+}
+
+int CMeters::ActiveMeterFlagsChanged() {
+  CActiveMeterFlags fresh;
+  {
+    auto lock = gScp.Lock();
+    for (int i = 0; i < kMeterCount; ++i) {
+      bool known = false;
+      MeterReading(gScp.meters, i, &known);
+      fresh.Set(i, known ? 1 : 0);
+    }
+  }
+  return active_.CopyFrom(fresh);
+}
+
+void CMeters::UpdateMetersListControl() {
+  if (list_built_ == 0) list_->clear();
+  AddMeterItems();
+}
+
+void CMeters::BuildMeterItem(int row, int column, const QString& text) {
+  if (column == 0) {
+    if (list_built_ != 0) return;
+    static const QIcon icon = MeterIcon();
+    auto* item = new QTreeWidgetItem(list_);
+    item->setText(0, text);
+    item->setIcon(0, icon);
+    return;
+  }
+  if (QTreeWidgetItem* item = list_->topLevelItem(row)) item->setText(1, text);
+}
+
+void CMeters::AddMeterItems() {
+  int row = 0;
+  for (int i = 0; i < kMeterCount; ++i) {
+    bool known = false;
+    int64_t reading = 0;
+    {
+      auto lock = gScp.Lock();
+      reading = MeterReading(gScp.meters, i, &known);
+    }
+    if (!known) continue;
+    const QString label = MeterLabel(i);
+    BuildMeterItem(row, 0, label);
+    if (rebuild_ == 1 && std::find(configured_.begin(), configured_.end(), label) != configured_.end()) {
+      CreatePages(label);
+    }
+    BuildMeterItem(row, 1, MeterValueText(i, reading, limits_[static_cast<size_t>(i)].scaleMax));
+    ++row;
+  }
+  rebuild_ = 0;
+  list_built_ = 1;
+}
+
+void CMeters::UpdateMeterValues() {
+  for (int i = 0; i < kMeterCount; ++i) {
+    const KtGaugeHandle handle = meter_handles_[static_cast<size_t>(i)];
+    if (handle == 0 || GaugeWindowOf(i) == nullptr) continue;
+    bool known = false;
+    int64_t reading = 0;
+    {
+      auto lock = gScp.Lock();
+      reading = MeterReading(gScp.meters, i, &known);
+    }
+    if (!known) continue;
+    const MeterLimits& l = limits_[static_cast<size_t>(i)];
+    KtGaugeSetValue(handle, MeterNeedleValue(i, reading, l.scaleMin, l.scaleMax));
+  }
+}
+
+int CMeters::GetCurrentLocation() const {
+  int location = 0;
+  for (int r = 0; r < list_->topLevelItemCount(); ++r) {
+    if (list_->topLevelItem(r)->isSelected()) location = r;
+  }
+  return location;
+}
+
+// --- gauges ---
+
+KtGaugeWindow* CMeters::GaugeWindowOf(int meter) {
+  for (auto& slot : slots_) {
+    if (slot.holder && slot.holder->Meter() == meter && slot.record && slot.record->window) {
+      return slot.record->window.data();
+    }
+  }
+  return nullptr;
+}
+
+int CMeters::SlotMeter(int slot) {
+  const GaugeSlot& s = slots_[static_cast<size_t>(slot)];
+  return s.holder && s.record && s.record->window ? s.holder->Meter() : -1;
+}
+
+QPoint CMeters::GaugePlacement(int slot, int screenWidth) {
+  const int columns = screenWidth <= 640 ? 3 : screenWidth <= 800 ? 4 : 5;
+  const int row = std::min(slot / columns, 7);
+  return {(slot - row * columns) * kGaugeSize, row * 20};
+}
+
+void CMeters::CreatePages(const QString& meterName) {
+  int meter = -1;
+  for (int i = 0; i < kMeterCount && meter < 0; ++i) {
+    if (MeterLabel(i) == meterName) meter = i;
+  }
+  if (meter < 0) return;  // no such meter: nothing opens
+  if (KtGaugeWindow* open = GaugeWindowOf(meter)) {
+    open->raise();
+    return;
+  }
+  // The first slot without an open window; a slot whose window was closed is reclaimed.
+  int chosen = 0;
+  for (int s = 0; s < kMeterCount; ++s) {
+    GaugeSlot& slot = slots_[static_cast<size_t>(s)];
+    if (!slot.record) {
+      chosen = s;
+      break;
+    }
+    if (slot.record->number != s + 1 || !slot.record->window) {
+      if (slot.holder) ClearSlot(s);
+      chosen = s;
+      break;
+    }
+  }
+  GaugeSlot& slot = slots_[static_cast<size_t>(chosen)];
+  if (slot.holder) return;
+  int screenWidth = screen_width_override_;
+  if (screenWidth <= 0) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    screenWidth = screen != nullptr ? screen->geometry().width() : 1024;
+  }
+  const QPoint at = GaugePlacement(chosen, screenWidth);
+  slot.holder = std::make_unique<MeterGaugeWindow>(meter);
+  slot.record = KtCreateGaugeWindow(QString::fromLatin1(kMeterTable[meter].key), this, meterName, at.x(),
+                                    at.y(), kGaugeSize, kGaugeSize, slot.holder.get());
+  if (!slot.record) {
+    slot.holder.reset();
+    return;
+  }
+  UpdateMeterValues();
+}
+
+void CMeters::OnDblclkAdvMeters(QTreeWidgetItem* item) {
+  if (item == nullptr) item = list_->currentItem();
+  if (item == nullptr) return;
+  CreatePages(item->text(0));
+  item->setSelected(true);
+}
+
+// --- saved view ---
+
+void CMeters::SaveConfiguredMeters() {
+  for (int i = 0; i < kMeterCount; ++i) {
+    const GaugeSlot& s = slots_[static_cast<size_t>(i)];
+    const bool open = s.holder && s.record && s.record->window;
+    configured_[static_cast<size_t>(i)] = open ? s.record->window->windowTitle() : QStringLiteral(" ");
+  }
+}
+
+int CMeters::WriteFileToDisk() {
+  // Written whole or not at all: a failed write leaves the previous view in place.
+  QSaveFile out(QString::fromLatin1(kSavedViewFile));
+  bool ok = out.open(QIODevice::WriteOnly);
+  for (const QString& name : configured_) {
+    if (!ok) break;
+    ok = out.write(name.toUtf8() + '\n') >= 0;
+  }
+  if (!ok || !out.commit()) {
+    out.cancelWriting();
+    TremMessageBox(this, LoadString(IDS_UNABLE_TO_WRITE), MB_OK | MB_ICONEXCLAMATION);
+    return 0;
+  }
+  return 1;
+}
+
+int CMeters::ReadFileFromDisk() {
+  for (QString& name : configured_) name = QStringLiteral(" ");
+  std::FILE* f = std::fopen(kSavedViewFile, "rb");
+  if (f == nullptr) {
+    configured_[0] = LoadString(1377);
+    configured_[1] = LoadString(1603);
+    configured_[2] = LoadString(1609);
+    configured_[3] = LoadString(1610);
+    return 0;
+  }
+  // Lines of at most 80 characters; a longer line goes on as the next entry. Only a line's
+  // newline is dropped.
+  char buffer[kSavedViewLineLength + 1];
+  int count = 0;
+  while (count < kMeterCount && std::fgets(buffer, sizeof buffer, f) != nullptr) {
+    std::string line(buffer);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    configured_[static_cast<size_t>(count++)] = QString::fromStdString(line);
+  }
+  std::fclose(f);
+  return 1;
+}
+
+void CMeters::OnSaveView() {
+  SaveConfiguredMeters();
+  WriteFileToDisk();
+}

@@ -1,0 +1,136 @@
+// CMeters: the modeless "View Meters" dialog. A two-column list of every meter the UPS
+// supplies (name, value with its unit) and, for each meter the user opens (double click), a
+// dial gauge window owned by the dialog. The dials' scales and alarm zones follow from the
+// UPS's ratings; which gauges are open can be saved ("Save View", "cfgmeter.dat") and reopen
+// with the next list the dialog builds.
+//
+// Requests on opening: (4, 2, 0) the configuration's shutdown branch (total battery time),
+// (2, 0, 0) the UPS information (model and ratings), (3, 0, 0) the meter block. Replies:
+// block 2 picks the range file by model and rebuilds the limits, block 4 rebuilds the limits,
+// block 3 refreshes the list and the needles.
+//
+// The meter tables (limits, gauge slots, configured meters) are shared by the process; one
+// meters dialog is open at a time.
+#pragma once
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "dialogs/frame/kt_dialog.h"
+#include "dialogs/meters/meter_gauge.h"
+#include "dialogs/meters/meter_table.h"
+
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class CActiveMeterFlags {
+ public:
+  CActiveMeterFlags() { flags_.fill(0); }
+  uint8_t operator[](int i) const { return flags_[static_cast<size_t>(i)]; }
+  void Set(int i, uint8_t v) { flags_[static_cast<size_t>(i)] = v; }
+  // Copies the other flags; 1 when any flag changed, else 0.
+  int CopyFrom(const CActiveMeterFlags& other);
+
+ private:
+  std::array<uint8_t, kMeterCount> flags_;
+};
+
+class CMeters : public KTDialog {
+  Q_OBJECT
+
+ public:
+  static constexpr int IDD_METERS = 3024;
+  static constexpr int IDC_ADV_METERS = 1123;  // the meter list
+  static constexpr int IDC_SAVE_VIEW = 1981;
+  static constexpr int kHelpContext = 32;
+  static constexpr int kGaugeSize = 200;
+
+  explicit CMeters(QWidget* parent = nullptr, const QString& hostName = QString());
+  CMeters(QWidget* parent, const QString& selectionLabel, const QString& hostName,
+          const QStringList& hostNames);
+  ~CMeters() override;
+
+  bool OnInitDialog() override;
+  void OnNewData(unsigned status, unsigned block, unsigned branch, unsigned item) override;
+
+  // --- limits ---
+  void InitMinMax();
+  // Default limits from gScp's UPS information and configuration; 0. Open gauges are redrawn.
+  int BuildMinMax();
+  // Overlays the limits with the range file named by RangeFileName(); defaults when it cannot
+  // be opened (with a message) or is empty.
+  void ReadMinMax();
+  const QString& RangeFileName() const { return range_file_; }
+
+  // --- list ---
+  void BuildMeterArray();
+  // 1 when the set of available meters changed since the last call, else 0.
+  int ActiveMeterFlagsChanged();
+  const CActiveMeterFlags& ActiveFlags() const { return active_; }
+  void UpdateMetersListControl();
+  void AddMeterItems();
+  void UpdateMeterValues();
+  // Highest selected row; 0 when none.
+  int GetCurrentLocation() const;
+  // The label of a meter now (meters 11..14 by phase B's readings). Reads gScp.
+  static QString MeterLabel(int meter);
+  QTreeWidget* List() const { return list_; }
+
+  // --- gauges ---
+  // Opens the gauge of the meter with that label (raises it when already open).
+  void CreatePages(const QString& meterName);
+  void OnDblclkAdvMeters(QTreeWidgetItem* item);
+  // The window of a meter's open gauge, or null.
+  static KtGaugeWindow* GaugeWindowOf(int meter);
+  static KtGaugeHandle GaugeHandleOf(int meter) { return meter_handles_[static_cast<size_t>(meter)]; }
+  static void SetGaugeHandle(int meter, KtGaugeHandle h) { meter_handles_[static_cast<size_t>(meter)] = h; }
+  // The meter whose gauge a slot holds (-1: none).
+  static int SlotMeter(int slot);
+  // Where a slot's gauge window opens on a screen of that width.
+  static QPoint GaugePlacement(int slot, int screenWidth);
+  // The screen width used for placement (0: the primary screen's).
+  static void SetScreenWidthOverride(int width) { screen_width_override_ = width; }
+
+  // --- saved view ---
+  void SaveConfiguredMeters();
+  void LoadConfiguredMeters() { ReadFileFromDisk(); }
+  int WriteFileToDisk();
+  int ReadFileFromDisk();
+  void OnSaveView();
+  static QString& ConfiguredMeter(int i) { return configured_[static_cast<size_t>(i)]; }
+
+  static const MeterLimits& Limits(int meter) { return limits_[static_cast<size_t>(meter)]; }
+  static MeterLimits (&LimitTable())[kMeterCount] { return limits_.data_; }
+
+ private:
+  struct LimitArray {
+    MeterLimits data_[kMeterCount];
+    MeterLimits& operator[](size_t i) { return data_[i]; }
+  };
+  struct GaugeSlot {
+    std::shared_ptr<KtGaugeWindowRecord> record;
+    std::unique_ptr<MeterGaugeWindow> holder;
+  };
+
+  void Construct();
+  void BuildControls();
+  void BuildMeterItem(int row, int column, const QString& text);
+  void ClearSlot(int slot);
+  void RedrawOpenGauges();
+
+  CActiveMeterFlags active_;
+  int list_built_ = 0;
+  QString range_file_ = QStringLiteral("MMDFAULT.DAT");
+  QTreeWidget* list_ = nullptr;
+
+  static inline LimitArray limits_{};
+  static inline std::array<GaugeSlot, kMeterCount> slots_{};
+  static inline std::array<KtGaugeHandle, kMeterCount> meter_handles_{};
+  static inline std::array<QString, kMeterCount> configured_{};
+  static inline int rebuild_ = 1;
+  static inline int screen_width_override_ = 0;
+};
+
+extern DialogPointer<CMeters> pMeters;

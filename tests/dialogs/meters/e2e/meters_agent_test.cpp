@@ -1,0 +1,93 @@
+// The meters dialog and the mimic against the real VigilNT polling the simulated BCM UPS over
+// a pseudo-terminal, reached over UDP in a network of the test's own.
+#include <QPointer>
+#include <QTreeWidget>
+
+#include "dialogs/frame/request_path.h"
+#include "dialogs/frame/trem_globals.h"
+#include "dialogs/meters/meters.h"
+#include "dialogs/mimic/mimic.h"
+#include "tests/agent/e2e/agent_process.h"
+#include "tests/dialogs/harness/trem_fixture.h"
+#include "tests/support/simulated_ups.h"
+
+TREM_HARNESS_PRIVATE_NETWORK();
+
+namespace {
+
+using trem_harness::TremTest;
+
+class MetersAgentTest : public TremTest {
+ protected:
+  QString ScreenshotTopic() const override { return QStringLiteral("meters"); }
+};
+
+QString ValueOf(CMeters* d, const QString& label) {
+  for (int r = 0; r < d->List()->topLevelItemCount(); ++r) {
+    if (d->List()->topLevelItem(r)->text(0) == label) return d->List()->topLevelItem(r)->text(1);
+  }
+  return QString();
+}
+
+std::string Describe(CMeters* d) {
+  std::string out;
+  for (int r = 0; r < d->List()->topLevelItemCount(); ++r) {
+    out += d->List()->topLevelItem(r)->text(0).toStdString() + " = " +
+           d->List()->topLevelItem(r)->text(1).toStdString() + "\n";
+  }
+  return out;
+}
+
+TEST_F(MetersAgentTest, ReadingsOfTheSimulatedUpsAndTheBatteryPicture) {
+  if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
+  testing_support::SimulatedUps ups("bcm");
+  ASSERT_TRUE(ups.ok()) << ups.error();
+  ASSERT_TRUE(ups.Do("set temperature 29"));
+  ASSERT_TRUE(ups.Do("set capacity 87"));
+  AgentProcess vigil;
+  ASSERT_TRUE(vigil.Start({"-b", "-d", ups.device()}));
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] {
+        const std::string e = vigil.Stderr();
+        return Contains(e, "Inside SERIAL thread") && Contains(e, "NETWORK THREAD IS ALIVE");
+      },
+      120000))
+      << vigil.Stderr();
+
+  trem_harness::UdpAgent udp;
+  std::string error;
+  ASSERT_TRUE(udp.Open(error, "127.0.0.1")) << error;
+  trem_harness::AgentLink real(udp);
+
+  QPointer<CMeters> d = new CMeters(nullptr, "localhost");
+  ASSERT_TRUE(real.PumpIdle(15000));
+  // The agent fills its meters as it polls: ask again until the readings set on the UPS show.
+  const bool shown = real.PumpUntil(
+      [&] {
+        if (ValueOf(d, "Temperature") == "29C" && ValueOf(d, "Battery Capacity") == "87%") return true;
+        if (gScp.requestTable.GetCount() == 0) RequestForHost(1, 3, 0, 0);
+        return false;
+      },
+      60000);
+  EXPECT_TRUE(shown) << Describe(d) << vigil.Stderr();
+  Screenshot(d, "meters_list_agent");
+
+  QPointer<CMimic> mimic = new CMimic(nullptr, "localhost");
+  ASSERT_TRUE(ups.Do("mains fail"));
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(vigil.Stderr(), "UPS On Battery set at"); }, 60000))
+      << vigil.Stderr();
+  RequestForHost(1, 2, 0, 0);
+  RequestForHost(1, 1, 0, 0);
+  ASSERT_TRUE(real.PumpIdle(15000));
+  EXPECT_EQ(CMimic::PictureA(), 3);
+  EXPECT_EQ(CMimic::PictureB(), 4);
+  EXPECT_EQ(boxes.Count(), 0);
+  if (mimic->TypeCode() <= 2) {
+    real.PumpUntil([&] { return mimic->Picture() == 3; }, 3000);
+    Screenshot(mimic, "mimic_agent_on_battery");
+  }
+  vigil.Signal(SIGTERM);
+  EXPECT_EQ(vigil.Wait(60000), 0);
+}
+
+}  // namespace

@@ -1,0 +1,327 @@
+// The meters dialog against the in-process agent: requests, the list, its rebuilds, the
+// range file's name, the saved view and the gauges it reopens.
+#include "dialogs/meters/meters.h"
+
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "dialogs/frame/trem_globals.h"
+#include "tests/dialogs/harness/trem_fixture.h"
+
+namespace {
+
+using trem_harness::TremTest;
+
+class MetersTest : public TremTest {
+ protected:
+  QString ScreenshotTopic() const override { return QStringLiteral("meters"); }
+
+  void SetUp() override {
+    TremTest::SetUp();
+    {
+      auto lock = gScp.Lock();
+      gScp.ResetUpsData();
+    }
+    CMeters::SetScreenWidthOverride(1280);
+    auto lock = agent.scp().Lock();
+    KT_SCP& s = agent.scp();
+    s.upsInfo.SetSoftwareVersion(1, 4);
+    s.upsInfo.SetModelIndex(255);
+    s.upsInfo.SetVARating(1500);
+    s.upsInfo.SetWattRating(1050);
+    s.upsInfo.SetNominalInputVoltage(120);
+    s.upsInfo.SetNominalOutputVoltage(120);
+    s.upsInfo.SetNominalInputFrequency(60);
+    s.upsInfo.SetNominalOutputFrequency(60);
+    s.upsInfo.SetNumberOfPhases(1);
+    s.meters.SetLoadVARating(1500);
+    s.meters.SetLoadWattRating(1050);
+    s.meters.SetOutputVA(480);     // 32 %
+    s.meters.SetOutputWatts(300);  // 28 %
+    s.meters.SetBatteryCapacity(100);
+    s.meters.SetBatteryTime(900);
+    s.meters.SetInputFrequency(60);
+    s.meters.SetOutputFrequency(60);
+    s.meters.SetTemperature(31);
+    s.meters.SetInputVoltage(0, 121);
+    s.meters.SetOutputVoltage(0, 119);
+    s.meters.SetInputCurrent(0, 125);
+    s.meters.SetOutputCurrent(0, 40);
+  }
+  void TearDown() override {
+    CMeters::SetScreenWidthOverride(0);
+    TremTest::TearDown();
+  }
+
+  // Opens the dialog and runs until its requests are answered.
+  CMeters* Open() {
+    auto* d = new CMeters(nullptr, "localhost");
+    agent.MarkAllFresh();
+    EXPECT_TRUE(link.PumpIdle());
+    return d;
+  }
+  // Sends the meter block again.
+  void Refresh() {
+    agent.MarkAllFresh();
+    RequestForHost(1, 3, 0, 0);
+    ASSERT_TRUE(link.PumpIdle());
+  }
+  static QStringList Column(CMeters* d, int column) {
+    QStringList out;
+    for (int r = 0; r < d->List()->topLevelItemCount(); ++r) out << d->List()->topLevelItem(r)->text(column);
+    return out;
+  }
+};
+
+TEST_F(MetersTest, AsksForConfigurationInformationAndMetersAndListsTheReadings) {
+  QPointer<CMeters> d = Open();
+  ASSERT_TRUE(d);
+  EXPECT_EQ(pMeters.get(), d.data());
+  EXPECT_EQ(d->windowTitle(), "View Meters (localhost)");
+  EXPECT_EQ(d->HelpContextId(), 32);
+  ASSERT_GE(agent.Received().size(), 3u);
+  EXPECT_EQ(agent.Received()[0].key, (std::vector<uint8_t>{4, 2}));
+  EXPECT_EQ(agent.Received()[1].key, (std::vector<uint8_t>{2}));
+  EXPECT_EQ(agent.Received()[2].key, (std::vector<uint8_t>{3}));
+  EXPECT_FALSE(d->IsBusy());
+  EXPECT_EQ(d->List()->headerItem()->text(0), "View Meters");
+  EXPECT_EQ(d->List()->headerItem()->text(1), "Value");
+  EXPECT_EQ(Column(d, 0),
+            (QStringList{"Percent Load - Linear", "Output Power - Apparent", "Percent Load",
+                         "Battery Capacity", "Battery Time Remaining", "Input Frequency", "Output Frequency",
+                         "Output Power - Real", "Percent Load - Non Linear", "Temperature", "Input Voltage",
+                         "Output Voltage", "Input Current", "Output Current"}));
+  EXPECT_EQ(Column(d, 1), (QStringList{"< 33%", "480VA", "< 33%", "100%", ">420s", "60Hz", "60Hz", "300WATTS",
+                                       "< 33%", "31C", "121V", "119V", "12.5A", "4.0A"}));
+  // The saved view is missing: the four default gauges opened, each for its own meter.
+  for (int meter : {0, 4, 11, 12}) {
+    KtGaugeWindow* w = CMeters::GaugeWindowOf(meter);
+    ASSERT_NE(w, nullptr) << meter;
+    EXPECT_EQ(w->windowTitle(), CMeters::MeterLabel(meter));
+    const KtGaugeDefinition* def = KtGaugeFind(w->Control()->Handle());
+    ASSERT_NE(def, nullptr);
+    EXPECT_EQ(def->name, QString::fromLatin1(kMeterTable[meter].gaugeName));
+  }
+  const KtGaugeDefinition* load = KtGaugeFind(CMeters::GaugeHandleOf(0));
+  ASSERT_NE(load, nullptr);
+  EXPECT_DOUBLE_EQ(load->value, 33);  // 32 % shows 33 on the gauge
+  EXPECT_DOUBLE_EQ(load->max, 125);
+  EXPECT_DOUBLE_EQ(load->step, 25);
+  Screenshot(d, "meters_list");
+  Screenshot(CMeters::GaugeWindowOf(0), "gauge_percent_load");
+  Screenshot(CMeters::GaugeWindowOf(11), "gauge_input_voltage");
+
+  const int gauges = KtGaugeCount();
+  const int windows = KtGaugeWindowCount();
+  QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
+  link.PumpIdle();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(d.isNull());
+  EXPECT_EQ(KtGaugeCount(), gauges - 4);  // every gauge destroyed with the dialog
+  EXPECT_EQ(KtGaugeWindowCount(), windows - 4);
+}
+
+TEST_F(MetersTest, PhaseLabelsFollowPhaseBReadings) {
+  {
+    auto lock = agent.scp().Lock();
+    agent.scp().meters.SetInputVoltage(1, 122);
+    agent.scp().meters.SetInputVoltage(2, 123);
+    agent.scp().meters.SetOutputVoltage(1, 118);
+    agent.scp().upsInfo.SetNumberOfPhases(3);
+  }
+  CMeters* d = Open();
+  const QStringList labels = Column(d, 0);
+  for (const char* label : {"Input Voltage - Phase A", "Output Voltage - Phase A", "Input Current - Phase A",
+                            "Output Current - Phase A", "Input Voltage - Phase B", "Input Voltage - Phase C",
+                            "Output Voltage - Phase B"}) {
+    EXPECT_TRUE(labels.contains(label)) << label;
+  }
+  EXPECT_FALSE(labels.contains("Input Voltage"));
+  // The default view's "Input Voltage" names no meter of a three-phase UPS.
+  EXPECT_EQ(CMeters::GaugeWindowOf(11), nullptr);
+}
+
+TEST_F(MetersTest, AvailabilityChangesRebuildValueChangesKeepTheSelection) {
+  CMeters* d = Open();
+  const int rows = d->List()->topLevelItemCount();
+  QTreeWidgetItem* temperature = d->List()->topLevelItem(9);
+  temperature->setSelected(true);
+  {
+    auto lock = agent.scp().Lock();
+    agent.scp().meters.SetTemperature(35);
+  }
+  Refresh();
+  EXPECT_EQ(d->List()->topLevelItem(9), temperature);  // the same row, rewritten in place
+  EXPECT_TRUE(temperature->isSelected());
+  EXPECT_EQ(temperature->text(1), "35C");
+
+  {
+    auto lock = agent.scp().Lock();
+    agent.scp().meters.SetBatteryVoltage(54);
+  }
+  Refresh();
+  EXPECT_EQ(d->List()->topLevelItemCount(), rows + 1);
+  EXPECT_EQ(d->List()->topLevelItem(3)->text(0), "Battery Voltage");
+  EXPECT_EQ(d->List()->topLevelItem(3)->text(1), "54V");
+  EXPECT_EQ(d->GetCurrentLocation(), 9);  // the row number is selected again in the new list
+}
+
+TEST_F(MetersTest, ModelCodePicksTheRangeFile) {
+  const std::pair<int, const char*> cases[] = {
+      {7, "MMGROUP2.DAT"}, {255, "MMDFAULT.DAT"}, {20, "MMGROUP5.DAT"}};
+  for (const auto& [model, file] : cases) {
+    {
+      auto lock = agent.scp().Lock();
+      agent.scp().upsInfo.SetModelIndex(model);
+    }
+    CMeters* d = Open();
+    EXPECT_EQ(d->RangeFileName().toStdString(), file) << model;
+    d->ReadMinMax();  // no such file here: the message, then the defaults
+    EXPECT_TRUE(boxes.Saw("could not be opened")) << model;
+    EXPECT_EQ(boxes.Boxes().back().caption, "ERROR");
+    d->DestroyWindow();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    boxes.Clear();
+  }
+}
+
+TEST_F(MetersTest, SavedViewRoundTripAndItsLineRule) {
+  CMeters* d = Open();
+  d->OnSaveView();
+  std::ifstream in("cfgmeter.dat");
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string saved = text.str();
+  EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), kMeterCount);
+  EXPECT_EQ(saved.substr(0, saved.find('\n')), "Percent Load - Linear");
+  for (int i = 0; i < kMeterCount; ++i) CMeters::ConfiguredMeter(i) = "x";
+  EXPECT_EQ(d->ReadFileFromDisk(), 1);
+  QStringList open;
+  for (int i = 0; i < kMeterCount; ++i) {
+    if (CMeters::ConfiguredMeter(i) != " ") open << CMeters::ConfiguredMeter(i);
+  }
+  EXPECT_EQ(open,
+            (QStringList{"Percent Load - Linear", "Battery Capacity", "Input Voltage", "Output Voltage"}));
+
+  // A line of 80 characters keeps all 80 and its newline reads as an empty entry; a last line
+  // without a newline keeps its last letter.
+  {
+    std::ofstream out("cfgmeter.dat", std::ios::trunc);
+    out << std::string(80, 'a') << "\n"
+        << "Temperature\n"
+        << "Input Voltage";
+  }
+  EXPECT_EQ(d->ReadFileFromDisk(), 1);
+  EXPECT_EQ(CMeters::ConfiguredMeter(0), QString(80, 'a'));
+  EXPECT_EQ(CMeters::ConfiguredMeter(1), "");
+  EXPECT_EQ(CMeters::ConfiguredMeter(2), "Temperature");
+  EXPECT_EQ(CMeters::ConfiguredMeter(3), "Input Voltage");
+  EXPECT_EQ(CMeters::ConfiguredMeter(4), " ");
+
+  std::remove("cfgmeter.dat");
+  EXPECT_EQ(d->ReadFileFromDisk(), 0);
+  EXPECT_EQ(CMeters::ConfiguredMeter(1), "Battery Capacity");
+}
+
+TEST_F(MetersTest, SavedViewOfFourMetersReopensFourGaugesShowingTheirOwnMeters) {
+  {
+    std::ofstream out("cfgmeter.dat", std::ios::trunc);
+    out << "Temperature\n \nInput Current\nOutput Power - Real\nBattery Time Remaining\n";
+  }
+  CMeters* d = Open();
+  const std::pair<int, double> shown[] = {{10, 31}, {13, 12.5}, {8, 300}, {5, 420}};
+  for (const auto& [meter, value] : shown) {
+    KtGaugeWindow* w = CMeters::GaugeWindowOf(meter);
+    ASSERT_NE(w, nullptr) << meter;
+    const KtGaugeDefinition* def = KtGaugeFind(w->Control()->Handle());
+    ASSERT_NE(def, nullptr) << meter;
+    EXPECT_EQ(def->name, QString::fromLatin1(kMeterTable[meter].gaugeName)) << meter;
+    EXPECT_EQ(def->unit, QString::fromLatin1(kMeterTable[meter].gaugeUnit)) << meter;
+    EXPECT_DOUBLE_EQ(def->value, value) << meter;  // clamped to the scale (battery time)
+  }
+  EXPECT_EQ(CMeters::GaugeWindowOf(0), nullptr);
+  // Slots follow the list order; Save View writes them by slot.
+  EXPECT_EQ(CMeters::SlotMeter(0), 5);
+  EXPECT_EQ(CMeters::SlotMeter(1), 8);
+  EXPECT_EQ(CMeters::SlotMeter(3), 13);
+  Screenshot(CMeters::GaugeWindowOf(13), "gauge_input_current");
+  Screenshot(CMeters::GaugeWindowOf(5), "gauge_battery_time");
+  (void)d;
+}
+
+TEST_F(MetersTest, GaugePlacementSlotsAndReclaim) {
+  const std::tuple<int, int, int, int> places[] = {
+      {800, 4, 0, 20},  {800, 28, 0, 140},    {800, 3, 600, 0},     {640, 3, 0, 20},
+      {1024, 5, 0, 20}, {1024, 34, 800, 120}, {800, 34, 1200, 140},
+  };
+  for (const auto& [width, slot, x, y] : places) {
+    EXPECT_EQ(CMeters::GaugePlacement(slot, width), QPoint(x, y)) << width << " " << slot;
+  }
+  CMeters* d = Open();
+  // Open every meter: the panel fills all 35 slots.
+  for (int i = 0; i < kMeterCount; ++i) d->CreatePages(CMeters::MeterLabel(i));
+  for (int s = 0; s < kMeterCount; ++s) EXPECT_GE(CMeters::SlotMeter(s), 0) << s;
+  const int windows = KtGaugeWindowCount();
+  // A 36th request (a meter already open) opens nothing more.
+  d->CreatePages(CMeters::MeterLabel(20));
+  d->CreatePages("No such meter");
+  EXPECT_EQ(KtGaugeWindowCount(), windows);
+  // Closing slot 0's window frees it for the next gauge.
+  const int first = CMeters::SlotMeter(0);
+  CMeters::GaugeWindowOf(first)->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(CMeters::SlotMeter(0), -1);
+  d->CreatePages(CMeters::MeterLabel(first));
+  EXPECT_EQ(CMeters::SlotMeter(0), first);
+  EXPECT_EQ(KtGaugeWindowCount(), windows);
+}
+
+}  // namespace
+
+namespace {
+
+class MetersActionsTest : public MetersTest {};
+
+TEST_F(MetersActionsTest, DoubleClickOpensTheRowsGaugeAndSaveViewReportsAnUnwritableFile) {
+  CMeters* d = Open();
+  EXPECT_EQ(CMeters::GaugeWindowOf(10), nullptr);
+  QTreeWidgetItem* temperature = d->List()->topLevelItem(9);
+  ASSERT_EQ(temperature->text(0), "Temperature");
+  d->List()->scrollToItem(temperature);
+  const QRect r = d->List()->visualItemRect(temperature);
+  QTest::mouseClick(d->List()->viewport(), Qt::LeftButton, {}, r.center());
+  QTest::mouseDClick(d->List()->viewport(), Qt::LeftButton, {}, r.center());
+  KtGaugeWindow* w = CMeters::GaugeWindowOf(10);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->windowTitle(), "Temperature");
+  EXPECT_DOUBLE_EQ(KtGaugeFind(CMeters::GaugeHandleOf(10))->value, 31);
+  EXPECT_TRUE(temperature->isSelected());
+  Screenshot(w, "gauge_temperature");
+
+  // "cfgmeter.dat" cannot be written: the message, nothing else happens.
+  std::filesystem::create_directory("cfgmeter.dat");
+  QTest::mouseClick(d->Control<QPushButton>(CMeters::IDC_SAVE_VIEW), Qt::LeftButton);
+  EXPECT_TRUE(boxes.Saw("Unable to open file for writing!"));
+  EXPECT_EQ(d->WriteFileToDisk(), 0);
+}
+
+TEST_F(MetersActionsTest, LimitsFollowTheConfigurationsBatteryTime) {
+  {
+    auto lock = agent.scp().Lock();
+    agent.scp().config.SetTotalBatteryTime(10);
+  }
+  CMeters* d = Open();
+  EXPECT_FLOAT_EQ(CMeters::Limits(5).scaleMax, 600);
+  EXPECT_FLOAT_EQ(CMeters::Limits(5).lowerAlarm, 120);
+  EXPECT_EQ(CMeters::Limits(5).section, std::string("[batttime]"));
+  EXPECT_EQ(d->List()->topLevelItem(4)->text(1), ">600s");
+}
+
+}  // namespace
