@@ -53,6 +53,8 @@ class InfoTest : public trem_harness::TremTest {
   void SetUp() override {
     trem_harness::TremTest::SetUp();
     gnCommMode = 0;
+    // The link then sends in the order the dialog queued.
+    gScp.requestTable.ResetCursor();
     auto lock = gScp.Lock();
     gScp.upsInfo.Reset();
     gScp.config.SetDefaults();
