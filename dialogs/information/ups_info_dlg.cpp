@@ -105,6 +105,8 @@ void CUpsInfoDlg::BuildControls() {
   top->addWidget(list_, 1);
   layout->addLayout(top, 1);
 
+  // When the dialog is resized only the list grows: the fields and buttons keep their size
+  // and their place relative to the centre and the bottom edge.
   auto* fields = new QGridLayout;
   auto* poweredLabel = new QLabel(QStringLiteral("&Powered Devices:"), this);
   poweredLabel->setObjectName(ControlName(IDC_POWERED_LABEL));
@@ -118,12 +120,18 @@ void CUpsInfoDlg::BuildControls() {
   location_edit_->setObjectName(ControlName(IDC_LOCATION));
   location_edit_->setMaxLength(255);
   locationLabel->setBuddy(location_edit_);
+  const int editWidth = powered_edit_->fontMetrics().averageCharWidth() * 60;
+  powered_edit_->setFixedWidth(editWidth);
+  location_edit_->setFixedWidth(editWidth);
   fields->addWidget(poweredLabel, 0, 0);
   fields->addWidget(powered_edit_, 0, 1);
   fields->addWidget(locationLabel, 1, 0);
   fields->addWidget(location_edit_, 1, 1);
-  fields->setColumnStretch(1, 1);
-  layout->addLayout(fields);
+  auto* centredFields = new QHBoxLayout;
+  centredFields->addStretch(1);
+  centredFields->addLayout(fields);
+  centredFields->addStretch(1);
+  layout->addLayout(centredFields);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
@@ -133,6 +141,7 @@ void CUpsInfoDlg::BuildControls() {
   connect(print, &QPushButton::clicked, this, [this] { OnPrint(); });
   buttons->addWidget(print);
   buttons->addWidget(MakeButton(ID_HELP, QStringLiteral("Help")));
+  buttons->addStretch(1);
   layout->addLayout(buttons);
 
   setTabOrder(powered_edit_, location_edit_);

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QCoreApplication>
 #include <QTest>
 #include <filesystem>
 
@@ -220,6 +221,38 @@ TEST_F(UpsInfoDlgTest, PicturesFollowTheModelAndTheLogoMovesUpWithoutOne) {
     if (c.model == 13 && c.bitmap == 252) Screenshot(d, "ups_info_tall_picture");
     if (c.bitmap == 0 && c.model == 14) Screenshot(d, "ups_info_no_picture");
     delete d;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UpsInfoDlgTest, ResizingGrowsTheListAndKeepsTheOtherControlsInPlace) {
+  auto* d = OpenIdle<CUpsInfoDlg>(nullptr, "localhost");
+  const int ids[] = {CUpsInfoDlg::IDC_POWERED_DEVICES, CUpsInfoDlg::IDC_LOCATION, CUpsInfoDlg::IDC_POWERED_LABEL,
+                     CUpsInfoDlg::IDC_LOCATION_LABEL,  IDOK,                       IDCANCEL,
+                     CUpsInfoDlg::IDC_PRINT_INFO,      ID_HELP};
+  auto offsets = [&] {
+    std::vector<std::pair<QPoint, QSize>> out;
+    const QPoint anchor(d->width() / 2, d->height());
+    for (int id : ids) {
+      QWidget* w = d->Control(id);
+      out.emplace_back(w->geometry().topLeft() - anchor, w->size());
+    }
+    return out;
+  };
+  d->show();
+  QCoreApplication::processEvents();
+  const auto before = offsets();
+  const QSize list = d->List()->size();
+  d->resize(d->width() + 200, d->height() + 120);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(d->List()->size(), list + QSize(200, 120));
+  const auto after = offsets();
+  for (size_t i = 0; i < before.size(); ++i) {
+    EXPECT_EQ(after[i].second, before[i].second) << ids[i];
+    EXPECT_EQ(after[i].first, before[i].first) << ids[i];
   }
 }
 
