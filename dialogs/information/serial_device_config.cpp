@@ -218,6 +218,8 @@ void CSerialDeviceConfig::UpdateSerialPorts() {
     current = gScp.config.GetSerialDeviceName();
   }
   bool report = false;
+  // A repeated answer replaces the list rather than adding to it.
+  device_->clear();
   if (!ports.empty()) {
     for (const std::string& port : ports) device_->addItem(QString::fromStdString(port));
   } else if (os_type_ >= 1 && os_type_ <= 3) {

@@ -1,6 +1,7 @@
 // The information dialogs against a real VigilNT over UDP, in a network of the test's own: an
 // idle agent for the system information, an agent on the simulated BCM UPS for the alarm
 // queue, the receptacles and the battery test results.
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -140,6 +141,10 @@ TEST_F(InformationAgentTest, AlarmQueueSegmentsAndTestResultsOfASimulatedBcmUps)
   QPointer<CReceptacleControl> segments = OpenIdle<CReceptacleControl>();
   ASSERT_FALSE(segments.isNull());
   EXPECT_EQ(static_cast<int>(segments->Segments().size()), 3);
+  auto* bank = segments->Control<QComboBox>(CReceptacleControl::IDC_BANK);
+  ASSERT_EQ(bank->count(), 3);
+  EXPECT_EQ(bank->itemText(0), "All");
+  EXPECT_EQ(bank->itemText(2), "Load Segment2");
   delete segments.data();
 
   // Battery test: started through the diagnostic test dialog, its result listed.
