@@ -200,11 +200,17 @@ void CUpsInfoDlg::OnInfoBlock() {
   list_->clear();
   auto row = [this](int label, const QString& value) { list_->AddRow({LoadString(label), value}); };
   auto number = [&row](int label, int value) { row(label, QString::number(value)); };
+  auto heading = [this](int label) {
+    QTreeWidgetItem* item = list_->AddRow({LoadString(label), QString()});
+    QFont font = item->font(0);
+    font.setBold(true);
+    item->setFont(0, font);
+  };
   const SetupData setup;
   {
     auto lock = gScp.Lock();
     const UpsInfoBlock& info = gScp.upsInfo;
-    row(3539, QString());
+    heading(3539);
     const std::string& name = setup.GetUpsModelName(info.GetModelIndex());
     if (!name.empty()) row(3540, Str(name));
     if (PrintableFirst(info.GetSerialNumber())) row(3541, Str(*info.GetSerialNumber()));
@@ -228,7 +234,7 @@ void CUpsInfoDlg::OnInfoBlock() {
         break;
     }
     list_->AddRow({QString(), QString()});
-    row(3550, QString());
+    heading(3550);
     if (info.GetVARating() != -1) number(3551, info.GetVARating());
     if (info.GetWattRating() != -1) number(3552, info.GetWattRating());
     if (info.GetNumberOfPhases() != 255) number(3553, info.GetNumberOfPhases());
@@ -237,7 +243,7 @@ void CUpsInfoDlg::OnInfoBlock() {
     if (info.GetNominalOutputVoltage() != 0xFFFF) number(3556, info.GetNominalOutputVoltage());
     if (info.GetNominalOutputFrequency() != 0xFFFF) number(3557, info.GetNominalOutputFrequency());
     list_->AddRow({QString(), QString()});
-    row(3558, QString());
+    heading(3558);
     if (!setup.GetVendorText().empty()) row(3559, Str(setup.GetVendorText()));
     const int application = info.GetInterfaceType() == 255 ? 0 : info.GetInterfaceType();
     row(3560, Str(setup.GetApplicationTypeName(application)));
