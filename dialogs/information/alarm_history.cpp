@@ -236,7 +236,8 @@ constexpr int kFirstAlarmString = 3000;
 constexpr unsigned kAlarmTextCount = 194;  // codes 0 .. 193
 }  // namespace
 
-CAlarmHistory::CAlarmHistory(QWidget* parent, const QString& hostName) : KTDialog(kTemplateId, parent, hostName) {
+CAlarmHistory::CAlarmHistory(QWidget* parent, const QString& hostName)
+    : KTDialog(kTemplateId, parent, hostName) {
   BindDialogPointer(pAlarmHistory);
   SetWaitCount(1);
   BuildControls();
@@ -287,7 +288,8 @@ bool CAlarmHistory::OnInitDialog() {
   return true;
 }
 
-void CAlarmHistory::OnNewData(unsigned /*status*/, unsigned /*block*/, unsigned /*branch*/, unsigned /*item*/) {
+void CAlarmHistory::OnNewData(unsigned /*status*/, unsigned /*block*/, unsigned /*branch*/,
+                              unsigned /*item*/) {
   UpdateAlarms();
 }
 
@@ -323,7 +325,8 @@ void CAlarmHistory::UpdateAlarms() {
 bool CAlarmHistory::write_text_file() {
   std::ofstream out(kPrintFileName, std::ios::out | std::ios::trunc);
   if (!out) return false;
-  out << std::right << std::setw(10) << "Number" << std::setw(20) << "Time" << std::setw(40) << "Alarm" << '\n';
+  out << std::right << std::setw(10) << "Number" << std::setw(20) << "Time" << std::setw(40) << "Alarm"
+      << '\n';
   for (const QStringList& row : list_->Rows()) {
     out << std::setw(10) << row.value(0).toStdString() << std::setw(20) << row.value(1).toStdString()
         << std::setw(40) << row.value(2).toStdString() << '\n';

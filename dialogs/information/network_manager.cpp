@@ -71,7 +71,8 @@ constexpr ManagerType kManagerTypes[] = {{1680, 0, 3}, {1681, 1, 1}, {1682, 1, 2
 
 }  // namespace
 
-CNetworkManager::CNetworkManager(QWidget* parent, const QString& hostName) : KTDialog(kTemplateId, parent, hostName) {
+CNetworkManager::CNetworkManager(QWidget* parent, const QString& hostName)
+    : KTDialog(kTemplateId, parent, hostName) {
   Init();
 }
 
@@ -217,9 +218,9 @@ void CNetworkManager::AddSNMP(const QString& host, const QString& community) {
   for (int row = 0; row < list_->RowCount(); ++row) {
     if (list_->Text(row, 0).compare(host, Qt::CaseInsensitive) == 0 &&
         list_->Text(row, 1).compare(community, Qt::CaseInsensitive) == 0) {
-      TremMessageBox(this, LoadString(3371) + host + LoadString(3372) + community + LoadString(3373) +
-                               LoadString(3374),
-                     MB_OK);
+      TremMessageBox(
+          this, LoadString(3371) + host + LoadString(3372) + community + LoadString(3373) + LoadString(3374),
+          MB_OK);
       return;
     }
   }

@@ -192,7 +192,8 @@ void CReceptacleControl::CleanUp() {
   segments_.clear();
 }
 
-void CReceptacleControl::OnNewData(unsigned /*status*/, unsigned block, unsigned /*branch*/, unsigned /*item*/) {
+void CReceptacleControl::OnNewData(unsigned /*status*/, unsigned block, unsigned /*branch*/,
+                                   unsigned /*item*/) {
   if (block != Recptinf::kBlockId) return;
   bank_->clear();
   CleanUp();
@@ -227,7 +228,8 @@ void CReceptacleControl::OnNewData(unsigned /*status*/, unsigned block, unsigned
 
 void CReceptacleControl::UpdateData(bool save) {
   if (save) {
-    for (int i = 0; i < 4; ++i) delay_values_[i] = static_cast<uint8_t>(std::clamp(delays_[i]->text().toInt(), 0, 255));
+    for (int i = 0; i < 4; ++i)
+      delay_values_[i] = static_cast<uint8_t>(std::clamp(delays_[i]->text().toInt(), 0, 255));
     selected_bank_ = bank_->currentIndex();
     return;
   }

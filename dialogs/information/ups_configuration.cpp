@@ -38,7 +38,7 @@ static const HelpTopicRegistrar kHelp(
 namespace {
 // Longest model text shown.
 constexpr int kModelTextMax = 50;
-}
+}  // namespace
 
 CUpsConfiguration::CUpsConfiguration(QWidget* parent, const QString& hostName)
     : KTDialog(kTemplateId, parent, hostName) {
@@ -79,8 +79,8 @@ void CUpsConfiguration::BuildControls() {
 
   auto* options = new QGroupBox(QStringLiteral("Options"), this);
   auto* grid = new QGridLayout(options);
-  auto addPair = [&](int row, const char* label, QButtonGroup*& group, int firstId, const char* first, int secondId,
-                     const char* second) {
+  auto addPair = [&](int row, const char* label, QButtonGroup*& group, int firstId, const char* first,
+                     int secondId, const char* second) {
     group = new QButtonGroup(this);
     auto* a = new QRadioButton(QString::fromLatin1(first), options);
     a->setObjectName(ControlName(firstId));
@@ -113,7 +113,8 @@ bool CUpsConfiguration::OnInitDialog() {
   return true;
 }
 
-void CUpsConfiguration::OnNewData(unsigned /*status*/, unsigned block, unsigned /*branch*/, unsigned /*item*/) {
+void CUpsConfiguration::OnNewData(unsigned /*status*/, unsigned block, unsigned /*branch*/,
+                                  unsigned /*item*/) {
   if (block == 2) {
     OnInfoBlock();
   } else if (block == 4) {

@@ -36,8 +36,8 @@ TEST_F(AlarmHistoryTest, ListsNewestFirstNumberedWithClearedEntriesMarked) {
   EXPECT_EQ(d->HelpContextId(), 35);
   EXPECT_EQ(Sent(link), (std::vector<std::string>{"GET 8,1"}));
   EXPECT_EQ(Rows(d->List()), (std::vector<std::string>{"1|" + T(1700000120) + "|Unknown alarm (code 200)",
-                                                        "2|" + T(1700000060) + "|CLEAR: Battery low",
-                                                        "3|" + T(1700000000) + "|Utility fail"}));
+                                                       "2|" + T(1700000060) + "|CLEAR: Battery low",
+                                                       "3|" + T(1700000000) + "|Utility fail"}));
   EXPECT_EQ(d->List()->headerItem()->text(0), "#");
   EXPECT_EQ(d->List()->headerItem()->text(2), "Alarm");
   EXPECT_EQ(d->List()->topLevelItem(0)->textAlignment(0) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
@@ -48,8 +48,9 @@ TEST_F(AlarmHistoryTest, AlarmTextsCoverCodesZeroTo193AndNoMore) {
   const struct {
     unsigned code;
     const char* text;
-  } kCases[] = {{0, "Inverter AC over voltage"}, {56, "Battery low"},          {153, "UPS series status"},
-                {193, "Fan Failure"},              {194, "Unknown alarm (code 194)"}, {255, "Unknown alarm (code 255)"}};
+  } kCases[] = {{0, "Inverter AC over voltage"},   {56, "Battery low"},
+                {153, "UPS series status"},        {193, "Fan Failure"},
+                {194, "Unknown alarm (code 194)"}, {255, "Unknown alarm (code 255)"}};
   for (const auto& c : kCases) EXPECT_EQ(CAlarmHistory::AlarmText(c.code), c.text) << c.code;
   for (unsigned code = 0; code < 194; ++code) EXPECT_FALSE(CAlarmHistory::AlarmText(code).isEmpty()) << code;
   EXPECT_TRUE(StringTableConflicts().empty());
@@ -77,7 +78,9 @@ TEST_F(AlarmHistoryTest, PrintFileHoldsRightAlignedFieldsAndIsWrittenAnew) {
   QTest::mouseClick(d->Control<QPushButton>(CAlarmHistory::IDC_PRINT_ALARMS), Qt::LeftButton);
   EXPECT_EQ(print.Count(), 1);
   EXPECT_GT(std::filesystem::file_size(File("print.pdf")), 0u);
-  auto pad = [](const std::string& s, size_t w) { return std::string(s.size() < w ? w - s.size() : 0, ' ') + s; };
+  auto pad = [](const std::string& s, size_t w) {
+    return std::string(s.size() < w ? w - s.size() : 0, ' ') + s;
+  };
   const std::string expected = pad("Number", 10) + pad("Time", 20) + pad("Alarm", 40) + "\n" + pad("1", 10) +
                                pad(T(1700000060), 20) + pad("CLEAR: Battery low", 40) + "\n" + pad("2", 10) +
                                pad(T(1700000000), 20) + pad("Utility fail", 40) + "\n";
@@ -92,7 +95,8 @@ TEST_F(AlarmHistoryTest, AnEmptyQueueSaysSoOnScreenAndInThePrintFile) {
   ASSERT_TRUE(d->write_text_file());
   EXPECT_EQ(info_test::ReadFile(File("alarmque.txt")),
             "    Number                Time                                   Alarm\n"
-            "          " + std::string(3, ' ') + "(no alarms found)" + std::string(40, ' ') + "\n");
+            "          " +
+                std::string(3, ' ') + "(no alarms found)" + std::string(40, ' ') + "\n");
   Screenshot(d, "alarm_history_empty");
 }
 

@@ -9,11 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "dialogs/frame/trem_globals.h"
 #include "dialogs/information/report_list.h"
 #include "tests/dialogs/harness/agent_link.h"
 #include "tests/dialogs/harness/screenshots.h"
 #include "tests/dialogs/harness/trem_fixture.h"
-#include "dialogs/frame/trem_globals.h"
 
 namespace info_test {
 

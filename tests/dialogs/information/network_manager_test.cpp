@@ -93,12 +93,12 @@ TEST_F(NetworkManagerTest, AddRefusesEmptyTextsAndDuplicatesWhateverTheirCase) {
     const char* host;
     const char* community;
     const char* message;
-  } kCases[] = {{"", "public", "Host name must be provided"},
-                {"nms1", "", "Community name must be provided"},
-                {"nms1", "public", nullptr},
-                {"NMS1", "PUBLIC",
-                 "Host: NMS1 and Community: PUBLIC were not added.\nEntry is already in list."},
-                {"nms1", "private", nullptr}};
+  } kCases[] = {
+      {"", "public", "Host name must be provided"},
+      {"nms1", "", "Community name must be provided"},
+      {"nms1", "public", nullptr},
+      {"NMS1", "PUBLIC", "Host: NMS1 and Community: PUBLIC were not added.\nEntry is already in list."},
+      {"nms1", "private", nullptr}};
   for (const auto& c : kCases) {
     boxes.Clear();
     Add(d, c.host, c.community);

@@ -64,7 +64,8 @@ TEST_F(SerialDeviceConfigTest, FiveRequestsAndTheBusyStateEndsWithTheFourthReply
     QCoreApplication::sendPostedEvents();
     busy.push_back(d->IsBusy());
   }
-  EXPECT_EQ(Sent(link), (std::vector<std::string>{"GET 2,4,1", "GET 2,1", "GET 4,1", "GET 4,11", "GET 4,13,1"}));
+  EXPECT_EQ(Sent(link),
+            (std::vector<std::string>{"GET 2,4,1", "GET 2,1", "GET 4,1", "GET 4,11", "GET 4,13,1"}));
   EXPECT_EQ(busy, (std::vector<bool>{true, true, true, false, false}));
   EXPECT_TRUE(d->Control<QCheckBox>(CSerialDeviceConfig::IDC_NO_LOOPBACK)->isVisible());
   Screenshot(d, "serial_device_config");
@@ -141,7 +142,8 @@ TEST_F(SerialDeviceConfigTest, SharingButtonsWarnOnEveryClickAndHideWithoutTheHa
 
   FillAgent(2, {"ttyS0"}, 15, false);
   QPointer<CSerialDeviceConfig> hidden = OpenIdle<CSerialDeviceConfig>(nullptr, "localhost");
-  for (int id : {CSerialDeviceConfig::IDC_LOCAL, CSerialDeviceConfig::IDC_SERVER, CSerialDeviceConfig::IDC_CLIENT}) {
+  for (int id :
+       {CSerialDeviceConfig::IDC_LOCAL, CSerialDeviceConfig::IDC_SERVER, CSerialDeviceConfig::IDC_CLIENT}) {
     EXPECT_TRUE(hidden->Control<QRadioButton>(id)->isHidden()) << id;
   }
   Screenshot(hidden, "serial_device_config_no_sharing");

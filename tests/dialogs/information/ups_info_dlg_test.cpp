@@ -1,10 +1,10 @@
 // The system information dialog against the in-process agent.
 #include "dialogs/information/ups_info_dlg.h"
 
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QCoreApplication>
 #include <QTest>
 #include <filesystem>
 
@@ -73,9 +73,8 @@ TEST_F(UpsInfoDlgTest, AsksForConfigurationThenInformationAndWaitsForBothUnlessA
 TEST_F(UpsInfoDlgTest, AnUnsetBlockShowsHeadingsNameVendorAndApplicationTypeOnly) {
   auto* d = OpenIdle<CUpsInfoDlg>(nullptr, "localhost");
   const SetupData setup;
-  std::vector<std::string> expected = {"UPS DESCRIPTION:|", "Name:|" + setup.GetUpsModelName(255), "|",
-                                       "UPS RATINGS:|",     "|",
-                                       "SOFTWARE:|"};
+  std::vector<std::string> expected = {
+      "UPS DESCRIPTION:|", "Name:|" + setup.GetUpsModelName(255), "|", "UPS RATINGS:|", "|", "SOFTWARE:|"};
   if (!setup.GetVendorText().empty()) expected.push_back("Vendor:|" + setup.GetVendorText());
   expected.push_back("Application Type|" + setup.GetApplicationTypeName(0));
   EXPECT_EQ(Rows(d->List()), expected);
@@ -192,8 +191,8 @@ TEST_F(UpsInfoDlgTest, PicturesFollowTheModelAndTheLogoMovesUpWithoutOne) {
     int va;
     int bitmap;
   };
-  const Case kCases[] = {{1, 1000, 188}, {13, 20000, 252}, {13, 10000, 236}, {18, 1000, 265},
-                         {14, 1000, 0},  {255, 1000, 0}};
+  const Case kCases[] = {{1, 1000, 188},  {13, 20000, 252}, {13, 10000, 236},
+                         {18, 1000, 265}, {14, 1000, 0},    {255, 1000, 0}};
   SetupData setup;
   setup.SetVendorCode(204);
   ASSERT_EQ(setup.WriteFile(SetupData::kFileName), 1);
@@ -230,9 +229,14 @@ namespace {
 
 TEST_F(UpsInfoDlgTest, ResizingGrowsTheListAndKeepsTheOtherControlsInPlace) {
   auto* d = OpenIdle<CUpsInfoDlg>(nullptr, "localhost");
-  const int ids[] = {CUpsInfoDlg::IDC_POWERED_DEVICES, CUpsInfoDlg::IDC_LOCATION, CUpsInfoDlg::IDC_POWERED_LABEL,
-                     CUpsInfoDlg::IDC_LOCATION_LABEL,  IDOK,                       IDCANCEL,
-                     CUpsInfoDlg::IDC_PRINT_INFO,      ID_HELP};
+  const int ids[] = {CUpsInfoDlg::IDC_POWERED_DEVICES,
+                     CUpsInfoDlg::IDC_LOCATION,
+                     CUpsInfoDlg::IDC_POWERED_LABEL,
+                     CUpsInfoDlg::IDC_LOCATION_LABEL,
+                     IDOK,
+                     IDCANCEL,
+                     CUpsInfoDlg::IDC_PRINT_INFO,
+                     ID_HELP};
   auto offsets = [&] {
     std::vector<std::pair<QPoint, QSize>> out;
     const QPoint anchor(d->width() / 2, d->height());

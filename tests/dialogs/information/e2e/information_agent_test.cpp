@@ -40,7 +40,9 @@ class InformationAgentTest : public TremTest {
   bool StartAgent(AgentProcess& vigil, const std::vector<std::string>& args, const char* ready) {
     if (!vigil.Start(args)) return false;
     return AgentProcess::WaitFor(
-        [&] { return Count(vigil.Stderr(), "NETWORK THREAD IS ALIVE") > 0 && Contains(vigil.Stderr(), ready); },
+        [&] {
+          return Count(vigil.Stderr(), "NETWORK THREAD IS ALIVE") > 0 && Contains(vigil.Stderr(), ready);
+        },
         120000);
   }
   bool OpenLink(std::string& error) {
