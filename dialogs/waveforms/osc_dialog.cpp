@@ -16,6 +16,16 @@
 
 DialogPointer<COscDialog> pOscDialog;
 
+namespace {
+// Moves a window so that its outer rectangle, frame included, is `r`.
+void MoveWindowFrame(QWidget* w, const QRect& r) {
+  const QRect frame = w->frameGeometry();
+  const QRect inner = w->geometry();
+  w->setGeometry(r.adjusted(inner.left() - frame.left(), inner.top() - frame.top(), inner.right() - frame.right(),
+                            inner.bottom() - frame.bottom()));
+}
+}  // namespace
+
 TREM_REGISTER_DIALOG(COscDialog);
 
 static const HelpTopicRegistrar kHelp(
@@ -98,13 +108,13 @@ void COscDialog::OnBtnGraphWaveform() {
       pDlgVoltageInput = nullptr;
       new CDlgVoltageInput(this, HostName());  // binds pDlgVoltageInput
     }
-    if (n == 2) pDlgVoltageInput->setGeometry(main.left(), main.top(), halfWidth, main.height());
+    if (n == 2) MoveWindowFrame(pDlgVoltageInput, QRect(main.left(), main.top(), halfWidth, main.height()));
   }
   if (outputVoltage != 0) {
     if (!DialogIsOpen(pDlgVoltageOutput)) {
       pDlgVoltageOutput = nullptr;
       new CDlgVoltageOutput(this, HostName());
     }
-    if (n == 2) pDlgVoltageOutput->setGeometry(halfWidth, main.top(), halfWidth, main.height());
+    if (n == 2) MoveWindowFrame(pDlgVoltageOutput, QRect(halfWidth, main.top(), halfWidth, main.height()));
   }
 }

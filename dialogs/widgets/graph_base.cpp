@@ -71,12 +71,16 @@ void KtGraphBase::Draw(QPainter& painter, const QRect& rect) {
 
 void KtGraphBase::DrawXAxis(QPainter& painter, const GraphRect& drawing) {
   const int w = drawing.width();
-  const QFont labelFont = GraphFont(units_.font * 4 / 9);
+  const QFont labelFont = GraphFont(GraphLabelHeight(w));
   painter.setFont(labelFont);
   const QFontMetrics fm(labelFont);
   const bool labels = xNumericLabels != 0 && fm.horizontalAdvance(QStringLiteral("00")) < plot_.width() / 12;
+  const std::vector<int> ticks = GraphXTicks(x_range_);
+  const double spacing = static_cast<double>(plot_.width()) * GraphAxisStep(x_range_) / x_range_;
+  const int every = GraphLabelEvery(fm.horizontalAdvance(QString::number(x_range_)) + fm.averageCharWidth(), spacing);
   int labelsBottom = plot_.bottom;
-  for (int x : GraphXTicks(x_range_)) {
+  for (size_t i = 0; i < ticks.size(); ++i) {
+    const int x = ticks[i];
     const int px = MapPoint(x, 0).x();
     if (verticalGrid != 0) {
       painter.setPen(QPen(GraphPenColor(kGridEntry), 1));
@@ -86,7 +90,7 @@ void KtGraphBase::DrawXAxis(QPainter& painter, const GraphRect& drawing) {
       painter.setPen(QPen(GraphPenColor(kTickEntry), 1));
       painter.drawLine(px, plot_.bottom, px, plot_.bottom + units_.tick);
     }
-    if (labels) {
+    if (labels && i % static_cast<size_t>(every) == 0) {
       painter.setPen(GraphPenColor(kTickEntry));
       const QString text = QString::number(x);
       const int tw = fm.horizontalAdvance(text);
@@ -96,7 +100,7 @@ void KtGraphBase::DrawXAxis(QPainter& painter, const GraphRect& drawing) {
     }
   }
   if (!x_title_.isEmpty()) {
-    const QFont titleFont = GraphFont(units_.font / 3);
+    const QFont titleFont = GraphFont(GraphTitleHeight(w));
     painter.setFont(titleFont);
     const QFontMetrics tm(titleFont);
     // Below the tick labels; a plain graph keeps W/16 of room under its plot.
@@ -109,10 +113,16 @@ void KtGraphBase::DrawXAxis(QPainter& painter, const GraphRect& drawing) {
 
 void KtGraphBase::DrawYAxis(QPainter& painter, const GraphRect& drawing) {
   const int w = drawing.width();
-  const QFont labelFont = GraphFont(units_.font * 4 / 9);
+  const QFont labelFont = GraphFont(GraphLabelHeight(w));
   painter.setFont(labelFont);
   const QFontMetrics fm(labelFont);
-  for (int v : GraphYTicks(y_range_, centred != 0)) {
+  const std::vector<int> ticks = GraphYTicks(y_range_, centred != 0);
+  const double spacing = static_cast<double>(plot_.height()) * GraphAxisStep(y_range_) / y_range_;
+  const int every = GraphLabelEvery(fm.height(), spacing);
+  // Thinned labels keep the zero of a centred graph.
+  const size_t zeroIndex = centred != 0 ? ticks.size() / 2 : 0;
+  for (size_t i = 0; i < ticks.size(); ++i) {
+    const int v = ticks[i];
     const int py = MapPoint(0, v).y();
     if (horizontalGrid != 0) {
       painter.setPen(QPen(GraphPenColor(kGridEntry), 1, Qt::DotLine));
@@ -122,7 +132,8 @@ void KtGraphBase::DrawYAxis(QPainter& painter, const GraphRect& drawing) {
       painter.setPen(QPen(GraphPenColor(kTickEntry), 1));
       painter.drawLine(plot_.left - units_.tick, py, plot_.left, py);
     }
-    if (yLabels != 0) {
+    const size_t offset = i > zeroIndex ? i - zeroIndex : zeroIndex - i;
+    if (yLabels != 0 && offset % static_cast<size_t>(every) == 0) {
       painter.setPen(GraphPenColor(kTickEntry));
       // Right-aligned a little left of the axis (and its tick), vertically centred.
       const int right = plot_.left - units_.tick - fm.averageCharWidth() / 2;
@@ -132,7 +143,7 @@ void KtGraphBase::DrawYAxis(QPainter& painter, const GraphRect& drawing) {
     }
   }
   if (!y_title_.isEmpty()) {
-    const QFont titleFont = GraphFont(units_.font / 3);
+    const QFont titleFont = GraphFont(GraphTitleHeight(w));
     painter.setFont(titleFont);
     const QFontMetrics tm(titleFont);
     painter.save();
@@ -153,7 +164,7 @@ void KtGraphBase::DrawYAxis(QPainter& painter, const GraphRect& drawing) {
     painter.drawLine(plot_.left, zero, plot_.right - 1, zero);
   }
   if (!title_.isEmpty()) {
-    const QFont titleFont = GraphFont(units_.font / 3);
+    const QFont titleFont = GraphFont(GraphTitleHeight(drawing.width()));
     painter.setFont(titleFont);
     const QFontMetrics tm(titleFont);
     const int top = std::max(drawing.top, plot_.top - tm.height() - 2);

@@ -1,6 +1,7 @@
 #include "dialogs/widgets/graph_geometry.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 GraphUnits GraphLayoutUnits(int width) {
@@ -12,6 +13,19 @@ GraphRect GraphPlotRect(const GraphRect& drawing, bool legend) {
   const GraphUnits u = GraphLayoutUnits(w);
   return GraphRect{u.left, drawing.top + u.margin, drawing.right - u.margin,
                    drawing.bottom - u.font - (legend ? 3 * u.font : 0)};
+}
+
+int GraphLabelHeight(int width) {
+  return std::max(1, std::min(kGraphMaxLabelHeight, (width / 8) * 4 / 9));
+}
+
+int GraphTitleHeight(int width) {
+  return std::max(1, std::min(kGraphMaxTitleHeight, (width / 8) / 3));
+}
+
+int GraphLabelEvery(int extent, double spacing) {
+  if (spacing <= 0) return 1;
+  return std::max(1, static_cast<int>(std::ceil(extent / spacing)));
 }
 
 int NormalisedXRange(int xRange) {

@@ -55,6 +55,16 @@ std::vector<int> GraphYTicks(int yRange, bool centred);
 std::vector<QPoint> GraphPolyline(const GraphRect& plot, int xRange, int yRange, bool centred,
                                   const std::vector<int>& newestFirst);
 
+// Text heights of a graph drawn W wide: labels (W/8) x 4/9 and titles (W/8)/3, each capped so
+// that a large window keeps readable, not poster-sized, text.
+inline constexpr int kGraphMaxLabelHeight = 13;
+inline constexpr int kGraphMaxTitleHeight = 15;
+int GraphLabelHeight(int width);
+int GraphTitleHeight(int width);
+// Every how many ticks a label is written so that labels `extent` pixels tall (or wide) do not
+// run into each other when ticks are `spacing` pixels apart (1: every tick).
+int GraphLabelEvery(int extent, double spacing);
+
 // One bar of the bar graph; drawn only when `drawn` (its value gave a height above 0).
 struct GraphBar {
   GraphRect rect;

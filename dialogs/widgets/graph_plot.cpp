@@ -40,11 +40,15 @@ void KtGraphPlot::DrawSeries(QPainter& painter) {
     const int c = std::min(x_range_, n - 1);
     std::vector<int> times;
     for (const GraphPoint& p : series->Points()) times.push_back(p.time);
-    const QFont font = GraphFont(units_.font * 4 / 9);
+    const QFont font = GraphFont(GraphLabelHeight(units_.font * 8));
     painter.setFont(font);
     const QFontMetrics fm(font);
     painter.setPen(Qt::black);
-    for (int j : GraphTimeLabelIndexes(x_range_, n)) {
+    const std::vector<int> indexes = GraphTimeLabelIndexes(x_range_, n);
+    const double spacing = static_cast<double>(plot_.width()) * GraphAxisStep(x_range_) / x_range_;
+    const int every = GraphLabelEvery(fm.horizontalAdvance(QStringLiteral("00:00:00")) + fm.averageCharWidth(), spacing);
+    for (size_t i = 0; i < indexes.size(); i += static_cast<size_t>(every)) {
+      const int j = indexes[i];
       const QPoint at = MapPoint(j, 0) + QPoint(0, 2 * units_.tick);
       const QString text = GraphTimeLabel(times[static_cast<size_t>(c - j)]);
       const int tw = fm.horizontalAdvance(text);
