@@ -1,7 +1,6 @@
 #include "dialogs/datacollection/dc_dlg_setup.h"
 
 #include <QFileInfo>
-#include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -14,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "core/scp/meter_block.h"
 #include "dialogs/datacollection/dc_meter_select_dlg.h"
@@ -149,8 +149,7 @@ void CDcDlgSetup::BuildControls() {
   body->addLayout(left, 1);
 
   auto* right = new QVBoxLayout;
-  auto* form = new QFormLayout;
-  form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  auto* grid = new QGridLayout;
   auto makeEdit = [this](int id) {
     auto* edit = new QLineEdit(this);
     edit->setObjectName(ControlName(id));
@@ -160,48 +159,53 @@ void CDcDlgSetup::BuildControls() {
   QLineEdit* samples = makeEdit(IDC_SAMPLES);
   QLineEdit* interval = makeEdit(IDC_INTERVAL);
   QLineEdit* maxEntriesEdit = makeEdit(IDC_MAX_ENTRIES);
-  form->addRow(QStringLiteral("Number of Samples:"), samples);
-  form->addRow(QStringLiteral("Sample Interval (sec):"), interval);
-  right->addLayout(form);
+  int row = 0;
+  for (auto [text, edit] : {std::pair{"Number of Samples:", samples}, std::pair{"Sample Interval (sec):", interval},
+                            std::pair{"Maximum Value Entries:", maxEntriesEdit}}) {
+    auto* label = new QLabel(QString::fromLatin1(text), this);
+    label->setBuddy(edit);
+    grid->addWidget(label, row, 0, Qt::AlignRight | Qt::AlignVCenter);
+    grid->addWidget(edit, row, 1, Qt::AlignLeft);
+    ++row;
+  }
+  grid->setColumnStretch(1, 1);
+  right->addLayout(grid);
 
   auto* fileGroup = new QGroupBox(QStringLiteral("Collection File"), this);
-  auto* fileGrid = new QGridLayout(fileGroup);
+  auto* fileRow = new QHBoxLayout(fileGroup);
   auto* nameLabel = new QLabel(QStringLiteral("Name:"), fileGroup);
   auto* name = new QLineEdit(fileGroup);
   name->setObjectName(ControlName(IDC_FILE_NAME));
   name->setMaxLength(250);
-  name->setMinimumWidth(180);
+  name->setMinimumWidth(200);
   nameLabel->setBuddy(name);
   QPushButton* browse = MakeButton(IDC_BROWSE, QStringLiteral("Browse"));
   connect(browse, &QPushButton::clicked, this, [this] { OnDcBrowse(); });
-  auto* maxLabel = new QLabel(QStringLiteral("Maximum Value Entries:"), fileGroup);
-  maxLabel->setBuddy(maxEntriesEdit);
-  fileGrid->addWidget(nameLabel, 0, 0, Qt::AlignRight);
-  fileGrid->addWidget(name, 0, 1);
-  fileGrid->addWidget(browse, 0, 2);
-  fileGrid->addWidget(maxLabel, 1, 0, Qt::AlignRight);
-  fileGrid->addWidget(maxEntriesEdit, 1, 1, Qt::AlignLeft);
+  fileRow->addWidget(nameLabel);
+  fileRow->addWidget(name, 1);
+  fileRow->addWidget(browse);
   right->addWidget(fileGroup);
   right->addStretch(1);
   body->addLayout(right);
   layout->addLayout(body, 1);
 
-  auto* buttons = MakeButtonRow({IDC_GRAPH, IDOK, IDCANCEL, ID_HELP});
-  auto* graph = Control<QPushButton>(IDC_GRAPH);
-  graph->setText(QStringLiteral("Graph"));
+  auto* buttons = new QHBoxLayout;
+  QPushButton* graph = MakeButton(IDC_GRAPH, QStringLiteral("Graph"));
   connect(graph, &QPushButton::clicked, this, [this] { OnDcDisplay(); });
+  buttons->addWidget(graph);
+  buttons->addSpacing(12);
+  buttons->addLayout(MakeButtonRow({IDOK, IDCANCEL, ID_HELP}), 1);
   layout->addLayout(buttons);
 
   setTabOrder(list_, samples);
   setTabOrder(samples, interval);
-  setTabOrder(interval, name);
+  setTabOrder(interval, maxEntriesEdit);
+  setTabOrder(maxEntriesEdit, name);
   setTabOrder(name, browse);
-  setTabOrder(browse, maxEntriesEdit);
-  setTabOrder(maxEntriesEdit, graph);
+  setTabOrder(browse, graph);
   setTabOrder(graph, Control<QPushButton>(IDOK));
   setTabOrder(Control<QPushButton>(IDOK), Control<QPushButton>(IDCANCEL));
   setTabOrder(Control<QPushButton>(IDCANCEL), Control<QPushButton>(ID_HELP));
-  list_->setMinimumHeight(260);
   list_->setMinimumWidth(200);
 }
 
@@ -214,6 +218,8 @@ bool CDcDlgSetup::OnInitDialog() {
   maxEntries = 100;
   list_->clear();
   for (int i = 0; i < kDcMeterTypeCount; ++i) list_->addItem(LoadString(kDcFirstMeterString + i));
+  // Room for every entry without scrolling.
+  list_->setMinimumHeight(list_->sizeHintForRow(0) * list_->count() + 2 * list_->frameWidth() + 2);
   selection_.assign(static_cast<size_t>(kDcMeterTypeCount), 0);
   list_->item(0)->setSelected(true);
   list_->setCurrentRow(0, QItemSelectionModel::NoUpdate);
