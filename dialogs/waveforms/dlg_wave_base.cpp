@@ -128,6 +128,7 @@ void CDlgWaveBase::ShowWaveform(int correct, int inputWave, int firstHarmonic) {
   std::vector<float> harmonics;
   int haveHarmonics = -1;
   double thd = 0.0;
+  bool thdComputed = false;
   {
     auto lock = gScp.Lock();
     KT_Waveform* wave = gScp.waveforms.Wave(waveform_id_);
@@ -138,7 +139,7 @@ void CDlgWaveBase::ShowWaveform(int correct, int inputWave, int firstHarmonic) {
         changed = !samples.empty() && WaveChanged(samples);
       }
       haveHarmonics = wave->GetHarmonics(harmonics);
-      wave->ComputeThd();
+      thdComputed = wave->ComputeThd() == 1;
       thd = wave->GetThd();
     }
   }
@@ -155,7 +156,9 @@ void CDlgWaveBase::ShowWaveform(int correct, int inputWave, int firstHarmonic) {
       harmonic_series_->AddPoint(static_cast<int>(std::min(v, kHarmonicCap)), t);
     }
   }
-  if (changed) distortion_ = thd;
+  // A wave without a spectrum (or without a fundamental) has no distortion to show: the block's
+  // "not computed" marker is not a percentage, so the last computed value stays.
+  if (changed && thdComputed) distortion_ = thd;
   if (changed) update();
   CDlgWaveBase::OnWaveformBlock();
 }

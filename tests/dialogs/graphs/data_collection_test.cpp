@@ -270,6 +270,12 @@ TEST_F(DataCollectionTest, GraphChartsTheChosenTypesFromTheNewestReadings) {
       EXPECT_EQ(chart->Scale().xMax, 20);
       display->resize(720, 540);
       Screenshot(display, "dc_chart_two_types");
+      // A double click redraws from the newest readings.
+      SetMeters(220, 40, 100, 20 + 40);
+      Sample(d);
+      QTest::mouseDClick(chart, Qt::LeftButton, {}, chart->rect().center());
+      EXPECT_EQ(chart->Values()[1].back(), 60);
+      EXPECT_EQ(chart->Scale().yMax, 60);
       sawChart = true;
       display->OnCancel();
     });

@@ -122,6 +122,13 @@ TEST_F(WaveformDialogsTest, IdenticalWavesTakeNothingNewAndHarmonicsAreCapped) {
   ASSERT_TRUE(link.PumpUntil([&] { return d->WaveUpdates() == 2; }));
   EXPECT_LT(d->Distortion(), 0.5);
   EXPECT_LT(d->HarmonicSeries()->ValuesNewestFirst()[28], 100);  // harmonic 3 gone
+  const double clean = d->Distortion();
+
+  // A flat wave has no fundamental: its distortion cannot be computed, and the block's
+  // "not computed" marker (255) is not shown as a percentage.
+  SetWave(3, std::vector<uint32_t>(64, 125));
+  ASSERT_TRUE(link.PumpUntil([&] { return d->WaveUpdates() == 3; }));
+  EXPECT_EQ(d->Distortion(), clean);
 }
 
 TEST_F(WaveformDialogsTest, DistortionTextShrinksToFitAndLayoutFollowsTheWaveformId) {
@@ -154,6 +161,15 @@ TEST_F(WaveformDialogsTest, DistortionTextShrinksToFitAndLayoutFollowsTheWavefor
   const WaveLayout whole = ComputeWaveLayout(client, 4);
   EXPECT_TRUE(whole.full);
   EXPECT_EQ(whole.wave, client);
+
+  // Waveform id 4: the wave plot takes the whole client area; no bars, no text.
+  QPointer<CDlgWaveBase> whole4 = new CDlgWaveBase(nullptr, "localhost", 1686, 4, 600, "Time Samples", "Voltage (V)");
+  whole4->Create(IDD_WAVEFORM);
+  whole4->resize(400, 300);
+  whole4->grab();
+  EXPECT_EQ(whole4->WavePlot()->PlotRect(), GraphPlotRect(GraphRect::FromQRect(whole4->rect()), false));
+  EXPECT_TRUE(whole4->PaintedText().text.isEmpty());
+  whole4->DestroyWindow();
 
   // A narrow window paints the short form.
   SetWave(2, Wave(125, 100, 3));
