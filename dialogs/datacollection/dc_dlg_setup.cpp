@@ -80,7 +80,8 @@ bool ReadDouble(QWidget* owner, QLineEdit* edit, double lo, double hi, double& o
   if (!ok || !std::isfinite(v)) return Refuse(owner, edit, QStringLiteral("Please enter a number."));
   if (v < lo || v > hi) {
     return Refuse(owner, edit,
-                  QStringLiteral("Please enter a number between %1 and %2.").arg(QString::number(lo), QString::number(hi)));
+                  QStringLiteral("Please enter a number between %1 and %2.")
+                      .arg(QString::number(lo), QString::number(hi)));
   }
   out = v;
   return true;
@@ -121,7 +122,8 @@ double DcMeterReading(MeterBlock& m, int type) {
   }
 }
 
-CDcDlgSetup::CDcDlgSetup(QWidget* parent, const QString& hostName) : KTDialog(IDD_DC_SETUP, parent, hostName) {
+CDcDlgSetup::CDcDlgSetup(QWidget* parent, const QString& hostName)
+    : KTDialog(IDD_DC_SETUP, parent, hostName) {
   BindDialogPointer(pDcDlgSetup);
   SetWaitCount(0);
   readings_.resize(kDcMeterTypeCount);
@@ -160,8 +162,9 @@ void CDcDlgSetup::BuildControls() {
   QLineEdit* interval = makeEdit(IDC_INTERVAL);
   QLineEdit* maxEntriesEdit = makeEdit(IDC_MAX_ENTRIES);
   int row = 0;
-  for (auto [text, edit] : {std::pair{"Number of Samples:", samples}, std::pair{"Sample Interval (sec):", interval},
-                            std::pair{"Maximum Value Entries:", maxEntriesEdit}}) {
+  for (auto [text, edit] :
+       {std::pair{"Number of Samples:", samples}, std::pair{"Sample Interval (sec):", interval},
+        std::pair{"Maximum Value Entries:", maxEntriesEdit}}) {
     auto* label = new QLabel(QString::fromLatin1(text), this);
     label->setBuddy(edit);
     grid->addWidget(label, row, 0, Qt::AlignRight | Qt::AlignVCenter);
@@ -244,7 +247,8 @@ bool CDcDlgSetup::UpdateData() {
   if (!ReadInt(this, Control<QLineEdit>(IDC_SAMPLES), 10, 1000, samples)) return false;
   if (!ReadDouble(this, Control<QLineEdit>(IDC_INTERVAL), 0.001, 100.0, interval)) return false;
   auto* name = Control<QLineEdit>(IDC_FILE_NAME);
-  if (name->text().size() > 250) return Refuse(this, name, QStringLiteral("Please enter no more than 250 characters."));
+  if (name->text().size() > 250)
+    return Refuse(this, name, QStringLiteral("Please enter no more than 250 characters."));
   if (!ReadInt(this, Control<QLineEdit>(IDC_MAX_ENTRIES), 10, 100000, entries)) return false;
   numberOfSamples = samples;
   sampleInterval = interval;
@@ -284,7 +288,8 @@ void CDcDlgSetup::TakeSample() {
     // Only a reply that arrived since the last request counts; otherwise the sample is a gap.
     const int64_t filled = gScp.meters.Branches().GetTime(0);
     if (requested_at_ >= 0 && filled != 0 && filled >= requested_at_) {
-      for (int t = 0; t < kDcMeterTypeCount; ++t) sample[static_cast<size_t>(t)] = DcMeterReading(gScp.meters, t);
+      for (int t = 0; t < kDcMeterTypeCount; ++t)
+        sample[static_cast<size_t>(t)] = DcMeterReading(gScp.meters, t);
     }
   }
   for (int t = 0; t < kDcMeterTypeCount; ++t) {
@@ -388,7 +393,8 @@ const char* CDcDlgSetup::GetPtrLegendStrings() {
     const QByteArray text = list->item(i)->text().toUtf8();
     const size_t at = legend_.size();
     legend_.resize(at + kLegendSlot, '\0');
-    std::memcpy(legend_.data() + at, text.constData(), std::min<size_t>(static_cast<size_t>(text.size()), kLegendSlot - 1));
+    std::memcpy(legend_.data() + at, text.constData(),
+                std::min<size_t>(static_cast<size_t>(text.size()), kLegendSlot - 1));
     ++legend_count_;
   }
   return legend_.empty() ? nullptr : legend_.data();

@@ -13,11 +13,12 @@
 DialogPointer<CDcMeterSelectDlg> pDcMeterSelectDlg;
 
 // The tools open it on its own (modeless); the setup dialog runs it modally.
-static const DialogRegistrar kRegistrar("CDcMeterSelectDlg", [](QWidget* parent, const QString& host) -> KTDialog* {
-  auto* dialog = new CDcMeterSelectDlg(parent, host);
-  dialog->Create(IDD_DC_METER_SELECT);
-  return dialog;
-});
+static const DialogRegistrar kRegistrar("CDcMeterSelectDlg",
+                                        [](QWidget* parent, const QString& host) -> KTDialog* {
+                                          auto* dialog = new CDcMeterSelectDlg(parent, host);
+                                          dialog->Create(IDD_DC_METER_SELECT);
+                                          return dialog;
+                                        });
 
 CDcMeterSelectDlg::CDcMeterSelectDlg(QWidget* parent, const QString& hostName)
     : KTDialog(IDD_DC_METER_SELECT, parent, hostName) {

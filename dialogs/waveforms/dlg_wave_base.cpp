@@ -1,8 +1,8 @@
 #include "dialogs/waveforms/dlg_wave_base.h"
 
 #include <QFontMetrics>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <algorithm>
 #include <cmath>
 #include <ctime>
@@ -58,8 +58,8 @@ WaveLayout ComputeWaveLayout(const QRect& client, int waveformId) {
   return out;
 }
 
-CDlgWaveBase::CDlgWaveBase(QWidget* parent, const QString& hostName, int captionId, int waveformId, int yRange,
-                           const QString& xTitle, const QString& yTitle)
+CDlgWaveBase::CDlgWaveBase(QWidget* parent, const QString& hostName, int captionId, int waveformId,
+                           int yRange, const QString& xTitle, const QString& yTitle)
     : KTDialog(IDD_WAVEFORM, parent, hostName),
       caption_id_(captionId),
       waveform_id_(waveformId),

@@ -21,8 +21,8 @@ namespace {
 void MoveWindowFrame(QWidget* w, const QRect& r) {
   const QRect frame = w->frameGeometry();
   const QRect inner = w->geometry();
-  w->setGeometry(r.adjusted(inner.left() - frame.left(), inner.top() - frame.top(), inner.right() - frame.right(),
-                            inner.bottom() - frame.bottom()));
+  w->setGeometry(r.adjusted(inner.left() - frame.left(), inner.top() - frame.top(),
+                            inner.right() - frame.right(), inner.bottom() - frame.bottom()));
 }
 }  // namespace
 
@@ -35,7 +35,8 @@ static const HelpTopicRegistrar kHelp(
     "windows are placed side by side. A window that is already open is kept; one that was closed "
     "is opened again.");
 
-COscDialog::COscDialog(QWidget* parent, const QString& hostName) : KTDialog(IDD_OSC_DIALOG, parent, hostName) {
+COscDialog::COscDialog(QWidget* parent, const QString& hostName)
+    : KTDialog(IDD_OSC_DIALOG, parent, hostName) {
   BindDialogPointer(pOscDialog);
   SetWaitCount(0);
   BuildControls();

@@ -33,7 +33,8 @@ QFont ChartFont(int points) {
 
 QColor ChartColor(int index) {
   const unsigned c = kChartColors[((index % 20) + 20) % 20];
-  return QColor(static_cast<int>((c >> 16) & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>(c & 0xFF));
+  return QColor(static_cast<int>((c >> 16) & 0xFF), static_cast<int>((c >> 8) & 0xFF),
+                static_cast<int>(c & 0xFF));
 }
 
 int ChartRoundUp(double value) {
@@ -138,8 +139,9 @@ void KtChart::paintEvent(QPaintEvent* /*event*/) {
   const QFontMetrics am(axisFont);
   painter.setPen(Qt::black);
   painter.setFont(titleFont);
-  painter.drawText(QRect(layout.area.left(), layout.area.top(), layout.area.width(), plot.top() - layout.area.top()),
-                   Qt::AlignCenter, title);
+  painter.drawText(
+      QRect(layout.area.left(), layout.area.top(), layout.area.width(), plot.top() - layout.area.top()),
+      Qt::AlignCenter, title);
 
   // Grid and ticks.
   painter.setFont(axisFont);
@@ -147,7 +149,8 @@ void KtChart::paintEvent(QPaintEvent* /*event*/) {
   const double xSpan = s.xMax - s.xMin;
   const int xCount = static_cast<int>(std::floor(xSpan / s.xStep + 1e-9));
   // Labels every k-th tick so that they do not run into each other.
-  const int labelWidth = am.horizontalAdvance(QString::number(static_cast<int>(s.xMax))) + am.averageCharWidth() * 2;
+  const int labelWidth =
+      am.horizontalAdvance(QString::number(static_cast<int>(s.xMax))) + am.averageCharWidth() * 2;
   const double tickGap = plot.width() / std::max(1.0, xSpan / s.xStep);
   const int every = std::max(1, static_cast<int>(std::ceil(labelWidth / std::max(1.0, tickGap))));
   for (int i = 0; i <= xCount; ++i) {
@@ -160,8 +163,8 @@ void KtChart::paintEvent(QPaintEvent* /*event*/) {
     if (i % every == 0) {
       const QString text = QString::number(static_cast<int>(std::lround(x)));
       const int tw = am.horizontalAdvance(text);
-      painter.drawText(QRect(px - tw, plot.bottom() + tick + 1, 2 * tw, am.height()), Qt::AlignHCenter | Qt::AlignTop,
-                       text);
+      painter.drawText(QRect(px - tw, plot.bottom() + tick + 1, 2 * tw, am.height()),
+                       Qt::AlignHCenter | Qt::AlignTop, text);
     }
   }
   for (int i = 0; i <= 10; ++i) {
@@ -173,8 +176,8 @@ void KtChart::paintEvent(QPaintEvent* /*event*/) {
     painter.drawLine(plot.left() - tick, py, plot.left(), py);
     const QString text = QString::number(y, 'g', 6);
     const int width = plot.left() - layout.area.left() - tick - 4;
-    painter.drawText(QRect(layout.area.left(), py - am.height() / 2, width, am.height()), Qt::AlignRight | Qt::AlignVCenter,
-                     text);
+    painter.drawText(QRect(layout.area.left(), py - am.height() / 2, width, am.height()),
+                     Qt::AlignRight | Qt::AlignVCenter, text);
   }
   painter.setPen(Qt::black);
   painter.drawRect(plot.adjusted(0, 0, -1, -1));
@@ -233,6 +236,7 @@ void KtChart::paintEvent(QPaintEvent* /*event*/) {
     painter.drawLine(x, y + row / 2, x + 18, y + row / 2);
     painter.setPen(Qt::black);
     const QRect text(x + 24, y, colWidth - 28, row);
-    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, am.elidedText(names_[i], Qt::ElideRight, text.width()));
+    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter,
+                     am.elidedText(names_[i], Qt::ElideRight, text.width()));
   }
 }

@@ -108,7 +108,8 @@ QString GraphArchive::ReadString() {
     if (n == 0xFFFF) n = static_cast<uint32_t>(ReadI32());
   }
   if (!Take(n)) return QString();
-  const QString s = QString::fromUtf8(reinterpret_cast<const char*>(bytes_.data() + pos_), static_cast<qsizetype>(n));
+  const QString s =
+      QString::fromUtf8(reinterpret_cast<const char*>(bytes_.data() + pos_), static_cast<qsizetype>(n));
   pos_ += n;
   return s;
 }

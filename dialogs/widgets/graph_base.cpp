@@ -7,9 +7,10 @@
 namespace {
 
 // 0x00BBGGRR values of the pen table.
-constexpr unsigned kPenTable[kGraphPenCount] = {
-    0xFFFFFF, 0x0000FF, 0xFF0000, 0x008000, 0x00FFFF, 0x808080, 0x800080, 0x8080FF, 0xFFFF00, 0x00FF00, 0x80FFFF,
-    0xC0C0C0, 0x800000, 0x004000, 0x400040, 0x808040, 0x000080, 0x8000FF, 0x0080FF, 0xFF0080, 0x000000};
+constexpr unsigned kPenTable[kGraphPenCount] = {0xFFFFFF, 0x0000FF, 0xFF0000, 0x008000, 0x00FFFF, 0x808080,
+                                                0x800080, 0x8080FF, 0xFFFF00, 0x00FF00, 0x80FFFF, 0xC0C0C0,
+                                                0x800000, 0x004000, 0x400040, 0x808040, 0x000080, 0x8000FF,
+                                                0x0080FF, 0xFF0080, 0x000000};
 constexpr int kTickEntry = 20;
 constexpr int kGridEntry = 11;
 
@@ -18,7 +19,8 @@ constexpr int kGridEntry = 11;
 QColor GraphPenColor(int entry) {
   if (entry < 0 || entry >= kGraphPenCount) entry = 1;
   const unsigned c = kPenTable[entry];
-  return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>((c >> 16) & 0xFF));
+  return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
+                static_cast<int>((c >> 16) & 0xFF));
 }
 
 QColor GraphSeriesColor(int series) {
@@ -77,7 +79,8 @@ void KtGraphBase::DrawXAxis(QPainter& painter, const GraphRect& drawing) {
   const bool labels = xNumericLabels != 0 && fm.horizontalAdvance(QStringLiteral("00")) < plot_.width() / 12;
   const std::vector<int> ticks = GraphXTicks(x_range_);
   const double spacing = static_cast<double>(plot_.width()) * GraphAxisStep(x_range_) / x_range_;
-  const int every = GraphLabelEvery(fm.horizontalAdvance(QString::number(x_range_)) + fm.averageCharWidth(), spacing);
+  const int every =
+      GraphLabelEvery(fm.horizontalAdvance(QString::number(x_range_)) + fm.averageCharWidth(), spacing);
   int labelsBottom = plot_.bottom;
   for (size_t i = 0; i < ticks.size(); ++i) {
     const int x = ticks[i];
@@ -107,7 +110,8 @@ void KtGraphBase::DrawXAxis(QPainter& painter, const GraphRect& drawing) {
     int top = std::max(labelsBottom, plot_.bottom + units_.tick);
     if (centred == 0) top = std::max(top, plot_.bottom + w / 16);
     painter.setPen(GraphPenColor(kTickEntry));
-    painter.drawText(QRect(plot_.left, top, plot_.width(), tm.height()), Qt::AlignHCenter | Qt::AlignTop, x_title_);
+    painter.drawText(QRect(plot_.left, top, plot_.width(), tm.height()), Qt::AlignHCenter | Qt::AlignTop,
+                     x_title_);
   }
 }
 
@@ -168,7 +172,8 @@ void KtGraphBase::DrawYAxis(QPainter& painter, const GraphRect& drawing) {
     painter.setFont(titleFont);
     const QFontMetrics tm(titleFont);
     const int top = std::max(drawing.top, plot_.top - tm.height() - 2);
-    painter.drawText(QRect(plot_.left, top, plot_.width(), tm.height()), Qt::AlignHCenter | Qt::AlignTop, title_);
+    painter.drawText(QRect(plot_.left, top, plot_.width(), tm.height()), Qt::AlignHCenter | Qt::AlignTop,
+                     title_);
   }
 }
 
@@ -176,7 +181,8 @@ void KtGraphBase::DrawLegend(QPainter& painter, const GraphRect& drawing) {
   const int n = SeriesCount();
   if (n == 0) return;
   const int w = drawing.width();
-  const GraphRect area{drawing.left + w / 6, plot_.bottom + units_.font, drawing.right - w / 20, drawing.bottom};
+  const GraphRect area{drawing.left + w / 6, plot_.bottom + units_.font, drawing.right - w / 20,
+                       drawing.bottom};
   if (area.width() <= 0 || area.height() <= 0) return;
   const int size = std::max(6, std::min(area.height() / 3, area.width() / 30));
   const int columns = (n + 2) / 3;
@@ -205,7 +211,8 @@ void KtGraphBase::Serialize(GraphArchive& ar) {
     ar.WriteI32(y_range_);
     ar.WriteString(x_title_);
     ar.WriteString(y_title_);
-    for (int flag : {legend, centred, horizontalGrid, xNumericLabels, xTicks, verticalGrid, yLabels, yTicks}) {
+    for (int flag :
+         {legend, centred, horizontalGrid, xNumericLabels, xTicks, verticalGrid, yLabels, yTicks}) {
       ar.WriteI32(flag);
     }
     ar.WriteCount(static_cast<uint32_t>(series_.size()));
@@ -217,7 +224,8 @@ void KtGraphBase::Serialize(GraphArchive& ar) {
   y_range_ = NormalisedYRange(ar.ReadI32());
   x_title_ = ar.ReadString();
   y_title_ = ar.ReadString();
-  for (int* flag : {&legend, &centred, &horizontalGrid, &xNumericLabels, &xTicks, &verticalGrid, &yLabels, &yTicks}) {
+  for (int* flag :
+       {&legend, &centred, &horizontalGrid, &xNumericLabels, &xTicks, &verticalGrid, &yLabels, &yTicks}) {
     *flag = ar.ReadI32();
   }
   series_.clear();

@@ -19,7 +19,9 @@ struct GraphRect {
   int height() const { return bottom - top; }
   bool operator==(const GraphRect&) const = default;
   QRect ToQRect() const { return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)); }
-  static GraphRect FromQRect(const QRect& r) { return GraphRect{r.left(), r.top(), r.right() + 1, r.bottom() + 1}; }
+  static GraphRect FromQRect(const QRect& r) {
+    return GraphRect{r.left(), r.top(), r.right() + 1, r.bottom() + 1};
+  }
 };
 
 // Layout units from the drawing rectangle's width W.

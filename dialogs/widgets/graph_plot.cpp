@@ -46,13 +46,15 @@ void KtGraphPlot::DrawSeries(QPainter& painter) {
     painter.setPen(Qt::black);
     const std::vector<int> indexes = GraphTimeLabelIndexes(x_range_, n);
     const double spacing = static_cast<double>(plot_.width()) * GraphAxisStep(x_range_) / x_range_;
-    const int every = GraphLabelEvery(fm.horizontalAdvance(QStringLiteral("00:00:00")) + fm.averageCharWidth(), spacing);
+    const int every =
+        GraphLabelEvery(fm.horizontalAdvance(QStringLiteral("00:00:00")) + fm.averageCharWidth(), spacing);
     for (size_t i = 0; i < indexes.size(); i += static_cast<size_t>(every)) {
       const int j = indexes[i];
       const QPoint at = MapPoint(j, 0) + QPoint(0, 2 * units_.tick);
       const QString text = GraphTimeLabel(times[static_cast<size_t>(c - j)]);
       const int tw = fm.horizontalAdvance(text);
-      painter.drawText(QRect(at.x() - tw / 2, at.y(), tw + 2, fm.height()), Qt::AlignLeft | Qt::AlignTop, text);
+      painter.drawText(QRect(at.x() - tw / 2, at.y(), tw + 2, fm.height()), Qt::AlignLeft | Qt::AlignTop,
+                       text);
     }
   }
   painter.setRenderHint(QPainter::Antialiasing, false);

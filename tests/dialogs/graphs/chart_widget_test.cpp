@@ -42,13 +42,12 @@ TEST(ChartWidgetTest, ScaleCoversEverySeriesFromZeroAndSkipsGaps) {
     bool drawable;
     double yMin, yMax, yStep;
   };
-  for (const Case& c : std::vector<Case>{
-           {{{3, 20, 47}}, true, 0, 50, 5},
-           {{{-120, 0, 10}, {850, 5, kGap}}, true, -200, 900, 110},
-           {{{kGap, 30, kGap}, {12, kGap, 7}}, true, 0, 30, 3},
-           {{{0, 0, 0}}, false, 0, 0, 0},
-           {{{kGap, kGap, kGap}}, false, 0, 0, 0},
-           {{}, false, 0, 0, 0}}) {
+  for (const Case& c : std::vector<Case>{{{{3, 20, 47}}, true, 0, 50, 5},
+                                         {{{-120, 0, 10}, {850, 5, kGap}}, true, -200, 900, 110},
+                                         {{{kGap, 30, kGap}, {12, kGap, 7}}, true, 0, 30, 3},
+                                         {{{0, 0, 0}}, false, 0, 0, 0},
+                                         {{{kGap, kGap, kGap}}, false, 0, 0, 0},
+                                         {{}, false, 0, 0, 0}}) {
     const ChartScale s = ComputeChartScale(Samples(3), c.ys);
     EXPECT_EQ(s.drawable, c.drawable);
     if (!c.drawable) continue;

@@ -160,14 +160,14 @@ TEST_F(DataCollectionTest, SamplerRecordsTheAgentsReadingsWithGapsForUnknownValu
   QPointer<CDcDlgSetup> d = new CDcDlgSetup(nullptr, "localhost");
   // Opening asks for the meters of the first host.
   ASSERT_EQ(gScp.requestTable.GetCount(), 1);
-  Sample(d);                            // reading 1
+  Sample(d);  // reading 1
   SetMeters(231, 60, 99, 45);
-  Sample(d);                            // reading 2
-  SetMeters(-1, 61, 300, 45);           // the UPS reports no input voltage and no capacity
-  Sample(d);                            // reading 3
-  Sample(d, /*answer=*/false);          // no reply since the last request: a gap
+  Sample(d);                    // reading 2
+  SetMeters(-1, 61, 300, 45);   // the UPS reports no input voltage and no capacity
+  Sample(d);                    // reading 3
+  Sample(d, /*answer=*/false);  // no reply since the last request: a gap
   SetMeters(229, 62, 98, 50);
-  Sample(d);                            // reading 5
+  Sample(d);  // reading 5
 
   EXPECT_EQ(d->SamplesTaken(), 5);
   EXPECT_TRUE(Same(Readings(d, kVoltageInA), {230, 231, kGap, kGap, 229}));
@@ -230,7 +230,8 @@ TEST_F(DataCollectionTest, GraphChartsTheChosenTypesFromTheNewestReadings) {
   list->item(kLoadA)->setSelected(true);
   d->Control<QLineEdit>(CDcDlgSetup::IDC_SAMPLES)->setText("20");
   for (int k = 0; k < 30; ++k) {
-    SetMeters(k == 12 ? -1 : 220 + static_cast<int>(std::lround(8 * std::sin(k / 3.0))), 40 + 3 * k, 100, 20 + k);
+    SetMeters(k == 12 ? -1 : 220 + static_cast<int>(std::lround(8 * std::sin(k / 3.0))), 40 + 3 * k, 100,
+              20 + k);
     Sample(d);
   }
 

@@ -33,7 +33,8 @@ TEST(GraphBarTest, BarsRunFromTheOldestDrawnPointToTheNewest) {
     EXPECT_EQ(bars.back().rect.right, kPlot.left + static_cast<int>(bars.size()) * (d + g));
     // The leftmost bar is position b (the oldest drawn), the rightmost the newest (position 0).
     const int b = static_cast<int>(bars.size()) - 1;
-    EXPECT_EQ(bars[0].rect.height(), std::max(1, static_cast<int>(200.0 / 1000 * values[static_cast<size_t>(b)]) - 1));
+    EXPECT_EQ(bars[0].rect.height(),
+              std::max(1, static_cast<int>(200.0 / 1000 * values[static_cast<size_t>(b)]) - 1));
     if (bars.size() > 1) {
       EXPECT_LT(bars[0].rect.height(), bars.back().rect.height());
     }

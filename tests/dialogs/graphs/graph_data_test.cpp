@@ -37,8 +37,8 @@ TEST(GraphDataTest, ArchiveWritesTheFrameworkFormsLittleEndian) {
   d.AddPoint(-2, 5);
   GraphArchive out;
   d.Serialize(out);
-  const std::vector<uint8_t> expected = {2,    'a',  'b',  3,    0,    0,    0,    2,    0,    0xFE, 0xFF, 0xFF,
-                                         0xFF, 5,    0,    0,    0,    1,    0,    0,    0,    4,    3,    2,    1};
+  const std::vector<uint8_t> expected = {2, 'a', 'b', 3, 0, 0, 0, 2, 0, 0xFE, 0xFF, 0xFF, 0xFF,
+                                         5, 0,   0,   0, 1, 0, 0, 0, 4, 3,    2,    1};
   EXPECT_EQ(out.Bytes(), expected);
 
   // Long texts and big counts take their escaped forms.

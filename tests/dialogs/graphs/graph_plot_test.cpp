@@ -14,7 +14,8 @@ TEST(GraphPlotTest, RangesBelowFiveTakeTheirDefaults) {
   struct Case {
     int x, y, xHeld, yHeld;
   };
-  for (const Case& c : std::vector<Case>{{3, 0, 100, 200}, {4, 4, 100, 200}, {5, 5, 5, 5}, {63, 600, 63, 600}}) {
+  for (const Case& c :
+       std::vector<Case>{{3, 0, 100, 200}, {4, 4, 100, 200}, {5, 5, 5, 5}, {63, 600, 63, 600}}) {
     KtGraphPlot g(QString(), c.x, c.y, QString(), QString(), 1);
     EXPECT_EQ(g.XRange(), c.xHeld) << c.x;
     EXPECT_EQ(g.YRange(), c.yHeld) << c.y;
@@ -44,7 +45,8 @@ TEST(GraphPlotTest, MappingUsesThePlotsMiddleForCentredGraphs) {
                                          {true, 0, 0, {100, 140}},
                                          {true, 63, 300, {500, 40}},
                                          {true, 21, -300, {233, 240}}}) {
-    EXPECT_EQ(GraphMapPoint(kPlot, 63, 600, c.centred, c.h, c.v), c.expected) << c.centred << " " << c.h << " " << c.v;
+    EXPECT_EQ(GraphMapPoint(kPlot, 63, 600, c.centred, c.h, c.v), c.expected)
+        << c.centred << " " << c.h << " " << c.v;
   }
   // Where the plot starts at 0 the middle is bottom / 2, as before.
   EXPECT_EQ(GraphMapPoint(GraphRect{0, 0, 100, 200}, 10, 100, true, 0, 0).y(), 100);
@@ -86,7 +88,8 @@ TEST(GraphPlotTest, PolylineDrawsTheNewestPointsOldestFirst) {
     if (line.empty()) continue;
     // Index 0 is the oldest drawn point (moved 1 right); the last is the newest at index c.
     const int c0 = static_cast<int>(c.drawn) - 1;
-    EXPECT_EQ(line.front(), GraphMapPoint(kPlot, 100, 400, false, 0, newestFirst[static_cast<size_t>(c0)]) + QPoint(1, 0));
+    EXPECT_EQ(line.front(),
+              GraphMapPoint(kPlot, 100, 400, false, 0, newestFirst[static_cast<size_t>(c0)]) + QPoint(1, 0));
     if (c.drawn > 1) {
       EXPECT_EQ(line.back(), GraphMapPoint(kPlot, 100, 400, false, c0, newestFirst[0]) - QPoint(1, 1));
     }
@@ -94,9 +97,9 @@ TEST(GraphPlotTest, PolylineDrawsTheNewestPointsOldestFirst) {
 }
 
 TEST(GraphPlotTest, SeriesColoursComeFromThePenTable) {
-  EXPECT_EQ(GraphSeriesColor(0), QColor(255, 0, 0));    // entry 1
-  EXPECT_EQ(GraphSeriesColor(1), QColor(0, 0, 255));    // entry 2
-  EXPECT_EQ(GraphSeriesColor(19), QColor(0, 0, 0));     // entry 20
+  EXPECT_EQ(GraphSeriesColor(0), QColor(255, 0, 0));     // entry 1
+  EXPECT_EQ(GraphSeriesColor(1), QColor(0, 0, 255));     // entry 2
+  EXPECT_EQ(GraphSeriesColor(19), QColor(0, 0, 0));      // entry 20
   EXPECT_EQ(GraphSeriesColor(20), GraphSeriesColor(0));  // entry 1 again
   EXPECT_EQ(GraphSeriesColor(35), GraphSeriesColor(0));
   EXPECT_EQ(GraphPenColor(11), QColor(0xC0, 0xC0, 0xC0));

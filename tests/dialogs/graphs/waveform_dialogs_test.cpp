@@ -25,7 +25,8 @@ std::vector<uint32_t> Wave(double centre, double fundamental, double third) {
   std::vector<uint32_t> raw;
   for (int k = 0; k < 64; ++k) {
     const double a = 2 * M_PI * k / 64;
-    raw.push_back(static_cast<uint32_t>(std::lround(centre + fundamental * std::sin(a) + third * std::sin(3 * a))));
+    raw.push_back(
+        static_cast<uint32_t>(std::lround(centre + fundamental * std::sin(a) + third * std::sin(3 * a))));
   }
   return raw;
 }
@@ -33,7 +34,8 @@ std::vector<uint32_t> Wave(double centre, double fundamental, double third) {
 // The input wave arrives rectified: its magnitude, with low points near the zero crossings.
 std::vector<uint32_t> RectifiedWave(double peak) {
   std::vector<uint32_t> raw;
-  for (int k = 0; k < 64; ++k) raw.push_back(static_cast<uint32_t>(std::lround(std::fabs(peak * std::sin(2 * M_PI * (k + 0.5) / 64)))));
+  for (int k = 0; k < 64; ++k)
+    raw.push_back(static_cast<uint32_t>(std::lround(std::fabs(peak * std::sin(2 * M_PI * (k + 0.5) / 64)))));
   return raw;
 }
 
@@ -70,10 +72,10 @@ TEST_F(WaveformDialogsTest, EachReplyDrawsTheWaveAndAsksForTheNext) {
   SetWave(1, RectifiedWave(170));
   SetWave(2, Wave(125, 100, 4));
   SetWave(3, Wave(125, 40, 2));
-  for (const Case& c : std::vector<Case>{
-           {1, 2, 30, [] { return new CDlgVoltageInput(nullptr, "localhost"); }},
-           {2, 2, 30, [] { return new CDlgVoltageOutput(nullptr, "localhost"); }},
-           {3, 1, 31, [] { return new CDlgCurrentOutput(nullptr, "localhost"); }}}) {
+  for (const Case& c :
+       std::vector<Case>{{1, 2, 30, [] { return new CDlgVoltageInput(nullptr, "localhost"); }},
+                         {2, 2, 30, [] { return new CDlgVoltageOutput(nullptr, "localhost"); }},
+                         {3, 1, 31, [] { return new CDlgCurrentOutput(nullptr, "localhost"); }}}) {
     agent.ClearReceived();
     QPointer<CDlgWaveBase> d = static_cast<CDlgWaveBase*>(c.open());
     EXPECT_TRUE(d->IsBusy());
@@ -108,7 +110,7 @@ TEST_F(WaveformDialogsTest, IdenticalWavesTakeNothingNewAndHarmonicsAreCapped) {
   ASSERT_TRUE(link.PumpUntil([&] { return d->WaveUpdates() == 1; }));
   const std::vector<int> bars = d->HarmonicSeries()->ValuesNewestFirst();
   ASSERT_EQ(bars.size(), 31u);
-  EXPECT_EQ(bars.back(), 32000);          // harmonic 1 (48000)
+  EXPECT_EQ(bars.back(), 32000);            // harmonic 1 (48000)
   EXPECT_EQ(bars[bars.size() - 3], 32000);  // harmonic 3 (41600)
   const double distortion = d->Distortion();
 
@@ -163,7 +165,8 @@ TEST_F(WaveformDialogsTest, DistortionTextShrinksToFitAndLayoutFollowsTheWavefor
   EXPECT_EQ(whole.wave, client);
 
   // Waveform id 4: the wave plot takes the whole client area; no bars, no text.
-  QPointer<CDlgWaveBase> whole4 = new CDlgWaveBase(nullptr, "localhost", 1686, 4, 600, "Time Samples", "Voltage (V)");
+  QPointer<CDlgWaveBase> whole4 =
+      new CDlgWaveBase(nullptr, "localhost", 1686, 4, 600, "Time Samples", "Voltage (V)");
   whole4->Create(IDD_WAVEFORM);
   whole4->resize(400, 300);
   whole4->grab();
@@ -190,8 +193,9 @@ TEST_F(WaveformDialogsTest, LauncherPlacesBothWindowsSideBySideAndRecreatesClose
   main.setGeometry(100, 50, 800, 500);
   main.show();
   const QRect f0 = main.frameGeometry(), g0 = main.geometry();
-  main.setGeometry(QRect(100, 50, 800, 500).adjusted(g0.left() - f0.left(), g0.top() - f0.top(),
-                                                     g0.right() - f0.right(), g0.bottom() - f0.bottom()));
+  main.setGeometry(QRect(100, 50, 800, 500)
+                       .adjusted(g0.left() - f0.left(), g0.top() - f0.top(), g0.right() - f0.right(),
+                                 g0.bottom() - f0.bottom()));
   ASSERT_EQ(main.frameGeometry().left(), 100);
   ASSERT_EQ(main.frameGeometry().right(), 899);
   QPointer<COscDialog> osc = new COscDialog(&main, "localhost");
@@ -221,7 +225,8 @@ TEST_F(WaveformDialogsTest, LauncherPlacesBothWindowsSideBySideAndRecreatesClose
   ASSERT_NE(pDlgVoltageInput.get(), nullptr);
   EXPECT_TRUE(pDlgVoltageInput->WindowExists());
   EXPECT_EQ(pDlgVoltageOutput.get(), keep.data());
-  ASSERT_TRUE(link.PumpUntil([&] { return pDlgVoltageInput->WaveUpdates() == 1 && keep->WaveUpdates() == 1; }));
+  ASSERT_TRUE(
+      link.PumpUntil([&] { return pDlgVoltageInput->WaveUpdates() == 1 && keep->WaveUpdates() == 1; }));
 
   // F1 opens the launcher's topic.
   QTest::keyClick(osc, Qt::Key_F1);

@@ -30,7 +30,8 @@ TEST_F(WaveformAgentTest, WindowsRefreshFromTheSimulatedBcmUps) {
   ASSERT_TRUE(vigil.Start({"-b", "-d", ups.device()}));
   ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(vigil.Stderr(), "Inside SERIAL thread"); }, 120000))
       << vigil.Stderr();
-  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "NETWORK THREAD IS ALIVE") > 0; }, 30000))
+  ASSERT_TRUE(
+      AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "NETWORK THREAD IS ALIVE") > 0; }, 30000))
       << vigil.Stderr();
 
   trem_harness::UdpAgent udp;
