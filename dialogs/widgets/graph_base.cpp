@@ -64,7 +64,8 @@ void KtGraphBase::Draw(QPainter& painter, const QRect& rect) {
   painter.setBackground(GraphPenColor(0));
   DrawXAxis(painter, drawing);
   DrawYAxis(painter, drawing);
-  painter.setClipRect(rect);
+  // Values beyond the range stay inside the plot frame instead of running over the labels.
+  painter.setClipRect(plot_.ToQRect().adjusted(-1, -1, 1, 1));
   DrawSeries(painter);
   painter.setClipping(false);
   if (legend != 0) DrawLegend(painter, drawing);
@@ -184,7 +185,9 @@ void KtGraphBase::DrawLegend(QPainter& painter, const GraphRect& drawing) {
   const GraphRect area{drawing.left + w / 6, plot_.bottom + units_.font, drawing.right - w / 20,
                        drawing.bottom};
   if (area.width() <= 0 || area.height() <= 0) return;
-  const int size = std::max(6, std::min(area.height() / 3, area.width() / 30));
+  // Squares of a thirtieth of the width, but never so small that the names cannot be read.
+  const int size = std::min(area.height() / 3, std::max(area.width() / 30, 14));
+  if (size < 6) return;
   const int columns = (n + 2) / 3;
   const int columnWidth = area.width() / columns;
   const QFont font = GraphFont(size * 3 / 4);

@@ -40,6 +40,8 @@ void KtGraphPlot::DrawSeries(QPainter& painter) {
     const int c = std::min(x_range_, n - 1);
     std::vector<int> times;
     for (const GraphPoint& p : series->Points()) times.push_back(p.time);
+    painter.save();
+    painter.setClipping(false);  // the labels stand outside the plot
     const QFont font = GraphFont(GraphLabelHeight(units_.font * 8));
     painter.setFont(font);
     const QFontMetrics fm(font);
@@ -48,14 +50,15 @@ void KtGraphPlot::DrawSeries(QPainter& painter) {
     const double spacing = static_cast<double>(plot_.width()) * GraphAxisStep(x_range_) / x_range_;
     const int every =
         GraphLabelEvery(fm.horizontalAdvance(QStringLiteral("00:00:00")) + fm.averageCharWidth(), spacing);
-    for (size_t i = 0; i < indexes.size(); i += static_cast<size_t>(every)) {
-      const int j = indexes[i];
+    for (size_t k = 0; k < indexes.size(); k += static_cast<size_t>(every)) {
+      const int j = indexes[k];
       const QPoint at = MapPoint(j, 0) + QPoint(0, 2 * units_.tick);
       const QString text = GraphTimeLabel(times[static_cast<size_t>(c - j)]);
       const int tw = fm.horizontalAdvance(text);
       painter.drawText(QRect(at.x() - tw / 2, at.y(), tw + 2, fm.height()), Qt::AlignLeft | Qt::AlignTop,
                        text);
     }
+    painter.restore();
   }
   painter.setRenderHint(QPainter::Antialiasing, false);
 }
