@@ -147,12 +147,20 @@ void KtGraphBase::DrawYAxis(QPainter& painter, const GraphRect& drawing) {
                        Qt::AlignRight | Qt::AlignVCenter, QString::number(v));
     }
   }
-  if (!y_title_.isEmpty()) {
-    const QFont titleFont = GraphFont(GraphTitleHeight(w));
+  // The y title stands left of the labels; a graph too narrow for both keeps the labels.
+  int labelsLeft = plot_.left;
+  if (yLabels != 0) {
+    int widest = 0;
+    for (int v : ticks) widest = std::max(widest, fm.horizontalAdvance(QString::number(v)));
+    labelsLeft = plot_.left - units_.tick - fm.averageCharWidth() / 2 - widest;
+  }
+  const QFont titleFont = GraphFont(GraphTitleHeight(w));
+  const QFontMetrics tm(titleFont);
+  const int titleX = drawing.left + (w / 6) / 12 + 1;
+  if (!y_title_.isEmpty() && titleX + tm.height() <= labelsLeft) {
     painter.setFont(titleFont);
-    const QFontMetrics tm(titleFont);
     painter.save();
-    const int x = drawing.left + (w / 6) / 12 + 1;
+    const int x = titleX;
     const int y = (plot_.top + plot_.bottom) / 2;
     painter.translate(x, y);
     painter.rotate(-90);
