@@ -215,7 +215,6 @@ TEST_F(WaveformDialogsTest, LauncherPlacesBothWindowsSideBySideAndRecreatesClose
   ASSERT_NE(pDlgVoltageOutput.get(), nullptr);
   EXPECT_EQ(pDlgVoltageInput->frameGeometry(), QRect(100, 50, 400, 500));
   EXPECT_EQ(pDlgVoltageOutput->frameGeometry(), QRect(400, 50, 400, 500));
-  Screenshot(pDlgVoltageInput, "waveform_side_by_side_input");
 
   // A closed window is recreated; an open one is kept.
   QPointer<CDlgVoltageOutput> keep = pDlgVoltageOutput.get();
@@ -227,6 +226,8 @@ TEST_F(WaveformDialogsTest, LauncherPlacesBothWindowsSideBySideAndRecreatesClose
   EXPECT_EQ(pDlgVoltageOutput.get(), keep.data());
   ASSERT_TRUE(
       link.PumpUntil([&] { return pDlgVoltageInput->WaveUpdates() == 1 && keep->WaveUpdates() == 1; }));
+
+  Screenshot(pDlgVoltageInput.get(), "waveform_side_by_side_input");
 
   // F1 opens the launcher's topic.
   QTest::keyClick(osc, Qt::Key_F1);
