@@ -456,7 +456,9 @@ int BcmReplyDecoder::DecodeAlarmHistory(const std::vector<uint8_t>& d) {
   for (size_t r = 0; r + kHistoryRecordBytes <= d.size(); r += kHistoryRecordBytes) {
     const uint16_t code = BcmU16(&d[r]);
     const int number = code >> 1;
-    const int raised = (code & 1) == 0 ? 1 : 0;
+    // The queue's flag is the cleared flag (what the consoles' alarm history reads): the
+    // record's direction bit as it comes, 0 raised, 1 cleared.
+    const int cleared = code & 1;
     int f[6];
     bool valid = true;
     for (int i = 0; i < 6; ++i) {
@@ -486,8 +488,8 @@ int BcmReplyDecoder::DecodeAlarmHistory(const std::vector<uint8_t>& d) {
     if (t == static_cast<time_t>(-1)) continue;
     // The UPS reports its whole history every time: an event already listed stays listed once.
     AlarmQueueBlock& queue = scp_.alarmQueue;
-    queue.Remove(number, static_cast<uint32_t>(t), raised);
-    queue.Add(number, static_cast<uint32_t>(t), raised);
+    queue.Remove(number, static_cast<uint32_t>(t), cleared);
+    queue.Add(number, static_cast<uint32_t>(t), cleared);
   }
   return 1;
 }

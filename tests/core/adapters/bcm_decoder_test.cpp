@@ -367,10 +367,10 @@ TEST_F(BcmDecoderTest, AlarmHistoryRecords) {
   ASSERT_TRUE(scp_.alarmQueue.GetNextEntry(code, time, flag));
   EXPECT_EQ(code, 57);
   EXPECT_EQ(time, t);
-  EXPECT_EQ(flag, 1);
+  EXPECT_EQ(flag, 0);  // raised
   ASSERT_TRUE(scp_.alarmQueue.GetNextEntry(code, time, flag));
   EXPECT_EQ(time, t + 15);
-  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(flag, 1);  // cleared
   // The UPS reports its whole history again: nothing is listed twice.
   ASSERT_EQ(dec_.DecodeAlarmHistory(d), 1);
   EXPECT_EQ(scp_.alarmQueue.GetCount(), 2);

@@ -106,9 +106,9 @@ TEST_F(BcmOnTheLine, AlarmHistoryAndWaveforms) {
     scp_.alarmQueue.ResetCursor();
     ASSERT_TRUE(scp_.alarmQueue.GetNextEntry(code, time, flag));
     EXPECT_EQ(code, 57);
-    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(flag, 0);  // raised
     ASSERT_TRUE(scp_.alarmQueue.GetNextEntry(code, time, flag));
-    EXPECT_EQ(flag, 0);
+    EXPECT_EQ(flag, 1);  // cleared
   }
   const size_t from = ups_->LogCount();
   ASSERT_EQ(protocol_->UpdateWaveform(1, 0), 1);
