@@ -15,16 +15,13 @@
 
 #include "core/scp/command_block.h"
 #include "dialogs/frame/dialog_registry.h"
+#include "dialogs/information/battery_test_results.h"
 #include "dialogs/frame/file_dialog.h"
 #include "dialogs/frame/help.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/string_table.h"
 #include "dialogs/frame/trem_globals.h"
 #include "platform/clock.h"
-#if __has_include("dialogs/information/battery_test_results.h")
-#include "dialogs/information/battery_test_results.h"
-#define TREM_HAS_BATTERY_TEST_RESULTS 1
-#endif
 
 DialogPointer<CBatteryTest> pBatteryTest{DialogSlot::BatteryTest};
 
@@ -192,9 +189,6 @@ void CBatteryTest::BuildControls() {
   connect(Control<QPushButton>(IDC_TEST_BROWSE), &QPushButton::clicked, this, [this] { OnBrowse(); });
   connect(Control<QPushButton>(IDC_TEST_RESULTS), &QPushButton::clicked, this, [this] { OnResults(); });
   connect(Control<QPushButton>(IDC_TEST_NOW), &QPushButton::clicked, this, [this] { OnTestnow(); });
-#ifndef TREM_HAS_BATTERY_TEST_RESULTS
-  Control<QPushButton>(IDC_TEST_RESULTS)->setEnabled(false);
-#endif
   setTabOrder(day_, time_);
   setTabOrder(time_, ampm_);
   setTabOrder(ampm_, interval_edit_);
@@ -469,7 +463,6 @@ void CBatteryTest::OnBrowse() {
 }
 
 void CBatteryTest::OnResults() {
-#ifdef TREM_HAS_BATTERY_TEST_RESULTS
   if (DialogIsOpen(pBatteryTestResults)) {
     pBatteryTestResults->raise();
     pBatteryTestResults->activateWindow();
@@ -479,7 +472,6 @@ void CBatteryTest::OnResults() {
     new CBatteryTestResults(parentWidget(), SelectionLabel(), HostName(), HostList());
   else
     new CBatteryTestResults(parentWidget(), HostName());
-#endif
 }
 
 void CBatteryTest::OnTestnow() {

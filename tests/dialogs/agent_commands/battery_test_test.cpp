@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "dialogs/frame/message_box.h"
+#include "dialogs/information/battery_test_results.h"
 #include "dialogs/frame/trem_globals.h"
 #include "platform/clock.h"
 #include "tests/dialogs/harness/trem_fixture.h"
@@ -236,6 +237,17 @@ TEST_F(BatteryTestTest, UnscheduleCancelBrowseAndTestNow) {
   link.PumpIdle();
   ASSERT_EQ(Sets().size(), 1u);
   EXPECT_EQ(Sets()[0].key, (std::vector<uint8_t>{27, 5}));
+  agent.ClearReceived();
+
+  // Results... opens the results dialog once, then brings it to the front.
+  QTest::mouseClick(d->Control<QPushButton>(IDC_TEST_RESULTS), Qt::LeftButton);
+  ASSERT_TRUE(DialogIsOpen(pBatteryTestResults));
+  QPointer<CBatteryTestResults> results = pBatteryTestResults.get();
+  QTest::mouseClick(d->Control<QPushButton>(IDC_TEST_RESULTS), Qt::LeftButton);
+  EXPECT_EQ(pBatteryTestResults.get(), results.data());
+  link.PumpIdle();
+  results->close();
+  link.PumpIdle();
   agent.ClearReceived();
 
   QTest::mouseClick(d->Control<QPushButton>(IDCANCEL), Qt::LeftButton);
