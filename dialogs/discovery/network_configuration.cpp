@@ -163,6 +163,7 @@ bool CNetworkConfiguration::OnInitDialog() {
   list_->setHeaderLabels({LoadString(3360), LoadString(3361), LoadString(3362)});
   const int third = list_->minimumWidth() / 3;
   for (int c = 0; c < 3; ++c) list_->setColumnWidth(c, third);
+  UpdateData(false);
   RequestData(BLOCK_CONFIG, 10, 0);
   ReadFileFromDisk();
   GetHosts();
@@ -302,20 +303,27 @@ void CNetworkConfiguration::OnSchedShutdown() {
   SetDefaults(2);
 }
 
+uint8_t CNetworkConfiguration::WarningDefault(uint16_t startDelay) {
+  // An unset delay is the agent's default; the result stays a valid minute count instead of
+  // wrapping below 0.
+  const int delay = startDelay == kDelayUnset ? kDefaultStartDelay : startDelay;
+  return static_cast<uint8_t>(std::clamp(delay - 2, 0, 254));
+}
+
+uint8_t CNetworkConfiguration::ClientShutdownDefault(uint8_t minutesToShutdown) {
+  if (minutesToShutdown >= 11) return 10;
+  return static_cast<uint8_t>(std::clamp(minutesToShutdown - 1, 0, 254));
+}
+
 void CNetworkConfiguration::SetDefaults(int which) {
   if (!UpdateData(true)) {
     TremMessageBox(this, LoadString(3363), MB_OK);
     return;
   }
-  if (which == 1) {
-    // An unset delay is the agent's default; the result stays a valid minute count.
-    const int delay = start_delay_ == kDelayUnset ? kDefaultStartDelay : start_delay_;
-    warning_ = static_cast<uint8_t>(std::clamp(delay - 2, 0, 254));
-  } else if (which == 2) {
-    client_shutdown_ = minutes_to_shutdown_ < 11
-                           ? static_cast<uint8_t>(std::clamp(minutes_to_shutdown_ - 1, 0, 254))
-                           : static_cast<uint8_t>(10);
-  }
+  if (which == 1)
+    warning_ = WarningDefault(start_delay_);
+  else if (which == 2)
+    client_shutdown_ = ClientShutdownDefault(minutes_to_shutdown_);
   if (!UpdateData(false)) TremMessageBox(this, LoadString(3354), MB_OK);
 }
 

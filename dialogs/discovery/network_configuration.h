@@ -59,6 +59,12 @@ class CNetworkConfiguration : public KTDialog, public SubnetListOwner {
   // The text shown for a client: its host name, with the remote-server suffix for IPX.
   static QString ShownText(KT_Address& address);
 
+  // The defaults SetDefaults gives: the warning minutes from the agent's shutdown start delay
+  // (0xFFFF: not set, the agent's default of 5), the client shutdown minutes from the minutes
+  // until the scheduled shutdown. Both stay within 0..254.
+  static uint8_t WarningDefault(uint16_t startDelay);
+  static uint8_t ClientShutdownDefault(uint8_t minutesToShutdown);
+
   void GetHosts();
   void OnAdd();
   void OnDelete();
