@@ -114,7 +114,6 @@ bool CHostSelection::OnInitDialog() {
     // Out of sight until the preset host answers or the search gives up.
     saved_rect_ = geometry();
     hidden_ = true;
-    setWindowOpacity(0.0);
     setGeometry(-500, -500, 10, 10);
   }
   if (SendIPXDiscoverPacket() < 0) SearchByUdp();
@@ -273,7 +272,6 @@ void CHostSelection::Finish() {
     }
     hidden_ = false;
     setGeometry(saved_rect_);
-    setWindowOpacity(1.0);
     repaint();
     TremMessageBox(this,
                    QStringLiteral("Remote Server NOT found: %1  Please select an active server.").arg(preset_),

@@ -56,6 +56,8 @@ class CHostSelection : public QDialog {
   QTreeWidget* List() const { return list_; }
   // True while the dialog waits out of sight for its preset host.
   bool OutOfSight() const { return hidden_; }
+  // True once the search has ended (answers read, given up, or no channel).
+  bool SearchDone() const { return finished_; }
 
  protected:
   int SendIPXDiscoverPacket();

@@ -101,14 +101,14 @@ void CNetworkConfiguration::BuildControls() {
     auto* edit = new QLineEdit(this);
     edit->setObjectName(ControlName(id));
     edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), edit));
-    edit->setMaximumWidth(edit->fontMetrics().averageCharWidth() * 8);
+    edit->setFixedWidth(edit->fontMetrics().averageCharWidth() * 14);
     return edit;
   };
   password_edit_ = new QLineEdit(this);
   password_edit_->setObjectName(ControlName(IDC_NC_PASSWORD));
   password_edit_->setEchoMode(QLineEdit::Password);
   password_edit_->setMaxLength(8);
-  password_edit_->setMaximumWidth(password_edit_->fontMetrics().averageCharWidth() * 16);
+  password_edit_->setFixedWidth(password_edit_->fontMetrics().averageCharWidth() * 14);
   warning_edit_ = digits(IDC_NC_WARNING);
   client_shutdown_edit_ = digits(IDC_NC_CLIENT_SHUTDOWN);
   auto* passwordLabel = new QLabel(QStringLiteral("&Password"), this);
@@ -136,7 +136,7 @@ void CNetworkConfiguration::BuildControls() {
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setColumnCount(3);
   list_->setMinimumHeight(list_->fontMetrics().height() * 8);
-  list_->setMinimumWidth(list_->fontMetrics().averageCharWidth() * 84);
+  list_->setMinimumWidth(list_->fontMetrics().averageCharWidth() * 100);
   listRow->addWidget(list_, 1);
   auto* del = MakeButton(IDC_NC_DELETE, QStringLiteral("D&elete"));
   listRow->addWidget(del, 0, Qt::AlignTop);
@@ -161,8 +161,7 @@ bool CNetworkConfiguration::OnInitDialog() {
   SetHelpContextId(kHelpContext);
   // Columns, each a third of the list's width.
   list_->setHeaderLabels({LoadString(3360), LoadString(3361), LoadString(3362)});
-  const int third = list_->minimumWidth() / 3;
-  for (int c = 0; c < 3; ++c) list_->setColumnWidth(c, third);
+  list_->header()->setSectionResizeMode(QHeaderView::Stretch);
   UpdateData(false);
   RequestData(BLOCK_CONFIG, 10, 0);
   ReadFileFromDisk();
