@@ -65,6 +65,24 @@ TEST_F(NetworkConfigurationTest, DefaultsIpxChoiceAndShownText) {
   EXPECT_EQ(CNetworkConfiguration::ShownText(ipx), "NWSERVER - (Remote Server)");
 }
 
+TEST_F(NetworkConfigurationTest, OneWaitWindowShownAndClosed) {
+  QDialog owner;
+  CDiscoveryWaitDlg* wait = ShowDiscoveryWait(&owner);
+  ASSERT_NE(wait, nullptr);
+  EXPECT_EQ(pDiscoveryWaitDlg.data(), wait);
+  EXPECT_TRUE(wait->isVisible());
+  EXPECT_EQ(wait->windowTitle(), "Discovery Process");
+  EXPECT_EQ(wait->parentWidget(), &owner);
+  EXPECT_EQ(ShowDiscoveryWait(&owner), wait);  // a shown one is brought to the front
+  Screenshot(wait, "discovery_wait");
+  QPointer<CDiscoveryWaitDlg> watched = wait;
+  CloseDiscoveryWait();
+  EXPECT_TRUE(pDiscoveryWaitDlg.isNull());
+  QApplication::processEvents();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(watched.isNull());
+}
+
 TEST_F(NetworkConfigurationTest, SearchAddDeleteAndOk) {
   if (!Network()) GTEST_SKIP() << "needs a network of its own";
   UdpResponder responder;
