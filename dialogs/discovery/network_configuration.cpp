@@ -162,6 +162,10 @@ bool CNetworkConfiguration::OnInitDialog() {
   // Columns, each a third of the list's width.
   list_->setHeaderLabels({LoadString(3360), LoadString(3361), LoadString(3362)});
   list_->header()->setSectionResizeMode(QHeaderView::Stretch);
+  // Each column a third of the list: wide enough that every heading shows whole.
+  int widest = 0;
+  for (int id : {3360, 3361, 3362}) widest = std::max(widest, list_->header()->fontMetrics().horizontalAdvance(LoadString(id)));
+  list_->setMinimumWidth(std::max(list_->minimumWidth(), 3 * (widest + 24)));
   UpdateData(false);
   RequestData(BLOCK_CONFIG, 10, 0);
   ReadFileFromDisk();
