@@ -181,7 +181,8 @@ void CHostSelection::OnTimer(int id) {
     Finish();
     return;
   }
-  if (gDiscover.IpxChannel().WaitForData(1) > 0) {
+  // A look without waiting: the timer paces the search, and the window stays responsive.
+  if (gDiscover.IpxChannel().WaitForData(0) > 0) {
     stop();
     GetData();
     return;
@@ -244,7 +245,7 @@ bool CHostSelection::OfferServer(KT_Address& address, const QString& name) {
     }
     AddItemsToList(row, 1, text);
   }
-  if (!preset_.isEmpty() && name.compare(preset_, Qt::CaseInsensitive) == 0) {
+  if (MatchesPreset(name)) {
     found_ = 1;
     return false;
   }
@@ -284,9 +285,14 @@ void CHostSelection::Finish() {
   }
 }
 
+bool CHostSelection::MatchesPreset(const QString& name) const {
+  // One comparison, ignoring letter case, both for recognising the answer and for OK.
+  return !preset_.isEmpty() && name.compare(preset_, Qt::CaseInsensitive) == 0;
+}
+
 int CHostSelection::FindPresetRow() const {
   for (size_t i = 0; i < servers_.size(); ++i)
-    if (servers_[i]->name.compare(preset_, Qt::CaseInsensitive) == 0) return static_cast<int>(i);
+    if (MatchesPreset(servers_[i]->name)) return static_cast<int>(i);
   return -1;
 }
 

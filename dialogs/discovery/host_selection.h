@@ -34,7 +34,7 @@ class CHostSelection : public QDialog {
  public:
   static constexpr int kHelpContext = 2;
   static constexpr int kSearchTimerId = 1;
-  // Timer ticks a preset host is waited for.
+  // Timer ticks (of 1 s) a preset host is waited for.
   static constexpr int kPresetTicks = 10;
 
   explicit CHostSelection(QWidget* parent = nullptr);
@@ -92,6 +92,7 @@ class CHostSelection : public QDialog {
   void SearchByUdp();
   void Finish();
   int FindPresetRow() const;
+  bool MatchesPreset(const QString& name) const;
 
   KT_Address work_{ADDRESS_IPX};
   QTreeWidget* list_ = nullptr;
