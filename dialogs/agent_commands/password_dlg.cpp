@@ -28,7 +28,8 @@ namespace {
 const char kNoMatch[] = "The new password and its confirmation do not match.";
 }
 
-CPassWordDlg::CPassWordDlg(QWidget* parent, const QString& hostName) : KTDialog(IDD_PASSWORD, parent, hostName) {
+CPassWordDlg::CPassWordDlg(QWidget* parent, const QString& hostName)
+    : KTDialog(IDD_PASSWORD, parent, hostName) {
   BindDialogPointer(pPassWordDlg);
   SetWaitCount(1);
   BuildControls();
@@ -133,7 +134,8 @@ int CPassWordDlg::ChangePassword(int) {
   int changed;
   {
     auto lock = gScp.Lock();
-    changed = gScp.config.Password().Change(new_password_.toUtf8().constData(), old_password_.toUtf8().constData());
+    changed =
+        gScp.config.Password().Change(new_password_.toUtf8().constData(), old_password_.toUtf8().constData());
   }
   if (changed != 1) {
     TremMessageBox(this, QStringLiteral("Old Password Is Incorrect!"), MB_OK);

@@ -11,7 +11,8 @@ class CReboot : public CProtectedCommandDlg {
   static constexpr int kHelpContext = 41;
 
   explicit CReboot(QWidget* parent = nullptr, const QString& hostName = QString());
-  CReboot(QWidget* parent, const QString& selectionLabel, const QString& hostName, const QStringList& hostNames);
+  CReboot(QWidget* parent, const QString& selectionLabel, const QString& hostName,
+          const QStringList& hostNames);
   ~CReboot() override;
 
   bool OnInitDialog() override;

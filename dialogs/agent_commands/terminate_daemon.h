@@ -11,7 +11,8 @@ class CTerminateDaemon : public CProtectedCommandDlg {
   static constexpr int kHelpContext = 36;
 
   explicit CTerminateDaemon(QWidget* parent = nullptr, const QString& hostName = QString());
-  CTerminateDaemon(QWidget* parent, const QString& selectionLabel, const QString& hostName, const QStringList& hostNames);
+  CTerminateDaemon(QWidget* parent, const QString& selectionLabel, const QString& hostName,
+                   const QStringList& hostNames);
   ~CTerminateDaemon() override;
 
   bool OnInitDialog() override;

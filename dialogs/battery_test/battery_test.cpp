@@ -15,12 +15,12 @@
 
 #include "core/scp/command_block.h"
 #include "dialogs/frame/dialog_registry.h"
-#include "dialogs/information/battery_test_results.h"
 #include "dialogs/frame/file_dialog.h"
 #include "dialogs/frame/help.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/string_table.h"
 #include "dialogs/frame/trem_globals.h"
+#include "dialogs/information/battery_test_results.h"
 #include "platform/clock.h"
 
 DialogPointer<CBatteryTest> pBatteryTest{DialogSlot::BatteryTest};
@@ -347,7 +347,8 @@ void CBatteryTest::ChosenTime(int& hour, int& minute) const {
 void CBatteryTest::UpdateSchedule() {
   if (day_index_ < 0 || day_index_ >= 7 || time_index_ < 0 || time_index_ >= kQuarterHours) return;
   if (interval_ < MinimumInterval(model_code_)) return;
-  if (max_entries_ < static_cast<unsigned>(kMinEntries) || max_entries_ > static_cast<unsigned>(kMaxEntries)) return;
+  if (max_entries_ < static_cast<unsigned>(kMinEntries) || max_entries_ > static_cast<unsigned>(kMaxEntries))
+    return;
   if (file_name_.isEmpty()) return;
   int hour, minute;
   ChosenTime(hour, minute);
@@ -408,7 +409,8 @@ int CBatteryTest::VerifyData() {
     failure = 3269;
   else if (ampm_index_ < 0 || ampm_index_ > 1)
     failure = 3270;
-  else if (max_entries_ < static_cast<unsigned>(kMinEntries) || max_entries_ > static_cast<unsigned>(kMaxEntries))
+  else if (max_entries_ < static_cast<unsigned>(kMinEntries) ||
+           max_entries_ > static_cast<unsigned>(kMaxEntries))
     failure = 3271;
   else if (file_name_.isEmpty())
     failure = 3272;

@@ -11,7 +11,8 @@ DialogPointer<CHostSelect> pHostSelect;
 
 TREM_REGISTER_DIALOG(CHostSelect);
 
-CHostSelect::CHostSelect(QWidget* parent, const QString& hostName) : KTDialog(IDD_HOST_SELECT, parent, hostName) {
+CHostSelect::CHostSelect(QWidget* parent, const QString& hostName)
+    : KTDialog(IDD_HOST_SELECT, parent, hostName) {
   BindDialogPointer(pHostSelect);
   SetWaitCount(0);
   setWindowTitle(QStringLiteral("Generic List #2"));

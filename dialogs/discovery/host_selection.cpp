@@ -237,8 +237,8 @@ bool CHostSelection::OfferServer(KT_Address& address, const QString& name) {
     QString text;
     if (address.GetType() == ADDRESS_IPX) {
       const uint8_t* n = address.Node();
-      text = QString::asprintf("%x,%x%x%x%x%x%x,%x", address.GetIpAddress(), n[0], n[1], n[2], n[3], n[4], n[5],
-                               address.GetPort());
+      text = QString::asprintf("%x,%x%x%x%x%x%x,%x", address.GetIpAddress(), n[0], n[1], n[2], n[3], n[4],
+                               n[5], address.GetPort());
     } else {
       const char* dotted = address.GetAddressString();
       text = QString::fromUtf8(dotted != nullptr ? dotted : "");
@@ -274,9 +274,9 @@ void CHostSelection::Finish() {
     hidden_ = false;
     setGeometry(saved_rect_);
     repaint();
-    TremMessageBox(this,
-                   QStringLiteral("Remote Server NOT found: %1  Please select an active server.").arg(preset_),
-                   MB_OK);
+    TremMessageBox(
+        this, QStringLiteral("Remote Server NOT found: %1  Please select an active server.").arg(preset_),
+        MB_OK);
   }
   if (RowCount() > 0) {
     list_->setCurrentItem(list_->topLevelItem(0));
@@ -309,7 +309,8 @@ int CHostSelection::GetHostName(const char* hostName, const char* addressText) {
     bytes[n++] = static_cast<uint8_t>(std::strtoul(text.substr(start, comma - start).c_str(), nullptr, 10));
     start = comma + 1;
   }
-  address.SetIpAddress((uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3]);
+  address.SetIpAddress((uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
+                       bytes[3]);
   address.SetNode(bytes + 4);
   address.SetPort(static_cast<uint16_t>(bytes[10] * 256 + bytes[11]));
   return 1;

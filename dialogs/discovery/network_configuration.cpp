@@ -30,7 +30,8 @@ TREM_REGISTER_DIALOG(CNetworkConfiguration);
 
 static const StringTableRegistrar kStrings{
     {3355, "Need Network Address and Password"},
-    {3356, "Notification warning time or client shutdown time is\ngreater than server scheduled shutdown time."},
+    {3356,
+     "Notification warning time or client shutdown time is\ngreater than server scheduled shutdown time."},
     {3357, "Cannot resolve machine name "},
     {3358, "An entry already exist in list for "},
     {3359, "Cannot delete "},
@@ -69,7 +70,8 @@ CNetworkConfiguration::CNetworkConfiguration(QWidget* parent, const QString& hos
 
 CNetworkConfiguration::CNetworkConfiguration(QWidget* parent, const QString& selectionLabel,
                                              const QString& hostName, const QStringList& hostNames)
-    : KTDialog(IDD_NETWORK_CONFIGURATION, parent, selectionLabel, hostName, hostNames), SubnetListOwner(this) {
+    : KTDialog(IDD_NETWORK_CONFIGURATION, parent, selectionLabel, hostName, hostNames),
+      SubnetListOwner(this) {
   BindDialogPointer(pNetworkConfiguration);
   SetWaitCount(1);
   BuildControls();
@@ -100,7 +102,8 @@ void CNetworkConfiguration::BuildControls() {
   auto digits = [this](int id) {
     auto* edit = new QLineEdit(this);
     edit->setObjectName(ControlName(id));
-    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), edit));
+    edit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), edit));
     edit->setFixedWidth(edit->fontMetrics().averageCharWidth() * 14);
     return edit;
   };
@@ -113,9 +116,11 @@ void CNetworkConfiguration::BuildControls() {
   client_shutdown_edit_ = digits(IDC_NC_CLIENT_SHUTDOWN);
   auto* passwordLabel = new QLabel(QStringLiteral("&Password"), this);
   passwordLabel->setBuddy(password_edit_);
-  auto* warningLabel = new QLabel(QStringLiteral("Minutes prior to client OS shutdown to &notify administrator"), this);
+  auto* warningLabel =
+      new QLabel(QStringLiteral("Minutes prior to client OS shutdown to &notify administrator"), this);
   warningLabel->setBuddy(warning_edit_);
-  auto* shutdownLabel = new QLabel(QStringLiteral("Minutes prior to master UPS turn off to shut &down client"), this);
+  auto* shutdownLabel =
+      new QLabel(QStringLiteral("Minutes prior to master UPS turn off to shut &down client"), this);
   shutdownLabel->setBuddy(client_shutdown_edit_);
   grid->addWidget(passwordLabel, 2, 0);
   grid->addWidget(password_edit_, 2, 1);
@@ -164,7 +169,8 @@ bool CNetworkConfiguration::OnInitDialog() {
   list_->header()->setSectionResizeMode(QHeaderView::Stretch);
   // Each column a third of the list: wide enough that every heading shows whole.
   int widest = 0;
-  for (int id : {3360, 3361, 3362}) widest = std::max(widest, list_->header()->fontMetrics().horizontalAdvance(LoadString(id)));
+  for (int id : {3360, 3361, 3362})
+    widest = std::max(widest, list_->header()->fontMetrics().horizontalAdvance(LoadString(id)));
   list_->setMinimumWidth(std::max(list_->minimumWidth(), 3 * (widest + 24)));
   UpdateData(false);
   RequestData(BLOCK_CONFIG, 10, 0);
@@ -385,7 +391,8 @@ void CNetworkConfiguration::OnAdd() {
     TremMessageBox(this, LoadString(1657), MB_OK);
     return;
   }
-  if (AddItemToList(0, 1, QString::number(warning_)) < 0 || AddItemToList(0, 2, QString::number(client_shutdown_)) < 0)
+  if (AddItemToList(0, 1, QString::number(warning_)) < 0 ||
+      AddItemToList(0, 2, QString::number(client_shutdown_)) < 0)
     TremMessageBox(this, LoadString(1658), MB_OK);
 }
 

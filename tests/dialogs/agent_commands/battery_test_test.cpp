@@ -12,8 +12,8 @@
 #include <ctime>
 
 #include "dialogs/frame/message_box.h"
-#include "dialogs/information/battery_test_results.h"
 #include "dialogs/frame/trem_globals.h"
+#include "dialogs/information/battery_test_results.h"
 #include "platform/clock.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 
@@ -105,7 +105,8 @@ TEST_F(BatteryTestTest, NextOccurrenceFollowsTheCalendarAcrossSummerTime) {
     d.tm_min = 5;
     d.tm_isdst = -1;
     mktime(&d);
-    EXPECT_TRUE(CBatteryTest::FormatScheduleString(d).contains(QStringLiteral("December %1, 2026 at 12:05 AM").arg(text)))
+    EXPECT_TRUE(CBatteryTest::FormatScheduleString(d).contains(
+        QStringLiteral("December %1, 2026 at 12:05 AM").arg(text)))
         << text << " " << CBatteryTest::FormatScheduleString(d).toStdString();
   }
 }
@@ -164,7 +165,8 @@ TEST_F(BatteryTestTest, ChecksInOrderWithAStopBox) {
       {0, "7", "9", "battlog.dat", "Max Entries must be between 10 and 100"},
       {0, "7", "101", "battlog.dat", "Max Entries must be between 10 and 100"},
       {0, "7", "10", "C:\\logs\\batt.dat", ""},
-      {0, "7", "10", "bad?.dat", "A filename cannot have any of the following characters:\n \\ / : * ? \" < > |"},
+      {0, "7", "10", "bad?.dat",
+       "A filename cannot have any of the following characters:\n \\ / : * ? \" < > |"},
       {0, "7", "10", "", "Invalid filename specified"},
       {3, "1", "5", "", "Max Entries must be between 10 and 100"},
   };

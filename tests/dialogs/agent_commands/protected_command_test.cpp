@@ -35,8 +35,8 @@ struct Case {
   bool reboot;
   const char* agentPassword;  // null: no reply before the check
   const char* typed;
-  int confirmation;           // answer to the confirmation box
-  bool incorrect;             // "Incorrect Password!" and the dialog stays
+  int confirmation;              // answer to the confirmation box
+  bool incorrect;                // "Incorrect Password!" and the dialog stays
   std::vector<uint8_t> sentKey;  // empty: nothing sent
 };
 
@@ -90,8 +90,9 @@ TEST_F(ProtectedCommandTest, PasswordCheckConfirmationAndCommand) {
       d->close();
       link.PumpIdle();
     } else {
-      EXPECT_TRUE(boxes.Saw(c.reboot ? "-> This will immediately reboot the system! <- \n\nPress OK to continue"
-                                     : "-> This will immediately terminate communication with the UPS! <-"));
+      EXPECT_TRUE(boxes.Saw(c.reboot
+                                ? "-> This will immediately reboot the system! <- \n\nPress OK to continue"
+                                : "-> This will immediately terminate communication with the UPS! <-"));
       EXPECT_TRUE(d.isNull());
     }
     const auto sets = Sets();
@@ -109,7 +110,11 @@ TEST_F(ProtectedCommandTest, AsksForThePasswordOnOpeningAndShowsItsHelp) {
   agent.MarkAllFresh();
   QPointer<CReboot> d = new CReboot(nullptr, "localhost");
   EXPECT_TRUE(d->IsBusy());
-  ASSERT_TRUE(link.PumpUntil([&] { return !d->IsBusy(); })) << [&] { std::string s; for (auto& l : link.Log()) s += l + "\n"; return s; }();
+  ASSERT_TRUE(link.PumpUntil([&] { return !d->IsBusy(); })) << [&] {
+    std::string s;
+    for (auto& l : link.Log()) s += l + "\n";
+    return s;
+  }();
   ASSERT_FALSE(agent.Received().empty());
   EXPECT_EQ(agent.Received()[0].type, SCP_GET);
   EXPECT_EQ(agent.Received()[0].key, (std::vector<uint8_t>{4, 8, 1}));

@@ -33,7 +33,7 @@ std::vector<uint8_t> Sap(uint16_t responseType, const std::vector<Server>& serve
     e[0] = static_cast<uint8_t>(s.type >> 8);
     e[1] = static_cast<uint8_t>(s.type);
     std::copy(s.name.begin(), s.name.end(), e.begin() + 2);
-    e[50] = 0x00, e[51] = 0x00, e[52] = 0x0A, e[53] = 0x01;                  // network
+    e[50] = 0x00, e[51] = 0x00, e[52] = 0x0A, e[53] = 0x01;                // network
     e[54] = 0x00, e[55] = 0x11, e[56] = 0x22, e[57] = 0x33, e[58] = 0x44;  // node
     e[59] = s.nodeLast;
     e[60] = 0x51, e[61] = 0x04;  // socket
@@ -116,8 +116,8 @@ TEST_F(HostSelectionTest, ListsEachServerOnceAndOnlyOkChangesTheHostTable) {
     const char* preset;
     std::vector<std::vector<uint8_t>> answers;
     QStringList rows;
-    bool ok;                              // OK (else Cancel) once the search is over
-    std::vector<std::string> hosts;       // gHosts afterwards
+    bool ok;                         // OK (else Cancel) once the search is over
+    std::vector<std::string> hosts;  // gHosts afterwards
     bool notFound;
   };
   const std::vector<Case> cases = {
@@ -129,8 +129,13 @@ TEST_F(HostSelectionTest, ListsEachServerOnceAndOnlyOkChangesTheHostTable) {
        true,
        {"ALPHA"},
        false},
-      {"silent preset while others answer", "GONE", {Sap(kSapNearestResponse, {{kSapServerType, "ALPHA", 1}, {kSapServerType, "BETA", 2}})},
-       {"ALPHA", "BETA"}, false, {"localhost"}, true},
+      {"silent preset while others answer",
+       "GONE",
+       {Sap(kSapNearestResponse, {{kSapServerType, "ALPHA", 1}, {kSapServerType, "BETA", 2}})},
+       {"ALPHA", "BETA"},
+       false,
+       {"localhost"},
+       true},
       {"silent preset, nobody answers: gives up", "GONE", {}, {}, true, {"localhost"}, true},
   };
   for (const Case& c : cases) {
@@ -151,7 +156,8 @@ TEST_F(HostSelectionTest, ListsEachServerOnceAndOnlyOkChangesTheHostTable) {
     EXPECT_EQ(result, c.ok ? QDialog::Accepted : QDialog::Rejected);
     EXPECT_EQ(rows, c.rows);
     EXPECT_EQ(row0Selected, !c.rows.isEmpty());
-    EXPECT_EQ(boxes.Saw(QStringLiteral("Remote Server NOT found: GONE  Please select an active server.")), c.notFound);
+    EXPECT_EQ(boxes.Saw(QStringLiteral("Remote Server NOT found: GONE  Please select an active server.")),
+              c.notFound);
     EXPECT_EQ(HostNames(), c.hosts);
     if (!c.rows.isEmpty()) {
       // Network and socket as stored, read little-endian; the node byte by byte.

@@ -57,8 +57,8 @@ TEST_F(NetworkConfigurationTest, DefaultsIpxChoiceAndShownText) {
   };
   for (const Ipx& c : {Ipx{0, 36, 3, false}, Ipx{0, 37, 3, true}, Ipx{1, 0, 255, true}, Ipx{2, 1, 15, false},
                        Ipx{2, 1, 4, false}, Ipx{2, 1, 8, true}, Ipx{2, 1, 16, true}}) {
-    EXPECT_EQ(CNetworkConfiguration::SearchesIpx(c.second, c.third, c.os), c.ipx) << c.second << "." << c.third
-                                                                                   << " os " << c.os;
+    EXPECT_EQ(CNetworkConfiguration::SearchesIpx(c.second, c.third, c.os), c.ipx)
+        << c.second << "." << c.third << " os " << c.os;
   }
   KT_Address ipx(ADDRESS_IPX);
   ipx.SetHostName("NWSERVER");
@@ -115,7 +115,8 @@ TEST_F(NetworkConfigurationTest, SearchAddDeleteAndOk) {
   };
   const std::vector<Case> cases = {
       {"", "3", "Need Network Address and Password"},
-      {"pw", "255", "Notification warning time or client shutdown time is\ngreater than server scheduled shutdown time."},
+      {"pw", "255",
+       "Notification warning time or client shutdown time is\ngreater than server scheduled shutdown time."},
       {"pw", "x", "Invalid data"},
       {"pw", "3", ""},
       {"pw", "4", "An entry already exist in list for localhost"},

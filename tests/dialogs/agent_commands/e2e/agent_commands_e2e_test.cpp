@@ -27,7 +27,8 @@ class AgentCommandsE2eTest : public trem_harness::TremTest {
       gScp.config.Password().Set(KT_Password::kDefaultPassword);
     }
     ASSERT_TRUE(vigil.Start({"-b", "-x", "5"}));
-    ASSERT_TRUE(AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "NETWORK THREAD IS ALIVE") > 0; }, 30000))
+    ASSERT_TRUE(
+        AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "NETWORK THREAD IS ALIVE") > 0; }, 30000))
         << vigil.Stderr();
     std::string error;
     ASSERT_TRUE(udp.Open(error, "127.0.0.1")) << error;
@@ -79,7 +80,8 @@ TEST_F(AgentCommandsE2eTest, ChangedPasswordComesBackFromTheAgentAndOpensReboot)
   real.PumpIdle(10000);
   EXPECT_TRUE(r.isNull());
   // The agent runs its shutdown sequence for the reboot (stand-in commands).
-  EXPECT_TRUE(AgentProcess::WaitFor([&] { return Contains(Output(), "Rebooting system"); }, 60000)) << Output();
+  EXPECT_TRUE(AgentProcess::WaitFor([&] { return Contains(Output(), "Rebooting system"); }, 60000))
+      << Output();
 }
 
 }  // namespace
