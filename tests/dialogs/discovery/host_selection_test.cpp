@@ -176,6 +176,24 @@ TEST_F(HostSelectionTest, ListsEachServerOnceAndOnlyOkChangesTheHostTable) {
   }
 }
 
+TEST_F(HostSelectionTest, NoChannelAtAllGivesUpAtOnce) {
+  ipx.fail_socket = true;
+  gDiscover.Close();
+  ASSERT_EQ(gDiscover.SetBindAddress("192.0.2.1"), 1);  // not an address of this machine
+  CHostSelection dlg;
+  dlg.SetHost("ANY");
+  bool shown = false;
+  const int result = Run(dlg, [&] {
+    shown = !dlg.OutOfSight();
+    QTest::mouseClick(dlg.findChild<QPushButton*>(ControlName(IDCANCEL)), Qt::LeftButton);
+  });
+  gDiscover.SetBindAddress(nullptr);
+  EXPECT_EQ(result, QDialog::Rejected);
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(boxes.Saw("Remote Server NOT found: ANY"));
+  EXPECT_EQ(HostNames(), std::vector<std::string>{"localhost"});
+}
+
 TEST_F(HostSelectionTest, WithoutIpxTheAgentsFoundByUdpAreListed) {
   if (!Network()) GTEST_SKIP() << "needs a network of its own";
   ipx.fail_socket = true;
