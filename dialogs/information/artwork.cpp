@@ -20,11 +20,27 @@ struct SourceSize {
 };
 
 constexpr SourceSize kSizes[] = {
-    {188, 213, 172}, {193, 213, 172}, {197, 399, 492}, {198, 361, 228}, {199, 400, 568},
-    {236, 202, 280}, {243, 200, 123}, {251, 202, 163}, {252, 202, 353}, {253, 202, 280},
-    {257, 200, 139}, {258, 190, 251}, {260, 202, 176}, {262, 202, 135}, {265, 202, 280},
+    {188, 213, 172},
+    {193, 213, 172},
+    {197, 399, 492},
+    {198, 361, 228},
+    {199, 400, 568},
+    {236, 202, 280},
+    {243, 200, 123},
+    {251, 202, 163},
+    {252, 202, 353},
+    {253, 202, 280},
+    {257, 200, 139},
+    {258, 190, 251},
+    {260, 202, 176},
+    {262, 202, 135},
+    {265, 202, 280},
     // Logos.
-    {203, 252, 84},  {204, 155, 76},  {214, 129, 19},  {231, 130, 100}, {250, 155, 76},
+    {203, 252, 84},
+    {204, 155, 76},
+    {214, 129, 19},
+    {231, 130, 100},
+    {250, 155, 76},
 };
 
 // A cabinet seen from the front: tall pictures are towers, wide ones rack or desk units.
@@ -120,9 +136,8 @@ QSize ArtworkSourceSize(int bitmap) {
 QPixmap UpsArtwork(int bitmap) {
   const QSize size = ArtworkSourceSize(bitmap);
   if (!size.isValid()) return QPixmap();
-  return Cached(bitmap, size, [bitmap](QPainter& p, const QRectF& r) {
-    DrawCabinet(p, r.adjusted(2, 2, -2, -2), bitmap);
-  });
+  return Cached(bitmap, size,
+                [bitmap](QPainter& p, const QRectF& r) { DrawCabinet(p, r.adjusted(2, 2, -2, -2), bitmap); });
 }
 
 QPixmap LogoArtwork(int bitmap) {
@@ -152,7 +167,7 @@ QPixmap ReceptacleArtwork(int bitmap, int size) {
     // An outlet face; its ring tells the state: green on, red off, grey unknown. The "down"
     // pictures are the pressed look of the same face.
     const bool down = bitmap == 213 || bitmap == 212;
-    QColor ring = bitmap == 209 || bitmap == 213 ? QColor(46, 160, 67)
+    QColor ring = bitmap == 209 || bitmap == 213   ? QColor(46, 160, 67)
                   : bitmap == 210 || bitmap == 212 ? QColor(200, 50, 45)
                                                    : QColor(140, 140, 140);
     const QRectF face = r.adjusted(3, 3, -3, -3).translated(down ? 1 : 0, down ? 1 : 0);

@@ -19,16 +19,11 @@ DialogPointer<CBatteryInfo> pBatteryInfo{DialogSlot::BatteryInfo};
 TREM_REGISTER_DIALOG(CBatteryInfo);
 
 static const StringTableRegistrar kStrings{
-    {1672, "View Battery Information"},
-    {3250, "(no resets)"},
-    {3251, "Time of last reset:"},
-    {3252, "Number of outages:"},
-    {3253, "Total time on battery:"},
-    {3254, "Average seconds on battery :"},
-    {3255, "(no low battery warnings)"},
-    {3256, "Time of last low battery warning:"},
-    {3257, "(no information found)"},
-    {3258, "Number of low battery warnings:"},
+    {1672, "View Battery Information"},  {3250, "(no resets)"},
+    {3251, "Time of last reset:"},       {3252, "Number of outages:"},
+    {3253, "Total time on battery:"},    {3254, "Average seconds on battery :"},
+    {3255, "(no low battery warnings)"}, {3256, "Time of last low battery warning:"},
+    {3257, "(no information found)"},    {3258, "Number of low battery warnings:"},
 };
 
 static const HelpTopicRegistrar kHelp(
@@ -40,7 +35,8 @@ static const HelpTopicRegistrar kHelp(
     "Reset starts the statistics afresh (for instance after the batteries were replaced); it "
     "also clears the replacement date. The change reaches the agent at once.");
 
-CBatteryInfo::CBatteryInfo(QWidget* parent, const QString& hostName) : KTDialog(kTemplateId, parent, hostName) {
+CBatteryInfo::CBatteryInfo(QWidget* parent, const QString& hostName)
+    : KTDialog(kTemplateId, parent, hostName) {
   BindDialogPointer(pBatteryInfo);
   replaced_date_.clear();
   SetWaitCount(1);

@@ -16,9 +16,8 @@ DialogPointer<CBatteryTestResults> pBatteryTestResults{DialogSlot::BatteryTestRe
 TREM_REGISTER_DIALOG(CBatteryTestResults);
 
 static const StringTableRegistrar kStrings{
-    {1690, "View Diagnostic Results"}, {3259, "Time"},          {3260, "Status"},
-    {3261, "Failed"},                  {3262, "Unable to perform"}, {3263, "Passed"},
-    {3264, "{unknown}"},
+    {1690, "View Diagnostic Results"}, {3259, "Time"},   {3260, "Status"},    {3261, "Failed"},
+    {3262, "Unable to perform"},       {3263, "Passed"}, {3264, "{unknown}"},
 };
 
 static const HelpTopicRegistrar kHelp(

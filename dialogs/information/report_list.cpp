@@ -2,8 +2,22 @@
 
 #include <QHeaderView>
 #include <QResizeEvent>
+#include <QStyledItemDelegate>
 
 #include "dialogs/frame/control_ids.h"
+
+namespace {
+
+// Right-aligned columns keep a little room before the next column's text.
+class TrailingRoomDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QString displayText(const QVariant& value, const QLocale& locale) const override {
+    return QStyledItemDelegate::displayText(value, locale) + QStringLiteral("  ");
+  }
+};
+
+}  // namespace
 
 ReportList::ReportList(int id, QWidget* parent) : QTreeWidget(parent) {
   setObjectName(ControlName(id));
@@ -35,6 +49,7 @@ void ReportList::SetColumns(const QStringList& headings) {
 void ReportList::SetColumnAlignment(int column, Qt::Alignment alignment) {
   if (column < 0 || column >= static_cast<int>(alignments_.size())) return;
   alignments_[column] = alignment;
+  if (alignment & Qt::AlignRight) setItemDelegateForColumn(column, new TrailingRoomDelegate(this));
   if (QTreeWidgetItem* h = headerItem()) h->setTextAlignment(column, alignment);
   for (int i = 0; i < topLevelItemCount(); ++i) topLevelItem(i)->setTextAlignment(column, alignment);
 }

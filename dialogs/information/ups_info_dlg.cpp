@@ -105,6 +105,8 @@ void CUpsInfoDlg::BuildControls() {
   top->addWidget(list_, 1);
   layout->addLayout(top, 1);
 
+  // When the dialog is resized only the list grows: the fields and buttons keep their size
+  // and their place relative to the centre and the bottom edge.
   auto* fields = new QGridLayout;
   auto* poweredLabel = new QLabel(QStringLiteral("&Powered Devices:"), this);
   poweredLabel->setObjectName(ControlName(IDC_POWERED_LABEL));
@@ -118,12 +120,18 @@ void CUpsInfoDlg::BuildControls() {
   location_edit_->setObjectName(ControlName(IDC_LOCATION));
   location_edit_->setMaxLength(255);
   locationLabel->setBuddy(location_edit_);
+  const int editWidth = powered_edit_->fontMetrics().averageCharWidth() * 60;
+  powered_edit_->setFixedWidth(editWidth);
+  location_edit_->setFixedWidth(editWidth);
   fields->addWidget(poweredLabel, 0, 0);
   fields->addWidget(powered_edit_, 0, 1);
   fields->addWidget(locationLabel, 1, 0);
   fields->addWidget(location_edit_, 1, 1);
-  fields->setColumnStretch(1, 1);
-  layout->addLayout(fields);
+  auto* centredFields = new QHBoxLayout;
+  centredFields->addStretch(1);
+  centredFields->addLayout(fields);
+  centredFields->addStretch(1);
+  layout->addLayout(centredFields);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
@@ -133,6 +141,7 @@ void CUpsInfoDlg::BuildControls() {
   connect(print, &QPushButton::clicked, this, [this] { OnPrint(); });
   buttons->addWidget(print);
   buttons->addWidget(MakeButton(ID_HELP, QStringLiteral("Help")));
+  buttons->addStretch(1);
   layout->addLayout(buttons);
 
   setTabOrder(powered_edit_, location_edit_);
@@ -191,11 +200,17 @@ void CUpsInfoDlg::OnInfoBlock() {
   list_->clear();
   auto row = [this](int label, const QString& value) { list_->AddRow({LoadString(label), value}); };
   auto number = [&row](int label, int value) { row(label, QString::number(value)); };
+  auto heading = [this](int label) {
+    QTreeWidgetItem* item = list_->AddRow({LoadString(label), QString()});
+    QFont font = item->font(0);
+    font.setBold(true);
+    item->setFont(0, font);
+  };
   const SetupData setup;
   {
     auto lock = gScp.Lock();
     const UpsInfoBlock& info = gScp.upsInfo;
-    row(3539, QString());
+    heading(3539);
     const std::string& name = setup.GetUpsModelName(info.GetModelIndex());
     if (!name.empty()) row(3540, Str(name));
     if (PrintableFirst(info.GetSerialNumber())) row(3541, Str(*info.GetSerialNumber()));
@@ -219,7 +234,7 @@ void CUpsInfoDlg::OnInfoBlock() {
         break;
     }
     list_->AddRow({QString(), QString()});
-    row(3550, QString());
+    heading(3550);
     if (info.GetVARating() != -1) number(3551, info.GetVARating());
     if (info.GetWattRating() != -1) number(3552, info.GetWattRating());
     if (info.GetNumberOfPhases() != 255) number(3553, info.GetNumberOfPhases());
@@ -228,7 +243,7 @@ void CUpsInfoDlg::OnInfoBlock() {
     if (info.GetNominalOutputVoltage() != 0xFFFF) number(3556, info.GetNominalOutputVoltage());
     if (info.GetNominalOutputFrequency() != 0xFFFF) number(3557, info.GetNominalOutputFrequency());
     list_->AddRow({QString(), QString()});
-    row(3558, QString());
+    heading(3558);
     if (!setup.GetVendorText().empty()) row(3559, Str(setup.GetVendorText()));
     const int application = info.GetInterfaceType() == 255 ? 0 : info.GetInterfaceType();
     row(3560, Str(setup.GetApplicationTypeName(application)));

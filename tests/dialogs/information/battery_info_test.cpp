@@ -64,9 +64,9 @@ TEST_F(BatteryInfoTest, ShowsTheStatisticsAndTheirNoneTexts) {
         "Time of last low battery warning:|" + DefaultTimeText(warned).toStdString()}},
       {0,
        0,
-       {"Time of last reset:|(no resets)", "Number of outages:|3", "Total time on battery:|1 minute(s) and 30 seconds",
-        "Average seconds on battery :|30", "Number of low battery warnings:|2",
-        "Time of last low battery warning:|(no low battery warnings)"}},
+       {"Time of last reset:|(no resets)", "Number of outages:|3",
+        "Total time on battery:|1 minute(s) and 30 seconds", "Average seconds on battery :|30",
+        "Number of low battery warnings:|2", "Time of last low battery warning:|(no low battery warnings)"}},
   };
   for (const Case& c : kCases) {
     Fill(c.reset, 3, 90, 2, c.last, "03/01/2024");

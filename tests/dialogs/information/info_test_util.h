@@ -9,11 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "dialogs/frame/trem_globals.h"
 #include "dialogs/information/report_list.h"
 #include "tests/dialogs/harness/agent_link.h"
 #include "tests/dialogs/harness/screenshots.h"
 #include "tests/dialogs/harness/trem_fixture.h"
-#include "dialogs/frame/trem_globals.h"
 
 namespace info_test {
 
@@ -53,6 +53,8 @@ class InfoTest : public trem_harness::TremTest {
   void SetUp() override {
     trem_harness::TremTest::SetUp();
     gnCommMode = 0;
+    // The link then sends in the order the dialog queued.
+    gScp.requestTable.ResetCursor();
     auto lock = gScp.Lock();
     gScp.upsInfo.Reset();
     gScp.config.SetDefaults();

@@ -1,6 +1,7 @@
 // The system information dialog against the in-process agent.
 #include "dialogs/information/ups_info_dlg.h"
 
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -72,9 +73,8 @@ TEST_F(UpsInfoDlgTest, AsksForConfigurationThenInformationAndWaitsForBothUnlessA
 TEST_F(UpsInfoDlgTest, AnUnsetBlockShowsHeadingsNameVendorAndApplicationTypeOnly) {
   auto* d = OpenIdle<CUpsInfoDlg>(nullptr, "localhost");
   const SetupData setup;
-  std::vector<std::string> expected = {"UPS DESCRIPTION:|", "Name:|" + setup.GetUpsModelName(255), "|",
-                                       "UPS RATINGS:|",     "|",
-                                       "SOFTWARE:|"};
+  std::vector<std::string> expected = {
+      "UPS DESCRIPTION:|", "Name:|" + setup.GetUpsModelName(255), "|", "UPS RATINGS:|", "|", "SOFTWARE:|"};
   if (!setup.GetVendorText().empty()) expected.push_back("Vendor:|" + setup.GetVendorText());
   expected.push_back("Application Type|" + setup.GetApplicationTypeName(0));
   EXPECT_EQ(Rows(d->List()), expected);
@@ -191,8 +191,8 @@ TEST_F(UpsInfoDlgTest, PicturesFollowTheModelAndTheLogoMovesUpWithoutOne) {
     int va;
     int bitmap;
   };
-  const Case kCases[] = {{1, 1000, 188}, {13, 20000, 252}, {13, 10000, 236}, {18, 1000, 265},
-                         {14, 1000, 0},  {255, 1000, 0}};
+  const Case kCases[] = {{1, 1000, 188},  {13, 20000, 252}, {13, 10000, 236},
+                         {18, 1000, 265}, {14, 1000, 0},    {255, 1000, 0}};
   SetupData setup;
   setup.SetVendorCode(204);
   ASSERT_EQ(setup.WriteFile(SetupData::kFileName), 1);
@@ -220,6 +220,43 @@ TEST_F(UpsInfoDlgTest, PicturesFollowTheModelAndTheLogoMovesUpWithoutOne) {
     if (c.model == 13 && c.bitmap == 252) Screenshot(d, "ups_info_tall_picture");
     if (c.bitmap == 0 && c.model == 14) Screenshot(d, "ups_info_no_picture");
     delete d;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UpsInfoDlgTest, ResizingGrowsTheListAndKeepsTheOtherControlsInPlace) {
+  auto* d = OpenIdle<CUpsInfoDlg>(nullptr, "localhost");
+  const int ids[] = {CUpsInfoDlg::IDC_POWERED_DEVICES,
+                     CUpsInfoDlg::IDC_LOCATION,
+                     CUpsInfoDlg::IDC_POWERED_LABEL,
+                     CUpsInfoDlg::IDC_LOCATION_LABEL,
+                     IDOK,
+                     IDCANCEL,
+                     CUpsInfoDlg::IDC_PRINT_INFO,
+                     ID_HELP};
+  auto offsets = [&] {
+    std::vector<std::pair<QPoint, QSize>> out;
+    const QPoint anchor(d->width() / 2, d->height());
+    for (int id : ids) {
+      QWidget* w = d->Control(id);
+      out.emplace_back(w->geometry().topLeft() - anchor, w->size());
+    }
+    return out;
+  };
+  d->show();
+  QCoreApplication::processEvents();
+  const auto before = offsets();
+  const QSize list = d->List()->size();
+  d->resize(d->width() + 200, d->height() + 120);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(d->List()->size(), list + QSize(200, 120));
+  const auto after = offsets();
+  for (size_t i = 0; i < before.size(); ++i) {
+    EXPECT_EQ(after[i].second, before[i].second) << ids[i];
+    EXPECT_EQ(after[i].first, before[i].first) << ids[i];
   }
 }
 
