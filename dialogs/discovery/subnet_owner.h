@@ -1,8 +1,9 @@
 // The dialogs that keep a subnet list of their own (the network-client dialog, later the
 // remote-message dialog and the network-clients page): each owns a discovery object whose
 // subnets CDiscoverc edits when that dialog opened it, and each searches again when a
-// CDiscoverc ends with OK, which posts the rediscover event (WM_USER + 6, 1030) to every
-// owner that is open.
+// CDiscoverc ends with OK, which posts the rediscover event to every owner that is open. The
+// event is the designed private message WM_USER + 6 (1030); as the frame does for WM_USER + 1,
+// it travels as the posted Qt event QEvent::User + 6.
 #pragma once
 
 #include <QEvent>
