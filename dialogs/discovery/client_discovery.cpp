@@ -1,0 +1,3 @@
+#include "dialogs/discovery/client_discovery.h"
+
+KT_Discover gClientDiscovery;
