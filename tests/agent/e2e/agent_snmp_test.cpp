@@ -13,19 +13,13 @@
 
 namespace {
 
-const char* const kMib =
-    "TEST-UPS-MIB DEFINITIONS ::= BEGIN\n"
-    "IMPORTS enterprises FROM RFC1155-SMI;\n"
-    "testUps OBJECT IDENTIFIER ::= { enterprises 99999 }\n"
-    "END\n";
-
 TEST(AgentSnmp, PollsTheAdapterAndCountsAMainsFailure) {
   testing_support::SnmpAdapterPeer peer;
   peer.SetUptime(100);
   ASSERT_TRUE(peer.Start()) << peer.error();
 
   AgentProcess agent;
-  testing_support::WriteFileText(agent.File("mib.txt"), kMib);
+  ASSERT_TRUE(agent.InstallShippedMib());
   ASSERT_TRUE(agent.Start({"-b", "-x", "8", "-c", peer.peerName(), "-g", "public", "-s", "private"}));
   ASSERT_TRUE(AgentProcess::WaitFor(
       [&] { return agent.Stderr().find("SNMP THREAD updating status") != std::string::npos; }, 30000))
