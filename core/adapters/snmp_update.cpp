@@ -75,10 +75,10 @@ void MapAdapterAlarms(const bool present[kHighestWellKnownAlarm + 1], uint8_t fl
   for (int n : {5, 7, 13, 16, 17}) {  // temperature, output, charger, fan, fuse
     if (present[n]) flags[ALARM_UPS_MALFUNCTION] = 1;
   }
-  if (present[8]) flags[ALARM_OVERLOAD] = 1;          // upsAlarmOutputOverload
-  if (present[9]) flags[ALARM_ON_BYPASS] = 1;         // upsAlarmOnBypass
-  if (present[20]) flags[ALARM_LOST_UPS_COMM] = 1;    // upsAlarmCommunicationsLost
-  if (present[24]) flags[ALARM_BATTERY_TEST] = 1;     // upsAlarmTestInProgress
+  if (present[8]) flags[ALARM_OVERLOAD] = 1;        // upsAlarmOutputOverload
+  if (present[9]) flags[ALARM_ON_BYPASS] = 1;       // upsAlarmOnBypass
+  if (present[20]) flags[ALARM_LOST_UPS_COMM] = 1;  // upsAlarmCommunicationsLost
+  if (present[24]) flags[ALARM_BATTERY_TEST] = 1;   // upsAlarmTestInProgress
 }
 
 // The status alarms that follow the adapter's alarm table: a poll sets them by the table and

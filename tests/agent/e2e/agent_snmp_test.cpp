@@ -70,14 +70,16 @@ TEST(AgentSnmp, StandardAdapterOutageAndLowBatteryShutDownOnce) {
   for (const char* name : {"shutdown", "poweroff", "reboot", "halt"}) {
     standIn(agent.File(std::string("guard/") + name), "SYSTEM SHUTDOWN PROGRAM");
   }
+  const std::string shutdown = agent.File("shutdown.sh");
   testing_support::WriteFileText(agent.File("VigilNT.conf"),
                                  "snmp_service =\nuser_terminals = no\nsaver_command = /bin/true\n"
-                                 "shutdown_command = " + agent.File("shutdown.sh") + " -h now\n"
-                                 "reboot_command = " + agent.File("shutdown.sh") + " -r now\n");
+                                 "shutdown_command = " +
+                                     shutdown + " -h now\nreboot_command = " + shutdown + " -r now\n");
   ASSERT_TRUE(agent.InstallShippedMib());
   const std::string path = "PATH=" + agent.File("guard") + ":/usr/local/bin:/usr/bin:/bin";
   ASSERT_TRUE(agent.Start({"-b", "-x", "8", "-c", peer.peerName(), "-g", "public", "-s", "private"}, {path}));
-  ASSERT_TRUE(AgentProcess::WaitFor([&] { return platform::RecordFile::Exists(agent.File(kNotifyFileName)); }, 30000))
+  ASSERT_TRUE(
+      AgentProcess::WaitFor([&] { return platform::RecordFile::Exists(agent.File(kNotifyFileName)); }, 30000))
       << TraceEnd(agent);
 
   // The adapter's own on-battery row, with no input alarm beside it: an outage, not a battery
@@ -85,15 +87,16 @@ TEST(AgentSnmp, StandardAdapterOutageAndLowBatteryShutDownOnce) {
   peer.SetBool("on_battery", true);
   ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Stdout(), "Power Failure."); }, 30000))
       << TraceEnd(agent);
-  ASSERT_TRUE(AgentProcess::WaitFor([&] { return OutagesInFile(agent.File(kBatteryInfoFileName)) == 1; }, 30000));
+  ASSERT_TRUE(
+      AgentProcess::WaitFor([&] { return OutagesInFile(agent.File(kBatteryInfoFileName)) == 1; }, 30000));
   EXPECT_FALSE(Contains(agent.Stderr(), "setting SCP alarm 0\n")) << TraceEnd(agent);
   EXPECT_FALSE(Contains(testing_support::ReadFileText(effects), "shutdown"));
 
   // Low battery while on battery: the shutdown at once, the UPS told to turn its output off,
   // the shutdown command exactly once.
   peer.SetRaw("alarms", "[3]");
-  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(testing_support::ReadFileText(effects), "shutdown -h now"); },
-                                    60000))
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] { return Contains(testing_support::ReadFileText(effects), "shutdown -h now"); }, 60000))
       << TraceEnd(agent);
   EXPECT_EQ(agent.Wait(90000), 0) << TraceEnd(agent);
   EXPECT_TRUE(Contains(agent.Stdout(), "Low Battery, system will shutdown now!")) << agent.Stdout();

@@ -84,12 +84,21 @@ struct ConfigSetCase {
 
 TEST_F(RequestsTest, EveryConfigurationSetIsWrittenAtOnce) {
   const ConfigSetCase cases[] = {
-      {"shutdown start delay", {4, 2, 3}, {0, 17}, [](const ConfigBlock& c) { return c.GetShutdownStartDelay() == 17; }},
-      {"password", {4, 8, 1}, Text("s3cret"),
+      {"shutdown start delay",
+       {4, 2, 3},
+       {0, 17},
+       [](const ConfigBlock& c) { return c.GetShutdownStartDelay() == 17; }},
+      {"password",
+       {4, 8, 1},
+       Text("s3cret"),
        [](const ConfigBlock& c) { return c.Password().Get() == std::optional<std::string>("s3cret"); }},
-      {"adapter name", {4, 7, 1}, Text("ups-adapter"),
+      {"adapter name",
+       {4, 7, 1},
+       Text("ups-adapter"),
        [](const ConfigBlock& c) { return c.GetAdapterName() == std::optional<std::string>("ups-adapter"); }},
-      {"location", {4, 4, 2}, Text("Rack 4"),
+      {"location",
+       {4, 4, 2},
+       Text("Rack 4"),
        [](const ConfigBlock& c) { return c.GetLocation() == std::optional<std::string>("Rack 4"); }},
   };
   for (const ConfigSetCase& c : cases) {

@@ -22,7 +22,9 @@ std::vector<std::string>* g_messages = nullptr;
 
 int CollectLogMessage(int /*major*/, int /*minor*/, void* serverArg, void* /*clientArg*/) {
   const auto* message = static_cast<const snmp_log_message*>(serverArg);
-  if (g_messages != nullptr && message != nullptr && message->msg != nullptr) g_messages->push_back(message->msg);
+  if (g_messages != nullptr && message != nullptr && message->msg != nullptr) {
+    g_messages->push_back(message->msg);
+  }
   return 0;
 }
 
@@ -128,9 +130,11 @@ TEST(ShippedMibModule, NamesTheAlarmsTestsAndTrapsTheAgentUses) {
     std::vector<int> rows;
   };
   const TrapCase traps[] = {
-      {UPS_TRAP_ON_BATTERY, "upsTrapOnBattery",
+      {UPS_TRAP_ON_BATTERY,
+       "upsTrapOnBattery",
        {kRowUpsEstimatedMinutesRemaining, kRowUpsSecondsOnBattery, kRowUpsConfigLowBattTime}},
-      {UPS_TRAP_TEST_COMPLETED, "upsTrapTestCompleted",
+      {UPS_TRAP_TEST_COMPLETED,
+       "upsTrapTestCompleted",
        {kRowUpsTestId, kRowUpsTestSpinLock, kRowUpsTestResultsSummary, kRowUpsTestResultsDetail,
         kRowUpsTestStartTime, kRowUpsTestElapsedTime}},
       {UPS_TRAP_ALARM_ENTRY_ADDED, "upsTrapAlarmEntryAdded", {kRowUpsAlarmId, kRowUpsAlarmDescr}},

@@ -141,10 +141,10 @@ TEST_F(ImageTest, StatusFollowsTheAdapterAlarmTable) {
   // as a battery problem on mains. The cases run in turn on one image, so each also shows
   // that what the previous table raised is cleared.
   const AlarmTableCase cases[] = {
-      {"[2]", {1}},              // a standard adapter: on battery without an input alarm
-      {"[2, 3]", {1, 2}},        // ... and then low battery
+      {"[2]", {1}},        // a standard adapter: on battery without an input alarm
+      {"[2, 3]", {1, 2}},  // ... and then low battery
       {"[3, 2]", {1, 2}},
-      {"[3, 6]", {1, 2, 4}},     // low battery listed before input bad
+      {"[3, 6]", {1, 2, 4}},  // low battery listed before input bad
       {"[6, 2]", {1, 4}},
       {"[2, 6]", {1, 4}},
       {"[6, 2, 3]", {1, 2, 4}},  // input bad first: as it always was
@@ -155,7 +155,7 @@ TEST_F(ImageTest, StatusFollowsTheAdapterAlarmTable) {
       {"[4, 2]", {0, 1}},        // depleted battery
       {"[18, 2]", {1, 3}},       // a general fault on battery, wherever it is listed
       {"[8, 9, 20, 24, 6, 18]", {1, 3, 4, 5, 6, 7, 17}},
-      {"[18, 11, 99]", {}},      // a general fault on mains maps to nothing; unknown numbers are skipped
+      {"[18, 11, 99]", {}},  // a general fault on mains maps to nothing; unknown numbers are skipped
       {"[5]", {3}},
       {"[]", {}},
   };
