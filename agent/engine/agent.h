@@ -112,6 +112,8 @@ class KT_Agent : public KT_ErrorStatus {
   void RunShutdownSequence(int reason);
   void TraceMonitorHeader();
   void HandleConfigRequest(int set, int branch);
+  // Acts on a SET of one configuration branch (new serial or adapter settings).
+  void ApplyConfigSet(int branch);
   void HandleCommand(int command);
 
   KT_SCP& scp_;

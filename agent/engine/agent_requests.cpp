@@ -28,7 +28,17 @@ void KT_Agent::HandleConfigRequest(int set, int branch) {
     if (r < 0) scp_.upsStatus.SetAlarm(ALARM_SOFTWARE_ERROR);
     return;
   }
+  ApplyConfigSet(branch);
+  // The console was answered "Set OK": the change goes to config.dat at once, so that a crash
+  // or a power cut cannot take it back.
+  if (services_.WriteConfigFile() < 0) {
+    Diag() << "KT_Agent::SSQ could not write the configuration file\n";
+    auto lock = scp_.Lock();
+    scp_.upsStatus.SetAlarm(ALARM_SOFTWARE_ERROR);
+  }
+}
 
+void KT_Agent::ApplyConfigSet(int branch) {
   if (branch == 1) {
     bool restart;
     {

@@ -98,6 +98,9 @@ UpsRequestOutcome KT_UpsWorker::Serve(int type, int set, int branch) {
           scp.upsStatus.SetAlarm(ALARM_SOFTWARE_ERROR);
           scp.upsStatus.SetSoftwareErrorDetail(0, nullptr, 3);
         }
+        // The block holds the console's new UPS settings whatever the UPS made of them; like
+        // every applied SET of the configuration they go to config.dat at once.
+        services.WriteConfigFile();
         return Done(type, branch);
       }
       if (driver_.UpdateConfig() <= 0) return Failed(type, branch);

@@ -50,73 +50,35 @@ int SmallNumberAt(const std::string& text, size_t pos) {
   return static_cast<int>(std::min<long>(value, 255));
 }
 
-// Maps one well-known alarm of the adapter's table onto the flags. `provisional` marks a bad
-// battery flag that an on-battery or low-battery alarm set only because no input alarm had been
-// seen yet: a later input alarm takes such a flag back, but never a bad battery that the adapter
-// reported itself. -1 for a number without a mapping above 24.
-int MapAdapterAlarm(int n, uint8_t flags[kMaxAlarmEntries], bool& provisional) {
-  auto setBadBattery = [&](bool byOwnAlarm) {
-    if (byOwnAlarm) {
-      flags[ALARM_BAD_BATTERY] = 1;
-      provisional = false;
-    } else if (flags[ALARM_BAD_BATTERY] == 0) {
-      flags[ALARM_BAD_BATTERY] = 1;
-      provisional = true;
-    }
-  };
-  switch (n) {
-    case 1:   // upsAlarmBatteryBad
-    case 4:   // upsAlarmDepletedBattery
-      setBadBattery(true);
-      return 0;
-    case 2:   // upsAlarmOnBattery
-      if (flags[ALARM_INPUT_OUT_OF_RANGE]) {
-        flags[ALARM_ON_BATTERY] = 1;
-      } else {
-        setBadBattery(false);
-      }
-      return 0;
-    case 3:   // upsAlarmLowBattery
-      if (flags[ALARM_INPUT_OUT_OF_RANGE]) {
-        flags[ALARM_LOW_BATTERY] = 1;
-      } else {
-        setBadBattery(false);
-      }
-      return 0;
-    case 5:   // upsAlarmTempBad
-    case 7:   // upsAlarmOutputBad
-    case 13:  // upsAlarmChargerFailed
-    case 16:  // upsAlarmFanFailure
-    case 17:  // upsAlarmFuseFailure
-      flags[ALARM_UPS_MALFUNCTION] = 1;
-      return 0;
-    case 6:   // upsAlarmInputBad
-    case 10:  // upsAlarmBypassBad
-      flags[ALARM_INPUT_OUT_OF_RANGE] = 1;
-      flags[ALARM_ON_BATTERY] = 1;
-      if (provisional) {
-        flags[ALARM_BAD_BATTERY] = 0;
-        provisional = false;
-      }
-      return 0;
-    case 8:   // upsAlarmOutputOverload
-      flags[ALARM_OVERLOAD] = 1;
-      return 0;
-    case 9:   // upsAlarmOnBypass
-      flags[ALARM_ON_BYPASS] = 1;
-      return 0;
-    case 18:  // upsAlarmGeneralFault
-      if (flags[ALARM_ON_BATTERY]) flags[ALARM_UPS_MALFUNCTION] = 1;
-      return 0;
-    case 20:  // upsAlarmCommunicationsLost
-      flags[ALARM_LOST_UPS_COMM] = 1;
-      return 0;
-    case 24:  // upsAlarmTestInProgress
-      flags[ALARM_BATTERY_TEST] = 1;
-      return 0;
-    default:
-      return n > 24 ? -1 : 0;
+// RFC 1628 well-known alarm numbers (upsWellKnownAlarms.N) the mapping looks at.
+constexpr int kAlarmBatteryBad = 1;
+constexpr int kAlarmOnBattery = 2;
+constexpr int kAlarmLowBattery = 3;
+constexpr int kAlarmDepletedBattery = 4;
+constexpr int kAlarmInputBad = 6;
+constexpr int kAlarmBypassBad = 10;
+constexpr int kAlarmGeneralFault = 18;
+constexpr int kHighestWellKnownAlarm = 24;
+
+// Maps the well-known alarms present in the adapter's table onto the status flags. The table's
+// rows come in no defined order, so the mapping looks at the set as a whole: the UPS is on
+// battery when any of on battery, input bad or bypass bad is present; a low battery is the
+// low-battery alarm while on battery and a battery problem on mains. No row clears a flag that
+// another row set.
+void MapAdapterAlarms(const bool present[kHighestWellKnownAlarm + 1], uint8_t flags[kMaxAlarmEntries]) {
+  const bool onBattery = present[kAlarmOnBattery] || present[kAlarmInputBad] || present[kAlarmBypassBad];
+  if (onBattery) flags[ALARM_ON_BATTERY] = 1;
+  if (present[kAlarmInputBad] || present[kAlarmBypassBad]) flags[ALARM_INPUT_OUT_OF_RANGE] = 1;
+  if (present[kAlarmLowBattery]) flags[onBattery ? ALARM_LOW_BATTERY : ALARM_BAD_BATTERY] = 1;
+  if (present[kAlarmBatteryBad] || present[kAlarmDepletedBattery]) flags[ALARM_BAD_BATTERY] = 1;
+  if (present[kAlarmGeneralFault] && onBattery) flags[ALARM_UPS_MALFUNCTION] = 1;
+  for (int n : {5, 7, 13, 16, 17}) {  // temperature, output, charger, fan, fuse
+    if (present[n]) flags[ALARM_UPS_MALFUNCTION] = 1;
   }
+  if (present[8]) flags[ALARM_OVERLOAD] = 1;        // upsAlarmOutputOverload
+  if (present[9]) flags[ALARM_ON_BYPASS] = 1;       // upsAlarmOnBypass
+  if (present[20]) flags[ALARM_LOST_UPS_COMM] = 1;  // upsAlarmCommunicationsLost
+  if (present[24]) flags[ALARM_BATTERY_TEST] = 1;   // upsAlarmTestInProgress
 }
 
 // The status alarms that follow the adapter's alarm table: a poll sets them by the table and
@@ -164,7 +126,7 @@ int KT_SNMP::UpdateStatus() {
   // upsAlarmDescr.<id>: the column is the row without its placeholder.
   const MibTableRow* descr = GetMibRow(kRowUpsAlarmDescr);
   const int columnLength = descr->count - 1;
-  bool provisional = false;
+  bool present[kHighestWellKnownAlarm + 1] = {};
   int last = 1;
   int64_t index = 0;
   for (int i = 0; i < entries; ++i) {
@@ -193,11 +155,13 @@ int KT_SNMP::UpdateStatus() {
       continue;
     }
     Diag().Printf("alarm number %d present\n", n);
-    MapAdapterAlarm(n, flags, provisional);
+    if (n <= kHighestWellKnownAlarm) present[n] = true;
   }
   // A walk that failed half way tells nothing about the alarms it did not reach: the status
   // stays as it was.
-  if (last == 1) UpdateSCPStatus(flags);
+  if (last != 1) return last;
+  MapAdapterAlarms(present, flags);
+  UpdateSCPStatus(flags);
   return last;
 }
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <new>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -465,12 +468,19 @@ int NotifyBlock::ConvertTraps(int direction, KT_RecordWriter* out, KT_RecordRead
   if (count > KT_NetworkManagerList::kSlots || count > in->Remaining() / kMinTrapBytes) {
     return Note(FN_CONVERT, 3, count);
   }
-  KT_NetworkManagerList list;
+  std::vector<std::pair<std::string, std::string>> read;
   for (int i = 0; i < count; ++i) {
     std::optional<std::string> host;
     std::optional<std::string> community;
     if (in->GetText(host) < 0 || in->GetText(community) < 0) return -1;
-    list.Add(Text(host), Text(community));  // a repeated receiver is kept once
+    read.emplace_back(Text(host), Text(community));
+  }
+  // The receivers come in list order, newest first, and a trap action names them by slot. Added
+  // back oldest first, each takes the slot it had and the list its order again, so that a file
+  // or wire round trip sends every trap to the receiver it was configured for.
+  KT_NetworkManagerList list;
+  for (auto it = read.rbegin(); it != read.rend(); ++it) {
+    list.Add(it->first, it->second);  // a repeated receiver is kept once
   }
   traps_ = std::move(list);
   return 1;

@@ -298,6 +298,10 @@ std::string SourceDir() {
   return VIGIL_DEFAULT_SOURCE_DIR;
 }
 
+std::string ShippedMibPath() {
+  return SourceDir() + "/packaging/mib.txt";
+}
+
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {

@@ -91,6 +91,8 @@ uint16_t FreeUdpPort();
 std::string FindProgram(const std::string& name);
 // Directory of the source tree (VIGIL_SOURCE_DIR, else the tree this was built from).
 std::string SourceDir();
+// The MIB module the suite ships for the agent's data directory (packaging/mib.txt).
+std::string ShippedMibPath();
 // A JSON string literal for the text (quotes and escapes added).
 std::string JsonString(const std::string& text);
 

@@ -30,12 +30,6 @@ namespace {
 
 using testing_support::SimulatedUps;
 
-const char* const kMib =
-    "TEST-UPS-MIB DEFINITIONS ::= BEGIN\n"
-    "IMPORTS enterprises FROM RFC1155-SMI;\n"
-    "testUps OBJECT IDENTIFIER ::= { enterprises 99999 }\n"
-    "END\n";
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
   size_t start = 0;
@@ -89,7 +83,7 @@ class AgentOutageTest : public ::testing::Test {
         "saver_command = " + Script("saver") + "\n"
         "sound_player = " + Script("sound") + "\n");
     testing_support::WriteFileText(agent.File("mail.conf"), smtp.SettingsText());
-    testing_support::WriteFileText(agent.File("mib.txt"), kMib);
+    ASSERT_TRUE(agent.InstallShippedMib());
     WriteRecordFiles();
   }
 

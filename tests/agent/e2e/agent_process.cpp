@@ -12,6 +12,7 @@
 #include "core/scp/battery_info_block.h"
 #include "core/scp/record_reader.h"
 #include "tests/support/private_network.h"
+#include "tests/support/snmp_peer.h"
 
 AgentProcess::AgentProcess(const std::vector<std::string>& settingsLines) {
   prefix_ = testing_support::UniqueName("agent");
@@ -62,6 +63,13 @@ bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector
     ::execv(cargv[0], cargv.data());
     ::_exit(127);
   }
+  return true;
+}
+
+bool AgentProcess::InstallShippedMib() {
+  const std::string text = testing_support::ReadFileText(testing_support::ShippedMibPath());
+  if (text.empty()) return false;
+  testing_support::WriteFileText(File("mib.txt"), text);
   return true;
 }
 

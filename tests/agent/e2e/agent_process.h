@@ -32,6 +32,10 @@ class AgentProcess {
   void Signal(int sig);
   bool Running();
 
+  // Puts the MIB module the suite ships into the data directory as "mib.txt" (the agent offers
+  // SNMP only with it); false when the shipped file cannot be read.
+  bool InstallShippedMib();
+
   std::string Dir() const { return dir_.path().string(); }
   std::string File(const std::string& name) const { return dir_.File(name); }
   std::string Stdout() const;

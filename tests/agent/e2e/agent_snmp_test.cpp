@@ -1,9 +1,14 @@
 // The agent in SNMP adapter mode against a real snmpd serving the UPS MIB on a loopback port:
 // the SNMP thread identifies and polls the UPS, a mains failure is counted, and the agent
-// stops cleanly.
+// stops cleanly; an adapter that reports an outage the standard way (on battery, never input
+// bad) brings the on-battery actions, and its low battery the shutdown, once, through a
+// stand-in shutdown command.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "agent/engine/daemon.h"
 #include "core/scp/scp.h"
@@ -13,11 +18,10 @@
 
 namespace {
 
-const char* const kMib =
-    "TEST-UPS-MIB DEFINITIONS ::= BEGIN\n"
-    "IMPORTS enterprises FROM RFC1155-SMI;\n"
-    "testUps OBJECT IDENTIFIER ::= { enterprises 99999 }\n"
-    "END\n";
+std::string TraceEnd(const AgentProcess& agent) {
+  const std::string trace = agent.Stderr();
+  return trace.substr(trace.size() > 6000 ? trace.size() - 6000 : 0);
+}
 
 TEST(AgentSnmp, PollsTheAdapterAndCountsAMainsFailure) {
   testing_support::SnmpAdapterPeer peer;
@@ -25,7 +29,7 @@ TEST(AgentSnmp, PollsTheAdapterAndCountsAMainsFailure) {
   ASSERT_TRUE(peer.Start()) << peer.error();
 
   AgentProcess agent;
-  testing_support::WriteFileText(agent.File("mib.txt"), kMib);
+  ASSERT_TRUE(agent.InstallShippedMib());
   ASSERT_TRUE(agent.Start({"-b", "-x", "8", "-c", peer.peerName(), "-g", "public", "-s", "private"}));
   ASSERT_TRUE(AgentProcess::WaitFor(
       [&] { return agent.Stderr().find("SNMP THREAD updating status") != std::string::npos; }, 30000))
@@ -46,6 +50,64 @@ TEST(AgentSnmp, PollsTheAdapterAndCountsAMainsFailure) {
   const auto config = testing_support::ReadFileBytes(agent.File(kConfigFileName));
   ASSERT_FALSE(config.empty());
   EXPECT_EQ(OutagesInFile(agent.File(kBatteryInfoFileName)), 1);
+}
+
+TEST(AgentSnmp, StandardAdapterOutageAndLowBatteryShutDownOnce) {
+  testing_support::SnmpAdapterPeer peer;
+  peer.SetUptime(100);
+  ASSERT_TRUE(peer.Start()) << peer.error();
+
+  AgentProcess agent;
+  const std::string effects = agent.File("effects.log");
+  auto standIn = [&](const std::string& path, const std::string& name) {
+    testing_support::WriteFileText(path, "#!/bin/sh\necho \"" + name + " $*\" >>\"" + effects + "\"\n");
+    ::chmod(path.c_str(), 0755);
+  };
+  // The shutdown command is a stand-in; so is every system shutdown program on the agent's
+  // search path, which would say so if it were ever reached.
+  standIn(agent.File("shutdown.sh"), "shutdown");
+  std::filesystem::create_directory(agent.File("guard"));
+  for (const char* name : {"shutdown", "poweroff", "reboot", "halt"}) {
+    standIn(agent.File(std::string("guard/") + name), "SYSTEM SHUTDOWN PROGRAM");
+  }
+  const std::string shutdown = agent.File("shutdown.sh");
+  testing_support::WriteFileText(agent.File("VigilNT.conf"),
+                                 "snmp_service =\nuser_terminals = no\nsaver_command = /bin/true\n"
+                                 "shutdown_command = " +
+                                     shutdown + " -h now\nreboot_command = " + shutdown + " -r now\n");
+  ASSERT_TRUE(agent.InstallShippedMib());
+  const std::string path = "PATH=" + agent.File("guard") + ":/usr/local/bin:/usr/bin:/bin";
+  ASSERT_TRUE(agent.Start({"-b", "-x", "8", "-c", peer.peerName(), "-g", "public", "-s", "private"}, {path}));
+  ASSERT_TRUE(
+      AgentProcess::WaitFor([&] { return platform::RecordFile::Exists(agent.File(kNotifyFileName)); }, 30000))
+      << TraceEnd(agent);
+
+  // The adapter's own on-battery row, with no input alarm beside it: an outage, not a battery
+  // problem. The default on-battery actions run and the outage is counted.
+  peer.SetBool("on_battery", true);
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Stdout(), "Power Failure."); }, 30000))
+      << TraceEnd(agent);
+  ASSERT_TRUE(
+      AgentProcess::WaitFor([&] { return OutagesInFile(agent.File(kBatteryInfoFileName)) == 1; }, 30000));
+  EXPECT_FALSE(Contains(agent.Stderr(), "setting SCP alarm 0\n")) << TraceEnd(agent);
+  EXPECT_FALSE(Contains(testing_support::ReadFileText(effects), "shutdown"));
+
+  // Low battery while on battery: the shutdown at once, the UPS told to turn its output off,
+  // the shutdown command exactly once.
+  peer.SetRaw("alarms", "[3]");
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] { return Contains(testing_support::ReadFileText(effects), "shutdown -h now"); }, 60000))
+      << TraceEnd(agent);
+  EXPECT_EQ(agent.Wait(90000), 0) << TraceEnd(agent);
+  EXPECT_TRUE(Contains(agent.Stdout(), "Low Battery, system will shutdown now!")) << agent.Stdout();
+  EXPECT_TRUE(Contains(agent.Stderr(), "IsShutdownRequired() returned 2"));
+  EXPECT_FALSE(Contains(agent.Stderr(), "setting SCP alarm 0\n"));
+  EXPECT_EQ(testing_support::ReadFileText(effects), "shutdown -h now\n");
+  bool upsOff = false;
+  for (const testing_support::SnmpSetRecord& s : peer.Sets()) {
+    upsOff = upsOff || (s.oid == ".1.3.6.1.2.1.33.1.8.2.0" && s.result == "DONE");
+  }
+  EXPECT_TRUE(upsOff) << "no upsShutdownAfterDelay SET reached the adapter";
 }
 
 }  // namespace

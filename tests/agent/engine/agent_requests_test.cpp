@@ -2,6 +2,10 @@
 // through the SCP object.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+#include <string>
+
 #include "core/scp/scp_message.h"
 #include "platform/record_file.h"
 #include "tests/agent/agent_fakes.h"
@@ -69,6 +73,45 @@ TEST_F(RequestsTest, EverySerialSettingsSetRestartsDetection) {
   agent.SSQ();
   EXPECT_EQ(link.calls["Connect"], 2);
   EXPECT_EQ(agent.mode, COMM_SERIAL_NORMAL);
+}
+
+struct ConfigSetCase {
+  const char* what;
+  std::vector<uint8_t> key;
+  std::vector<uint8_t> data;
+  std::function<bool(const ConfigBlock&)> applied;
+};
+
+TEST_F(RequestsTest, EveryConfigurationSetIsWrittenAtOnce) {
+  const ConfigSetCase cases[] = {
+      {"shutdown start delay",
+       {4, 2, 3},
+       {0, 17},
+       [](const ConfigBlock& c) { return c.GetShutdownStartDelay() == 17; }},
+      {"password",
+       {4, 8, 1},
+       Text("s3cret"),
+       [](const ConfigBlock& c) { return c.Password().Get() == std::optional<std::string>("s3cret"); }},
+      {"adapter name",
+       {4, 7, 1},
+       Text("ups-adapter"),
+       [](const ConfigBlock& c) { return c.GetAdapterName() == std::optional<std::string>("ups-adapter"); }},
+      {"location",
+       {4, 4, 2},
+       Text("Rack 4"),
+       [](const ConfigBlock& c) { return c.GetLocation() == std::optional<std::string>("Rack 4"); }},
+  };
+  for (const ConfigSetCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Set(c.key, c.data);
+    agent.SSQ();
+    // What a restarted agent reads back from config.dat.
+    KT_SCP restarted;
+    FakeServices files(restarted);
+    ASSERT_EQ(files.ReadConfigFile(), 1);
+    EXPECT_TRUE(c.applied(restarted.config));
+    EXPECT_FALSE(Alarm(ALARM_SOFTWARE_ERROR));
+  }
 }
 
 TEST_F(RequestsTest, WrongMasterPasswordLogsEventAndRaisesAlarm) {

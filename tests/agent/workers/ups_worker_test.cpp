@@ -125,6 +125,8 @@ TEST_F(WorkerTest, ConfigurationSetFailureRaisesSoftwareErrorAndIsDropped) {
   ASSERT_EQ(scp.upsStatus.GetSoftwareErrorDetail(detail), 1);
   EXPECT_EQ(detail.code, 3);
   EXPECT_EQ(scp.serial_queue.GetCount(), 0);
+  // The block holds the new settings all the same: they are in config.dat.
+  EXPECT_GT(FileSize(kConfigFileName), 0);
 }
 
 TEST_F(WorkerTest, UpsCommandFailureIsCountedAndDropped) {

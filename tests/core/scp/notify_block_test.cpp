@@ -224,10 +224,27 @@ TEST_F(NotifyTest, RecipientBranchesRoundTrip) {
                                       'b', 'l', 'i', 'c', 0}));
   NotifyBlock copy;
   ASSERT_GE(Decode(copy, {5}, Encode(b, {5})), 0);
-  // Slots are given anew in the order read: b gets 0, a gets 1.
+  // Every trap receiver keeps its slot (a trap action names receivers by slot) and the list
+  // its order, however often the list goes through the record form.
   NetworkManagerEntry e;
   ASSERT_EQ(copy.TrapReceivers().GetBySlot(0, e), 1);
+  EXPECT_EQ(e.hostName, "a");
+  ASSERT_EQ(copy.TrapReceivers().GetBySlot(1, e), 1);
   EXPECT_EQ(e.hostName, "b");
+  EXPECT_EQ(Encode(copy, {5, 4}), Encode(b, {5, 4}));
+  b.TrapReceivers().Add("c", "public");
+  for (int round = 0; round < 3; ++round) {
+    NotifyBlock next;
+    ASSERT_GE(Decode(next, {5, 4}, Encode(b, {5, 4})), 0);
+    for (int slot = 0; slot < 3; ++slot) {
+      NetworkManagerEntry before;
+      ASSERT_EQ(b.TrapReceivers().GetBySlot(slot, before), 1);
+      ASSERT_EQ(next.TrapReceivers().GetBySlot(slot, e), 1);
+      EXPECT_EQ(e.hostName, before.hostName) << "slot " << slot << ", round " << round;
+    }
+    EXPECT_EQ(Encode(next, {5, 4}), Encode(b, {5, 4}));
+    ASSERT_GE(Decode(b, {5, 4}, Encode(next, {5, 4})), 0);
+  }
   ASSERT_EQ(copy.PagerRecipients().Count(), 1);
   KT_PagerConfig q;
   ASSERT_EQ(copy.PagerRecipients().GetAt(0, q), 1);
