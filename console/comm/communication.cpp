@@ -315,7 +315,10 @@ int CCommunication::Send() {
                                : "(CCommunication::Send): Could not wait on SCP mutex.");
       return 0;
     }
-    const int slot = gScp.requestTable.Next(entry);
+    int slot = gScp.requestTable.Next(entry);
+    // A scan that began past the last unsent entry ends at the table's end with the cursor
+    // back at 0: one more scan from the start finds it in this step, not the next.
+    if (slot < 0) slot = gScp.requestTable.Next(entry);
     if (slot < 0) return 1;
     if (mode_ == 3) {
       delivered = ipc_.Send(nullptr, entry.frame) == 1;
@@ -675,6 +678,9 @@ void CCommunication::CheckForTimeout() {
                                    : "(CCommunication::CheckForTimeout): Could not wait on SCP mutex.");
           return;
         }
+        // What was sent to the silent host goes out again: an unanswered question in flight
+        // would otherwise hold back every newer one for the same key (the heartbeat's too).
+        gScp.requestTable.ResetHost(index);
         gScp.QueueGetRequest(BLOCK_STATUS, 0, 0, 1, index);
         gScp.QueueGetRequest(BLOCK_UPS_INFO, 0, 0, 0, index);
         HostEntry* host = gHosts.GetHostByIndex(index);
