@@ -330,6 +330,79 @@ TEST_F(WorkerTest, ACriticalErrorShowsItsBoxAndClosesTheMainWindow) {
   EXPECT_EQ(boxes.Count(), 1);
 }
 
+TEST_F(WorkerTest, AllNetworksModeKeepsEachHostsImageAndRemovesOnlyTheAnsweredRequest) {
+  testing_support::ScopedManualClock clock;
+  {
+    KT_HostControl reader(0);
+    gHosts.GetHostByIndex(1)->TouchCommTime();
+    gHosts.GetHostByIndex(2)->TouchCommTime();
+  }
+  {
+    auto lock = agent.scp().Lock();
+    agent.scp().upsStatus.SetAlarm(ALARM_ON_BATTERY);
+  }
+  agent.MarkAllFresh();
+  CCommunication& w = Worker(4);
+  ASSERT_EQ(w.Running(), 1);
+  EXPECT_TRUE(gScp.TestFlag(SCP_FLAG_UDP_OPEN));
+  RequestForHost(1, 4, 8, 1);
+  RequestForHost(2, 4, 8, 1);
+  RequestForHost(1, 4, 8, 0);
+  RequestForHost(1, 1, 0, 0);
+  Steps(4);
+  ASSERT_EQ(peer1.Drain(100).size(), 3u);
+  ASSERT_EQ(peer2.Drain(100).size(), 1u);
+  // Host 1 answers (4, 8, 1) and sends its status block.
+  ASSERT_TRUE(peer1.SendStatus({4, 8, 1}, SCP_SET_OK));
+  std::vector<std::vector<uint8_t>> status;
+  ASSERT_TRUE(agent.Exchange(std::vector<uint8_t>{0xC0, 0x00, 0x07, 0x01, 0x00, 0x01, 1}, 1, status));
+  ASSERT_TRUE(peer1.SendRaw(status.at(0)));
+  clock->AdvanceSeconds(5);
+  Steps(1);
+  {
+    const uint8_t item[] = {4, 8, 1};
+    ScpQueueLock lock;
+    EXPECT_EQ(gScp.requestTable.GetCount(), 2);
+    EXPECT_LT(gScp.requestTable.Find(item, 3, 1), 0);
+    EXPECT_GE(gScp.requestTable.Find(item, 3, 2), 0);
+    EXPECT_GE(gScp.requestTable.Find(item, 2, 1), 0);
+  }
+  ASSERT_EQ(target.notices.size(), 2u);
+  EXPECT_EQ(target.notices[0].message, kNoticeReplyApplied);
+  EXPECT_EQ(target.notices[0].hostIndex, 1);
+  EXPECT_EQ(target.notices[1].message, kNoticeHostChanged);
+  EXPECT_EQ(target.notices[1].wParam, 1);
+  EXPECT_EQ(target.notices[1].key, PackScpKey(1, 1, 0, 0));
+  {
+    KT_HostControl reader(0);
+    HostEntry* host1 = gHosts.GetHostByIndex(1);
+    auto lock = host1->Lock();
+    EXPECT_EQ(host1->upsStatus.IsAlarmSet(ALARM_ON_BATTERY), 1);
+    EXPECT_EQ(host1->GetCommTime(), clock->Now());
+  }
+  {
+    auto lock = gScp.Lock();
+    EXPECT_EQ(gScp.upsStatus.IsAlarmSet(ALARM_ON_BATTERY), 0);
+  }
+  // Host 2 stays silent: lost in its own image, its question goes out again.
+  target.notices.clear();
+  clock->AdvanceSeconds(88);
+  Steps(3);
+  ASSERT_EQ(target.notices.size(), 1u);
+  EXPECT_EQ(target.notices[0].message, kNoticeHostChanged);
+  EXPECT_EQ(target.notices[0].wParam, 2);
+  EXPECT_EQ(target.notices[0].key, PackScpKey(1, 1, 0, 0));
+  {
+    KT_HostControl reader(0);
+    HostEntry* host2 = gHosts.GetHostByIndex(2);
+    auto lock = host2->Lock();
+    EXPECT_EQ(host2->upsStatus.IsAlarmSet(ALARM_LOST_DAEMON_COMM), 1);
+  }
+  bool askedAgain = false;
+  for (const auto& m : peer2.Drain(100)) askedAgain |= m.key == std::vector<uint8_t>{4, 8, 1};
+  EXPECT_TRUE(askedAgain);
+}
+
 // ---- the thread ----
 
 class WorkerThreadTest : public WorkerTest {
