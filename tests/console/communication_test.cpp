@@ -403,6 +403,22 @@ TEST_F(WorkerTest, AllNetworksModeKeepsEachHostsImageAndRemovesOnlyTheAnsweredRe
   EXPECT_TRUE(askedAgain);
 }
 
+TEST_F(WorkerTest, SnmpModeWithoutTheMibFileSaysSoAndSendsNothing) {
+  gScp.ClearFlag(SCP_FLAG_SNMP);
+  CCommunication& w = Worker(2);
+  PumpEvents();
+  ASSERT_EQ(boxes.Count(), 1);
+  EXPECT_EQ(boxes.Boxes()[0].text, QStringLiteral("Unable to locate <mib.txt> file.\nSNMP Disabled"));
+  EXPECT_EQ(boxes.Boxes()[0].caption, QStringLiteral("Tremona"));
+  EXPECT_EQ(w.Running(), 1);
+  RequestForHost(1, 1, 0, 0);
+  EXPECT_EQ(w.Send(), 0);  // the entry waits: no SNMP, and the agent is not known lost
+  ScpQueueLock lock;
+  ScpQueueEntry e;
+  gScp.requestTable.ResetCursor();
+  EXPECT_GE(gScp.requestTable.Next(e), 0);
+}
+
 // ---- the thread ----
 
 class WorkerThreadTest : public WorkerTest {
