@@ -374,7 +374,7 @@ void CCommunication::SnmpAnswerPass(int hostIndex) {
   Received datagram;
   if (snmp_->AnswerPendingRequest(datagram.from, datagram.bytes) != 1 || datagram.bytes.empty()) return;
   if (mode_ == 4) {
-    HandleDatagramAll(datagram, Via::Snmp);
+    HandleDatagramAll(datagram, Via::Snmp, hostIndex);
   } else {
     HandleDatagram(datagram, Via::Snmp, hostIndex);
   }
@@ -447,12 +447,12 @@ void CCommunication::ReceivePassAll() {
   }
 }
 
-bool CCommunication::DecodeDatagram(Received& datagram, Via via, KT_ScpMessage& message) {
+bool CCommunication::DecodeDatagram(Received& datagram, bool adapterAnswers, KT_ScpMessage& message) {
   if (DecodeScpFrame(datagram.bytes.data(), datagram.bytes.size(), message) >= 0) {
     // A console takes answers only: requests from a peer never change its image.
     return message.type == SCP_DATA || message.type == SCP_STATUS;
   }
-  if (via != Via::Udp) return false;
+  if (!adapterAnswers) return false;
   message.Clear();
   if (TranslateAdapterReply(datagram.bytes.data(), datagram.bytes.size(), message) != 1) return false;
   datagram.from.SetType(ADDRESS_SNMP);
@@ -500,7 +500,7 @@ void CCommunication::RemoveAnswered(const KT_ScpMessage& message, int hostIndex)
 
 bool CCommunication::HandleDatagram(Received& datagram, Via via, int requestHost) {
   KT_ScpMessage message;
-  if (!DecodeDatagram(datagram, via, message)) return true;  // dropped
+  if (!DecodeDatagram(datagram, via == Via::Udp, message)) return true;  // dropped
   const uint32_t key = PackedKeyOf(message);
   last_key_ = key;
   const int block = message.KeyByte(kScpKeyBlock);
@@ -559,14 +559,14 @@ void CCommunication::HandleServiceAnswer(const std::vector<uint8_t>& bytes) {
   }
 }
 
-void CCommunication::HandleDatagramAll(Received& datagram, Via via) {
+void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestHost) {
   if (via == Via::Ipx && datagram.bytes.size() >= 2 && datagram.bytes[0] == 0 &&
       (datagram.bytes[1] == 2 || datagram.bytes[1] == 4)) {
     HandleServiceAnswer(datagram.bytes);
     return;
   }
   KT_ScpMessage message;
-  if (!DecodeDatagram(datagram, via == Via::Snmp ? Via::Ipx : via, message)) return;
+  if (!DecodeDatagram(datagram, via == Via::Udp, message)) return;
   const uint32_t key = PackedKeyOf(message);
   last_key_ = key;
   const int block = message.KeyByte(kScpKeyBlock);
@@ -577,10 +577,22 @@ void CCommunication::HandleDatagramAll(Received& datagram, Via via) {
     bool stored = false;
     {
       KT_HostControl guard(1);
-      if (gHosts.ProcessPacket(datagram.from, message) >= 0) {
+      HostEntry* host = nullptr;
+      if (via == Via::Snmp) {
+        // An adapter's answer lands in the image of the host its request went to.
+        host = gHosts.GetHostByIndex(requestHost);
+        if (host != nullptr) {
+          host->TouchCommTime();
+          std::vector<uint8_t> none;
+          stored = host->ExecuteCommand(message, none) >= 0;
+          hostIndex = requestHost;
+        }
+      } else if (gHosts.ProcessPacket(datagram.from, message) >= 0) {
         stored = true;
         hostIndex = gHosts.FindHostByAddress(datagram.from.GetIpAddress());
-        HostEntry* host = gHosts.GetHostByIndex(hostIndex);
+        host = gHosts.GetHostByIndex(hostIndex);
+      }
+      if (stored) {
         if (answered.type == SCP_STATUS) {
           status = answered.data.empty() ? 8 : answered.data[0];
         } else if (host != nullptr) {
@@ -595,8 +607,8 @@ void CCommunication::HandleDatagramAll(Received& datagram, Via via) {
     Post(kNoticeHostChanged, hostIndex, key, status, hostIndex);
     return;
   }
-  int hostIndex;
-  {
+  int hostIndex = requestHost;
+  if (via != Via::Snmp) {
     KT_HostControl guard(0);
     hostIndex = gHosts.FindHostByAddress(datagram.from.GetIpAddress());
   }

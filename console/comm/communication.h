@@ -108,12 +108,12 @@ class CCommunication : public QThread {
   void ReceivePassAll();
   // One datagram of modes 0, 1, 2 and 3. False when the pass is to end.
   bool HandleDatagram(Received& datagram, Via via, int requestHost);
-  // One datagram of mode 4 (and the SNMP answers of mode 4).
-  void HandleDatagramAll(Received& datagram, Via via);
+  // One datagram of mode 4 (and the SNMP answers of mode 4, for the host asked).
+  void HandleDatagramAll(Received& datagram, Via via, int requestHost = 0);
   void HandleServiceAnswer(const std::vector<uint8_t>& bytes);
-  // Decodes an SCP frame, or on UDP an adapter answer (the sender's address then becomes an
+  // Decodes an SCP answer, or on UDP an adapter answer (the sender's address then becomes an
   // SNMP adapter's). False when the datagram is neither.
-  static bool DecodeDatagram(Received& datagram, Via via, KT_ScpMessage& message);
+  static bool DecodeDatagram(Received& datagram, bool adapterAnswers, KT_ScpMessage& message);
   // The index of the sender's host in gHosts, -1 when it is not listed (caller holds a guard).
   int SenderHost(const KT_Address& from);
   // Applies a message to gScp: true with the reply's own status when applied.

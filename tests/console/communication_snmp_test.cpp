@@ -63,4 +63,31 @@ TEST_F(SnmpWorkerTest, EachRequestIsAnsweredByTheAdapterAndAppliedForItsHost) {
   EXPECT_EQ(gScp.requestTable.GetCount(), 0);
 }
 
+TEST_F(SnmpWorkerTest, InAllNetworksModeTheAdaptersStatusLandsInItsHostsImage) {
+  adapter_.SetRaw("alarms", "[6, 2]");
+  CCommunication& w = Worker(4);
+  RequestForHost(1, 1, 0, 0);
+  RequestForHost(1, 3, 0, 0);
+  w.Step();
+  w.Step();
+  PumpEvents();
+  ASSERT_EQ(target.notices.size(), 2u);
+  EXPECT_EQ(target.notices[0].message, kNoticeHostChanged);
+  EXPECT_EQ(target.notices[0].wParam, 1);
+  EXPECT_EQ(target.notices[0].key, PackScpKey(1, 1, 0, 0));
+  EXPECT_EQ(target.notices[1].message, kNoticeReplyApplied);
+  EXPECT_EQ(target.notices[1].hostIndex, 1);
+  EXPECT_EQ(target.notices[1].key, PackScpKey(1, 3, 0, 0));
+  EXPECT_EQ(target.notices[1].status, SCP_GET_OK);
+  {
+    KT_HostControl reader(0);
+    EXPECT_EQ(gHosts.GetHostCount(), 1);
+    HostEntry* host = gHosts.GetHostByIndex(1);
+    auto lock = host->Lock();
+    EXPECT_EQ(host->upsStatus.IsAlarmSet(ALARM_ON_BATTERY), 1);
+  }
+  ScpQueueLock lock;
+  EXPECT_EQ(gScp.requestTable.GetCount(), 0);
+}
+
 }  // namespace
