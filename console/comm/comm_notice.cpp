@@ -21,7 +21,8 @@ void CommNoticeRelay::PostNotice(const CommNotice& notice) {
   QCoreApplication::postEvent(this, new CommNoticeEvent(notice));
 }
 
-void CommNoticeRelay::PostBox(const QString& text, const QString& caption, unsigned flags, bool closeMainWindow) {
+void CommNoticeRelay::PostBox(const QString& text, const QString& caption, unsigned flags,
+                              bool closeMainWindow) {
   QCoreApplication::postEvent(this, new CommBoxEvent(text, caption, flags, closeMainWindow));
 }
 

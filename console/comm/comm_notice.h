@@ -33,11 +33,11 @@ inline constexpr int kNoticeHostChanged = 1026;
 inline constexpr int kNoticeImageChanged = 4;
 
 struct CommNotice {
-  int message = 0;     // kNoticeReplyApplied or kNoticeHostChanged
-  int wParam = 0;      // 0 for 1025; the host index (mode 5: the list position) for 1026
-  uint32_t key = 0;    // packed key: length, block, branch, item, first byte lowest
-  int status = 0;      // the reply's own SCP status
-  int hostIndex = 0;   // the host the reply came from (0 when none)
+  int message = 0;    // kNoticeReplyApplied or kNoticeHostChanged
+  int wParam = 0;     // 0 for 1025; the host index (mode 5: the list position) for 1026
+  uint32_t key = 0;   // packed key: length, block, branch, item, first byte lowest
+  int status = 0;     // the reply's own SCP status
+  int hostIndex = 0;  // the host the reply came from (0 when none)
 };
 
 inline constexpr QEvent::Type kCommNoticeEventType = static_cast<QEvent::Type>(QEvent::User + 0x101);

@@ -8,8 +8,8 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QTimer>
-#include <set>
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "console/comm/comm_frame.h"
@@ -292,8 +292,8 @@ void CCommunication::CriticalError(const char* text) {
   stop_.store(1);
   running_.store(0);
   if (relay_ != nullptr) {
-    relay_->PostBox(QString::fromUtf8(text), QStringLiteral("CRITICAL ERROR"), MB_OK | MB_ICONERROR | MB_SETFOREGROUND,
-                    true);
+    relay_->PostBox(QString::fromUtf8(text), QStringLiteral("CRITICAL ERROR"),
+                    MB_OK | MB_ICONERROR | MB_SETFOREGROUND, true);
   }
 }
 

@@ -32,7 +32,8 @@ int CScpHandler::ProcessStatus(uint32_t packedKey, int status, int hostIndex) {
   const unsigned block = PackedKeyBlock(packedKey);
   const unsigned branch = PackedKeyBranch(packedKey);
   const unsigned item = PackedKeyItem(packedKey);
-  const QString address = QStringLiteral("SCP Status: FieldAddress=%1,%2,%3 - ").arg(block).arg(branch).arg(item);
+  const QString address =
+      QStringLiteral("SCP Status: FieldAddress=%1,%2,%3 - ").arg(block).arg(branch).arg(item);
   int routed = 0;
   bool shown = false;
   auto box = [&](const char* what) {

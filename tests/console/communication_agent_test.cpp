@@ -74,7 +74,8 @@ TEST_F(AgentWorkerTest, LocalChannelAnswersRegistersAndUnregisters) {
   testing_support::ScopedManualClock clock;
   AgentProcess vigil;
   ASSERT_TRUE(vigil.Start({"-b", "-x", "5"}, {std::string(platform::kNamePrefixVariable) + "=" + prefix_}));
-  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "LOCAL THREAD IS ALIVE") > 0; }, 30000))
+  ASSERT_TRUE(
+      AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "LOCAL THREAD IS ALIVE") > 0; }, 30000))
       << vigil.Stderr();
   CCommunication& w = Start(3);
   ASSERT_EQ(w.Running(), 1);
@@ -95,7 +96,8 @@ TEST_F(AgentWorkerTest, UdpAnswersRegistersReceivesAMainsFailureAndUnregisters) 
   ASSERT_TRUE(ups.ok()) << ups.error();
   AgentProcess vigil;
   ASSERT_TRUE(vigil.Start({"-b", "-d", ups.device()}));
-  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "NETWORK THREAD IS ALIVE") > 0; }, 30000))
+  ASSERT_TRUE(
+      AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "NETWORK THREAD IS ALIVE") > 0; }, 30000))
       << vigil.Stderr();
   CCommunication& w = Start(0);
   ASSERT_EQ(w.Running(), 1);

@@ -38,7 +38,8 @@ std::vector<std::pair<std::vector<uint8_t>, int>> Queued() {
   std::set<int> seen;
   ScpQueueEntry e;
   gScp.requestTable.ResetCursor();
-  for (int slot; (slot = gScp.requestTable.Next(e)) >= 0 && seen.insert(slot).second;) out.push_back({e.key, e.host});
+  for (int slot; (slot = gScp.requestTable.Next(e)) >= 0 && seen.insert(slot).second;)
+    out.push_back({e.key, e.host});
   gScp.requestTable.ResetCursor();
   return out;
 }
@@ -254,7 +255,8 @@ TEST_F(WorkerTest, HeartbeatEvery30SecondsAndASilentHostIsLostOncePerTimeOut) {
   auto lostNotices = [&](int host) {
     int n = 0;
     for (const CommNotice& c : target.notices) {
-      n += (c.message == kNoticeReplyApplied && c.key == PackScpKey(1, 1, 0, 0) && c.hostIndex == host) ? 1 : 0;
+      n += (c.message == kNoticeReplyApplied && c.key == PackScpKey(1, 1, 0, 0) && c.hostIndex == host) ? 1
+                                                                                                        : 0;
     }
     return n;
   };

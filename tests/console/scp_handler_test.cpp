@@ -32,7 +32,8 @@ class ScpHandlerTest : public trem_harness::TremTest {
     ScpQueueLock lock;
     std::set<int> seen;
     ScpQueueEntry e;
-    for (int slot; (slot = gScp.requestTable.Next(e)) >= 0 && seen.insert(slot).second;) out.push_back({e.key, e.host});
+    for (int slot; (slot = gScp.requestTable.Next(e)) >= 0 && seen.insert(slot).second;)
+      out.push_back({e.key, e.host});
     return out;
   }
   CScpHandler handler;
@@ -48,9 +49,11 @@ TEST_F(ScpHandlerTest, EachStatusActsAsItsRuleSays) {
   const Case cases[] = {
       {SCP_SET_FAILED, PackScpKey(3, 4, 8, 1), "SCP Status: FieldAddress=4,8,1 - Set Failed", nullptr},
       {SCP_GET_FAILED, PackScpKey(2, 5, 3, 0), "SCP Status: FieldAddress=5,3,0 - Get Failed", nullptr},
-      {SCP_INVALID_PACKET, PackScpKey(1, 6, 0, 0), "SCP Status: FieldAddress=6,0,0 - Invalid packet", nullptr},
+      {SCP_INVALID_PACKET, PackScpKey(1, 6, 0, 0), "SCP Status: FieldAddress=6,0,0 - Invalid packet",
+       nullptr},
       {SCP_NOT_AVAILABLE, PackScpKey(2, 4, 3, 0), "SCP Status: FieldAddress=4,3,0 - Not Available", nullptr},
-      {SCP_NOT_AVAILABLE, PackScpKey(2, 4, 12, 0), "SCP Status: FieldAddress=4,12,0 - Not Available", nullptr},
+      {SCP_NOT_AVAILABLE, PackScpKey(2, 4, 12, 0), "SCP Status: FieldAddress=4,12,0 - Not Available",
+       nullptr},
       {SCP_GET_OK, PackScpKey(2, 4, 8, 0), nullptr, "SCP Status: FieldAddress=4,8,0 - Get OK"},
       {SCP_SET_OK, PackScpKey(2, 4, 8, 0), nullptr, "SCP Status: FieldAddress=4,8,0 - Set OK"},
       {255, PackScpKey(2, 4, 8, 0), nullptr, "SCP Status: FieldAddress=4,8,0 - Bad SCP Status = 255"},
@@ -80,10 +83,8 @@ TEST_F(ScpHandlerTest, GetResendAsksTheAnsweringHostAgainForTheSameKey) {
   };
   const Case cases[] = {
       {PackScpKey(1, 4, 76, 0), 2, {4}},  // whole block: the other bytes play no part
-      {PackScpKey(2, 4, 8, 0), 2, {4, 8}},
-      {PackScpKey(3, 4, 8, 1), 2, {4, 8, 1}},
-      {PackScpKey(3, 3, 1, 2), 1, {3, 1, 2}},
-      {PackScpKey(4, 4, 8, 1), 2, {}},
+      {PackScpKey(2, 4, 8, 0), 2, {4, 8}},    {PackScpKey(3, 4, 8, 1), 2, {4, 8, 1}},
+      {PackScpKey(3, 3, 1, 2), 1, {3, 1, 2}}, {PackScpKey(4, 4, 8, 1), 2, {}},
   };
   for (const Case& c : cases) {
     gScp.requestTable.Clear();
