@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <atomic>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -314,22 +315,47 @@ TEST_F(WorkerTest, BuiltInListNamesSixHostsOnEveryStep) {
 }
 
 TEST_F(WorkerTest, ACriticalErrorShowsItsBoxAndClosesTheMainWindow) {
-  QWidget main;
-  main.show();
-  relay.SetMainWindow(&main);
+  testing_support::ScopedManualClock clock;
+  {
+    KT_HostControl reader(0);
+    gHosts.GetHostByIndex(1)->TouchCommTime();
+    gHosts.GetHostByIndex(2)->TouchCommTime();
+  }
+  clock->AdvanceSeconds(91);  // both hosts silent: the time-out check takes the mutex
+  struct Case {
+    std::function<void(CCommunication&)> run;
+    const char* text;
+  };
+  const Case cases[] = {
+      {[](CCommunication& w) { w.Step(); }, "(CCommunication::Heartbeat): Could not open SCP mutex."},
+      {[](CCommunication& w) { w.Send(); }, "(CCommunication::Send): Could not open SCP mutex."},
+      {[](CCommunication& w) { w.CheckForTimeout(); },
+       "(CCommunication::CheckForTimeout): Could not open SCP mutex."},
+  };
   scp_mutex_.Close();  // the console's queue mutex is gone
-  CCommunication& w = Worker(0);
-  w.Step();
-  PumpEvents();
-  ASSERT_EQ(boxes.Count(), 1);
-  EXPECT_EQ(boxes.Boxes()[0].text, QStringLiteral("(CCommunication::Heartbeat): Could not open SCP mutex."));
-  EXPECT_EQ(boxes.Boxes()[0].caption, QStringLiteral("CRITICAL ERROR"));
-  EXPECT_FALSE(main.isVisible());
-  EXPECT_EQ(w.Stopped(), 1);
-  EXPECT_EQ(w.Running(), 0);
-  w.Step();
-  PumpEvents();
-  EXPECT_EQ(boxes.Count(), 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    boxes.Clear();
+    QWidget main;
+    main.show();
+    relay.SetMainWindow(&main);
+    CCommunication& w = Worker(0);
+    c.run(w);
+    PumpEvents();
+    ASSERT_EQ(boxes.Count(), 1);
+    EXPECT_EQ(boxes.Boxes()[0].text, QString::fromUtf8(c.text));
+    EXPECT_EQ(boxes.Boxes()[0].caption, QStringLiteral("CRITICAL ERROR"));
+    EXPECT_EQ(boxes.Boxes()[0].flags & MB_ICONMASK, MB_ICONERROR);
+    EXPECT_FALSE(main.isVisible());
+    EXPECT_EQ(w.Stopped(), 1);
+    EXPECT_EQ(w.Running(), 0);
+    w.Step();  // a stopped worker does nothing more
+    PumpEvents();
+    EXPECT_EQ(boxes.Count(), 1);
+    w.ExitInstance();
+    relay.SetMainWindow(nullptr);
+  }
+  worker.reset();
 }
 
 TEST_F(WorkerTest, AllNetworksModeKeepsEachHostsImageAndRemovesOnlyTheAnsweredRequest) {
