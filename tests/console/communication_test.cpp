@@ -141,6 +141,48 @@ TEST_F(WorkerTest, TwoRepliesForOneBlockInOnePassAreEachHandledOnTheirOwnStatus)
   EXPECT_EQ(queued[0].second, 1);
 }
 
+TEST_F(WorkerTest, FailureAnswersReachTheUserAsBoxesUnlessTheirDialogIsOpen) {
+  CCommunication& w = Worker(0);
+  QWidget main;
+  handler.SetBoxOwner(&main);
+  struct Case {
+    std::vector<uint8_t> key;
+    uint8_t code;
+    bool adapterDialog;
+    const char* box;  // null: none
+  };
+  const Case cases[] = {
+      {{4, 8, 1}, SCP_SET_FAILED, false, "SCP Status: FieldAddress=4,8,1 - Set Failed"},
+      {{4, 12}, SCP_NOT_AVAILABLE, false, "SCP Status: FieldAddress=4,12,0 - Not Available"},
+      {{4, 12}, SCP_NOT_AVAILABLE, true, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.box != nullptr ? c.box : "adapter dialog open");
+    boxes.Clear();
+    QPointer<ProbeDialog> dialog =
+        c.adapterDialog ? new ProbeDialog(0, DialogSlot::NetworkAdapterConfig) : nullptr;
+    RequestForHost(2, c.key[0], c.key[1], c.key.size() > 2 ? c.key[2] : 0);
+    w.Step();
+    KT_ScpMessage request;
+    ASSERT_TRUE(peer2.NextRequest(request));
+    ASSERT_TRUE(peer2.SendStatus(c.key, c.code));
+    w.Step();
+    PumpEvents();
+    if (c.box != nullptr) {
+      ASSERT_EQ(boxes.Count(), 1);
+      EXPECT_EQ(boxes.Boxes()[0].text.toStdString(), c.box);
+    } else {
+      EXPECT_EQ(boxes.Count(), 0);
+      ASSERT_FALSE(dialog.isNull());
+      ASSERT_EQ(dialog->replies.size(), 1u);
+      EXPECT_EQ(dialog->replies[0].status, unsigned{SCP_NOT_AVAILABLE});
+      delete dialog.data();
+    }
+    ScpQueueLock lock;
+    EXPECT_EQ(gScp.requestTable.GetCount(), 0);
+  }
+}
+
 TEST_F(WorkerTest, OnlyListedSendersChangeTheImageAndOnlyTheirOwnHostIsStamped) {
   testing_support::ScopedManualClock clock;
   {
