@@ -1,0 +1,766 @@
+#include "console/comm/communication.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTimer>
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "console/comm/comm_frame.h"
+#include "console/comm/comm_settings.h"
+#include "core/adapters/snmp.h"
+#include "core/base/ktdiag.h"
+#include "core/discovery/discover.h"
+#include "core/scp/scp_frame.h"
+#include "dialogs/frame/host_control.h"
+#include "dialogs/frame/message_box.h"
+#include "dialogs/frame/reply_routing.h"
+#include "dialogs/frame/trem_globals.h"
+#include "platform/clock.h"
+#include "platform/named_object.h"
+
+const char* const kBuiltInHostNames[6] = {"ktlab-ups1", "ktlab-ups2", "ktlab-ups3",
+                                          "ktlab-ups4", "ktlab-ups5", "ktlab-ups6"};
+
+namespace {
+
+constexpr int kStepSleepMs = 50;
+constexpr int kLocalWaitMs = 500;  // the shared-memory channel's own wait
+constexpr int kUnregisterSettleMs = 500;
+constexpr uint32_t kLostHostKey = PackScpKey(1, 1, 0, 0);
+constexpr uint32_t kServiceHostKey = PackScpKey(1, 1, 1, 1);
+constexpr uint32_t kBuiltInHostKey = PackScpKey(1, 2, 0, 0);
+
+// The named mutex over gScp's request table, taken for one scope. Take() answers 0 when held,
+// 1 when the mutex does not exist, 2 when it could not be waited for.
+class QueueMutex {
+ public:
+  int Take() {
+    if (!mutex_.Open(kScpQueueMutexName)) return 1;
+    const platform::WaitResult r = mutex_.Wait(platform::kInfinite);
+    if (r != platform::WaitResult::kSignaled && r != platform::WaitResult::kAbandoned) return 2;
+    held_ = true;
+    return 0;
+  }
+  ~QueueMutex() {
+    if (held_) mutex_.Release();
+  }
+
+ private:
+  platform::NamedMutex mutex_;
+  bool held_ = false;
+};
+
+// The packed key of a decoded message: its key length and first three key bytes (0 where the
+// key is shorter). The bytes after the type byte of the frame are not used: for a short key
+// they hold the data length.
+uint32_t PackedKeyOf(const KT_ScpMessage& m) {
+  return PackScpKey(static_cast<unsigned>(m.KeyLength()), m.KeyByte(0), m.KeyByte(1), m.KeyByte(2));
+}
+
+bool IsImageBlock(int block) {
+  return block == BLOCK_STATUS || block == BLOCK_UPS_INFO;
+}
+
+// The host indexes of gHosts, in table order (the caller holds a guard). Walks by index, so
+// the table's shared cursor is left to the user-interface thread.
+std::vector<int> HostIndexes() {
+  std::vector<int> out;
+  for (int i = 1; i < gHosts.GetNextIndex(); ++i) {
+    if (gHosts.GetHostByIndex(i) != nullptr) out.push_back(i);
+  }
+  return out;
+}
+
+bool TimedOut(const KT_SCPBase& image) {
+  return image.GetCommTime() + CommTimeoutSeconds() < platform::Now();
+}
+
+}  // namespace
+
+CCommunication::CCommunication(CommNoticeRelay* relay, QObject* parent)
+    : QThread(parent), relay_(relay), last_heartbeat_(platform::Now()) {
+  wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+CCommunication::~CCommunication() {
+  Stop(10000);
+  if (wake_fd_ >= 0) ::close(wake_fd_);
+}
+
+void CCommunication::SetReceiveWaits(int udpMs, int ipxMs) {
+  if (udpMs > 0) udp_wait_ms_ = udpMs;
+  if (ipxMs > 0) ipx_wait_ms_ = ipxMs;
+}
+
+bool CCommunication::Stop(unsigned long timeoutMs) {
+  quit_.store(true);
+  if (wake_fd_ >= 0) {
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wake_fd_, &one, sizeof one);
+  }
+  // quit() reaches only an event loop that already runs, so it is repeated until the thread
+  // has ended or the time is up.
+  QDeadlineTimer deadline(static_cast<qint64>(timeoutMs));
+  for (;;) {
+    if (!isRunning()) return true;
+    quit();
+    const qint64 left = deadline.remainingTime();
+    if (wait(QDeadlineTimer(left < 0 ? 20 : std::min<qint64>(left, 20)))) return true;
+    if (deadline.hasExpired()) return false;
+  }
+}
+
+bool CCommunication::WaitInitialised(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(init_mutex_);
+  return init_cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return init_done_; });
+}
+
+void CCommunication::RequestDiscovery() {
+  CCommFrame* frame = frame_.load();
+  if (frame != nullptr) QCoreApplication::postEvent(frame, new CommFrameDiscoverEvent());
+}
+
+// ---- thread ----
+
+void CCommunication::run() {
+  if (InitCommunication() == 0) {
+    ExitInstance();
+    return;
+  }
+  QTimer timer;
+  timer.setSingleShot(true);
+  step_timer_ = &timer;
+  connect(&timer, &QTimer::timeout, &timer, [this] {
+    Step();
+    ScheduleStep();
+  });
+  if (!quit_.load()) {
+    timer.start(0);
+    exec();
+  }
+  step_timer_ = nullptr;
+  ExitInstance();
+}
+
+void CCommunication::ScheduleStep() {
+  // An idle worker (transport not open, critical error) schedules nothing and sleeps in its
+  // event loop until it is stopped.
+  if (step_timer_ == nullptr || quit_.load() || running_.load() == 0 || stop_.load() != 0) return;
+  step_timer_->start(kStepSleepMs);
+}
+
+int CCommunication::InitCommunication() {
+  mode_ = gnCommMode;
+  int result = 1;
+  switch (mode_) {
+    case 0:
+      if (!gDiscover.IsOpen()) {
+        gDiscover.Initialize();
+        if (gDiscover.OpenChannel(0) < 0) running_.store(0);
+      }
+      break;
+    case 1: {
+      KT_IPX& ipx = gDiscover.IpxChannel();
+      if (!ipx.IsOpen()) {
+        ipx.Initialize();
+        if (ipx.OpenChannel(0) < 0) running_.store(0);
+      }
+      break;
+    }
+    case 2:
+      KT_SNMP::Initialize(&gScp);
+      snmp_ = std::make_unique<KT_SNMP>();
+      if (!gScp.HasSnmpSupport() && relay_ != nullptr) {
+        relay_->PostBox(QStringLiteral("Unable to locate <mib.txt> file.\nSNMP Disabled"), gcsMessageBoxTitle,
+                        MB_OK, false);
+      }
+      break;
+    case 3:
+      if (ipc_.Open(kIpcConsoleRole) < 0) running_.store(0);
+      break;
+    case 4: {
+      running_.store(0);
+      gScp.ClearFlag(SCP_FLAG_UDP_OPEN);
+      gScp.ClearFlag(SCP_FLAG_IPX_OPEN);
+      KT_SNMP::Initialize(&gScp);
+      snmp_ = std::make_unique<KT_SNMP>();
+      if (!gDiscover.IsOpen()) {
+        gDiscover.Initialize();
+        gDiscover.OpenChannel(0);
+      }
+      if (gDiscover.IsOpen()) {
+        gScp.SetFlag(SCP_FLAG_UDP_OPEN);
+        running_.store(1);
+      }
+      KT_IPX& ipx = gDiscover.IpxChannel();
+      if (!ipx.IsOpen()) {
+        ipx.Initialize();
+        ipx.OpenChannel(0);
+      }
+      if (ipx.IsOpen()) {
+        gScp.SetFlag(SCP_FLAG_IPX_OPEN);
+        running_.store(1);
+      }
+      break;
+    }
+    case 5:
+      break;
+    default:
+      running_.store(0);
+      result = 0;
+      break;
+  }
+  if (result != 0) frame_.store(new CCommFrame());
+  {
+    std::lock_guard<std::mutex> lock(init_mutex_);
+    init_done_ = true;
+  }
+  init_cv_.notify_all();
+  emit initialised();
+  if (result != 0 && running_.load() == 0) {
+    Diag() << "CCommunication: the transport of mode " << mode_ << " did not open; the worker stays idle\n";
+  }
+  return result;
+}
+
+void CCommunication::Step() {
+  if (running_.load() == 0 || stop_.load() != 0) return;
+  ++steps_;
+  Heartbeat();
+  switch (mode_) {
+    case 0:
+      Send();
+      ReceivePass(Via::Udp);
+      break;
+    case 1:
+      Send();
+      ReceivePass(Via::Ipx);
+      break;
+    case 2:
+      Send();
+      break;
+    case 3:
+      Send();
+      ReceivePass(Via::Local);
+      break;
+    case 4:
+      Send();
+      ReceivePassAll();
+      break;
+    case 5:
+      ListBuiltInHosts();
+      break;
+    default:
+      break;
+  }
+  CheckForTimeout();
+}
+
+int CCommunication::ExitInstance() {
+  running_.store(0);
+  {
+    QueueMutex mutex;
+    if (mutex.Take() == 0) gScp.requestTable.Clear();
+  }
+  Unregister();
+  delete frame_.exchange(nullptr);
+  return stop_.load() != 0 ? 1 : 0;
+}
+
+// ---- posting ----
+
+void CCommunication::Post(int message, int wParam, uint32_t key, int status, int hostIndex) {
+  last_key_ = key;
+  if (relay_ == nullptr) return;
+  CommNotice n;
+  n.message = message;
+  n.wParam = wParam;
+  n.key = key;
+  n.status = status;
+  n.hostIndex = hostIndex;
+  relay_->PostNotice(n);
+}
+
+void CCommunication::CriticalError(const char* text) {
+  stop_.store(1);
+  running_.store(0);
+  if (relay_ != nullptr) {
+    relay_->PostBox(QString::fromUtf8(text), QStringLiteral("CRITICAL ERROR"),
+                    MB_OK | MB_ICONERROR | MB_SETFOREGROUND, true);
+  }
+}
+
+// ---- send ----
+
+int CCommunication::Send() {
+  if (stop_.load() != 0) return 1;
+  ScpQueueEntry entry;
+  bool delivered = false;
+  bool snmp = false;
+  KT_Address to;
+  {
+    KT_HostControl guard(0);
+    QueueMutex mutex;
+    const int taken = mutex.Take();
+    if (taken != 0) {
+      guard.Release();
+      CriticalError(taken == 1 ? "(CCommunication::Send): Could not open SCP mutex."
+                               : "(CCommunication::Send): Could not wait on SCP mutex.");
+      return 0;
+    }
+    int slot = gScp.requestTable.Next(entry);
+    // A scan that began past the last unsent entry ends at the table's end with the cursor
+    // back at 0: one more scan from the start finds it in this step, not the next.
+    if (slot < 0) slot = gScp.requestTable.Next(entry);
+    if (slot < 0) return 1;
+    if (mode_ == 3) {
+      delivered = ipc_.Send(nullptr, entry.frame) == 1;
+    } else {
+      HostEntry* host = gHosts.GetHostByIndex(entry.host);
+      if (host == nullptr) return 0;  // stays unsent
+      to = host->Address();
+      int type = to.GetType();
+      if (mode_ == 1) type = ADDRESS_IPX;
+      if (mode_ == 2) type = ADDRESS_SNMP;
+      switch (type) {
+        case ADDRESS_IP:
+          if (gDiscover.IsOpen()) {
+            if (to.GetPort() == 0) to.SetPort(htons(kScpUdpPort));
+            delivered = gDiscover.Send(&to, entry.frame) == 1;
+          }
+          break;
+        case ADDRESS_IPX:
+          if (gDiscover.IpxChannel().IsOpen()) delivered = gDiscover.IpxChannel().Send(&to, entry.frame) == 1;
+          break;
+        case ADDRESS_SNMP:
+          // An SNMP request takes seconds: it is marked sent now and carried out after the
+          // guard and the mutex are given back.
+          if (gScp.HasSnmpSupport() && snmp_ != nullptr) {
+            gScp.requestTable.MarkSent(slot);
+            snmp = true;
+            delivered = true;
+          }
+          break;
+        default:
+          break;
+      }
+    }
+    if (!snmp) {
+      bool lost;
+      {
+        auto lock = gScp.Lock();
+        lost = gScp.upsStatus.IsAlarmSet(ALARM_LOST_DAEMON_COMM) == 1;
+      }
+      if (!delivered && !lost) return 0;  // tried again at the next step
+      gScp.requestTable.MarkSent(slot);
+    }
+  }
+  if (snmp) {
+    if (snmp_->SendRequest(to, entry.frame.data(), static_cast<int>(entry.frame.size())) == 1) {
+      SnmpAnswerPass(entry.host);
+    }
+  }
+  return 1;
+}
+
+void CCommunication::SnmpAnswerPass(int hostIndex) {
+  Received datagram;
+  if (snmp_->AnswerPendingRequest(datagram.from, datagram.bytes) != 1 || datagram.bytes.empty()) return;
+  if (mode_ == 4) {
+    HandleDatagramAll(datagram, Via::Snmp, hostIndex);
+  } else {
+    HandleDatagram(datagram, Via::Snmp, hostIndex);
+  }
+}
+
+// ---- receive ----
+
+bool CCommunication::WaitForDatagram(Via via, int ms) {
+  if (StopAsked()) return false;
+  if (via == Via::Local) return ipc_.IsDataReady();
+  const int fd = via == Via::Udp ? gDiscover.GetSocket() : gDiscover.IpxChannel().GetSocket();
+  if (fd < 0) return false;
+  pollfd fds[2] = {{fd, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+  const int n = ::poll(fds, wake_fd_ >= 0 ? 2 : 1, ms);
+  if (n <= 0 || StopAsked()) return false;
+  return (fds[0].revents & POLLIN) != 0;
+}
+
+bool CCommunication::ReceiveOne(Via via, Received& out, bool& failed) {
+  failed = false;
+  out.bytes.clear();
+  int rc;
+  if (via == Via::Local) {
+    rc = ipc_.Receive(&out.from, out.bytes);
+  } else if (via == Via::Udp) {
+    rc = gDiscover.Receive(&out.from, out.bytes);
+  } else {
+    rc = gDiscover.IpxChannel().Receive(&out.from, out.bytes);
+  }
+  if (rc < 0) {
+    failed = true;
+    return false;
+  }
+  return !out.bytes.empty();
+}
+
+void CCommunication::ReceivePass(Via via) {
+  const int wait = via == Via::Udp ? udp_wait_ms_ : via == Via::Ipx ? ipx_wait_ms_ : kLocalWaitMs;
+  // Every pass stops between datagrams once a stop is asked, so steady traffic cannot hold
+  // the worker.
+  while (!StopAsked() && WaitForDatagram(via, wait)) {
+    Received datagram;
+    bool failed = false;
+    if (!ReceiveOne(via, datagram, failed)) {
+      if (failed) return;
+      continue;
+    }
+    if (!HandleDatagram(datagram, via, 0)) return;
+  }
+}
+
+void CCommunication::ReceivePassAll() {
+  while (gScp.TestFlag(SCP_FLAG_UDP_OPEN) && !StopAsked() && WaitForDatagram(Via::Udp, udp_wait_ms_)) {
+    Received datagram;
+    bool failed = false;
+    if (!ReceiveOne(Via::Udp, datagram, failed)) {
+      if (failed) break;
+      continue;
+    }
+    HandleDatagramAll(datagram, Via::Udp);
+  }
+  while (gScp.TestFlag(SCP_FLAG_IPX_OPEN) && !StopAsked() && WaitForDatagram(Via::Ipx, udp_wait_ms_)) {
+    Received datagram;
+    bool failed = false;
+    if (!ReceiveOne(Via::Ipx, datagram, failed)) {
+      if (failed) break;
+      continue;
+    }
+    HandleDatagramAll(datagram, Via::Ipx);
+  }
+}
+
+bool CCommunication::DecodeDatagram(Received& datagram, bool adapterAnswers, KT_ScpMessage& message) {
+  if (DecodeScpFrame(datagram.bytes.data(), datagram.bytes.size(), message) >= 0) {
+    // A console takes answers only: requests from a peer never change its image.
+    return message.type == SCP_DATA || message.type == SCP_STATUS;
+  }
+  if (!adapterAnswers) return false;
+  message.Clear();
+  if (TranslateAdapterReply(datagram.bytes.data(), datagram.bytes.size(), message) != 1) return false;
+  datagram.from.SetType(ADDRESS_SNMP);
+  datagram.from.SetReadCommunity("marble");
+  datagram.from.SetWriteCommunity("harvest");
+  return true;
+}
+
+int CCommunication::SenderHost(const KT_Address& from) {
+  const int found = gHosts.FindHostByAddress(from.GetIpAddress());
+  if (found >= 0) return found;
+  if (from.GetType() == ADDRESS_IPX) return -1;
+  // A host entered by name only is matched by the address its name resolves to.
+  for (int index : HostIndexes()) {
+    HostEntry* host = gHosts.GetHostByIndex(index);
+    if (host == nullptr || host->Address().GetIpAddress() != 0) continue;
+    const char* name = host->Address().StoredHostName();
+    if (name == nullptr || *name == '\0') continue;
+    KT_Address resolved;
+    if (resolved.Resolve(name) == 1 && resolved.GetIpAddress() == from.GetIpAddress()) return index;
+  }
+  return -1;
+}
+
+bool CCommunication::ApplyToScp(const KT_ScpMessage& message, int& status) {
+  auto lock = gScp.Lock();
+  std::vector<uint8_t> none;
+  if (gScp.ExecuteCommand(message, none) < 0) return false;
+  if (message.type == SCP_STATUS) {
+    status = message.data.empty() ? 8 : message.data[0];
+  } else {
+    KT_Block* block = gScp.GetBlock(message.KeyByte(kScpKeyBlock));
+    status = block != nullptr ? block->GetStatus() : SCP_GET_OK;
+  }
+  return true;
+}
+
+void CCommunication::RemoveAnswered(const KT_ScpMessage& message, int hostIndex) {
+  QueueMutex mutex;
+  if (mutex.Take() != 0) return;
+  if (gScp.requestTable.GetCount() > 0) {
+    gScp.requestTable.Remove(message.key.data(), message.KeyLength(), hostIndex);
+  }
+}
+
+bool CCommunication::HandleDatagram(Received& datagram, Via via, int requestHost) {
+  KT_ScpMessage message;
+  if (!DecodeDatagram(datagram, via == Via::Udp, message)) return true;  // dropped
+  const uint32_t key = PackedKeyOf(message);
+  last_key_ = key;
+  const int block = message.KeyByte(kScpKeyBlock);
+  int hostIndex = -1;
+  {
+    KT_HostControl guard(0);
+    HostEntry* host = nullptr;
+    if (via == Via::Local) {
+      host = gHosts.GetFirstHost();
+      if (host == nullptr) return false;  // no host: the pass ends
+      hostIndex = host->GetHostIndex();
+    } else if (via == Via::Snmp) {
+      // An SNMP answer belongs to the host its request went to.
+      host = gHosts.GetHostByIndex(requestHost);
+      if (host == nullptr) return true;
+      hostIndex = requestHost;
+    } else {
+      if (gHosts.GetHostCount() == 0) return false;
+      // A sender that is not in the table is not one of this console's agents.
+      hostIndex = SenderHost(datagram.from);
+      if (hostIndex < 0) return true;
+      host = gHosts.GetHostByIndex(hostIndex);
+      if (host == nullptr) return true;
+    }
+    if (IsImageBlock(block)) {
+      host->TouchCommTime();
+      if (via == Via::Local) gScp.TouchCommTime();
+    }
+  }
+  int status = 0;
+  if (!ApplyToScp(message, status)) return true;
+  RemoveAnswered(message, hostIndex);
+  Post(kNoticeReplyApplied, 0, key, status, hostIndex);
+  return true;
+}
+
+void CCommunication::HandleServiceAnswer(const std::vector<uint8_t>& bytes) {
+  std::vector<KT_SapEntry> entries;
+  if (ParseSapResponse(bytes.data(), bytes.size(), entries) == 0) return;
+  for (const KT_SapEntry& e : entries) {
+    if (e.serverType != kSapServerType) continue;
+    KT_Address address;
+    address.SetType(ADDRESS_IPX);
+    address.SetHostName(e.name.c_str());
+    address.SetIpAddress(e.network);
+    address.SetNode(e.node);
+    address.SetPort(e.socket);
+    int added = 0;
+    int index = -1;
+    {
+      KT_HostControl guard(1);
+      added = gHosts.AddHost(address);
+      if (added == 1) index = gHosts.GetNextIndex() - 1;
+    }
+    if (added == 1) Post(kNoticeHostChanged, index, kServiceHostKey, kNoticeImageChanged, index);
+  }
+}
+
+void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestHost) {
+  if (via == Via::Ipx && datagram.bytes.size() >= 2 && datagram.bytes[0] == 0 &&
+      (datagram.bytes[1] == 2 || datagram.bytes[1] == 4)) {
+    HandleServiceAnswer(datagram.bytes);
+    return;
+  }
+  KT_ScpMessage message;
+  if (!DecodeDatagram(datagram, via == Via::Udp, message)) return;
+  const uint32_t key = PackedKeyOf(message);
+  last_key_ = key;
+  const int block = message.KeyByte(kScpKeyBlock);
+  const KT_ScpMessage answered = message;  // ProcessPacket empties the message
+  if (IsImageBlock(block)) {
+    int hostIndex = -1;
+    int status = 0;
+    bool stored = false;
+    {
+      KT_HostControl guard(1);
+      HostEntry* host = nullptr;
+      if (via == Via::Snmp) {
+        // An adapter's answer lands in the image of the host its request went to.
+        host = gHosts.GetHostByIndex(requestHost);
+        if (host != nullptr) {
+          host->TouchCommTime();
+          std::vector<uint8_t> none;
+          stored = host->ExecuteCommand(message, none) >= 0;
+          hostIndex = requestHost;
+        }
+      } else if (gHosts.ProcessPacket(datagram.from, message) >= 0) {
+        stored = true;
+        hostIndex = gHosts.FindHostByAddress(datagram.from.GetIpAddress());
+        host = gHosts.GetHostByIndex(hostIndex);
+      }
+      if (stored) {
+        if (answered.type == SCP_STATUS) {
+          status = answered.data.empty() ? 8 : answered.data[0];
+        } else if (host != nullptr) {
+          auto lock = host->Lock();
+          KT_Block* b = host->GetBlock(block);
+          status = b != nullptr ? b->GetStatus() : SCP_GET_OK;
+        }
+      }
+    }
+    if (!stored) return;
+    RemoveAnswered(answered, hostIndex);
+    Post(kNoticeHostChanged, hostIndex, key, status, hostIndex);
+    return;
+  }
+  int hostIndex = requestHost;
+  if (via != Via::Snmp) {
+    KT_HostControl guard(0);
+    hostIndex = gHosts.FindHostByAddress(datagram.from.GetIpAddress());
+  }
+  int status = 0;
+  if (!ApplyToScp(answered, status)) return;
+  RemoveAnswered(answered, hostIndex);
+  Post(kNoticeReplyApplied, 0, key, status, hostIndex);
+}
+
+// ---- heartbeat, time-out, unregister, built-in list ----
+
+void CCommunication::Heartbeat() {
+  if (stop_.load() != 0) return;
+  KT_HostControl guard(0);
+  QueueMutex mutex;
+  const int taken = mutex.Take();
+  if (taken != 0) {
+    guard.Release();
+    CriticalError(taken == 1 ? "(CCommunication::Heartbeat): Could not open SCP mutex."
+                             : "(CCommunication::Heartbeat): Could not wait on SCP mutex.");
+    return;
+  }
+  const int64_t now = platform::Now();
+  if (now - last_heartbeat_ <= kHeartbeatSeconds) return;
+  last_heartbeat_ = now;
+  for (int index : HostIndexes()) gScp.QueueGetRequest(BLOCK_STATUS, 0, 0, 1, index);
+}
+
+void CCommunication::CheckForTimeout() {
+  if (stop_.load() != 0) return;
+  if (relay_ == nullptr || !relay_->HasTarget()) return;
+  std::vector<int> lost;
+  {
+    KT_HostControl guard(0);
+    for (int index : HostIndexes()) {
+      HostEntry* host = gHosts.GetHostByIndex(index);
+      if (host != nullptr && TimedOut(*host)) lost.push_back(index);
+    }
+  }
+  for (int index : lost) {
+    if (mode_ == 4) {
+      {
+        KT_HostControl guard(1);
+        QueueMutex mutex;
+        const int taken = mutex.Take();
+        if (taken != 0) {
+          guard.Release();
+          CriticalError(taken == 1 ? "(CCommunication::CheckForTimeout): Could not open SCP mutex."
+                                   : "(CCommunication::CheckForTimeout): Could not wait on SCP mutex.");
+          return;
+        }
+        gScp.requestTable.ResetHost(index);
+      }
+      {
+        KT_HostControl guard(1);
+        HostEntry* host = gHosts.GetHostByIndex(index);
+        if (host == nullptr) continue;
+        {
+          auto lock = host->Lock();
+          host->upsStatus.SetAlarm(ALARM_LOST_DAEMON_COMM);
+          host->upsInfo.Reset();
+        }
+        host->TouchCommTime();
+      }
+      Post(kNoticeHostChanged, index, kLostHostKey, kNoticeImageChanged, index);
+    } else {
+      {
+        auto lock = gScp.Lock();
+        gScp.ResetUpsData();
+        gScp.upsStatus.SetAlarm(ALARM_LOST_DAEMON_COMM);
+      }
+      {
+        KT_HostControl guard(0);
+        QueueMutex mutex;
+        const int taken = mutex.Take();
+        if (taken != 0) {
+          guard.Release();
+          CriticalError(taken == 1 ? "(CCommunication::CheckForTimeout): Could not open SCP mutex."
+                                   : "(CCommunication::CheckForTimeout): Could not wait on SCP mutex.");
+          return;
+        }
+        // What was sent to the silent host goes out again: an unanswered question in flight
+        // would otherwise hold back every newer one for the same key (the heartbeat's too).
+        gScp.requestTable.ResetHost(index);
+        gScp.QueueGetRequest(BLOCK_STATUS, 0, 0, 1, index);
+        gScp.QueueGetRequest(BLOCK_UPS_INFO, 0, 0, 0, index);
+        HostEntry* host = gHosts.GetHostByIndex(index);
+        if (host != nullptr) host->TouchCommTime();
+      }
+      Post(kNoticeReplyApplied, 0, kLostHostKey, kNoticeImageChanged, index);
+    }
+  }
+}
+
+void CCommunication::Unregister() {
+  if (mode_ < 0 || mode_ > 4) return;
+  int sent = 0;
+  {
+    KT_HostControl guard(0);
+    QueueMutex mutex;
+    if (mutex.Take() != 0) return;  // gives up silently
+    std::vector<int> hosts;
+    if (mode_ == 3) {
+      HostEntry* first = gHosts.GetFirstHost();
+      if (first != nullptr) hosts.push_back(first->GetHostIndex());
+    } else {
+      for (int index : HostIndexes()) {
+        HostEntry* host = gHosts.GetHostByIndex(index);
+        if (host != nullptr && host->Address().GetType() != ADDRESS_SNMP) hosts.push_back(index);
+      }
+    }
+    if (hosts.empty()) return;
+    {
+      auto lock = gScp.Lock();
+      gScp.commandBlock.Branches().Touch(6);
+    }
+    for (int index : hosts) gScp.QueueRequest(BLOCK_COMMAND, 6, 0, index);
+    // Sent at once: the worker steps no more.
+    std::set<int> seen;
+    ScpQueueEntry entry;
+    for (int slot; (slot = gScp.requestTable.Next(entry)) >= 0 && seen.insert(slot).second;) {
+      if (entry.KeyLength() != 2 || entry.key[0] != BLOCK_COMMAND || entry.key[1] != 6) continue;
+      gScp.requestTable.MarkSent(slot);
+      if (mode_ == 3) {
+        if (ipc_.Send(nullptr, entry.frame) == 1) ++sent;
+        continue;
+      }
+      HostEntry* host = gHosts.GetHostByIndex(entry.host);
+      if (host == nullptr) continue;
+      KT_Address to = host->Address();
+      if (mode_ == 1 || to.GetType() == ADDRESS_IPX) {
+        if (gDiscover.IpxChannel().IsOpen() && gDiscover.IpxChannel().Send(&to, entry.frame) == 1) ++sent;
+      } else if (gDiscover.IsOpen()) {
+        if (to.GetPort() == 0) to.SetPort(htons(kScpUdpPort));
+        if (gDiscover.Send(&to, entry.frame) == 1) ++sent;
+      }
+    }
+  }
+  // Gives the agents a moment to take the message before the channel goes.
+  if (sent > 0) std::this_thread::sleep_for(std::chrono::milliseconds(kUnregisterSettleMs));
+}
+
+void CCommunication::ListBuiltInHosts() {
+  for (int position = 0; position < 6; ++position) {
+    KT_Address address;
+    address.SetType(ADDRESS_IP);
+    address.SetHostName(kBuiltInHostNames[position]);
+    address.SetIpAddress(static_cast<uint32_t>(position));
+    {
+      KT_HostControl guard(1);
+      gHosts.AddHost(address);
+    }
+    Post(kNoticeHostChanged, position, kBuiltInHostKey, kNoticeImageChanged, 0);
+  }
+}

@@ -1,0 +1,555 @@
+// The communication worker against scripted UDP peers on loopback addresses (host 1 on
+// 127.0.0.1, host 2 on 127.0.0.2), its steps driven from the test thread; and the worker's
+// thread: idle and invalid modes, stopping under a flood, critical errors, the built-in list.
+#include "console/comm/communication.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <set>
+#include <thread>
+
+#include "console/comm/comm_frame.h"
+#include "console/comm/comm_settings.h"
+#include "dialogs/frame/reply_routing.h"
+#include "dialogs/frame/request_path.h"
+#include "tests/console/comm_test_support.h"
+#include "tests/dialogs/frame/probe_dialog.h"
+#include "tests/support/test_support.h"
+
+TREM_HARNESS_PRIVATE_NETWORK();
+
+namespace {
+
+using console_test::ContactTime;
+using console_test::PumpEvents;
+using console_test::PumpUntil;
+using console_test::ScriptedPeer;
+using console_test::WorkerTest;
+
+std::vector<uint8_t> Key(const KT_ScpMessage& m) {
+  return m.key;
+}
+
+// Requests waiting to be sent or answered, as (key, host).
+std::vector<std::pair<std::vector<uint8_t>, int>> Queued() {
+  std::vector<std::pair<std::vector<uint8_t>, int>> out;
+  ScpQueueLock lock;
+  std::set<int> seen;
+  ScpQueueEntry e;
+  gScp.requestTable.ResetCursor();
+  for (int slot; (slot = gScp.requestTable.Next(e)) >= 0 && seen.insert(slot).second;)
+    out.push_back({e.key, e.host});
+  gScp.requestTable.ResetCursor();
+  return out;
+}
+
+uint16_t WorkerPort() {
+  return gDiscover.LocalAddress().GetPort();
+}
+
+TEST_F(WorkerTest, SendsOneRequestPerStepAndNoticesEachReplyWithTheKeyOfItsMessage) {
+  agent.MarkAllFresh();
+  CCommunication& w = Worker(0);
+  ASSERT_EQ(w.Running(), 1);
+  ASSERT_NE(w.CommFrame(), nullptr);
+  RequestForHost(1, 4, 0, 0);
+  RequestForHost(1, 4, 8, 0);
+  RequestForHost(1, 4, 8, 1);
+  size_t longest = 0;
+  for (int step = 0; step < 4; ++step) {
+    w.Step();
+    std::vector<KT_ScpMessage> got = peer1.Drain(100);
+    ASSERT_EQ(got.size(), step < 3 ? 1u : 0u) << "step " << step;
+    if (got.empty()) break;
+    std::vector<std::vector<uint8_t>> answers;
+    ASSERT_TRUE(agent.Exchange(peer1.LastFrame(), 1, answers));
+    for (const auto& a : answers) {
+      longest = std::max(longest, a.size());
+      ASSERT_TRUE(peer1.SendRaw(a));
+    }
+  }
+  PumpEvents();
+  // The whole block carries data: the frame's data length bytes stand where a longer key would
+  // have branch and item, and must not be read as them.
+  EXPECT_GT(longest, 8u);
+  ASSERT_EQ(target.notices.size(), 3u);
+  const uint32_t keys[] = {PackScpKey(1, 4, 0, 0), PackScpKey(2, 4, 8, 0), PackScpKey(3, 4, 8, 1)};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(target.notices[i].message, kNoticeReplyApplied);
+    EXPECT_EQ(target.notices[i].wParam, 0);
+    EXPECT_EQ(target.notices[i].key, keys[i]) << i;
+    EXPECT_EQ(target.notices[i].status, SCP_GET_OK);
+    EXPECT_EQ(target.notices[i].hostIndex, 1);
+  }
+  EXPECT_TRUE(Queued().empty());
+  EXPECT_TRUE(peer2.Drain(20).empty());
+}
+
+TEST_F(WorkerTest, GetResendIsAskedAgainOfTheAnsweringHostWithTheSameKey) {
+  CCommunication& w = Worker(0);
+  const std::vector<std::vector<uint8_t>> keys = {{4}, {4, 8}, {4, 8, 1}};
+  for (const auto& key : keys) {
+    SCOPED_TRACE(key.size());
+    gScp.requestTable.Clear();
+    RequestForHost(2, key[0], key.size() > 1 ? key[1] : 0, key.size() > 2 ? key[2] : 0);
+    w.Step();
+    KT_ScpMessage request;
+    ASSERT_TRUE(peer2.NextRequest(request));
+    ASSERT_EQ(Key(request), key);
+    ASSERT_TRUE(peer2.SendStatus(key, SCP_GET_RESEND));
+    w.Step();  // applies the answer; the handler asks again
+    PumpEvents();
+    w.Step();  // sends the question again
+    ASSERT_TRUE(peer2.NextRequest(request));
+    EXPECT_EQ(request.type, SCP_GET);
+    EXPECT_EQ(Key(request), key);
+    EXPECT_TRUE(peer1.Drain(20).empty());
+    ASSERT_FALSE(target.notices.empty());
+    EXPECT_EQ(target.notices.back().status, SCP_GET_RESEND);
+    EXPECT_EQ(target.notices.back().hostIndex, 2);
+  }
+}
+
+TEST_F(WorkerTest, TwoRepliesForOneBlockInOnePassAreEachHandledOnTheirOwnStatus) {
+  agent.MarkAllFresh();
+  auto* eventLog = new ProbeDialog(0, DialogSlot::EventLogConfig);  // (4, 5)
+  CCommunication& w = Worker(0);
+  RequestForHost(1, 4, 8, 1);
+  RequestForHost(1, 4, 5, 0);
+  w.Step();
+  w.Step();
+  std::vector<KT_ScpMessage> got = peer1.Drain(100);
+  ASSERT_EQ(got.size(), 2u);
+  // Both answers wait before the next pass: a Get Resend for (4, 8, 1), then the data of (4, 5).
+  ASSERT_TRUE(peer1.SendStatus({4, 8, 1}, SCP_GET_RESEND));
+  std::vector<std::vector<uint8_t>> answers;
+  ASSERT_TRUE(agent.Exchange(std::vector<uint8_t>{0xC0, 0x00, 0x08, 0x01, 0x00, 0x02, 4, 5}, 1, answers));
+  ASSERT_EQ(answers.size(), 1u);
+  ASSERT_TRUE(peer1.SendRaw(answers[0]));
+  w.Step();
+  PumpEvents();
+  ASSERT_EQ(target.notices.size(), 2u);
+  EXPECT_EQ(target.notices[0].status, SCP_GET_RESEND);
+  EXPECT_EQ(target.notices[1].status, SCP_GET_OK);
+  ASSERT_EQ(eventLog->replies.size(), 1u);
+  EXPECT_EQ(eventLog->replies[0].branch, 5u);
+  const auto queued = Queued();
+  ASSERT_EQ(queued.size(), 1u);
+  EXPECT_EQ(queued[0].first, (std::vector<uint8_t>{4, 8, 1}));
+  EXPECT_EQ(queued[0].second, 1);
+}
+
+TEST_F(WorkerTest, FailureAnswersReachTheUserAsBoxesUnlessTheirDialogIsOpen) {
+  CCommunication& w = Worker(0);
+  QWidget main;
+  handler.SetBoxOwner(&main);
+  struct Case {
+    std::vector<uint8_t> key;
+    uint8_t code;
+    bool adapterDialog;
+    const char* box;  // null: none
+  };
+  const Case cases[] = {
+      {{4, 8, 1}, SCP_SET_FAILED, false, "SCP Status: FieldAddress=4,8,1 - Set Failed"},
+      {{4, 12}, SCP_NOT_AVAILABLE, false, "SCP Status: FieldAddress=4,12,0 - Not Available"},
+      {{4, 12}, SCP_NOT_AVAILABLE, true, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.box != nullptr ? c.box : "adapter dialog open");
+    boxes.Clear();
+    QPointer<ProbeDialog> dialog =
+        c.adapterDialog ? new ProbeDialog(0, DialogSlot::NetworkAdapterConfig) : nullptr;
+    RequestForHost(2, c.key[0], c.key[1], c.key.size() > 2 ? c.key[2] : 0);
+    w.Step();
+    KT_ScpMessage request;
+    ASSERT_TRUE(peer2.NextRequest(request));
+    ASSERT_TRUE(peer2.SendStatus(c.key, c.code));
+    w.Step();
+    PumpEvents();
+    if (c.box != nullptr) {
+      ASSERT_EQ(boxes.Count(), 1);
+      EXPECT_EQ(boxes.Boxes()[0].text.toStdString(), c.box);
+    } else {
+      EXPECT_EQ(boxes.Count(), 0);
+      ASSERT_FALSE(dialog.isNull());
+      ASSERT_EQ(dialog->replies.size(), 1u);
+      EXPECT_EQ(dialog->replies[0].status, unsigned{SCP_NOT_AVAILABLE});
+      delete dialog.data();
+    }
+    ScpQueueLock lock;
+    EXPECT_EQ(gScp.requestTable.GetCount(), 0);
+  }
+}
+
+TEST_F(WorkerTest, OnlyListedSendersChangeTheImageAndOnlyTheirOwnHostIsStamped) {
+  testing_support::ScopedManualClock clock;
+  {
+    KT_HostControl reader(0);
+    gHosts.GetHostByIndex(1)->TouchCommTime();
+    gHosts.GetHostByIndex(2)->TouchCommTime();
+  }
+  const int64_t before = clock->Now();
+  agent.MarkAllFresh();
+  CCommunication& w = Worker(0);
+  ScriptedPeer stranger;
+  ASSERT_TRUE(stranger.Open("127.0.0.3"));
+  std::vector<std::vector<uint8_t>> block1;
+  ASSERT_TRUE(agent.Exchange(std::vector<uint8_t>{0xC0, 0x00, 0x07, 0x01, 0x00, 0x01, 1}, 1, block1));
+  ASSERT_EQ(block1.size(), 1u);
+  const std::vector<uint8_t> adapter = {0xAB, 0x01, 0x36, 0x1E};
+  struct Case {
+    const char* what;
+    ScriptedPeer* from;
+    std::vector<uint8_t> bytes;
+    uint32_t key;  // 0: no notice
+    int host;      // the host whose contact time moves (0: none)
+  };
+  const Case cases[] = {
+      {"a frame cut after five bytes", &peer1, {0xC0, 0x00, 0x09, 0x03, 0x01}, 0, 0},
+      {"a request from a peer", &peer1, {0xC0, 0x00, 0x07, 0x01, 0x00, 0x01, 1}, 0, 0},
+      {"not a frame at all", &peer1, {0x55, 0xAA, 0x00}, 0, 0},
+      {"status from a stranger", &stranger, block1[0], 0, 0},
+      {"status from host 2", &peer2, block1[0], PackScpKey(1, 1, 0, 0), 2},
+      {"an adapter answer from host 1", &peer1, adapter, PackScpKey(3, 2, 1, 0), 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    target.notices.clear();
+    clock->AdvanceSeconds(5);
+    c.from->AimAt(WorkerPort());
+    ASSERT_TRUE(c.from->SendRaw(c.bytes));
+    w.Step();
+    PumpEvents();
+    if (c.key == 0) {
+      EXPECT_TRUE(target.notices.empty());
+    } else {
+      ASSERT_EQ(target.notices.size(), 1u);
+      EXPECT_EQ(target.notices[0].key, c.key);
+      EXPECT_EQ(target.notices[0].hostIndex, c.host);
+    }
+    for (int host = 1; host <= 2; ++host) {
+      if (host == c.host) {
+        EXPECT_EQ(ContactTime(host), clock->Now()) << host;
+      } else {
+        EXPECT_LT(ContactTime(host), clock->Now()) << host;
+      }
+    }
+  }
+  EXPECT_GE(ContactTime(1), before);
+  EXPECT_EQ(boxes.Count(), 0);
+}
+
+TEST_F(WorkerTest, AHostEnteredByNameIsMatchedByItsAddress) {
+  {
+    KT_HostControl writer;
+    gHosts.ResetHosts();
+    KT_Address named(ADDRESS_IP);
+    named.SetHostName("localhost");
+    gHosts.AddHost(named);
+  }
+  CCommunication& w = Worker(0);
+  peer1.AimAt(WorkerPort());
+  ASSERT_TRUE(peer1.SendStatus({4, 8, 1}, SCP_SET_OK));
+  w.Step();
+  PumpEvents();
+  ASSERT_EQ(target.notices.size(), 1u);
+  EXPECT_EQ(target.notices[0].hostIndex, 1);
+  EXPECT_EQ(target.notices[0].status, SCP_SET_OK);
+}
+
+TEST_F(WorkerTest, AFailedSendIsRepeatedUntilTheAgentIsKnownLost) {
+  {
+    KT_HostControl writer;
+    gHosts.GetHostByIndex(2)->Address().SetType(ADDRESS_IPX);  // no IPX here: the send fails
+  }
+  CCommunication& w = Worker(0);
+  RequestForHost(2, 4, 8, 0);
+  EXPECT_EQ(w.Send(), 0);
+  EXPECT_EQ(w.Send(), 0);
+  {
+    ScpQueueLock lock;
+    ScpQueueEntry e;
+    gScp.requestTable.ResetCursor();
+    EXPECT_GE(gScp.requestTable.Next(e), 0) << "still to send";
+  }
+  {
+    auto lock = gScp.Lock();
+    gScp.upsStatus.SetAlarm(ALARM_LOST_DAEMON_COMM);
+  }
+  EXPECT_EQ(w.Send(), 1);
+  ScpQueueLock lock;
+  ScpQueueEntry e;
+  gScp.requestTable.ResetCursor();
+  EXPECT_LT(gScp.requestTable.Next(e), 0) << "marked sent";
+  EXPECT_EQ(gScp.requestTable.GetCount(), 1);
+}
+
+TEST_F(WorkerTest, HeartbeatEvery30SecondsAndASilentHostIsLostOncePerTimeOut) {
+  testing_support::ScopedManualClock clock;
+  {
+    KT_HostControl reader(0);
+    gHosts.GetHostByIndex(1)->TouchCommTime();
+    gHosts.GetHostByIndex(2)->TouchCommTime();
+  }
+  ASSERT_EQ(CommTimeoutSeconds(), 90);
+  Worker(0);
+  auto lostNotices = [&](int host) {
+    int n = 0;
+    for (const CommNotice& c : target.notices) {
+      n += (c.message == kNoticeReplyApplied && c.key == PackScpKey(1, 1, 0, 0) && c.hostIndex == host) ? 1
+                                                                                                        : 0;
+    }
+    return n;
+  };
+  Steps(2);
+  EXPECT_TRUE(peer1.Drain(20).empty());
+  clock->AdvanceSeconds(31);
+  Steps(3);
+  Steps(3);  // no second heartbeat within the 30 s
+  auto got = peer1.Drain(50);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(Key(got[0]), (std::vector<uint8_t>{1}));
+  EXPECT_EQ(got[0].extraCode, 1);
+  EXPECT_EQ(peer2.Drain(50).size(), 1u);
+  EXPECT_EQ(lostNotices(1), 0);
+
+  clock->AdvanceSeconds(60);  // 91 s of silence
+  Steps(6);
+  EXPECT_EQ(lostNotices(1), 1);
+  EXPECT_EQ(lostNotices(2), 1);
+  {
+    auto lock = gScp.Lock();
+    EXPECT_EQ(gScp.upsStatus.IsAlarmSet(ALARM_LOST_DAEMON_COMM), 1);
+  }
+  got = peer1.Drain(50);
+  std::set<std::vector<uint8_t>> asked;
+  for (const auto& m : got) asked.insert(m.key);
+  EXPECT_EQ(asked, (std::set<std::vector<uint8_t>>{{1}, {2}}));
+
+  clock->AdvanceSeconds(89);
+  Steps(2);
+  EXPECT_EQ(lostNotices(1), 1);
+  clock->AdvanceSeconds(2);
+  Steps(2);
+  EXPECT_EQ(lostNotices(1), 2);
+  EXPECT_EQ(lostNotices(2), 2);
+}
+
+TEST_F(WorkerTest, BuiltInListNamesSixHostsOnEveryStep) {
+  CCommunication& w = Worker(5);
+  const int before = gHosts.GetHostCount();
+  w.Step();
+  PumpEvents();
+  EXPECT_EQ(gHosts.GetHostCount(), before + 6);
+  ASSERT_EQ(target.notices.size(), 6u);
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(target.notices[i].message, kNoticeHostChanged);
+    EXPECT_EQ(target.notices[i].wParam, i);
+    EXPECT_EQ(target.notices[i].key, PackScpKey(1, 2, 0, 0));
+  }
+  w.Step();
+  PumpEvents();
+  EXPECT_EQ(gHosts.GetHostCount(), before + 6);
+  EXPECT_EQ(target.notices.size(), 12u);
+  EXPECT_EQ(gHosts.FindHostByName(kBuiltInHostNames[3]), before + 4);
+}
+
+TEST_F(WorkerTest, ACriticalErrorShowsItsBoxAndClosesTheMainWindow) {
+  testing_support::ScopedManualClock clock;
+  {
+    KT_HostControl reader(0);
+    gHosts.GetHostByIndex(1)->TouchCommTime();
+    gHosts.GetHostByIndex(2)->TouchCommTime();
+  }
+  clock->AdvanceSeconds(91);  // both hosts silent: the time-out check takes the mutex
+  struct Case {
+    std::function<void(CCommunication&)> run;
+    const char* text;
+  };
+  const Case cases[] = {
+      {[](CCommunication& w) { w.Step(); }, "(CCommunication::Heartbeat): Could not open SCP mutex."},
+      {[](CCommunication& w) { w.Send(); }, "(CCommunication::Send): Could not open SCP mutex."},
+      {[](CCommunication& w) { w.CheckForTimeout(); },
+       "(CCommunication::CheckForTimeout): Could not open SCP mutex."},
+  };
+  scp_mutex_.Close();  // the console's queue mutex is gone
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    boxes.Clear();
+    QWidget main;
+    main.show();
+    relay.SetMainWindow(&main);
+    CCommunication& w = Worker(0);
+    c.run(w);
+    PumpEvents();
+    ASSERT_EQ(boxes.Count(), 1);
+    EXPECT_EQ(boxes.Boxes()[0].text, QString::fromUtf8(c.text));
+    EXPECT_EQ(boxes.Boxes()[0].caption, QStringLiteral("CRITICAL ERROR"));
+    EXPECT_EQ(boxes.Boxes()[0].flags & MB_ICONMASK, MB_ICONERROR);
+    EXPECT_FALSE(main.isVisible());
+    EXPECT_EQ(w.Stopped(), 1);
+    EXPECT_EQ(w.Running(), 0);
+    w.Step();  // a stopped worker does nothing more
+    PumpEvents();
+    EXPECT_EQ(boxes.Count(), 1);
+    w.ExitInstance();
+    relay.SetMainWindow(nullptr);
+  }
+  worker.reset();
+}
+
+TEST_F(WorkerTest, AllNetworksModeKeepsEachHostsImageAndRemovesOnlyTheAnsweredRequest) {
+  testing_support::ScopedManualClock clock;
+  {
+    KT_HostControl reader(0);
+    gHosts.GetHostByIndex(1)->TouchCommTime();
+    gHosts.GetHostByIndex(2)->TouchCommTime();
+  }
+  {
+    auto lock = agent.scp().Lock();
+    agent.scp().upsStatus.SetAlarm(ALARM_ON_BATTERY);
+  }
+  agent.MarkAllFresh();
+  CCommunication& w = Worker(4);
+  ASSERT_EQ(w.Running(), 1);
+  EXPECT_TRUE(gScp.TestFlag(SCP_FLAG_UDP_OPEN));
+  RequestForHost(1, 4, 8, 1);
+  RequestForHost(2, 4, 8, 1);
+  RequestForHost(1, 4, 8, 0);
+  RequestForHost(1, 1, 0, 0);
+  Steps(4);
+  ASSERT_EQ(peer1.Drain(100).size(), 3u);
+  ASSERT_EQ(peer2.Drain(100).size(), 1u);
+  // Host 1 answers (4, 8, 1) and sends its status block.
+  ASSERT_TRUE(peer1.SendStatus({4, 8, 1}, SCP_SET_OK));
+  std::vector<std::vector<uint8_t>> status;
+  ASSERT_TRUE(agent.Exchange(std::vector<uint8_t>{0xC0, 0x00, 0x07, 0x01, 0x00, 0x01, 1}, 1, status));
+  ASSERT_TRUE(peer1.SendRaw(status.at(0)));
+  clock->AdvanceSeconds(5);
+  Steps(1);
+  {
+    const uint8_t item[] = {4, 8, 1};
+    ScpQueueLock lock;
+    EXPECT_EQ(gScp.requestTable.GetCount(), 2);
+    EXPECT_LT(gScp.requestTable.Find(item, 3, 1), 0);
+    EXPECT_GE(gScp.requestTable.Find(item, 3, 2), 0);
+    EXPECT_GE(gScp.requestTable.Find(item, 2, 1), 0);
+  }
+  ASSERT_EQ(target.notices.size(), 2u);
+  EXPECT_EQ(target.notices[0].message, kNoticeReplyApplied);
+  EXPECT_EQ(target.notices[0].hostIndex, 1);
+  EXPECT_EQ(target.notices[1].message, kNoticeHostChanged);
+  EXPECT_EQ(target.notices[1].wParam, 1);
+  EXPECT_EQ(target.notices[1].key, PackScpKey(1, 1, 0, 0));
+  {
+    KT_HostControl reader(0);
+    HostEntry* host1 = gHosts.GetHostByIndex(1);
+    auto lock = host1->Lock();
+    EXPECT_EQ(host1->upsStatus.IsAlarmSet(ALARM_ON_BATTERY), 1);
+    EXPECT_EQ(host1->GetCommTime(), clock->Now());
+  }
+  {
+    auto lock = gScp.Lock();
+    EXPECT_EQ(gScp.upsStatus.IsAlarmSet(ALARM_ON_BATTERY), 0);
+  }
+  // Host 2 stays silent: lost in its own image, its question goes out again.
+  target.notices.clear();
+  clock->AdvanceSeconds(88);
+  Steps(3);
+  ASSERT_EQ(target.notices.size(), 1u);
+  EXPECT_EQ(target.notices[0].message, kNoticeHostChanged);
+  EXPECT_EQ(target.notices[0].wParam, 2);
+  EXPECT_EQ(target.notices[0].key, PackScpKey(1, 1, 0, 0));
+  {
+    KT_HostControl reader(0);
+    HostEntry* host2 = gHosts.GetHostByIndex(2);
+    auto lock = host2->Lock();
+    EXPECT_EQ(host2->upsStatus.IsAlarmSet(ALARM_LOST_DAEMON_COMM), 1);
+  }
+  bool askedAgain = false;
+  for (const auto& m : peer2.Drain(100)) askedAgain |= m.key == std::vector<uint8_t>{4, 8, 1};
+  EXPECT_TRUE(askedAgain);
+}
+
+TEST_F(WorkerTest, SnmpModeWithoutTheMibFileSaysSoAndSendsNothing) {
+  gScp.ClearFlag(SCP_FLAG_SNMP);
+  CCommunication& w = Worker(2);
+  PumpEvents();
+  ASSERT_EQ(boxes.Count(), 1);
+  EXPECT_EQ(boxes.Boxes()[0].text, QStringLiteral("Unable to locate <mib.txt> file.\nSNMP Disabled"));
+  EXPECT_EQ(boxes.Boxes()[0].caption, QStringLiteral("Tremona"));
+  EXPECT_EQ(w.Running(), 1);
+  RequestForHost(1, 1, 0, 0);
+  EXPECT_EQ(w.Send(), 0);  // the entry waits: no SNMP, and the agent is not known lost
+  ScpQueueLock lock;
+  ScpQueueEntry e;
+  gScp.requestTable.ResetCursor();
+  EXPECT_GE(gScp.requestTable.Next(e), 0);
+}
+
+// ---- the thread ----
+
+class WorkerThreadTest : public WorkerTest {
+ protected:
+  CCommunication& Start(int mode, int udpWaitMs = 50) {
+    gnCommMode = mode;
+    worker = std::make_unique<CCommunication>(&relay);
+    worker->SetReceiveWaits(udpWaitMs, udpWaitMs);
+    worker->start();
+    EXPECT_TRUE(worker->WaitInitialised(5000));
+    return *worker;
+  }
+};
+
+TEST_F(WorkerThreadTest, IpxModeStaysIdleAndAModeOutsideTheListEndsTheThread) {
+  CCommunication& idle = Start(1);
+  EXPECT_EQ(idle.Running(), 0);
+  EXPECT_TRUE(idle.isRunning());
+  EXPECT_NE(idle.CommFrame(), nullptr);
+  EXPECT_EQ(idle.StepCount(), 0);
+  EXPECT_TRUE(idle.Stop(5000));
+  EXPECT_EQ(idle.CommFrame(), nullptr);
+
+  CCommunication& bad = Start(9);
+  EXPECT_TRUE(bad.wait(QDeadlineTimer(5000)));
+  EXPECT_EQ(bad.CommFrame(), nullptr);
+  EXPECT_EQ(bad.StepCount(), 0);
+}
+
+TEST_F(WorkerThreadTest, StopEndsTheWorkerDuringAFlood) {
+  CCommunication& w = Start(0, 2000);
+  ASSERT_TRUE(PumpUntil([&] { return w.StepCount() > 0; }));
+  peer1.AimAt(WorkerPort());
+  std::atomic<bool> flooding{true};
+  std::atomic<int> sent{0};
+  std::thread flood([&] {
+    // Bounded: at most 20000 datagrams or 20 s.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (flooding.load() && sent.load() < 20000 && std::chrono::steady_clock::now() < end) {
+      if (peer1.SendStatus({3, 1}, SCP_SET_OK)) ++sent;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  PumpUntil([&] { return target.notices.size() > 50; });
+  const bool stopped = w.Stop(5000);
+  const bool stillFlooding = flooding.load() && sent.load() < 20000;
+  flooding.store(false);
+  flood.join();
+  EXPECT_TRUE(stopped);
+  EXPECT_TRUE(stillFlooding);
+}
+
+TEST_F(WorkerThreadTest, TheCommunicationWindowStartsADiscoveryOnTheWorkerThread) {
+  if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
+  gDiscover.ClearSubnets();
+  gDiscover.AddSubnet("127.0.0.1");
+  CCommunication& w = Start(0);
+  ASSERT_NE(w.CommFrame(), nullptr);
+  w.RequestDiscovery();
+  ASSERT_TRUE(PumpUntil([&] { return w.CommFrame()->DiscoveriesSent() == 1; }));
+  gDiscover.ClearSubnets();
+}
+
+}  // namespace
