@@ -23,6 +23,7 @@ expect /etc/vigil/VigilNT.conf
 expect /usr/lib/vigil/libplatform.so
 expect /usr/lib/vigil/libcore_scp.so
 expect /usr/share/doc/vigil/README.md
+expect /var/lib/vigil/mib.txt
 
 # The unit starts the program where the package put it.
 grep -q '^ExecStart=/usr/sbin/VigilNT' "$ROOT/lib/systemd/system/VigilNT.service" || {
