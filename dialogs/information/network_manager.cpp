@@ -1,5 +1,7 @@
 #include "dialogs/information/network_manager.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -180,6 +182,10 @@ void CNetworkManager::UpdateInfo() {
     NetworkManagerEntry entry;
     while (list.GetNext(entry) > 0) receivers.emplace_back(entry.hostName, entry.community);
     list.ResetCursor();
+    // The list holds the newest receiver first; the rows show them oldest first, the order OK
+    // adds them back in, so that opening and confirming the dialog keeps every receiver in its
+    // slot (a trap action names its receivers by slot).
+    std::reverse(receivers.begin(), receivers.end());
   }
   for (size_t i = 0; i < std::size(kManagerTypes); ++i) {
     const QString text = LoadString(kManagerTypes[i].stringId);

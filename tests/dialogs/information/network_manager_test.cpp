@@ -85,6 +85,15 @@ TEST_F(NetworkManagerTest, AsksForTheNotificationBlockAndListsItsReceivers) {
   EXPECT_EQ(d->List()->headerItem()->text(0), "Host Name");
   EXPECT_EQ(d->List()->headerItem()->text(1), "Community Name");
   Screenshot(d, "network_manager");
+  // Confirmed unchanged, every receiver keeps its slot.
+  QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
+  ASSERT_TRUE(link.PumpIdle());
+  auto lock = agent.scp().Lock();
+  std::vector<std::string> held;
+  for (const auto& e : agent.scp().notify.TrapReceivers().Entries()) {
+    held.push_back(e.hostName + "@" + std::to_string(e.number));
+  }
+  EXPECT_EQ(held, (std::vector<std::string>{"nms2@1", "nms1@0"}));
 }
 
 TEST_F(NetworkManagerTest, AddRefusesEmptyTextsAndDuplicatesWhateverTheirCase) {
@@ -141,9 +150,12 @@ TEST_F(NetworkManagerTest, OkStoresAtMostEightReportsEachRefusedRowAndStillSends
   EXPECT_EQ(Sent(link).back(), "SET 5,4");
   auto lock = agent.scp().Lock();
   const auto& entries = agent.scp().notify.TrapReceivers().Entries();
+  // The rows go in from the top: the first row is the oldest receiver (slot 0), the list holds
+  // the newest first.
   ASSERT_EQ(entries.size(), 8u);
-  EXPECT_EQ(entries.front().hostName, "host0");
-  EXPECT_EQ(entries.back().hostName, "host7");
+  EXPECT_EQ(entries.front().hostName, "host7");
+  EXPECT_EQ(entries.back().hostName, "host0");
+  EXPECT_EQ(entries.back().number, 0);
 }
 
 TEST_F(NetworkManagerTest, BesideTheNetworkMessageDialogItFillsFromTheConsoleAndAsksForNothing) {
