@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <chrono>
 #include <set>
+#include <string>
 #include <thread>
 
 #include "console/comm/comm_frame.h"
@@ -37,9 +38,11 @@ constexpr uint32_t kLostHostKey = PackScpKey(1, 1, 0, 0);
 constexpr uint32_t kServiceHostKey = PackScpKey(1, 1, 1, 1);
 constexpr uint32_t kBuiltInHostKey = PackScpKey(1, 2, 0, 0);
 
+}  // namespace
+
 // The named mutex over gScp's request table, taken for one scope. Take() answers 0 when held,
 // 1 when the mutex does not exist, 2 when it could not be waited for.
-class QueueMutex {
+class CCommunication::QueueMutex {
  public:
   int Take() {
     if (!mutex_.Open(kScpQueueMutexName)) return 1;
@@ -56,6 +59,8 @@ class QueueMutex {
   platform::NamedMutex mutex_;
   bool held_ = false;
 };
+
+namespace {
 
 // The packed key of a decoded message: its key length and first three key bytes (0 where the
 // key is shorter). The bytes after the type byte of the frame are not used: for a short key
@@ -288,6 +293,16 @@ void CCommunication::Post(int message, int wParam, uint32_t key, int status, int
   relay_->PostNotice(n);
 }
 
+bool CCommunication::TakeQueueMutex(QueueMutex& mutex, KT_HostControl& guard, const char* where) {
+  const int taken = mutex.Take();
+  if (taken == 0) return true;
+  guard.Release();
+  CriticalError((std::string("(CCommunication::") + where +
+                 (taken == 1 ? "): Could not open SCP mutex." : "): Could not wait on SCP mutex."))
+                    .c_str());
+  return false;
+}
+
 void CCommunication::CriticalError(const char* text) {
   stop_.store(1);
   running_.store(0);
@@ -308,13 +323,7 @@ int CCommunication::Send() {
   {
     KT_HostControl guard(0);
     QueueMutex mutex;
-    const int taken = mutex.Take();
-    if (taken != 0) {
-      guard.Release();
-      CriticalError(taken == 1 ? "(CCommunication::Send): Could not open SCP mutex."
-                               : "(CCommunication::Send): Could not wait on SCP mutex.");
-      return 0;
-    }
+    if (!TakeQueueMutex(mutex, guard, "Send")) return 0;
     int slot = gScp.requestTable.Next(entry);
     // A scan that began past the last unsent entry ends at the table's end with the cursor
     // back at 0: one more scan from the start finds it in this step, not the next.
@@ -412,38 +421,30 @@ bool CCommunication::ReceiveOne(Via via, Received& out, bool& failed) {
 }
 
 void CCommunication::ReceivePass(Via via) {
-  const int wait = via == Via::Udp ? udp_wait_ms_ : via == Via::Ipx ? ipx_wait_ms_ : kLocalWaitMs;
+  ReceiveFrom(via, via == Via::Udp ? udp_wait_ms_ : via == Via::Ipx ? ipx_wait_ms_ : kLocalWaitMs, false);
+}
+
+void CCommunication::ReceivePassAll() {
+  ReceiveFrom(Via::Udp, udp_wait_ms_, true);
+  ReceiveFrom(Via::Ipx, udp_wait_ms_, true);
+}
+
+void CCommunication::ReceiveFrom(Via via, int waitMs, bool all) {
+  const uint32_t open = via == Via::Udp ? SCP_FLAG_UDP_OPEN : SCP_FLAG_IPX_OPEN;
   // Every pass stops between datagrams once a stop is asked, so steady traffic cannot hold
   // the worker.
-  while (!StopAsked() && WaitForDatagram(via, wait)) {
+  while ((!all || gScp.TestFlag(open)) && !StopAsked() && WaitForDatagram(via, waitMs)) {
     Received datagram;
     bool failed = false;
     if (!ReceiveOne(via, datagram, failed)) {
       if (failed) return;
       continue;
     }
-    if (!HandleDatagram(datagram, via, 0)) return;
-  }
-}
-
-void CCommunication::ReceivePassAll() {
-  while (gScp.TestFlag(SCP_FLAG_UDP_OPEN) && !StopAsked() && WaitForDatagram(Via::Udp, udp_wait_ms_)) {
-    Received datagram;
-    bool failed = false;
-    if (!ReceiveOne(Via::Udp, datagram, failed)) {
-      if (failed) break;
-      continue;
+    if (all) {
+      HandleDatagramAll(datagram, via);
+    } else if (!HandleDatagram(datagram, via, 0)) {
+      return;
     }
-    HandleDatagramAll(datagram, Via::Udp);
-  }
-  while (gScp.TestFlag(SCP_FLAG_IPX_OPEN) && !StopAsked() && WaitForDatagram(Via::Ipx, udp_wait_ms_)) {
-    Received datagram;
-    bool failed = false;
-    if (!ReceiveOne(Via::Ipx, datagram, failed)) {
-      if (failed) break;
-      continue;
-    }
-    HandleDatagramAll(datagram, Via::Ipx);
   }
 }
 
@@ -624,13 +625,7 @@ void CCommunication::Heartbeat() {
   if (stop_.load() != 0) return;
   KT_HostControl guard(0);
   QueueMutex mutex;
-  const int taken = mutex.Take();
-  if (taken != 0) {
-    guard.Release();
-    CriticalError(taken == 1 ? "(CCommunication::Heartbeat): Could not open SCP mutex."
-                             : "(CCommunication::Heartbeat): Could not wait on SCP mutex.");
-    return;
-  }
+  if (!TakeQueueMutex(mutex, guard, "Heartbeat")) return;
   const int64_t now = platform::Now();
   if (now - last_heartbeat_ <= kHeartbeatSeconds) return;
   last_heartbeat_ = now;
@@ -653,13 +648,7 @@ void CCommunication::CheckForTimeout() {
       {
         KT_HostControl guard(1);
         QueueMutex mutex;
-        const int taken = mutex.Take();
-        if (taken != 0) {
-          guard.Release();
-          CriticalError(taken == 1 ? "(CCommunication::CheckForTimeout): Could not open SCP mutex."
-                                   : "(CCommunication::CheckForTimeout): Could not wait on SCP mutex.");
-          return;
-        }
+        if (!TakeQueueMutex(mutex, guard, "CheckForTimeout")) return;
         gScp.requestTable.ResetHost(index);
       }
       {
@@ -683,13 +672,7 @@ void CCommunication::CheckForTimeout() {
       {
         KT_HostControl guard(0);
         QueueMutex mutex;
-        const int taken = mutex.Take();
-        if (taken != 0) {
-          guard.Release();
-          CriticalError(taken == 1 ? "(CCommunication::CheckForTimeout): Could not open SCP mutex."
-                                   : "(CCommunication::CheckForTimeout): Could not wait on SCP mutex.");
-          return;
-        }
+        if (!TakeQueueMutex(mutex, guard, "CheckForTimeout")) return;
         // What was sent to the silent host goes out again: an unanswered question in flight
         // would otherwise hold back every newer one for the same key (the heartbeat's too).
         gScp.requestTable.ResetHost(index);

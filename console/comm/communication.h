@@ -42,6 +42,7 @@
 #include "core/scp/scp_message.h"
 
 class CCommFrame;
+class KT_HostControl;
 class KT_SNMP;
 class QTimer;
 
@@ -106,6 +107,10 @@ class CCommunication : public QThread {
   bool ReceiveOne(Via via, Received& out, bool& failed);
   void ReceivePass(Via via);
   void ReceivePassAll();
+  // Takes the datagrams of one channel until none comes within the wait, a receive fails, a
+  // stop is asked or a datagram ends the pass. `all`: mode 4's handling, and only while the
+  // channel is open.
+  void ReceiveFrom(Via via, int waitMs, bool all);
   // One datagram of modes 0, 1, 2 and 3. False when the pass is to end.
   bool HandleDatagram(Received& datagram, Via via, int requestHost);
   // One datagram of mode 4 (and the SNMP answers of mode 4, for the host asked).
@@ -123,6 +128,10 @@ class CCommunication : public QThread {
   void ListBuiltInHosts();
   void Post(int message, int wParam, uint32_t key, int status, int hostIndex);
   void CriticalError(const char* text);
+  class QueueMutex;
+  // Takes the queue mutex for the function `where`; when it cannot, gives back the guard, stops
+  // the worker with a critical error and answers false.
+  bool TakeQueueMutex(QueueMutex& mutex, KT_HostControl& guard, const char* where);
 
   CommNoticeRelay* relay_;
   int mode_ = 3;
