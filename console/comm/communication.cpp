@@ -22,6 +22,7 @@
 #include "dialogs/frame/host_control.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/reply_routing.h"
+#include "dialogs/frame/request_path.h"
 #include "dialogs/frame/trem_globals.h"
 #include "platform/clock.h"
 #include "platform/named_object.h"
@@ -37,30 +38,6 @@ constexpr int kUnregisterSettleMs = 500;
 constexpr uint32_t kLostHostKey = PackScpKey(1, 1, 0, 0);
 constexpr uint32_t kServiceHostKey = PackScpKey(1, 1, 1, 1);
 constexpr uint32_t kBuiltInHostKey = PackScpKey(1, 2, 0, 0);
-
-}  // namespace
-
-// The named mutex over gScp's request table, taken for one scope. Take() answers 0 when held,
-// 1 when the mutex does not exist, 2 when it could not be waited for.
-class CCommunication::QueueMutex {
- public:
-  int Take() {
-    if (!mutex_.Open(kScpQueueMutexName)) return 1;
-    const platform::WaitResult r = mutex_.Wait(platform::kInfinite);
-    if (r != platform::WaitResult::kSignaled && r != platform::WaitResult::kAbandoned) return 2;
-    held_ = true;
-    return 0;
-  }
-  ~QueueMutex() {
-    if (held_) mutex_.Release();
-  }
-
- private:
-  platform::NamedMutex mutex_;
-  bool held_ = false;
-};
-
-namespace {
 
 // The packed key of a decoded message: its key length and first three key bytes (0 where the
 // key is shorter). The bytes after the type byte of the frame are not used: for a short key
@@ -271,8 +248,8 @@ void CCommunication::Step() {
 int CCommunication::ExitInstance() {
   running_.store(0);
   {
-    QueueMutex mutex;
-    if (mutex.Take() == 0) gScp.requestTable.Clear();
+    ScpQueueLock queue;
+    if (queue.locked()) gScp.requestTable.Clear();
   }
   Unregister();
   delete frame_.exchange(nullptr);
@@ -293,12 +270,11 @@ void CCommunication::Post(int message, int wParam, uint32_t key, int status, int
   relay_->PostNotice(n);
 }
 
-bool CCommunication::TakeQueueMutex(QueueMutex& mutex, KT_HostControl& guard, const char* where) {
-  const int taken = mutex.Take();
-  if (taken == 0) return true;
+bool CCommunication::QueueLocked(const ScpQueueLock& queue, KT_HostControl& guard, const char* where) {
+  if (queue.locked()) return true;
   guard.Release();
   CriticalError((std::string("(CCommunication::") + where +
-                 (taken == 1 ? "): Could not open SCP mutex." : "): Could not wait on SCP mutex."))
+                 (queue.missing() ? "): Could not open SCP mutex." : "): Could not wait on SCP mutex."))
                     .c_str());
   return false;
 }
@@ -322,8 +298,8 @@ int CCommunication::Send() {
   KT_Address to;
   {
     KT_HostControl guard(0);
-    QueueMutex mutex;
-    if (!TakeQueueMutex(mutex, guard, "Send")) return 0;
+    ScpQueueLock queue;
+    if (!QueueLocked(queue, guard, "Send")) return 0;
     int slot = gScp.requestTable.Next(entry);
     // A scan that began past the last unsent entry ends at the table's end with the cursor
     // back at 0: one more scan from the start finds it in this step, not the next.
@@ -492,8 +468,8 @@ bool CCommunication::ApplyToScp(const KT_ScpMessage& message, int& status) {
 }
 
 void CCommunication::RemoveAnswered(const KT_ScpMessage& message, int hostIndex) {
-  QueueMutex mutex;
-  if (mutex.Take() != 0) return;
+  ScpQueueLock queue;
+  if (!queue.locked()) return;
   if (gScp.requestTable.GetCount() > 0) {
     gScp.requestTable.Remove(message.key.data(), message.KeyLength(), hostIndex);
   }
@@ -624,8 +600,8 @@ void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestH
 void CCommunication::Heartbeat() {
   if (stop_.load() != 0) return;
   KT_HostControl guard(0);
-  QueueMutex mutex;
-  if (!TakeQueueMutex(mutex, guard, "Heartbeat")) return;
+  ScpQueueLock queue;
+  if (!QueueLocked(queue, guard, "Heartbeat")) return;
   const int64_t now = platform::Now();
   if (now - last_heartbeat_ <= kHeartbeatSeconds) return;
   last_heartbeat_ = now;
@@ -647,8 +623,8 @@ void CCommunication::CheckForTimeout() {
     if (mode_ == 4) {
       {
         KT_HostControl guard(1);
-        QueueMutex mutex;
-        if (!TakeQueueMutex(mutex, guard, "CheckForTimeout")) return;
+        ScpQueueLock queue;
+        if (!QueueLocked(queue, guard, "CheckForTimeout")) return;
         gScp.requestTable.ResetHost(index);
       }
       {
@@ -671,8 +647,8 @@ void CCommunication::CheckForTimeout() {
       }
       {
         KT_HostControl guard(0);
-        QueueMutex mutex;
-        if (!TakeQueueMutex(mutex, guard, "CheckForTimeout")) return;
+        ScpQueueLock queue;
+        if (!QueueLocked(queue, guard, "CheckForTimeout")) return;
         // What was sent to the silent host goes out again: an unanswered question in flight
         // would otherwise hold back every newer one for the same key (the heartbeat's too).
         gScp.requestTable.ResetHost(index);
@@ -691,8 +667,8 @@ void CCommunication::Unregister() {
   int sent = 0;
   {
     KT_HostControl guard(0);
-    QueueMutex mutex;
-    if (mutex.Take() != 0) return;  // gives up silently
+    ScpQueueLock queue;
+    if (!queue.locked()) return;  // gives up silently
     std::vector<int> hosts;
     if (mode_ == 3) {
       HostEntry* first = gHosts.GetFirstHost();

@@ -43,6 +43,7 @@
 
 class CCommFrame;
 class KT_HostControl;
+class ScpQueueLock;
 class KT_SNMP;
 class QTimer;
 
@@ -128,10 +129,9 @@ class CCommunication : public QThread {
   void ListBuiltInHosts();
   void Post(int message, int wParam, uint32_t key, int status, int hostIndex);
   void CriticalError(const char* text);
-  class QueueMutex;
-  // Takes the queue mutex for the function `where`; when it cannot, gives back the guard, stops
+  // True when the function `where` holds the queue mutex; otherwise gives back the guard, stops
   // the worker with a critical error and answers false.
-  bool TakeQueueMutex(QueueMutex& mutex, KT_HostControl& guard, const char* where);
+  bool QueueLocked(const ScpQueueLock& queue, KT_HostControl& guard, const char* where);
 
   CommNoticeRelay* relay_;
   int mode_ = 3;
