@@ -22,6 +22,7 @@
 #include "dialogs/frame/host_control.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/reply_routing.h"
+#include "dialogs/frame/reply_status.h"
 #include "dialogs/frame/request_path.h"
 #include "dialogs/frame/trem_globals.h"
 #include "platform/clock.h"
@@ -38,13 +39,6 @@ constexpr int kUnregisterSettleMs = 500;
 constexpr uint32_t kLostHostKey = PackScpKey(1, 1, 0, 0);
 constexpr uint32_t kServiceHostKey = PackScpKey(1, 1, 1, 1);
 constexpr uint32_t kBuiltInHostKey = PackScpKey(1, 2, 0, 0);
-
-// The packed key of a decoded message: its key length and first three key bytes (0 where the
-// key is shorter). The bytes after the type byte of the frame are not used: for a short key
-// they hold the data length.
-uint32_t PackedKeyOf(const KT_ScpMessage& m) {
-  return PackScpKey(static_cast<unsigned>(m.KeyLength()), m.KeyByte(0), m.KeyByte(1), m.KeyByte(2));
-}
 
 bool IsImageBlock(int block) {
   return block == BLOCK_STATUS || block == BLOCK_UPS_INFO;
@@ -454,27 +448,6 @@ int CCommunication::SenderHost(const KT_Address& from) {
   return -1;
 }
 
-bool CCommunication::ApplyToScp(const KT_ScpMessage& message, int& status) {
-  auto lock = gScp.Lock();
-  std::vector<uint8_t> none;
-  if (gScp.ExecuteCommand(message, none) < 0) return false;
-  if (message.type == SCP_STATUS) {
-    status = message.data.empty() ? 8 : message.data[0];
-  } else {
-    KT_Block* block = gScp.GetBlock(message.KeyByte(kScpKeyBlock));
-    status = block != nullptr ? block->GetStatus() : SCP_GET_OK;
-  }
-  return true;
-}
-
-void CCommunication::RemoveAnswered(const KT_ScpMessage& message, int hostIndex) {
-  ScpQueueLock queue;
-  if (!queue.locked()) return;
-  if (gScp.requestTable.GetCount() > 0) {
-    gScp.requestTable.Remove(message.key.data(), message.KeyLength(), hostIndex);
-  }
-}
-
 bool CCommunication::HandleDatagram(Received& datagram, Via via, int requestHost) {
   KT_ScpMessage message;
   if (!DecodeDatagram(datagram, via == Via::Udp, message)) return true;  // dropped
@@ -508,8 +481,8 @@ bool CCommunication::HandleDatagram(Received& datagram, Via via, int requestHost
     }
   }
   int status = 0;
-  if (!ApplyToScp(message, status)) return true;
-  RemoveAnswered(message, hostIndex);
+  if (!ApplyReplyToScp(message, status)) return true;
+  RemoveAnsweredRequest(message, hostIndex);
   Post(kNoticeReplyApplied, 0, key, status, hostIndex);
   return true;
 }
@@ -580,7 +553,7 @@ void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestH
       }
     }
     if (!stored) return;
-    RemoveAnswered(answered, hostIndex);
+    RemoveAnsweredRequest(answered, hostIndex);
     Post(kNoticeHostChanged, hostIndex, key, status, hostIndex);
     return;
   }
@@ -590,8 +563,8 @@ void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestH
     hostIndex = gHosts.FindHostByAddress(datagram.from.GetIpAddress());
   }
   int status = 0;
-  if (!ApplyToScp(answered, status)) return;
-  RemoveAnswered(answered, hostIndex);
+  if (!ApplyReplyToScp(answered, status)) return;
+  RemoveAnsweredRequest(answered, hostIndex);
   Post(kNoticeReplyApplied, 0, key, status, hostIndex);
 }
 

@@ -122,9 +122,6 @@ class CCommunication : public QThread {
   static bool DecodeDatagram(Received& datagram, bool adapterAnswers, KT_ScpMessage& message);
   // The index of the sender's host in gHosts, -1 when it is not listed (caller holds a guard).
   int SenderHost(const KT_Address& from);
-  // Applies a message to gScp: true with the reply's own status when applied.
-  static bool ApplyToScp(const KT_ScpMessage& message, int& status);
-  static void RemoveAnswered(const KT_ScpMessage& message, int hostIndex);
   void SnmpAnswerPass(int hostIndex);
   void ListBuiltInHosts();
   void Post(int message, int wParam, uint32_t key, int status, int hostIndex);

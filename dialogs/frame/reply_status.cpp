@@ -1,11 +1,38 @@
 #include "dialogs/frame/reply_status.h"
 
+#include <vector>
+
 #include "core/scp/scp_message.h"
 #include "dialogs/frame/kt_dialog.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/reply_routing.h"
 #include "dialogs/frame/request_path.h"
 #include "dialogs/frame/trem_globals.h"
+
+uint32_t PackedKeyOf(const KT_ScpMessage& m) {
+  return PackScpKey(static_cast<unsigned>(m.KeyLength()), m.KeyByte(0), m.KeyByte(1), m.KeyByte(2));
+}
+
+bool ApplyReplyToScp(const KT_ScpMessage& message, int& status) {
+  auto lock = gScp.Lock();
+  std::vector<uint8_t> none;
+  if (gScp.ExecuteCommand(message, none) < 0) return false;
+  if (message.type == SCP_STATUS) {
+    status = message.data.empty() ? 8 : message.data[0];
+  } else {
+    KT_Block* block = gScp.GetBlock(message.KeyByte(kScpKeyBlock));
+    status = block != nullptr ? block->GetStatus() : SCP_GET_OK;
+  }
+  return true;
+}
+
+void RemoveAnsweredRequest(const KT_ScpMessage& message, int hostIndex) {
+  ScpQueueLock queue;
+  if (!queue.locked()) return;
+  if (gScp.requestTable.GetCount() > 0) {
+    gScp.requestTable.Remove(message.key.data(), message.KeyLength(), hostIndex);
+  }
+}
 
 KT_Block* ReplyStatusBlock(unsigned block) {
   const bool hasStatus = (block >= 1 && block <= 9) || (block >= 24 && block <= 28);

@@ -1,4 +1,5 @@
-// What the consoles do with one reply after it was applied to gScp, by the reply's own status:
+// How a console takes in one answer of an agent: applied to gScp, its request taken off the
+// queue, then acted on by the reply's own status:
 //
 //   1 Get Resend       asks the answering host again for the same data (key length 1: the
 //                      whole block, 2: the branch, 3: the item; other lengths: nothing)
@@ -17,6 +18,7 @@
 #include <cstdint>
 
 class KT_Block;
+class KT_ScpMessage;
 class QWidget;
 
 struct ReplyStatusOutcome {
@@ -24,6 +26,18 @@ struct ReplyStatusOutcome {
   QString text;        // "SCP Status: FieldAddress=4,8,1 - Get OK"
   bool shown = false;  // the text went out in a message box
 };
+
+// The packed key of a decoded message: its key length and first three key bytes (0 where the
+// key is shorter). The bytes after the type byte of the frame are not used: for a short key
+// they hold the data length.
+uint32_t PackedKeyOf(const KT_ScpMessage& message);
+
+// Applies an answer to gScp (under its lock): true with the reply's own status when applied.
+bool ApplyReplyToScp(const KT_ScpMessage& message, int& status);
+
+// Takes the request the answer settles off gScp's queue (nothing when the queue mutex is
+// missing).
+void RemoveAnsweredRequest(const KT_ScpMessage& message, int hostIndex);
 
 // gScp's block of a reply that carries a status byte (blocks 1 to 9 and 24 to 28); null for
 // any other block.

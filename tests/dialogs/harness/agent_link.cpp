@@ -196,8 +196,7 @@ void AgentLink::Apply(const std::vector<uint8_t>& bytes, int hostIndex) {
     Note("dropped a datagram that is no SCP frame");
     return;
   }
-  const uint32_t packed = PackScpKey(static_cast<unsigned>(message.KeyLength()), message.KeyByte(0),
-                                     message.KeyByte(1), message.KeyByte(2));
+  const uint32_t packed = PackedKeyOf(message);
   const int block = message.KeyByte(kScpKeyBlock);
   if (block == BLOCK_STATUS || block == BLOCK_UPS_INFO) {
     KT_HostControl guard(0);
@@ -205,15 +204,12 @@ void AgentLink::Apply(const std::vector<uint8_t>& bytes, int hostIndex) {
     if (first == nullptr) return;
     first->TouchCommTime();
   }
-  std::vector<uint8_t> none;
-  if (gScp.ExecuteCommand(message, none) < 0) {
+  int status = 0;  // the harness's notice reads it from the block (HandleReplyNotice)
+  if (!ApplyReplyToScp(message, status)) {
     Note("reply " + DescribeMessage(message) + " not applied");
     return;
   }
-  {
-    ScpQueueLock lock;
-    if (lock.locked()) gScp.requestTable.Remove(message.key.data(), message.KeyLength(), hostIndex);
-  }
+  RemoveAnsweredRequest(message, hostIndex);
   ++replies_applied_;
   std::string note;
   const int routed = HandleReplyNotice(packed, box_owner_, &note);
