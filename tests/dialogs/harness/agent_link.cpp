@@ -84,6 +84,13 @@ void InProcessAgent::MarkAllFresh() {
   }
 }
 
+std::vector<KT_ScpMessage> InProcessAgent::ReceivedSets() const {
+  std::vector<KT_ScpMessage> sets;
+  for (const KT_ScpMessage& m : received_)
+    if (m.type == SCP_SET) sets.push_back(m);
+  return sets;
+}
+
 void InProcessAgent::ClearReceived() {
   received_.clear();
   hosts_.clear();

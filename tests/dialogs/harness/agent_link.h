@@ -60,6 +60,8 @@ class InProcessAgent : public AgentEndpoint {
   void MarkAllFresh();
   // The messages the agent received, in order.
   const std::vector<KT_ScpMessage>& Received() const { return received_; }
+  // The SETs among them, in order.
+  std::vector<KT_ScpMessage> ReceivedSets() const;
   // Host indexes the requests were for.
   const std::vector<int>& Hosts() const { return hosts_; }
   void ClearReceived();
