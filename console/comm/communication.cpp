@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <chrono>
 #include <set>
+#include <string>
 #include <thread>
 
 #include "console/comm/comm_frame.h"
@@ -21,6 +22,8 @@
 #include "dialogs/frame/host_control.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/reply_routing.h"
+#include "dialogs/frame/reply_status.h"
+#include "dialogs/frame/request_path.h"
 #include "dialogs/frame/trem_globals.h"
 #include "platform/clock.h"
 #include "platform/named_object.h"
@@ -36,33 +39,6 @@ constexpr int kUnregisterSettleMs = 500;
 constexpr uint32_t kLostHostKey = PackScpKey(1, 1, 0, 0);
 constexpr uint32_t kServiceHostKey = PackScpKey(1, 1, 1, 1);
 constexpr uint32_t kBuiltInHostKey = PackScpKey(1, 2, 0, 0);
-
-// The named mutex over gScp's request table, taken for one scope. Take() answers 0 when held,
-// 1 when the mutex does not exist, 2 when it could not be waited for.
-class QueueMutex {
- public:
-  int Take() {
-    if (!mutex_.Open(kScpQueueMutexName)) return 1;
-    const platform::WaitResult r = mutex_.Wait(platform::kInfinite);
-    if (r != platform::WaitResult::kSignaled && r != platform::WaitResult::kAbandoned) return 2;
-    held_ = true;
-    return 0;
-  }
-  ~QueueMutex() {
-    if (held_) mutex_.Release();
-  }
-
- private:
-  platform::NamedMutex mutex_;
-  bool held_ = false;
-};
-
-// The packed key of a decoded message: its key length and first three key bytes (0 where the
-// key is shorter). The bytes after the type byte of the frame are not used: for a short key
-// they hold the data length.
-uint32_t PackedKeyOf(const KT_ScpMessage& m) {
-  return PackScpKey(static_cast<unsigned>(m.KeyLength()), m.KeyByte(0), m.KeyByte(1), m.KeyByte(2));
-}
 
 bool IsImageBlock(int block) {
   return block == BLOCK_STATUS || block == BLOCK_UPS_INFO;
@@ -266,8 +242,8 @@ void CCommunication::Step() {
 int CCommunication::ExitInstance() {
   running_.store(0);
   {
-    QueueMutex mutex;
-    if (mutex.Take() == 0) gScp.requestTable.Clear();
+    ScpQueueLock queue;
+    if (queue.locked()) gScp.requestTable.Clear();
   }
   Unregister();
   delete frame_.exchange(nullptr);
@@ -286,6 +262,15 @@ void CCommunication::Post(int message, int wParam, uint32_t key, int status, int
   n.status = status;
   n.hostIndex = hostIndex;
   relay_->PostNotice(n);
+}
+
+bool CCommunication::QueueLocked(const ScpQueueLock& queue, KT_HostControl& guard, const char* where) {
+  if (queue.locked()) return true;
+  guard.Release();
+  CriticalError((std::string("(CCommunication::") + where +
+                 (queue.missing() ? "): Could not open SCP mutex." : "): Could not wait on SCP mutex."))
+                    .c_str());
+  return false;
 }
 
 void CCommunication::CriticalError(const char* text) {
@@ -307,14 +292,8 @@ int CCommunication::Send() {
   KT_Address to;
   {
     KT_HostControl guard(0);
-    QueueMutex mutex;
-    const int taken = mutex.Take();
-    if (taken != 0) {
-      guard.Release();
-      CriticalError(taken == 1 ? "(CCommunication::Send): Could not open SCP mutex."
-                               : "(CCommunication::Send): Could not wait on SCP mutex.");
-      return 0;
-    }
+    ScpQueueLock queue;
+    if (!QueueLocked(queue, guard, "Send")) return 0;
     int slot = gScp.requestTable.Next(entry);
     // A scan that began past the last unsent entry ends at the table's end with the cursor
     // back at 0: one more scan from the start finds it in this step, not the next.
@@ -412,38 +391,30 @@ bool CCommunication::ReceiveOne(Via via, Received& out, bool& failed) {
 }
 
 void CCommunication::ReceivePass(Via via) {
-  const int wait = via == Via::Udp ? udp_wait_ms_ : via == Via::Ipx ? ipx_wait_ms_ : kLocalWaitMs;
+  ReceiveFrom(via, via == Via::Udp ? udp_wait_ms_ : via == Via::Ipx ? ipx_wait_ms_ : kLocalWaitMs, false);
+}
+
+void CCommunication::ReceivePassAll() {
+  ReceiveFrom(Via::Udp, udp_wait_ms_, true);
+  ReceiveFrom(Via::Ipx, udp_wait_ms_, true);
+}
+
+void CCommunication::ReceiveFrom(Via via, int waitMs, bool all) {
+  const uint32_t open = via == Via::Udp ? SCP_FLAG_UDP_OPEN : SCP_FLAG_IPX_OPEN;
   // Every pass stops between datagrams once a stop is asked, so steady traffic cannot hold
   // the worker.
-  while (!StopAsked() && WaitForDatagram(via, wait)) {
+  while ((!all || gScp.TestFlag(open)) && !StopAsked() && WaitForDatagram(via, waitMs)) {
     Received datagram;
     bool failed = false;
     if (!ReceiveOne(via, datagram, failed)) {
       if (failed) return;
       continue;
     }
-    if (!HandleDatagram(datagram, via, 0)) return;
-  }
-}
-
-void CCommunication::ReceivePassAll() {
-  while (gScp.TestFlag(SCP_FLAG_UDP_OPEN) && !StopAsked() && WaitForDatagram(Via::Udp, udp_wait_ms_)) {
-    Received datagram;
-    bool failed = false;
-    if (!ReceiveOne(Via::Udp, datagram, failed)) {
-      if (failed) break;
-      continue;
+    if (all) {
+      HandleDatagramAll(datagram, via);
+    } else if (!HandleDatagram(datagram, via, 0)) {
+      return;
     }
-    HandleDatagramAll(datagram, Via::Udp);
-  }
-  while (gScp.TestFlag(SCP_FLAG_IPX_OPEN) && !StopAsked() && WaitForDatagram(Via::Ipx, udp_wait_ms_)) {
-    Received datagram;
-    bool failed = false;
-    if (!ReceiveOne(Via::Ipx, datagram, failed)) {
-      if (failed) break;
-      continue;
-    }
-    HandleDatagramAll(datagram, Via::Ipx);
   }
 }
 
@@ -475,27 +446,6 @@ int CCommunication::SenderHost(const KT_Address& from) {
     if (resolved.Resolve(name) == 1 && resolved.GetIpAddress() == from.GetIpAddress()) return index;
   }
   return -1;
-}
-
-bool CCommunication::ApplyToScp(const KT_ScpMessage& message, int& status) {
-  auto lock = gScp.Lock();
-  std::vector<uint8_t> none;
-  if (gScp.ExecuteCommand(message, none) < 0) return false;
-  if (message.type == SCP_STATUS) {
-    status = message.data.empty() ? 8 : message.data[0];
-  } else {
-    KT_Block* block = gScp.GetBlock(message.KeyByte(kScpKeyBlock));
-    status = block != nullptr ? block->GetStatus() : SCP_GET_OK;
-  }
-  return true;
-}
-
-void CCommunication::RemoveAnswered(const KT_ScpMessage& message, int hostIndex) {
-  QueueMutex mutex;
-  if (mutex.Take() != 0) return;
-  if (gScp.requestTable.GetCount() > 0) {
-    gScp.requestTable.Remove(message.key.data(), message.KeyLength(), hostIndex);
-  }
 }
 
 bool CCommunication::HandleDatagram(Received& datagram, Via via, int requestHost) {
@@ -531,8 +481,8 @@ bool CCommunication::HandleDatagram(Received& datagram, Via via, int requestHost
     }
   }
   int status = 0;
-  if (!ApplyToScp(message, status)) return true;
-  RemoveAnswered(message, hostIndex);
+  if (!ApplyReplyToScp(message, status)) return true;
+  RemoveAnsweredRequest(message, hostIndex);
   Post(kNoticeReplyApplied, 0, key, status, hostIndex);
   return true;
 }
@@ -603,7 +553,7 @@ void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestH
       }
     }
     if (!stored) return;
-    RemoveAnswered(answered, hostIndex);
+    RemoveAnsweredRequest(answered, hostIndex);
     Post(kNoticeHostChanged, hostIndex, key, status, hostIndex);
     return;
   }
@@ -613,8 +563,8 @@ void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestH
     hostIndex = gHosts.FindHostByAddress(datagram.from.GetIpAddress());
   }
   int status = 0;
-  if (!ApplyToScp(answered, status)) return;
-  RemoveAnswered(answered, hostIndex);
+  if (!ApplyReplyToScp(answered, status)) return;
+  RemoveAnsweredRequest(answered, hostIndex);
   Post(kNoticeReplyApplied, 0, key, status, hostIndex);
 }
 
@@ -623,14 +573,8 @@ void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestH
 void CCommunication::Heartbeat() {
   if (stop_.load() != 0) return;
   KT_HostControl guard(0);
-  QueueMutex mutex;
-  const int taken = mutex.Take();
-  if (taken != 0) {
-    guard.Release();
-    CriticalError(taken == 1 ? "(CCommunication::Heartbeat): Could not open SCP mutex."
-                             : "(CCommunication::Heartbeat): Could not wait on SCP mutex.");
-    return;
-  }
+  ScpQueueLock queue;
+  if (!QueueLocked(queue, guard, "Heartbeat")) return;
   const int64_t now = platform::Now();
   if (now - last_heartbeat_ <= kHeartbeatSeconds) return;
   last_heartbeat_ = now;
@@ -652,14 +596,8 @@ void CCommunication::CheckForTimeout() {
     if (mode_ == 4) {
       {
         KT_HostControl guard(1);
-        QueueMutex mutex;
-        const int taken = mutex.Take();
-        if (taken != 0) {
-          guard.Release();
-          CriticalError(taken == 1 ? "(CCommunication::CheckForTimeout): Could not open SCP mutex."
-                                   : "(CCommunication::CheckForTimeout): Could not wait on SCP mutex.");
-          return;
-        }
+        ScpQueueLock queue;
+        if (!QueueLocked(queue, guard, "CheckForTimeout")) return;
         gScp.requestTable.ResetHost(index);
       }
       {
@@ -682,14 +620,8 @@ void CCommunication::CheckForTimeout() {
       }
       {
         KT_HostControl guard(0);
-        QueueMutex mutex;
-        const int taken = mutex.Take();
-        if (taken != 0) {
-          guard.Release();
-          CriticalError(taken == 1 ? "(CCommunication::CheckForTimeout): Could not open SCP mutex."
-                                   : "(CCommunication::CheckForTimeout): Could not wait on SCP mutex.");
-          return;
-        }
+        ScpQueueLock queue;
+        if (!QueueLocked(queue, guard, "CheckForTimeout")) return;
         // What was sent to the silent host goes out again: an unanswered question in flight
         // would otherwise hold back every newer one for the same key (the heartbeat's too).
         gScp.requestTable.ResetHost(index);
@@ -708,8 +640,8 @@ void CCommunication::Unregister() {
   int sent = 0;
   {
     KT_HostControl guard(0);
-    QueueMutex mutex;
-    if (mutex.Take() != 0) return;  // gives up silently
+    ScpQueueLock queue;
+    if (!queue.locked()) return;  // gives up silently
     std::vector<int> hosts;
     if (mode_ == 3) {
       HostEntry* first = gHosts.GetFirstHost();

@@ -42,6 +42,8 @@
 #include "core/scp/scp_message.h"
 
 class CCommFrame;
+class KT_HostControl;
+class ScpQueueLock;
 class KT_SNMP;
 class QTimer;
 
@@ -106,6 +108,10 @@ class CCommunication : public QThread {
   bool ReceiveOne(Via via, Received& out, bool& failed);
   void ReceivePass(Via via);
   void ReceivePassAll();
+  // Takes the datagrams of one channel until none comes within the wait, a receive fails, a
+  // stop is asked or a datagram ends the pass. `all`: mode 4's handling, and only while the
+  // channel is open.
+  void ReceiveFrom(Via via, int waitMs, bool all);
   // One datagram of modes 0, 1, 2 and 3. False when the pass is to end.
   bool HandleDatagram(Received& datagram, Via via, int requestHost);
   // One datagram of mode 4 (and the SNMP answers of mode 4, for the host asked).
@@ -116,13 +122,13 @@ class CCommunication : public QThread {
   static bool DecodeDatagram(Received& datagram, bool adapterAnswers, KT_ScpMessage& message);
   // The index of the sender's host in gHosts, -1 when it is not listed (caller holds a guard).
   int SenderHost(const KT_Address& from);
-  // Applies a message to gScp: true with the reply's own status when applied.
-  static bool ApplyToScp(const KT_ScpMessage& message, int& status);
-  static void RemoveAnswered(const KT_ScpMessage& message, int hostIndex);
   void SnmpAnswerPass(int hostIndex);
   void ListBuiltInHosts();
   void Post(int message, int wParam, uint32_t key, int status, int hostIndex);
   void CriticalError(const char* text);
+  // True when the function `where` holds the queue mutex; otherwise gives back the guard, stops
+  // the worker with a critical error and answers false.
+  bool QueueLocked(const ScpQueueLock& queue, KT_HostControl& guard, const char* where);
 
   CommNoticeRelay* relay_;
   int mode_ = 3;

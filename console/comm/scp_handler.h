@@ -1,17 +1,7 @@
 // CScpHandler: the consoles' reply handler. For each notice of the communication worker that a
-// reply was applied to gScp it acts on that reply's own status, on the user-interface thread:
-//
-//   1 Get Resend       asks the answering host again for the same data (key length 1: the
-//                      whole block, 2: the branch, 3: the item; other lengths: nothing)
-//   0 Set OK, 4 Get OK forwards the result to every open dialog of the block
-//                      (RouteScpReply), then sets the block's status to 255
-//   2, 3, 5            "SCP Status: FieldAddress=b,r,i - Set Failed" / "Get Failed" /
-//                      "Invalid packet" in a box owned by the box owner
-//   6 Not Available    (4, 11) and (4, 13) to the serial device dialog, (4, 12) to the network
-//                      adapter dialog when open; otherwise the box "... - Not Available"
-//   anything else      "... - Bad SCP Status = n", traced only
-//
-// The texts of statuses 0, 1, 4 and the unknown ones are not shown; they go to the trace.
+// reply was applied to gScp it acts on that reply's own status, on the user-interface thread
+// (ActOnReplyStatus, dialogs/frame/reply_status.h, says what each status does). The texts that
+// are not shown in a box (statuses 0, 1, 4 and the unknown ones) go to the trace.
 #pragma once
 
 #include <QObject>

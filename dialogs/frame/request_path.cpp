@@ -8,7 +8,10 @@
 
 ScpQueueLock::ScpQueueLock() {
   // The console creates the mutex; the library only opens it.
-  if (!mutex_.Open(kScpQueueMutexName)) return;
+  if (!mutex_.Open(kScpQueueMutexName)) {
+    missing_ = true;
+    return;
+  }
   const platform::WaitResult r = mutex_.Wait(platform::kInfinite);
   // An abandoned mutex is owned all the same; the table it guards stays usable.
   locked_ = r == platform::WaitResult::kSignaled || r == platform::WaitResult::kAbandoned;

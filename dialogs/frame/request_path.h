@@ -36,10 +36,13 @@ class ScpQueueLock {
   ScpQueueLock& operator=(const ScpQueueLock&) = delete;
   // False when the mutex does not exist or could not be taken.
   bool locked() const { return locked_; }
+  // Why not: true when the mutex does not exist, false when it exists but could not be waited for.
+  bool missing() const { return missing_; }
 
  private:
   platform::NamedMutex mutex_;
   bool locked_ = false;
+  bool missing_ = false;
 };
 
 // Queues a GET (extra code 0) for the target's host. 0 when the mutex cannot be opened or

@@ -74,12 +74,7 @@ void CBatteryInfo::BuildControls() {
 bool CBatteryInfo::OnInitDialog() {
   KTDialog::OnInitDialog();
   SetHelpContextId(kHelpContext);
-  QPalette palette = list_->palette();
-  palette.setColor(QPalette::Base, palette.color(QPalette::Window));
-  list_->setPalette(palette);
-  list_->RemoveAll();
-  list_->SetColumns({QString(), QString()});
-  list_->SetWidthRule(HalfAndRest());
+  list_->MakeNameValueReport();
   UpdateDialog();
   RequestData(BatteryInfoBlock::kBlockId, 1, 0);
   SetHostCaption(1672);

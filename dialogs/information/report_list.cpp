@@ -1,6 +1,7 @@
 #include "dialogs/information/report_list.h"
 
 #include <QHeaderView>
+#include <QPalette>
 #include <QResizeEvent>
 #include <QStyledItemDelegate>
 
@@ -93,6 +94,15 @@ std::vector<QStringList> ReportList::Rows() const {
 void ReportList::resizeEvent(QResizeEvent* event) {
   QTreeWidget::resizeEvent(event);
   ApplyWidths();
+}
+
+void ReportList::MakeNameValueReport() {
+  QPalette face = palette();
+  face.setColor(QPalette::Base, face.color(QPalette::Window));
+  setPalette(face);
+  RemoveAll();
+  SetColumns({QString(), QString()});
+  SetWidthRule(HalfAndRest());
 }
 
 ReportList::WidthRule HalfAndRest() {

@@ -24,6 +24,9 @@ class ReportList : public QTreeWidget {
   void SetColumns(const QStringList& headings);
   void SetColumnAlignment(int column, Qt::Alignment alignment);
   void SetWidthRule(WidthRule rule);
+  // Empties the list into two heading-less columns of half the width each, on the dialog's own
+  // face colour: the name / value report of the information dialogs, read rather than edited.
+  void MakeNameValueReport();
   // Applies the width rule to the current client width.
   void ApplyWidths();
   // Appends a row; the texts go to the columns in order.

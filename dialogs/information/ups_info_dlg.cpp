@@ -152,13 +152,7 @@ void CUpsInfoDlg::BuildControls() {
 bool CUpsInfoDlg::OnInitDialog() {
   KTDialog::OnInitDialog();
   SetHelpContextId(kHelpContext);
-  // The list blends into the dialog's face, as a report rather than a table.
-  QPalette palette = list_->palette();
-  palette.setColor(QPalette::Base, palette.color(QPalette::Window));
-  list_->setPalette(palette);
-  list_->RemoveAll();
-  list_->SetColumns({QString(), QString()});
-  list_->SetWidthRule(HalfAndRest());
+  list_->MakeNameValueReport();
   SetHostCaption(1165);
   OnInfoBlock();
   OnConfigBlock();

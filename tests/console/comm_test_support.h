@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -125,6 +126,12 @@ inline void PointHostsAt(const std::vector<ScriptedPeer*>& peers) {
     a.SetPort(p->Port());
     gHosts.AddHost(a);
   }
+}
+
+// Marks the hosts as heard from now.
+inline void TouchHosts(std::initializer_list<int> hostIndexes) {
+  KT_HostControl reader(0);
+  for (int index : hostIndexes) gHosts.GetHostByIndex(index)->TouchCommTime();
 }
 
 inline int64_t ContactTime(int hostIndex) {

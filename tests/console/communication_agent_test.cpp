@@ -20,13 +20,7 @@ class AgentWorkerTest : public WorkerTest {
   void SetUp() override {
     WorkerTest::SetUp();
     // gHosts: the agent on this computer, as the fixture of the dialog tests has it.
-    KT_HostControl writer;
-    gHosts.ResetHosts();
-    KT_Address local(ADDRESS_IP);
-    local.SetIpAddress(htonl(INADDR_LOOPBACK));
-    local.SetPort(htons(kScpUdpPort));
-    local.SetHostName("localhost");
-    gHosts.AddHost(local);
+    trem_harness::ResetToLocalHost();
   }
   CCommunication& Start(int mode) {
     gnCommMode = mode;

@@ -26,6 +26,7 @@ using console_test::ContactTime;
 using console_test::PumpEvents;
 using console_test::PumpUntil;
 using console_test::ScriptedPeer;
+using console_test::TouchHosts;
 using console_test::WorkerTest;
 
 std::vector<uint8_t> Key(const KT_ScpMessage& m) {
@@ -185,11 +186,7 @@ TEST_F(WorkerTest, FailureAnswersReachTheUserAsBoxesUnlessTheirDialogIsOpen) {
 
 TEST_F(WorkerTest, OnlyListedSendersChangeTheImageAndOnlyTheirOwnHostIsStamped) {
   testing_support::ScopedManualClock clock;
-  {
-    KT_HostControl reader(0);
-    gHosts.GetHostByIndex(1)->TouchCommTime();
-    gHosts.GetHostByIndex(2)->TouchCommTime();
-  }
+  TouchHosts({1, 2});
   const int64_t before = clock->Now();
   agent.MarkAllFresh();
   CCommunication& w = Worker(0);
@@ -288,11 +285,7 @@ TEST_F(WorkerTest, AFailedSendIsRepeatedUntilTheAgentIsKnownLost) {
 
 TEST_F(WorkerTest, HeartbeatEvery30SecondsAndASilentHostIsLostOncePerTimeOut) {
   testing_support::ScopedManualClock clock;
-  {
-    KT_HostControl reader(0);
-    gHosts.GetHostByIndex(1)->TouchCommTime();
-    gHosts.GetHostByIndex(2)->TouchCommTime();
-  }
+  TouchHosts({1, 2});
   ASSERT_EQ(CommTimeoutSeconds(), 90);
   Worker(0);
   auto lostNotices = [&](int host) {
@@ -358,11 +351,7 @@ TEST_F(WorkerTest, BuiltInListNamesSixHostsOnEveryStep) {
 
 TEST_F(WorkerTest, ACriticalErrorShowsItsBoxAndClosesTheMainWindow) {
   testing_support::ScopedManualClock clock;
-  {
-    KT_HostControl reader(0);
-    gHosts.GetHostByIndex(1)->TouchCommTime();
-    gHosts.GetHostByIndex(2)->TouchCommTime();
-  }
+  TouchHosts({1, 2});
   clock->AdvanceSeconds(91);  // both hosts silent: the time-out check takes the mutex
   struct Case {
     std::function<void(CCommunication&)> run;
@@ -402,11 +391,7 @@ TEST_F(WorkerTest, ACriticalErrorShowsItsBoxAndClosesTheMainWindow) {
 
 TEST_F(WorkerTest, AllNetworksModeKeepsEachHostsImageAndRemovesOnlyTheAnsweredRequest) {
   testing_support::ScopedManualClock clock;
-  {
-    KT_HostControl reader(0);
-    gHosts.GetHostByIndex(1)->TouchCommTime();
-    gHosts.GetHostByIndex(2)->TouchCommTime();
-  }
+  TouchHosts({1, 2});
   {
     auto lock = agent.scp().Lock();
     agent.scp().upsStatus.SetAlarm(ALARM_ON_BATTERY);

@@ -71,12 +71,6 @@ class BatteryTestTest : public TremTest {
     d->Control<QComboBox>(IDC_TEST_TIME)->setCurrentIndex(time);
     d->Control<QComboBox>(IDC_TEST_AMPM)->setCurrentIndex(ampm);
   }
-  std::vector<KT_ScpMessage> Sets() const {
-    std::vector<KT_ScpMessage> sets;
-    for (const auto& m : agent.Received())
-      if (m.type == SCP_SET) sets.push_back(m);
-    return sets;
-  }
 
   platform::ManualClock clock_;
   std::optional<std::string> old_tz_;
@@ -191,7 +185,7 @@ TEST_F(BatteryTestTest, ChecksInOrderWithAStopBox) {
     }
     d->close();
     link.PumpIdle();
-    EXPECT_TRUE(Sets().empty());  // Schedule alone sends nothing
+    EXPECT_TRUE(agent.ReceivedSets().empty());  // Schedule alone sends nothing
   }
 }
 
@@ -207,7 +201,7 @@ TEST_F(BatteryTestTest, OkSendsTheScheduleAndTheLogSettings) {
   QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
   ASSERT_TRUE(link.PumpIdle());
   EXPECT_TRUE(d.isNull());
-  const auto sets = Sets();
+  const auto sets = agent.ReceivedSets();
   ASSERT_EQ(sets.size(), 2u);
   EXPECT_EQ(sets[0].key.at(0), 25);
   EXPECT_EQ(sets[1].key.at(0), 4);
@@ -234,11 +228,11 @@ TEST_F(BatteryTestTest, UnscheduleCancelBrowseAndTestNow) {
   QTest::mouseClick(d->Control<QPushButton>(IDC_TEST_NOW), Qt::LeftButton);
   link.PumpIdle();
   EXPECT_TRUE(boxes.Saw("Press OK to perform diagnostic test now"));
-  EXPECT_TRUE(Sets().empty());
+  EXPECT_TRUE(agent.ReceivedSets().empty());
   QTest::mouseClick(d->Control<QPushButton>(IDC_TEST_NOW), Qt::LeftButton);
   link.PumpIdle();
-  ASSERT_EQ(Sets().size(), 1u);
-  EXPECT_EQ(Sets()[0].key, (std::vector<uint8_t>{27, 5}));
+  ASSERT_EQ(agent.ReceivedSets().size(), 1u);
+  EXPECT_EQ(agent.ReceivedSets()[0].key, (std::vector<uint8_t>{27, 5}));
   agent.ClearReceived();
 
   // Results... opens the results dialog once, then brings it to the front.

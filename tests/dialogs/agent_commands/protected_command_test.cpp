@@ -22,12 +22,6 @@ class ProtectedCommandTest : public TremTest {
     auto lock = gScp.Lock();
     gScp.config.Password().Set(KT_Password::kDefaultPassword);
   }
-  std::vector<KT_ScpMessage> Sets() const {
-    std::vector<KT_ScpMessage> sets;
-    for (const auto& m : agent.Received())
-      if (m.type == SCP_SET) sets.push_back(m);
-    return sets;
-  }
 };
 
 struct Case {
@@ -95,7 +89,7 @@ TEST_F(ProtectedCommandTest, PasswordCheckConfirmationAndCommand) {
                                 : "-> This will immediately terminate communication with the UPS! <-"));
       EXPECT_TRUE(d.isNull());
     }
-    const auto sets = Sets();
+    const auto sets = agent.ReceivedSets();
     if (c.sentKey.empty()) {
       EXPECT_TRUE(sets.empty());
     } else {

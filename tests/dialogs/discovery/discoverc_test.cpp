@@ -38,14 +38,6 @@ class StandInOwner : public QDialog, public SubnetListOwner {
 
 class DiscovercTest : public DiscoveryTest {};
 
-std::vector<std::string> Subnets(KT_Discover& d) {
-  std::vector<std::string> out;
-  std::string s;
-  d.ResetSubnetCursor();
-  while (d.GetNextSubnet(s)) out.push_back(s);
-  return out;
-}
-
 QStringList ListTexts(CDiscoverc& dlg) {
   QStringList out;
   auto* list = dlg.Control<QListWidget>(IDC_SUBNET_LIST);

@@ -8,7 +8,9 @@
 #include <QString>
 #include <climits>
 #include <string>
+#include <vector>
 
+#include "core/discovery/discover.h"
 #include "tests/dialogs/discovery/broadcast_route.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 #include "tests/support/test_support.h"
@@ -33,3 +35,12 @@ class DiscoveryTest : public trem_harness::TremTest {
   std::string old_cwd_;
   bool network_ = false;
 };
+
+// The subnets of a discoverer's list, first to last.
+inline std::vector<std::string> Subnets(KT_Discover& d) {
+  std::vector<std::string> out;
+  std::string s;
+  d.ResetSubnetCursor();
+  while (d.GetNextSubnet(s)) out.push_back(s);
+  return out;
+}

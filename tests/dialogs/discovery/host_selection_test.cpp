@@ -164,15 +164,7 @@ TEST_F(HostSelectionTest, ListsEachServerOnceAndOnlyOkChangesTheHostTable) {
       EXPECT_EQ(dlg.RowAddressText(0), "10a0000,0112233441,451");
     }
     ipx.incoming.clear();
-    {
-      KT_HostControl writer;
-      gHosts.ResetHosts();
-      KT_Address local(ADDRESS_IP);
-      local.SetIpAddress(htonl(INADDR_LOOPBACK));
-      local.SetPort(htons(7010));
-      local.SetHostName("localhost");
-      gHosts.AddHost(local);
-    }
+    trem_harness::ResetToLocalHost();
   }
 }
 

@@ -10,14 +10,6 @@ namespace {
 
 class SubnetFileTest : public DiscoveryTest {};
 
-std::vector<std::string> Subnets(KT_Discover& d) {
-  std::vector<std::string> out;
-  std::string s;
-  d.ResetSubnetCursor();
-  while (d.GetNextSubnet(s)) out.push_back(s);
-  return out;
-}
-
 TEST_F(SubnetFileTest, ReadsWholeLinesNewestFirstAndWritesTheListBack) {
   struct Case {
     const char* file;

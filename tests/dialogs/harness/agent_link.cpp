@@ -5,14 +5,13 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
-#include <cstdio>
 
 #include "core/discovery/discover.h"
 #include "core/scp/scp_frame.h"
 #include "dialogs/frame/host_control.h"
 #include "dialogs/frame/kt_dialog.h"
-#include "dialogs/frame/message_box.h"
 #include "dialogs/frame/reply_routing.h"
+#include "dialogs/frame/reply_status.h"
 #include "dialogs/frame/request_path.h"
 #include "dialogs/frame/trem_globals.h"
 
@@ -28,12 +27,6 @@ std::string KeyText(const KT_ScpMessage& m) {
     if (i > 0) text += ",";
     text += std::to_string(m.key[i]);
   }
-  return text;
-}
-
-std::string AddressText(unsigned block, unsigned branch, unsigned item) {
-  char text[64];
-  std::snprintf(text, sizeof text, "SCP Status: FieldAddress=%u,%u,%u - ", block, branch, item);
   return text;
 }
 
@@ -91,6 +84,13 @@ void InProcessAgent::MarkAllFresh() {
   }
 }
 
+std::vector<KT_ScpMessage> InProcessAgent::ReceivedSets() const {
+  std::vector<KT_ScpMessage> sets;
+  for (const KT_ScpMessage& m : received_)
+    if (m.type == SCP_SET) sets.push_back(m);
+  return sets;
+}
+
 void InProcessAgent::ClearReceived() {
   received_.clear();
   hosts_.clear();
@@ -142,76 +142,17 @@ void UdpAgent::Drain(std::vector<std::vector<uint8_t>>& answers, int firstWaitMs
 
 // ---- the reply handler ----
 
-void RequestAgain(unsigned block, unsigned branch, unsigned item) {
-  RequestForHost(1, block, branch, item, 0);
-}
-
 int HandleReplyNotice(uint32_t packedKey, QWidget* boxOwner, std::string* note) {
-  const unsigned length = PackedKeyLength(packedKey);
-  const unsigned block = PackedKeyBlock(packedKey);
-  const unsigned branch = PackedKeyBranch(packedKey);
-  const unsigned item = PackedKeyItem(packedKey);
-  const bool known = (block >= 1 && block <= 9) || (block >= 24 && block <= 28);
-  KT_Block* b = known ? gScp.GetBlock(static_cast<int>(block)) : nullptr;
+  // The harness's notices carry no status: it is read from the block the reply went to.
+  KT_Block* b = ReplyStatusBlock(PackedKeyBlock(packedKey));
   int status = 0;
   if (b != nullptr) {
     auto lock = gScp.Lock();
     status = b->GetStatus();
   }
-  const std::string address = AddressText(block, branch, item);
-  std::string text;
-  int routed = 0;
-  auto box = [&](const char* what) {
-    text = address + what;
-    TremMessageBox(boxOwner, QString::fromStdString(text), MB_OK);
-  };
-  switch (status) {
-    case SCP_GET_RESEND:
-      text = address + "Get Resend";
-      if (length == 1) {
-        RequestAgain(block, 0, 0);
-      } else if (length == 2) {
-        RequestAgain(block, branch, 0);
-      } else if (length == 3) {
-        RequestAgain(block, branch, item);
-      }
-      break;
-    case SCP_SET_OK:
-    case SCP_GET_OK:
-      text = address + (status == SCP_SET_OK ? "Set OK" : "Get OK");
-      routed = RouteScpReply(static_cast<unsigned>(status), packedKey);
-      if (b != nullptr) {
-        auto lock = gScp.Lock();
-        b->SetStatus(255);
-      }
-      break;
-    case SCP_SET_FAILED:
-      box("Set Failed");
-      break;
-    case SCP_GET_FAILED:
-      box("Get Failed");
-      break;
-    case SCP_INVALID_PACKET:
-      box("Invalid packet");
-      break;
-    case SCP_NOT_AVAILABLE: {
-      DialogSlot target = DialogSlot::Count;
-      if (block == 4 && (branch == 11 || branch == 13)) target = DialogSlot::SerialDeviceConfig;
-      if (block == 4 && branch == 12) target = DialogSlot::NetworkAdapterConfig;
-      if (target != DialogSlot::Count && DialogIsOpen(DialogInSlot(target))) {
-        text = address + "Not Available";
-        routed = RouteScpReply(SCP_NOT_AVAILABLE, packedKey);
-      } else {
-        box("Not Available");
-      }
-      break;
-    }
-    default:
-      text = address + "Bad SCP Status = " + std::to_string(status);
-      break;
-  }
-  if (note != nullptr) *note = text;
-  return routed;
+  const ReplyStatusOutcome outcome = ActOnReplyStatus(packedKey, status, 1, boxOwner);
+  if (note != nullptr) *note = outcome.text.toStdString();
+  return outcome.routed;
 }
 
 // ---- the link ----
@@ -262,8 +203,7 @@ void AgentLink::Apply(const std::vector<uint8_t>& bytes, int hostIndex) {
     Note("dropped a datagram that is no SCP frame");
     return;
   }
-  const uint32_t packed = PackScpKey(static_cast<unsigned>(message.KeyLength()), message.KeyByte(0),
-                                     message.KeyByte(1), message.KeyByte(2));
+  const uint32_t packed = PackedKeyOf(message);
   const int block = message.KeyByte(kScpKeyBlock);
   if (block == BLOCK_STATUS || block == BLOCK_UPS_INFO) {
     KT_HostControl guard(0);
@@ -271,15 +211,12 @@ void AgentLink::Apply(const std::vector<uint8_t>& bytes, int hostIndex) {
     if (first == nullptr) return;
     first->TouchCommTime();
   }
-  std::vector<uint8_t> none;
-  if (gScp.ExecuteCommand(message, none) < 0) {
+  int status = 0;  // the harness's notice reads it from the block (HandleReplyNotice)
+  if (!ApplyReplyToScp(message, status)) {
     Note("reply " + DescribeMessage(message) + " not applied");
     return;
   }
-  {
-    ScpQueueLock lock;
-    if (lock.locked()) gScp.requestTable.Remove(message.key.data(), message.KeyLength(), hostIndex);
-  }
+  RemoveAnsweredRequest(message, hostIndex);
   ++replies_applied_;
   std::string note;
   const int routed = HandleReplyNotice(packed, box_owner_, &note);

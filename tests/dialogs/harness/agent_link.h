@@ -60,6 +60,8 @@ class InProcessAgent : public AgentEndpoint {
   void MarkAllFresh();
   // The messages the agent received, in order.
   const std::vector<KT_ScpMessage>& Received() const { return received_; }
+  // The SETs among them, in order.
+  std::vector<KT_ScpMessage> ReceivedSets() const;
   // Host indexes the requests were for.
   const std::vector<int>& Hosts() const { return hosts_; }
   void ClearReceived();
@@ -132,8 +134,6 @@ class AgentLink {
 // The console's reply handler for one reply applied to gScp (see step 4 above). Returns the
 // number of dialogs the reply was posted to; boxes through the message box layer.
 int HandleReplyNotice(uint32_t packedKey, QWidget* boxOwner, std::string* note = nullptr);
-// Asks again for (block, branch, item) as the handler does after Get Resend: a GET for host 1.
-void RequestAgain(unsigned block, unsigned branch, unsigned item);
 
 // "GET 4,8,1", "SET 27,5", "DATA 2", "STATUS 4,8,1 = Set OK".
 std::string DescribeMessage(const KT_ScpMessage& message);

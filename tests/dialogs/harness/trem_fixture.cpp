@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <cstdlib>
 
+#include "core/network/udp.h"
 #include "dialogs/frame/host_control.h"
 #include "dialogs/frame/kt_dialog.h"
 #include "dialogs/frame/trem_globals.h"
@@ -17,21 +18,23 @@ namespace {
 const int kBlockIds[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 24, 25, 26, 27, 28};
 }
 
+void ResetToLocalHost() {
+  KT_HostControl writer;
+  gHosts.ResetHosts();
+  KT_Address local(ADDRESS_IP);
+  local.SetIpAddress(htonl(INADDR_LOOPBACK));
+  local.SetPort(htons(kScpUdpPort));
+  local.SetHostName("localhost");
+  gHosts.AddHost(local);
+}
+
 void TremTest::SetUp() {
   dir_ = std::make_unique<testing_support::TempDir>();
   prefix_ = testing_support::UniqueName("trem");
   ::setenv(platform::kNamePrefixVariable, prefix_.c_str(), 1);
   // The console creates the queue's mutex; the library only opens it.
   ASSERT_TRUE(scp_mutex_.Create(kScpQueueMutexName));
-  {
-    KT_HostControl writer;
-    gHosts.ResetHosts();
-    KT_Address local(ADDRESS_IP);
-    local.SetIpAddress(htonl(INADDR_LOOPBACK));
-    local.SetPort(htons(7010));
-    local.SetHostName("localhost");
-    gHosts.AddHost(local);
-  }
+  ResetToLocalHost();
   gScp.requestTable.Clear();
   {
     auto lock = gScp.Lock();

@@ -44,6 +44,10 @@ struct PrivateNetworkRequest {
 // True when the program runs in a network of its own.
 bool HarnessInPrivateNetwork();
 
+// Makes gHosts hold the one host of the tests: "localhost", the agent on this computer
+// (127.0.0.1, the SCP port), at index 1.
+void ResetToLocalHost();
+
 class TremTest : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -1,8 +1,10 @@
 // Small helpers of the information dialog tests.
 #pragma once
 
+#include <QComboBox>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -28,6 +30,13 @@ inline std::vector<std::string> Sent(const trem_harness::AgentLink& link) {
 inline std::vector<std::string> Rows(const ReportList* list) {
   std::vector<std::string> out;
   for (const QStringList& row : list->Rows()) out.push_back(row.join('|').toStdString());
+  return out;
+}
+
+// The texts of a combo box's items, in order.
+inline QStringList Items(const QComboBox* box) {
+  QStringList out;
+  for (int i = 0; i < box->count(); ++i) out << box->itemText(i);
   return out;
 }
 

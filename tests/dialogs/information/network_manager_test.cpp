@@ -15,6 +15,7 @@
 namespace {
 
 using info_test::InfoTest;
+using info_test::Items;
 using info_test::Rows;
 using info_test::Sent;
 
@@ -49,11 +50,6 @@ class NetworkManagerTest : public InfoTest {
     d->Control<QLineEdit>(CNetworkManager::IDC_HOST)->setText(host);
     d->Control<QLineEdit>(CNetworkManager::IDC_COMMUNITY)->setText(community);
     QTest::mouseClick(d->Control<QPushButton>(CNetworkManager::IDC_ADD), Qt::LeftButton);
-  }
-  static QStringList Items(QComboBox* box) {
-    QStringList out;
-    for (int i = 0; i < box->count(); ++i) out << box->itemText(i);
-    return out;
   }
 };
 

@@ -14,6 +14,7 @@
 namespace {
 
 using info_test::InfoTest;
+using info_test::Items;
 using info_test::Sent;
 
 class ReceptacleControlTest : public InfoTest {
@@ -27,11 +28,6 @@ class ReceptacleControlTest : public InfoTest {
       r.SetDownDelay(i, static_cast<uint16_t>(30 + i));
       r.SetUpDelay(i, static_cast<uint16_t>(60 + i));
     }
-  }
-  static QStringList Items(QComboBox* box) {
-    QStringList out;
-    for (int i = 0; i < box->count(); ++i) out << box->itemText(i);
-    return out;
   }
 };
 

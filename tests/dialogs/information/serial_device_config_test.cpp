@@ -17,6 +17,7 @@
 namespace {
 
 using info_test::InfoTest;
+using info_test::Items;
 using info_test::Sent;
 
 class SerialDeviceConfigTest : public InfoTest {
@@ -44,11 +45,6 @@ class SerialDeviceConfigTest : public InfoTest {
     }
   }
   int tty_dirs_ = 0;
-  static QStringList Items(QComboBox* box) {
-    QStringList out;
-    for (int i = 0; i < box->count(); ++i) out << box->itemText(i);
-    return out;
-  }
 };
 
 TEST_F(SerialDeviceConfigTest, FiveRequestsAndTheBusyStateEndsWithTheFourthReply) {
