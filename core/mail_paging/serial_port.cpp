@@ -98,6 +98,8 @@ int KT_SerialPort::Open() {
     ::close(fd);
     return Fail(kOpenFn, 2, e, "port in use");
   }
+  // Other programs (not root) are refused at open while the agent holds the port. The kernel
+  // keeps that mode on the device, not on this descriptor, so Close gives it up again.
   platform::SetExclusive(fd, true);
   fd_ = fd;
   state_ = kOpen;
@@ -365,6 +367,10 @@ int KT_SerialPort::Close() {
     platform::FlushLine(fd_);
     // Closing drops the host lines, as a port's hang-up on close does.
     if (sideband_ && sideband_->DeviceAlive()) sideband_->SetHostLines(0);
+    // Exclusive use outlives the descriptor while anything else (the far end of a
+    // pseudo-terminal, a getty) keeps the device open: without this, the next open by an
+    // ordinary user, this program's own included, would be refused as busy.
+    platform::SetExclusive(fd_, false);
     ::close(fd_);  // also releases the port lock
   }
   fd_ = -1;

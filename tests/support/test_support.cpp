@@ -1,7 +1,10 @@
 #include "tests/support/test_support.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -92,6 +95,41 @@ void WriteFileText(const std::string& path, const std::string& text) {
 std::string UniqueName(const std::string& stem) {
   static std::atomic<int> counter{0};
   return stem + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+}
+
+OrdinaryUser OrdinaryUserIds() {
+  if (::geteuid() != 0) return OrdinaryUser{::geteuid(), ::getegid(), false};
+  if (const passwd* pw = ::getpwnam("nobody")) return OrdinaryUser{pw->pw_uid, pw->pw_gid, true};
+  return OrdinaryUser{65534, 65534, true};
+}
+
+bool BecomeOrdinaryUser() {
+  const OrdinaryUser user = OrdinaryUserIds();
+  if (!user.dropped) return true;
+  return ::setgroups(0, nullptr) == 0 && ::setresgid(user.gid, user.gid, user.gid) == 0 &&
+         ::setresuid(user.uid, user.uid, user.uid) == 0;
+}
+
+int RunAsOrdinaryUser(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) ::_exit(BecomeOrdinaryUser() ? body() : 125);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void GiveToOrdinaryUser(const std::filesystem::path& path) {
+  const OrdinaryUser user = OrdinaryUserIds();
+  if (!user.dropped) return;
+  std::error_code ec;
+  (void)::lchown(path.c_str(), user.uid, user.gid);
+  if (!std::filesystem::is_directory(path, ec)) return;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(path, ec)) {
+    (void)::lchown(entry.path().c_str(), user.uid, user.gid);
+  }
 }
 
 MachineResourceLock::MachineResourceLock(const std::string& resource) {

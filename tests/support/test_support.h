@@ -1,8 +1,11 @@
 // Helpers shared by the tests: a fresh working directory, trace capture, file access.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -63,6 +66,25 @@ void WriteFileText(const std::string& path, const std::string& text);
 
 // Unique name prefix for named objects, so tests can run side by side.
 std::string UniqueName(const std::string& stem);
+
+// The ordinary user the tests act as where root would hide a fault (root passes permission
+// checks and exclusive-use refusals that stop everyone else): "nobody" when the tests run as
+// root, else the user running them.
+struct OrdinaryUser {
+  uid_t uid;
+  gid_t gid;
+  bool dropped;  // the tests run as root, so a child must change to this user
+};
+OrdinaryUser OrdinaryUserIds();
+// In a child process: sets up the ordinary user's identity (no supplementary groups). True
+// when done; only for a child about to exec or _exit.
+bool BecomeOrdinaryUser();
+// Runs `body` in a forked child as the ordinary user; its return value is the child's exit
+// status, which this returns (-1 when the child could not run or was killed). The body must
+// not use GoogleTest assertions (they would stay in the child).
+int RunAsOrdinaryUser(const std::function<int()>& body);
+// Hands a file or a whole directory tree to the ordinary user (when the tests run as root).
+void GiveToOrdinaryUser(const std::filesystem::path& path);
 
 // Holds an exclusive lock on a machine-wide resource (for instance "udp_port_7010") while it
 // lives, waiting for it first: serialises tests of different test runs on one machine, which a

@@ -1,5 +1,6 @@
 #include "core/mail_paging/serial_port.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -405,6 +406,37 @@ TEST_F(SerialPortOnPty, OpenFailuresAreRecordedAndLeaveThePortClosed) {
   EXPECT_EQ(LastLogged(), (std::vector<int32_t>{37, 1, 2, EBUSY}));
   port_.Close();
   EXPECT_EQ(second.Open(), 0);
+}
+
+// Root passes the kernel's exclusive-use check, so the refusal and the release are tried by
+// an ordinary user (a child that drops root when the tests run as root).
+TEST_F(SerialPortOnPty, OrdinaryUserIsRefusedWhileThePortIsHeldAndServedAfterClose) {
+  testing_support::GiveToOrdinaryUser(pty_.slave_path());
+  const std::string path = pty_.slave_path();
+  auto openAsUser = [&path] {
+    return testing_support::RunAsOrdinaryUser([&path] {
+      const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+      if (fd < 0) return errno == EBUSY ? 16 : 1;
+      ::close(fd);
+      return 0;
+    });
+  };
+  ASSERT_EQ(OpenPort(), 0);
+  EXPECT_EQ(openAsUser(), 16);  // busy while the agent holds it
+  port_.Close();
+  // The far end of the pseudo-terminal stays open, as a UPS cable does.
+  EXPECT_EQ(openAsUser(), 0);
+  // Detection opens and closes the port once per protocol, as the ordinary user it runs as.
+  EXPECT_EQ(testing_support::RunAsOrdinaryUser([&path] {
+              KT_SerialPort port;
+              port.Settings().SetPortName(path.c_str());
+              for (int i = 0; i < 3; ++i) {
+                if (port.Open() != 0) return 10 + i;
+                port.Close();
+              }
+              return 0;
+            }),
+            0);
 }
 
 TEST_F(SerialPortOnPty, ClosedPortOperationsFailAndCloseIsIdempotent) {
