@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "platform/clock.h"
+#include "tests/support/test_support.h"
 
 extern char** environ;
 
@@ -40,9 +41,14 @@ std::string SimulatedUps::ProgramPath() {
   return "upssim";
 }
 
-SimulatedUps::SimulatedUps(const std::string& mode, const std::vector<std::string>& extra_args) {
+SimulatedUps::SimulatedUps(const std::string& mode, const std::vector<std::string>& extra_args,
+                           bool as_ordinary_user) {
   const std::string program = ProgramPath();
-  std::vector<std::string> args = {program, "--mode", mode};
+  std::vector<std::string> args;
+  if (as_ordinary_user) args = OrdinaryUserLauncher();
+  args.push_back(program);
+  args.push_back("--mode");
+  args.push_back(mode);
   args.insert(args.end(), extra_args.begin(), extra_args.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
@@ -65,7 +71,7 @@ SimulatedUps::SimulatedUps(const std::string& mode, const std::vector<std::strin
   posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
   pid_t pid = -1;
-  const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  const int rc = ::posix_spawnp(&pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(in_pipe[0]);
   ::close(out_pipe[1]);

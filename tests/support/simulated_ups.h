@@ -24,8 +24,11 @@ class SimulatedUps {
     std::vector<std::string> lines;  // data lines before it
   };
 
-  // Starts "upssim --mode <mode>" with any extra arguments. Check ok() afterwards.
-  explicit SimulatedUps(const std::string& mode, const std::vector<std::string>& extra_args = {});
+  // Starts "upssim --mode <mode>" with any extra arguments; as the tests' ordinary user (see
+  // test_support.h) when asked, so that its serial device belongs to that user. Check ok()
+  // afterwards.
+  explicit SimulatedUps(const std::string& mode, const std::vector<std::string>& extra_args = {},
+                        bool as_ordinary_user = false);
   ~SimulatedUps();
   SimulatedUps(const SimulatedUps&) = delete;
   SimulatedUps& operator=(const SimulatedUps&) = delete;

@@ -103,17 +103,24 @@ OrdinaryUser OrdinaryUserIds() {
   return OrdinaryUser{65534, 65534, true};
 }
 
-bool BecomeOrdinaryUser() {
-  const OrdinaryUser user = OrdinaryUserIds();
+bool BecomeOrdinaryUser(const OrdinaryUser& user) {
   if (!user.dropped) return true;
   return ::setgroups(0, nullptr) == 0 && ::setresgid(user.gid, user.gid, user.gid) == 0 &&
          ::setresuid(user.uid, user.uid, user.uid) == 0;
 }
 
+std::vector<std::string> OrdinaryUserLauncher() {
+  const OrdinaryUser user = OrdinaryUserIds();
+  if (!user.dropped) return {};
+  return {"setpriv", "--reuid=" + std::to_string(user.uid), "--regid=" + std::to_string(user.gid),
+          "--clear-groups", "--"};
+}
+
 int RunAsOrdinaryUser(const std::function<int()>& body) {
+  const OrdinaryUser user = OrdinaryUserIds();
   const pid_t pid = ::fork();
   if (pid < 0) return -1;
-  if (pid == 0) ::_exit(BecomeOrdinaryUser() ? body() : 125);
+  if (pid == 0) ::_exit(BecomeOrdinaryUser(user) ? body() : 125);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;

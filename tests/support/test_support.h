@@ -76,9 +76,12 @@ struct OrdinaryUser {
   bool dropped;  // the tests run as root, so a child must change to this user
 };
 OrdinaryUser OrdinaryUserIds();
-// In a child process: sets up the ordinary user's identity (no supplementary groups). True
-// when done; only for a child about to exec or _exit.
-bool BecomeOrdinaryUser();
+// In a forked child: takes on the user's identity (no supplementary groups); nothing but
+// system calls, so it is safe between fork and exec. True when done.
+bool BecomeOrdinaryUser(const OrdinaryUser& user);
+// The arguments that run a program as the ordinary user ("setpriv ... --" as root, else none),
+// for programs started with posix_spawnp.
+std::vector<std::string> OrdinaryUserLauncher();
 // Runs `body` in a forked child as the ordinary user; its return value is the child's exit
 // status, which this returns (-1 when the child could not run or was killed). The body must
 // not use GoogleTest assertions (they would stay in the child).

@@ -42,6 +42,8 @@ bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector
   const std::string out = File("stdout.txt");
   const std::string err = File("stderr.txt");
   const std::string conf = File("VigilNT.conf");
+  const testing_support::OrdinaryUser user = testing_support::OrdinaryUserIds();
+  if (ordinary_user_) testing_support::GiveToOrdinaryUser(dir_.path());
   pid_ = ::fork();
   if (pid_ < 0) return false;
   if (pid_ == 0) {
@@ -51,6 +53,7 @@ bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector
     ::dup2(n, 0);
     ::dup2(o, 1);
     ::dup2(e, 2);
+    if (ordinary_user_ && !testing_support::BecomeOrdinaryUser(user)) ::_exit(126);
     ::unsetenv("INVOCATION_ID");
     ::unsetenv("NOTIFY_SOCKET");
     ::setenv("VIGIL_AGENT_CONF", conf.c_str(), 1);

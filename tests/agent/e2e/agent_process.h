@@ -26,6 +26,9 @@ class AgentProcess {
 
   // Starts VigilNT with the arguments and extra environment entries. True when started.
   bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+  // From now on the program runs as the tests' ordinary user (test_support.h), who is given
+  // the data directory.
+  void AsOrdinaryUser() { ordinary_user_ = true; }
   // Waits for the program to end (bounded); its exit status, or -1 when it did not end (it
   // is then killed).
   int Wait(int timeoutMs);
@@ -50,6 +53,7 @@ class AgentProcess {
   testing_support::TempDir dir_{false};
   std::string prefix_;
   pid_t pid_ = -1;
+  bool ordinary_user_ = false;
 };
 
 // True when `text` holds `needle`.
