@@ -56,9 +56,9 @@ class KT_Agent : public KT_ErrorStatus {
   // thread started, 0 when not (the agent is then idle).
   int Establish();
   void GoIdle();
-  // Idle after an adapter thread's adapter did not answer: mode and alarms as GoIdle (and the
-  // type detection over), the status and information stamps renewed; the information block
-  // keeps what it holds.
+  // Idle after an adapter thread's adapter did not answer, or a setting it needs is missing:
+  // mode and alarms as GoIdle (and the type detection over), the status and information
+  // stamps renewed; the information block keeps what it holds.
   void GoIdleAdapterUnreachable();
   void GoNetworkSlave();
   void ResetUpsView();

@@ -1,10 +1,12 @@
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "agent/engine/agent.h"
 #include "agent/engine/os_services.h"
 #include "agent/workers/ups_worker.h"
 #include "agent/workers/worker_threads.h"
+#include "core/adapters/netbcm.h"
 #include "core/base/ktdiag.h"
 #include "core/scp/scp.h"
 #include "platform/clock.h"
@@ -65,6 +67,15 @@ class NetBcmWorker : public KT_UpsWorker {
   NetBcmAdapterClient& client_;
 };
 
+// The thread cannot run: the agent goes idle, as for an adapter that does not answer, and the
+// message box says why.
+bool GiveUp(KT_Agent& agent, const char* why) {
+  Diag() << "NetBCMThread cannot run: " << why << kendl;
+  agent.GoIdleAdapterUnreachable();
+  agent.Services().PopupMessage(why, kAgentMessageCaption, kMessageBoxAgentStyle);
+  return false;
+}
+
 bool Connect(KT_Agent& agent, NetBcmAdapterClient& client) {
   KT_SCP& scp = agent.Scp();
   KT_OSServices& services = agent.Services();
@@ -75,7 +86,13 @@ bool Connect(KT_Agent& agent, NetBcmAdapterClient& client) {
     adapter = scp.config.GetAdapterName();
     password = scp.config.GetWriteCommunity();
   }
-  if (!adapter || !password) return false;
+  if (!adapter || adapter->empty()) return GiveUp(agent, kAdapterNameMissingText);
+  // The write community is the adapter's access code; an adapter never given one has the
+  // factory code.
+  if (!password || password->empty()) {
+    Diag() << "NetBCMThread: no write community, using the factory access code\n";
+    password = kNetBcmDefaultAccessCode;
+  }
   client.SetTarget(*adapter, *password);
   services.Pause(1000);
   const bool opened = client.Open() > 0;
@@ -99,10 +116,7 @@ bool Connect(KT_Agent& agent, NetBcmAdapterClient& client) {
     auto lock = scp.Lock();
     scp.upsStatus.ClearAlarm(ALARM_LOST_UPS_COMM);
   }
-  agent.GoIdleAdapterUnreachable();
-  services.PopupMessage(scp.HasTcpIpSupport() ? kAdapterUnreachable : "Tremona: TCP/IP is not available. ",
-                        kAgentMessageCaption, kMessageBoxAgentStyle);
-  return false;
+  return GiveUp(agent, scp.HasTcpIpSupport() ? kAdapterUnreachable : "Tremona: TCP/IP is not available. ");
 }
 
 }  // namespace
@@ -115,6 +129,7 @@ int NetBCMThread(KT_Agent& agent) {
 
   std::unique_ptr<NetBcmAdapterClient> client = agent.CreateNetBcmClient();
   Diag() << "BEGINNING of NetBCMThread\n";
+  if (!client) GiveUp(agent, "NetBCM Unavailable");
   if (client && Connect(agent, *client)) {
     NetBcmWorker worker(agent, *client);
     int64_t lastPoll = 0;

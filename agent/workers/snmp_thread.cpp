@@ -1,4 +1,6 @@
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "agent/engine/agent.h"
 #include "agent/engine/os_services.h"
@@ -41,6 +43,19 @@ class SnmpWorker : public KT_UpsWorker {
   SnmpAdapterClient& client_;
 };
 
+bool Given(const std::optional<std::string>& setting) {
+  return setting && !setting->empty();
+}
+
+// The thread cannot run: the agent goes idle, as for an adapter that does not answer, and the
+// message box says why.
+bool GiveUp(KT_Agent& agent, const char* why) {
+  Diag() << "SNMP THREAD cannot run: " << why << kendl;
+  agent.GoIdleAdapterUnreachable();
+  agent.Services().PopupMessage(why, kAgentMessageCaption, kMessageBoxAgentStyle);
+  return false;
+}
+
 // Opens the session and probes the adapter; on failure the agent goes idle.
 bool Connect(KT_Agent& agent, SnmpAdapterClient& client) {
   KT_SCP& scp = agent.Scp();
@@ -53,7 +68,9 @@ bool Connect(KT_Agent& agent, SnmpAdapterClient& client) {
     readCommunity = scp.config.GetReadCommunity();
     writeCommunity = scp.config.GetWriteCommunity();
   }
-  if (!adapter || !readCommunity || !writeCommunity) return false;
+  if (!Given(adapter)) return GiveUp(agent, kAdapterNameMissingText);
+  if (!Given(readCommunity)) return GiveUp(agent, kReadCommunityMissingText);
+  if (!Given(writeCommunity)) return GiveUp(agent, kWriteCommunityMissingText);
   const bool opened = client.Open(*adapter, *readCommunity, *writeCommunity) > 0;
   {
     auto lock = scp.Lock();
@@ -63,9 +80,7 @@ bool Connect(KT_Agent& agent, SnmpAdapterClient& client) {
     scp.serial_queue.Post(BLOCK_UPS_INFO, 0, 0, 0);
     return true;
   }
-  agent.GoIdleAdapterUnreachable();
-  agent.Services().PopupMessage("Adapter name/IP Address is incorrect.", kAgentMessageCaption, kMessageBoxAgentStyle);
-  return false;
+  return GiveUp(agent, "Adapter name/IP Address is incorrect.");
 }
 
 }  // namespace
@@ -77,6 +92,7 @@ int SNMPThread(KT_Agent& agent) {
 
   std::unique_ptr<SnmpAdapterClient> client = agent.CreateSnmpClient();
   Diag() << "Starting SNMPThread\n";
+  if (!client) GiveUp(agent, "SNMP Unavailable");
   if (client && Connect(agent, *client)) {
     SnmpWorker worker(agent, *client);
     while (state.load() == kThreadRunning) {

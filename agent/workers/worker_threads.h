@@ -7,9 +7,22 @@
 //
 // Each drains serial_queue through KT_UpsWorker about once a second, runs while its state word
 // is 1 and writes 255 into it as its last action. Every wait goes through the services' Pause.
+//
+// An adapter thread that cannot go on (its adapter does not answer, or a setting it needs is
+// missing) turns the agent idle and says why in a message box before it ends, so that an
+// agent whose thread has ended never reports a UPS nobody watches as normal.
 #pragma once
 
 class KT_Agent;
+
+// The message boxes of an adapter thread that ends for want of a setting. The network BCM
+// adapter needs no write community: without one it gets the factory access code.
+inline constexpr const char* kAdapterNameMissingText =
+    "Adapter name must be specified.\nUse Tavona/Fenn/Kessa to reconfigure.";
+inline constexpr const char* kReadCommunityMissingText =
+    "SNMP read community (Get Community Name) must be specified.\nUse Tavona/Fenn/Kessa to reconfigure.";
+inline constexpr const char* kWriteCommunityMissingText =
+    "SNMP write community (Set Community Name) must be specified.\nUse Tavona/Fenn/Kessa to reconfigure.";
 class SerialUpsProtocol;
 
 int SerialThread(KT_Agent& agent);

@@ -65,6 +65,20 @@ TEST_F(AgentNetBcmTest, PollsTheAdapterAndCountsAMainsFailure) {
   EXPECT_EQ(OutagesInFile(agent.File(kBatteryInfoFileName)), 1);
 }
 
+// "VigilNT -b -x 9 -c ADAPTER" without -s: an adapter still on its factory access code.
+TEST_F(AgentNetBcmTest, WithoutAWriteCommunityTheFactoryAccessCodeReachesTheAdapter) {
+  ASSERT_TRUE(adapter->Do("set access KelpR3"));
+  ASSERT_TRUE(agent.Start({"-b", "-x", "9", "-c", AdapterName()}));
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Stderr(), "NetBCMThread updating status"); }, 60000))
+      << Tail();
+  ASSERT_TRUE(adapter->WaitFor("REQ status", 30000));
+  EXPECT_TRUE(adapter->Entries("DENIED").empty());
+  EXPECT_FALSE(Contains(agent.Stderr(), "Exiting NetBCM Thread")) << Tail();
+  EXPECT_FALSE(Contains(agent.Stderr(), "IDLE MODE STATE set at")) << Tail();
+  agent.Signal(SIGTERM);
+  EXPECT_EQ(agent.Wait(60000), 0);
+}
+
 TEST_F(AgentNetBcmTest, LowBatterySwitchesTheUpsOffAfterTheWholeShutdownTime) {
   // config.dat: mode 9 on the adapter, and an operating system that needs 300 s to shut down.
   {

@@ -295,7 +295,9 @@ TEST_F(WorkerTest, SnmpAdapterThatDoesNotAnswerTurnsTheAgentIdle) {
 class FakeNetBcm : public FakeOperations<NetBcmAdapterClient> {
  public:
   using FakeOperations<NetBcmAdapterClient>::FakeOperations;
-  int SetTarget(const std::string&, const std::string&) override { return 1; }
+  int SetTarget(const std::string&, const std::string& accessCode) override {
+    return s_.Call("SetTarget." + accessCode);
+  }
   int Open() override { return s_.Call("Open"); }
   int ProbeAdapter() override { return s_.Call("ProbeAdapter"); }
   int StartSleepMode(int) override { return 1; }
@@ -329,6 +331,83 @@ TEST_F(WorkerTest, NetBcmAdapterThatCannotBeOpenedTurnsTheAgentIdle) {
   EXPECT_EQ(services.os_info_calls, 0);
   ASSERT_EQ(services.PopupTexts().size(), 1u);
   EXPECT_NE(services.PopupTexts()[0].find("Unable to communicate with Network Adapter."), std::string::npos);
+}
+
+// An adapter thread that cannot run for want of a setting never leaves the agent looking as
+// if it watched a UPS: idle, with a message box naming the setting.
+TEST(AdapterThreadSettings, MissingSettingTurnsTheAgentIdleAndNamesIt) {
+  struct Case {
+    bool snmp;
+    const char* adapter;
+    const char* readCommunity;
+    const char* writeCommunity;
+    const char* message;
+  };
+  const Case cases[] = {
+      {true, nullptr, "public", "private", kAdapterNameMissingText},
+      {true, "", "public", "private", kAdapterNameMissingText},
+      {true, "10.0.0.1", nullptr, "private", kReadCommunityMissingText},
+      {true, "10.0.0.1", "public", nullptr, kWriteCommunityMissingText},
+      {true, "10.0.0.1", "public", "", kWriteCommunityMissingText},
+      {false, nullptr, nullptr, "secret", kAdapterNameMissingText},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.snmp ? "SNMP" : "NetBCM") + " adapter=" + (c.adapter ? c.adapter : "(none)") +
+                 " read=" + (c.readCommunity ? c.readCommunity : "(none)") +
+                 " write=" + (c.writeCommunity ? c.writeCommunity : "(none)"));
+    TempDir dir;
+    ScopedManualClock clock{1700000000};
+    KT_SCP scp;
+    FakeServices services(scp);
+    KT_Agent agent(scp, services);
+    FakeDriverState state;
+    if (c.adapter) scp.config.SetAdapterName(c.adapter);
+    if (c.readCommunity) scp.config.SetReadCommunity(c.readCommunity);
+    if (c.writeCommunity) scp.config.SetWriteCommunity(c.writeCommunity);
+    scp.SetFlag(SCP_FLAG_TCPIP);
+    scp.config.SetCommMode(c.snmp ? COMM_SNMP_ADAPTER : COMM_NETBCM_ADAPTER);
+    agent.mode = c.snmp ? COMM_SNMP_ADAPTER : COMM_NETBCM_ADAPTER;
+    scp.upsStatus.SetAlarm(ALARM_DETERMINING_UPS_TYPE);
+    const AgentThreadId thread = c.snmp ? THREAD_SNMP : THREAD_NETBCM;
+    agent.SetSnmpClientFactory([&state](KT_SCP&) { return std::make_unique<FakeSnmp>(state); });
+    agent.SetNetBcmClientFactory([&state](KT_SCP&) { return std::make_unique<FakeNetBcm>(state); });
+    // A thread that runs on after all is stopped, so the case fails instead of hanging.
+    int pauses = 0;
+    services.SetPauseHook([&](int) {
+      if (++pauses == 20) services.RequestStop(thread);
+    });
+    services.State(thread) = kThreadRunning;
+    EXPECT_EQ(c.snmp ? SNMPThread(agent) : NetBCMThread(agent), 0);
+    EXPECT_LT(pauses, 20);
+    EXPECT_EQ(services.GetState(thread), kThreadEnded);
+    EXPECT_EQ(state.calls["Open"], 0);
+    EXPECT_EQ(scp.config.GetCommMode(), COMM_IDLE);
+    EXPECT_EQ(agent.mode.load(), COMM_IDLE);
+    EXPECT_EQ(scp.upsStatus.IsAlarmSet(ALARM_IDLE), 1);
+    EXPECT_NE(scp.upsStatus.IsAlarmSet(ALARM_DETERMINING_UPS_TYPE), 1);
+    EXPECT_EQ(scp.upsStatus.GetRefreshPeriod(), kRefreshNever);
+    EXPECT_EQ(services.PopupTexts(), std::vector<std::string>{c.message});
+  }
+}
+
+// The network BCM adapter's access code is the write community; without one the adapter gets
+// its factory code and is watched as usual.
+TEST_F(WorkerTest, NetBcmAdapterWithoutWriteCommunityGetsTheFactoryAccessCode) {
+  scp.config.SetAdapterName("10.0.0.1");
+  scp.SetFlag(SCP_FLAG_TCPIP);
+  agent.PostAdapterRequests();
+  agent.SetNetBcmClientFactory([this](KT_SCP&) { return std::make_unique<FakeNetBcm>(state); });
+  services.SetPauseHook([this](int) {
+    clock->AdvanceSeconds(1);
+    if (state.calls["UpdateStatus"] >= 1) services.RequestStop(THREAD_NETBCM);
+  });
+  services.State(THREAD_NETBCM) = kThreadRunning;
+  EXPECT_EQ(NetBCMThread(agent), 0);
+  EXPECT_EQ(state.calls["SetTarget.KelpR3"], 1);
+  EXPECT_EQ(state.calls["ProbeAdapter"], 1);
+  EXPECT_GE(state.calls["UpdateStatus"], 1);
+  EXPECT_FALSE(Alarm(ALARM_IDLE));
+  EXPECT_TRUE(services.PopupTexts().empty());
 }
 
 TEST_F(WorkerTest, SnmpThreadPollsUntilStopped) {
