@@ -3,12 +3,11 @@
 // Root passes the kernel's permission and exclusive-use checks, which hid faults that every
 // other user meets; run as root, the test drops to "nobody" for the simulator and the programs.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -105,12 +104,15 @@ TEST_F(OrdinaryUserTest, DetectsTheUpsHoldsItsPortAndRidesOutAnOutage) {
   ASSERT_TRUE(WaitForTrace("UPS On Battery set at")) << agent.Stderr();
   BatteryInfoBlock info;
   ASSERT_TRUE(AgentProcess::WaitFor(
-      [&] { return ReadBatteryInfo(agent.File(kBatteryInfoFileName), info) && info.GetOutageCount() == 1; }, 90000));
+      [&] { return ReadBatteryInfo(agent.File(kBatteryInfoFileName), info) && info.GetOutageCount() == 1; },
+      90000));
   ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Stdout(), "Power Failure"); }, 60000))
       << agent.Stdout();
   ASSERT_TRUE(ups.Do("mains ok"));
   ASSERT_TRUE(AgentProcess::WaitFor(
-      [&] { return ReadBatteryInfo(agent.File(kBatteryInfoFileName), info) && info.GetOnBatterySeconds() > 0; },
+      [&] {
+        return ReadBatteryInfo(agent.File(kBatteryInfoFileName), info) && info.GetOnBatterySeconds() > 0;
+      },
       90000));
   EXPECT_EQ(info.GetOutageCount(), 1u);
 
