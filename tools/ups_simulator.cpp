@@ -331,6 +331,7 @@ void UpsSimulator::RunTimers() {
       const Waiter w = waiters_[i];
       waiters_.erase(waiters_.begin() + static_cast<long>(i));
       ReplyTo(w.client_id, "ERR timeout " + std::to_string(log_first_ + log_.size()));
+      CloseIfDone(w.client_id);
     } else {
       ++i;
     }
@@ -344,6 +345,7 @@ void UpsSimulator::CheckWaiters() {
       const Waiter w = waiters_[i];
       waiters_.erase(waiters_.begin() + static_cast<long>(i));
       ReplyTo(w.client_id, "OK " + std::to_string(total));
+      CloseIfDone(w.client_id);
     } else {
       ++i;
     }
@@ -354,6 +356,15 @@ void UpsSimulator::ReplyTo(int id, const std::string& line) {
   auto it = clients_.find(id);
   if (it == clients_.end() || it->second.closed) return;
   WriteAllBlocking(it->second.out_fd, line + "\n", it->second.is_socket);
+}
+
+void UpsSimulator::CloseIfDone(int id) {
+  auto it = clients_.find(id);
+  if (it == clients_.end() || !it->second.input_ended) return;
+  for (const Waiter& w : waiters_) {
+    if (w.client_id == id) return;
+  }
+  it->second.closed = true;
 }
 
 void UpsSimulator::AcceptClient() {
@@ -376,7 +387,9 @@ void UpsSimulator::ReadClient(int id) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) break;  // EAGAIN: all read
     if (n == 0) {
-      c.closed = true;
+      // The client has sent everything (it may have shut down only its sending side and
+      // still wait for the answers): its commands are run and answered first.
+      c.input_ended = true;
       if (!c.is_socket) quit_ = true;  // standard input ended: the controlling program is gone
       break;
     }
@@ -393,6 +406,8 @@ void UpsSimulator::ReadClient(int id) {
     c.buffer += chunk;
     if (!c.is_socket) break;  // standard input may block; take one chunk per wake-up
   }
+  // A last command without its line end counts once the input has ended.
+  if (c.input_ended && c.is_socket && !c.buffer.empty() && !c.discarding) c.buffer += '\n';
   size_t pos;
   while (!quit_ && (pos = c.buffer.find('\n')) != std::string::npos) {
     std::string line = c.buffer.substr(0, pos);
@@ -409,6 +424,7 @@ void UpsSimulator::ReadClient(int id) {
     c.discarding = true;
     ReplyTo(id, "ERR line too long");
   }
+  CloseIfDone(id);
 }
 
 void UpsSimulator::SetDevice(std::unique_ptr<SimDevice> device) {
@@ -559,7 +575,7 @@ int UpsSimulator::Run() {
     if (listen_fd_ >= 0) fds.push_back({listen_fd_, POLLIN, 0});
     const size_t first_client = fds.size();
     for (auto& [id, c] : clients_) {
-      if (c.closed) continue;
+      if (c.closed || c.input_ended) continue;
       fds.push_back({c.in_fd, POLLIN, 0});
       ids.push_back(id);
     }
@@ -581,20 +597,21 @@ int UpsSimulator::Run() {
       for (size_t i = first_client; i < fds.size(); ++i) {
         if (fds[i].revents) ReadClient(ids[i - first_client]);
       }
-      for (auto it = clients_.begin(); it != clients_.end();) {
-        if (it->second.closed && it->second.is_socket) {
-          ::close(it->second.in_fd);
-          const int id = it->first;
-          waiters_.erase(std::remove_if(waiters_.begin(), waiters_.end(),
-                                        [id](const Waiter& w) { return w.client_id == id; }),
-                         waiters_.end());
-          it = clients_.erase(it);
-        } else {
-          ++it;
-        }
-      }
     }
     RunTimers();
+    // Clients that are done (a late "wait" answer may have finished one) are let go.
+    for (auto it = clients_.begin(); it != clients_.end();) {
+      if (it->second.closed && it->second.is_socket) {
+        ::close(it->second.in_fd);
+        const int id = it->first;
+        waiters_.erase(std::remove_if(waiters_.begin(), waiters_.end(),
+                                      [id](const Waiter& w) { return w.client_id == id; }),
+                       waiters_.end());
+        it = clients_.erase(it);
+      } else {
+        ++it;
+      }
+    }
   }
   return 0;
 }

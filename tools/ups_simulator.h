@@ -84,8 +84,9 @@ class UpsSimulator : public SimContext {
     int out_fd = -1;
     bool is_socket = false;
     std::string buffer;
-    bool closed = false;
-    bool discarding = false;  // skipping the rest of an over-long line
+    bool input_ended = false;  // the client sent all it will send; answers still go out
+    bool closed = false;       // nothing more to read or answer: the socket goes
+    bool discarding = false;   // skipping the rest of an over-long line
   };
   struct Waiter {
     int client_id;
@@ -104,6 +105,8 @@ class UpsSimulator : public SimContext {
   void AcceptClient();
   void ReadClient(int id);
   void ReplyTo(int id, const std::string& line);
+  // A client whose input has ended is done once no "wait" of it is pending.
+  void CloseIfDone(int id);
   void CheckWaiters();
   void SetDevice(std::unique_ptr<SimDevice> device);
   bool ChangeState(const std::vector<std::string>& w, std::string* error);

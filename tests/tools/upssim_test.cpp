@@ -1,6 +1,7 @@
 // The UPS simulator as the agent's serial port sees it: a KT_SerialPort on the simulator's
 // pseudo-terminal, the simulator driven through its control channel.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -286,6 +287,47 @@ TEST(UpsSimulatorControl, SocketControlAndAStableDeviceLink) {
   EXPECT_STREQ(answer, "OK\n");
   ::close(fd);
   EXPECT_EQ(port.ControlCheck(KT_SerialPort::kAllLines), KT_SerialPort::kCts);
+}
+
+// A client that sends its commands and at once shuts down its sending side still gets every
+// answer (a "wait" too, and a last command without its line end), then the simulator closes.
+TEST(UpsSimulatorControl, EveryCommandIsAnsweredBeforeTheSocketCloses) {
+  TempDir dir;
+  const std::string socket_path = dir.File("ctl");
+  SimulatedUps ups("apc", {"--control", socket_path});
+  ASSERT_TRUE(ups.ok()) << ups.error();
+  auto exchange = [&socket_path](const std::string& commands) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return std::string("(no socket)");
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socket_path.c_str());
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::write(fd, commands.data(), commands.size()) == static_cast<ssize_t>(commands.size()) &&
+        ::shutdown(fd, SHUT_WR) == 0) {
+      char buf[4096];
+      for (;;) {  // until the simulator closes (bounded)
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0) {
+          answer += "(no end)";
+          break;
+        }
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        answer.append(buf, static_cast<size_t>(n));
+      }
+    }
+    ::close(fd);
+    return answer;
+  };
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(exchange(i % 2 ? "mains fail\n" : "mains ok\n"), "OK\n") << "try " << i;
+  }
+  // The wait ends only after the input has: its answer comes last.
+  const std::string later = exchange("battery low\nwait 1000000 300\nbattery ok");
+  ASSERT_EQ(later.rfind("OK\nOK\nERR timeout ", 0), 0u) << later;
+  EXPECT_EQ(later.back(), '\n') << later;
 }
 
 }  // namespace
