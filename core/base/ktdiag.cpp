@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -108,6 +109,40 @@ TraceMutex& GetTraceMutex() {
   return *m;
 }
 
+// Writes one piece of trace text under the machine-wide trace mutex; the characters written
+// (0 when output is off or the text was dropped).
+size_t Emit(const char* text, size_t n) {
+  if (n == 0 || !g_enabled.load()) return 0;
+  bool ok = false;
+  std::shared_ptr<platform::NamedMutex> held = GetTraceMutex().Enter(ok);
+  if (!ok) return 0;  // no trace mutex: the text is dropped
+  {
+    std::lock_guard<std::mutex> lock(g_out_mutex);
+    if (g_sink) {
+      g_sink(std::string_view(text, n));
+    } else {
+      WriteFd(g_file_fd >= 0 ? g_file_fd : STDERR_FILENO, text, n);
+    }
+  }
+  if (held) held->Release();
+  return n;
+}
+
+// The longest piece written at once: a line that does not fit goes out in such pieces.
+constexpr size_t kMaxPiece = KtDiag::kBufferSize - 1;
+
+// The calling thread's unfinished line (never kMaxPiece characters or more). A thread that
+// ends mid-line has it written on the way out, ended, as the line it was going to be.
+struct PendingLine {
+  std::string text;
+  ~PendingLine() {
+    if (text.empty()) return;
+    text += '\n';
+    Emit(text.data(), text.size());
+  }
+};
+thread_local PendingLine t_line;
+
 }  // namespace
 
 KtDiag::KtDiag() = default;
@@ -134,47 +169,48 @@ void KtDiag::SetOutputFile(const std::string& path) {
 }
 
 KtDiag& KtDiag::Printf(const char* format, ...) {
-  std::lock_guard<std::mutex> lock(buffer_mutex_);
   if (!g_enabled.load()) {
     // Output off (a service without a trace file): nothing to format.
     last_count_ = 0;
+    t_line.text.clear();
     return *this;
   }
+  char buffer[kBufferSize];
   va_list ap;
   va_start(ap, format);
-  std::vsnprintf(buffer_, sizeof buffer_, format, ap);
+  const int n = std::vsnprintf(buffer, sizeof buffer, format, ap);
   va_end(ap);
-  Write();
+  Take(buffer, n <= 0 ? 0 : std::min(static_cast<size_t>(n), sizeof buffer - 1));
   return *this;
 }
 
-// Called with buffer_mutex_ held.
-void KtDiag::Write() {
-  if (!g_enabled.load()) {
-    last_count_ = 0;
-    std::memset(buffer_, 0, sizeof buffer_);
-    return;
-  }
-  const size_t n = ::strnlen(buffer_, sizeof buffer_);
-  bool ok = false;
-  std::shared_ptr<platform::NamedMutex> held = GetTraceMutex().Enter(ok);
-  if (!ok) {
-    // No trace mutex: the text is dropped.
-    last_count_ = 0;
-    std::memset(buffer_, 0, sizeof buffer_);
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(g_out_mutex);
-    if (g_sink) {
-      g_sink(std::string_view(buffer_, n));
+void KtDiag::Take(const char* text, size_t length) {
+  std::string& line = t_line.text;
+  line.append(text, length);
+  size_t written = 0;
+  // Out go the whole lines that fit in one piece, or a piece of a line too long for one.
+  while (!line.empty()) {
+    const size_t limit = std::min(line.size(), kMaxPiece);
+    const size_t newline = line.rfind('\n', limit - 1);
+    size_t n = 0;
+    if (newline != std::string::npos) {
+      n = newline + 1;
+    } else if (line.size() >= kMaxPiece) {
+      n = kMaxPiece;
     } else {
-      WriteFd(g_file_fd >= 0 ? g_file_fd : STDERR_FILENO, buffer_, n);
+      break;
     }
+    written += Emit(line.data(), n);
+    line.erase(0, n);
   }
-  if (held) held->Release();
-  last_count_ = static_cast<int>(n);
-  std::memset(buffer_, 0, sizeof buffer_);
+  last_count_ = static_cast<int>(written);
+}
+
+void KtDiag::Flush() {
+  std::string& line = t_line.text;
+  if (line.empty()) return;
+  Emit(line.data(), line.size());
+  line.clear();
 }
 
 KtDiag& KtDiag::operator<<(const char* text) { return Printf("%s", text ? text : "(null)"); }
@@ -193,8 +229,9 @@ KtDiag& KtDiag::operator<<(const void* p) { return Printf("%p", p); }
 KtDiag& KtDiag::operator<<(KtDiag& (*manipulator)(KtDiag&)) { return manipulator(*this); }
 
 KtDiag& Diag() {
-  static KtDiag diag;
-  return diag;
+  // Never destroyed: threads that end after the static objects still trace.
+  static KtDiag* diag = new KtDiag;
+  return *diag;
 }
 
 KtDiag& kendl(KtDiag& diag) {

@@ -1,8 +1,12 @@
 // KtDiag: the diagnostic trace every component writes its lines to.
 //
 // Output is off by default. When on, every insertion or Printf is formatted into a bounded
-// 1024-byte buffer and written at once: to standard error, to a trace file (service mode), or
-// to a sink installed by a test. Writes of all processes on the machine are serialised by the
+// 1024-byte buffer and added to the calling thread's current line; text goes out in whole
+// lines only (one write per insertion that ends one or more lines), so that a line built of
+// several insertions never fuses with another thread's. A line longer than the buffer goes
+// out in buffer-sized pieces; a thread that ends mid-line has its text written then, ended by
+// a line end (Flush writes it at once, as it is). Output goes to standard error, to a trace file (service mode), or to a
+// sink installed by a test. Writes of all processes on the machine are serialised by the
 // named mutex "KtDiag Object In Use", so that one write never interleaves with another; when
 // that mutex cannot be created or opened the text is dropped.
 //
@@ -12,8 +16,9 @@
 // service leaves output off, or sends it to a trace file (SetOutputFile).
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -48,8 +53,12 @@ class KtDiag {
   KtDiag& operator<<(const void* p);
   KtDiag& operator<<(KtDiag& (*manipulator)(KtDiag&));
 
-  // Characters written by the last write (0 when output is off).
-  int LastWriteCount() const { return last_count_; }
+  // Characters the last insertion wrote (0 when output is off, when the text was dropped, or
+  // when it ended no line).
+  int LastWriteCount() const { return last_count_.load(); }
+
+  // Writes the calling thread's unfinished line now.
+  static void Flush();
 
   // Where the text goes on Linux. A sink receives each write's text; an empty sink restores
   // the default (standard error, or the trace file when one is set).
@@ -59,11 +68,10 @@ class KtDiag {
   static void SetOutputFile(const std::string& path);
 
  private:
-  void Write();
+  // Adds formatted text to the calling thread's line and writes what is whole.
+  void Take(const char* text, size_t length);
 
-  char buffer_[kBufferSize] = {};
-  int last_count_ = 0;
-  std::mutex buffer_mutex_;
+  std::atomic<int> last_count_{0};
 };
 
 // The process's trace object.

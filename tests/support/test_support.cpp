@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,11 +44,13 @@ TraceCapture::TraceCapture() : was_enabled_(KtDiag::IsOutputEnabled()) {
 }
 
 TraceCapture::~TraceCapture() {
+  KtDiag::Flush();
   KtDiag::EnableOutput(was_enabled_);
   KtDiag::SetSink(nullptr);
 }
 
 std::string TraceCapture::Text() const {
+  KtDiag::Flush();
   std::lock_guard<std::mutex> lock(mutex_);
   std::string all;
   for (const auto& w : writes_) all += w;
@@ -55,6 +58,7 @@ std::string TraceCapture::Text() const {
 }
 
 std::vector<std::string> TraceCapture::Writes() const {
+  KtDiag::Flush();
   std::lock_guard<std::mutex> lock(mutex_);
   return writes_;
 }
@@ -139,17 +143,33 @@ void GiveToOrdinaryUser(const std::filesystem::path& path) {
   }
 }
 
-MachineResourceLock::MachineResourceLock(const std::string& resource) {
-  const std::string path = (std::filesystem::temp_directory_path() / ("vigil-" + resource + ".lock")).string();
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd_ < 0) throw std::runtime_error("cannot open " + path);
-  while (::flock(fd_, LOCK_EX) != 0) {
-    if (errno != EINTR) throw std::runtime_error("cannot lock " + path);
+MachineResourceLock::MachineResourceLock(const std::string& resource)
+    : path_((std::filesystem::temp_directory_path() / ("vigil-" + resource + ".lock")).string()) {
+  // The holder removes the file when it lets go, so that nothing stays behind; a waiter that
+  // then gets the lock of the removed file starts again on the file now at the path.
+  // Opened for reading only, so that another user's test run can wait on the same file.
+  for (;;) {
+    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0 && errno == ENOENT) fd_ = ::open(path_.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd_ < 0 && (errno == ENOENT || errno == EEXIST)) continue;  // made or removed meanwhile
+    if (fd_ < 0) throw std::runtime_error("cannot open " + path_);
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) throw std::runtime_error("cannot lock " + path_);
+    }
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(fd_, &held) == 0 && ::stat(path_.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      return;
+    }
+    ::close(fd_);
   }
 }
 
 MachineResourceLock::~MachineResourceLock() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ < 0) return;
+  ::unlink(path_.c_str());
+  ::close(fd_);
 }
 
 }  // namespace testing_support

@@ -32,6 +32,7 @@ class TempDir {
 };
 
 // Turns trace output on and collects every write; restores the previous state when destroyed.
+// Reading the writes first writes out the calling thread's unfinished trace line.
 class TraceCapture {
  public:
   TraceCapture();
@@ -91,7 +92,8 @@ void GiveToOrdinaryUser(const std::filesystem::path& path);
 
 // Holds an exclusive lock on a machine-wide resource (for instance "udp_port_7010") while it
 // lives, waiting for it first: serialises tests of different test runs on one machine, which a
-// CTest RESOURCE_LOCK cannot. The lock file lives in the temporary folder.
+// CTest RESOURCE_LOCK cannot. The lock file lives in the temporary folder while the lock is
+// held, and is removed when it is let go.
 class MachineResourceLock {
  public:
   explicit MachineResourceLock(const std::string& resource);
@@ -100,6 +102,7 @@ class MachineResourceLock {
   MachineResourceLock& operator=(const MachineResourceLock&) = delete;
 
  private:
+  std::string path_;
   int fd_ = -1;
 };
 

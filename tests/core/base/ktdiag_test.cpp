@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/named_object.h"
 #include "tests/support/test_support.h"
@@ -22,18 +25,18 @@ TEST(KtDiag, OffWritesNothing) {
   KtDiag::SetSink(nullptr);
 }
 
-TEST(KtDiag, EachInsertionIsOneWrite) {
+TEST(KtDiag, EachFinishedLineIsOneWrite) {
   TraceCapture capture;
   Diag() << "Detection of UPS took " << 3 << " seconds\n";
+  EXPECT_EQ(Diag().LastWriteCount(), 32);
   Diag() << -5L << kendl;
-  Diag().Printf("%s=%d", "x", 7);
-  auto writes = capture.Writes();
-  ASSERT_EQ(writes.size(), 6u);
-  EXPECT_EQ(writes[0], "Detection of UPS took ");
-  EXPECT_EQ(writes[1], "3");
-  EXPECT_EQ(writes[3], "-5");
-  EXPECT_EQ(writes[4], "\n");
-  EXPECT_EQ(writes[5], "x=7");
+  Diag().Printf("%s=%d\nnext ", "x", 7);
+  EXPECT_EQ(Diag().LastWriteCount(), 4);  // "x=7\n"; "next " waits for its line end
+  Diag() << "line" << kendl;
+  Diag() << "unfinished";
+  auto writes = capture.Writes();  // writes out the unfinished line first
+  EXPECT_EQ(writes, (std::vector<std::string>{"Detection of UPS took 3 seconds\n", "-5\n", "x=7\n",
+                                               "next line\n", "unfinished"}));
 }
 
 TEST(KtDiag, LongTextIsCutAtTheBuffer) {
@@ -43,20 +46,43 @@ TEST(KtDiag, LongTextIsCutAtTheBuffer) {
   EXPECT_EQ(capture.Text().size(), KtDiag::kBufferSize - 1);
 }
 
-TEST(KtDiag, ThreadsNeverMixWithinAWrite) {
+// Lines built of several insertions, traced by several threads at once, come out whole and
+// in each thread's order; a thread that ends mid-line has its text written.
+TEST(KtDiag, ThreadsNeverMixWithinALine) {
   TraceCapture capture;
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([t] {
-      std::string line(100, static_cast<char>('a' + t));
-      for (int i = 0; i < 200; ++i) Diag() << line;
+      for (int i = 0; i < 300; ++i) Diag() << "thread " << t << " line " << i << " returned " << i % 7 << kendl;
+      Diag() << "thread " << t << " ends";
     });
   }
   for (auto& th : threads) th.join();
-  for (const auto& w : capture.Writes()) {
-    ASSERT_EQ(w.size(), 100u);
-    EXPECT_EQ(w.find_first_not_of(w[0]), std::string::npos);
+  const std::string text = capture.Text();
+  int next[4] = {0, 0, 0, 0};
+  int ends = 0;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    int t = -1;
+    int i = -1;
+    int r = -1;
+    char tail = 0;
+    if (std::sscanf(line.c_str(), "thread %d line %d returned %d%c", &t, &i, &r, &tail) == 3 && t >= 0 && t < 4) {
+      EXPECT_EQ(i, next[t]) << line;
+      EXPECT_EQ(r, i % 7) << line;
+      next[t] = i + 1;
+    } else if (std::sscanf(line.c_str(), "thread %d ends%c", &t, &tail) == 1) {
+      ++ends;
+    } else {
+      ADD_FAILURE() << "fused line: " << line;
+    }
   }
+  EXPECT_EQ(std::vector<int>(next, next + 4), std::vector<int>(4, 300));
+  EXPECT_EQ(ends, 4);
 }
 
 }  // namespace
@@ -67,7 +93,7 @@ using testing_support::TempDir;
 
 TEST(KtDiag, WritesWaitForTheMachineWideTraceMutex) {
   TraceCapture capture;
-  Diag() << "warm-up";  // the trace mutex exists from the first write on
+  Diag() << "warm-up" << kendl;  // the trace mutex exists from the first write on
   platform::NamedMutex holder;
   ASSERT_TRUE(holder.Open(KtDiag::kMutexName));
   std::atomic<bool> released{false};
@@ -75,7 +101,7 @@ TEST(KtDiag, WritesWaitForTheMachineWideTraceMutex) {
   KtDiag::SetSink([&](std::string_view) { wroteWhileHeld = !released.load(); });
   std::thread owner([&] {
     ASSERT_EQ(holder.Wait(1000), platform::WaitResult::kSignaled);
-    std::thread writer([] { Diag() << "after release"; });
+    std::thread writer([] { Diag() << "after release" << kendl; });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     released = true;
     holder.Release();
@@ -90,11 +116,11 @@ TEST(KtDiag, MissingTraceMutexDropsTheText) {
   TraceCapture capture;
   const std::string unusable(300, 'p');  // no object can carry a name this long
   ::setenv(platform::kNamePrefixVariable, unusable.c_str(), 1);
-  Diag() << "dropped";
+  Diag() << "dropped" << kendl;
   EXPECT_EQ(Diag().LastWriteCount(), 0);
   ::unsetenv(platform::kNamePrefixVariable);
-  Diag() << "kept";
-  EXPECT_EQ(capture.Text(), "kept");
+  Diag() << "kept" << kendl;
+  EXPECT_EQ(capture.Text(), "kept\n");
 }
 
 TEST(KtDiag, TraceFileReceivesExactLines) {
