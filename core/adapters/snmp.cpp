@@ -145,16 +145,22 @@ void KT_SNMP::Initialize(KT_SCP* processScp) {
     // The client needs no MIB modules, no configuration files and no saved state; the agent
     // reads its own MIB file afterwards.
     setenv("MIBS", "", 0);
-    std::error_code ec;
-    static const std::filesystem::path persist =
-        std::filesystem::temp_directory_path(ec) / ("vigil-netsnmp-" + std::to_string(getuid()));
-    std::filesystem::create_directories(persist, ec);
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
-    netsnmp_ds_set_string(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_PERSISTENT_DIR, persist.c_str());
+    // Even so, the library makes its state directory and a certificate index in it while it
+    // starts (in the system's directory unless told otherwise): it gets a private one, made
+    // beforehand (so the library has nothing to announce) and removed once it has started.
+    std::error_code ec;
+    std::string persist = (std::filesystem::temp_directory_path(ec) / "vigil-netsnmp-XXXXXX").string();
+    const bool made = ::mkdtemp(persist.data()) != nullptr;
+    if (made) {
+      std::filesystem::create_directory(std::filesystem::path(persist) / "cert_indexes", ec);
+      netsnmp_ds_set_string(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_PERSISTENT_DIR, persist.c_str());
+    }
     init_snmp("vigil");
+    if (made) std::filesystem::remove_all(persist, ec);
   });
   if (processScp != nullptr) g_process_scp.store(processScp);
 }

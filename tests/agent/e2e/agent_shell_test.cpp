@@ -7,7 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
 
 #include "agent/engine/daemon.h"
 #include "platform/record_file.h"
@@ -64,6 +71,48 @@ TEST(AgentShell, ForegroundAgentStopsCleanlyOnSigtermAndSigint) {
     EXPECT_EQ(config[0], kConfigFormatMarker);
     EXPECT_FALSE(Exists(agent.File(kNotifyFileName)));
   }
+}
+
+// Nothing in the temporary folder outlives a run: not the SNMP library's start in an agent
+// with a MIB file, nor the machine-wide lock the tests take on port 7010.
+TEST(AgentShell, AgentAndTheTestsMachineLockLeaveNothingInTheTemporaryFolder) {
+  testing_support::TempDir tmp{false};
+  const std::string tmpdir = "TMPDIR=" + tmp.path().string();
+  AgentProcess agent;
+  testing_support::WriteFileText(agent.File("mib.txt"),
+                                 "TEST-UPS-MIB DEFINITIONS ::= BEGIN\nIMPORTS enterprises FROM RFC1155-SMI;\n"
+                                 "testUps OBJECT IDENTIFIER ::= { enterprises 99999 }\nEND\n");
+  ASSERT_TRUE(agent.Start({"-b"}, {tmpdir}));
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] { return agent.Stderr().find("Exiting agent initialization") != std::string::npos; }, 20000));
+  agent.Signal(SIGTERM);
+  EXPECT_EQ(agent.Wait(30000), 0);
+
+  const char* previous = std::getenv("TMPDIR");
+  const std::string saved = previous ? previous : "";
+  ::setenv("TMPDIR", tmp.path().c_str(), 1);
+  {
+    // Two holders in turn, the second waiting for the first.
+    auto first = std::make_unique<testing_support::MachineResourceLock>("leftover_check");
+    std::atomic<bool> second_held{false};
+    std::thread second([&] {
+      testing_support::MachineResourceLock lock("leftover_check");
+      second_held = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(second_held.load());
+    first.reset();
+    second.join();
+    EXPECT_TRUE(second_held.load());
+  }
+  if (previous) {
+    ::setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  std::string left;
+  for (const auto& entry : std::filesystem::directory_iterator(tmp.path())) left += entry.path().string() + " ";
+  EXPECT_EQ(left, "");
 }
 
 TEST(AgentShell, KilledAgentLeavesNothingThatBlocksTheNextStart) {

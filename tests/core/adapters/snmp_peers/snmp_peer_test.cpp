@@ -27,9 +27,10 @@ namespace {
 void InitNetSnmpOnce() {
   static std::once_flag once;
   std::call_once(once, [] {
-    static std::filesystem::path persist =
-        std::filesystem::temp_directory_path() / ("vigil-netsnmp-tests-" + std::to_string(getuid()));
-    std::filesystem::create_directories(persist);
+    // The library's state directory is wanted only while it starts (see core/snmp.cpp).
+    std::string persist = (std::filesystem::temp_directory_path() / "vigil-netsnmp-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(persist.data()), nullptr);
+    std::filesystem::create_directory(std::filesystem::path(persist) / "cert_indexes");
     setenv("MIBS", "", 1);
     setenv("MIBDIRS", "", 1);
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
@@ -38,6 +39,7 @@ void InitNetSnmpOnce() {
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
     netsnmp_ds_set_string(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_PERSISTENT_DIR, persist.c_str());
     init_snmp("vigil-tests");
+    std::filesystem::remove_all(persist);
   });
 }
 
