@@ -365,8 +365,13 @@ int KT_SerialPort::SetBaud(int code) {
 int KT_SerialPort::Close() {
   if (fd_ >= 0) {
     platform::FlushLine(fd_);
-    // Closing drops the host lines, as a port's hang-up on close does.
-    if (sideband_ && sideband_->DeviceAlive()) sideband_->SetHostLines(0);
+    // Closing drops the host lines, as a port's hang-up on close does; and as a real port
+    // holds them low for its close delay, the device on the other end is given the time to
+    // see the drop (a modem hangs up on it) before the next open can raise them again.
+    if (sideband_ && sideband_->DeviceAlive()) {
+      sideband_->SetHostLines(0);
+      sideband_->WaitDeviceCaughtUp(kHangupWaitMs);
+    }
     // Exclusive use outlives the descriptor while anything else (the far end of a
     // pseudo-terminal, a getty) keeps the device open: without this, the next open by an
     // ordinary user, this program's own included, would be refused as busy.

@@ -38,6 +38,8 @@ class KT_SerialPort : public KT_CommDevice {
 
   static constexpr int kDefaultReadTimeoutMs = 1000;
   static constexpr int kIntervalTimeoutMs = 1000;
+  // Longest wait at Close for a simulated device to take the dropped modem lines.
+  static constexpr int kHangupWaitMs = 2000;
 
   enum Function : int32_t {
     kOpenFn = 1,

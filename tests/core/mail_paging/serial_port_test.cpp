@@ -7,9 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/modem_sideband.h"
@@ -470,8 +473,49 @@ TEST_F(SerialPortOnPty, ModemLinesGoThroughTheSideband) {
 
   ASSERT_EQ(port_.ControlSet(KT_SerialPort::kRts), 0);
   EXPECT_EQ(device->HostLines(), static_cast<uint32_t>(KT_SerialPort::kRts));
+  // Closing drops the lines and waits for the device to take that.
+  const uint32_t seen = device->HostChangeCount();
+  std::thread acknowledge([&device, seen] { device->Acknowledge(device->WaitHostChange(seen, 10000)); });
   port_.Close();
-  EXPECT_EQ(device->HostLines(), 0u);  // closing drops the lines
+  acknowledge.join();
+  EXPECT_EQ(device->HostLines(), 0u);
+}
+
+// A device that takes its time to notice line changes (a loaded machine) still sees the lines
+// drop when the port closes, however soon the port is opened again: a modem hangs up on it.
+TEST_F(SerialPortOnPty, ASlowDeviceSeesTheLinesDropAtClose) {
+  int error = 0;
+  auto device = platform::ModemSideband::Create(pty_.slave_path(), &error);
+  ASSERT_TRUE(device) << error;
+  std::mutex mutex;
+  std::vector<uint32_t> seen_dtr;  // the DTR states the device saw, changes only
+  std::atomic<bool> stop{false};
+  std::thread slow([&] {
+    uint32_t seen = 0;
+    while (!stop) {
+      const uint32_t count = device->WaitHostChange(seen, 50);
+      if (count == seen) continue;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const uint32_t dtr = device->HostLines() & platform::kLineDtr;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (seen_dtr.empty() || seen_dtr.back() != dtr) seen_dtr.push_back(dtr);
+      }
+      device->Acknowledge(count);
+      seen = count;
+    }
+  });
+  ASSERT_EQ(OpenPort(), 0);
+  ASSERT_EQ(port_.ControlSet(KT_SerialPort::kDtr), 0);
+  EXPECT_EQ(port_.ControlCheck(KT_SerialPort::kAllLines), 0);  // waits until the device saw DTR
+  port_.Close();
+  ASSERT_EQ(OpenPort(), 0);
+  ASSERT_EQ(port_.ControlSet(KT_SerialPort::kDtr), 0);
+  port_.ControlCheck(KT_SerialPort::kAllLines);
+  stop = true;
+  slow.join();
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(seen_dtr, (std::vector<uint32_t>{platform::kLineDtr, 0, platform::kLineDtr}));
 }
 
 TEST_F(SerialPortOnPty, PseudoTerminalWithoutSidebandHasNoModemLines) {
