@@ -3,6 +3,8 @@
 # Smart-UPS on a pseudo-terminal for a measured minute. Reports the CPU time it used in that
 # minute (and as a share of one core), its resident memory at the end and at its peak, and how
 # many requests the UPS answered. Targets: under 0.2 % of one core, under 8 MB resident.
+# It fails (exit status 1, no figures) when the agent ends, does not identify the UPS, or sends
+# it no request while measured: then there was nothing to measure.
 #
 #   bench/agent_footprint.sh [BUILD_DIR] [SECONDS]     (defaults: build/ci, 60)
 #
@@ -22,9 +24,16 @@ INVOCATION_ID=footprint VIGIL_AGENT_CONF="$WORK/VigilNT.conf" VIGIL_DATA_DIR="$W
   VIGIL_NAME_PREFIX="footprint$$" "$AGENT" -d "$PTY" >"$WORK/agent.out" 2>&1 &
 AGENT_PID=$!
 
-# Detection and the first identification.
-sleep 15
-kill -0 "$AGENT_PID" 2>/dev/null || { echo "footprint: the agent ended" >&2; cat "$WORK/agent.out" >&2; exit 1; }
+# Detection and the first identification (the default actions go to notify.dat then); a
+# bench of an agent that watches no UPS measures nothing, and fails.
+identified=""
+for _ in $(seq 600); do
+  kill -0 "$AGENT_PID" 2>/dev/null || { echo "footprint: the agent ended" >&2; cat "$WORK/agent.out" >&2; exit 1; }
+  [ -s "$WORK/notify.dat" ] && { identified=1; break; }
+  sleep 0.2
+done
+[ -n "$identified" ] || { echo "footprint: the UPS was not identified within 120 s" >&2; cat "$WORK/agent.out" >&2; exit 1; }
+sleep 5  # past the first meter and configuration reads
 
 ticks() { awk '{print $14 + $15}' "/proc/$AGENT_PID/stat"; }
 HZ="$(getconf CLK_TCK)"
@@ -33,9 +42,14 @@ T0="$(ticks)"
 sleep "$SECONDS_MEASURED"
 T1="$(ticks)"
 REQ_AFTER="$(grep -c ' REQ ' "$WORK/ups.log" || true)"
+kill -0 "$AGENT_PID" 2>/dev/null || { echo "footprint: the agent ended while measured" >&2; cat "$WORK/agent.out" >&2; exit 1; }
 RSS_KB="$(awk '/^VmRSS/ {print $2}' "/proc/$AGENT_PID/status")"
 HWM_KB="$(awk '/^VmHWM/ {print $2}' "/proc/$AGENT_PID/status")"
 THREADS="$(awk '/^Threads/ {print $2}' "/proc/$AGENT_PID/status")"
+if [ "$((REQ_AFTER - REQ_BEFORE))" -le 0 ]; then
+  echo "footprint: the agent sent the UPS no request in the measured $SECONDS_MEASURED s (not polling)" >&2
+  exit 1
+fi
 
 awk -v t="$((T1 - T0))" -v hz="$HZ" -v s="$SECONDS_MEASURED" -v rss="$RSS_KB" -v hwm="$HWM_KB" \
     -v req="$((REQ_AFTER - REQ_BEFORE))" -v threads="$THREADS" 'BEGIN {

@@ -4,6 +4,8 @@
 # the on-battery message box (the default actions' console warning, delay 0) appears on the
 # agent's standard output is measured. The mains come back after each trial. Prints every
 # trial, the mean and the worst. Target: one poll round plus one monitor pass, about 4 s.
+# It fails (exit status 1) when no UPS is detected and identified, when the agent does not
+# poll it, or when a mains failure brings no action.
 #
 #   bench/time_to_first_action.sh [BUILD_DIR] [TRIALS]     (defaults: build/ci, 5)
 #
@@ -17,7 +19,7 @@ TRIALS="${2:-5}"
 NAME="time to first action"
 WORKDIR_PREFIX="vigil-first-action"
 . "$ROOT/bench/simulated_agent.sh"
-start_simulator --control "$WORK/ups.sock"
+start_simulator --control "$WORK/ups.sock" --log "$WORK/ups.log"
 
 VIGIL_AGENT_CONF="$WORK/VigilNT.conf" VIGIL_DATA_DIR="$WORK" VIGIL_NAME_PREFIX="firstaction$$" \
   "$AGENT" -b -d "$PTY" >"$WORK/messages.txt" 2>"$WORK/trace.txt" &
@@ -65,9 +67,18 @@ def wait_for(condition, limit):
         time.sleep(0.02)
     return False
 
-# Detected, identified (the default actions are in place) and polling.
+def requests():
+    return text("ups.log").count(" REQ ")
+
+# Detected, identified (the default actions are in place) and polling; without that there is
+# nothing to measure.
+if not wait_for(lambda: "Detection of UPS took" in text("trace.txt"), 120):
+    sys.exit("time to first action: no UPS was detected\n" + text("messages.txt")[-2000:])
 if not wait_for(lambda: os.path.exists(os.path.join(work, "notify.dat")), 120):
     sys.exit("time to first action: the UPS was not identified")
+polled = requests()
+if not wait_for(lambda: requests() > polled, 30):
+    sys.exit("time to first action: the agent does not poll the UPS")
 time.sleep(3)
 
 times = []
