@@ -144,7 +144,7 @@ void GiveToOrdinaryUser(const std::filesystem::path& path) {
 }
 
 MachineResourceLock::MachineResourceLock(const std::string& resource)
-    : path_((std::filesystem::temp_directory_path() / ("vigil-" + resource + ".lock")).string()) {
+    : path_(std::string(kMachineLockDirectory) + "/vigil-" + resource + ".lock") {
   // The holder removes the file when it lets go, so that nothing stays behind; a waiter that
   // then gets the lock of the removed file starts again on the file now at the path.
   // Opened for reading only, so that another user's test run can wait on the same file.

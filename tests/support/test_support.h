@@ -92,8 +92,9 @@ void GiveToOrdinaryUser(const std::filesystem::path& path);
 
 // Holds an exclusive lock on a machine-wide resource (for instance "udp_port_7010") while it
 // lives, waiting for it first: serialises tests of different test runs on one machine, which a
-// CTest RESOURCE_LOCK cannot. The lock file lives in the temporary folder while the lock is
-// held, and is removed when it is let go.
+// CTest RESOURCE_LOCK cannot. The lock file lives in the machine's temporary folder (/tmp,
+// whatever TMPDIR a test run has) while the lock is held, and is removed when it is let go.
+inline constexpr const char* kMachineLockDirectory = "/tmp";
 class MachineResourceLock {
  public:
   explicit MachineResourceLock(const std::string& resource);

@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -74,7 +73,8 @@ TEST(AgentShell, ForegroundAgentStopsCleanlyOnSigtermAndSigint) {
 }
 
 // Nothing in the temporary folder outlives a run: not the SNMP library's start in an agent
-// with a MIB file, nor the machine-wide lock the tests take on port 7010.
+// with a MIB file, nor the machine-wide lock the tests take on port 7010 (in /tmp whatever
+// TMPDIR says, so that test runs with different temporary folders still exclude each other).
 TEST(AgentShell, AgentAndTheTestsMachineLockLeaveNothingInTheTemporaryFolder) {
   testing_support::TempDir tmp{false};
   const std::string tmpdir = "TMPDIR=" + tmp.path().string();
@@ -88,9 +88,7 @@ TEST(AgentShell, AgentAndTheTestsMachineLockLeaveNothingInTheTemporaryFolder) {
   agent.Signal(SIGTERM);
   EXPECT_EQ(agent.Wait(30000), 0);
 
-  const char* previous = std::getenv("TMPDIR");
-  const std::string saved = previous ? previous : "";
-  ::setenv("TMPDIR", tmp.path().c_str(), 1);
+  const std::string lockFile = std::string(testing_support::kMachineLockDirectory) + "/vigil-leftover_check.lock";
   {
     // Two holders in turn, the second waiting for the first.
     auto first = std::make_unique<testing_support::MachineResourceLock>("leftover_check");
@@ -101,15 +99,12 @@ TEST(AgentShell, AgentAndTheTestsMachineLockLeaveNothingInTheTemporaryFolder) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(second_held.load());
+    EXPECT_TRUE(std::filesystem::exists(lockFile));
     first.reset();
     second.join();
     EXPECT_TRUE(second_held.load());
   }
-  if (previous) {
-    ::setenv("TMPDIR", saved.c_str(), 1);
-  } else {
-    ::unsetenv("TMPDIR");
-  }
+  EXPECT_FALSE(std::filesystem::exists(lockFile));
   std::string left;
   for (const auto& entry : std::filesystem::directory_iterator(tmp.path())) left += entry.path().string() + " ";
   EXPECT_EQ(left, "");
