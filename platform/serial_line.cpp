@@ -6,6 +6,8 @@
 #include <asm/termbits.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
 
@@ -190,6 +192,14 @@ int SetExclusive(int fd, bool on) {
     if (::ioctl(fd, on ? TIOCEXCL : TIOCNXCL) == 0) return 0;
     if (errno != EINTR) return errno;
   }
+}
+
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned m = major(st.st_rdev);
+  // Unix98 slaves (136 to 143) and the old BSD-style slaves (3).
+  return (m >= 136 && m <= 143) || m == 3;
 }
 
 }  // namespace platform

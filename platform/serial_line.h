@@ -75,4 +75,7 @@ bool IsNoModemLinesError(int error);
 // Forbids further opens of the terminal by other programs (the kernel's exclusive mode).
 int SetExclusive(int fd, bool on);
 
+// Whether the descriptor is the slave side of a pseudo-terminal.
+bool IsPseudoTerminal(int fd);
+
 }  // namespace platform

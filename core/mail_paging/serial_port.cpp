@@ -99,8 +99,11 @@ int KT_SerialPort::Open() {
     return Fail(kOpenFn, 2, e, "port in use");
   }
   // Other programs (not root) are refused at open while the agent holds the port. The kernel
-  // keeps that mode on the device, not on this descriptor, so Close gives it up again.
-  platform::SetExclusive(fd, true);
+  // keeps that mode on the device, not on this descriptor, so Close gives it up again; a real
+  // port also loses it with its last user, a dead holder included. A pseudo-terminal lives on
+  // with its other end, so there a holder that died would leave every ordinary user refused
+  // until the far end closes: it gets none (the port lock above still refuses a second user).
+  if (!platform::IsPseudoTerminal(fd)) platform::SetExclusive(fd, true);
   fd_ = fd;
   state_ = kOpen;
 
@@ -372,9 +375,9 @@ int KT_SerialPort::Close() {
       sideband_->SetHostLines(0);
       sideband_->WaitDeviceCaughtUp(kHangupWaitMs);
     }
-    // Exclusive use outlives the descriptor while anything else (the far end of a
-    // pseudo-terminal, a getty) keeps the device open: without this, the next open by an
-    // ordinary user, this program's own included, would be refused as busy.
+    // Exclusive use outlives the descriptor while anything else keeps the device open:
+    // without this, the next open by an ordinary user, this program's own included, would be
+    // refused as busy.
     platform::SetExclusive(fd_, false);
     ::close(fd_);  // also releases the port lock
   }

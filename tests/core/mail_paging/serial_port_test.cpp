@@ -411,35 +411,38 @@ TEST_F(SerialPortOnPty, OpenFailuresAreRecordedAndLeaveThePortClosed) {
   EXPECT_EQ(second.Open(), 0);
 }
 
-// Root passes the kernel's exclusive-use check, so the refusal and the release are tried by
-// an ordinary user (a child that drops root when the tests run as root).
-TEST_F(SerialPortOnPty, OrdinaryUserIsRefusedWhileThePortIsHeldAndServedAfterClose) {
+// Root passes the kernel's exclusive-use check, so the port is tried by an ordinary user (a
+// child that drops root when the tests run as root): refused while held, and free again after
+// a close and after a holder that died, while the far end of the pseudo-terminal stays open as
+// a UPS cable does. Detection opens and closes the port once per protocol.
+TEST_F(SerialPortOnPty, OrdinaryUserIsRefusedWhileThePortIsHeldAndServedAfterwards) {
   testing_support::GiveToOrdinaryUser(pty_.slave_path());
   const std::string path = pty_.slave_path();
+  // 0 when an ordinary user's port opens (and closes), else the system error of the refusal.
   auto openAsUser = [&path] {
     return testing_support::RunAsOrdinaryUser([&path] {
-      const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-      if (fd < 0) return errno == EBUSY ? 16 : 1;
-      ::close(fd);
+      for (int i = 0; i < 3; ++i) {
+        KT_SerialPort port;
+        port.Settings().SetPortName(path.c_str());
+        if (port.Open() != 0) return static_cast<int>(port.LastError().systemError & 0x7F);
+        port.Close();
+      }
       return 0;
     });
   };
   ASSERT_EQ(OpenPort(), 0);
-  EXPECT_EQ(openAsUser(), 16);  // busy while the agent holds it
+  EXPECT_EQ(openAsUser(), EBUSY);
   port_.Close();
-  // The far end of the pseudo-terminal stays open, as a UPS cable does.
   EXPECT_EQ(openAsUser(), 0);
-  // Detection opens and closes the port once per protocol, as the ordinary user it runs as.
-  EXPECT_EQ(testing_support::RunAsOrdinaryUser([&path] {
+  // A holder that dies without closing (killed) leaves the port free as well.
+  ASSERT_EQ(testing_support::RunAsOrdinaryUser([&path] {
               KT_SerialPort port;
               port.Settings().SetPortName(path.c_str());
-              for (int i = 0; i < 3; ++i) {
-                if (port.Open() != 0) return 10 + i;
-                port.Close();
-              }
-              return 0;
+              if (port.Open() != 0) return 1;
+              ::_exit(0);
             }),
             0);
+  EXPECT_EQ(openAsUser(), 0);
 }
 
 TEST_F(SerialPortOnPty, ClosedPortOperationsFailAndCloseIsIdempotent) {
