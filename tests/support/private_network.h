@@ -2,7 +2,8 @@
 // whose loopback interface (all of 127.0.0.0/8) is up, so that agents started by the test can
 // bind UDP port 7010 on 127.0.0.1, 127.0.0.2, ... without meeting any other test or program
 // on the machine. Children started afterwards share it. Call it first in the test, before any
-// thread is started.
+// thread is started. An ordinary user gets it inside a user namespace of its own, keeping its
+// user and group ids.
 #pragma once
 
 #include <string>
