@@ -3,8 +3,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +17,7 @@
 #include "core/discovery/discover.h"
 #include "core/scp/scp_frame.h"
 #include "tests/core/net_fakes.h"
+#include "tests/support/private_network.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -162,14 +161,8 @@ TEST_F(DiscoveryTest, AFailedSendStopsAtThatSubnet) {
 int InPrivateNetwork(int (*body)()) {
   const pid_t pid = ::fork();
   if (pid == 0) {
-    if (::unshare(CLONE_NEWNET) != 0) ::_exit(77);
-    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq ifr{};
-    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    if (s < 0 || ::ioctl(s, SIOCGIFFLAGS, &ifr) != 0) ::_exit(2);
-    ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP);
-    if (::ioctl(s, SIOCSIFFLAGS, &ifr) != 0) ::_exit(3);
-    ::close(s);
+    std::string error;
+    if (!testing_support::EnterPrivateNetwork(error)) ::_exit(77);
     ::_exit(body());
   }
   int status = 0;
