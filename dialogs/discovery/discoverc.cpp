@@ -12,6 +12,7 @@
 #include "core/discovery/discover.h"
 #include "dialogs/discovery/subnet_owner.h"
 #include "dialogs/frame/control_ids.h"
+#include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/help.h"
 
 static const HelpTopicRegistrar kHelp(
@@ -21,6 +22,13 @@ static const HelpTopicRegistrar kHelp(
     "the list; Delete removes the selected subnets.\n\n"
     "OK searches again with the new list. Changes stay in the list even when you cancel; the "
     "list is saved when the dialog that opened this one is closed with OK.");
+
+// Opened by name it has no owner: an empty list whose edits change nothing.
+TREM_REGISTER_DIALOG_WITH(CDiscoverc, [](QWidget* parent, const QString&) -> QDialog* {
+  auto* dialog = new CDiscoverc(parent);
+  dialog->show();
+  return dialog;
+});
 
 CDiscoverc::CDiscoverc(QWidget* parent) : QDialog(parent), owner_(SubnetListOwner::OwnerOf(parent)) {
   setObjectName(QStringLiteral("dlg%1").arg(IDD_DISCOVERC));

@@ -6,8 +6,13 @@
 #include <QVBoxLayout>
 
 #include "dialogs/frame/control_ids.h"
+#include "dialogs/frame/dialog_registry.h"
 
 QPointer<CDiscoveryWaitDlg> pDiscoveryWaitDlg;
+
+TREM_REGISTER_DIALOG_WITH(CDiscoveryWaitDlg, [](QWidget* parent, const QString&) -> QDialog* {
+  return ShowDiscoveryWait(parent);
+});
 
 CDiscoveryWaitDlg::CDiscoveryWaitDlg() : QDialog(nullptr) {
   setAttribute(Qt::WA_DeleteOnClose);

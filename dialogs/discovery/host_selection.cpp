@@ -17,12 +17,19 @@
 #include "core/discovery/discover.h"
 #include "core/network/net_client.h"
 #include "dialogs/frame/control_ids.h"
+#include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/help.h"
 #include "dialogs/frame/host_control.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/trem_globals.h"
 
 CHostSelection* pHostSelection = nullptr;
+
+TREM_REGISTER_DIALOG_WITH(CHostSelection, [](QWidget* parent, const QString&) -> QDialog* {
+  auto* dialog = new CHostSelection(parent);
+  dialog->Open();
+  return dialog;
+});
 
 static const HelpTopicRegistrar kHelp(
     kPanelHelpFile, CHostSelection::kHelpContext, "Host Selection",
@@ -92,6 +99,11 @@ CHostSelection::~CHostSelection() {
 int CHostSelection::DoModal() {
   OnInitDialog();
   return exec();
+}
+
+void CHostSelection::Open() {
+  OnInitDialog();
+  show();
 }
 
 int CHostSelection::RowCount() const {

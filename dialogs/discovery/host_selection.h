@@ -43,6 +43,8 @@ class CHostSelection : public QDialog {
   void SetHost(const QString& hostName) { preset_ = hostName; }
   // Runs the dialog modally: QDialog::Accepted or Rejected.
   int DoModal();
+  // Starts the search and shows the window without a modal loop (opening by class name).
+  void Open();
 
   // The period of the search timer (tests shorten it); 1000 ms by default.
   static void SetTickMs(int ms);

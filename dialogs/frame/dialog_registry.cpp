@@ -23,7 +23,7 @@ DialogRegistrar::DialogRegistrar(const char* className, DialogFactory factory) {
   r.factories[QString::fromLatin1(className)] = std::move(factory);
 }
 
-KTDialog* OpenRegisteredDialog(const QString& className, QWidget* parent, const QString& hostName) {
+QDialog* OpenRegisteredDialog(const QString& className, QWidget* parent, const QString& hostName) {
   DialogFactory factory;
   {
     Registry& r = GetRegistry();

@@ -5,27 +5,35 @@
 //
 // which needs a constructor (QWidget* parent, const QString& hostName). Opening builds the
 // dialog as the consoles do (it sets its exported pointer and shows itself).
+//
+// A dialog that is not built that way (a plain QDialog that runs a search of its own, say)
+// registers how it is opened and shown without a modal loop:
+//
+//   TREM_REGISTER_DIALOG_WITH(CDiscoverc, [](QWidget* parent, const QString&) -> QDialog* {...});
 #pragma once
 
 #include <QString>
 #include <QStringList>
 #include <functional>
 
-class KTDialog;
+class QDialog;
 class QWidget;
 
-using DialogFactory = std::function<KTDialog*(QWidget* parent, const QString& hostName)>;
+using DialogFactory = std::function<QDialog*(QWidget* parent, const QString& hostName)>;
 
 class DialogRegistrar {
  public:
   DialogRegistrar(const char* className, DialogFactory factory);
 };
 
-// Builds the registered dialog; null when the name is unknown.
-KTDialog* OpenRegisteredDialog(const QString& className, QWidget* parent, const QString& hostName);
+// Builds and shows the registered dialog; null when the name is unknown.
+QDialog* OpenRegisteredDialog(const QString& className, QWidget* parent, const QString& hostName);
 // Registered class names, sorted.
 QStringList RegisteredDialogs();
 
-#define TREM_REGISTER_DIALOG(Class)                          \
-  static const DialogRegistrar kTremDialogRegistrar_##Class( \
-      #Class, [](QWidget* parent, const QString& host) -> KTDialog* { return new Class(parent, host); })
+#define TREM_REGISTER_DIALOG_WITH(Class, factory) \
+  static const DialogRegistrar kTremDialogRegistrar_##Class(#Class, factory)
+
+#define TREM_REGISTER_DIALOG(Class)   \
+  TREM_REGISTER_DIALOG_WITH(Class,    \
+                            [](QWidget* parent, const QString& host) -> QDialog* { return new Class(parent, host); })

@@ -126,8 +126,13 @@ int ControlId(const std::string& text) {
   return ParseInt(digits, id) ? id : -1;
 }
 
-bool SetControl(KTDialog* dialog, int id, const QString& text) {
-  QWidget* w = dialog->Control(id);
+// A control by id: every dialog of the library names its controls "ctl<id>".
+QWidget* FindControl(QDialog* dialog, int id) {
+  return dialog->findChild<QWidget*>(ControlName(id));
+}
+
+bool SetControl(QDialog* dialog, int id, const QString& text) {
+  QWidget* w = FindControl(dialog, id);
   if (w == nullptr) return false;
   if (auto* e = qobject_cast<QLineEdit*>(w)) {
     e->setText(text);
@@ -234,7 +239,7 @@ int main(int argc, char** argv) {
   PdfPrintDialog print(QString(), false);  // printing needs --pdf
   SetPrintDialogLayer(&print);
 
-  QPointer<KTDialog> dialog =
+  QPointer<QDialog> dialog =
       OpenRegisteredDialog(QString::fromStdString(o.className), nullptr, QString::fromStdString(o.host));
   if (dialog.isNull()) {
     std::fprintf(stderr, "trem_show: no dialog %s (see --list)\n", o.className.c_str());
@@ -245,7 +250,10 @@ int main(int argc, char** argv) {
   const int bound = o.timeoutSeconds * 1000;
   auto idle = [&] {
     ScpQueueLock lock;
-    return gScp.requestTable.GetCount() == 0 && (dialog.isNull() || !dialog->IsBusy());
+    // A dialog that asks the agent nothing (not a KTDialog) is idle at once; --wait lets a
+    // search of its own run.
+    auto* asking = qobject_cast<KTDialog*>(dialog.data());
+    return gScp.requestTable.GetCount() == 0 && (asking == nullptr || !asking->IsBusy());
   };
   bool ok = link.PumpUntil(idle, bound);
   if (!ok) Say("not idle after " + std::to_string(o.timeoutSeconds) + " s");
@@ -284,7 +292,7 @@ int main(int argc, char** argv) {
       }
     } else if (step.kind == "press") {
       const int id = ControlId(step.value);
-      auto* button = id < 0 ? nullptr : dialog->Control<QAbstractButton>(id);
+      auto* button = id < 0 ? nullptr : qobject_cast<QAbstractButton*>(FindControl(dialog, id));
       if (button == nullptr || !button->isEnabled()) {
         Say("cannot press " + step.value);
         ok = false;

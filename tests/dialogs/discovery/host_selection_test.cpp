@@ -10,7 +10,10 @@
 #include <functional>
 
 #include "dialogs/discovery/client_discovery.h"
+#include "dialogs/discovery/discoverc.h"
+#include "dialogs/discovery/discovery_wait_dlg.h"
 #include "dialogs/discovery/host_select.h"
+#include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/host_control.h"
 #include "dialogs/frame/trem_globals.h"
 #include "tests/core/net_fakes.h"
@@ -226,6 +229,46 @@ TEST_F(HostSelectionTest, HostSelectListsTheHostsThatAnswered) {
   QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
   EXPECT_EQ(d->SelectedText(), "localhost");
   EXPECT_EQ(d->SelectedHosts(), QStringList{"localhost"});
+}
+
+// The three plain dialogs open by name as trem_show opens them: shown without a modal loop,
+// named in their pointers; the host selection searches and lists what answered.
+TEST_F(HostSelectionTest, PlainDialogsOpenByName) {
+  if (!Network()) GTEST_SKIP() << "needs a network of its own";
+  ipx.fail_socket = true;
+  UdpResponder responder;
+  ASSERT_TRUE(responder.Start());
+  struct Case {
+    const char* name;
+    const char* title;
+    std::function<QDialog*()> pointer;
+  };
+  const Case cases[] = {
+      {"CHostSelection", "Host Selection", [] { return pHostSelection; }},
+      {"CDiscoverc", "Discover", nullptr},  // it has no pointer
+      {"CDiscoveryWaitDlg", "Discovery Process", [] { return pDiscoveryWaitDlg.data(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(RegisteredDialogs().contains(c.name));
+    QPointer<QDialog> d = OpenRegisteredDialog(c.name, nullptr, "server-1");
+    ASSERT_FALSE(d.isNull());
+    EXPECT_TRUE(d->isVisible());
+    EXPECT_FALSE(d->isModal());
+    EXPECT_EQ(d->windowTitle(), c.title);
+    if (c.pointer) {
+      EXPECT_EQ(c.pointer(), d.data());
+    }
+    if (auto* hosts = qobject_cast<CHostSelection*>(d.data())) {
+      EXPECT_TRUE(QTest::qWaitFor([&] { return hosts->SearchDone(); }, 10000));
+      EXPECT_EQ(hosts->RowCount(), 1);
+      EXPECT_EQ(hosts->RowText(0), "localhost");
+    }
+    delete d.data();
+    if (c.pointer) {
+      EXPECT_EQ(c.pointer(), nullptr);
+    }
+  }
 }
 
 }  // namespace
