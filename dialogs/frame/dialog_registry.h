@@ -34,6 +34,6 @@ QStringList RegisteredDialogs();
 #define TREM_REGISTER_DIALOG_WITH(Class, factory) \
   static const DialogRegistrar kTremDialogRegistrar_##Class(#Class, factory)
 
-#define TREM_REGISTER_DIALOG(Class)   \
-  TREM_REGISTER_DIALOG_WITH(Class,    \
-                            [](QWidget* parent, const QString& host) -> QDialog* { return new Class(parent, host); })
+#define TREM_REGISTER_DIALOG(Class) \
+  TREM_REGISTER_DIALOG_WITH(        \
+      Class, [](QWidget* parent, const QString& host) -> QDialog* { return new Class(parent, host); })

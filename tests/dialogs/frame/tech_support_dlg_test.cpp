@@ -17,7 +17,8 @@ using trem_harness::TremTest;
 class TechSupportDlgTest : public TremTest {};
 
 TEST_F(TechSupportDlgTest, StaticPageWithoutRequestWaitOrHelp) {
-  QPointer<KTDialog> d = qobject_cast<KTDialog*>(OpenRegisteredDialog("CTechSupportDlg", nullptr, "server-1"));
+  QPointer<KTDialog> d =
+      qobject_cast<KTDialog*>(OpenRegisteredDialog("CTechSupportDlg", nullptr, "server-1"));
   ASSERT_FALSE(d.isNull());
   EXPECT_EQ(pTechSupportDlg.get(), d.data());
   EXPECT_EQ(d->windowTitle(), "Technical Support (server-1)");

@@ -59,15 +59,16 @@ TEST_F(TremShowTest, DrivesADialogAgainstARealAgent) {
 TEST_F(TremShowTest, DrivesAPlainDialog) {
   int status = -1;
   const std::string png = File("discoverc.png");
-  const std::string out =
-      Run("CDiscoverc --host 127.0.0.1 --bind 127.0.0.1 --set ctl1050=10.1.255.255 --press ctl1717 --png " + png,
-          status);
+  const std::string out = Run(
+      "CDiscoverc --host 127.0.0.1 --bind 127.0.0.1 --set ctl1050=10.1.255.255 --press ctl1717 --png " + png,
+      status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_TRUE(Contains(out, "opened CDiscoverc: \"Discover\"")) << out;
   EXPECT_TRUE(Contains(out, "dialog open: \"Discover\"")) << out;
   EXPECT_FALSE(QImage(QString::fromStdString(png)).isNull());
   const std::string list = Run("--list", status);
-  for (const char* name : {"CHostSelection", "CDiscoverc", "CDiscoveryWaitDlg"}) EXPECT_TRUE(Contains(list, name));
+  for (const char* name : {"CHostSelection", "CDiscoverc", "CDiscoveryWaitDlg"})
+    EXPECT_TRUE(Contains(list, name));
 }
 
 }  // namespace
