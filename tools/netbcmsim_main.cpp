@@ -26,7 +26,9 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 
-void OnSignal(int) { g_stop = 1; }
+void OnSignal(int) {
+  g_stop = 1;
+}
 
 int Usage(const char* why) {
   std::fprintf(stderr,
@@ -62,6 +64,13 @@ bool RunLines(netbcmsim::NetBcmAdapter& adapter, std::string& buffer, int out) {
   }
   if (buffer.size() > 4096) buffer.clear();  // no line is that long
   return true;
+}
+
+// At the end of a client's input: a last command without its line end still runs.
+bool RunLast(netbcmsim::NetBcmAdapter& adapter, std::string& buffer, int out) {
+  if (buffer.empty()) return true;
+  buffer += '\n';
+  return RunLines(adapter, buffer, out);
 }
 
 }  // namespace
@@ -149,6 +158,7 @@ int main(int argc, char** argv) {
       const ssize_t n = ::read(p.fd, buffer, sizeof buffer);
       if (p.fd == STDIN_FILENO) {
         if (n <= 0) {
+          RunLast(adapter, input, STDOUT_FILENO);
           running = false;
           break;
         }
@@ -157,6 +167,7 @@ int main(int argc, char** argv) {
         continue;
       }
       if (n <= 0) {
+        if (!RunLast(adapter, clients[p.fd], p.fd)) running = false;
         ::close(p.fd);
         clients.erase(p.fd);
         continue;

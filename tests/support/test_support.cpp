@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -101,6 +102,27 @@ std::string UniqueName(const std::string& stem) {
   return stem + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
 }
 
+int RemoveUnheldSharedObjects(const std::string& prefix) {
+  if (prefix.empty()) return 0;
+  // The named objects' own protocol: the directory's flock serialises creating, opening and
+  // closing; every holder keeps a shared flock on the object's file.
+  const int dir = ::open("/dev/shm", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return 0;
+  int removed = 0;
+  if (::flock(dir, LOCK_EX) == 0) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
+      if (entry.path().filename().string().rfind(prefix, 0) != 0) continue;
+      const int fd = ::open(entry.path().c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+      if (fd < 0) continue;
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(entry.path().c_str()) == 0) ++removed;
+      ::close(fd);
+    }
+  }
+  ::close(dir);
+  return removed;
+}
+
 OrdinaryUser OrdinaryUserIds() {
   if (::geteuid() != 0) return OrdinaryUser{::geteuid(), ::getegid(), false};
   if (const passwd* pw = ::getpwnam("nobody")) return OrdinaryUser{pw->pw_uid, pw->pw_gid, true};
@@ -150,7 +172,8 @@ MachineResourceLock::MachineResourceLock(const std::string& resource)
   // Opened for reading only, so that another user's test run can wait on the same file.
   for (;;) {
     fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0 && errno == ENOENT) fd_ = ::open(path_.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd_ < 0 && errno == ENOENT)
+      fd_ = ::open(path_.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd_ < 0 && (errno == ENOENT || errno == EEXIST)) continue;  // made or removed meanwhile
     if (fd_ < 0) throw std::runtime_error("cannot open " + path_);
     while (::flock(fd_, LOCK_EX) != 0) {

@@ -68,6 +68,11 @@ void WriteFileText(const std::string& path, const std::string& text);
 // Unique name prefix for named objects, so tests can run side by side.
 std::string UniqueName(const std::string& stem);
 
+// Removes the files in /dev/shm of named objects under `prefix` that no process holds any
+// more (a killed agent leaves its objects' files behind; they count as absent, but pile up).
+// Objects still held are left alone. Returns how many files were removed.
+int RemoveUnheldSharedObjects(const std::string& prefix);
+
 // The ordinary user the tests act as where root would hide a fault (root passes permission
 // checks and exclusive-use refusals that stop everyone else): "nobody" when the tests run as
 // root, else the user running them.

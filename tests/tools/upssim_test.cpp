@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <string>
 
@@ -243,10 +245,10 @@ TEST_F(UpsOnTheLine, DelayedAndSplitAnswersArriveWhole) {
 TEST(UpsSimulatorControl, BadCommandsGetAnErrorAndChangeNothing) {
   SimulatedUps ups("apc");
   ASSERT_TRUE(ups.ok()) << ups.error();
-  for (const char* bad : {"mains maybe", "mains", "delay -5", "delay 99999999", "split x",
-                          "send ZZ", "send 4", "send-text \\q", "reply", "reply-raw Y \\x4",
-                          "selftest MAYBE", "selftest OK 1001", "set colour red", "mode bcm2",
-                          "log-since x", "wait 1", "frobnicate"}) {
+  for (const char* bad :
+       {"mains maybe", "mains", "delay -5", "delay 99999999", "split x", "send ZZ", "send 4", "send-text \\q",
+        "reply", "reply-raw Y \\x4", "selftest MAYBE", "selftest OK 1001", "set colour red", "mode bcm2",
+        "log-since x", "wait 1", "frobnicate"}) {
     const auto r = ups.Command(bad);
     EXPECT_FALSE(r.ok) << bad;
     EXPECT_EQ(r.status.rfind("ERR ", 0), 0u) << bad << " -> " << r.status;
@@ -289,6 +291,34 @@ TEST(UpsSimulatorControl, SocketControlAndAStableDeviceLink) {
   EXPECT_EQ(port.ControlCheck(KT_SerialPort::kAllLines), KT_SerialPort::kCts);
 }
 
+// Connects to a simulator's control socket, sends `commands`, shuts down the sending side at
+// once and reads until the simulator closes (bounded).
+std::string HalfClosedExchange(const std::string& socket_path, const std::string& commands) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return "(no socket)";
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socket_path.c_str());
+  std::string answer;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      ::write(fd, commands.data(), commands.size()) == static_cast<ssize_t>(commands.size()) &&
+      ::shutdown(fd, SHUT_WR) == 0) {
+    char buf[4096];
+    for (;;) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 10000) <= 0) {
+        answer += "(no end)";
+        break;
+      }
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n <= 0) break;
+      answer.append(buf, static_cast<size_t>(n));
+    }
+  }
+  ::close(fd);
+  return answer;
+}
+
 // A client that sends its commands and at once shuts down its sending side still gets every
 // answer (a "wait" too, and a last command without its line end), then the simulator closes.
 TEST(UpsSimulatorControl, EveryCommandIsAnsweredBeforeTheSocketCloses) {
@@ -297,29 +327,7 @@ TEST(UpsSimulatorControl, EveryCommandIsAnsweredBeforeTheSocketCloses) {
   SimulatedUps ups("apc", {"--control", socket_path});
   ASSERT_TRUE(ups.ok()) << ups.error();
   auto exchange = [&socket_path](const std::string& commands) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return std::string("(no socket)");
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socket_path.c_str());
-    std::string answer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::write(fd, commands.data(), commands.size()) == static_cast<ssize_t>(commands.size()) &&
-        ::shutdown(fd, SHUT_WR) == 0) {
-      char buf[4096];
-      for (;;) {  // until the simulator closes (bounded)
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 10000) <= 0) {
-          answer += "(no end)";
-          break;
-        }
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0) break;
-        answer.append(buf, static_cast<size_t>(n));
-      }
-    }
-    ::close(fd);
-    return answer;
+    return HalfClosedExchange(socket_path, commands);
   };
   for (int i = 0; i < 10; ++i) {
     EXPECT_EQ(exchange(i % 2 ? "mains fail\n" : "mains ok\n"), "OK\n") << "try " << i;
@@ -328,6 +336,36 @@ TEST(UpsSimulatorControl, EveryCommandIsAnsweredBeforeTheSocketCloses) {
   const std::string later = exchange("battery low\nwait 1000000 300\nbattery ok");
   ASSERT_EQ(later.rfind("OK\nOK\nERR timeout ", 0), 0u) << later;
   EXPECT_EQ(later.back(), '\n') << later;
+}
+
+// The network BCM simulator alike, on its control socket and on standard input: the last
+// command runs even without its line end.
+TEST(NetBcmSimulatorControl, ALastCommandWithoutLineEndIsAnswered) {
+  const char* build = std::getenv("VIGIL_BUILD_DIR");
+  if (build == nullptr) GTEST_SKIP() << "VIGIL_BUILD_DIR not set";
+  const std::string program = std::string(build) + "/tools/netbcmsim";
+  TempDir dir;
+  const std::string socket_path = dir.File("ctl");
+  FILE* sim =
+      ::popen((program + " --bind 127.0.0.1 --port 0 --no-stdin --control " + socket_path).c_str(), "r");
+  ASSERT_NE(sim, nullptr);
+  char line[256];
+  while (std::fgets(line, sizeof line, sim) != nullptr && std::string(line) != "READY\n") {
+  }
+  const std::string answer = HalfClosedExchange(socket_path, "mains fail\nstatus");
+  EXPECT_EQ(answer.rfind("OK\nport ", 0), 0u) << answer;
+  EXPECT_NE(answer.find(" mains fail "), std::string::npos) << answer;
+  EXPECT_EQ(answer.substr(answer.size() - 3), "OK\n") << answer;
+  EXPECT_EQ(HalfClosedExchange(socket_path, "quit\n"), "OK\n");  // ends the simulator
+  ::pclose(sim);
+
+  FILE* piped =
+      ::popen(("printf 'battery low\\nstatus' | " + program + " --bind 127.0.0.1 --port 0").c_str(), "r");
+  ASSERT_NE(piped, nullptr);
+  std::string out;
+  while (std::fgets(line, sizeof line, piped) != nullptr) out += line;
+  EXPECT_EQ(::pclose(piped), 0);
+  EXPECT_NE(out.find(" battery low "), std::string::npos) << out;
 }
 
 }  // namespace

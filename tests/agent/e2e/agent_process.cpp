@@ -29,6 +29,8 @@ AgentProcess::~AgentProcess() {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
   }
+  // A killed agent leaves the files of its named objects behind.
+  testing_support::RemoveUnheldSharedObjects(prefix_);
 }
 
 bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>& env) {
@@ -94,10 +96,16 @@ void AgentProcess::Signal(int sig) {
   if (pid_ > 0) ::kill(pid_, sig);
 }
 
-bool AgentProcess::Running() { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+bool AgentProcess::Running() {
+  return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0;
+}
 
-std::string AgentProcess::Stdout() const { return testing_support::ReadFileText(File("stdout.txt")); }
-std::string AgentProcess::Stderr() const { return testing_support::ReadFileText(File("stderr.txt")); }
+std::string AgentProcess::Stdout() const {
+  return testing_support::ReadFileText(File("stdout.txt"));
+}
+std::string AgentProcess::Stderr() const {
+  return testing_support::ReadFileText(File("stderr.txt"));
+}
 
 bool AgentProcess::WaitFor(const std::function<bool()>& condition, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -108,7 +116,9 @@ bool AgentProcess::WaitFor(const std::function<bool()>& condition, int timeoutMs
   return true;
 }
 
-bool Contains(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& needle) {
+  return text.find(needle) != std::string::npos;
+}
 
 size_t Count(const std::string& text, const std::string& needle) {
   size_t n = 0;

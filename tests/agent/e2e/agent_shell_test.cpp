@@ -1,11 +1,10 @@
 // The VigilNT program itself: its modes, its refusals, a stop by signal, and a start after a
 // kill. These runs have no UPS: the agent starts idle.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -21,7 +20,9 @@
 
 namespace {
 
-bool Exists(const std::string& path) { return platform::RecordFile::Exists(path); }
+bool Exists(const std::string& path) {
+  return platform::RecordFile::Exists(path);
+}
 
 TEST(AgentShell, OutsideTheServiceManagerWithoutForegroundOptionExitsWithReason) {
   AgentProcess agent;
@@ -52,7 +53,8 @@ TEST(AgentShell, ForegroundAgentStopsCleanlyOnSigtermAndSigint) {
     ASSERT_TRUE(AgentProcess::WaitFor([&] { return Exists(agent.File(kConfigFileName)); }, 20000));
     ASSERT_TRUE(AgentProcess::WaitFor(
         [&] { return agent.Stderr().find("Exiting agent initialization") != std::string::npos; }, 20000));
-    for (const char* name : {kSchedShutdownFileName, kLoadBankFileName, kBatteryTestFileName, kBatteryInfoFileName}) {
+    for (const char* name :
+         {kSchedShutdownFileName, kLoadBankFileName, kBatteryTestFileName, kBatteryInfoFileName}) {
       EXPECT_TRUE(Exists(agent.File(name))) << name;
     }
     agent.Signal(sig);
@@ -88,7 +90,8 @@ TEST(AgentShell, AgentAndTheTestsMachineLockLeaveNothingInTheTemporaryFolder) {
   agent.Signal(SIGTERM);
   EXPECT_EQ(agent.Wait(30000), 0);
 
-  const std::string lockFile = std::string(testing_support::kMachineLockDirectory) + "/vigil-leftover_check.lock";
+  const std::string lockFile =
+      std::string(testing_support::kMachineLockDirectory) + "/vigil-leftover_check.lock";
   {
     // Two holders in turn, the second waiting for the first.
     auto first = std::make_unique<testing_support::MachineResourceLock>("leftover_check");
@@ -106,28 +109,45 @@ TEST(AgentShell, AgentAndTheTestsMachineLockLeaveNothingInTheTemporaryFolder) {
   }
   EXPECT_FALSE(std::filesystem::exists(lockFile));
   std::string left;
-  for (const auto& entry : std::filesystem::directory_iterator(tmp.path())) left += entry.path().string() + " ";
+  for (const auto& entry : std::filesystem::directory_iterator(tmp.path()))
+    left += entry.path().string() + " ";
   EXPECT_EQ(left, "");
 }
 
+// The files in /dev/shm of named objects under a prefix.
+size_t SharedFilesUnder(const std::string& prefix) {
+  size_t n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) ++n;
+  }
+  return n;
+}
+
 TEST(AgentShell, KilledAgentLeavesNothingThatBlocksTheNextStart) {
-  AgentProcess agent;
-  ASSERT_TRUE(agent.Start({"-b"}));
-  ASSERT_TRUE(AgentProcess::WaitFor(
-      [&] { return agent.Stderr().find("Exiting agent initialization") != std::string::npos; }, 20000));
-  agent.Signal(SIGKILL);
-  EXPECT_EQ(agent.Wait(10000), 128 + SIGKILL);
-  ASSERT_TRUE(agent.Start({"-b"}));
-  ASSERT_TRUE(AgentProcess::WaitFor(
-      [&] {
-        const std::string t = agent.Stderr();
-        size_t first = t.find("Exiting agent initialization");
-        return first != std::string::npos && t.find("Exiting agent initialization", first + 1) != std::string::npos;
-      },
-      20000));
-  agent.Signal(SIGTERM);
-  EXPECT_EQ(agent.Wait(30000), 0);
-  EXPECT_EQ(agent.Stderr().find("Error reading the configuration file"), std::string::npos);
+  std::string prefix;
+  {
+    AgentProcess agent;
+    prefix = agent.Prefix();
+    auto startAndKill = [&] {
+      ASSERT_TRUE(agent.Start({"-b"}));
+      const size_t before = Count(agent.Stderr(), "Exiting agent initialization");
+      ASSERT_TRUE(AgentProcess::WaitFor(
+          [&] { return Count(agent.Stderr(), "Exiting agent initialization") > before; }, 20000));
+      agent.Signal(SIGKILL);
+      EXPECT_EQ(agent.Wait(10000), 128 + SIGKILL);
+    };
+    startAndKill();
+    EXPECT_GT(SharedFilesUnder(prefix), 0u);  // left behind by the killed agent
+    ASSERT_TRUE(agent.Start({"-b"}));
+    ASSERT_TRUE(AgentProcess::WaitFor(
+        [&] { return Count(agent.Stderr(), "Exiting agent initialization") == 2; }, 20000));
+    agent.Signal(SIGTERM);
+    EXPECT_EQ(agent.Wait(30000), 0);
+    EXPECT_EQ(agent.Stderr().find("Error reading the configuration file"), std::string::npos);
+    startAndKill();
+  }
+  // The test's agent object sweeps up what its killed agent left.
+  EXPECT_EQ(SharedFilesUnder(prefix), 0u);
 }
 
 // A stand-in for systemd's notification socket.
@@ -163,7 +183,8 @@ TEST(AgentShell, ServiceReportsReadyAndStoppingToTheServiceManager) {
   NotifySocket notify(agent.File("notify.sock"));
   const std::string socketEnv = "NOTIFY_SOCKET=" + agent.File("notify.sock");
   ASSERT_TRUE(agent.Start({}, {"INVOCATION_ID=0123456789abcdef", socketEnv}));
-  ASSERT_TRUE(AgentProcess::WaitFor([&] { return notify.Received().find("READY=1") != std::string::npos; }, 20000));
+  ASSERT_TRUE(
+      AgentProcess::WaitFor([&] { return notify.Received().find("READY=1") != std::string::npos; }, 20000));
   EXPECT_TRUE(agent.Stderr().empty());  // a service traces nowhere unless told to
   agent.Signal(SIGTERM);
   EXPECT_EQ(agent.Wait(30000), 0);

@@ -62,6 +62,7 @@ void TremTest::TearDown() {
   KTDialog::SetReplyDeadlineMs(KTDialog::kDefaultReplyDeadlineMs);
   scp_mutex_.Close();
   ::unsetenv(platform::kNamePrefixVariable);
+  testing_support::RemoveUnheldSharedObjects(prefix_);
   dir_.reset();
 }
 

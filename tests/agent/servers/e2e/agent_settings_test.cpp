@@ -1,9 +1,8 @@
 // Settings the real VigilNT keeps across a crash and a restart, in a network of the test's own:
 // a console's configuration change stays made after the agent is killed, and trap receivers
 // keep their slots, so that the on-battery trap reaches the receiver the action names.
-#include <signal.h>
-
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <filesystem>
 
@@ -110,6 +109,20 @@ TEST_F(AgentSettingsTest, AcknowledgedConfigurationChangeSurvivesAKill) {
   EXPECT_EQ(agent.Wait(60000), 0);
 }
 
+// The lines of `text` that contain `needle`, each with its line end.
+std::string LinesWith(const std::string& text, const std::string& needle) {
+  std::string out;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    if (line.find(needle) != std::string::npos) out += line + "\n";
+    start = end + 1;
+  }
+  return out;
+}
+
 TEST_F(AgentSettingsTest, TrapReachesTheConfiguredReceiverAfterEveryRestart) {
   testing_support::SimulatedUps ups("apc");
   ASSERT_TRUE(ups.ok()) << ups.error();
@@ -151,8 +164,9 @@ TEST_F(AgentSettingsTest, TrapReachesTheConfiguredReceiverAfterEveryRestart) {
     ASSERT_TRUE(ups.WaitForLog("REQ Q", ups_from, 60000)) << agent.Stderr();
     ASSERT_TRUE(ups.Do("mains fail"));
     const auto traps = first.WaitForTraps(run, 30000);
-    ASSERT_EQ(traps.size(), run) << agent.Stderr().substr(
-        agent.Stderr().size() > 4000 ? agent.Stderr().size() - 4000 : 0);
+    ASSERT_EQ(traps.size(), run) << "the agent's trap lines:\n"
+                                 << LinesWith(agent.Stderr(), "SNMP Trap") << "the receiver's log:\n"
+                                 << first.Log();
     EXPECT_EQ(traps.back().specificType, 1);
     EXPECT_EQ(traps.back().community, "public");
     ASSERT_TRUE(ups.Do("mains ok"));
