@@ -10,6 +10,32 @@ for p in "$AGENT" "$SIM"; do
   [ -x "$p" ] || { echo "$NAME: $p is missing (build first: scripts/test or cmake --build $BUILD)" >&2; exit 2; }
 done
 
+# The agent binds UDP port 7010, as the tests' agents do: the bench takes the tests' machine-wide
+# lock on the port first, so that a bench and a test run never start two agents on it. Same
+# protocol as the tests: the holder removes the file when it lets go, and a waiter that then
+# holds the lock of a removed file starts again on the file now at the path.
+PORT_LOCK=/tmp/vigil-udp_port_7010.lock
+PORT_LOCK_HELD=""
+take_port_lock() {
+  local said=""
+  while :; do
+    if ! { exec 9<"$PORT_LOCK"; } 2>/dev/null; then
+      (set -C; : >"$PORT_LOCK") 2>/dev/null || true
+      continue
+    fi
+    if ! flock -n 9; then
+      [ -n "$said" ] || echo "$NAME: waiting for the tests to let go of UDP port 7010" >&2
+      said=1
+      flock 9
+    fi
+    if [ "$(stat -L -c %d:%i /proc/self/fd/9)" = "$(stat -c %d:%i "$PORT_LOCK" 2>/dev/null)" ]; then
+      PORT_LOCK_HELD=1
+      return 0
+    fi
+    exec 9<&-
+  done
+}
+
 WORK="$(mktemp -d "/tmp/$WORKDIR_PREFIX.XXXXXX")"
 SIM_PID=""
 AGENT_PID=""
@@ -17,8 +43,13 @@ cleanup() {
   [ -n "$AGENT_PID" ] && kill "$AGENT_PID" 2>/dev/null && wait "$AGENT_PID" 2>/dev/null || true
   [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null || true
   rm -rf "$WORK"
+  if [ -n "$PORT_LOCK_HELD" ]; then
+    rm -f "$PORT_LOCK"
+    exec 9<&-
+  fi
 }
 trap cleanup EXIT
+take_port_lock
 
 # start_simulator ARGS...: the simulated Smart-UPS in the background; sets PTY.
 start_simulator() {
