@@ -1,21 +1,23 @@
 #include "dialogs/discovery/subnet_file.h"
 
-#include <cstdio>
-#include <fstream>
+#include <span>
+#include <vector>
 
 #include "core/discovery/discover.h"
+#include "platform/record_file.h"
 
 int ReadSubnetFile(KT_Discover& discover, const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return 0;
+  std::vector<uint8_t> bytes;
+  // A missing, unreadable or oversized file (or something that is no regular file) adds nothing.
+  if (!platform::RecordFile::Read(path, bytes)) return 0;
   std::string line;
-  char c;
   auto flush = [&] {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty()) discover.AddSubnet(line.c_str());
     line.clear();
   };
-  while (in.get(c)) {
+  for (const uint8_t byte : bytes) {
+    const char c = static_cast<char>(byte);
     if (c == '\n') {
       flush();
       continue;
@@ -28,23 +30,10 @@ int ReadSubnetFile(KT_Discover& discover, const std::string& path) {
 }
 
 int WriteSubnetFile(KT_Discover& discover, const std::string& path) {
-  const std::string temp = path + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return 0;
-    std::string subnet;
-    discover.ResetSubnetCursor();
-    while (discover.GetNextSubnet(subnet)) out << subnet << '\n';
-    out.flush();
-    if (!out) {
-      out.close();
-      std::remove(temp.c_str());
-      return 0;
-    }
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
-    return 0;
-  }
-  return 1;
+  std::string text;
+  std::string subnet;
+  discover.ResetSubnetCursor();
+  while (discover.GetNextSubnet(subnet)) text += subnet + '\n';
+  const auto* data = reinterpret_cast<const uint8_t*>(text.data());
+  return platform::RecordFile::Replace(path, std::span<const uint8_t>(data, text.size())) ? 1 : 0;
 }
