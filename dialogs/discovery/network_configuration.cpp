@@ -405,19 +405,14 @@ void CNetworkConfiguration::OnDelete() {
     QTreeWidgetItem* item = list_->topLevelItem(row);
     if (!item->isSelected()) continue;
     const QString name = WithoutSuffix(item->text(0));
-    const std::string wanted = name.toStdString();
     int removed = -1;
     {
       auto lock = gScp.Lock();
       KT_NetClientList& clients = gScp.config.ScheduledShutdownClients();
-      for (KT_NetClient& client : clients.Clients()) {
-        const char* host = client.address.GetHostName();
-        if (host != nullptr && wanted == host) {
-          KT_Address address;
-          KT_NetClient::CopyAddress(address, client.address);
-          removed = clients.Remove(address) > 0 ? 1 : 0;
-          break;
-        }
+      if (KT_NetClient* client = clients.FindByName(name.toStdString())) {
+        KT_Address address;
+        KT_NetClient::CopyAddress(address, client->address);
+        removed = clients.Remove(address) > 0 ? 1 : 0;
       }
     }
     if (removed < 0) continue;
