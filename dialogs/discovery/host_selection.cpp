@@ -184,10 +184,10 @@ void CHostSelection::OnTimer(int id) {
           KT_Address address(ADDRESS_IP);
           address.SetIpAddress(found.GetIpAddress());
           address.SetPort(htons(kScpUdpPort));
+          // Only hosts with a name are handed over.
           const char* name = found.GetHostName();
-          const QString text = QString::fromUtf8(name != nullptr ? name : "");
-          address.SetHostName(text.toUtf8().constData());
-          if (!found_) OfferServer(address, text);
+          address.SetHostName(name);
+          if (!found_) OfferServer(address, QString::fromUtf8(name));
         },
         1, 0);
     Finish();
@@ -211,11 +211,8 @@ void CHostSelection::GetData() {
   while (gDiscover.IpxChannel().WaitForData(2) > 0) {
     buffer.clear();
     if (gDiscover.IpxChannel().ReceiveData(&from, buffer) < 0) break;
-    if (buffer.size() >= 2) {
-      const unsigned type = (buffer[0] << 8) | buffer[1];
-      if ((type == kSapGeneralResponse || type == kSapNearestResponse) && !found_)
-        DecodeSap(buffer.data(), buffer.size());
-    }
+    // DecodeSap passes over anything that is no service response.
+    if (!found_) DecodeSap(buffer.data(), buffer.size());
   }
   Finish();
 }
