@@ -58,6 +58,18 @@ bool TimedOut(const KT_SCPBase& image) {
   return image.GetCommTime() + CommTimeoutSeconds() < platform::Now();
 }
 
+// Sends a frame over gDiscover's UDP channel (type 1; an address without a port gets the agents'
+// port) or its IPX channel (type 2). True when sent; false for a closed channel or other types.
+bool SendOverChannel(int type, KT_Address& to, const std::vector<uint8_t>& frame) {
+  if (type == ADDRESS_IPX) {
+    KT_IPX& ipx = gDiscover.IpxChannel();
+    return ipx.IsOpen() && ipx.Send(&to, frame) == 1;
+  }
+  if (type != ADDRESS_IP || !gDiscover.IsOpen()) return false;
+  if (to.GetPort() == 0) to.SetPort(htons(kScpUdpPort));
+  return gDiscover.Send(&to, frame) == 1;
+}
+
 }  // namespace
 
 CCommunication::CCommunication(CommNoticeRelay* relay, QObject* parent)
@@ -310,13 +322,8 @@ int CCommunication::Send() {
       if (mode_ == 2) type = ADDRESS_SNMP;
       switch (type) {
         case ADDRESS_IP:
-          if (gDiscover.IsOpen()) {
-            if (to.GetPort() == 0) to.SetPort(htons(kScpUdpPort));
-            delivered = gDiscover.Send(&to, entry.frame) == 1;
-          }
-          break;
         case ADDRESS_IPX:
-          if (gDiscover.IpxChannel().IsOpen()) delivered = gDiscover.IpxChannel().Send(&to, entry.frame) == 1;
+          delivered = SendOverChannel(type, to, entry.frame);
           break;
         case ADDRESS_SNMP:
           // An SNMP request takes seconds: it is marked sent now and carried out after the
@@ -671,12 +678,8 @@ void CCommunication::Unregister() {
       HostEntry* host = gHosts.GetHostByIndex(entry.host);
       if (host == nullptr) continue;
       KT_Address to = host->Address();
-      if (mode_ == 1 || to.GetType() == ADDRESS_IPX) {
-        if (gDiscover.IpxChannel().IsOpen() && gDiscover.IpxChannel().Send(&to, entry.frame) == 1) ++sent;
-      } else if (gDiscover.IsOpen()) {
-        if (to.GetPort() == 0) to.SetPort(htons(kScpUdpPort));
-        if (gDiscover.Send(&to, entry.frame) == 1) ++sent;
-      }
+      const int type = (mode_ == 1 || to.GetType() == ADDRESS_IPX) ? ADDRESS_IPX : ADDRESS_IP;
+      if (SendOverChannel(type, to, entry.frame)) ++sent;
     }
   }
   // Gives the agents a moment to take the message before the channel goes.
