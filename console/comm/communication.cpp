@@ -494,9 +494,9 @@ bool CCommunication::HandleDatagram(Received& datagram, Via via, int requestHost
   return true;
 }
 
-void CCommunication::HandleServiceAnswer(const std::vector<uint8_t>& bytes) {
+bool CCommunication::HandleServiceAnswer(const std::vector<uint8_t>& bytes) {
   std::vector<KT_SapEntry> entries;
-  if (ParseSapResponse(bytes.data(), bytes.size(), entries) == 0) return;
+  if (ParseSapResponse(bytes.data(), bytes.size(), entries) == 0) return false;
   for (const KT_SapEntry& e : entries) {
     if (e.serverType != kSapServerType) continue;
     KT_Address address;
@@ -514,14 +514,11 @@ void CCommunication::HandleServiceAnswer(const std::vector<uint8_t>& bytes) {
     }
     if (added == 1) Post(kNoticeHostChanged, index, kServiceHostKey, kNoticeImageChanged, index);
   }
+  return true;
 }
 
 void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestHost) {
-  if (via == Via::Ipx && datagram.bytes.size() >= 2 && datagram.bytes[0] == 0 &&
-      (datagram.bytes[1] == 2 || datagram.bytes[1] == 4)) {
-    HandleServiceAnswer(datagram.bytes);
-    return;
-  }
+  if (via == Via::Ipx && HandleServiceAnswer(datagram.bytes)) return;
   KT_ScpMessage message;
   if (!DecodeDatagram(datagram, via == Via::Udp, message)) return;
   const uint32_t key = PackedKeyOf(message);

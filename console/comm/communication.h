@@ -116,7 +116,8 @@ class CCommunication : public QThread {
   bool HandleDatagram(Received& datagram, Via via, int requestHost);
   // One datagram of mode 4 (and the SNMP answers of mode 4, for the host asked).
   void HandleDatagramAll(Received& datagram, Via via, int requestHost = 0);
-  void HandleServiceAnswer(const std::vector<uint8_t>& bytes);
+  // Enters the agents of an IPX service response as hosts; false when the datagram is none.
+  bool HandleServiceAnswer(const std::vector<uint8_t>& bytes);
   // Decodes an SCP answer, or on UDP an adapter answer (the sender's address then becomes an
   // SNMP adapter's). False when the datagram is neither.
   static bool DecodeDatagram(Received& datagram, bool adapterAnswers, KT_ScpMessage& message);
