@@ -34,7 +34,6 @@ const char* const kBuiltInHostNames[6] = {"ktlab-ups1", "ktlab-ups2", "ktlab-ups
 namespace {
 
 constexpr int kStepSleepMs = 50;
-constexpr int kLocalWaitMs = 500;  // the shared-memory channel's own wait
 constexpr int kUnregisterSettleMs = 500;
 constexpr uint32_t kLostHostKey = PackScpKey(1, 1, 0, 0);
 constexpr uint32_t kServiceHostKey = PackScpKey(1, 1, 1, 1);
@@ -265,7 +264,6 @@ int CCommunication::ExitInstance() {
 // ---- posting ----
 
 void CCommunication::Post(int message, int wParam, uint32_t key, int status, int hostIndex) {
-  last_key_ = key;
   if (relay_ == nullptr) return;
   CommNotice n;
   n.message = message;
@@ -398,7 +396,8 @@ bool CCommunication::ReceiveOne(Via via, Received& out, bool& failed) {
 }
 
 void CCommunication::ReceivePass(Via via) {
-  ReceiveFrom(via, via == Via::Udp ? udp_wait_ms_ : via == Via::Ipx ? ipx_wait_ms_ : kLocalWaitMs, false);
+  // The shared-memory channel waits by itself (KT_IPC::IsDataReady).
+  ReceiveFrom(via, via == Via::Ipx ? ipx_wait_ms_ : udp_wait_ms_, false);
 }
 
 void CCommunication::ReceivePassAll() {
@@ -459,7 +458,6 @@ bool CCommunication::HandleDatagram(Received& datagram, Via via, int requestHost
   KT_ScpMessage message;
   if (!DecodeDatagram(datagram, via == Via::Udp, message)) return true;  // dropped
   const uint32_t key = PackedKeyOf(message);
-  last_key_ = key;
   const int block = message.KeyByte(kScpKeyBlock);
   int hostIndex = -1;
   {
@@ -522,7 +520,6 @@ void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestH
   KT_ScpMessage message;
   if (!DecodeDatagram(datagram, via == Via::Udp, message)) return;
   const uint32_t key = PackedKeyOf(message);
-  last_key_ = key;
   const int block = message.KeyByte(kScpKeyBlock);
   const KT_ScpMessage answered = message;  // ProcessPacket empties the message
   if (IsImageBlock(block)) {

@@ -145,7 +145,6 @@ class CCommunication : public QThread {
   int wake_fd_ = -1;
   int udp_wait_ms_ = 2000;
   int ipx_wait_ms_ = 1000;
-  uint32_t last_key_ = 0;
 
   std::mutex init_mutex_;
   std::condition_variable init_cv_;
