@@ -11,7 +11,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "core/discovery/discover.h"
@@ -39,16 +38,6 @@ static const HelpTopicRegistrar kHelp(
 
 namespace {
 int g_tick_ms = 1000;
-
-// One side of the same-host test: equal address and, for an IPX address, equal node.
-bool SameServer(const KT_Address& listed, const KT_Address& searched) {
-  if (listed.GetIpAddress() != searched.GetIpAddress()) return false;
-  if (searched.GetType() != ADDRESS_IPX) return true;
-  if (listed.GetType() != ADDRESS_IPX) return false;
-  for (int i = 0; i < kIpxNodeLength; ++i)
-    if (listed.Node()[i] != searched.Node()[i]) return false;
-  return true;
-}
 }  // namespace
 
 void CHostSelection::SetTickMs(int ms) {
@@ -233,14 +222,7 @@ void CHostSelection::DecodeSap(const uint8_t* response, size_t length) {
 }
 
 bool CHostSelection::OfferServer(KT_Address& address, const QString& name) {
-  bool listed = false;
-  for (const auto& server : servers_)
-    if (SameServer(server->address, address)) listed = true;
-  if (!listed) {
-    auto server = std::make_unique<Server>();
-    KT_NetClient::CopyAddress(server->address, address);
-    server->name = name;
-    servers_.push_back(std::move(server));
+  if (servers_.AddHost(address) == 1) {
     const int row = RowCount();
     AddItemsToList(row, 0, name);
     QString text;
@@ -299,9 +281,16 @@ bool CHostSelection::MatchesPreset(const QString& name) const {
   return !preset_.isEmpty() && name.compare(preset_, Qt::CaseInsensitive) == 0;
 }
 
-int CHostSelection::FindPresetRow() const {
-  for (size_t i = 0; i < servers_.size(); ++i)
-    if (MatchesPreset(servers_[i]->name)) return static_cast<int>(i);
+const char* CHostSelection::ServerName(HostEntry& server) {
+  const char* name = server.Address().StoredHostName();
+  return name != nullptr ? name : "";
+}
+
+int CHostSelection::FindPresetRow() {
+  for (int index = 1; index < servers_.GetNextIndex(); ++index) {
+    HostEntry* server = servers_.GetHostByIndex(index);
+    if (server != nullptr && MatchesPreset(QString::fromUtf8(ServerName(*server)))) return index - 1;
+  }
   return -1;
 }
 
@@ -333,21 +322,22 @@ void CHostSelection::OnOK() {
     QTreeWidgetItem* current = list_->currentItem();
     row = current != nullptr ? list_->indexOfTopLevelItem(current) : -1;
   }
-  if (row < 0 || row >= static_cast<int>(servers_.size())) {
+  // Row n shows the server of index n + 1.
+  HostEntry* server = row >= 0 ? servers_.GetHostByIndex(row + 1) : nullptr;
+  if (server == nullptr) {
     QDialog::accept();
     return;
   }
-  const Server& server = *servers_[static_cast<size_t>(row)];
-  KT_Address chosen(server.address.GetType());
-  KT_NetClient::CopyAddress(chosen, server.address);
-  const QByteArray name = server.name.toUtf8();
-  chosen.SetHostName(name.constData());
+  KT_Address chosen(server->Address().GetType());
+  KT_NetClient::CopyAddress(chosen, server->Address());
+  const std::string name = ServerName(*server);
+  chosen.SetHostName(name.c_str());
   {
     KT_HostControl guard;
     gHosts.ResetHosts();
     gHosts.AddHost(chosen);
   }
-  if (GetHostName(name.constData(), "") < 0 && !found_) {
+  if (GetHostName(name.c_str(), "") < 0 && !found_) {
     OnCancel();
     return;
   }

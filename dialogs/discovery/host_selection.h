@@ -18,10 +18,9 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <vector>
 
 #include "core/network/address.h"
+#include "dialogs/frame/hosts.h"
 
 class QTreeWidget;
 
@@ -83,17 +82,13 @@ class CHostSelection : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  // A found server: its address and the row that shows it.
-  struct Server {
-    KT_Address address;
-    QString name;
-  };
   // Adds a server unless the same host is listed; checks the preset. False when decoding
   // should stop (the preset answered).
   bool OfferServer(KT_Address& address, const QString& name);
+  static const char* ServerName(HostEntry& server);
   void SearchByUdp();
   void Finish();
-  int FindPresetRow() const;
+  int FindPresetRow();
   bool MatchesPreset(const QString& name) const;
 
   KT_Address work_{ADDRESS_IPX};
@@ -101,7 +96,9 @@ class CHostSelection : public QDialog {
   QString preset_;
   int found_ = 0;
   QRect saved_rect_;
-  std::vector<std::unique_ptr<Server>> servers_;
+  // The servers found, in the order of the list's rows (row n is index n + 1); gHosts is left
+  // alone until OK.
+  KT_Hosts servers_;
   int timer_ = 0;
   int ticks_ = 0;
   bool udp_search_ = false;
