@@ -232,8 +232,8 @@ void CNetworkConfiguration::GetHosts() {
     ipx = SearchesIpx(gScp.upsInfo.GetSoftwareVersionSecond(), gScp.upsInfo.GetSoftwareVersionThird(),
                       gScp.upsInfo.GetOsType());
   }
-  if (discover_.GetSubnetCount() == 0) discover_.AddSubnet(kBroadcastSubnet);
   ShowDiscoveryWait(this);
+  // An empty subnet list is searched, and from then on kept, as the broadcast address.
   if (discover_.SendDiscoveryRequest(0, 1, ipx ? 1 : 0) > 0) {
     discovered_.Clear();
     discover_.CollectReplies(&discovered_, 1, ipx ? 1 : 0);
