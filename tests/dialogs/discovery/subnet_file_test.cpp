@@ -1,6 +1,8 @@
 // "cfsubnet.dat": whole lines in, newest first, the list out as it stands.
 #include "dialogs/discovery/subnet_file.h"
 
+#include <sys/stat.h>
+
 #include "core/discovery/discover.h"
 #include "tests/dialogs/discovery/discovery_fixture.h"
 
@@ -40,6 +42,10 @@ TEST_F(SubnetFileTest, ReadsWholeLinesNewestFirstAndWritesTheListBack) {
   EXPECT_EQ(Subnets(split), (std::vector<std::string>{longLine.substr(80), longLine.substr(0, 80)}));
   KT_Discover none;
   EXPECT_EQ(ReadSubnetFile(none, "no-such-file.dat"), 0);
+  EXPECT_EQ(none.GetSubnetCount(), 0);
+  // Nor is something that is no regular file, which is never waited on.
+  ASSERT_EQ(::mkfifo("fifo.dat", 0600), 0);
+  EXPECT_EQ(ReadSubnetFile(none, "fifo.dat"), 0);
   EXPECT_EQ(none.GetSubnetCount(), 0);
   // A file that cannot be created is reported.
   EXPECT_EQ(WriteSubnetFile(split, "no-such-dir/cfsubnet.dat"), 0);
