@@ -66,9 +66,10 @@ inline void PumpEvents() {
 // An agent stand-in on a loopback address: reads the worker's frames and answers them as told.
 class ScriptedPeer {
  public:
-  bool Open(const char* ip) {
+  // Binds ip:port (port 0: one the system chooses).
+  bool Open(const char* ip, int port = 0) {
     udp_.Initialize();
-    return udp_.SetBindAddress(ip) == 1 && udp_.OpenChannel(0) == 0;
+    return udp_.SetBindAddress(ip) == 1 && udp_.OpenChannel(port) == 0;
   }
   uint16_t Port() const { return udp_.LocalAddress().GetPort(); }
   uint32_t Ip() const { return udp_.LocalAddress().GetIpAddress(); }

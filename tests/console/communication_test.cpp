@@ -528,6 +528,9 @@ TEST_F(WorkerThreadTest, StopEndsTheWorkerDuringAFlood) {
 
 TEST_F(WorkerThreadTest, TheCommunicationWindowStartsADiscoveryOnTheWorkerThread) {
   if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
+  // An agent's port in the test's own network hears the search.
+  ScriptedPeer agentPort;
+  ASSERT_TRUE(agentPort.Open("127.0.0.1", kScpUdpPort));
   gDiscover.ClearSubnets();
   gDiscover.AddSubnet("127.0.0.1");
   CCommunication& w = Start(0);
@@ -535,6 +538,14 @@ TEST_F(WorkerThreadTest, TheCommunicationWindowStartsADiscoveryOnTheWorkerThread
   w.RequestDiscovery();
   ASSERT_TRUE(PumpUntil([&] { return w.CommFrame()->DiscoveriesSent() == 1; }));
   gDiscover.ClearSubnets();
+  // The discovery request (a GET of key 2, 1, 0), then the network adapter query.
+  std::vector<uint8_t> bytes;
+  KT_Address from;
+  ASSERT_TRUE(agentPort.Receive(bytes, from));
+  EXPECT_EQ(bytes, (std::vector<uint8_t>{0xC0, 0x00, 0x09, 0x01, 0x00, 0x03, 0x02, 0x01, 0x00}));
+  EXPECT_EQ(from.GetPort(), WorkerPort());
+  ASSERT_TRUE(agentPort.Receive(bytes, from));
+  EXPECT_EQ(bytes, (std::vector<uint8_t>{0xAB, 0x01, 0x36, 0x1E}));
 }
 
 }  // namespace
