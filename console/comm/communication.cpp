@@ -659,7 +659,9 @@ void CCommunication::Unregister() {
       gScp.commandBlock.Branches().Touch(6);
     }
     for (int index : hosts) gScp.QueueRequest(BLOCK_COMMAND, 6, 0, index);
-    // Sent at once: the worker steps no more.
+    // Sent at once: the worker steps no more. The scan starts at the table's first slot, where
+    // the new entries are, wherever earlier sends left the cursor.
+    gScp.requestTable.ResetCursor();
     std::set<int> seen;
     ScpQueueEntry entry;
     for (int slot; (slot = gScp.requestTable.Next(entry)) >= 0 && seen.insert(slot).second;) {

@@ -330,6 +330,23 @@ TEST_F(WorkerTest, HeartbeatEvery30SecondsAndASilentHostIsLostOncePerTimeOut) {
   EXPECT_EQ(lostNotices(2), 2);
 }
 
+TEST_F(WorkerTest, EndingUnregistersFromEveryHostAlsoWithRequestsInFlight) {
+  CCommunication& w = Worker(0);
+  // A request in flight when the worker ends: the table's cursor stands past its first slot.
+  RequestForHost(1, 4, 8, 0);
+  RequestForHost(2, 4, 8, 0);
+  EXPECT_EQ(w.Send(), 1);
+  ASSERT_EQ(peer1.Drain(100).size(), 1u);
+  w.ExitInstance();
+  initialised_here_ = false;
+  for (ScriptedPeer* peer : {&peer1, &peer2}) {
+    const auto got = peer->Drain(100);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].type, SCP_SET);
+    EXPECT_EQ(Key(got[0]), (std::vector<uint8_t>{BLOCK_COMMAND, 6}));
+  }
+}
+
 TEST_F(WorkerTest, BuiltInListNamesSixHostsOnEveryStep) {
   CCommunication& w = Worker(5);
   const int before = gHosts.GetHostCount();
