@@ -12,7 +12,9 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/comm/comm_notice.h"
@@ -21,6 +23,7 @@
 #include "core/network/udp.h"
 #include "core/scp/scp_frame.h"
 #include "dialogs/frame/host_control.h"
+#include "dialogs/frame/request_path.h"
 #include "dialogs/frame/trem_globals.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 
@@ -116,6 +119,19 @@ class ScriptedPeer {
   KT_Address console_;
   std::vector<uint8_t> last_frame_;
 };
+
+// Requests waiting to be sent or answered, as (key, host), in slot order.
+inline std::vector<std::pair<std::vector<uint8_t>, int>> Queued() {
+  std::vector<std::pair<std::vector<uint8_t>, int>> out;
+  ScpQueueLock lock;
+  std::set<int> seen;
+  ScpQueueEntry e;
+  gScp.requestTable.ResetCursor();
+  for (int slot; (slot = gScp.requestTable.Next(e)) >= 0 && seen.insert(slot).second;)
+    out.push_back({e.key, e.host});
+  gScp.requestTable.ResetCursor();
+  return out;
+}
 
 // gHosts with the given peers as hosts 1, 2, ...
 inline void PointHostsAt(const std::vector<ScriptedPeer*>& peers) {

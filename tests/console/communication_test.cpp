@@ -25,25 +25,13 @@ namespace {
 using console_test::ContactTime;
 using console_test::PumpEvents;
 using console_test::PumpUntil;
+using console_test::Queued;
 using console_test::ScriptedPeer;
 using console_test::TouchHosts;
 using console_test::WorkerTest;
 
 std::vector<uint8_t> Key(const KT_ScpMessage& m) {
   return m.key;
-}
-
-// Requests waiting to be sent or answered, as (key, host).
-std::vector<std::pair<std::vector<uint8_t>, int>> Queued() {
-  std::vector<std::pair<std::vector<uint8_t>, int>> out;
-  ScpQueueLock lock;
-  std::set<int> seen;
-  ScpQueueEntry e;
-  gScp.requestTable.ResetCursor();
-  for (int slot; (slot = gScp.requestTable.Next(e)) >= 0 && seen.insert(slot).second;)
-    out.push_back({e.key, e.host});
-  gScp.requestTable.ResetCursor();
-  return out;
 }
 
 uint16_t WorkerPort() {

@@ -3,7 +3,6 @@
 
 #include <QPointer>
 #include <QWidget>
-#include <set>
 
 #include "console/comm/comm_notice.h"
 #include "dialogs/frame/reply_routing.h"
@@ -15,6 +14,7 @@
 namespace {
 
 using console_test::PumpEvents;
+using console_test::Queued;
 
 class ScpHandlerTest : public trem_harness::TremTest {
  protected:
@@ -25,16 +25,6 @@ class ScpHandlerTest : public trem_harness::TremTest {
     second.SetIpAddress(htonl(0x7F000002));
     second.SetPort(htons(7010));
     gHosts.AddHost(second);  // host 2
-  }
-  // Every queued request as (key, host).
-  static std::vector<std::pair<std::vector<uint8_t>, int>> Queued() {
-    std::vector<std::pair<std::vector<uint8_t>, int>> out;
-    ScpQueueLock lock;
-    std::set<int> seen;
-    ScpQueueEntry e;
-    for (int slot; (slot = gScp.requestTable.Next(e)) >= 0 && seen.insert(slot).second;)
-      out.push_back({e.key, e.host});
-    return out;
   }
   CScpHandler handler;
 };
