@@ -1,8 +1,6 @@
 // Discovery searches against real idle agents, in a network of the test's own: two agents on
 // 127.0.0.1 and 127.0.0.2 given as subnets for the network-client dialog, one agent on every
 // address for the broadcast searches of the host selection dialogs (the kernel has no IPX).
-#include <unistd.h>
-
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -12,7 +10,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
-#include <climits>
 
 #include "dialogs/discovery/client_discovery.h"
 #include "dialogs/discovery/discovery_wait_dlg.h"
@@ -23,33 +20,23 @@
 #include "dialogs/frame/host_control.h"
 #include "dialogs/frame/trem_globals.h"
 #include "tests/agent/e2e/agent_process.h"
-#include "tests/dialogs/discovery/broadcast_route.h"
-#include "tests/dialogs/harness/trem_fixture.h"
+#include "tests/dialogs/discovery/discovery_fixture.h"
 
 TREM_HARNESS_PRIVATE_NETWORK();
 
 namespace {
 
-class DiscoveryE2eTest : public trem_harness::TremTest {
+class DiscoveryE2eTest : public DiscoveryTest {
  protected:
-  QString ScreenshotTopic() const override { return QStringLiteral("discovery"); }
   void SetUp() override {
-    TremTest::SetUp();
+    DiscoveryTest::SetUp();
     if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
-    ASSERT_TRUE(AddLoopbackBroadcastRoute());
-    char cwd[PATH_MAX];
-    if (::getcwd(cwd, sizeof cwd) != nullptr) old_cwd_ = cwd;
-    ASSERT_EQ(::chdir(dir_->path().c_str()), 0);
-  }
-  void TearDown() override {
-    TremTest::TearDown();
-    if (!old_cwd_.empty()) (void)!::chdir(old_cwd_.c_str());
+    ASSERT_TRUE(Network());
   }
   static bool StartIdle(AgentProcess& agent) {
     return agent.Start({"-b", "-x", "5"}) &&
            AgentProcess::WaitFor([&] { return Count(agent.Stderr(), "NETWORK THREAD IS ALIVE") > 0; }, 30000);
   }
-  std::string old_cwd_;
 };
 
 TEST_F(DiscoveryE2eTest, NetworkClientsFromTwoAgentsGivenAsSubnets) {
