@@ -381,7 +381,8 @@ void ComputeDefaultLimits(const MeterRatings& in, MeterLimits (&l)[kMeterCount])
 double TickStep(TickFamily family, double s) {
   const double tenth = s * 0.001 * 100;
   double pow2 = 2000;
-  while (pow2 <= s) pow2 *= 2;
+  // Bounded: an infinite span (a range file may hold one) would double for ever.
+  while (pow2 <= s && std::isfinite(pow2)) pow2 *= 2;
   pow2 /= 4;
   switch (family) {
     case TickFamily::P:
