@@ -156,6 +156,10 @@ KtGraphObject* GraphArchive::ReadObject() {
   ++depth_;
   object->Serialize(*this);
   --depth_;
+  if (failed_) {
+    delete object;  // a half-read object is not handed out
+    return nullptr;
+  }
   return object;
 }
 

@@ -116,6 +116,7 @@ TEST(GraphDataTest, MalformedArchivesFailWithoutCrashing) {
     GraphArchive in(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut)));
     std::unique_ptr<KtGraphObject> o(in.ReadObject());
     EXPECT_TRUE(in.Failed() || cut == 0) << cut;
+    EXPECT_EQ(o, nullptr) << cut;  // no half-read graph
   }
   std::vector<uint8_t> unknown = good;
   unknown[6] = 'X';  // "KtGraphPlot" -> "XtGraphPlot"
@@ -133,7 +134,7 @@ TEST(GraphDataTest, MalformedArchivesFailWithoutCrashing) {
     nested.insert(nested.end(), {1, 0});  // one series
   }
   GraphArchive deep(nested);
-  std::unique_ptr<KtGraphObject> d0(deep.ReadObject());
+  EXPECT_EQ(std::unique_ptr<KtGraphObject>(deep.ReadObject()), nullptr);
   EXPECT_TRUE(deep.Failed());
   GraphArchive huge(std::vector<uint8_t>{0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F});
   KtGraphData d;
