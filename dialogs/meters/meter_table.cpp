@@ -69,10 +69,6 @@ bool IsTenthsMeter(int meter) {
          (meter >= 25 && meter <= 27);
 }
 
-bool IsSignedCurrentMeter(int meter) {
-  return meter >= 25 && meter <= 27;
-}
-
 int64_t MeterReading(MeterBlock& b, int meter, bool* known) {
   enum Marker { BYTE, WORD, LONG, CURRENT };
   int64_t v = 0;
