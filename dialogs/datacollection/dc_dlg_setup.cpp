@@ -337,12 +337,12 @@ int CDcDlgSetup::TypeOfText(const QString& text) const {
   return -1;
 }
 
-std::vector<int> CDcDlgSetup::DisplaySelectedTypes() const {
-  std::vector<int> out;
+QStringList CDcDlgSetup::DisplaySelectedTexts() const {
+  QStringList out;
   if (!pDcMeterSelectDlg || pDcMeterSelectDlg->DisplayList() == nullptr) return out;
   QListWidget* list = pDcMeterSelectDlg->DisplayList();
-  for (int i = 0; i < list->count() && static_cast<int>(out.size()) < kMaxDisplaySeries; ++i) {
-    if (list->item(i)->isSelected()) out.push_back(TypeOfText(list->item(i)->text()));
+  for (int i = 0; i < list->count() && out.size() < kMaxDisplaySeries; ++i) {
+    if (list->item(i)->isSelected()) out << list->item(i)->text();
   }
   return out;
 }
@@ -367,7 +367,8 @@ void CDcDlgSetup::FreeDataTime() {
 const std::vector<std::vector<double>>& CDcDlgSetup::GetPtrDataValues() {
   const int n = GetSampleCount();
   values_.clear();
-  for (int type : DisplaySelectedTypes()) {
+  for (const QString& text : DisplaySelectedTexts()) {
+    const int type = TypeOfText(text);
     std::vector<double> v(static_cast<size_t>(n), kGap);
     if (type >= 0) {
       const auto& r = readings_[static_cast<size_t>(type)];
@@ -386,11 +387,8 @@ void CDcDlgSetup::FreeDataValues() {
 const char* CDcDlgSetup::GetPtrLegendStrings() {
   legend_.clear();
   legend_count_ = 0;
-  if (!pDcMeterSelectDlg || pDcMeterSelectDlg->DisplayList() == nullptr) return nullptr;
-  QListWidget* list = pDcMeterSelectDlg->DisplayList();
-  for (int i = 0; i < list->count() && legend_count_ < kMaxDisplaySeries; ++i) {
-    if (!list->item(i)->isSelected()) continue;
-    const QByteArray text = list->item(i)->text().toUtf8();
+  for (const QString& name : DisplaySelectedTexts()) {
+    const QByteArray text = name.toUtf8();
     const size_t at = legend_.size();
     legend_.resize(at + kLegendSlot, '\0');
     std::memcpy(legend_.data() + at, text.constData(),

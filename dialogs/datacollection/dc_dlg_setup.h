@@ -95,7 +95,8 @@ class CDcDlgSetup : public KTDialog {
   void RequestMeters();
   void RestartTimer();
   int TypeOfText(const QString& text) const;
-  std::vector<int> DisplaySelectedTypes() const;
+  // The texts selected in the display list, in list order, at most kMaxDisplaySeries.
+  QStringList DisplaySelectedTexts() const;
 
   QListWidget* list_ = nullptr;
   std::vector<int> selection_;

@@ -40,8 +40,6 @@ class MeterGaugeWindow : public KtGaugeWindowHolder {
 
   int Meter() const { return meter_; }
   MeterGaugeControl* Control() const { return control_.get(); }
-  // Frees the control.
-  void Reset() { control_.reset(); }
 
  private:
   int meter_;

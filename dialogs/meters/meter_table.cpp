@@ -69,10 +69,6 @@ bool IsTenthsMeter(int meter) {
          (meter >= 25 && meter <= 27);
 }
 
-bool IsSignedCurrentMeter(int meter) {
-  return meter >= 25 && meter <= 27;
-}
-
 int64_t MeterReading(MeterBlock& b, int meter, bool* known) {
   enum Marker { BYTE, WORD, LONG, CURRENT };
   int64_t v = 0;
@@ -381,7 +377,8 @@ void ComputeDefaultLimits(const MeterRatings& in, MeterLimits (&l)[kMeterCount])
 double TickStep(TickFamily family, double s) {
   const double tenth = s * 0.001 * 100;
   double pow2 = 2000;
-  while (pow2 <= s) pow2 *= 2;
+  // Bounded: an infinite span (a range file may hold one) would double for ever.
+  while (pow2 <= s && std::isfinite(pow2)) pow2 *= 2;
   pow2 /= 4;
   switch (family) {
     case TickFamily::P:

@@ -48,8 +48,6 @@ inline constexpr int kMeterChargeTime = 34;
 bool IsLoadMeter(int meter);
 // Current meters: readings in tenths, shown with one decimal.
 bool IsTenthsMeter(int meter);
-// Meters whose 32-bit reading is a signed current (unknown 0x7FFFFFFF).
-bool IsSignedCurrentMeter(int meter);
 
 // The meter's reading from the block; `known` false when the block holds the meter's
 // "not available" marker. The block's GetPercentLoad is not const, hence the reference.

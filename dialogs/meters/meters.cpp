@@ -228,7 +228,7 @@ void CMeters::OnNewData(unsigned /*status*/, unsigned block, unsigned /*branch*/
 // --- limits ---
 
 void CMeters::InitMinMax() {
-  InitLimits(limits_.data_);
+  InitLimits(limits_);
 }
 
 int CMeters::BuildMinMax() {
@@ -245,13 +245,13 @@ int CMeters::BuildMinMax() {
     r.modelCode = info.GetModelIndex();
     r.batteryMinutes = gScp.config.GetTotalBatteryTime();
   }
-  ComputeDefaultLimits(r, limits_.data_);
+  ComputeDefaultLimits(r, limits_);
   RedrawOpenGauges();
   return 0;
 }
 
 void CMeters::ReadMinMax() {
-  const int result = ReadRangeFile(range_file_.toStdString(), limits_.data_);
+  const int result = ReadRangeFile(range_file_.toStdString(), limits_);
   if (result == -1) {
     ShowMessageBox(this, LoadString(IDS_RANGE_FILE_MISSING), QStringLiteral("ERROR"), MB_OK);
     BuildMinMax();

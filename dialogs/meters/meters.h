@@ -68,7 +68,6 @@ class CMeters : public KTDialog {
   void BuildMeterArray();
   // 1 when the set of available meters changed since the last call, else 0.
   int ActiveMeterFlagsChanged();
-  const CActiveMeterFlags& ActiveFlags() const { return active_; }
   void UpdateMetersListControl();
   void AddMeterItems();
   void UpdateMeterValues();
@@ -102,13 +101,8 @@ class CMeters : public KTDialog {
   static QString& ConfiguredMeter(int i) { return configured_[static_cast<size_t>(i)]; }
 
   static const MeterLimits& Limits(int meter) { return limits_[static_cast<size_t>(meter)]; }
-  static MeterLimits (&LimitTable())[kMeterCount] { return limits_.data_; }
 
  private:
-  struct LimitArray {
-    MeterLimits data_[kMeterCount];
-    MeterLimits& operator[](size_t i) { return data_[i]; }
-  };
   struct GaugeSlot {
     std::shared_ptr<KtGaugeWindowRecord> record;
     std::unique_ptr<MeterGaugeWindow> holder;
@@ -125,7 +119,7 @@ class CMeters : public KTDialog {
   QString range_file_ = QStringLiteral("MMDFAULT.DAT");
   QTreeWidget* list_ = nullptr;
 
-  static inline LimitArray limits_{};
+  static inline MeterLimits limits_[kMeterCount]{};
   static inline std::array<GaugeSlot, kMeterCount> slots_{};
   static inline std::array<KtGaugeHandle, kMeterCount> meter_handles_{};
   static inline std::array<QString, kMeterCount> configured_{};

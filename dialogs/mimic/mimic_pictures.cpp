@@ -151,14 +151,7 @@ class Painter {
     p_.setFont(f);
     p_.setPen(lit ? kInk : QColor(0x8a, 0x94, 0xa0));
     p_.drawText(r, Qt::AlignCenter, title);
-    if (!caption.isEmpty()) {
-      f.setPixelSize(10);
-      f.setBold(false);
-      p_.setFont(f);
-      p_.setPen(QColor(0x4a, 0x55, 0x62));
-      p_.drawText(QRectF(r.left() - 20, r.bottom() + 2, r.width() + 40, 14), Qt::AlignHCenter | Qt::AlignTop,
-                  caption);
-    }
+    if (!caption.isEmpty()) Caption(QRectF(r.left() - 20, r.bottom() + 2, r.width() + 40, 14), caption);
   }
 
   void Battery(const QRectF& r, const QColor& colour, bool lit, bool draining) {
@@ -247,7 +240,6 @@ class Painter {
   }
 
   QPainter& p() { return p_; }
-  int frame() const { return frame_; }
 
  private:
   QPainter& p_;

@@ -86,7 +86,7 @@ bool CDlgWaveBase::OnInitDialog() {
   RequestData(kWaveBlock, static_cast<unsigned>(waveform_id_), 0);
 
   wave_series_ = new KtGraphData(QString(), kSamples);
-  wave_plot_ = new KtGraphPlot(QString(), x_range_, y_range_, x_title_, y_title_, 1);
+  wave_plot_ = new KtGraphPlot(QString(), kXRange, y_range_, x_title_, y_title_, 1);
   wave_plot_->AddSeries(wave_series_);
   wave_plot_->centred = 1;
   wave_plot_->horizontalGrid = 1;

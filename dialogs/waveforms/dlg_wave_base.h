@@ -94,7 +94,6 @@ class CDlgWaveBase : public KTDialog {
   KtGraphData* harmonic_series_ = nullptr;
   int caption_id_;
   int waveform_id_;
-  int x_range_ = kXRange;
   int y_range_;
   QString x_title_;
   QString y_title_;

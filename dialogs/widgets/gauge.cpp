@@ -88,6 +88,8 @@ int KtGaugeDrawDial(KtGaugeWidget* control, KtGaugeHandle handle, double min, do
                     int numberStyle) {
   KtGaugeDefinition* def = Find(handle);
   if (def == nullptr || control == nullptr) return -1;
+  // A scale that is not a finite range (infinite or not-a-number limits) has nothing to show.
+  if (!std::isfinite(max - min)) min = max = 0;
   if (!(max >= min)) std::swap(min, max);
   const double span = max - min;
   if (!(step > 0) || !std::isfinite(step)) step = span > 0 ? span / 10 : 1;
@@ -225,6 +227,7 @@ void KtGaugeWidget::paintEvent(QPaintEvent*) {
   double high = max;
   QString lowLabel, highLabel;
   for (const KtGaugeZone& z : def->zones) {
+    if (std::isnan(z.threshold)) continue;  // a threshold that is not a number marks nothing
     if (z.zone == kGaugeZoneLow) {
       low = std::clamp(z.threshold, min, max);
       lowLabel = z.label;

@@ -13,7 +13,8 @@
 // The dial: a 270 degree arc from the scale minimum (lower left) to the maximum (lower right),
 // green between the alarm zones, amber below the lower alarm (zone 2) and red above the upper
 // one (zone 1), numbered major ticks at the tick step with minor ticks between, the unit
-// under the hub, the needle, and the value as a readout. A span of 0 draws an empty dial.
+// under the hub, the needle, and the value as a readout. A span of 0, or one that is not
+// finite, draws an empty dial.
 // Everything runs on the user-interface thread.
 #pragma once
 

@@ -143,12 +143,23 @@ KtGraphObject* GraphArchive::ReadObject() {
     return nullptr;
   }
   ++map_count_;
+  // Bounded so that a crafted archive of objects inside objects cannot exhaust the stack.
+  if (depth_ >= kGraphArchiveMaxNesting) {
+    failed_ = true;
+    return nullptr;
+  }
   KtGraphObject* object = CreateGraphObject(name);
   if (object == nullptr) {
     failed_ = true;
     return nullptr;
   }
+  ++depth_;
   object->Serialize(*this);
+  --depth_;
+  if (failed_) {
+    delete object;  // a half-read object is not handed out
+    return nullptr;
+  }
   return object;
 }
 

@@ -11,7 +11,8 @@
 //              objects share one index sequence starting at 1 (0 is a null object).
 //
 // Reading never runs past the bytes: a short or malformed archive sets the failed flag and the
-// reader returns zeros from then on.
+// reader returns zeros from then on. Objects nest at most kGraphArchiveMaxNesting deep (a graph
+// holds its series); deeper nesting is malformed.
 #pragma once
 
 #include <QString>
@@ -21,6 +22,8 @@
 #include <vector>
 
 class KtGraphObject;
+
+inline constexpr int kGraphArchiveMaxNesting = 16;
 
 class GraphArchive {
  public:
@@ -62,6 +65,7 @@ class GraphArchive {
   std::vector<uint8_t> bytes_;
   size_t pos_ = 0;
   uint32_t map_count_ = 1;
+  int depth_ = 0;                                   // objects being read, one inside the other
   std::map<std::string, uint32_t> stored_classes_;  // name -> index (storing)
   std::map<uint32_t, std::string> loaded_classes_;  // index -> name (loading)
 };

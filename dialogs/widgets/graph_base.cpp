@@ -177,9 +177,7 @@ void KtGraphBase::DrawYAxis(QPainter& painter, const GraphRect& drawing) {
     painter.drawLine(plot_.left, zero, plot_.right - 1, zero);
   }
   if (!title_.isEmpty()) {
-    const QFont titleFont = GraphFont(GraphTitleHeight(drawing.width()));
     painter.setFont(titleFont);
-    const QFontMetrics tm(titleFont);
     const int top = std::max(drawing.top, plot_.top - tm.height() - 2);
     painter.drawText(QRect(plot_.left, top, plot_.width(), tm.height()), Qt::AlignHCenter | Qt::AlignTop,
                      title_);

@@ -54,7 +54,6 @@ class KtGraphBase : public KtGraphObject {
 
   // The plot rectangle of the last Draw.
   const GraphRect& PlotRect() const { return plot_; }
-  const GraphUnits& Units() const { return units_; }
 
   const QString& Title() const { return title_; }
   int XRange() const { return x_range_; }

@@ -53,7 +53,8 @@ std::vector<int> GraphXTicks(int xRange) {
   const int range = NormalisedXRange(xRange);
   const int step = GraphAxisStep(range);
   std::vector<int> out;
-  for (int x = 0; x <= range; x += step) out.push_back(x);
+  // Counted in 64 bits: the last step of a range near the integer limit would overflow.
+  for (int64_t x = 0; x <= range; x += step) out.push_back(static_cast<int>(x));
   return out;
 }
 
@@ -63,7 +64,7 @@ std::vector<int> GraphYTicks(int yRange, bool centred) {
   const int lower = centred ? -(range / 2) : 0;
   const int upper = centred ? range / 2 : range;
   std::vector<int> out;
-  for (int v = lower; v <= upper; v += step) out.push_back(v);
+  for (int64_t v = lower; v <= upper; v += step) out.push_back(static_cast<int>(v));
   return out;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 #include "dialogs/widgets/graph_bar.h"
 #include "dialogs/widgets/graph_plot.h"
@@ -115,12 +116,26 @@ TEST(GraphDataTest, MalformedArchivesFailWithoutCrashing) {
     GraphArchive in(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut)));
     std::unique_ptr<KtGraphObject> o(in.ReadObject());
     EXPECT_TRUE(in.Failed() || cut == 0) << cut;
+    EXPECT_EQ(o, nullptr) << cut;  // no half-read graph
   }
   std::vector<uint8_t> unknown = good;
   unknown[6] = 'X';  // "KtGraphPlot" -> "XtGraphPlot"
   GraphArchive u(unknown);
   EXPECT_EQ(u.ReadObject(), nullptr);
   EXPECT_TRUE(u.Failed());
+  // Graphs nested in graphs far deeper than any real archive: refused, not recursed into.
+  std::vector<uint8_t> nested = {0xFF, 0xFF, 1, 0, 11, 0};
+  const std::string base = "KtGraphBase";
+  nested.insert(nested.end(), base.begin(), base.end());
+  for (int level = 0; level < 200000; ++level) {
+    if (level > 0) nested.insert(nested.end(), {0x01, 0x80});  // the class by its index
+    nested.insert(nested.end(), {0, 100, 0, 0, 0, 200, 0, 0, 0, 0, 0});
+    nested.insert(nested.end(), 32, 0);   // the eight flags
+    nested.insert(nested.end(), {1, 0});  // one series
+  }
+  GraphArchive deep(nested);
+  EXPECT_EQ(std::unique_ptr<KtGraphObject>(deep.ReadObject()), nullptr);
+  EXPECT_TRUE(deep.Failed());
   GraphArchive huge(std::vector<uint8_t>{0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F});
   KtGraphData d;
   d.Serialize(huge);

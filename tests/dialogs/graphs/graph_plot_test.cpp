@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QPainter>
+#include <climits>
 
 namespace {
 
@@ -64,7 +65,10 @@ TEST(GraphPlotTest, TicksStepByATenthAndAtLeastOne) {
                                          {7, false, 8, 0, 7},
                                          {9, false, 10, 0, 9},
                                          {600, true, 11, -300, 300},
-                                         {9, true, 9, -4, 4}}) {
+                                         {9, true, 9, -4, 4},
+                                         // A range from an archive may reach the integer limit.
+                                         {INT_MAX, false, 11, 0, 2147483640},
+                                         {INT_MAX, true, 11, -1073741823, 1073741817}}) {
     const std::vector<int> ticks = c.centred ? GraphYTicks(c.range, true) : GraphXTicks(c.range);
     ASSERT_EQ(ticks.size(), c.count) << c.range;
     EXPECT_EQ(ticks.front(), c.first);

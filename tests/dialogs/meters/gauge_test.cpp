@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
+#include <limits>
+#include <utility>
 
 #include "tests/dialogs/harness/trem_fixture.h"
 
@@ -83,6 +85,34 @@ TEST_F(GaugeTest, SpanZeroDrawsAnEmptyDial) {
   const QImage empty = holder.control->grab().toImage();
   EXPECT_LT(ColouredShare(empty), 0.005);  // no zones, no needle
   Screenshot(record->window, "gauge_span_zero");
+  KtGaugeDestroy(h);
+}
+
+TEST_F(GaugeTest, NonFiniteScalesAndZonesDrawSafely) {
+  QWidget owner;
+  Holder holder;
+  auto record = KtCreateGaugeWindow("TEMP", &owner, "Temperature", 0, 0, 200, 200, &holder);
+  ASSERT_TRUE(record);
+  const KtGaugeHandle h = KtGaugeDefine("TEMP", "Celsius");
+  ASSERT_EQ(KtGaugeDrawDial(holder.control, h, 0, 0, 10, kGaugeNumbersPlain), 1);
+  const QImage empty = holder.control->grab().toImage();
+  // Limits such as a range file's infinities or NaNs draw the empty dial, whatever the zones.
+  KtGaugeAddZone(h, kGaugeZoneHigh, 60, "HIGH");
+  KtGaugeAddZone(h, kGaugeZoneLow, 10, "LOW ALARM");
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (auto [min, max] :
+       {std::pair{0.0, inf}, std::pair{-inf, 100.0}, std::pair{nan, 100.0}, std::pair{-1e308, 1e308}}) {
+    ASSERT_EQ(KtGaugeDrawDial(holder.control, h, min, max, 10, kGaugeNumbersPlain), 1);
+    KtGaugeSetValue(h, 50);
+    EXPECT_TRUE(holder.control->grab().toImage() == empty) << min << " .. " << max;
+  }
+  // A zone whose threshold is not a number marks nothing: the dial is the one without it.
+  KtGaugeAddZone(h, kGaugeZoneLow, 0, "LOW ALARM");
+  ASSERT_EQ(KtGaugeDrawDial(holder.control, h, 0, 100, 10, kGaugeNumbersPlain), 1);
+  const QImage noLowZone = holder.control->grab().toImage();
+  KtGaugeAddZone(h, kGaugeZoneLow, nan, "LOW ALARM");
+  EXPECT_TRUE(holder.control->grab().toImage() == noLowZone);
   KtGaugeDestroy(h);
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,10 @@ TEST(MeterLimitsTest, TickStepOfEveryFamilyAtItsEdges) {
   };
   for (const Case& c : cases) {
     EXPECT_NEAR(TickStep(c.family, c.span), c.step, 1e-6) << static_cast<int>(c.family) << " span " << c.span;
+  }
+  // A range file may hold infinite limits: every family still gives a step (and returns).
+  for (TickFamily f : {TickFamily::VA, TickFamily::W, TickFamily::T, TickFamily::A, TickFamily::A2}) {
+    EXPECT_GT(TickStep(f, std::numeric_limits<double>::infinity()), 0) << static_cast<int>(f);
   }
 }
 
