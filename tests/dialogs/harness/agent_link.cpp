@@ -142,7 +142,7 @@ void UdpAgent::Drain(std::vector<std::vector<uint8_t>>& answers, int firstWaitMs
 
 // ---- the reply handler ----
 
-int HandleReplyNotice(uint32_t packedKey, QWidget* boxOwner, std::string* note) {
+int HandleReplyNotice(uint32_t packedKey, QWidget* boxOwner, std::string* note, int hostIndex) {
   // The harness's notices carry no status: it is read from the block the reply went to.
   KT_Block* b = ReplyStatusBlock(PackedKeyBlock(packedKey));
   int status = 0;
@@ -150,7 +150,7 @@ int HandleReplyNotice(uint32_t packedKey, QWidget* boxOwner, std::string* note) 
     auto lock = gScp.Lock();
     status = b->GetStatus();
   }
-  const ReplyStatusOutcome outcome = ActOnReplyStatus(packedKey, status, 1, boxOwner);
+  const ReplyStatusOutcome outcome = ActOnReplyStatus(packedKey, status, hostIndex, boxOwner);
   if (note != nullptr) *note = outcome.text.toStdString();
   return outcome.routed;
 }
@@ -219,7 +219,7 @@ void AgentLink::Apply(const std::vector<uint8_t>& bytes, int hostIndex) {
   RemoveAnsweredRequest(message, hostIndex);
   ++replies_applied_;
   std::string note;
-  const int routed = HandleReplyNotice(packed, box_owner_, &note);
+  const int routed = HandleReplyNotice(packed, box_owner_, &note, hostIndex);
   replies_routed_ += routed;
   Note("reply " + DescribeMessage(message) + ": " + note + " -> " + std::to_string(routed) + " dialog(s)");
 }
