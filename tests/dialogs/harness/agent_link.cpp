@@ -19,8 +19,6 @@ namespace trem_harness {
 
 namespace {
 
-const int kBlockIds[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 24, 25, 26, 27, 28};
-
 std::string KeyText(const KT_ScpMessage& m) {
   std::string text;
   for (size_t i = 0; i < m.key.size(); ++i) {
@@ -75,7 +73,7 @@ bool InProcessAgent::Exchange(const std::vector<uint8_t>& frame, int hostIndex,
 
 void InProcessAgent::MarkAllFresh() {
   auto lock = scp_->Lock();
-  for (int id : kBlockIds) {
+  for (int id : kScpBlockIds) {
     KT_Block* block = scp_->GetBlock(id);
     if (block == nullptr) continue;
     for (const KT_BranchTable::Entry& e : std::vector<KT_BranchTable::Entry>(block->Branches().Entries())) {

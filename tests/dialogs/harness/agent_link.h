@@ -36,6 +36,9 @@ class QWidget;
 
 namespace trem_harness {
 
+// The blocks of an SCP image, by id.
+inline constexpr int kScpBlockIds[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 24, 25, 26, 27, 28};
+
 class AgentEndpoint {
  public:
   virtual ~AgentEndpoint() = default;
