@@ -33,108 +33,116 @@ void AddTopic(Topics& t, const char* file, int context, const char* title, const
                    HelpTopic{QString::fromUtf8(title), QString::fromUtf8(text)});
 }
 
+// One topic of a help file: its context id, title and text.
+struct TopicText {
+  int context;
+  const char* title;
+  const char* text;
+};
+
 // Our own texts of the alarm help file, one per topic.
-void AddAlarmTopics(Topics& t) {
-  const char* f = kAlarmHelpFile;
-  AddTopic(t, f, 2, "Bad Battery Detected",
-           "The UPS has found that its batteries can no longer hold a proper charge.\n\n"
-           "The load is still protected while utility power is present, but the time the UPS can "
-           "run on battery may be much shorter than expected. Have the batteries checked and "
-           "replaced by qualified service personnel.");
-  AddTopic(t, f, 3, "UPS On Battery",
-           "Utility power has failed or is outside the UPS's input tolerance, and the UPS now runs "
-           "the load from its batteries.\n\n"
-           "Save your work. If power does not return, the agent shuts the computer down in good "
-           "order as configured in the shutdown parameters.");
-  AddTopic(t, f, 4, "Low Battery",
-           "The UPS is on battery and the remaining battery time has fallen to the low battery "
-           "warning level.\n\nThe agent starts the shutdown sequence when it is configured to do so "
-           "on low battery. Save your work now.");
-  AddTopic(t, f, 5, "UPS Component Failed",
-           "The UPS reports a failure of one of its components.\n\nThe load may no longer be "
-           "protected. Check the UPS's own display and call for service.");
-  AddTopic(t, f, 6, "Input Out Of Tolerance",
-           "The voltage or frequency of the utility input is outside the range the UPS accepts.\n\n"
-           "The UPS may switch to battery to protect the load. Have the supply checked if this "
-           "happens often.");
-  AddTopic(t, f, 7, "Overload",
-           "The load connected to the UPS is more than it is rated for.\n\nRemove non-essential "
-           "equipment from the UPS outputs; a lasting overload may make the UPS switch to bypass "
-           "or turn its output off.");
-  AddTopic(t, f, 8, "Bypass",
-           "The UPS has switched the load to its bypass: the load runs directly from utility power "
-           "and is not protected against a power failure.");
-  AddTopic(t, f, 9, "Communication Lost",
-           "Communication has been lost: either between the agent and its UPS (check the serial "
-           "cable or the network adapter) or between the console and the agent (check that the "
-           "agent runs and that the network between the two computers works).");
-  AddTopic(t, f, 10, "Software Error",
-           "The agent has met an internal error. Look at the agent's trace and error log; "
-           "restarting the agent usually clears the condition.");
-  AddTopic(t, f, 11, "Diagnostic Test In Progress",
-           "The UPS is running its diagnostic (battery) test. The load stays protected; the "
-           "result is shown in the battery test results when the test is over.");
-  AddTopic(t, f, 12, "Utility Over Voltage - Buck",
-           "The utility voltage is high; the UPS lowers it (buck) so that the load keeps its "
-           "nominal voltage without using the batteries.");
-  AddTopic(t, f, 13, "Utility Under Voltage - Boost",
-           "The utility voltage is low; the UPS raises it (boost) so that the load keeps its "
-           "nominal voltage without using the batteries.");
-  AddTopic(t, f, 14, "Bad Battery Alarm Cleared", "The UPS no longer reports a bad battery.");
-  AddTopic(t, f, 15, "Utility Power Restored",
-           "Utility power has returned and the UPS runs the load from it again. The batteries "
-           "are being recharged.");
-  AddTopic(t, f, 16, "Low Battery Alarm Cleared", "The battery charge is above the low battery level again.");
-  AddTopic(t, f, 17, "UPS Component Failure Alarm Cleared", "The UPS no longer reports a failed component.");
-  AddTopic(t, f, 18, "Input Parameters Returned To Normal",
-           "The utility input is within the UPS's tolerance again.");
-  AddTopic(t, f, 19, "Overload Alarm Cleared", "The load is within the UPS's rating again.");
-  AddTopic(t, f, 20, "UPS Returned From Bypass",
-           "The UPS protects the load again; the bypass is no longer in use.");
-  AddTopic(t, f, 21, "Communication Re-established",
-           "Communication between the agent and its UPS, or between the console and the agent, "
-           "works again.");
-  AddTopic(t, f, 22, "Software Error Cleared", "The agent's internal error condition has cleared.");
-  AddTopic(t, f, 23, "Program Started", "The agent has started and monitors its UPS.");
-  AddTopic(t, f, 24, "Program Terminated",
-           "The agent has stopped. While it is stopped the computer is not shut down when power fails.");
-  AddTopic(t, f, 25, "Remote Configuration Change",
-           "A console has changed the agent's configuration over the network.");
-  AddTopic(t, f, 26, "Scheduled Shutdown",
-           "A scheduled shutdown is due: the agent shuts the computer down at the scheduled time "
-           "and restarts the UPS as the schedule says.");
-  AddTopic(t, f, 28, "Shutdown Due To Power Failure",
-           "The power failure has lasted too long, or the battery is low: the agent is shutting "
-           "the computer down in good order.");
-  AddTopic(t, f, 29, "Remote Shutdown",
-           "A master agent has told this computer to shut down because of a power problem at the "
-           "master's UPS.");
-  AddTopic(t, f, 30, "Diagnostic Test Completed",
-           "The UPS has finished its diagnostic test. See the battery test results.");
-  AddTopic(t, f, 31, "Clear Utility Over Voltage - Buck",
-           "The utility voltage is normal again; the UPS no longer bucks.");
-  AddTopic(t, f, 32, "Clear Utility Under Voltage - Boost",
-           "The utility voltage is normal again; the UPS no longer boosts.");
-  AddTopic(t, f, 33, "UPS Configuration",
-           "No UPS is configured for this agent, or the agent has just discovered its UPS. Use "
-           "the serial device configuration to choose the port and UPS type.");
-  AddTopic(t, f, 34, "UPS Discovery In Progress",
-           "The agent is finding out which UPS is connected and how to talk to it.");
-  AddTopic(t, f, 39, "Idle and Client Mode",
-           "The agent is idle, or runs as a client of a master agent that watches the UPS and "
-           "tells this computer when to shut down.");
-  AddTopic(t, f, kGeneralHelpTopic, "UPS Alarms and Events",
-           "This help describes the UPS states and the events that the agent records in its "
-           "event log. Double-click an event or a state to read about it.");
-  AddTopic(t, kPanelHelpFile, 0, "Tremona Help",
-           "Each dialog of the console has a help topic of its own; press F1 or the Help button "
-           "in a dialog to read it.");
-}
+const TopicText kAlarmTopics[] = {
+    {2, "Bad Battery Detected",
+     "The UPS has found that its batteries can no longer hold a proper charge.\n\n"
+     "The load is still protected while utility power is present, but the time the UPS can "
+     "run on battery may be much shorter than expected. Have the batteries checked and "
+     "replaced by qualified service personnel."},
+    {3, "UPS On Battery",
+     "Utility power has failed or is outside the UPS's input tolerance, and the UPS now runs "
+     "the load from its batteries.\n\n"
+     "Save your work. If power does not return, the agent shuts the computer down in good "
+     "order as configured in the shutdown parameters."},
+    {4, "Low Battery",
+     "The UPS is on battery and the remaining battery time has fallen to the low battery "
+     "warning level.\n\nThe agent starts the shutdown sequence when it is configured to do so "
+     "on low battery. Save your work now."},
+    {5, "UPS Component Failed",
+     "The UPS reports a failure of one of its components.\n\nThe load may no longer be "
+     "protected. Check the UPS's own display and call for service."},
+    {6, "Input Out Of Tolerance",
+     "The voltage or frequency of the utility input is outside the range the UPS accepts.\n\n"
+     "The UPS may switch to battery to protect the load. Have the supply checked if this "
+     "happens often."},
+    {7, "Overload",
+     "The load connected to the UPS is more than it is rated for.\n\nRemove non-essential "
+     "equipment from the UPS outputs; a lasting overload may make the UPS switch to bypass "
+     "or turn its output off."},
+    {8, "Bypass",
+     "The UPS has switched the load to its bypass: the load runs directly from utility power "
+     "and is not protected against a power failure."},
+    {9, "Communication Lost",
+     "Communication has been lost: either between the agent and its UPS (check the serial "
+     "cable or the network adapter) or between the console and the agent (check that the "
+     "agent runs and that the network between the two computers works)."},
+    {10, "Software Error",
+     "The agent has met an internal error. Look at the agent's trace and error log; "
+     "restarting the agent usually clears the condition."},
+    {11, "Diagnostic Test In Progress",
+     "The UPS is running its diagnostic (battery) test. The load stays protected; the "
+     "result is shown in the battery test results when the test is over."},
+    {12, "Utility Over Voltage - Buck",
+     "The utility voltage is high; the UPS lowers it (buck) so that the load keeps its "
+     "nominal voltage without using the batteries."},
+    {13, "Utility Under Voltage - Boost",
+     "The utility voltage is low; the UPS raises it (boost) so that the load keeps its "
+     "nominal voltage without using the batteries."},
+    {14, "Bad Battery Alarm Cleared", "The UPS no longer reports a bad battery."},
+    {15, "Utility Power Restored",
+     "Utility power has returned and the UPS runs the load from it again. The batteries "
+     "are being recharged."},
+    {16, "Low Battery Alarm Cleared", "The battery charge is above the low battery level again."},
+    {17, "UPS Component Failure Alarm Cleared", "The UPS no longer reports a failed component."},
+    {18, "Input Parameters Returned To Normal", "The utility input is within the UPS's tolerance again."},
+    {19, "Overload Alarm Cleared", "The load is within the UPS's rating again."},
+    {20, "UPS Returned From Bypass", "The UPS protects the load again; the bypass is no longer in use."},
+    {21, "Communication Re-established",
+     "Communication between the agent and its UPS, or between the console and the agent, "
+     "works again."},
+    {22, "Software Error Cleared", "The agent's internal error condition has cleared."},
+    {23, "Program Started", "The agent has started and monitors its UPS."},
+    {24, "Program Terminated",
+     "The agent has stopped. While it is stopped the computer is not shut down when power fails."},
+    {25, "Remote Configuration Change", "A console has changed the agent's configuration over the network."},
+    {26, "Scheduled Shutdown",
+     "A scheduled shutdown is due: the agent shuts the computer down at the scheduled time "
+     "and restarts the UPS as the schedule says."},
+    {28, "Shutdown Due To Power Failure",
+     "The power failure has lasted too long, or the battery is low: the agent is shutting "
+     "the computer down in good order."},
+    {29, "Remote Shutdown",
+     "A master agent has told this computer to shut down because of a power problem at the "
+     "master's UPS."},
+    {30, "Diagnostic Test Completed",
+     "The UPS has finished its diagnostic test. See the battery test results."},
+    {31, "Clear Utility Over Voltage - Buck",
+     "The utility voltage is normal again; the UPS no longer bucks."},
+    {32, "Clear Utility Under Voltage - Boost",
+     "The utility voltage is normal again; the UPS no longer boosts."},
+    {33, "UPS Configuration",
+     "No UPS is configured for this agent, or the agent has just discovered its UPS. Use "
+     "the serial device configuration to choose the port and UPS type."},
+    {34, "UPS Discovery In Progress",
+     "The agent is finding out which UPS is connected and how to talk to it."},
+    {39, "Idle and Client Mode",
+     "The agent is idle, or runs as a client of a master agent that watches the UPS and "
+     "tells this computer when to shut down."},
+    {kGeneralHelpTopic, "UPS Alarms and Events",
+     "This help describes the UPS states and the events that the agent records in its "
+     "event log. Double-click an event or a state to read about it."},
+};
+
+// The general topic of the panel help file; the dialogs add their own topics.
+const TopicText kPanelGeneralTopic = {
+    0, "Tremona Help",
+    "Each dialog of the console has a help topic of its own; press F1 or the Help button "
+    "in a dialog to read it."};
 
 Topics& GetTopics() {
   static Topics topics;
   static const bool filled = [] {
-    AddAlarmTopics(topics);
+    for (const TopicText& a : kAlarmTopics) AddTopic(topics, kAlarmHelpFile, a.context, a.title, a.text);
+    AddTopic(topics, kPanelHelpFile, kPanelGeneralTopic.context, kPanelGeneralTopic.title,
+             kPanelGeneralTopic.text);
     return true;
   }();
   (void)filled;

@@ -60,8 +60,8 @@ int KT_Hosts::RemoveHost(const KT_Address& address) {
 }
 
 int KT_Hosts::ProcessPacket(KT_Address& from, KT_ScpMessage& message) {
-  if (FindSameHost(from) == nullptr) AddHost(from);
   HostEntry* entry = FindSameHost(from);
+  if (entry == nullptr && AddHost(from) == 1) entry = entries_.back().get();
   if (entry == nullptr) {
     LogError(ERR_HOST_NOT_FOUND, kHostsProcessPacketFunction, 1, 0);
     return -1;

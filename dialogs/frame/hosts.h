@@ -44,7 +44,6 @@ class HostEntry : public KT_SCPBase {
 
  private:
   KT_Address address_;
-  KT_Address spare_address_;  // built empty, kept with the entry
   int host_index_ = 0;
 };
 

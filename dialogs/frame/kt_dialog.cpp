@@ -64,33 +64,23 @@ bool TypesOrErases(const QKeyEvent* key) {
 
 }  // namespace
 
-KTDialog::KTDialog(QWidget* parent, const QString& hostName) : QDialog(parent), host_name_(hostName) {
-  Init(IDD_KTDIALOG);
-}
+KTDialog::KTDialog(QWidget* parent, const QString& hostName)
+    : KTDialog(IDD_KTDIALOG, parent, QString(), hostName, QStringList()) {}
 
 KTDialog::KTDialog(int templateId, QWidget* parent, const QString& hostName)
-    : QDialog(parent), host_name_(hostName) {
-  Init(templateId);
-}
+    : KTDialog(templateId, parent, QString(), hostName, QStringList()) {}
 
 KTDialog::KTDialog(QWidget* parent, const QString& selectionLabel, const QString& hostName,
                    const QStringList& hostNames)
-    : QDialog(parent), host_name_(hostName), host_list_(hostNames), selection_label_(selectionLabel) {
-  Init(IDD_KTDIALOG);
-}
+    : KTDialog(IDD_KTDIALOG, parent, selectionLabel, hostName, hostNames) {}
 
 KTDialog::KTDialog(int templateId, QWidget* parent, const QString& selectionLabel, const QString& hostName,
                    const QStringList& hostNames)
-    : QDialog(parent), host_name_(hostName), host_list_(hostNames), selection_label_(selectionLabel) {
-  Init(templateId);
-}
-
-void KTDialog::Init(int templateId) {
-  template_id_ = templateId;
-  busy_count_ = 0;
-  print_file_.clear();
-  help_context_id_ = 0;
-  modeless_ = 1;
+    : QDialog(parent),
+      host_name_(hostName),
+      host_list_(hostNames),
+      selection_label_(selectionLabel),
+      template_id_(templateId) {
   setModal(false);
   setWindowTitle(QStringLiteral("Dialog"));
 }

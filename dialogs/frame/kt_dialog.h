@@ -177,7 +177,6 @@ class KTDialog : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void Init(int templateId);
   void EnterBusy();
   void LeaveBusy();
   void InstallKeyFilter(bool on);

@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "core/scp/scp_message.h"
-#include "dialogs/frame/kt_dialog.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/reply_routing.h"
 #include "dialogs/frame/request_path.h"
@@ -84,18 +83,15 @@ ReplyStatusOutcome ActOnReplyStatus(uint32_t packedKey, int status, int hostInde
     case SCP_INVALID_PACKET:
       box("Invalid packet");
       break;
-    case SCP_NOT_AVAILABLE: {
-      DialogSlot target = DialogSlot::Count;
-      if (block == 4 && (branch == 11 || branch == 13)) target = DialogSlot::SerialDeviceConfig;
-      if (block == 4 && branch == 12) target = DialogSlot::NetworkAdapterConfig;
-      if (target != DialogSlot::Count && DialogIsOpen(DialogInSlot(target))) {
+    case SCP_NOT_AVAILABLE:
+      // The routing table knows which open dialog takes it; with none open, the box.
+      out.routed = RouteScpReply(SCP_NOT_AVAILABLE, packedKey);
+      if (out.routed > 0) {
         out.text = address + QStringLiteral("Not Available");
-        out.routed = RouteScpReply(SCP_NOT_AVAILABLE, packedKey);
       } else {
         box("Not Available");
       }
       break;
-    }
     default:
       out.text = address + QStringLiteral("Bad SCP Status = %1").arg(status);
       break;

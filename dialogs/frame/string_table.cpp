@@ -183,12 +183,3 @@ std::vector<int> StringTableConflicts() {
   EnsureFrameStrings(table);
   return table.conflicts;
 }
-
-std::vector<int> StringTableIds() {
-  Table& table = GetTable();
-  std::lock_guard<std::mutex> lock(table.mutex);
-  EnsureFrameStrings(table);
-  std::vector<int> ids;
-  for (const auto& [id, text] : table.texts) ids.push_back(id);
-  return ids;
-}

@@ -38,5 +38,3 @@ class StringTableRegistrar {
 
 // Ids registered twice with different texts (see above).
 std::vector<int> StringTableConflicts();
-// Every id of the table, ascending.
-std::vector<int> StringTableIds();

@@ -24,12 +24,7 @@ static const HelpTopicRegistrar kHelp(
     "Press OK to start the test now, or Cancel to close without testing.");
 
 CManageDiagTest::CManageDiagTest(QWidget* parent, const QString& hostName)
-    : KTDialog(IDD_MANAGE_DIAG_TEST, parent, hostName) {
-  BindDialogPointer(pManageDiagTest);
-  SetWaitCount(0);
-  BuildControls();
-  Create(IDD_MANAGE_DIAG_TEST);
-}
+    : CManageDiagTest(parent, QString(), hostName, QStringList()) {}
 
 CManageDiagTest::CManageDiagTest(QWidget* parent, const QString& selectionLabel, const QString& hostName,
                                  const QStringList& hostNames)

@@ -103,7 +103,8 @@ bool Parse(int argc, char** argv, Options& o) {
       if (answer == 0) return false;
       o.answers.push_back(answer);
     } else if (a == "--set" || a == "--press" || a == "--png" || a == "--pdf" || a == "--wait") {
-      if (!value(v)) return false;
+      int seconds = 0;
+      if (!value(v) || (a == "--wait" && !ParseInt(v, seconds))) return false;
       o.steps.push_back({a.substr(2), v});
     } else if (!a.empty() && a[0] != '-' && o.className.empty()) {
       o.className = a;
@@ -266,11 +267,7 @@ int main(int argc, char** argv) {
     }
     if (step.kind == "wait") {
       int seconds = 0;
-      if (!ParseInt(step.value, seconds)) {
-        Say("bad --wait " + step.value);
-        ok = false;
-        continue;
-      }
+      ParseInt(step.value, seconds);  // checked with the command line
       link.PumpFor(seconds * 1000);
       continue;
     }

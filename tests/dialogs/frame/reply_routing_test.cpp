@@ -3,6 +3,8 @@
 
 #include <QPointer>
 
+#include "dialogs/frame/host_control.h"
+#include "dialogs/frame/request_path.h"
 #include "dialogs/frame/trem_globals.h"
 #include "tests/dialogs/frame/probe_dialog.h"
 #include "tests/dialogs/harness/trem_fixture.h"
@@ -106,6 +108,24 @@ TEST_F(ReplyRoutingTest, GetResendAsksAgainForTheSameKey) {
     EXPECT_EQ(entry.key, c.asked);
     EXPECT_EQ(entry.host, 1);
   }
+  // Through the link: the host that answered "Get Resend" is the one asked again.
+  gScp.requestTable.Clear();
+  {
+    KT_HostControl writer;
+    KT_Address other(ADDRESS_IP);
+    other.SetIpAddress(0x0200000A);
+    other.SetHostName("ups-room");
+    ASSERT_EQ(gHosts.AddHost(other), 1);
+  }
+  agent.ForceStatus(SCP_GET_RESEND);
+  ASSERT_EQ(RequestForHost(2, 4, 8, 1), 1);
+  gScp.requestTable.ResetCursor();
+  ASSERT_EQ(link.Step(), 1);
+  ScpQueueEntry again;
+  gScp.requestTable.ResetCursor();
+  ASSERT_GE(gScp.requestTable.Next(again), 0);
+  EXPECT_EQ(again.key, (std::vector<uint8_t>{4, 8, 1}));
+  EXPECT_EQ(again.host, 2);
 }
 
 TEST_F(ReplyRoutingTest, FailuresBecomeBoxesAndNotAvailableReachesAnOpenAdapterDialog) {

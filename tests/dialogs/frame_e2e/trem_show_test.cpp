@@ -69,6 +69,10 @@ TEST_F(TremShowTest, DrivesAPlainDialog) {
   const std::string list = Run("--list", status);
   for (const char* name : {"CHostSelection", "CDiscoverc", "CDiscoveryWaitDlg"})
     EXPECT_TRUE(Contains(list, name));
+  // A wait that is no number is a bad command line: nothing is opened.
+  const std::string bad = Run("CDiscoverc --host 127.0.0.1 --wait soon", status);
+  EXPECT_EQ(status, 2) << bad;
+  EXPECT_FALSE(Contains(bad, "opened")) << bad;
 }
 
 }  // namespace

@@ -19,8 +19,6 @@ namespace trem_harness {
 
 namespace {
 
-const int kBlockIds[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 24, 25, 26, 27, 28};
-
 std::string KeyText(const KT_ScpMessage& m) {
   std::string text;
   for (size_t i = 0; i < m.key.size(); ++i) {
@@ -75,7 +73,7 @@ bool InProcessAgent::Exchange(const std::vector<uint8_t>& frame, int hostIndex,
 
 void InProcessAgent::MarkAllFresh() {
   auto lock = scp_->Lock();
-  for (int id : kBlockIds) {
+  for (int id : kScpBlockIds) {
     KT_Block* block = scp_->GetBlock(id);
     if (block == nullptr) continue;
     for (const KT_BranchTable::Entry& e : std::vector<KT_BranchTable::Entry>(block->Branches().Entries())) {
@@ -142,7 +140,7 @@ void UdpAgent::Drain(std::vector<std::vector<uint8_t>>& answers, int firstWaitMs
 
 // ---- the reply handler ----
 
-int HandleReplyNotice(uint32_t packedKey, QWidget* boxOwner, std::string* note) {
+int HandleReplyNotice(uint32_t packedKey, QWidget* boxOwner, std::string* note, int hostIndex) {
   // The harness's notices carry no status: it is read from the block the reply went to.
   KT_Block* b = ReplyStatusBlock(PackedKeyBlock(packedKey));
   int status = 0;
@@ -150,7 +148,7 @@ int HandleReplyNotice(uint32_t packedKey, QWidget* boxOwner, std::string* note) 
     auto lock = gScp.Lock();
     status = b->GetStatus();
   }
-  const ReplyStatusOutcome outcome = ActOnReplyStatus(packedKey, status, 1, boxOwner);
+  const ReplyStatusOutcome outcome = ActOnReplyStatus(packedKey, status, hostIndex, boxOwner);
   if (note != nullptr) *note = outcome.text.toStdString();
   return outcome.routed;
 }
@@ -219,7 +217,7 @@ void AgentLink::Apply(const std::vector<uint8_t>& bytes, int hostIndex) {
   RemoveAnsweredRequest(message, hostIndex);
   ++replies_applied_;
   std::string note;
-  const int routed = HandleReplyNotice(packed, box_owner_, &note);
+  const int routed = HandleReplyNotice(packed, box_owner_, &note, hostIndex);
   replies_routed_ += routed;
   Note("reply " + DescribeMessage(message) + ": " + note + " -> " + std::to_string(routed) + " dialog(s)");
 }

@@ -10,10 +10,10 @@
 //      fill its blocks and read what SETs changed), UdpAgent over UDP from a real VigilNT;
 //   3. each answer is decoded, applied to gScp (ExecuteCommand), and its request removed from
 //      the table (key and host index);
-//   4. then as the reply handler: the block's status decides - Get Resend asks again for host
-//      1; Set OK / Get OK go to RouteScpReply and the block's status becomes 255; Set Failed,
-//      Get Failed and Invalid packet become message boxes "SCP Status: FieldAddress=b,r,i -
-//      ..."; Not Available goes to the serial device or network adapter dialog for (4, 11),
+//   4. then as the reply handler: the block's status decides - Get Resend asks the answering
+//      host again; Set OK / Get OK go to RouteScpReply and the block's status becomes 255; Set
+//      Failed, Get Failed and Invalid packet become message boxes "SCP Status: FieldAddress=b,r,i
+//      - ..."; Not Available goes to the serial device or network adapter dialog for (4, 11),
 //      (4, 13) and (4, 12) when open, else a box.
 //
 //   InProcessAgent agent;                 // or UdpAgent agent; agent.Open(error)
@@ -35,6 +35,9 @@
 class QWidget;
 
 namespace trem_harness {
+
+// The blocks of an SCP image, by id.
+inline constexpr int kScpBlockIds[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 24, 25, 26, 27, 28};
 
 class AgentEndpoint {
  public:
@@ -131,9 +134,10 @@ class AgentLink {
   int replies_routed_ = 0;
 };
 
-// The console's reply handler for one reply applied to gScp (see step 4 above). Returns the
-// number of dialogs the reply was posted to; boxes through the message box layer.
-int HandleReplyNotice(uint32_t packedKey, QWidget* boxOwner, std::string* note = nullptr);
+// The console's reply handler for one reply applied to gScp (see step 4 above), answered by
+// the host of that index. Returns the number of dialogs the reply was posted to; boxes through
+// the message box layer.
+int HandleReplyNotice(uint32_t packedKey, QWidget* boxOwner, std::string* note = nullptr, int hostIndex = 1);
 
 // "GET 4,8,1", "SET 27,5", "DATA 2", "STATUS 4,8,1 = Set OK".
 std::string DescribeMessage(const KT_ScpMessage& message);

@@ -14,10 +14,6 @@
 
 namespace trem_harness {
 
-namespace {
-const int kBlockIds[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 24, 25, 26, 27, 28};
-}
-
 void ResetToLocalHost() {
   KT_HostControl writer;
   gHosts.ResetHosts();
@@ -38,7 +34,7 @@ void TremTest::SetUp() {
   gScp.requestTable.Clear();
   {
     auto lock = gScp.Lock();
-    for (int id : kBlockIds) {
+    for (int id : kScpBlockIds) {
       if (KT_Block* b = gScp.GetBlock(id)) b->SetStatus(-1);
     }
   }
