@@ -14,7 +14,7 @@
 //   - printing of a text file the dialog wrote (Print... button, id 1710), a caption of the
 //     title and the host, and context help from "hpanel.hlp" (Help button and F1).
 //
-// Writing a dialog (see also /work/notes/trem_api.md):
+// Writing a dialog:
 //
 //   DialogPointer<CMyDialog> pMyDialog{DialogSlot::...};   // or no slot when not routed
 //
