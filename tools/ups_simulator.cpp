@@ -575,7 +575,7 @@ int UpsSimulator::Run() {
     if (listen_fd_ >= 0) fds.push_back({listen_fd_, POLLIN, 0});
     const size_t first_client = fds.size();
     for (auto& [id, c] : clients_) {
-      if (c.closed || c.input_ended) continue;
+      if (c.input_ended) continue;  // a closed client's input ended first
       fds.push_back({c.in_fd, POLLIN, 0});
       ids.push_back(id);
     }
@@ -599,14 +599,11 @@ int UpsSimulator::Run() {
       }
     }
     RunTimers();
-    // Clients that are done (a late "wait" answer may have finished one) are let go.
+    // Clients that are done (a late "wait" answer may have finished one) are let go; a done
+    // client has no wait pending (CloseIfDone).
     for (auto it = clients_.begin(); it != clients_.end();) {
       if (it->second.closed && it->second.is_socket) {
         ::close(it->second.in_fd);
-        const int id = it->first;
-        waiters_.erase(std::remove_if(waiters_.begin(), waiters_.end(),
-                                      [id](const Waiter& w) { return w.client_id == id; }),
-                       waiters_.end());
         it = clients_.erase(it);
       } else {
         ++it;

@@ -69,6 +69,10 @@ class KT_Agent : public KT_ErrorStatus {
   void ActivateNetworkShutdown();
   // Status, information and meter requests for an adapter thread.
   void PostAdapterRequests();
+  // Writes config.dat after an applied SET of the configuration, so that a crash or a power cut
+  // cannot take back a change the console was told is set; a failed write raises the
+  // software-error alarm. The write's result.
+  int SaveConfigFile();
 
   // Option fields.
   std::optional<std::string> deviceName;

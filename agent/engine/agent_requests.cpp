@@ -29,13 +29,18 @@ void KT_Agent::HandleConfigRequest(int set, int branch) {
     return;
   }
   ApplyConfigSet(branch);
-  // The console was answered "Set OK": the change goes to config.dat at once, so that a crash
-  // or a power cut cannot take it back.
-  if (services_.WriteConfigFile() < 0) {
-    Diag() << "KT_Agent::SSQ could not write the configuration file\n";
+  // The console was answered "Set OK": the change goes to config.dat at once.
+  SaveConfigFile();
+}
+
+int KT_Agent::SaveConfigFile() {
+  const int r = services_.WriteConfigFile();
+  if (r < 0) {
+    Diag() << "KT_Agent could not write the configuration file\n";
     auto lock = scp_.Lock();
     scp_.upsStatus.SetAlarm(ALARM_SOFTWARE_ERROR);
   }
+  return r;
 }
 
 void KT_Agent::ApplyConfigSet(int branch) {

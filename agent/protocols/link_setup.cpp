@@ -19,24 +19,6 @@ constexpr int kContactCode = 2;     // 1200 baud
 constexpr int kPulseMs = 200;
 constexpr int kLineAnswerSeconds = 3;
 
-// A protocol object that only offers the port and the shared helpers: the cable test of a
-// step whose protocol is not built in runs on it.
-class PortOnly : public KT_UpsProtocol {
- public:
-  using KT_UpsProtocol::KT_UpsProtocol;
-  int Probe() override { return 0; }
-  int SendRequest(const uint8_t*, int, int) override { return -1; }
-  int ProcessBlock(KT_ReadRecord&) override { return -1; }
-  int UpdateInfo() override { return -1; }
-  int UpdateMeter() override { return -1; }
-  int UpdateConfig() override { return -1; }
-  int SetConfig() override { return -1; }
-  int InitiateBatteryTest() override { return -1; }
-  int UpdateBatteryTest() override { return -1; }
-  int UpdateStatus() override { return -1; }
-  int UpdateAlarmQueue() override { return -1; }
-};
-
 }  // namespace
 
 KT_LinkSetup::KT_LinkSetup(KT_SCP& scp) : scp_(scp), make_bcm_(MakeBcmProtocol), make_varnis_(MakeHarvanProtocol) {}
@@ -178,7 +160,7 @@ int KT_LinkSetup::TryVarnis() {
   // Without the Varnis II protocol its cable test still runs: a missing cable ends detection
   // here whatever protocols are built in.
   const bool probe = port != nullptr;
-  if (!port) port = std::make_unique<PortOnly>(scp_);
+  if (!port) port = std::make_unique<KT_PortOnlyProtocol>(scp_);
   if (OpenAt(*port, kVarnisCode, FN_VARNIS) < 0) return -1;
   if (CableTest(*port, FN_VARNIS) < 0) return -1;
   const int r = probe ? port->Probe() : 0;

@@ -182,3 +182,22 @@ class KT_UpsProtocol : public KT_SerialPort {
   int battery_test_count_ = 0;
   RecordFileWriter file_writer_;
 };
+
+// A protocol object that only offers the port and the shared helpers: no UPS answers its probe
+// and every protocol operation fails. The cable test of a detection step whose protocol is not
+// built in runs on it.
+class KT_PortOnlyProtocol : public KT_UpsProtocol {
+ public:
+  using KT_UpsProtocol::KT_UpsProtocol;
+  int Probe() override { return 0; }
+  int SendRequest(const uint8_t*, int, int) override { return -1; }
+  int ProcessBlock(KT_ReadRecord&) override { return -1; }
+  int UpdateInfo() override { return -1; }
+  int UpdateMeter() override { return -1; }
+  int UpdateConfig() override { return -1; }
+  int SetConfig() override { return -1; }
+  int InitiateBatteryTest() override { return -1; }
+  int UpdateBatteryTest() override { return -1; }
+  int UpdateStatus() override { return -1; }
+  int UpdateAlarmQueue() override { return -1; }
+};

@@ -67,13 +67,9 @@ class NetBcmWorker : public KT_UpsWorker {
   NetBcmAdapterClient& client_;
 };
 
-// The thread cannot run: the agent goes idle, as for an adapter that does not answer, and the
-// message box says why.
+// The thread cannot run (see worker_threads.h).
 bool GiveUp(KT_Agent& agent, const char* why) {
-  Diag() << "NetBCMThread cannot run: " << why << kendl;
-  agent.GoIdleAdapterUnreachable();
-  agent.Services().PopupMessage(why, kAgentMessageCaption, kMessageBoxAgentStyle);
-  return false;
+  return AdapterThreadGiveUp(agent, "NetBCMThread", why);
 }
 
 bool Connect(KT_Agent& agent, NetBcmAdapterClient& client) {

@@ -47,13 +47,9 @@ bool Given(const std::optional<std::string>& setting) {
   return setting && !setting->empty();
 }
 
-// The thread cannot run: the agent goes idle, as for an adapter that does not answer, and the
-// message box says why.
+// The thread cannot run (see worker_threads.h).
 bool GiveUp(KT_Agent& agent, const char* why) {
-  Diag() << "SNMP THREAD cannot run: " << why << kendl;
-  agent.GoIdleAdapterUnreachable();
-  agent.Services().PopupMessage(why, kAgentMessageCaption, kMessageBoxAgentStyle);
-  return false;
+  return AdapterThreadGiveUp(agent, "SNMP THREAD", why);
 }
 
 // Opens the session and probes the adapter; on failure the agent goes idle.

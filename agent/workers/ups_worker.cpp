@@ -100,7 +100,7 @@ UpsRequestOutcome KT_UpsWorker::Serve(int type, int set, int branch) {
         }
         // The block holds the console's new UPS settings whatever the UPS made of them; like
         // every applied SET of the configuration they go to config.dat at once.
-        services.WriteConfigFile();
+        agent_.SaveConfigFile();
         return Done(type, branch);
       }
       if (driver_.UpdateConfig() <= 0) return Failed(type, branch);

@@ -25,6 +25,10 @@ inline constexpr const char* kWriteCommunityMissingText =
     "SNMP write community (Set Community Name) must be specified.\nUse Tavona/Fenn/Kessa to reconfigure.";
 class SerialUpsProtocol;
 
+// The end of an adapter thread that cannot go on: traces why under the thread's name, turns the
+// agent idle and shows `why` in a message box. Always false, the result of the failed connect.
+bool AdapterThreadGiveUp(KT_Agent& agent, const char* thread, const char* why);
+
 int SerialThread(KT_Agent& agent);
 int SNMPThread(KT_Agent& agent);
 int NetBCMThread(KT_Agent& agent);

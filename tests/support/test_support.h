@@ -31,6 +31,21 @@ class TempDir {
   bool entered_;
 };
 
+// Makes `dir` the working directory while it lives, then returns to the previous one: the
+// agent's record-file code reads and writes in the working directory.
+class InDirectory {
+ public:
+  explicit InDirectory(const std::string& dir) : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+  }
+  ~InDirectory() { std::filesystem::current_path(previous_); }
+  InDirectory(const InDirectory&) = delete;
+  InDirectory& operator=(const InDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
+
 // Turns trace output on and collects every write; restores the previous state when destroyed.
 // Reading the writes first writes out the calling thread's unfinished trace line.
 class TraceCapture {

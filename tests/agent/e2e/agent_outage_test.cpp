@@ -28,6 +28,7 @@
 
 namespace {
 
+using testing_support::InDirectory;
 using testing_support::SimulatedUps;
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -46,17 +47,6 @@ std::vector<std::string> Lines(const std::string& text) {
 class FileWriter : public KT_OSServices {
  public:
   explicit FileWriter(KT_SCP& scp) : KT_OSServices(scp) {}
-};
-
-class InDirectory {
- public:
-  explicit InDirectory(const std::string& dir) : previous_(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir);
-  }
-  ~InDirectory() { std::filesystem::current_path(previous_); }
-
- private:
-  std::filesystem::path previous_;
 };
 
 class AgentOutageTest : public ::testing::Test {

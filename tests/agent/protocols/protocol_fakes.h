@@ -91,7 +91,7 @@ class Scripted : public T {
 
 // A protocol whose probe and load control are given by the test; every other slot fails.
 // It records every LoadControl call.
-class ProbeOnly : public KT_UpsProtocol {
+class ProbeOnly : public KT_PortOnlyProtocol {
  public:
   struct LoadCall {
     int kind, segment, seconds;
@@ -99,7 +99,7 @@ class ProbeOnly : public KT_UpsProtocol {
   };
 
   explicit ProbeOnly(KT_SCP& scp, std::function<int(int baud)> probe = nullptr)
-      : KT_UpsProtocol(scp), probe_(std::move(probe)) {}
+      : KT_PortOnlyProtocol(scp), probe_(std::move(probe)) {}
 
   std::vector<LoadCall> load_calls;
   std::deque<int> load_results;  // results of LoadControl in turn, then 1
@@ -114,16 +114,6 @@ class ProbeOnly : public KT_UpsProtocol {
     load_results.pop_front();
     return r;
   }
-  int SendRequest(const uint8_t*, int, int) override { return -1; }
-  int ProcessBlock(KT_ReadRecord&) override { return -1; }
-  int UpdateInfo() override { return -1; }
-  int UpdateMeter() override { return -1; }
-  int UpdateConfig() override { return -1; }
-  int SetConfig() override { return -1; }
-  int InitiateBatteryTest() override { return -1; }
-  int UpdateBatteryTest() override { return -1; }
-  int UpdateStatus() override { return -1; }
-  int UpdateAlarmQueue() override { return -1; }
 
  private:
   std::function<int(int)> probe_;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "agent/workers/worker_threads.h"
@@ -127,6 +128,19 @@ TEST_F(WorkerTest, ConfigurationSetFailureRaisesSoftwareErrorAndIsDropped) {
   EXPECT_EQ(scp.serial_queue.GetCount(), 0);
   // The block holds the new settings all the same: they are in config.dat.
   EXPECT_GT(FileSize(kConfigFileName), 0);
+}
+
+// A UPS setting the console was told is set, but that config.dat could not keep, does not
+// pass unseen: as for any other configuration SET, the software-error alarm goes up.
+TEST_F(WorkerTest, ConfigurationSetThatCannotBeSavedRaisesSoftwareError) {
+  TestWorker worker(agent, driver, WORKER_SERIAL);
+  state.results["SetConfig"] = 1;
+  // A directory in config.dat's place cannot be replaced by the new file.
+  std::filesystem::create_directory(kConfigFileName);
+  testing_support::WriteFileText(std::string(kConfigFileName) + "/keep", "x");
+  scp.serial_queue.Post(BLOCK_CONFIG, 0, 1, 0);
+  EXPECT_EQ(worker.Serve(BLOCK_CONFIG, 1, 0), REQUEST_DONE);
+  EXPECT_TRUE(Alarm(ALARM_SOFTWARE_ERROR));
 }
 
 TEST_F(WorkerTest, UpsCommandFailureIsCountedAndDropped) {

@@ -17,21 +17,10 @@
 namespace {
 
 using testing_support::GetFrame;
+using testing_support::InDirectory;
 using testing_support::ScpConsole;
 
 constexpr const char* kAgentIp = "127.0.0.1";
-
-// Runs the record-file code of the agent in another directory.
-class InDirectory {
- public:
-  explicit InDirectory(const std::string& dir) : previous_(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir);
-  }
-  ~InDirectory() { std::filesystem::current_path(previous_); }
-
- private:
-  std::filesystem::path previous_;
-};
 
 // The configuration block as the agent's config.dat holds it; false when it cannot be read.
 bool ReadConfigFile(const AgentProcess& agent, KT_SCP& into) {
