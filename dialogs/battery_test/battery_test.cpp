@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "core/scp/command_block.h"
+#include "core/scp/local_calendar.h"
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/file_dialog.h"
 #include "dialogs/frame/help.h"
@@ -226,33 +227,15 @@ QString CBatteryTest::FormatScheduleString(const std::tm& local) {
 }
 
 int64_t CBatteryTest::NextOccurrence(int64_t now, int dayIndex, int hour, int minute) {
-  std::tm day = LocalTime(now);
-  // Step one calendar day at a time to the chosen weekday (noon keeps clear of DST gaps).
-  day.tm_hour = 12;
-  day.tm_min = 0;
-  day.tm_sec = 0;
-  day.tm_isdst = -1;
-  for (int i = 0; i < 7 && IsoWeekday(day) != dayIndex + 1; ++i) {
-    day.tm_mday += 1;
-    day.tm_isdst = -1;
-    mktime(&day);
-  }
-  std::tm at = day;
-  at.tm_hour = hour;
-  at.tm_min = minute;
-  at.tm_sec = 0;
-  at.tm_isdst = -1;
-  int64_t t = mktime(&at);
-  if (t <= now) {
-    at = day;
-    at.tm_mday += 7;
-    at.tm_hour = hour;
-    at.tm_min = minute;
-    at.tm_sec = 0;
-    at.tm_isdst = -1;
-    t = mktime(&at);
-  }
-  return t;
+  // Calendar dates rather than seconds, so that a daylight-saving change keeps the wall-clock time.
+  LocalDate day;
+  int nowHour = 0;
+  int nowMinute = 0;
+  if (!LocalDateOf(now, day, nowHour, nowMinute)) return -1;
+  day = AddDays(day, (dayIndex + 1 - WeekdayOf(day) + 7) % 7);
+  const int64_t t = LocalMoment(day, hour, minute);
+  if (t > now) return t;
+  return LocalMoment(AddDays(day, 7), hour, minute);
 }
 
 bool CBatteryTest::OnInitDialog() {
