@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <ctime>
 
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/help.h"
@@ -13,6 +12,7 @@
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/information/report_list.h"
 #include "dialogs/information/time_text.h"
+#include "platform/clock.h"
 
 DialogPointer<CBatteryInfo> pBatteryInfo{DialogSlot::BatteryInfo};
 
@@ -140,7 +140,7 @@ void CBatteryInfo::OnReset() {
   // Like OK, Reset waits for the agent's statistics: before they arrive the image holds
   // nothing the agent would accept, and the dialog would show counters it never cleared.
   if (IsBusy() || !WindowExists()) return;
-  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  const int64_t now = platform::Now();
   UpdateData(true);
   {
     auto lock = gScp.Lock();
