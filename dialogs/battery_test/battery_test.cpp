@@ -364,7 +364,6 @@ void CBatteryTest::OnBatteryTestBlock() {
       day_index_ = IsoWeekday(tm) - 1;
     }
     if (interval != 255) interval_ = interval;
-    UpdateData(false);
     UpdateSchedule();
   } else {
     ClearSchedule();
