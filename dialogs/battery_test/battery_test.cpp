@@ -22,6 +22,7 @@
 #include "dialogs/frame/string_table.h"
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/information/battery_test_results.h"
+#include "dialogs/information/record_text_validator.h"
 #include "platform/clock.h"
 
 DialogPointer<CBatteryTest> pBatteryTest{DialogSlot::BatteryTest};
@@ -160,6 +161,7 @@ void CBatteryTest::BuildControls() {
   file_edit_ = new QLineEdit(this);
   file_edit_->setObjectName(ControlName(IDC_TEST_FILE_NAME));
   file_edit_->setMaxLength(kFileNameLimit);
+  file_edit_->setValidator(new RecordTextValidator(file_edit_));
   max_edit_ = new QLineEdit(this);
   max_edit_->setObjectName(ControlName(IDC_TEST_MAX_ENTRIES));
   max_edit_->setMaxLength(6);

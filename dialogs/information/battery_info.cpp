@@ -10,6 +10,7 @@
 #include "dialogs/frame/help.h"
 #include "dialogs/frame/string_table.h"
 #include "dialogs/frame/trem_globals.h"
+#include "dialogs/information/record_text_validator.h"
 #include "dialogs/information/report_list.h"
 #include "dialogs/information/time_text.h"
 #include "platform/clock.h"
@@ -58,6 +59,7 @@ void CBatteryInfo::BuildControls() {
   date_edit_ = new QLineEdit(this);
   date_edit_->setObjectName(ControlName(IDC_REPLACED_DATE));
   date_edit_->setMaxLength(255);
+  date_edit_->setValidator(new RecordTextValidator(date_edit_));
   label->setBuddy(date_edit_);
   dateRow->addWidget(label);
   dateRow->addWidget(date_edit_, 1);
