@@ -442,6 +442,11 @@ void CBatteryTest::OnBrowse() {
   QString chosen;
   if (GetFileDialogLayer().GetSaveFileName(this, QStringLiteral("Save As"), QStringLiteral("*.*"),
                                            QStringLiteral("All Files (*)"), chosen)) {
+    // A path the field (and the record) cannot hold whole would be cut short silently.
+    if (!RecordTextValidator::Fits(chosen)) {
+      ShowMessageBox(this, LoadString(3272), gcsMessageBoxTitle, MB_OK | MB_ICONSTOP);
+      return;
+    }
     if (!UpdateData(true)) return;
     file_name_ = chosen;
     UpdateData(false);

@@ -2,6 +2,10 @@
 
 #include "core/scp/record_writer.h"
 
+bool RecordTextValidator::Fits(const QString& text) {
+  return static_cast<size_t>(text.toUtf8().size()) <= kRecordMaxText;
+}
+
 QValidator::State RecordTextValidator::validate(QString& input, int& /*pos*/) const {
-  return static_cast<size_t>(input.toUtf8().size()) <= kRecordMaxText ? Acceptable : Invalid;
+  return Fits(input) ? Acceptable : Invalid;
 }

@@ -11,5 +11,8 @@ class RecordTextValidator : public QValidator {
  public:
   explicit RecordTextValidator(QObject* parent) : QValidator(parent) {}
 
+  // True when the text fits into one record text.
+  static bool Fits(const QString& text);
+
   State validate(QString& input, int& pos) const override;
 };
