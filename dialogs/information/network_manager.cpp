@@ -1,7 +1,5 @@
 #include "dialogs/information/network_manager.h"
 
-#include <algorithm>
-
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -10,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <iterator>
 #include <string>
 #include <utility>
