@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "core/scp/command_block.h"
+#include "core/scp/local_calendar.h"
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/file_dialog.h"
 #include "dialogs/frame/help.h"
@@ -21,6 +22,7 @@
 #include "dialogs/frame/string_table.h"
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/information/battery_test_results.h"
+#include "dialogs/information/record_text_validator.h"
 #include "platform/clock.h"
 
 DialogPointer<CBatteryTest> pBatteryTest{DialogSlot::BatteryTest};
@@ -159,6 +161,7 @@ void CBatteryTest::BuildControls() {
   file_edit_ = new QLineEdit(this);
   file_edit_->setObjectName(ControlName(IDC_TEST_FILE_NAME));
   file_edit_->setMaxLength(kFileNameLimit);
+  file_edit_->setValidator(new RecordTextValidator(file_edit_));
   max_edit_ = new QLineEdit(this);
   max_edit_->setObjectName(ControlName(IDC_TEST_MAX_ENTRIES));
   max_edit_->setMaxLength(6);
@@ -226,33 +229,15 @@ QString CBatteryTest::FormatScheduleString(const std::tm& local) {
 }
 
 int64_t CBatteryTest::NextOccurrence(int64_t now, int dayIndex, int hour, int minute) {
-  std::tm day = LocalTime(now);
-  // Step one calendar day at a time to the chosen weekday (noon keeps clear of DST gaps).
-  day.tm_hour = 12;
-  day.tm_min = 0;
-  day.tm_sec = 0;
-  day.tm_isdst = -1;
-  for (int i = 0; i < 7 && IsoWeekday(day) != dayIndex + 1; ++i) {
-    day.tm_mday += 1;
-    day.tm_isdst = -1;
-    mktime(&day);
-  }
-  std::tm at = day;
-  at.tm_hour = hour;
-  at.tm_min = minute;
-  at.tm_sec = 0;
-  at.tm_isdst = -1;
-  int64_t t = mktime(&at);
-  if (t <= now) {
-    at = day;
-    at.tm_mday += 7;
-    at.tm_hour = hour;
-    at.tm_min = minute;
-    at.tm_sec = 0;
-    at.tm_isdst = -1;
-    t = mktime(&at);
-  }
-  return t;
+  // Calendar dates rather than seconds, so that a daylight-saving change keeps the wall-clock time.
+  LocalDate day;
+  int nowHour = 0;
+  int nowMinute = 0;
+  if (!LocalDateOf(now, day, nowHour, nowMinute)) return -1;
+  day = AddDays(day, (dayIndex + 1 - WeekdayOf(day) + 7) % 7);
+  const int64_t t = LocalMoment(day, hour, minute);
+  if (t > now) return t;
+  return LocalMoment(AddDays(day, 7), hour, minute);
 }
 
 bool CBatteryTest::OnInitDialog() {
@@ -381,7 +366,6 @@ void CBatteryTest::OnBatteryTestBlock() {
       day_index_ = IsoWeekday(tm) - 1;
     }
     if (interval != 255) interval_ = interval;
-    UpdateData(false);
     UpdateSchedule();
   } else {
     ClearSchedule();
@@ -458,6 +442,11 @@ void CBatteryTest::OnBrowse() {
   QString chosen;
   if (GetFileDialogLayer().GetSaveFileName(this, QStringLiteral("Save As"), QStringLiteral("*.*"),
                                            QStringLiteral("All Files (*)"), chosen)) {
+    // A path the field (and the record) cannot hold whole would be cut short silently.
+    if (!RecordTextValidator::Fits(chosen)) {
+      ShowMessageBox(this, LoadString(3272), gcsMessageBoxTitle, MB_OK | MB_ICONSTOP);
+      return;
+    }
     if (!UpdateData(true)) return;
     file_name_ = chosen;
     UpdateData(false);

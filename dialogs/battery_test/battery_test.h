@@ -57,7 +57,7 @@ class CBatteryTest : public KTDialog {
   // "%s, %s %d%s, %d at %d:%02d %s" of a local time.
   static QString FormatScheduleString(const std::tm& local);
   // The next moment after `now` with local weekday `dayIndex` (0 Monday .. 6 Sunday), hour and
-  // minute; seconds since 1970.
+  // minute; seconds since 1970, or -1 when the local calendar cannot express it.
   static int64_t NextOccurrence(int64_t now, int dayIndex, int hour, int minute);
 
   void ResetDialog();

@@ -5,14 +5,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <ctime>
 
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/help.h"
 #include "dialogs/frame/string_table.h"
 #include "dialogs/frame/trem_globals.h"
+#include "dialogs/information/record_text_validator.h"
 #include "dialogs/information/report_list.h"
 #include "dialogs/information/time_text.h"
+#include "platform/clock.h"
 
 DialogPointer<CBatteryInfo> pBatteryInfo{DialogSlot::BatteryInfo};
 
@@ -58,6 +59,7 @@ void CBatteryInfo::BuildControls() {
   date_edit_ = new QLineEdit(this);
   date_edit_->setObjectName(ControlName(IDC_REPLACED_DATE));
   date_edit_->setMaxLength(255);
+  date_edit_->setValidator(new RecordTextValidator(date_edit_));
   label->setBuddy(date_edit_);
   dateRow->addWidget(label);
   dateRow->addWidget(date_edit_, 1);
@@ -140,7 +142,7 @@ void CBatteryInfo::OnReset() {
   // Like OK, Reset waits for the agent's statistics: before they arrive the image holds
   // nothing the agent would accept, and the dialog would show counters it never cleared.
   if (IsBusy() || !WindowExists()) return;
-  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  const int64_t now = platform::Now();
   UpdateData(true);
   {
     auto lock = gScp.Lock();

@@ -125,5 +125,5 @@ void CBatteryTestResults::UpdateResults() {
   // Newest (the last read) first.
   for (auto it = results.rbegin(); it != results.rend(); ++it) list_->AddRow({it->first, it->second});
   if (results.empty()) list_->AddRow({QStringLiteral("(no results found)")});
-  ApplyColumnWidths();
+  list_->ApplyWidths();
 }

@@ -1,7 +1,5 @@
 #include "dialogs/information/network_manager.h"
 
-#include <algorithm>
-
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -10,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -39,9 +38,7 @@ static const StringTableRegistrar kStrings{
     {1681, "Netfinity"},
     {1682, "NetView"},
     {1683, "Insight"},
-    {3304, "Unknow branch time id"},
     {3319, "Please select at least one item"},
-    {3322, "Unable to delete selected item(s)"},
     {3365, "Host: "},
     {3366, " was not added."},
     {3367, "Entry might already be in list or\n list might be full."},

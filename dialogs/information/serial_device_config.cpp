@@ -20,6 +20,7 @@
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/string_table.h"
 #include "dialogs/frame/trem_globals.h"
+#include "dialogs/information/record_text_validator.h"
 
 DialogPointer<CSerialDeviceConfig> pSerialDeviceConfig{DialogSlot::SerialDeviceConfig};
 
@@ -107,6 +108,7 @@ void CSerialDeviceConfig::BuildControls() {
   device_->setEditable(true);
   device_->setInsertPolicy(QComboBox::NoInsert);
   device_->lineEdit()->setMaxLength(255);
+  device_->setValidator(new RecordTextValidator(device_));
   device_->setMinimumContentsLength(18);
   device_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   label->setBuddy(device_);

@@ -20,6 +20,7 @@
 #include "dialogs/frame/string_table.h"
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/information/artwork.h"
+#include "dialogs/information/record_text_validator.h"
 #include "dialogs/information/report_list.h"
 
 DialogPointer<CUpsInfoDlg> pUpsInfoDlg{DialogSlot::UpsInfoDlg};
@@ -113,12 +114,14 @@ void CUpsInfoDlg::BuildControls() {
   powered_edit_ = new QLineEdit(this);
   powered_edit_->setObjectName(ControlName(IDC_POWERED_DEVICES));
   powered_edit_->setMaxLength(255);
+  powered_edit_->setValidator(new RecordTextValidator(powered_edit_));
   poweredLabel->setBuddy(powered_edit_);
   auto* locationLabel = new QLabel(QStringLiteral("&Location:"), this);
   locationLabel->setObjectName(ControlName(IDC_LOCATION_LABEL));
   location_edit_ = new QLineEdit(this);
   location_edit_->setObjectName(ControlName(IDC_LOCATION));
   location_edit_->setMaxLength(255);
+  location_edit_->setValidator(new RecordTextValidator(location_edit_));
   locationLabel->setBuddy(location_edit_);
   const int editWidth = powered_edit_->fontMetrics().averageCharWidth() * 60;
   powered_edit_->setFixedWidth(editWidth);

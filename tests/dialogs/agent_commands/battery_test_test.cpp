@@ -223,6 +223,12 @@ TEST_F(BatteryTestTest, UnscheduleCancelBrowseAndTestNow) {
   EXPECT_EQ(d->Control<QLineEdit>(IDC_TEST_FILE_NAME)->text(), "/var/log/vigil/battery.dat");
   ASSERT_EQ(files.Calls().size(), 1u);
   EXPECT_TRUE(files.Calls()[0].save);
+  // A chosen path too long for the record is refused whole rather than cut short.
+  files.QueueAnswer(QStringLiteral("/var/log/") + QString(300, QChar('d')) + QStringLiteral("/battery.dat"));
+  QTest::mouseClick(d->Control<QPushButton>(IDC_TEST_BROWSE), Qt::LeftButton);
+  EXPECT_TRUE(boxes.Saw("Invalid filename specified"));
+  EXPECT_EQ(d->Control<QLineEdit>(IDC_TEST_FILE_NAME)->text(), "/var/log/vigil/battery.dat");
+  boxes.Clear();
 
   boxes.QueueAnswer(IDCANCEL);
   QTest::mouseClick(d->Control<QPushButton>(IDC_TEST_NOW), Qt::LeftButton);

@@ -5,11 +5,11 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
-#include <ctime>
 
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/information/report_list.h"
 #include "dialogs/information/time_text.h"
+#include "platform/clock.h"
 #include "tests/dialogs/information/info_test_util.h"
 
 namespace {
@@ -114,7 +114,12 @@ TEST_F(BatteryInfoTest, OkSendsTheReplacedDate) {
 TEST_F(BatteryInfoTest, ResetClearsEverythingOnTheAgentAtOnceAndStaysOpen) {
   Fill(1700000000, 3, 90, 2, 1700003600, "01/01/2020");
   QPointer<CBatteryInfo> d = OpenIdle<CBatteryInfo>(nullptr, "localhost");
-  const time_t before = std::time(nullptr);
+  // The reset time is the system clock's; a manual one pins it.
+  struct ClockGuard {
+    platform::ManualClock clock{1750000000};
+    ClockGuard() { platform::SetClock(&clock); }
+    ~ClockGuard() { platform::SetClock(nullptr); }
+  } pinned;
   QTest::mouseClick(d->Control<QPushButton>(CBatteryInfo::IDC_RESET), Qt::LeftButton);
   ASSERT_TRUE(link.PumpIdle());
   ASSERT_FALSE(d.isNull());
@@ -123,7 +128,7 @@ TEST_F(BatteryInfoTest, ResetClearsEverythingOnTheAgentAtOnceAndStaysOpen) {
   EXPECT_EQ(info_test::Rows(d->List())[1], "Number of outages:|0");
   auto lock = agent.scp().Lock();
   const BatteryInfoBlock& b = agent.scp().batteryInfo;
-  EXPECT_GE(b.GetResetTime(), before);
+  EXPECT_EQ(b.GetResetTime(), 1750000000);
   EXPECT_EQ(b.GetOutageCount(), 0u);
   EXPECT_EQ(b.GetOnBatterySeconds(), 0u);
   EXPECT_EQ(b.GetAverageSeconds(), 0u);
