@@ -198,6 +198,7 @@ void KT_ScpQueue::Clear() {
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto& s : slots_) s.reset();
   used_ = 0;
+  cursor_ = 0;  // an emptied table sends from its first slot, as a new one
 }
 
 void KT_ScpQueue::Print(std::string& buffer) {

@@ -73,6 +73,7 @@ class KT_ScpQueue : public KT_ErrorStatus {
   // unanswered one).
   void ResetHost(int host);
   void ResetCursor();
+  // Empties every slot and puts the cursor back on the first.
   void Clear();
   // "  #=<used>\n", then per used entry "  I=<slot> H=<host> P=<cursor> A=" with each key byte
   // as "<n> " and a line end, then a final line end.
