@@ -181,6 +181,9 @@ class WorkerTest : public trem_harness::TremTest {
       if (!worker->isRunning() && initialised_here_) worker->ExitInstance();
       worker.reset();
     }
+    // The console's channel is process-wide: what a test's agent sent late must not reach the
+    // next test's worker.
+    gDiscover.Close();
     gnCommMode = 3;
     TremTest::TearDown();
   }
