@@ -94,7 +94,7 @@ void CNetworkConfiguration::BuildControls() {
   auto* hint = new QLabel(QStringLiteral("Add additional subnets to the discovery process"), this);
   hint->setWordWrap(true);
   auto* discover = MakeButton(IDC_NC_DISCOVER, QStringLiteral("D&iscover"));
-  grid->addWidget(selectLabel, 0, 0, 1, 2);
+  grid->addWidget(selectLabel, 0, 0, 1, 2, Qt::AlignBottom);  // on the line of the hint's last line
   grid->addWidget(combo_, 1, 0, 1, 2);
   grid->addWidget(hint, 0, 2, 1, 1, Qt::AlignBottom);
   grid->addWidget(discover, 1, 2, Qt::AlignLeft);
