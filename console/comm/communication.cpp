@@ -498,11 +498,7 @@ bool CCommunication::HandleServiceAnswer(const std::vector<uint8_t>& bytes) {
   for (const KT_SapEntry& e : entries) {
     if (e.serverType != kSapServerType) continue;
     KT_Address address;
-    address.SetType(ADDRESS_IPX);
-    address.SetHostName(e.name.c_str());
-    address.SetIpAddress(e.network);
-    address.SetNode(e.node);
-    address.SetPort(e.socket);
+    SapEntryAddress(e, address);
     int added = 0;
     int index = -1;
     {

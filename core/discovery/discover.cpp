@@ -41,6 +41,15 @@ int ParseSapResponse(const uint8_t* data, size_t length, std::vector<KT_SapEntry
   return type;
 }
 
+void SapEntryAddress(const KT_SapEntry& entry, KT_Address& address) {
+  address.Clear();
+  address.SetType(ADDRESS_IPX);
+  address.SetHostName(entry.name.c_str());
+  address.SetIpAddress(entry.network);
+  address.SetNode(entry.node);
+  address.SetPort(entry.socket);
+}
+
 int TranslateAdapterReply(const uint8_t* buffer, size_t length, KT_ScpMessage& message) {
   if (buffer == nullptr || length == 0 || buffer[0] != kAdapterQueryMarker) return 0;
   message.Clear();
@@ -201,12 +210,7 @@ int KT_Discover::CollectReplies(const std::function<void(KT_Address&)>& found, i
           if (entry.serverType != kSapServerType || entry.name.empty()) continue;
           AddHost(entry.name.c_str());
           if (found) {
-            work.Clear();
-            work.SetHostName(entry.name.c_str());
-            work.SetPort(entry.socket);
-            work.SetIpAddress(entry.network);
-            work.SetNode(entry.node);
-            work.SetType(ADDRESS_IPX);
+            SapEntryAddress(entry, work);
             found(work);
           }
         }

@@ -68,6 +68,10 @@ struct KT_SapEntry {
 // (entries empty) when the datagram is no service response. Never reads beyond `length`.
 int ParseSapResponse(const uint8_t* data, size_t length, std::vector<KT_SapEntry>& entries);
 
+// Makes `address` the IPX address of a service entry: its name, network, node and socket
+// (whatever the address held before is cleared).
+void SapEntryAddress(const KT_SapEntry& entry, KT_Address& address);
+
 // Turns a network adapter's answer into the SCP message of an agent's answer to the
 // discovery request: DATA, key {2, 1, 0}, data 05 04 00 50 10 24. 1 when the buffer begins
 // with 0xAB; 0 (message untouched) for a null or empty buffer or any other first byte.

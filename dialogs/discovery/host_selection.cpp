@@ -211,12 +211,7 @@ void CHostSelection::DecodeSap(const uint8_t* response, size_t length) {
   if (ParseSapResponse(response, length, entries) == 0) return;
   for (const KT_SapEntry& entry : entries) {
     if (entry.serverType != kSapServerType) continue;
-    work_.Clear();
-    work_.SetHostName(entry.name.c_str());
-    work_.SetPort(entry.socket);
-    work_.SetIpAddress(entry.network);
-    work_.SetNode(entry.node);
-    work_.SetType(ADDRESS_IPX);
+    SapEntryAddress(entry, work_);
     if (!OfferServer(work_, QString::fromStdString(entry.name))) break;
   }
 }
