@@ -11,6 +11,7 @@
 
 #include "core/scp/battery_info_block.h"
 #include "core/scp/record_reader.h"
+#include "core/scp/record_writer.h"
 #include "tests/support/private_network.h"
 #include "tests/support/snmp_peer.h"
 
@@ -126,12 +127,21 @@ size_t Count(const std::string& text, const std::string& needle) {
   return n;
 }
 
-bool ReadBatteryInfo(const std::string& path, BatteryInfoBlock& block) {
+bool ReadBlockFile(const std::string& path, KT_Block& block) {
   std::vector<uint8_t> bytes = testing_support::ReadFileBytes(path);
   if (bytes.empty()) return false;
   KT_RecordReader reader(bytes.data(), bytes.size());
   return block.ConvertBlock(CONVERT_DECODE, nullptr, &reader) >= 0;
 }
+
+bool WriteBlockFile(const std::string& path, KT_Block& block) {
+  KT_RecordWriter writer;
+  if (block.ConvertBlock(CONVERT_ENCODE, &writer, nullptr) < 0) return false;
+  testing_support::WriteFileBytes(path, writer.Data());
+  return true;
+}
+
+bool ReadBatteryInfo(const std::string& path, BatteryInfoBlock& block) { return ReadBlockFile(path, block); }
 
 int64_t OutagesInFile(const std::string& path) {
   BatteryInfoBlock block;
