@@ -170,6 +170,10 @@ TEST_F(ActionDialogTest, EachDialogsOwnChecksComeFirst) {
   for (const auto& c : kCases) {
     boxes.Clear();
     QPointer<KTDialog> d = c.open();
+    if (auto* command = qobject_cast<CExecuteCommand*>(d.data());
+        command && !command->Command()->text().isEmpty()) {
+      Screenshot(d, "execute_command");
+    }
     Click(d->Control(IDOK));
     ASSERT_EQ(boxes.Count(), 1) << c.message;
     EXPECT_EQ(boxes.Boxes()[0].text, c.message);
