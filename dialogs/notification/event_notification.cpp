@@ -56,13 +56,13 @@ constexpr ActionKeyword kActionKeywords[] = {
     {"Netfinity", 9}, {"Insight", 10},  {"remote host", 12},
 };
 
-struct ActionButtonSpec {
+struct ActionButtonInfo {
   int id;
   const char* caption;
   const char* tooltip;
   QStyle::StandardPixmap icon;
 };
-constexpr ActionButtonSpec kButtons[] = {
+constexpr ActionButtonInfo kButtons[] = {
     {CEventNotification::IDC_NETWORK_MSG, "&Network Message", "Network Message", QStyle::SP_DriveNetIcon},
     {CEventNotification::IDC_USER_WARN, "Warn &User", "User Warning", QStyle::SP_MessageBoxInformation},
     {CEventNotification::IDC_ADMIN_WARN, "Ad&min Warn", "Administrative Warning",
@@ -195,7 +195,7 @@ bool CEventNotification::OnInitDialog() {
   gnSelectedEventCount = 0;
   InitListControl();
   // Until the block's reply says what the agent supports, no action can be chosen.
-  for (const ActionButtonSpec& b : kButtons) ActionButton(b.id)->setEnabled(false);
+  for (const ActionButtonInfo& b : kButtons) ActionButton(b.id)->setEnabled(false);
   RequestData(5, 0, 0);
   SetHostCaption(QStringLiteral("Configure Events"));
   return true;
