@@ -284,6 +284,13 @@ TEST_F(ActionDialogTest, MailSelectsTheRecipientsOfItsMaskAndItsRecipientsFollow
       Click(c->Control(IDOK));
       EXPECT_TRUE(boxes.Saw("Tremona could not log on to the system."));
       EXPECT_FALSE(c.isNull());
+      // The right account, but user, domain and password together too long for one text.
+      address1->setText(user);
+      c->Control<QLineEdit>(CEMailConfig::IDC_PASSWORD)->setText(QString(250, 'p'));
+      boxes.Clear();
+      Click(c->Control(IDOK));
+      EXPECT_TRUE(boxes.Saw("The user name, domain and password are too long together."));
+      EXPECT_FALSE(c.isNull());
       auto lock = gScp.Lock();
       EXPECT_EQ(gScp.notify.MailRecipients().Count(), 2);
     }
