@@ -84,15 +84,15 @@ void KT_NetworkManagerList::Clear() {
 }
 
 std::string KT_NetworkManagerList::GetNames(uint32_t mask) const {
+  // Bit i is the receiver in slot i, the one the agent traps for that bit; the list order
+  // (newest first) says nothing about slots.
   std::string out;
-  int i = 0;
-  for (const auto& e : entries_) {
-    if (i >= kSlots) break;
-    if (mask & (1u << i)) {
-      out += e.hostName;
-      out += ", ";
-    }
-    ++i;
+  for (int slot = 0; slot < kSlots; ++slot) {
+    if ((mask & (1u << slot)) == 0) continue;
+    NetworkManagerEntry entry;
+    if (GetBySlot(slot, entry) < 0) continue;
+    out += entry.hostName;
+    out += ", ";
   }
   return out;
 }

@@ -47,8 +47,8 @@ class KT_NetworkManagerList : public KT_ErrorStatus {
   int Count() const { return static_cast<int>(entries_.size()); }
   // Deletes every receiver and frees every slot.
   void Clear();
-  // For each set bit i (0..7) the host name of the i-th receiver in list order, followed by
-  // ", ".
+  // For each set bit i (0..7) the host name of the receiver in slot i, followed by ", "
+  // (free slots name nobody).
   std::string GetNames(uint32_t mask) const;
   bool IsSlotUsed(int slot) const { return slot >= 0 && slot < kSlots && used_[slot]; }
 

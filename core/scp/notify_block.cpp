@@ -263,6 +263,16 @@ bool NotifyBlock::FindAction(int event, int action, KT_ActionEntry& out) const {
   return false;
 }
 
+bool NotifyBlock::SetActionAlias(int event, int action, uint8_t alias) {
+  for (KT_ActionEntry& a : actions_) {
+    if (a.event == event && a.action == action) {
+      a.alias = alias;
+      return true;
+    }
+  }
+  return false;
+}
+
 int NotifyBlock::GetNextAction(KT_ActionEntry& out) {
   if (action_cursor_ >= actions_.size()) {
     action_cursor_ = 0;

@@ -97,6 +97,9 @@ class NotifyBlock : public KT_Block {
   // 1 when the first equal entry was removed, 0 when none, -1 for a bad event number.
   int RemoveAction(const KT_ActionEntry& entry);
   bool FindAction(int event, int action, KT_ActionEntry& out) const;
+  // Replaces the recipient mask of the listed (event, action) record in place, keeping its
+  // place in the list: true, or false when there is none.
+  bool SetActionAlias(int event, int action, uint8_t alias);
   void ResetActionCursor() { action_cursor_ = 0; }
   // The entry at the cursor, and the cursor moves on: 1; at the end the cursor goes back to
   // the start and the result is -1.

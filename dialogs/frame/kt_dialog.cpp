@@ -9,12 +9,42 @@
 #include <QVBoxLayout>
 #include <atomic>
 
+#include "core/scp/record_reader.h"
+#include "core/scp/record_writer.h"
 #include "dialogs/frame/help.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/print.h"
 #include "dialogs/frame/string_table.h"
+#include "dialogs/frame/trem_globals.h"
 
 namespace {
+
+// Local mode: the notification block is served by the agent running in this process
+// (prunScp) rather than over the network, when that agent exists and the block says so.
+bool ServedInProcess(unsigned block) {
+  if (block != static_cast<unsigned>(NotifyBlock::kBlockId) || prunScp == nullptr) return false;
+  auto lock = gScp.Lock();
+  return gScp.notify.GetLocalMode() == 1;
+}
+
+// Copies the notification block of one SCP object into another through its record form,
+// holding one object's lock at a time. False when either conversion fails (the target is
+// then left as it was or partly filled, as a failed reply would leave it).
+bool CopyNotifyBlock(KT_SCP& from, KT_SCP& to) {
+  KT_RecordWriter writer;
+  {
+    auto lock = from.Lock();
+    if (from.notify.ConvertBlock(CONVERT_ENCODE, &writer, nullptr) < 0) return false;
+  }
+  KT_RecordReader reader(writer.Data());
+  auto lock = to.Lock();
+  return to.notify.ConvertBlock(CONVERT_DECODE, nullptr, &reader) >= 0;
+}
+
+uint32_t LocalReplyKey(unsigned block, unsigned branch, unsigned index) {
+  const unsigned length = branch == 0 ? 1 : (index == 0 ? 2 : 3);
+  return PackScpKey(length, block, branch, index);
+}
 
 std::atomic<int> g_reply_deadline_ms{KTDialog::kDefaultReplyDeadlineMs};
 
@@ -136,10 +166,21 @@ RequestTarget KTDialog::Target() const {
 }
 
 int KTDialog::RequestData(unsigned block, unsigned branch, unsigned index) {
+  if (ServedInProcess(block)) {
+    // The in-process agent answers at once; the reply reaches the dialogs as a network one.
+    const bool ok = CopyNotifyBlock(*prunScp, gScp);
+    RouteScpReply(ok ? 4 : 3, LocalReplyKey(block, branch, index));
+    return 1;
+  }
   return RequestDataFor(Target(), block, branch, index);
 }
 
 int KTDialog::SendCommand(unsigned block, unsigned branch, unsigned index) {
+  if (ServedInProcess(block)) {
+    const bool ok = CopyNotifyBlock(gScp, *prunScp);
+    if (ok) RouteScpReply(0, LocalReplyKey(block, branch, index));
+    return ok ? 1 : 0;
+  }
   return SendCommandTo(this, Target(), block, branch, index);
 }
 

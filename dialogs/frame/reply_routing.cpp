@@ -40,6 +40,7 @@ const char* const kSlotNames[kDialogSlotCount] = {
     "pBatteryInfo",
     "pTestPager",
     "pReceptacleControl",
+    "pNetworkMessage",
 };
 
 // One cell of the table: a block, a dialog and the branches it shows (none listed: every
@@ -84,6 +85,7 @@ const Cell kCells[] = {
     {5, S::NetworkManager, {}},
     {5, S::ExecuteCommand, {}},
     {5, S::LogEvent, {}},
+    {5, S::NetworkMessage, {}},
     {5, S::ShutdownDlg, {}},
     {6, S::EventLogDisplay, {1}},
     {6, S::BugDlg, {1}},

@@ -89,6 +89,7 @@ enum class DialogSlot : int {
   BatteryInfo,
   TestPager,
   ReceptacleControl,
+  NetworkMessage,
   Count
 };
 inline constexpr int kDialogSlotCount = static_cast<int>(DialogSlot::Count);

@@ -5,8 +5,10 @@
 //
 //   gScp                the console's SCP object: its image of the agent's blocks and the
 //                       table of outstanding requests the dialogs fill and the worker drains
-//   prunScp             the SCP object of an agent running in this process; always null here
-//                       (consoles never run an agent in-process)
+//   prunScp             the SCP object of an agent running in this process; null in our
+//                       consoles (none runs an agent in-process; tests set it). With it set and
+//                       the notification block's local-mode flag 1, KTDialog serves block 5
+//                       from it instead of over the network
 //   gHosts              the host table (hosts.h), guarded by KT_HostControl
 //   gDiscover           discovery, whose UDP (and IPX) channel is also the console's transport
 //   gnCommMode          0 UDP, 1 IPX, 2 SNMP adapter, 3 local channel, 4 all networks,

@@ -21,6 +21,8 @@
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/information/network_message_link.h"
 #include "dialogs/information/report_list.h"
+#include "dialogs/notification/event_notification.h"
+#include "dialogs/notification/recipient_remap.h"
 
 NetworkMessageLink* pNetworkMessage = nullptr;
 
@@ -255,21 +257,28 @@ void CNetworkManager::OnDelete() {
 
 void CNetworkManager::OnOK() {
   std::vector<QString> refused;
+  bool moved = false;
   {
     auto lock = gScp.Lock();
     KT_NetworkManagerList& list = gScp.notify.TrapReceivers();
+    const KT_NetworkManagerList before = list;
     list.Clear();
     for (int row = 0; row < list_->RowCount(); ++row) {
       const QString host = list_->Text(row, 0);
       if (list.Add(host.toStdString(), list_->Text(row, 1).toStdString()) < 0) refused.push_back(host);
     }
-    gScp.notify.Branches().Touch(4);
+    // The rows take their slots anew from 0, so the receivers after a removed one move down:
+    // the trap actions follow them (a removed receiver's bit is cleared).
+    moved = MoveRecipientBits(gScp.notify, ACTION_SNMP_TRAP, TrapSlotMap(before, list));
+    gScp.notify.Branches().Touch(moved ? 0 : 4);
   }
   // Boxes only after gScp's lock is released.
   for (const QString& host : refused) {
     TremMessageBox(this, LoadString(3365) + host + LoadString(3366) + LoadString(3367), MB_OK);
   }
-  SendCommand(5, 4, 0);
+  // With actions changed, the whole block goes in one message.
+  SendCommand(5, moved ? 0 : 4, 0);
+  if (moved && DialogIsOpen(pEventNotification.get())) pEventNotification->LoadConfiguredActions();
   if (pNetworkMessage != nullptr) pNetworkMessage->GetCurrentConfig();
   KTDialog::OnOK();
 }

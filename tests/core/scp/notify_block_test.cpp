@@ -189,7 +189,11 @@ TEST_F(NotifyTest, RecipientsAndTheirLimits) {
   KT_ActionEntry trap = Action(3, ACTION_SNMP_TRAP);
   trap.alias = 0x03;
   b.GetActionText(trap, text);
-  EXPECT_EQ(text, "Send SNMP Trap to c, a, ");
+  // Bits name slots, the receivers the agent traps, not list positions (c is listed first).
+  EXPECT_EQ(text, "Send SNMP Trap to a, c, ");
+  trap.alias = 0x02;
+  b.GetActionText(trap, text);
+  EXPECT_EQ(text, "Send SNMP Trap to c, ");
   trap.alias = 0;
   b.GetActionText(trap, text);
   EXPECT_EQ(text, "Send SNMP Trap");
