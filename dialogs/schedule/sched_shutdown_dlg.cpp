@@ -211,7 +211,7 @@ void CSchedShutdownDlg::BuildControls() {
   nRow->addWidget(daysText);
   nRow->addStretch(1);
   freqGrid->addLayout(nRow, 4, 1, 1, 2);
-  freqGrid->setColumnStretch(2, 1);
+  freqGrid->setColumnStretch(3, 1);
 
   // Starting: the first shutdown.
   auto* startBox = new QGroupBox(QStringLiteral("St&arting"), this);
@@ -303,7 +303,7 @@ void CSchedShutdownDlg::BuildControls() {
   afterStack->addWidget(afterPage);
   afterStack->addWidget(hmsPage);
   rGrid->addWidget(restart_radio_[kAfter], 2, 0);
-  rGrid->addWidget(afterStack, 2, 1, 1, 3);
+  rGrid->addWidget(afterStack, 2, 1, 1, 4);
 
   on_month_ = combo(IDC_SCHED_ON_MONTH, months);
   on_date_ = combo(IDC_SCHED_ON_DATE, Ordinals());
@@ -317,11 +317,11 @@ void CSchedShutdownDlg::BuildControls() {
   onDate->addWidget(on_year_);
   onDate->addStretch(1);
   rGrid->addWidget(restart_radio_[kOnDate], 3, 0);
-  rGrid->addLayout(onDate, 3, 1, 1, 3);
+  rGrid->addLayout(onDate, 3, 1, 1, 4);
   rGrid->addWidget(on_at_, 4, 1, Qt::AlignRight);
   rGrid->addWidget(on_time_, 4, 2);
   rGrid->addWidget(on_ampm_, 4, 3);
-  rGrid->setColumnStretch(3, 1);
+  rGrid->setColumnStretch(4, 1);
   for (QWidget* w : std::initializer_list<QWidget*>{same_at_, same_time_, same_ampm_, next_at_, next_time_, next_ampm_,
                                                      on_month_, on_date_, on_year_, on_at_, on_time_, on_ampm_})
     Retain(w);
