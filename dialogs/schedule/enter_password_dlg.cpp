@@ -50,8 +50,10 @@ void EnterPasswordDlg::OnOK() {
     match = gScp.config.Password().Check(text.toUtf8().constData());
   }
   if (match != 1) {
-    TremMessageBox(this, text.isEmpty() ? QStringLiteral("Please Enter Password") : QStringLiteral("Incorrect Password!"),
-                   MB_OK);
+    TremMessageBox(
+        this,
+        text.isEmpty() ? QStringLiteral("Please Enter Password") : QStringLiteral("Incorrect Password!"),
+        MB_OK);
     edit_->setFocus();
     edit_->selectAll();
     return;

@@ -135,7 +135,8 @@ QString BuildDescription(const schedule_struct& e, const SchedLoadState& load) {
       text += QStringLiteral("Weekly on ") + WeekdayName(e.frequencyParam) + QStringLiteral(" starting on");
       break;
     case SCHED_EVERY_N:
-      text += QStringLiteral("Every ") + QString::number(e.frequencyParam) + QStringLiteral(" days starting on");
+      text +=
+          QStringLiteral("Every ") + QString::number(e.frequencyParam) + QStringLiteral(" days starting on");
       break;
     case SCHED_DAILY:
       text += QStringLiteral("Daily");
@@ -147,7 +148,8 @@ QString BuildDescription(const schedule_struct& e, const SchedLoadState& load) {
   }
   const int64_t start = e.startTime;
   text += QLatin1Char(' ') + DateAndTime(start);
-  text += e.segmentOnly != 0 ? QStringLiteral(".") : QStringLiteral(" (after shutting down Operating System).");
+  text +=
+      e.segmentOnly != 0 ? QStringLiteral(".") : QStringLiteral(" (after shutting down Operating System).");
   text += QStringLiteral(" RESTART:");
   const uint32_t value = static_cast<uint32_t>(e.restartValue);
   if (((e.restartMode == 0 || e.restartMode == 2) && value == 0) ||

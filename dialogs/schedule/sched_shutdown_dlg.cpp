@@ -30,10 +30,7 @@ DialogPointer<CSchedShutdownDlg> pSchedShutdownDlg{DialogSlot::SchedShutdownDlg}
 
 TREM_REGISTER_DIALOG(CSchedShutdownDlg);
 
-static const StringTableRegistrar kStrings{
-    {1421, "Configure Scheduled Shutdown"},
-    {3437, "All"},
-};
+static const StringTableRegistrar kStrings{{1421, "Configure Scheduled Shutdown"}};
 
 static const HelpTopicRegistrar kHelp(
     kPanelHelpFile, CSchedShutdownDlg::kHelpContext, "Configure Scheduled Shutdown",
@@ -62,7 +59,8 @@ constexpr int kWhichYear = 2;
 
 const char* const kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
                                "July",    "August",   "September", "October", "November", "December"};
-const char* const kWeekdays[] = {"Mondays", "Tuesdays", "Wednesdays", "Thursdays", "Fridays", "Saturdays", "Sundays"};
+const char* const kWeekdays[] = {"Mondays", "Tuesdays",  "Wednesdays", "Thursdays",
+                                 "Fridays", "Saturdays", "Sundays"};
 
 QStringList TimeTexts() {
   QStringList out;
@@ -194,7 +192,8 @@ void CSchedShutdownDlg::BuildControls() {
   freq_date_text_ = label(IDC_SCHED_FREQ_DATE_TEXT, QStringLiteral("on &the"), freq_date_);
   n_days_ = edit(IDC_SCHED_N_DAYS, 5);
   auto* daysText = label(0, QStringLiteral("Da&ys"), n_days_);
-  for (QWidget* w : std::initializer_list<QWidget*>{skip_weekends_, weekday_, weekday_text_, freq_date_, freq_date_text_})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{skip_weekends_, weekday_, weekday_text_, freq_date_, freq_date_text_})
     Retain(w);
   freqGrid->addWidget(freq_radio_[SCHED_ONCE], 0, 0);
   freqGrid->addWidget(freq_radio_[kDaily], 1, 0);
@@ -274,7 +273,8 @@ void CSchedShutdownDlg::BuildControls() {
   auto* afterRow = new QHBoxLayout(afterPage);
   afterRow->setContentsMargins(0, 0, 0, 0);
   const int afterIds[3] = {IDC_SCHED_AFTER_DAYS, IDC_SCHED_AFTER_HOURS, IDC_SCHED_AFTER_MINUTES};
-  const int afterTextIds[3] = {IDC_SCHED_AFTER_DAYS_TEXT, IDC_SCHED_AFTER_HOURS_TEXT, IDC_SCHED_AFTER_MINUTES_TEXT};
+  const int afterTextIds[3] = {IDC_SCHED_AFTER_DAYS_TEXT, IDC_SCHED_AFTER_HOURS_TEXT,
+                               IDC_SCHED_AFTER_MINUTES_TEXT};
   const QString afterTexts[3] = {QStringLiteral("&Days"), QStringLiteral("&Hrs."), QStringLiteral("&Mins.")};
   for (int i = 0; i < 3; ++i) {
     after_edit_[i] = edit(afterIds[i], i == 0 ? 5 : 4);
@@ -289,7 +289,8 @@ void CSchedShutdownDlg::BuildControls() {
   auto* hmsRow = new QHBoxLayout(hmsPage);
   hmsRow->setContentsMargins(0, 0, 0, 0);
   const int hmsIds[3] = {IDC_SCHED_HMS_HOURS, IDC_SCHED_HMS_MINUTES, IDC_SCHED_HMS_SECONDS};
-  const int hmsTextIds[3] = {IDC_SCHED_HMS_HOURS_TEXT, IDC_SCHED_HMS_MINUTES_TEXT, IDC_SCHED_HMS_SECONDS_TEXT};
+  const int hmsTextIds[3] = {IDC_SCHED_HMS_HOURS_TEXT, IDC_SCHED_HMS_MINUTES_TEXT,
+                             IDC_SCHED_HMS_SECONDS_TEXT};
   const QString hmsTexts[3] = {QStringLiteral("&Hrs."), QStringLiteral("&Mins."), QStringLiteral("&Sec.")};
   for (int i = 0; i < 3; ++i) {
     hms_[i] = combo(hmsIds[i], Numbers(0, i == 0 ? 9 : 60));
@@ -322,8 +323,9 @@ void CSchedShutdownDlg::BuildControls() {
   rGrid->addWidget(on_time_, 4, 2);
   rGrid->addWidget(on_ampm_, 4, 3);
   rGrid->setColumnStretch(4, 1);
-  for (QWidget* w : std::initializer_list<QWidget*>{same_at_, same_time_, same_ampm_, next_at_, next_time_, next_ampm_,
-                                                     on_month_, on_date_, on_year_, on_at_, on_time_, on_ampm_})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{same_at_, same_time_, same_ampm_, next_at_, next_time_, next_ampm_,
+                                       on_month_, on_date_, on_year_, on_at_, on_time_, on_ampm_})
     Retain(w);
   for (QRadioButton* r : restart_radio_) Retain(r);
 
@@ -369,17 +371,49 @@ void CSchedShutdownDlg::BuildControls() {
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
   // Tab order: the editor area top to bottom, then the list and its buttons.
-  QWidget* order[] = {freq_radio_[SCHED_ONCE], freq_radio_[kDaily],    skip_weekends_,   freq_radio_[kWeekly],
-                      weekday_,                freq_radio_[kMonthly],  freq_date_,       freq_radio_[kEveryN],
-                      n_days_,                 start_month_,           start_date_,      start_year_,
-                      start_time_,             start_ampm_,            restart_radio_[0], same_time_,
-                      same_ampm_,              restart_radio_[1],      next_time_,       next_ampm_,
-                      restart_radio_[2],       after_edit_[0],         after_edit_[1],   after_edit_[2],
-                      hms_[0],                 hms_[1],                hms_[2],          restart_radio_[3],
-                      on_month_,               on_date_,               on_year_,         on_time_,
-                      on_ampm_,                segment_list_,                  shutdown_os_,     list_,
-                      Control(IDC_SCHED_ADD),  Control(IDC_SCHED_DELETE), delay,         Control(IDC_SCHED_CLIENT),
-                      Control(IDOK),           Control(IDCANCEL),      Control(ID_HELP)};
+  QWidget* order[] = {freq_radio_[SCHED_ONCE],
+                      freq_radio_[kDaily],
+                      skip_weekends_,
+                      freq_radio_[kWeekly],
+                      weekday_,
+                      freq_radio_[kMonthly],
+                      freq_date_,
+                      freq_radio_[kEveryN],
+                      n_days_,
+                      start_month_,
+                      start_date_,
+                      start_year_,
+                      start_time_,
+                      start_ampm_,
+                      restart_radio_[0],
+                      same_time_,
+                      same_ampm_,
+                      restart_radio_[1],
+                      next_time_,
+                      next_ampm_,
+                      restart_radio_[2],
+                      after_edit_[0],
+                      after_edit_[1],
+                      after_edit_[2],
+                      hms_[0],
+                      hms_[1],
+                      hms_[2],
+                      restart_radio_[3],
+                      on_month_,
+                      on_date_,
+                      on_year_,
+                      on_time_,
+                      on_ampm_,
+                      segment_list_,
+                      shutdown_os_,
+                      list_,
+                      Control(IDC_SCHED_ADD),
+                      Control(IDC_SCHED_DELETE),
+                      delay,
+                      Control(IDC_SCHED_CLIENT),
+                      Control(IDOK),
+                      Control(IDCANCEL),
+                      Control(ID_HELP)};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -412,7 +446,8 @@ void CSchedShutdownDlg::ConnectControls() {
   connect(segment_list_, &QComboBox::activated, this, [this] { OnSelchangeLoad(); });
   connect(Control<QPushButton>(IDC_SCHED_ADD), &QPushButton::clicked, this, [this] { OnBtnAdd(); });
   connect(Control<QPushButton>(IDC_SCHED_DELETE), &QPushButton::clicked, this, [this] { OnBtnRemove(); });
-  connect(Control<QPushButton>(IDC_SCHED_DELAY), &QPushButton::clicked, this, [this] { OnBtnDelayShutdown(); });
+  connect(Control<QPushButton>(IDC_SCHED_DELAY), &QPushButton::clicked, this,
+          [this] { OnBtnDelayShutdown(); });
   connect(Control<QPushButton>(IDC_SCHED_CLIENT), &QPushButton::clicked, this, [this] { OnBtnClient(); });
 }
 
@@ -533,7 +568,8 @@ void CSchedShutdownDlg::ShowFrequency(int code, bool show) {
     case SCHED_ONCE: {
       // A restart on a date exists only for one-time entries, and not for one segment on a
       // UPS that restarts it after a duration only.
-      const bool segmentOnly = load_.loadControl && load_.modelIndex == kModelSecondsRestart && !AllSegmentsSelected();
+      const bool segmentOnly =
+          load_.loadControl && load_.modelIndex == kModelSecondsRestart && !AllSegmentsSelected();
       SetOnRowVisible(show && !segmentOnly);
       break;
     }
@@ -656,17 +692,19 @@ void CSchedShutdownDlg::SetHmsVisible(bool visible) {
     hms_[i]->setVisible(visible);
     hms_text_[i]->setVisible(visible);
   }
-  if (auto* stack = findChild<QStackedWidget*>(QStringLiteral("afterStack"))) stack->setCurrentIndex(visible ? 1 : 0);
+  if (auto* stack = findChild<QStackedWidget*>(QStringLiteral("afterStack")))
+    stack->setCurrentIndex(visible ? 1 : 0);
 }
 
 void CSchedShutdownDlg::SetOnRowVisible(bool visible) {
-  for (QWidget* w : std::initializer_list<QWidget*>{restart_radio_[kOnDate], on_month_, on_date_, on_year_, on_at_,
-                                                     on_time_, on_ampm_})
+  for (QWidget* w : std::initializer_list<QWidget*>{restart_radio_[kOnDate], on_month_, on_date_, on_year_,
+                                                    on_at_, on_time_, on_ampm_})
     w->setVisible(visible);
 }
 
 void CSchedShutdownDlg::SetOnRowEnabled(bool enabled) {
-  for (QWidget* w : std::initializer_list<QWidget*>{on_month_, on_date_, on_year_, on_at_, on_time_, on_ampm_})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{on_month_, on_date_, on_year_, on_at_, on_time_, on_ampm_})
     w->setEnabled(enabled);
 }
 
@@ -680,11 +718,21 @@ void CSchedShutdownDlg::ChangeFrequency(int code) {
   InitializeStartDate(start_[code]);
 }
 
-void CSchedShutdownDlg::OnRadOnce() { ChangeFrequency(SCHED_ONCE); }
-void CSchedShutdownDlg::OnRadDay() { ChangeFrequency(kDaily); }
-void CSchedShutdownDlg::OnRadWeek() { ChangeFrequency(kWeekly); }
-void CSchedShutdownDlg::OnRadMonth() { ChangeFrequency(kMonthly); }
-void CSchedShutdownDlg::OnRadDays() { ChangeFrequency(kEveryN); }
+void CSchedShutdownDlg::OnRadOnce() {
+  ChangeFrequency(SCHED_ONCE);
+}
+void CSchedShutdownDlg::OnRadDay() {
+  ChangeFrequency(kDaily);
+}
+void CSchedShutdownDlg::OnRadWeek() {
+  ChangeFrequency(kWeekly);
+}
+void CSchedShutdownDlg::OnRadMonth() {
+  ChangeFrequency(kMonthly);
+}
+void CSchedShutdownDlg::OnRadDays() {
+  ChangeFrequency(kEveryN);
+}
 
 void CSchedShutdownDlg::OnChkSkipWeekends() {
   if (!skip_weekends_->isChecked()) return;
@@ -719,9 +767,15 @@ void CSchedShutdownDlg::ApplyStartDate(int which, int index) {
   start_[frequency_] = t;
 }
 
-void CSchedShutdownDlg::OnSelchangeCbStartMonth() { ApplyStartDate(kWhichMonth, start_month_->currentIndex()); }
-void CSchedShutdownDlg::OnSelchangeCbStartDate() { ApplyStartDate(kWhichDay, start_date_->currentIndex()); }
-void CSchedShutdownDlg::OnSelchangeCbStartYear() { ApplyStartDate(kWhichYear, start_year_->currentIndex()); }
+void CSchedShutdownDlg::OnSelchangeCbStartMonth() {
+  ApplyStartDate(kWhichMonth, start_month_->currentIndex());
+}
+void CSchedShutdownDlg::OnSelchangeCbStartDate() {
+  ApplyStartDate(kWhichDay, start_date_->currentIndex());
+}
+void CSchedShutdownDlg::OnSelchangeCbStartYear() {
+  ApplyStartDate(kWhichYear, start_year_->currentIndex());
+}
 
 bool CSchedShutdownDlg::ApplyTypedTime(QComboBox* time, QComboBox* ampm, int64_t& moment) {
   int64_t t = 0;
@@ -761,10 +815,18 @@ void CSchedShutdownDlg::ChangeRestart(int mode) {
   restart_radio_[mode]->setChecked(true);
 }
 
-void CSchedShutdownDlg::OnRadSameDay() { ChangeRestart(kSameDay); }
-void CSchedShutdownDlg::OnRadNextDay() { ChangeRestart(kNextDay); }
-void CSchedShutdownDlg::OnRadAfter() { ChangeRestart(kAfter); }
-void CSchedShutdownDlg::OnRadOn() { ChangeRestart(kOnDate); }
+void CSchedShutdownDlg::OnRadSameDay() {
+  ChangeRestart(kSameDay);
+}
+void CSchedShutdownDlg::OnRadNextDay() {
+  ChangeRestart(kNextDay);
+}
+void CSchedShutdownDlg::OnRadAfter() {
+  ChangeRestart(kAfter);
+}
+void CSchedShutdownDlg::OnRadOn() {
+  ChangeRestart(kOnDate);
+}
 
 void CSchedShutdownDlg::ApplyRestartDate(int which, int index) {
   LocalDate date;
@@ -783,9 +845,15 @@ void CSchedShutdownDlg::ApplyRestartDate(int which, int index) {
   restart_on_ = t;
 }
 
-void CSchedShutdownDlg::OnSelchangeCbRestartMonth() { ApplyRestartDate(kWhichMonth, on_month_->currentIndex()); }
-void CSchedShutdownDlg::OnSelchangeCbRestartDate() { ApplyRestartDate(kWhichDay, on_date_->currentIndex()); }
-void CSchedShutdownDlg::OnSelchangeCbRestartYear() { ApplyRestartDate(kWhichYear, on_year_->currentIndex()); }
+void CSchedShutdownDlg::OnSelchangeCbRestartMonth() {
+  ApplyRestartDate(kWhichMonth, on_month_->currentIndex());
+}
+void CSchedShutdownDlg::OnSelchangeCbRestartDate() {
+  ApplyRestartDate(kWhichDay, on_date_->currentIndex());
+}
+void CSchedShutdownDlg::OnSelchangeCbRestartYear() {
+  ApplyRestartDate(kWhichYear, on_year_->currentIndex());
+}
 
 void CSchedShutdownDlg::OnSelchangeCbRestartTime() {
   on_time_->setEditText(on_time_->currentText());
@@ -797,7 +865,8 @@ void CSchedShutdownDlg::OnEditchangeCbRestartTime() {
 }
 
 void CSchedShutdownDlg::OnSelchangeCbRestartAmPm() {
-  if (!ApplyTypedTime(on_time_, on_ampm_, restart_on_)) Exclaim(QStringLiteral("Invalid restart time!"), on_time_);
+  if (!ApplyTypedTime(on_time_, on_ampm_, restart_on_))
+    Exclaim(QStringLiteral("Invalid restart time!"), on_time_);
 }
 
 // --- load segment ---
@@ -864,7 +933,9 @@ void CSchedShutdownDlg::UpdateDelayButton() {
   Control(IDC_SCHED_DELAY)->setVisible(list_->selectedItems().size() == 1);
 }
 
-void CSchedShutdownDlg::OnSelchangeListShutdown() { UpdateDelayButton(); }
+void CSchedShutdownDlg::OnSelchangeListShutdown() {
+  UpdateDelayButton();
+}
 
 void CSchedShutdownDlg::RemoveSelectedRows() {
   std::vector<int> selected;
@@ -966,8 +1037,12 @@ void CSchedShutdownDlg::OnBtnAdd() {
   e.restartMode = static_cast<uint8_t>(restart_mode_);
   if (start != 0) {
     if (restart_mode_ == kSameDay || restart_mode_ == kNextDay || restart_mode_ == kOnDate) {
-      QComboBox* time = restart_mode_ == kSameDay ? same_time_ : restart_mode_ == kNextDay ? next_time_ : on_time_;
-      QComboBox* ampm = restart_mode_ == kSameDay ? same_ampm_ : restart_mode_ == kNextDay ? next_ampm_ : on_ampm_;
+      QComboBox* time = restart_mode_ == kSameDay   ? same_time_
+                        : restart_mode_ == kNextDay ? next_time_
+                                                    : on_time_;
+      QComboBox* ampm = restart_mode_ == kSameDay   ? same_ampm_
+                        : restart_mode_ == kNextDay ? next_ampm_
+                                                    : on_ampm_;
       int64_t r = 0;
       if (time->currentText().isEmpty()) {
         Exclaim(QStringLiteral("Please enter the restart time."), time);
@@ -999,7 +1074,8 @@ void CSchedShutdownDlg::OnBtnAdd() {
       }
     } else if (restart_mode_ == kAfter) {
       if (load_.loadControl && load_.modelIndex == kModelSecondsRestart && !AllSegmentsSelected()) {
-        e.restartValue = hms_[0]->currentIndex() * 3600 + hms_[1]->currentIndex() * 60 + hms_[2]->currentIndex();
+        e.restartValue =
+            hms_[0]->currentIndex() * 3600 + hms_[1]->currentIndex() * 60 + hms_[2]->currentIndex();
       } else if (!ParseRestartAfter(after_edit_[0]->text(), after_edit_[1]->text(), after_edit_[2]->text(),
                                     e.restartValue)) {
         Exclaim(QStringLiteral("Invalid restart time!"), after_edit_[0]);
@@ -1010,7 +1086,8 @@ void CSchedShutdownDlg::OnBtnAdd() {
 
   const int code = SchedShutdownBlock::ValidateScheduleEntry(e);
   if (code != SchedShutdownBlock::SCHED_VALID) {
-    const bool startFault = code == SchedShutdownBlock::SCHED_BAD_START || code == SchedShutdownBlock::SCHED_START_PAST;
+    const bool startFault =
+        code == SchedShutdownBlock::SCHED_BAD_START || code == SchedShutdownBlock::SCHED_START_PAST;
     Exclaim(CheckMessage(code), startFault ? static_cast<QWidget*>(start_time_) : on_time_);
     return;
   }
@@ -1063,7 +1140,8 @@ void CSchedShutdownDlg::OnOK() {
   for (const SchedListRow& row : rows_) entries.push_back(row.entry);
   {
     auto lock = gScp.Lock();
-    gScp.schedShutdown.SetEntries(static_cast<int>(entries.size()), entries.empty() ? nullptr : entries.data());
+    gScp.schedShutdown.SetEntries(static_cast<int>(entries.size()),
+                                  entries.empty() ? nullptr : entries.data());
     gScp.schedShutdown.Branches().Touch(0);
     gScp.schedShutdown.Branches().Touch(1);
   }

@@ -55,14 +55,20 @@ TEST_F(SchedEntriesTest, OrdinalsAndDurations) {
     const char* text;
   };
   const Case durations[] = {
-      {86400, 0, "24 hours "},          {90000, 0, "25 hours "},
-      {172800, 0, "2 days "},           {9000, 0, "2 hours 30 minutes "},
-      {172800 + 60, 0, "2 days 1 minutes "}, {3661, 0, "1 hours 1 minutes "},
-      {3661, 15, "1 hours 1 minutes 1 seconds "}, {7500, 15, "2 hours 5 minutes "},
-      {7200, 15, "2 hours "},           {86430, 15, "24 hours 30 seconds "},
+      {86400, 0, "24 hours "},
+      {90000, 0, "25 hours "},
+      {172800, 0, "2 days "},
+      {9000, 0, "2 hours 30 minutes "},
+      {172800 + 60, 0, "2 days 1 minutes "},
+      {3661, 0, "1 hours 1 minutes "},
+      {3661, 15, "1 hours 1 minutes 1 seconds "},
+      {7500, 15, "2 hours 5 minutes "},
+      {7200, 15, "2 hours "},
+      {86430, 15, "24 hours 30 seconds "},
       {45, 15, "45 seconds "},
   };
-  for (const Case& c : durations) EXPECT_EQ(DurationText(c.seconds, c.model), c.text) << c.seconds << " " << c.model;
+  for (const Case& c : durations)
+    EXPECT_EQ(DurationText(c.seconds, c.model), c.text) << c.seconds << " " << c.model;
 }
 
 TEST_F(SchedEntriesTest, EntryTexts) {
@@ -76,24 +82,32 @@ TEST_F(SchedEntriesTest, EntryTexts) {
   };
   const Case cases[] = {
       // Two blanks before LOAD: the duration ends in one.
-      {{SCHED_DAILY, 1, start, 2, 9000, 1, 1}, three,
+      {{SCHED_DAILY, 1, start, 2, 9000, 1, 1},
+       three,
        "SHUTDOWN: Daily, except on weekends, starting March 5, 1997 at 9:00 PM. RESTART: after 2 hours 30 "
        "minutes  LOAD CONTROL: only turn off load segment: 2."},
-      {{SCHED_ONCE, 0, start, 3, static_cast<int32_t>(start), -1, 0}, none,
-       "SHUTDOWN: Once on March 5, 1997 at 9:00 PM (after shutting down Operating System). RESTART: immediately."},
-      {{SCHED_ONCE, 0, start, 0, 0, 3, 0}, three,
+      {{SCHED_ONCE, 0, start, 3, static_cast<int32_t>(start), -1, 0},
+       none,
+       "SHUTDOWN: Once on March 5, 1997 at 9:00 PM (after shutting down Operating System). RESTART: "
+       "immediately."},
+      {{SCHED_ONCE, 0, start, 0, 0, 3, 0},
+       three,
        "SHUTDOWN: Once on March 5, 1997 at 9:00 PM (after shutting down Operating System). RESTART: "
        "immediately. LOAD CONTROL: turn off ALL load segments."},
-      {{SCHED_MONTHLY, 31, start, 0, 1800, -1, 0}, none,
+      {{SCHED_MONTHLY, 31, start, 0, 1800, -1, 0},
+       none,
        "SHUTDOWN: Monthly on the 31st starting on March 5, 1997 at 9:00 PM (after shutting down Operating "
        "System). RESTART: the same day at 9:30 PM."},
-      {{SCHED_WEEKLY, 1, start, 1, 12 * 3600 + 5 * 60, -1, 0}, none,
+      {{SCHED_WEEKLY, 1, start, 1, 12 * 3600 + 5 * 60, -1, 0},
+       none,
        "SHUTDOWN: Weekly on Monday starting on March 5, 1997 at 9:00 PM (after shutting down Operating "
        "System). RESTART: the next day at 9:05 AM."},
-      {{SCHED_EVERY_N, 3, start, 3, static_cast<int32_t>(start + 86400 * 2 + 3600 * 3), 9, 1}, SchedLoadState{true, 12, 0},
+      {{SCHED_EVERY_N, 3, start, 3, static_cast<int32_t>(start + 86400 * 2 + 3600 * 3), 9, 1},
+       SchedLoadState{true, 12, 0},
        "SHUTDOWN: Every 3 days starting on March 5, 1997 at 9:00 PM. RESTART: on March 8, 1997 at 12:00 AM "
        "LOAD CONTROL: only turn off load segment: 10."},
-      {{SCHED_DAILY, 0, start, 2, 0, -1, 0}, none,
+      {{SCHED_DAILY, 0, start, 2, 0, -1, 0},
+       none,
        "SHUTDOWN: Daily starting March 5, 1997 at 9:00 PM (after shutting down Operating System). RESTART: "
        "immediately."},
   };
@@ -163,7 +177,8 @@ TEST_F(SchedEntriesTest, ListOrderAndDuplicates) {
   };
   for (const Case& c : cases) {
     QString refusal;
-    EXPECT_EQ(ListPlace(rows, c.text, entry(c.start), c.check, &refusal), c.place) << c.text << " " << c.start;
+    EXPECT_EQ(ListPlace(rows, c.text, entry(c.start), c.check, &refusal), c.place)
+        << c.text << " " << c.start;
     EXPECT_EQ(refusal.toStdString(), c.refusal);
   }
 }
@@ -178,8 +193,10 @@ TEST_F(SchedEntriesTest, EntryCheckMessages) {
       {{SCHED_ONCE, 0, 0, 2, 0, -1, 0}, "Invalid start time!"},
       {{SCHED_ONCE, 0, now + 60, 3, 0, -1, 0}, "Invalid restart time!"},
       {{SCHED_ONCE, 0, now - 60, 2, 0, -1, 0}, "The start time is before the current time!"},
-      {{SCHED_ONCE, 0, now + 60, 3, static_cast<int32_t>(now - 60), -1, 0}, "The restart time is before the current time!"},
-      {{SCHED_ONCE, 0, now + 600, 3, static_cast<int32_t>(now + 60), -1, 0}, "The restart time is before the start time!"},
+      {{SCHED_ONCE, 0, now + 60, 3, static_cast<int32_t>(now - 60), -1, 0},
+       "The restart time is before the current time!"},
+      {{SCHED_ONCE, 0, now + 600, 3, static_cast<int32_t>(now + 60), -1, 0},
+       "The restart time is before the start time!"},
       {{SCHED_ONCE, 0, now + 600, 3, static_cast<int32_t>(now + 600), -1, 0}, ""},
   };
   for (const Case& c : cases)
@@ -245,8 +262,9 @@ TEST_F(SchedEntriesTest, NumbersOfTheEdits) {
     bool ok;
     uint16_t days;
   };
-  for (const Days& c : {Days{"", false, 0}, Days{"0", false, 0}, Days{"70000", false, 0}, Days{"-1", false, 0},
-                        Days{"x", false, 0}, Days{"1", true, 1}, Days{"65535", true, 65535}, Days{" 7 ", true, 7}}) {
+  for (const Days& c :
+       {Days{"", false, 0}, Days{"0", false, 0}, Days{"70000", false, 0}, Days{"-1", false, 0},
+        Days{"x", false, 0}, Days{"1", true, 1}, Days{"65535", true, 65535}, Days{" 7 ", true, 7}}) {
     uint16_t n = 0;
     EXPECT_EQ(ParseEveryNDays(QString::fromLatin1(c.text), n), c.ok) << c.text;
     if (c.ok) {
@@ -259,9 +277,9 @@ TEST_F(SchedEntriesTest, NumbersOfTheEdits) {
     int32_t seconds;
   };
   const After afters[] = {
-      {"", "", "", true, 0},          {"1", "2", "3", true, 93780},   {"-1", "", "", false, 0},
-      {"", "-5", "", false, 0},       {"30000", "", "", false, 0},    {"24855", "", "", true, 2147472000},
-      {"24855", "4", "", false, 0},   {"", "", "99999999999", false, 0}, {"1x", "", "", false, 0},
+      {"", "", "", true, 0},        {"1", "2", "3", true, 93780},      {"-1", "", "", false, 0},
+      {"", "-5", "", false, 0},     {"30000", "", "", false, 0},       {"24855", "", "", true, 2147472000},
+      {"24855", "4", "", false, 0}, {"", "", "99999999999", false, 0}, {"1x", "", "", false, 0},
   };
   for (const After& c : afters) {
     int32_t s = -1;

@@ -224,7 +224,8 @@ TEST_F(SchedShutdownDlgTest, AddChecksInOrder) {
     const char* message;  // "" : added
   };
   const Case cases[] = {
-      {"N empty", [](CSchedShutdownDlg* d) { Click(d, IDC_SCHED_DAYS); }, "Please enter the number of days between\neach shutdown."},
+      {"N empty", [](CSchedShutdownDlg* d) { Click(d, IDC_SCHED_DAYS); },
+       "Please enter the number of days between\neach shutdown."},
       {"N 0",
        [](CSchedShutdownDlg* d) {
          Click(d, IDC_SCHED_DAYS);
@@ -237,17 +238,22 @@ TEST_F(SchedShutdownDlgTest, AddChecksInOrder) {
          d->Control<QLineEdit>(IDC_SCHED_N_DAYS)->setText("70000");
        },
        "Please enter the number of days between\neach shutdown."},
-      {"no start", [](CSchedShutdownDlg* d) { Type(d, IDC_SCHED_START_TIME, ""); }, "Please enter the starting time"},
-      {"start unreadable", [](CSchedShutdownDlg* d) { Type(d, IDC_SCHED_START_TIME, "ab"); }, "Invalid Start Time"},
-      {"start 9:75", [](CSchedShutdownDlg* d) { Type(d, IDC_SCHED_START_TIME, "9:75"); }, "Invalid start time!"},
+      {"no start", [](CSchedShutdownDlg* d) { Type(d, IDC_SCHED_START_TIME, ""); },
+       "Please enter the starting time"},
+      {"start unreadable", [](CSchedShutdownDlg* d) { Type(d, IDC_SCHED_START_TIME, "ab"); },
+       "Invalid Start Time"},
+      {"start 9:75", [](CSchedShutdownDlg* d) { Type(d, IDC_SCHED_START_TIME, "9:75"); },
+       "Invalid start time!"},
       {"start past",
        [](CSchedShutdownDlg* d) {
          Type(d, IDC_SCHED_START_TIME, "9:00");
          Choose(d, IDC_SCHED_START_AMPM, 0);
        },
        "The start time is before the current time!"},
-      {"no restart", [](CSchedShutdownDlg* d) { Type(d, IDC_SCHED_NEXT_TIME, ""); }, "Please enter the restart time."},
-      {"restart unreadable", [](CSchedShutdownDlg* d) { Type(d, IDC_SCHED_NEXT_TIME, "x"); }, "Invalid restart time!"},
+      {"no restart", [](CSchedShutdownDlg* d) { Type(d, IDC_SCHED_NEXT_TIME, ""); },
+       "Please enter the restart time."},
+      {"restart unreadable", [](CSchedShutdownDlg* d) { Type(d, IDC_SCHED_NEXT_TIME, "x"); },
+       "Invalid restart time!"},
       {"same day 9:75",
        [](CSchedShutdownDlg* d) {
          Click(d, IDC_SCHED_SAME_DAY);
@@ -261,8 +267,8 @@ TEST_F(SchedShutdownDlgTest, AddChecksInOrder) {
          Type(d, IDC_SCHED_SAME_TIME, "11:00");
        },
        "The restart time is before the start time!"},
-      {"next day 13:75",
-       [](CSchedShutdownDlg* d) { Type(d, IDC_SCHED_NEXT_TIME, "13:75"); }, "Invalid restart time!"},
+      {"next day 13:75", [](CSchedShutdownDlg* d) { Type(d, IDC_SCHED_NEXT_TIME, "13:75"); },
+       "Invalid restart time!"},
       {"after -1",
        [](CSchedShutdownDlg* d) {
          Click(d, IDC_SCHED_AFTER);
@@ -288,8 +294,8 @@ TEST_F(SchedShutdownDlgTest, AddChecksInOrder) {
        },
        "The restart time is before the current time!"},
       {"valid", [](CSchedShutdownDlg*) {}, ""},
-      {"same text",
-       [](CSchedShutdownDlg* d) { Click(d, IDC_SCHED_ADD); }, "This entry has already been made."},
+      {"same text", [](CSchedShutdownDlg* d) { Click(d, IDC_SCHED_ADD); },
+       "This entry has already been made."},
       {"same start",
        [](CSchedShutdownDlg* d) {
          Click(d, IDC_SCHED_ADD);

@@ -128,7 +128,8 @@ TEST_F(SchedShutdownAgentTest, TheAgentsPasswordGuardsTheTableItStores) {
   const std::vector<schedule_struct> inFile = Entries(stored);
   EXPECT_EQ(inFile, made);
   for (const schedule_struct& e : inFile) EXPECT_EQ(e.segment, -1);
-  const QString copy = trem_harness::ScreenshotDir(QStringLiteral("schedule")) + QStringLiteral("/sch_shut.dat");
+  const QString copy =
+      trem_harness::ScreenshotDir(QStringLiteral("schedule")) + QStringLiteral("/sch_shut.dat");
   QFile::remove(copy);
   EXPECT_TRUE(QFile::copy(QString::fromStdString(vigil.File("sch_shut.dat")), copy));
 }
