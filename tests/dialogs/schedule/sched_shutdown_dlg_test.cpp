@@ -18,6 +18,8 @@
 #include <optional>
 
 #include "core/scp/local_calendar.h"
+#include "dialogs/discovery/network_configuration.h"
+#include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/schedule/delay_shutdown_dlg.h"
@@ -566,6 +568,37 @@ TEST_F(SchedShutdownDlgTest, LoadSegmentsAndTheSecondsRestartOfModel15) {
     d->OnCancel();
     link.PumpIdle();
   }
+}
+
+// The three open by name as trem_show opens them: shown, without a modal loop.
+TEST_F(SchedShutdownDlgTest, OpenByNameAndClientOpensTheNetworkConfiguration) {
+  agent.MarkAllFresh();
+  const std::pair<const char*, const char*> names[] = {
+      {"CSchedShutdownDlg", "Configure Scheduled Shutdown (localhost)"},
+      {"DelayShutdownDlg", "Delay Scheduled Shutdown"},
+      {"EnterPasswordDlg", "Enter Password"}};
+  for (const auto& [name, title] : names) {
+    SCOPED_TRACE(name);
+    QPointer<QDialog> d = OpenRegisteredDialog(name, nullptr, "localhost");
+    ASSERT_FALSE(d.isNull());
+    EXPECT_TRUE(d->isVisible());
+    EXPECT_FALSE(d->isModal());
+    EXPECT_EQ(d->windowTitle(), title);
+    link.PumpIdle();
+    if (std::string(name) == "CSchedShutdownDlg") {
+      EXPECT_EQ(pSchedShutdownDlg.get(), d.data());
+      // "Client..." opens the network configuration once, then brings it forward.
+      Click(pSchedShutdownDlg.get(), IDC_SCHED_CLIENT);
+      ASSERT_TRUE(DialogIsOpen(pNetworkConfiguration));
+      QPointer<CNetworkConfiguration> net = pNetworkConfiguration.get();
+      Click(pSchedShutdownDlg.get(), IDC_SCHED_CLIENT);
+      EXPECT_EQ(pNetworkConfiguration.get(), net.data());
+      link.PumpIdle();
+      delete net.data();
+    }
+    delete d.data();
+  }
+  EXPECT_EQ(pSchedShutdownDlg.get(), nullptr);
 }
 
 }  // namespace
