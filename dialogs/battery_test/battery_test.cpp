@@ -39,6 +39,7 @@ static const StringTableRegistrar kStrings{
     {3273, "A filename cannot have any of the following characters:\n \\ / : * ? \" < > |"},
     {3274, "Invalid repeat interval selected, must be greater than 14"},
     {3275, "Invalid repeat interval selected, must be greater than 35"},
+    {3265, "Invalid repeat interval selected, must be between 1 and 255"},
 };
 
 static const HelpTopicRegistrar kHelp(
@@ -56,6 +57,9 @@ namespace {
 constexpr int kQuarterHours = 48;
 constexpr int kMinEntries = 10;
 constexpr int kMaxEntries = 100;
+// What the battery-test block stores as an interval; it keeps its old value for anything else.
+constexpr int kMinIntervalDays = 1;
+constexpr int kMaxIntervalDays = 255;
 
 std::tm LocalTime(int64_t t) {
   std::tm tm{};
@@ -402,6 +406,9 @@ int CBatteryTest::VerifyData() {
     failure = 3273;
   else if (interval_ < minimum)
     failure = minimum >= 35 ? 3275 : 3274;
+  // The block would refuse it and keep the old interval while OK closed as if it was stored.
+  else if (interval_ < kMinIntervalDays || interval_ > kMaxIntervalDays)
+    failure = 3265;
   if (failure == 0) return 1;
   ShowMessageBox(this, LoadString(failure), gcsMessageBoxTitle, MB_OK | MB_ICONSTOP);
   return 0;

@@ -3,9 +3,9 @@
 //
 // The test time is chosen as a weekday (Monday first), a quarter hour of the half day and AM
 // or PM; the repeat interval in days must reach the UPS model's minimum (14 days for model
-// codes 1, 6, 17, 18, 21; 35 for 3 and 10). "Schedule" and "Unschedule" only change the
-// dialog; OK checks the fields and sends the schedule (25, 1, 0) and the log settings
-// (4, 6, 0). "Test Now" asks the agent to test at once.
+// codes 1, 6, 17, 18, 21; 35 for 3 and 10) and lie within the 1 .. 255 days the block can store.
+// "Schedule" and "Unschedule" only change the dialog; OK checks the fields and sends the
+// schedule (25, 1, 0) and the log settings (4, 6, 0). "Test Now" asks the agent to test at once.
 //
 // Times are local: the next test is the next occurrence of the chosen weekday and time after
 // now, computed on the calendar so that a daylight-saving change keeps the wall-clock time.

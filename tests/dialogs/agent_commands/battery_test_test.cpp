@@ -155,7 +155,12 @@ TEST_F(BatteryTestTest, ChecksInOrderWithAStopBox) {
       {3, "35", "50", "battlog.dat", ""},
       {3, "34", "50", "battlog.dat", "Invalid repeat interval selected, must be greater than 35"},
       {1, "13", "50", "battlog.dat", "Invalid repeat interval selected, must be greater than 14"},
-      {0, "0", "50", "battlog.dat", ""},
+      // The block stores 1..255 days only: outside that OK would close without storing.
+      {0, "0", "50", "battlog.dat", "Invalid repeat interval selected, must be between 1 and 255"},
+      {0, "256", "50", "battlog.dat", "Invalid repeat interval selected, must be between 1 and 255"},
+      {3, "256", "50", "battlog.dat", "Invalid repeat interval selected, must be between 1 and 255"},
+      {0, "1", "50", "battlog.dat", ""},
+      {0, "255", "50", "battlog.dat", ""},
       {0, "7", "9", "battlog.dat", "Max Entries must be between 10 and 100"},
       {0, "7", "101", "battlog.dat", "Max Entries must be between 10 and 100"},
       {0, "7", "10", "C:\\logs\\batt.dat", ""},
@@ -212,6 +217,22 @@ TEST_F(BatteryTestTest, OkSendsTheScheduleAndTheLogSettings) {
   EXPECT_EQ(agent.scp().batteryTest.GetIntervalDays(), 14);
   EXPECT_EQ(agent.scp().config.GetBatteryLogSize(), 30);
   EXPECT_EQ(agent.scp().config.GetBatteryLogFileName().value_or(""), "tests.dat");
+}
+
+TEST_F(BatteryTestTest, OkSendsTheIntervalsTheBlockStores) {
+  for (const char* interval : {"1", "255"}) {
+    SCOPED_TRACE(interval);
+    QPointer<CBatteryTest> d = Open();
+    d->Control<QLineEdit>(IDC_TEST_INTERVAL)->setText(interval);
+    QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
+    ASSERT_TRUE(link.PumpIdle());
+    EXPECT_TRUE(d.isNull());
+    const auto sets = agent.ReceivedSets();
+    ASSERT_FALSE(sets.empty());
+    EXPECT_EQ(sets[0].key, (std::vector<uint8_t>{25, 1}));
+    auto lock = agent.scp().Lock();
+    EXPECT_EQ(agent.scp().batteryTest.GetIntervalDays(), std::atoi(interval));
+  }
 }
 
 TEST_F(BatteryTestTest, UnscheduleCancelBrowseAndTestNow) {
