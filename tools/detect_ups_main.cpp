@@ -81,9 +81,11 @@ void Poll(KT_SCP& scp, const std::string& device) {
   PrintAlarms(scp);
   if (meters > 0) {
     MeterBlock& m = scp.meters;
+    // The meter block keeps the battery time in seconds.
     std::printf("meters: input %d V, output %d V, %d Hz, battery %d V %d %%, %d min left, load %d %%, %d C\n",
                 m.GetInputVoltage(0), m.GetOutputVoltage(0), m.GetOutputFrequency(), m.GetBatteryVoltage(),
-                m.GetBatteryCapacity(), m.GetBatteryTime(), m.GetVAPercentLoad(), m.GetTemperature());
+                m.GetBatteryCapacity(), m.GetBatteryTime() == 0xFFFF ? -1 : m.GetBatteryTime() / 60,
+                m.GetVAPercentLoad(), m.GetTemperature());
   }
 }
 

@@ -106,6 +106,10 @@ void PutText(std::vector<uint8_t>& d, size_t at, const std::string& text, size_t
   for (size_t i = 0; i < width && i < text.size(); ++i) d[at + i] = static_cast<uint8_t>(text[i]);
 }
 
+// Meters of the battery.
+constexpr int kMeterCapacity = 35;
+constexpr int kMeterBatteryTime = 36;
+
 // The BCM alarm numbers the adapter's map covers (8 per byte).
 constexpr int kAlarmMapBytes = 25;
 constexpr int kAlarmNumbers = kAlarmMapBytes * 8;
@@ -131,8 +135,8 @@ NetBcmAdapter::NetBcmAdapter(AdapterOptions options) : options_(std::move(option
       {28, {1, 50.0}},    // output frequency
       {29, {1, 50.0}},    // input frequency
       {34, {1, 27.3}},    // battery voltage
-      {35, {230, 100}},   // battery capacity
-      {36, {230, 42}},    // battery time
+      {35, {230, 100}},   // battery capacity (percent), from the battery
+      {36, {230, 2520}},  // battery time (seconds), from the battery
       {60, {1, 230.0}},   // output voltage
       {63, {1, 31.5}},    // temperature
       {72, {230, 1500}},  // VA rating
@@ -373,6 +377,9 @@ std::vector<uint8_t> NetBcmAdapter::MeterData() const {
   std::vector<uint8_t> d;
   for (const auto& [id, meter] : meters_) {
     double v = meter.value;
+    // Charge and run time come from the battery unless a control command set them.
+    if (id == kMeterCapacity && !pinned_meters_.count(id)) v = battery_.Percent(battery_low_);
+    if (id == kMeterBatteryTime && !pinned_meters_.count(id)) v = battery_.RuntimeSeconds(battery_low_);
     if ((id == 4 || id == 29) && !mains_ok_) v = 0;
     if ((id == 60 || id == 16 || id == 22 || id == 24) && !output_on_) v = 0;
     uint32_t bits;
@@ -445,7 +452,9 @@ std::vector<NetBcmAdapter::Reply> NetBcmAdapter::Query(uint8_t query, std::vecto
       return {{BCM_REPLY_STATUS, StatusData()}, {BCM_REPLY_IDENTIFICATION, IdentificationData()}};
     case kQueryConfig: return {{BCM_REPLY_CONFIG, ConfigData()}};
     case kQueryRatings: return {{BCM_REPLY_RATINGS, RatingsData()}};
-    case kQueryMeters: return {{BCM_REPLY_METERS, MeterData()}};
+    case kQueryMeters:
+      battery_.Advance(!mains_ok_);
+      return {{BCM_REPLY_METERS, MeterData()}};
     case kQueryCommands: return {{BCM_REPLY_SUPPORTED_COMMANDS, CommandsData()}};
     case kQuerySegments: return {{BCM_REPLY_LOAD_SEGMENTS, SegmentsData()}};
     case kQueryBatteryTest: return {{BCM_REPLY_BATTERY_TEST, {BatteryTestState()}}};
@@ -732,6 +741,7 @@ bool NetBcmAdapter::ControlLocked(const std::vector<std::string>& w, const std::
   };
   if (c == "mains") {
     if (arg != "fail" && arg != "ok") *error = "mains fail|ok";
+    battery_.Advance(!mains_ok_);
     mains_ok_ = arg == "ok" ? true : arg == "fail" ? false : mains_ok_;
     return true;
   }
@@ -800,8 +810,10 @@ bool NetBcmAdapter::ControlLocked(const std::vector<std::string>& w, const std::
     double value = 0;
     if (w.size() == 3 && w[2] == "off" && ToInt(arg, 1, 255, &id)) {
       meters_.erase(id);
+      pinned_meters_.erase(id);
     } else if (w.size() == 4 && ToInt(arg, 1, 255, &id) && ToInt(w[2], 1, 255, &format) && ToDouble(w[3], &value)) {
       meters_[id] = Meter{format, value};
+      pinned_meters_.insert(id);
     } else {
       *error = "meter ID FORMAT VALUE | meter ID off";
     }

@@ -28,7 +28,9 @@
 //                   adapter-version M.mm, config-size, two-byte-delays 0|1, cto, serial,
 //                   output-voltage, input-voltage, frequency, audible, low-battery-warning,
 //                   access (the access code), block-size, segments, first-segment
-//   meter ID FORMAT VALUE | meter ID off      (a format above 223: a 32-bit integer)
+//   meter ID FORMAT VALUE | meter ID off      (a format above 223: a 32-bit integer; the
+//                   battery's charge (35, percent) and run time (36, seconds) otherwise come
+//                   from the battery, which runs down on battery: tools/sim_battery.h)
 //   commands N,N,...                          the supported-command list
 //   test-result pass|fail [SECONDS]           the outcome of the next battery tests
 //   config-datagram on|off
@@ -51,6 +53,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tools/sim_battery.h"
 
 namespace netbcmsim {
 
@@ -174,6 +178,8 @@ class NetBcmAdapter {
   uint8_t audible_ = 1;
   uint8_t low_battery_warning_ = 2;
   std::map<int, Meter> meters_;
+  std::set<int> pinned_meters_;  // set by "meter": sent as given
+  upssim::SimBattery battery_{42 * 60};
   std::vector<int> commands_;
   int segments_ = 3;
   int first_segment_ = 2;

@@ -1,5 +1,6 @@
 #include "tools/sim_apc.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -10,9 +11,22 @@ namespace {
 const char* const kDelays[] = {"020", "180", "300", "600"};
 constexpr size_t kDelayCount = sizeof kDelays / sizeof kDelays[0];
 
-const char* const kValueKeys[] = {"model",     "serial",   "input-voltage", "output-voltage",
-                                  "battery-voltage", "temperature", "frequency", "load",
-                                  "capacity",  "runtime"};
+const char* const kValueKeys[] = {"model",           "serial",      "input-voltage", "output-voltage",
+                                  "battery-voltage", "temperature", "frequency",     "load"};
+
+// ^A: the UPS answers with its model name.
+constexpr char kModelNameCommand = '\x01';
+
+// The name of a model by the first character of its "V" answer.
+struct ModelName {
+  char code;
+  const char* name;
+};
+constexpr ModelName kModelNames[] = {{'3', "Smart-UPS 370ci"},
+                                     {'6', "Smart-UPS 600"},
+                                     {'7', "Smart-UPS 900"},
+                                     {'8', "Smart-UPS 1250"},
+                                     {'9', "Smart-UPS 2000"}};
 
 bool IsValueKey(const std::string& key) {
   for (const char* k : kValueKeys) {
@@ -25,11 +39,24 @@ bool IsValueKey(const std::string& key) {
 
 ApcSmartUps::ApcSmartUps() {
   values_ = {
-      {"model", "8QT"},          {"serial", "SN123456"},   {"input-voltage", "230.4"},
-      {"output-voltage", "230.4"}, {"battery-voltage", "27.54"}, {"temperature", "031.5"},
-      {"frequency", "50.00"},    {"load", "025.0"},        {"capacity", "100.0"},
-      {"runtime", "0045:"},
+      {"model", "8QT"},
+      {"serial", "SN123456"},
+      {"input-voltage", "230.4"},
+      {"output-voltage", "230.4"},
+      {"battery-voltage", "27.54"},
+      {"temperature", "031.5"},
+      {"frequency", "50.00"},
+      {"load", "025.0"},
   };
+}
+
+std::string ApcSmartUps::ModelNameText() const {
+  if (!name_.empty()) return name_;
+  const std::string& model = values_.at("model");
+  for (const ModelName& m : kModelNames) {
+    if (!model.empty() && model[0] == m.code) return m.name;
+  }
+  return "Smart-UPS";
 }
 
 bool ApcSmartUps::LineIsRight(SimContext& ctx) {
@@ -120,8 +147,23 @@ void ApcSmartUps::Command(SimContext& ctx, const std::string& command) {
     case 'C': Answer(ctx, command, values_["temperature"]); return;
     case 'F': Answer(ctx, command, values_["frequency"]); return;
     case 'P': Answer(ctx, command, s.overload ? "110.0" : values_["load"]); return;
-    case 'f': Answer(ctx, command, s.battery_low ? "010.0" : values_["capacity"]); return;
-    case 'j': Answer(ctx, command, s.battery_low ? "0002:" : values_["runtime"]); return;
+    case kModelNameCommand:
+      Answer(ctx, command, ModelNameText());
+      return;
+    case 'f':
+    case 'j': {
+      battery_.Advance(!s.mains_ok);
+      char text[16];
+      if (c == 'f') {
+        std::snprintf(text, sizeof text, "%05.1f", battery_.Percent(s.battery_low));
+      } else {
+        // The run time in whole minutes.
+        std::snprintf(text, sizeof text,
+                      "%04ld:", std::lround(battery_.RuntimeSeconds(s.battery_low) / 60.0));
+      }
+      Answer(ctx, command, text);
+      return;
+    }
     case 'W':
       test_running_ = true;
       test_polls_left_ = test_polls_;
@@ -182,6 +224,7 @@ uint32_t ApcSmartUps::DeviceLines(const UpsState&, uint32_t host_lines) const {
 }
 
 void ApcSmartUps::OnStateChanged(SimContext& ctx, const UpsState& before) {
+  battery_.Advance(!before.mains_ok);
   const UpsState& now = ctx.State();
   if (before.mains_ok == now.mains_ok) return;
   if (LineIsRight(ctx)) ctx.Send(now.mains_ok ? "$" : "!");
@@ -191,13 +234,34 @@ void ApcSmartUps::OnStateChanged(SimContext& ctx, const UpsState& before) {
   }
 }
 
-bool ApcSmartUps::Control(SimContext&, const std::vector<std::string>& w, std::string* error,
+bool ApcSmartUps::Control(SimContext& ctx, const std::vector<std::string>& w, std::string* error,
                           std::vector<std::string>* lines) {
   if (w.empty()) return false;
   if (w[0] == "set") {
+    if (w.size() >= 3 && w[1] == "name") {
+      name_ = w[2];
+      for (size_t i = 3; i < w.size(); ++i) name_ += " " + w[i];
+      return true;
+    }
+    long v = 0;
+    if (w.size() == 3 && (w[1] == "capacity" || w[1] == "runtime")) {
+      if (!ParseNumber(w[2], w[1] == "capacity" ? 0 : 1, w[1] == "capacity" ? 100 : 9999, &v)) {
+        *error =
+            w[1] == "capacity" ? "capacity: percent 0..100" : "runtime: minutes of a full battery, 1..9999";
+        return true;
+      }
+      battery_.Advance(!ctx.State().mains_ok);
+      if (w[1] == "capacity") {
+        battery_.SetPercent(static_cast<double>(v));
+      } else {
+        battery_.SetFullRuntime(static_cast<int>(v) * 60);
+      }
+      return true;
+    }
     if (w.size() != 3 || !IsValueKey(w[1])) {
-      *error = "usage: set model|serial|input-voltage|output-voltage|battery-voltage|"
-               "temperature|frequency|load|capacity|runtime VALUE";
+      *error =
+          "usage: set model|serial|input-voltage|output-voltage|battery-voltage|"
+          "temperature|frequency|load VALUE | set capacity PERCENT | set runtime MINUTES | set name TEXT";
       return true;
     }
     values_[w[1]] = w[2];
@@ -258,9 +322,10 @@ bool ApcSmartUps::Control(SimContext&, const std::vector<std::string>& w, std::s
 
 std::string ApcSmartUps::Describe() const {
   std::string d = "model=" + values_.at("model") + " serial=" + values_.at("serial") +
-                  " delay=" + kDelays[delay_index_] + " selftest=" +
-                  (test_running_ ? "running" : "idle") + " result=" + test_result_ +
-                  " output=" + (output_on_ ? "on" : "off");
+                  " delay=" + kDelays[delay_index_] + " selftest=" + (test_running_ ? "running" : "idle") +
+                  " result=" + test_result_ + " output=" + (output_on_ ? "on" : "off") + " name=\"" +
+                  ModelNameText() +
+                  "\" battery=" + std::to_string(static_cast<int>(battery_.Percent(false))) + "%";
   return d;
 }
 

@@ -9,23 +9,29 @@
 //   O  output voltage                       0x40 low battery, 0x80 replace battery, 0x04 boost
 //   B  battery voltage               C  temperature          F  output frequency
 //   P  load in percent (110 while overloaded)
-//   f  battery capacity in percent (10 while low)   j  run time in minutes, "0045:"
+//   f  battery capacity in percent     j  run time left in minutes, "0045:" (45 minutes
+//      (at most 10 while low)             of a full battery; at most 2 while low)
+//   ^A model name ("Smart-UPS 1250", by the model's first character, or "set name")
 //   W  start the self-test, "OK"     X  self-test result: "NO" while none is ready, then
 //                                       "OK" passed, "BT" battery capacity, "NG" failed
 //   p  shutdown delay, one of "020" "180" "300" "600"
 //   -  steps the setting queried last (only p) to its next value; no answer
 //   S  "OK": the output goes off after the shutdown delay, back on when the mains return
 //   @ddd  "*": as S, and back on ddd tenths of an hour after that
-//   anything else printable: "NA"
+//   anything else printable: "NA"; other control characters (line ends among them) and bytes
+//   above 0x7E get no answer
 // Unsolicited: "!" when the mains fail, "$" when they return.
-// Control commands of this kind: set KEY VALUE, reply CMD TEXT|none|default, reply-raw CMD
-// TEXT, selftest OK|BT|NG [POLLS], second MS (one second of the shutdown and return delays
-// lasts MS milliseconds, so that tests need not wait minutes).
+// The battery runs down on battery and charges on mains (tools/sim_battery.h).
+// Control commands of this kind: set KEY VALUE (set capacity PERCENT: the charge now; set
+// runtime MINUTES: the run time of a full battery; set name TEXT: the ^A answer), reply CMD
+// TEXT|none|default, reply-raw CMD TEXT, selftest OK|BT|NG [POLLS], second MS (one second of
+// the shutdown and return delays lasts MS milliseconds, so that tests need not wait minutes).
 #pragma once
 
 #include <map>
 #include <string>
 
+#include "tools/sim_battery.h"
 #include "tools/sim_device.h"
 
 namespace upssim {
@@ -49,6 +55,7 @@ class ApcSmartUps : public SimDevice {
   std::string StatusRegister(const UpsState& state) const;
   void ScheduleOff(SimContext& ctx, const std::string& why);
   bool LineIsRight(SimContext& ctx);
+  std::string ModelNameText() const;
 
   std::map<std::string, std::string> values_;
   // Per-command answers set through the control channel, sent exactly as stored.
@@ -63,6 +70,8 @@ class ApcSmartUps : public SimDevice {
   std::string test_result_ = "NO";
   bool output_on_ = true;
   int second_ms_ = 1000;
+  std::string name_;  // the ^A answer; empty: by the model
+  SimBattery battery_{45 * 60};
 };
 
 }  // namespace upssim

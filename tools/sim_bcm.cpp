@@ -101,10 +101,9 @@ std::string Noise(size_t n) {
 
 BcmUps::BcmUps() {
   model_ = std::string(kModelSubstrings[kBcmModelNames[0].substring]) + " 1500";
-  values_ = {{"input-voltage", 230.0}, {"output-voltage", 230.0}, {"frequency", 50.0},
-             {"battery-voltage", 27.5},  {"capacity", 100.0},       {"runtime", 45.0},
-             {"temperature", 31.0},      {"load-va", 450.0},        {"load-watts", 380.0},
-             {"output-current", 2.5}};
+  values_ = {{"input-voltage", 230.0},  {"output-voltage", 230.0}, {"frequency", 50.0},
+             {"battery-voltage", 27.5}, {"temperature", 31.0},     {"load-va", 450.0},
+             {"load-watts", 380.0},     {"output-current", 2.5}};
   commands_ = {BCM_CMD_DELAYED_OFF, BCM_CMD_ON_AFTER_MINUTES, BCM_CMD_OFF_AFTER_MINUTES,
                BCM_CMD_SET_CONFIG, BCM_CMD_SEGMENT_PARAMETER, BCM_CMD_BATTERY_TEST, BCM_REQ_LOAD_SEGMENTS};
 }
@@ -221,7 +220,10 @@ void BcmUps::Request(SimContext& ctx, uint8_t r, const std::vector<uint8_t>& pay
     case BCM_REQ_IDENTIFICATION: Reply(ctx, BCM_REPLY_IDENTIFICATION, Identification()); return;
     case BCM_REQ_ALARM_HISTORY: Reply(ctx, BCM_REPLY_ALARM_HISTORY, History()); return;
     case BCM_REQ_STATUS: Reply(ctx, BCM_REPLY_STATUS, Status(s)); return;
-    case BCM_REQ_METERS: Reply(ctx, BCM_REPLY_METERS, Meters(s)); return;
+    case BCM_REQ_METERS:
+      battery_.Advance(!s.mains_ok);
+      Reply(ctx, BCM_REPLY_METERS, Meters(s));
+      return;
     case BCM_REQ_ALARMS: Reply(ctx, BCM_REPLY_ALARMS, ActiveAlarms(s)); return;
     case BCM_REQ_CONFIG: Reply(ctx, BCM_REPLY_CONFIG, Config()); return;
     case BCM_REQ_WAVEFORM:
@@ -433,10 +435,12 @@ std::vector<uint8_t> BcmUps::Status(const UpsState& s) const {
 std::vector<uint8_t> BcmUps::Meters(const UpsState& s) const {
   std::vector<uint8_t> d;
   for (const MeterSlot& m : kMeters) {
-    double v = m.id == 72 ? va_ : values_.at(m.key);
+    // The battery's charge in percent, its run time in seconds.
+    double v = m.id == 72   ? va_
+               : m.id == 35 ? battery_.Percent(s.battery_low)
+               : m.id == 36 ? battery_.RuntimeSeconds(s.battery_low)
+                            : values_.at(m.key);
     if (!s.mains_ok && (m.id == 4 || m.id == 29)) v = 0;
-    if (s.battery_low && m.id == 35) v = 10;
-    if (s.battery_low && m.id == 36) v = 2;
     if (s.overload && m.id == 24) v = va_ * 1.1;
     if (s.overload && m.id == 22) v = watts_ * 1.1;
     if (!output_on_ && (m.id == 60 || m.id == 16 || m.id == 22 || m.id == 24)) v = 0;
@@ -537,6 +541,7 @@ void BcmUps::AddHistory(int number, bool cleared) {
 }
 
 void BcmUps::OnStateChanged(SimContext& ctx, const UpsState& before) {
+  battery_.Advance(!before.mains_ok);
   const UpsState& now = ctx.State();
   if (before.mains_ok != now.mains_ok) AddHistory(kAlarmOnBattery, now.mains_ok);
   if (before.overload != now.overload) AddHistory(kAlarmOverload, !now.overload);
@@ -682,6 +687,13 @@ bool BcmUps::Control(SimContext& ctx, const std::vector<std::string>& w, std::st
       const double d = std::strtod(text.c_str(), &end);
       if (!known || *end != '\0' || !std::isfinite(d)) {
         *error = "unknown key or bad value: " + key + " " + text;
+      } else if (key == "capacity" || key == "runtime") {
+        battery_.Advance(!ctx.State().mains_ok);
+        if (key == "capacity") {
+          battery_.SetPercent(d);
+        } else {
+          battery_.SetFullRuntime(static_cast<int>(std::clamp(d, 1.0, 65535.0)));
+        }
       } else {
         values_[key] = d;
       }

@@ -10,8 +10,9 @@
 //   '2' alarm history (records of mains, overload and battery events, BCD local time)
 //   '3' status: 'P' when all is well; else byte 0 'b' boost / 'c' buck / 'B' battery / 'N',
 //       byte 1: 0x80 on mains, 0x20 low battery, 0x04 bypass
-//   '4' meters     '5' active alarms (57 on battery, 25 overload, 191 replace battery,
-//       6 input out of range, and any number raised with "alarm N on")
+//   '4' meters (the battery time in seconds, running down on battery)
+//   '5' active alarms (57 on battery, 25 overload, 191 replace battery, 6 input out of range,
+//       and any number raised with "alarm N on")
 //   '6' configuration (type code, nominal output, CTO, serial)      '<' ratings
 //   ':' waveform   ';' battery-test state (0 none, 1 running, 2 passed, 3 not done, 4 failed)
 //   '@' supported commands     'A' load segments     0xA0 resynchronise (acknowledged)
@@ -29,8 +30,9 @@
 // Control commands: speed BPS | menu on|off | fallback | block-size N | junk on|off |
 // corrupt (next reply's checksum) | bypass on|off | buck on|off | input-range on|off |
 // alarm N on|off | segments N | set KEY VALUE (type-code, model, va, version, phases,
-// watts, config-size, output-voltage, input-voltage, frequency, battery-voltage, capacity,
-// runtime, temperature, load-va, load-watts, output-current) | test-result pass|fail [SECONDS]
+// watts, config-size, output-voltage, input-voltage, frequency, battery-voltage, capacity
+// (the charge now, percent), runtime (seconds of a full battery), temperature, load-va,
+// load-watts, output-current) | test-result pass|fail [SECONDS]
 // (the outcome of the next battery tests, and how long they run) |
 // commands N,N,... (the supported-command list).
 #pragma once
@@ -41,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/sim_battery.h"
 #include "tools/sim_device.h"
 
 namespace upssim {
@@ -101,6 +104,7 @@ class BcmUps : public SimDevice {
   int segments_ = 1;
   std::vector<int> commands_;
   std::map<std::string, double> values_;
+  SimBattery battery_{45 * 60};
   std::string model_;
   int type_code_ = 80;
   int version_major_ = 1;

@@ -1,5 +1,6 @@
 #include "tools/sim_varnis.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -104,6 +105,12 @@ void VarnisUps::Command(SimContext& ctx, const std::string& word, const std::str
     Answer(ctx, {{"NOUHH", "253.0"}, {"NOULL", "207.0"}, {"NIUHH", "264.0"}, {"NIULL", "184.0"}});
   } else if (word == "UPDS") {
     const bool on = output_on_;
+    battery_.Advance(!s.mains_ok);
+    // The charge in percent, the run time left in whole seconds.
+    char charge[16];
+    char runtime[16];
+    std::snprintf(charge, sizeof charge, "%.1f", battery_.Percent(s.battery_low));
+    std::snprintf(runtime, sizeof runtime, "%d.0", static_cast<int>(battery_.RuntimeSeconds(s.battery_low)));
     Answer(ctx, {{"MIUL1", s.mains_ok ? "231.0" : "0.0"},
                  {"MOUL1", on ? "230.0" : "0.0"},
                  {"MOFFF", "50.0"},
@@ -111,8 +118,8 @@ void VarnisUps::Command(SimContext& ctx, const std::string& word, const std::str
                  {"MOPL1", on ? (s.overload ? "1.20" : "0.38") : "0.00"},
                  {"MOSL1", on ? (s.overload ? "1.65" : "0.45") : "0.00"},
                  {"MBUUU", "27.0"},
-                 {"MBCH1", s.battery_low ? "10.0" : "100.0"},
-                 {"BTIME", s.battery_low ? "2.0" : "45.0"},
+                 {"MBCH1", charge},
+                 {"BTIME", runtime},
                  {"MUTE1", "31.0"}});
   } else if (word == "UPSS") {
     const bool alarm = !s.mains_ok || s.battery_low || s.overload || s.replace_battery || bypass_;
@@ -203,19 +210,35 @@ void VarnisUps::Binary(SimContext& ctx, const std::vector<uint8_t>& f) {
 }
 
 void VarnisUps::OnStateChanged(SimContext& ctx, const UpsState& before) {
+  battery_.Advance(!before.mains_ok);
   if (!before.mains_ok && ctx.State().mains_ok && !output_on_) {
     output_on_ = true;
     ctx.Log("ACTION", "output on (mains returned)");
   }
 }
 
-bool VarnisUps::Control(SimContext&, const std::vector<std::string>& w, std::string* error,
+bool VarnisUps::Control(SimContext& ctx, const std::vector<std::string>& w, std::string* error,
                         std::vector<std::string>* lines) {
   (void)lines;
   if (w.empty()) return false;
+  if (w[0] == "set" && w.size() == 3 && (w[1] == "capacity" || w[1] == "runtime")) {
+    long v = 0;
+    if (!ParseNumber(w[2], w[1] == "capacity" ? 0 : 1, w[1] == "capacity" ? 100 : 65535, &v)) {
+      *error =
+          w[1] == "capacity" ? "capacity: percent 0..100" : "runtime: seconds of a full battery, 1..65535";
+      return true;
+    }
+    battery_.Advance(!ctx.State().mains_ok);
+    if (w[1] == "capacity") {
+      battery_.SetPercent(static_cast<double>(v));
+    } else {
+      battery_.SetFullRuntime(static_cast<int>(v));
+    }
+    return true;
+  }
   if (w[0] == "set") {
     if (w.size() < 3 || (w[1] != "name" && w[1] != "serial")) {
-      *error = "usage: set name|serial TEXT";
+      *error = "usage: set name|serial TEXT | set capacity PERCENT | set runtime SECONDS";
       return true;
     }
     std::string text = w[2];

@@ -5,7 +5,8 @@
 //
 //   UPTP  type plate: NNAME, NOUNN, NIUNN, NOSNN, NOPNN, NOFHH
 //   UPSN 0  serial number: ACSN            UPDV  nominal limits: NOUHH NOULL NIUHH NIULL
-//   UPDS  meters: MIUL1 MOUL1 MOFFF MOIL1 MOPL1 MOSL1 MBUUU MBCH1 BTIME MUTE1
+//   UPDS  meters: MIUL1 MOUL1 MOFFF MOIL1 MOPL1 MOSL1 MBUUU MBCH1 BTIME MUTE1 (BTIME: the
+//         run time left in seconds, running down on battery)
 //   UPSS  status: STOK STBO STBL STBP STBM STLR STAT
 //   UPCL  capability list, one command word per line (set with "capabilities")
 //   UPIS, UPBT x  start the general systems test (no answer)
@@ -16,13 +17,15 @@
 // half seconds, 5 restart delay, 6 on now, 7 arm); command 0 is answered 0x80 0 1 count sum.
 // A frame whose sum is wrong is not answered.
 //
-// Control commands: set name|serial TEXT | capabilities WORD,WORD,... | segments N |
+// Control commands: set name|serial TEXT | set capacity PERCENT (the charge now) | set
+// runtime SECONDS (of a full battery) | capabilities WORD,WORD,... | segments N |
 // bypass on|off | echo-fail N (the next N binary frames are not echoed).
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "tools/sim_battery.h"
 #include "tools/sim_device.h"
 
 namespace upssim {
@@ -60,6 +63,7 @@ class VarnisUps : public SimDevice {
   int second_delay_ = -1;
   bool output_on_ = true;
   bool test_running_ = false;
+  SimBattery battery_{45 * 60};
 };
 
 }  // namespace upssim

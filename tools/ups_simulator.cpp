@@ -73,7 +73,8 @@ const char* const kHelp[] = {
     "bcm: speed BPS | menu on|off | fallback | block-size N | junk on|off | corrupt | bypass on|off |",
     "     buck on|off | input-range on|off | alarm N on|off | segments N | commands N,N,... |",
     "     test-result pass|fail | set KEY VALUE",
-    "varnis: set name|serial TEXT | capabilities WORD,...|none | segments N | bypass on|off | echo-fail N",
+    "varnis: set name|serial TEXT | set capacity|runtime N | capabilities WORD,...|none | segments N | "
+    "bypass on|off | echo-fail N",
 };
 
 }  // namespace

@@ -31,9 +31,12 @@ std::string CTimeText(int64_t t) {
 
 KT_Agent::KT_Agent(KT_SCP& scp, KT_OSServices& services) : scp_(scp), services_(services) {
   Diag() << "KT_Agent::KT_Agent()\n";
+  scp_.SetSetKeeper([this](int blockId, int branch) { return KeepSet(blockId, branch); });
 }
 
-KT_Agent::~KT_Agent() = default;
+KT_Agent::~KT_Agent() {
+  scp_.SetSetKeeper(nullptr);
+}
 
 void KT_Agent::ParseOptions(int argc, const char* const* argv) {
   int i = 1;

@@ -73,6 +73,11 @@ class KT_Agent : public KT_ErrorStatus {
   // cannot take back a change the console was told is set; a failed write raises the
   // software-error alarm. The write's result.
   int SaveConfigFile();
+  // The SCP object's set keeper (installed by the constructor): writes the record file of a
+  // block that has one after a console's SET changed it, before the SET is answered. A failed
+  // write raises the software-error alarm and gives -1 ("Set Failed"); a block without a file
+  // gives 1.
+  int KeepSet(int blockId, int branch);
 
   // Option fields.
   std::optional<std::string> deviceName;

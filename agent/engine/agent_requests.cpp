@@ -43,6 +43,27 @@ int KT_Agent::SaveConfigFile() {
   return r;
 }
 
+int KT_Agent::KeepSet(int blockId, int /*branch*/) {
+  AgentFile file;
+  if (!KT_Daemon::FileOfBlock(blockId, file)) return 1;  // commands, UPS-side blocks: no file
+  // Runs under the SCP object's lock (the writer takes it too), so no other change of the
+  // block can come between the SET and what the file gets.
+  if (services_.WriteAgentFile(file) < 0) {
+    Diag() << "KT_Agent could not keep the SET of block " << blockId << " in " << services_.FileName(file)
+           << kendl;
+    auto lock = scp_.Lock();
+    scp_.upsStatus.SetAlarm(ALARM_SOFTWARE_ERROR);
+    return -1;
+  }
+  if (file == FILE_NOTIFY) {
+    // The console's actions are on disk: the first identification must not put the default
+    // actions over them.
+    auto lock = scp_.Lock();
+    scp_.notify.SetLoaded();
+  }
+  return 1;
+}
+
 void KT_Agent::ApplyConfigSet(int branch) {
   if (branch == 1) {
     bool restart;

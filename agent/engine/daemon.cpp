@@ -158,6 +158,16 @@ std::string KT_Daemon::FileName(AgentFile file) {
   return *configured;
 }
 
+bool KT_Daemon::FileOfBlock(int blockId, AgentFile& file) {
+  for (int f = 0; f < kAgentFileCount; ++f) {
+    if (kFiles[f].blockId == blockId) {
+      file = static_cast<AgentFile>(f);
+      return true;
+    }
+  }
+  return false;
+}
+
 int KT_Daemon::WriteBlockFile(AgentFile file) {
   const AgentFileEntry& entry = kFiles[file];
   const std::string name = FileName(file);

@@ -128,6 +128,8 @@ class KT_Daemon : public KT_ErrorStatus {
   int ReadAgentFile(AgentFile file);
   // The name a file has now (the logs' names come from block 4).
   std::string FileName(AgentFile file);
+  // The record file that keeps a block; false for a block that has none.
+  static bool FileOfBlock(int blockId, AgentFile& file);
 
   // Empties error.dat when it exists (the file stays).
   int EraseErrorFile();

@@ -1,5 +1,8 @@
 #include "agent/protocols/apc.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 
 #include "agent/protocols/apc_reply.h"
@@ -46,6 +49,9 @@ constexpr uint8_t kRegBoost = 0x04;
 constexpr int kTestPassed = 2;
 constexpr int kTestNotPerformed = 3;
 constexpr int kTestFailed = 4;
+
+// The "j" run time comes in minutes.
+constexpr int64_t kSecondsPerMinute = 60;
 
 // The "@ddd" return delay: tenths of an hour, three digits.
 constexpr int kSecondsPerTenthHour = 360;
@@ -206,8 +212,11 @@ int KT_APC::UpdateMeter() {
     scp_.meters.SetBatteryCapacity(v);
   }
   if (QueryNumber("j", &v)) {
+    // The UPS counts its run time in minutes; the meter block keeps seconds. A figure the
+    // block cannot hold becomes its unknown value.
+    const int64_t seconds = std::clamp<int64_t>(int64_t{v} * kSecondsPerMinute, INT_MIN, INT_MAX);
     auto lock = scp_.Lock();
-    scp_.meters.SetBatteryTime(v);
+    scp_.meters.SetBatteryTime(static_cast<int>(seconds));
   }
   return 1;
 }

@@ -8,7 +8,8 @@
 //      high digit 1 on battery, 2 overload,          B  battery voltage   C  temperature
 //      4 low battery, 8 replace battery;             F  output frequency  P  load (percent)
 //      low digit 4 boosting                          f  battery capacity (percent)
-//   W  start the self-test ("OK")                   j  run time left (minutes, "0045:")
+//   W  start the self-test ("OK")                   j  run time left (minutes, "0045:"; the
+//                                                      meter block gets seconds)
 //   X  self-test result: "NO" none yet, "OK" passed, "BT" battery capacity, "NG" failed
 //   p  shutdown delay; "-" steps it on to the next of its values ("020" "180" "300" "600")
 //   S  output off after the shutdown delay ("OK")

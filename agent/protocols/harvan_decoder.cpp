@@ -304,7 +304,7 @@ int HarvanReplyDecoder::DecodeMeter(const std::string& key, const std::string& v
   const std::string k = key;
   const int thousands = Clamp(static_cast<long long>(a) * 1000 + static_cast<long long>(b) * 10);
   if (k == "BTIME") {
-    m.SetBatteryTime(a);
+    m.SetBatteryTime(a);  // seconds, as the meter block keeps it
   } else if (StartsWith(k, "MIUL")) {
     m.SetInputVoltage(k[4] - '1', a);
   } else if (StartsWith(k, "MIIL")) {

@@ -422,7 +422,7 @@ int BcmReplyDecoder::DecodeMeters(const std::vector<uint8_t>& d) {
     } else if (id == kMeterBatteryCapacity) {
       m.SetBatteryCapacity(v);
     } else if (id == kMeterBatteryTime) {
-      m.SetBatteryTime(v);
+      m.SetBatteryTime(v);  // seconds, as the meter block keeps it
     } else if (id >= kMeterInputVoltageB1 && id < kMeterInputVoltageB1 + 3) {
       m.SetInputVoltage(id - kMeterInputVoltageB1, noiseless);
     } else if (id >= kMeterOutputVoltage1 && id < kMeterOutputVoltage1 + 3) {

@@ -1,6 +1,7 @@
 #include "core/scp/scp_base.h"
 
 #include <new>
+#include <utility>
 
 #include "core/base/ktdiag.h"
 #include "core/scp/scp.h"
@@ -56,6 +57,11 @@ KT_SCPBase::KT_SCPBase() : comm_time_(platform::Now()), start_time_(platform::No
 
 void KT_SCPBase::RegisterBlock(int blockId, KT_Block* block) {
   if (blockId > 0 && blockId < static_cast<int>(blocks_.size())) blocks_[blockId] = block;
+}
+
+void KT_SCPBase::SetSetKeeper(SetKeeper keeper) {
+  auto lock = Lock();
+  set_keeper_ = std::move(keeper);
 }
 
 KT_Block* KT_SCPBase::GetBlock(int blockId) const {
@@ -133,8 +139,11 @@ int KT_SCPBase::ExecuteCommand(KT_Block* block, const KT_ScpMessage& message, st
         const int mode = GetProcessCommMode();
         adapterSerialSettings = mode == kCommModeSnmpAdapter || mode == kCommModeNetBcmAdapter;
       }
+      // The change is kept before it is acknowledged; the worker of the route still gets the
+      // request whatever the keeper said, as the block already holds the new data.
+      const bool kept = !set_keeper_ || set_keeper_(blockId, branch) >= 0;
       if (!adapterSerialSettings) PostSet(blockId, branch, route);
-      return Reply(message, reply, SCP_SET_OK);
+      return Reply(message, reply, kept ? SCP_SET_OK : SCP_SET_FAILED);
     }
     case SCP_DATA: {
       std::vector<uint8_t> none;

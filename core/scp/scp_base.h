@@ -6,7 +6,9 @@
 // ExecuteCommand is the server logic for one decoded SCP message:
 //   GET     fresh branch: the addressed part as an SCP_DATA reply; stale: a read is queued by
 //           the branch's route and the answer is "Get Resend"
-//   SET     decoded into the block, queued for the worker of the branch's route, "Set OK"
+//   SET     decoded into the block, made lasting by the set keeper (when one is installed),
+//           queued for the worker of the branch's route, "Set OK"; a keeper that fails
+//           makes the answer "Set Failed" (the request is queued all the same)
 //   DATA    decoded into the block (the block's status byte becomes 4, or 8 on failure)
 //   STATUS  the first data byte becomes the branch's received value and the block's status
 //           byte (8 when there is no data byte)
@@ -28,6 +30,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -105,6 +108,14 @@ class KT_SCPBase : public KT_ErrorStatus {
   // The block of an id, or null when this object has none.
   KT_Block* GetBlock(int blockId) const;
 
+  // What makes an applied SET last before it is acknowledged: the agent writes the block's
+  // record file there, so that "Set OK" never leaves for a change a crash could take back.
+  // Called under the object's lock with the SET's block id and branch, after the block took
+  // the data; 1 kept (or nothing to keep), below 0 the change could not be kept. An empty
+  // keeper (the default) keeps nothing. Installed before the command servers start.
+  using SetKeeper = std::function<int(int blockId, int branch)>;
+  void SetSetKeeper(SetKeeper keeper);
+
   // Contact time: stamp and return now; timed out when the stamp plus 90 s lies before now.
   int64_t TouchCommTime();
   int64_t GetCommTime() const { return comm_time_.load(); }
@@ -142,6 +153,7 @@ class KT_SCPBase : public KT_ErrorStatus {
 
   mutable std::recursive_mutex mutex_;
   std::array<KT_Block*, 256> blocks_{};
+  SetKeeper set_keeper_;
   std::atomic<int64_t> comm_time_;
   std::atomic<uint32_t> flags_{0};
   int64_t start_time_;

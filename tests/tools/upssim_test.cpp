@@ -87,10 +87,14 @@ TEST_F(UpsOnTheLine, SmartUpsIdentificationAndMeters) {
   EXPECT_EQ(Ask("j", 7), "0045:\r\n");
   EXPECT_EQ(Ask("Q", 4), "08\r\n");
   EXPECT_EQ(Ask("Z", 4), "NA\r\n");
+  EXPECT_EQ(Ask("\x01", 16), "Smart-UPS 1250\r\n");  // ^A: the model name
   ASSERT_TRUE(ups_->Do("set model 9QA"));
   ASSERT_TRUE(ups_->Do("set serial QS99"));
   EXPECT_EQ(Ask("V", 5), "9QA\r\n");
   EXPECT_EQ(Ask("n", 6), "QS99\r\n");
+  EXPECT_EQ(Ask("\x01", 16), "Smart-UPS 2000\r\n");
+  ASSERT_TRUE(ups_->Do("set name Smart-UPS 2200 XL"));
+  EXPECT_EQ(Ask("\x01", 19), "Smart-UPS 2200 XL\r\n");
 }
 
 TEST_F(UpsOnTheLine, SmartUpsStatusRegisterFollowsTheUpsState) {

@@ -2,10 +2,12 @@
 // through the SCP object.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "core/scp/scp_frame.h"
 #include "core/scp/scp_message.h"
 #include "platform/record_file.h"
 #include "tests/agent/agent_fakes.h"
@@ -111,6 +113,41 @@ TEST_F(RequestsTest, EveryConfigurationSetIsWrittenAtOnce) {
     ASSERT_EQ(files.ReadConfigFile(), 1);
     EXPECT_TRUE(c.applied(restarted.config));
     EXPECT_FALSE(Alarm(ALARM_SOFTWARE_ERROR));
+  }
+}
+
+// A SET of a block with a record file is answered only once the file holds it; a file that
+// cannot be written makes the answer "Set Failed" with the software-error alarm, and the
+// monitor pass still gets the request.
+TEST_F(RequestsTest, SetIsAnsweredOnlyOnceItsFileIsWritten) {
+  struct Case {
+    std::vector<uint8_t> key;
+    std::vector<uint8_t> data;
+    const char* file;
+  } const cases[] = {
+      {{4, 2, 3}, {0, 17}, kConfigFileName},
+      {{25, 1, 3}, {7}, kBatteryTestFileName},
+      {{28, 1}, {0, 0}, kLoadBankFileName},
+  };
+  auto answer = [&](const Case& c) {
+    std::vector<uint8_t> reply;
+    EXPECT_EQ(scp.ExecuteCommand(KT_ScpMessage(SCP_SET, c.key, c.data), reply), 1);
+    KT_ScpMessage m;
+    return DecodeScpFrame(reply.data(), reply.size(), m) >= 0 && m.type == SCP_STATUS && m.data.size() == 1
+               ? m.data[0]
+               : -1;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::filesystem::create_directory(c.file);  // in the way of the file
+    EXPECT_EQ(answer(c), SCP_SET_FAILED);
+    EXPECT_TRUE(Alarm(ALARM_SOFTWARE_ERROR));
+    EXPECT_GE(scp.system_queue.Find(c.key[0], c.key[1]), 0);
+    scp.upsStatus.ClearAlarm(ALARM_SOFTWARE_ERROR);
+    std::filesystem::remove(c.file);
+    EXPECT_EQ(answer(c), SCP_SET_OK);
+    EXPECT_FALSE(Alarm(ALARM_SOFTWARE_ERROR));
+    EXPECT_FALSE(ReadFileBytes(c.file).empty());
   }
 }
 

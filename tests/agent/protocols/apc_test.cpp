@@ -80,7 +80,8 @@ TEST_F(ApcReplies, MetersKeepEveryRealReadingAndStopWithoutInputVoltage) {
   EXPECT_EQ(m.GetOutputVoltage(0), 229);
   EXPECT_EQ(m.GetVAPercentLoad(), 25);  // the load reply is a percentage of the rating
   EXPECT_EQ(m.GetBatteryCapacity(), 100);
-  EXPECT_EQ(m.GetBatteryTime(), 255);   // a real 255 is a reading, not "no reply"
+  // Minutes from the UPS, seconds in the block; a real 255 is a reading, not "no reply".
+  EXPECT_EQ(m.GetBatteryTime(), 255 * 60);
 
   // On battery the input frequency is 0; a reply without a number leaves its meter alone.
   scp_.upsStatus.SetAlarm(ALARM_ON_BATTERY);
@@ -92,7 +93,7 @@ TEST_F(ApcReplies, MetersKeepEveryRealReadingAndStopWithoutInputVoltage) {
   EXPECT_EQ(m.GetTemperature(), 31);
   EXPECT_EQ(m.GetOutputFrequency(), 49);
   EXPECT_EQ(m.GetInputFrequency(), 0);
-  EXPECT_EQ(m.GetBatteryTime(), 12);
+  EXPECT_EQ(m.GetBatteryTime(), 12 * 60);
 
   // No input voltage: the pass ends there with "no data".
   apc_.writes.clear();
@@ -297,7 +298,7 @@ TEST_F(ApcOnTheLine, StatusAndMetersFollowTheUps) {
   EXPECT_TRUE(ActiveAlarms(scp_).empty());
   EXPECT_EQ(apc_.UpdateMeter(), 1);
   EXPECT_EQ(scp_.meters.GetInputVoltage(0), 230);
-  EXPECT_EQ(scp_.meters.GetBatteryTime(), 45);
+  EXPECT_EQ(scp_.meters.GetBatteryTime(), 45 * 60);
 
   // The mains fail: the UPS sends its '!' alert unasked, which must not spoil the answers.
   ASSERT_TRUE(ups_.Do("mains fail"));
@@ -312,7 +313,7 @@ TEST_F(ApcOnTheLine, StatusAndMetersFollowTheUps) {
   EXPECT_EQ(apc_.UpdateStatus(), 1);
   EXPECT_EQ(ActiveAlarms(scp_), (std::vector<int>{ALARM_ON_BATTERY, ALARM_LOW_BATTERY, ALARM_OVERLOAD}));
   EXPECT_EQ(apc_.UpdateMeter(), 1);
-  EXPECT_EQ(scp_.meters.GetBatteryTime(), 2);
+  EXPECT_EQ(scp_.meters.GetBatteryTime(), 2 * 60);
 
   ASSERT_TRUE(ups_.Do("mains ok"));
   ASSERT_TRUE(ups_.Do("battery ok"));

@@ -63,7 +63,7 @@ TEST_F(BcmOnTheLine, IdentificationStatusMetersAndReceptacles) {
     EXPECT_EQ(m.GetOutputFrequency(), 50);
     EXPECT_EQ(m.GetInputFrequency(), 50);
     EXPECT_EQ(m.GetBatteryCapacity(), 100);
-    EXPECT_EQ(m.GetBatteryTime(), 45);
+    EXPECT_EQ(m.GetBatteryTime(), 45 * 60);
     EXPECT_EQ(m.GetTemperature(), 31);
     EXPECT_EQ(m.GetOutputCurrent(0), 25);
     EXPECT_EQ(m.GetOutputVA(), 450);

@@ -45,7 +45,7 @@ TEST_F(VarnisOnTheLine, IdentificationStatusMetersAndSegments) {
     }
     EXPECT_EQ(scp_.notify.TestSupportBit(SUPPORT_EVENTS, 21 / 8, 21 % 8), 1);
     EXPECT_EQ(scp_.meters.GetOutputVoltage(0), 230);
-    EXPECT_EQ(scp_.meters.GetBatteryTime(), 45);
+    EXPECT_EQ(scp_.meters.GetBatteryTime(), 45 * 60);
   }
   EXPECT_TRUE(protocol_->Marks()[HARVAN_BINARY]);
   EXPECT_EQ(protocol_->GetSegmentCount(), 3);

@@ -5,6 +5,8 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <functional>
+#include <iterator>
 
 #include "agent/engine/daemon.h"
 #include "agent/engine/os_services.h"
@@ -94,6 +96,144 @@ TEST_F(AgentSettingsTest, AcknowledgedConfigurationChangeSurvivesAKill) {
   ASSERT_TRUE(ReadConfigFile(agent, onDisk));
   EXPECT_EQ(onDisk.config.Password().Get(), std::optional<std::string>("Tulip9"));
 
+  agent.Signal(SIGTERM);
+  EXPECT_EQ(agent.Wait(60000), 0);
+}
+
+// One block with a record file, as a console changes it: the key of the SET, the change for
+// round r on a console's image, and whether the restarted agent's answer to a GET of the same
+// key shows that change.
+struct KeptSetCase {
+  const char* block;
+  std::vector<uint8_t> key;
+  std::function<void(KT_SCP&, int)> change;
+  std::function<bool(KT_SCP&, int)> shows;
+};
+
+// The records of a log with that time and data byte.
+bool HasRecord(const LogBlock& log, uint32_t time, uint8_t data) {
+  for (const LogRecord& r : log.Records()) {
+    if (r.time == time && r.data == std::vector<uint8_t>{data}) return true;
+  }
+  return false;
+}
+
+// "Set OK" means the change is on disk: the agent is killed the moment the answer arrives,
+// started again on the same data directory, and a GET of the same key shows the change, for
+// every block the agent keeps in a record file, several times over.
+TEST_F(AgentSettingsTest, EveryAcknowledgedSetSurvivesAKillTheMomentItIsAnswered) {
+  constexpr uint32_t kFuture = 2000000000;  // 2033: no schedule or test falls due during the run
+  const KeptSetCase cases[] = {
+      {"configuration",
+       {4, 2},
+       [](KT_SCP& i, int r) {
+         i.config.SetTotalBatteryTime(40 + r);
+         i.config.SetShutdownStartDelay(10 + r);
+         i.config.SetOsShutdownTime(60 + r);
+       },
+       [](KT_SCP& s, int r) {
+         return s.config.GetShutdownStartDelay() == 10 + r && s.config.GetOsShutdownTime() == 60 + r;
+       }},
+      {"notification",
+       {5},
+       [](KT_SCP& i, int r) {
+         i.notify.SetDefaultSupport(SUPPORT_EVENTS);
+         i.notify.SetDefaultSupport(SUPPORT_ACTIONS);
+         KT_ActionEntry e(EVENT_ON_BATTERY, ACTION_SNMP_TRAP);
+         e.delay = static_cast<uint16_t>(100 + r);
+         i.notify.AddAction(e);
+       },
+       [](KT_SCP& s, int r) {
+         KT_ActionEntry e;
+         return s.notify.FindAction(EVENT_ON_BATTERY, ACTION_SNMP_TRAP, e) && e.delay == 100 + r;
+       }},
+      {"event log",
+       {6, 1},
+       [](KT_SCP& i, int r) {
+         const uint8_t event = EVENT_ON_BATTERY;
+         i.eventLog.AddRecord(1700000000u + r, 1, &event);
+       },
+       [](KT_SCP& s, int r) { return HasRecord(s.eventLog, 1700000000u + r, EVENT_ON_BATTERY); }},
+      {"battery log",
+       {7, 1},
+       [](KT_SCP& i, int r) {
+         const uint8_t passed = 2;
+         i.batteryLog.AddRecord(1700000000u + r, 1, &passed);
+       },
+       [](KT_SCP& s, int r) { return HasRecord(s.batteryLog, 1700000000u + r, 2); }},
+      {"scheduled shutdown",
+       {24, 1},
+       [&](KT_SCP& i, int r) {
+         schedule_struct e;
+         e.startTime = kFuture + r * 86400u;
+         i.schedShutdown.SetEntries(1, &e);
+       },
+       [&](KT_SCP& s, int r) {
+         return s.schedShutdown.GetCount() == 1 &&
+                s.schedShutdown.GetEntry(0)->startTime == kFuture + r * 86400u;
+       }},
+      {"battery test",
+       {25, 1},
+       [&](KT_SCP& i, int r) {
+         i.batteryTest.SetMode(BatteryTestBlock::kModeOff);
+         i.batteryTest.SetNextTestTime(kFuture + r);
+         i.batteryTest.SetIntervalDays(7);
+       },
+       [&](KT_SCP& s, int r) {
+         return s.batteryTest.GetNextTestTime() == static_cast<int32_t>(kFuture + r);
+       }},
+      {"battery information",
+       {26, 1},
+       [](KT_SCP& i, int r) {
+         i.batteryInfo.SetOutageCount(100 + r);
+         i.batteryInfo.SetReplacedDate(("2026-0" + std::to_string(r + 1)).c_str());
+       },
+       [](KT_SCP& s, int r) { return s.batteryInfo.GetOutageCount() == static_cast<uint32_t>(100 + r); }},
+      {"load segments",
+       {28, 1},
+       [](KT_SCP& i, int r) {
+         i.receptacles.SetCount(2);
+         i.receptacles.SetDownDelay(1, static_cast<uint16_t>(30 + r));
+       },
+       [](KT_SCP& s, int r) {
+         return s.receptacles.GetCount() == 2 && s.receptacles.GetDownDelay(1) == 30 + r;
+       }},
+  };
+  constexpr int kRounds = 2;
+
+  AgentProcess agent(AgentSettings(kAgentIp));
+  ASSERT_TRUE(agent.Start({"-b"}));
+  ASSERT_TRUE(WaitUntilServing(agent));
+  int lost = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    for (const KeptSetCase& c : cases) {
+      SCOPED_TRACE(std::string(c.block) + ", round " + std::to_string(round));
+      KT_SCP image;
+      c.change(image, round);
+      const auto answer = Ask(*console_, kAgentIp, SetFrameOf(image, c.key));
+      // Killed the moment the answer is in.
+      agent.Signal(SIGKILL);
+      ASSERT_TRUE(answer) << agent.Stderr();
+      ASSERT_EQ(answer->data, std::vector<uint8_t>{SCP_SET_OK});
+      ASSERT_EQ(agent.Wait(30000), 128 + SIGKILL);
+
+      const size_t served = Count(agent.Stderr(), "NETWORK THREAD IS ALIVE");
+      ASSERT_TRUE(agent.Start({"-b"}));
+      ASSERT_TRUE(AgentProcess::WaitFor(
+          [&] { return Count(agent.Stderr(), "NETWORK THREAD IS ALIVE") > served; }, 30000));
+      std::optional<KT_ScpMessage> data;
+      for (int attempt = 0; attempt < 20 && !(data && data->type == SCP_DATA); ++attempt) {
+        data = Ask(*console_, kAgentIp, GetFrame(c.key));  // "Get Resend": ask again
+      }
+      ASSERT_TRUE(data && data->type == SCP_DATA) << agent.Stderr();
+      KT_SCP seen;
+      std::vector<uint8_t> none;
+      ASSERT_GE(seen.GetBlock(c.key[0])->ConvertMessage(none, *data), 0);
+      if (!c.shows(seen, round)) ++lost;
+      EXPECT_TRUE(c.shows(seen, round)) << "the restarted agent lost the acknowledged change";
+    }
+  }
+  EXPECT_EQ(lost, 0) << "of " << kRounds * std::size(cases) << " acknowledged changes";
   agent.Signal(SIGTERM);
   EXPECT_EQ(agent.Wait(60000), 0);
 }

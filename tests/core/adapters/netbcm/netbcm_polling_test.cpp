@@ -125,7 +125,7 @@ TEST_F(NetBcmPolling, MetersFillTheMeterBlock) {
   EXPECT_EQ(m.GetInputFrequency(), 50);
   EXPECT_EQ(m.GetBatteryVoltage(), 27);
   EXPECT_EQ(m.GetBatteryCapacity(), 100);
-  EXPECT_EQ(m.GetBatteryTime(), 42);
+  EXPECT_EQ(m.GetBatteryTime(), 42 * 60);
   EXPECT_EQ(m.GetTemperature(), 31);
   EXPECT_EQ(m.GetOutputWatts(), 700);
   EXPECT_EQ(scp_.upsInfo.GetVARating(), 1500);
