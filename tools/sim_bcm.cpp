@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "core/adapters/bcm_block.h"
 #include "core/base/maker_codes.h"
 #include "core/base/ups_identification.h"
+#include "core/scp/waveform.h"
 
 namespace upssim {
 
@@ -38,6 +40,9 @@ constexpr int kConfigBytes = 80;
 constexpr int kNominalVoltage = 230;
 constexpr int kNominalFrequency = 50;
 constexpr int kWaveSamples = 64;
+constexpr uint8_t kWaveInputCode = 2;
+constexpr uint8_t kWaveOutputVoltageCode = 1;
+constexpr uint8_t kWaveOutputCurrentCode = 8;
 
 // BCM alarm numbers the simulated UPS raises by itself.
 constexpr int kAlarmOnBattery = 57;
@@ -227,7 +232,8 @@ void BcmUps::Request(SimContext& ctx, uint8_t r, const std::vector<uint8_t>& pay
     case BCM_REQ_ALARMS: Reply(ctx, BCM_REPLY_ALARMS, ActiveAlarms(s)); return;
     case BCM_REQ_CONFIG: Reply(ctx, BCM_REPLY_CONFIG, Config()); return;
     case BCM_REQ_WAVEFORM:
-      Reply(ctx, BCM_REPLY_WAVEFORM, Waveform(payload.size() > 1 ? payload[1] : 0, payload.size() > 2 ? payload[2] : 0));
+      Reply(ctx, BCM_REPLY_WAVEFORM,
+            Waveform(payload.size() > 1 ? payload[1] : 0, payload.size() > 2 ? payload[2] : 0, s));
       return;
     case BCM_REQ_BATTERY_TEST: Reply(ctx, BCM_REPLY_BATTERY_TEST, {test_state_}); return;
     case BCM_REQ_RATINGS: Reply(ctx, BCM_REPLY_RATINGS, Ratings()); return;
@@ -503,16 +509,90 @@ std::vector<uint8_t> BcmUps::Ratings() const {
   return d;
 }
 
-std::vector<uint8_t> BcmUps::Waveform(uint8_t code, uint8_t value) const {
-  std::vector<uint8_t> d = {code, value, 0, 0, 0, 0};
-  AppendFloat(d, 1.0f);
+std::vector<uint8_t> BcmUps::Waveform(uint8_t code, uint8_t value, const UpsState& s) const {
+  // The UPS samples one mains cycle 64 times, locked to the mains, in 8 bits about a zero
+  // line of 128; the reply's scale turns a step into volts (milliamperes for the current).
+  // Each wave is a fundamental of the reading's RMS value and a few odd harmonics.
+  struct Harmonic {
+    int k;
+    double fraction;  // of the fundamental
+    double phase;     // radians, against the fundamental's sine; near pi / 2 the harmonics
+                      // cross zero at the fundamental's crest, which keeps the peak at
+                      // RMS x sqrt(2)
+  };
+  std::vector<Harmonic> harmonics;
+  double rms = 0;
+  double lag = 0;
+  bool rectified = false;
+  if (code == kWaveInputCode) {
+    rms = s.mains_ok ? values_.at("input-voltage") : 0.0;
+    harmonics = {{3, 0.030, 1.5}, {5, 0.020, 1.7}, {7, 0.010, 1.6}};
+    rectified = true;
+  } else if (code == kWaveOutputVoltageCode) {
+    rms = output_on_ ? values_.at("output-voltage") : 0.0;
+    harmonics = {{3, 0.020, 1.6}, {5, 0.015, 1.5}, {7, 0.008, 1.6}};
+  } else if (code == kWaveOutputCurrentCode) {
+    rms = output_on_ ? values_.at("output-current") * 1000.0 : 0.0;
+    const double va = values_.at("load-va");
+    const double pf = va > 0 ? std::clamp(values_.at("load-watts") / va, 0.0, 1.0) : 1.0;
+    lag = std::acos(pf);
+    harmonics = {{3, 0.050, 1.6}, {5, 0.030, 1.6}, {7, 0.015, 1.5}};
+  }
+  double sumSquares = 1.0;
+  for (const Harmonic& h : harmonics) sumSquares += h.fraction * h.fraction;
+  const double fundamental = std::max(0.0, rms) * std::sqrt(2.0 / sumSquares);
+  const double w = 2.0 * M_PI / kWaveSamples;
+
+  // The input is sensed through a circuit whose response the consoles correct for: each
+  // harmonic reaches the sampler divided by 0.8 times its correction factor.
+  auto at = [&](double t) {
+    auto term = [&](int k, double amplitude, double phase) {
+      if (!rectified) return amplitude * std::sin(k * w * t + phase);
+      const std::complex<float> f = KT_Waveform::CorrectionFactor(k);
+      const double gain = 1.0 / (0.8 * std::abs(std::complex<double>(f.real(), f.imag())));
+      return amplitude * gain *
+             std::sin(k * w * t + phase + std::arg(std::complex<double>(f.real(), f.imag())));
+    };
+    double v = term(1, fundamental, -lag);
+    for (const Harmonic& h : harmonics) v += term(h.k, fundamental * h.fraction, h.k * -lag + h.phase);
+    return v;
+  };
+  // The rectified input is sampled from a quarter step after a falling zero crossing, at
+  // sample 10, so that the lowest sample of each crossing comes just before it.
+  double start = 0;
+  if (rectified && fundamental > 0) {
+    for (double t = 0; t < kWaveSamples; t += 0.01) {
+      if (at(t) > 0 && at(t + 0.01) <= 0) {
+        double lo = t;
+        double hi = t + 0.01;
+        for (int i = 0; i < 40; ++i) {
+          const double mid = (lo + hi) / 2;
+          (at(mid) > 0 ? lo : hi) = mid;
+        }
+        start = lo - 10.25;
+        break;
+      }
+    }
+  }
+  std::vector<double> values(kWaveSamples);
+  double peak = 0;
+  for (int i = 0; i < kWaveSamples; ++i) {
+    values[i] = at(start + i);
+    if (rectified) values[i] = std::fabs(values[i]);
+    peak = std::max(peak, std::fabs(values[i]));
+  }
+  const int zero = rectified ? 0 : 128;
+  const double steps = rectified ? 250.0 : 120.0;
+  const float scale = peak > 0 ? static_cast<float>(peak / steps) : 1.0f;
+
+  std::vector<uint8_t> d = {code, value, 0, 0, static_cast<uint8_t>(zero), 0};
+  AppendFloat(d, scale);
   d.push_back(8);
   d.push_back(kWaveSamples & 0xFF);
   d.push_back(0);
-  for (int i = 0; i < kWaveSamples; ++i) {
-    const double s = std::sin(2.0 * M_PI * i / kWaveSamples);
-    const int sample = code == 2 ? static_cast<int>(std::fabs(s) * 100.0) : 125 + static_cast<int>(s * 100.0);
-    d.push_back(static_cast<uint8_t>(sample));
+  for (double v : values) {
+    const long sample = std::lround(zero + v / scale);
+    d.push_back(static_cast<uint8_t>(std::clamp(sample, 0L, 255L)));
   }
   return d;
 }

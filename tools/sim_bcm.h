@@ -14,7 +14,11 @@
 //   '5' active alarms (57 on battery, 25 overload, 191 replace battery, 6 input out of range,
 //       and any number raised with "alarm N on")
 //   '6' configuration (type code, nominal output, CTO, serial)      '<' ratings
-//   ':' waveform   ';' battery-test state (0 none, 1 running, 2 passed, 3 not done, 4 failed)
+//   ':' waveform (code 2 input voltage, rectified; 1 output voltage; 8 output current): one
+//       cycle in 64 samples of 8 bits with a zero line and a scale to volts or milliamperes,
+//       the readings' RMS values with a few odd harmonics; the input as the UPS's sensing
+//       circuit passes it
+//   ';' battery-test state (0 none, 1 running, 2 passed, 3 not done, 4 failed)
 //   '@' supported commands     'A' load segments     0xA0 resynchronise (acknowledged)
 // Commands need the authorization block (core/base/maker_codes.h) right before them; without it
 // they are acknowledged "4" (unrecognized) and not carried out:
@@ -83,7 +87,7 @@ class BcmUps : public SimDevice {
   std::vector<uint8_t> History() const;
   std::vector<uint8_t> Config() const;
   std::vector<uint8_t> Ratings() const;
-  std::vector<uint8_t> Waveform(uint8_t code, uint8_t value) const;
+  std::vector<uint8_t> Waveform(uint8_t code, uint8_t value, const UpsState& s) const;
 
   void OutputOffIn(SimContext& ctx, int64_t seconds, const std::string& why);
   void OutputOnIn(SimContext& ctx, int64_t seconds, const std::string& why);

@@ -125,6 +125,11 @@ int NetBCMThread(KT_Agent& agent) {
 
   std::unique_ptr<NetBcmAdapterClient> client = agent.CreateNetBcmClient();
   Diag() << "BEGINNING of NetBCMThread\n";
+  {
+    // A UPS network adapter gives no waveforms.
+    auto lock = scp.Lock();
+    scp.waveforms.SetAvailable(false);
+  }
   if (!client) GiveUp(agent, "NetBCM Unavailable");
   if (client && Connect(agent, *client)) {
     NetBcmWorker worker(agent, *client);

@@ -58,6 +58,16 @@ class SerialWorker : public KT_UpsWorker {
       return Done(type, branch);
     }
     if (type == BLOCK_WAVEFORM) {
+      bool available;
+      {
+        auto lock = scp.Lock();
+        available = scp.waveforms.IsAvailable();
+      }
+      if (!available) {
+        // Asked before the UPS was known to give no waves: nothing to fetch, nothing failed.
+        scp.serial_queue.Remove(type, branch);
+        return REQUEST_DONE;
+      }
       UpsRequestOutcome outcome = REQUEST_DONE;
       if (branch >= 1 && branch <= 3 && protocol_.UpdateWaveform(branch, 1) <= 0) {
         Diag() << "Error updating Waveform\n";
@@ -167,6 +177,11 @@ int SerialThread(KT_Agent& agent) {
       protocol = protocols[kind].get();
     }
     if (protocol) {
+      {
+        // Of the serial protocols only BCM carries waveforms.
+        auto lock = scp.Lock();
+        scp.waveforms.SetAvailable(kind == PROTOCOL_BCM);
+      }
       if (RunSerialProtocol(agent, *protocol) >= 0) break;
       if (state.load() != kThreadRunning) break;
     }

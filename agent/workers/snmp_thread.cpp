@@ -88,6 +88,11 @@ int SNMPThread(KT_Agent& agent) {
 
   std::unique_ptr<SnmpAdapterClient> client = agent.CreateSnmpClient();
   Diag() << "Starting SNMPThread\n";
+  {
+    // A UPS network adapter gives no waveforms.
+    auto lock = scp.Lock();
+    scp.waveforms.SetAvailable(false);
+  }
   if (!client) GiveUp(agent, "SNMP Unavailable");
   if (client && Connect(agent, *client)) {
     SnmpWorker worker(agent, *client);

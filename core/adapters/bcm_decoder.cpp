@@ -68,6 +68,24 @@ constexpr int kWaveByteSampleLimit = 31;  // sample sizes up to this travel as o
 constexpr uint8_t kWaveInput = 2;
 constexpr uint8_t kWaveOutputVoltage = 1;
 constexpr uint8_t kWaveOutputCurrent = 8;
+constexpr size_t kWaveOffsetAt = 4;
+constexpr size_t kWaveScaleAt = 6;
+// Centre of an output wave in the waveform block.
+constexpr int64_t kWaveBlockCentre = 125;
+
+// A UPS sample in the waveform block's form: the reply's calibration, (sample - offset) x
+// scale, gives volts (or milliamperes for the current); output waves are kept centred on 125
+// (a value below 0 in two's complement), the rectified input wave as it is, never below 0. A
+// scale that is not a positive number counts as 1. An output wave swings both ways about its
+// zero line, so an offset of 0 cannot be one: it means samples centred on 125 already, as
+// UPSes without calibration send them.
+uint32_t CalibratedSample(uint32_t sample, int offset, double scale, bool input) {
+  const int zero = input || offset != 0 ? offset : static_cast<int>(kWaveBlockCentre);
+  const double v = (static_cast<double>(sample) - zero) * scale;
+  const int64_t value = static_cast<int64_t>(std::llround(std::clamp(v, -1.0e9, 1.0e9)));
+  if (input) return static_cast<uint32_t>(std::max<int64_t>(0, value));
+  return static_cast<uint32_t>(static_cast<int32_t>(value + kWaveBlockCentre));
+}
 
 bool IsMalfunctionExempt(int n) { return n == 57 || n == 59 || n == 105 || n == 168; }
 bool IsInputRangeAlarm(int n) { return n == 6 || n == 7 || n == 8 || n == 105; }
@@ -570,11 +588,17 @@ int BcmReplyDecoder::DecodeWaveform(const std::vector<uint8_t>& d) {
   if (code == kWaveOutputCurrent) branch = WAVE_OUTPUT_CURRENT;
   auto lock = scp_.Lock();
   WaveformBlock& block = scp_.waveforms;
+  const int offset = BcmU16(&d[kWaveOffsetAt]);
+  const uint32_t scaleBits = BcmU32(&d[kWaveScaleAt]);
+  float scale;
+  std::memcpy(&scale, &scaleBits, sizeof scale);
+  const double factor = std::isfinite(scale) && scale > 0.0f ? static_cast<double>(scale) : 1.0;
   if (branch != 0 && count > 0) {
     std::vector<uint32_t> samples(count);
     for (size_t i = 0; i < count; ++i) {
       const size_t at = kWaveHeaderBytes + i * width;
-      samples[i] = width == 1 ? d[at] : BcmU16(&d[at]);
+      const uint32_t sample = width == 1 ? d[at] : BcmU16(&d[at]);
+      samples[i] = CalibratedSample(sample, offset, factor, branch == WAVE_INPUT_VOLTAGE);
     }
     KT_Waveform* wave = block.Wave(branch);
     wave->SetSampleCount(static_cast<uint16_t>(count));

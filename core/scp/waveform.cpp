@@ -1,6 +1,7 @@
 #include "core/scp/waveform.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <new>
 
@@ -163,8 +164,11 @@ int KT_Waveform::Convert(int correct, int inputWave) {
     return -1;
   }
   for (size_t i = 0; i < n; ++i) {
-    const int64_t v = inputWave == 1 ? static_cast<int64_t>(raw_[i]) : static_cast<int64_t>(raw_[i]) - kOutputCentre;
-    converted[i] = static_cast<int32_t>(v);
+    // An output wave in volts or milliamperes swings further below its centre than 125: the
+    // 32-bit raw value carries it in two's complement.
+    const int64_t v = inputWave == 1 ? static_cast<int64_t>(raw_[i])
+                                     : static_cast<int64_t>(static_cast<int32_t>(raw_[i])) - kOutputCentre;
+    converted[i] = static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
   }
 
   if (inputWave == 1) {
@@ -218,6 +222,15 @@ int KT_Waveform::Spectrum(bool correct) {
   for (size_t k = 1; k < n / 2; ++k) harmonics[k] = static_cast<float>(std::abs(bins[k]));
 
   if (correct) {
+    // The corrected wave replaces the converted samples, so its spectrum is the one shown and
+    // the one the distortion describes: harmonic k of the corrected wave, at the scale of its
+    // samples (x 0.8), is factor k times harmonic k as sampled.
+    const size_t lastHarmonic = std::min<size_t>(kCorrectedHarmonics, n / 2 - 1);
+    for (size_t k = 1; k <= lastHarmonic; ++k) {
+      const std::complex<float> f = CorrectionFactor(static_cast<int>(k));
+      harmonics[k] =
+          static_cast<float>(static_cast<double>(std::abs(f)) * kCorrectedScale * std::abs(bins[k]));
+    }
     corrected = bins;
     const size_t last = std::min<size_t>(kCorrectedHarmonics, n / 2);
     for (size_t k = 1; k <= last; ++k) {

@@ -2,12 +2,14 @@
 // console side, the samples converted to a signed wave, the harmonic amplitudes of the wave
 // and its total harmonic distortion.
 //
-// Output waves arrive centred on 125. The input-voltage wave arrives rectified: Convert finds
-// its low points, negates one half cycle to restore the sign and rotates the wave to start at
-// a zero crossing. The spectrum is a radix-2 complex FFT, so it needs a sample count that is a
-// power of two (64 for the UPS's waves); other counts are refused. With the correction on, the
-// input wave's harmonics 1..32 are multiplied by the measured frequency response of the input
-// circuit and the corrected wave replaces the converted samples.
+// Output waves arrive centred on 125 (a raw value is a 32-bit two's complement number, so a
+// wave in volts or milliamperes may swing below 0). The input-voltage wave arrives rectified:
+// Convert finds its low points, negates one half cycle to restore the sign and rotates the
+// wave to start at a zero crossing. The spectrum is a radix-2 complex FFT, so it needs a sample
+// count that is a power of two (64 for the UPS's waves); other counts are refused. With the
+// correction on, the input wave's harmonics 1..32 are multiplied by the measured frequency
+// response of the input circuit, the corrected wave replaces the converted samples and the
+// harmonic amplitudes (and so the distortion) are those of the corrected wave.
 #pragma once
 
 #include <complex>

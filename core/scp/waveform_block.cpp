@@ -28,6 +28,16 @@ KT_Waveform* WaveformBlock::Wave(int branch) {
   return &waves_[branch - 1];
 }
 
+void WaveformBlock::SetAvailable(bool available) {
+  for (int branch = 1; branch <= kWaves; ++branch) {
+    branches_.SetFieldState(branch, 0, available ? FIELD_UNCHANGED : FIELD_NOT_AVAILABLE);
+  }
+}
+
+bool WaveformBlock::IsAvailable() const {
+  return branches_.GetFieldState(WAVE_INPUT_VOLTAGE, 0) != FIELD_NOT_AVAILABLE;
+}
+
 int WaveformBlock::ConvertField(int branch, int field, int direction, KT_RecordWriter* out, KT_RecordReader* in) {
   KT_Waveform* wave = Wave(branch);
   if (wave == nullptr || (field != 1 && field != 2)) return 1;

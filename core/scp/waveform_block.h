@@ -34,6 +34,12 @@ class WaveformBlock : public KT_Block {
   // The wave of branch 1..3; null for any other branch.
   KT_Waveform* Wave(int branch);
 
+  // Whether the UPS side gives waves at all. An agent whose UPS gives none marks branches
+  // 1..3 not available, so that a GET of them is answered "Not Available" at once instead
+  // of being queued for a UPS that never fills them.
+  void SetAvailable(bool available);
+  bool IsAvailable() const;
+
  private:
   KT_Waveform waves_[kWaves];
 };

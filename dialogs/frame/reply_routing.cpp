@@ -41,6 +41,7 @@ const char* const kSlotNames[kDialogSlotCount] = {
     "pTestPager",
     "pReceptacleControl",
     "pNetworkMessage",
+    "pOscDialog",
 };
 
 // One cell of the table: a block, a dialog and the branches it shows (none listed: every
@@ -94,6 +95,7 @@ const Cell kCells[] = {
     {9, S::DlgVoltageInput, {1}},
     {9, S::DlgVoltageOutput, {2}},
     {9, S::DlgCurrentOutput, {3}},
+    {9, S::OscDialog, {1}},
     {24, S::SchedShutdownDlg, {1}},
     {25, S::BatteryTest, {1}},
     {26, S::BatteryInfo, {1}},
@@ -155,6 +157,10 @@ int RouteTargets(unsigned status, uint32_t packedKey, DialogSlot* out, int capac
   } else if (status == 6 && block == 4) {
     if (branch == 11 || branch == 13) add(S::SerialDeviceConfig);
     if (branch == 12) add(S::NetworkAdapterConfig);
+  } else if (status == 6 && block == 9) {
+    for (const Cell& cell : kCells) {
+      if (cell.block == 9 && Matches(cell, branch)) add(cell.slot);
+    }
   }
   return n;
 }

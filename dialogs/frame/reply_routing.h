@@ -90,6 +90,7 @@ enum class DialogSlot : int {
   TestPager,
   ReceptacleControl,
   NetworkMessage,
+  OscDialog,
   Count
 };
 inline constexpr int kDialogSlotCount = static_cast<int>(DialogSlot::Count);
@@ -151,7 +152,8 @@ bool PostScpReply(KTDialog* dialog, unsigned status, uint32_t packedKey);
 //     the reply's branch ("any" holds every branch; a listed branch also matches branch 0, the
 //     whole block), in the order of the table;
 //   status 6 (Not Available): (4, 11) and (4, 13) to pSerialDeviceConfig, (4, 12) to
-//     pNetworkAdapterConfig;
+//     pNetworkAdapterConfig; block 9 to the waveform windows and the launcher as for 0 and 4,
+//     which then say that the UPS has no waves;
 //   anything else: nobody.
 // Posts only to dialogs whose pointer is set and whose window exists. Returns how many.
 int RouteScpReply(unsigned status, uint32_t packedKey);

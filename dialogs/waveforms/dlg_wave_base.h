@@ -4,6 +4,10 @@
 // line of text. Each waveform reply shows the data and asks for the next one, so the picture
 // keeps refreshing while the window is open.
 //
+// The samples are volts or milliamperes; both graphs scale to hold what they show, so the
+// wave, the bars (harmonic amplitudes in the wave's unit) and the distortion read true. When
+// the agent answers "Not Available" the window says so and draws no graph.
+//
 // Members override OnWaveformBlock to take the data from gScp's waveform block and end by
 // calling the base's, which sends the next request.
 #pragma once
@@ -47,6 +51,16 @@ struct WaveLayout {
 };
 WaveLayout ComputeWaveLayout(const QRect& client, int waveformId);
 
+// The smallest of 1, 2, 4, 5, 6, 8 times a power of ten that is at least `needed` (1 for
+// anything up to 1).
+int NiceFullScale(double needed);
+// The wave plot's full scale for converted samples: `minimum` (the window's own), or more so
+// that the largest sample and a twentieth above it stay inside the centred plot.
+int WaveFullScale(int minimum, const std::vector<int32_t>& samples);
+// The harmonic chart's full scale: room for the tallest bar and a twentieth above it, at
+// least an 80th of the wave's full scale (and 10), so that noise is not blown up.
+int HarmonicFullScale(int waveFullScale, const std::vector<int>& bars);
+
 class CDlgWaveBase : public KTDialog {
   Q_OBJECT
 
@@ -68,6 +82,11 @@ class CDlgWaveBase : public KTDialog {
 
   int WaveformId() const { return waveform_id_; }
   double Distortion() const { return distortion_; }
+  // False while the wave shown has no distortion to show (none computed yet, or a wave
+  // without a spectrum): the distortion line is left empty.
+  bool HasDistortion() const { return has_distortion_; }
+  // True once the agent answered that it has no such wave.
+  bool NotAvailable() const { return not_available_; }
   KtGraphPlot* WavePlot() const { return wave_plot_; }
   KtGraphData* WaveSeries() const { return wave_series_; }
   KtGraphBar* HarmonicChart() const { return harmonic_chart_; }
@@ -98,6 +117,8 @@ class CDlgWaveBase : public KTDialog {
   QString x_title_;
   QString y_title_;
   double distortion_ = 0.0;
+  bool has_distortion_ = false;
+  bool not_available_ = false;
   QRect text_rect_;
   DistortionText painted_text_;
   int wave_updates_ = 0;

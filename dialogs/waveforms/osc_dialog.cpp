@@ -4,17 +4,21 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "core/scp/scp_base.h"
+#include "core/scp/scp_message.h"
+#include "core/scp/waveform_block.h"
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/help.h"
 #include "dialogs/frame/string_table.h"
 #include "dialogs/waveforms/dlg_voltage_input.h"
 #include "dialogs/waveforms/dlg_voltage_output.h"
 
-DialogPointer<COscDialog> pOscDialog;
+DialogPointer<COscDialog> pOscDialog{DialogSlot::OscDialog};
 
 namespace {
 // Moves a window so that its outer rectangle, frame included, is `r`.
@@ -59,6 +63,10 @@ void COscDialog::BuildControls() {
   output->setObjectName(ControlName(IDC_OUTPUT_VOLTAGE));
   boxes->addWidget(input);
   boxes->addWidget(output);
+  auto* note = new QLabel(QString::fromStdString(ScpReplyCodeText(SCP_NOT_AVAILABLE)), group);
+  note->setObjectName(QStringLiteral("notAvailableNote"));
+  note->setVisible(false);
+  boxes->addWidget(note);
   boxes->addStretch(1);
   layout->addWidget(group, 1);
 
@@ -85,7 +93,25 @@ bool COscDialog::OnInitDialog() {
   KTDialog::OnInitDialog();
   SetHelpContextId(kHelpContext);
   SetHostCaption(1688);
+  // Whether the agent has waves at all; only its "Not Available" changes anything here.
+  RequestData(WaveformBlock::kBlockId, WAVE_INPUT_VOLTAGE, 0);
   return true;
+}
+
+void COscDialog::OnNewData(unsigned status, unsigned block, unsigned /*branch*/, unsigned /*index*/) {
+  if (block != WaveformBlock::kBlockId || status != SCP_NOT_AVAILABLE || !waves_offered_) return;
+  waves_offered_ = false;
+  Control<QCheckBox>(IDC_INPUT_VOLTAGE)->setChecked(false);
+  Control<QCheckBox>(IDC_INPUT_VOLTAGE)->setEnabled(false);
+  Control<QCheckBox>(IDC_OUTPUT_VOLTAGE)->setChecked(false);
+  Control<QCheckBox>(IDC_OUTPUT_VOLTAGE)->setEnabled(false);
+  auto* graph = Control<QPushButton>(IDC_GRAPH_WAVEFORM);
+  graph->setDefault(false);
+  graph->setEnabled(false);
+  auto* cancel = Control<QPushButton>(IDCANCEL);
+  cancel->setDefault(true);
+  cancel->setFocus();
+  if (auto* note = findChild<QLabel*>(QStringLiteral("notAvailableNote"))) note->setVisible(true);
 }
 
 void COscDialog::UpdateData() {
@@ -100,6 +126,7 @@ QRect COscDialog::MainWindowRect() const {
 }
 
 void COscDialog::OnBtnGraphWaveform() {
+  if (!waves_offered_) return;
   const QRect main = MainWindowRect();
   UpdateData();
   const int n = inputVoltage + outputVoltage;

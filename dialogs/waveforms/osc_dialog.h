@@ -2,6 +2,10 @@
 // output-voltage windows that are checked (recreating one whose window was closed); with both
 // checked they are placed side by side over the main window's rectangle. The output-current
 // window is opened by its own constructor elsewhere.
+//
+// On opening it asks the agent for the input wave once; when the agent answers "Not
+// Available" (its UPS gives no waveforms) the choices and "&Graph" are disabled and the group
+// says so, so that no window is opened for waves that do not exist.
 #pragma once
 
 #include <QRect>
@@ -24,7 +28,10 @@ class COscDialog : public KTDialog {
   ~COscDialog() override;
 
   bool OnInitDialog() override;
+  void OnNewData(unsigned status, unsigned block, unsigned branch, unsigned index) override;
   void OnBtnGraphWaveform();
+  // False once the agent said it has no waves.
+  bool WavesOffered() const { return waves_offered_; }
   // The main window's screen rectangle the windows are placed over: the top-level window of
   // the dialog's parent, else the primary screen's available area.
   QRect MainWindowRect() const;
@@ -35,6 +42,8 @@ class COscDialog : public KTDialog {
  private:
   void BuildControls();
   void UpdateData();
+
+  bool waves_offered_ = true;
 };
 
 extern DialogPointer<COscDialog> pOscDialog;

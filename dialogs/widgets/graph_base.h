@@ -58,6 +58,8 @@ class KtGraphBase : public KtGraphObject {
   const QString& Title() const { return title_; }
   int XRange() const { return x_range_; }
   int YRange() const { return y_range_; }
+  // A new full scale for the next drawing (below 5: the default 200).
+  void SetYRange(int yRange) { y_range_ = NormalisedYRange(yRange); }
   const QString& XTitle() const { return x_title_; }
   const QString& YTitle() const { return y_title_; }
 

@@ -33,7 +33,11 @@ void KtGraphPlot::DrawSeries(QPainter& painter) {
     if (line.empty()) continue;
     QPen pen(GraphSeriesColor(i), 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     painter.setPen(pen);
+    // A value beyond the y range stops at the plot's frame.
+    painter.save();
+    painter.setClipRect(plot_.ToQRect(), Qt::IntersectClip);
     painter.drawPolyline(line.data(), static_cast<int>(line.size()));
+    painter.restore();
     if (xNumericLabels != 0) continue;
     // Clock times under the axis, from the oldest drawn point on.
     const int n = series->GetCount();

@@ -395,6 +395,35 @@ TEST_F(BcmDecoderTest, WaveformSamplesStayInsideTheReply) {
   EXPECT_EQ(dec_.DecodeWaveform({2, 0, 0}), -1);
 }
 
+TEST_F(BcmDecoderTest, WaveformCalibrationGivesVoltsAndMilliamperes) {
+  // (sample - offset) x scale; output waves about 125 (below 0 in two's complement), the
+  // rectified input never below 0; offset 0 on an output wave: already centred on 125.
+  struct Case {
+    uint8_t code;
+    uint16_t offset;
+    float scale;
+    uint8_t sample;
+    int32_t stored;
+  } cases[] = {
+      {1, 128, 2.75f, 248, 125 + 330},     {1, 128, 2.75f, 8, 125 - 330},  {8, 128, 40.0f, 40, 125 - 3520},
+      {2, 0, 1.5f, 200, 300},              {2, 10, 1.5f, 4, 0},            {1, 0, 1.0f, 131, 131},
+      {1, 128, std::nanf(""), 130, 127},   {8, 128, -3.0f, 126, 123},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> d = {c.code, 0, 0, 0, static_cast<uint8_t>(c.offset & 0xFF),
+                              static_cast<uint8_t>(c.offset >> 8)};
+    uint32_t bits;
+    std::memcpy(&bits, &c.scale, sizeof bits);
+    for (int i = 0; i < 4; ++i) d.push_back(static_cast<uint8_t>(bits >> (8 * i)));
+    d.insert(d.end(), {8, 4, 0});
+    d.insert(d.end(), 4, c.sample);
+    ASSERT_EQ(dec_.DecodeWaveform(d), 1);
+    const int branch = c.code == 2 ? WAVE_INPUT_VOLTAGE : c.code == 1 ? WAVE_OUTPUT_VOLTAGE : WAVE_OUTPUT_CURRENT;
+    EXPECT_EQ(static_cast<int32_t>(scp_.waveforms.Wave(branch)->Raw()[3]), c.stored)
+        << int(c.code) << " " << c.offset << " " << c.scale << " " << int(c.sample);
+  }
+}
+
 TEST_F(BcmDecoderTest, SupportedCommandsAcknowledgementsAndSegments) {
   ASSERT_EQ(dec_.DecodeSupportedCommands({3, 2, 138, 0, 65, 0, 177, 0}), 1);
   EXPECT_TRUE(dec_.IsCommandSupported(138));

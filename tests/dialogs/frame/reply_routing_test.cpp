@@ -46,6 +46,10 @@ TEST_F(ReplyRoutingTest, TableRowsAndBranchMatching) {
       {6, 4, 13, {S::SerialDeviceConfig}},
       {6, 4, 12, {S::NetworkAdapterConfig}},
       {6, 4, 8, {}},
+      // A UPS without waves: each waveform window and the launcher hear it.
+      {6, 9, 1, {S::DlgVoltageInput, S::OscDialog}},
+      {6, 9, 3, {S::DlgCurrentOutput}},
+      {4, 9, 1, {S::DlgVoltageInput, S::OscDialog}},
       {2, 4, 0, {}},
       {1, 1, 0, {}},
   };

@@ -73,8 +73,8 @@ TEST_F(WaveformDialogsTest, EachReplyDrawsTheWaveAndAsksForTheNext) {
   SetWave(2, Wave(125, 100, 4));
   SetWave(3, Wave(125, 40, 2));
   for (const Case& c :
-       std::vector<Case>{{1, 2, 30, [] { return new CDlgVoltageInput(nullptr, "localhost"); }},
-                         {2, 2, 30, [] { return new CDlgVoltageOutput(nullptr, "localhost"); }},
+       std::vector<Case>{{1, 2, 31, [] { return new CDlgVoltageInput(nullptr, "localhost"); }},
+                         {2, 2, 31, [] { return new CDlgVoltageOutput(nullptr, "localhost"); }},
                          {3, 1, 31, [] { return new CDlgCurrentOutput(nullptr, "localhost"); }}}) {
     agent.ClearReceived();
     QPointer<CDlgWaveBase> d = static_cast<CDlgWaveBase*>(c.open());
@@ -84,9 +84,15 @@ TEST_F(WaveformDialogsTest, EachReplyDrawsTheWaveAndAsksForTheNext) {
     // Only the first reply changed the picture; later identical waves still ask again.
     EXPECT_EQ(d->WaveUpdates(), 1);
     EXPECT_EQ(d->WaveSeries()->GetCount(), 64);
+    // Harmonic 1 keeps its (empty) place in the voltage windows: bar k is harmonic k.
     EXPECT_EQ(d->HarmonicSeries()->GetCount(), static_cast<int>(c.bars));
+    if (c.firstHarmonic == 2) {
+      EXPECT_EQ(d->HarmonicSeries()->ValuesNewestFirst().back(), 0);
+    }
     EXPECT_EQ(d->WavePlot()->centred, 1);
-    EXPECT_EQ(d->HarmonicChart()->YRange(), (c.branch == 3 ? 100 : 600) / 2);
+    EXPECT_EQ(d->WavePlot()->YRange(), c.branch == 3 ? 100 : 600);  // the waves fit the window's own scale
+    const std::vector<int> bars = d->HarmonicSeries()->ValuesNewestFirst();
+    EXPECT_LE(*std::max_element(bars.begin(), bars.end()), d->HarmonicChart()->YRange());
     if (c.branch == 2) {
       // Converted less 125: the wave swings about 0; a 4 % third harmonic.
       const std::vector<int> v = d->WaveSeries()->ValuesNewestFirst();
@@ -104,14 +110,16 @@ TEST_F(WaveformDialogsTest, EachReplyDrawsTheWaveAndAsksForTheNext) {
 }
 
 TEST_F(WaveformDialogsTest, IdenticalWavesTakeNothingNewAndHarmonicsAreCapped) {
-  // Current window: harmonics 1..31; an amplitude of 1500 gives a first harmonic of 48000.
-  SetWave(3, Wave(2000, 1500, 1300));
+  // Current window: harmonics 1..31 as amplitudes in the wave's unit, capped at 32000.
+  SetWave(3, Wave(100000, 40000, 34000));
   QPointer<CDlgCurrentOutput> d = new CDlgCurrentOutput(nullptr, "localhost");
   ASSERT_TRUE(link.PumpUntil([&] { return d->WaveUpdates() == 1; }));
   const std::vector<int> bars = d->HarmonicSeries()->ValuesNewestFirst();
   ASSERT_EQ(bars.size(), 31u);
-  EXPECT_EQ(bars.back(), 32000);            // harmonic 1 (48000)
-  EXPECT_EQ(bars[bars.size() - 3], 32000);  // harmonic 3 (41600)
+  EXPECT_EQ(bars.back(), 32000);            // harmonic 1 (40000)
+  EXPECT_EQ(bars[bars.size() - 3], 32000);  // harmonic 3 (34000)
+  // The wave plot grew to hold the wave's peak of about 74000.
+  EXPECT_GE(d->WavePlot()->YRange(), 2 * 74000);
   const double distortion = d->Distortion();
 
   // The same wave again: nothing new is taken, and the next one is still asked for.
@@ -124,13 +132,15 @@ TEST_F(WaveformDialogsTest, IdenticalWavesTakeNothingNewAndHarmonicsAreCapped) {
   ASSERT_TRUE(link.PumpUntil([&] { return d->WaveUpdates() == 2; }));
   EXPECT_LT(d->Distortion(), 0.5);
   EXPECT_LT(d->HarmonicSeries()->ValuesNewestFirst()[28], 100);  // harmonic 3 gone
-  const double clean = d->Distortion();
+  EXPECT_TRUE(d->HasDistortion());
 
-  // A flat wave has no fundamental: its distortion cannot be computed, and the block's
-  // "not computed" marker (255) is not shown as a percentage.
+  // A flat wave has no fundamental: its distortion cannot be computed, and neither the
+  // block's "not computed" marker (255) nor the last wave's figure is shown for it.
   SetWave(3, std::vector<uint32_t>(64, 125));
   ASSERT_TRUE(link.PumpUntil([&] { return d->WaveUpdates() == 3; }));
-  EXPECT_EQ(d->Distortion(), clean);
+  EXPECT_FALSE(d->HasDistortion());
+  d->grab();
+  EXPECT_TRUE(d->PaintedText().text.isEmpty());
 }
 
 TEST_F(WaveformDialogsTest, DistortionTextShrinksToFitAndLayoutFollowsTheWaveformId) {

@@ -1,5 +1,6 @@
 // PNG screenshots of dialogs: $VIGIL_BUILD_DIR/screenshots/<topic>/<name>.png (the working
-// directory's "screenshots" folder when the variable is unset).
+// directory's "screenshots" folder when the variable is unset), taken at the window's device
+// pixel ratio; at a ratio other than 1 the name ends in "@<ratio>x" (name@2x.png).
 #pragma once
 
 #include <QString>

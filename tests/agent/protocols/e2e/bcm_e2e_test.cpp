@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -117,7 +118,13 @@ TEST_F(BcmOnTheLine, AlarmHistoryAndWaveforms) {
   EXPECT_EQ(Requests(from), (std::vector<std::string>{"waveform", "waveform"}));
   auto lock = scp_.Lock();
   EXPECT_EQ(scp_.waveforms.Wave(WAVE_INPUT_VOLTAGE)->GetSampleCount(), 64);
-  EXPECT_EQ(scp_.waveforms.Wave(WAVE_OUTPUT_CURRENT)->Raw()[0], 125u);
+  // The reply's calibration turns the UPS's 8-bit steps into milliamperes about 125: the
+  // simulated 2.5 A load peaks near 3.5 A.
+  int peak = 0;
+  for (uint32_t v : scp_.waveforms.Wave(WAVE_OUTPUT_CURRENT)->Raw()) {
+    peak = std::max(peak, std::abs(static_cast<int32_t>(v) - 125));
+  }
+  EXPECT_NEAR(peak, 2500 * std::sqrt(2.0), 2500 * std::sqrt(2.0) * 0.05);
   EXPECT_EQ(scp_.waveforms.Wave(WAVE_OUTPUT_VOLTAGE)->GetSampleCount(), 0);
 }
 
