@@ -395,10 +395,35 @@ int CMeters::SlotMeter(int slot) {
   return s.holder && s.record && s.record->window ? s.holder->Meter() : -1;
 }
 
+namespace {
+
+// Panel columns by the width of the screen that shows the dialog.
+int GaugeColumns(int screenWidth) { return screenWidth <= 640 ? 3 : screenWidth <= 800 ? 4 : 5; }
+
+// The last row of the panel and its step down the screen.
+constexpr int kGaugeLastRow = 7;
+constexpr int kGaugeRowStep = 20;
+// Room between the dialog's frame and the first gauge.
+constexpr int kGaugePanelGap = 8;
+
+}  // namespace
+
 QPoint CMeters::GaugePlacement(int slot, int screenWidth) {
-  const int columns = screenWidth <= 640 ? 3 : screenWidth <= 800 ? 4 : 5;
-  const int row = std::min(slot / columns, 7);
-  return {(slot - row * columns) * kGaugeSize, row * 20};
+  const int columns = GaugeColumns(screenWidth);
+  const int row = std::min(slot / columns, kGaugeLastRow);
+  return {(slot - row * columns) * kGaugeSize, row * kGaugeRowStep};
+}
+
+QPoint CMeters::GaugeScreenPosition(const QRect& dialogFrame, const QRect& available, int columns,
+                                    QPoint offset) {
+  const int panelWidth = columns * kGaugeSize;
+  const int panelHeight = kGaugeLastRow * kGaugeRowStep + kGaugeSize;
+  QPoint origin(dialogFrame.right() + 1 + kGaugePanelGap, dialogFrame.top());
+  origin.setX(std::max(available.left(), std::min(origin.x(), available.right() + 1 - panelWidth)));
+  origin.setY(std::max(available.top(), std::min(origin.y(), available.bottom() + 1 - panelHeight)));
+  const QPoint at = origin + offset;
+  return {std::max(available.left(), std::min(at.x(), available.right() + 1 - kGaugeSize)),
+          std::max(available.top(), std::min(at.y(), available.bottom() + 1 - kGaugeSize))};
 }
 
 void CMeters::CreatePages(const QString& meterName) {
@@ -427,12 +452,14 @@ void CMeters::CreatePages(const QString& meterName) {
   }
   GaugeSlot& slot = slots_[static_cast<size_t>(chosen)];
   if (slot.holder) return;
+  // The gauges open beside the dialog, on the screen that shows it.
+  QScreen* screen = this->screen();
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
   int screenWidth = screen_width_override_;
-  if (screenWidth <= 0) {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    screenWidth = screen != nullptr ? screen->geometry().width() : 1024;
-  }
-  const QPoint at = GaugePlacement(chosen, screenWidth);
+  if (screenWidth <= 0) screenWidth = screen != nullptr ? screen->geometry().width() : 1024;
+  const QPoint at = GaugeScreenPosition(frameGeometry(), available, GaugeColumns(screenWidth),
+                                        GaugePlacement(chosen, screenWidth));
   slot.holder = std::make_unique<MeterGaugeWindow>(meter);
   slot.record = KtCreateGaugeWindow(QString::fromLatin1(kMeterTable[meter].key), this, meterName, at.x(),
                                     at.y(), kGaugeSize, kGaugeSize, slot.holder.get());
