@@ -415,15 +415,15 @@ QPoint CMeters::GaugePlacement(int slot, int screenWidth) {
 }
 
 QPoint CMeters::GaugeScreenPosition(const QRect& dialogFrame, const QRect& available, int columns,
-                                    QPoint offset) {
+                                    QPoint offset, QSize window) {
   const int panelWidth = columns * kGaugeSize;
   const int panelHeight = kGaugeLastRow * kGaugeRowStep + kGaugeSize;
   QPoint origin(dialogFrame.right() + 1 + kGaugePanelGap, dialogFrame.top());
   origin.setX(std::max(available.left(), std::min(origin.x(), available.right() + 1 - panelWidth)));
   origin.setY(std::max(available.top(), std::min(origin.y(), available.bottom() + 1 - panelHeight)));
   const QPoint at = origin + offset;
-  return {std::max(available.left(), std::min(at.x(), available.right() + 1 - kGaugeSize)),
-          std::max(available.top(), std::min(at.y(), available.bottom() + 1 - kGaugeSize))};
+  return {std::max(available.left(), std::min(at.x(), available.right() + 1 - window.width())),
+          std::max(available.top(), std::min(at.y(), available.bottom() + 1 - window.height()))};
 }
 
 void CMeters::CreatePages(const QString& meterName) {
@@ -458,14 +458,21 @@ void CMeters::CreatePages(const QString& meterName) {
   const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
   int screenWidth = screen_width_override_;
   if (screenWidth <= 0) screenWidth = screen != nullptr ? screen->geometry().width() : 1024;
-  const QPoint at = GaugeScreenPosition(frameGeometry(), available, GaugeColumns(screenWidth),
-                                        GaugePlacement(chosen, screenWidth));
+  const QRect dialog = frameGeometry();
+  const int columns = GaugeColumns(screenWidth);
+  const QPoint offset = GaugePlacement(chosen, screenWidth);
+  const QPoint at = GaugeScreenPosition(dialog, available, columns, offset);
   slot.holder = std::make_unique<MeterGaugeWindow>(meter);
   slot.record = KtCreateGaugeWindow(QString::fromLatin1(kMeterTable[meter].key), this, meterName, at.x(),
                                     at.y(), kGaugeSize, kGaugeSize, slot.holder.get());
   if (!slot.record) {
     slot.holder.reset();
     return;
+  }
+  // A window's frame can be larger than the gauge it holds: the whole frame stays on the screen.
+  if (KtGaugeWindow* window = slot.record->window) {
+    const QPoint fitted = GaugeScreenPosition(dialog, available, columns, offset, window->frameGeometry().size());
+    if (fitted != window->frameGeometry().topLeft()) window->move(fitted);
   }
   UpdateMeterValues();
 }

@@ -91,9 +91,9 @@ class CMeters : public KTDialog {
   static QPoint GaugePlacement(int slot, int screenWidth);
   // The screen position of a gauge at `offset` (GaugePlacement) of a panel of `columns`: the
   // panel starts beside the dialog's frame and moves left and up as far as it must to stay on
-  // the available area; every window is then kept inside that area.
+  // the available area; every window (of its frame's size) is then kept inside that area.
   static QPoint GaugeScreenPosition(const QRect& dialogFrame, const QRect& available, int columns,
-                                    QPoint offset);
+                                    QPoint offset, QSize window = QSize(kGaugeSize, kGaugeSize));
   // The screen width that chooses the panel columns (0: that of the dialog's screen).
   static void SetScreenWidthOverride(int width) { screen_width_override_ = width; }
 
