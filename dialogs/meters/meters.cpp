@@ -418,8 +418,24 @@ QPoint CMeters::GaugeScreenPosition(const QRect& dialogFrame, const QRect& avail
                                     QPoint offset, QSize window) {
   const int panelWidth = columns * kGaugeSize;
   const int panelHeight = kGaugeLastRow * kGaugeRowStep + kGaugeSize;
-  QPoint origin(dialogFrame.right() + 1 + kGaugePanelGap, dialogFrame.top());
-  origin.setX(std::max(available.left(), std::min(origin.x(), available.right() + 1 - panelWidth)));
+  // Right of the dialog, else left of it; where the panel fits on neither side, the end of the
+  // screen that leaves more of the dialog uncovered.
+  const int right = dialogFrame.right() + 1 + kGaugePanelGap;
+  const int left = dialogFrame.left() - kGaugePanelGap - panelWidth;
+  const int screenRight = available.right() + 1;
+  int x;
+  if (right + panelWidth <= screenRight) {
+    x = right;
+  } else if (left >= available.left()) {
+    x = left;
+  } else {
+    const auto covered = [&](int from) {
+      return std::max(0, std::min(from + panelWidth, dialogFrame.right() + 1) - std::max(from, dialogFrame.left()));
+    };
+    const int atRightEnd = screenRight - panelWidth;
+    x = covered(atRightEnd) <= covered(available.left()) ? atRightEnd : available.left();
+  }
+  QPoint origin(std::max(available.left(), x), dialogFrame.top());
   origin.setY(std::max(available.top(), std::min(origin.y(), available.bottom() + 1 - panelHeight)));
   const QPoint at = origin + offset;
   return {std::max(available.left(), std::min(at.x(), available.right() + 1 - window.width())),

@@ -90,7 +90,8 @@ class CMeters : public KTDialog {
   // Where a slot's gauge window opens on a screen of that width, relative to the panel's origin.
   static QPoint GaugePlacement(int slot, int screenWidth);
   // The screen position of a gauge at `offset` (GaugePlacement) of a panel of `columns`: the
-  // panel starts beside the dialog's frame and moves left and up as far as it must to stay on
+  // panel starts beside the dialog's frame (right, else left; where neither side has room, at
+  // the screen's end that covers less of the dialog) and moves up as far as it must to stay on
   // the available area; every window (of its frame's size) is then kept inside that area.
   static QPoint GaugeScreenPosition(const QRect& dialogFrame, const QRect& available, int columns,
                                     QPoint offset, QSize window = QSize(kGaugeSize, kGaugeSize));

@@ -274,8 +274,10 @@ TEST_F(MetersTest, GaugePlacementSlotsAndReclaim) {
   } onScreen[] = {
       {{10, 40, 300, 400}, 4, {0, 0}, {318, 40}},        // right of the dialog
       {{10, 40, 300, 400}, 4, {600, 20}, {918, 60}},     //
-      {{700, 40, 300, 400}, 5, {0, 0}, {280, 40}},       // the panel ends at the screen's edge
-      {{700, 800, 300, 200}, 4, {600, 140}, {1080, 824}},  // and rises to fit the last row
+      {{1000, 40, 250, 400}, 4, {0, 0}, {192, 40}},      // no room right: left of the dialog
+      {{700, 40, 300, 400}, 5, {0, 0}, {280, 40}},       // room on neither side: the less covering end
+      {{1000, 40, 250, 400}, 5, {0, 0}, {0, 40}},        //
+      {{700, 800, 300, 200}, 4, {600, 140}, {600, 824}},   // and rises to fit the last row
       {{-50, -50, 100, 100}, 3, {0, 0}, {58, 24}},       // never above the area
       {{0, 0, 2000, 100}, 5, {800, 0}, {1080, 24}},      // a dialog wider than the screen
   };

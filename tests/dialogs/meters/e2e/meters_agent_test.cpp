@@ -1,6 +1,8 @@
 // The meters dialog and the mimic against the real VigilNT polling the simulated BCM UPS over
 // a pseudo-terminal, reached over UDP in a network of the test's own.
 #include <QCoreApplication>
+#include <QImage>
+#include <QPainter>
 #include <QPointer>
 #include <QScreen>
 #include <QTreeWidget>
@@ -11,6 +13,7 @@
 #include "dialogs/mimic/mimic.h"
 #include "dialogs/widgets/gauge.h"
 #include "tests/agent/e2e/agent_process.h"
+#include "tests/dialogs/harness/screenshots.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 #include "tests/support/simulated_ups.h"
 
@@ -149,6 +152,20 @@ TEST_F(MetersAgentTest, GaugesOpenOnTheDialogsScreenWithTheirScales) {
     EXPECT_EQ(capacity->min, 0);
     EXPECT_EQ(capacity->max, 100) << mode;
     Screenshot(CMeters::GaugeWindowOf(4), QStringLiteral("gauge_battery_capacity_agent_%1").arg(mode));
+    // The whole screen as the user sees it: the dialog under its gauges, each where it opened.
+    QImage screen(available.size(), QImage::Format_RGB32);
+    screen.fill(QColor(0x3b, 0x4a, 0x5c));
+    {
+      QPainter p(&screen);
+      p.drawPixmap(d->frameGeometry().topLeft() - available.topLeft(), d->grab());
+      for (int slot = 0; slot < kMeterCount; ++slot) {
+        const int m = CMeters::SlotMeter(slot);
+        if (m < 0) continue;
+        KtGaugeWindow* w = CMeters::GaugeWindowOf(m);
+        p.drawPixmap(w->frameGeometry().topLeft() - available.topLeft(), w->grab());
+      }
+    }
+    screen.save(trem_harness::ScreenshotDir(ScreenshotTopic()) + QStringLiteral("/meters_screen_agent_%1.png").arg(mode));
     EXPECT_EQ(boxes.Count(), 0);
     delete d.data();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
