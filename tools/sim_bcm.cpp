@@ -483,6 +483,9 @@ std::vector<uint8_t> BcmUps::History() const {
     }
     d.push_back(0);
   }
+  // A reply block carries at least one data byte: an empty history is a single filler byte,
+  // shorter than a record, which the reader ignores.
+  if (d.empty()) d.push_back(0);
   return d;
 }
 

@@ -241,6 +241,7 @@ void KT_Agent::GoIdle() {
   }
   mode = COMM_IDLE;
   ResetUpsView();
+  SetAlarmQueueRead(false);
 }
 
 void KT_Agent::GoIdleAdapterUnreachable() {
@@ -255,6 +256,7 @@ void KT_Agent::GoIdleAdapterUnreachable() {
     for (int b : {0, 1, 3, 4}) scp_.upsInfo.Branches().Touch(b);
   }
   mode = COMM_IDLE;
+  SetAlarmQueueRead(false);
 }
 
 void KT_Agent::GoNetworkSlave() {
@@ -265,6 +267,7 @@ void KT_Agent::GoNetworkSlave() {
   }
   mode = COMM_NETWORK_SLAVE;
   ResetUpsView();
+  SetAlarmQueueRead(false);
 }
 
 void KT_Agent::ResetUpsView() {
@@ -278,6 +281,19 @@ void KT_Agent::ResetUpsView() {
   services_.SetOsInfo();
   auto lock = scp_.Lock();
   for (int b : {0, 1, 3, 4}) scp_.upsInfo.Branches().Touch(b);
+}
+
+void KT_Agent::SetAlarmQueueRead(bool byWorker) {
+  auto lock = scp_.Lock();
+  AlarmQueueBlock& queue = scp_.alarmQueue;
+  queue.SetRefreshPeriod(byWorker ? AlarmQueueBlock::kRefreshPeriod : kRefreshNever);
+  for (int b : {0, 1}) {
+    if (byWorker) {
+      queue.Branches().ClearTime(b);
+    } else {
+      queue.Branches().Touch(b);
+    }
+  }
 }
 
 int KT_Agent::Establish() {
@@ -294,6 +310,7 @@ int KT_Agent::Establish() {
   }
   scp_.ResetUpsData();
   ResetUpsView();
+  SetAlarmQueueRead(true);
 
   const auto started = std::chrono::steady_clock::now();
   int result = -1;

@@ -62,6 +62,10 @@ class KT_Agent : public KT_ErrorStatus {
   void GoIdleAdapterUnreachable();
   void GoNetworkSlave();
   void ResetUpsView();
+  // Whether a UPS worker reads the UPS's alarm queue. Without one (idle, network slave) a GET
+  // of the queue is answered with the queue as it stands, empty on a fresh agent, instead of
+  // queueing a read that no thread would ever serve; with one, its first GET reads the UPS.
+  void SetAlarmQueueRead(bool byWorker);
   void UpdateSCPFromDisk();
   // 0 nothing to do, 1 shut the system down now, 2 shut the scheduled load segment down.
   int CheckTimedShutdown();

@@ -128,6 +128,7 @@ void KT_Agent::ApplyConfigSet(int branch) {
     if (!haveAdapter) return;
     scp_.ResetUpsData();
     ResetUpsView();
+    SetAlarmQueueRead(true);
     {
       auto lock = scp_.Lock();
       scp_.upsStatus.SetAlarm(ALARM_DETERMINING_UPS_TYPE);

@@ -40,7 +40,8 @@ bool CDataCollectionDisplay::OnInitDialog() {
   SetHelpContextId(0);
   if (!pDcMeterSelectDlg || pDcMeterSelectDlg->SelectedCount() == 0) {
     TremMessageBox(this, LoadString(3276), MB_OK | MB_ICONEXCLAMATION);
-    setMinimumSize(320, 240);
+    // Nothing to chart: the window goes with the box rather than stay open empty.
+    DestroyWindow();
     return true;
   }
   chart_->show();

@@ -42,6 +42,14 @@ void CDcMeterSelectDlg::BuildControls() {
   label->setBuddy(list_);
   layout->addWidget(label);
   layout->addWidget(list_, 1);
+  empty_hint_ = new QLabel(
+      QStringLiteral("No meter types to display: select them under \"Select Meter Types to Store:\" in "
+                     "Data Collection Setup, then choose Graph there."),
+      this);
+  empty_hint_->setWordWrap(true);
+  empty_hint_->setMaximumWidth(list_->minimumWidth() + 40);
+  empty_hint_->setVisible(false);
+  layout->addWidget(empty_hint_);
   auto* row = new QHBoxLayout;
   row->addStretch(1);
   QPushButton* graph = MakeButton(IDC_GRAPH, QStringLiteral("Graph"));
@@ -71,6 +79,18 @@ bool CDcMeterSelectDlg::OnInitDialog() {
     }
   }
   if (list_->count() > 0) list_->item(0)->setSelected(true);
+  // Nothing to chart: say why, and leave only the closing button.
+  const bool empty = list_->count() == 0;
+  empty_hint_->setVisible(empty);
+  list_->setEnabled(!empty);
+  if (auto* graph = Control<QPushButton>(IDC_GRAPH)) {
+    graph->setEnabled(!empty);
+    graph->setDefault(!empty);
+  }
+  if (auto* close = Control<QPushButton>(IDOK)) {
+    close->setDefault(empty);
+    if (empty) close->setFocus();
+  }
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include "dialogs/frame/kt_dialog.h"
 
+class QLabel;
 class QListWidget;
 
 inline constexpr int IDD_DC_METER_SELECT = 3044;
@@ -24,11 +25,14 @@ class CDcMeterSelectDlg : public KTDialog {
 
   // The display list (its selection names the types to chart).
   QListWidget* DisplayList() const { return list_; }
+  // The note shown in place of an empty list (why there is nothing to chart).
+  QLabel* EmptyHint() const { return empty_hint_; }
   int SelectedCount() const;
 
  private:
   void BuildControls();
   QListWidget* list_ = nullptr;
+  QLabel* empty_hint_ = nullptr;
 };
 
 extern DialogPointer<CDcMeterSelectDlg> pDcMeterSelectDlg;

@@ -203,7 +203,9 @@ void HelpWindowLayer::ShowTopic(QWidget* owner, const QString& file, unsigned, i
     g_window = w;
   }
   QDialog* w = g_window.data();
-  w->setWindowTitle(QStringLiteral("%1 - Help").arg(QFileInfo(file).fileName()));
+  // The caption names the topic, as a help viewer does, not the help file behind it.
+  const QString viewer = QString::fromLatin1(kPanelGeneralTopic.title);
+  w->setWindowTitle(topic.title == viewer ? viewer : QStringLiteral("%1 - %2").arg(topic.title, viewer));
   w->findChild<QLabel*>(QStringLiteral("helpTitle"))->setText(topic.title);
   w->findChild<QTextBrowser*>(QStringLiteral("helpText"))->setPlainText(topic.text);
   w->show();

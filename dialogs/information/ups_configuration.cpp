@@ -79,8 +79,8 @@ void CUpsConfiguration::BuildControls() {
 
   auto* options = new QGroupBox(QStringLiteral("Options"), this);
   auto* grid = new QGridLayout(options);
-  auto addPair = [&](int row, const char* label, QButtonGroup*& group, int firstId, const char* first,
-                     int secondId, const char* second) {
+  auto addPair = [&](int row, const char* label, QButtonGroup*& group, QLabel*& unknown, int firstId,
+                     const char* first, int secondId, const char* second) {
     group = new QButtonGroup(this);
     auto* a = new QRadioButton(QString::fromLatin1(first), options);
     a->setObjectName(ControlName(firstId));
@@ -91,10 +91,25 @@ void CUpsConfiguration::BuildControls() {
     grid->addWidget(new QLabel(QString::fromLatin1(label), options), row, 0);
     grid->addWidget(a, row, 1);
     grid->addWidget(b, row, 2);
+    // Shown while the UPS does not report the setting and the user has not chosen one.
+    unknown = new QLabel(QStringLiteral("Unknown"), options);
+    unknown->setToolTip(QStringLiteral("The UPS does not report this setting; OK leaves it unchanged "
+                                       "unless you choose a value."));
+    QFont italic = unknown->font();
+    italic.setItalic(true);
+    unknown->setFont(italic);
+    unknown->setVisible(false);
+    QSizePolicy keep = unknown->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    unknown->setSizePolicy(keep);
+    grid->addWidget(unknown, row, 3);
+    connect(group, &QButtonGroup::idClicked, unknown, [unknown] { unknown->setVisible(false); });
   };
-  addPair(0, "Low Battery Warning:", warning_group_, IDC_WARN_2, "&2 Minutes", IDC_WARN_5, "&5 Minutes");
-  addPair(1, "Audible Alarm:", audible_group_, IDC_ALARM_ON, "O&n", IDC_ALARM_OFF, "O&ff");
-  grid->setColumnStretch(3, 1);
+  addPair(0, "Low Battery Warning:", warning_group_, warning_unknown_label_, IDC_WARN_2, "&2 Minutes",
+          IDC_WARN_5, "&5 Minutes");
+  addPair(1, "Audible Alarm:", audible_group_, audible_unknown_label_, IDC_ALARM_ON, "O&n", IDC_ALARM_OFF,
+          "O&ff");
+  grid->setColumnStretch(4, 1);
   grid->setHorizontalSpacing(16);
   layout->addWidget(options);
   layout->addSpacing(6);
@@ -129,14 +144,22 @@ void CUpsConfiguration::UpdateData(bool save) {
     return;
   }
   model_->setText(model_text_.left(kModelTextMax));
-  for (auto [group, choice] : {std::pair{audible_group_, audible_}, std::pair{warning_group_, warning_}}) {
-    if (choice == 0 || choice == 1) {
-      group->button(choice)->setChecked(true);
-    } else if (QAbstractButton* checked = group->checkedButton()) {
-      group->setExclusive(false);
+  struct Pair {
+    QButtonGroup* group;
+    int choice;
+    QLabel* unknownLabel;
+    bool unknown;
+  };
+  for (const Pair& p : {Pair{audible_group_, audible_, audible_unknown_label_, audible_unknown_},
+                        Pair{warning_group_, warning_, warning_unknown_label_, warning_unknown_}}) {
+    if (p.choice == 0 || p.choice == 1) {
+      p.group->button(p.choice)->setChecked(true);
+    } else if (QAbstractButton* checked = p.group->checkedButton()) {
+      p.group->setExclusive(false);
       checked->setChecked(false);
-      group->setExclusive(true);
+      p.group->setExclusive(true);
     }
+    p.unknownLabel->setVisible(p.unknown && p.group->checkedButton() == nullptr);
   }
 }
 
@@ -160,15 +183,20 @@ void CUpsConfiguration::OnConfigBlock() {
     if (alarm != 255) audible_ = alarm == 1 ? 0 : 1;
     const uint8_t warning = gScp.config.GetLowBatteryWarning();
     if (warning != 255) warning_ = warning == 2 ? 0 : 1;
+    // Once the agent has answered, 255 is its word that the UPS does not report the setting.
+    if (gScp.config.Branches().GetTime(3) != 0) {
+      audible_unknown_ = alarm == 255;
+      warning_unknown_ = warning == 255;
+    }
   }
   if (!IsBusy()) UpdateData(false);
 }
 
 int CUpsConfiguration::VerifyData() {
   int message = 0;
-  if (audible_ < 0 || audible_ > 1) {
+  if ((audible_ < 0 || audible_ > 1) && !audible_unknown_) {
     message = 3537;
-  } else if (warning_ < 0 || warning_ > 1) {
+  } else if ((warning_ < 0 || warning_ > 1) && !warning_unknown_) {
     message = 3538;
   }
   if (message == 0) return 1;
@@ -179,11 +207,17 @@ int CUpsConfiguration::VerifyData() {
 void CUpsConfiguration::OnOK() {
   UpdateData(true);
   if (VerifyData() == 0) return;
-  {
-    auto lock = gScp.Lock();
-    gScp.config.SetAudibleAlarm(audible_ == 0 ? 1 : 0);
-    gScp.config.SetLowBatteryWarning(warning_ == 0 ? 2 : 5);
+  // A setting left unknown goes as 255, which the agent passes on to no UPS; with neither
+  // chosen nothing is sent.
+  const bool audibleChosen = audible_ == 0 || audible_ == 1;
+  const bool warningChosen = warning_ == 0 || warning_ == 1;
+  if (audibleChosen || warningChosen) {
+    {
+      auto lock = gScp.Lock();
+      gScp.config.SetAudibleAlarm(audibleChosen ? (audible_ == 0 ? 1 : 0) : 255);
+      gScp.config.SetLowBatteryWarning(warningChosen ? (warning_ == 0 ? 2 : 5) : 255);
+    }
+    SendCommand(4, 3, 0);
   }
-  SendCommand(4, 3, 0);
   KTDialog::OnOK();
 }

@@ -35,11 +35,15 @@ class CUpsConfiguration : public KTDialog {
   // Radio indexes: audible 0 on, 1 off; warning 0 two minutes, 1 five; -1 none.
   int AudibleChoice() const { return audible_; }
   int WarningChoice() const { return warning_; }
+  // Whether the agent's configuration reply left a setting unknown (the UPS does not report
+  // it): such a setting shows "Unknown" and, unless the user chooses a value, OK leaves it out.
+  bool AudibleUnknown() const { return audible_unknown_; }
+  bool WarningUnknown() const { return warning_unknown_; }
 
  protected:
   void OnInfoBlock();
   void OnConfigBlock();
-  // 1 when both choices are made; else a message box and 0.
+  // 1 when each setting is chosen or known to be unknown; else a message box and 0.
   int VerifyData();
 
  private:
@@ -50,8 +54,12 @@ class CUpsConfiguration : public KTDialog {
   QLabel* model_ = nullptr;
   QButtonGroup* audible_group_ = nullptr;
   QButtonGroup* warning_group_ = nullptr;
+  QLabel* audible_unknown_label_ = nullptr;
+  QLabel* warning_unknown_label_ = nullptr;
   int audible_ = -1;
   int warning_ = -1;
+  bool audible_unknown_ = false;
+  bool warning_unknown_ = false;
   QString model_text_;
 };
 

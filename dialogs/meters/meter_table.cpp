@@ -343,7 +343,8 @@ void ComputeDefaultLimits(const MeterRatings& in, MeterLimits (&l)[kMeterCount])
   for (int i : {0, 2, 9}) Set(l[i], 100, 80, 125, 0);
   SetPower(l[1], in.vaRating);
   Set(l[3], b, m == 13 ? 168 : 0, b, 0);
-  Set(l[4], 100, 25, 125, 0);
+  // A capacity cannot exceed 100 %: the dial ends there, with no alarm band above it.
+  Set(l[4], 100, 25, 100, 0);
   Set(l[5], t, 120, t, 0);
   Set(l[34], t, 0, t, 0);
   SetFrequency(l[6], fin);

@@ -395,10 +395,51 @@ int CMeters::SlotMeter(int slot) {
   return s.holder && s.record && s.record->window ? s.holder->Meter() : -1;
 }
 
+namespace {
+
+// Panel columns by the width of the screen that shows the dialog.
+int GaugeColumns(int screenWidth) { return screenWidth <= 640 ? 3 : screenWidth <= 800 ? 4 : 5; }
+
+// The last row of the panel and its step down the screen.
+constexpr int kGaugeLastRow = 7;
+constexpr int kGaugeRowStep = 20;
+// Room between the dialog's frame and the first gauge.
+constexpr int kGaugePanelGap = 8;
+
+}  // namespace
+
 QPoint CMeters::GaugePlacement(int slot, int screenWidth) {
-  const int columns = screenWidth <= 640 ? 3 : screenWidth <= 800 ? 4 : 5;
-  const int row = std::min(slot / columns, 7);
-  return {(slot - row * columns) * kGaugeSize, row * 20};
+  const int columns = GaugeColumns(screenWidth);
+  const int row = std::min(slot / columns, kGaugeLastRow);
+  return {(slot - row * columns) * kGaugeSize, row * kGaugeRowStep};
+}
+
+QPoint CMeters::GaugeScreenPosition(const QRect& dialogFrame, const QRect& available, int columns,
+                                    QPoint offset, QSize window) {
+  const int panelWidth = columns * kGaugeSize;
+  const int panelHeight = kGaugeLastRow * kGaugeRowStep + kGaugeSize;
+  // Right of the dialog, else left of it; where the panel fits on neither side, the end of the
+  // screen that leaves more of the dialog uncovered.
+  const int right = dialogFrame.right() + 1 + kGaugePanelGap;
+  const int left = dialogFrame.left() - kGaugePanelGap - panelWidth;
+  const int screenRight = available.right() + 1;
+  int x;
+  if (right + panelWidth <= screenRight) {
+    x = right;
+  } else if (left >= available.left()) {
+    x = left;
+  } else {
+    const auto covered = [&](int from) {
+      return std::max(0, std::min(from + panelWidth, dialogFrame.right() + 1) - std::max(from, dialogFrame.left()));
+    };
+    const int atRightEnd = screenRight - panelWidth;
+    x = covered(atRightEnd) <= covered(available.left()) ? atRightEnd : available.left();
+  }
+  QPoint origin(std::max(available.left(), x), dialogFrame.top());
+  origin.setY(std::max(available.top(), std::min(origin.y(), available.bottom() + 1 - panelHeight)));
+  const QPoint at = origin + offset;
+  return {std::max(available.left(), std::min(at.x(), available.right() + 1 - window.width())),
+          std::max(available.top(), std::min(at.y(), available.bottom() + 1 - window.height()))};
 }
 
 void CMeters::CreatePages(const QString& meterName) {
@@ -427,18 +468,27 @@ void CMeters::CreatePages(const QString& meterName) {
   }
   GaugeSlot& slot = slots_[static_cast<size_t>(chosen)];
   if (slot.holder) return;
+  // The gauges open beside the dialog, on the screen that shows it.
+  QScreen* screen = this->screen();
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
   int screenWidth = screen_width_override_;
-  if (screenWidth <= 0) {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    screenWidth = screen != nullptr ? screen->geometry().width() : 1024;
-  }
-  const QPoint at = GaugePlacement(chosen, screenWidth);
+  if (screenWidth <= 0) screenWidth = screen != nullptr ? screen->geometry().width() : 1024;
+  const QRect dialog = frameGeometry();
+  const int columns = GaugeColumns(screenWidth);
+  const QPoint offset = GaugePlacement(chosen, screenWidth);
+  const QPoint at = GaugeScreenPosition(dialog, available, columns, offset);
   slot.holder = std::make_unique<MeterGaugeWindow>(meter);
   slot.record = KtCreateGaugeWindow(QString::fromLatin1(kMeterTable[meter].key), this, meterName, at.x(),
                                     at.y(), kGaugeSize, kGaugeSize, slot.holder.get());
   if (!slot.record) {
     slot.holder.reset();
     return;
+  }
+  // A window's frame can be larger than the gauge it holds: the whole frame stays on the screen.
+  if (KtGaugeWindow* window = slot.record->window) {
+    const QPoint fitted = GaugeScreenPosition(dialog, available, columns, offset, window->frameGeometry().size());
+    if (fitted != window->frameGeometry().topLeft()) window->move(fitted);
   }
   UpdateMeterValues();
 }

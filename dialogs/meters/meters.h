@@ -87,9 +87,15 @@ class CMeters : public KTDialog {
   static void SetGaugeHandle(int meter, KtGaugeHandle h) { meter_handles_[static_cast<size_t>(meter)] = h; }
   // The meter whose gauge a slot holds (-1: none).
   static int SlotMeter(int slot);
-  // Where a slot's gauge window opens on a screen of that width.
+  // Where a slot's gauge window opens on a screen of that width, relative to the panel's origin.
   static QPoint GaugePlacement(int slot, int screenWidth);
-  // The screen width used for placement (0: the primary screen's).
+  // The screen position of a gauge at `offset` (GaugePlacement) of a panel of `columns`: the
+  // panel starts beside the dialog's frame (right, else left; where neither side has room, at
+  // the screen's end that covers less of the dialog) and moves up as far as it must to stay on
+  // the available area; every window (of its frame's size) is then kept inside that area.
+  static QPoint GaugeScreenPosition(const QRect& dialogFrame, const QRect& available, int columns,
+                                    QPoint offset, QSize window = QSize(kGaugeSize, kGaugeSize));
+  // The screen width that chooses the panel columns (0: that of the dialog's screen).
   static void SetScreenWidthOverride(int width) { screen_width_override_ = width; }
 
   // --- saved view ---

@@ -58,6 +58,32 @@ void DrawBand(QPainter& p, QPointF c, double radius, double width, double from, 
   p.drawArc(r, static_cast<int>(std::lround(a0 * 16)), static_cast<int>(std::lround((a1 - a0) * 16)));
 }
 
+// The value's readout in the gap at the bottom, the unit under it (out of the needle's way).
+void DrawReadout(QPainter& p, const QFont& base, QPointF c, double F, double side, const KtGaugeDefinition& def) {
+  const QString readout = def.hasValue ? KtGaugeWidget::FormatValue(def.value) : QStringLiteral("--");
+  QFont rf = base;
+  rf.setPixelSize(std::max(9, static_cast<int>(side * 0.075)));
+  rf.setBold(true);
+  const QFontMetricsF rfm(rf);
+  const double rw = std::max(F * 0.50, rfm.horizontalAdvance(readout) + F * 0.16);
+  const double rh = rfm.height() + F * 0.04;
+  const QRectF rr(c.x() - rw / 2, c.y() + F * 0.36, rw, rh);
+  p.setPen(QPen(QColor(0x30, 0x33, 0x38), 1));
+  p.setBrush(QColor(0x1f, 0x26, 0x2e));
+  p.drawRoundedRect(rr, rh * 0.25, rh * 0.25);
+  p.setFont(rf);
+  p.setPen(QColor(0x9c, 0xf0, 0x9a));
+  p.drawText(rr, Qt::AlignCenter, readout);
+
+  QFont uf = base;
+  uf.setPixelSize(std::max(8, static_cast<int>(side * 0.056)));
+  uf.setBold(true);
+  p.setFont(uf);
+  p.setPen(QColor(0x2b, 0x4a, 0x7a));
+  p.drawText(QRectF(c.x() - F * 0.5, rr.bottom() + F * 0.03, F * 1.0, F * 0.17), Qt::AlignCenter,
+             def.unit.trimmed());
+}
+
 }  // namespace
 
 KtGaugeHandle KtGaugeDefine(const QString& name, const QString& unit) {
@@ -173,6 +199,12 @@ QString KtGaugeWidget::FormatNumber(double value, int numberStyle) {
   }
 }
 
+QString KtGaugeWidget::Notice() const {
+  const KtGaugeDefinition* def = Find(handle_);
+  if (def == nullptr || !def->scaled || def->max > def->min) return QString();
+  return QStringLiteral("No scale range");
+}
+
 QString KtGaugeWidget::FormatValue(double value) {
   const bool whole = std::fabs(value - std::round(value)) < 1e-6;
   return whole ? QString::number(std::llround(value)) : QString::number(value, 'f', 1);
@@ -213,8 +245,19 @@ void KtGaugeWidget::paintEvent(QPaintEvent*) {
   const double bandW = F * 0.09;
 
   if (!scaled) {
-    // An empty dial: the plain arc.
+    // An empty dial: the plain arc. One drawn without a span between its ends says so, and
+    // still reads out the value.
     DrawBand(p, c, bandR, bandW, 0, 1, 0, 1, QColor(0xc8, 0xcb, 0xcf));
+    const QString notice = Notice();
+    if (!notice.isEmpty()) {
+      QFont mf = font();
+      mf.setPixelSize(std::max(9, static_cast<int>(side * 0.07)));
+      mf.setBold(true);
+      p.setFont(mf);
+      p.setPen(QColor(0x5a, 0x5e, 0x66));
+      p.drawText(QRectF(c.x() - F * 0.75, c.y() - F * 0.48, F * 1.5, F * 0.3), Qt::AlignCenter, notice);
+      DrawReadout(p, font(), c, F, side, *def);
+    }
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0x40, 0x44, 0x4a));
     p.drawEllipse(c, F * 0.07, F * 0.07);
@@ -275,29 +318,7 @@ void KtGaugeWidget::paintEvent(QPaintEvent*) {
     }
   }
 
-  // Readout in the gap at the bottom, the unit under it (out of the needle's way).
-  const QString readout = def->hasValue ? FormatValue(def->value) : QStringLiteral("--");
-  QFont rf = font();
-  rf.setPixelSize(std::max(9, static_cast<int>(side * 0.075)));
-  rf.setBold(true);
-  const QFontMetricsF rfm(rf);
-  const double rw = std::max(F * 0.50, rfm.horizontalAdvance(readout) + F * 0.16);
-  const double rh = rfm.height() + F * 0.04;
-  const QRectF rr(c.x() - rw / 2, c.y() + F * 0.36, rw, rh);
-  p.setPen(QPen(QColor(0x30, 0x33, 0x38), 1));
-  p.setBrush(QColor(0x1f, 0x26, 0x2e));
-  p.drawRoundedRect(rr, rh * 0.25, rh * 0.25);
-  p.setFont(rf);
-  p.setPen(QColor(0x9c, 0xf0, 0x9a));
-  p.drawText(rr, Qt::AlignCenter, readout);
-
-  QFont uf = font();
-  uf.setPixelSize(std::max(8, static_cast<int>(side * 0.056)));
-  uf.setBold(true);
-  p.setFont(uf);
-  p.setPen(QColor(0x2b, 0x4a, 0x7a));
-  p.drawText(QRectF(c.x() - F * 0.5, rr.bottom() + F * 0.03, F * 1.0, F * 0.17), Qt::AlignCenter,
-             def->unit.trimmed());
+  DrawReadout(p, font(), c, F, side, *def);
 
   // Needle and hub.
   if (def->hasValue) {

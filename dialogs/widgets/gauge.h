@@ -95,6 +95,10 @@ class KtGaugeWidget : public QWidget {
   QSize sizeHint() const override { return {200, 200}; }
   QSize minimumSizeHint() const override { return {160, 160}; }
 
+  // What a dial without a scale says in place of one ("No scale range" for a scale whose ends
+  // are equal); empty for a dial with a scale or with no definition yet.
+  QString Notice() const;
+
   // The label of a scale value in a number style ("1.5k", "50.5", "40°", ...).
   static QString FormatNumber(double value, int numberStyle);
   // The readout of the needle's value: whole numbers without decimals, else one decimal.

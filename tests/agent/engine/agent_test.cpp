@@ -112,6 +112,9 @@ TEST_F(AgentTest, StartWithoutConfigGoesIdleAndCreatesTheDefaultFiles) {
     EXPECT_TRUE(platform::RecordFile::Exists(name)) << name;
   }
   EXPECT_EQ(services.GetState(THREAD_SERIAL), kThreadEnded);
+  // No worker reads the UPS's alarm queue: a GET is answered with it as it stands, for good.
+  EXPECT_TRUE(scp.alarmQueue.IsFresh(1));
+  EXPECT_EQ(scp.alarmQueue.GetRefreshPeriod(), kRefreshNever);
 }
 
 TEST_F(AgentTest, CorruptedConfigGoesIdleWithItsMessage) {
@@ -145,6 +148,9 @@ TEST_F(AgentTest, SerialDeviceFromCommandLineDetectsAndStartsTheSerialThread) {
   services.JoinThreads(5000);
   EXPECT_EQ(runs.load(), 1);
   EXPECT_EQ(scp.upsStatus.GetRefreshPeriod(), 2);
+  // The serial worker reads the alarm queue from the UPS on its first GET.
+  EXPECT_FALSE(scp.alarmQueue.IsFresh(1));
+  EXPECT_EQ(scp.alarmQueue.GetRefreshPeriod(), AlarmQueueBlock::kRefreshPeriod);
 }
 
 TEST_F(AgentTest, DetectionFailuresExplainThemselvesAndGoIdle) {

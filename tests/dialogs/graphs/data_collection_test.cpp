@@ -2,6 +2,7 @@
 // against the in-process agent.
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
@@ -282,19 +283,14 @@ TEST_F(DataCollectionTest, GraphChartsTheChosenTypesFromTheNewestReadings) {
     });
     QTest::mouseClick(select->Control<QPushButton>(CDcMeterSelectDlg::IDC_GRAPH), Qt::LeftButton);
 
-    // Nothing chosen: the chart dialog says so and stays empty.
+    // Nothing chosen: the chart dialog says so and goes with its box, leaving no empty window.
     shown->clearSelection();
-    QTimer::singleShot(0, [&] {
-      for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* x = qobject_cast<CDataCollectionDisplay*>(w); x != nullptr && x->isVisible()) {
-          EXPECT_EQ(x->Chart()->SeriesCount(), 0);
-          sawEmpty = true;
-          x->OnCancel();
-        }
-      }
-    });
     QTest::mouseClick(select->Control<QPushButton>(CDcMeterSelectDlg::IDC_GRAPH), Qt::LeftButton);
     EXPECT_TRUE(boxes.Saw("No meter types selected"));
+    sawEmpty = true;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* x = qobject_cast<CDataCollectionDisplay*>(w); x != nullptr && x->isVisible()) sawEmpty = false;
+    }
     QTest::mouseClick(select->Control<QPushButton>(IDOK), Qt::LeftButton);  // reads "Cancel"
   });
   QTest::mouseClick(d->Control<QPushButton>(CDcDlgSetup::IDC_GRAPH), Qt::LeftButton);
@@ -304,6 +300,25 @@ TEST_F(DataCollectionTest, GraphChartsTheChosenTypesFromTheNewestReadings) {
   EXPECT_EQ(d->Selection()[kVoltageInA], 1);
   EXPECT_EQ(d->Selection()[0], 0);
   EXPECT_TRUE(d->WindowExists());
+}
+
+TEST_F(DataCollectionTest, AnEmptyChooserSaysWhyAndOffersNoGraph) {
+  // Opened on its own: no setup has chosen any type.
+  QPointer<CDcMeterSelectDlg> select = new CDcMeterSelectDlg(nullptr, "localhost");
+  select->Create(IDD_DC_METER_SELECT);
+  EXPECT_EQ(select->DisplayList()->count(), 0);
+  EXPECT_TRUE(select->EmptyHint()->isVisible());
+  EXPECT_FALSE(select->Control<QPushButton>(CDcMeterSelectDlg::IDC_GRAPH)->isEnabled());
+  EXPECT_TRUE(select->Control<QPushButton>(IDOK)->isDefault());
+  Screenshot(select, "dc_display_list_empty");
+  delete select.data();
+  // The chart opened on its own has nothing to chart: its box, then no window.
+  QPointer<CDataCollectionDisplay> display = new CDataCollectionDisplay(nullptr, "localhost");
+  display->Create(IDD_DC_DISPLAY);
+  EXPECT_TRUE(boxes.Saw("No meter types selected"));
+  EXPECT_FALSE(!display.isNull() && display->isVisible());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(display.isNull());
 }
 
 }  // namespace

@@ -82,17 +82,53 @@ TEST_F(UpsConfigurationTest, OptionsMapToTheRadioPairsAndOkSendsThem) {
   }
 }
 
-TEST_F(UpsConfigurationTest, OkWantsBothChoicesMade) {
+TEST_F(UpsConfigurationTest, OkWantsBothChoicesMadeUntilTheAgentHasAnswered) {
   FillAgent(255, 255, 1, "T");
-  QPointer<CUpsConfiguration> d = OpenIdle<CUpsConfiguration>(nullptr, "localhost");
-  QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
+  {
+    auto lock = gScp.Lock();
+    gScp.config.Branches().ClearTime(3);
+  }
+  // Before the configuration reply (OK itself waits for the replies; its handler is asked
+  // directly): both choices are wanted.
+  QPointer<CUpsConfiguration> d = new CUpsConfiguration(nullptr, "localhost");
+  d->OnOK();
   EXPECT_TRUE(boxes.Saw("Horn status must be selected"));
   d->Control<QRadioButton>(CUpsConfiguration::IDC_ALARM_ON)->click();
-  QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
+  d->OnOK();
   EXPECT_TRUE(boxes.Saw("Invalid low battery warning specified"));
   ASSERT_FALSE(d.isNull());
   link.PumpIdle();
   EXPECT_NE(Sent(link).back(), "SET 4,3");
+  delete d.data();
+}
+
+TEST_F(UpsConfigurationTest, SettingsTheUpsDoesNotReportShowUnknownAndOnlyChosenOnesAreSent) {
+  // The agent answers 255 for both: nothing checked, both marked unknown, OK sends nothing.
+  FillAgent(255, 255, 1, "T");
+  QPointer<CUpsConfiguration> d = OpenIdle<CUpsConfiguration>(nullptr, "localhost");
+  EXPECT_TRUE(d->AudibleUnknown());
+  EXPECT_TRUE(d->WarningUnknown());
+  for (int id : {CUpsConfiguration::IDC_ALARM_ON, CUpsConfiguration::IDC_ALARM_OFF, CUpsConfiguration::IDC_WARN_2,
+                 CUpsConfiguration::IDC_WARN_5}) {
+    EXPECT_FALSE(d->Control<QRadioButton>(id)->isChecked()) << id;
+  }
+  Screenshot(d, "ups_configuration_unknown");
+  const size_t before = link.Sent().size();
+  QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
+  ASSERT_TRUE(link.PumpIdle());
+  EXPECT_TRUE(d.isNull());
+  EXPECT_EQ(link.Sent().size(), before);
+  EXPECT_EQ(boxes.Count(), 0);
+
+  // Only the alarm chosen: the warning goes as 255 and stays unknown on the agent.
+  d = OpenIdle<CUpsConfiguration>(nullptr, "localhost");
+  d->Control<QRadioButton>(CUpsConfiguration::IDC_ALARM_OFF)->click();
+  QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
+  ASSERT_TRUE(link.PumpIdle());
+  EXPECT_EQ(Sent(link).back(), "SET 4,3");
+  auto lock = agent.scp().Lock();
+  EXPECT_EQ(agent.scp().config.GetAudibleAlarm(), 0);
+  EXPECT_EQ(agent.scp().config.GetLowBatteryWarning(), 255);
 }
 
 }  // namespace

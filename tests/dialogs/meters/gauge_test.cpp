@@ -84,6 +84,11 @@ TEST_F(GaugeTest, SpanZeroDrawsAnEmptyDial) {
   KtGaugeSetValue(h, 0);
   const QImage empty = holder.control->grab().toImage();
   EXPECT_LT(ColouredShare(empty), 0.005);  // no zones, no needle
+  // The blank dial says why; a dial with a span says nothing.
+  EXPECT_EQ(holder.control->Notice(), "No scale range");
+  EXPECT_EQ(KtGaugeDrawDial(holder.control, h, 0, 10, 1, kGaugeNumbersPlain), 1);
+  EXPECT_EQ(holder.control->Notice(), "");
+  EXPECT_EQ(KtGaugeDrawDial(holder.control, h, 0, 0, 10, kGaugeNumbersPlain), 1);
   Screenshot(record->window, "gauge_span_zero");
   KtGaugeDestroy(h);
 }
@@ -95,6 +100,7 @@ TEST_F(GaugeTest, NonFiniteScalesAndZonesDrawSafely) {
   ASSERT_TRUE(record);
   const KtGaugeHandle h = KtGaugeDefine("TEMP", "Celsius");
   ASSERT_EQ(KtGaugeDrawDial(holder.control, h, 0, 0, 10, kGaugeNumbersPlain), 1);
+  KtGaugeSetValue(h, 50);  // a dial without a scale still reads the value out
   const QImage empty = holder.control->grab().toImage();
   // Limits such as a range file's infinities or NaNs draw the empty dial, whatever the zones.
   KtGaugeAddZone(h, kGaugeZoneHigh, 60, "HIGH");

@@ -50,7 +50,7 @@ TEST(MeterLimitsTest, DefaultsFollowTheRatings) {
       {"input current 1500/120", Ratings(120, 1500, 60), 13, 12, 0, 20, 0},
       {"output current phase C", Ratings(120, 1500, 60), 22, 12, 0, 20, 0},
       {"load", Ratings(120, 1500, 60), 9, 100, 80, 125, 0},
-      {"capacity", Ratings(120, 1500, 60), 4, 100, 25, 125, 0},
+      {"capacity ends at 100 %", Ratings(120, 1500, 60), 4, 100, 25, 100, 0},
       {"battery time unset: 7 min", Ratings(120, 1500, 60), 5, 420, 120, 420, 0},
       {"charge time 10 min", Ratings(120, 1500, 60, 255, 10), 34, 600, 0, 600, 0},
       {"battery voltage default", Ratings(120, 1500, 60), 3, 150, 0, 150, 0},

@@ -264,6 +264,27 @@ TEST_F(MetersTest, GaugePlacementSlotsAndReclaim) {
   for (const auto& [width, slot, x, y] : places) {
     EXPECT_EQ(CMeters::GaugePlacement(slot, width), QPoint(x, y)) << width << " " << slot;
   }
+  // On the screen: beside the dialog when the panel fits there, else moved left and up as far
+  // as it must, each window kept inside the available area (here 1280 x 1000 from (0, 24)).
+  const QRect available(0, 24, 1280, 1000);
+  const struct {
+    QRect dialog;
+    int columns;
+    QPoint offset, at;
+  } onScreen[] = {
+      {{10, 40, 300, 400}, 4, {0, 0}, {318, 40}},        // right of the dialog
+      {{10, 40, 300, 400}, 4, {600, 20}, {918, 60}},     //
+      {{1000, 40, 250, 400}, 4, {0, 0}, {192, 40}},      // no room right: left of the dialog
+      {{700, 40, 300, 400}, 5, {0, 0}, {280, 40}},       // room on neither side: the less covering end
+      {{1000, 40, 250, 400}, 5, {0, 0}, {0, 40}},        //
+      {{700, 800, 300, 200}, 4, {600, 140}, {600, 824}},   // and rises to fit the last row
+      {{-50, -50, 100, 100}, 3, {0, 0}, {58, 24}},       // never above the area
+      {{0, 0, 2000, 100}, 5, {800, 0}, {1080, 24}},      // a dialog wider than the screen
+  };
+  for (const auto& c : onScreen) {
+    EXPECT_EQ(CMeters::GaugeScreenPosition(c.dialog, available, c.columns, c.offset), c.at)
+        << c.dialog.x() << "," << c.dialog.y() << " " << c.offset.x() << "," << c.offset.y();
+  }
   CMeters* d = Open();
   // Open every meter: the panel fills all 35 slots.
   for (int i = 0; i < kMeterCount; ++i) d->CreatePages(CMeters::MeterLabel(i));

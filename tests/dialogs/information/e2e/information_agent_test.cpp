@@ -1,10 +1,12 @@
 // The information dialogs against a real VigilNT over UDP, in a network of the test's own: an
 // idle agent for the system information, an agent on the simulated BCM UPS for the alarm
-// queue, the receptacles and the battery test results.
+// queue, the receptacles and the battery test results, one on the simulated Smart-UPS for the
+// UPS options it does not report.
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QThread>
 #include <cstdio>
@@ -16,6 +18,7 @@
 #include "dialogs/information/battery_test_results.h"
 #include "dialogs/information/receptacle_control.h"
 #include "dialogs/information/report_list.h"
+#include "dialogs/information/ups_configuration.h"
 #include "dialogs/information/ups_info_dlg.h"
 #include "dialogs/monitoring/manage_diag_test.h"
 #include "tests/agent/e2e/agent_process.h"
@@ -158,6 +161,86 @@ TEST_F(InformationAgentTest, AlarmQueueSegmentsAndTestResultsOfASimulatedBcmUps)
       90000))
       << vigil.Stderr();
   Screenshot(results, "battery_test_results_agent");
+}
+
+TEST_F(InformationAgentTest, AnEmptyAlarmQueueIsAnAnswer) {
+  if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
+  // An idle agent reads no UPS; a fresh one on the BCM UPS reads an empty history from it.
+  for (const bool idle : {true, false}) {
+    std::unique_ptr<SimulatedUps> ups;
+    std::vector<std::string> args = {"-b", "-x", "5"};
+    if (!idle) {
+      ups = std::make_unique<SimulatedUps>("bcm");
+      ASSERT_TRUE(ups->ok()) << ups->error();
+      args = {"-b", "-d", ups->device()};
+    }
+    AgentProcess vigil;
+    ASSERT_TRUE(StartAgent(vigil, args, idle ? "" : "Inside SERIAL thread")) << vigil.Stderr();
+    trem_harness::UdpAgent udp;
+    std::string error;
+    ASSERT_TRUE(udp.Open(error, "127.0.0.1")) << error;
+    link_ = std::make_unique<trem_harness::AgentLink>(udp);
+    {
+      auto lock = gScp.Lock();
+      gScp.alarmQueue.Clear();
+    }
+    // Within the reply deadline: no "Unable to retrieve data from the Agent", the dialog stays.
+    QPointer<CAlarmHistory> alarms = OpenIdle<CAlarmHistory>(60000);
+    ASSERT_FALSE(alarms.isNull()) << idle << vigil.Stderr();
+    EXPECT_EQ(boxes.Count(), 0) << idle;
+    ASSERT_EQ(alarms->List()->RowCount(), 1) << idle;
+    EXPECT_EQ(alarms->List()->Text(0, 1), "(no alarms found)") << idle;
+    if (!idle) Screenshot(alarms, "alarm_history_agent_empty");
+    delete alarms.data();
+    link_.reset();
+  }
+}
+
+TEST_F(InformationAgentTest, UpsOptionsTheSmartUpsDoesNotReportAreUnknownAndNotSent) {
+  if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
+  SimulatedUps ups("apc");
+  ASSERT_TRUE(ups.ok()) << ups.error();
+  AgentProcess vigil;
+  ASSERT_TRUE(StartAgent(vigil, {"-b", "-d", ups.device()}, "Inside SERIAL thread")) << vigil.Stderr();
+  std::string error;
+  ASSERT_TRUE(OpenLink(error)) << error;
+  auto setsOfOptions = [&] {
+    int n = 0;
+    for (const auto& m : link_->Sent()) n += m.type == SCP_SET && m.key.size() >= 2 && m.key[0] == 4 && m.key[1] == 3;
+    return n;
+  };
+
+  QPointer<CUpsConfiguration> d = OpenIdle<CUpsConfiguration>();
+  ASSERT_FALSE(d.isNull()) << vigil.Stderr();
+  EXPECT_TRUE(d->AudibleUnknown());
+  EXPECT_TRUE(d->WarningUnknown());
+  for (int id : {CUpsConfiguration::IDC_ALARM_ON, CUpsConfiguration::IDC_ALARM_OFF, CUpsConfiguration::IDC_WARN_2,
+                 CUpsConfiguration::IDC_WARN_5}) {
+    EXPECT_FALSE(d->Control<QRadioButton>(id)->isChecked()) << id;
+  }
+  Screenshot(d, "ups_configuration_smart_ups");
+  QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
+  ASSERT_TRUE(link_->PumpIdle(10000));
+  EXPECT_TRUE(d.isNull());
+  EXPECT_EQ(setsOfOptions(), 0);
+
+  // A choice of the user's own goes; the other setting stays unknown on the agent.
+  d = OpenIdle<CUpsConfiguration>();
+  ASSERT_FALSE(d.isNull());
+  d->Control<QRadioButton>(CUpsConfiguration::IDC_ALARM_OFF)->click();
+  QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
+  ASSERT_TRUE(link_->PumpIdle(10000));
+  EXPECT_EQ(setsOfOptions(), 1);
+  {
+    auto lock = gScp.Lock();
+    gScp.config.SetDefaults();
+  }
+  d = OpenIdle<CUpsConfiguration>();
+  ASSERT_FALSE(d.isNull());
+  EXPECT_TRUE(d->Control<QRadioButton>(CUpsConfiguration::IDC_ALARM_OFF)->isChecked());
+  EXPECT_TRUE(d->WarningUnknown());
+  EXPECT_EQ(boxes.Count(), 0);
+  delete d.data();
 }
 
 }  // namespace

@@ -1,13 +1,19 @@
 // The meters dialog and the mimic against the real VigilNT polling the simulated BCM UPS over
 // a pseudo-terminal, reached over UDP in a network of the test's own.
+#include <QCoreApplication>
+#include <QImage>
+#include <QPainter>
 #include <QPointer>
+#include <QScreen>
 #include <QTreeWidget>
 
 #include "dialogs/frame/request_path.h"
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/meters/meters.h"
 #include "dialogs/mimic/mimic.h"
+#include "dialogs/widgets/gauge.h"
 #include "tests/agent/e2e/agent_process.h"
+#include "tests/dialogs/harness/screenshots.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 #include "tests/support/simulated_ups.h"
 
@@ -88,6 +94,82 @@ TEST_F(MetersAgentTest, ReadingsOfTheSimulatedUpsAndTheBatteryPicture) {
   }
   vigil.Signal(SIGTERM);
   EXPECT_EQ(vigil.Wait(60000), 0);
+}
+
+TEST_F(MetersAgentTest, GaugesOpenOnTheDialogsScreenWithTheirScales) {
+  if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
+  for (const char* mode : {"bcm", "apc"}) {
+    testing_support::SimulatedUps ups(mode);
+    ASSERT_TRUE(ups.ok()) << ups.error();
+    AgentProcess vigil;
+    ASSERT_TRUE(vigil.Start({"-b", "-d", ups.device()}));
+    ASSERT_TRUE(AgentProcess::WaitFor(
+        [&] {
+          const std::string e = vigil.Stderr();
+          return Contains(e, "Inside SERIAL thread") && Contains(e, "NETWORK THREAD IS ALIVE");
+        },
+        120000))
+        << vigil.Stderr();
+    trem_harness::UdpAgent udp;
+    std::string error;
+    ASSERT_TRUE(udp.Open(error, "127.0.0.1")) << error;
+    trem_harness::AgentLink real(udp);
+
+    // Once the readings are in, the gauges of every meter the UPS gives open.
+    QPointer<CMeters> d = new CMeters(nullptr, "localhost");
+    const bool read = real.PumpUntil(
+        [&] {
+          if (!ValueOf(d, "Battery Capacity").isEmpty() && !ValueOf(d, "Output Voltage").isEmpty()) return true;
+          if (gScp.requestTable.GetCount() == 0) RequestForHost(1, 3, 0, 0);
+          return false;
+        },
+        90000);
+    ASSERT_TRUE(read) << mode << "\n" << Describe(d) << vigil.Stderr();
+    for (int r = 0; r < d->List()->topLevelItemCount(); ++r) d->CreatePages(d->List()->topLevelItem(r)->text(0));
+    real.PumpIdle(5000);
+
+    const QRect available = d->screen()->availableGeometry();
+    int open = 0;
+    for (int m = 0; m < kMeterCount; ++m) {
+      KtGaugeWindow* w = CMeters::GaugeWindowOf(m);
+      if (w == nullptr) continue;
+      ++open;
+      const QRect g = w->frameGeometry();
+      EXPECT_TRUE(available.contains(g)) << mode << " meter " << m << " at " << g.x() << "," << g.y() << " "
+                                         << g.width() << "x" << g.height() << " on " << available.width() << "x"
+                                         << available.height() << " dialog " << d->frameGeometry().x() << ","
+                                         << d->frameGeometry().y() << " " << d->frameGeometry().width();
+      const KtGaugeDefinition* def = KtGaugeFind(CMeters::GaugeHandleOf(m));
+      ASSERT_NE(def, nullptr) << mode << " meter " << m;
+      // A dial without a span says why it is blank.
+      if (!(def->max > def->min)) {
+        EXPECT_FALSE(w->findChild<KtGaugeWidget*>()->Notice().isEmpty()) << m;
+      }
+    }
+    EXPECT_EQ(open, d->List()->topLevelItemCount()) << mode;
+    const KtGaugeDefinition* capacity = KtGaugeFind(CMeters::GaugeHandleOf(4));
+    ASSERT_NE(capacity, nullptr);
+    EXPECT_EQ(capacity->min, 0);
+    EXPECT_EQ(capacity->max, 100) << mode;
+    Screenshot(CMeters::GaugeWindowOf(4), QStringLiteral("gauge_battery_capacity_agent_%1").arg(mode));
+    // The whole screen as the user sees it: the dialog under its gauges, each where it opened.
+    QImage screen(available.size(), QImage::Format_RGB32);
+    screen.fill(QColor(0x3b, 0x4a, 0x5c));
+    {
+      QPainter p(&screen);
+      p.drawPixmap(d->frameGeometry().topLeft() - available.topLeft(), d->grab());
+      for (int slot = 0; slot < kMeterCount; ++slot) {
+        const int m = CMeters::SlotMeter(slot);
+        if (m < 0) continue;
+        KtGaugeWindow* w = CMeters::GaugeWindowOf(m);
+        p.drawPixmap(w->frameGeometry().topLeft() - available.topLeft(), w->grab());
+      }
+    }
+    screen.save(trem_harness::ScreenshotDir(ScreenshotTopic()) + QStringLiteral("/meters_screen_agent_%1.png").arg(mode));
+    EXPECT_EQ(boxes.Count(), 0);
+    delete d.data();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
 }
 
 }  // namespace
