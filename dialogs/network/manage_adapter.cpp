@@ -188,6 +188,7 @@ bool CManageAdapter::OnInitDialog() {
       found = true;
     }
   }
+  UpdateData(false);
   if (!found) {
     BoxError(kInvalidHost);
   } else if (mib_loaded_) {

@@ -638,6 +638,7 @@ void CNetworkAdapterConfig::OnOK() {
       c.SetWriteCommunity(Std(set_community_).c_str());
       c.SetCommMode(COMM_SNMP_ADAPTER);
     }
+    c.Branches().Touch(1);
   }
   SendCommand(BLOCK_CONFIG, 1, 3);
   {

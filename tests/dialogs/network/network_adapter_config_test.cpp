@@ -7,6 +7,7 @@
 #include <QTest>
 #include <algorithm>
 
+#include "core/base/peer_version.h"
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/network/network_adapter_config.h"
 #include "tests/dialogs/harness/trem_fixture.h"
@@ -27,11 +28,13 @@ class NetworkAdapterConfigTest : public trem_harness::TremTest {
       auto lock = gScp.Lock();
       gScp.upsInfo.SetSoftwareVersion(1, 0);  // an agent that takes the timing values
     }
+    SetPeerSoftwareVersion(1, 0);  // and the in-process agent reads them in that format
     agent.MarkAllFresh();
     CNetworkAdapterConfig::SetNetBcmSecondLength(20);
   }
   void TearDown() override {
     CNetworkAdapterConfig::SetNetBcmSecondLength(1000);
+    ResetPeerSoftwareVersion();
     gScp.ClearFlag(0xFFFFFFFFu);
     gScp.SetFlag(flags_);
     TremTest::TearDown();

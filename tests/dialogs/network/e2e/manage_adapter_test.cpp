@@ -38,10 +38,16 @@ class ManageAdapterTest : public trem_harness::TremTest {
     address.SetHostName("127.0.0.1");
     address.SetReadCommunity("public");
     address.SetWriteCommunity("private");
+    // The adapter is the table's one host (the agent's entry has the same address).
     KT_HostControl writer;
+    gHosts.ResetHosts();
     gHosts.AddHost(address);
   }
   void TearDown() override {
+    if (HasFailure()) {
+      for (const auto& b : boxes.Boxes()) std::printf("box: %s\n", b.text.toStdString().c_str());
+      std::printf("snmpd: %s\n", peer.Log().c_str());
+    }
     CloseAllWindows();
     KT_SNMP::SetServicePortLookup({});
     TremTest::TearDown();

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <algorithm>
 
+#include "core/scp/record_reader.h"
 #include "core/scp/scp.h"
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/network/network_adapter_config.h"
@@ -21,6 +22,8 @@ TREM_HARNESS_PRIVATE_NETWORK();
 namespace {
 
 constexpr const char* kAdapterIp = "127.0.0.2";
+// config.dat starts with 200 + the record format of the block that follows.
+constexpr uint8_t kConfigFormatBase = 200;
 const std::vector<uint8_t> kCheckCommand{0xAB, 0x01, 0xB2};
 
 class NetworkAdapterE2eTest : public trem_harness::TremTest {
@@ -81,12 +84,19 @@ class NetworkAdapterE2eTest : public trem_harness::TremTest {
   void StopAgentAndRead(KT_SCP& saved) {
     vigil.Signal(SIGTERM);
     ASSERT_GE(vigil.Wait(30000), 0) << Output();
-    ASSERT_TRUE(ReadBlockFile(vigil.File("config.dat"), saved.config));
+    // The agent's file: a format byte (200 + format), then the block in its file form.
+    std::vector<uint8_t> bytes = testing_support::ReadFileBytes(vigil.File("config.dat"));
+    ASSERT_GT(bytes.size(), 1u);
+    ASSERT_GT(bytes[0], kConfigFormatBase);
+    saved.config.SetFileConversion(true);
+    saved.config.SetFormatSelector(bytes[0] - kConfigFormatBase);
+    KT_RecordReader reader(bytes.data() + 1, bytes.size() - 1);
+    ASSERT_GE(saved.config.ConvertBlock(CONVERT_DECODE, nullptr, &reader), 0);
   }
 
   uint32_t flags_ = 0;
   netbcmsim::NetBcmAdapter sim{netbcmsim::AdapterOptions{kAdapterIp, 7010}};
-  AgentProcess vigil;
+  AgentProcess vigil{{"bind_address = 127.0.0.1"}};  // the adapter holds 127.0.0.2:7010
   trem_harness::UdpAgent udp;
   trem_harness::AgentLink real{udp};
 };
@@ -110,7 +120,9 @@ TEST_F(NetworkAdapterE2eTest, NetworkBcmPasswordCheckOutcomes) {
     SCOPED_TRACE(std::string(c.ups != nullptr ? c.ups : "well") + " / " + c.code);
     sim.Do("mains ok");
     sim.Do("bypass off");
-    if (c.ups != nullptr) ASSERT_TRUE(sim.Do(c.ups));
+    if (c.ups != nullptr) {
+      ASSERT_TRUE(sim.Do(c.ups));
+    }
     sim.ClearLog();
     boxes.Clear();
     QPointer<CNetworkAdapterConfig> d = Open();
