@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -76,7 +77,14 @@ void CManageAdapter::BuildControls() {
   auto edit = [this](int id, bool readOnly) {
     auto* e = new QLineEdit(this);
     e->setObjectName(ControlName(id));
-    e->setReadOnly(readOnly);
+    if (readOnly) {
+      // Read-only texts on the dialog's own background, as the system shows them.
+      e->setReadOnly(true);
+      e->setFocusPolicy(Qt::ClickFocus);
+      QPalette p = e->palette();
+      p.setColor(QPalette::Base, p.color(QPalette::Window));
+      e->setPalette(p);
+    }
     e->setMinimumWidth(e->fontMetrics().averageCharWidth() * 24);
     return e;
   };

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
@@ -133,9 +134,15 @@ void CNetworkAdapterConfig::BuildControls() {
   password_edit_ = edit(IDC_NA_PASSWORD, true);
   password_edit_->setMaxLength(6);
   adapter_info_edit_ = edit(IDC_NA_ADAPTER_INFO, false);
-  adapter_info_edit_->setReadOnly(true);
   ups_info_edit_ = edit(IDC_NA_UPS_INFO, false);
-  ups_info_edit_->setReadOnly(true);
+  for (QLineEdit* e : {adapter_info_edit_, ups_info_edit_}) {
+    // Read-only texts on the dialog's own background, as the system shows them.
+    e->setReadOnly(true);
+    e->setFocusPolicy(Qt::ClickFocus);
+    QPalette p = e->palette();
+    p.setColor(QPalette::Base, p.color(QPalette::Window));
+    e->setPalette(p);
+  }
   const struct {
     int labelId;
     const char* text;
@@ -160,11 +167,11 @@ void CNetworkAdapterConfig::BuildControls() {
   verify_adapter_->setObjectName(ControlName(IDC_NA_VERIFY_ADAPTER));
   verify_passwords_ = new QPushButton(QStringLiteral("&Verify Password(s)"), this);
   verify_passwords_->setObjectName(ControlName(IDC_NA_VERIFY_PASSWORDS));
-  auto* verifyColumn = new QVBoxLayout;
-  verifyColumn->addWidget(verify_adapter_);
-  verifyColumn->addWidget(verify_passwords_);
-  verifyColumn->addStretch(1);
-  grid->addLayout(verifyColumn, 0, 2, 4, 1);
+  auto* verifyRow = new QHBoxLayout;
+  verifyRow->addStretch(1);
+  verifyRow->addWidget(verify_adapter_);
+  verifyRow->addWidget(verify_passwords_);
+  grid->addLayout(verifyRow, row, 0, 1, 2);
   grid->setColumnStretch(1, 1);
   layout->addWidget(adapterGroup);
 

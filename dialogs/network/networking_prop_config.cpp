@@ -1,6 +1,7 @@
 #include "dialogs/network/networking_prop_config.h"
 
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -55,11 +56,11 @@ void CNetworkingPropConfig::BuildControls() {
   timeoutLabel->setBuddy(timeout_spin_);
   form->addRow(pollingLabel, polling_spin_);
   form->addRow(timeoutLabel, timeout_spin_);
-  auto* product = new QLabel(QStringLiteral("&Tavona "), this);
-  product->setObjectName(ControlName(IDC_NP_PRODUCT));
-  product->setBuddy(polling_spin_);
-  layout->addWidget(product);
-  layout->addLayout(form);
+  // The product's group: its mnemonic leads to the first field.
+  group_ = new QGroupBox(QStringLiteral("&Tavona "), this);
+  group_->setObjectName(ControlName(IDC_NP_PRODUCT));
+  group_->setLayout(form);
+  layout->addWidget(group_);
   layout->addSpacing(8);
   layout->addLayout(MakeButtonRow({IDOK, IDCANCEL, ID_HELP}));
   layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -70,6 +71,8 @@ void CNetworkingPropConfig::BuildControls() {
 bool CNetworkingPropConfig::OnInitDialog() {
   KTDialog::OnInitDialog();
   SetHostCaption(kCaptionText);
+  // Wide enough for the whole caption.
+  group_->setMinimumWidth(fontMetrics().horizontalAdvance(windowTitle()) + 4 * fontMetrics().averageCharWidth());
   return true;
 }
 

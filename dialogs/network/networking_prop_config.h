@@ -9,6 +9,7 @@
 
 #include "dialogs/frame/kt_dialog.h"
 
+class QGroupBox;
 class QSpinBox;
 
 inline constexpr int IDD_NETWORKING_PROP = 237;
@@ -44,6 +45,7 @@ class CNetworkingPropConfig : public KTDialog {
  private:
   void BuildControls();
 
+  QGroupBox* group_ = nullptr;
   QSpinBox* polling_spin_ = nullptr;
   QSpinBox* timeout_spin_ = nullptr;
   int polling_ = 0;

@@ -259,7 +259,7 @@ int main(int argc, char** argv) {
     auto* asking = qobject_cast<KTDialog*>(dialog.data());
     // A dialog talking to a device itself says so with its "working" property.
     return gScp.requestTable.GetCount() == 0 && (asking == nullptr || !asking->IsBusy()) &&
-           !dialog->property("working").toBool();
+           (dialog.isNull() || !dialog->property("working").toBool());
   };
   bool ok = link.PumpUntil(idle, bound);
   if (!ok) Say("not idle after " + std::to_string(o.timeoutSeconds) + " s");

@@ -86,6 +86,7 @@ TEST_F(NetworkAdapterConfigTest, ATimeOutNotAboveThePollingIntervalIsRefusedByUp
 
 TEST_F(NetworkAdapterConfigTest, UnverifiedPasswordsAreSavedOnlyAfterYes) {
   QPointer<CNetworkAdapterConfig> d = Open();
+  Screenshot(d, QStringLiteral("network_adapter_open"));
   // Nothing answers at this address: both protocols fail, the communities are offered.
   const std::string host = "127.0.0.1:" + std::to_string(testing_support::FreeUdpPort());
   d->Control<QLineEdit>(IDC_NA_HOST)->setText(QString::fromStdString(host));
@@ -95,6 +96,7 @@ TEST_F(NetworkAdapterConfigTest, UnverifiedPasswordsAreSavedOnlyAfterYes) {
   EXPECT_TRUE(d->Control(IDC_NA_GET)->isVisible());
   EXPECT_TRUE(d->Control(IDC_NA_SET)->isVisible());
   EXPECT_FALSE(d->Control(IDOK)->isVisible());
+  Screenshot(d, QStringLiteral("network_adapter_not_responding"));
   d->Control<QLineEdit>(IDC_NA_GET)->setText("north");
   d->Control<QLineEdit>(IDC_NA_SET)->setText("south");
   agent.ClearReceived();
