@@ -40,8 +40,8 @@ int ReadNetSettingsFile(const QString& path, NetSettingsFile& values) {
   if (f == nullptr) return 0;
   char line[82];
   int v = 0;
-  if (std::fgets(line, sizeof line, f) != nullptr && LeadingNumber(line, v) && v >= kMinPollingIntervalSeconds &&
-      v <= kMaxPollingIntervalSeconds) {
+  if (std::fgets(line, sizeof line, f) != nullptr && LeadingNumber(line, v) &&
+      v >= kMinPollingIntervalSeconds && v <= kMaxPollingIntervalSeconds) {
     values.pollingInterval = v;
   }
   if (std::fgets(line, sizeof line, f) != nullptr && LeadingNumber(line, v) && v >= kMinCommTimeoutSeconds &&

@@ -308,9 +308,9 @@ void CNetworkAdapterConfig::ShowTiming() {
 void CNetworkAdapterConfig::ResetDialog() {
   kind_ = ADAPTER_UNKNOWN;
   verified_ = false;
-  ShowControls({IDC_NA_GET_LABEL, IDC_NA_GET, IDC_NA_SET_LABEL, IDC_NA_SET, IDC_NA_PASSWORD_LABEL, IDC_NA_PASSWORD,
-                IDC_NA_ADAPTER_INFO_LABEL, IDC_NA_ADAPTER_INFO, IDC_NA_UPS_INFO_LABEL, IDC_NA_UPS_INFO,
-                IDC_NA_TIMING_GROUP, IDC_NA_VERIFY_PASSWORDS, IDOK},
+  ShowControls({IDC_NA_GET_LABEL, IDC_NA_GET, IDC_NA_SET_LABEL, IDC_NA_SET, IDC_NA_PASSWORD_LABEL,
+                IDC_NA_PASSWORD, IDC_NA_ADAPTER_INFO_LABEL, IDC_NA_ADAPTER_INFO, IDC_NA_UPS_INFO_LABEL,
+                IDC_NA_UPS_INFO, IDC_NA_TIMING_GROUP, IDC_NA_VERIFY_PASSWORDS, IDOK},
                false);
   ShowControls({IDC_NA_VERIFY_ADAPTER}, true);
 }
@@ -450,7 +450,8 @@ void CNetworkAdapterConfig::AfterNetBcm(const NetBcmResult& r) {
   ups_state_ = r.upsState;
   ups_info_edit_->setText(ups_info_);
   adapter_info_edit_->setText(adapter_info_);
-  ShowControls({IDC_NA_UPS_INFO_LABEL, IDC_NA_UPS_INFO, IDC_NA_ADAPTER_INFO_LABEL, IDC_NA_ADAPTER_INFO}, true);
+  ShowControls({IDC_NA_UPS_INFO_LABEL, IDC_NA_UPS_INFO, IDC_NA_ADAPTER_INFO_LABEL, IDC_NA_ADAPTER_INFO},
+               true);
   ShowTiming();
   if (ups_info_.isEmpty()) {
     TremMessageBox(this, LoadString(kNoUps), MB_OK | MB_ICONEXCLAMATION);
@@ -515,7 +516,8 @@ void CNetworkAdapterConfig::TrySnmp(int attempt) {
       host_edit_->setFocus();
     } else {
       kind_ = ADAPTER_SNMP;
-      ShowControls({IDC_NA_GET_LABEL, IDC_NA_GET, IDC_NA_SET_LABEL, IDC_NA_SET, IDC_NA_VERIFY_PASSWORDS, IDOK}, true);
+      ShowControls(
+          {IDC_NA_GET_LABEL, IDC_NA_GET, IDC_NA_SET_LABEL, IDC_NA_SET, IDC_NA_VERIFY_PASSWORDS, IDOK}, true);
       ShowControls({IDC_NA_VERIFY_ADAPTER}, false);
     }
     AdapterAnswered(false);
@@ -592,7 +594,8 @@ void CNetworkAdapterConfig::PasswordOutcome(bool ok) {
     return;
   }
   text += LoadString(kOrInvalidHost);
-  if (get_community_ != LoadString(kMarble) || set_community_ != LoadString(kHarvest)) text += LoadString(kTryDefaults);
+  if (get_community_ != LoadString(kMarble) || set_community_ != LoadString(kHarvest))
+    text += LoadString(kTryDefaults);
   TremMessageBox(this, text, MB_OK | MB_ICONEXCLAMATION);
   set_edit_->setFocus();
 }
@@ -630,7 +633,8 @@ void CNetworkAdapterConfig::OnOK() {
   if (exchange_.Running()) return;
   if (!OnButtonUpdate()) return;
   UpdateData(true);
-  if (!verified_ && TremMessageBox(this, LoadString(kNotVerifiedSave), MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+  if (!verified_ && TremMessageBox(this, LoadString(kNotVerifiedSave), MB_YESNO | MB_ICONQUESTION) != IDYES)
+    return;
   if (ValidateData() != 0) return;
   {
     auto lock = gScp.Lock();

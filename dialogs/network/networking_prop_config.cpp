@@ -47,7 +47,8 @@ void CNetworkingPropConfig::BuildControls() {
   form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
   polling_spin_ =
       MakeSpinField(this, IDC_NP_POLLING, kMinPollingIntervalSeconds, kMaxPollingIntervalSeconds, polling_);
-  timeout_spin_ = MakeSpinField(this, IDC_NP_TIMEOUT, kMinCommTimeoutSeconds, kMaxCommTimeoutSeconds, timeout_);
+  timeout_spin_ =
+      MakeSpinField(this, IDC_NP_TIMEOUT, kMinCommTimeoutSeconds, kMaxCommTimeoutSeconds, timeout_);
   auto* pollingLabel = new QLabel(QStringLiteral("&Polling Interval :"), this);
   pollingLabel->setObjectName(ControlName(1996));
   pollingLabel->setBuddy(polling_spin_);
@@ -72,7 +73,8 @@ bool CNetworkingPropConfig::OnInitDialog() {
   KTDialog::OnInitDialog();
   SetHostCaption(kCaptionText);
   // Wide enough for the whole caption.
-  group_->setMinimumWidth(fontMetrics().horizontalAdvance(windowTitle()) + 4 * fontMetrics().averageCharWidth());
+  group_->setMinimumWidth(fontMetrics().horizontalAdvance(windowTitle()) +
+                          4 * fontMetrics().averageCharWidth());
   return true;
 }
 
@@ -89,7 +91,8 @@ int CNetworkingPropConfig::ReadFileFromDisk() {
 }
 
 int CNetworkingPropConfig::WriteFileToDisk() {
-  if (WriteNetSettingsFile(QString::fromLatin1(kNetSettingsFileName), NetSettingsFile{polling_, timeout_})) return 1;
+  if (WriteNetSettingsFile(QString::fromLatin1(kNetSettingsFileName), NetSettingsFile{polling_, timeout_}))
+    return 1;
   ShowMessageBox(this, LoadString(kWriteFailedText), QString(), MB_OK);
   return 0;
 }

@@ -24,9 +24,10 @@ bool ReadSpinField(QWidget* owner, QSpinBox* spin, int& out) {
     out = v;
     return true;
   }
-  TremMessageBox(owner,
-                 QStringLiteral("Please enter an integer between %1 and %2.").arg(spin->minimum()).arg(spin->maximum()),
-                 MB_OK | MB_ICONEXCLAMATION);
+  TremMessageBox(
+      owner,
+      QStringLiteral("Please enter an integer between %1 and %2.").arg(spin->minimum()).arg(spin->maximum()),
+      MB_OK | MB_ICONEXCLAMATION);
   spin->setFocus();
   spin->selectAll();
   return false;

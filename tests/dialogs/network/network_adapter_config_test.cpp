@@ -1,5 +1,7 @@
 // The network adapter configuration against the in-process agent: the timing rule of Update
 // and OK, saving unverified passwords, and opening without any way to reach an adapter.
+#include "dialogs/network/network_adapter_config.h"
+
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -9,7 +11,6 @@
 
 #include "core/base/peer_version.h"
 #include "dialogs/frame/trem_globals.h"
-#include "dialogs/network/network_adapter_config.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 #include "tests/support/snmp_peer.h"
 

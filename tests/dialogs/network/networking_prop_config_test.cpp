@@ -1,5 +1,7 @@
 // The console's networking settings and their dialog: cfgnet.dat read at start-up and by the
 // dialog, OK putting the values in force and rewriting the file.
+#include "dialogs/network/networking_prop_config.h"
+
 #include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
@@ -8,7 +10,6 @@
 
 #include "core/scp/scp_base.h"
 #include "dialogs/network/net_settings.h"
-#include "dialogs/network/networking_prop_config.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -38,9 +39,8 @@ struct FileCase {
 
 TEST_F(NetworkingPropTest, StartUpAndTheDialogTakeTheFilesValuesInRange) {
   const FileCase cases[] = {
-      {nullptr, 30, 90},        {"45\n240\n", 45, 240},    {"600\n3600\n", 600, 3600},
-      {"9\n3601\n", 30, 90},    {"10\n30\n", 10, 30},      {"abc\n120\n", 30, 120},
-      {"77 seconds\n", 77, 90}, {"", 30, 90},
+      {nullptr, 30, 90},    {"45\n240\n", 45, 240},  {"600\n3600\n", 600, 3600}, {"9\n3601\n", 30, 90},
+      {"10\n30\n", 10, 30}, {"abc\n120\n", 30, 120}, {"77 seconds\n", 77, 90},   {"", 30, 90},
   };
   for (const FileCase& c : cases) {
     SCOPED_TRACE(c.content != nullptr ? c.content : "(no file)");

@@ -1,5 +1,7 @@
 // Manage Adapter against snmpd playing an SNMP UPS adapter (tools/ups_mib_peer.py), reached
 // through the default port as the console reaches it (the services lookup points at snmpd).
+#include "dialogs/network/manage_adapter.h"
+
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -9,7 +11,6 @@
 #include "core/adapters/snmp.h"
 #include "dialogs/frame/host_control.h"
 #include "dialogs/frame/trem_globals.h"
-#include "dialogs/network/manage_adapter.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 #include "tests/support/snmp_peer.h"
 
@@ -124,12 +125,12 @@ TEST_F(ManageAdapterTest, OnlyAChangedCommunityIsCheckedAgain) {
     const char* box;           // null: none, UPS On goes out
   };
   const Step steps[] = {
-      {nullptr, 1, nullptr},                  // the start-up delay alone
+      {nullptr, 1, nullptr},  // the start-up delay alone
       {nullptr, 1, nullptr},
       {"wrong", 3, "Password(s) incorrect"},  // the write test's read, tried three times
       {nullptr, 0, "Password(s) incorrect"},  // the last result again: the adapter is not asked
       {"x", 0, "Passwords must be between 2 and 15 characters"},
-      {"public", 3, nullptr},                 // read, write back, start-up delay
+      {"public", 3, nullptr},  // read, write back, start-up delay
   };
   for (const Step& s : steps) {
     SCOPED_TRACE(s.getCommunity != nullptr ? s.getCommunity : "(unchanged)");
@@ -174,7 +175,8 @@ TEST_F(ManageAdapterTest, OkWritesTheContactAndTheHostsCommunities) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(d.isNull());
   bool wrote = false;
-  for (const auto& s : peer.Sets()) wrote |= s.oid == ".1.3.6.1.2.1.1.4.0" && s.value == "Night shift, room 4";
+  for (const auto& s : peer.Sets())
+    wrote |= s.oid == ".1.3.6.1.2.1.1.4.0" && s.value == "Night shift, room 4";
   EXPECT_TRUE(wrote);
   KT_HostControl reader(0);
   HostEntry* host = gHosts.GetHostByIndex(gHosts.FindHostByName("127.0.0.1"));

@@ -5,8 +5,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
-#include <csignal>
 #include <algorithm>
+#include <csignal>
 
 #include "core/scp/record_reader.h"
 #include "core/scp/scp.h"
@@ -114,7 +114,8 @@ TEST_F(NetworkAdapterE2eTest, NetworkBcmPasswordCheckOutcomes) {
       {nullptr, "KelpR3", "Password correct", true, true, 1},
       {nullptr, "Wrong1", "Password incorrect or unverified ", false, true, 1},
       {"mains fail", "KelpR3", "Can't verify password now since the UPS is on Battery", false, true, 0},
-      {"bypass on", "KelpR3", "Connected UPS not up - Can't select this network adapter at this time", true, false, 1},
+      {"bypass on", "KelpR3", "Connected UPS not up - Can't select this network adapter at this time", true,
+       false, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.ups != nullptr ? c.ups : "well") + " / " + c.code);
@@ -152,8 +153,8 @@ TEST_F(NetworkAdapterE2eTest, SnmpCommunityAttempts) {
     bool answers;
   };
   const Case cases[] = {
-      {"public", "public", "public", 0, true},   {"marble", "harvest", "harvest", 1, true},
-      {"north", "harvest", "harvest", 2, true},  {"north", "marble", "marble", 1, true},
+      {"public", "public", "public", 0, true},  {"marble", "harvest", "harvest", 1, true},
+      {"north", "harvest", "harvest", 2, true}, {"north", "marble", "marble", 1, true},
       {"north", "other", "harvest", 3, false},
   };
   int baseline = -1;  // packets of a verification whose first attempt answers
