@@ -21,6 +21,8 @@ class AdapterExchange {
   AdapterExchange& operator=(const AdapterExchange&) = delete;
 
   bool Running() const { return running_; }
+  // The running exchange's result, when it comes, is not handed on (its question changed).
+  void Drop() { ++token_; }
 
   // Starts `work` on a worker thread; `done` gets its result on the user-interface thread
   // while the owner's window still exists. False when an exchange is already running.
@@ -31,15 +33,16 @@ class AdapterExchange {
     running_ = true;
     Started();
     QPointer<KTDialog> guard(owner_);
-    thread_ = std::thread([this, guard, work = std::move(work), done = std::move(done)]() mutable {
+    const int token = token_;
+    thread_ = std::thread([this, guard, token, work = std::move(work), done = std::move(done)]() mutable {
       auto result = std::make_shared<R>(work());
       QMetaObject::invokeMethod(
           QCoreApplication::instance(),
-          [this, guard, result, done = std::move(done)] {
+          [this, guard, token, result, done = std::move(done)] {
             if (guard.isNull()) return;
             running_ = false;
             Finished();
-            if (guard->WindowExists()) done(std::move(*result));
+            if (guard->WindowExists() && token == token_) done(std::move(*result));
           },
           Qt::QueuedConnection);
     });
@@ -57,5 +60,6 @@ class AdapterExchange {
 
   KTDialog* owner_;
   bool running_ = false;
+  int token_ = 0;
   std::thread thread_;
 };

@@ -299,6 +299,10 @@ void CNetworkAdapterConfig::ShowControls(std::initializer_list<int> ids, bool sh
   for (int id : ids) {
     if (QWidget* w = Control(id)) w->setVisible(show);
   }
+  // Enter presses "Verify Adapter" while it is offered, else OK.
+  const bool verifying = !verify_adapter_->isHidden();
+  verify_adapter_->setDefault(verifying);
+  ok_button_->setDefault(!verifying);
 }
 
 void CNetworkAdapterConfig::ShowTiming() {
@@ -306,6 +310,8 @@ void CNetworkAdapterConfig::ShowTiming() {
 }
 
 void CNetworkAdapterConfig::ResetDialog() {
+  // An answer still on its way is about the host before the change.
+  exchange_.Drop();
   kind_ = ADAPTER_UNKNOWN;
   verified_ = false;
   ShowControls({IDC_NA_GET_LABEL, IDC_NA_GET, IDC_NA_SET_LABEL, IDC_NA_SET, IDC_NA_PASSWORD_LABEL,
