@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <new>
 
-#include "agent/workers/adapter_name.h"
+#include "core/adapters/adapter_name.h"
 #include "agent/engine/os_services.h"
 #include "agent/workers/ups_worker.h"
 #include "core/network/ipx.h"

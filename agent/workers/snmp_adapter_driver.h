@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "agent/workers/adapter_name.h"
+#include "core/adapters/adapter_name.h"
 #include "agent/engine/worker_drivers.h"
 #include "core/adapters/snmp.h"
 

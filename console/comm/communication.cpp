@@ -53,10 +53,6 @@ std::vector<int> HostIndexes() {
   return out;
 }
 
-bool TimedOut(const KT_SCPBase& image) {
-  return image.GetCommTime() + CommTimeoutSeconds() < platform::Now();
-}
-
 // Sends a frame over gDiscover's UDP channel (type 1; an address without a port gets the agents'
 // port) or its IPX channel (type 2). True when sent; false for a closed channel or other types.
 bool SendOverChannel(int type, KT_Address& to, const std::vector<uint8_t>& frame) {
@@ -586,7 +582,7 @@ void CCommunication::CheckForTimeout() {
     KT_HostControl guard(0);
     for (int index : HostIndexes()) {
       HostEntry* host = gHosts.GetHostByIndex(index);
-      if (host != nullptr && TimedOut(*host)) lost.push_back(index);
+      if (host != nullptr && host->IsCommTimedOut()) lost.push_back(index);
     }
   }
   for (int index : lost) {

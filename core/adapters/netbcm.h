@@ -125,6 +125,7 @@ struct NetBcmAdapterIdentity {
   std::string upsText;      // "<model> <rating> VA"
   std::string adapterText;  // "Cradlenet version <major>.<minor>"
   int upsState = -1;        // the status block's first byte; -1 when none came
+  int upsFlags = -1;        // its second byte (bit 7 set: on mains); -1 when none came
 };
 
 // The fields of an identification reply, in their order:

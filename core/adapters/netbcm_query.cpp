@@ -61,6 +61,7 @@ int KT_NetBCM::QueryAdapter(const char* host, NetBcmAdapterIdentity& out) {
           continue;
         }
         out.upsState = data[0];
+        if (data.size() > 1) out.upsFlags = data[1];
         gotStatus = true;
         if (ParseNetBcmReply(reply_.data(), reply_.size(), BCM_REPLY_IDENTIFICATION, data, &counters_) !=
             NETBCM_REPLY_COMPLETE) {

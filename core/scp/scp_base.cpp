@@ -1,5 +1,6 @@
 #include "core/scp/scp_base.h"
 
+#include <atomic>
 #include <new>
 #include <utility>
 
@@ -75,7 +76,17 @@ int64_t KT_SCPBase::TouchCommTime() {
   return now;
 }
 
-bool KT_SCPBase::IsCommTimedOut() const { return comm_time_.load() + kCommTimeout < platform::Now(); }
+namespace {
+std::atomic<int> g_comm_timeout{KT_SCPBase::kDefaultCommTimeout};
+}  // namespace
+
+int KT_SCPBase::CommTimeout() { return g_comm_timeout.load(); }
+
+void KT_SCPBase::SetCommTimeout(int seconds) {
+  if (seconds > 0) g_comm_timeout.store(seconds);
+}
+
+bool KT_SCPBase::IsCommTimedOut() const { return comm_time_.load() + g_comm_timeout.load() < platform::Now(); }
 
 int64_t KT_SCPBase::SecondsSinceStart() const { return platform::Now() - start_time_; }
 

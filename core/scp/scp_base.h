@@ -77,8 +77,11 @@ std::string ScpReplyCodeText(int code);
 
 class KT_SCPBase : public KT_ErrorStatus {
  public:
-  // Seconds without contact after which a peer counts as lost.
-  static constexpr int64_t kCommTimeout = 90;
+  // Seconds without contact after which a peer counts as lost: one value for the process (the
+  // consoles' networking properties change it). A value of 0 or below leaves it unchanged.
+  static constexpr int kDefaultCommTimeout = 90;
+  static int CommTimeout();
+  static void SetCommTimeout(int seconds);
 
   KT_SCPBase();
   virtual ~KT_SCPBase() = default;
@@ -116,7 +119,8 @@ class KT_SCPBase : public KT_ErrorStatus {
   using SetKeeper = std::function<int(int blockId, int branch)>;
   void SetSetKeeper(SetKeeper keeper);
 
-  // Contact time: stamp and return now; timed out when the stamp plus 90 s lies before now.
+  // Contact time: stamp and return now; timed out when the stamp plus CommTimeout() lies before
+  // now.
   int64_t TouchCommTime();
   int64_t GetCommTime() const { return comm_time_.load(); }
   bool IsCommTimedOut() const;

@@ -39,8 +39,9 @@ KT_SCP* GetSCPObject();
 
 extern "C" {
 // Called once by each console at start-up, before any dialog is built; makes sure the
-// library's resources (string table, help topics, dialog registry) are in place. Calling it
-// again does nothing.
+// library's resources (string table, help topics, dialog registry) are in place, starts the
+// SNMP library, sets gScp's TCP/IP flag when a UDP socket can be opened and takes the
+// networking settings of "cfgnet.dat". Calling it again does nothing.
 void _InitTremDLL();
 }
 // True once _InitTremDLL has run.

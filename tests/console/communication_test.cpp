@@ -12,6 +12,7 @@
 
 #include "console/comm/comm_frame.h"
 #include "console/comm/comm_settings.h"
+#include "dialogs/network/net_settings.h"
 #include "dialogs/frame/reply_routing.h"
 #include "dialogs/frame/request_path.h"
 #include "tests/console/comm_test_support.h"
@@ -316,6 +317,27 @@ TEST_F(WorkerTest, HeartbeatEvery30SecondsAndASilentHostIsLostOncePerTimeOut) {
   Steps(2);
   EXPECT_EQ(lostNotices(1), 2);
   EXPECT_EQ(lostNotices(2), 2);
+}
+
+TEST_F(WorkerTest, TheNetworkingTimeOutDecidesWhenASilentHostIsLost) {
+  testing_support::ScopedManualClock clock;
+  SetCommTimeoutSeconds(240);  // as cfgnet.dat gives it at start-up
+  TouchHosts({1, 2});
+  Worker(0);
+  auto lost = [&] {
+    int n = 0;
+    for (const CommNotice& c : target.notices) {
+      n += (c.message == kNoticeReplyApplied && c.key == PackScpKey(1, 1, 0, 0) && c.hostIndex == 1) ? 1 : 0;
+    }
+    return n;
+  };
+  clock->AdvanceSeconds(100);
+  Steps(6);
+  EXPECT_EQ(lost(), 0) << "100 s of silence is within 240";
+  clock->AdvanceSeconds(141);
+  Steps(6);
+  EXPECT_EQ(lost(), 1);
+  SetCommTimeoutSeconds(kDefaultCommTimeoutSeconds);
 }
 
 TEST_F(WorkerTest, EndingUnregistersFromEveryHostAlsoWithRequestsInFlight) {

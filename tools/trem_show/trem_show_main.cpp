@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "core/adapters/mib_file.h"
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/file_dialog.h"
 #include "dialogs/frame/help.h"
@@ -197,6 +198,8 @@ int main(int argc, char** argv) {
   }
   gcsMessageBoxTitle = QStringLiteral("Tremona");
   gnCommMode = 0;
+  // SNMP as a console has it: usable when the MIB file of the current directory reads.
+  if (ReadMibFile(kMibFileName)) gScp.SetFlag(SCP_FLAG_SNMP);
 
   // As a console: the queue's mutex, the host, the transport.
   platform::NamedMutex queueMutex;
@@ -254,7 +257,9 @@ int main(int argc, char** argv) {
     // A dialog that asks the agent nothing (not a KTDialog) is idle at once; --wait lets a
     // search of its own run.
     auto* asking = qobject_cast<KTDialog*>(dialog.data());
-    return gScp.requestTable.GetCount() == 0 && (asking == nullptr || !asking->IsBusy());
+    // A dialog talking to a device itself says so with its "working" property.
+    return gScp.requestTable.GetCount() == 0 && (asking == nullptr || !asking->IsBusy()) &&
+           (dialog.isNull() || !dialog->property("working").toBool());
   };
   bool ok = link.PumpUntil(idle, bound);
   if (!ok) Say("not idle after " + std::to_string(o.timeoutSeconds) + " s");

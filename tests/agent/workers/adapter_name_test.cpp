@@ -1,7 +1,7 @@
 // The adapter names of the settings: which ones carry a port.
 #include <gtest/gtest.h>
 
-#include "agent/workers/adapter_name.h"
+#include "core/adapters/adapter_name.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "agent/workers/adapter_name.h"
+#include "core/adapters/adapter_name.h"
 
 AdapterName SplitAdapterName(const std::string& adapter) {
   AdapterName name{adapter, 0};
