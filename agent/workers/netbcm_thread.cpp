@@ -105,6 +105,7 @@ bool Connect(KT_Agent& agent, NetBcmAdapterClient& client) {
     }
   }
   if (reached) {
+    AdapterAnswered(agent);
     scp.serial_queue.Post(BLOCK_UPS_INFO, 0, 0, 0);
     return true;
   }
@@ -125,6 +126,7 @@ int NetBCMThread(KT_Agent& agent) {
 
   std::unique_ptr<NetBcmAdapterClient> client = agent.CreateNetBcmClient();
   Diag() << "BEGINNING of NetBCMThread\n";
+  AdapterAnswered(agent);
   if (!client) GiveUp(agent, "NetBCM Unavailable");
   if (client && Connect(agent, *client)) {
     NetBcmWorker worker(agent, *client);
@@ -144,17 +146,21 @@ int NetBCMThread(KT_Agent& agent) {
         if (state.load() != kThreadRunning) break;
         const int64_t now = platform::Now();
         bool testing;
+        bool lost;
         int64_t last;
         uint32_t interval;
         {
           auto lock = scp.Lock();
           testing = scp.upsStatus.IsAlarmSet(ALARM_BATTERY_TEST) == 1;
+          lost = scp.upsStatus.IsAlarmSet(ALARM_LOST_UPS_COMM) == 1;
           last = scp.upsStatus.Branches().GetTime(1);
           interval = scp.config.GetPollingInterval();
         }
         const char* error = nullptr;
         if (type == BLOCK_STATUS && set == 0) {
-          const bool due = last + static_cast<int64_t>(interval) < now || now < lastPoll;
+          // While communication is lost the status is asked on every pass: the monitor loop
+          // renews the status stamps then, and only a good read ends the loss.
+          const bool due = lost || last + static_cast<int64_t>(interval) < now || now < lastPoll;
           if (testing || !due) continue;
           Diag() << ruler << kendl << "NetBCMThread updating status\n" << ruler << kendl;
           lastPoll = now;
@@ -179,6 +185,7 @@ int NetBCMThread(KT_Agent& agent) {
           Diag() << "NetBCM: Received Shutdown Command for branch " << branch << " (set = " << set << " ) \n";
         }
         const UpsRequestOutcome outcome = worker.Serve(type, set, branch);
+        AdapterServed(agent, type, outcome);
         if (outcome == REQUEST_FAILED) {
           if (type == BLOCK_METERS) {
             Diag() << "ERROR in NetBCMThread Updating Meter. ret = " << 0 << kendl;
@@ -192,6 +199,7 @@ int NetBCMThread(KT_Agent& agent) {
       scp.serial_queue.ResetCursor();
     }
   }
+  agent.adapterHeard.store(0);
   state.store(kThreadEnded);
   Diag() << "+++++++++++++Exiting NetBCM Thread\n";
   return 0;
