@@ -72,6 +72,37 @@ timespec MonotonicDeadline(uint32_t ms) {
   return ts;
 }
 
+#if defined(__SANITIZE_THREAD__)
+#define VIGIL_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VIGIL_THREAD_SANITIZER 1
+#endif
+#endif
+
+// Takes the mutex within ms milliseconds of the monotonic clock. ThreadSanitizer follows
+// neither pthread_mutex_clocklock (it would see the unlock of a mutex it never saw taken, and
+// miss the order the mutex gives) nor an abandonment reported by pthread_mutex_timedlock; it
+// follows pthread_mutex_trylock in full, so its build tries again every half millisecond.
+int TimedLock(pthread_mutex_t* m, uint32_t ms) {
+#ifdef VIGIL_THREAD_SANITIZER
+  const timespec deadline = MonotonicDeadline(ms);
+  for (;;) {
+    const int rc = ::pthread_mutex_trylock(m);
+    if (rc != EBUSY) return rc;
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    if (now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec)) {
+      return ETIMEDOUT;
+    }
+    ::usleep(500);
+  }
+#else
+  const timespec deadline = MonotonicDeadline(ms);
+  return ::pthread_mutex_clocklock(m, CLOCK_MONOTONIC, &deadline);
+#endif
+}
+
 int FlockRetry(int fd, int op) {
   for (;;) {
     if (::flock(fd, op) == 0) return 0;
@@ -449,8 +480,7 @@ WaitResult NamedMutex::Wait(uint32_t timeoutMs) {
   } else if (timeoutMs == 0) {
     rc = ::pthread_mutex_trylock(m);
   } else {
-    const timespec deadline = MonotonicDeadline(timeoutMs);
-    rc = ::pthread_mutex_clocklock(m, CLOCK_MONOTONIC, &deadline);
+    rc = TimedLock(m, timeoutMs);
   }
   WaitResult result;
   switch (rc) {
