@@ -1,7 +1,7 @@
 #include "agent/engine/agent.h"
 #include "agent/engine/os_services.h"
-#include "agent/workers/worker_threads.h"
 #include "agent/workers/ups_worker.h"
+#include "agent/workers/worker_threads.h"
 #include "core/base/ktdiag.h"
 #include "core/scp/scp.h"
 #include "platform/clock.h"
