@@ -51,9 +51,13 @@ std::string MapName(std::string_view raw) {
   return out;
 }
 
-pid_t ThreadId() {
-  static thread_local pid_t tid = ::gettid();
-  return tid;
+// A number of the calling thread that no other thread of the process ever has, not even one
+// started after it ended (a thread id can come back): the owner record of a mutex names its
+// owner by it, so a record left by a thread that died never matches a later thread.
+uint64_t ThreadToken() {
+  static std::atomic<uint64_t> next{1};
+  static thread_local const uint64_t token = next.fetch_add(1);
+  return token;
 }
 
 timespec MonotonicDeadline(uint32_t ms) {
@@ -66,6 +70,37 @@ timespec MonotonicDeadline(uint32_t ms) {
     ts.tv_nsec -= 1000000000L;
   }
   return ts;
+}
+
+#if defined(__SANITIZE_THREAD__)
+#define VIGIL_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VIGIL_THREAD_SANITIZER 1
+#endif
+#endif
+
+// Takes the mutex within ms milliseconds of the monotonic clock. ThreadSanitizer follows
+// neither pthread_mutex_clocklock (it would see the unlock of a mutex it never saw taken, and
+// miss the order the mutex gives) nor an abandonment reported by pthread_mutex_timedlock; it
+// follows pthread_mutex_trylock in full, so its build tries again every half millisecond.
+int TimedLock(pthread_mutex_t* m, uint32_t ms) {
+#ifdef VIGIL_THREAD_SANITIZER
+  const timespec deadline = MonotonicDeadline(ms);
+  for (;;) {
+    const int rc = ::pthread_mutex_trylock(m);
+    if (rc != EBUSY) return rc;
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    if (now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec)) {
+      return ETIMEDOUT;
+    }
+    ::usleep(500);
+  }
+#else
+  const timespec deadline = MonotonicDeadline(ms);
+  return ::pthread_mutex_clocklock(m, CLOCK_MONOTONIC, &deadline);
+#endif
 }
 
 int FlockRetry(int fd, int op) {
@@ -155,24 +190,32 @@ struct SharedEntry {
   size_t mapSize = 0;
   size_t dataSize = 0;
   pid_t pid = 0;
-  // Ownership of a mutex by a thread of this process, so that closing the last handle never
-  // unmaps a mutex that a thread still holds.
-  std::atomic<pid_t> ownerTid{0};
-  int ownCount = 0;  // changed only by the owning thread
+  // Ownership of a mutex by a thread of this process (its ThreadToken and its number of
+  // takes), shared by all handles of the process. Only the thread that holds the mutex changes
+  // the record, and only while it holds it: after it takes it, and before it gives it back. A
+  // thread that finds its own token in the record therefore holds the mutex. The record lets
+  // Release refuse a thread that does not own the mutex, and keeps the last close from
+  // unmapping a mutex that a thread still holds.
+  std::atomic<uint64_t> owner{0};
+  std::atomic<int> ownCount{0};
 
   ~SharedEntry();
 };
 
 SharedEntry::~SharedEntry() {
   bool unmap = base != nullptr;
-  if (unmap && kind == 1 && ownCount > 0) {
+  // An entry inherited across fork records the parent's threads: the child owns nothing.
+  if (unmap && kind == 1 && pid == ::getpid() && ownCount.load() > 0) {
     auto* block = reinterpret_cast<MutexBlock*>(base);
-    if (ownerTid.load() == ThreadId()) {
-      while (ownCount > 0 && ::pthread_mutex_unlock(&block->mutex) == 0) --ownCount;
+    if (owner.load() == ThreadToken()) {
+      // The last handle closed by the owner: every take is given back.
+      owner = 0;
+      for (int n = ownCount.exchange(0); n > 0; --n) ::pthread_mutex_unlock(&block->mutex);
+    } else {
+      // A mutex still held by another thread stays mapped: it sits on that thread's robust
+      // list, which must stay readable until the thread releases it or ends.
+      unmap = false;
     }
-    // A mutex still held by another thread stays mapped: it sits on that thread's robust
-    // list, which must stay readable until the thread releases it or ends.
-    if (ownCount > 0) unmap = false;
   }
   if (unmap) ::munmap(base, mapSize);
   if (fd < 0) return;
@@ -351,7 +394,7 @@ static std::shared_ptr<SharedEntry> OpenShared(const std::string& shm, uint32_t 
   if (fresh && kind == 1 && initialState) {
     auto* block = reinterpret_cast<MutexBlock*>(base);
     if (::pthread_mutex_lock(&block->mutex) == 0) {
-      entry->ownerTid = ThreadId();
+      entry->owner = ThreadToken();
       entry->ownCount = 1;
     }
   }
@@ -437,8 +480,7 @@ WaitResult NamedMutex::Wait(uint32_t timeoutMs) {
   } else if (timeoutMs == 0) {
     rc = ::pthread_mutex_trylock(m);
   } else {
-    const timespec deadline = MonotonicDeadline(timeoutMs);
-    rc = ::pthread_mutex_clocklock(m, CLOCK_MONOTONIC, &deadline);
+    rc = TimedLock(m, timeoutMs);
   }
   WaitResult result;
   switch (rc) {
@@ -456,21 +498,36 @@ WaitResult NamedMutex::Wait(uint32_t timeoutMs) {
     default:
       return WaitResult::kFailed;
   }
-  // After an abandonment the count left by a thread of ours that died is void: one take now.
-  if (result == WaitResult::kAbandoned) entry_->ownCount = 0;
-  entry_->ownerTid = ThreadId();
-  ++entry_->ownCount;
+  // We hold the mutex: the record is ours to change. After an abandonment the record left by
+  // a thread of ours that died is void (the mutex starts again at one take); otherwise a take
+  // by the owner adds to its count, and a first take finds the record empty.
+  SharedEntry& e = *entry_;
+  if (result == WaitResult::kAbandoned || e.owner.load() != ThreadToken()) {
+    e.ownCount = 1;
+    e.owner = ThreadToken();
+  } else {
+    ++e.ownCount;
+  }
   return result;
 }
 
 bool NamedMutex::Release() {
   if (!entry_) return false;
   auto* m = &reinterpret_cast<MutexBlock*>(entry_->base)->mutex;
-  const bool owner = entry_->ownerTid.load() == ThreadId() && entry_->ownCount > 0;
-  if (!owner) return false;
-  if (::pthread_mutex_unlock(m) != 0) return false;
-  if (--entry_->ownCount == 0) entry_->ownerTid = 0;
-  return true;
+  SharedEntry& e = *entry_;
+  // Our token in the record means we hold the mutex (no one else writes it while we do).
+  if (e.owner.load() != ThreadToken() || e.ownCount.load() <= 0) return false;
+  // The record is brought up to date while we still hold the mutex; once it is unlocked the
+  // next owner may write it at any moment.
+  const int left = e.ownCount.load() - 1;
+  e.ownCount = left;
+  if (left == 0) e.owner = 0;
+  if (::pthread_mutex_unlock(m) == 0) return true;
+  // Not given back after all (cannot happen to the owner of a consistent mutex): the record
+  // stays as it was, still ours.
+  e.owner = ThreadToken();
+  e.ownCount = left + 1;
+  return false;
 }
 
 // ---- NamedEvent ----

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -449,8 +450,24 @@ void KT_Agent::RunShutdownSequence(int reason) {
   actions_->ShutdownSequence(reason);
 }
 
+void KT_Agent::CheckAdapterContact() {
+  const int64_t heard = adapterHeard.load();
+  const uint8_t current = mode.load();
+  if (heard == 0 || (current != COMM_SNMP_ADAPTER && current != COMM_NETBCM_ADAPTER)) return;
+  const int64_t silent = platform::Now() - heard;
+  {
+    auto lock = scp_.Lock();
+    const int64_t limit =
+        int64_t{scp_.config.GetPollingInterval()} + std::max<uint32_t>(1, scp_.config.GetCommTimeout());
+    if (silent <= limit || scp_.upsStatus.IsAlarmSet(ALARM_LOST_UPS_COMM) == 1) return;
+    scp_.upsStatus.SetAlarm(ALARM_LOST_UPS_COMM);
+  }
+  Diag() << "Tremona: ERROR no answer from the network adapter for " << silent << " seconds.\n";
+}
+
 void KT_Agent::MonitorLoop() {
   TraceMonitorHeader();
+  CheckAdapterContact();
 
   bool resetView;
   bool haveStatus;

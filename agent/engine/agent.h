@@ -101,6 +101,10 @@ class KT_Agent : public KT_ErrorStatus {
   // Reconnect requests for a running adapter thread (new adapter settings).
   std::atomic<bool> snmpReconnect{false};
   std::atomic<bool> netBcmReconnect{false};
+  // When the running adapter thread last heard from its network adapter: its start, the probe
+  // of its adapter and every good status read (seconds since 1970); 0 while none runs. Each
+  // monitor pass in an adapter mode checks it (CheckAdapterContact).
+  std::atomic<int64_t> adapterHeard{0};
 
   KT_SCP& Scp() { return scp_; }
   KT_OSServices& Services() { return services_; }
@@ -124,6 +128,12 @@ class KT_Agent : public KT_ErrorStatus {
  private:
   void RunShutdownSequence(int reason);
   void TraceMonitorHeader();
+  // An adapter that has not been heard from for longer than the configuration's communication
+  // time-out, counted from when the next status read was due (the polling interval), is a lost
+  // communication with the UPS (alarm 7), whatever its thread is doing: a thread that waits on
+  // a silent adapter, or cannot get on at all, must not leave the UPS reported normal. A good
+  // status read clears the alarm again.
+  void CheckAdapterContact();
   void HandleConfigRequest(int set, int branch);
   // Acts on a SET of one configuration branch (new serial or adapter settings).
   void ApplyConfigSet(int branch);

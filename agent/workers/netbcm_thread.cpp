@@ -105,6 +105,7 @@ bool Connect(KT_Agent& agent, NetBcmAdapterClient& client) {
     }
   }
   if (reached) {
+    AdapterAnswered(agent);
     scp.serial_queue.Post(BLOCK_UPS_INFO, 0, 0, 0);
     return true;
   }
@@ -130,6 +131,7 @@ int NetBCMThread(KT_Agent& agent) {
     auto lock = scp.Lock();
     scp.waveforms.SetAvailable(false);
   }
+  AdapterAnswered(agent);
   if (!client) GiveUp(agent, "NetBCM Unavailable");
   if (client && Connect(agent, *client)) {
     NetBcmWorker worker(agent, *client);
@@ -149,17 +151,21 @@ int NetBCMThread(KT_Agent& agent) {
         if (state.load() != kThreadRunning) break;
         const int64_t now = platform::Now();
         bool testing;
+        bool lost;
         int64_t last;
         uint32_t interval;
         {
           auto lock = scp.Lock();
           testing = scp.upsStatus.IsAlarmSet(ALARM_BATTERY_TEST) == 1;
+          lost = scp.upsStatus.IsAlarmSet(ALARM_LOST_UPS_COMM) == 1;
           last = scp.upsStatus.Branches().GetTime(1);
           interval = scp.config.GetPollingInterval();
         }
         const char* error = nullptr;
         if (type == BLOCK_STATUS && set == 0) {
-          const bool due = last + static_cast<int64_t>(interval) < now || now < lastPoll;
+          // While communication is lost the status is asked on every pass: the monitor loop
+          // renews the status stamps then, and only a good read ends the loss.
+          const bool due = lost || last + static_cast<int64_t>(interval) < now || now < lastPoll;
           if (testing || !due) continue;
           Diag() << ruler << kendl << "NetBCMThread updating status\n" << ruler << kendl;
           lastPoll = now;
@@ -184,6 +190,7 @@ int NetBCMThread(KT_Agent& agent) {
           Diag() << "NetBCM: Received Shutdown Command for branch " << branch << " (set = " << set << " ) \n";
         }
         const UpsRequestOutcome outcome = worker.Serve(type, set, branch);
+        AdapterServed(agent, type, outcome);
         if (outcome == REQUEST_FAILED) {
           if (type == BLOCK_METERS) {
             Diag() << "ERROR in NetBCMThread Updating Meter. ret = " << 0 << kendl;
@@ -197,6 +204,7 @@ int NetBCMThread(KT_Agent& agent) {
       scp.serial_queue.ResetCursor();
     }
   }
+  agent.adapterHeard.store(0);
   state.store(kThreadEnded);
   Diag() << "+++++++++++++Exiting NetBCM Thread\n";
   return 0;

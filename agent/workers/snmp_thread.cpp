@@ -73,6 +73,7 @@ bool Connect(KT_Agent& agent, SnmpAdapterClient& client) {
     scp.upsStatus.ClearAlarm(ALARM_IDLE);
   }
   if (opened && client.ProbeAdapter() > 0) {
+    AdapterAnswered(agent);
     scp.serial_queue.Post(BLOCK_UPS_INFO, 0, 0, 0);
     return true;
   }
@@ -93,6 +94,7 @@ int SNMPThread(KT_Agent& agent) {
     auto lock = scp.Lock();
     scp.waveforms.SetAvailable(false);
   }
+  AdapterAnswered(agent);
   if (!client) GiveUp(agent, "SNMP Unavailable");
   if (client && Connect(agent, *client)) {
     SnmpWorker worker(agent, *client);
@@ -112,14 +114,17 @@ int SNMPThread(KT_Agent& agent) {
         const char* error = nullptr;
         switch (type) {
           case BLOCK_STATUS: {
+            bool lost;
             int64_t last;
             uint32_t interval;
             {
               auto lock = scp.Lock();
+              lost = scp.upsStatus.IsAlarmSet(ALARM_LOST_UPS_COMM) == 1;
               last = scp.upsStatus.Branches().GetTime(1);
               interval = scp.config.GetPollingInterval();
             }
-            if (last + static_cast<int64_t>(interval) >= platform::Now()) continue;
+            // While communication is lost the status is asked on every pass (see NetBCMThread).
+            if (!lost && last + static_cast<int64_t>(interval) >= platform::Now()) continue;
             doing = "SNMP THREAD updating status\n";
             error = "Error updating Status\n";
             break;
@@ -147,12 +152,15 @@ int SNMPThread(KT_Agent& agent) {
             break;
         }
         if (doing) Diag() << doing;
-        if (worker.Serve(type, set, branch) == REQUEST_FAILED && error) Diag() << error;
+        const UpsRequestOutcome outcome = worker.Serve(type, set, branch);
+        AdapterServed(agent, type, outcome);
+        if (outcome == REQUEST_FAILED && error) Diag() << error;
       }
       scp.serial_queue.ResetCursor();
       for (int i = 0; i < 5 && state.load() == kThreadRunning; ++i) services.Pause(1000);
     }
   }
+  agent.adapterHeard.store(0);
   Diag() << "+++++++++++++Exiting SNMP Thread\n";
   state.store(kThreadEnded);
   return 0;

@@ -25,6 +25,12 @@ inline constexpr const char* kWriteCommunityMissingText =
     "SNMP write community (Set Community Name) must be specified.\nUse Tavona/Fenn/Kessa to reconfigure.";
 class SerialUpsProtocol;
 
+// An adapter thread has heard from its adapter now (KT_Agent::adapterHeard).
+void AdapterAnswered(KT_Agent& agent);
+// What a served request of an adapter thread tells: a good status read is an answer of the
+// adapter (other reads may succeed in part without one).
+void AdapterServed(KT_Agent& agent, int type, int outcome);
+
 // The end of an adapter thread that cannot go on: traces why under the thread's name, turns the
 // agent idle and shows `why` in a message box. Always false, the result of the failed connect.
 bool AdapterThreadGiveUp(KT_Agent& agent, const char* thread, const char* why);

@@ -4,6 +4,18 @@
 
 #include "dialogs/frame/message_box.h"
 
+#include "console/comm/qt_handover.h"
+
+namespace {
+
+// The worker thread posts, the user-interface thread handles (see qt_handover.h).
+QEvent* Posted(QEvent* e) {
+  HandOver(e);
+  return e;
+}
+
+}  // namespace
+
 CommNoticeRelay::CommNoticeRelay(QObject* parent) : QObject(parent) {}
 
 void CommNoticeRelay::SetTarget(QObject* target) {
@@ -18,15 +30,16 @@ void CommNoticeRelay::SetTarget(QObject* target) {
 }
 
 void CommNoticeRelay::PostNotice(const CommNotice& notice) {
-  QCoreApplication::postEvent(this, new CommNoticeEvent(notice));
+  QCoreApplication::postEvent(this, Posted(new CommNoticeEvent(notice)));
 }
 
 void CommNoticeRelay::PostBox(const QString& text, const QString& caption, unsigned flags,
                               bool closeMainWindow) {
-  QCoreApplication::postEvent(this, new CommBoxEvent(text, caption, flags, closeMainWindow));
+  QCoreApplication::postEvent(this, Posted(new CommBoxEvent(text, caption, flags, closeMainWindow)));
 }
 
 void CommNoticeRelay::customEvent(QEvent* e) {
+  TakeOver(e);
   if (e->type() == kCommNoticeEventType) {
     auto* notice = static_cast<CommNoticeEvent*>(e);
     QObject* target = target_.data();

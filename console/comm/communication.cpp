@@ -15,6 +15,7 @@
 
 #include "console/comm/comm_frame.h"
 #include "console/comm/comm_settings.h"
+#include "console/comm/qt_handover.h"
 #include "core/adapters/snmp.h"
 #include "core/base/ktdiag.h"
 #include "core/discovery/discover.h"
@@ -92,10 +93,11 @@ bool CCommunication::Stop(unsigned long timeoutMs) {
   // has ended or the time is up.
   QDeadlineTimer deadline(static_cast<qint64>(timeoutMs));
   for (;;) {
-    if (!isRunning()) return true;
-    quit();
     const qint64 left = deadline.remainingTime();
-    if (wait(QDeadlineTimer(left < 0 ? 20 : std::min<qint64>(left, 20)))) return true;
+    if (!isRunning() || (quit(), wait(QDeadlineTimer(left < 0 ? 20 : std::min<qint64>(left, 20))))) {
+      TakeOver(this);  // what the ended thread did (see the end of run)
+      return true;
+    }
     if (deadline.hasExpired()) return false;
   }
 }
@@ -115,6 +117,7 @@ void CCommunication::RequestDiscovery() {
 void CCommunication::run() {
   if (InitCommunication() == 0) {
     ExitInstance();
+    HandOver(this);
     return;
   }
   QTimer timer;
@@ -130,6 +133,7 @@ void CCommunication::run() {
   }
   step_timer_ = nullptr;
   ExitInstance();
+  HandOver(this);
 }
 
 void CCommunication::ScheduleStep() {

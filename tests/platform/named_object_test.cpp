@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -182,6 +183,85 @@ TEST(NamedMutexTest, RecursiveOwnershipAndTimeouts) {
     EXPECT_TRUE(m.Release());
   });
   taker.join();
+}
+
+// Takes and gives back, through each handle on a thread of its own, until the takes together
+// reach a bound or a Release fails; the takes of each handle, and whether a Release failed.
+struct HandOver {
+  std::vector<int> takes;
+  int timeouts = 0;
+  bool releaseFailed = false;
+  int total() const { return std::accumulate(takes.begin(), takes.end(), 0); }
+};
+
+HandOver TakeInTurn(std::vector<NamedMutex*> handles, int bound) {
+  HandOver result;
+  result.takes.assign(handles.size(), 0);
+  std::atomic<int> total{0};
+  std::atomic<int> timeouts{0};
+  std::atomic<bool> failed{false};
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < handles.size(); ++i) {
+    threads.emplace_back([&, i] {
+      while (total.load() < bound && !failed.load()) {
+        const WaitResult r = handles[i]->Wait(200);
+        if (r == WaitResult::kTimedOut) {
+          ++timeouts;
+          continue;
+        }
+        if (r != WaitResult::kSignaled || !handles[i]->Release()) {
+          failed = true;
+          break;
+        }
+        ++result.takes[i];
+        ++total;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  result.timeouts = timeouts.load();
+  result.releaseFailed = failed.load();
+  return result;
+}
+
+// Two threads, each with its own handle to one name, take and give the mutex back in turn: every
+// Release after a successful Wait succeeds (the releaser never wipes the next owner's record),
+// and both keep getting it; it is free at the end.
+TEST(NamedMutexTest, TwoHandlesInOneProcessHandOverWithoutLosingTheOwner) {
+  const std::string name = UniqueName("hand-over");
+  NamedMutex a;
+  NamedMutex b;
+  ASSERT_TRUE(a.Create(name));
+  ASSERT_TRUE(b.Open(name));
+  const HandOver run = TakeInTurn({&a, &b}, 500000);
+  EXPECT_FALSE(run.releaseFailed) << "a Release failed after " << run.total() << " takes";
+  EXPECT_EQ(run.timeouts, 0);
+  EXPECT_GE(run.total(), 500000);
+  EXPECT_GT(run.takes[0], 0);
+  EXPECT_GT(run.takes[1], 0);
+  std::thread([&] {
+    EXPECT_EQ(a.Wait(0), WaitResult::kSignaled);
+    EXPECT_TRUE(a.Release());
+  }).join();
+}
+
+// The same between two processes, each taking through two handles on two threads.
+TEST(NamedMutexTest, TwoProcessesHandOverWithoutLosingTheOwner) {
+  const std::string name = UniqueName("hand-over-processes");
+  NamedMutex a;
+  NamedMutex b;
+  ASSERT_TRUE(a.Create(name));
+  ASSERT_TRUE(b.Open(name));
+  Peer peer({"take-in-turn", name, "200000"});
+  ASSERT_EQ(peer.ReadLine(), "open");
+  const HandOver run = TakeInTurn({&a, &b}, 200000);
+  EXPECT_EQ(peer.ExitCode(), 0);  // 1: a Release failed there; 2: a thread never got it
+  EXPECT_FALSE(run.releaseFailed) << "a Release failed after " << run.total() << " takes";
+  EXPECT_GE(run.total(), 200000);
+  EXPECT_GT(run.takes[0], 0);
+  EXPECT_GT(run.takes[1], 0);
+  EXPECT_EQ(a.Wait(0), WaitResult::kSignaled);  // free again, not abandoned
+  EXPECT_TRUE(a.Release());
 }
 
 TEST(NamedMutexTest, InitiallyOwnedOnlyWhenCreated) {

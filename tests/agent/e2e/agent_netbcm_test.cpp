@@ -35,10 +35,7 @@ class AgentNetBcmTest : public ::testing::Test {
     ASSERT_TRUE(adapter->Do(std::string("set access ") + kAccessCode));
   }
   std::string AdapterName() const { return "127.0.0.1:" + std::to_string(adapter->port()); }
-  std::string Tail() const {
-    const std::string s = agent.Stderr();
-    return s.substr(s.size() > 4000 ? s.size() - 4000 : 0);
-  }
+  std::string Tail() const { return agent.TraceDump(); }
 
   std::unique_ptr<netbcmsim::NetBcmAdapter> adapter;
   AgentProcess agent;
@@ -77,6 +74,34 @@ TEST_F(AgentNetBcmTest, WithoutAWriteCommunityTheFactoryAccessCodeReachesTheAdap
   EXPECT_FALSE(Contains(agent.Stderr(), "IDLE MODE STATE set at")) << Tail();
   agent.Signal(SIGTERM);
   EXPECT_EQ(agent.Wait(60000), 0);
+}
+
+// An adapter that stops answering: its thread waits out its retries of the status query for
+// minutes, but once the adapter has been silent for longer than the communication time-out
+// (120 s) the agent reports the lost communication instead of "System Normal", until the
+// adapter answers again.
+TEST_F(AgentNetBcmTest, ASilentAdapterIsALostCommunicationUntilItAnswersAgain) {
+  ASSERT_TRUE(agent.Start({"-b", "-x", "9", "-c", AdapterName(), "-s", kAccessCode}));
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Stderr(), "NetBCMThread updating status"); }, 60000))
+      << Tail();
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Stderr(), kSystemNormalText); }, 60000)) << Tail();
+
+  ASSERT_TRUE(adapter->Do("silence on"));
+  const std::string lost = std::string(GetAlarmText(ALARM_LOST_UPS_COMM)) + " set at";
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Stderr(), lost); }, 240000)) << Tail();
+  EXPECT_TRUE(Contains(agent.Stderr(), "Tremona: ERROR no answer from the network adapter for")) << Tail();
+  // The loss stays reported while the adapter is silent.
+  const size_t lossAt = agent.Stderr().find(lost);
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Count(agent.Stderr().substr(lossAt), lost) >= 3; }, 60000))
+      << Tail();
+  EXPECT_EQ(agent.Stderr().find(kSystemNormalText, lossAt), std::string::npos) << Tail();
+
+  ASSERT_TRUE(adapter->Do("silence off"));
+  EXPECT_TRUE(AgentProcess::WaitFor([&] { return agent.Stderr().find(kSystemNormalText, lossAt) != std::string::npos; },
+                                    90000))
+      << Tail();
+  agent.Signal(SIGTERM);
+  EXPECT_EQ(agent.Wait(60000), 0) << Tail();
 }
 
 TEST_F(AgentNetBcmTest, LowBatterySwitchesTheUpsOffAfterTheWholeShutdownTime) {

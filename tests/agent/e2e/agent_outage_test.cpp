@@ -182,9 +182,8 @@ class AgentOutageTest : public ::testing::Test {
     // on the agent's search path and would say so.
     EXPECT_FALSE(Contains(Effects(), "SYSTEM SHUTDOWN PROGRAM")) << Effects();
     if (HasFailure()) {
-      const std::string trace = agent.Stderr();
-      std::fprintf(stderr, "--- agent trace (end) ---\n%s\n--- messages ---\n%s\n",
-                   trace.substr(trace.size() > 6000 ? trace.size() - 6000 : 0).c_str(), agent.Stdout().c_str());
+      std::fprintf(stderr, "--- agent trace ---\n%s\n--- messages ---\n%s\n", agent.TraceDump(60, 6000).c_str(),
+                   agent.Stdout().c_str());
     }
   }
 };

@@ -108,6 +108,20 @@ std::string AgentProcess::Stderr() const {
   return testing_support::ReadFileText(File("stderr.txt"));
 }
 
+std::string AgentProcess::TraceDump(size_t headLines, size_t tailChars) const {
+  const std::string trace = Stderr();
+  size_t headEnd = 0;
+  for (size_t n = 0; n < headLines && headEnd < trace.size(); ++n) {
+    const size_t eol = trace.find('\n', headEnd);
+    headEnd = eol == std::string::npos ? trace.size() : eol + 1;
+  }
+  const size_t tailStart = trace.size() > tailChars ? trace.size() - tailChars : 0;
+  if (tailStart <= headEnd) return trace;
+  return "--- agent trace: first " + std::to_string(headLines) + " lines ---\n" + trace.substr(0, headEnd) +
+         "--- " + std::to_string(tailStart - headEnd) + " characters left out; the last " +
+         std::to_string(tailChars) + " ---\n" + trace.substr(tailStart);
+}
+
 bool AgentProcess::WaitFor(const std::function<bool()>& condition, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!condition()) {

@@ -44,6 +44,10 @@ class AgentProcess {
   std::string File(const std::string& name) const { return dir_.File(name); }
   std::string Stdout() const;
   std::string Stderr() const;
+  // The trace for a failure message: its first lines (the start-up: settings, mode, threads)
+  // and its last characters, with the number of characters left out between them; the whole
+  // trace when it is short.
+  std::string TraceDump(size_t headLines = 60, size_t tailChars = 4000) const;
   // Waits (bounded) until the condition holds; true when it did.
   static bool WaitFor(const std::function<bool()>& condition, int timeoutMs);
   const std::string& Prefix() const { return prefix_; }

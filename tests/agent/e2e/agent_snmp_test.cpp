@@ -19,8 +19,7 @@
 namespace {
 
 std::string TraceEnd(const AgentProcess& agent) {
-  const std::string trace = agent.Stderr();
-  return trace.substr(trace.size() > 6000 ? trace.size() - 6000 : 0);
+  return agent.TraceDump(60, 6000);
 }
 
 TEST(AgentSnmp, PollsTheAdapterAndCountsAMainsFailure) {
@@ -33,7 +32,7 @@ TEST(AgentSnmp, PollsTheAdapterAndCountsAMainsFailure) {
   ASSERT_TRUE(agent.Start({"-b", "-x", "8", "-c", peer.peerName(), "-g", "public", "-s", "private"}));
   ASSERT_TRUE(AgentProcess::WaitFor(
       [&] { return agent.Stderr().find("SNMP THREAD updating status") != std::string::npos; }, 30000))
-      << agent.Stderr().substr(0, 4000);
+      << agent.TraceDump();
   // Identified: the default actions went to notify.dat.
   ASSERT_TRUE(AgentProcess::WaitFor([&] { return platform::RecordFile::Exists(agent.File(kNotifyFileName)); }, 30000));
   EXPECT_EQ(agent.Stderr().find("Adapter name/IP Address is incorrect."), std::string::npos);
@@ -41,7 +40,7 @@ TEST(AgentSnmp, PollsTheAdapterAndCountsAMainsFailure) {
   // Mains failure as the adapter reports it: input bad (the agent's on-battery alarm).
   peer.SetRaw("alarms", "[6]");
   ASSERT_TRUE(AgentProcess::WaitFor([&] { return OutagesInFile(agent.File(kBatteryInfoFileName)) == 1; }, 30000))
-      << agent.Stderr().substr(agent.Stderr().size() > 4000 ? agent.Stderr().size() - 4000 : 0);
+      << agent.TraceDump();
   peer.SetRaw("alarms", "[]");
 
   agent.Signal(SIGTERM);
@@ -50,6 +49,30 @@ TEST(AgentSnmp, PollsTheAdapterAndCountsAMainsFailure) {
   const auto config = testing_support::ReadFileBytes(agent.File(kConfigFileName));
   ASSERT_FALSE(config.empty());
   EXPECT_EQ(OutagesInFile(agent.File(kBatteryInfoFileName)), 1);
+}
+
+// An adapter that stops answering (its snmpd ends): once it has been silent for longer than
+// the communication time-out (120 s) the agent reports the lost communication with the UPS.
+TEST(AgentSnmp, ASilentAdapterIsALostCommunication) {
+  testing_support::SnmpAdapterPeer peer;
+  peer.SetUptime(100);
+  ASSERT_TRUE(peer.Start()) << peer.error();
+  AgentProcess agent;
+  ASSERT_TRUE(agent.InstallShippedMib());
+  ASSERT_TRUE(agent.Start({"-b", "-x", "8", "-c", peer.peerName(), "-g", "public", "-s", "private"}));
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Stderr(), kSystemNormalText); }, 60000))
+      << TraceEnd(agent);
+
+  peer.Stop();
+  const std::string lost = std::string(GetAlarmText(ALARM_LOST_UPS_COMM)) + " set at";
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Stderr(), lost); }, 240000)) << TraceEnd(agent);
+  EXPECT_TRUE(Contains(agent.Stderr(), "Tremona: ERROR no answer from the network adapter for")) << TraceEnd(agent);
+  const size_t lossAt = agent.Stderr().find(lost);
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Count(agent.Stderr().substr(lossAt), lost) >= 3; }, 60000))
+      << TraceEnd(agent);
+  EXPECT_EQ(agent.Stderr().find(kSystemNormalText, lossAt), std::string::npos) << TraceEnd(agent);
+  agent.Signal(SIGTERM);
+  EXPECT_EQ(agent.Wait(60000), 0) << TraceEnd(agent);
 }
 
 TEST(AgentSnmp, StandardAdapterOutageAndLowBatteryShutDownOnce) {

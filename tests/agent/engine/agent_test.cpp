@@ -368,3 +368,35 @@ TEST_F(AgentTest, MibFileIsOptional) {
 }
 
 }  // namespace
+
+// An adapter not heard from for longer than the communication time-out (counted from when the
+// next status read was due) is a lost communication in the adapter modes, whatever the adapter
+// thread is doing; at the limit itself, in the other modes, or with no adapter thread running,
+// nothing is raised.
+TEST_F(AgentTest, AnAdapterSilentPastTheTimeOutIsALostCommunication) {
+  struct Case {
+    uint8_t mode;
+    bool threadRuns;
+    uint32_t pollingInterval;
+    int64_t silentSeconds;
+    bool lost;
+  };
+  const Case cases[] = {
+      {COMM_NETBCM_ADAPTER, true, 0, 30, false},  {COMM_NETBCM_ADAPTER, true, 0, 31, true},
+      {COMM_NETBCM_ADAPTER, true, 10, 40, false}, {COMM_NETBCM_ADAPTER, true, 10, 41, true},
+      {COMM_SNMP_ADAPTER, true, 0, 31, true},     {COMM_SNMP_ADAPTER, false, 0, 300, false},
+      {COMM_SERIAL_NORMAL, true, 0, 300, false},  {COMM_IDLE, true, 0, 300, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << int{c.mode} << ", polling " << c.pollingInterval << " s, silent "
+                                    << c.silentSeconds << " s");
+    scp.upsStatus.ClearAlarm(ALARM_LOST_UPS_COMM);
+    scp.config.SetCommTimeout(30);
+    scp.config.SetPollingInterval(c.pollingInterval);
+    agent.mode = c.mode;
+    agent.adapterHeard = c.threadRuns ? clock->Now() : 0;
+    clock->AdvanceSeconds(c.silentSeconds);
+    agent.MonitorLoop();
+    EXPECT_EQ(Alarm(ALARM_LOST_UPS_COMM), c.lost);
+  }
+}

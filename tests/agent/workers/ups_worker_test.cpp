@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -422,6 +423,43 @@ TEST_F(WorkerTest, NetBcmAdapterWithoutWriteCommunityGetsTheFactoryAccessCode) {
   EXPECT_GE(state.calls["UpdateStatus"], 1);
   EXPECT_FALSE(Alarm(ALARM_IDLE));
   EXPECT_TRUE(services.PopupTexts().empty());
+}
+
+// While communication with the UPS is lost an adapter thread asks the status on every pass,
+// however fresh the monitor loop keeps the status stamps then (a long polling interval would
+// otherwise keep the one read that ends the loss from ever being due); a good read is an
+// answer of the adapter, and a thread that ends leaves no adapter to watch.
+TEST_F(WorkerTest, AdapterThreadsAskTheStatusOnEveryPassWhileCommunicationIsLost) {
+  for (const bool snmp : {false, true}) {
+    SCOPED_TRACE(snmp ? "SNMP" : "network BCM");
+    state.calls.clear();
+    scp.config.SetAdapterName("10.0.0.1");
+    scp.config.SetReadCommunity("public");
+    scp.config.SetWriteCommunity("private");
+    scp.config.SetPollingInterval(600);
+    scp.SetFlag(SCP_FLAG_TCPIP);
+    agent.PostAdapterRequests();
+    agent.SetNetBcmClientFactory([this](KT_SCP&) { return std::make_unique<FakeNetBcm>(state); });
+    agent.SetSnmpClientFactory([this](KT_SCP&) { return std::make_unique<FakeSnmp>(state); });
+    const AgentThreadId thread = snmp ? THREAD_SNMP : THREAD_NETBCM;
+    int pauses = 0;
+    int64_t heard = 0;
+    services.SetPauseHook([&](int) {
+      clock->AdvanceSeconds(1);
+      {
+        auto lock = scp.Lock();  // as the monitor loop does while the loss lasts
+        scp.upsStatus.SetAlarm(ALARM_LOST_UPS_COMM);
+        scp.upsStatus.Branches().Touch(1);
+      }
+      heard = std::max(heard, agent.adapterHeard.load());
+      if (++pauses == 20) services.RequestStop(thread);
+    });
+    services.State(thread) = kThreadRunning;
+    EXPECT_EQ(snmp ? SNMPThread(agent) : NetBCMThread(agent), 0);
+    EXPECT_GE(state.calls["UpdateStatus"], 3);
+    EXPECT_GT(heard, 1700000000);
+    EXPECT_EQ(agent.adapterHeard.load(), 0);
+  }
 }
 
 TEST_F(WorkerTest, SnmpThreadPollsUntilStopped) {

@@ -9,13 +9,20 @@
 //                                        print "created" or "existed", stay
 //   named_peer wait-event NAME MS        open the event and wait up to MS; exit 0 signalled,
 //                                        1 timed out, 2 no such event, 3 other
+//   named_peer take-in-turn NAME TAKES   open the mutex through two handles, print "open", and
+//                                        take and give it back (Wait 200 ms, Release) on two
+//                                        threads until they have TAKES takes together; exit 0
+//                                        when every Release succeeded and both threads took it,
+//                                        1 when a Release failed, 2 when a thread never got it
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/named_object.h"
 
@@ -63,6 +70,34 @@ int main(int argc, char** argv) {
       case platform::WaitResult::kTimedOut: return 1;
       default: return 3;
     }
+  }
+  if (cmd == "take-in-turn" && argc >= 4) {
+    platform::NamedMutex handles[2];
+    if (!handles[0].Open(name) || !handles[1].Open(name)) return 3;
+    std::printf("open\n");
+    std::fflush(stdout);
+    const int bound = std::atoi(argv[3]);
+    std::atomic<int> total{0};
+    std::atomic<bool> failed{false};
+    int takes[2] = {0, 0};
+    auto loop = [&](int i) {
+      while (total.load() < bound && !failed.load()) {
+        const platform::WaitResult r = handles[i].Wait(200);
+        if (r == platform::WaitResult::kTimedOut) continue;
+        if (r != platform::WaitResult::kSignaled || !handles[i].Release()) {
+          failed = true;
+          return;
+        }
+        ++takes[i];
+        ++total;
+      }
+    };
+    std::thread a(loop, 0);
+    std::thread b(loop, 1);
+    a.join();
+    b.join();
+    if (failed) return 1;
+    return takes[0] > 0 && takes[1] > 0 ? 0 : 2;
   }
   return 64;
 }

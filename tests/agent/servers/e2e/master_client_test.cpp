@@ -78,7 +78,7 @@ class MasterClientTest : public ::testing::Test {
           return Count(err, "NETWORK THREAD IS ALIVE") >= turns + 4 || Count(err, "exiting network thread") > 0;
         },
         60000))
-        << master_.Stderr().substr(master_.Stderr().size() > 4000 ? master_.Stderr().size() - 4000 : 0);
+        << master_.TraceDump();
   }
   // The wrongly configured client refused every command: event 36 logged (its alarm 24 is
   // one the action engine clears once handled), nothing obeyed.

@@ -125,7 +125,7 @@ TEST_F(NetBcmCommands, SleepModeOnOneSegmentByAdapterVersion) {
 TEST_F(NetBcmCommands, SleepModeWithoutMinuteCommandsAddsTheMoment) {
   setenv("TZ", "UTC", 1);
   tzset();
-  testing_support::ScopedManualClock clock(1000000000);  // 2001-09-09 01:46:40 UTC
+  UseManualClock(1000000000);  // 2001-09-09 01:46:40 UTC
   Identify();
   driver_->SetCapabilities(NETBCM_CAP_DATE_TIME);
   // 01:46:40 + 120 s = 01:48:40: an off at the next whole minute, 01:49, never at 01:48; an
@@ -167,7 +167,7 @@ TEST_F(NetBcmCommands, DelayedOffOfTheWholeUpsNeverWraps) {
 TEST_F(NetBcmCommands, DelayedOffFallsBackToTheMomentThenToTheLargestByte) {
   setenv("TZ", "UTC", 1);
   tzset();
-  testing_support::ScopedManualClock clock(1000000000);  // 01:46:40
+  UseManualClock(1000000000);  // 01:46:40
   Identify();
   driver_->SetCapabilities(NETBCM_CAP_DELAYED_OFF | NETBCM_CAP_DATE_TIME);
   // 01:46:40 + 300 s = 01:51:40, the next whole minute 01:52.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,9 +48,18 @@ class NetBcmFixture : public ::testing::Test {
     trace_.Clear();
   }
 
+  // Installs a manual clock for the rest of the test. It stays installed until the fixture
+  // ends, after the simulated adapter, whose thread reads the clock, has stopped: a clock of
+  // the test body would be gone while that thread still reads it.
+  platform::ManualClock* UseManualClock(int64_t now = 1000000000) {
+    clock_.emplace(now);
+    return &**clock_;
+  }
+
   // The request datagrams received since the log was cleared.
   std::vector<std::vector<uint8_t>> Requests() const { return sim_->Received(); }
 
+  std::optional<testing_support::ScopedManualClock> clock_;
   testing_support::TempDir dir_;
   testing_support::TraceCapture trace_;
   KT_SCP scp_;

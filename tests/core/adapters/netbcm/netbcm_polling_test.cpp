@@ -268,7 +268,7 @@ TEST_F(NetBcmPolling, AccessCodesAreSixBytes) {
 }
 
 TEST_F(NetBcmPolling, BatteryTestIsLoggedWhenItEnds) {
-  testing_support::ScopedManualClock clock;
+  platform::ManualClock* clock = UseManualClock();
   ASSERT_EQ(driver_->UpdateInfo(), 1);
   {
     auto lock = scp_.Lock();
@@ -291,7 +291,7 @@ TEST_F(NetBcmPolling, BatteryTestIsLoggedWhenItEnds) {
 }
 
 TEST_F(NetBcmPolling, ABatteryTestThatCannotStartOrNeverEndsReleasesTheStatusPolls) {
-  testing_support::ScopedManualClock clock;
+  platform::ManualClock* clock = UseManualClock();
   auto testAlarm = [&] {
     auto lock = scp_.Lock();
     return scp_.upsStatus.IsAlarmSet(ALARM_BATTERY_TEST);
