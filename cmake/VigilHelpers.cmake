@@ -33,6 +33,9 @@ function(vigil_library name)
   list(FILTER _srcs EXCLUDE REGEX ".*_main\\.cpp$")
   if(ARG_SHARED)
     add_library(${name} SHARED ${_srcs})
+    # Built where it is installed, relative to the top: its siblings are in its own folder.
+    set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${VIGIL_LIBDIR}
+                                             BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "$ORIGIN")
     install(TARGETS ${name} LIBRARY DESTINATION ${VIGIL_LIBDIR} COMPONENT runtime)
   else()
     add_library(${name} STATIC ${_srcs})
@@ -43,6 +46,29 @@ function(vigil_library name)
   if(ARG_PRIVATE_DEPS)
     target_link_libraries(${name} PRIVATE ${ARG_PRIVATE_DEPS})
   endif()
+endfunction()
+
+# vigil_install_program(target DESTINATION dir [COMPONENT component]): installs a program of the
+# package in dir (relative to the prefix, such as ${CMAKE_INSTALL_BINDIR}). Its run path finds
+# the suite's libraries from where the program is, so the program must lie as far from the top
+# of the build tree as dir lies from the prefix: then the one run path serves both.
+function(vigil_install_program target)
+  cmake_parse_arguments(ARG "" "DESTINATION;COMPONENT" "" ${ARGN})
+  if(NOT ARG_COMPONENT)
+    set(ARG_COMPONENT runtime)
+  endif()
+  get_target_property(_built ${target} RUNTIME_OUTPUT_DIRECTORY)
+  if(NOT _built)
+    set(_built ${CMAKE_CURRENT_BINARY_DIR})
+  endif()
+  file(RELATIVE_PATH _from_build ${_built} ${CMAKE_BINARY_DIR}/${VIGIL_LIBDIR})
+  file(RELATIVE_PATH _from_install /${ARG_DESTINATION} /${VIGIL_LIBDIR})
+  if(NOT _from_build STREQUAL _from_install)
+    message(FATAL_ERROR "${target} is built in ${_built}, which lies other than ${ARG_DESTINATION} "
+                        "from ${VIGIL_LIBDIR}: its run path would not serve both")
+  endif()
+  set_target_properties(${target} PROPERTIES BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "$ORIGIN/${_from_install}")
+  install(TARGETS ${target} RUNTIME DESTINATION ${ARG_DESTINATION} COMPONENT ${ARG_COMPONENT})
 endfunction()
 
 # vigil_test_folder(name [DEPS ...] [LABELS ...] [RESOURCE_LOCK lock]): one GoogleTest program of

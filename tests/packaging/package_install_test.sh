@@ -23,6 +23,11 @@ expect /etc/vigil/VigilNT.conf
 expect /usr/lib/vigil/libplatform.so
 expect /usr/lib/vigil/libcore_scp.so
 expect /usr/share/doc/vigil/README.md
+expect /usr/share/doc/vigil/changelog.gz
+expect /usr/share/doc/vigil/copyright
+expect /usr/share/man/man8/VigilNT.8.gz
+expect /usr/share/man/man1/Tremmail.1.gz
+expect /usr/share/lintian/overrides/vigil
 expect /var/lib/vigil/mib.txt
 
 # The unit starts the program where the package put it.
@@ -31,6 +36,35 @@ grep -q '^ExecStart=/usr/sbin/VigilNT' "$ROOT/lib/systemd/system/VigilNT.service
 # The settings file is kept across upgrades.
 dpkg-deb -e "$DEB" "$WORK/control"
 grep -qx '/etc/vigil/VigilNT.conf' "$WORK/control/conffiles" || { echo "FAIL: settings not a conffile"; fail=1; }
+
+# The dependencies are those of the binaries: the C and C++ libraries and the SNMP library
+# itself (not a package that merely might hold it), and libcurl, which the mail path loads.
+depends="$(dpkg-deb -f "$DEB" Depends)"
+names="$(sed 's/([^)]*)//g; s/[,|]/\n/g' <<<"$depends" | tr -d ' ')"
+for want in libc6 libstdc++6 libsnmp40 libcurl4; do
+  grep -Fqx "$want" <<<"$names" || { echo "FAIL: Depends ($depends) lacks $want"; fail=1; }
+done
+if grep -Fqx libsnmp-base <<<"$names"; then echo "FAIL: Depends ($depends) offers libsnmp-base"; fail=1; fi
+
+# Every run path in the package names a folder of the package (or of the system).
+bash "$(dirname "$0")/run_paths_check.sh" --root "$ROOT" "$ROOT" usr/sbin/VigilNT usr/bin/Tremmail \
+  usr/lib/vigil/libplatform.so || fail=1
+
+# Debian's own check of the package: no error and no warning.
+if ! command -v lintian >/dev/null; then
+  echo "FAIL: lintian is not installed (scripts/deps installs it)"; fail=1
+else
+  set +e
+  lintian --fail-on error,warning --tag-display-limit 0 "$DEB" >"$WORK/lintian.txt" 2>&1
+  rc=$?
+  set -e
+  cat "$WORK/lintian.txt"
+  case "$rc" in
+    0) grep -Eq '^[EW]: ' "$WORK/lintian.txt" && { echo "FAIL: lintian reports errors or warnings"; fail=1; } ;;
+    2) echo "FAIL: lintian reports errors or warnings"; fail=1 ;;
+    *) echo "FAIL: lintian did not run through (status $rc)"; fail=1 ;;
+  esac
+fi
 
 # The installed agent finds its libraries through its run path (none of the build tree's), loads
 # and answers: started outside the service manager and without -b it says why and ends with 1.

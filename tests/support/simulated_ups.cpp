@@ -43,7 +43,9 @@ std::string SimulatedUps::ProgramPath() {
 
 SimulatedUps::SimulatedUps(const std::string& mode, const std::vector<std::string>& extra_args,
                            bool as_ordinary_user) {
-  const std::string program = ProgramPath();
+  const std::string program =
+      as_ordinary_user ? ProgramForOrdinaryUser(ProgramPath(), &error_) : ProgramPath();
+  if (program.empty()) return;
   std::vector<std::string> args;
   if (as_ordinary_user) args = OrdinaryUserLauncher();
   args.push_back(program);

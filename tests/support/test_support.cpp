@@ -14,6 +14,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 
 #include "core/base/ktdiag.h"
@@ -158,11 +161,110 @@ void GiveToOrdinaryUser(const std::filesystem::path& path) {
   const OrdinaryUser user = OrdinaryUserIds();
   if (!user.dropped) return;
   std::error_code ec;
-  (void)::lchown(path.c_str(), user.uid, user.gid);
+  // A file that cannot be handed over shows in the test that needs it.
+  int rc = ::lchown(path.c_str(), user.uid, user.gid);
   if (!std::filesystem::is_directory(path, ec)) return;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(path, ec)) {
-    (void)::lchown(entry.path().c_str(), user.uid, user.gid);
+    rc = ::lchown(entry.path().c_str(), user.uid, user.gid);
   }
+  (void)rc;
+}
+
+namespace {
+
+// Every user may enter and read, only the owner (root) may change.
+constexpr std::filesystem::perms kOpenToEveryone =
+    std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+    std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+    std::filesystem::perms::others_exec;
+
+// The ordinary user's copies of the build's programs, kept until the test program ends.
+struct OrdinaryUserCopies {
+  std::mutex mutex;
+  std::unique_ptr<TempDir> dir;
+  std::map<std::string, std::string> programs;  // the build's program -> its copy
+};
+
+OrdinaryUserCopies& Copies() {
+  static OrdinaryUserCopies copies;
+  return copies;
+}
+
+// The top of the build tree that holds `program`: the nearest folder above it with the
+// suite's library folder; empty when there is none.
+std::filesystem::path BuildTopOf(const std::filesystem::path& program) {
+  std::error_code ec;
+  for (auto dir = program.parent_path(); !dir.empty(); dir = dir.parent_path()) {
+    if (std::filesystem::is_directory(dir / VIGIL_LIBDIR, ec)) return dir;
+    if (dir == dir.root_path()) break;
+  }
+  return {};
+}
+
+// Makes `dir` and every folder between `root` and it, open to everyone (whatever the umask).
+bool MakeOpenFolders(const std::filesystem::path& root, const std::filesystem::path& dir) {
+  std::error_code ec;
+  std::filesystem::path at = root;
+  for (const auto& part : dir.lexically_relative(root)) {
+    if (part == ".") continue;
+    at /= part;
+    std::filesystem::create_directory(at, ec);
+    std::filesystem::permissions(at, kOpenToEveryone, ec);
+    if (ec) return false;
+  }
+  return true;
+}
+
+bool CopyOpenToEveryone(const std::filesystem::path& from, const std::filesystem::path& to) {
+  std::error_code ec;
+  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
+  if (!ec) std::filesystem::permissions(to, kOpenToEveryone, ec);
+  return !ec;
+}
+
+}  // namespace
+
+std::string ProgramForOrdinaryUser(const std::string& program, std::string* error) {
+  if (!OrdinaryUserIds().dropped) return program;
+  OrdinaryUserCopies& copies = Copies();
+  std::lock_guard<std::mutex> lock(copies.mutex);
+  if (auto it = copies.programs.find(program); it != copies.programs.end()) return it->second;
+  auto fail = [&](const std::string& why) {
+    if (error) *error = "no copy of " + program + " for the ordinary user: " + why;
+    return std::string();
+  };
+  std::error_code ec;
+  if (!copies.dir) {
+    copies.dir = std::make_unique<TempDir>(false);
+    std::filesystem::permissions(copies.dir->path(), kOpenToEveryone, ec);
+  }
+  const std::filesystem::path root = copies.dir->path();
+  const std::filesystem::path source = std::filesystem::weakly_canonical(program, ec);
+  if (ec || !std::filesystem::is_regular_file(source, ec)) return fail("no such program");
+  const std::filesystem::path top = BuildTopOf(source);
+  std::filesystem::path target = root / source.filename();
+  if (!top.empty()) {
+    target = root / source.lexically_relative(top);
+    const std::filesystem::path libraries = root / VIGIL_LIBDIR;
+    if (!std::filesystem::exists(libraries, ec)) {
+      if (!MakeOpenFolders(root, libraries)) return fail("cannot make " + libraries.string());
+      for (const auto& entry : std::filesystem::directory_iterator(top / VIGIL_LIBDIR, ec)) {
+        if (entry.is_regular_file(ec) &&
+            !CopyOpenToEveryone(entry.path(), libraries / entry.path().filename())) {
+          return fail("cannot copy " + entry.path().string());
+        }
+      }
+    }
+  }
+  if (!MakeOpenFolders(root, target.parent_path()) || !CopyOpenToEveryone(source, target)) {
+    return fail("cannot copy it to " + target.string());
+  }
+  const std::string copy = target.string();
+  if (RunAsOrdinaryUser([&] { return ::access(copy.c_str(), X_OK) == 0 ? 0 : 1; }) != 0) {
+    return fail("the user cannot start " + copy + " (can every user enter " + root.string() + "?)");
+  }
+  copies.programs[program] = copy;
+  return copy;
 }
 
 MachineResourceLock::MachineResourceLock(const std::string& resource)

@@ -109,6 +109,14 @@ std::vector<std::string> OrdinaryUserLauncher();
 int RunAsOrdinaryUser(const std::function<int()>& body);
 // Hands a file or a whole directory tree to the ordinary user (when the tests run as root).
 void GiveToOrdinaryUser(const std::filesystem::path& path);
+// The path at which the ordinary user starts `program`, a program of the build. When the tests
+// change user, the build tree may lie where that user cannot enter (under /root, or in a folder
+// made by mktemp -d), so the user always runs a copy: in a temporary folder that every user may
+// enter and only root may change, made once per test program, with the suite's libraries at
+// their place relative to the program, where its $ORIGIN-relative run path looks. Without a
+// change of user, `program` itself. An empty path, with the reason in `error`, when the copy
+// cannot be made or the user cannot start it.
+std::string ProgramForOrdinaryUser(const std::string& program, std::string* error);
 
 // Holds an exclusive lock on a machine-wide resource (for instance "udp_port_7010") while it
 // lives, waiting for it first: serialises tests of different test runs on one machine, which a

@@ -1,7 +1,8 @@
 // The README's commands as an ordinary user, not root: detect_ups finds the simulated Smart-UPS,
 // VigilNT detects it, holds its port against a second user, and rides out one power outage.
 // Root passes the kernel's permission and exclusive-use checks, which hid faults that every
-// other user meets; run as root, the test drops to "nobody" for the simulator and the programs.
+// other user meets; run as root, the test drops to "nobody" for the simulator and the programs,
+// which then run from a copy that user can reach wherever the build tree lies.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -30,7 +31,10 @@ struct ProgramRun {
 // Runs detect_ups as the ordinary user in `dir` (where its error.dat goes); bounded.
 ProgramRun DetectUps(const std::string& dir, const std::vector<std::string>& args) {
   const std::string out = dir + "/detect.txt";
-  std::vector<std::string> argv = {DETECT_UPS_PROGRAM};
+  std::string why;
+  const std::string program = testing_support::ProgramForOrdinaryUser(DETECT_UPS_PROGRAM, &why);
+  if (program.empty()) return {-1, why};
+  std::vector<std::string> argv = {program};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;
   for (auto& a : argv) cargv.push_back(a.data());

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -40,7 +41,16 @@ bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector
   if (!testing_support::InPrivateNetwork()) {
     static testing_support::MachineResourceLock portLock("udp_port_7010");
   }
-  std::vector<std::string> argv = {VIGILNT_PROGRAM};
+  std::string program = VIGILNT_PROGRAM;
+  if (ordinary_user_) {
+    std::string why;
+    program = testing_support::ProgramForOrdinaryUser(program, &why);
+    if (program.empty()) {
+      std::fprintf(stderr, "AgentProcess: %s\n", why.c_str());
+      return false;
+    }
+  }
+  std::vector<std::string> argv = {program};
   argv.insert(argv.end(), args.begin(), args.end());
   const std::string out = File("stdout.txt");
   const std::string err = File("stderr.txt");
