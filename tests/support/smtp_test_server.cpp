@@ -30,9 +30,10 @@ std::string ReadAll(const fs::path& p) {
 
 std::string SinkScript() {
   const char* src = std::getenv("VIGIL_SOURCE_DIR");
-  if (src != nullptr && src[0] != '\0') return std::string(src) + "/tools/smtp_sink.py";
-  // This file lies in <source>/tests/support.
-  return (fs::path(__FILE__).parent_path().parent_path().parent_path() / "tools" / "smtp_sink.py").string();
+  // Without the variable, the source tree the tests were built from (a compiler cache may
+  // make this file's own path relative, so it cannot stand in for it).
+  const std::string dir = src != nullptr && src[0] != '\0' ? std::string(src) : std::string(VIGIL_DEFAULT_SOURCE_DIR);
+  return dir + "/tools/smtp_sink.py";
 }
 
 }  // namespace
