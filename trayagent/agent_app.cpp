@@ -104,7 +104,7 @@ bool CAgentApp::InitInstance(const QStringList& arguments) {
 void CAgentApp::StartTicks() { ticks_.start(); }
 
 void CAgentApp::OnIdle() {
-  if (!agentEnabled) return;
+  if (!agentEnabled || closing_) return;
   if (firstIdlePending) {
     UpdateTrayIcon(kTrayAdd, 0);
     firstIdlePending = 0;
@@ -118,6 +118,7 @@ void CAgentApp::OnIdle() {
   UpdateTrayIcon(kTrayModify, 1);
   engine_.Pass();
   if (!engine_.Running() && frame_) {
+    closing_ = true;
     ticks_.stop();
     QMetaObject::invokeMethod(frame_, "close", Qt::QueuedConnection);
   }

@@ -103,6 +103,7 @@ class CAgentApp : public QObject {
   TrayAgentEngine& engine_;
   KT_Agent& agent_;
   bool trace_ = false;
+  bool closing_ = false;  // the agent stopped: the frame is closing, no more passes
   std::unique_ptr<TrayIcon> tray_;
   CAgentFrame* frame_ = nullptr;
   QTimer ticks_;

@@ -41,22 +41,42 @@ void KT_QtMessageBoxes::Show(const std::string& text, const std::string& caption
     platform::AppendMessageLog(log_path_, caption, text, "OK");
     return;
   }
-  auto box = std::make_shared<Box>();
-  box->text = text;
-  box->caption = caption;
-  box->flags = flags;
+  std::shared_ptr<Box> box;
+  std::shared_ptr<Box> previous;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (current_ && !current_->closed) {
-      // A box still open (WarnAdmin closes it first; this is only a safety net).
-      current_->closed = true;
-      cv_.notify_all();
+    if (current_ && !current_->claimed && current_->caption == caption) {
+      // The box announced for this thread; closed already when a newer box came first.
+      box = current_;
+      box->claimed = true;
+      if (box->closed) return;
+    } else {
+      previous = current_;
+      box = std::make_shared<Box>();
+      box->caption = caption;
+      box->claimed = true;
+      current_ = box;
     }
-    current_ = box;
+    box->text = text;
+    box->flags = flags;
   }
+  // A box still open under an unannounced Show (WarnAdmin closes it first; a safety net).
+  if (previous && !previous->closed) Finish(previous);
   QMetaObject::invokeMethod(this, [this, box] { Open(box); }, Qt::QueuedConnection);
   std::unique_lock<std::mutex> lock(mutex_);
   cv_.wait(lock, [&] { return box->closed; });
+}
+
+void KT_QtMessageBoxes::Starting(const std::string& caption) {
+  auto box = std::make_shared<Box>();
+  box->caption = caption;
+  std::shared_ptr<Box> previous;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    previous = current_;
+    current_ = box;
+  }
+  if (previous && !previous->closed) Finish(previous);
 }
 
 void KT_QtMessageBoxes::Open(const std::shared_ptr<Box>& box) {

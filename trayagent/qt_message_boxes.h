@@ -5,6 +5,8 @@
 // until it is closed, by the user or by Close. Close (WarnAdmin, before the next box) works at
 // once from any thread, even for a box the user-interface thread has not opened yet: the
 // user-interface thread may itself be the one waiting in WarnAdmin, so nothing here waits for it.
+// The agent announces each box before its thread starts (Starting), so a Close that comes
+// before the thread's Show closes that box too: its Show then returns at once.
 //
 // With VIGIL_MESSAGE_LOG set (platform/message_log.h) no box is shown: each is logged and taken
 // as answered OK at once.
@@ -32,6 +34,8 @@ class KT_QtMessageBoxes : public QObject, public KT_MessageBoxes {
 
   void Show(const std::string& text, const std::string& caption, uint32_t flags) override;
   bool Close(const std::string& caption) override;
+  // Makes the coming box the current one at once, so that a Close before its Show closes it.
+  void Starting(const std::string& caption) override;
 
   // Closes whatever box is open or waiting (the program's end).
   void CloseAll();
@@ -44,6 +48,7 @@ class KT_QtMessageBoxes : public QObject, public KT_MessageBoxes {
     std::string caption;
     uint32_t flags = 0;
     bool closed = false;
+    bool claimed = false;  // its thread's Show has taken it
     QPointer<QMessageBox> widget;
   };
   void Open(const std::shared_ptr<Box>& box);

@@ -40,7 +40,7 @@ bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector
   if (!testing_support::InPrivateNetwork()) {
     static testing_support::MachineResourceLock portLock("udp_port_7010");
   }
-  std::vector<std::string> argv = {VIGILNT_PROGRAM};
+  std::vector<std::string> argv = {program_};
   argv.insert(argv.end(), args.begin(), args.end());
   const std::string out = File("stdout.txt");
   const std::string err = File("stderr.txt");
@@ -57,6 +57,7 @@ bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector
     ::dup2(o, 1);
     ::dup2(e, 2);
     if (ordinary_user_ && !testing_support::BecomeOrdinaryUser(user)) ::_exit(126);
+    if (::chdir(Dir().c_str()) != 0) ::_exit(126);
     ::unsetenv("INVOCATION_ID");
     ::unsetenv("NOTIFY_SOCKET");
     ::setenv("VIGIL_AGENT_CONF", conf.c_str(), 1);
