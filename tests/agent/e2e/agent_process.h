@@ -31,6 +31,7 @@ class AgentProcess {
   // The named-object prefix of another agent, so that both see the same named objects (one
   // machine to them).
   void SharePrefixWith(const AgentProcess& other) { prefix_ = other.prefix_; }
+  void SetPrefix(const std::string& prefix) { prefix_ = prefix; }
   // Starts VigilNT with the arguments and extra environment entries. True when started.
   bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
   // From now on the program runs as the tests' ordinary user (test_support.h), who is given

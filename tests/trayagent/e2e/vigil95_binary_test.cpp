@@ -6,6 +6,8 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -157,6 +159,47 @@ TEST(Vigil95IdleTest, SigtermEndsAnIdleAgentWithItsFilesWritten) {
   EXPECT_TRUE(Contains(agent.Stderr(), "Stop requested by signal 15"));
   EXPECT_TRUE(std::filesystem::exists(agent.File("config.dat")));
   DumpOnFailure(agent);
+}
+
+// The process id of a program that has ended.
+pid_t EndedProcess() {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(0);
+  ::waitpid(pid, nullptr, 0);
+  return pid;
+}
+
+// Named-object files in /dev/shm under a prefix.
+size_t SharedFiles(const std::string& prefix) {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/dev/shm")) n += e.path().filename().string().rfind(prefix, 0) == 0;
+  return n;
+}
+
+TEST(StaleObjectSweepTest, AKilledAgentsFilesGoALiveOnesStay) {
+  // Prefixes of test programs that have ended, as a killed test run leaves them.
+  const std::string killedPrefix = "agent-" + std::to_string(EndedProcess()) + "-0";
+  const std::string livePrefix = "agent-" + std::to_string(EndedProcess()) + "-1";
+  Vigil95Process killed;
+  Vigil95Process live;
+  killed.SetPrefix(killedPrefix);
+  live.SetPrefix(livePrefix);
+  live.UseProgram(VIGILNT_PROGRAM);
+  ASSERT_TRUE(killed.Launch({"-x:5", "-b"}));
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(killed.Stderr(), "Mode: Idle"); }, kBoundMs));
+  killed.Signal(SIGKILL);
+  killed.Wait(kBoundMs);
+  ASSERT_GT(SharedFiles(killedPrefix), 0u);  // a killed agent leaves its objects' files
+  // The one machine's UDP port is free again: the live agent runs beside the left files.
+  ASSERT_TRUE(live.Launch({"-b", "-x", "5"}));
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(live.Stderr(), "Mode: Idle"); }, kBoundMs)) << live.Stderr();
+  const size_t liveFiles = SharedFiles(livePrefix);
+  ASSERT_GT(liveFiles, 0u);
+  EXPECT_GE(testing_support::RemoveStaleTestObjects(), 1);
+  EXPECT_EQ(SharedFiles(killedPrefix), 0u);
+  EXPECT_EQ(SharedFiles(livePrefix), liveFiles);
+  live.Signal(SIGTERM);
+  EXPECT_EQ(live.Wait(kBoundMs), 0);
 }
 
 }  // namespace
