@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "agent/engine/agent.h"
+#include "core/base/ktdiag.h"
 #include "core/base/setup_data.h"
 #include "platform/clock.h"
 #include "trayagent/agent_about_dlg.h"
@@ -129,7 +130,13 @@ void CAgentApp::UpdateTrayIcon(int operation, int running) {
   const int type = engine_.InterfaceType();
   if (operation == kTrayModify && type == lastShownInterfaceType) return;
   lastShownInterfaceType = type;
-  tray_->Apply(operation, running != 0, TrayTip(type));
+  const QString tip = TrayTip(type);
+  static const char* const kDone[] = {"added", "modified", "deleted"};
+  if (operation >= kTrayAdd && operation <= kTrayDelete) {
+    Diag() << "Tray icon " << kDone[operation] << " (icon " << (running ? kIconRunning : kIconStartup)
+           << "): " << tip.toStdString() << "\n";
+  }
+  tray_->Apply(operation, running != 0, tip);
 }
 
 int CAgentApp::ExitInstance(int exitCode) {

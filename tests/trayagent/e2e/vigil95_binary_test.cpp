@@ -113,6 +113,13 @@ class Vigil95UpsTest : public ::testing::Test {
 TEST_F(Vigil95UpsTest, AnOutageWarnsAndLowBatteryShutsDownOnceThenTheProgramEnds) {
   StartOnUps();
   EXPECT_TRUE(Contains(agent.Stderr(), "No system tray on this display")) << agent.Stderr();
+  // The start-up icon first, then the running one once the UPS is known; passes that find the
+  // same interface type ask nothing more of the icon.
+  const std::string added = "Tray icon added (icon 130): Tremona\u00AE Agent is idle";
+  const std::string running = "Tray icon modified (icon 128): Tremona\u00AE Agent is active";
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Count(agent.Stderr(), "main_thread") + Count(agent.Stderr(), "Tremona Mode") >= 3; }, kBoundMs));
+  EXPECT_LT(agent.Stderr().find(added), agent.Stderr().find(running)) << agent.Stderr();
+  EXPECT_EQ(Count(agent.Stderr(), "Tray icon modified"), 1u);
   ASSERT_TRUE(ups.Do("mains fail"));
   ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Boxes(), "Tremona Agent Message | "); }, kBoundMs))
       << agent.Boxes();
@@ -127,6 +134,7 @@ TEST_F(Vigil95UpsTest, AnOutageWarnsAndLowBatteryShutsDownOnceThenTheProgramEnds
   EXPECT_LT(effects.find("pre-shutdown low-battery"), effects.find("shutdown -h now")) << effects;
   EXPECT_TRUE(ups.WaitForLog("ACTION shutdown", 0, 10000));
   EXPECT_TRUE(Contains(agent.Stderr(), "Tremona daemon is exiting normally"));
+  EXPECT_TRUE(Contains(agent.Stderr(), "Tray icon deleted"));
   for (const char* file : {"config.dat", "bat_info.dat", "notify.dat"}) {
     EXPECT_TRUE(std::filesystem::exists(agent.File(file))) << file;
   }
@@ -154,6 +162,9 @@ TEST(Vigil95IdleTest, SigtermEndsAnIdleAgentWithItsFilesWritten) {
   Vigil95Process agent;
   ASSERT_TRUE(agent.Launch({"-x:5", "-b"}));
   ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Stderr(), "Mode: Idle"); }, kBoundMs)) << agent.Stderr();
+  // Without a UPS the start-up icon stays: the tip says the agent is idle.
+  EXPECT_TRUE(Contains(agent.Stderr(), "Tray icon added (icon 130): Tremona\u00AE Agent is idle"));
+  EXPECT_FALSE(Contains(agent.Stderr(), "Tray icon modified"));
   agent.Signal(SIGTERM);
   EXPECT_EQ(agent.Wait(kBoundMs), 0);
   EXPECT_TRUE(Contains(agent.Stderr(), "Stop requested by signal 15"));
