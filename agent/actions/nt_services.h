@@ -6,12 +6,11 @@
 //                      (settings: user_terminals)
 //   event log          the system log, source "VigilNT", with the event names
 //   broadcast          the logged-in users' terminals, as `wall` writes them
-//   mail               MapiMail on a short-lived thread; the mail sender program path too
-//   programs, saver,   through agent/actions/system_effects.h: configured commands started without a
-//   sound, shutdown    shell, every wait bounded
+//   mail, programs,    shared with the desktop agent (agent/actions/effect_services.h): MapiMail on
+//   saver, identity,   a short-lived thread, configured commands started without a shell and
+//   single instance    waited for within their bound, type 15 ("Linux") with the kernel's version
+//   sound, shutdown    through agent/actions/system_effects.h, every wait bounded
 //   pages              the shared pager slots of KT_OSServices
-//   single instance    the shared mapping "Tremona Agent Is Running"
-//   identity           operating-system type 15 ("Linux") with the kernel's version numbers
 //   service states     reported to systemd (READY, STOPPING, STATUS)
 //
 // Stopping the agent (StopAgent) writes every record file, asks every worker thread to stop
@@ -30,8 +29,7 @@
 #include <vector>
 
 #include "agent/engine/message_boxes.h"
-#include "agent/engine/os_services.h"
-#include "agent/actions/system_effects.h"
+#include "agent/actions/effect_services.h"
 #include "platform/system_log.h"
 
 // Service states as the shell reports them.
@@ -44,12 +42,11 @@ enum AgentServiceState : int {
 
 inline constexpr const char* kEventSourceName = "VigilNT";
 
-class KT_NTServices : public KT_OSServices {
+class KT_NTServices : public KT_EffectServices {
  public:
   explicit KT_NTServices(KT_SCP& scp);
   ~KT_NTServices() override;
 
-  int IsAlreadyRunning() override { return TestSingleInstance(); }
   int StopAgent(int quick) override;
   // Slot 14: closes the open agent box (WarnAdmin), then shows this one on a thread of its
   // own. 1, or -1 for a null text or a thread that cannot start.
@@ -57,21 +54,10 @@ class KT_NTServices : public KT_OSServices {
   // Slot 13: one system-log entry with the event's name (events 1..35; kind 0 error, 1
   // warning, anything else information). 1 written, 0 for an event without a name.
   int LogEvent(int kind, int eventNumber) override;
-  // Slot 4: one mail through MapiMail on a thread of its own. 1 on its way, 0 not.
-  int SendMail(const char* text, const char* subject, const char* recipient) override;
-  // Slot 7: starts the program and waits for it, at most 3 minutes (then goes on; the program
-  // keeps running). 1 ended, 0 still running, -1 not started ((38, 11, 1) null,
-  // (38, 11, 2, error) start failed).
-  int RunAndWait(const char* commandLine) override;
-  // Slot 8: starts the program. 1, or -1 ((38, 7, 1) null, (38, 7, 2, error) start failed).
-  int RunProgram(const char* commandLine) override;
   // Slot 9: runs the shutdown command (waited for within its bound), then signals the exit
   // event. 1, or -1 with (38, 8, 2, error) when the command did not start or (38, 8, 3, exit
   // code) when it failed; the exit event is signalled either way.
   int ShutdownSystem() override;
-  // Slot 10: the file saver, waited for at most 3 minutes. 1 ended, -1 ((38, 9, 2, error) not
-  // started, (38, 9, 1, ETIMEDOUT) still running after the bound).
-  int RunSaver() override;
   // Slot 11: plays the sound file and waits for it (bounded). 1, or -1 ((38, 10, 1) null,
   // (38, 10, 2, error) the player failed).
   int PlaySound(const char* soundFile) override;
@@ -82,12 +68,6 @@ class KT_NTServices : public KT_OSServices {
   // The mail sender program path: "tremmail.txt" and the mail sender started with the
   // recipient (agent/actions/system_effects.h). The fourth argument is not used.
   int StartMailProgram(const char* text, const char* recipient, const char* account, const char* unused = nullptr);
-
-  // Operating-system type 15 and the kernel's version into the UPS information block. 1, or
-  // -1 with error (38, 1, 1) when the kernel cannot be asked.
-  int SetOsInfo() override;
-  // The machine effects and their settings (tests point them at stand-ins).
-  KT_SystemEffects& Effects() { return effects_; }
 
   // One entry in the system log under "VigilNT".
   static void WriteEventLog(platform::LogEntryType type, const std::vector<std::string>& strings);
@@ -112,7 +92,6 @@ class KT_NTServices : public KT_OSServices {
 
  private:
   bool console_mode_ = false;
-  KT_SystemEffects effects_;
   bool running_as_service_ = false;
   std::mutex exit_mutex_;
   std::condition_variable exit_cv_;

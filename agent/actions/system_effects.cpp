@@ -211,6 +211,14 @@ platform::ProcessResult KT_SystemEffects::RunSaver() {
   return RunBounded(s.saverCommand, s.saverWaitMs, "The file saver");
 }
 
+std::optional<std::vector<std::string>> KT_SystemEffects::SoundCommand(const std::string& file) const {
+  auto argv = platform::SplitCommandLine(Settings().soundPlayer);
+  if (!argv || argv->empty()) return std::nullopt;
+  // A file name that looks like an option is given as a path, so no player takes it for one.
+  argv->push_back(!file.empty() && file[0] == '-' ? "./" + file : file);
+  return argv;
+}
+
 bool KT_SystemEffects::PlaySound(const std::string& file, int* error) {
   *error = 0;
   const KT_EffectSettings s = Settings();
@@ -222,13 +230,11 @@ bool KT_SystemEffects::PlaySound(const std::string& file, int* error) {
     platform::RingUserTerminals(s.terminals);
     return true;
   }
-  auto argv = platform::SplitCommandLine(s.soundPlayer);
-  if (!argv || argv->empty()) {
+  const auto argv = SoundCommand(file);
+  if (!argv) {
     *error = EINVAL;
     return false;
   }
-  // A file name that looks like an option is given as a path, so no player takes it for one.
-  argv->push_back(!file.empty() && file[0] == '-' ? "./" + file : file);
   platform::ProcessOptions options;
   options.wait = true;
   options.waitMs = s.soundWaitMs;
@@ -239,6 +245,21 @@ bool KT_SystemEffects::PlaySound(const std::string& file, int* error) {
   }
   if (r.status == platform::ProcessStatus::kExited && r.exitCode != 0) {
     *error = r.exitCode;
+    return false;
+  }
+  return true;
+}
+
+bool KT_SystemEffects::StartSound(const std::string& file, int* error) {
+  *error = 0;
+  const auto argv = SoundCommand(file);
+  if (!argv) {
+    *error = EINVAL;
+    return false;
+  }
+  const platform::ProcessResult r = platform::StartProgram(*argv);
+  if (r.status == platform::ProcessStatus::kFailedToStart) {
+    *error = r.sysError;
     return false;
   }
   return true;

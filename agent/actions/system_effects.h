@@ -34,6 +34,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/process.h"
 #include "platform/user_broadcast.h"
@@ -92,6 +93,9 @@ class KT_SystemEffects {
   platform::ProcessResult RunSaver();
   // Plays a sound file (see the head of this file). True when it played (or the bell rang).
   bool PlaySound(const std::string& file, int* error);
+  // Starts the configured sound player with the file and does not wait for it (the desktop
+  // agent). False, with the error, when there is no usable player or it cannot start.
+  bool StartSound(const std::string& file, int* error);
   // Runs the shutdown command within its bound.
   platform::ProcessResult Shutdown();
 
@@ -112,5 +116,8 @@ class KT_SystemEffects {
   struct Shared;
 
  private:
+  // The player's arguments with the file last; nothing when the player text is unusable.
+  std::optional<std::vector<std::string>> SoundCommand(const std::string& file) const;
+
   std::shared_ptr<Shared> shared_;
 };

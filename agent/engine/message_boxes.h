@@ -19,6 +19,9 @@ class KT_MessageBoxes {
   virtual void Show(const std::string& text, const std::string& caption, uint32_t flags) = 0;
   // Closes the open box with this caption; false when there is none to close.
   virtual bool Close(const std::string& caption) = 0;
+  // A box thread for this caption is about to start (called before the thread runs, after the
+  // previous box was closed), so that a Close arriving before the thread's Show still finds it.
+  virtual void Starting(const std::string& caption) { (void)caption; }
 };
 
 class KT_DaemonMessageBoxes : public KT_MessageBoxes {

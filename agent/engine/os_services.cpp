@@ -149,6 +149,7 @@ int KT_OSServices::StartMessageBoxThread(const char* text, const char* caption, 
   if (!layer) return -1;
   auto box = std::make_shared<BoxThread>();
   box->caption = caption ? caption : "";
+  layer->Starting(box->caption);
   try {
     box->thread = std::thread([box, layer, message = std::string(text), flags] {
       layer->Show(message, box->caption, flags);

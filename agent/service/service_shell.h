@@ -24,6 +24,10 @@
 // The program: returns the process's exit status.
 int VigilNtMain(int argc, char** argv);
 
+// Both agent programs refuse to start while another agent runs on the machine (the mapping
+// "Tremona Agent Is Running"): this text, exit status 1.
+inline constexpr const char* kAgentAlreadyRunningText = "The Agent is already running.";
+inline constexpr int kAgentAlreadyRunningExitStatus = 1;
 // Exit status when the program was not started by the service manager (nor with -b).
 inline constexpr int kNotAServiceExitStatus = 1;
 // The service controller's error code for that case, as the message names it.

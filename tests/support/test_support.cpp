@@ -1,6 +1,8 @@
 #include "tests/support/test_support.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -12,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -116,6 +119,48 @@ int RemoveUnheldSharedObjects(const std::string& prefix) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
       if (entry.path().filename().string().rfind(prefix, 0) != 0) continue;
+      const int fd = ::open(entry.path().c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+      if (fd < 0) continue;
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(entry.path().c_str()) == 0) ++removed;
+      ::close(fd);
+    }
+  }
+  ::close(dir);
+  return removed;
+}
+
+namespace {
+
+// The process id in a test or demo prefix at the start of `name`; 0 when the name has none.
+pid_t PrefixProcess(const std::string& name) {
+  static const std::regex test("^[A-Za-z0-9_]+-([0-9]{1,9})-[0-9]+");
+  static const std::regex demo("^demo([0-9]{1,9})\\.");
+  std::smatch m;
+  if (std::regex_search(name, m, test) || std::regex_search(name, m, demo)) return static_cast<pid_t>(std::stol(m[1]));
+  return 0;
+}
+
+bool ProcessAlive(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
+
+// Sweeps once before the tests of every program that links the test support.
+class StaleObjectSweep : public ::testing::Environment {
+ public:
+  void SetUp() override { RemoveStaleTestObjects(); }
+};
+[[maybe_unused]] ::testing::Environment* const kStaleObjectSweep =
+    ::testing::AddGlobalTestEnvironment(new StaleObjectSweep);
+
+}  // namespace
+
+int RemoveStaleTestObjects() {
+  const int dir = ::open("/dev/shm", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return 0;
+  int removed = 0;
+  if (::flock(dir, LOCK_EX) == 0) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
+      const pid_t pid = PrefixProcess(entry.path().filename().string());
+      if (pid <= 0 || ProcessAlive(pid)) continue;
       const int fd = ::open(entry.path().c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
       if (fd < 0) continue;
       if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(entry.path().c_str()) == 0) ++removed;

@@ -87,6 +87,12 @@ std::string UniqueName(const std::string& stem);
 // more (a killed agent leaves its objects' files behind; they count as absent, but pile up).
 // Objects still held are left alone. Returns how many files were removed.
 int RemoveUnheldSharedObjects(const std::string& prefix);
+// Removes the files in /dev/shm of named objects under the prefixes tests and the demo make
+// ("<stem>-<pid>-<n>" as UniqueName makes them, and the demo's "demo<pid>.") whose process has
+// ended and that no process holds. Every test program that links this library runs it once
+// before its tests (a global test environment), so files left by killed test programs do not
+// pile up. Returns how many files were removed.
+int RemoveStaleTestObjects();
 
 // The ordinary user the tests act as where root would hide a fault (root passes permission
 // checks and exclusive-use refusals that stop everyone else): "nobody" when the tests run as

@@ -41,7 +41,7 @@ bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector
   if (!testing_support::InPrivateNetwork()) {
     static testing_support::MachineResourceLock portLock("udp_port_7010");
   }
-  std::string program = VIGILNT_PROGRAM;
+  std::string program = program_;
   if (ordinary_user_) {
     std::string why;
     program = testing_support::ProgramForOrdinaryUser(program, &why);
@@ -67,6 +67,7 @@ bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector
     ::dup2(o, 1);
     ::dup2(e, 2);
     if (ordinary_user_ && !testing_support::BecomeOrdinaryUser(user)) ::_exit(126);
+    if (::chdir(Dir().c_str()) != 0) ::_exit(126);
     ::unsetenv("INVOCATION_ID");
     ::unsetenv("NOTIFY_SOCKET");
     ::setenv("VIGIL_AGENT_CONF", conf.c_str(), 1);

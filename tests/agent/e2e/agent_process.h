@@ -25,6 +25,13 @@ class AgentProcess {
   explicit AgentProcess(const std::vector<std::string>& settingsLines = {});
   ~AgentProcess();
 
+  // Another agent program in place of VigilNT (the desktop agent); it runs in the data
+  // directory, which is its working directory too.
+  void UseProgram(const std::string& path) { program_ = path; }
+  // The named-object prefix of another agent, so that both see the same named objects (one
+  // machine to them).
+  void SharePrefixWith(const AgentProcess& other) { prefix_ = other.prefix_; }
+  void SetPrefix(const std::string& prefix) { prefix_ = prefix; }
   // Starts VigilNT with the arguments and extra environment entries. True when started.
   bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
   // From now on the program runs as the tests' ordinary user (test_support.h), who is given
@@ -57,6 +64,7 @@ class AgentProcess {
  private:
   testing_support::TempDir dir_{false};
   std::string prefix_;
+  std::string program_ = VIGILNT_PROGRAM;
   pid_t pid_ = -1;
   bool ordinary_user_ = false;
 };

@@ -1,0 +1,149 @@
+#include "trayagent/agent_app.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "agent/engine/agent.h"
+#include "core/base/ktdiag.h"
+#include "core/base/setup_data.h"
+#include "platform/clock.h"
+#include "trayagent/agent_about_dlg.h"
+#include "trayagent/agent_frame.h"
+#include "trayagent/agent_pictures.h"
+#include "trayagent/tray_icon.h"
+
+void AgentCommandLineInfo::ParseParam(const std::string& param, bool flag, bool) {
+  if (!flag || param.empty()) return;
+  if (param.rfind("con", 0) == 0) {
+    trace_ = true;
+    return;
+  }
+  if (param.rfind("dir", 0) == 0) {
+    const std::string dir = param.size() > 4 ? param.substr(4) : std::string();
+    if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
+      // An unusable directory: the agent works where it was started.
+    }
+    return;
+  }
+  const char letter = param[0];
+  if (letter < 'a' || letter > 'x') return;
+  const std::string value = param.size() > 2 ? param.substr(2) : std::string();
+  switch (letter) {
+    case 'a':
+      if (!value.empty() && ::chdir(value.c_str()) != 0) {
+        // As for "dir": the agent stays in the directory it was started in.
+      }
+      break;
+    case 'b':
+      trace_ = true;
+      agent_.foreground = 1;
+      break;
+    case 'c':
+      agent_.adapterName = value;
+      break;
+    case 'd':
+      agent_.deviceName = value;
+      break;
+    case 'g':
+      agent_.readCommunity = value;
+      break;
+    case 's':
+      agent_.writeCommunity = value;
+      break;
+    case 'x':
+      agent_.mode = static_cast<uint8_t>(std::strtol(value.c_str(), nullptr, 10));
+      break;
+    default:
+      break;
+  }
+}
+
+void AgentCommandLineInfo::ParseCommandLine(const QStringList& arguments) {
+  for (int i = 1; i < arguments.size(); ++i) {
+    const std::string arg = arguments[i].toStdString();
+    const bool flag = !arg.empty() && (arg[0] == '-' || arg[0] == '/');
+    ParseParam(flag ? arg.substr(1) : arg, flag, i == arguments.size() - 1);
+  }
+}
+
+QString TrayTip(int interfaceType) {
+  const SetupData setup;
+  const QString tip = QString::fromStdString(setup.GetApplicationTypeName(6) + " " + setup.GetApplicationTypeName(8)) +
+                      (AgentIsActive(interfaceType) ? " is active" : " is idle");
+  return tip.left(kMaxTrayTip);
+}
+
+CAgentApp::CAgentApp(TrayAgentEngine& engine, KT_Agent& agent) : engine_(engine), agent_(agent) {
+  ticks_.setInterval(kTickMs);
+  connect(&ticks_, &QTimer::timeout, this, &CAgentApp::OnIdle);
+}
+
+CAgentApp::~CAgentApp() { delete frame_; }
+
+void CAgentApp::SetTrayIcon(std::unique_ptr<TrayIcon> icon) { tray_ = std::move(icon); }
+
+bool CAgentApp::InitInstance(const QStringList& arguments) {
+  if (engine_.AlreadyRunning()) {
+    engine_.Message("The Agent is already running.");
+    return false;
+  }
+  AgentCommandLineInfo commandLine(agent_, trace_);
+  commandLine.ParseCommandLine(arguments);
+  std::string reason;
+  if (!engine_.Prepare(reason)) {
+    engine_.Message(reason);
+    return false;
+  }
+  frame_ = new CAgentFrame(*this, trace_);
+  if (!tray_) tray_ = std::make_unique<SystemTrayIcon>(frame_);
+  frame_->setWindowIcon(AgentIcon(kIconRunning));
+  frame_->hide();
+  return true;
+}
+
+void CAgentApp::StartTicks() { ticks_.start(); }
+
+void CAgentApp::OnIdle() {
+  if (!agentEnabled || closing_) return;
+  if (firstIdlePending) {
+    UpdateTrayIcon(kTrayAdd, 0);
+    firstIdlePending = 0;
+    engine_.Initialize();
+    UpdateTrayIcon(kTrayModify, 1);
+    return;
+  }
+  const uint64_t now = platform::TickMs();
+  if (now <= nextPassTick) return;
+  nextPassTick = now + kPassIntervalMs;
+  UpdateTrayIcon(kTrayModify, 1);
+  engine_.Pass();
+  if (!engine_.Running() && frame_) {
+    closing_ = true;
+    ticks_.stop();
+    QMetaObject::invokeMethod(frame_, "close", Qt::QueuedConnection);
+  }
+}
+
+void CAgentApp::UpdateTrayIcon(int operation, int running) {
+  if (!frame_ || !tray_) return;
+  const int type = engine_.InterfaceType();
+  if (operation == kTrayModify && type == lastShownInterfaceType) return;
+  lastShownInterfaceType = type;
+  const QString tip = TrayTip(type);
+  static const char* const kDone[] = {"added", "modified", "deleted"};
+  if (operation >= kTrayAdd && operation <= kTrayDelete) {
+    Diag() << "Tray icon " << kDone[operation] << " (icon " << (running ? kIconRunning : kIconStartup)
+           << "): " << tip.toStdString() << "\n";
+  }
+  tray_->Apply(operation, running != 0, tip);
+}
+
+int CAgentApp::ExitInstance(int exitCode) {
+  ticks_.stop();
+  engine_.Stop();
+  agentEnabled = 0;
+  delete frame_;
+  frame_ = nullptr;
+  return exitCode;
+}

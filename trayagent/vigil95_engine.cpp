@@ -1,0 +1,88 @@
+#include "trayagent/vigil95_engine.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <filesystem>
+
+#include "agent/engine/agent.h"
+#include "agent/service/agent_assembly.h"
+#include "agent/service/stop_signals.h"
+#include "core/scp/scp.h"
+#include "platform/message_log.h"
+#include "platform/service_settings.h"
+#include "trayagent/agent_strings.h"
+#include "trayagent/qt_message_boxes.h"
+#include "trayagent/win95_services.h"
+
+void ShowShellMessage(const std::string& text) {
+  const std::string caption = kStringAppTitle;
+  const std::string log = platform::MessageLogPath();
+  if (!log.empty()) {
+    platform::AppendMessageLog(log, caption, text, "OK");
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok);
+  box.exec();
+}
+
+Vigil95Engine::Vigil95Engine(KT_SCP& scp, KT_Win95Services& services, KT_Agent& agent, StopSignalWatcher* stopSignals)
+    : scp_(scp), services_(services), agent_(agent), signals_(stopSignals), boxes_(std::make_shared<KT_QtMessageBoxes>()) {
+  services_.UseMessageBoxes(boxes_);
+  services_.SetBell([] { QMetaObject::invokeMethod(qApp, [] { QApplication::beep(); }, Qt::QueuedConnection); });
+}
+
+Vigil95Engine::~Vigil95Engine() {
+  services_.UseMessageBoxes(nullptr);
+  SetAgentServices(nullptr);
+}
+
+bool Vigil95Engine::AlreadyRunning() { return services_.IsAlreadyRunning() != 0; }
+
+bool Vigil95Engine::Prepare(std::string& reason) {
+  platform::ServiceSettings settings;
+  std::string error;
+  if (!platform::LoadServiceSettings(settings, error)) {
+    reason = "Vigil95: settings: " + error;
+    return false;
+  }
+  platform::SetServiceSettings(settings);
+  std::error_code ec;
+  const std::string dataDirectory = std::filesystem::current_path(ec).string();
+  if (ec || !IsUsableDirectory(dataDirectory)) {
+    reason = "Vigil95: the data directory " + dataDirectory + " cannot be used";
+    return false;
+  }
+  SetAgentServices(&services_);
+  assembly_ = std::make_unique<AgentAssembly>(scp_, services_, services_.Effects(), agent_, settings, dataDirectory);
+  return true;
+}
+
+void Vigil95Engine::Initialize() { agent_.InitializeAgent(); }
+
+void Vigil95Engine::Pass() {
+  if (signals_) signals_->RetryPending();
+  agent_.MonitorLoop();
+}
+
+bool Vigil95Engine::Running() { return services_.IsRunning(); }
+
+int Vigil95Engine::InterfaceType() {
+  auto lock = scp_.Lock();
+  return scp_.upsInfo.GetInterfaceType();
+}
+
+void Vigil95Engine::Stop() {
+  if (!assembly_) return;
+  services_.StopAgent(1);
+}
+
+void Vigil95Engine::Message(const std::string& text) { ShowShellMessage(text); }
+
+bool Vigil95Engine::Finish() {
+  boxes_->CloseAll();
+  const bool ended = services_.JoinThreads(0) && services_.WaitMessageBox(2000);
+  if (assembly_) assembly_->StopTrapHandoff();
+  SetAgentServices(nullptr);
+  return ended;
+}
