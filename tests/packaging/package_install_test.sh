@@ -7,10 +7,16 @@ trap 'rm -rf "$WORK"' EXIT
 
 (cd "$WORK" && cpack -G DEB --config "$BUILD/CPackConfig.cmake" -B "$WORK/out" >"$WORK/cpack.log" 2>&1) || {
   cat "$WORK/cpack.log"; echo "FAIL: cpack did not build the package"; exit 1; }
-DEB="$(ls "$WORK"/out/*.deb 2>/dev/null | head -n 1)"
-[ -n "$DEB" ] || { echo "FAIL: no .deb in $WORK/out"; exit 1; }
+# The agent's package, and the desktop programs' package over it.
+DEB="$(ls "$WORK"/out/vigil_*.deb 2>/dev/null | head -n 1)"
+CONSOLE_DEB="$(ls "$WORK"/out/vigil-console_*.deb 2>/dev/null | head -n 1)"
+[ -n "$DEB" ] || { echo "FAIL: no vigil .deb in $WORK/out"; ls "$WORK/out"; exit 1; }
+[ -n "$CONSOLE_DEB" ] || { echo "FAIL: no vigil-console .deb in $WORK/out"; ls "$WORK/out"; exit 1; }
 ROOT="$WORK/root"
 dpkg-deb -x "$DEB" "$ROOT"
+# The agent's package alone: nothing of the desktop programs, no Qt.
+[ -e "$ROOT/usr/bin/Vigil95" ] && { echo "FAIL: the agent's package holds Vigil95"; exit 1; }
+dpkg-deb -x "$CONSOLE_DEB" "$ROOT"
 
 fail=0
 expect() {
@@ -29,6 +35,10 @@ expect /usr/share/man/man8/VigilNT.8.gz
 expect /usr/share/man/man1/Tremmail.1.gz
 expect /usr/share/lintian/overrides/vigil
 expect /var/lib/vigil/mib.txt
+expect /usr/bin/Vigil95
+expect /usr/share/man/man1/Vigil95.1.gz
+expect /usr/share/doc/vigil-console/changelog.gz
+expect /usr/share/doc/vigil-console/copyright
 
 # The unit starts the program where the package put it.
 grep -q '^ExecStart=/usr/sbin/VigilNT' "$ROOT/lib/systemd/system/VigilNT.service" || {
@@ -45,17 +55,24 @@ for want in libc6 libstdc++6 libsnmp40 libcurl4; do
   grep -Fqx "$want" <<<"$names" || { echo "FAIL: Depends ($depends) lacks $want"; fail=1; }
 done
 if grep -Fqx libsnmp-base <<<"$names"; then echo "FAIL: Depends ($depends) offers libsnmp-base"; fail=1; fi
+if grep -q -i qt <<<"$names"; then echo "FAIL: the agent's package pulls in Qt ($depends)"; fail=1; fi
+# The console package needs the agent's package of its own version and Qt's widgets.
+console_depends="$(dpkg-deb -f "$CONSOLE_DEB" Depends)"
+console_names="$(sed 's/([^)]*)//g; s/[,|]/\n/g' <<<"$console_depends" | tr -d ' ')"
+for want in vigil libqt6widgets6; do
+  grep -Fqx "$want" <<<"$console_names" || { echo "FAIL: console Depends ($console_depends) lacks $want"; fail=1; }
+done
 
 # Every run path in the package names a folder of the package (or of the system).
 bash "$(dirname "$0")/run_paths_check.sh" --root "$ROOT" "$ROOT" usr/sbin/VigilNT usr/bin/Tremmail \
-  usr/lib/vigil/libplatform.so || fail=1
+  usr/bin/Vigil95 usr/lib/vigil/libplatform.so || fail=1
 
 # Debian's own check of the package: no error and no warning.
 if ! command -v lintian >/dev/null; then
   echo "FAIL: lintian is not installed (scripts/deps installs it)"; fail=1
 else
   set +e
-  lintian --fail-on error,warning --tag-display-limit 0 "$DEB" >"$WORK/lintian.txt" 2>&1
+  lintian --fail-on error,warning --tag-display-limit 0 "$DEB" "$CONSOLE_DEB" >"$WORK/lintian.txt" 2>&1
   rc=$?
   set -e
   cat "$WORK/lintian.txt"
@@ -70,6 +87,9 @@ fi
 # and answers: started outside the service manager and without -b it says why and ends with 1.
 if LD_LIBRARY_PATH= ldd "$ROOT/usr/sbin/VigilNT" | grep -q 'not found'; then
   LD_LIBRARY_PATH= ldd "$ROOT/usr/sbin/VigilNT"; echo "FAIL: unresolved libraries"; fail=1
+fi
+if LD_LIBRARY_PATH= ldd "$ROOT/usr/bin/Vigil95" | grep -q 'not found'; then
+  LD_LIBRARY_PATH= ldd "$ROOT/usr/bin/Vigil95"; echo "FAIL: the desktop agent's libraries are not all found"; fail=1
 fi
 if readelf -d "$ROOT/usr/sbin/VigilNT" | grep -q "$BUILD"; then
   echo "FAIL: the installed agent still points into the build tree"; fail=1
