@@ -416,8 +416,8 @@ int CBatteryTest::VerifyData() {
   else if (interval_ < kMinIntervalDays || interval_ > kMaxIntervalDays)
     failure = 3265;
   if (failure == 0) return 1;
-  ShowMessageBox(this, failure < 0 ? CEventLogConfig::PlainNameMessage() : LoadString(failure), gcsMessageBoxTitle,
-                 MB_OK | MB_ICONSTOP);
+  ShowMessageBox(this, failure < 0 ? CEventLogConfig::PlainNameMessage() : LoadString(failure),
+                 gcsMessageBoxTitle, MB_OK | MB_ICONSTOP);
   return 0;
 }
 

@@ -323,6 +323,7 @@ int CPager::RunPage(const KT_PageCall& call, std::string* text) {
   QEventLoop loop;
   QTimer poll;
   connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (progress.wasCanceled()) stop = true;
     if (done) loop.quit();
   });
   poll.start(20);
