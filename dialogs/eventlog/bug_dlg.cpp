@@ -206,6 +206,15 @@ void CBugDlg::OnOK() {
 
 QStringList CBugDlg::Wrap(const QString& text, int width, int threshold) {
   QStringList lines;
+  // A line break the user typed ends a line too, so that every line of the report keeps its
+  // indent.
+  if (text.contains('\n')) {
+    for (const QString& paragraph : text.split('\n')) {
+      const QStringList part = Wrap(paragraph, width, threshold);
+      lines << (part.isEmpty() ? QStringList{QString()} : part);
+    }
+    return lines;
+  }
   qsizetype pos = 0;
   for (;;) {
     QString piece = text.mid(pos, width);

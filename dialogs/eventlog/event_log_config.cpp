@@ -4,6 +4,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QIntValidator>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -64,7 +65,9 @@ void CEventLogConfig::BuildControls() {
   max_entries_edit_->setMaxLength(5);
   max_entries_edit_->setValidator(new QIntValidator(0, 99999, max_entries_edit_));
   max_entries_edit_->setMaximumWidth(80);
-  form->addRow(QStringLiteral("&File Name"), fileRow);
+  auto* fileLabel = new QLabel(QStringLiteral("&File Name"), this);
+  fileLabel->setBuddy(file_name_edit_);
+  form->addRow(fileLabel, fileRow);
   form->addRow(QStringLiteral("&Maximum Entries"), max_entries_edit_);
   layout->addLayout(form);
   layout->addStretch(1);
