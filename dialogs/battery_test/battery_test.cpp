@@ -1,7 +1,6 @@
 #include "dialogs/battery_test/battery_test.h"
 
 #include <QComboBox>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -462,8 +461,7 @@ void CBatteryTest::OnBrowse() {
       return;
     }
     if (!UpdateData(true)) return;
-    // The agent keeps the log in its own folder: only the name counts.
-    file_name_ = QFileInfo(chosen).fileName();
+    file_name_ = chosen;
     UpdateData(false);
   }
 }
