@@ -1,5 +1,4 @@
 #include "dialogs/notification/event_notification.h"
-#include "dialogs/paging/pager.h"
 
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -27,6 +26,7 @@
 #include "dialogs/notification/log_event.h"
 #include "dialogs/notification/network_message.h"
 #include "dialogs/notification/user_warn.h"
+#include "dialogs/paging/pager.h"
 
 DialogPointer<CEventNotification> pEventNotification{DialogSlot::EventNotification};
 std::vector<EventIndexPair> gpEventIndexMap;

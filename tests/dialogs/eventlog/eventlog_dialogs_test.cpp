@@ -237,6 +237,8 @@ TEST_F(EventLogTest, ProblemReportMailsTheHelpDeskWithBothLogs) {
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_EQ(mails[0].to, std::vector<std::string>{"helpdesk@x.test"});
   EXPECT_NE(mails[0].Header("Subject").find("Customer Problem Report"), std::string::npos);
+  EXPECT_NE(mails[0].content.find("Name:\t\t\tAnn"), std::string::npos);
+  EXPECT_NE(mails[0].content.find(CBugDlg::kEndOfMessage), std::string::npos);
   EXPECT_NE(mails[0].content.find("eventlog.txt"), std::string::npos);
   EXPECT_NE(mails[0].content.find("error.txt"), std::string::npos);
   const std::string errors = ReadAll(File("error.txt"));
