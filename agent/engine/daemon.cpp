@@ -66,23 +66,6 @@ bool DecodeBlock(KT_Block& block, const uint8_t* data, size_t size) {
 
 }  // namespace
 
-bool IsAllowedLogFileName(const std::string& name) {
-  if (name.empty() || name.size() > 64 || name.front() == '.') return false;
-  for (char c : name) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                    c == '_' || c == '-';
-    if (!ok) return false;
-  }
-  static const std::set<std::string> kReserved = {
-      kConfigFileName, kSchedShutdownFileName, kLoadBankFileName, kBatteryTestFileName, kNotifyFileName,
-      kBatteryInfoFileName, kErrorLogName, "setup.dat", "mib.txt", "tremmail.txt", "mail.conf"};
-  std::string lower = name;
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return kReserved.count(lower) == 0;
-}
-
 KT_Daemon::KT_Daemon(KT_SCP& scp) : scp_(scp) {
   for (auto& s : states_) s.store(kThreadEnded);
 }

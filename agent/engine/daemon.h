@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "core/base/error_status.h"
+#include "core/scp/config_block.h"
 
 class KT_SCP;
 
@@ -82,10 +83,6 @@ inline constexpr uint8_t kConfigFormatMarker = 202;
 // Largest record file the agent reads.
 inline constexpr size_t kMaxRecordFileBytes = 4u * 1024u * 1024u;
 
-// True when `name` may name a record file that the consoles configure (the event and battery
-// logs): a plain file name in the data directory (letters, digits, '.', '_', '-'; not
-// starting with '.'; at most 64 characters) that is not one of the agent's other files.
-bool IsAllowedLogFileName(const std::string& name);
 
 class KT_Daemon : public KT_ErrorStatus {
  public:

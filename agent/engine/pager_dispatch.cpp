@@ -150,21 +150,6 @@ bool Start(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Batch>& 
 
 }  // namespace
 
-const char* PagerBaudText(int baudIndex) {
-  switch (baudIndex) {
-    case 1: return "600";
-    case 2: return "1200";
-    case 3: return "2400";
-    case 4: return "4800";
-    case 5: return "9600";
-    case 6: return "19200";
-    case 7: return "38400";
-    case 8: return "14400";
-    case 9: return "28800";
-    default: return "300";
-  }
-}
-
 KT_PagerDispatch::KT_PagerDispatch(KT_SCP& scp) : shared_(std::make_shared<Shared>()) { shared_->scp = &scp; }
 
 KT_PagerDispatch::~KT_PagerDispatch() {
@@ -176,21 +161,7 @@ KT_PagerDispatch::~KT_PagerDispatch() {
 }
 
 KT_PageCall KT_PagerDispatch::MakeCall(const KT_PagerConfig& recipient, const KT_ActionEntry& action) {
-  KT_PageCall call;
-  call.port.CopyFrom(recipient);
-  call.tap = recipient.GetTap() != 0;
-  if (!call.tap) call.lineText = std::string("B") + PagerBaudText(recipient.GetBaudIndex());
-  call.initString = recipient.GetInitString().value_or("");
-  call.dialString = recipient.GetDialString().value_or("");
-  call.accessNumber = recipient.GetAccessNumber().value_or("");
-  if (call.tap) {
-    call.pin = recipient.GetPin().value_or("");
-    call.maxCharacters = recipient.GetMaxCharacters().value_or("");
-  } else {
-    call.delaySeconds = recipient.GetDelaySeconds().value_or("");
-  }
-  call.message = action.message.value_or("");
-  return call;
+  return MakePageCall(recipient, action.message.value_or(""));
 }
 
 int KT_PagerDispatch::StatusOfResult(int result) {

@@ -31,6 +31,7 @@
 #include <memory>
 #include <string>
 
+#include "core/mail_paging/page_call.h"
 #include "core/mail_paging/page_link.h"
 #include "core/scp/action_entry.h"
 #include "core/scp/pager_config.h"
@@ -42,10 +43,6 @@ inline constexpr uint8_t kPagerStatusNoRecipient = 246;
 inline constexpr uint8_t kPagerStatusTriesUsed = 248;
 inline constexpr uint8_t kPagerStatusSetupFault = 251;
 inline constexpr uint8_t kPagerStatusRefused = 252;
-
-// The bit-rate text of a baud index as the page link's line text takes it: 1 "600", 2 "1200",
-// 3 "2400", 4 "4800", 5 "9600", 6 "19200", 7 "38400", 8 "14400", 9 "28800", any other "300".
-const char* PagerBaudText(int baudIndex);
 
 class KT_PagerDispatch {
  public:
@@ -65,7 +62,7 @@ class KT_PagerDispatch {
   // One pager thread for one recipient. 1 started, -1 when the thread cannot be started.
   int StartPagerThread(const KT_PagerConfig& recipient, const KT_ActionEntry& action);
 
-  // The page call a recipient and an action make.
+  // The page call a recipient and an action make (MakePageCall with the action's text).
   static KT_PageCall MakeCall(const KT_PagerConfig& recipient, const KT_ActionEntry& action);
   // The status a result gives (0, 251, 252), or -1 for "try again".
   static int StatusOfResult(int result);

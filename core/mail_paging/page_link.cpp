@@ -87,6 +87,7 @@ int DialFailure(ModemReply r) {
 const char* PageResultText(int result) {
   switch (result) {
     case PAGE_SENT: return "page sent";
+    case PAGE_INTERRUPTED: return "the call was stopped";
     case PAGE_BUSY: return "number busy";
     case PAGE_NO_CARRIER: return "no carrier";
     case PAGE_NO_DIALTONE: return "no dial tone";
@@ -282,6 +283,7 @@ int KT_PageLink::Check(const KT_PageCall& call, std::string* why) {
 }
 
 int KT_PageLink::Run(KT_CommDevice& device, const KT_PageCall& call) {
+  if (Stopped()) return PAGE_INTERRUPTED;
   if (device.Open() != 0) return PAGE_PORT_UNAVAILABLE;
   int result = PAGE_SENT;
   ModemReply reply = ModemReply::kNone;
@@ -460,6 +462,7 @@ int KT_PageLink::Command(KT_CommDevice& device, const std::string& command, int 
       pending_.erase(0, used);
       return PAGE_SENT;
     }
+    if (Stopped()) return PAGE_INTERRUPTED;
     if (platform::TickMs() >= until) return PAGE_SENT;
     if (!ReadSome(device)) return PAGE_PORT_FAILED;
   }
@@ -475,6 +478,7 @@ int KT_PageLink::WaitTap(KT_CommDevice& device, int timeoutMs, TapReply* reply) 
       pending_.erase(0, used);
       return PAGE_SENT;
     }
+    if (Stopped()) return PAGE_INTERRUPTED;
     if (platform::TickMs() >= until) return PAGE_NO_REPLY;
     if (!ReadSome(device)) return PAGE_PORT_FAILED;
   }

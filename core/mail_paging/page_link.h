@@ -34,6 +34,7 @@
 // retry; 30..36 the paging company refused, no retry; anything else: try again):
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -45,8 +46,10 @@ class KT_CommDevice;
 
 enum PageResult : int {
   PAGE_SENT = 0,
+  // The caller stopped the call (KT_PageLink::SetStopFlag): the user cancelled a test page.
+  PAGE_INTERRUPTED = 1,
   // Worth another try.
-  PAGE_BUSY = 1,            // the number is busy
+  PAGE_BUSY = 14,           // the number is busy
   PAGE_NO_CARRIER = 2,      // the call did not connect
   PAGE_NO_DIALTONE = 3,     // the telephone line is in use or dead
   PAGE_NO_ANSWER = 10,      // nobody answered, or the dial took too long
@@ -131,6 +134,10 @@ class KT_PageLink {
   KT_PageLink() = default;
   explicit KT_PageLink(Timing timing) : timing_(timing) {}
 
+  // A flag the caller may raise from another thread to end the call: every wait checks it,
+  // and the call then hangs up and answers PAGE_INTERRUPTED. Null (the default): no flag.
+  void SetStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
+
   // Sends the page on a serial port of its own (opened and closed here). The result number;
   // `resultText` (when given) receives a short text of what happened.
   int Send(const KT_PageCall& call, std::string* resultText);
@@ -148,7 +155,10 @@ class KT_PageLink {
   // Reads what arrives within about a second into pending_; false when the port fails.
   bool ReadSome(KT_CommDevice& device);
 
+  bool Stopped() const { return stop_ != nullptr && stop_->load(); }
+
   Timing timing_;
+  const std::atomic<bool>* stop_ = nullptr;
   std::string pending_;
   std::string detail_;
 };

@@ -2,9 +2,28 @@
 
 #include <cstring>
 #include <new>
+#include <set>
 
 #include "core/base/peer_version.h"
 #include "core/scp/ups_info_block.h"
+
+bool IsAllowedLogFileName(const std::string& name) {
+  if (name.empty() || name.size() > 64 || name.front() == '.') return false;
+  for (char c : name) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                    c == '_' || c == '-';
+    if (!ok) return false;
+  }
+  // The agent's own record and settings files.
+  static const std::set<std::string> kReserved = {"config.dat",   "sch_shut.dat", "loadbank.dat", "batt_tst.dat",
+                                                  "notify.dat",   "bat_info.dat", "error.dat",    "setup.dat",
+                                                  "mib.txt",      "tremmail.txt", "mail.conf"};
+  std::string lower = name;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return kReserved.count(lower) == 0;
+}
 
 namespace {
 

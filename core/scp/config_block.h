@@ -57,6 +57,13 @@ enum CommMode : int {
 inline constexpr uint16_t kConfigUnset16 = 0xFFFF;
 inline constexpr uint8_t kConfigUnset8 = 255;
 
+// True when `name` may name one of the log files that the consoles configure (branch 5's event
+// log, branch 6's battery log): the agent keeps them only as a plain file name in its data
+// directory (letters, digits, '.', '_', '-'; not starting with '.'; at most 64 characters)
+// that is not one of its other files. The agent falls back to its default name for any other
+// name, so the consoles refuse it before sending.
+bool IsAllowedLogFileName(const std::string& name);
+
 class ConfigBlock : public KT_Block {
  public:
   static constexpr int kBlockId = 4;

@@ -14,7 +14,9 @@
 #include <algorithm>
 
 #include "core/scp/command_block.h"
+#include "core/scp/config_block.h"
 #include "core/scp/local_calendar.h"
+#include "dialogs/eventlog/event_log_config.h"
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/file_dialog.h"
 #include "dialogs/frame/help.h"
@@ -404,13 +406,17 @@ int CBatteryTest::VerifyData() {
     failure = 3272;
   else if (file_name_.contains(QRegularExpression(QStringLiteral("[*?<>|\"]"))))
     failure = 3273;
+  // The agent keeps the log only under a plain name in its folder, else silently its default.
+  else if (!IsAllowedLogFileName(file_name_.toStdString()))
+    failure = -1;
   else if (interval_ < minimum)
     failure = minimum >= 35 ? 3275 : 3274;
   // The block would refuse it and keep the old interval while OK closed as if it was stored.
   else if (interval_ < kMinIntervalDays || interval_ > kMaxIntervalDays)
     failure = 3265;
   if (failure == 0) return 1;
-  ShowMessageBox(this, LoadString(failure), gcsMessageBoxTitle, MB_OK | MB_ICONSTOP);
+  ShowMessageBox(this, failure < 0 ? CEventLogConfig::PlainNameMessage() : LoadString(failure),
+                 gcsMessageBoxTitle, MB_OK | MB_ICONSTOP);
   return 0;
 }
 

@@ -26,6 +26,7 @@
 #include "dialogs/notification/log_event.h"
 #include "dialogs/notification/network_message.h"
 #include "dialogs/notification/user_warn.h"
+#include "dialogs/paging/pager.h"
 
 DialogPointer<CEventNotification> pEventNotification{DialogSlot::EventNotification};
 std::vector<EventIndexPair> gpEventIndexMap;
@@ -235,8 +236,8 @@ void CEventNotification::SetupBitmapButtons() {
   ActionButton(IDC_LOG_EVENT)->setEnabled(supported[8] && !local);
   ActionButton(IDC_EXECUTE_CMD)->setEnabled(supported[7] && !local);
   ActionButton(IDC_NETWORK_MSG)->setEnabled((supported[1] || supported[9] || supported[10]) && !local);
-  // Paging and remote warnings have no dialog in this library yet.
-  ActionButton(IDC_PAGE)->setEnabled(false);
+  ActionButton(IDC_PAGE)->setEnabled(supported[5]);
+  // Remote warnings have no dialog in this library yet.
   ActionButton(IDC_REMOTE_WARN)->setEnabled(false);
 }
 
@@ -415,8 +416,7 @@ void CEventNotification::OnAdminWarn() {
 }
 
 void CEventNotification::OnPage() {
-  // The pager dialog is not part of this library yet; the button stays disabled.
-  PrepareAction(5);
+  if (PrepareAction(5)) OpenActionDialog(pPager, this);
 }
 
 void CEventNotification::OnEmail() {

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "dialogs/eventlog/event_log_config.h"
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/help.h"
 #include "dialogs/frame/message_box.h"
@@ -56,8 +57,6 @@ void CLogEvent::BuildControls() {
   configure_->setText(QStringLiteral("&Configure"));
   configure_->setAutoDefault(false);
   connect(configure_, &QPushButton::clicked, this, [this] { OnConfigure(); });
-  // The event-log settings dialog is not part of this library yet.
-  configure_->setEnabled(false);
   setTabOrder(event_log_, application_log_);
   setTabOrder(application_log_, Control(IDOK));
   resize(380, 150);
@@ -93,7 +92,16 @@ void CLogEvent::GetCurrentConfig() {
 }
 
 void CLogEvent::OnConfigure() {
-  // Opens the event-log settings once that dialog exists; the button is disabled meanwhile.
+  if (DialogIsOpen(pEventLogConfig.get())) {
+    pEventLogConfig->raise();
+    pEventLogConfig->activateWindow();
+    return;
+  }
+  if (!HostList().isEmpty()) {
+    new CEventLogConfig(this, SelectionLabel(), HostName(), HostList());
+  } else {
+    new CEventLogConfig(this, HostName());
+  }
 }
 
 void CLogEvent::OnOK() {

@@ -390,3 +390,14 @@ TEST_F(PageThroughModem, PageActionEndToEnd) {
 }
 
 }  // namespace
+
+TEST_F(PageThroughModem, AStopFlagEndsTheCallBeforeTheModemIsDialled) {
+  std::atomic<bool> stop{true};
+  KT_PageLink link(Short());
+  link.SetStopFlag(&stop);
+  EXPECT_EQ(link.Send(Call(true), &text_), PAGE_INTERRUPTED) << text_;
+  EXPECT_TRUE(sim_->Entries("DIAL").empty());
+  // Lowered again, the same link pages.
+  stop = false;
+  EXPECT_EQ(link.Send(Call(true), &text_), PAGE_SENT) << text_;
+}

@@ -266,3 +266,14 @@ TEST_F(ConfigTest, AdapterModeSetOfBranchOneIsNotQueued) {
 }
 
 }  // namespace
+
+TEST(ConfigBlockLogNames, OnlyPlainNamesOfTheDataDirectoryAreLogNames) {
+  const std::pair<std::string, bool> kCases[] = {
+      {"logfile.dat", true}, {"Events_2-1.log", true},  {"", false},
+      {".hidden", false},    {"/var/log/x.dat", false}, {"C:\\logs\\x", false},
+      {"a b.dat", false},    {"NOTIFY.DAT", false},     {"config.dat", false},
+      {"mail.conf", false},  {"error.dat", false},      {std::string(65, 'a'), false},
+  };
+  for (const auto& [name, allowed] : kCases) EXPECT_EQ(IsAllowedLogFileName(name), allowed) << name;
+  EXPECT_TRUE(IsAllowedLogFileName(std::string(64, 'a')));
+}

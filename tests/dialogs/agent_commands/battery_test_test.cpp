@@ -163,7 +163,15 @@ TEST_F(BatteryTestTest, ChecksInOrderWithAStopBox) {
       {0, "255", "50", "battlog.dat", ""},
       {0, "7", "9", "battlog.dat", "Max Entries must be between 10 and 100"},
       {0, "7", "101", "battlog.dat", "Max Entries must be between 10 and 100"},
-      {0, "7", "10", "C:\\logs\\batt.dat", ""},
+      // The agent keeps the log only under a plain name in its folder.
+      {0, "7", "10", "C:\\logs\\batt.dat",
+       "The agent keeps its log only under a plain file name in its own folder: letters, digits, '.', '_' "
+       "and '-', "
+       "not starting with '.', at most 64 characters, and not the name of one of its other files."},
+      {0, "7", "10", "bat_info.dat",
+       "The agent keeps its log only under a plain file name in its own folder: letters, digits, '.', '_' "
+       "and '-', "
+       "not starting with '.', at most 64 characters, and not the name of one of its other files."},
       {0, "7", "10", "bad?.dat",
        "A filename cannot have any of the following characters:\n \\ / : * ? \" < > |"},
       {0, "7", "10", "", "Invalid filename specified"},
