@@ -240,6 +240,18 @@ int main(int argc, char** argv) {
   PdfPrintDialog print(QString(), false);  // printing needs --pdf
   SetPrintDialogLayer(&print);
 
+  // As a console's view does before it offers its dialogs: the UPS information (2, 0, 0),
+  // from which the dialogs learn the agent's functions, model and software.
+  {
+    const int asked = RequestForHost(0, 2, 0, 0);
+    auto answered = [] {
+      ScpQueueLock lock;
+      return gScp.requestTable.GetCount() == 0;
+    };
+    if (asked != 1 || !link.PumpUntil(answered, o.timeoutSeconds * 1000))
+      Say("no UPS information from " + o.host);
+  }
+
   QPointer<QDialog> dialog =
       OpenRegisteredDialog(QString::fromStdString(o.className), nullptr, QString::fromStdString(o.host));
   if (dialog.isNull()) {
