@@ -93,7 +93,7 @@ void CShutdownDlg::BuildControls() {
   list_->setObjectName(ControlName(IDC_TIMELINE_LIST));
   list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   list_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  list_->setMinimumWidth(fontMetrics().averageCharWidth() * 44);
+  list_->setMinimumWidth(fontMetrics().averageCharWidth() * 52);
   list_->setMinimumHeight(fontMetrics().height() * 12);
   view_ = new TimeLineView(this, this);
   grid->addWidget(heading, 0, 0);

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -150,6 +151,9 @@ bool ShutdownLoadSegmentPage::OnInitDialog() {
 
 void ShutdownLoadSegmentPage::ShowDelays(bool on) {
   for (QWidget* w : delay_widgets_) w->setVisible(on);
+  // The page grows and shrinks with the rows shown.
+  if (layout() != nullptr) layout()->activate();
+  adjustSize();
 }
 
 void ShutdownLoadSegmentPage::OnSelectionChange() {
