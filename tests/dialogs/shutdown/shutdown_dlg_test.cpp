@@ -48,6 +48,8 @@ class ShutdownTest : public DiscoveryTest {
     DiscoveryTest::SetUp();
     gnCommMode = 0;
     gClientDiscovery.ClearSubnets();
+    // Searches stay on this computer.
+    std::ofstream(File("cfsubnet.dat")) << "127.0.0.1\n";
     Agent(7, 5, 120);
     Functions(false, false);
   }
