@@ -26,6 +26,7 @@
 #include <QPointer>
 #include <QSpinBox>
 #include <QTextEdit>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -243,13 +244,22 @@ int main(int argc, char** argv) {
   // As a console's view does before it offers its dialogs: the UPS information (2, 0, 0),
   // from which the dialogs learn the agent's functions, model and software.
   {
-    const int asked = RequestForHost(0, 2, 0, 0);
+    int hostIndex = -1;
+    {
+      KT_HostControl reader(0);
+      if (HostEntry* first = gHosts.GetFirstHost()) hostIndex = first->GetHostIndex();
+    }
     auto answered = [] {
       ScpQueueLock lock;
       return gScp.requestTable.GetCount() == 0;
     };
-    if (asked != 1 || !link.PumpUntil(answered, o.timeoutSeconds * 1000))
+    const int bound = std::min(o.timeoutSeconds, 10) * 1000;
+    if (RequestForHost(hostIndex, 2, 0, 0) != 1 || !link.PumpUntil(answered, bound)) {
       Say("no UPS information from " + o.host);
+      // Without an agent the dialogs open all the same, on what the image holds.
+      ScpQueueLock lock;
+      gScp.requestTable.RemoveHost(hostIndex);
+    }
   }
 
   QPointer<QDialog> dialog =
