@@ -41,7 +41,7 @@ QSize TimeLineView::sizeHint() const {
 }
 
 QSize TimeLineView::minimumSizeHint() const {
-  return {fontMetrics().averageCharWidth() * 30, fontMetrics().height() * 6};
+  return {fontMetrics().averageCharWidth() * 40, fontMetrics().height() * 6};
 }
 
 double TimeLineView::MinuteWidth() const {
@@ -111,7 +111,7 @@ void TimeLineView::paintEvent(QPaintEvent*) {
   p.setPen(QPen(Qt::black, 1));
   p.drawLine(left, 0, right, 0);
   p.drawLine(left, 0, left, height());
-  for (int k : Ticks()) p.drawLine(MinuteX(k), 0, MinuteX(k), 5);
+  for (int k : Ticks()) p.drawLine(MinuteX(k), 0, MinuteX(k), 3);
   p.setPen(QPen(Qt::black, 2));
-  for (int k : MajorTicks()) p.drawLine(MinuteX(k), 0, MinuteX(k), 8);
+  for (int k : MajorTicks()) p.drawLine(MinuteX(k), 0, MinuteX(k), 5);
 }
