@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <csignal>
@@ -20,6 +21,8 @@
 #include "dialogs/discovery/subnet_file.h"
 #include "dialogs/frame/request_path.h"
 #include "dialogs/frame/trem_globals.h"
+#include "dialogs/notification/event_notification.h"
+#include "dialogs/notification/remote_message.h"
 #include "dialogs/shutdown/shutdown_clients_page.h"
 #include "dialogs/shutdown/shutdown_dlg.h"
 #include "dialogs/shutdown/shutdown_programs_page.h"
@@ -182,6 +185,71 @@ TEST_F(ShutdownAgentTest, TheTimeLineAndItsPagesConfigureAMasterAndItsClient) {
   for (KT_NetClient& c : found.Clients()) listed = listed || c.address.GetIpAddress() == htonl(0x7F000002);
   EXPECT_TRUE(listed);
   gDiscover.ClearSubnets();
+}
+
+TEST_F(ShutdownAgentTest, ARemoteMessageOnBatteryReachesTheClientAgent) {
+  testing_support::SimulatedUps ups("apc");
+  ASSERT_TRUE(ups.ok()) << ups.error();
+  AgentProcess master({"bind_address = 127.0.0.1"});
+  AgentProcess client({"bind_address = 127.0.0.2"});
+  ASSERT_TRUE(master.Start({"-b", "-d", ups.device()}));
+  ASSERT_TRUE(client.Start({"-b", "-x", "5"}));
+  ASSERT_TRUE(Ready(master, "Inside SERIAL thread")) << master.Stderr();
+  ASSERT_TRUE(Ready(client, "")) << client.Stderr();
+  testing_support::WriteFileText(kSubnetFileName, "127.0.0.2");
+  trem_harness::UdpAgent udp;
+  std::string error;
+  ASSERT_TRUE(udp.Open(error, "127.0.0.1")) << error;
+  trem_harness::AgentLink real(udp);
+  const RequestTarget target{QString(), QStringLiteral("localhost"), {}};
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] {
+        RequestDataFor(target, 2, 0, 0);
+        real.PumpIdle(10000);
+        auto lock = gScp.Lock();
+        return gScp.upsInfo.GetModelIndex() == 8;
+      },
+      90000));
+
+  QPointer<CEventNotification> n = new CEventNotification(nullptr, "localhost");
+  ASSERT_TRUE(real.PumpUntil([&] { return !n->IsBusy(); }, 20000));
+  real.PumpIdle(10000);
+  const auto found = n->Events()->findItems(QStringLiteral("UPS On Battery"), Qt::MatchExactly);
+  ASSERT_FALSE(found.isEmpty());
+  n->Events()->setCurrentItem(found.front());
+  found.front()->setSelected(true);
+  // The button follows the agent's support map (the Smart-UPS agent leaves action 12 out of
+  // it); the action itself is served by every agent.
+  bool supported;
+  {
+    auto lock = gScp.Lock();
+    supported = gScp.notify.IsActionSupported(ACTION_REMOTE_HOST) == 1;
+  }
+  EXPECT_EQ(n->Control(CEventNotification::IDC_REMOTE_WARN)->isEnabled(), supported);
+  n->OnRemoteWarn();
+  ASSERT_TRUE(DialogIsOpen(pRemoteMessage.get()));
+  CRemoteMessage* r = pRemoteMessage.get();
+  bool searched = false;
+  for (KT_NetClient& c : r->Found().Clients()) searched = searched || c.address.GetIpAddress() == htonl(0x7F000002);
+  EXPECT_TRUE(searched);
+  r->Target()->setEditText(QStringLiteral("127.0.0.2"));
+  r->Message()->setPlainText(QStringLiteral("Mains failed at the depot"));
+  Screenshot(r, "remote_message_agent");
+  Click(r, IDOK);
+  EXPECT_EQ(boxes.Count(), 0);
+  Click(n, IDOK);
+  ASSERT_TRUE(real.PumpIdle(10000));
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] {
+        NotifyBlock file;
+        KT_ActionEntry e;
+        return ReadBlockFile(master.File("notify.dat"), file) && file.FindAction(3, ACTION_REMOTE_HOST, e);
+      },
+      30000));
+  ASSERT_TRUE(ups.Do("mains fail"));
+  EXPECT_TRUE(AgentProcess::WaitFor([&] { return Contains(client.Stderr(), "Displaying message"); }, 90000))
+      << master.Stderr();
+  ASSERT_TRUE(ups.Do("mains ok"));
 }
 
 }  // namespace
