@@ -29,14 +29,10 @@ DialogPointer<CRemoteMessage> pRemoteMessage;
 TREM_REGISTER_DIALOG(CRemoteMessage);
 
 static const StringTableRegistrar kStrings{
-    {1655, "Unable to get current configuration"},
-    {3195, "Must select interval seconds"},
-    {3203, "Delay minutes must be between 0 and 20"},
-    {3205, "Unable to add action!"},
-    {3352, "Unable to open file for writing!"},
-    {3450, "Host name or IP Address must be specified."},
-    {3451, "Interval minutes must be between 0 and 20"},
-    {3452, "Interval seconds must be between 0 and 59"},
+    {1655, "Unable to get current configuration"},       {3195, "Must select interval seconds"},
+    {3203, "Delay minutes must be between 0 and 20"},    {3205, "Unable to add action!"},
+    {3352, "Unable to open file for writing!"},          {3450, "Host name or IP Address must be specified."},
+    {3451, "Interval minutes must be between 0 and 20"}, {3452, "Interval seconds must be between 0 and 59"},
     {3453, "Please enter a message to be sent."},
 };
 

@@ -10,14 +10,15 @@
 QLineEdit* MakeMinutesEdit(QWidget* parent, int id, int digits) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(ControlName(id));
-  edit->setValidator(new QRegularExpressionValidator(
-      QRegularExpression(QStringLiteral("[0-9]{0,%1}").arg(digits)), edit));
+  edit->setValidator(
+      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,%1}").arg(digits)), edit));
   edit->setFixedWidth(edit->fontMetrics().averageCharWidth() * 10);
   edit->setAlignment(Qt::AlignRight);
   return edit;
 }
 
-QLabel* AddQuestionRow(QGridLayout* grid, int row, const QString& question, QWidget* field, const QString& unit) {
+QLabel* AddQuestionRow(QGridLayout* grid, int row, const QString& question, QWidget* field,
+                       const QString& unit) {
   QWidget* parent = field->parentWidget();
   auto* label = new QLabel(question, parent);
   label->setWordWrap(true);

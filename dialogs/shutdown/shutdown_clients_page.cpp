@@ -28,8 +28,12 @@ static const StringTableRegistrar kStrings{
     {3352, "Unable to open file for writing!"},
     {3472, "Unable to remove "},
     {3590, "Need to select a network client and \nprovide the correct password"},
-    {3591, "Administrator and users warning time for the \nclient is greater than the shutdown time of the client."},
-    {3592, "Administrator and users warning time for the \nclient is greater than the shutdown time of the client."},
+    {3591,
+     "Administrator and users warning time for the \nclient is greater than the shutdown time of the "
+     "client."},
+    {3592,
+     "Administrator and users warning time for the \nclient is greater than the shutdown time of the "
+     "client."},
     {3593, "Cannot resolve machine name "},
     {3594, "Unable to add "},
     {3595, ", \nentry already exist."},
@@ -55,7 +59,8 @@ int AgentStartDelay() {
 }  // namespace
 
 ShutdownClientsPage::ShutdownClientsPage(QWidget* parent, const QString& hostName)
-    : ShutdownPage(ShutdownPageId::Clients, IDD_SHUTDOWN_CLIENTS_PAGE, parent, hostName), SubnetListOwner(this) {
+    : ShutdownPage(ShutdownPageId::Clients, IDD_SHUTDOWN_CLIENTS_PAGE, parent, hostName),
+      SubnetListOwner(this) {
   BuildControls();
   Create(IDD_SHUTDOWN_CLIENTS_PAGE);
 }
@@ -187,7 +192,8 @@ bool ShutdownClientsPage::Apply() {
   KT_NetClient* chosen = found_.FindByName(host.toStdString());
   KT_Address address;
   if (chosen != nullptr) KT_NetClient::CopyAddress(address, chosen->address);
-  if (chosen == nullptr || (address.GetType() == ADDRESS_IP && address.Resolve(host.toUtf8().constData()) < 0)) {
+  if (chosen == nullptr ||
+      (address.GetType() == ADDRESS_IP && address.Resolve(host.toUtf8().constData()) < 0)) {
     TremMessageBox(this, LoadString(3593) + entry, MB_OK);
     return false;
   }

@@ -84,8 +84,8 @@ void ShutdownLoadSegmentPage::BuildControls() {
   segments_->setMinimumContentsLength(8);
   down_ = new StepLimitedSpinBox(IDC_LOAD_DOWN, kDownStepMax, this);
   up_ = new StepLimitedSpinBox(IDC_LOAD_UP, kUpStepMax, this);
-  AddQuestionRow(grid, 0, QStringLiteral("Select which segment contains the non-critical hardware."), segments_,
-                 QString());
+  AddQuestionRow(grid, 0, QStringLiteral("Select which segment contains the non-critical hardware."),
+                 segments_, QString());
   QLabel* downLabel = AddQuestionRow(grid, 1,
                                      QStringLiteral("How long do you want to wait after the UPS goes on "
                                                     "battery before turning off the non-critical segment?"),
@@ -100,8 +100,8 @@ void ShutdownLoadSegmentPage::BuildControls() {
   grid->setColumnStretch(0, 1);
   grid->setVerticalSpacing(10);
   layout->addLayout(grid);
-  auto* note =
-      new QLabel(QStringLiteral("NOTE:  The critical segment will be turned off when the UPS is turned off."), this);
+  auto* note = new QLabel(
+      QStringLiteral("NOTE:  The critical segment will be turned off when the UPS is turned off."), this);
   note->setObjectName(ControlName(1912));
   note->setWordWrap(true);
   layout->addSpacing(8);
@@ -203,7 +203,8 @@ bool ShutdownLoadSegmentPage::Apply() {
       gScp.receptacles.SetNonCriticalSegment(static_cast<uint8_t>(index));
       if (gScp.receptacles.SetDownDelay(index, static_cast<uint16_t>(down_seconds_)) < 0)
         failure = LoadString(3587);
-      if (gScp.receptacles.SetUpDelay(index, static_cast<uint16_t>(up_seconds_)) < 0) failure = LoadString(3588);
+      if (gScp.receptacles.SetUpDelay(index, static_cast<uint16_t>(up_seconds_)) < 0)
+        failure = LoadString(3588);
     }
   }
   if (!failure.isEmpty()) {

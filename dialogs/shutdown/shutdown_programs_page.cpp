@@ -23,7 +23,8 @@ static const StringTableRegistrar kStrings{
     {3577,
      "Operating system shutdown time is out of range!\nAPC UPS can only accept 3, 5, or 10 minutes values."},
     {3578,
-     "Operating system shutdown time is out of range!\nSelect a value between 1 and 479 minutes for this UPS."},
+     "Operating system shutdown time is out of range!\nSelect a value between 1 and 479 minutes for this "
+     "UPS."},
     {3579,
      "Operating system shutdown time is out of range!\nSelect a value between 1 and 4 minutes for this UPS."},
     {3580,
@@ -73,8 +74,8 @@ void ShutdownProgramsPage::BuildControls() {
   auto* saverRow = new QHBoxLayout;
   file_saver_ = new QCheckBox(this);
   file_saver_->setObjectName(ControlName(IDC_PROG_FILE_SAVER));
-  file_saver_text_ =
-      new QLabel(QStringLiteral("Run the File Saver program before the operating system is shut down."), this);
+  file_saver_text_ = new QLabel(
+      QStringLiteral("Run the File Saver program before the operating system is shut down."), this);
   file_saver_text_->setObjectName(ControlName(IDC_PROG_FILE_SAVER_TEXT));
   file_saver_text_->setBuddy(file_saver_);
   setup_saver_ = MakeButton(IDC_PROG_SETUP_SAVER, QStringLiteral("Setup File Saver..."));
@@ -86,10 +87,11 @@ void ShutdownProgramsPage::BuildControls() {
   saverRow->addWidget(setup_saver_);
   layout->addLayout(saverRow);
 
-  run_command_ =
-      new QCheckBox(QStringLiteral("Run a pre-shutdown command before the operating system is shut down."), this);
+  run_command_ = new QCheckBox(
+      QStringLiteral("Run a pre-shutdown command before the operating system is shut down."), this);
   run_command_->setObjectName(ControlName(IDC_PROG_RUN_COMMAND));
-  low_battery_ = new QCheckBox(QStringLiteral("Run the pre-shutdown command during a low battery shutdown."), this);
+  low_battery_ =
+      new QCheckBox(QStringLiteral("Run the pre-shutdown command during a low battery shutdown."), this);
   low_battery_->setObjectName(ControlName(IDC_PROG_LOW_BATTERY));
   layout->addWidget(run_command_);
   layout->addWidget(low_battery_);

@@ -10,7 +10,7 @@
 #include "dialogs/shutdown/shutdown_dlg.h"
 
 namespace {
-constexpr int kMargin = 4;        // space left and right of the scale
+constexpr int kMargin = 4;          // space left and right of the scale
 constexpr int kMinTickSpacing = 3;  // ticks closer than this are left out
 constexpr int kTrackWidth = 5;
 

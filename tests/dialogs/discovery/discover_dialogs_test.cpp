@@ -1,9 +1,10 @@
 // CDiscover (gDiscover's subnets) and CDiscoverAdapter (the SNMP adapters of gHosts).
+#include <arpa/inet.h>
+
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTreeWidget>
-#include <arpa/inet.h>
 #include <string>
 #include <vector>
 

@@ -142,22 +142,57 @@ TEST_F(ShutdownTest, RowsAndBarsFollowEachRowsKindAndClient) {
     std::vector<Row> rows;
   };
   const std::vector<Case> cases{
-      {"local only, no user warnings", 7, 5, 120, 1, -1, false, 255, 0, {},
+      {"local only, no user warnings",
+       7,
+       5,
+       120,
+       1,
+       -1,
+       false,
+       255,
+       0,
+       {},
        {{"local machine, start shutdown", B, 0, 5},
         {"local machine, operating system shutdown", Y, 5, 7},
         {"local machine, warn administrator", R, 0, 1}}},
-      {"load segment, 91 s round up", 20, 10, 180, 2, 3, true, 1, 91, {},
+      {"load segment, 91 s round up",
+       20,
+       10,
+       180,
+       2,
+       3,
+       true,
+       1,
+       91,
+       {},
        {{"local machine, start shutdown", B, 0, 10},
         {"local machine, operating system shutdown", Y, 10, 13},
         {"local machine, turn off non-critical load - 2", G, 0, 2},
         {"local machine, warn administrator", R, 0, 2},
         {"local machine, warn user", R, 0, 3}}},
-      {"load control without a segment, 90 s", 20, 10, 180, 2, -1, true, 255, 90, {},
+      {"load control without a segment, 90 s",
+       20,
+       10,
+       180,
+       2,
+       -1,
+       true,
+       255,
+       90,
+       {},
        {{"local machine, start shutdown", B, 0, 10},
         {"local machine, operating system shutdown", Y, 10, 13},
         {"local machine, turn off non-critical load - None", N, 0, 0},
         {"local machine, warn administrator", R, 0, 2}}},
-      {"clients whose names hold one another or a keyword", 1800, 30, 120, 0, -1, false, 255, 0,
+      {"clients whose names hold one another or a keyword",
+       1800,
+       30,
+       120,
+       0,
+       -1,
+       false,
+       255,
+       0,
        {{"ups", "10.0.0.1", 2, 9}, {"ups2", "10.0.0.2", 3, 8}, {"shutdownsrv", "10.0.0.3", 4, 6}},
        {{"local machine, start shutdown", B, 0, 30},
         {"local machine, operating system shutdown", Y, 30, 32},
@@ -182,7 +217,8 @@ TEST_F(ShutdownTest, RowsAndBarsFollowEachRowsKindAndClient) {
     TimeLineView* view = d->View();
     EXPECT_GT(view->MinuteX(c.start), view->MinuteX(0));
     const std::vector<int> ticks = view->Ticks();
-    for (size_t i = 1; i < ticks.size(); ++i) EXPECT_GE(view->MinuteX(ticks[i]) - view->MinuteX(ticks[i - 1]), 3);
+    for (size_t i = 1; i < ticks.size(); ++i)
+      EXPECT_GE(view->MinuteX(ticks[i]) - view->MinuteX(ticks[i - 1]), 3);
     const std::vector<int> major = view->MajorTicks();
     ASSERT_FALSE(major.empty());
     if (c.total <= 10) {
@@ -232,10 +268,10 @@ TEST_F(ShutdownTest, DeleteAndOkSendTheBlocks) {
   Click(d, IDC_TIMELINE_DELETE);
   std::vector<std::string> texts;
   for (const TimeLineRow& r : d->Rows()) texts.push_back(r.text.toStdString());
-  EXPECT_EQ(texts, (std::vector<std::string>{"local machine, start shutdown",
-                                             "local machine, operating system shutdown",
-                                             "local machine, warn administrator", "ups2, start shutdown",
-                                             "ups2, administrator warning"}));
+  EXPECT_EQ(texts,
+            (std::vector<std::string>{
+                "local machine, start shutdown", "local machine, operating system shutdown",
+                "local machine, warn administrator", "ups2, start shutdown", "ups2, administrator warning"}));
   d->AddMachine("ups2");  // listed: nothing added
   EXPECT_EQ(d->Rows().size(), 5u);
   Click(d, IDOK);
@@ -289,8 +325,10 @@ TEST_F(ShutdownTest, UpsAndProgramsPagesCheckTheirTimes) {
     bool warned;          // 3711
   };
   const std::vector<Ups> ups{
-      {"480", "10", "0", "0", "", false},       {"481", "10", "0", "0", "", true},
-      {"1799", "10", "0", "0", "", true},       {"1800", "10", "0", "0", "", false},
+      {"480", "10", "0", "0", "", false},
+      {"481", "10", "0", "0", "", true},
+      {"1799", "10", "0", "0", "", true},
+      {"1800", "10", "0", "0", "", false},
       {"1801", "10", "0", "0", "Total battery time is out of range!", false},
       {"20", "20", "0", "0", "Time on battery before starting shutdown is out of range!", false},
       {"20", "10", "10", "10", "", false},
@@ -334,10 +372,14 @@ TEST_F(ShutdownTest, UpsAndProgramsPagesCheckTheirTimes) {
     const char* refusal;
   };
   const std::vector<Programs> programs{
-      {8, false, "3", ""},  {9, false, "10", ""}, {8, false, "4", "APC UPS can only accept"},
-      {0, false, "4", ""},  {0, false, "5", "between 1 and 4 minutes"},
+      {8, false, "3", ""},
+      {9, false, "10", ""},
+      {8, false, "4", "APC UPS can only accept"},
+      {0, false, "4", ""},
+      {0, false, "5", "between 1 and 4 minutes"},
       {0, true, "479", "exceeds the total battery time"},  // 479 + 12 > 30
-      {0, true, "18", ""},  {0, true, "19", "exceeds the total battery time"},
+      {0, true, "18", ""},
+      {0, true, "19", "exceeds the total battery time"},
   };
   Click(d, IDC_TIMELINE_CONFIGURE);
   Click(Page<ShutdownUpsPage>(ShutdownPageId::Ups), IDC_PAGE_NEXT);
@@ -464,7 +506,8 @@ TEST_F(ShutdownTest, ClientsPageSearchesAddsAndChecksTheDelays) {
   EXPECT_TRUE(boxes.Saw("Unable to search subnet no-such-subnet"));
   EXPECT_EQ(page->findChild<QLineEdit*>(ControlName(IDC_CLIENTS_SHUTDOWN))->text(), "9");
   QComboBox* clients = page->Clients();
-  clients->setCurrentIndex(clients->findText(QString::fromUtf8(page->Found().Clients().front().address.GetHostName())));
+  clients->setCurrentIndex(
+      clients->findText(QString::fromUtf8(page->Found().Clients().front().address.GetHostName())));
   const QString entry = clients->currentText();
   struct Case {
     const char *password, *shut, *warn, *refusal;

@@ -230,7 +230,8 @@ TEST_F(ShutdownAgentTest, ARemoteMessageOnBatteryReachesTheClientAgent) {
   ASSERT_TRUE(DialogIsOpen(pRemoteMessage.get()));
   CRemoteMessage* r = pRemoteMessage.get();
   bool searched = false;
-  for (KT_NetClient& c : r->Found().Clients()) searched = searched || c.address.GetIpAddress() == htonl(0x7F000002);
+  for (KT_NetClient& c : r->Found().Clients())
+    searched = searched || c.address.GetIpAddress() == htonl(0x7F000002);
   EXPECT_TRUE(searched);
   r->Target()->setEditText(QStringLiteral("127.0.0.2"));
   r->Message()->setPlainText(QStringLiteral("Mains failed at the depot"));
