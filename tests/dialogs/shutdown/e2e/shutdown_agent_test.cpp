@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSpinBox>
 #include <csignal>
 #include <fstream>
 #include <string>
@@ -15,6 +16,7 @@
 #include "core/scp/config_block.h"
 #include "core/scp/notify_block.h"
 #include "core/scp/record_reader.h"
+#include "core/scp/recptinf.h"
 #include "dialogs/discovery/client_discovery.h"
 #include "dialogs/discovery/discover.h"
 #include "dialogs/discovery/host_search.h"
@@ -25,6 +27,7 @@
 #include "dialogs/notification/remote_message.h"
 #include "dialogs/shutdown/shutdown_clients_page.h"
 #include "dialogs/shutdown/shutdown_dlg.h"
+#include "dialogs/shutdown/shutdown_load_page.h"
 #include "dialogs/shutdown/shutdown_programs_page.h"
 #include "dialogs/shutdown/shutdown_ups_page.h"
 #include "tests/agent/e2e/agent_process.h"
@@ -251,6 +254,61 @@ TEST_F(ShutdownAgentTest, ARemoteMessageOnBatteryReachesTheClientAgent) {
   EXPECT_TRUE(AgentProcess::WaitFor([&] { return Contains(client.Stderr(), "Displaying message"); }, 90000))
       << master.Stderr();
   ASSERT_TRUE(ups.Do("mains ok"));
+}
+
+TEST_F(ShutdownAgentTest, TheLoadSegmentPageSetsTheReceptacleBlockOfABcmUps) {
+  testing_support::SimulatedUps ups("bcm");
+  ASSERT_TRUE(ups.ok()) << ups.error();
+  ASSERT_TRUE(ups.Do("segments 3"));
+  AgentProcess master({"bind_address = 127.0.0.1"});
+  ASSERT_TRUE(master.Start({"-b", "-d", ups.device()}));
+  ASSERT_TRUE(Ready(master, "Inside SERIAL thread")) << master.Stderr();
+  trem_harness::UdpAgent udp;
+  std::string error;
+  ASSERT_TRUE(udp.Open(error, "127.0.0.1")) << error;
+  trem_harness::AgentLink real(udp);
+  const RequestTarget target{QString(), QStringLiteral("localhost"), {}};
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] {
+        RequestDataFor(target, 2, 0, 0);
+        real.PumpIdle(10000);
+        auto lock = gScp.Lock();
+        return gScp.upsInfo.IsFunctionSupported(3, 7) == 1;
+      },
+      90000));
+  QPointer<CShutdownDlg> d = new CShutdownDlg(nullptr, "localhost");
+  ASSERT_TRUE(real.PumpUntil([&] { return !d->IsBusy(); }, 20000));
+  real.PumpIdle(10000);
+  ASSERT_TRUE(d->HasLoadControl());
+  auto* page = static_cast<ShutdownLoadSegmentPage*>(
+      ShutdownPage::CreatePage(ShutdownPageId::LoadSegment, d, "localhost"));
+  ASSERT_GE(page->Segments()->count(), 2);
+  page->Segments()->setCurrentIndex(1);
+  emit page->Segments()->activated(1);
+  page->findChild<QSpinBox*>(ControlName(IDC_LOAD_DOWN))->setValue(2);
+  page->findChild<QSpinBox*>(ControlName(IDC_LOAD_UP))->setValue(1);
+  Screenshot(page, "load_segment_page_agent");
+  Click(page, IDOK);
+  EXPECT_EQ(boxes.Count(), 0);
+  Click(d, IDOK);
+  ASSERT_TRUE(real.PumpIdle(10000));
+  // The agent keeps the block in loadbank.dat, written at the latest when it ends.
+  {
+    auto lock = gScp.Lock();
+    EXPECT_EQ(gScp.receptacles.GetNonCriticalSegment(), 1);
+  }
+  master.Signal(SIGTERM);
+  ASSERT_EQ(master.Wait(30000), 0) << master.Stderr();
+  Recptinf file;
+  AgentProcess::WaitFor(
+      [&] {
+        file.Reset();
+        return ReadBlockFile(master.File("loadbank.dat"), file) && file.GetNonCriticalSegment() == 1;
+      },
+      30000);
+  EXPECT_EQ(file.GetNonCriticalSegment(), 1);
+  EXPECT_EQ(file.GetDownDelay(1), 120);
+  EXPECT_EQ(file.GetUpDelay(1), 60);
 }
 
 }  // namespace
