@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "core/base/ktdiag.h"
@@ -88,11 +89,13 @@ void KT_Discover::AddHost(const char* text) {
 }
 
 void KT_Discover::AddSubnet(const char* text) {
+  std::lock_guard<std::recursive_mutex> lock(subnet_mutex_);
   AddUnique(subnets_, text);
 }
 
 int KT_Discover::RemoveSubnet(const char* text) {
   if (text == nullptr) return 0;
+  std::lock_guard<std::recursive_mutex> lock(subnet_mutex_);
   auto it = std::find(subnets_.begin(), subnets_.end(), text);
   if (it == subnets_.end()) return 0;
   subnets_.erase(it);
@@ -100,6 +103,7 @@ int KT_Discover::RemoveSubnet(const char* text) {
 }
 
 void KT_Discover::ClearSubnets() {
+  std::lock_guard<std::recursive_mutex> lock(subnet_mutex_);
   subnets_.clear();
 }
 
@@ -116,7 +120,23 @@ bool KT_Discover::GetNextHost(std::string& text) {
   return Next(hosts_, host_cursor_, text);
 }
 
+int KT_Discover::GetSubnetCount() const {
+  std::lock_guard<std::recursive_mutex> lock(subnet_mutex_);
+  return static_cast<int>(subnets_.size());
+}
+
+std::vector<std::string> KT_Discover::FailedSubnets() const {
+  std::lock_guard<std::recursive_mutex> lock(subnet_mutex_);
+  return failed_subnets_;
+}
+
+void KT_Discover::ResetSubnetCursor() {
+  std::lock_guard<std::recursive_mutex> lock(subnet_mutex_);
+  subnet_cursor_ = 0;
+}
+
 bool KT_Discover::GetNextSubnet(std::string& text) {
+  std::lock_guard<std::recursive_mutex> lock(subnet_mutex_);
   return Next(subnets_, subnet_cursor_, text);
 }
 
@@ -162,21 +182,34 @@ int KT_Discover::SendDiscoveryRequest(int adapterQuery, int udp, int ipx) {
   std::vector<uint8_t> frame;
   if (BuildScpFrame(request, frame, this) < 0) return -1;
 
+  // The list is held for the whole loop: a dialog may edit it on another thread meanwhile.
+  std::lock_guard<std::recursive_mutex> lock(subnet_mutex_);
+  failed_subnets_.clear();
   if (subnets_.empty()) AddSubnet(kBroadcastSubnet);
-  ResetSubnetCursor();
+  subnet_cursor_ = 0;
 
+  // A subnet that cannot be sent to (a mistyped name, say) does not keep the others from
+  // being asked; the caller learns which failed from FailedSubnets.
+  int sent = 0;
   if (udp) {
     for (const auto& subnet : subnets_) {
       work.SetAddressString(subnet.c_str());
       work.SetPort(htons(kScpUdpPort));
       work.SetType(ADDRESS_IP);
-      if (Send(&work, frame) < 0) return -1;
-      if (adapterQuery) SendAdapterQuery(&work);
+      if (Send(&work, frame) < 0) {
+        failed_subnets_.push_back(subnet);
+      } else {
+        ++sent;
+        if (adapterQuery) SendAdapterQuery(&work);
+      }
       work.Clear();
     }
   }
 
-  if (ipx && SendIpxServiceQueries() < 0) return -1;
+  const int ipxResult = ipx ? SendIpxServiceQueries() : 0;
+  if (ipxResult > 0) ++sent;
+  if (udp && sent == 0) return -1;
+  if (!udp && ipxResult < 0) return -1;
   return 1;
 }
 

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -89,9 +90,12 @@ class KT_Discover : public KT_UDP {
 
   // Broadcasts the requests: with `udp` the discovery request (and with `adapterQuery` the
   // adapter query) to port 7010 of every subnet (an empty list is searched, and from then on
-  // kept, as "255.255.255.255"); with `ipx` the IPX service queries. 1, or -1 when the frame
-  // cannot be built or a send fails (the subnets before it were asked).
+  // kept, as "255.255.255.255"); with `ipx` the IPX service queries. A subnet that cannot be
+  // sent to is skipped and kept in FailedSubnets. 1 when a request went out; -1 when the frame
+  // cannot be built or nothing could be sent. The subnet list is locked meanwhile.
   int SendDiscoveryRequest(int adapterQuery, int udp, int ipx);
+  // The subnets the last SendDiscoveryRequest could not send to, in list order.
+  std::vector<std::string> FailedSubnets() const;
   // Gathers answers: every UDP datagram adds its sender's host name (reverse lookup, else
   // the dotted address); every IPX service response adds the names of its entries of server
   // type 0x085E. Each found host is also handed to `found` (UDP: type 1 with address and
@@ -116,11 +120,11 @@ class KT_Discover : public KT_UDP {
   // Removes the first equal subnet: 1, or 0 when there was none.
   int RemoveSubnet(const char* text);
   void ClearSubnets();
-  int GetSubnetCount() const { return static_cast<int>(subnets_.size()); }
+  int GetSubnetCount() const;
   int GetHostCount() const { return static_cast<int>(hosts_.size()); }
 
   void ResetHostCursor() { host_cursor_ = 0; }
-  void ResetSubnetCursor() { subnet_cursor_ = 0; }
+  void ResetSubnetCursor();
   // The entry at the cursor, the cursor advanced; false past the end.
   bool GetNextHost(std::string& text);
   bool GetNextSubnet(std::string& text);
@@ -140,6 +144,10 @@ class KT_Discover : public KT_UDP {
   KT_IPX ipx_;
   std::list<std::string> hosts_;
   std::list<std::string> subnets_;
+  std::vector<std::string> failed_subnets_;
+  // Guards the subnet list, its cursor and the send loop: the consoles' gDiscover is edited
+  // on the user-interface thread while the communication worker searches with it.
+  mutable std::recursive_mutex subnet_mutex_;
   size_t subnet_cursor_ = 0;
   size_t host_cursor_ = 0;
 };

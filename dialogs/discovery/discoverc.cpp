@@ -90,10 +90,14 @@ QWidget* CDiscoverc::Control(int id) const {
   return findChild<QWidget*>(ControlName(id));
 }
 
+KT_Discover* CDiscoverc::SubnetList() const {
+  return owner_ != nullptr ? &owner_->SubnetDiscovery() : nullptr;
+}
+
 bool CDiscoverc::OnInitDialog() {
   list_->clear();
-  if (owner_ != nullptr) {
-    KT_Discover& discover = owner_->SubnetDiscovery();
+  if (KT_Discover* list = SubnetList()) {
+    KT_Discover& discover = *list;
     discover.ResetSubnetCursor();
     std::string subnet;
     while (discover.GetNextSubnet(subnet)) list_->addItem(QString::fromStdString(subnet));
@@ -116,7 +120,7 @@ void CDiscoverc::OnAdd() {
   subnet_ = edit_->text().trimmed();
   if (!subnet_.isEmpty() && !IsSubnetInList(subnet_)) {
     list_->addItem(subnet_);
-    if (owner_ != nullptr) owner_->SubnetDiscovery().AddSubnet(subnet_.toUtf8().constData());
+    if (KT_Discover* list = SubnetList()) list->AddSubnet(subnet_.toUtf8().constData());
     changed_ = 1;
   }
   edit_->setText(subnet_);
@@ -128,7 +132,7 @@ void CDiscoverc::OnDelete() {
     if (!item->isSelected()) continue;
     const QByteArray text = item->text().toUtf8();
     delete list_->takeItem(i);
-    if (owner_ != nullptr) owner_->SubnetDiscovery().RemoveSubnet(text.constData());
+    if (KT_Discover* list = SubnetList()) list->RemoveSubnet(text.constData());
     changed_ = 1;
   }
 }

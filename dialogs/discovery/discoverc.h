@@ -10,6 +10,7 @@
 
 class QLineEdit;
 class QListWidget;
+class KT_Discover;
 class SubnetListOwner;
 
 inline constexpr int IDD_DISCOVERC = 3002;
@@ -33,7 +34,7 @@ class CDiscoverc : public QDialog {
 
   void OnAdd();
   void OnDelete();
-  void OnOK();
+  virtual void OnOK();
   void OnHelp();
   bool IsSubnetInList(const QString& text) const;
 
@@ -46,6 +47,8 @@ class CDiscoverc : public QDialog {
   }
 
  protected:
+  // The list that Add and Delete edit: the owner's, else none. CDiscover edits gDiscover's.
+  virtual KT_Discover* SubnetList() const;
   void accept() override;
   void keyPressEvent(QKeyEvent* event) override;
 

@@ -16,6 +16,7 @@
 
 #include "dialogs/discovery/discoverc.h"
 #include "dialogs/discovery/discovery_wait_dlg.h"
+#include "dialogs/discovery/host_search.h"
 #include "dialogs/discovery/subnet_file.h"
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/help.h"
@@ -224,24 +225,8 @@ QString CNetworkConfiguration::WithoutSuffix(const QString& text) {
 
 void CNetworkConfiguration::GetHosts() {
   ++search_count_;
-  discover_.Initialize();
-  if (!discover_.IsOpen() && discover_.OpenChannel(0) < 0) return;
-  bool ipx;
-  {
-    auto lock = gScp.Lock();
-    ipx = SearchesIpx(gScp.upsInfo.GetSoftwareVersionSecond(), gScp.upsInfo.GetSoftwareVersionThird(),
-                      gScp.upsInfo.GetOsType());
-  }
-  ShowDiscoveryWait(this);
-  // An empty subnet list is searched, and from then on kept, as the broadcast address.
-  if (discover_.SendDiscoveryRequest(0, 1, ipx ? 1 : 0) > 0) {
-    discovered_.Clear();
-    discover_.CollectReplies(&discovered_, 1, ipx ? 1 : 0);
-  }
-  combo_->clear();
-  for (KT_NetClient& client : discovered_.Clients()) combo_->addItem(ShownText(client.address));
-  combo_->model()->sort(0);
-  CloseDiscoveryWait();
+  if (SearchHosts(this, discover_, discovered_, AgentSearchesIpx()) == HostSearchResult::NoChannel) return;
+  FillHostCombo(combo_, discovered_);
 }
 
 void CNetworkConfiguration::OnDiscover() {

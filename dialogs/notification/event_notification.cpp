@@ -25,6 +25,7 @@
 #include "dialogs/notification/execute_command.h"
 #include "dialogs/notification/log_event.h"
 #include "dialogs/notification/network_message.h"
+#include "dialogs/notification/remote_message.h"
 #include "dialogs/notification/user_warn.h"
 #include "dialogs/paging/pager.h"
 
@@ -237,8 +238,7 @@ void CEventNotification::SetupBitmapButtons() {
   ActionButton(IDC_EXECUTE_CMD)->setEnabled(supported[7] && !local);
   ActionButton(IDC_NETWORK_MSG)->setEnabled((supported[1] || supported[9] || supported[10]) && !local);
   ActionButton(IDC_PAGE)->setEnabled(supported[5]);
-  // Remote warnings have no dialog in this library yet.
-  ActionButton(IDC_REMOTE_WARN)->setEnabled(false);
+  ActionButton(IDC_REMOTE_WARN)->setEnabled(supported[12] && !local);
 }
 
 void CEventNotification::LoadValidAlarms() {
@@ -432,8 +432,7 @@ void CEventNotification::OnLogEvent() {
 }
 
 void CEventNotification::OnRemoteWarn() {
-  // The remote warning dialog is not part of this library yet; the button stays disabled.
-  PrepareAction(12);
+  if (PrepareAction(12)) OpenActionDialog(pRemoteMessage, this);
 }
 
 void CEventNotification::OnDelete() {

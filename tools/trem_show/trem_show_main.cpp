@@ -26,6 +26,7 @@
 #include <QPointer>
 #include <QSpinBox>
 #include <QTextEdit>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -242,6 +243,27 @@ int main(int argc, char** argv) {
   SetFileDialogLayer(&files);
   PdfPrintDialog print(QString(), false);  // printing needs --pdf
   SetPrintDialogLayer(&print);
+
+  // As a console's view does before it offers its dialogs: the UPS information (2, 0, 0),
+  // from which the dialogs learn the agent's functions, model and software.
+  {
+    int hostIndex = -1;
+    {
+      KT_HostControl reader(0);
+      if (HostEntry* first = gHosts.GetFirstHost()) hostIndex = first->GetHostIndex();
+    }
+    auto answered = [] {
+      ScpQueueLock lock;
+      return gScp.requestTable.GetCount() == 0;
+    };
+    const int bound = std::min(o.timeoutSeconds, 10) * 1000;
+    if (RequestForHost(hostIndex, 2, 0, 0) != 1 || !link.PumpUntil(answered, bound)) {
+      Say("no UPS information from " + o.host);
+      // Without an agent the dialogs open all the same, on what the image holds.
+      ScpQueueLock lock;
+      gScp.requestTable.RemoveHost(hostIndex);
+    }
+  }
 
   QPointer<QDialog> dialog =
       OpenRegisteredDialog(QString::fromStdString(o.className), nullptr, QString::fromStdString(o.host));

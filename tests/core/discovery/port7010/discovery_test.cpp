@@ -141,13 +141,20 @@ TEST_F(DiscoveryTest, AdapterAnswerReadsAsAnAgentsAnswer) {
   EXPECT_EQ(decoded.key, (Bytes{2, 1, 0}));
 }
 
-TEST_F(DiscoveryTest, AFailedSendStopsAtThatSubnet) {
-  discover_.AddSubnet("no-such-subnet");  // asked second: newest first
-  discover_.AddSubnet("127.0.0.1");
-  EXPECT_EQ(discover_.SendDiscoveryRequest(0, 1, 0), -1);
+TEST_F(DiscoveryTest, AFailedSendSkipsThatSubnetAndGoesOn) {
+  discover_.AddSubnet("127.0.0.1");  // asked last: newest first
+  discover_.AddSubnet("no-such-subnet");
+  EXPECT_EQ(discover_.SendDiscoveryRequest(0, 1, 0), 1);
+  EXPECT_EQ(discover_.FailedSubnets(), (std::vector<std::string>{"no-such-subnet"}));
   ASSERT_EQ(discover_.CollectReplies(nullptr, 1, 0), 1);
   EXPECT_EQ(responder_.Received(), (std::vector<Bytes>{kRequest}));
   EXPECT_EQ(discover_.GetHostCount(), 1);
+
+  // Nothing sent at all: -1.
+  KT_Discover onlyBad;
+  ASSERT_GE(onlyBad.OpenChannel(0), 0);
+  onlyBad.AddSubnet("no-such-subnet");
+  EXPECT_EQ(onlyBad.SendDiscoveryRequest(0, 1, 0), -1);
 
   // Without an open channel nothing can be sent.
   KT_Discover closed;

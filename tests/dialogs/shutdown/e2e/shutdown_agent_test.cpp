@@ -1,0 +1,314 @@
+// The time line and its pages against real agents, in a network of the test's own: a master
+// VigilNT on the simulated Smart-UPS at 127.0.0.1 and an idle one at 127.0.0.2 as its client.
+// The agents' shutdown commands are harmless stand-ins (/bin/true).
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSpinBox>
+#include <csignal>
+#include <fstream>
+#include <string>
+
+#include "core/scp/config_block.h"
+#include "core/scp/notify_block.h"
+#include "core/scp/record_reader.h"
+#include "core/scp/recptinf.h"
+#include "dialogs/discovery/client_discovery.h"
+#include "dialogs/discovery/discover.h"
+#include "dialogs/discovery/host_search.h"
+#include "dialogs/discovery/subnet_file.h"
+#include "dialogs/frame/request_path.h"
+#include "dialogs/frame/trem_globals.h"
+#include "dialogs/notification/event_notification.h"
+#include "dialogs/notification/remote_message.h"
+#include "dialogs/shutdown/shutdown_clients_page.h"
+#include "dialogs/shutdown/shutdown_dlg.h"
+#include "dialogs/shutdown/shutdown_load_page.h"
+#include "dialogs/shutdown/shutdown_programs_page.h"
+#include "dialogs/shutdown/shutdown_ups_page.h"
+#include "tests/agent/e2e/agent_process.h"
+#include "tests/dialogs/discovery/discovery_fixture.h"
+#include "tests/support/simulated_ups.h"
+
+TREM_HARNESS_PRIVATE_NETWORK();
+
+namespace {
+
+class ShutdownAgentTest : public DiscoveryTest {
+ protected:
+  QString ScreenshotTopic() const override { return QStringLiteral("shutdown"); }
+  void SetUp() override {
+    DiscoveryTest::SetUp();
+    if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
+    gnCommMode = 0;
+    gScp.requestTable.ResetCursor();
+    gClientDiscovery.ClearSubnets();
+  }
+  static bool Ready(AgentProcess& a, const char* trace) {
+    return AgentProcess::WaitFor(
+        [&] { return Count(a.Stderr(), "NETWORK THREAD IS ALIVE") > 0 && Contains(a.Stderr(), trace); },
+        120000);
+  }
+  static void Set(QWidget* d, int id, const QString& text) {
+    d->findChild<QLineEdit*>(ControlName(id))->setText(text);
+  }
+  static void Click(QWidget* d, int id) { d->findChild<QAbstractButton*>(ControlName(id))->click(); }
+};
+
+TEST_F(ShutdownAgentTest, TheTimeLineAndItsPagesConfigureAMasterAndItsClient) {
+  testing_support::SimulatedUps ups("apc");
+  ASSERT_TRUE(ups.ok()) << ups.error();
+  AgentProcess master({"bind_address = 127.0.0.1"});
+  AgentProcess client({"bind_address = 127.0.0.2"});
+  ASSERT_TRUE(master.Start({"-b", "-d", ups.device()}));
+  ASSERT_TRUE(client.Start({"-b", "-x", "5"}));
+  ASSERT_TRUE(Ready(master, "Inside SERIAL thread")) << master.Stderr();
+  ASSERT_TRUE(Ready(client, "")) << client.Stderr();
+  // The subnet file's last line without its newline.
+  testing_support::WriteFileText(kSubnetFileName, "127.0.0.2");
+  trem_harness::UdpAgent udp;
+  std::string error;
+  ASSERT_TRUE(udp.Open(error, "127.0.0.1")) << error;
+  trem_harness::AgentLink real(udp);
+
+  // As a console: the UPS information first, once the agent has found its UPS.
+  const RequestTarget target{QString(), QStringLiteral("localhost"), {}};
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] {
+        RequestDataFor(target, 2, 0, 0);
+        real.PumpIdle(10000);
+        auto lock = gScp.Lock();
+        return gScp.upsInfo.GetModelIndex() == 8;
+      },
+      90000));
+
+  QPointer<CShutdownDlg> d = new CShutdownDlg(nullptr, "localhost");
+  ASSERT_TRUE(real.PumpUntil([&] { return !d->IsBusy(); }, 20000));
+  real.PumpIdle(10000);
+  Click(d, IDC_TIMELINE_CONFIGURE);
+  auto* ups1 = static_cast<ShutdownUpsPage*>(ShutdownPage::OpenPage(ShutdownPageId::Ups));
+  ASSERT_NE(ups1, nullptr);
+  Set(ups1, IDC_UPS_TOTAL, "20");
+  Set(ups1, IDC_UPS_START, "10");
+  Set(ups1, IDC_UPS_ADMIN, "2");
+  Set(ups1, IDC_UPS_USER, "3");
+  Click(ups1, IDC_PAGE_NEXT);
+  auto* programs = static_cast<ShutdownProgramsPage*>(ShutdownPage::OpenPage(ShutdownPageId::Programs));
+  ASSERT_NE(programs, nullptr);
+  // A Smart-UPS takes 3, 5 or 10 minutes.
+  Set(programs, IDC_PROG_OS_TIME, "4");
+  EXPECT_FALSE(programs->Validate());
+  Set(programs, IDC_PROG_OS_TIME, "3");
+  boxes.Clear();
+  Click(programs, IDC_PAGE_NEXT);
+  ASSERT_EQ(boxes.Count(), 0) << boxes.Boxes()[0].text.toStdString();
+  auto* clients = static_cast<ShutdownClientsPage*>(ShutdownPage::OpenPage(ShutdownPageId::Clients));
+  ASSERT_NE(clients, nullptr);
+  int chosen = -1;
+  for (KT_NetClient& c : clients->Found().Clients())
+    if (c.address.GetIpAddress() == htonl(0x7F000002))
+      chosen = clients->Clients()->findText(HostEntryText(c.address));
+  ASSERT_GE(chosen, 0) << clients->Found().Count();
+  clients->Clients()->setCurrentIndex(chosen);
+  const QString entry = clients->Clients()->currentText();
+  Set(clients, IDC_CLIENTS_PASSWORD, "4Tulip");
+  Set(clients, IDC_CLIENTS_SHUTDOWN, "8");
+  Set(clients, IDC_CLIENTS_WARNING, "2");
+  Click(clients, IDC_CLIENTS_ADD);
+  Screenshot(clients, "clients_page_agent");
+  Click(clients, IDOK);
+  EXPECT_EQ(boxes.Count(), 0);
+  Screenshot(d, "shutdown_dlg_agent");
+  Click(d, IDOK);
+  ASSERT_TRUE(real.PumpIdle(10000));
+
+  // A fresh time line shows what the agent holds now.
+  {
+    auto lock = gScp.Lock();
+    gScp.config.PowerEventClients().Clear();
+  }
+  d = new CShutdownDlg(nullptr, "localhost");
+  ASSERT_TRUE(real.PumpUntil([&] { return !d->IsBusy(); }, 20000));
+  real.PumpIdle(10000);
+  bool start = false, clientStart = false;
+  for (const TimeLineRow& r : d->Rows()) {
+    const TimeLineBar b = d->BarOf(r);
+    if (r.kind == TimeLineKind::LocalStart) start = b.to == 10;
+    if (r.kind == TimeLineKind::ClientStart) clientStart = b.to == 8 && r.text.startsWith(entry);
+  }
+  EXPECT_TRUE(start);
+  EXPECT_TRUE(clientStart);
+  Click(d, IDCANCEL);
+
+  master.Signal(SIGTERM);
+  ASSERT_EQ(master.Wait(30000), 0) << master.Stderr();
+  // config.dat: a leading format byte, then the block in its file form.
+  ConfigBlock config;
+  {
+    const std::vector<uint8_t> bytes = testing_support::ReadFileBytes(master.File("config.dat"));
+    ASSERT_GT(bytes.size(), 1u);
+    KT_RecordReader reader(bytes.data() + 1, bytes.size() - 1);
+    config.SetFileConversion(true);
+    ASSERT_GE(config.ConvertBlock(CONVERT_DECODE, nullptr, &reader), 0);
+  }
+  EXPECT_EQ(config.GetTotalBatteryTime(), 20);
+  EXPECT_EQ(config.GetShutdownStartDelay(), 10);
+  EXPECT_EQ(config.GetOsShutdownTime(), 180);
+  ASSERT_EQ(config.PowerEventClients().Count(), 1);
+  const KT_NetClient& stored = config.PowerEventClients().Clients().front();
+  EXPECT_EQ(stored.address.GetIpAddress(), htonl(0x7F000002));
+  EXPECT_EQ(stored.warn_delay, 2);
+  EXPECT_EQ(stored.shut_delay, 8);
+  NotifyBlock notify;
+  ASSERT_TRUE(ReadBlockFile(master.File("notify.dat"), notify));
+  KT_ActionEntry e;
+  ASSERT_TRUE(notify.FindAction(3, ACTION_CONSOLE_WARNING, e));
+  EXPECT_EQ(e.delay, 120);
+  if (notify.FindAction(3, ACTION_USER_WARNING, e)) {
+    EXPECT_EQ(e.delay, 180);
+  }
+  std::ifstream f(kSubnetFileName);
+  const std::string written((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(written, "127.0.0.2\n");
+
+  // CDiscover's OK searches with gDiscover: the client agent answers.
+  gDiscover.ClearSubnets();
+  gDiscover.AddSubnet("127.0.0.2");
+  {
+    CDiscover discover(nullptr);
+    discover.OnOK();
+  }
+  KT_NetClientList found;
+  gDiscover.CollectReplies(&found, 1, 0);
+  bool listed = false;
+  for (KT_NetClient& c : found.Clients()) listed = listed || c.address.GetIpAddress() == htonl(0x7F000002);
+  EXPECT_TRUE(listed);
+  gDiscover.ClearSubnets();
+}
+
+TEST_F(ShutdownAgentTest, ARemoteMessageOnBatteryReachesTheClientAgent) {
+  testing_support::SimulatedUps ups("apc");
+  ASSERT_TRUE(ups.ok()) << ups.error();
+  AgentProcess master({"bind_address = 127.0.0.1"});
+  AgentProcess client({"bind_address = 127.0.0.2"});
+  ASSERT_TRUE(master.Start({"-b", "-d", ups.device()}));
+  ASSERT_TRUE(client.Start({"-b", "-x", "5"}));
+  ASSERT_TRUE(Ready(master, "Inside SERIAL thread")) << master.Stderr();
+  ASSERT_TRUE(Ready(client, "")) << client.Stderr();
+  testing_support::WriteFileText(kSubnetFileName, "127.0.0.2");
+  trem_harness::UdpAgent udp;
+  std::string error;
+  ASSERT_TRUE(udp.Open(error, "127.0.0.1")) << error;
+  trem_harness::AgentLink real(udp);
+  const RequestTarget target{QString(), QStringLiteral("localhost"), {}};
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] {
+        RequestDataFor(target, 2, 0, 0);
+        real.PumpIdle(10000);
+        auto lock = gScp.Lock();
+        return gScp.upsInfo.GetModelIndex() == 8;
+      },
+      90000));
+
+  QPointer<CEventNotification> n = new CEventNotification(nullptr, "localhost");
+  ASSERT_TRUE(real.PumpUntil([&] { return !n->IsBusy(); }, 20000));
+  real.PumpIdle(10000);
+  const auto found = n->Events()->findItems(QStringLiteral("UPS On Battery"), Qt::MatchExactly);
+  ASSERT_FALSE(found.isEmpty());
+  n->Events()->setCurrentItem(found.front());
+  found.front()->setSelected(true);
+  // The button follows the agent's support map (the Smart-UPS agent leaves action 12 out of
+  // it); the action itself is served by every agent.
+  bool supported;
+  {
+    auto lock = gScp.Lock();
+    supported = gScp.notify.IsActionSupported(ACTION_REMOTE_HOST) == 1;
+  }
+  EXPECT_EQ(n->Control(CEventNotification::IDC_REMOTE_WARN)->isEnabled(), supported);
+  n->OnRemoteWarn();
+  ASSERT_TRUE(DialogIsOpen(pRemoteMessage.get()));
+  CRemoteMessage* r = pRemoteMessage.get();
+  bool searched = false;
+  for (KT_NetClient& c : r->Found().Clients())
+    searched = searched || c.address.GetIpAddress() == htonl(0x7F000002);
+  EXPECT_TRUE(searched);
+  r->Target()->setEditText(QStringLiteral("127.0.0.2"));
+  r->Message()->setPlainText(QStringLiteral("Mains failed at the depot"));
+  Screenshot(r, "remote_message_agent");
+  Click(r, IDOK);
+  EXPECT_EQ(boxes.Count(), 0);
+  Click(n, IDOK);
+  ASSERT_TRUE(real.PumpIdle(10000));
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] {
+        NotifyBlock file;
+        KT_ActionEntry e;
+        return ReadBlockFile(master.File("notify.dat"), file) && file.FindAction(3, ACTION_REMOTE_HOST, e);
+      },
+      30000));
+  ASSERT_TRUE(ups.Do("mains fail"));
+  EXPECT_TRUE(AgentProcess::WaitFor([&] { return Contains(client.Stderr(), "Displaying message"); }, 90000))
+      << master.Stderr();
+  ASSERT_TRUE(ups.Do("mains ok"));
+}
+
+TEST_F(ShutdownAgentTest, TheLoadSegmentPageSetsTheReceptacleBlockOfABcmUps) {
+  testing_support::SimulatedUps ups("bcm");
+  ASSERT_TRUE(ups.ok()) << ups.error();
+  ASSERT_TRUE(ups.Do("segments 3"));
+  AgentProcess master({"bind_address = 127.0.0.1"});
+  ASSERT_TRUE(master.Start({"-b", "-d", ups.device()}));
+  ASSERT_TRUE(Ready(master, "Inside SERIAL thread")) << master.Stderr();
+  trem_harness::UdpAgent udp;
+  std::string error;
+  ASSERT_TRUE(udp.Open(error, "127.0.0.1")) << error;
+  trem_harness::AgentLink real(udp);
+  const RequestTarget target{QString(), QStringLiteral("localhost"), {}};
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] {
+        RequestDataFor(target, 2, 0, 0);
+        real.PumpIdle(10000);
+        auto lock = gScp.Lock();
+        return gScp.upsInfo.IsFunctionSupported(3, 7) == 1;
+      },
+      90000));
+  QPointer<CShutdownDlg> d = new CShutdownDlg(nullptr, "localhost");
+  ASSERT_TRUE(real.PumpUntil([&] { return !d->IsBusy(); }, 20000));
+  real.PumpIdle(10000);
+  ASSERT_TRUE(d->HasLoadControl());
+  auto* page = static_cast<ShutdownLoadSegmentPage*>(
+      ShutdownPage::CreatePage(ShutdownPageId::LoadSegment, d, "localhost"));
+  ASSERT_GE(page->Segments()->count(), 2);
+  page->Segments()->setCurrentIndex(1);
+  emit page->Segments()->activated(1);
+  page->findChild<QSpinBox*>(ControlName(IDC_LOAD_DOWN))->setValue(2);
+  page->findChild<QSpinBox*>(ControlName(IDC_LOAD_UP))->setValue(1);
+  Screenshot(page, "load_segment_page_agent");
+  Click(page, IDOK);
+  EXPECT_EQ(boxes.Count(), 0);
+  Click(d, IDOK);
+  ASSERT_TRUE(real.PumpIdle(10000));
+  // The agent keeps the block in loadbank.dat, written at the latest when it ends.
+  {
+    auto lock = gScp.Lock();
+    EXPECT_EQ(gScp.receptacles.GetNonCriticalSegment(), 1);
+  }
+  master.Signal(SIGTERM);
+  ASSERT_EQ(master.Wait(30000), 0) << master.Stderr();
+  Recptinf file;
+  AgentProcess::WaitFor(
+      [&] {
+        file.Reset();
+        return ReadBlockFile(master.File("loadbank.dat"), file) && file.GetNonCriticalSegment() == 1;
+      },
+      30000);
+  EXPECT_EQ(file.GetNonCriticalSegment(), 1);
+  EXPECT_EQ(file.GetDownDelay(1), 120);
+  EXPECT_EQ(file.GetUpDelay(1), 60);
+}
+
+}  // namespace

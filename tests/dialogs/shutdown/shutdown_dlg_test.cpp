@@ -1,0 +1,563 @@
+// The time line (CShutdownDlg) and the four shutdown-parameter pages against the in-process
+// agent.
+#include "dialogs/shutdown/shutdown_dlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTest>
+#include <fstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "dialogs/discovery/client_discovery.h"
+#include "dialogs/frame/trem_globals.h"
+#include "dialogs/shutdown/shutdown_clients_page.h"
+#include "dialogs/shutdown/shutdown_load_page.h"
+#include "dialogs/shutdown/shutdown_programs_page.h"
+#include "dialogs/shutdown/shutdown_ups_page.h"
+#include "dialogs/shutdown/timeline_view.h"
+#include "tests/dialogs/discovery/discovery_fixture.h"
+#include "tests/dialogs/discovery/udp_responder.h"
+
+TREM_HARNESS_PRIVATE_NETWORK();
+
+namespace {
+
+struct Client {
+  const char* name;
+  const char* ip;
+  uint8_t warn;
+  uint8_t shut;
+};
+
+// A row as the test reads it: text, bar colour, from, to.
+using Row = std::tuple<std::string, int, int, int>;
+
+class ShutdownTest : public DiscoveryTest {
+ protected:
+  QString ScreenshotTopic() const override { return QStringLiteral("shutdown"); }
+  void SetUp() override {
+    DiscoveryTest::SetUp();
+    gnCommMode = 0;
+    gClientDiscovery.ClearSubnets();
+    // Searches stay on this computer.
+    std::ofstream(File("cfsubnet.dat")) << "127.0.0.1\n";
+    Agent(7, 5, 120);
+    Functions(false, false);
+  }
+  // The agent's branch 2 and its warning actions (event 3), user warnings supported or not.
+  void Agent(int total, int start, int osSeconds, int adminMinutes = 1, int userMinutes = -1) {
+    auto lock = agent.scp().Lock();
+    ConfigBlock& c = agent.scp().config;
+    c.SetTotalBatteryTime(total);
+    c.SetShutdownStartDelay(start);
+    c.SetOsShutdownTime(osSeconds);
+    c.PowerEventClients().Clear();
+    NotifyBlock& n = agent.scp().notify;
+    n.Reset();
+    n.SetDefaultSupport(SUPPORT_EVENTS);
+    n.SetDefaultSupport(SUPPORT_ACTIONS);
+    if (userMinutes < 0) n.ClearSupportBit(SUPPORT_ACTIONS, 0, ACTION_USER_WARNING - 1);
+    KT_ActionEntry admin(3, ACTION_CONSOLE_WARNING);
+    admin.delay = static_cast<uint16_t>(adminMinutes * 60);
+    n.AddAction(admin);
+    if (userMinutes >= 0) {
+      KT_ActionEntry user(3, ACTION_USER_WARNING);
+      user.delay = static_cast<uint16_t>(userMinutes * 60);
+      n.AddAction(user);
+    }
+  }
+  // The console's branch 9 (an IP client's name does not travel in the record), then the
+  // rows rebuilt from it.
+  static void Clients(CShutdownDlg* d, const std::vector<Client>& clients) {
+    {
+      auto lock = gScp.Lock();
+      gScp.config.PowerEventClients().Clear();
+      for (const Client& c : clients) {
+        KT_Address a(ADDRESS_IP);
+        a.Resolve(c.ip);
+        a.SetHostName(c.name);
+        gScp.config.PowerEventClients().Add(a, "pw", c.warn, c.shut, 7);
+      }
+    }
+    d->OnConfigBlock();
+  }
+  void Segments(int count, int noncritical, uint16_t down) {
+    auto lock = agent.scp().Lock();
+    agent.scp().receptacles.SetCount(count);
+    agent.scp().receptacles.SetNonCriticalSegment(static_cast<uint8_t>(noncritical));
+    if (noncritical != 255) agent.scp().receptacles.SetDownDelay(noncritical, down);
+  }
+  static void Functions(bool load, bool clients) {
+    auto lock = gScp.Lock();
+    load ? gScp.upsInfo.SetFunctionSupported(3, 7) : gScp.upsInfo.ClearFunctionSupported(3, 7);
+    clients ? gScp.upsInfo.SetFunctionSupported(2, 1) : gScp.upsInfo.ClearFunctionSupported(2, 1);
+    gScp.upsInfo.SetModelIndex(0);
+  }
+  CShutdownDlg* Open() {
+    agent.MarkAllFresh();
+    auto* d = new CShutdownDlg(nullptr, "localhost");
+    EXPECT_TRUE(link.PumpUntil([&] { return !d->IsBusy(); }));
+    link.PumpIdle();
+    agent.ClearReceived();
+    boxes.Clear();
+    return d;
+  }
+  static std::vector<Row> Rows(CShutdownDlg* d) {
+    std::vector<Row> out;
+    for (const TimeLineRow& r : d->Rows()) {
+      const TimeLineBar b = d->BarOf(r);
+      out.emplace_back(r.text.toStdString(), static_cast<int>(b.colour), b.from, b.to);
+    }
+    return out;
+  }
+  template <class P>
+  static P* Page(ShutdownPageId id) {
+    return static_cast<P*>(ShutdownPage::OpenPage(id));
+  }
+  static void Set(QWidget* d, int id, const QString& text) {
+    d->findChild<QLineEdit*>(ControlName(id))->setText(text);
+  }
+  static void Click(QWidget* d, int id) { d->findChild<QAbstractButton*>(ControlName(id))->click(); }
+};
+
+constexpr int R = 1, Y = 2, B = 3, G = 4, N = 0;
+
+TEST_F(ShutdownTest, RowsAndBarsFollowEachRowsKindAndClient) {
+  struct Case {
+    const char* name;
+    int total, start, os, admin, user;  // user < 0: not supported
+    bool load;
+    int segment;
+    uint16_t down;
+    std::vector<Client> clients;
+    std::vector<Row> rows;
+  };
+  const std::vector<Case> cases{
+      {"local only, no user warnings",
+       7,
+       5,
+       120,
+       1,
+       -1,
+       false,
+       255,
+       0,
+       {},
+       {{"local machine, start shutdown", B, 0, 5},
+        {"local machine, operating system shutdown", Y, 5, 7},
+        {"local machine, warn administrator", R, 0, 1}}},
+      {"load segment, 91 s round up",
+       20,
+       10,
+       180,
+       2,
+       3,
+       true,
+       1,
+       91,
+       {},
+       {{"local machine, start shutdown", B, 0, 10},
+        {"local machine, operating system shutdown", Y, 10, 13},
+        {"local machine, turn off non-critical load - 2", G, 0, 2},
+        {"local machine, warn administrator", R, 0, 2},
+        {"local machine, warn user", R, 0, 3}}},
+      {"load control without a segment, 90 s",
+       20,
+       10,
+       180,
+       2,
+       -1,
+       true,
+       255,
+       90,
+       {},
+       {{"local machine, start shutdown", B, 0, 10},
+        {"local machine, operating system shutdown", Y, 10, 13},
+        {"local machine, turn off non-critical load - None", N, 0, 0},
+        {"local machine, warn administrator", R, 0, 2}}},
+      {"clients whose names hold one another or a keyword",
+       1800,
+       30,
+       120,
+       0,
+       -1,
+       false,
+       255,
+       0,
+       {{"ups", "10.0.0.1", 2, 9}, {"ups2", "10.0.0.2", 3, 8}, {"shutdownsrv", "10.0.0.3", 4, 6}},
+       {{"local machine, start shutdown", B, 0, 30},
+        {"local machine, operating system shutdown", Y, 30, 32},
+        {"local machine, warn administrator", R, 0, 0},
+        {"ups, start shutdown", B, 0, 9},
+        {"ups, administrator warning", R, 0, 2},
+        {"ups2, start shutdown", B, 0, 8},
+        {"ups2, administrator warning", R, 0, 3},
+        {"shutdownsrv, start shutdown", B, 0, 6},
+        {"shutdownsrv, administrator warning", R, 0, 4}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Agent(c.total, c.start, c.os, c.admin, c.user);
+    Segments(c.load ? 3 : 0, c.segment, c.down);
+    Functions(c.load, false);
+    QPointer<CShutdownDlg> d = Open();
+    Clients(d, c.clients);
+    EXPECT_EQ(Rows(d), c.rows);
+    EXPECT_EQ(d->Control<QLabel>(IDC_TIMELINE_RIGHT)->text(), QString::number(c.total + 1));
+    // A minute keeps a width on any scale: the start bar is drawn, and ticks never crowd.
+    TimeLineView* view = d->View();
+    EXPECT_GT(view->MinuteX(c.start), view->MinuteX(0));
+    const std::vector<int> ticks = view->Ticks();
+    for (size_t i = 1; i < ticks.size(); ++i)
+      EXPECT_GE(view->MinuteX(ticks[i]) - view->MinuteX(ticks[i - 1]), 3);
+    const std::vector<int> major = view->MajorTicks();
+    ASSERT_FALSE(major.empty());
+    if (c.total <= 10) {
+      EXPECT_EQ(major.front(), 2);
+    }
+    if (c.total > 10 && c.total < 100) {
+      EXPECT_EQ(major.front(), 5);
+    }
+    if (std::string(c.name).rfind("clients", 0) == 0) Screenshot(d, "shutdown_dlg_clients");
+    if (std::string(c.name).rfind("load segment", 0) == 0) Screenshot(d, "shutdown_dlg");
+    d->Control<QPushButton>(IDCANCEL)->click();
+    link.PumpIdle();
+  }
+}
+
+TEST_F(ShutdownTest, ScrollingRepaintsTheBarsOfTheVisibleRows) {
+  Agent(30, 20, 120, 1, 2);
+  std::vector<Client> many;
+  static const char* names[] = {"c01", "c02", "c03", "c04", "c05", "c06", "c07", "c08"};
+  static const char* ips[] = {"10.0.1.1", "10.0.1.2", "10.0.1.3", "10.0.1.4",
+                              "10.0.1.5", "10.0.1.6", "10.0.1.7", "10.0.1.8"};
+  for (int i = 0; i < 8; ++i) many.push_back({names[i], ips[i], 1, static_cast<uint8_t>(10 + i)});
+  QPointer<CShutdownDlg> d = Open();
+  Clients(d, many);
+  d->show();
+  QTest::qWait(50);
+  d->View()->repaint();
+  ASSERT_FALSE(d->View()->PaintedRows().empty());
+  EXPECT_EQ(d->View()->PaintedRows().front(), 0);
+  d->List()->verticalScrollBar()->setValue(d->List()->verticalScrollBar()->maximum());
+  d->View()->repaint();
+  ASSERT_FALSE(d->View()->PaintedRows().empty());
+  EXPECT_GT(d->View()->PaintedRows().front(), 0);
+  EXPECT_EQ(d->View()->PaintedRows().back(), static_cast<int>(d->Rows().size()) - 1);
+  Screenshot(d, "shutdown_dlg_scrolled");
+}
+
+TEST_F(ShutdownTest, DeleteAndOkSendTheBlocks) {
+  Agent(20, 10, 120);
+  Agent(20, 10, 120, 1);
+  QPointer<CShutdownDlg> d = Open();
+  Clients(d, {{"ups", "10.0.0.1", 2, 9}, {"ups2", "10.0.0.2", 3, 8}});
+  d->List()->setCurrentRow(0);
+  Click(d, IDC_TIMELINE_DELETE);
+  EXPECT_TRUE(boxes.Saw("Cannot delete local machine."));
+  d->List()->setCurrentRow(3);  // "ups, start shutdown": "ups2" stays
+  Click(d, IDC_TIMELINE_DELETE);
+  std::vector<std::string> texts;
+  for (const TimeLineRow& r : d->Rows()) texts.push_back(r.text.toStdString());
+  EXPECT_EQ(texts,
+            (std::vector<std::string>{
+                "local machine, start shutdown", "local machine, operating system shutdown",
+                "local machine, warn administrator", "ups2, start shutdown", "ups2, administrator warning"}));
+  d->AddMachine("ups2");  // listed: nothing added
+  EXPECT_EQ(d->Rows().size(), 5u);
+  Click(d, IDOK);
+  link.PumpIdle();
+  std::vector<std::vector<uint8_t>> keys;
+  for (const KT_ScpMessage& m : agent.ReceivedSets()) keys.push_back(m.key);
+  EXPECT_EQ(keys, (std::vector<std::vector<uint8_t>>{{5}, {4, 2}, {4, 9, 1}}));
+  auto lock = agent.scp().Lock();
+  EXPECT_EQ(agent.scp().config.PowerEventClients().Count(), 1);
+}
+
+TEST_F(ShutdownTest, PagesFollowTheUpsFunctions) {
+  struct Case {
+    bool load, clients;
+    bool programsNext;
+    int afterNext;  // -1 none
+  };
+  const std::vector<Case> cases{{false, false, false, -1},
+                                {true, false, true, static_cast<int>(ShutdownPageId::LoadSegment)},
+                                {false, true, true, static_cast<int>(ShutdownPageId::Clients)},
+                                {true, true, true, static_cast<int>(ShutdownPageId::LoadSegment)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.load << c.clients);
+    Segments(c.load ? 3 : 0, 255, 0);
+    Functions(c.load, c.clients);
+    QPointer<CShutdownDlg> d = Open();
+    Click(d, IDC_TIMELINE_CONFIGURE);
+    auto* ups = Page<ShutdownUpsPage>(ShutdownPageId::Ups);
+    ASSERT_NE(ups, nullptr);
+    Click(ups, IDC_PAGE_NEXT);
+    link.PumpIdle();
+    auto* programs = Page<ShutdownProgramsPage>(ShutdownPageId::Programs);
+    ASSERT_NE(programs, nullptr);
+    EXPECT_EQ(ShutdownPage::OpenPage(ShutdownPageId::Ups), nullptr);
+    auto* next = programs->findChild<QPushButton*>(ControlName(IDC_PAGE_NEXT));
+    EXPECT_EQ(next != nullptr, c.programsNext);
+    if (next != nullptr) {
+      next->click();
+      link.PumpIdle();
+      EXPECT_NE(ShutdownPage::OpenPage(static_cast<ShutdownPageId>(c.afterNext)), nullptr);
+    }
+    CloseAllWindows();
+    link.PumpIdle();
+  }
+}
+
+TEST_F(ShutdownTest, UpsAndProgramsPagesCheckTheirTimes) {
+  struct Ups {
+    const char *total, *start, *admin, *user;
+    const char* refusal;  // "" passes
+    bool warned;          // 3711
+  };
+  const std::vector<Ups> ups{
+      {"480", "10", "0", "0", "", false},
+      {"481", "10", "0", "0", "", true},
+      {"1799", "10", "0", "0", "", true},
+      {"1800", "10", "0", "0", "", false},
+      {"1801", "10", "0", "0", "Total battery time is out of range!", false},
+      {"20", "20", "0", "0", "Time on battery before starting shutdown is out of range!", false},
+      {"20", "10", "10", "10", "", false},
+      {"20", "10", "11", "0", "The time to wait before warning the administrator", false},
+      {"20", "10", "0", "11", "The time to wait before warning the users", false},
+  };
+  Agent(20, 10, 120, 1, 1);
+  agent.MarkAllFresh();
+  auto* d = Open();
+  Click(d, IDC_TIMELINE_CONFIGURE);
+  auto* page = Page<ShutdownUpsPage>(ShutdownPageId::Ups);
+  ASSERT_NE(page, nullptr);
+  Screenshot(page, "ups_page");
+  for (const Ups& c : ups) {
+    SCOPED_TRACE(c.total + std::string("/") + c.start + "/" + c.admin + "/" + c.user);
+    boxes.Clear();
+    Set(page, IDC_UPS_TOTAL, c.total);
+    Set(page, IDC_UPS_START, c.start);
+    Set(page, IDC_UPS_ADMIN, c.admin);
+    Set(page, IDC_UPS_USER, c.user);
+    EXPECT_EQ(page->Validate(), *c.refusal == '\0');
+    if (*c.refusal != '\0') {
+      EXPECT_TRUE(boxes.Saw(c.refusal));
+    }
+    EXPECT_EQ(boxes.Saw("Setting the total Battery Runtime"), c.warned);
+  }
+  // Applied: the blocks and the time line change; the warnings are action records.
+  Set(page, IDC_UPS_TOTAL, "30");
+  Set(page, IDC_UPS_START, "12");
+  Set(page, IDC_UPS_ADMIN, "4");
+  Set(page, IDC_UPS_USER, "6");
+  Click(page, IDOK);
+  EXPECT_EQ(Rows(d)[0], Row("local machine, start shutdown", B, 0, 12));
+  EXPECT_EQ(CShutdownDlg::GetWarningTime(ACTION_USER_WARNING), 6);
+  EXPECT_EQ(CShutdownDlg::GetWarningTime(ACTION_CONSOLE_WARNING), 4);
+
+  struct Programs {
+    int model;
+    bool bit33;
+    const char* os;
+    const char* refusal;
+  };
+  const std::vector<Programs> programs{
+      {8, false, "3", ""},
+      {9, false, "10", ""},
+      {8, false, "4", "APC UPS can only accept"},
+      {0, false, "4", ""},
+      {0, false, "5", "between 1 and 4 minutes"},
+      {0, true, "479", "exceeds the total battery time"},  // 479 + 12 > 30
+      {0, true, "18", ""},
+      {0, true, "19", "exceeds the total battery time"},
+  };
+  Click(d, IDC_TIMELINE_CONFIGURE);
+  Click(Page<ShutdownUpsPage>(ShutdownPageId::Ups), IDC_PAGE_NEXT);
+  auto* p = Page<ShutdownProgramsPage>(ShutdownPageId::Programs);
+  ASSERT_NE(p, nullptr);
+  for (const Programs& c : programs) {
+    SCOPED_TRACE(std::to_string(c.model) + "/" + c.os);
+    {
+      auto lock = gScp.Lock();
+      gScp.upsInfo.SetModelIndex(c.model);
+      c.bit33 ? gScp.upsInfo.SetFunctionSupported(3, 3) : gScp.upsInfo.ClearFunctionSupported(3, 3);
+    }
+    boxes.Clear();
+    Set(p, IDC_PROG_OS_TIME, c.os);
+    EXPECT_EQ(p->Validate(), *c.refusal == '\0');
+    if (*c.refusal != '\0') {
+      EXPECT_TRUE(boxes.Saw(c.refusal));
+    }
+  }
+  // A command box on without a command is refused; both off clear the stored command.
+  Set(p, IDC_PROG_OS_TIME, "3");
+  p->findChild<QCheckBox*>(ControlName(IDC_PROG_RUN_COMMAND))->setChecked(true);
+  Set(p, IDC_PROG_COMMAND, "");
+  boxes.Clear();
+  EXPECT_FALSE(p->Validate());
+  EXPECT_TRUE(boxes.Saw("please provide the filename"));
+  files.QueueAnswer(QStringLiteral("/opt/site/pre-shutdown.sh"));
+  Click(p, IDC_PROG_BROWSE);
+  EXPECT_EQ(p->findChild<QLineEdit*>(ControlName(IDC_PROG_COMMAND))->text(), "/opt/site/pre-shutdown.sh");
+  EXPECT_FALSE(p->findChild<QPushButton*>(ControlName(IDC_PROG_SETUP_SAVER))->isEnabled());
+  Screenshot(p, "programs_page");
+  EXPECT_TRUE(p->Validate() && p->Apply());
+  {
+    auto lock = gScp.Lock();
+    EXPECT_EQ(gScp.config.GetPreShutdownCommand(), std::optional<std::string>("/opt/site/pre-shutdown.sh"));
+    EXPECT_EQ(gScp.config.GetOsShutdownTime(), 180);
+  }
+  p->findChild<QCheckBox*>(ControlName(IDC_PROG_RUN_COMMAND))->setChecked(false);
+  p->findChild<QCheckBox*>(ControlName(IDC_PROG_LOW_BATTERY))->setChecked(false);
+  EXPECT_TRUE(p->Validate() && p->Apply());
+  auto lock = gScp.Lock();
+  EXPECT_FALSE(gScp.config.GetPreShutdownCommand().has_value());
+}
+
+TEST_F(ShutdownTest, LoadSegmentPageOffersTheSegmentsAndChecksItsDelays) {
+  Agent(20, 10, 120);
+  Segments(12, 255, 0);
+  Functions(true, false);
+  QPointer<CShutdownDlg> d = Open();
+  auto* page = static_cast<ShutdownLoadSegmentPage*>(
+      ShutdownPage::CreatePage(ShutdownPageId::LoadSegment, d, "localhost"));
+  QComboBox* combo = page->Segments();
+  ASSERT_EQ(combo->count(), 13);
+  EXPECT_EQ(combo->itemText(9), "10");  // decimal beyond 9
+  EXPECT_EQ(combo->currentText(), "NONE");
+  EXPECT_TRUE(page->findChild<QSpinBox*>(ControlName(IDC_LOAD_DOWN))->isHidden());
+  combo->setCurrentIndex(1);
+  emit combo->activated(1);
+  auto* down = page->findChild<QSpinBox*>(ControlName(IDC_LOAD_DOWN));
+  auto* up = page->findChild<QSpinBox*>(ControlName(IDC_LOAD_UP));
+  EXPECT_FALSE(down->isHidden());
+  // The arrows stay within 0..5; typing may go beyond, and is refused.
+  up->setValue(5);
+  up->stepBy(3);
+  EXPECT_EQ(up->value(), 5);
+  Agent(300, 290, 120);
+  agent.MarkAllFresh();
+  {
+    auto lock = gScp.Lock();
+    gScp.config.SetTotalBatteryTime(300);
+    gScp.config.SetShutdownStartDelay(290);
+  }
+  struct Case {
+    int down, up;
+    const char* refusal;
+  };
+  const std::vector<Case> cases{{255, 5, ""},
+                                {256, 0, "The time must be less than 255."},
+                                {0, 6, "The time must be less than 5."},
+                                {290, 0, "less than \nthe time to wait before starting"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.down) + "/" + std::to_string(c.up));
+    boxes.Clear();
+    down->setValue(c.down);
+    up->setValue(c.up);
+    EXPECT_EQ(page->Validate(), *c.refusal == '\0');
+    if (*c.refusal != '\0') {
+      EXPECT_TRUE(boxes.Saw(c.refusal));
+    }
+  }
+  down->setValue(3);
+  up->setValue(1);
+  Screenshot(page, "load_segment_page");
+  Click(page, IDOK);
+  link.PumpIdle();
+  // The notice after OK rebuilds the time line: the load row names segment 2.
+  bool found = false;
+  for (const TimeLineRow& r : d->Rows())
+    if (r.kind == TimeLineKind::LocalLoad) {
+      found = true;
+      EXPECT_EQ(r.text, "local machine, turn off non-critical load - 2");
+      EXPECT_EQ(d->BarOf(r).to, 3);
+    }
+  EXPECT_TRUE(found);
+}
+
+TEST_F(ShutdownTest, ClientsPageSearchesAddsAndChecksTheDelays) {
+  if (!Network()) GTEST_SKIP() << "needs a network of its own";
+  // Two agents, and a subnet between them that cannot be sent to.
+  UdpResponder first, second;
+  ASSERT_TRUE(first.Start(htonl(0x7F000001)));
+  ASSERT_TRUE(second.Start(htonl(0x7F000002)));
+  {
+    std::ofstream f(File("cfsubnet.dat"));
+    f << "127.0.0.1\nno-such-subnet\n127.0.0.2\n";
+  }
+  Agent(20, 10, 120);
+  Functions(false, true);
+  QPointer<CShutdownDlg> d = Open();
+  Clients(d, {{"127.0.0.1", "127.0.0.1", 1, 3}});
+  auto* page =
+      static_cast<ShutdownClientsPage*>(ShutdownPage::CreatePage(ShutdownPageId::Clients, d, "localhost"));
+  EXPECT_EQ(page->Found().Count(), 2);
+  EXPECT_TRUE(boxes.Saw("Unable to search subnet no-such-subnet"));
+  EXPECT_EQ(page->findChild<QLineEdit*>(ControlName(IDC_CLIENTS_SHUTDOWN))->text(), "9");
+  QComboBox* clients = page->Clients();
+  clients->setCurrentIndex(
+      clients->findText(QString::fromUtf8(page->Found().Clients().front().address.GetHostName())));
+  const QString entry = clients->currentText();
+  struct Case {
+    const char *password, *shut, *warn, *refusal;
+  };
+  const std::vector<Case> cases{
+      {"", "9", "2", "Need to select a network client"},
+      {"pw", "300", "2", "The client's delays must be between 0 and 254 minutes."},
+      {"pw", "9", "255", "The client's delays must be between 0 and 254 minutes."},
+      {"pw", "20", "10", "warning time for the"},  // not below the agent's start delay
+      {"pw", "4", "4", "warning time for the"},    // not below the client's shutdown delay
+      {"pw", "9", "2", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.password) + "/" + c.shut + "/" + c.warn);
+    boxes.Clear();
+    Set(page, IDC_CLIENTS_PASSWORD, c.password);
+    Set(page, IDC_CLIENTS_SHUTDOWN, c.shut);
+    Set(page, IDC_CLIENTS_WARNING, c.warn);
+    EXPECT_EQ(page->Validate(), *c.refusal == '\0');
+    if (*c.refusal != '\0') {
+      EXPECT_TRUE(boxes.Saw(c.refusal));
+    }
+  }
+  Screenshot(page, "clients_page");
+  Click(page, IDC_CLIENTS_ADD);
+  {
+    // Each client once; a re-added one keeps its scheduled-shutdown lead.
+    auto lock = gScp.Lock();
+    KT_NetClientList& list = gScp.config.PowerEventClients();
+    ASSERT_EQ(list.Count(), entry == "127.0.0.1" || entry == "localhost" ? 1 : 2);
+    KT_Address a(ADDRESS_IP);
+    a.SetAddressString("127.0.0.1");
+    if (KT_NetClient* c = list.FindByAddress(a); c != nullptr && c->warn_delay == 2) {
+      EXPECT_EQ(c->shut_delay, 9);
+      EXPECT_EQ(c->time_shut_delay, 7);
+    }
+  }
+  EXPECT_GE(d->Rows().size(), 5u);
+  // Back without a password adds nothing and goes back.
+  Set(page, IDC_CLIENTS_PASSWORD, "");
+  boxes.Clear();
+  Click(page, IDC_PAGE_BACK);
+  link.PumpIdle();
+  EXPECT_EQ(boxes.Count(), 0);
+  EXPECT_NE(ShutdownPage::OpenPage(ShutdownPageId::Programs), nullptr);
+  std::ifstream f(File("cfsubnet.dat"));
+  std::string written((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(written, "127.0.0.2\nno-such-subnet\n127.0.0.1\n");
+  std::ofstream copy(trem_harness::ScreenshotDir(ScreenshotTopic()).toStdString() + "/cfsubnet.dat");
+  copy << written;
+}
+
+}  // namespace
