@@ -107,6 +107,7 @@ void CPagerConfig::Init() {
 }
 
 CPagerConfig::~CPagerConfig() {
+  QObject::disconnect(focus_connection_);
   ClearRows();
 }
 
@@ -191,7 +192,7 @@ void CPagerConfig::BuildControls() {
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setMinimumHeight(120);
   list_->header()->setSectionsClickable(false);
-  connect(qApp, &QApplication::focusChanged, this, [this](QWidget* /*old*/, QWidget* now) {
+  focus_connection_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget* /*old*/, QWidget* now) {
     if (now == list_) OnSetfocusRecipients();
   });
   connect(list_, &QTreeWidget::itemClicked, this, [this] { OnRecipientFocusChanged(); });

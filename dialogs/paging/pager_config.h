@@ -125,6 +125,9 @@ class CPagerConfig : public KTDialog {
   QComboBox* port_ = nullptr;
   QComboBox* baud_ = nullptr;
   QTreeWidget* list_ = nullptr;
+  // The application's focus notice, let go before the dialog's own destruction hides it (which
+  // moves the focus and would call back into a half-destroyed dialog).
+  QMetaObject::Connection focus_connection_;
   std::vector<Row*> rows_;
   int slots_before_ = 0;  // recipients the list held when the dialog filled
   int next_order_ = 0;
