@@ -1,5 +1,6 @@
 // The remote message action (CRemoteMessage) against the in-process agent; its searches ask
-// only this computer (the test's cfsubnet.dat).
+// only this computer (the test's cfsubnet.dat), in a network of the test program's own so that
+// they never reach another test's agent or responder on UDP port 7010.
 #include "dialogs/notification/remote_message.h"
 
 #include <QComboBox>
@@ -13,6 +14,8 @@
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/notification/event_notification.h"
 #include "tests/dialogs/discovery/discovery_fixture.h"
+
+TREM_HARNESS_PRIVATE_NETWORK();
 
 namespace {
 
