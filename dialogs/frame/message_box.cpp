@@ -7,6 +7,7 @@
 
 #include "dialogs/frame/control_ids.h"
 #include "dialogs/frame/trem_globals.h"
+#include "platform/message_log.h"
 
 namespace {
 
@@ -184,6 +185,24 @@ void ScriptedMessageBoxes::Clear() {
   answers_.clear();
 }
 
+int LoggedMessageBoxes::AnswerFor(unsigned flags) {
+  const std::vector<int> buttons = MessageBoxButtons(flags);
+  for (int wanted : {IDCANCEL, IDNO, IDOK}) {
+    for (int b : buttons) {
+      if (b == wanted) return b;
+    }
+  }
+  return buttons.front();
+}
+
+int LoggedMessageBoxes::Show(QWidget*, const QString& text, const QString& caption, unsigned flags) {
+  const int answer = AnswerFor(flags);
+  // A log that cannot be written loses only the record; the box is still answered.
+  platform::AppendMessageLog(path_, caption.toStdString(), text.toStdString(),
+                             MessageBoxAnswerName(answer).toStdString());
+  return answer;
+}
+
 MessageBoxLayer& GetMessageBoxLayer() {
   static QtMessageBoxLayer qtLayer;
   MessageBoxLayer* layer = g_layer.load();
@@ -192,6 +211,10 @@ MessageBoxLayer& GetMessageBoxLayer() {
 
 void SetMessageBoxLayer(MessageBoxLayer* layer) {
   g_layer.store(layer);
+}
+
+bool MessageBoxLayerInstalled() {
+  return g_layer.load() != nullptr;
 }
 
 int ShowMessageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags) {

@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 class QWidget;
@@ -83,10 +84,26 @@ class ScriptedMessageBoxes : public MessageBoxLayer {
   std::function<void(const Box&)> observer_;
 };
 
+// Logs each box to the message-box log (VIGIL_MESSAGE_LOG, platform/message_log.h) and answers
+// it without showing it: Cancel when the box has it, else No, else OK. _InitTremDLL installs one
+// when the variable names a file, so the consoles run unattended in the demo and in tests.
+class LoggedMessageBoxes : public MessageBoxLayer {
+ public:
+  explicit LoggedMessageBoxes(std::string path) : path_(std::move(path)) {}
+  int Show(QWidget* owner, const QString& text, const QString& caption, unsigned flags) override;
+  // The answer a logged box gets.
+  static int AnswerFor(unsigned flags);
+
+ private:
+  std::string path_;
+};
+
 // The layer in use (a QtMessageBoxLayer unless one was installed). Not owned; nullptr
 // restores the default.
 MessageBoxLayer& GetMessageBoxLayer();
 void SetMessageBoxLayer(MessageBoxLayer* layer);
+// True while a layer other than the default is installed.
+bool MessageBoxLayerInstalled();
 
 // A box of the library: through the layer.
 int ShowMessageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags = MB_OK);

@@ -6,10 +6,11 @@
 #include <atomic>
 
 #include "core/adapters/snmp.h"
-
 #include "dialogs/frame/help.h"
+#include "dialogs/frame/message_box.h"
 #include "dialogs/frame/string_table.h"
 #include "dialogs/network/net_settings.h"
+#include "platform/message_log.h"
 
 // Built at library load in this order (the guard's state comes first, in host_control.cpp,
 // whose statics need no construction order of their own).
@@ -47,6 +48,13 @@ extern "C" void _InitTremDLL() {
   KT_SNMP::Initialize(&gScp);
   if (UdpSocketAvailable()) gScp.SetFlag(SCP_FLAG_TCPIP);
   LoadNetSettings();
+  // Headless runs log their boxes instead of showing them; a layer a test or tool installed
+  // before stays.
+  const std::string log = platform::MessageLogPath();
+  if (!log.empty() && !MessageBoxLayerInstalled()) {
+    static LoggedMessageBoxes logged(log);
+    SetMessageBoxLayer(&logged);
+  }
 }
 
 bool TremInitialized() {
