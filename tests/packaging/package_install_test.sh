@@ -16,6 +16,7 @@ ROOT="$WORK/root"
 dpkg-deb -x "$DEB" "$ROOT"
 # The agent's package alone: nothing of the desktop programs, no Qt.
 [ -e "$ROOT/usr/bin/Vigil95" ] && { echo "FAIL: the agent's package holds Vigil95"; exit 1; }
+[ -e "$ROOT/usr/lib/vigil/libTrem.so" ] && { echo "FAIL: the agent's package holds the dialog library"; exit 1; }
 dpkg-deb -x "$CONSOLE_DEB" "$ROOT"
 
 fail=0
@@ -39,6 +40,8 @@ expect /usr/bin/Vigil95
 expect /usr/share/man/man1/Vigil95.1.gz
 expect /usr/share/doc/vigil-console/changelog.gz
 expect /usr/share/doc/vigil-console/copyright
+expect /usr/lib/vigil/libTrem.so
+expect /usr/share/lintian/overrides/vigil-console
 
 # The unit starts the program where the package put it.
 grep -q '^ExecStart=/usr/sbin/VigilNT' "$ROOT/lib/systemd/system/VigilNT.service" || {
@@ -65,7 +68,7 @@ done
 
 # Every run path in the package names a folder of the package (or of the system).
 bash "$(dirname "$0")/run_paths_check.sh" --root "$ROOT" "$ROOT" usr/sbin/VigilNT usr/bin/Tremmail \
-  usr/bin/Vigil95 usr/lib/vigil/libplatform.so || fail=1
+  usr/bin/Vigil95 usr/lib/vigil/libplatform.so usr/lib/vigil/libTrem.so || fail=1
 
 # Debian's own check of the package: no error and no warning.
 if ! command -v lintian >/dev/null; then
