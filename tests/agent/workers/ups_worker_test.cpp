@@ -123,7 +123,8 @@ TEST_F(WorkerTest, FirstIdentificationKeepsTheUpsOwnSupportMaps) {
     std::vector<int> events;
     scp.notify.GetSupportedEvents(events);
     for (int e : c.supportedEvents) EXPECT_NE(std::find(events.begin(), events.end(), e), events.end()) << e;
-    for (int e : c.unsupportedEvents) EXPECT_EQ(std::find(events.begin(), events.end(), e), events.end()) << e;
+    for (int e : c.unsupportedEvents)
+      EXPECT_EQ(std::find(events.begin(), events.end(), e), events.end()) << e;
 
     // A later start: notify.dat holds these maps, and identifying again changes nothing.
     KT_SCP later;

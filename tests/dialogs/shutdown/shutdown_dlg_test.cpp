@@ -611,7 +611,8 @@ TEST_F(ShutdownTest, IpxClientsCarryTheSuffixOnlyInTheLists) {
     ipx.Queue(Sap(kSapGeneralResponse, {{kSapServerType, "NWSRV", 1}}));
     if (page != nullptr) Click(page, IDCANCEL);
     link.PumpIdle();
-    page = static_cast<ShutdownClientsPage*>(ShutdownPage::CreatePage(ShutdownPageId::Clients, d, "localhost"));
+    page =
+        static_cast<ShutdownClientsPage*>(ShutdownPage::CreatePage(ShutdownPageId::Clients, d, "localhost"));
     EXPECT_EQ(IpxEntries(page->Clients()), c.listed);
     EXPECT_EQ(ipx.sent.size(), c.listed.isEmpty() ? 0u : 2u);
   }
@@ -626,7 +627,8 @@ TEST_F(ShutdownTest, IpxClientsCarryTheSuffixOnlyInTheLists) {
     SCOPED_TRACE(a.shut);
     {
       auto lock = gScp.Lock();
-      for (KT_NetClient& listed : gScp.config.PowerEventClients().Clients()) listed.time_shut_delay = a.timeShutDelay;
+      for (KT_NetClient& listed : gScp.config.PowerEventClients().Clients())
+        listed.time_shut_delay = a.timeShutDelay;
     }
     Set(page, IDC_CLIENTS_PASSWORD, "pw");
     Set(page, IDC_CLIENTS_SHUTDOWN, a.shut);
@@ -644,7 +646,8 @@ TEST_F(ShutdownTest, IpxClientsCarryTheSuffixOnlyInTheLists) {
     EXPECT_EQ(stored.shut_delay, std::stoi(a.shut));
     EXPECT_EQ(stored.time_shut_delay, a.timeShutDelay);
   }
-  const std::vector<std::string> local{"local machine, start shutdown", "local machine, operating system shutdown",
+  const std::vector<std::string> local{"local machine, start shutdown",
+                                       "local machine, operating system shutdown",
                                        "local machine, warn administrator"};
   std::vector<std::string> withClient = local;
   withClient.insert(withClient.end(), {"NWSRV - (Remote Server), start shutdown",
