@@ -56,14 +56,21 @@ UpsRequestOutcome KT_UpsWorker::Serve(int type, int set, int branch) {
       }
       services.SetOsInfo();
       const bool ok = driver_.UpdateInfo() > 0;
-      if (ok) driver_.UpdateCapabilities();
       bool writeDefaults = false;
-      {
-        auto lock = scp.Lock();
-        if (ok && !scp.notify.IsLoaded()) {
-          scp.notify.SetDefaultActions();
-          writeDefaults = true;
+      if (ok) {
+        // The default actions bring the default support maps with them, so they come before
+        // the UPS's own capabilities: after them they would take away what this UPS offers
+        // beyond the defaults (the remote notice, its own events) until the next start, and
+        // notify.dat would keep the defaults alone. In this order the maps are those of every
+        // later start: notify.dat's, then the identification.
+        {
+          auto lock = scp.Lock();
+          if (!scp.notify.IsLoaded()) {
+            scp.notify.SetDefaultActions();
+            writeDefaults = true;
+          }
         }
+        driver_.UpdateCapabilities();
       }
       // Once written, notify.dat is what the block holds: the defaults are set only once, so
       // that a later identification never overwrites actions a console has configured since.

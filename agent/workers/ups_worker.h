@@ -5,9 +5,10 @@
 //
 //   1 status, read        UpdateStatus                stamp status 1, 0
 //   1, 3, 7 SET           nothing (the request stays)
-//   2 information, read   software version and the operating system first; UpdateInfo, then
-//                         UpdateCapabilities; a success writes the default actions to
-//                         notify.dat when the notification block was never loaded, stamps
+//   2 information, read   software version and the operating system first; UpdateInfo; a
+//                         success sets the default actions when the notification block was
+//                         never loaded, then UpdateCapabilities (over the default maps), writes
+//                         those defaults to notify.dat, stamps
 //                         information 5, 2 and configuration 3 and clears alarm 22; both ways
 //                         information 0, 1, 3, 4 are stamped
 //   3 meters, read        UpdateMeter                 stamp meters 0..4

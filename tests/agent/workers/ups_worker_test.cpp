@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "agent/protocols/protocol_factory.h"
 #include "agent/workers/worker_threads.h"
 #include "tests/agent/agent_fakes.h"
 #include "tests/support/test_support.h"
@@ -77,6 +78,66 @@ TEST_F(WorkerTest, IdentificationWritesDefaultActionsOnlyOnce) {
   const int configured = scp.notify.GetActionCount();
   EXPECT_EQ(worker.Serve(BLOCK_UPS_INFO, 0, 0), REQUEST_DONE);
   EXPECT_EQ(scp.notify.GetActionCount(), configured);
+}
+
+// The fake driver with the capabilities of a real protocol object on the same SCP object.
+class ProtocolCapabilities : public FakeDriver {
+ public:
+  ProtocolCapabilities(FakeDriverState& s, KT_SCP& scp, int protocol)
+      : FakeDriver(s), protocol_(CreateUpsProtocol(protocol, scp)) {}
+  int UpdateCapabilities() override {
+    FakeDriver::UpdateCapabilities();
+    return protocol_ ? protocol_->UpdateCapabilities() : -1;
+  }
+
+ private:
+  std::unique_ptr<KT_UpsProtocol> protocol_;
+};
+
+// The first identification of a fresh agent gives the support maps of every later start
+// (notify.dat read, then identified again): the UPS's own actions and events stay, and those
+// it lacks stay cleared, although the default actions are set on the way.
+TEST_F(WorkerTest, FirstIdentificationKeepsTheUpsOwnSupportMaps) {
+  struct Case {
+    const char* name;
+    int protocol, model;
+    std::vector<int> supportedEvents, unsupportedEvents;
+  };
+  const std::vector<Case> cases{
+      {"Smart-UPS", 3, 8, {3, 25, 33}, {}},
+      {"BCM without utility events", 0, 3, {3, 30}, {9, 10}},
+      {"contact closure", 2, 4, {3}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(kNotifyFileName);
+    scp.notify.Reset();
+    scp.upsInfo.SetOsType(kOsTypeLinux);
+    scp.upsInfo.SetModelIndex(c.model);
+    ProtocolCapabilities caps(state, scp, c.protocol);
+    TestWorker worker(agent, caps, WORKER_SERIAL);
+    scp.serial_queue.Post(BLOCK_UPS_INFO, 0, 0, 0);
+    ASSERT_EQ(worker.Serve(BLOCK_UPS_INFO, 0, 0), REQUEST_DONE);
+    EXPECT_EQ(scp.notify.IsActionSupported(ACTION_REMOTE_HOST), 1);  // "Remote Warning"
+    EXPECT_EQ(scp.notify.IsActionSupported(ACTION_CONSOLE_WARNING), 1);
+    std::vector<int> events;
+    scp.notify.GetSupportedEvents(events);
+    for (int e : c.supportedEvents) EXPECT_NE(std::find(events.begin(), events.end(), e), events.end()) << e;
+    for (int e : c.unsupportedEvents)
+      EXPECT_EQ(std::find(events.begin(), events.end(), e), events.end()) << e;
+
+    // A later start: notify.dat holds these maps, and identifying again changes nothing.
+    KT_SCP later;
+    FakeServices laterServices(later);
+    ASSERT_EQ(laterServices.ReadNotifyFile(), 1);
+    EXPECT_EQ(later.notify.GetSupportMap(SUPPORT_ACTIONS), scp.notify.GetSupportMap(SUPPORT_ACTIONS));
+    EXPECT_EQ(later.notify.GetSupportMap(SUPPORT_EVENTS), scp.notify.GetSupportMap(SUPPORT_EVENTS));
+    later.upsInfo.SetOsType(kOsTypeLinux);
+    later.upsInfo.SetModelIndex(c.model);
+    ASSERT_EQ(CreateUpsProtocol(c.protocol, later)->UpdateCapabilities(), 1);
+    EXPECT_EQ(later.notify.GetSupportMap(SUPPORT_ACTIONS), scp.notify.GetSupportMap(SUPPORT_ACTIONS));
+    EXPECT_EQ(later.notify.GetSupportMap(SUPPORT_EVENTS), scp.notify.GetSupportMap(SUPPORT_EVENTS));
+  }
 }
 
 TEST_F(WorkerTest, FailedIdentificationStillStampsTheAgentBranches) {

@@ -18,34 +18,10 @@
 #include "dialogs/frame/trem_globals.h"
 #include "tests/core/net_fakes.h"
 #include "tests/dialogs/discovery/discovery_fixture.h"
+#include "tests/dialogs/discovery/ipx_search.h"
 #include "tests/dialogs/discovery/udp_responder.h"
 
 namespace {
-
-struct Server {
-  uint16_t type;
-  std::string name;
-  uint8_t nodeLast;
-};
-
-// An IPX service response: type, then 64-byte entries (big-endian fields).
-std::vector<uint8_t> Sap(uint16_t responseType, const std::vector<Server>& servers) {
-  std::vector<uint8_t> b = {static_cast<uint8_t>(responseType >> 8), static_cast<uint8_t>(responseType)};
-  for (const Server& s : servers) {
-    std::vector<uint8_t> e(64, 0);
-    e[0] = static_cast<uint8_t>(s.type >> 8);
-    e[1] = static_cast<uint8_t>(s.type);
-    std::copy(s.name.begin(), s.name.end(), e.begin() + 2);
-    e[50] = 0x00, e[51] = 0x00, e[52] = 0x0A, e[53] = 0x01;                // network
-    e[54] = 0x00, e[55] = 0x11, e[56] = 0x22, e[57] = 0x33, e[58] = 0x44;  // node
-    e[59] = s.nodeLast;
-    e[60] = 0x51, e[61] = 0x04;  // socket
-    e[63] = 1;                   // hops
-    // The 64-byte entry follows the 2-byte type word of the response.
-    b.insert(b.end(), e.begin(), e.end());
-  }
-  return b;
-}
 
 class HostSelectionTest : public DiscoveryTest {
  protected:

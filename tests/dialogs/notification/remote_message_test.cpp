@@ -8,12 +8,14 @@
 #include <QPointer>
 #include <QPushButton>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/notification/event_notification.h"
 #include "tests/dialogs/discovery/discovery_fixture.h"
+#include "tests/dialogs/discovery/ipx_search.h"
 
 TREM_HARNESS_PRIVATE_NETWORK();
 
@@ -45,6 +47,9 @@ class RemoteMessageTest : public DiscoveryTest {
     d->Control<QComboBox>(CRemoteMessage::IDC_INTERVAL_SECONDS)->setEditText(seconds);
     d->Message()->setPlainText(message);
   }
+
+  // Outlives the dialogs (gone by TearDown).
+  std::optional<ScopedIpxSearch> ipx_;
 };
 
 TEST_F(RemoteMessageTest, OkChecksInOrderAndWritesOneRecordPerEvent) {
@@ -101,6 +106,43 @@ TEST_F(RemoteMessageTest, OkChecksInOrderAndWritesOneRecordPerEvent) {
   EXPECT_EQ(d->Control<QComboBox>(CRemoteMessage::IDC_DELAY_MINUTES)->currentText(), "2");
   EXPECT_EQ(d->Control<QComboBox>(CRemoteMessage::IDC_INTERVAL_MINUTES)->currentText(), "2");
   EXPECT_EQ(d->Control<QComboBox>(CRemoteMessage::IDC_INTERVAL_SECONDS)->currentText(), "0");
+}
+
+// An agent found by IPX is offered with " - (Remote Server)" when the agent's computer may be
+// searched by IPX, and the action keeps the suffix: the agent sends its notice by IPX then.
+TEST_F(RemoteMessageTest, IpxHostsAreOfferedAndStoredWithTheSuffix) {
+  ipx_.emplace(std::initializer_list<KT_Discover*>{});
+  struct Case {
+    int os;
+    QStringList offered;
+  };
+  QPointer<CRemoteMessage> d;
+  for (const Case& c : {Case{kOsTypeLinux, {}}, Case{3, {"NWSRV - (Remote Server)"}}}) {
+    SCOPED_TRACE(c.os);
+    {
+      auto lock = gScp.Lock();
+      gScp.upsInfo.SetSoftwareVersion(2, 1);
+      gScp.upsInfo.SetOsType(c.os);
+    }
+    ipx_->ipx.incoming.clear();
+    ipx_->ipx.Queue(Sap(kSapGeneralResponse, {{kSapServerType, "NWSRV", 1}, {0x0004, "FILESRV", 2}}));
+    delete d.data();
+    d = Open({3});
+    QStringList offered;
+    for (int i = 0; i < d->Target()->count(); ++i)
+      if (d->Target()->itemText(i).endsWith(" - (Remote Server)")) offered << d->Target()->itemText(i);
+    EXPECT_EQ(offered, c.offered);
+  }
+  d->Target()->setCurrentIndex(d->Target()->findText("NWSRV - (Remote Server)"));
+  d->Message()->setPlainText("Mains failed at the depot");
+  Screenshot(d, "remote_message_ipx");
+  d->Control<QPushButton>(IDOK)->click();
+  link.PumpIdle();
+  EXPECT_TRUE(d.isNull());
+  auto lock = gScp.Lock();
+  KT_ActionEntry e;
+  ASSERT_TRUE(gScp.notify.FindAction(3, ACTION_REMOTE_HOST, e));
+  EXPECT_EQ(e.remoteHost, std::optional<std::string>("NWSRV - (Remote Server)"));
 }
 
 }  // namespace

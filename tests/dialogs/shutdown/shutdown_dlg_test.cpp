@@ -13,6 +13,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "dialogs/shutdown/shutdown_ups_page.h"
 #include "dialogs/shutdown/timeline_view.h"
 #include "tests/dialogs/discovery/discovery_fixture.h"
+#include "tests/dialogs/discovery/ipx_search.h"
 #include "tests/dialogs/discovery/udp_responder.h"
 
 TREM_HARNESS_PRIVATE_NETWORK();
@@ -127,6 +129,21 @@ class ShutdownTest : public DiscoveryTest {
     d->findChild<QLineEdit*>(ControlName(id))->setText(text);
   }
   static void Click(QWidget* d, int id) { d->findChild<QAbstractButton*>(ControlName(id))->click(); }
+  // The entries of a combo box that name IPX hosts.
+  static QStringList IpxEntries(QComboBox* combo) {
+    QStringList out;
+    for (int i = 0; i < combo->count(); ++i)
+      if (combo->itemText(i).endsWith(" - (Remote Server)")) out << combo->itemText(i);
+    return out;
+  }
+  static std::vector<std::string> RowTexts(CShutdownDlg* d) {
+    std::vector<std::string> texts;
+    for (const TimeLineRow& r : d->Rows()) texts.push_back(r.text.toStdString());
+    return texts;
+  }
+
+  // Outlives the dialogs (gone by TearDown).
+  std::optional<ScopedIpxSearch> ipx_;
 };
 
 constexpr int R = 1, Y = 2, B = 3, G = 4, N = 0;
@@ -558,6 +575,99 @@ TEST_F(ShutdownTest, ClientsPageSearchesAddsAndChecksTheDelays) {
   EXPECT_EQ(written, "127.0.0.2\nno-such-subnet\n127.0.0.1\n");
   std::ofstream copy(trem_harness::ScreenshotDir(ScreenshotTopic()).toStdString() + "/cfsubnet.dat");
   copy << written;
+}
+
+// An agent reached by IPX: listed with " - (Remote Server)" when the agent's computer may
+// be searched by IPX, kept in the client list under its name alone with its IPX address,
+// re-added by that address, deleted by its name.
+TEST_F(ShutdownTest, IpxClientsCarryTheSuffixOnlyInTheLists) {
+  ipx_.emplace(std::initializer_list<KT_Discover*>{&gClientDiscovery});
+  net_fakes::FakeIpxOps& ipx = ipx_->ipx;
+  Agent(20, 10, 120);
+  Functions(false, true);
+  QPointer<CShutdownDlg> d = Open();
+  struct Case {
+    const char* agent;
+    int second, third, os;
+    QStringList listed;
+  };
+  const std::vector<Case> cases{
+      {"version 0.36", 0, 36, 3, {}},
+      {"on Linux", 2, 1, kOsTypeLinux, {}},
+      {"on Windows NT", 2, 1, 3, {"NWSRV - (Remote Server)", "SALES - (Remote Server)"}},
+  };
+  ShutdownClientsPage* page = nullptr;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.agent);
+    {
+      auto lock = gScp.Lock();
+      gScp.upsInfo.SetSoftwareVersion(c.second, c.third);
+      gScp.upsInfo.SetOsType(c.os);
+    }
+    ipx.incoming.clear();
+    ipx.sent.clear();
+    // A file server among the answers is no agent.
+    ipx.Queue(Sap(kSapNearestResponse, {{kSapServerType, "SALES", 3}, {0x0004, "FILESRV", 2}}));
+    ipx.Queue(Sap(kSapGeneralResponse, {{kSapServerType, "NWSRV", 1}}));
+    if (page != nullptr) Click(page, IDCANCEL);
+    link.PumpIdle();
+    page =
+        static_cast<ShutdownClientsPage*>(ShutdownPage::CreatePage(ShutdownPageId::Clients, d, "localhost"));
+    EXPECT_EQ(IpxEntries(page->Clients()), c.listed);
+    EXPECT_EQ(ipx.sent.size(), c.listed.isEmpty() ? 0u : 2u);
+  }
+  QComboBox* combo = page->Clients();
+  combo->setCurrentIndex(combo->findText("NWSRV - (Remote Server)"));
+  Screenshot(page, "clients_page_ipx");
+  struct Add {
+    const char* shut;
+    uint8_t timeShutDelay;  // what the listed client holds before
+  };
+  for (const Add& a : {Add{"9", 0}, Add{"8", 7}}) {
+    SCOPED_TRACE(a.shut);
+    {
+      auto lock = gScp.Lock();
+      for (KT_NetClient& listed : gScp.config.PowerEventClients().Clients())
+        listed.time_shut_delay = a.timeShutDelay;
+    }
+    Set(page, IDC_CLIENTS_PASSWORD, "pw");
+    Set(page, IDC_CLIENTS_SHUTDOWN, a.shut);
+    Set(page, IDC_CLIENTS_WARNING, "2");
+    boxes.Clear();
+    Click(page, IDC_CLIENTS_ADD);
+    EXPECT_EQ(boxes.Count(), 0);
+    auto lock = gScp.Lock();
+    KT_NetClientList& list = gScp.config.PowerEventClients();
+    ASSERT_EQ(list.Count(), 1);
+    KT_NetClient& stored = list.Clients().front();
+    EXPECT_EQ(stored.address.GetType(), ADDRESS_IPX);
+    EXPECT_STREQ(stored.address.GetHostName(), "NWSRV");
+    EXPECT_EQ(stored.address.Node()[5], 1);
+    EXPECT_EQ(stored.shut_delay, std::stoi(a.shut));
+    EXPECT_EQ(stored.time_shut_delay, a.timeShutDelay);
+  }
+  const std::vector<std::string> local{"local machine, start shutdown",
+                                       "local machine, operating system shutdown",
+                                       "local machine, warn administrator"};
+  std::vector<std::string> withClient = local;
+  withClient.insert(withClient.end(), {"NWSRV - (Remote Server), start shutdown",
+                                       "NWSRV - (Remote Server), administrator warning"});
+  EXPECT_EQ(RowTexts(d), withClient);
+  EXPECT_EQ(Rows(d)[3], Row("NWSRV - (Remote Server), start shutdown", B, 0, 8));
+  Screenshot(d, "shutdown_dlg_ipx");
+
+  // Deleted by its name: on the page, and on the time line.
+  Click(page, IDC_CLIENTS_DELETE);
+  EXPECT_EQ(RowTexts(d), local);
+  Click(page, IDC_CLIENTS_ADD);
+  EXPECT_EQ(RowTexts(d), withClient);
+  d->List()->setCurrentRow(4);
+  boxes.Clear();
+  Click(d, IDC_TIMELINE_DELETE);
+  EXPECT_EQ(boxes.Count(), 0);
+  EXPECT_EQ(RowTexts(d), local);
+  auto lock = gScp.Lock();
+  EXPECT_EQ(gScp.config.PowerEventClients().Count(), 0);
 }
 
 }  // namespace

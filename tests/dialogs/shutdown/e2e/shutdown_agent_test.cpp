@@ -1,6 +1,7 @@
 // The time line and its pages against real agents, in a network of the test's own: a master
 // VigilNT on the simulated Smart-UPS at 127.0.0.1 and an idle one at 127.0.0.2 as its client.
-// The agents' shutdown commands are harmless stand-ins (/bin/true).
+// The agents' shutdown commands are harmless stand-ins (/bin/true). The adapter dialog against
+// snmpd playing an SNMP UPS adapter (tools/ups_mib_peer.py), asked by the console's worker.
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -10,17 +11,25 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
+#include "console/comm/comm_notice.h"
+#include "console/comm/communication.h"
+#include "core/adapters/mib_file.h"
+#include "core/adapters/snmp.h"
 #include "core/scp/config_block.h"
 #include "core/scp/notify_block.h"
 #include "core/scp/record_reader.h"
 #include "core/scp/recptinf.h"
 #include "dialogs/discovery/client_discovery.h"
 #include "dialogs/discovery/discover.h"
+#include "dialogs/discovery/discover_adapter.h"
 #include "dialogs/discovery/host_search.h"
 #include "dialogs/discovery/subnet_file.h"
+#include "dialogs/frame/host_control.h"
 #include "dialogs/frame/request_path.h"
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/notification/event_notification.h"
@@ -33,6 +42,7 @@
 #include "tests/agent/e2e/agent_process.h"
 #include "tests/dialogs/discovery/discovery_fixture.h"
 #include "tests/support/simulated_ups.h"
+#include "tests/support/snmp_peer.h"
 
 TREM_HARNESS_PRIVATE_NETWORK();
 
@@ -47,6 +57,12 @@ class ShutdownAgentTest : public DiscoveryTest {
     gnCommMode = 0;
     gScp.requestTable.ResetCursor();
     gClientDiscovery.ClearSubnets();
+  }
+  void TearDown() override {
+    KT_SNMP::SetServicePortLookup({});
+    gScp.ClearFlag(SCP_FLAG_SNMP);
+    gDiscover.Close();
+    DiscoveryTest::TearDown();
   }
   static bool Ready(AgentProcess& a, const char* trace) {
     return AgentProcess::WaitFor(
@@ -221,14 +237,13 @@ TEST_F(ShutdownAgentTest, ARemoteMessageOnBatteryReachesTheClientAgent) {
   ASSERT_FALSE(found.isEmpty());
   n->Events()->setCurrentItem(found.front());
   found.front()->setSelected(true);
-  // The button follows the agent's support map (the Smart-UPS agent leaves action 12 out of
-  // it); the action itself is served by every agent.
-  bool supported;
+  // The button follows the agent's support map, in which a Smart-UPS agent offers action 12
+  // from its first start on.
   {
     auto lock = gScp.Lock();
-    supported = gScp.notify.IsActionSupported(ACTION_REMOTE_HOST) == 1;
+    EXPECT_EQ(gScp.notify.IsActionSupported(ACTION_REMOTE_HOST), 1);
   }
-  EXPECT_EQ(n->Control(CEventNotification::IDC_REMOTE_WARN)->isEnabled(), supported);
+  EXPECT_TRUE(n->Control(CEventNotification::IDC_REMOTE_WARN)->isEnabled());
   n->OnRemoteWarn();
   ASSERT_TRUE(DialogIsOpen(pRemoteMessage.get()));
   CRemoteMessage* r = pRemoteMessage.get();
@@ -309,6 +324,75 @@ TEST_F(ShutdownAgentTest, TheLoadSegmentPageSetsTheReceptacleBlockOfABcmUps) {
   EXPECT_EQ(file.GetNonCriticalSegment(), 1);
   EXPECT_EQ(file.GetDownDelay(1), 120);
   EXPECT_EQ(file.GetUpDelay(1), 60);
+}
+
+TEST_F(ShutdownAgentTest, AnAdapterEnteredInEditNetworkAdapterIsAskedForItsUpsInformation) {
+  if (testing_support::FindProgram("snmpd").empty()) GTEST_SKIP() << "snmpd is not installed";
+  // The adapter answers to the dialog's default communities.
+  testing_support::SnmpAdapterPeer adapter("marble", "harvest");
+  adapter.SetInt("config_output_va", 3000);
+  ASSERT_TRUE(adapter.Start()) << adapter.error();
+  // As a console starts: with the MIB in its directory it talks SNMP.
+  std::filesystem::copy_file(testing_support::ShippedMibPath(), kMibFileName);
+  ASSERT_TRUE(ReadMibFile(kMibFileName));
+  gScp.SetFlag(SCP_FLAG_SNMP);
+  const uint16_t port = adapter.port();
+  KT_SNMP::SetServicePortLookup([port](const char*) { return std::optional<uint16_t>(port); });
+  {
+    // The adapter is on 127.0.0.1, the address of the agent's entry: it is the one host.
+    KT_HostControl writer;
+    gHosts.ResetHosts();
+  }
+
+  CDiscoverAdapter d(nullptr);
+  d.findChild<QLineEdit*>(ControlName(IDC_ADAPTER_HOST))->setText(QString::fromStdString(adapter.host()));
+  Click(&d, IDC_ADAPTER_ADD);
+  Screenshot(&d, "discover_adapter_agent");
+  d.OnOK();
+  EXPECT_EQ(boxes.Count(), 0);
+  int index = -1;
+  {
+    KT_HostControl reader(0);
+    index = gHosts.FindHostByAddress(htonl(INADDR_LOOPBACK));
+    ASSERT_GE(index, 0);
+    EXPECT_EQ(gHosts.GetHostByIndex(index)->Address().GetType(), ADDRESS_SNMP);
+  }
+  {
+    ScpQueueLock queue;
+    ASSERT_TRUE(queue.locked());
+    ASSERT_EQ(gScp.requestTable.GetCount(), 1);
+    ScpQueueEntry e;
+    gScp.requestTable.ResetCursor();
+    ASSERT_GE(gScp.requestTable.Next(e), 0);
+    EXPECT_EQ(e.key, std::vector<uint8_t>{BLOCK_UPS_INFO});
+    EXPECT_EQ(e.host, index);
+    gScp.requestTable.ResetCursor();
+  }
+
+  // The console's worker, in its every-network mode, carries the GET to the adapter; the
+  // answer lands in the adapter host's image.
+  CommNoticeRelay relay;
+  gnCommMode = 4;
+  CCommunication worker(&relay);
+  worker.SetReceiveWaits(50, 50);
+  worker.InitCommunication();
+  auto left = [] {
+    ScpQueueLock queue;
+    return gScp.requestTable.GetCount();
+  };
+  for (int i = 0; i < 10 && left() > 0; ++i) worker.Send();
+  EXPECT_EQ(left(), 0);
+  worker.ExitInstance();
+  gnCommMode = 0;
+  bool asked = false;
+  for (const auto& r : adapter.Requests()) asked = asked || r.oid == ".1.3.6.1.2.1.33.1.1.2.0";
+  EXPECT_TRUE(asked) << adapter.Log();
+  KT_HostControl reader(0);
+  HostEntry* host = gHosts.GetHostByIndex(index);
+  ASSERT_NE(host, nullptr);
+  auto lock = host->Lock();
+  EXPECT_EQ(host->upsInfo.GetVARating(), 3000);
+  EXPECT_EQ(host->upsInfo.GetOsType(), 12);  // the adapter answers, not an agent's computer
 }
 
 }  // namespace
