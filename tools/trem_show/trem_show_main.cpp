@@ -226,12 +226,13 @@ class NoticePrinter : public QObject {
     const std::string from = " (host " + std::to_string(n.hostIndex) + ")";
     if (n.message == kNoticeReplyApplied) {
       const int routed = handler_.ProcessNotice(n);
-      Say("reply " + KeyText(n.key) + ": " + ScpReplyCodeText(n.status) + from + " -> " + std::to_string(routed) +
-          " dialog(s)");
+      Say("reply " + KeyText(n.key) + ": " + ScpReplyCodeText(n.status) + from + " -> " +
+          std::to_string(routed) + " dialog(s)");
       // A final answer for the UPS information (anything but "Get Resend", which is asked again).
       if (PackedKeyBlock(n.key) == BLOCK_UPS_INFO && n.status != SCP_GET_RESEND) ups_info_answered_ = true;
     } else {
-      Say("host " + std::to_string(n.wParam) + " changed: " + KeyText(n.key) + " " + ScpReplyCodeText(n.status));
+      Say("host " + std::to_string(n.wParam) + " changed: " + KeyText(n.key) + " " +
+          ScpReplyCodeText(n.status));
     }
     return true;
   }
@@ -356,8 +357,8 @@ int main(int argc, char** argv) {
     KT_HostControl reader(0);
     if (HostEntry* first = gHosts.GetFirstHost()) hostIndex = first->GetHostIndex();
   }
-  const bool asked =
-      RequestForHost(hostIndex, BLOCK_STATUS, 0, 0, 1) == 1 && RequestForHost(hostIndex, BLOCK_UPS_INFO, 0, 0) == 1;
+  const bool asked = RequestForHost(hostIndex, BLOCK_STATUS, 0, 0, 1) == 1 &&
+                     RequestForHost(hostIndex, BLOCK_UPS_INFO, 0, 0) == 1;
   const int infoBound = std::min(o.timeoutSeconds, 15) * 1000;
   if (!asked || worker.Running() == 0 || !PumpUntil([&] { return printer.UpsInfoAnswered(); }, infoBound)) {
     Say("no UPS information from " + o.host);

@@ -76,7 +76,8 @@ TEST_F(TremShowTest, TheMimicFillsOnItsOwnOverEitherTransport) {
   testing_support::SimulatedUps ups("apc");
   ASSERT_TRUE(ups.ok()) << ups.error();
   AgentProcess vigil;
-  ASSERT_TRUE(vigil.Start({"-b", "-d", ups.device()}, {std::string(platform::kNamePrefixVariable) + "=" + prefix_}));
+  ASSERT_TRUE(
+      vigil.Start({"-b", "-d", ups.device()}, {std::string(platform::kNamePrefixVariable) + "=" + prefix_}));
   ASSERT_TRUE(AgentProcess::WaitFor(
       [&] {
         const std::string trace = vigil.Stderr();
