@@ -559,6 +559,9 @@ void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestH
     KT_HostControl guard(0);
     hostIndex = gHosts.FindHostByAddress(datagram.from.GetIpAddress());
   }
+  // As in the other modes, a sender that is not in the table is not one of this console's
+  // agents: its answers never change the console's image.
+  if (hostIndex < 0) return;
   int status = 0;
   if (!ApplyReplyToScp(answered, status)) return;
   RemoveAnsweredRequest(answered, hostIndex);

@@ -12,6 +12,9 @@ int ReadSubnetFile(KT_Discover& discover, const std::string& path) {
   if (!platform::RecordFile::Read(path, bytes)) return 0;
   std::string line;
   auto flush = [&] {
+    // The list keeps each subnet as a C string: a zero byte ends its text, and a line that is
+    // empty then adds nothing (not an empty subnet that no search can reach).
+    line.resize(std::char_traits<char>::length(line.c_str()));
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty()) discover.AddSubnet(line.c_str());
     line.clear();

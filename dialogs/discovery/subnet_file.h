@@ -5,7 +5,8 @@
 // Reading adds each line to the discovery object's list with AddSubnet, which puts it at the
 // head, so a file read and saved again comes out in reverse line order. Only the newline (and
 // a carriage return before it) is dropped: a last line without a newline is read whole. Lines
-// longer than 80 characters are read as several; empty lines are skipped.
+// longer than 80 characters are read as several; a zero byte ends a line's text; empty lines
+// are skipped.
 #pragma once
 
 #include <string>

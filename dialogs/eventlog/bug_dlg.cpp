@@ -38,6 +38,14 @@ QByteArray Crlf(const QString& text) {
   return bytes;
 }
 
+// At most the first `n` characters of the text, cut between characters: a character outside
+// the basic plane (two UTF-16 units) that the limit would split is left out whole.
+QString LeftWhole(const QString& text, int n) {
+  if (text.size() <= n) return text;
+  if (n > 0 && text.at(n - 1).isHighSurrogate()) --n;
+  return text.left(n);
+}
+
 bool WriteWhole(const QString& path, const QByteArray& bytes) {
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
@@ -158,7 +166,7 @@ void CBugDlg::ReadFields() {
   name_ = name_edit_->text();
   phone_ = phone_edit_->text();
   email_ = email_edit_->text();
-  description_ = description_edit_->toPlainText().left(kMaxDescription);
+  description_ = LeftWhole(description_edit_->toPlainText(), kMaxDescription);
 }
 
 void CBugDlg::WriteFields() {
@@ -176,21 +184,37 @@ int CBugDlg::ReadFileFromDisk() {
                    MB_OK | MB_ICONEXCLAMATION);
     return 0;
   }
-  // Four strings, each ended by a zero byte; a string longer than its field is cut.
-  const QList<QByteArray> parts = file.read(64 * 1024).split('\0');
-  const int limits[4] = {kMaxName, kMaxPhone, kMaxEmail, kMaxDescription};
-  QString* fields[4] = {&name_, &phone_, &email_, &description_};
-  for (int i = 0; i < 4; ++i) {
-    QByteArray bytes = i < parts.size() ? parts[i] : QByteArray();
-    bytes.replace("\r\n", "\n");
-    *fields[i] = QString::fromLocal8Bit(bytes).left(limits[i]);
-  }
+  const Entries entries = ParseDataFile(file.read(64 * 1024));
+  name_ = entries.name;
+  phone_ = entries.phone;
+  email_ = entries.email;
+  description_ = entries.description;
   return 1;
 }
 
-int CBugDlg::WriteFileToDisk() {
+CBugDlg::Entries CBugDlg::ParseDataFile(const QByteArray& data) {
+  // Four strings, each ended by a zero byte; a string longer than its field is cut.
+  const QList<QByteArray> parts = data.split('\0');
+  const int limits[4] = {kMaxName, kMaxPhone, kMaxEmail, kMaxDescription};
+  Entries entries;
+  QString* fields[4] = {&entries.name, &entries.phone, &entries.email, &entries.description};
+  for (int i = 0; i < 4; ++i) {
+    QByteArray bytes = i < parts.size() ? parts[i] : QByteArray();
+    bytes.replace("\r\n", "\n");
+    *fields[i] = LeftWhole(QString::fromLocal8Bit(bytes), limits[i]);
+  }
+  return entries;
+}
+
+QByteArray CBugDlg::DataFileBytes(const Entries& entries) {
   QByteArray bytes;
-  for (const QString* field : {&name_, &phone_, &email_, &description_}) bytes += Crlf(*field) + '\0';
+  for (const QString* field : {&entries.name, &entries.phone, &entries.email, &entries.description})
+    bytes += Crlf(*field) + '\0';
+  return bytes;
+}
+
+int CBugDlg::WriteFileToDisk() {
+  const QByteArray bytes = DataFileBytes({name_, phone_, email_, description_});
   if (!WriteWhole(QString::fromLatin1(kDataFile), bytes)) {
     ShowMessageBox(this, QStringLiteral("Unable to open the problem report file for writing!"),
                    gcsMessageBoxTitle, MB_OK | MB_ICONEXCLAMATION);

@@ -70,6 +70,18 @@ class CBugDlg : public KTDialog {
   // least `threshold` characters at its last blank or tab.
   static QStringList Wrap(const QString& text, int width, int threshold);
 
+  // The four entries of "preport.dat": name, phone, e-mail address, description.
+  struct Entries {
+    QString name;
+    QString phone;
+    QString email;
+    QString description;
+  };
+  // The file's bytes as the entries (each cut to its field's length); the entries as the file's
+  // bytes (each with CR LF line ends and ended by a zero byte).
+  static Entries ParseDataFile(const QByteArray& bytes);
+  static QByteArray DataFileBytes(const Entries& entries);
+
   const QString& Message() const { return message_; }
 
  private:

@@ -102,7 +102,8 @@ class CMeters : public KTDialog {
   void SaveConfiguredMeters();
   void LoadConfiguredMeters() { ReadFileFromDisk(); }
   int WriteFileToDisk();
-  int ReadFileFromDisk();
+  // The saved view of "cfgmeter.dat" (current directory) as the configured meters.
+  static int ReadFileFromDisk();
   void OnSaveView();
   static QString& ConfiguredMeter(int i) { return configured_[static_cast<size_t>(i)]; }
 

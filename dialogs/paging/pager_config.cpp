@@ -262,15 +262,10 @@ bool CPagerConfig::ParseModemLine(const QString& line, QString& name, QString& i
   return true;
 }
 
-void CPagerConfig::InitModemComboBox() {
-  modem_->clear();
-  QFile file(QString::fromLatin1(kModemFile));
-  if (!file.open(QIODevice::ReadOnly)) {
-    ShowMessageBox(this, QStringLiteral("Bad or missing MODEMS.TXT file."), gcsMessageBoxTitle,
-                   MB_OK | MB_ICONSTOP);
-    return;
-  }
-  std::vector<std::pair<QString, QString>> modems;
+bool CPagerConfig::ReadModemFile(const QString& path, std::vector<std::pair<QString, QString>>& modems) {
+  modems.clear();
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return false;
   while (!file.atEnd()) {
     QByteArray line = file.readLine();
     // Only the first characters of a long line count; the rest of it is skipped.
@@ -283,6 +278,17 @@ void CPagerConfig::InitModemComboBox() {
   std::stable_sort(modems.begin(), modems.end(), [](const auto& a, const auto& b) {
     return a.first.compare(b.first, Qt::CaseInsensitive) < 0;
   });
+  return true;
+}
+
+void CPagerConfig::InitModemComboBox() {
+  modem_->clear();
+  std::vector<std::pair<QString, QString>> modems;
+  if (!ReadModemFile(QString::fromLatin1(kModemFile), modems)) {
+    ShowMessageBox(this, QStringLiteral("Bad or missing MODEMS.TXT file."), gcsMessageBoxTitle,
+                   MB_OK | MB_ICONSTOP);
+    return;
+  }
   for (const auto& [name, init] : modems) modem_->addItem(name, init);
 }
 

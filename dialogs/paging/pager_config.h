@@ -13,6 +13,7 @@
 #pragma once
 
 #include <QString>
+#include <utility>
 #include <vector>
 
 #include "core/scp/pager_config.h"
@@ -90,6 +91,9 @@ class CPagerConfig : public KTDialog {
 
   // One modems.txt line: false for a line without '-'.
   static bool ParseModemLine(const QString& line, QString& name, QString& init);
+  // The modems of a modems.txt file (name, initialisation string) with the default modem,
+  // sorted by name; false, with the list empty, when the file cannot be opened.
+  static bool ReadModemFile(const QString& path, std::vector<std::pair<QString, QString>>& modems);
 
   QTreeWidget* Recipients() const { return list_; }
   QComboBox* Modems() const { return modem_; }

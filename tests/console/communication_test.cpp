@@ -453,6 +453,18 @@ TEST_F(WorkerTest, AllNetworksModeKeepsEachHostsImageAndRemovesOnlyTheAnsweredRe
   EXPECT_EQ(target.notices[0].message, kNoticeReplyApplied);
   EXPECT_EQ(target.notices[0].hostIndex, 1);
   EXPECT_EQ(target.notices[1].message, kNoticeHostChanged);
+  // A sender that is not listed (and sends no status that would list it) changes nothing.
+  {
+    ScriptedPeer stranger;
+    ASSERT_TRUE(stranger.Open("127.0.0.3"));
+    stranger.AimAt(WorkerPort());
+    ASSERT_TRUE(stranger.SendStatus({4, 8}, SCP_SET_OK));
+    const size_t before = target.notices.size();
+    Steps(1);
+    EXPECT_EQ(target.notices.size(), before);
+    ScpQueueLock lock;
+    EXPECT_EQ(gScp.requestTable.GetCount(), 2);
+  }
   EXPECT_EQ(target.notices[1].wParam, 1);
   EXPECT_EQ(target.notices[1].key, PackScpKey(1, 1, 0, 0));
   {

@@ -2,37 +2,52 @@
 //
 //   trem_show CLASS --host HOST [--port N] [--bind IP] [--answer OK|Cancel|Yes|No]...
 //             [--timeout S] [step...]
+//   trem_show CLASS --local [--host NAME] [...]
 //   trem_show --list
 //
-// The dialog is built as a console builds it, for HOST (UDP port 7010 unless --port), and its
-// requests travel over UDP through the test harness's agent link. Once the dialog is idle (no
-// reply awaited, no request left), the steps run in the order given:
+// The dialog is built as a console builds it, and its requests travel as in the console: the
+// console's communication worker (CCommunication) sends them to HOST over UDP (port 7010
+// unless --port; from the local address --bind), or with --local over the shared-memory
+// channel to the agent on this computer. The worker's notices reach the console's reply
+// handler (CScpHandler), which hands the results to the open dialog. Before the dialog opens,
+// the status (1, 0, 0, registering for the agent's status pushes) and the UPS information
+// (2, 0, 0) are asked for as the console's view asks for them; the dialog opens once the UPS
+// information is in. When the dialog is idle (no reply awaited, no request left) it prints
+// "filled after N ms", then the steps run in the order given:
 //   --set ctlID=TEXT   fills a control (edit, combo box, spin box, check box, list)
 //   --press ctlID      clicks a button, then waits until the dialog is idle again
 //   --png FILE         saves a picture of the dialog
 //   --pdf FILE         from now on the print dialog answers OK and prints into FILE
 //   --wait S           lets the dialog run S seconds
 // Message boxes are answered with the --answer values in order, then OK (or the box's first
-// button). Boxes, help requests, requests and replies are printed to standard output.
+// button). Boxes, help requests and every notice of the worker are printed to standard output.
 // Exit status 0 when every step worked, 1 otherwise, 2 for a bad command line.
 #include <arpa/inet.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QSpinBox>
 #include <QTextEdit>
+#include <QThread>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "console/comm/comm_notice.h"
+#include "console/comm/communication.h"
+#include "console/comm/scp_handler.h"
 #include "core/adapters/mib_file.h"
+#include "core/network/udp.h"
+#include "core/scp/scp_base.h"
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/file_dialog.h"
 #include "dialogs/frame/help.h"
@@ -40,11 +55,12 @@
 #include "dialogs/frame/kt_dialog.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/print.h"
+#include "dialogs/frame/quiet_qt_messages.h"
+#include "dialogs/frame/reply_routing.h"
+#include "dialogs/frame/request_path.h"
 #include "dialogs/frame/trem_globals.h"
+#include "dialogs/frame/window_picture.h"
 #include "platform/named_object.h"
-#include "tests/dialogs/harness/agent_link.h"
-#include "tests/dialogs/harness/qt_messages.h"
-#include "tests/dialogs/harness/screenshots.h"
 
 namespace {
 
@@ -62,6 +78,7 @@ struct Options {
   int timeoutSeconds = 35;
   std::vector<Step> steps;
   bool list = false;
+  bool local = false;  // the shared-memory channel (mode 3) in place of UDP (mode 0)
 };
 
 void Usage() {
@@ -69,6 +86,7 @@ void Usage() {
                "usage: trem_show CLASS --host HOST [--port N] [--bind IP] [--answer OK|Cancel|Yes|No]...\n"
                "                 [--timeout S] [--set ctlID=TEXT] [--press ctlID] [--png FILE] [--pdf FILE]\n"
                "                 [--wait S]\n"
+               "       trem_show CLASS --local [--host NAME] [--answer ...] [--timeout S] [step...]\n"
                "       trem_show --list\n");
 }
 
@@ -91,6 +109,8 @@ bool Parse(int argc, char** argv, Options& o) {
     std::string v;
     if (a == "--list") {
       o.list = true;
+    } else if (a == "--local") {
+      o.local = true;
     } else if (a == "--host") {
       if (!value(o.host)) return false;
     } else if (a == "--port") {
@@ -114,6 +134,10 @@ bool Parse(int argc, char** argv, Options& o) {
       return false;
     }
   }
+  // The local agent needs no address: its name only labels the dialog.
+  if (o.local && o.host.empty()) o.host = "localhost";
+  // --port and --bind are for UDP.
+  if (o.local && (o.port != 7010 || !o.bind.empty())) return false;
   return o.list || (!o.className.empty() && !o.host.empty());
 }
 
@@ -180,6 +204,64 @@ class PrintedHelp : public HelpLayer {
   }
 };
 
+// "2,0,0" for a packed key (its length's bytes).
+std::string KeyText(uint32_t packedKey) {
+  const unsigned length = std::min(PackedKeyLength(packedKey), 3u);
+  const unsigned bytes[3] = {PackedKeyBlock(packedKey), PackedKeyBranch(packedKey), PackedKeyItem(packedKey)};
+  std::string text;
+  for (unsigned i = 0; i < length; ++i) text += (i > 0 ? "," : "") + std::to_string(bytes[i]);
+  return text.empty() ? std::string("(no key)") : text;
+}
+
+// The console's view in small: every notice of the worker is printed, and each applied reply
+// goes to the reply handler, which asks again after "Get Resend", shows failures as boxes and
+// forwards results to the open dialog.
+class NoticePrinter : public QObject {
+ public:
+  explicit NoticePrinter(CScpHandler& handler) : handler_(handler) {}
+
+  bool event(QEvent* e) override {
+    if (e->type() != kCommNoticeEventType) return QObject::event(e);
+    const CommNotice& n = static_cast<CommNoticeEvent*>(e)->notice();
+    const std::string from = " (host " + std::to_string(n.hostIndex) + ")";
+    if (n.message == kNoticeReplyApplied) {
+      const int routed = handler_.ProcessNotice(n);
+      Say("reply " + KeyText(n.key) + ": " + ScpReplyCodeText(n.status) + from + " -> " +
+          std::to_string(routed) + " dialog(s)");
+      // A final answer for the UPS information (anything but "Get Resend", which is asked again).
+      if (PackedKeyBlock(n.key) == BLOCK_UPS_INFO && n.status != SCP_GET_RESEND) ups_info_answered_ = true;
+    } else {
+      Say("host " + std::to_string(n.wParam) + " changed: " + KeyText(n.key) + " " +
+          ScpReplyCodeText(n.status));
+    }
+    return true;
+  }
+  bool UpsInfoAnswered() const { return ups_info_answered_; }
+
+ private:
+  CScpHandler& handler_;
+  bool ups_info_answered_ = false;
+};
+
+// Runs the user-interface thread's events (the worker's notices among them) until done() holds
+// or boundMs passed; true when done.
+bool PumpUntil(const std::function<bool()>& done, int boundMs) {
+  QElapsedTimer timer;
+  timer.start();
+  for (;;) {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (done()) return true;
+    if (timer.elapsed() >= boundMs) return false;
+    QThread::msleep(2);
+  }
+}
+
+void PumpFor(int ms) {
+  PumpUntil([] { return false; }, ms);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -189,7 +271,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  trem_harness::InstallQuietQtMessages();
+  InstallQuietQtMessages();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tremona"));
   _InitTremDLL();
@@ -198,11 +280,16 @@ int main(int argc, char** argv) {
     return 0;
   }
   gcsMessageBoxTitle = QStringLiteral("Tremona");
-  gnCommMode = 0;
+  gnCommMode = o.local ? 3 : 0;
   // SNMP as a console has it: usable when the MIB file of the current directory reads.
   if (ReadMibFile(kMibFileName)) gScp.SetFlag(SCP_FLAG_SNMP);
+  // The console's UDP channel is bound to this address when it opens.
+  if (!o.bind.empty() && KT_UDP::SetDefaultBindAddress(o.bind.c_str()) != 1) {
+    std::fprintf(stderr, "trem_show: bad bind address %s\n", o.bind.c_str());
+    return 1;
+  }
 
-  // As a console: the queue's mutex, the host, the transport.
+  // As a console: the queue's mutex, the host, the worker.
   platform::NamedMutex queueMutex;
   if (!queueMutex.Create(kScpQueueMutexName)) {
     std::fprintf(stderr, "trem_show: cannot create the mutex \"%s\"\n", kScpQueueMutexName);
@@ -210,24 +297,19 @@ int main(int argc, char** argv) {
   }
   {
     KT_Address address(ADDRESS_IP);
-    if (address.Resolve(o.host.c_str()) < 0) {
-      std::fprintf(stderr, "trem_show: unknown host %s\n", o.host.c_str());
-      return 1;
+    if (!o.local) {
+      if (address.Resolve(o.host.c_str()) < 0) {
+        std::fprintf(stderr, "trem_show: unknown host %s\n", o.host.c_str());
+        return 1;
+      }
+      address.SetPort(htons(static_cast<uint16_t>(o.port)));
     }
-    address.SetPort(htons(static_cast<uint16_t>(o.port)));
+    // The local agent is a host without an address.
     address.SetHostName(o.host.c_str());
     KT_HostControl writer;
     gHosts.ResetHosts();
     gHosts.AddHost(address);
   }
-  trem_harness::UdpAgent agent;
-  std::string error;
-  if (!agent.Open(error, o.bind.empty() ? nullptr : o.bind.c_str())) {
-    std::fprintf(stderr, "trem_show: %s\n", error.c_str());
-    return 1;
-  }
-  trem_harness::AgentLink link(agent);
-  link.SetObserver(Say);
 
   ScriptedMessageBoxes boxes;
   for (int answer : o.answers) boxes.QueueAnswer(answer);
@@ -244,47 +326,87 @@ int main(int argc, char** argv) {
   PdfPrintDialog print(QString(), false);  // printing needs --pdf
   SetPrintDialogLayer(&print);
 
-  // As a console's view does before it offers its dialogs: the UPS information (2, 0, 0),
-  // from which the dialogs learn the agent's functions, model and software.
+  // The relay and its target outlive the worker, which is stopped (and unregisters from the
+  // agent) before they go.
+  CScpHandler handler;
+  NoticePrinter printer(handler);
+  CommNoticeRelay relay;
+  relay.SetTarget(&printer);
+  CCommunication worker(&relay);
+  worker.start();
+  if (!worker.WaitInitialised(10000)) {
+    std::fprintf(stderr, "trem_show: the communication worker did not start\n");
+    worker.Stop(10000);
+    return 1;
+  }
+  if (worker.Running() == 0) {
+    if (!o.local) {
+      std::fprintf(stderr, "trem_show: cannot open a UDP channel\n");
+      worker.Stop(10000);
+      return 1;
+    }
+    // No agent has set up the channel: the dialogs open all the same, on what the image holds.
+    Say("no agent on this computer: the shared-memory channel did not open");
+  }
+
+  // As the console's view does before it offers its dialogs: the status, registering for the
+  // agent's status pushes, and the UPS information, from which the dialogs learn the agent's
+  // functions, model and software.
+  int hostIndex = -1;
   {
-    int hostIndex = -1;
-    {
-      KT_HostControl reader(0);
-      if (HostEntry* first = gHosts.GetFirstHost()) hostIndex = first->GetHostIndex();
-    }
-    auto answered = [] {
-      ScpQueueLock lock;
-      return gScp.requestTable.GetCount() == 0;
-    };
-    const int bound = std::min(o.timeoutSeconds, 10) * 1000;
-    if (RequestForHost(hostIndex, 2, 0, 0) != 1 || !link.PumpUntil(answered, bound)) {
-      Say("no UPS information from " + o.host);
-      // Without an agent the dialogs open all the same, on what the image holds.
-      ScpQueueLock lock;
-      gScp.requestTable.RemoveHost(hostIndex);
-    }
+    KT_HostControl reader(0);
+    if (HostEntry* first = gHosts.GetFirstHost()) hostIndex = first->GetHostIndex();
+  }
+  const bool asked = RequestForHost(hostIndex, BLOCK_STATUS, 0, 0, 1) == 1 &&
+                     RequestForHost(hostIndex, BLOCK_UPS_INFO, 0, 0) == 1;
+  const int infoBound = std::min(o.timeoutSeconds, 15) * 1000;
+  if (!asked || worker.Running() == 0 || !PumpUntil([&] { return printer.UpsInfoAnswered(); }, infoBound)) {
+    Say("no UPS information from " + o.host);
+    // Without an agent the dialogs open all the same, on what the image holds.
+    ScpQueueLock lock;
+    gScp.requestTable.RemoveHost(hostIndex);
   }
 
   QPointer<QDialog> dialog =
       OpenRegisteredDialog(QString::fromStdString(o.className), nullptr, QString::fromStdString(o.host));
   if (dialog.isNull()) {
     std::fprintf(stderr, "trem_show: no dialog %s (see --list)\n", o.className.c_str());
+    worker.Stop(10000);
     return 1;
   }
   Say("opened " + o.className + ": \"" + dialog->windowTitle().toStdString() + "\"");
+  QElapsedTimer sinceOpened;
+  sinceOpened.start();
 
   const int bound = o.timeoutSeconds * 1000;
+  // Idle: nothing left in the request table, the dialog waits for no reply and talks to no
+  // device. It must hold on three turns running: the worker removes an answered request before
+  // its notice is handled, and the handler may ask again ("Get Resend").
+  int quiet = 0;
   auto idle = [&] {
-    ScpQueueLock lock;
-    // A dialog that asks the agent nothing (not a KTDialog) is idle at once; --wait lets a
-    // search of its own run.
-    auto* asking = qobject_cast<KTDialog*>(dialog.data());
-    // A dialog talking to a device itself says so with its "working" property.
-    return gScp.requestTable.GetCount() == 0 && (asking == nullptr || !asking->IsBusy()) &&
-           (dialog.isNull() || !dialog->property("working").toBool());
+    bool now;
+    {
+      ScpQueueLock lock;
+      // A dialog that asks the agent nothing (not a KTDialog) is idle at once; --wait lets a
+      // search of its own run.
+      auto* asking = qobject_cast<KTDialog*>(dialog.data());
+      // A dialog talking to a device itself says so with its "working" property.
+      now = gScp.requestTable.GetCount() == 0 && (asking == nullptr || !asking->IsBusy()) &&
+            (dialog.isNull() || !dialog->property("working").toBool());
+    }
+    quiet = now ? quiet + 1 : 0;
+    return quiet >= 3;
   };
-  bool ok = link.PumpUntil(idle, bound);
-  if (!ok) Say("not idle after " + std::to_string(o.timeoutSeconds) + " s");
+  auto waitIdle = [&] {
+    quiet = 0;
+    return PumpUntil(idle, bound);
+  };
+  bool ok = waitIdle();
+  if (ok) {
+    Say("filled after " + std::to_string(sinceOpened.elapsed()) + " ms");
+  } else {
+    Say("not idle after " + std::to_string(o.timeoutSeconds) + " s");
+  }
 
   for (const Step& step : o.steps) {
     if (step.kind == "pdf") {
@@ -295,7 +417,7 @@ int main(int argc, char** argv) {
     if (step.kind == "wait") {
       int seconds = 0;
       ParseInt(step.value, seconds);  // checked with the command line
-      link.PumpFor(seconds * 1000);
+      PumpFor(seconds * 1000);
       continue;
     }
     if (dialog.isNull()) {
@@ -304,7 +426,7 @@ int main(int argc, char** argv) {
       continue;
     }
     if (step.kind == "png") {
-      const bool saved = trem_harness::SaveWidgetPng(dialog, QString::fromStdString(step.value));
+      const bool saved = SaveWindowPng(dialog, QString::fromStdString(step.value));
       Say((saved ? "saved " : "could not save ") + step.value);
       ok = ok && saved;
     } else if (step.kind == "set") {
@@ -324,13 +446,20 @@ int main(int argc, char** argv) {
       }
       Say("press " + step.value);
       button->click();
-      if (!link.PumpUntil(idle, bound)) {
+      if (!waitIdle()) {
         Say("not idle after " + std::to_string(o.timeoutSeconds) + " s");
         ok = false;
       }
     }
   }
   Say(dialog.isNull() ? "dialog closed" : "dialog open: \"" + dialog->windowTitle().toStdString() + "\"");
+  // The worker unregisters from the agent on its way out; its last notices are still printed.
+  if (!worker.Stop(10000)) {
+    Say("the communication worker did not end");
+    ok = false;
+  }
+  QCoreApplication::sendPostedEvents();
+  relay.SetTarget(nullptr);
   SetMessageBoxLayer(nullptr);
   SetHelpLayer(nullptr);
   SetFileDialogLayer(nullptr);

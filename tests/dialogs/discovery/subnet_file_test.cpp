@@ -14,7 +14,7 @@ class SubnetFileTest : public DiscoveryTest {};
 
 TEST_F(SubnetFileTest, ReadsWholeLinesNewestFirstAndWritesTheListBack) {
   struct Case {
-    const char* file;
+    std::string file;
     std::vector<std::string> list;
     const char* written;
   };
@@ -25,6 +25,8 @@ TEST_F(SubnetFileTest, ReadsWholeLinesNewestFirstAndWritesTheListBack) {
       {"10.0.0.255\r\n\n172.16.255.255", {"172.16.255.255", "10.0.0.255"}, "172.16.255.255\n10.0.0.255\n"},
       {"10.0.0.255\n10.0.0.255\n", {"10.0.0.255"}, "10.0.0.255\n"},
       {"", {}, ""},
+      // A zero byte ends a subnet's text; a line that is empty then is no subnet.
+      {std::string("10.0.0.255\0junk\r\n\0\0.1\n", 22), {"10.0.0.255"}, "10.0.0.255\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);

@@ -212,6 +212,14 @@ TEST_F(EventLogTest, ProblemReportKeepsItsEntriesAndPrintsTheReport) {
   const std::string saved = ReadAll(File("preport.dat"));
   EXPECT_EQ(saved, std::string("Ann Example") + '\0' + "555-0100" + '\0' + "me@example.org" + '\0' +
                        "It\r\nbeeps" + '\0');
+  // A field is cut between characters, never inside one: a character beyond the basic plane
+  // that the limit would split is left out whole, and the entries save and read back the same.
+  const QString plug = QString::fromUcs4(U"\U0001F50C");
+  const CBugDlg::Entries cut = CBugDlg::ParseDataFile((QString(79, 'N') + plug).toUtf8() + '\0');
+  EXPECT_EQ(cut.name, QString(79, 'N'));
+  const CBugDlg::Entries whole = CBugDlg::ParseDataFile((QString(78, 'N') + plug).toUtf8() + '\0');
+  EXPECT_EQ(whole.name, QString(78, 'N') + plug);
+  EXPECT_EQ(CBugDlg::ParseDataFile(CBugDlg::DataFileBytes(whole)).name, whole.name);
 }
 
 TEST_F(EventLogTest, ProblemReportMailsTheHelpDeskWithBothLogs) {

@@ -1,13 +1,16 @@
-// tools/trem_show against a real idle agent: opens a dialog, presses, saves a picture, and
-// reports boxes, requests and replies.
+// tools/trem_show against a real agent, through the console's communication worker: opens a
+// dialog, presses, saves a picture, and reports boxes and the worker's notices; over UDP and
+// over the shared-memory channel.
 #include <sys/wait.h>
 
 #include <QImage>
 #include <cstdio>
 #include <string>
 
+#include "platform/named_object.h"
 #include "tests/agent/e2e/agent_process.h"
 #include "tests/dialogs/harness/trem_fixture.h"
+#include "tests/support/simulated_ups.h"
 
 namespace {
 
@@ -42,8 +45,8 @@ TEST_F(TremShowTest, DrivesADialogAgainstARealAgent) {
       Run("CManageDiagTest --host 127.0.0.1 --bind 127.0.0.1 --png " + png + " --press ctl1", status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_TRUE(Contains(out, "opened CManageDiagTest: \"Manage Diagnostic Test (127.0.0.1)\"")) << out;
-  EXPECT_TRUE(Contains(out, "request SET 27,5 host 1")) << out;
-  EXPECT_TRUE(Contains(out, "reply STATUS 27,5 = Set OK")) << out;
+  EXPECT_TRUE(Contains(out, "filled after ")) << out;
+  EXPECT_TRUE(Contains(out, "reply 27,5: Set OK (host 1)")) << out;
   EXPECT_TRUE(Contains(out, "dialog closed")) << out;
   EXPECT_FALSE(QImage(QString::fromStdString(png)).isNull());
   EXPECT_TRUE(AgentProcess::WaitFor([&] { return Contains(vigil.Stderr(), "battery test now"); }, 15000));
@@ -53,6 +56,56 @@ TEST_F(TremShowTest, DrivesADialogAgainstARealAgent) {
   EXPECT_EQ(status, 1);
   Run("CTechSupportDlg --port 99999", status);
   EXPECT_EQ(status, 2);
+  Run("CTechSupportDlg --local --port 7011", status);
+  EXPECT_EQ(status, 2);
+}
+
+// Pixels of the mimic picture's title band: the picture is shown only for a UPS of a known type.
+int MimicBandPixels(const QImage& image) {
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) n += image.pixel(x, y) == qRgb(0x2f, 0x3e, 0x50) ? 1 : 0;
+  return n;
+}
+
+// The mimic asks for nothing itself: the status the console asks for (registering) and the UPS
+// information fill it without any step, over UDP and over the local channel alike; the worker
+// registers with the agent and unregisters on its way out.
+TEST_F(TremShowTest, TheMimicFillsOnItsOwnOverEitherTransport) {
+  if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
+  testing_support::SimulatedUps ups("apc");
+  ASSERT_TRUE(ups.ok()) << ups.error();
+  AgentProcess vigil;
+  ASSERT_TRUE(
+      vigil.Start({"-b", "-d", ups.device()}, {std::string(platform::kNamePrefixVariable) + "=" + prefix_}));
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] {
+        const std::string trace = vigil.Stderr();
+        return Contains(trace, "NETWORK THREAD IS ALIVE") && Contains(trace, "LOCAL THREAD IS ALIVE");
+      },
+      30000))
+      << vigil.TraceDump();
+  int round = 0;
+  for (const std::string transport : {"--host 127.0.0.1 --bind 127.0.0.1", "--local"}) {
+    SCOPED_TRACE(transport);
+    ++round;
+    int status = -1;
+    const std::string png = File("mimic" + std::to_string(round) + ".png");
+    const std::string out = Run("CMimic " + transport + " --png " + png, status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_TRUE(Contains(out, "reply 1: Get OK (host 1)")) << out;
+    EXPECT_TRUE(Contains(out, "reply 2: Get OK (host 1)")) << out;
+    const size_t opened = out.find("opened CMimic: \"View UPS Mimic (");
+    ASSERT_NE(opened, std::string::npos) << out;
+    EXPECT_NE(out.find("filled after ", opened), std::string::npos) << out;
+    EXPECT_FALSE(Contains(out, "not idle")) << out;
+    EXPECT_FALSE(Contains(out, "box:")) << out;
+    EXPECT_GT(MimicBandPixels(QImage(QString::fromStdString(png))), 1000) << out;
+    EXPECT_TRUE(AgentProcess::WaitFor(
+        [&] { return Count(vigil.Stderr(), "Console unregistered") >= static_cast<size_t>(round); }, 15000))
+        << vigil.TraceDump();
+  }
+  EXPECT_GE(Count(vigil.Stderr(), "Console registered"), 2u);
 }
 
 // A plain dialog (no agent requests) is idle at once; its controls are set and pressed alike.

@@ -1,4 +1,4 @@
-// A stand-in for the console's communication worker, for tests and tools/trem_show: it drains
+// A stand-in for the console's communication worker, for the dialog tests: it drains
 // gScp's table of outstanding requests, has an agent answer them, applies the answers to gScp
 // and hands them on as the console's reply handler does. It runs on the user-interface thread,
 // step by step, from the pumps below, so tests stay deterministic.

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "dialogs/frame/quiet_qt_messages.h"
 #include "dialogs/frame/trem_globals.h"
-#include "tests/dialogs/harness/qt_messages.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 #include "tests/support/private_network.h"
 
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "no private network: %s\n", error.c_str());
   }
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  trem_harness::InstallQuietQtMessages();
+  InstallQuietQtMessages();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tremona"));
   _InitTremDLL();

@@ -1,9 +1,7 @@
-#include "tests/dialogs/harness/qt_messages.h"
+#include "dialogs/frame/quiet_qt_messages.h"
 
 #include <QString>
 #include <QtGlobal>
-
-namespace trem_harness {
 
 namespace {
 
@@ -23,5 +21,3 @@ void InstallQuietQtMessages() {
   QtMessageHandler previous = qInstallMessageHandler(Filter);
   if (previous != Filter) g_previous = previous;
 }
-
-}  // namespace trem_harness
