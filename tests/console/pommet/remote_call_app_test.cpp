@@ -276,7 +276,7 @@ TEST_F(RemoteCallAppTest, AWorkersCriticalErrorEndsTheProgramWithStatusOne) {
 // The real worker against a real VigilNT on the simulated Smart-UPS: the meters and the mimic
 // diagram over the local channel, the meters over UDP; each registers with the heartbeat and
 // unregisters when its dialog has closed and the program ends.
-TEST_F(RemoteCallAppTest, RealAgentAnswersOverTheLocalChannelAndUdpAndThePogramUnregistersAtTheEnd) {
+TEST_F(RemoteCallAppTest, RealAgentAnswersOverTheLocalChannelAndUdpAndTheProgramUnregistersAtTheEnd) {
   testing_support::ScopedManualClock clock;
   testing_support::SimulatedUps ups("apc");
   ASSERT_TRUE(ups.ok()) << ups.error();
