@@ -111,6 +111,8 @@ int RemoteCallApp::Run() {
 
 bool RemoteCallApp::ExitInstance() {
   idle_timer_.stop();
+  // A dialog still open (the worker's critical error ended the program) goes first.
+  if (const CallDialog* dialog = FindCallDialog(dialog_index_)) delete dialog->pointer->dialog();
   if (window_ == nullptr) return true;
   if (!window_->StopWorker(kWorkerStopMs)) {
     std::fprintf(stderr, "Pommet: the communication worker did not end\n");

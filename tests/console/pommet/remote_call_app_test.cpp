@@ -271,6 +271,8 @@ TEST_F(RemoteCallAppTest, AWorkersCriticalErrorEndsTheProgramWithStatusOne) {
   ASSERT_TRUE(PumpUntil([&] { return a.QuitPosted(); }));
   EXPECT_TRUE(boxes.Saw(QStringLiteral("Could not wait on SCP mutex.")));
   EXPECT_EQ(a.ExitCode(), 1);
+  EXPECT_TRUE(a.ExitInstance());
+  EXPECT_FALSE(pMeters);  // the dialog left open goes at the end
 }
 
 // The real worker against a real VigilNT on the simulated Smart-UPS: the meters and the mimic
