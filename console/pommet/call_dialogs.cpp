@@ -39,8 +39,10 @@ KTDialog* Open(const QString& hostName) {
   return new T(nullptr, hostName);
 }
 
-#define CALL_DIALOG(index, Class, pointer) \
-  CallDialog { index, #Class, &pointer, &Clear<Class, &pointer>, &Open<Class> }
+#define CALL_DIALOG(index, Class, pointer)                         \
+  CallDialog {                                                     \
+    index, #Class, &pointer, &Clear<Class, &pointer>, &Open<Class> \
+  }
 
 }  // namespace
 

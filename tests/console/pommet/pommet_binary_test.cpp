@@ -53,7 +53,9 @@ TEST_F(PommetBinaryTest, WithoutADialogTheProgramEndsWithStatusOne) {
   };
   const std::vector<Row> rows = {
       {{"e:30"}, "Tremona\u00AE Pommet | ERROR: Invalid dialog specified | OK\n", nullptr},
-      {{"e"}, "Tremona\u00AE Pommet | ERROR: Invalid dialog specified | OK\n", "\"\" is not a decimal number"},
+      {{"e"},
+       "Tremona\u00AE Pommet | ERROR: Invalid dialog specified | OK\n",
+       "\"\" is not a decimal number"},
       {{"e:14", "c:4"}, "", nullptr},
       {{"e:14", "c:5"}, "", nullptr},
   };
@@ -81,18 +83,29 @@ TEST_F(PommetBinaryTest, OneConsoleOnTheLocalChannelWhicheverStartsFirst) {
   pairs.push_back({TAVONA_PROGRAM, POMMET_PROGRAM});
   pairs.push_back({POMMET_PROGRAM, TAVONA_PROGRAM});
 #endif
+  // An idle agent on this computer answers the first console (the central console would
+  // otherwise look for an agent to start).
+  AgentProcess vigil;
+  ASSERT_TRUE(vigil.Start({"-b", "-x", "5"}));
+  ASSERT_TRUE(
+      AgentProcess::WaitFor([&] { return Contains(vigil.Stderr(), "LOCAL THREAD IS ALIVE"); }, kBoundMs))
+      << vigil.TraceDump();
   for (const Pair& pair : pairs) {
     const bool pommetFirst = std::string(pair.first) == POMMET_PROGRAM;
     const bool pommetSecond = std::string(pair.second) == POMMET_PROGRAM;
-    SCOPED_TRACE(std::string(pommetFirst ? "Pommet" : "Tavona") + " then " + (pommetSecond ? "Pommet" : "Tavona"));
+    SCOPED_TRACE(std::string(pommetFirst ? "Pommet" : "Tavona") + " then " +
+                 (pommetSecond ? "Pommet" : "Tavona"));
     ConsoleProcess first(pair.first);
     ConsoleProcess second(pair.second);
-    second.SharePrefixWith(first);
-    // No agent answers: the first waits for its data meanwhile.
-    ASSERT_TRUE(first.Launch(pommetFirst ? std::vector<std::string>{"e:14", "c:3"} : std::vector<std::string>{"c:3", "n"}));
-    ASSERT_TRUE(AgentProcess::WaitFor([&] { return HoldsLocalChannel(first) || !first.Running(); }, kBoundMs));
+    first.SharePrefixWith(vigil);
+    second.SharePrefixWith(vigil);
+    ASSERT_TRUE(first.Launch(pommetFirst ? std::vector<std::string>{"e:14", "c:3"}
+                                         : std::vector<std::string>{"c:3", "n"}));
+    ASSERT_TRUE(
+        AgentProcess::WaitFor([&] { return HoldsLocalChannel(first) || !first.Running(); }, kBoundMs));
     ASSERT_TRUE(first.Running()) << first.Stderr() << first.Boxes();
-    ASSERT_TRUE(second.Launch(pommetSecond ? std::vector<std::string>{"e:16", "c:3"} : std::vector<std::string>{"c:3", "n"}));
+    ASSERT_TRUE(second.Launch(pommetSecond ? std::vector<std::string>{"e:16", "c:3"}
+                                           : std::vector<std::string>{"c:3", "n"}));
     EXPECT_EQ(second.Wait(kBoundMs), 1);
     EXPECT_TRUE(Contains(second.Boxes(), "Tremona is already running.")) << second.Boxes();
     if (pommetSecond) {

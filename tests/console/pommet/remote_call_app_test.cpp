@@ -1,6 +1,8 @@
 // The call console in the test process: the start-up by command line, the dialog of every
 // index, the refusal beside another console of the local channel, a worker's critical error,
 // and the real worker against a real VigilNT (local channel and UDP) and against no agent.
+#include "console/pommet/remote_call_app.h"
+
 #include <arpa/inet.h>
 
 #include <QPointer>
@@ -11,7 +13,6 @@
 
 #include "console/comm/communication.h"
 #include "console/pommet/call_dialogs.h"
-#include "console/pommet/remote_call_app.h"
 #include "dialogs/frame/host_control.h"
 #include "dialogs/frame/kt_dialog.h"
 #include "dialogs/frame/trem_globals.h"
@@ -158,13 +159,29 @@ TEST_F(RemoteCallAppTest, CommandLineChoosesModeHostAndDialog) {
   NoNamesResolver resolver;
   const std::string cut20 = "e:00000000000000000014";  // 20 digits: the 19 left say 1
   const std::vector<StartRow> rows = {
-      {{"e:14", "c:0", "h:ups1", "g:public", "s:private"}, 0, ADDRESS_IP, "ups1", "CMeters", nullptr, {}, 0, 0,
-       "public", "private"},
+      {{"e:14", "c:0", "h:ups1", "g:public", "s:private"},
+       0,
+       ADDRESS_IP,
+       "ups1",
+       "CMeters",
+       nullptr,
+       {},
+       0,
+       0,
+       "public",
+       "private"},
       {{"e:16", "c:2", "h:adapter1"}, 2, ADDRESS_SNMP, "adapter1", "CMimic", nullptr},
       {{"e:14", "c:3"}, 3, ADDRESS_SNMP, "deskbox", "CMeters", nullptr},
       {{"e:14", "c:7", "h:ups2"}, 3, ADDRESS_SNMP, "ups2", "CMeters", nullptr},
-      {{"e:14", "c:1", "i:1193046", "m:00a0C9fF1e02", "p:34952"}, 1, ADDRESS_IPX, "", "CMeters", nullptr,
-       {0x00, 0xA0, 0xC9, 0xFF, 0x1E, 0x02}, 1193046, 34952},
+      {{"e:14", "c:1", "i:1193046", "m:00a0C9fF1e02", "p:34952"},
+       1,
+       ADDRESS_IPX,
+       "",
+       "CMeters",
+       nullptr,
+       {0x00, 0xA0, 0xC9, 0xFF, 0x1E, 0x02},
+       1193046,
+       34952},
       {{"e:14", "c:1", "i:5", "m:00a0C9fF1e0", "p:7"}, 1, ADDRESS_IPX, "", "CMeters", nullptr, {}, 5, 7},
       {{"e:14", "c:1", "m:00a0C9fF1e023"}, 1, ADDRESS_IPX, "", "CMeters", nullptr},
       {{"e:14", "c:1", "h:server7", "i:5", "p:7"}, 1, ADDRESS_IPX, "server7", "CMeters", nullptr},
@@ -283,7 +300,8 @@ TEST_F(RemoteCallAppTest, RealAgentAnswersOverTheLocalChannelAndUdpAndTheProgram
   testing_support::SimulatedUps ups("apc");
   ASSERT_TRUE(ups.ok()) << ups.error();
   AgentProcess vigil;
-  ASSERT_TRUE(vigil.Start({"-b", "-d", ups.device()}, {std::string(platform::kNamePrefixVariable) + "=" + prefix_}));
+  ASSERT_TRUE(
+      vigil.Start({"-b", "-d", ups.device()}, {std::string(platform::kNamePrefixVariable) + "=" + prefix_}));
   ASSERT_TRUE(AgentProcess::WaitFor(
       [&] {
         const std::string e = vigil.Stderr();
@@ -337,8 +355,8 @@ TEST_F(RemoteCallAppTest, RealAgentAnswersOverTheLocalChannelAndUdpAndTheProgram
     EXPECT_EQ(a.ExitCode(), 0);
     EXPECT_TRUE(a.ExitInstance());
     ++unregistered;
-    EXPECT_TRUE(AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "Console unregistered") >= unregistered; },
-                                      15000))
+    EXPECT_TRUE(AgentProcess::WaitFor(
+        [&] { return Count(vigil.Stderr(), "Console unregistered") >= unregistered; }, 15000))
         << vigil.TraceDump();
     EXPECT_EQ(boxes.Count(), 0) << (boxes.Count() ? boxes.Boxes()[0].text.toStdString() : "");
   }
