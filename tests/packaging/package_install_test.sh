@@ -37,6 +37,7 @@ expect /usr/share/man/man1/Tremmail.1.gz
 expect /usr/share/lintian/overrides/vigil
 expect /var/lib/vigil/mib.txt
 expect /usr/bin/Vigil95
+expect /usr/bin/Pommet
 expect /usr/share/man/man1/Vigil95.1.gz
 expect /usr/share/doc/vigil-console/changelog.gz
 expect /usr/share/doc/vigil-console/copyright

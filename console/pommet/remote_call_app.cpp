@@ -1,0 +1,249 @@
+#include "console/pommet/remote_call_app.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <atomic>
+#include <cstdio>
+
+#include "console/pommet/call_dialogs.h"
+#include "core/network/udp.h"
+#include "dialogs/frame/host_control.h"
+#include "dialogs/frame/kt_dialog.h"
+#include "dialogs/frame/message_box.h"
+#include "dialogs/frame/request_path.h"
+#include "dialogs/frame/string_table.h"
+#include "dialogs/frame/trem_globals.h"
+#include "platform/name_resolver.h"
+
+namespace {
+
+constexpr int kAlreadyRunningId = 3625;  // "Tremona is already running.\n"
+constexpr int kIdleHostId = 3630;        // "Idle"
+
+const StringTableRegistrar kPommetStrings{{RemoteCallApp::kTitleStringId, "Tremona\u00AE Pommet"}};
+
+// The write end of the stop signals' pipe (-1: none).
+std::atomic<int> g_signal_fd{-1};
+
+void OnSignal(int sig) {
+  const int fd = g_signal_fd.load();
+  if (fd < 0) return;
+  const unsigned char byte = static_cast<unsigned char>(sig);
+  [[maybe_unused]] ssize_t n = ::write(fd, &byte, 1);
+}
+
+// A UDP channel can be opened: one is built and closed again.
+bool UdpChannelOpens() {
+  KT_UDP udp;
+  udp.Initialize();
+  const bool open = udp.OpenChannel(0) == 0;
+  udp.CloseChannel();
+  return open;
+}
+
+QString Text(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+}  // namespace
+
+RemoteCallApp::RemoteCallApp(ExecWorkerFactory workerFactory) : worker_factory_(std::move(workerFactory)) {
+  gnCommMode = 0;
+  if (UdpChannelOpens()) gScp.SetFlag(SCP_FLAG_UDP_OPEN);
+  console::SetScpStartFlags();
+  start_flag_ = true;
+  idle_timer_.setInterval(kIdleTickMs);
+  connect(&idle_timer_, &QTimer::timeout, this, &RemoteCallApp::OnIdle);
+}
+
+RemoteCallApp::~RemoteCallApp() {
+  if (signal_notifier_ != nullptr) {
+    g_signal_fd.store(-1);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::signal(sig, SIG_DFL);
+    delete signal_notifier_;
+    ::close(signal_fds_[0]);
+    ::close(signal_fds_[1]);
+  }
+  // A window whose worker would not end is left to the end of the process.
+  if (window_ != nullptr && !window_->StopWorker(kWorkerStopMs)) (void)window_.release();
+}
+
+bool RemoteCallApp::InitInstance(const std::vector<std::string>& args) {
+  if (!args.empty()) {
+    line_ = console::ParseCommandLine(args);
+    for (const std::string& problem : line_.problems) std::fprintf(stderr, "Pommet: %s\n", problem.c_str());
+    gnCommMode = console::CommModeOf(line_.c, gnCommMode);
+    dialog_index_ = static_cast<int>(console::DecimalOf(line_.e).value_or(0));
+    host_name_ = line_.h.value_or("");
+    read_community_ = line_.g.value_or("");
+    write_community_ = line_.s.value_or("");
+  }
+  _InitTremDLL();
+  gcsMessageBoxTitle = LoadString(kTitleStringId);
+  // The local channel has one console end: one console at a time uses it.
+  if (gnCommMode == 3 && !gui_running_.Take()) {
+    TremMessageBox(nullptr, LoadString(kAlreadyRunningId));
+    return false;
+  }
+  window_ = std::make_unique<ExecWindow>(worker_factory_);
+  connect(window_.get(), &ExecWindow::closed, this, &RemoteCallApp::OnWindowClosed);
+  if (gnCommMode == 1 && host_name_.empty()) {
+    const uint32_t network = console::DecimalOf(line_.i).value_or(0);
+    const std::array<uint8_t, 6> node = console::NodeOf(line_.m).value_or(std::array<uint8_t, 6>{});
+    const uint32_t socket = console::DecimalOf(line_.p).value_or(0);
+    window_->SetIpxAddress(network, node, static_cast<uint16_t>(socket));
+  }
+  return true;
+}
+
+int RemoteCallApp::Run() {
+  if (!quit_posted_) {
+    idle_timer_.start();
+    loop_.exec();
+  }
+  idle_timer_.stop();
+  return ExitCode();
+}
+
+bool RemoteCallApp::ExitInstance() {
+  idle_timer_.stop();
+  // A dialog still open (the worker's critical error ended the program) goes first.
+  if (const CallDialog* dialog = FindCallDialog(dialog_index_)) delete dialog->pointer->dialog();
+  if (window_ == nullptr) return true;
+  if (!window_->StopWorker(kWorkerStopMs)) {
+    std::fprintf(stderr, "Pommet: the communication worker did not end\n");
+    return false;
+  }
+  window_.reset();
+  return true;
+}
+
+void RemoteCallApp::OnIdle() {
+  if (quit_posted_) return;
+  if (start_flag_) {
+    start_flag_ = false;
+    LaunchDialog();
+    return;
+  }
+  if (IsDialogClosed()) Quit();
+}
+
+void RemoteCallApp::LaunchDialog() {
+  // 1. The boxes' title; the window receives the worker's notices.
+  gcsMessageBoxTitle = LoadString(kTitleStringId);
+  if (window_ == nullptr) return;
+  window_->TakeNotices();
+
+  // 2. The host's address by mode; modes 4 and 5 open nothing.
+  KT_Address address;
+  switch (gnCommMode) {
+    case 0:
+    case 2:
+    case 3:
+      address.SetType(gnCommMode == 0 ? ADDRESS_IP : ADDRESS_SNMP);
+      address.SetPort(htons(kScpUdpPort));
+      if (!host_name_.empty()) {
+        address.SetHostName(host_name_.c_str());
+      } else if (gnCommMode == 3) {
+        // The local channel's agent is this computer's.
+        std::string local;
+        if (platform::GetNameResolver().LocalHostName(local)) address.SetHostName(local.c_str());
+      }
+      address.SetReadCommunity(read_community_.c_str());
+      address.SetWriteCommunity(write_community_.c_str());
+      break;
+    case 1:
+      address.SetType(ADDRESS_IPX);
+      address.SetPort(htons(window_->IpxSocket()));
+      address.SetIpAddress(htonl(window_->IpxNetwork()));
+      address.SetNode(window_->IpxNode().data());
+      if (!host_name_.empty()) address.SetHostName(host_name_.c_str());
+      break;
+    default:
+      return;
+  }
+
+  // 3. The host enters the table; its name is the dialog's.
+  {
+    KT_HostControl writer;
+    gHosts.AddHost(address);
+    HostEntry* first = gHosts.GetFirstHost();
+    if (first == nullptr) {
+      host_name_ = LoadString(kIdleHostId).toStdString();
+    } else if (gnCommMode != 1) {
+      const char* name = first->Address().GetHostName();
+      host_name_ = name != nullptr ? name : "";
+    }
+  }
+
+  // 4. The mutex, then the worker, which is not waited for: the first request below is sent
+  // at its first step.
+  if (!window_->StartWorker()) {
+    std::fprintf(stderr, "Pommet: the mutex \"%s\" cannot be created\n", kScpQueueMutexName);
+    return;
+  }
+
+  // 5. The UPS information of host 1.
+  RequestForHost(1, BLOCK_UPS_INFO, 0, 0);
+
+  // 6. The dialog.
+  const CallDialog* dialog = FindCallDialog(dialog_index_);
+  if (dialog == nullptr) return;
+  dialog->open(Text(host_name_));
+  dialog_opened_ = static_cast<bool>(*dialog->pointer);
+}
+
+bool RemoteCallApp::IsDialogClosed() {
+  const CallDialog* dialog = FindCallDialog(dialog_index_);
+  if (dialog == nullptr) {
+    TremMessageBox(nullptr, QStringLiteral("ERROR: Invalid dialog specified"));
+    return true;
+  }
+  return !static_cast<bool>(*dialog->pointer);
+}
+
+void RemoteCallApp::CloseDialog() {
+  const CallDialog* dialog = FindCallDialog(dialog_index_);
+  KTDialog* open = dialog != nullptr ? dialog->pointer->dialog() : nullptr;
+  if (open != nullptr && open->WindowExists()) {
+    open->DestroyWindow();
+  } else {
+    Quit();
+  }
+}
+
+void RemoteCallApp::Quit() {
+  quit_posted_ = true;
+  idle_timer_.stop();
+  loop_.exit(0);
+}
+
+void RemoteCallApp::OnWindowClosed() {
+  critical_ = true;
+  Quit();
+}
+
+bool RemoteCallApp::InstallStopSignals() {
+  if (signal_notifier_ != nullptr) return true;
+  if (::pipe2(signal_fds_, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  g_signal_fd.store(signal_fds_[1]);
+  signal_notifier_ = new QSocketNotifier(signal_fds_[0], QSocketNotifier::Read, this);
+  connect(signal_notifier_, &QSocketNotifier::activated, this, &RemoteCallApp::OnStopSignal);
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &action, nullptr);
+  return true;
+}
+
+void RemoteCallApp::OnStopSignal() {
+  unsigned char bytes[16];
+  while (::read(signal_fds_[0], bytes, sizeof bytes) > 0) {
+  }
+  CloseDialog();
+}

@@ -1,0 +1,105 @@
+// RemoteCallApp: the call console Pommet. It opens exactly one dialog of the library for one
+// agent, both named on its command line, and ends when that dialog closes:
+//
+//   Pommet e:14 c:3                 the meters of the agent on this computer
+//   Pommet e:16 c:0 h:ups-room-2    the mimic diagram of an agent over UDP
+//
+// Command line (console/common/command_line.h): c mode (0 UDP, 1 IPX, 2 SNMP adapter, 3 local
+// channel, 4 and 5 open nothing; default 0), e dialog index 1-26 (call_dialogs.h), h host
+// name, g and s SNMP read and write community (default empty), i, m, p the IPX network
+// number, node (12 hexadecimal digits) and socket in mode 1.
+//
+// Start-up: the command line, _InitTremDLL, in mode 3 the local channel's single-console
+// mapping (another console holding it: "Tremona is already running.\n" and the end), the
+// hidden window "Exec" (exec_window.h). Then idle ticks every 100 ms: the first launches the
+// dialog (LaunchDialog), each later one ends the program once the dialog is closed. At the
+// end the worker is stopped (bounded: 10 s) and unregisters from the agent.
+//
+// Exit status: 0 when a dialog was opened and closed; 1 when none was (an index outside 1-26,
+// modes 4 and 5, a refusal in mode 3) or the worker met a critical error.
+//
+// SIGTERM, SIGINT and SIGHUP close the dialog as its own Close button does (InstallStopSignals),
+// so a program that was stopped still unregisters.
+#pragma once
+
+#include <QEventLoop>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "console/common/command_line.h"
+#include "console/common/console_start.h"
+#include "console/pommet/exec_window.h"
+
+class QSocketNotifier;
+
+class RemoteCallApp : public QObject {
+  Q_OBJECT
+ public:
+  static constexpr int kIdleTickMs = 100;
+  static constexpr unsigned long kWorkerStopMs = 10000;
+  static constexpr int kTitleStringId = 1360;  // "Tremona® Pommet"
+
+  // gnCommMode 0, gScp's start flags (UDP channel, MIB file, snmp service), the start flag.
+  explicit RemoteCallApp(ExecWorkerFactory workerFactory = {});
+  ~RemoteCallApp() override;
+
+  // The start-up; false when the program is to end at once (ExitCode() then says 1).
+  bool InitInstance(const std::vector<std::string>& args);
+  // Idle ticks until the quit; returns the exit status.
+  int Run();
+  // Stops the worker and deletes the window; false when the worker did not end in time (the
+  // program must then end without running the destructors of what the worker uses).
+  bool ExitInstance();
+
+  // One idle moment (what each tick does).
+  void OnIdle();
+  // Opens the dialog of the index for the host (steps in the .cpp).
+  void LaunchDialog();
+  // True when the dialog of the index is not open. For an index outside 1-26 it shows
+  // "ERROR: Invalid dialog specified" and answers true.
+  bool IsDialogClosed();
+  // Closes the open dialog as its Close button does (the stop signals).
+  void CloseDialog();
+  // Ends the event loop of Run (also before it runs).
+  void Quit();
+
+  // Catches SIGTERM, SIGINT and SIGHUP and turns them into CloseDialog on this thread.
+  bool InstallStopSignals();
+
+  bool StartFlag() const { return start_flag_; }
+  bool QuitPosted() const { return quit_posted_; }
+  int DialogIndex() const { return dialog_index_; }
+  const std::string& HostName() const { return host_name_; }
+  const console::CommandLine& CommandLine() const { return line_; }
+  ExecWindow* Window() const { return window_.get(); }
+  bool DialogOpened() const { return dialog_opened_; }
+  int ExitCode() const { return dialog_opened_ && !critical_ ? 0 : 1; }
+
+ private:
+  void OnWindowClosed();
+  void OnStopSignal();
+
+  ExecWorkerFactory worker_factory_;
+  console::CommandLine line_;
+  console::GuiRunningMapping gui_running_;
+  std::unique_ptr<ExecWindow> window_;
+  std::string host_name_;
+  std::string read_community_;
+  std::string write_community_;
+  int dialog_index_ = 0;
+  bool start_flag_ = false;
+  bool dialog_opened_ = false;
+  bool critical_ = false;
+  bool quit_posted_ = false;
+  QTimer idle_timer_;
+  QEventLoop loop_;
+  int signal_fds_[2] = {-1, -1};
+  QSocketNotifier* signal_notifier_ = nullptr;
+};

@@ -1,0 +1,156 @@
+// The Pommet program itself: its exit statuses, one console on the local channel beside another
+// Pommet (and the central console, where it is built), and programs side by side on one agent
+// until they are stopped. Boxes go to a message log; the data folder is the test's.
+#include <signal.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/named_object.h"
+#include "tests/agent/e2e/agent_process.h"
+#include "tests/dialogs/harness/trem_fixture.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using testing_support::ReadFileText;
+
+constexpr int kBoundMs = 60000;
+
+// A console program in a folder of its own: offscreen, boxes logged, XDG folders there.
+class ConsoleProcess : public AgentProcess {
+ public:
+  explicit ConsoleProcess(const std::string& program = POMMET_PROGRAM) { UseProgram(program); }
+  bool Launch(const std::vector<std::string>& args) {
+    std::filesystem::create_directories(File("runtime"));
+    std::filesystem::permissions(File("runtime"), std::filesystem::perms::owner_all);
+    return Start(args, {"QT_QPA_PLATFORM=offscreen", "VIGIL_MESSAGE_LOG=" + File("boxes.log"),
+                        "XDG_DATA_HOME=" + File("data"), "XDG_RUNTIME_DIR=" + File("runtime"),
+                        "XDG_CONFIG_HOME=" + File("config")});
+  }
+  std::string Boxes() const { return ReadFileText(File("boxes.log")); }
+};
+
+// Whether the console of the local channel holds its mapping (under the program's prefix).
+bool HoldsLocalChannel(const AgentProcess& program) {
+  const char* mine = std::getenv(platform::kNamePrefixVariable);
+  const std::string saved = mine != nullptr ? mine : "";
+  ::setenv(platform::kNamePrefixVariable, program.Prefix().c_str(), 1);
+  platform::NamedMapping mapping;
+  const bool held = mapping.Open("Tremona GUI is running");
+  mapping.Close();
+  ::setenv(platform::kNamePrefixVariable, saved.c_str(), 1);
+  return held;
+}
+
+class PommetBinaryTest : public trem_harness::TremTest {};
+
+TEST_F(PommetBinaryTest, WithoutADialogTheProgramEndsWithStatusOne) {
+  struct Row {
+    std::vector<std::string> args;
+    std::string boxes;
+    const char* problem;  // on standard error
+  };
+  const std::vector<Row> rows = {
+      {{"e:30"}, "Tremona\u00AE Pommet | ERROR: Invalid dialog specified | OK\n", nullptr},
+      {{"e"},
+       "Tremona\u00AE Pommet | ERROR: Invalid dialog specified | OK\n",
+       "\"\" is not a decimal number"},
+      {{"e:14", "c:4"}, "", nullptr},
+      {{"e:14", "c:5"}, "", nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args.front() + (row.args.size() > 1 ? " " + row.args[1] : ""));
+    ConsoleProcess pommet;
+    ASSERT_TRUE(pommet.Launch(row.args));
+    EXPECT_EQ(pommet.Wait(kBoundMs), 1);
+    EXPECT_EQ(pommet.Boxes(), row.boxes);
+    if (row.problem != nullptr) {
+      EXPECT_TRUE(Contains(pommet.Stderr(), row.problem)) << pommet.Stderr();
+    }
+    // The consoles' data folder, where the dialogs keep their files.
+    EXPECT_TRUE(std::filesystem::is_directory(pommet.File("data/Brenvale/Tavona")));
+  }
+}
+
+TEST_F(PommetBinaryTest, OneConsoleOnTheLocalChannelWhicheverStartsFirst) {
+  struct Pair {
+    const char* first;
+    const char* second;
+  };
+  std::vector<Pair> pairs = {{POMMET_PROGRAM, POMMET_PROGRAM}};
+#ifdef TAVONA_PROGRAM
+  pairs.push_back({TAVONA_PROGRAM, POMMET_PROGRAM});
+  pairs.push_back({POMMET_PROGRAM, TAVONA_PROGRAM});
+#endif
+  // An idle agent on this computer answers the first console (the central console would
+  // otherwise look for an agent to start).
+  AgentProcess vigil;
+  ASSERT_TRUE(vigil.Start({"-b", "-x", "5"}));
+  ASSERT_TRUE(
+      AgentProcess::WaitFor([&] { return Contains(vigil.Stderr(), "LOCAL THREAD IS ALIVE"); }, kBoundMs))
+      << vigil.TraceDump();
+  for (const Pair& pair : pairs) {
+    const bool pommetFirst = std::string(pair.first) == POMMET_PROGRAM;
+    const bool pommetSecond = std::string(pair.second) == POMMET_PROGRAM;
+    SCOPED_TRACE(std::string(pommetFirst ? "Pommet" : "Tavona") + " then " +
+                 (pommetSecond ? "Pommet" : "Tavona"));
+    ConsoleProcess first(pair.first);
+    ConsoleProcess second(pair.second);
+    first.SharePrefixWith(vigil);
+    second.SharePrefixWith(vigil);
+    ASSERT_TRUE(first.Launch(pommetFirst ? std::vector<std::string>{"e:14", "c:3"}
+                                         : std::vector<std::string>{"c:3", "n"}));
+    ASSERT_TRUE(
+        AgentProcess::WaitFor([&] { return HoldsLocalChannel(first) || !first.Running(); }, kBoundMs));
+    ASSERT_TRUE(first.Running()) << first.Stderr() << first.Boxes();
+    ASSERT_TRUE(second.Launch(pommetSecond ? std::vector<std::string>{"e:16", "c:3"}
+                                           : std::vector<std::string>{"c:3", "n"}));
+    EXPECT_EQ(second.Wait(kBoundMs), 1);
+    EXPECT_TRUE(Contains(second.Boxes(), "Tremona is already running.")) << second.Boxes();
+    if (pommetSecond) {
+      EXPECT_EQ(second.Boxes(), "Tremona\u00AE Pommet | Tremona is already running.\\n | OK\n");
+    }
+    EXPECT_TRUE(first.Running());
+    first.Signal(SIGTERM);
+    const int status = first.Wait(kBoundMs);
+    if (pommetFirst) {
+      EXPECT_EQ(status, 0);  // its dialog was opened and closed
+      EXPECT_EQ(first.Boxes(), "");
+    }
+  }
+}
+
+// One Pommet on the local channel and two over UDP, on one idle agent: all three run until
+// stopped, each is answered, none is refused, and each ends with status 0.
+TEST_F(PommetBinaryTest, ProgramsOfOtherModesRunSideBySideUntilStopped) {
+  AgentProcess vigil;
+  ASSERT_TRUE(vigil.Start({"-b", "-x", "5"}));
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] {
+        const std::string e = vigil.Stderr();
+        return Contains(e, "LOCAL THREAD IS ALIVE") && Contains(e, "NETWORK THREAD IS ALIVE");
+      },
+      kBoundMs))
+      << vigil.TraceDump();
+  ConsoleProcess local, udp1, udp2;
+  local.SharePrefixWith(vigil);
+  udp1.SharePrefixWith(vigil);
+  udp2.SharePrefixWith(vigil);
+  ASSERT_TRUE(local.Launch({"e:12", "c:3"}));
+  ASSERT_TRUE(udp1.Launch({"e:12", "c:0", "h:127.0.0.1"}));
+  ASSERT_TRUE(udp2.Launch({"e:14", "c:0", "h:127.0.0.1"}));
+  // Each program's first request and its dialog's are answered: at least two each.
+  EXPECT_TRUE(AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "After send") >= 6; }, kBoundMs))
+      << vigil.TraceDump();
+  for (ConsoleProcess* p : {&local, &udp1, &udp2}) {
+    EXPECT_TRUE(p->Running()) << p->Stderr() << p->Boxes();
+    p->Signal(SIGTERM);
+  }
+  for (ConsoleProcess* p : {&local, &udp1, &udp2}) {
+    EXPECT_EQ(p->Wait(kBoundMs), 0) << p->Stderr();
+    EXPECT_EQ(p->Boxes(), "");
+  }
+}
+
+}  // namespace
