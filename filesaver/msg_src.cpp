@@ -21,6 +21,9 @@ CMsgSrc MsgSrc;
 
 static_assert(XK_F11 == kMarkKeysym && XK_F12 == kEndKeysym);
 
+// How long SetHook(0) waits for the server to start recording.
+constexpr int kRecordStartMs = 10000;
+
 namespace {
 
 bool IsPointerEvent(uint32_t message) {
@@ -83,6 +86,8 @@ struct Recorder {
   std::string directory;
 
   std::mutex mutex;  // the fields below
+  std::condition_variable started_or_finished;
+  bool started = false;  // the server records from here on
   std::vector<EventMsg> events;
   uint32_t start_time = 0;
   bool ending = false;   // F12 or FreeHook(0): later events are not recorded
@@ -158,6 +163,8 @@ struct Recorder {
     if (data->category == XRecordStartOfData) {
       std::lock_guard<std::mutex> lock(self->mutex);
       self->start_time = static_cast<uint32_t>(data->server_time);
+      self->started = true;
+      self->started_or_finished.notify_all();
     } else if (data->category == XRecordFromServer && data->data != nullptr && data->data_len * 4 >= sizeof(xEvent)) {
       self->Take(reinterpret_cast<const xEvent*>(data->data));
     }
@@ -380,6 +387,7 @@ struct CMsgSrc::Impl {
       // Written here when F12 ended it; FreeHook(0) writes what a broken connection left.
       if (r->ending && !r->by_free) notify_now = r->WriteLocked();
       r->finished = true;
+      r->started_or_finished.notify_all();
     }
     if (notify_now) Notify();
   }
@@ -500,6 +508,24 @@ int CMsgSrc::SetHook(int index) {
     Recorder* raw = r.get();
     m.recorder = std::move(r);
     raw->thread = std::thread([&m, raw] { m.RecorderThread(raw); });
+    // Started means recording: what the user types after this call is in the recording.
+    bool started;
+    {
+      std::unique_lock<std::mutex> lock(raw->mutex);
+      raw->started_or_finished.wait_for(lock, std::chrono::milliseconds(kRecordStartMs),
+                                        [raw] { return raw->started || raw->finished; });
+      started = raw->started;
+      if (!started) {
+        raw->ending = true;
+        raw->by_free = true;
+      }
+    }
+    if (!started) {
+      XRecordDisableContext(m.control, raw->context);
+      XSync(m.control, False);
+      m.CloseRecorder();
+      return 0;
+    }
     return 1;
   }
 
