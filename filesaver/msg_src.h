@@ -50,7 +50,8 @@ class CMsgSrc {
   void ClearNotifier();
   DisplayState display_state() const;
 
-  // Index 0 starts recording, index 1 a replay of ZIRERURI.MAA. Non-zero when started; 0 when
+  // Index 0 starts recording (returning once the server records), index 1 a replay of
+  // ZIRERURI.MAA (with PREFIX.TMP's path typed at each F11). Non-zero when started; 0 when
   // the display is not usable, the index is unknown, the other hook runs, or (replay) the
   // recording file cannot be read.
   int SetHook(int index);
