@@ -96,8 +96,10 @@ bool ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   while (ok && done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<size_t>(n);
   }
   if (::close(fd) != 0) ok = false;
   if (ok && ::rename(temp.c_str(), path.c_str()) != 0) ok = false;
@@ -130,7 +132,8 @@ std::array<uint8_t, kEventBytes> EncodeEvent(const EventMsg& event) {
 }
 
 EventMsg DecodeEvent(const uint8_t* bytes) {
-  return EventMsg{GetU32(bytes), GetU32(bytes + 4), GetU32(bytes + 8), GetU32(bytes + 12), GetU32(bytes + 16)};
+  return EventMsg{GetU32(bytes), GetU32(bytes + 4), GetU32(bytes + 8), GetU32(bytes + 12),
+                  GetU32(bytes + 16)};
 }
 
 std::array<uint8_t, kMacroRecordBytes> EncodeMacroRecord(const MacroRecord& record) {
@@ -321,8 +324,7 @@ int BuildPlaybackFile(std::string_view program) {
   std::vector<uint8_t> block(kPrefixFileBytes, 0);
   std::memcpy(block.data(), target.data(), target.size());
 
-  const std::vector<uint8_t> recording =
-      matched ? RecordingBytes(header, events) : std::vector<uint8_t>();
+  const std::vector<uint8_t> recording = matched ? RecordingBytes(header, events) : std::vector<uint8_t>();
   if (!ReplaceFile(kRecordingFile, recording)) return 0;
   if (!ReplaceFile(kPrefixFile, block)) return 0;
   return 1;

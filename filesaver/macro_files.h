@@ -6,8 +6,8 @@
 //
 //   macro file NAME.MAC    a sequence of 324-byte records, one per event, no file header:
 //                            0 256 window title      256 13 program name   269 5 file-name prefix
-//                          274   4 file extension    278  2 zero           280 16 window rectangle
-//                                                                                 (left top right bottom, s32)
+//                          274   4 file extension    278  2 zero
+//                          280  16 window rectangle (left, top, right, bottom; s32 each)
 //                          296  20 event (below)     316  8 the recording's two header words
 //   ZIRERURI.MAA           8-byte header (event count, start time in ms) + 20-byte events:
 //                          message, paramL, paramH, time in ms, window (u32 each)

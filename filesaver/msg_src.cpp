@@ -139,10 +139,14 @@ struct Recorder {
       e.param_h = static_cast<uint32_t>(sym);
     } else if (type == ButtonPress || type == ButtonRelease) {
       uint32_t down = 0;
-      if (detail == 1) down = kLeftButtonDown;
-      else if (detail == 2) down = kMiddleButtonDown;
-      else if (detail == 3) down = kRightButtonDown;
-      else return;  // wheel and further buttons
+      if (detail == 1)
+        down = kLeftButtonDown;
+      else if (detail == 2)
+        down = kMiddleButtonDown;
+      else if (detail == 3)
+        down = kRightButtonDown;
+      else
+        return;  // wheel and further buttons
       if (type == ButtonRelease && !buttons_down.erase(detail)) return;
       if (type == ButtonPress) buttons_down.insert(detail);
       e.message = type == ButtonPress ? down : down + 1;
@@ -165,7 +169,8 @@ struct Recorder {
       self->start_time = static_cast<uint32_t>(data->server_time);
       self->started = true;
       self->started_or_finished.notify_all();
-    } else if (data->category == XRecordFromServer && data->data != nullptr && data->data_len * 4 >= sizeof(xEvent)) {
+    } else if (data->category == XRecordFromServer && data->data != nullptr &&
+               data->data_len * 4 >= sizeof(xEvent)) {
       self->Take(reinterpret_cast<const xEvent*>(data->data));
     }
     XRecordFreeData(data);
@@ -270,9 +275,12 @@ struct Player {
       KeyCode code = XKeysymToKeycode(display, sym);
       bool shift = false;
       if (code != 0) {
-        if (XkbKeycodeToKeysym(display, code, 0, 0) == sym) shift = false;
-        else if (XkbKeycodeToKeysym(display, code, 0, 1) == sym) shift = true;
-        else code = 0;
+        if (XkbKeycodeToKeysym(display, code, 0, 0) == sym)
+          shift = false;
+        else if (XkbKeycodeToKeysym(display, code, 0, 1) == sym)
+          shift = true;
+        else
+          code = 0;
       }
       if (code == 0) {
         if (spare == 0) spare = SpareKeycode();
@@ -306,8 +314,10 @@ struct Player {
           return;
         }
         const KeyCode code = KeyOf(e);
-        if (down) keys_down.insert(code);
-        else keys_down.erase(code);
+        if (down)
+          keys_down.insert(code);
+        else
+          keys_down.erase(code);
         XTestFakeKeyEvent(display, code, down ? True : False, CurrentTime);
         break;
       }
@@ -317,15 +327,21 @@ struct Player {
         break;
       default: {
         unsigned button = 0;
-        if (e.message == kLeftButtonDown || e.message == kLeftButtonUp) button = 1;
-        else if (e.message == kMiddleButtonDown || e.message == kMiddleButtonUp) button = 2;
-        else if (e.message == kRightButtonDown || e.message == kRightButtonUp) button = 3;
-        else return;
+        if (e.message == kLeftButtonDown || e.message == kLeftButtonUp)
+          button = 1;
+        else if (e.message == kMiddleButtonDown || e.message == kMiddleButtonUp)
+          button = 2;
+        else if (e.message == kRightButtonDown || e.message == kRightButtonUp)
+          button = 3;
+        else
+          return;
         const bool down = IsButtonDown(e.message);
         XTestFakeMotionEvent(display, -1, static_cast<int32_t>(e.param_l), static_cast<int32_t>(e.param_h),
                              CurrentTime);
-        if (down) buttons_down.insert(button);
-        else buttons_down.erase(button);
+        if (down)
+          buttons_down.insert(button);
+        else
+          buttons_down.erase(button);
         XTestFakeButtonEvent(display, button, down ? True : False, CurrentTime);
         break;
       }

@@ -229,7 +229,8 @@ int main(int argc, char** argv) {
     // The application takes the replayed keys in its own time: where the macro names the file
     // to save, the run waits (within its bound) until that file is there, so the shutdown that
     // follows does not overtake the saving.
-    if (types_path && !WaitForFile(target, std::min<int64_t>(kSaveWaitMs, kRunBudgetMs - (NowMs() - start)))) {
+    if (types_path &&
+        !WaitForFile(target, std::min<int64_t>(kSaveWaitMs, kRunBudgetMs - (NowMs() - start)))) {
       Log(LOG_WARNING, "%s replayed into %s, but %s did not appear", macro.c_str(), program.c_str(),
           target.c_str());
       result = kExitReplayFailed;

@@ -53,8 +53,8 @@ XvfbServer::XvfbServer(const std::vector<std::string>& extra_args) {
     return;
   }
   // The write end goes to the server as descriptor 3, where it writes its display number.
-  std::vector<std::string> args = {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1280x1024x24",
-                                   "-noreset"};
+  std::vector<std::string> args = {"Xvfb", "-displayfd",   "3",       "-nolisten", "tcp", "-screen",
+                                   "0",    "1280x1024x24", "-noreset"};
   args.insert(args.end(), extra_args.begin(), extra_args.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());

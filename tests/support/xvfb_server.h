@@ -42,7 +42,7 @@ const XvfbServer* ProcessXvfb(std::string* error = nullptr);
 }  // namespace testing_support
 
 // Skips the current test when the server does not run.
-#define VIGIL_SKIP_WITHOUT_XVFB(server)                                              \
-  do {                                                                               \
+#define VIGIL_SKIP_WITHOUT_XVFB(server)                                                   \
+  do {                                                                                    \
     if (!(server).running()) GTEST_SKIP() << "no virtual X server: " << (server).error(); \
   } while (0)

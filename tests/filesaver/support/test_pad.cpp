@@ -1,7 +1,7 @@
 #include "tests/filesaver/support/test_pad.h"
 
-#include <X11/Xlib.h>
 #include <X11/XKBlib.h>
+#include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <poll.h>
@@ -33,7 +33,8 @@ std::string SaverProgram() {
   return VIGIL_SAVER_PROGRAM;
 }
 
-filesaver::WindowId WaitForWindow(filesaver::ProgramLookup& lookup, const std::string& title, int timeout_ms) {
+filesaver::WindowId WaitForWindow(filesaver::ProgramLookup& lookup, const std::string& title,
+                                  int timeout_ms) {
   const int64_t deadline = NowMs() + timeout_ms;
   for (;;) {
     const filesaver::WindowId w = lookup.FindAppWindow(0, title);

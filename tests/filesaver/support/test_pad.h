@@ -31,7 +31,8 @@ struct TestPad {
 // (bounded) for its window, activates it and waits until it reports that it is active.
 // `extra_args` follow the title (such as "--screenshot", PATH).
 TestPad StartTestPad(const std::string& display, const std::string& directory, bool as_ordinary_user = false,
-                     const std::string& program = std::string(), const std::vector<std::string>& extra_args = {});
+                     const std::string& program = std::string(),
+                     const std::vector<std::string>& extra_args = {});
 
 // Polls (bounded) until a window of that title is listed; 0 when none came.
 filesaver::WindowId WaitForWindow(filesaver::ProgramLookup& lookup, const std::string& title, int timeout_ms);

@@ -1,9 +1,8 @@
-// testpad [TITLE] [--screenshot FILE]: a small application for the File Saver's tests under a virtual X server.
-// A text field and a file-name field; Ctrl+S saves the text to the file of that name (relative
-// to the working directory). It reports on its standard output, one line each: "ACTIVE" when
-// its window has become the active one (keys typed now reach it), "SAVED <name>" or
-// "NOT SAVED <name>" after each Ctrl+S. With --screenshot it writes a picture of its window
-// to FILE (PNG) after each Ctrl+S.
+// testpad [TITLE] [--screenshot FILE]: a small application for the File Saver's tests under a virtual X
+// server. A text field and a file-name field; Ctrl+S saves the text to the file of that name (relative to the
+// working directory). It reports on its standard output, one line each: "ACTIVE" when its window has become
+// the active one (keys typed now reach it), "SAVED <name>" or "NOT SAVED <name>" after each Ctrl+S. With
+// --screenshot it writes a picture of its window to FILE (PNG) after each Ctrl+S.
 #include <QApplication>
 #include <QFile>
 #include <QFormLayout>
@@ -51,9 +50,12 @@ class TestPad : public QWidget {
     const bool ok = !name.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
                     file.write(bytes) == bytes.size() && file.flush();
     file.close();
-    status_->setText(ok ? QStringLiteral("Saved to %1.").arg(name) : QStringLiteral("Cannot save to \"%1\".").arg(name));
+    status_->setText(ok ? QStringLiteral("Saved to %1.").arg(name)
+                        : QStringLiteral("Cannot save to \"%1\".").arg(name));
     if (!screenshot_.isEmpty()) grab().save(screenshot_, "PNG");
-    Report(QStringLiteral("%1 %2").arg(ok ? QStringLiteral("SAVED") : QStringLiteral("NOT SAVED"), name).toUtf8());
+    Report(QStringLiteral("%1 %2")
+               .arg(ok ? QStringLiteral("SAVED") : QStringLiteral("NOT SAVED"), name)
+               .toUtf8());
   }
 
   static void Report(const QByteArray& line) {
@@ -75,8 +77,10 @@ int main(int argc, char** argv) {
   QString screenshot;
   const QStringList args = QApplication::arguments();
   for (int i = 1; i < args.size(); ++i) {
-    if (args[i] == QStringLiteral("--screenshot") && i + 1 < args.size()) screenshot = args[++i];
-    else title = args[i];
+    if (args[i] == QStringLiteral("--screenshot") && i + 1 < args.size())
+      screenshot = args[++i];
+    else
+      title = args[i];
   }
   TestPad pad(title, screenshot);
   pad.setGeometry(120, 140, 420, 130);

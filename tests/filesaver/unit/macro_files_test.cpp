@@ -75,7 +75,8 @@ TEST(FileSaverFiles, RecordingToMacroAndBack) {
       events.push_back(EventMsg{i % 2 ? kKeyUp : kKeyDown, 38 + i, 0x61 + i, 5000 + 30 * i, 0x400007});
     const RecordingHeader header{static_cast<uint32_t>(c.events), 4990};
     ASSERT_TRUE(WriteRecordingFile(kRecordingFile, header, events));
-    const MacroSubject subject{std::string(300, 'T'), "EDIT.EXE", "SEQ", "TXT", WindowRect{-10, 20, 630, 500}};
+    const MacroSubject subject{std::string(300, 'T'), "EDIT.EXE", "SEQ", "TXT",
+                               WindowRect{-10, 20, 630, 500}};
     ASSERT_TRUE(ConvertRecording(subject));
 
     const std::vector<uint8_t> macro = ReadFileBytes("EDIT.MAC");
@@ -100,9 +101,11 @@ TEST(FileSaverFiles, RecordingToMacroAndBack) {
     if (c.foreign_every) {
       // Interleave records of another program (the file as someone else's tool might leave it).
       std::vector<uint8_t> mixed;
-      MacroRecord other{MacroSubject{"x", "OTHER.EXE", "NULL", "TMP", {}}, EventMsg{kKeyDown, 1, 2, 3, 4}, {}};
+      MacroRecord other{
+          MacroSubject{"x", "OTHER.EXE", "NULL", "TMP", {}}, EventMsg{kKeyDown, 1, 2, 3, 4}, {}};
       for (size_t i = 0; i < c.events; ++i) {
-        mixed.insert(mixed.end(), macro.begin() + i * kMacroRecordBytes, macro.begin() + (i + 1) * kMacroRecordBytes);
+        mixed.insert(mixed.end(), macro.begin() + i * kMacroRecordBytes,
+                     macro.begin() + (i + 1) * kMacroRecordBytes);
         if ((i + 1) % c.foreign_every == 0) {
           const auto r = EncodeMacroRecord(other);
           mixed.insert(mixed.end(), r.begin(), r.end());
@@ -135,10 +138,10 @@ TEST(FileSaverFiles, SequenceNumbers) {
   const std::vector<Case> cases = {
       {{}, 0},
       {{"NULL0000.TMP", "NULL0001.TMP.x"}, 2},
-      {{"null0000.tmp"}, 1},                    // names compared ignoring case
-      {{"NULL0000.TMPX", "NULL0000"}, 0},       // neither is the file nor it with an extension
-      {{"NULL0000.TMP", "NULL0002.TMP"}, 1},    // the first free number
-      {{"SEQ0000.TXT", "NULL0001.TMP"}, 0},     // other prefixes do not count
+      {{"null0000.tmp"}, 1},                  // names compared ignoring case
+      {{"NULL0000.TMPX", "NULL0000"}, 0},     // neither is the file nor it with an extension
+      {{"NULL0000.TMP", "NULL0002.TMP"}, 1},  // the first free number
+      {{"SEQ0000.TXT", "NULL0001.TMP"}, 0},   // other prefixes do not count
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -149,7 +152,8 @@ TEST(FileSaverFiles, SequenceNumbers) {
   // After 9999 the numbering starts again at 0.
   TempDir dir;
   fs::create_directory("FILES");
-  for (int n = 0; n <= 9999; ++n) testing_support::WriteFileText(SequenceFilePath("FILES", "NULL", n, "TMP"), "");
+  for (int n = 0; n <= 9999; ++n)
+    testing_support::WriteFileText(SequenceFilePath("FILES", "NULL", n, "TMP"), "");
   EXPECT_EQ(NextSequenceNumber("FILES", "NULL", "TMP"), 0);
   EXPECT_EQ(NextSequenceNumber("MISSING", "NULL", "TMP"), 0);
 }

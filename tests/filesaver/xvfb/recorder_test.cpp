@@ -37,7 +37,8 @@ class Notices {
   }
   bool WaitFor(size_t count, int timeout_ms) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return messages_.size() >= count; });
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                             [&] { return messages_.size() >= count; });
   }
   std::vector<unsigned> Messages() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -93,7 +94,8 @@ TEST(FileSaverRecorder, RecordsTypingUntilF12AndReplaysItIntoAFreshApplication) 
   EXPECT_NE(recorder.FreeHook(kRecordHook), 0);
   EXPECT_FALSE(recorder.recording());
 
-  ASSERT_TRUE(ConvertRecording(MacroSubject{"Test Pad", "TESTPAD.EXE", kDefaultPrefix, kDefaultExtension, rect}));
+  ASSERT_TRUE(
+      ConvertRecording(MacroSubject{"Test Pad", "TESTPAD.EXE", kDefaultPrefix, kDefaultExtension, rect}));
   const std::vector<uint8_t> macro = testing_support::ReadFileBytes("TESTPAD.MAC");
   ASSERT_FALSE(macro.empty());
   ASSERT_EQ(macro.size() % kMacroRecordBytes, 0u);
@@ -109,7 +111,8 @@ TEST(FileSaverRecorder, RecordsTypingUntilF12AndReplaysItIntoAFreshApplication) 
     if (r.event.message == kKeyDown) downs.push_back(r.event.param_h);
     EXPECT_NE(r.event.param_h, kEndKeysym) << "F12 is not recorded";
   }
-  const std::vector<uint32_t> expected = {'h', 'e', 'l', 'l', 'o', 0xFF09 /* Tab */, kMarkKeysym, 0xFFE3 /* Ctrl */, 's'};
+  const std::vector<uint32_t> expected = {
+      'h', 'e', 'l', 'l', 'o', 0xFF09 /* Tab */, kMarkKeysym, 0xFFE3 /* Ctrl */, 's'};
   EXPECT_EQ(downs, expected);
   EXPECT_EQ(lookup.MacroExistsForWindow("Test Pad"), 1);
   fs::copy_file("TESTPAD.MAC", ScreenshotFolder() + "/TESTPAD.MAC", fs::copy_options::overwrite_existing);
@@ -117,9 +120,8 @@ TEST(FileSaverRecorder, RecordsTypingUntilF12AndReplaysItIntoAFreshApplication) 
   // Replay into a fresh instance, placed where the recording was made.
   pad.client->Stop();
   ASSERT_TRUE(filesaver_testing::WaitForWindowGone(lookup, "Test Pad", 30000));
-  filesaver_testing::TestPad fresh =
-      StartTestPad(x.display(), dir.path().string(), false, std::string(),
-                   {"--screenshot", ScreenshotFolder() + "/testpad.png"});
+  filesaver_testing::TestPad fresh = StartTestPad(x.display(), dir.path().string(), false, std::string(),
+                                                  {"--screenshot", ScreenshotFolder() + "/testpad.png"});
   ASSERT_TRUE(fresh.ok()) << fresh.error;
   ASSERT_TRUE(EnsureFilesFolder());
   const WindowId target = lookup.FindAppWindow(1, ProgramNameFromMacro("TESTPAD.MAC"));

@@ -134,10 +134,12 @@ TEST(FileSaverProgram, AsRootWorksAsTheFolderOwner) {
   fs::create_symlink(victim, folder + "/" + filesaver::kPrefixFile);
   fs::create_symlink(victim, folder + "/" + filesaver::kRecordingFile);
   testing_support::GiveToOrdinaryUser(dir.path());
-  testing_support::GiveToOrdinaryUser(elsewhere.path());  // writable by the user: only the refusal protects it
+  testing_support::GiveToOrdinaryUser(
+      elsewhere.path());  // writable by the user: only the refusal protects it
 
   std::string error;
-  const std::string program = testing_support::ProgramForOrdinaryUser(filesaver_testing::TestPadProgram(), &error);
+  const std::string program =
+      testing_support::ProgramForOrdinaryUser(filesaver_testing::TestPadProgram(), &error);
   ASSERT_FALSE(program.empty()) << error;
   filesaver_testing::TestPad pad = StartTestPad(x.display(), folder, true, program);
   ASSERT_TRUE(pad.ok()) << pad.error;
@@ -148,8 +150,9 @@ TEST(FileSaverProgram, AsRootWorksAsTheFolderOwner) {
   ASSERT_TRUE(pad.client->WaitForLine("SAVED", 30000)) << run.log;
   EXPECT_EQ(testing_support::ReadFileText(saved), "hello");
   EXPECT_EQ(testing_support::ReadFileText(victim), "untouched");
-  for (const std::string& name : {std::string("FILES"), std::string(filesaver::kPrefixFile),
-                                  std::string(filesaver::kRecordingFile), std::string("FILES/NULL0000.TMP")}) {
+  for (const std::string& name :
+       {std::string("FILES"), std::string(filesaver::kPrefixFile), std::string(filesaver::kRecordingFile),
+        std::string("FILES/NULL0000.TMP")}) {
     struct stat st;
     ASSERT_EQ(::lstat((folder + "/" + name).c_str(), &st), 0) << name;
     EXPECT_FALSE(S_ISLNK(st.st_mode)) << name;
