@@ -4,7 +4,8 @@
 // battery brings the shutdown sequence (the pre-shutdown command before the UPS-off command,
 // the file saver, the record files, the shutdown command exactly once), and a mains return
 // before low battery cancels everything. The shutdown, saver, sound and command programs are
-// stand-in scripts that only log their arguments.
+// stand-in scripts that only log their arguments; in one run the real file saver replays a
+// macro into a test application on a virtual X server before the shutdown stand-in runs.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +26,10 @@
 #include "tests/support/simulated_ups.h"
 #include "tests/support/smtp_test_server.h"
 #include "tests/support/snmp_peer.h"
+#ifdef VIGIL_WITH_FILE_SAVER
+#include "tests/filesaver/support/test_pad.h"
+#include "tests/support/xvfb_server.h"
+#endif
 
 namespace {
 
@@ -290,5 +295,41 @@ TEST_F(AgentOutageTest, MainsReturnBeforeLowBatteryCancelsCleanly) {
   EXPECT_FALSE(Contains(Effects(), "pre-shutdown"));
   EXPECT_FALSE(Contains(agent.Stderr(), "ShutdownSequence"));
 }
+
+#ifdef VIGIL_WITH_FILE_SAVER
+// The low-battery shutdown with the real file saver as the saver command: it replays the macro
+// of a console's folder into the running test application, which saves its text, and the
+// shutdown stand-in then finds the saved file.
+TEST_F(AgentOutageTest, LowBatteryShutdownRunsTheFileSaverBeforeTheShutdown) {
+  testing_support::XvfbServer x;
+  VIGIL_SKIP_WITHOUT_XVFB(x);
+  const std::string console = agent.File("console");
+  std::filesystem::create_directory(console);
+  ASSERT_TRUE(filesaver_testing::WriteTestPadMacro(console, "NULL", "TMP"));
+  filesaver_testing::TestPad pad = filesaver_testing::StartTestPad(x.display(), console);
+  ASSERT_TRUE(pad.ok()) << pad.error;
+  const std::string saved = console + "/FILES/NULL0000.TMP";
+  StandIn("shutdown", "[ -f \"" + saved + "\" ] && echo \"saved before the shutdown: $(cat \"" + saved +
+                          "\")\" >>\"$LOG\"\n");
+  testing_support::WriteFileText(
+      agent.File("VigilNT.conf"),
+      "snmp_service =\nuser_terminals = no\n"
+      "shutdown_command = " + Script("shutdown") + " -h now\n"
+      "reboot_command = " + Script("shutdown") + " -r now\n"
+      "saver_command = " + filesaver_testing::SaverProgram() + " -d " + console + " -D " + x.display() + "\n"
+      "sound_player = " + Script("sound") + "\n");
+
+  StartAgent();
+  FailMains();
+  ASSERT_TRUE(ups.Do("battery low"));
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(Effects(), "shutdown -h now"); }, 240000))
+      << agent.Stderr();
+  EXPECT_EQ(agent.Wait(90000), 0) << agent.Stderr();
+  EXPECT_TRUE(Contains(Effects(), "saved before the shutdown: hello")) << Effects();
+  EXPECT_TRUE(Contains(agent.Stderr(), "Running the file saver")) << agent.Stderr();
+  EXPECT_FALSE(Contains(agent.Stderr(), "The file saver ended with"));
+  EXPECT_EQ(Count(Effects(), "shutdown -"), 1u);
+}
+#endif
 
 }  // namespace
