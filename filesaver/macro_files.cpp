@@ -334,15 +334,17 @@ bool EnsureFilesFolder(const std::string& folder) {
   return fs::is_directory(folder, ec);
 }
 
-bool CreateMarkerFile() {
-  const int fd = ::open(kMarkerFile, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+bool CreateMarkerFile(const std::string& directory) {
+  const std::string path = directory + "/" + kMarkerFile;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   ::close(fd);
   return true;
 }
 
-bool RemoveMarkerFile() {
-  return ::unlink(kMarkerFile) == 0 || errno == ENOENT;
+bool RemoveMarkerFile(const std::string& directory) {
+  const std::string path = directory + "/" + kMarkerFile;
+  return ::unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
 std::string ReadPrefixFile(const std::string& path) {

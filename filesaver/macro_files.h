@@ -157,9 +157,9 @@ int BuildPlaybackFile(std::string_view program);
 // True when it exists afterwards as a folder.
 bool EnsureFilesFolder(const std::string& folder = kFilesFolder);
 
-// The marker file in the current directory. Removing counts a missing marker as removed.
-bool CreateMarkerFile();
-bool RemoveMarkerFile();
+// The marker file in `directory`. Removing counts a missing marker as removed.
+bool CreateMarkerFile(const std::string& directory = ".");
+bool RemoveMarkerFile(const std::string& directory = ".");
 
 // The path PREFIX.TMP holds, or empty when it cannot be read.
 std::string ReadPrefixFile(const std::string& path = kPrefixFile);

@@ -25,6 +25,10 @@ namespace filesaver {
 inline constexpr unsigned kRecordingEndedMessage = 0x08B0;  // WM_USER + 1200
 inline constexpr int kRecordHook = 0;
 inline constexpr int kPlaybackHook = 1;
+// The keysyms of F11 (marks where a replay types the saved file's path) and F12 (ends a
+// recording).
+inline constexpr uint32_t kMarkKeysym = 0xFFC8;
+inline constexpr uint32_t kEndKeysym = 0xFFC9;
 // A replay waits at most this long between two events, whatever the recording says.
 inline constexpr uint32_t kMaxReplayGapMs = 1000;
 

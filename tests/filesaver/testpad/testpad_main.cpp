@@ -1,8 +1,9 @@
-// testpad [TITLE]: a small application for the File Saver's tests under a virtual X server.
+// testpad [TITLE] [--screenshot FILE]: a small application for the File Saver's tests under a virtual X server.
 // A text field and a file-name field; Ctrl+S saves the text to the file of that name (relative
 // to the working directory). It reports on its standard output, one line each: "ACTIVE" when
 // its window has become the active one (keys typed now reach it), "SAVED <name>" or
-// "NOT SAVED <name>" after each Ctrl+S.
+// "NOT SAVED <name>" after each Ctrl+S. With --screenshot it writes a picture of its window
+// to FILE (PNG) after each Ctrl+S.
 #include <QApplication>
 #include <QFile>
 #include <QFormLayout>
@@ -18,7 +19,7 @@ namespace {
 
 class TestPad : public QWidget {
  public:
-  explicit TestPad(const QString& title) {
+  TestPad(const QString& title, const QString& screenshot) : screenshot_(screenshot) {
     setWindowTitle(title);
     auto* form = new QFormLayout;
     text_ = new QLineEdit(this);
@@ -51,6 +52,7 @@ class TestPad : public QWidget {
                     file.write(bytes) == bytes.size() && file.flush();
     file.close();
     status_->setText(ok ? QStringLiteral("Saved to %1.").arg(name) : QStringLiteral("Cannot save to \"%1\".").arg(name));
+    if (!screenshot_.isEmpty()) grab().save(screenshot_, "PNG");
     Report(QStringLiteral("%1 %2").arg(ok ? QStringLiteral("SAVED") : QStringLiteral("NOT SAVED"), name).toUtf8());
   }
 
@@ -62,13 +64,21 @@ class TestPad : public QWidget {
   QLineEdit* text_;
   QLineEdit* name_;
   QLabel* status_;
+  QString screenshot_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  TestPad pad(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("Test Pad"));
+  QString title = QStringLiteral("Test Pad");
+  QString screenshot;
+  const QStringList args = QApplication::arguments();
+  for (int i = 1; i < args.size(); ++i) {
+    if (args[i] == QStringLiteral("--screenshot") && i + 1 < args.size()) screenshot = args[++i];
+    else title = args[i];
+  }
+  TestPad pad(title, screenshot);
   pad.setGeometry(120, 140, 420, 130);
   pad.show();
   pad.activateWindow();
