@@ -169,6 +169,9 @@ TEST_F(FileSaverXTest, RecordsAMacroAndReplaysItIntoAFreshApplication) {
   EXPECT_EQ(boxes.Boxes()[0].text, "To start recording press OK, press CANCEL to quit");
   ASSERT_TRUE(d->RecordHookSet());
   ASSERT_TRUE(WaitFor([] { return filesaver::MsgSrc.recording(); }));
+  // The recorder's thread enables its RECORD context after SetHook has returned, and nothing
+  // tells when that is done: keys typed at once may come before it.
+  QTest::qWait(1000);
   keys.Type("hello");
   keys.Tap(XK_Tab);
   keys.Tap(XK_F11);
