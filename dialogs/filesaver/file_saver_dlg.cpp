@@ -212,7 +212,7 @@ void FileSaverDlg::BuildControls() {
   connect(deleteButton, &QPushButton::clicked, this, [this] { OnDelete(); });
   connect(applications_, &QListWidget::itemDoubleClicked, this, [this] { OnBuild(); });
   connect(macros_, &QListWidget::itemDoubleClicked, this, [this] { OnTest(); });
-  connect(sequential_box_, &QCheckBox::clicked, this, [this] { OnSequentialNames(); });
+  connect(sequential_box_, &QCheckBox::toggled, this, [this] { OnSequentialNames(); });
 
   setTabOrder(applications_, search);
   setTabOrder(search, build);
@@ -306,9 +306,9 @@ void FileSaverDlg::UpdateData() {
 }
 
 void FileSaverDlg::UpdateControls() {
-  sequential_box_->setChecked(sequential_ != 0);
   prefix_edit_->setText(prefix_);
   extension_edit_->setText(extension_);
+  sequential_box_->setChecked(sequential_ != 0);
 }
 
 void FileSaverDlg::Say(int stringId) {
