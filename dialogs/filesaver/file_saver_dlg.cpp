@@ -372,13 +372,11 @@ void FileSaverDlg::OnBuild() {
   recording_accepted_ = true;
   lookup_->programs.ActivateWindow(window);
   // What the macro's records carry, fixed now: the prefix and extension the controls show
-  // later do not change a recording already under way.
-  recorded_.title = title;
-  recorded_.program = program;
-  recorded_.prefix = prefix_.toStdString();
-  recorded_.extension = extension_.toStdString();
-  recorded_.rect = lookup_->programs.GetWindowRect(window);
+  // later do not change a recording under way, nor does a Build the recorder refuses.
+  const filesaver::MacroSubject subject{title, program, prefix_.toStdString(), extension_.toStdString(),
+                                        lookup_->programs.GetWindowRect(window)};
   if (filesaver::MsgSrc.SetHook(filesaver::kRecordHook) != 0) {
+    recorded_ = subject;
     record_hook_ = true;
     recording_ = true;
     lookup_->programs.ActivateWindow(window);
