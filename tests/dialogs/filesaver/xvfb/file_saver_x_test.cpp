@@ -328,4 +328,26 @@ TEST_F(FileSaverXTest, APlaybackFileThatCannotBeBuiltIsReported) {
   CloseAllWindows();
 }
 
+TEST_F(FileSaverXTest, ADisplayWithoutRecordIsNotUsed) {
+  SKIP_WITHOUT_X();
+  StartPad();
+  WritePadMacro("TESTPAD.MAC");
+  // (Xvfb without XTEST has no RECORD either.)
+  testing_support::XvfbServer lacking({"-extension", "RECORD"});
+  ASSERT_TRUE(lacking.running()) << lacking.error();
+  // The dialog looks for applications on $DISPLAY.
+  ::setenv("DISPLAY", lacking.display().c_str(), 1);
+  FileSaverDlg* d = Open();
+  ::setenv("DISPLAY", Display().c_str(), 1);
+  EXPECT_FALSE(d->DisplayUsable());
+  EXPECT_EQ(d->Applications()->count(), 0);
+  EXPECT_EQ(d->Macros()->count(), 0);
+  ASSERT_EQ(boxes.Count(), 1);
+  EXPECT_EQ(
+      boxes.Boxes()[0].text.toStdString(),
+      "The File Saver cannot record or replay here: the X display has no RECORD extension.\nIt needs an X "
+      "display with the RECORD and XTEST extensions.");
+  CloseAllWindows();
+}
+
 }  // namespace
