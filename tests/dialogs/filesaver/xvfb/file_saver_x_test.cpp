@@ -2,8 +2,10 @@
 // recorded from keys typed through XTEST (which the recorder sees as the user's), listed, and
 // replayed into a fresh testpad, which then saves its text where the replay told it; and the
 // refusals that come before any hook is set.
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
@@ -226,6 +228,39 @@ TEST_F(FileSaverXTest, RecordsAMacroAndReplaysItIntoAFreshApplication) {
   const QPixmap client = QGuiApplication::primaryScreen()->grabWindow(
       0, kPadRect.left, kPadRect.top, kPadRect.right - kPadRect.left, kPadRect.bottom - kPadRect.top);
   EXPECT_TRUE(client.save(shots + "/test_client.png"));
+
+  // Deleted, then recorded again with sequential names and ended by Stop instead of F12.
+  ASSERT_TRUE(Select(d->Macros(), "TESTPAD.MAC"));
+  Click(d, IDC_FS_DELETE);
+  EXPECT_EQ(boxes.Count(), 0);
+  EXPECT_FALSE(fs::exists("TESTPAD.MAC"));
+  EXPECT_EQ(d->Macros()->count(), 0);
+  d->findChild<QCheckBox*>(ControlName(IDC_FS_SEQUENTIAL))->click();
+  d->findChild<QLineEdit*>(ControlName(IDC_FS_PREFIX))->setText("SEQ");
+  d->findChild<QLineEdit*>(ControlName(IDC_FS_EXTENSION))->setText("TXT");
+  ASSERT_TRUE(Select(d->Applications(), kTitle));
+  boxes.QueueAnswer(IDOK);
+  Click(d, IDC_FS_BUILD);
+  ASSERT_TRUE(d->RecordHookSet());
+  QTest::qWait(1000);  // as above
+  keys.Type("hi");
+  keys.Tap(XK_F11);
+  ASSERT_TRUE(WaitFor([] { return fs::exists("insert11.now"); }));
+  Click(d, IDC_FS_STOP);
+  EXPECT_FALSE(d->RecordHookSet());
+  EXPECT_FALSE(filesaver::MsgSrc.recording());
+  EXPECT_EQ(d->Macros()->findItems("TESTPAD.MAC", Qt::MatchExactly).size(), 1);
+  EXPECT_FALSE(fs::exists("insert11.now"));
+  EXPECT_FALSE(d->findChild<QCheckBox*>(ControlName(IDC_FS_SEQUENTIAL))->isChecked());
+  EXPECT_EQ(d->findChild<QLineEdit*>(ControlName(IDC_FS_PREFIX))->text(), "");
+  ASSERT_TRUE(WaitFor([] { return fs::exists("TESTPAD.MAC"); }));
+  const std::vector<uint8_t> again = Bytes("TESTPAD.MAC");
+  ASSERT_GE(again.size(), 6 * filesaver::kMacroRecordBytes);  // h, i, F11 down and up
+  ASSERT_EQ(again.size() % filesaver::kMacroRecordBytes, 0u);
+  for (size_t at = 0; at < again.size(); at += filesaver::kMacroRecordBytes) {
+    const filesaver::MacroRecord r = filesaver::DecodeMacroRecord(again.data() + at);
+    EXPECT_EQ(r.subject.prefix + "." + r.subject.extension, "SEQ.TXT");
+  }
 }
 
 TEST_F(FileSaverXTest, RefusalsComeBeforeAnyHook) {
