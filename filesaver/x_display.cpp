@@ -70,7 +70,13 @@ DisplayState Check(Display* display) {
   if (display == nullptr || Broken(display)) return DisplayState::kNoDisplay;
   int major = 0;
   int minor = 0;
-  if (!XRecordQueryVersion(display, &major, &minor)) return DisplayState::kNoRecord;
+  int opcode = 0;
+  int first_event = 0;
+  int first_error = 0;
+  // Asked by name first: the version query of a missing extension complains on stderr.
+  if (!XQueryExtension(display, "RECORD", &opcode, &first_event, &first_error) ||
+      !XRecordQueryVersion(display, &major, &minor))
+    return DisplayState::kNoRecord;
   int event_base = 0;
   int error_base = 0;
   if (!XTestQueryExtension(display, &event_base, &error_base, &major, &minor)) return DisplayState::kNoXTest;

@@ -24,6 +24,9 @@ expect() {
 }
 expect /usr/sbin/VigilNT
 expect /usr/bin/Tremmail
+expect /usr/bin/saver
+expect /usr/lib/vigil/libfilesaver.so
+expect /usr/share/man/man1/saver.1.gz
 expect /lib/systemd/system/VigilNT.service
 expect /etc/vigil/VigilNT.conf
 expect /usr/lib/vigil/libplatform.so
@@ -65,7 +68,7 @@ done
 
 # Every run path in the package names a folder of the package (or of the system).
 bash "$(dirname "$0")/run_paths_check.sh" --root "$ROOT" "$ROOT" usr/sbin/VigilNT usr/bin/Tremmail \
-  usr/bin/Vigil95 usr/lib/vigil/libplatform.so || fail=1
+  usr/bin/saver usr/bin/Vigil95 usr/lib/vigil/libplatform.so || fail=1
 
 # Debian's own check of the package: no error and no warning.
 if ! command -v lintian >/dev/null; then

@@ -42,6 +42,35 @@ filesaver::WindowId WaitForWindow(filesaver::ProgramLookup& lookup, const std::s
   }
 }
 
+bool WaitForWindowGone(filesaver::ProgramLookup& lookup, const std::string& title, int timeout_ms) {
+  const int64_t deadline = NowMs() + timeout_ms;
+  for (;;) {
+    if (lookup.FindAppWindow(0, title) == 0) return true;
+    if (NowMs() >= deadline) return false;
+    ::poll(nullptr, 0, 50);
+  }
+}
+
+void ClickAt(const std::string& display, int x, int y) {
+  Display* d = XOpenDisplay(display.c_str());
+  if (d == nullptr) return;
+  XTestFakeMotionEvent(d, -1, x, y, CurrentTime);
+  XTestFakeButtonEvent(d, 1, True, CurrentTime);
+  XTestFakeButtonEvent(d, 1, False, CurrentTime);
+  XSync(d, False);
+  XCloseDisplay(d);
+}
+
+bool KeyIsDown(const std::string& display, unsigned long keysym) {
+  Display* d = XOpenDisplay(display.c_str());
+  if (d == nullptr) return false;
+  char keys[32] = {};
+  XQueryKeymap(d, keys);
+  const KeyCode code = XKeysymToKeycode(d, keysym);
+  XCloseDisplay(d);
+  return code != 0 && (keys[code / 8] & (1 << (code % 8))) != 0;
+}
+
 TestPad StartTestPad(const std::string& display, const std::string& directory, bool as_ordinary_user,
                      const std::string& program, const std::vector<std::string>& extra_args) {
   TestPad pad;

@@ -36,6 +36,15 @@ TestPad StartTestPad(const std::string& display, const std::string& directory, b
 // Polls (bounded) until a window of that title is listed; 0 when none came.
 filesaver::WindowId WaitForWindow(filesaver::ProgramLookup& lookup, const std::string& title, int timeout_ms);
 
+// Polls (bounded) until no window of that title is listed (a client that ended is gone from
+// the server a moment later); true when none is.
+bool WaitForWindowGone(filesaver::ProgramLookup& lookup, const std::string& title, int timeout_ms);
+
+// A left click at a root position, through XTEST.
+void ClickAt(const std::string& display, int x, int y);
+// Whether the key of the keysym is held down on the display.
+bool KeyIsDown(const std::string& display, unsigned long keysym);
+
 // Input sent to the display through XTEST on a connection of its own.
 class Keyboard {
  public:
