@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "dialogs/filesaver/file_saver_dlg.h"
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/file_dialog.h"
 #include "dialogs/frame/help.h"
@@ -80,8 +81,6 @@ void ShutdownProgramsPage::BuildControls() {
   file_saver_text_->setBuddy(file_saver_);
   setup_saver_ = MakeButton(IDC_PROG_SETUP_SAVER, QStringLiteral("Setup File Saver..."));
   setup_saver_->setAutoDefault(false);
-  // The File Saver dialog is not part of this library yet.
-  setup_saver_->setEnabled(false);
   saverRow->addWidget(file_saver_);
   saverRow->addWidget(file_saver_text_, 1);
   saverRow->addWidget(setup_saver_);
@@ -118,6 +117,7 @@ void ShutdownProgramsPage::BuildControls() {
   connect(run_command_, &QCheckBox::toggled, this, [this] { UpdateVisibility(); });
   connect(low_battery_, &QCheckBox::toggled, this, [this] { UpdateVisibility(); });
   connect(browse_, &QPushButton::clicked, this, [this] { OnBrowse(); });
+  connect(setup_saver_, &QPushButton::clicked, this, [this] { OnSetupFileSaver(); });
   setTabOrder(os_time_, file_saver_);
   setTabOrder(file_saver_, setup_saver_);
   setTabOrder(setup_saver_, run_command_);
@@ -236,6 +236,10 @@ void ShutdownProgramsPage::OnBrowse() {
   if (GetFileDialogLayer().GetOpenFileName(this, QStringLiteral("Pre-shutdown Command"), QString(),
                                            QStringLiteral("All Files (*)"), chosen))
     command_->setText(chosen);
+}
+
+void ShutdownProgramsPage::OnSetupFileSaver() {
+  FileSaverDlg::Open(this);
 }
 
 void ShutdownProgramsPage::OnNext() {

@@ -35,6 +35,8 @@ class ShutdownProgramsPage : public ShutdownPage {
   void OnNext() override;
   void OnBack() override;
   void OnBrowse();
+  // "Setup File Saver...": raises the open File Saver dialog or opens one.
+  void OnSetupFileSaver();
   // Shows the file saver button and the command field as their check boxes say.
   void UpdateVisibility();
 

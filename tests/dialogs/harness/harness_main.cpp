@@ -11,15 +11,21 @@
 #include "dialogs/frame/trem_globals.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 #include "tests/support/private_network.h"
+#include "tests/support/xvfb_server.h"
 
 namespace trem_harness {
 
 namespace {
 bool g_private_requested = false;
-}
+bool g_xvfb_requested = false;
+}  // namespace
 
 PrivateNetworkRequest::PrivateNetworkRequest() {
   g_private_requested = true;
+}
+
+XvfbRequest::XvfbRequest() {
+  g_xvfb_requested = true;
 }
 
 bool HarnessInPrivateNetwork() {
@@ -35,6 +41,12 @@ int main(int argc, char** argv) {
     // Before any thread exists; tests that need the network skip when this failed.
     if (!testing_support::EnterPrivateNetwork(error))
       std::fprintf(stderr, "no private network: %s\n", error.c_str());
+  }
+  if (trem_harness::g_xvfb_requested) {
+    std::string error;
+    // Sets DISPLAY and QT_QPA_PLATFORM=xcb when the server runs.
+    if (testing_support::ProcessXvfb(&error) == nullptr)
+      std::fprintf(stderr, "no virtual X server: %s\n", error.c_str());
   }
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   InstallQuietQtMessages();

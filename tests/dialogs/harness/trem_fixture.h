@@ -6,6 +6,9 @@
 //
 //   TREM_HARNESS_PRIVATE_NETWORK();   // at namespace scope in one test file
 //
+// A test program whose dialogs work on an X display asks for a virtual X server the same way
+// (TREM_HARNESS_XVFB()).
+//
 // TremTest gives each test:
 //   - a fresh working directory and its own VIGIL_NAME_PREFIX;
 //   - the named mutex "Mutex to lock SCP queue", created as the console creates it;
@@ -43,6 +46,14 @@ struct PrivateNetworkRequest {
   static const ::trem_harness::PrivateNetworkRequest kTremPrivateNetworkRequest {}
 // True when the program runs in a network of its own.
 bool HarnessInPrivateNetwork();
+
+// Asks the harness main to start a virtual X server (tests/support/xvfb_server.h) and build the
+// QApplication on it (xcb); without one the program stays offscreen and its X tests skip.
+struct XvfbRequest {
+  XvfbRequest();
+};
+#define TREM_HARNESS_XVFB() \
+  static const ::trem_harness::XvfbRequest kTremXvfbRequest {}
 
 // Makes gHosts hold the one host of the tests: "localhost", the agent on this computer
 // (127.0.0.1, the SCP port), at index 1.
