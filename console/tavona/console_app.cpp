@@ -38,6 +38,11 @@ CConsoleApp::~CConsoleApp() {
   if (g_app == this) g_app = nullptr;
 }
 
+CTandleFrame* CConsoleApp::CreateFrame() {
+  frame_ = new CTandleFrame(this, &doc_);
+  return frame_.data();
+}
+
 CTandleFrame* CConsoleApp::Frame() const {
   return frame_.data();
 }
@@ -95,8 +100,7 @@ bool CConsoleApp::InitInstance(const std::vector<std::string>& args) {
     QApplication::processEvents();
   }
 
-  frame_ = new CTandleFrame(this, &doc_);
-  if (frame_ == nullptr) return false;
+  if (CreateFrame() == nullptr) return false;
   if (gnCommMode == 1 && doc_.HostName().isEmpty()) {
     const auto node = console::NodeOf(command_line_.m);
     frame_->SetIpxHost(console::DecimalOf(command_line_.i).value_or(0), node.value_or(std::array<uint8_t, 6>{}),

@@ -52,6 +52,8 @@ class CConsoleApp {
   using AccessDialogRunner = std::function<int(CAccessModeDlg&)>;
   static void SetAccessDialogRunner(AccessDialogRunner runner);
 
+  // Builds the main frame (the start-up sequence's step; tests build one without the rest).
+  CTandleFrame* CreateFrame();
   CTandleFrame* Frame() const;
   CSplashWnd* Splash() const;
   CTandleDoc& Doc() { return doc_; }
