@@ -58,19 +58,18 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   const std::string versionText = setup.GetConsoleVersionText();
   version_ = new QLabel(versionText.empty() ? QString() : QStringLiteral("Version ") + QString::fromStdString(versionText), this);
   version_->setObjectName(ControlName(IDC_ABOUT_VERSION));
-  auto* program = new QLabel(QStringLiteral("Tavona ") + ProductVersionText().toLower(), this);
   legal_ = new QLabel(LegalNoticeText(), this);
   legal_->setObjectName(ControlName(IDC_ABOUT_LEGAL));
   company_ = new QLabel(QString::fromStdString(setup.GetCompanyText()), this);
   company_->setObjectName(ControlName(IDC_ABOUT_COMPANY));
-  for (QLabel* l : {version_, program, legal_, company_}) l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  version_->setToolTip(QStringLiteral("Tavona ") + ProductVersionText().toLower());
+  for (QLabel* l : {version_, legal_, company_}) l->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   auto* text = new QVBoxLayout;
   text->setSpacing(4);
   text->addWidget(title);
   text->addSpacing(6);
   text->addWidget(version_);
-  text->addWidget(program);
   text->addSpacing(6);
   text->addWidget(company_);
   text->addWidget(legal_);

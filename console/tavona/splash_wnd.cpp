@@ -1,5 +1,6 @@
 #include "console/tavona/splash_wnd.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QGuiApplication>
 #include <QScreen>
@@ -44,21 +45,25 @@ void CSplashWnd::paintEvent(QPaintEvent*) {
   p.drawImage(QPoint(0, 0), tavona::SplashBanner(w, h));
   SetupData setup;
   const QString name = QString::fromStdString(setup.GetApplicationTypeName(6)) + QLatin1Char(' ') + EditionWord(ProgramTitle());
-  QFont big(QStringLiteral("Arial"));
-  big.setBold(true);
-  big.setPixelSize(h / 6);
-  p.setFont(big);
+  // The name centred at seven twelfths of the width, a third of the height down; the notice
+  // below it. Each font is made smaller where the text would not fit beside the mark.
+  const double room = w * (1.0 - 7.0 / 12.0) * 2.0 - 16;
+  auto fitted = [&](int pixels, const QString& text) {
+    QFont f(QStringLiteral("Arial"));
+    f.setBold(true);
+    f.setPixelSize(pixels);
+    while (pixels > 9 && QFontMetricsF(f).horizontalAdvance(text) > room) f.setPixelSize(--pixels);
+    return f;
+  };
+  p.setFont(fitted(h / 6, name));
   p.setPen(Qt::white);
   const QPointF centre(w * 7.0 / 12.0, h / 3.0 + 10);
-  p.drawText(QRectF(centre.x() - w / 2.0, centre.y() - h / 6.0, w, h / 3.0), Qt::AlignCenter, name);
-  QFont small(QStringLiteral("Arial"));
-  small.setBold(true);
-  small.setPixelSize(h / 14 > 11 ? h / 14 : 11);
-  p.setFont(small);
+  p.drawText(QRectF(centre.x() - room / 2.0, centre.y() - h / 6.0, room, h / 3.0), Qt::AlignCenter, name);
+  const QString notice = LegalNoticeText();
+  p.setFont(fitted(h / 14, notice));
   p.setPen(QColor(255, 255, 255, 210));
   const QPointF legal(w * 7.0 / 12.0, h / 3.0 + h / 5.0);
-  p.drawText(QRectF(legal.x() - w / 2.0 + 8, legal.y() - h / 10.0, w - 16, h / 5.0), Qt::AlignCenter | Qt::TextWordWrap,
-             LegalNoticeText());
+  p.drawText(QRectF(legal.x() - room / 2.0, legal.y() - h / 10.0, room, h / 5.0), Qt::AlignCenter, notice);
   p.setPen(QPen(QColor(255, 255, 255, 90), 1));
   p.setBrush(Qt::NoBrush);
   p.drawRect(QRectF(0.5, 0.5, w - 1, h - 1));

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <algorithm>
 #include <cmath>
 
 #include "console/tavona/tavona_ids.h"
@@ -359,8 +360,10 @@ QImage SplashBanner(int width, int height) {
     wave.lineTo(QPointF(x, height * 0.78 + std::sin(x / 22.0) * height * 0.06));
   }
   p.drawPath(wave);
-  const int mark = height / 3;
-  p.drawImage(QRectF(width * 0.06, height * 0.28 - mark / 2.0, mark, mark), ProgramIconImage(mark * 2));
+  // The program's mark in the left sixth, beside the name.
+  const int mark = std::min(height / 3, width / 6);
+  p.drawImage(QRectF(width / 12.0 - mark / 2.0 + 8, height / 3.0 + 10 - mark / 2.0, mark, mark),
+              ProgramIconImage(mark * 2));
   return image;
 }
 

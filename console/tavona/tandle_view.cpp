@@ -88,7 +88,9 @@ void PictureButton::SetPicture(int pictureId) {
 }
 
 QSize PictureButton::sizeHint() const {
-  return QSize(kPictureWidth, kPictureHeight);
+  // A little wider than the picture, so that the list below (as wide as the three) shows the
+  // longest state text whole.
+  return QSize(kPictureWidth + 24, kPictureHeight);
 }
 
 void PictureButton::paintEvent(QPaintEvent*) {
@@ -592,13 +594,13 @@ void CTandleView::ScheduleScreenshot() {
 }
 
 void CTandleView::SaveScreenshot() {
-  if (!app_->Shown() || !frame_->isVisible()) return;
+  // Before the first status reply the list is empty: the first picture waits for it.
+  if (!app_->Shown() || !frame_->isVisible() || list_->topLevelItemCount() == 0) return;
   // The states and pictures, not the times (a line without a time stamp of its own shows now).
   QString key;
   for (int i = 0; i < list_->topLevelItemCount(); ++i) key += list_->topLevelItem(i)->text(0) + QLatin1Char('\n');
   for (int id : PictureIds()) key += QString::number(id) + QLatin1Char(' ');
   if (key == last_screenshot_key_) return;
   last_screenshot_key_ = key;
-  const QString first = list_->topLevelItemCount() > 0 ? list_->topLevelItem(0)->text(0) : frame_->windowTitle();
-  screenshots_->Save(frame_, first);
+  screenshots_->Save(frame_, list_->topLevelItem(0)->text(0));
 }
