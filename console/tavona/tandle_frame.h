@@ -59,6 +59,8 @@ class CTandleFrame : public QMainWindow {
   static void SetWatchdogDelays(int firstMs, int secondMs);
   bool WatchdogArmed() const { return watchdog_.isActive(); }
   bool AgentStartTried() const { return agent_started_; }
+  // True once the window was closed (the program then ends).
+  bool Closed() const { return closing_; }
 
   // Menus and the toolbar.
   void LoadMenu(int menuId);

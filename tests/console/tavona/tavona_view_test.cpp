@@ -1,5 +1,7 @@
 // The status view, its menu and title, the About box, the splash, the dialog commands and the
 // application's settings, in-process with the harness's agent.
+#include <arpa/inet.h>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QMenuBar>
@@ -14,6 +16,7 @@
 #include "console/tavona/tavona_ids.h"
 #include "dialogs/frame/control_ids.h"
 #include "dialogs/frame/reply_status.h"
+#include "platform/name_resolver.h"
 #include "tests/console/comm_test_support.h"
 #include "tests/console/tavona/tavona_test_support.h"
 
@@ -374,6 +377,69 @@ TEST_F(TavonaTest, SettingsWithAndWithoutArgumentsAndTheAccessMode) {
   App().SaveStartupSettings();
   console::ConsoleSettings s(QStringLiteral("Tavona"), IniPath());
   EXPECT_EQ(s.ReadInt("Initialization", "LastCommMode", -1), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// Knows one name only.
+class OneNameResolver : public platform::NameResolver {
+ public:
+  bool AddressOf(const std::string& name, uint32_t& address) override {
+    if (name != "ups1") return false;
+    address = htonl(0x7F000001);
+    return true;
+  }
+  bool NameOf(uint32_t, std::string& name) override {
+    name = "ups1";
+    return true;
+  }
+  bool LocalHostName(std::string& name) override {
+    name = "here";
+    return true;
+  }
+};
+
+TEST_F(TavonaTest, StartupHostByModeAndAnUnknownNameClosesTheConsole) {
+  OneNameResolver resolver;
+  platform::SetNameResolver(&resolver);
+  // Mode 2 with a host: an SNMP adapter's address with the communities of g and s (or the
+  // defaults).
+  struct Row {
+    std::vector<std::string> args;
+    const char* read;
+    const char* write;
+  };
+  const Row rows[] = {{{"c:2", "h:ups1", "n"}, "marble", "harvest"},
+                      {{"c:2", "h:ups1", "g:north", "s:south", "n"}, "north", "south"}};
+  for (const Row& r : rows) {
+    app.reset();
+    {
+      KT_HostControl writer;
+      gHosts.ResetHosts();
+    }
+    ASSERT_TRUE(App().InitInstance(r.args));
+    ASSERT_EQ(Frame().SelectStartupHost(), 1);
+    {
+      KT_HostControl reader(0);
+      ASSERT_EQ(gHosts.GetHostCount(), 1);
+      KT_Address& a = gHosts.GetFirstHost()->Address();
+      EXPECT_EQ(a.GetType(), ADDRESS_SNMP);
+      EXPECT_STREQ(a.GetReadCommunity(), r.read);
+      EXPECT_STREQ(a.GetWriteCommunity(), r.write);
+    }
+    Frame().StopScpThread();
+  }
+  // Mode 0 with a name nobody knows: the console closes without a word.
+  app.reset();
+  ASSERT_TRUE(App().InitInstance({"c:0", "h:nowhere", "n"}));
+  CTandleFrame* frame = App().Frame();
+  EXPECT_TRUE(console_test::PumpUntil([&] { return frame->Closed(); }, 5000));
+  EXPECT_EQ(frame->Worker(), nullptr);
+  EXPECT_EQ(boxes.Count(), 0);
+  platform::SetNameResolver(nullptr);
+  gDiscover.Close();
 }
 
 }  // namespace
