@@ -16,7 +16,8 @@ QString ConfigBase() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg != nullptr && xdg[0] == '/') return QString::fromLocal8Bit(xdg);
   const char* home = std::getenv("HOME");
-  return QString::fromLocal8Bit(home != nullptr && home[0] == '/' ? home : "/tmp") + QStringLiteral("/.config");
+  return QString::fromLocal8Bit(home != nullptr && home[0] == '/' ? home : "/tmp") +
+         QStringLiteral("/.config");
 }
 
 }  // namespace
@@ -64,7 +65,8 @@ QString ConsoleSettings::Path() const {
 
 QString AgentPlatformFilePath() {
   const char* named = std::getenv("VIGIL_AGENT_PLATFORM");
-  return named != nullptr && named[0] != '\0' ? QString::fromLocal8Bit(named) : QString::fromLatin1(kAgentPlatformFile);
+  return named != nullptr && named[0] != '\0' ? QString::fromLocal8Bit(named)
+                                              : QString::fromLatin1(kAgentPlatformFile);
 }
 
 AgentPlatforms ReadAgentPlatforms(const QString& path) {

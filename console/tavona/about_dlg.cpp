@@ -32,8 +32,8 @@ QString LegalNoticeText() {
 
 QString CAboutDlg::CaptionFor(int interfaceType) {
   SetupData setup;
-  return LoadString(IDS_ABOUT_PREFIX) + QString::fromStdString(setup.GetApplicationTypeName(6)) + QLatin1Char(' ') +
-         QString::fromStdString(setup.GetApplicationTypeName(interfaceType == 1 ? 1 : 2));
+  return LoadString(IDS_ABOUT_PREFIX) + QString::fromStdString(setup.GetApplicationTypeName(6)) +
+         QLatin1Char(' ') + QString::fromStdString(setup.GetApplicationTypeName(interfaceType == 1 ? 1 : 2));
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
@@ -56,7 +56,9 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   big.setBold(true);
   title->setFont(big);
   const std::string versionText = setup.GetConsoleVersionText();
-  version_ = new QLabel(versionText.empty() ? QString() : QStringLiteral("Version ") + QString::fromStdString(versionText), this);
+  version_ = new QLabel(
+      versionText.empty() ? QString() : QStringLiteral("Version ") + QString::fromStdString(versionText),
+      this);
   version_->setObjectName(ControlName(IDC_ABOUT_VERSION));
   legal_ = new QLabel(LegalNoticeText(), this);
   legal_->setObjectName(ControlName(IDC_ABOUT_LEGAL));

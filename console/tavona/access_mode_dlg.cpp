@@ -30,7 +30,8 @@ CAccessModeDlg::CAccessModeDlg(int commMode, bool showAtStartup, QWidget* parent
   show_->setObjectName(ControlName(IDC_ACCESS_SHOW));
   show_->setChecked(showAtStartup);
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
+  auto* buttons =
+      new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
   buttons->button(QDialogButtonBox::Ok)->setObjectName(ControlName(IDOK));
   buttons->button(QDialogButtonBox::Ok)->setDefault(true);
   buttons->button(QDialogButtonBox::Cancel)->setObjectName(ControlName(IDCANCEL));

@@ -22,8 +22,7 @@ CConsoleApp::AccessDialogRunner g_access_runner;
 
 }  // namespace
 
-CConsoleApp::CConsoleApp(const QString& settingsPath)
-    : settings_(QStringLiteral("Tavona"), settingsPath) {
+CConsoleApp::CConsoleApp(const QString& settingsPath) : settings_(QStringLiteral("Tavona"), settingsPath) {
   g_app = this;
   (void)tavona::TavonaStringsRegistered();
   platforms = console::ReadAgentPlatforms();
@@ -63,7 +62,8 @@ bool CConsoleApp::InitInstance(const std::vector<std::string>& args) {
   _InitTremDLL();
 
   command_line_ = console::ParseCommandLine(args);
-  for (const std::string& problem : command_line_.problems) std::fprintf(stderr, "Tavona: %s\n", problem.c_str());
+  for (const std::string& problem : command_line_.problems)
+    std::fprintf(stderr, "Tavona: %s\n", problem.c_str());
   noArguments = command_line_.empty;
   gnCommMode = console::CommModeOf(command_line_.c, gnCommMode);
 
@@ -103,7 +103,8 @@ bool CConsoleApp::InitInstance(const std::vector<std::string>& args) {
   if (CreateFrame() == nullptr) return false;
   if (gnCommMode == 1 && doc_.HostName().isEmpty()) {
     const auto node = console::NodeOf(command_line_.m);
-    frame_->SetIpxHost(console::DecimalOf(command_line_.i).value_or(0), node.value_or(std::array<uint8_t, 6>{}),
+    frame_->SetIpxHost(console::DecimalOf(command_line_.i).value_or(0),
+                       node.value_or(std::array<uint8_t, 6>{}),
                        console::DecimalOf(command_line_.p).value_or(0));
   }
   // The start-up connection runs once the event loop turns; the window stays hidden until the

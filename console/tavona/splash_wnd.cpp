@@ -1,8 +1,8 @@
 #include "console/tavona/splash_wnd.h"
 
 #include <QFontMetricsF>
-#include <QPainter>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QScreen>
 
 #include "console/tavona/about_dlg.h"
@@ -12,9 +12,9 @@
 
 namespace {
 
-constexpr int kFennMark = 3654;   // "FENN"
-constexpr int kFennWord = 3656;   // "Fenn"
-constexpr int kTavonaWord = 3657; // "Tavona"
+constexpr int kFennMark = 3654;    // "FENN"
+constexpr int kFennWord = 3656;    // "Fenn"
+constexpr int kTavonaWord = 3657;  // "Tavona"
 
 }  // namespace
 
@@ -33,7 +33,8 @@ QString CSplashWnd::ProgramTitle() {
 }
 
 QString CSplashWnd::EditionWord(const QString& programTitle) {
-  return programTitle.toUpper().contains(LoadString(kFennMark)) ? LoadString(kFennWord) : LoadString(kTavonaWord);
+  return programTitle.toUpper().contains(LoadString(kFennMark)) ? LoadString(kFennWord)
+                                                                : LoadString(kTavonaWord);
 }
 
 void CSplashWnd::paintEvent(QPaintEvent*) {
@@ -44,7 +45,8 @@ void CSplashWnd::paintEvent(QPaintEvent*) {
   const int h = height();
   p.drawImage(QPoint(0, 0), tavona::SplashBanner(w, h));
   SetupData setup;
-  const QString name = QString::fromStdString(setup.GetApplicationTypeName(6)) + QLatin1Char(' ') + EditionWord(ProgramTitle());
+  const QString name = QString::fromStdString(setup.GetApplicationTypeName(6)) + QLatin1Char(' ') +
+                       EditionWord(ProgramTitle());
   // The name centred at seven twelfths of the width, a third of the height down; the notice
   // below it. Each font is made smaller where the text would not fit beside the mark.
   const double room = w * (1.0 - 7.0 / 12.0) * 2.0 - 16;

@@ -37,10 +37,10 @@ namespace {
 
 constexpr int kUnableToInitialise = 133;  // "ERROR: Unable to initialize communications"
 constexpr int kUnableToCommunicate = 3631;
-constexpr int kHostTitle = 3629;          // " - Host: "
+constexpr int kHostTitle = 3629;  // " - Host: "
 constexpr int kIdle = 3630;
-constexpr int kReadCommunity = 3627;      // "marble"
-constexpr int kWriteCommunity = 3628;     // "harvest"
+constexpr int kReadCommunity = 3627;   // "marble"
+constexpr int kWriteCommunity = 3628;  // "harvest"
 constexpr uint16_t kScpPort = 7010;
 constexpr int kWorkerWaitMs = 10000;
 

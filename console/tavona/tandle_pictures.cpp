@@ -102,7 +102,8 @@ void DrawGlyph(QPainter& p, Glyph glyph, const QPointF& c, double r) {
       break;
     case Glyph::Bypass: {
       QPainterPath path(c + QPointF(-r * 0.5, r * 0.2));
-      path.cubicTo(c + QPointF(-r * 0.3, -r * 0.5), c + QPointF(r * 0.3, -r * 0.5), c + QPointF(r * 0.5, r * 0.2));
+      path.cubicTo(c + QPointF(-r * 0.3, -r * 0.5), c + QPointF(r * 0.3, -r * 0.5),
+                   c + QPointF(r * 0.5, r * 0.2));
       p.drawPath(path);
       p.drawLine(c + QPointF(r * 0.5, r * 0.2), c + QPointF(r * 0.15, r * 0.1));
       p.drawLine(c + QPointF(r * 0.5, r * 0.2), c + QPointF(r * 0.52, -r * 0.15));
@@ -230,7 +231,8 @@ void DrawReceptacle(QPainter& p, const PictureState& s) {
   p.setBrush(Vertical(plate, QColor(0xf6, 0xf7, 0xf9), kCaseDark));
   p.drawRoundedRect(plate, 12, 12);
   const QPointF c = plate.center() - QPointF(0, 4);
-  p.setBrush(Vertical(QRectF(c.x() - 30, c.y() - 30, 60, 60), QColor(0xfd, 0xfd, 0xfd), QColor(0xd5, 0xda, 0xe1)));
+  p.setBrush(
+      Vertical(QRectF(c.x() - 30, c.y() - 30, 60, 60), QColor(0xfd, 0xfd, 0xfd), QColor(0xd5, 0xda, 0xe1)));
   p.drawEllipse(c, 32, 32);
   p.setPen(Qt::NoPen);
   p.setBrush(kInk);

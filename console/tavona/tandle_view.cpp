@@ -37,8 +37,8 @@ using namespace tavona;
 
 namespace {
 
-constexpr int kStateTextIds[25] = {2280, 2281, 2282, 61453, 2284,  2285,  2286,  2287,  2288,
-                                   2289, 2290, 2291, 2293,  2292,  2294,  2295,  2296,  2297,
+constexpr int kStateTextIds[25] = {2280,  2281,  2282,  61453, 2284,  2285,  2286, 2287, 2288,
+                                   2289,  2290,  2291,  2293,  2292,  2294,  2295, 2296, 2297,
                                    61446, 61447, 61448, 61449, 61450, 61451, 61452};
 constexpr int kEventColumn = 1271;
 constexpr int kTimeColumn = 1269;
@@ -60,11 +60,13 @@ struct FunctionRow {
 };
 const std::vector<FunctionRow>& FunctionRows() {
   static const std::vector<FunctionRow> rows = {
-      {0, 0, {40013, 40009}}, {0, 1, {40003}}, {3, 4, {40004}}, {0, 2, {40005}},
-      {0, 4, {40006}},        {0, 5, {40007}}, {0, 6, {32795}}, {0, 7, {32796}},
-      {1, 4, {40014}},        {1, 5, {40012}}, {1, 6, {40016}}, {2, 5, {40018}},
-      {3, 6, {40019}},        {2, 0, {32893}}, {2, 1, {32905}}, {2, 3, {32904}},
-      {2, 4, {40015}},        {3, 0, {32900, 40011, 40017}},    {3, 1, {40010}},
+      {0, 0, {40013, 40009}}, {0, 1, {40003}}, {3, 4, {40004}},
+      {0, 2, {40005}},        {0, 4, {40006}}, {0, 5, {40007}},
+      {0, 6, {32795}},        {0, 7, {32796}}, {1, 4, {40014}},
+      {1, 5, {40012}},        {1, 6, {40016}}, {2, 5, {40018}},
+      {3, 6, {40019}},        {2, 0, {32893}}, {2, 1, {32905}},
+      {2, 3, {32904}},        {2, 4, {40015}}, {3, 0, {32900, 40011, 40017}},
+      {3, 1, {40010}},
   };
   return rows;
 }
@@ -96,7 +98,8 @@ QSize PictureButton::sizeHint() const {
 void PictureButton::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
-  if (!image_.isNull()) p.drawImage(QPointF((width() - image_.width()) / 2.0, (height() - image_.height()) / 2.0), image_);
+  if (!image_.isNull())
+    p.drawImage(QPointF((width() - image_.width()) / 2.0, (height() - image_.height()) / 2.0), image_);
 }
 
 void PictureButton::mouseDoubleClickEvent(QMouseEvent* e) {
@@ -115,7 +118,8 @@ CTandleView::CTandleView(CConsoleApp* app, CTandleFrame* frame, QWidget* parent)
     pictures_[i] = new PictureButton(ids[i], this);
     pictures_[i]->setToolTip(QString::fromLatin1(names[i]));
     pictures_[i]->setAccessibleName(QString::fromLatin1(names[i]));
-    connect(pictures_[i], &PictureButton::doubleClicked, this, [] { OpenDialogCommand(ID_SYSTEM_INFORMATION); });
+    connect(pictures_[i], &PictureButton::doubleClicked, this,
+            [] { OpenDialogCommand(ID_SYSTEM_INFORMATION); });
   }
   list_ = new QTreeWidget(this);
   list_->setObjectName(ControlName(IDC_STATE_LIST));
@@ -123,7 +127,8 @@ CTandleView::CTandleView(CConsoleApp* app, CTandleFrame* frame, QWidget* parent)
   list_->setUniformRowHeights(true);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setAlternatingRowColors(true);
-  connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { OnStateListDoubleClick(item); });
+  connect(list_, &QTreeWidget::itemDoubleClicked, this,
+          [this](QTreeWidgetItem* item) { OnStateListDoubleClick(item); });
 }
 
 CTandleView::~CTandleView() {
@@ -276,7 +281,10 @@ QString CTandleView::StateTimeText(int64_t time) {
   char head[16];
   std::strftime(head, sizeof head, "%a %b %d", &local);
   std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
-  return QStringLiteral("%1 %2 %3 ").arg(QString::fromLatin1(head)).arg(local.tm_year + 1900).arg(QString::fromLatin1(clock));
+  return QStringLiteral("%1 %2 %3 ")
+      .arg(QString::fromLatin1(head))
+      .arg(local.tm_year + 1900)
+      .arg(QString::fromLatin1(clock));
 }
 
 void CTandleView::AddStateLine(int code) {
@@ -410,7 +418,9 @@ QStringList CTandleView::Lines() const {
   QStringList out;
   for (int i = 0; i < list_->topLevelItemCount(); ++i) {
     QTreeWidgetItem* item = list_->topLevelItem(i);
-    out << QStringLiteral("%1|%2|%3").arg(item->text(0), item->text(1)).arg(item->data(0, Qt::UserRole + 1).toInt());
+    out << QStringLiteral("%1|%2|%3")
+               .arg(item->text(0), item->text(1))
+               .arg(item->data(0, Qt::UserRole + 1).toInt());
   }
   return out;
 }
@@ -476,7 +486,8 @@ void CTandleView::UpdateMenu() {
   {
     auto lock = gScp.Lock();
     commMode = gScp.config.GetCommMode();
-    for (const FunctionRow& row : FunctionRows()) answers.push_back({&row, gScp.upsInfo.IsFunctionSupported(row.cls, row.method)});
+    for (const FunctionRow& row : FunctionRows())
+      answers.push_back({&row, gScp.upsInfo.IsFunctionSupported(row.cls, row.method)});
   }
   for (const auto& [row, supported] : answers) {
     bool keep = supported != 0;
@@ -497,8 +508,9 @@ void CTandleView::UpdateMenu() {
   bool alarmRecipients = false;
   {
     auto lock = gScp.Lock();
-    alarmRecipients = gScp.upsInfo.IsFunctionSupported(0, 3) == 1 || gScp.upsInfo.IsFunctionSupported(1, 1) == 1 ||
-                      gScp.upsInfo.IsFunctionSupported(1, 2) == 1 || gScp.upsInfo.IsFunctionSupported(1, 3) == 1;
+    alarmRecipients =
+        gScp.upsInfo.IsFunctionSupported(0, 3) == 1 || gScp.upsInfo.IsFunctionSupported(1, 1) == 1 ||
+        gScp.upsInfo.IsFunctionSupported(1, 2) == 1 || gScp.upsInfo.IsFunctionSupported(1, 3) == 1;
   }
   if (alarmRecipients) {
     frame_->SetToolbarButtonVisible(ID_NETWORK_ALARM_RECIPIENTS, true);
@@ -598,7 +610,8 @@ void CTandleView::SaveScreenshot() {
   if (!app_->Shown() || !frame_->isVisible() || list_->topLevelItemCount() == 0) return;
   // The states and pictures, not the times (a line without a time stamp of its own shows now).
   QString key;
-  for (int i = 0; i < list_->topLevelItemCount(); ++i) key += list_->topLevelItem(i)->text(0) + QLatin1Char('\n');
+  for (int i = 0; i < list_->topLevelItemCount(); ++i)
+    key += list_->topLevelItem(i)->text(0) + QLatin1Char('\n');
   for (int id : PictureIds()) key += QString::number(id) + QLatin1Char(' ');
   if (key == last_screenshot_key_) return;
   last_screenshot_key_ = key;

@@ -46,7 +46,8 @@ const char kUsage[] =
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-?") == 0 || std::strcmp(argv[i], "/?") == 0) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-?") == 0 ||
+        std::strcmp(argv[i], "/?") == 0) {
       std::fputs(kUsage, stdout);
       return 0;
     }

@@ -44,7 +44,8 @@ TEST_F(TavonaTest, FollowsARealAgentThroughAnOutageItsEndAndItsReturn) {
   ASSERT_TRUE(ups.ok()) << ups.error();
   AgentProcess vigil;
   ASSERT_TRUE(vigil.Start({"-b", "-d", ups.device()}, {PrefixEnv(prefix_)}));
-  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "LOCAL THREAD IS ALIVE") > 0; }, 30000))
+  ASSERT_TRUE(
+      AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "LOCAL THREAD IS ALIVE") > 0; }, 30000))
       << vigil.Stderr();
 
   CTandleFrame& frame = Frame();
@@ -112,7 +113,8 @@ TEST_F(TavonaWatchdogTest, EachReasonTheAgentDidNotStartIsToldThenTheConsoleGive
   const Row rows[] = {
       {false, 0, inactive, 0, "", "Access Denied!  Press OK"},
       {true, 1, "", 0, "", "Database Does Not Exist!  Press OK"},
-      {true, 0, "LoadState=not-found\nActiveState=inactive\n", 0, "", "The specified service does not exist."},
+      {true, 0, "LoadState=not-found\nActiveState=inactive\n", 0, "",
+       "The specified service does not exist."},
       {true, 0, "LoadState=masked\nActiveState=inactive\n", 0, "", "The service has been disabled!"},
       {true, 0, "LoadState=loaded\nActiveState=active\n", 0, "", "The Service is already running! "},
       {true, 0, inactive, 1, inactive, "depends on another service that failed to start"},
@@ -176,7 +178,8 @@ TEST_F(TavonaWatchdogTest, AStartedAgentIsCheckedOnceMore) {
   EXPECT_TRUE(frame.WatchdogArmed());
   EXPECT_EQ(boxes.Count(), 0);
   // The started agent answers: the second check finds contact and says nothing.
-  ASSERT_TRUE(PumpUntil([&] { return gScp.TestFlag(SCP_FLAG_UPS_INFO_RECEIVED); }, 60000)) << vigil.TraceDump();
+  ASSERT_TRUE(PumpUntil([&] { return gScp.TestFlag(SCP_FLAG_UPS_INFO_RECEIVED); }, 60000))
+      << vigil.TraceDump();
   frame.OnTimer(tavona::kWatchdogTimer);
   EXPECT_EQ(boxes.Count(), 0);
   EXPECT_TRUE(frame.isVisible());
@@ -196,7 +199,8 @@ TEST_F(TavonaWatchdogTest, AStartedAgentThatStaysSilentEndsTheConsoleAfterTheSec
   EXPECT_EQ(boxes.Count(), 0);
   ASSERT_TRUE(frame.WatchdogArmed());
   ASSERT_TRUE(PumpUntil([&] { return boxes.Count() > 0; }, 10000));
-  EXPECT_EQ(boxes.Boxes()[0].text, QStringLiteral("Unable to communicate with the UPS Agent.\nRestart the Agent."));
+  EXPECT_EQ(boxes.Boxes()[0].text,
+            QStringLiteral("Unable to communicate with the UPS Agent.\nRestart the Agent."));
   EXPECT_FALSE(frame.WatchdogArmed());
 }
 
@@ -222,17 +226,20 @@ TEST_F(TavonaTest, TheProgramShowsItsWindowRefusesASecondConsoleAndEndsOnSigterm
   auto pictures = [&] {
     std::error_code ec;
     int n = 0;
-    for (const auto& e : std::filesystem::directory_iterator(shots, ec)) n += e.path().extension() == ".png" ? 1 : 0;
+    for (const auto& e : std::filesystem::directory_iterator(shots, ec))
+      n += e.path().extension() == ".png" ? 1 : 0;
     return n;
   };
-  EXPECT_TRUE(AgentProcess::WaitFor([&] { return pictures() > 0; }, 60000)) << tavona.Stderr() << vigil.TraceDump();
+  EXPECT_TRUE(AgentProcess::WaitFor([&] { return pictures() > 0; }, 60000))
+      << tavona.Stderr() << vigil.TraceDump();
   EXPECT_TRUE(std::filesystem::exists(shots + "/01-normal-operation.png"));
 
   AgentProcess second;
   second.UseProgram(TAVONA_PROGRAM);
   ASSERT_TRUE(second.Start({"c:3"}, env));
   EXPECT_EQ(second.Wait(30000), 1);
-  EXPECT_TRUE(Contains(testing_support::ReadFileText(File("boxes.log")), "Tremona is already running.")) << second.Stderr();
+  EXPECT_TRUE(Contains(testing_support::ReadFileText(File("boxes.log")), "Tremona is already running."))
+      << second.Stderr();
 
   tavona.Signal(SIGTERM);
   EXPECT_EQ(tavona.Wait(30000), 0) << tavona.Stderr();

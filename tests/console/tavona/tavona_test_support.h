@@ -71,7 +71,8 @@ class TavonaTest : public trem_harness::TremTest {
   }
   // A worker notice of an applied reply, handed to the view.
   void Notify(unsigned keyLength, unsigned block, unsigned branch, unsigned item, int status) {
-    View().OnScpNotify(CommNotice{kNoticeReplyApplied, 0, PackScpKey(keyLength, block, branch, item), status, 1});
+    View().OnScpNotify(
+        CommNotice{kNoticeReplyApplied, 0, PackScpKey(keyLength, block, branch, item), status, 1});
   }
   // gScp's active states become exactly these.
   static void SetStates(std::initializer_list<int> codes) {

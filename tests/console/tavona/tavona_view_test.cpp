@@ -32,11 +32,11 @@ struct PictureRow {
 
 TEST_F(TavonaTest, PicturesAndListImagesFollowTheActiveStates) {
   const std::vector<PictureRow> rows = {
-      {{}, {316, 306, 326}, 2},        {{0}, {335, 305, 344}, 0},   {{1}, {335, 342, 303}, 0},
-      {{2}, {335, 320, 303}, 0},       {{3}, {335, 305, 344}, 0},   {{4}, {334, 341, 323}, 1},
-      {{5}, {334, 291, 343}, 1},       {{6}, {335, 305, 344}, 0},   {{7}, {312, 339, 343}, 1},
-      {{8}, {311, 345, 344}, 0},       {{16}, {311, 345, 344}, 0},  {{18}, {334, 341, 323}, 1},
-      {{19}, {334, 341, 323}, 1},      {{9}, {316, 306, 326}, 2},   {{20}, {316, 306, 326}, 2},
+      {{}, {316, 306, 326}, 2},     {{0}, {335, 305, 344}, 0},  {{1}, {335, 342, 303}, 0},
+      {{2}, {335, 320, 303}, 0},    {{3}, {335, 305, 344}, 0},  {{4}, {334, 341, 323}, 1},
+      {{5}, {334, 291, 343}, 1},    {{6}, {335, 305, 344}, 0},  {{7}, {312, 339, 343}, 1},
+      {{8}, {311, 345, 344}, 0},    {{16}, {311, 345, 344}, 0}, {{18}, {334, 341, 323}, 1},
+      {{19}, {334, 341, 323}, 1},   {{9}, {316, 306, 326}, 2},  {{20}, {316, 306, 326}, 2},
       {{1, 7}, {336, 338, 303}, 0},
   };
   CTandleView& view = View();
@@ -52,14 +52,16 @@ TEST_F(TavonaTest, PicturesAndListImagesFollowTheActiveStates) {
     }
     view.RefreshStatus();
     EXPECT_EQ(view.PictureIds(), row.pictures);
-    ASSERT_EQ(view.List()->topLevelItemCount(), row.codes.size() == 0 ? 1 : static_cast<int>(row.codes.size()));
+    ASSERT_EQ(view.List()->topLevelItemCount(),
+              row.codes.size() == 0 ? 1 : static_cast<int>(row.codes.size()));
     EXPECT_EQ(view.List()->topLevelItem(0)->data(0, Qt::UserRole + 1).toInt(), row.listImage);
   }
   SetStates({});
   view.RefreshStatus();
   EXPECT_EQ(view.List()->topLevelItem(0)->text(0), QStringLiteral("Normal Operation"));
   // Codes 9 to 15, 17 and 20 to 24 are information.
-  for (int code : {9, 10, 11, 12, 13, 14, 15, 17, 20, 21, 22, 23, 24}) EXPECT_EQ(CTandleView::ListImageOf(code), 2);
+  for (int code : {9, 10, 11, 12, 13, 14, 15, 17, 20, 21, 22, 23, 24})
+    EXPECT_EQ(CTandleView::ListImageOf(code), 2);
 }
 
 TEST_F(TavonaTest, TitleAndAboutCaptionNameTheEditionByInterfaceType) {
@@ -69,8 +71,8 @@ TEST_F(TavonaTest, TitleAndAboutCaptionNameTheEditionByInterfaceType) {
     const char* about;
   };
   const Row rows[] = {
-      {1, "Tremona® Fenn", "About  Tremona® Fenn"},     {2, "Tremona® Tavona", "About  Tremona® Tavona"},
-      {3, "Tremona® ", "About  Tremona® Tavona"},       {5, "Tremona® Tavona", "About  Tremona® Tavona"},
+      {1, "Tremona® Fenn", "About  Tremona® Fenn"}, {2, "Tremona® Tavona", "About  Tremona® Tavona"},
+      {3, "Tremona® ", "About  Tremona® Tavona"},   {5, "Tremona® Tavona", "About  Tremona® Tavona"},
       {255, "Tremona® ", "About  Tremona® Tavona"},
   };
   for (const Row& r : rows) {
@@ -86,9 +88,8 @@ TEST_F(TavonaTest, TitleAndAboutCaptionNameTheEditionByInterfaceType) {
 
 // Every function the menu depends on, as (class, method).
 const std::vector<std::pair<int, int>> kFunctions = {
-    {0, 0}, {0, 1}, {3, 4}, {0, 2}, {0, 4}, {0, 5}, {0, 6}, {0, 7}, {1, 4}, {1, 5},
-    {1, 6}, {2, 5}, {3, 6}, {2, 0}, {2, 1}, {2, 3}, {2, 4}, {3, 0}, {3, 1}, {0, 3},
-    {1, 1}, {1, 2}, {1, 3},
+    {0, 0}, {0, 1}, {3, 4}, {0, 2}, {0, 4}, {0, 5}, {0, 6}, {0, 7}, {1, 4}, {1, 5}, {1, 6}, {2, 5},
+    {3, 6}, {2, 0}, {2, 1}, {2, 3}, {2, 4}, {3, 0}, {3, 1}, {0, 3}, {1, 1}, {1, 2}, {1, 3},
 };
 
 TEST_F(TavonaTest, EachUnsupportedFunctionTakesItsCommandsOffMenuAndToolbar) {
@@ -97,11 +98,13 @@ TEST_F(TavonaTest, EachUnsupportedFunctionTakesItsCommandsOffMenuAndToolbar) {
     std::vector<int> gone;
   };
   const std::vector<Row> rows = {
-      {{0, 0}, {40013, 40009}}, {{0, 1}, {40003}}, {{3, 4}, {40004}}, {{0, 2}, {40005}},
-      {{0, 4}, {40006}},        {{0, 5}, {40007}}, {{0, 6}, {32795}}, {{0, 7}, {32796}},
-      {{1, 4}, {40014}},        {{1, 5}, {40012}}, {{1, 6}, {40016}}, {{2, 5}, {40018}},
-      {{3, 6}, {40019}},        {{2, 0}, {32893}}, {{2, 1}, {32905}}, {{2, 3}, {32904}},
-      {{2, 4}, {40015}},        {{3, 0}, {32900, 40011, 40017}},     {{3, 1}, {40010}},
+      {{0, 0}, {40013, 40009}}, {{0, 1}, {40003}}, {{3, 4}, {40004}},
+      {{0, 2}, {40005}},        {{0, 4}, {40006}}, {{0, 5}, {40007}},
+      {{0, 6}, {32795}},        {{0, 7}, {32796}}, {{1, 4}, {40014}},
+      {{1, 5}, {40012}},        {{1, 6}, {40016}}, {{2, 5}, {40018}},
+      {{3, 6}, {40019}},        {{2, 0}, {32893}}, {{2, 1}, {32905}},
+      {{2, 3}, {32904}},        {{2, 4}, {40015}}, {{3, 0}, {32900, 40011, 40017}},
+      {{3, 1}, {40010}},
   };
   CTandleFrame& frame = Frame();
   auto supportAllBut = [](std::pair<int, int> missing) {
@@ -196,7 +199,9 @@ TEST_F(TavonaTest, StateTimesOfScheduledAndRemoteShutdowns) {
     int64_t expected;
   };
   const int64_t stamp = 1007474709;
-  const Row rows[] = {{true, 5, 2, stamp + 300}, {false, 5, 2, stamp + 500 + 120}, {true, 255, 2, stamp},
+  const Row rows[] = {{true, 5, 2, stamp + 300},
+                      {false, 5, 2, stamp + 500 + 120},
+                      {true, 255, 2, stamp},
                       {false, 5, 255, stamp + 500}};
   for (const Row& r : rows) {
     clock->Set(stamp);
@@ -212,7 +217,8 @@ TEST_F(TavonaTest, StateTimesOfScheduledAndRemoteShutdowns) {
     view.RefreshStatus();
     QTreeWidgetItem* line = nullptr;
     for (int i = 0; i < view.List()->topLevelItemCount(); ++i) {
-      if (view.List()->topLevelItem(i)->data(0, Qt::UserRole).toInt() == ALARM_REMOTE_SHUTDOWN) line = view.List()->topLevelItem(i);
+      if (view.List()->topLevelItem(i)->data(0, Qt::UserRole).toInt() == ALARM_REMOTE_SHUTDOWN)
+        line = view.List()->topLevelItem(i);
     }
     ASSERT_NE(line, nullptr);
     EXPECT_EQ(line->text(1), CTandleView::StateTimeText(r.expected)) << r.onBattery << " " << r.shutDelay;
