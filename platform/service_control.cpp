@@ -41,7 +41,8 @@ std::string DefaultSystemctl() {
 
 Settings Current() {
   std::lock_guard<std::mutex> lock(g_mutex);
-  return Settings{g_systemctl.empty() ? DefaultSystemctl() : g_systemctl, g_runner, g_output_runner, g_privileged};
+  return Settings{g_systemctl.empty() ? DefaultSystemctl() : g_systemctl, g_runner, g_output_runner,
+                  g_privileged};
 }
 
 int RunOutput(const Settings& s, const std::vector<std::string>& argv, int timeoutMs, std::string* out) {
@@ -299,7 +300,9 @@ UnitStartOutcome StartUnitExplained(const std::string& unit) {
   if (PropertyOf(after, "ExecMainStatus") == "203") return UnitStartOutcome::ExecFailed;
   // The unit's own result is still "success" when its start job failed before it ran: a unit
   // it depends on did not start.
-  if (result == "success" && PropertyOf(after, "ActiveState") != "active") return UnitStartOutcome::Dependency;
+  if (result == "success" && PropertyOf(after, "ActiveState") != "active") {
+    return UnitStartOutcome::Dependency;
+  }
   return UnitStartOutcome::Other;
 }
 

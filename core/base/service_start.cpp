@@ -31,7 +31,7 @@ int StartServiceByName(const char* name, int start) {
 platform::UnitStartOutcome StartServiceExplained(const char* name) {
   if (name == nullptr || *name == '\0' || strcasecmp(name, "tcpip") == 0) {
     return name != nullptr && *name != '\0' ? platform::UnitStartOutcome::AlreadyActive
-                                              : platform::UnitStartOutcome::NotFound;
+                                            : platform::UnitStartOutcome::NotFound;
   }
   return platform::StartUnitExplained(UnitOf(name));
 }

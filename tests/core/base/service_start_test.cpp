@@ -1,14 +1,13 @@
-#include "platform/service_control.h"
+#include "core/base/service_start.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
-
 #include <string>
 #include <vector>
 
-#include "core/base/service_start.h"
+#include "platform/service_control.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -116,10 +115,12 @@ TEST(ServiceControl, TheStartSaysWhyFromTheUnitsPropertiesOfTheNamedSystemctl) {
   WriteFileText(script,
                 "#!/bin/sh\n"
                 "case \"$1\" in\n"
-                "  show) cat \"" + dir.File("show") + "\"; exit 0;;\n"
-                "  start) exit 1;;\n"
-                "esac\n"
-                "exit 1\n");
+                "  show) cat \"" +
+                    dir.File("show") +
+                    "\"; exit 0;;\n"
+                    "  start) exit 1;;\n"
+                    "esac\n"
+                    "exit 1\n");
   ::chmod(script.c_str(), 0755);
   setenv("VIGIL_SYSTEMCTL", script.c_str(), 1);
   platform::SetServicePrivilegeCheck([] { return true; });
