@@ -195,7 +195,9 @@ CTandleFrame::CTandleFrame(CConsoleApp* app, CTandleDoc* doc, QWidget* parent)
   toolbar_ = addToolBar(QStringLiteral("Standard"));
   toolbar_->setObjectName(QStringLiteral("toolbar128"));
   toolbar_->setIconSize(QSize(20, 20));
-  toolbar_->setMovable(true);
+  toolbar_->setMovable(false);
+  // Every command's button fits the window's width, even when the UPS supports them all.
+  toolbar_->setStyleSheet(QStringLiteral("QToolButton { padding: 0px; margin: 0px; }"));
   for (int command : kToolbarCommands) {
     QAction* a = toolbar_->addAction(CommandIcon(command), PromptOf(command, 1));
     a->setData(command);
