@@ -20,7 +20,8 @@ int RunProgram(const std::vector<std::string>& argv, int timeoutMs);
 
 using ServiceRunner = std::function<int(const std::vector<std::string>& argv, int timeoutMs)>;
 
-// The systemctl program to run ("systemctl" on PATH by default; "" restores it).
+// The systemctl program to run: "systemctl" on PATH by default, or the program that
+// VIGIL_SYSTEMCTL names; "" restores that default.
 void SetSystemctlPath(const std::string& path);
 // Replaces RunProgram for service commands; an empty function restores it.
 void SetServiceRunner(ServiceRunner runner);
@@ -39,5 +40,36 @@ int IsUnitActive(const std::string& unit);
 // Starts the unit and waits for the start job (bounded): 1 started, 0 failed, not privileged,
 // timed out or an invalid name.
 int StartUnit(const std::string& unit);
+
+// What a start of a unit came to, told from the unit's properties (`systemctl show`: LoadState,
+// ActiveState, Result, ExecMainStatus) where the start did not happen.
+enum class UnitStartOutcome {
+  Started,
+  NotPrivileged,  // the start was not tried: starting units needs root
+  NoSystemd,      // systemctl cannot be run or answers nothing (no systemd on this machine)
+  NotFound,       // LoadState=not-found
+  Masked,         // LoadState=masked
+  AlreadyActive,  // ActiveState=active before the start
+  Dependency,     // the start job failed and the unit itself never ran (a dependency failed)
+  ExecFailed,     // ExecMainStatus=203: its program could not be run
+  TimedOut,       // Result=timeout, or the start job ran past its limit
+  Other,
+};
+const char* UnitStartOutcomeName(UnitStartOutcome outcome);
+
+// The unit's properties as `systemctl show` gives them ("Key=value" lines); false when
+// systemctl could not be run or failed.
+bool ShowUnit(const std::string& unit, const std::vector<std::string>& properties, std::string* out);
+// Starts the unit as StartUnit does and says why when it did not start.
+UnitStartOutcome StartUnitExplained(const std::string& unit);
+
+// Runs a program as RunProgram does, its standard output (at most 64 KiB) into *out.
+int RunProgramOutput(const std::vector<std::string>& argv, int timeoutMs, std::string* out);
+// Replaces RunProgramOutput for the service queries whose output is read (`systemctl show`); an
+// empty function restores it. Without one, a runner set with SetServiceRunner answers them with
+// no output.
+using ServiceOutputRunner =
+    std::function<int(const std::vector<std::string>& argv, int timeoutMs, std::string* out)>;
+void SetServiceOutputRunner(ServiceOutputRunner runner);
 
 }  // namespace platform

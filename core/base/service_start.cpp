@@ -27,3 +27,11 @@ int StartServiceByName(const char* name, int start) {
   if (!start) return SERVICE_NOT_RUNNING;
   return platform::StartUnit(unit) == 1 ? SERVICE_STARTED : SERVICE_NOT_RUNNING;
 }
+
+platform::UnitStartOutcome StartServiceExplained(const char* name) {
+  if (name == nullptr || *name == '\0' || strcasecmp(name, "tcpip") == 0) {
+    return name != nullptr && *name != '\0' ? platform::UnitStartOutcome::AlreadyActive
+                                            : platform::UnitStartOutcome::NotFound;
+  }
+  return platform::StartUnitExplained(UnitOf(name));
+}

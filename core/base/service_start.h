@@ -4,6 +4,8 @@
 // taken as the stem of a unit "<name>.service".
 #pragma once
 
+#include "platform/service_control.h"
+
 // Service states answered by StartServiceByName.
 enum ServiceStartResult : int {
   SERVICE_NOT_RUNNING = 0,  // not running, not started, or not possible
@@ -15,3 +17,7 @@ enum ServiceStartResult : int {
 // start to finish: 2 when it started; 0 when it failed, timed out or the right to start
 // services is missing. 0 without `start`, and for a missing or unusable name.
 int StartServiceByName(const char* name, int start);
+
+// Starts the service (not asking first whether it runs) and says what came of it: Started, or
+// why it did not start (platform/service_control.h). Used where the reason is shown to the user.
+platform::UnitStartOutcome StartServiceExplained(const char* name);

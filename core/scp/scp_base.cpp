@@ -199,6 +199,18 @@ int KT_SCPBase::QueueRequest(int blockId, int branch, int field, int host) {
   return 1;
 }
 
+int KT_SCPBase::QueueGetKey(const std::vector<uint8_t>& key, int extraCode, int host) {
+  if (key.empty() || key.size() > 3) return -1;
+  KT_ScpMessage get;
+  get.type = SCP_GET;
+  get.extraCode = static_cast<uint8_t>(extraCode);
+  get.key = key;
+  std::vector<uint8_t> frame;
+  if (BuildScpFrame(get, frame, this) < 0) return -1;
+  if (requestTable.Add(frame, 0, get.key, host) < 0) return -1;
+  return 1;
+}
+
 int KT_SCPBase::QueueGetRequest(int blockId, int branch, int field, int extraCode, int host) {
   KT_ScpMessage get;
   get.type = SCP_GET;

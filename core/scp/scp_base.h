@@ -107,6 +107,9 @@ class KT_SCPBase : public KT_ErrorStatus {
   // Asks for data: a GET frame (same key rule, with the extra code) into the request table
   // for the host. 1, or -1.
   int QueueGetRequest(int blockId, int branch, int field, int extraCode, int host);
+  // The same GET with the key as given (1 to 3 bytes), so that an answer's own key is asked
+  // again as it was, trailing 0 included. 1, or -1 (also for a key of another length).
+  int QueueGetKey(const std::vector<uint8_t>& key, int extraCode, int host);
 
   // The block of an id, or null when this object has none.
   KT_Block* GetBlock(int blockId) const;

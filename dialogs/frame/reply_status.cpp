@@ -54,14 +54,10 @@ ReplyStatusOutcome ActOnReplyStatus(uint32_t packedKey, int status, int hostInde
   switch (status) {
     case SCP_GET_RESEND:
       out.text = address + QStringLiteral("Get Resend");
-      // Asked again of the host that answered: a dialog for one host never gets another's data.
-      if (length == 1) {
-        RequestForHost(hostIndex, block, 0, 0, 0);
-      } else if (length == 2) {
-        RequestForHost(hostIndex, block, branch, 0, 0);
-      } else if (length == 3) {
-        RequestForHost(hostIndex, block, branch, item, 0);
-      }
+      // Asked again of the host that answered (a dialog for one host never gets another's
+      // data), with the answer's own key: a key ending in 0, such as the discovery's (2, 1, 0),
+      // keeps its length.
+      if (length >= 1 && length <= 3) RequestPackedKeyForHost(hostIndex, packedKey);
       break;
     case SCP_SET_OK:
     case SCP_GET_OK: {

@@ -4,6 +4,7 @@
 
 #include "dialogs/frame/host_control.h"
 #include "dialogs/frame/message_box.h"
+#include "dialogs/frame/reply_routing.h"
 #include "dialogs/frame/trem_globals.h"
 
 ScpQueueLock::ScpQueueLock() {
@@ -86,6 +87,17 @@ int RequestForHost(int hostIndex, unsigned block, unsigned branch, unsigned item
                               static_cast<int>(extraCode), hostIndex) == 1
              ? 1
              : -1;
+}
+
+int RequestPackedKeyForHost(int hostIndex, uint32_t packedKey) {
+  const unsigned length = PackedKeyLength(packedKey);
+  if (length < 1 || length > 3) return -1;
+  const uint8_t bytes[3] = {static_cast<uint8_t>(PackedKeyBlock(packedKey)),
+                            static_cast<uint8_t>(PackedKeyBranch(packedKey)),
+                            static_cast<uint8_t>(PackedKeyItem(packedKey))};
+  ScpQueueLock lock;
+  if (!lock.locked()) return 0;
+  return gScp.QueueGetKey(std::vector<uint8_t>(bytes, bytes + length), 0, hostIndex) == 1 ? 1 : -1;
 }
 
 bool IsHostCapable(unsigned block, unsigned branch, int hostIndex) {

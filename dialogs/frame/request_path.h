@@ -61,6 +61,9 @@ int SendCommandTo(QWidget* boxOwner, const RequestTarget& target, unsigned block
 // host index, under the mutex. 1 when queued; 0 when the mutex is missing; -1 when the table
 // refused it.
 int RequestForHost(int hostIndex, unsigned block, unsigned branch, unsigned item, unsigned extraCode = 0);
+// Queues a GET of a packed key as it is (its length and bytes; reply_routing.h), for a host
+// index, under the mutex. 1 queued, 0 the mutex is missing, -1 refused or a length not 1 to 3.
+int RequestPackedKeyForHost(int hostIndex, uint32_t packedKey);
 
 // Whether a host can carry out a SET of (block, branch): by its UPS information's function map
 // for configuration branches 1 and 3..9, notification, scheduled shutdown and battery test;

@@ -1,12 +1,13 @@
-#include "platform/service_control.h"
+#include "core/base/service_start.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "core/base/service_start.h"
+#include "platform/service_control.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -104,6 +105,47 @@ TEST(ServiceControl, RunProgramResults) {
   EXPECT_EQ(platform::RunProgram({"/bin/sh", "-c", "kill -9 $$"}, 10000), -1);
   // A program that does not end within the limit is killed and reaped.
   EXPECT_EQ(platform::RunProgram({"/bin/sleep", "30"}, 50), -1);
+}
+
+// The program VIGIL_SYSTEMCTL names answers `show`; its standard output says why a start did
+// not happen.
+TEST(ServiceControl, TheStartSaysWhyFromTheUnitsPropertiesOfTheNamedSystemctl) {
+  TempDir dir;
+  const std::string script = dir.File("systemctl");
+  WriteFileText(script,
+                "#!/bin/sh\n"
+                "case \"$1\" in\n"
+                "  show) cat \"" +
+                    dir.File("show") +
+                    "\"; exit 0;;\n"
+                    "  start) exit 1;;\n"
+                    "esac\n"
+                    "exit 1\n");
+  ::chmod(script.c_str(), 0755);
+  setenv("VIGIL_SYSTEMCTL", script.c_str(), 1);
+  platform::SetServicePrivilegeCheck([] { return true; });
+  struct Row {
+    const char* show;
+    platform::UnitStartOutcome outcome;
+  };
+  const Row rows[] = {
+      {"LoadState=not-found\nActiveState=inactive\n", platform::UnitStartOutcome::NotFound},
+      {"LoadState=loaded\nActiveState=active\n", platform::UnitStartOutcome::AlreadyActive},
+      {"LoadState=loaded\nActiveState=failed\nResult=exit-code\nExecMainStatus=203\n",
+       platform::UnitStartOutcome::ExecFailed},
+      {"", platform::UnitStartOutcome::NoSystemd},
+  };
+  for (const Row& r : rows) {
+    WriteFileText(dir.File("show"), r.show);
+    EXPECT_EQ(StartServiceExplained("VigilNT"), r.outcome) << r.show;
+  }
+  std::string out;
+  EXPECT_EQ(platform::RunProgramOutput({"/bin/sh", "-c", "printf 'a=1\\nb=2'; exit 3"}, 10000, &out), 3);
+  EXPECT_EQ(out, "a=1\nb=2");
+  platform::SetServicePrivilegeCheck([] { return false; });
+  EXPECT_EQ(StartServiceExplained("VigilNT"), platform::UnitStartOutcome::NotPrivileged);
+  platform::SetServicePrivilegeCheck(nullptr);
+  unsetenv("VIGIL_SYSTEMCTL");
 }
 
 }  // namespace
