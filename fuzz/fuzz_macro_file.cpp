@@ -1,0 +1,40 @@
+// Fuzzes the File Saver's readers of its own files: a macro file (*.MAC, 324-byte records), a
+// recording (ZIRERURI.MAA) and PREFIX.TMP. Any bytes: the window rectangle is read or refused,
+// the playback file built from the macro holds no more events than the macro has whole records,
+// a recording reads to no more events than its whole 20-byte blocks, and PREFIX.TMP gives a path
+// of at most its 256 bytes.
+#include <string>
+#include <vector>
+
+#include "filesaver/macro_files.h"
+#include "fuzz/console_files.h"
+
+using fuzz_console::Check;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz_console::WriteInput("TESTPAD.MAC", data, size);
+  fuzz_console::WriteInput("SAVED.MAA", data, size);
+  fuzz_console::WriteInput("SAVED.TMP", data, size);
+  fuzz_console::InScratch([&] {
+    bool ok = false;
+    (void)filesaver::ReadMacroWindowRect("testpad.mac", &ok);
+    Check(!ok || size >= filesaver::kMacroRecordBytes);
+    Check(filesaver::FindMacroFile("TESTPAD.MAC").size() > 0);
+    if (filesaver::BuildPlaybackFile("TESTPAD.EXE") == 1) {
+      filesaver::RecordingHeader header;
+      std::vector<filesaver::EventMsg> events;
+      Check(filesaver::ReadRecordingFile(filesaver::kRecordingFile, &header, &events));
+      Check(events.size() <= size / filesaver::kMacroRecordBytes);
+      Check(filesaver::ReadPrefixFile().size() < filesaver::kPrefixFileBytes);
+    }
+    filesaver::RecordingHeader header;
+    std::vector<filesaver::EventMsg> events;
+    if (filesaver::ReadRecordingFile("SAVED.MAA", &header, &events)) {
+      Check(size >= filesaver::kRecordingHeaderBytes);
+      Check(events.size() <= (size - filesaver::kRecordingHeaderBytes) / filesaver::kEventBytes);
+    }
+    Check(filesaver::ReadPrefixFile("SAVED.TMP").size() <= filesaver::kPrefixFileBytes);
+    return 0;
+  });
+  return 0;
+}
