@@ -3,7 +3,18 @@
 set -euo pipefail
 BUILD="$1"
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/vigil-package-XXXXXX")"
-trap 'rm -rf "$WORK"' EXIT
+agent_pid=""
+console_pid=""
+# The unpacked programs started below end with the test, whatever way it ends.
+cleanup() {
+  local rc=$?
+  set +e
+  for pid in $console_pid $agent_pid; do kill -KILL "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$WORK"
+  exit "$rc"
+}
+trap cleanup EXIT
 
 (cd "$WORK" && cpack -G DEB --config "$BUILD/CPackConfig.cmake" -B "$WORK/out" >"$WORK/cpack.log" 2>&1) || {
   cat "$WORK/cpack.log"; echo "FAIL: cpack did not build the package"; exit 1; }
@@ -41,6 +52,12 @@ expect /usr/share/lintian/overrides/vigil
 expect /var/lib/vigil/mib.txt
 expect /usr/bin/Vigil95
 expect /usr/bin/Pommet
+expect /usr/bin/Tavona
+expect /usr/share/man/man1/Tavona.1.gz
+expect /usr/share/man/man1/Pommet.1.gz
+expect /usr/share/applications/tavona.desktop
+expect /usr/share/icons/hicolor/scalable/apps/tavona.svg
+expect /etc/vigil/agent-platform
 expect /usr/share/man/man1/Vigil95.1.gz
 expect /usr/share/doc/vigil-console/changelog.gz
 expect /usr/share/doc/vigil-console/copyright
@@ -66,13 +83,14 @@ if grep -q -i qt <<<"$names"; then echo "FAIL: the agent's package pulls in Qt (
 # The console package needs the agent's package of its own version and Qt's widgets.
 console_depends="$(dpkg-deb -f "$CONSOLE_DEB" Depends)"
 console_names="$(sed 's/([^)]*)//g; s/[,|]/\n/g' <<<"$console_depends" | tr -d ' ')"
-for want in vigil libqt6widgets6; do
+for want in vigil libqt6widgets6 libqt6printsupport6; do
   grep -Fqx "$want" <<<"$console_names" || { echo "FAIL: console Depends ($console_depends) lacks $want"; fail=1; }
 done
 
 # Every run path in the package names a folder of the package (or of the system).
 bash "$(dirname "$0")/run_paths_check.sh" --root "$ROOT" "$ROOT" usr/sbin/VigilNT usr/bin/Tremmail \
-  usr/bin/saver usr/bin/Vigil95 usr/lib/vigil/libplatform.so usr/lib/vigil/libTrem.so || fail=1
+  usr/bin/saver usr/bin/Vigil95 usr/bin/Tavona usr/bin/Pommet usr/lib/vigil/libplatform.so \
+  usr/lib/vigil/libTrem.so || fail=1
 
 # Debian's own check of the package: no error and no warning.
 if ! command -v lintian >/dev/null; then
@@ -95,9 +113,19 @@ fi
 if LD_LIBRARY_PATH= ldd "$ROOT/usr/sbin/VigilNT" | grep -q 'not found'; then
   LD_LIBRARY_PATH= ldd "$ROOT/usr/sbin/VigilNT"; echo "FAIL: unresolved libraries"; fail=1
 fi
-if LD_LIBRARY_PATH= ldd "$ROOT/usr/bin/Vigil95" | grep -q 'not found'; then
-  LD_LIBRARY_PATH= ldd "$ROOT/usr/bin/Vigil95"; echo "FAIL: the desktop agent's libraries are not all found"; fail=1
+for program in Vigil95 Tavona Pommet; do
+  if LD_LIBRARY_PATH= ldd "$ROOT/usr/bin/$program" | grep -q 'not found'; then
+    LD_LIBRARY_PATH= ldd "$ROOT/usr/bin/$program"; echo "FAIL: the libraries of $program are not all found"; fail=1
+  fi
+done
+# The menu entry starts the console the package holds, with the package's icon.
+grep -qx 'Exec=Tavona' "$ROOT/usr/share/applications/tavona.desktop" || { echo "FAIL: the menu entry does not start Tavona"; fail=1; }
+grep -qx 'Icon=tavona' "$ROOT/usr/share/applications/tavona.desktop" || { echo "FAIL: the menu entry names another icon"; fail=1; }
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate "$ROOT/usr/share/applications/tavona.desktop" || { echo "FAIL: the menu entry is not valid"; fail=1; }
 fi
+dpkg-deb -e "$CONSOLE_DEB" "$WORK/console-control"
+grep -qx '/etc/vigil/agent-platform' "$WORK/console-control/conffiles" || { echo "FAIL: agent-platform not a conffile"; fail=1; }
 if readelf -d "$ROOT/usr/sbin/VigilNT" | grep -q "$BUILD"; then
   echo "FAIL: the installed agent still points into the build tree"; fail=1
 fi
@@ -106,6 +134,51 @@ env -u INVOCATION_ID -u NOTIFY_SOCKET "$ROOT/usr/sbin/VigilNT" >"$WORK/agent.out
 rc=$?
 set -e
 if [ "$rc" -ne 1 ]; then cat "$WORK/agent.out"; echo "FAIL: the installed agent exited with $rc, not 1"; fail=1; fi
+
+# The unpacked console against the unpacked agent, idle, on the local channel: its first picture
+# of the main window. Everything in the scratch folder: the agent's data and settings (harmless
+# commands), the console's settings and files, its boxes, and a systemctl that only notes a call
+# (the console never starts a real service).
+mkdir -p "$WORK/data" "$WORK/xdg-config" "$WORK/xdg-data" "$WORK/screens"
+cat >"$WORK/VigilNT.conf" <<CONF
+shutdown_command = /bin/true
+reboot_command = /bin/true
+saver_command = /bin/true
+snmp_service =
+user_terminals = no
+CONF
+printf '#!/bin/sh\necho "$*" >>"%s"\nexit 1\n' "$WORK/systemctl.log" >"$WORK/systemctl"
+chmod +x "$WORK/systemctl"
+PREFIX="pkg$$."
+env -u INVOCATION_ID -u NOTIFY_SOCKET VIGIL_NAME_PREFIX="$PREFIX" VIGIL_AGENT_CONF="$WORK/VigilNT.conf" \
+  VIGIL_DATA_DIR="$WORK/data" "$ROOT/usr/sbin/VigilNT" -b -x 5 >"$WORK/idle-agent.out" 2>&1 &
+agent_pid=$!
+sleep 2
+QT_QPA_PLATFORM=offscreen VIGIL_NAME_PREFIX="$PREFIX" XDG_CONFIG_HOME="$WORK/xdg-config" XDG_DATA_HOME="$WORK/xdg-data" \
+  VIGIL_MESSAGE_LOG="$WORK/boxes.log" VIGIL_SCREENSHOT_DIR="$WORK/screens" VIGIL_SYSTEMCTL="$WORK/systemctl" \
+  VIGIL_AGENT_PLATFORM="$ROOT/etc/vigil/agent-platform" "$ROOT/usr/bin/Tavona" c:3 n >"$WORK/tavona.out" 2>&1 &
+console_pid=$!
+picture=""
+for _ in $(seq 300); do
+  picture="$(find "$WORK/screens" -name '*.png' | head -n 1)"
+  [ -n "$picture" ] && break
+  kill -0 "$console_pid" 2>/dev/null || break
+  sleep 0.2
+done
+if [ -n "$picture" ]; then
+  echo "ok   the unpacked Tavona shows the idle agent: $(basename "$picture")"
+else
+  cat "$WORK/tavona.out" "$WORK/boxes.log" 2>/dev/null
+  echo "FAIL: the unpacked Tavona showed no picture within 60 s"; fail=1
+fi
+kill -TERM "$console_pid" 2>/dev/null || true
+for _ in $(seq 50); do kill -0 "$console_pid" 2>/dev/null || break; sleep 0.2; done
+kill -KILL "$console_pid" 2>/dev/null || true
+wait "$console_pid" 2>/dev/null || true
+kill -TERM "$agent_pid" 2>/dev/null || true
+for _ in $(seq 75); do kill -0 "$agent_pid" 2>/dev/null || break; sleep 0.2; done
+kill -KILL "$agent_pid" 2>/dev/null || true
+wait "$agent_pid" 2>/dev/null || true
 
 [ "$fail" -eq 0 ] && echo "package: all files in place"
 exit "$fail"

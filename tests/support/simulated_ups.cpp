@@ -22,7 +22,9 @@ namespace testing_support {
 namespace {
 
 // Real time: the simulator answers in real time while a test may run on a manual clock.
-uint64_t NowMs() { return platform::SystemClock().TickMs(); }
+uint64_t NowMs() {
+  return platform::SystemClock().TickMs();
+}
 
 // "12 REQ Y" -> number 12.
 size_t EntryNumber(const std::string& entry) {
@@ -100,18 +102,7 @@ SimulatedUps::~SimulatedUps() {
     (void)w;
     ::close(to_child_);
   }
-  if (pid_ > 0) {
-    const uint64_t deadline = NowMs() + 5000;
-    int status = 0;
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-      if (NowMs() >= deadline) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
-        break;
-      }
-      ::poll(nullptr, 0, 5);
-    }
-  }
+  ReapChild(pid_, 5000);
   if (from_child_ >= 0) ::close(from_child_);
 }
 
@@ -169,7 +160,8 @@ std::vector<std::string> SimulatedUps::LogSince(size_t from) {
 
 size_t SimulatedUps::LogCount() {
   const Reply r = Command("log-since 2147483647");
-  return r.ok && r.status.size() > 3 ? static_cast<size_t>(std::strtoull(r.status.c_str() + 3, nullptr, 10)) : 0;
+  return r.ok && r.status.size() > 3 ? static_cast<size_t>(std::strtoull(r.status.c_str() + 3, nullptr, 10))
+                                     : 0;
 }
 
 bool SimulatedUps::WaitForLog(const std::string& needle, size_t from, int timeout_ms) {

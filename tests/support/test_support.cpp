@@ -1,10 +1,11 @@
 #include "tests/support/test_support.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <signal.h>
 #include <grp.h>
+#include <gtest/gtest.h>
+#include <poll.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,14 +13,15 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <regex>
 #include <stdexcept>
 
 #include "core/base/ktdiag.h"
@@ -136,11 +138,14 @@ pid_t PrefixProcess(const std::string& name) {
   static const std::regex test("^[A-Za-z0-9_]+-([0-9]{1,9})-[0-9]+");
   static const std::regex demo("^demo([0-9]{1,9})\\.");
   std::smatch m;
-  if (std::regex_search(name, m, test) || std::regex_search(name, m, demo)) return static_cast<pid_t>(std::stol(m[1]));
+  if (std::regex_search(name, m, test) || std::regex_search(name, m, demo))
+    return static_cast<pid_t>(std::stol(m[1]));
   return 0;
 }
 
-bool ProcessAlive(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
+bool ProcessAlive(pid_t pid) {
+  return ::kill(pid, 0) == 0 || errno == EPERM;
+}
 
 // Sweeps once before the tests of every program that links the test support.
 class StaleObjectSweep : public ::testing::Environment {
@@ -340,6 +345,20 @@ MachineResourceLock::~MachineResourceLock() {
   if (fd_ < 0) return;
   ::unlink(path_.c_str());
   ::close(fd_);
+}
+
+void ReapChild(pid_t pid, int graceMs) {
+  if (pid <= 0) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return;
+    }
+    ::poll(nullptr, 0, 5);
+  }
 }
 
 }  // namespace testing_support

@@ -141,4 +141,8 @@ class MachineResourceLock {
   int fd_ = -1;
 };
 
+// Waits up to graceMs for a child to end (after the caller asked it to: a signal, a quit command),
+// then kills it; the child is reaped either way.
+void ReapChild(pid_t pid, int graceMs);
+
 }  // namespace testing_support

@@ -109,16 +109,7 @@ bool XClient::WaitForLine(const std::string& prefix, int timeout_ms, std::string
 void XClient::Stop() {
   if (pid_ > 0) {
     ::kill(pid_, SIGTERM);
-    const int64_t deadline = NowMs() + 5000;
-    int status = 0;
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-      if (NowMs() >= deadline) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
-        break;
-      }
-      ::poll(nullptr, 0, 10);
-    }
+    ReapChild(pid_, 5000);
     pid_ = -1;
   }
   if (from_child_ >= 0) {

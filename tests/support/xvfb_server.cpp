@@ -15,6 +15,8 @@
 #include <mutex>
 #include <sstream>
 
+#include "tests/support/test_support.h"
+
 extern char** environ;
 
 namespace testing_support {
@@ -103,16 +105,7 @@ XvfbServer::XvfbServer(const std::vector<std::string>& extra_args) {
 XvfbServer::~XvfbServer() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGTERM);
-  const int64_t deadline = NowMs() + 10000;
-  int status = 0;
-  while (::waitpid(pid_, &status, WNOHANG) == 0) {
-    if (NowMs() >= deadline) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
-      break;
-    }
-    ::poll(nullptr, 0, 10);
-  }
+  ReapChild(pid_, 10000);
 }
 
 const XvfbServer* ProcessXvfb(std::string* error) {
