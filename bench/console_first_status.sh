@@ -54,7 +54,9 @@ done
 [ -n "$identified" ] || { echo "$NAME: the UPS was not identified within 120 s" >&2; exit 1; }
 sleep 3  # past the first meter and configuration reads
 
-# The consoles' own folders, under the bench's directory.
+# The consoles' own folders, under the bench's directory, which is also the current one (trem_show
+# keeps its files there).
+cd "$WORK"
 export XDG_CONFIG_HOME="$WORK/config" XDG_DATA_HOME="$WORK/data" QT_QPA_PLATFORM=offscreen
 export VIGIL_MESSAGE_LOG="$WORK/boxes.log" VIGIL_NAME_PREFIX="$PREFIX"
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
