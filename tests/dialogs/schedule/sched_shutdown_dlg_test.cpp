@@ -27,6 +27,11 @@
 #include "platform/clock.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 
+// The network configuration this dialog opens searches for agents by broadcast: in a network of
+// the test program's own, so that the search neither leaves the machine nor reaches another
+// test's responder on UDP port 7010.
+TREM_HARNESS_PRIVATE_NETWORK();
+
 namespace {
 
 using trem_harness::TremTest;
