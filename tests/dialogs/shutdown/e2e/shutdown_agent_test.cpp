@@ -13,6 +13,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -73,6 +74,19 @@ class ShutdownAgentTest : public DiscoveryTest {
     d->findChild<QLineEdit*>(ControlName(id))->setText(text);
   }
   static void Click(QWidget* d, int id) { d->findChild<QAbstractButton*>(ControlName(id))->click(); }
+  // As a console: asks the UPS information until the agent has found its UPS and `known` holds
+  // of what it answered (bounded).
+  static bool AskUpsInformationUntil(trem_harness::AgentLink& real, const std::function<bool()>& known) {
+    const RequestTarget target{QString(), QStringLiteral("localhost"), {}};
+    return AgentProcess::WaitFor(
+        [&] {
+          RequestDataFor(target, 2, 0, 0);
+          real.PumpIdle(10000);
+          auto lock = gScp.Lock();
+          return known();
+        },
+        90000);
+  }
 };
 
 TEST_F(ShutdownAgentTest, TheTimeLineAndItsPagesConfigureAMasterAndItsClient) {
@@ -92,15 +106,7 @@ TEST_F(ShutdownAgentTest, TheTimeLineAndItsPagesConfigureAMasterAndItsClient) {
   trem_harness::AgentLink real(udp);
 
   // As a console: the UPS information first, once the agent has found its UPS.
-  const RequestTarget target{QString(), QStringLiteral("localhost"), {}};
-  ASSERT_TRUE(AgentProcess::WaitFor(
-      [&] {
-        RequestDataFor(target, 2, 0, 0);
-        real.PumpIdle(10000);
-        auto lock = gScp.Lock();
-        return gScp.upsInfo.GetModelIndex() == 8;
-      },
-      90000));
+  ASSERT_TRUE(AskUpsInformationUntil(real, [] { return gScp.upsInfo.GetModelIndex() == 8; }));
 
   QPointer<CShutdownDlg> d = new CShutdownDlg(nullptr, "localhost");
   ASSERT_TRUE(real.PumpUntil([&] { return !d->IsBusy(); }, 20000));
@@ -220,15 +226,7 @@ TEST_F(ShutdownAgentTest, ARemoteMessageOnBatteryReachesTheClientAgent) {
   std::string error;
   ASSERT_TRUE(udp.Open(error, "127.0.0.1")) << error;
   trem_harness::AgentLink real(udp);
-  const RequestTarget target{QString(), QStringLiteral("localhost"), {}};
-  ASSERT_TRUE(AgentProcess::WaitFor(
-      [&] {
-        RequestDataFor(target, 2, 0, 0);
-        real.PumpIdle(10000);
-        auto lock = gScp.Lock();
-        return gScp.upsInfo.GetModelIndex() == 8;
-      },
-      90000));
+  ASSERT_TRUE(AskUpsInformationUntil(real, [] { return gScp.upsInfo.GetModelIndex() == 8; }));
 
   QPointer<CEventNotification> n = new CEventNotification(nullptr, "localhost");
   ASSERT_TRUE(real.PumpUntil([&] { return !n->IsBusy(); }, 20000));
@@ -282,15 +280,7 @@ TEST_F(ShutdownAgentTest, TheLoadSegmentPageSetsTheReceptacleBlockOfABcmUps) {
   std::string error;
   ASSERT_TRUE(udp.Open(error, "127.0.0.1")) << error;
   trem_harness::AgentLink real(udp);
-  const RequestTarget target{QString(), QStringLiteral("localhost"), {}};
-  ASSERT_TRUE(AgentProcess::WaitFor(
-      [&] {
-        RequestDataFor(target, 2, 0, 0);
-        real.PumpIdle(10000);
-        auto lock = gScp.Lock();
-        return gScp.upsInfo.IsFunctionSupported(3, 7) == 1;
-      },
-      90000));
+  ASSERT_TRUE(AskUpsInformationUntil(real, [] { return gScp.upsInfo.IsFunctionSupported(3, 7) == 1; }));
   QPointer<CShutdownDlg> d = new CShutdownDlg(nullptr, "localhost");
   ASSERT_TRUE(real.PumpUntil([&] { return !d->IsBusy(); }, 20000));
   real.PumpIdle(10000);
