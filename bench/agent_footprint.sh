@@ -24,23 +24,14 @@ INVOCATION_ID=footprint VIGIL_AGENT_CONF="$WORK/VigilNT.conf" VIGIL_DATA_DIR="$W
   VIGIL_NAME_PREFIX="footprint$$" "$AGENT" -d "$PTY" >"$WORK/agent.out" 2>&1 &
 AGENT_PID=$!
 
-# Detection and the first identification (the default actions go to notify.dat then); a
-# bench of an agent that watches no UPS measures nothing, and fails.
-identified=""
-for _ in $(seq 600); do
-  kill -0 "$AGENT_PID" 2>/dev/null || { echo "footprint: the agent ended" >&2; cat "$WORK/agent.out" >&2; exit 1; }
-  [ -s "$WORK/notify.dat" ] && { identified=1; break; }
-  sleep 0.2
-done
-[ -n "$identified" ] || { echo "footprint: the UPS was not identified within 120 s" >&2; cat "$WORK/agent.out" >&2; exit 1; }
+wait_for_identification
 sleep 5  # past the first meter and configuration reads
 
-ticks() { awk '{print $14 + $15}' "/proc/$AGENT_PID/stat"; }
 HZ="$(getconf CLK_TCK)"
 REQ_BEFORE="$(grep -c ' REQ ' "$WORK/ups.log" || true)"
-T0="$(ticks)"
+T0="$(cpu_ticks "$AGENT_PID")"
 sleep "$SECONDS_MEASURED"
-T1="$(ticks)"
+T1="$(cpu_ticks "$AGENT_PID")"
 REQ_AFTER="$(grep -c ' REQ ' "$WORK/ups.log" || true)"
 kill -0 "$AGENT_PID" 2>/dev/null || { echo "footprint: the agent ended while measured" >&2; cat "$WORK/agent.out" >&2; exit 1; }
 RSS_KB="$(awk '/^VmRSS/ {print $2}' "/proc/$AGENT_PID/status")"

@@ -45,13 +45,7 @@ trap 'stop_console; cleanup' EXIT
 VIGIL_AGENT_CONF="$WORK/VigilNT.conf" VIGIL_DATA_DIR="$WORK" VIGIL_NAME_PREFIX="$PREFIX" \
   "$AGENT" -b -d "$PTY" >"$WORK/agent.out" 2>&1 &
 AGENT_PID=$!
-identified=""
-for _ in $(seq 600); do
-  kill -0 "$AGENT_PID" 2>/dev/null || { echo "$NAME: the agent ended" >&2; tail -n 20 "$WORK/agent.out" >&2; exit 1; }
-  [ -s "$WORK/notify.dat" ] && { identified=1; break; }
-  sleep 0.2
-done
-[ -n "$identified" ] || { echo "$NAME: the UPS was not identified within 120 s" >&2; exit 1; }
+wait_for_identification
 sleep 3  # past the first meter and configuration reads
 
 # The consoles' own folders, under the bench's directory, which is also the current one (trem_show
@@ -106,12 +100,11 @@ done
 FIRST_PICTURE=$((first - t0))
 sleep 2  # past the first requests of its view
 
-ticks() { awk '{print $14 + $15}' "/proc/$TAVONA_PID/stat"; }
 HZ="$(getconf CLK_TCK)"
-T0="$(ticks)"
+T0="$(cpu_ticks "$TAVONA_PID")"
 sleep "$SECONDS_MEASURED"
 kill -0 "$TAVONA_PID" 2>/dev/null || { echo "$NAME: Tavona ended while measured" >&2; cat "$WORK/tavona.out" >&2; exit 1; }
-T1="$(ticks)"
+T1="$(cpu_ticks "$TAVONA_PID")"
 RSS_KB="$(awk '/^VmRSS/ {print $2}' "/proc/$TAVONA_PID/status")"
 HWM_KB="$(awk '/^VmHWM/ {print $2}' "/proc/$TAVONA_PID/status")"
 PICTURES="$(find "$SHOTS" -name '*.png' | wc -l)"

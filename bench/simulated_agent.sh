@@ -68,3 +68,20 @@ saver_command = /bin/true
 snmp_service =
 user_terminals = no
 CONF
+
+# wait_for_identification: waits (at most 120 s) until the agent (AGENT_PID) has detected and
+# identified the UPS (the default actions go to notify.dat then); fails the bench when the agent
+# ends or nothing is identified: a bench of an agent that watches no UPS measures nothing.
+wait_for_identification() {
+  for _ in $(seq 600); do
+    kill -0 "$AGENT_PID" 2>/dev/null || { echo "$NAME: the agent ended" >&2; tail -n 20 "$WORK/agent.out" >&2; exit 1; }
+    [ -s "$WORK/notify.dat" ] && return 0
+    sleep 0.2
+  done
+  echo "$NAME: the UPS was not identified within 120 s" >&2
+  tail -n 20 "$WORK/agent.out" >&2
+  exit 1
+}
+
+# cpu_ticks PID: the user and system CPU time the process has used, in clock ticks.
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
