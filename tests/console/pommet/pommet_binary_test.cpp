@@ -95,6 +95,7 @@ TEST_F(PommetBinaryTest, OneConsoleOnTheLocalChannelWhicheverStartsFirst) {
     const bool pommetSecond = std::string(pair.second) == POMMET_PROGRAM;
     SCOPED_TRACE(std::string(pommetFirst ? "Pommet" : "Tavona") + " then " +
                  (pommetSecond ? "Pommet" : "Tavona"));
+    const size_t sentBefore = Count(vigil.Stderr(), "After send");
     ConsoleProcess first(pair.first);
     ConsoleProcess second(pair.second);
     first.SharePrefixWith(vigil);
@@ -112,6 +113,13 @@ TEST_F(PommetBinaryTest, OneConsoleOnTheLocalChannelWhicheverStartsFirst) {
       EXPECT_EQ(second.Boxes(), "Tremona\u00AE Pommet | Tremona is already running.\\n | OK\n");
     }
     EXPECT_TRUE(first.Running());
+    // A Pommet ends with 0 only once its dialog was open: its first request and the dialog's
+    // are answered by then.
+    if (pommetFirst) {
+      EXPECT_TRUE(AgentProcess::WaitFor(
+          [&] { return Count(vigil.Stderr(), "After send") >= sentBefore + 2; }, kBoundMs))
+          << vigil.TraceDump();
+    }
     first.Signal(SIGTERM);
     const int status = first.Wait(kBoundMs);
     if (pommetFirst) {
