@@ -5,6 +5,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/named_object.h"
 #include "tests/agent/e2e/agent_process.h"
@@ -145,12 +148,19 @@ TEST_F(PommetBinaryTest, ProgramsOfOtherModesRunSideBySideUntilStopped) {
   local.SharePrefixWith(vigil);
   udp1.SharePrefixWith(vigil);
   udp2.SharePrefixWith(vigil);
-  ASSERT_TRUE(local.Launch({"e:12", "c:3"}));
-  ASSERT_TRUE(udp1.Launch({"e:12", "c:0", "h:127.0.0.1"}));
-  ASSERT_TRUE(udp2.Launch({"e:14", "c:0", "h:127.0.0.1"}));
-  // Each program's first request and its dialog's are answered: at least two each.
-  EXPECT_TRUE(AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "After send") >= 6; }, kBoundMs))
-      << vigil.TraceDump();
+  // One after the other, each once its first request and its dialog's are answered, so that
+  // each has its dialog open when it is stopped (the meters, which ask more, come last).
+  const std::vector<std::pair<ConsoleProcess*, std::vector<std::string>>> launches = {
+      {&local, {"e:12", "c:3"}},
+      {&udp1, {"e:12", "c:0", "h:127.0.0.1"}},
+      {&udp2, {"e:14", "c:0", "h:127.0.0.1"}}};
+  for (const auto& [program, args] : launches) {
+    const size_t sentBefore = Count(vigil.Stderr(), "After send");
+    ASSERT_TRUE(program->Launch(args));
+    EXPECT_TRUE(AgentProcess::WaitFor(
+        [&] { return Count(vigil.Stderr(), "After send") >= sentBefore + 2; }, kBoundMs))
+        << vigil.TraceDump();
+  }
   for (ConsoleProcess* p : {&local, &udp1, &udp2}) {
     EXPECT_TRUE(p->Running()) << p->Stderr() << p->Boxes();
     p->Signal(SIGTERM);
