@@ -34,7 +34,6 @@
 #include <QPointer>
 #include <QSpinBox>
 #include <QTextEdit>
-#include <QThread>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -49,6 +48,7 @@
 #include "core/network/udp.h"
 #include "core/scp/scp_base.h"
 #include "dialogs/frame/dialog_registry.h"
+#include "dialogs/frame/event_pump.h"
 #include "dialogs/frame/file_dialog.h"
 #include "dialogs/frame/help.h"
 #include "dialogs/frame/host_control.h"
@@ -243,19 +243,8 @@ class NoticePrinter : public QObject {
   bool ups_info_answered_ = false;
 };
 
-// Runs the user-interface thread's events (the worker's notices among them) until done() holds
-// or boundMs passed; true when done.
 bool PumpUntil(const std::function<bool()>& done, int boundMs) {
-  QElapsedTimer timer;
-  timer.start();
-  for (;;) {
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    if (done()) return true;
-    if (timer.elapsed() >= boundMs) return false;
-    QThread::msleep(2);
-  }
+  return PumpEventsUntil(done, boundMs);
 }
 
 void PumpFor(int ms) {

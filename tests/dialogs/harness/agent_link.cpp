@@ -2,12 +2,9 @@
 
 #include <poll.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
-
 #include "core/discovery/discover.h"
 #include "core/scp/scp_frame.h"
+#include "dialogs/frame/event_pump.h"
 #include "dialogs/frame/host_control.h"
 #include "dialogs/frame/kt_dialog.h"
 #include "dialogs/frame/reply_routing.h"
@@ -223,16 +220,7 @@ void AgentLink::Apply(const std::vector<uint8_t>& bytes, int hostIndex) {
 }
 
 bool AgentLink::PumpUntil(const std::function<bool()>& done, int boundMs) {
-  QElapsedTimer timer;
-  timer.start();
-  for (;;) {
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    if (done()) return true;
-    if (timer.elapsed() >= boundMs) return false;
-    if (Step() <= 0) QThread::msleep(2);
-  }
+  return PumpEventsUntil(done, boundMs, [this] { return Step(); });
 }
 
 bool AgentLink::PumpIdle(int boundMs) {
