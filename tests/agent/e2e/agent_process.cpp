@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -142,6 +143,16 @@ bool AgentProcess::WaitFor(const std::function<bool()>& condition, int timeoutMs
   return true;
 }
 
+bool AgentProcess::WaitForTrace(const std::vector<std::string>& texts, int timeoutMs) const {
+  return WaitFor(
+      [&] {
+        const std::string trace = Stderr();
+        return std::all_of(texts.begin(), texts.end(),
+                           [&](const std::string& t) { return Contains(trace, t); });
+      },
+      timeoutMs);
+}
+
 bool Contains(const std::string& text, const std::string& needle) {
   return text.find(needle) != std::string::npos;
 }
@@ -166,7 +177,9 @@ bool WriteBlockFile(const std::string& path, KT_Block& block) {
   return true;
 }
 
-bool ReadBatteryInfo(const std::string& path, BatteryInfoBlock& block) { return ReadBlockFile(path, block); }
+bool ReadBatteryInfo(const std::string& path, BatteryInfoBlock& block) {
+  return ReadBlockFile(path, block);
+}
 
 int64_t OutagesInFile(const std::string& path) {
   BatteryInfoBlock block;

@@ -57,6 +57,8 @@ class AgentProcess {
   std::string TraceDump(size_t headLines = 60, size_t tailChars = 4000) const;
   // Waits (bounded) until the condition holds; true when it did.
   static bool WaitFor(const std::function<bool()>& condition, int timeoutMs);
+  // Waits (bounded) until the trace holds every one of the texts; true when it did.
+  bool WaitForTrace(const std::vector<std::string>& texts, int timeoutMs) const;
   const std::string& Prefix() const { return prefix_; }
   // The running program's process id (-1 when none).
   pid_t Pid() const { return pid_; }

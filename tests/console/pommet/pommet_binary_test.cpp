@@ -90,9 +90,7 @@ TEST_F(PommetBinaryTest, OneConsoleOnTheLocalChannelWhicheverStartsFirst) {
   // otherwise look for an agent to start).
   AgentProcess vigil;
   ASSERT_TRUE(vigil.Start({"-b", "-x", "5"}));
-  ASSERT_TRUE(
-      AgentProcess::WaitFor([&] { return Contains(vigil.Stderr(), "LOCAL THREAD IS ALIVE"); }, kBoundMs))
-      << vigil.TraceDump();
+  ASSERT_TRUE(vigil.WaitForTrace({"LOCAL THREAD IS ALIVE"}, kBoundMs)) << vigil.TraceDump();
   for (const Pair& pair : pairs) {
     const bool pommetFirst = std::string(pair.first) == POMMET_PROGRAM;
     const bool pommetSecond = std::string(pair.second) == POMMET_PROGRAM;
@@ -119,8 +117,8 @@ TEST_F(PommetBinaryTest, OneConsoleOnTheLocalChannelWhicheverStartsFirst) {
     // A Pommet ends with 0 only once its dialog was open: its first request and the dialog's
     // are answered by then.
     if (pommetFirst) {
-      EXPECT_TRUE(AgentProcess::WaitFor(
-          [&] { return Count(vigil.Stderr(), "After send") >= sentBefore + 2; }, kBoundMs))
+      EXPECT_TRUE(AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "After send") >= sentBefore + 2; },
+                                        kBoundMs))
           << vigil.TraceDump();
     }
     first.Signal(SIGTERM);
@@ -137,12 +135,7 @@ TEST_F(PommetBinaryTest, OneConsoleOnTheLocalChannelWhicheverStartsFirst) {
 TEST_F(PommetBinaryTest, ProgramsOfOtherModesRunSideBySideUntilStopped) {
   AgentProcess vigil;
   ASSERT_TRUE(vigil.Start({"-b", "-x", "5"}));
-  ASSERT_TRUE(AgentProcess::WaitFor(
-      [&] {
-        const std::string e = vigil.Stderr();
-        return Contains(e, "LOCAL THREAD IS ALIVE") && Contains(e, "NETWORK THREAD IS ALIVE");
-      },
-      kBoundMs))
+  ASSERT_TRUE(vigil.WaitForTrace({"LOCAL THREAD IS ALIVE", "NETWORK THREAD IS ALIVE"}, kBoundMs))
       << vigil.TraceDump();
   ConsoleProcess local, udp1, udp2;
   local.SharePrefixWith(vigil);
@@ -157,8 +150,8 @@ TEST_F(PommetBinaryTest, ProgramsOfOtherModesRunSideBySideUntilStopped) {
   for (const auto& [program, args] : launches) {
     const size_t sentBefore = Count(vigil.Stderr(), "After send");
     ASSERT_TRUE(program->Launch(args));
-    EXPECT_TRUE(AgentProcess::WaitFor(
-        [&] { return Count(vigil.Stderr(), "After send") >= sentBefore + 2; }, kBoundMs))
+    EXPECT_TRUE(AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "After send") >= sentBefore + 2; },
+                                      kBoundMs))
         << vigil.TraceDump();
   }
   for (ConsoleProcess* p : {&local, &udp1, &udp2}) {

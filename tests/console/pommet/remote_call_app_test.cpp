@@ -302,13 +302,8 @@ TEST_F(RemoteCallAppTest, RealAgentAnswersOverTheLocalChannelAndUdpAndTheProgram
   AgentProcess vigil;
   ASSERT_TRUE(
       vigil.Start({"-b", "-d", ups.device()}, {std::string(platform::kNamePrefixVariable) + "=" + prefix_}));
-  ASSERT_TRUE(AgentProcess::WaitFor(
-      [&] {
-        const std::string e = vigil.Stderr();
-        return Contains(e, "Inside SERIAL thread") && Contains(e, "NETWORK THREAD IS ALIVE") &&
-               Contains(e, "LOCAL THREAD IS ALIVE");
-      },
-      120000))
+  ASSERT_TRUE(vigil.WaitForTrace({"Inside SERIAL thread", "NETWORK THREAD IS ALIVE", "LOCAL THREAD IS ALIVE"},
+                                 120000))
       << vigil.TraceDump();
   struct Row {
     std::vector<std::string> args;

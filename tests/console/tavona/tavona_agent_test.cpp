@@ -44,9 +44,7 @@ TEST_F(TavonaTest, FollowsARealAgentThroughAnOutageItsEndAndItsReturn) {
   ASSERT_TRUE(ups.ok()) << ups.error();
   AgentProcess vigil;
   ASSERT_TRUE(vigil.Start({"-b", "-d", ups.device()}, {PrefixEnv(prefix_)}));
-  ASSERT_TRUE(
-      AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "LOCAL THREAD IS ALIVE") > 0; }, 30000))
-      << vigil.Stderr();
+  ASSERT_TRUE(vigil.WaitForTrace({"LOCAL THREAD IS ALIVE"}, 30000)) << vigil.Stderr();
 
   CTandleFrame& frame = Frame();
   Connect();

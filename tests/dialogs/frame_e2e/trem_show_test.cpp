@@ -36,8 +36,7 @@ TEST_F(TremShowTest, DrivesADialogAgainstARealAgent) {
   if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
   AgentProcess vigil;
   ASSERT_TRUE(vigil.Start({"-b", "-x", "5"}));
-  ASSERT_TRUE(
-      AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "NETWORK THREAD IS ALIVE") > 0; }, 30000));
+  ASSERT_TRUE(vigil.WaitForTrace({"NETWORK THREAD IS ALIVE"}, 30000));
 
   int status = -1;
   const std::string png = File("diag.png");
@@ -78,12 +77,7 @@ TEST_F(TremShowTest, TheMimicFillsOnItsOwnOverEitherTransport) {
   AgentProcess vigil;
   ASSERT_TRUE(
       vigil.Start({"-b", "-d", ups.device()}, {std::string(platform::kNamePrefixVariable) + "=" + prefix_}));
-  ASSERT_TRUE(AgentProcess::WaitFor(
-      [&] {
-        const std::string trace = vigil.Stderr();
-        return Contains(trace, "NETWORK THREAD IS ALIVE") && Contains(trace, "LOCAL THREAD IS ALIVE");
-      },
-      30000))
+  ASSERT_TRUE(vigil.WaitForTrace({"NETWORK THREAD IS ALIVE", "LOCAL THREAD IS ALIVE"}, 30000))
       << vigil.TraceDump();
   int round = 0;
   for (const std::string transport : {"--host 127.0.0.1 --bind 127.0.0.1", "--local"}) {

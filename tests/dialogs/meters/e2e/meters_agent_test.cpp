@@ -52,12 +52,7 @@ TEST_F(MetersAgentTest, ReadingsOfTheSimulatedUpsAndTheBatteryPicture) {
   ASSERT_TRUE(ups.Do("set capacity 87"));
   AgentProcess vigil;
   ASSERT_TRUE(vigil.Start({"-b", "-d", ups.device()}));
-  ASSERT_TRUE(AgentProcess::WaitFor(
-      [&] {
-        const std::string e = vigil.Stderr();
-        return Contains(e, "Inside SERIAL thread") && Contains(e, "NETWORK THREAD IS ALIVE");
-      },
-      120000))
+  ASSERT_TRUE(vigil.WaitForTrace({"Inside SERIAL thread", "NETWORK THREAD IS ALIVE"}, 120000))
       << vigil.Stderr();
 
   trem_harness::UdpAgent udp;
@@ -119,13 +114,15 @@ TEST_F(MetersAgentTest, GaugesOpenOnTheDialogsScreenWithTheirScales) {
     QPointer<CMeters> d = new CMeters(nullptr, "localhost");
     const bool read = real.PumpUntil(
         [&] {
-          if (!ValueOf(d, "Battery Capacity").isEmpty() && !ValueOf(d, "Output Voltage").isEmpty()) return true;
+          if (!ValueOf(d, "Battery Capacity").isEmpty() && !ValueOf(d, "Output Voltage").isEmpty())
+            return true;
           if (gScp.requestTable.GetCount() == 0) RequestForHost(1, 3, 0, 0);
           return false;
         },
         90000);
     ASSERT_TRUE(read) << mode << "\n" << Describe(d) << vigil.Stderr();
-    for (int r = 0; r < d->List()->topLevelItemCount(); ++r) d->CreatePages(d->List()->topLevelItem(r)->text(0));
+    for (int r = 0; r < d->List()->topLevelItemCount(); ++r)
+      d->CreatePages(d->List()->topLevelItem(r)->text(0));
     real.PumpIdle(5000);
 
     const QRect available = d->screen()->availableGeometry();
@@ -135,10 +132,10 @@ TEST_F(MetersAgentTest, GaugesOpenOnTheDialogsScreenWithTheirScales) {
       if (w == nullptr) continue;
       ++open;
       const QRect g = w->frameGeometry();
-      EXPECT_TRUE(available.contains(g)) << mode << " meter " << m << " at " << g.x() << "," << g.y() << " "
-                                         << g.width() << "x" << g.height() << " on " << available.width() << "x"
-                                         << available.height() << " dialog " << d->frameGeometry().x() << ","
-                                         << d->frameGeometry().y() << " " << d->frameGeometry().width();
+      EXPECT_TRUE(available.contains(g))
+          << mode << " meter " << m << " at " << g.x() << "," << g.y() << " " << g.width() << "x"
+          << g.height() << " on " << available.width() << "x" << available.height() << " dialog "
+          << d->frameGeometry().x() << "," << d->frameGeometry().y() << " " << d->frameGeometry().width();
       const KtGaugeDefinition* def = KtGaugeFind(CMeters::GaugeHandleOf(m));
       ASSERT_NE(def, nullptr) << mode << " meter " << m;
       // A dial without a span says why it is blank.
@@ -165,7 +162,8 @@ TEST_F(MetersAgentTest, GaugesOpenOnTheDialogsScreenWithTheirScales) {
         p.drawPixmap(w->frameGeometry().topLeft() - available.topLeft(), w->grab());
       }
     }
-    screen.save(trem_harness::ScreenshotDir(ScreenshotTopic()) + QStringLiteral("/meters_screen_agent_%1.png").arg(mode));
+    screen.save(trem_harness::ScreenshotDir(ScreenshotTopic()) +
+                QStringLiteral("/meters_screen_agent_%1.png").arg(mode));
     EXPECT_EQ(boxes.Count(), 0);
     delete d.data();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
