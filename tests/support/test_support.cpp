@@ -131,6 +131,21 @@ int RemoveUnheldSharedObjects(const std::string& prefix) {
   return removed;
 }
 
+bool SharedObjectHeld(const std::string& fileName) {
+  const int dir = ::open("/dev/shm", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
+  bool held = false;
+  if (::flock(dir, LOCK_EX) == 0) {
+    const int fd = ::open(("/dev/shm/" + fileName).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd >= 0) {
+      held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+      ::close(fd);  // drops the probe's own lock
+    }
+  }
+  ::close(dir);
+  return held;
+}
+
 namespace {
 
 // The process id in a test or demo prefix at the start of `name`; 0 when the name has none.

@@ -1,18 +1,17 @@
 // The desktop agent's shell in-process: its command line, the tray icon's rules, the timing of
 // the monitor passes on a manual clock, the stop with a hung thread, its own effects (shutdown,
 // sound, monitor program) and the message boxes, the About box and the tray menu.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <QApplication>
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTest>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
@@ -116,10 +115,10 @@ TEST(AgentCommandLineTest, FlagsFillTheAgentsOptions) {
       {{"-x:5", "-x:9"}, false, 0, {}, {}, {}, {}, 9},  // a later one overrides
       {{"-x"}, false, 0, {}, {}, {}, {}, 0},            // no value: nothing read past the flag
       {{"-c"}, false, 0, "", {}, {}, {}, 255},
-      {{"-con"}, true, 0, {}, {}, {}, {}, 255},          // only the trace, no adapter "n"
+      {{"-con"}, true, 0, {}, {}, {}, {}, 255},  // only the trace, no adapter "n"
       {{"-connect:x"}, true, 0, {}, {}, {}, {}, 255},
       {{"d:/dev/ttyS0", "x:5", "b"}, false, 0, {}, {}, {}, {}, 255},  // no marker: not flags
-      {{"-B", "-y:1", "-z"}, false, 0, {}, {}, {}, {}, 255},         // not a letter a..x
+      {{"-B", "-y:1", "-z"}, false, 0, {}, {}, {}, {}, 255},          // not a letter a..x
   };
   for (const auto& c : cases) {
     AgentObjects o;
@@ -161,7 +160,8 @@ TEST(TrayTipTest, ActiveForAUpsOnTheSerialPortIdleOtherwise) {
   TempDir dir;  // the setup table's defaults
   for (int type : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 255}) {
     const bool active = type >= 1 && type <= 3;
-    EXPECT_EQ(TrayTip(type).toStdString(), active ? "Tremona\u00AE Agent is active" : "Tremona\u00AE Agent is idle")
+    EXPECT_EQ(TrayTip(type).toStdString(),
+              active ? "Tremona\u00AE Agent is active" : "Tremona\u00AE Agent is idle")
         << type;
   }
 }
@@ -317,12 +317,14 @@ TEST_F(ShellTest, MonitorStartsTheConsoleBesideTheAgentElseOnThePathElseSaysSo) 
 
   frame->SetMonitorFolder(beside);
   frame->OnMonitor();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return ReadFileText(log) == beside + "/Tavona\n"; }, 10000)) << ReadFileText(log);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ReadFileText(log) == beside + "/Tavona\n"; }, 10000))
+      << ReadFileText(log);
   std::filesystem::remove(log);
 
   frame->SetMonitorFolder(dir.File("nothing-here"));
   frame->OnMonitor();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return ReadFileText(log) == onPath + "/Tavona\n"; }, 10000)) << ReadFileText(log);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ReadFileText(log) == onPath + "/Tavona\n"; }, 10000))
+      << ReadFileText(log);
   EXPECT_TRUE(engine.messages.empty());
 
   ::setenv("PATH", "/nonexistent", 1);
@@ -380,8 +382,9 @@ TEST(Win95ServicesTest, ShutdownAndSoundStartTheirProgramsAndReturn) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const std::string log = dir.File("effects.log");
   for (const char* name : {"shutdown", "player"}) {
-    WriteFileText(dir.File(name), std::string("#!/bin/sh\necho \"") + name + " $*\" >>\"" + log + "\"\nread x <\"" +
-                                      fifo + "\"\necho \"" + name + " done\" >>\"" + log + "\"\n");
+    WriteFileText(dir.File(name), std::string("#!/bin/sh\necho \"") + name + " $*\" >>\"" + log +
+                                      "\"\nread x <\"" + fifo + "\"\necho \"" + name + " done\" >>\"" + log +
+                                      "\"\n");
     ::chmod(dir.File(name).c_str(), 0755);
   }
   KT_EffectSettings settings = o.services.Effects().Settings();
@@ -394,12 +397,25 @@ TEST(Win95ServicesTest, ShutdownAndSoundStartTheirProgramsAndReturn) {
   EXPECT_TRUE(QTest::qWaitFor(
       [&] {
         const std::string t = ReadFileText(log);
-        return t.find("shutdown -h now") != std::string::npos && t.find("player chime.wav") != std::string::npos;
+        return t.find("shutdown -h now") != std::string::npos &&
+               t.find("player chime.wav") != std::string::npos;
       },
       10000))
       << ReadFileText(log);
   EXPECT_EQ(ReadFileText(log).find("done"), std::string::npos);
-  for (int i = 0; i < 2; ++i) WriteFileText(fifo, "go\n");
+  // Read and write at once: the open never waits for a reader, and neither stand-in sees the end
+  // of the FIFO before its own line is there.
+  const int hold = ::open(fifo.c_str(), O_RDWR);
+  ASSERT_GE(hold, 0);
+  ASSERT_EQ(::write(hold, "go\ngo\n", 6), 6);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        const std::string t = ReadFileText(log);
+        return t.find("shutdown done") != std::string::npos && t.find("player done") != std::string::npos;
+      },
+      10000))
+      << ReadFileText(log);
+  ::close(hold);
 
   // No text: an error record and nothing started; no player: the bell.
   EXPECT_EQ(o.services.PlaySound(nullptr), -1);
