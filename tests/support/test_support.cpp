@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -25,6 +26,7 @@
 #include <stdexcept>
 
 #include "core/base/ktdiag.h"
+#include "platform/named_object.h"
 
 namespace testing_support {
 
@@ -110,39 +112,61 @@ std::string UniqueName(const std::string& stem) {
   return stem + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
 }
 
+namespace {
+
+// Runs `body` under the named objects' own protocol: the /dev/shm directory's flock serialises
+// creating, opening and closing, and every holder keeps a shared flock on its object's file.
+// False when the directory cannot be locked.
+bool UnderSharedObjectLock(const std::function<void()>& body) {
+  const int dir = ::open("/dev/shm", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
+  const bool locked = ::flock(dir, LOCK_EX) == 0;
+  if (locked) body();
+  ::close(dir);
+  return locked;
+}
+
+enum class ObjectFile { kAbsent, kHeld, kUnheld, kRemoved };
+
+// Probes the object file at `path` (under the lock); removes it when `remove` and nobody holds it.
+ObjectFile ProbeObjectFile(const std::string& path, bool remove) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return ObjectFile::kAbsent;
+  ObjectFile state = ObjectFile::kHeld;
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    state = remove && ::unlink(path.c_str()) == 0 ? ObjectFile::kRemoved : ObjectFile::kUnheld;
+  }
+  ::close(fd);  // drops the probe's own lock
+  return state;
+}
+
+}  // namespace
+
 int RemoveUnheldSharedObjects(const std::string& prefix) {
   if (prefix.empty()) return 0;
-  // The named objects' own protocol: the directory's flock serialises creating, opening and
-  // closing; every holder keeps a shared flock on the object's file.
-  const int dir = ::open("/dev/shm", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return 0;
   int removed = 0;
-  if (::flock(dir, LOCK_EX) == 0) {
+  UnderSharedObjectLock([&] {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
       if (entry.path().filename().string().rfind(prefix, 0) != 0) continue;
-      const int fd = ::open(entry.path().c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-      if (fd < 0) continue;
-      if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(entry.path().c_str()) == 0) ++removed;
-      ::close(fd);
+      if (ProbeObjectFile(entry.path(), true) == ObjectFile::kRemoved) ++removed;
     }
-  }
-  ::close(dir);
+  });
   return removed;
 }
 
-bool SharedObjectHeld(const std::string& fileName) {
-  const int dir = ::open("/dev/shm", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return false;
-  bool held = false;
-  if (::flock(dir, LOCK_EX) == 0) {
-    const int fd = ::open(("/dev/shm/" + fileName).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    if (fd >= 0) {
-      held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-      ::close(fd);  // drops the probe's own lock
-    }
+bool NamedMappingHeld(const std::string& prefix, const std::string& name) {
+  const char* mine = std::getenv(platform::kNamePrefixVariable);
+  const std::string saved = mine != nullptr ? mine : "";
+  ::setenv(platform::kNamePrefixVariable, prefix.c_str(), 1);
+  platform::NamedMapping mapping;
+  const bool held = mapping.Open(name);
+  mapping.Close();
+  if (mine != nullptr) {
+    ::setenv(platform::kNamePrefixVariable, saved.c_str(), 1);
+  } else {
+    ::unsetenv(platform::kNamePrefixVariable);
   }
-  ::close(dir);
   return held;
 }
 
@@ -173,21 +197,15 @@ class StaleObjectSweep : public ::testing::Environment {
 }  // namespace
 
 int RemoveStaleTestObjects() {
-  const int dir = ::open("/dev/shm", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return 0;
   int removed = 0;
-  if (::flock(dir, LOCK_EX) == 0) {
+  UnderSharedObjectLock([&] {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
       const pid_t pid = PrefixProcess(entry.path().filename().string());
       if (pid <= 0 || ProcessAlive(pid)) continue;
-      const int fd = ::open(entry.path().c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-      if (fd < 0) continue;
-      if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(entry.path().c_str()) == 0) ++removed;
-      ::close(fd);
+      if (ProbeObjectFile(entry.path(), true) == ObjectFile::kRemoved) ++removed;
     }
-  }
-  ::close(dir);
+  });
   return removed;
 }
 

@@ -87,9 +87,10 @@ std::string UniqueName(const std::string& stem);
 // more (a killed agent leaves its objects' files behind; they count as absent, but pile up).
 // Objects still held are left alone. Returns how many files were removed.
 int RemoveUnheldSharedObjects(const std::string& prefix);
-// True while some process holds the named object whose file in /dev/shm is `fileName` (the
-// prefix and the name as they stand, with no characters that need escaping).
-bool SharedObjectHeld(const std::string& fileName);
+// True while some process holds the named mapping `name` under the named-object prefix
+// `prefix` (the test's own prefix is put back afterwards). A mapping nobody holds any more is
+// removed on the way, as opening it would.
+bool NamedMappingHeld(const std::string& prefix, const std::string& name);
 // Removes the files in /dev/shm of named objects under the prefixes tests and the demo make
 // ("<stem>-<pid>-<n>" as UniqueName makes them, and the demo's "demo<pid>.") whose process has
 // ended and that no process holds. Every test program that links this library runs it once

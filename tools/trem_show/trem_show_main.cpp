@@ -243,12 +243,8 @@ class NoticePrinter : public QObject {
   bool ups_info_answered_ = false;
 };
 
-bool PumpUntil(const std::function<bool()>& done, int boundMs) {
-  return PumpEventsUntil(done, boundMs);
-}
-
 void PumpFor(int ms) {
-  PumpUntil([] { return false; }, ms);
+  PumpEventsUntil([] { return false; }, ms);
 }
 
 }  // namespace
@@ -349,7 +345,8 @@ int main(int argc, char** argv) {
   const bool asked = RequestForHost(hostIndex, BLOCK_STATUS, 0, 0, 1) == 1 &&
                      RequestForHost(hostIndex, BLOCK_UPS_INFO, 0, 0) == 1;
   const int infoBound = std::min(o.timeoutSeconds, 15) * 1000;
-  if (!asked || worker.Running() == 0 || !PumpUntil([&] { return printer.UpsInfoAnswered(); }, infoBound)) {
+  if (!asked || worker.Running() == 0 ||
+      !PumpEventsUntil([&] { return printer.UpsInfoAnswered(); }, infoBound)) {
     Say("no UPS information from " + o.host);
     // Without an agent the dialogs open all the same, on what the image holds.
     ScpQueueLock lock;
@@ -388,7 +385,7 @@ int main(int argc, char** argv) {
   };
   auto waitIdle = [&] {
     quiet = 0;
-    return PumpUntil(idle, bound);
+    return PumpEventsUntil(idle, bound);
   };
   bool ok = waitIdle();
   if (ok) {

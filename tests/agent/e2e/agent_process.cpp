@@ -106,7 +106,7 @@ int AgentProcess::Wait(int timeoutMs) {
     // The kernel can let go of a killed program's last mapping a moment after the parent has
     // reaped it (a reader of its /proc files may hold its memory briefly): a start at once would
     // still find the single-instance object held.
-    WaitFor([&] { return !testing_support::SharedObjectHeld(prefix_ + "Tremona Agent Is Running"); }, 10000);
+    WaitFor([&] { return !testing_support::NamedMappingHeld(prefix_, "Tremona Agent Is Running"); }, 10000);
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/named_object.h"
 #include "tests/agent/e2e/agent_process.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 #include "tests/support/test_support.h"
@@ -34,16 +33,15 @@ class ConsoleProcess : public AgentProcess {
   std::string Boxes() const { return ReadFileText(File("boxes.log")); }
 };
 
+// Waits (bounded) until the agent has sent two more answers than `before`: a console's first
+// request and its dialog's.
+bool AnsweredTwiceMore(const AgentProcess& vigil, size_t before) {
+  return AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "After send") >= before + 2; }, kBoundMs);
+}
+
 // Whether the console of the local channel holds its mapping (under the program's prefix).
 bool HoldsLocalChannel(const AgentProcess& program) {
-  const char* mine = std::getenv(platform::kNamePrefixVariable);
-  const std::string saved = mine != nullptr ? mine : "";
-  ::setenv(platform::kNamePrefixVariable, program.Prefix().c_str(), 1);
-  platform::NamedMapping mapping;
-  const bool held = mapping.Open("Tremona GUI is running");
-  mapping.Close();
-  ::setenv(platform::kNamePrefixVariable, saved.c_str(), 1);
-  return held;
+  return testing_support::NamedMappingHeld(program.Prefix(), "Tremona GUI is running");
 }
 
 class PommetBinaryTest : public trem_harness::TremTest {};
@@ -117,9 +115,7 @@ TEST_F(PommetBinaryTest, OneConsoleOnTheLocalChannelWhicheverStartsFirst) {
     // A Pommet ends with 0 only once its dialog was open: its first request and the dialog's
     // are answered by then.
     if (pommetFirst) {
-      EXPECT_TRUE(AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "After send") >= sentBefore + 2; },
-                                        kBoundMs))
-          << vigil.TraceDump();
+      EXPECT_TRUE(AnsweredTwiceMore(vigil, sentBefore)) << vigil.TraceDump();
     }
     first.Signal(SIGTERM);
     const int status = first.Wait(kBoundMs);
@@ -150,9 +146,7 @@ TEST_F(PommetBinaryTest, ProgramsOfOtherModesRunSideBySideUntilStopped) {
   for (const auto& [program, args] : launches) {
     const size_t sentBefore = Count(vigil.Stderr(), "After send");
     ASSERT_TRUE(program->Launch(args));
-    EXPECT_TRUE(AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "After send") >= sentBefore + 2; },
-                                      kBoundMs))
-        << vigil.TraceDump();
+    EXPECT_TRUE(AnsweredTwiceMore(vigil, sentBefore)) << vigil.TraceDump();
   }
   for (ConsoleProcess* p : {&local, &udp1, &udp2}) {
     EXPECT_TRUE(p->Running()) << p->Stderr() << p->Boxes();
