@@ -327,8 +327,8 @@ void FileSaverDlg::FillWindowList() {
 }
 
 void FileSaverDlg::FillMacroList() {
+  // The files alone, display or not: without one the macros can still be seen and deleted.
   macros_->clear();
-  if (!display_usable_) return;
   for (const std::string& name : filesaver::ListMacroFiles()) macros_->addItem(QString::fromStdString(name));
 }
 
