@@ -217,7 +217,13 @@ std::vector<std::string> ListMacroFiles() {
   for (fs::directory_iterator it(".", ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
     std::error_code type_ec;
-    if (EndsWithIgnoringCase(name, ".MAC") && it->is_regular_file(type_ec)) names.push_back(name);
+    if (!EndsWithIgnoringCase(name, ".MAC") || !it->is_regular_file(type_ec)) continue;
+    // An empty macro replays nothing: it counts as none (no listing, no replay, no refusal of
+    // a new recording for its program, which then replaces it).
+    std::error_code size_ec;
+    const uintmax_t size = it->file_size(size_ec);
+    if (!size_ec && size == 0) continue;
+    names.push_back(name);
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -281,6 +287,8 @@ bool ConvertRecording(const MacroSubject& subject) {
   RecordingHeader header;
   std::vector<EventMsg> events;
   if (!ReadRecordingFile(kRecordingFile, &header, &events)) return false;
+  // Nothing recorded (stopped before anything was typed): no macro, which would replay nothing.
+  if (events.empty()) return false;
   std::vector<uint8_t> bytes;
   bytes.reserve(events.size() * kMacroRecordBytes);
   for (const EventMsg& e : events) {

@@ -124,10 +124,11 @@ std::string EnsureExeSuffix(std::string_view name);
 // characters, then ".EXE" (/usr/bin/gedit -> GEDIT.EXE). Empty for an empty file name.
 std::string ProgramNameFromExecutable(std::string_view path);
 
-// The "*.MAC" files of the current directory (the suffix in any case), sorted by name.
+// The "*.MAC" files of the current directory (the suffix in any case), sorted by name. An
+// empty file is no macro: it is left out.
 std::vector<std::string> ListMacroFiles();
-// The current directory, "/" and the name as it is on disk, when a "*.MAC" file of that name
-// exists there (names compared ignoring case); else empty.
+// The current directory, "/" and the name as it is on disk, when a listed "*.MAC" file of that
+// name exists there (names compared ignoring case); else empty.
 std::string FindMacroFile(std::string_view macro_name);
 // The rectangle of the macro file's first record; a zero rectangle (and *ok false) when the
 // file cannot be found or holds no whole record.
@@ -140,8 +141,8 @@ std::string SequenceFilePath(const std::string& folder, const std::string& prefi
                              const std::string& extension);
 
 // Turns ZIRERURI.MAA into the macro file of `subject.program` (MacroNameFromProgram), one record
-// per whole event. False, with nothing written, when the recording cannot be read or the program
-// has no name; false when the macro file cannot be written.
+// per whole event. False, with nothing written, when the recording cannot be read, holds no
+// event or the program has no name; false when the macro file cannot be written.
 bool ConvertRecording(const MacroSubject& subject);
 
 // Before a replay for `program`: writes ZIRERURI.MAA from the records of the program's macro

@@ -327,8 +327,8 @@ void FileSaverDlg::FillWindowList() {
 }
 
 void FileSaverDlg::FillMacroList() {
+  // The files alone, display or not: without one the macros can still be seen and deleted.
   macros_->clear();
-  if (!display_usable_) return;
   for (const std::string& name : filesaver::ListMacroFiles()) macros_->addItem(QString::fromStdString(name));
 }
 
@@ -389,6 +389,13 @@ void FileSaverDlg::OnBuild() {
 int FileSaverDlg::OnRecordingEnded() {
   filesaver::ConvertRecording(recorded_);
   recording_ = false;
+  // A recording that left no macro (nothing typed before it ended) lists none: neither the
+  // entry a Stop that ended it has just added, nor one from a Stop still to come.
+  const std::string macro = filesaver::MacroNameFromProgram(recorded_.program);
+  if (filesaver::FindMacroFile(macro).empty()) {
+    recording_accepted_ = false;
+    qDeleteAll(macros_->findItems(QString::fromStdString(macro), Qt::MatchFixedString));
+  }
   return 0;
 }
 

@@ -15,9 +15,11 @@
 //          prefix and extension
 //   Test   places the macro's application where it was recorded and replays the macro into it
 //
+// A recording that ends before anything was typed leaves no macro.
+//
 // One dialog per process (pFileSaverDlg; Open raises the open one). Without a usable X display
-// (none, or one without the RECORD or XTEST extension) both lists stay empty and the opening
-// says so once.
+// (none, or one without the RECORD or XTEST extension) the opening says so once and the
+// application list stays empty; the macros are still listed, and can be deleted.
 #pragma once
 
 #include <QEvent>

@@ -1,7 +1,7 @@
-// The File Saver dialog without an X display (offscreen): what it says then, its file-name
-// controls, the buttons that need a selection, Stop without a recording, and its opening from
-// the Software Programs page. Recording and replaying are tested under a virtual X server
-// (xvfb/).
+// The File Saver dialog without an X display (offscreen): what it says then, the macros it
+// still lists and deletes, its file-name controls, the buttons that need a selection, Stop
+// without a recording, and its opening from the Software Programs page. Recording and
+// replaying are tested under a virtual X server (xvfb/).
 #include "dialogs/filesaver/file_saver_dlg.h"
 
 #include <QCheckBox>
@@ -59,16 +59,25 @@ class FileSaverDlgTest : public trem_harness::TremTest {
             Get<QLabel>(d, IDC_FS_EXTENSION_LABEL)->isEnabled(),
             Get<QLineEdit>(d, IDC_FS_EXTENSION)->isEnabled()};
   }
+  static std::vector<std::string> Texts(const QListWidget* list) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < list->count(); ++i) texts.push_back(list->item(i)->text().toStdString());
+    return texts;
+  }
   std::string saved_display_;
 };
 
-TEST_F(FileSaverDlgTest, WithoutADisplayTheListsStayEmptyAndOneBoxSaysWhy) {
-  std::ofstream("EDIT.MAC") << std::string(324, '\0');
+// Without a display one box says why, no application is listed, and the macros on disk are
+// (empty files are none): they can still be deleted.
+TEST_F(FileSaverDlgTest, WithoutADisplayOnlyTheMacrosAreListedAndOneBoxSaysWhy) {
+  for (const char* name : {"EDIT.MAC", "GEDIT.MAC", "TESTPAD.MAC"})
+    std::ofstream(name) << std::string(324, '\0');
+  std::ofstream("EMPTY.MAC").close();
   FileSaverDlg* d = Open();
   ASSERT_TRUE(DialogIsOpen(d));
   EXPECT_FALSE(d->DisplayUsable());
   EXPECT_EQ(d->Applications()->count(), 0);
-  EXPECT_EQ(d->Macros()->count(), 0);
+  ASSERT_EQ(Texts(d->Macros()), (std::vector<std::string>{"EDIT.MAC", "GEDIT.MAC", "TESTPAD.MAC"}));
   ASSERT_EQ(boxes.Count(), 1);
   EXPECT_EQ(boxes.Boxes()[0].text,
             "The File Saver cannot record or replay here: no X display.\nIt needs an X display with the "
@@ -98,6 +107,23 @@ TEST_F(FileSaverDlgTest, WithoutADisplayTheListsStayEmptyAndOneBoxSaysWhy) {
     ASSERT_EQ(boxes.Count(), 1);
     EXPECT_EQ(boxes.Boxes()[0].text, text);
   }
+
+  // Test finds no application without a display; Delete removes the file and its entry.
+  d->Macros()->setCurrentRow(1);
+  boxes.Clear();
+  Click(d, IDC_FS_TEST);
+  ASSERT_EQ(boxes.Count(), 1);
+  EXPECT_EQ(boxes.Boxes()[0].text,
+            "Unable to locate an application that matches the selected macro.\nPlease start the correct "
+            "application.");
+  boxes.Clear();
+  Click(d, IDC_FS_DELETE);
+  EXPECT_EQ(boxes.Count(), 0);
+  EXPECT_FALSE(std::filesystem::exists("GEDIT.MAC"));
+  EXPECT_EQ(Texts(d->Macros()), (std::vector<std::string>{"EDIT.MAC", "TESTPAD.MAC"}));
+  Click(d, IDC_FS_SEARCH);
+  EXPECT_EQ(Texts(d->Macros()), (std::vector<std::string>{"EDIT.MAC", "TESTPAD.MAC"}));
+  EXPECT_TRUE(std::filesystem::exists("EMPTY.MAC"));  // no macro, left alone
   EXPECT_FALSE(filesaver::MsgSrc.recording() || filesaver::MsgSrc.playing());
 }
 

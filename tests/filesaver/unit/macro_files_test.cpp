@@ -61,7 +61,7 @@ TEST(FileSaverNames, MapProgramsMacrosAndExecutables) {
 
 // N events of a recording become N records of 324 bytes and, for the program, come back as
 // an 8 + 20N byte recording with the same events in the same order; records of other programs
-// in the same file are skipped.
+// in the same file are skipped. A recording without events leaves no macro.
 TEST(FileSaverFiles, RecordingToMacroAndBack) {
   struct Case {
     size_t events;
@@ -77,6 +77,12 @@ TEST(FileSaverFiles, RecordingToMacroAndBack) {
     ASSERT_TRUE(WriteRecordingFile(kRecordingFile, header, events));
     const MacroSubject subject{std::string(300, 'T'), "EDIT.EXE", "SEQ", "TXT",
                                WindowRect{-10, 20, 630, 500}};
+    if (c.events == 0) {
+      EXPECT_FALSE(ConvertRecording(subject));
+      EXPECT_FALSE(fs::exists("EDIT.MAC"));
+      EXPECT_EQ(BuildPlaybackFile("EDIT.EXE"), 0);
+      continue;
+    }
     ASSERT_TRUE(ConvertRecording(subject));
 
     const std::vector<uint8_t> macro = ReadFileBytes("EDIT.MAC");
@@ -115,10 +121,6 @@ TEST(FileSaverFiles, RecordingToMacroAndBack) {
     }
     ASSERT_EQ(BuildPlaybackFile("edit.exe"), 1);
     const std::vector<uint8_t> back = ReadFileBytes(kRecordingFile);
-    if (c.events == 0) {
-      EXPECT_TRUE(back.empty());  // nothing of the program: no header either
-      continue;
-    }
     ASSERT_EQ(back.size(), kRecordingHeaderBytes + c.events * kEventBytes);
     RecordingHeader h;
     std::vector<EventMsg> got;
@@ -167,6 +169,7 @@ TEST(FileSaverFiles, BuildPlaybackFileRefusals) {
   };
   const std::vector<Case> cases = {
       {"macro deleted after it was listed", [] { fs::remove("EDIT.MAC"); }, "EDIT.EXE"},
+      {"empty macro", [] { fs::resize_file("EDIT.MAC", 0); }, "EDIT.EXE"},
       {"program without a name", [] {}, ""},
       {"path too long for PREFIX.TMP",
        [] {
@@ -222,12 +225,15 @@ TEST(FileSaverFiles, WritesNeverFollowLinks) {
 
 TEST(FileSaverFiles, MacroListLookupAndRectangle) {
   TempDir dir;
-  for (const char* name : {"b.mac", "A.MAC", "notes.txt", "C.MACX"}) testing_support::WriteFileText(name, "");
-  fs::create_directory("D.MAC");  // a folder is no macro
+  for (const char* name : {"b.mac", "A.MAC", "notes.txt", "C.MACX"})
+    testing_support::WriteFileText(name, "x");
+  testing_support::WriteFileText("E.MAC", "");  // empty: no macro
+  fs::create_directory("D.MAC");                // a folder is no macro
   EXPECT_EQ(ListMacroFiles(), (std::vector<std::string>{"A.MAC", "b.mac"}));
   EXPECT_EQ(FindMacroFile("B.MAC"), fs::current_path().string() + "/b.mac");
   EXPECT_EQ(FindMacroFile("notes.txt"), "");
   EXPECT_EQ(FindMacroFile("E.MAC"), "");
+  EXPECT_EQ(FindMacroFile("F.MAC"), "");
 
   bool ok = true;
   EXPECT_EQ(ReadMacroWindowRect("A.MAC", &ok), WindowRect{});

@@ -82,11 +82,21 @@ TEST(FileSaverProgram, ReplaysNumbersAndSkips) {
   ASSERT_TRUE(filesaver_testing::WriteTestPadMacro(folder, "SEQ", "TXT"));
   filesaver::ProgramLookup lookup(x.display());
 
+  // An empty macro (a recording stopped before anything was typed) replays nothing and is no
+  // failure, though its application runs.
+  TempDir empty(false);
+  testing_support::WriteFileText(empty.File(filesaver_testing::kTestPadMacro), "");
+
   // Each run saves to the next number; the application runs afresh each time.
   for (const char* name : {"SEQ0000.TXT", "SEQ0001.TXT"}) {
     SCOPED_TRACE(name);
     filesaver_testing::TestPad pad = StartTestPad(x.display(), folder);
     ASSERT_TRUE(pad.ok()) << pad.error;
+    if (std::string(name) == "SEQ0000.TXT") {
+      const SaverRun none = RunSaver({"-d", empty.path().string(), "-D", x.display()});
+      EXPECT_EQ(none.status, 0) << none.log;
+      EXPECT_NE(none.log.find("no macros"), std::string::npos) << none.log;
+    }
     const SaverRun run = RunSaver({"-d", folder, "-D", x.display()});
     EXPECT_EQ(run.status, 0) << run.log;
     std::string line;
