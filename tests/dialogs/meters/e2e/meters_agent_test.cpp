@@ -1,6 +1,7 @@
 // The meters dialog and the mimic against the real VigilNT polling the simulated BCM UPS over
 // a pseudo-terminal, reached over UDP in a network of the test's own.
 #include <QCoreApplication>
+#include <QDebug>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -110,14 +111,13 @@ void DefaultGaugesOnEachScreen(trem_harness::AgentLink& real, AgentProcess& vigi
     ASSERT_EQ(static_cast<int>(gauges.size()), expected) << name;
     for (size_t i = 0; i < gauges.size(); ++i) {
       const QRect& g = gauges[i];
-      const std::string where = name + " gauge " + std::to_string(i) + " at " + std::to_string(g.x()) + "," +
-                                std::to_string(g.y()) + " dialog " + std::to_string(dialog.x()) + "," +
-                                std::to_string(dialog.y()) + " " + std::to_string(dialog.width()) + "x" +
-                                std::to_string(dialog.height());
-      EXPECT_TRUE(available.contains(g)) << where;  // whole on the screen
+      QString where;
+      QDebug(&where) << name.c_str() << "gauge" << i << g << "dialog" << dialog;
+      EXPECT_TRUE(available.contains(g)) << where.toStdString();  // whole on the screen
       if (!c.room) continue;
-      EXPECT_FALSE(g.intersects(dialog)) << where;
-      for (size_t j = 0; j < i; ++j) EXPECT_FALSE(g.intersects(gauges[j])) << where << " over gauge " << j;
+      EXPECT_FALSE(g.intersects(dialog)) << where.toStdString();
+      for (size_t j = 0; j < i; ++j)
+        EXPECT_FALSE(g.intersects(gauges[j])) << where.toStdString() << " over " << j;
     }
     if (!c.room) {
       // No side of the dialog holds the panel: the gauges cover some of it.
