@@ -223,16 +223,27 @@ void CTandleView::QueueGet(int block, int branch, int item, int registerFlag) {
 
 void CTandleView::RefreshStatus() {
   std::vector<int> active;
+  // The line of the state that became active last (the lowest of equals).
+  int newest = 0;
   {
     auto lock = gScp.Lock();
     gScp.upsStatus.ResetAlarmCursor();
     AlarmEntry entry;
-    while (gScp.upsStatus.GetNextAlarm(entry) == 1) active.push_back(entry.code);
+    int64_t newestTime = 0;
+    while (gScp.upsStatus.GetNextAlarm(entry) == 1) {
+      if (active.empty() || entry.time >= newestTime) {
+        newest = static_cast<int>(active.size());
+        newestTime = entry.time;
+      }
+      active.push_back(entry.code);
+    }
   }
   const QStringList before = Lines();
   list_->clear();
   for (int code : active) AddStateLine(code);
   if (active.empty()) AddStateLine(ALARM_SYSTEM_NORMAL);
+  // The list keeps its height: with more lines than it holds, the newest shows whole.
+  if (QTreeWidgetItem* line = list_->topLevelItem(newest)) list_->scrollToItem(line);
 
   auto has = [&](int code) { return std::find(active.begin(), active.end(), code) != active.end(); };
   const bool none = active.empty();

@@ -80,6 +80,7 @@ struct MeterRatings {
   int wattRating = -1;
   int modelCode = 255;
   int batteryMinutes = 0xFFFF;  // total battery time (configuration), minutes
+  bool operator==(const MeterRatings&) const = default;
 };
 
 // Section names into the records, every limit 0.

@@ -144,6 +144,7 @@ void CMeters::ClearSlot(int slot) {
   if (s.record && s.record->window) delete s.record->window.data();
   s.record.reset();
   s.holder.reset();
+  s.placed.reset();
 }
 
 void CMeters::BuildControls() {
@@ -209,6 +210,9 @@ void CMeters::OnNewData(unsigned /*status*/, unsigned block, unsigned /*branch*/
   } else if (block == 4) {
     BuildMinMax();
   } else if (block == 3) {
+    // Ratings that reached the console's image without their own reply here (or changed since)
+    // rescale the dials before the readings move the needles.
+    if (CurrentRatings() != ratings_) BuildMinMax();
     const int location = GetCurrentLocation();
     const int topRow = list_->indexOfTopLevelItem(list_->itemAt(0, 0));
     if (ActiveMeterFlagsChanged() == 1) {
@@ -231,21 +235,24 @@ void CMeters::InitMinMax() {
   InitLimits(limits_);
 }
 
-int CMeters::BuildMinMax() {
+MeterRatings CMeters::CurrentRatings() {
   MeterRatings r;
-  {
-    auto lock = gScp.Lock();
-    const UpsInfoBlock& info = gScp.upsInfo;
-    r.inputVoltage = info.GetNominalInputVoltage();
-    r.outputVoltage = info.GetNominalOutputVoltage();
-    r.inputFrequency = info.GetNominalInputFrequency();
-    r.outputFrequency = info.GetNominalOutputFrequency();
-    r.vaRating = info.GetVARating();
-    r.wattRating = info.GetWattRating();
-    r.modelCode = info.GetModelIndex();
-    r.batteryMinutes = gScp.config.GetTotalBatteryTime();
-  }
-  ComputeDefaultLimits(r, limits_);
+  auto lock = gScp.Lock();
+  const UpsInfoBlock& info = gScp.upsInfo;
+  r.inputVoltage = info.GetNominalInputVoltage();
+  r.outputVoltage = info.GetNominalOutputVoltage();
+  r.inputFrequency = info.GetNominalInputFrequency();
+  r.outputFrequency = info.GetNominalOutputFrequency();
+  r.vaRating = info.GetVARating();
+  r.wattRating = info.GetWattRating();
+  r.modelCode = info.GetModelIndex();
+  r.batteryMinutes = gScp.config.GetTotalBatteryTime();
+  return r;
+}
+
+int CMeters::BuildMinMax() {
+  ratings_ = CurrentRatings();
+  ComputeDefaultLimits(ratings_, limits_);
   RedrawOpenGauges();
   return 0;
 }
@@ -398,7 +405,9 @@ int CMeters::SlotMeter(int slot) {
 namespace {
 
 // Panel columns by the width of the screen that shows the dialog.
-int GaugeColumns(int screenWidth) { return screenWidth <= 640 ? 3 : screenWidth <= 800 ? 4 : 5; }
+int GaugeColumns(int screenWidth) {
+  return screenWidth <= 640 ? 3 : screenWidth <= 800 ? 4 : 5;
+}
 
 // The last row of the panel and its step down the screen.
 constexpr int kGaugeLastRow = 7;
@@ -414,32 +423,94 @@ QPoint CMeters::GaugePlacement(int slot, int screenWidth) {
   return {(slot - row * columns) * kGaugeSize, row * kGaugeRowStep};
 }
 
-QPoint CMeters::GaugeScreenPosition(const QRect& dialogFrame, const QRect& available, int columns,
-                                    QPoint offset, QSize window) {
-  const int panelWidth = columns * kGaugeSize;
-  const int panelHeight = kGaugeLastRow * kGaugeRowStep + kGaugeSize;
-  // Right of the dialog, else left of it; where the panel fits on neither side, the end of the
-  // screen that leaves more of the dialog uncovered.
+QSize CMeters::GaugePanelSize(int highestSlot, int screenWidth, QSize cell) {
+  const int columns = GaugeColumns(screenWidth);
+  const int used = std::min(columns, highestSlot + 1);
+  const int rows = std::min(highestSlot / columns, kGaugeLastRow) + 1;
+  return {used * cell.width(), (rows - 1) * kGaugeRowStep + cell.height()};
+}
+
+QPoint CMeters::GaugePanelOrigin(const QRect& dialogFrame, const QRect& available, QSize panel) {
+  const int areaRight = available.right() + 1;
+  const int areaBottom = available.bottom() + 1;
+  // A coordinate moved as little as it must to keep a length inside [low, high).
+  const auto within = [](int at, int length, int low, int high) {
+    return std::max(low, std::min(at, high - length));
+  };
+  const int level = within(dialogFrame.top(), panel.height(), available.top(), areaBottom);
+  const int centred =
+      within(dialogFrame.center().x() + 1 - panel.width() / 2, panel.width(), available.left(), areaRight);
+  const bool fitsAcross = panel.width() <= available.width();
+  const bool fitsDown = panel.height() <= available.height();
+
   const int right = dialogFrame.right() + 1 + kGaugePanelGap;
-  const int left = dialogFrame.left() - kGaugePanelGap - panelWidth;
-  const int screenRight = available.right() + 1;
-  int x;
-  if (right + panelWidth <= screenRight) {
-    x = right;
-  } else if (left >= available.left()) {
-    x = left;
-  } else {
-    const auto covered = [&](int from) {
-      return std::max(0, std::min(from + panelWidth, dialogFrame.right() + 1) - std::max(from, dialogFrame.left()));
-    };
-    const int atRightEnd = screenRight - panelWidth;
-    x = covered(atRightEnd) <= covered(available.left()) ? atRightEnd : available.left();
+  if (fitsDown && right + panel.width() <= areaRight) return {right, level};
+  const int left = dialogFrame.left() - kGaugePanelGap - panel.width();
+  if (fitsDown && left >= available.left()) return {left, level};
+  const int above = dialogFrame.top() - kGaugePanelGap - panel.height();
+  if (fitsAcross && above >= available.top()) return {centred, above};
+  const int below = dialogFrame.bottom() + 1 + kGaugePanelGap;
+  if (fitsAcross && below + panel.height() <= areaBottom) return {centred, below};
+
+  // No side has room: against the right, left, top or bottom edge of the area, wherever the
+  // panel covers least of the dialog (the first of equals).
+  const QPoint edges[] = {
+      {within(areaRight - panel.width(), panel.width(), available.left(), areaRight), level},
+      {available.left(), level},
+      {centred, available.top()},
+      {centred, within(areaBottom - panel.height(), panel.height(), available.top(), areaBottom)},
+  };
+  QPoint best = edges[0];
+  long long least = -1;
+  for (const QPoint& at : edges) {
+    const QRect covered = QRect(at, panel).intersected(dialogFrame);
+    const long long area = covered.isEmpty() ? 0 : static_cast<long long>(covered.width()) * covered.height();
+    if (least < 0 || area < least) {
+      least = area;
+      best = at;
+    }
   }
-  QPoint origin(std::max(available.left(), x), dialogFrame.top());
-  origin.setY(std::max(available.top(), std::min(origin.y(), available.bottom() + 1 - panelHeight)));
-  const QPoint at = origin + offset;
-  return {std::max(available.left(), std::min(at.x(), available.right() + 1 - window.width())),
-          std::max(available.top(), std::min(at.y(), available.bottom() + 1 - window.height()))};
+  return best;
+}
+
+QPoint CMeters::GaugeScreenPosition(const QRect& available, QPoint origin, int slot, int screenWidth,
+                                    QSize cell) {
+  // The columns stand a window frame apart, so that neighbours do not overlap.
+  const QPoint offset = GaugePlacement(slot, screenWidth);
+  const QPoint at = origin + QPoint(offset.x() / kGaugeSize * cell.width(), offset.y());
+  return {std::max(available.left(), std::min(at.x(), available.right() + 1 - cell.width())),
+          std::max(available.top(), std::min(at.y(), available.bottom() + 1 - cell.height()))};
+}
+
+QPoint CMeters::PlaceGauges(int opening) {
+  QScreen* screen = this->screen();
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  int screenWidth = screen_width_override_;
+  if (screenWidth <= 0) screenWidth = screen != nullptr ? screen->geometry().width() : 1024;
+  // Every gauge window has the same frame: the size of one cell of the panel.
+  int highest = opening;
+  QSize cell(kGaugeSize, kGaugeSize);
+  for (int s = 0; s < kMeterCount; ++s) {
+    const int meter = SlotMeter(s);
+    if (meter < 0) continue;
+    highest = std::max(highest, s);
+    cell = cell.expandedTo(GaugeWindowOf(meter)->frameGeometry().size());
+  }
+  if (highest < 0) return {};
+  const QPoint origin =
+      GaugePanelOrigin(frameGeometry(), available, GaugePanelSize(highest, screenWidth, cell));
+  for (int s = 0; s <= highest; ++s) {
+    GaugeSlot& slot = slots_[static_cast<size_t>(s)];
+    const int meter = SlotMeter(s);
+    if (meter < 0) continue;
+    KtGaugeWindow* window = GaugeWindowOf(meter);
+    if (slot.placed && window->pos() != *slot.placed) continue;  // the user moved it
+    const QPoint at = GaugeScreenPosition(available, origin, s, screenWidth, cell);
+    if (window->pos() != at) window->move(at);
+    slot.placed = at;
+  }
+  return opening >= 0 ? GaugeScreenPosition(available, origin, opening, screenWidth, cell) : QPoint();
 }
 
 void CMeters::CreatePages(const QString& meterName) {
@@ -468,16 +539,8 @@ void CMeters::CreatePages(const QString& meterName) {
   }
   GaugeSlot& slot = slots_[static_cast<size_t>(chosen)];
   if (slot.holder) return;
-  // The gauges open beside the dialog, on the screen that shows it.
-  QScreen* screen = this->screen();
-  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
-  const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-  int screenWidth = screen_width_override_;
-  if (screenWidth <= 0) screenWidth = screen != nullptr ? screen->geometry().width() : 1024;
-  const QRect dialog = frameGeometry();
-  const int columns = GaugeColumns(screenWidth);
-  const QPoint offset = GaugePlacement(chosen, screenWidth);
-  const QPoint at = GaugeScreenPosition(dialog, available, columns, offset);
+  // The panel, with this gauge in it, beside the dialog on the screen that shows it.
+  const QPoint at = PlaceGauges(chosen);
   slot.holder = std::make_unique<MeterGaugeWindow>(meter);
   slot.record = KtCreateGaugeWindow(QString::fromLatin1(kMeterTable[meter].key), this, meterName, at.x(),
                                     at.y(), kGaugeSize, kGaugeSize, slot.holder.get());
@@ -485,11 +548,9 @@ void CMeters::CreatePages(const QString& meterName) {
     slot.holder.reset();
     return;
   }
-  // A window's frame can be larger than the gauge it holds: the whole frame stays on the screen.
-  if (KtGaugeWindow* window = slot.record->window) {
-    const QPoint fitted = GaugeScreenPosition(dialog, available, columns, offset, window->frameGeometry().size());
-    if (fitted != window->frameGeometry().topLeft()) window->move(fitted);
-  }
+  // Once the window's frame is known, the panel is laid out for it.
+  slot.placed = at;
+  PlaceGauges();
   UpdateMeterValues();
 }
 

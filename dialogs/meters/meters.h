@@ -7,16 +7,21 @@
 // Requests on opening: (4, 2, 0) the configuration's shutdown branch (total battery time),
 // (2, 0, 0) the UPS information (model and ratings), (3, 0, 0) the meter block. Replies:
 // block 2 picks the range file by model and rebuilds the limits, block 4 rebuilds the limits,
-// block 3 refreshes the list and the needles.
+// block 3 refreshes the list and the needles (and the limits, when the ratings in the console's
+// image are no longer those they were built from).
 //
 // The meter tables (limits, gauge slots, configured meters) are shared by the process; one
 // meters dialog is open at a time.
 #pragma once
 
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "dialogs/frame/kt_dialog.h"
 #include "dialogs/meters/meter_gauge.h"
@@ -59,6 +64,8 @@ class CMeters : public KTDialog {
   void InitMinMax();
   // Default limits from gScp's UPS information and configuration; 0. Open gauges are redrawn.
   int BuildMinMax();
+  // The ratings in gScp that the default limits follow.
+  static MeterRatings CurrentRatings();
   // Overlays the limits with the range file named by RangeFileName(); defaults when it cannot
   // be opened (with a message) or is empty.
   void ReadMinMax();
@@ -89,12 +96,18 @@ class CMeters : public KTDialog {
   static int SlotMeter(int slot);
   // Where a slot's gauge window opens on a screen of that width, relative to the panel's origin.
   static QPoint GaugePlacement(int slot, int screenWidth);
-  // The screen position of a gauge at `offset` (GaugePlacement) of a panel of `columns`: the
-  // panel starts beside the dialog's frame (right, else left; where neither side has room, at
-  // the screen's end that covers less of the dialog) and moves up as far as it must to stay on
-  // the available area; every window (of its frame's size) is then kept inside that area.
-  static QPoint GaugeScreenPosition(const QRect& dialogFrame, const QRect& available, int columns,
-                                    QPoint offset, QSize window = QSize(kGaugeSize, kGaugeSize));
+  // The area the open gauges take together when the highest slot in use is `highestSlot`: the
+  // columns they fill side by side (one window frame of `cell` apart) and the rows' cascade.
+  static QSize GaugePanelSize(int highestSlot, int screenWidth, QSize cell);
+  // Where a panel of that size goes on the available area: beside the dialog's frame (right,
+  // else left, level with the dialog as far as the area allows), else above it, else below it
+  // (centred on the dialog). Where no side has room, the spot at one of the area's edges that
+  // covers least of the dialog.
+  static QPoint GaugePanelOrigin(const QRect& dialogFrame, const QRect& available, QSize panel);
+  // The screen position of a slot's window in the panel at `origin`, its frame (of `cell`)
+  // kept inside the available area.
+  static QPoint GaugeScreenPosition(const QRect& available, QPoint origin, int slot, int screenWidth,
+                                    QSize cell);
   // The screen width that chooses the panel columns (0: that of the dialog's screen).
   static void SetScreenWidthOverride(int width) { screen_width_override_ = width; }
 
@@ -113,6 +126,8 @@ class CMeters : public KTDialog {
   struct GaugeSlot {
     std::shared_ptr<KtGaugeWindowRecord> record;
     std::unique_ptr<MeterGaugeWindow> holder;
+    // Where the panel last put the window; a window found elsewhere was moved by the user.
+    std::optional<QPoint> placed;
   };
 
   void Construct();
@@ -120,8 +135,13 @@ class CMeters : public KTDialog {
   void BuildMeterItem(int row, int column, const QString& text);
   void ClearSlot(int slot);
   void RedrawOpenGauges();
+  // Lays the panel out again for the gauges now open and the slot `opening` (-1: none), beside
+  // the dialog: the windows still where the panel put them follow it. The position of the
+  // opening slot's window.
+  QPoint PlaceGauges(int opening = -1);
 
   CActiveMeterFlags active_;
+  MeterRatings ratings_;  // those the limits were built from
   int list_built_ = 0;
   QString range_file_ = QStringLiteral("MMDFAULT.DAT");
   QTreeWidget* list_ = nullptr;

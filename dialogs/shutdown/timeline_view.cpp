@@ -13,6 +13,7 @@ namespace {
 constexpr int kMargin = 4;          // space left and right of the scale
 constexpr int kMinTickSpacing = 3;  // ticks closer than this are left out
 constexpr int kTrackWidth = 5;
+constexpr int kMinBarLength = 3;  // pixels of the shortest bar
 
 QColor Colour(BarColour c) {
   switch (c) {
@@ -100,8 +101,10 @@ void TimeLineView::paintEvent(QPaintEvent*) {
     p.fillRect(QRect(left, y - kTrackWidth / 2, right - left, kTrackWidth), QColor(210, 210, 210));
     const TimeLineBar bar = dialog_->BarOf(rows[static_cast<size_t>(r)]);
     if (bar.colour == BarColour::None || bar.to <= bar.from) continue;
-    const int x0 = MinuteX(bar.from);
-    const int x1 = std::max(MinuteX(bar.to), x0 + 1);
+    // A bar of any length shows: it starts clear of the axis drawn over the left edge, and is
+    // never shorter than a few pixels however long the scale.
+    const int x0 = std::max(MinuteX(bar.from), left + 1);
+    const int x1 = std::max(MinuteX(bar.to), x0 + kMinBarLength);
     p.fillRect(QRect(x0, y - kTrackWidth / 2, x1 - x0, kTrackWidth), Colour(bar.colour));
   }
 

@@ -2,7 +2,7 @@
 // It paints the rows the list shows (again when the list scrolls or a key moves it), each bar
 // at its row's height: an axis with a tick per minute (ticks closer than 3 pixels are left out)
 // and major ticks every 5 minutes above 10 minutes, else every 2; then per visible row a grey
-// track and the row's bar.
+// track and the row's bar, a few pixels long at least whatever the scale.
 #pragma once
 
 #include <QWidget>
@@ -25,6 +25,8 @@ class TimeLineView : public QWidget {
   std::vector<int> MajorTicks() const;
   // Rows (list indexes) drawn by the last paint.
   const std::vector<int>& PaintedRows() const { return painted_; }
+  // The y of a row's centre, or -1 when it is not visible.
+  int RowY(int row) const;
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
@@ -33,9 +35,6 @@ class TimeLineView : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  // The y of a row's centre, or -1 when it is not visible.
-  int RowY(int row) const;
-
   CShutdownDlg* dialog_;
   std::vector<int> painted_;
 };

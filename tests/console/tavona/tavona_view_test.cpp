@@ -64,6 +64,51 @@ TEST_F(TavonaTest, PicturesAndListImagesFollowTheActiveStates) {
     EXPECT_EQ(CTandleView::ListImageOf(code), 2);
 }
 
+TEST_F(TavonaTest, TheNewestStateLineShowsWholeInTheListsHeight) {
+  testing_support::ScopedManualClock clock(1007474709);
+  CTandleFrame& frame = Frame();
+  frame.show();
+  CTandleView& view = View();
+  const int height = view.List()->height();
+  // States in the order they came, from one to more than the list holds; the list shows them
+  // by code, and the one that came last is the newest line.
+  const std::vector<std::vector<int>> rows = {
+      {1},
+      {1, 4, 7},
+      {7, 5, 4, 1},
+      {1, 4, 7, 5, 6},
+      {6, 5, 0, 1},
+      {0, 1, 4, 7, 5, 6},
+      {1, 2, 4, 5, 6, 7, 0, 16},
+      {16, 0, 2, 4, 5, 6, 7, 1},
+  };
+  for (const std::vector<int>& codes : rows) {
+    SCOPED_TRACE(testing::PrintToString(codes));
+    SetStates({});
+    for (int c : codes) {
+      clock->AdvanceSeconds(1);
+      auto lock = gScp.Lock();
+      gScp.upsStatus.SetAlarm(c);
+    }
+    view.RefreshStatus();
+    QCoreApplication::processEvents();
+    QTreeWidget* list = view.List();
+    ASSERT_EQ(list->topLevelItemCount(), static_cast<int>(codes.size()));
+    EXPECT_EQ(list->height(), height);
+    QTreeWidgetItem* newest = nullptr;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+      if (list->topLevelItem(i)->data(0, Qt::UserRole).toInt() == codes.back())
+        newest = list->topLevelItem(i);
+    }
+    ASSERT_NE(newest, nullptr);
+    const QRect line = list->visualItemRect(newest);
+    EXPECT_TRUE(list->viewport()->rect().contains(line))
+        << line.y() << "+" << line.height() << " in " << list->viewport()->height();
+    if (codes.size() == 8 && codes.back() == 16)
+      Screenshot(&frame, QStringLiteral("main-window-eight-states"));
+  }
+}
+
 TEST_F(TavonaTest, TitleAndAboutCaptionNameTheEditionByInterfaceType) {
   struct Row {
     int type;

@@ -1,10 +1,13 @@
 // The test main of every dialog test program: one QApplication (offscreen unless a platform
-// is named), optionally in a network of its own, then the tests.
+// is named; on screens of chosen sizes when asked), optionally in a network of its own, then
+// the tests.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "dialogs/frame/quiet_qt_messages.h"
@@ -18,6 +21,40 @@ namespace trem_harness {
 namespace {
 bool g_private_requested = false;
 bool g_xvfb_requested = false;
+const char* g_screens = nullptr;
+
+// Writes the offscreen platform's configuration of the screens into a file of its own and
+// names it in QT_QPA_PLATFORM; the file's path, empty when it could not be written.
+std::string UseOffscreenScreens(const char* sizes) {
+  std::string json = "{\"screens\": [";
+  std::istringstream in(sizes);
+  std::string size;
+  int x = 0;
+  int n = 0;
+  while (in >> size) {
+    int width = 0;
+    int height = 0;
+    if (std::sscanf(size.c_str(), "%dx%d", &width, &height) != 2 || width <= 0 || height <= 0) continue;
+    json += (n > 0 ? ", " : "") + std::string("{\"name\": \"screen") + std::to_string(n) +
+            "\", \"x\": " + std::to_string(x) + ", \"y\": 0, \"width\": " + std::to_string(width) +
+            ", \"height\": " + std::to_string(height) + "}";
+    x += width;
+    ++n;
+  }
+  json += "]}\n";
+  const char* tmp = std::getenv("TMPDIR");
+  std::string path = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/trem-screens-XXXXXX";
+  const int fd = ::mkstemp(path.data());
+  if (fd < 0) return {};
+  const bool written = ::write(fd, json.data(), json.size()) == static_cast<ssize_t>(json.size());
+  ::close(fd);
+  if (!written) {
+    ::unlink(path.c_str());
+    return {};
+  }
+  ::setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + path).c_str(), 1);
+  return path;
+}
 }  // namespace
 
 PrivateNetworkRequest::PrivateNetworkRequest() {
@@ -26,6 +63,10 @@ PrivateNetworkRequest::PrivateNetworkRequest() {
 
 XvfbRequest::XvfbRequest() {
   g_xvfb_requested = true;
+}
+
+ScreensRequest::ScreensRequest(const char* sizes) {
+  g_screens = sizes;
 }
 
 bool HarnessInPrivateNetwork() {
@@ -51,9 +92,14 @@ int main(int argc, char** argv) {
     if (testing_support::ProcessXvfb(&error) == nullptr)
       std::fprintf(stderr, "no virtual X server: %s\n", error.c_str());
   }
+  std::string screens;
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (trem_harness::g_screens != nullptr && (platform == nullptr || std::string(platform) == "offscreen"))
+    screens = trem_harness::UseOffscreenScreens(trem_harness::g_screens);
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   InstallQuietQtMessages();
   QApplication app(argc, argv);
+  if (!screens.empty()) ::unlink(screens.c_str());  // read by the platform as it started
   QApplication::setApplicationName(QStringLiteral("Tremona"));
   _InitTremDLL();
   return RUN_ALL_TESTS();

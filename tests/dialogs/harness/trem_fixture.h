@@ -55,6 +55,17 @@ struct XvfbRequest {
 #define TREM_HARNESS_XVFB() \
   static const ::trem_harness::XvfbRequest kTremXvfbRequest {}
 
+// Asks the harness main to give the offscreen platform screens of the sizes listed ("1280x1024
+// 1920x1080 ..."), side by side from (0, 0) in that order, the first the primary one; a
+// program run on another platform keeps that platform's screens.
+struct ScreensRequest {
+  explicit ScreensRequest(const char* sizes);
+};
+#define TREM_HARNESS_SCREENS(sizes)                                 \
+  static const ::trem_harness::ScreensRequest kTremScreensRequest { \
+    sizes                                                           \
+  }
+
 // Makes gHosts hold the one host of the tests: "localhost", the agent on this computer
 // (127.0.0.1, the SCP port), at index 1.
 void ResetToLocalHost();

@@ -256,6 +256,56 @@ TEST_F(MetersTest, SavedViewOfFourMetersReopensFourGaugesShowingTheirOwnMeters) 
   (void)d;
 }
 
+TEST_F(MetersTest, GaugesTakeTheirScaleFromRatingsThatArriveAfterThem) {
+  // The ratings reach the console after the gauges opened: by a reply of their own, or into
+  // the console's image while the dialog waits for the next readings.
+  for (const bool ownReply : {true, false}) {
+    {
+      auto lock = agent.scp().Lock();
+      agent.scp().upsInfo.SetNominalInputVoltage(0xFFFF);
+      agent.scp().upsInfo.SetNominalOutputVoltage(0xFFFF);
+      agent.scp().meters.SetInputVoltage(0, 230);
+      agent.scp().meters.SetOutputVoltage(0, 229);
+    }
+    QPointer<CMeters> d = Open();
+    for (int meter : {11, 12}) {
+      const KtGaugeDefinition* def = KtGaugeFind(CMeters::GaugeHandleOf(meter));
+      ASSERT_NE(def, nullptr) << meter;
+      EXPECT_DOUBLE_EQ(def->max, 150) << meter;  // no ratings yet: those of 120 V
+    }
+    {
+      auto lock = agent.scp().Lock();
+      agent.scp().upsInfo.SetNominalInputVoltage(230);
+      agent.scp().upsInfo.SetNominalOutputVoltage(230);
+    }
+    if (ownReply) {
+      agent.MarkAllFresh();
+      RequestForHost(1, 2, 0, 0);
+      ASSERT_TRUE(link.PumpIdle());
+    } else {
+      {
+        auto lock = gScp.Lock();
+        gScp.upsInfo.SetNominalInputVoltage(230);
+        gScp.upsInfo.SetNominalOutputVoltage(230);
+      }
+      Refresh();
+    }
+    for (const auto& [meter, value] : {std::pair{11, 230.0}, std::pair{12, 229.0}}) {
+      const KtGaugeDefinition* def = KtGaugeFind(CMeters::GaugeHandleOf(meter));
+      ASSERT_NE(def, nullptr) << meter;
+      EXPECT_DOUBLE_EQ(def->max, 290) << ownReply << " " << meter;
+      EXPECT_DOUBLE_EQ(def->value, value) << ownReply << " " << meter;
+      // The dial shows the new definition.
+      EXPECT_EQ(CMeters::GaugeWindowOf(meter)->Control()->Handle(), CMeters::GaugeHandleOf(meter));
+    }
+    if (ownReply) Screenshot(CMeters::GaugeWindowOf(11), "gauge_input_voltage_late_ratings");
+    delete d.data();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    auto lock = gScp.Lock();
+    gScp.ResetUpsData();
+  }
+}
+
 TEST_F(MetersTest, GaugePlacementSlotsAndReclaim) {
   const std::tuple<int, int, int, int> places[] = {
       {800, 4, 0, 20},  {800, 28, 0, 140},    {800, 3, 600, 0},     {640, 3, 0, 20},
@@ -264,27 +314,42 @@ TEST_F(MetersTest, GaugePlacementSlotsAndReclaim) {
   for (const auto& [width, slot, x, y] : places) {
     EXPECT_EQ(CMeters::GaugePlacement(slot, width), QPoint(x, y)) << width << " " << slot;
   }
-  // On the screen: beside the dialog when the panel fits there, else moved left and up as far
-  // as it must, each window kept inside the available area (here 1280 x 1000 from (0, 24)).
+  // The panel holds the columns its gauges fill, one frame apart, and the rows' cascade.
+  const struct {
+    int highest, width;
+    QSize cell, panel;
+  } panels[] = {
+      {3, 1280, {204, 204}, {816, 204}},  // the four default gauges
+      {0, 1280, {204, 204}, {204, 204}},
+      {5, 1280, {204, 204}, {1020, 224}},
+      {34, 640, {200, 200}, {600, 340}},  // every slot: the last row holds the rest
+  };
+  for (const auto& c : panels) {
+    EXPECT_EQ(CMeters::GaugePanelSize(c.highest, c.width, c.cell), c.panel) << c.highest << " " << c.width;
+  }
+  // On the screen (here 1280 x 1000 from (0, 24)): beside the dialog, else above or below it,
+  // wherever the panel fits; else at the area's edge that covers least of the dialog.
   const QRect available(0, 24, 1280, 1000);
   const struct {
-    QRect dialog;
-    int columns;
-    QPoint offset, at;
-  } onScreen[] = {
-      {{10, 40, 300, 400}, 4, {0, 0}, {318, 40}},        // right of the dialog
-      {{10, 40, 300, 400}, 4, {600, 20}, {918, 60}},     //
-      {{1000, 40, 250, 400}, 4, {0, 0}, {192, 40}},      // no room right: left of the dialog
-      {{700, 40, 300, 400}, 5, {0, 0}, {280, 40}},       // room on neither side: the less covering end
-      {{1000, 40, 250, 400}, 5, {0, 0}, {0, 40}},        //
-      {{700, 800, 300, 200}, 4, {600, 140}, {600, 824}},   // and rises to fit the last row
-      {{-50, -50, 100, 100}, 3, {0, 0}, {58, 24}},       // never above the area
-      {{0, 0, 2000, 100}, 5, {800, 0}, {1080, 24}},      // a dialog wider than the screen
+    QRect area, dialog;
+    QSize panel;
+    QPoint at;
+  } origins[] = {
+      {available, {10, 40, 300, 400}, {800, 200}, {318, 40}},        // right of the dialog
+      {available, {1000, 40, 250, 400}, {600, 204}, {392, 40}},      // no room right: left
+      {available, {447, 295, 386, 434}, {816, 204}, {232, 83}},      // neither side: above, centred
+      {available, {700, 40, 300, 400}, {800, 204}, {450, 448}},      // no room above: below
+      {available, {10, 900, 300, 100}, {600, 344}, {318, 680}},      // beside, raised to fit
+      {available, {0, 0, 2000, 100}, {400, 204}, {800, 108}},        // a dialog wider than the area
+      {{0, 0, 640, 480}, {127, 23, 386, 434}, {612, 224}, {14, 0}},  // no room anywhere
   };
-  for (const auto& c : onScreen) {
-    EXPECT_EQ(CMeters::GaugeScreenPosition(c.dialog, available, c.columns, c.offset), c.at)
-        << c.dialog.x() << "," << c.dialog.y() << " " << c.offset.x() << "," << c.offset.y();
+  for (const auto& c : origins) {
+    EXPECT_EQ(CMeters::GaugePanelOrigin(c.dialog, c.area, c.panel), c.at)
+        << c.dialog.x() << "," << c.dialog.y() << " " << c.panel.width() << "x" << c.panel.height();
   }
+  // A window's place in the panel, its frame kept inside the area.
+  EXPECT_EQ(CMeters::GaugeScreenPosition(available, {232, 83}, 3, 1280, {204, 204}), QPoint(844, 83));
+  EXPECT_EQ(CMeters::GaugeScreenPosition(available, {1000, 900}, 2, 1280, {204, 204}), QPoint(1076, 820));
   CMeters* d = Open();
   // Open every meter: the panel fills all 35 slots.
   for (int i = 0; i < kMeterCount; ++i) d->CreatePages(CMeters::MeterLabel(i));

@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -243,6 +244,21 @@ TEST_F(ShutdownTest, RowsAndBarsFollowEachRowsKindAndClient) {
     }
     if (c.total > 10 && c.total < 100) {
       EXPECT_EQ(major.front(), 5);
+    }
+    // Every bar of some length shows, in its colour on its row, however long the scale.
+    const QImage shown = view->grab().toImage();
+    for (int r : view->PaintedRows()) {
+      const TimeLineBar bar = d->BarOf(d->Rows()[static_cast<size_t>(r)]);
+      if (bar.colour == BarColour::None || bar.to <= bar.from) continue;
+      const QRgb colour = bar.colour == BarColour::Red      ? qRgb(255, 0, 0)
+                          : bar.colour == BarColour::Yellow ? qRgb(255, 255, 0)
+                          : bar.colour == BarColour::Blue   ? qRgb(0, 0, 255)
+                                                            : qRgb(0, 255, 0);
+      const int y = view->RowY(r) * shown.height() / view->height();
+      int pixels = 0;
+      for (int x = 0; x < shown.width(); ++x) pixels += shown.pixel(x, y) == colour ? 1 : 0;
+      EXPECT_GE(pixels, 3 * shown.width() / view->width())
+          << d->Rows()[static_cast<size_t>(r)].text.toStdString();
     }
     if (std::string(c.name).rfind("clients", 0) == 0) Screenshot(d, "shutdown_dlg_clients");
     if (std::string(c.name).rfind("load segment", 0) == 0) Screenshot(d, "shutdown_dlg");

@@ -1,6 +1,8 @@
 // The meters dialog and the mimic against the real VigilNT polling the simulated BCM UPS over
 // a pseudo-terminal, reached over UDP in a network of the test's own.
 #include <QCoreApplication>
+#include <QDebug>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPointer>
@@ -18,6 +20,8 @@
 #include "tests/support/simulated_ups.h"
 
 TREM_HARNESS_PRIVATE_NETWORK();
+// Screens of the sizes users have, side by side, and one too small for the panel anywhere.
+TREM_HARNESS_SCREENS("1280x1024 1920x1080 640x480");
 
 namespace {
 
@@ -42,6 +46,90 @@ std::string Describe(CMeters* d) {
            d->List()->topLevelItem(r)->text(1).toStdString() + "\n";
   }
   return out;
+}
+
+// The whole screen as the user sees it: the dialog and its gauges, each where it opened.
+void SaveScreen(CMeters* d, const QRect& available, const QString& path) {
+  QImage screen(available.size(), QImage::Format_RGB32);
+  screen.fill(QColor(0x3b, 0x4a, 0x5c));
+  {
+    QPainter p(&screen);
+    p.drawPixmap(d->frameGeometry().topLeft() - available.topLeft(), d->grab());
+    for (int slot = 0; slot < kMeterCount; ++slot) {
+      const int m = CMeters::SlotMeter(slot);
+      if (m < 0) continue;
+      KtGaugeWindow* w = CMeters::GaugeWindowOf(m);
+      p.drawPixmap(w->frameGeometry().topLeft() - available.topLeft(), w->grab());
+    }
+  }
+  screen.save(path);
+}
+
+// With no saved view, the default gauges open beside the dialog, on each screen, wherever the
+// screen has room for them, every one whole on the screen.
+void DefaultGaugesOnEachScreen(trem_harness::AgentLink& real, AgentProcess& vigil, const QString& shots) {
+  const struct {
+    QSize screen;
+    bool room;  // whether some side of the dialog has room for the panel
+  } screens[] = {{{1280, 1024}, true}, {{1920, 1080}, true}, {{640, 480}, false}};
+  for (const auto& c : screens) {
+    QScreen* screen = nullptr;
+    for (QScreen* s : QGuiApplication::screens()) {
+      if (s->geometry().size() == c.screen) screen = s;
+    }
+    ASSERT_NE(screen, nullptr) << c.screen.width() << "x" << c.screen.height() << ": no such screen";
+    const QRect available = screen->availableGeometry();
+    const std::string name = std::to_string(c.screen.width()) + "x" + std::to_string(c.screen.height());
+    // No saved view: the default gauges open with the first readings, the dialog in the middle
+    // of its screen.
+    std::remove("cfgmeter.dat");
+    QPointer<CMeters> d = new CMeters(nullptr, "localhost");
+    d->move(available.center() - QPoint(d->frameGeometry().width() / 2, d->frameGeometry().height() / 2));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(d->screen(), screen) << name;
+    int expected = 0;
+    const bool opened = real.PumpUntil(
+        [&] {
+          expected = 0;
+          for (int i = 0; i < 4; ++i) {
+            if (!ValueOf(d, CMeters::ConfiguredMeter(i)).isEmpty()) ++expected;
+          }
+          if (expected > 0 && KtGaugeWindowCount() == expected) return true;
+          if (gScp.requestTable.GetCount() == 0) RequestForHost(1, 3, 0, 0);
+          return false;
+        },
+        60000);
+    ASSERT_TRUE(opened) << name << "\n" << Describe(d) << vigil.Stderr();
+    real.PumpIdle(5000);
+
+    const QRect dialog = d->frameGeometry();
+    std::vector<QRect> gauges;
+    for (int slot = 0; slot < kMeterCount; ++slot) {
+      const int m = CMeters::SlotMeter(slot);
+      if (m >= 0) gauges.push_back(CMeters::GaugeWindowOf(m)->frameGeometry());
+    }
+    ASSERT_EQ(static_cast<int>(gauges.size()), expected) << name;
+    for (size_t i = 0; i < gauges.size(); ++i) {
+      const QRect& g = gauges[i];
+      QString where;
+      QDebug(&where) << name.c_str() << "gauge" << i << g << "dialog" << dialog;
+      EXPECT_TRUE(available.contains(g)) << where.toStdString();  // whole on the screen
+      if (!c.room) continue;
+      EXPECT_FALSE(g.intersects(dialog)) << where.toStdString();
+      for (size_t j = 0; j < i; ++j)
+        EXPECT_FALSE(g.intersects(gauges[j])) << where.toStdString() << " over " << j;
+    }
+    if (!c.room) {
+      // No side of the dialog holds the panel: the gauges cover some of it.
+      bool covers = false;
+      for (const QRect& g : gauges) covers = covers || g.intersects(dialog);
+      EXPECT_TRUE(covers) << name;
+    }
+    SaveScreen(d, available,
+               shots + QStringLiteral("/meters_default_gauges_%1.png").arg(QString::fromStdString(name)));
+    delete d.data();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
 }
 
 TEST_F(MetersAgentTest, ReadingsOfTheSimulatedUpsAndTheBatteryPicture) {
@@ -109,6 +197,11 @@ TEST_F(MetersAgentTest, GaugesOpenOnTheDialogsScreenWithTheirScales) {
     std::string error;
     ASSERT_TRUE(udp.Open(error, "127.0.0.1")) << error;
     trem_harness::AgentLink real(udp);
+    if (std::string(mode) == "apc") {
+      DefaultGaugesOnEachScreen(real, vigil, trem_harness::ScreenshotDir(ScreenshotTopic()));
+      if (HasFatalFailure()) return;
+      EXPECT_EQ(boxes.Count(), 0);
+    }
 
     // Once the readings are in, the gauges of every meter the UPS gives open.
     QPointer<CMeters> d = new CMeters(nullptr, "localhost");
@@ -148,22 +241,26 @@ TEST_F(MetersAgentTest, GaugesOpenOnTheDialogsScreenWithTheirScales) {
     ASSERT_NE(capacity, nullptr);
     EXPECT_EQ(capacity->min, 0);
     EXPECT_EQ(capacity->max, 100) << mode;
-    Screenshot(CMeters::GaugeWindowOf(4), QStringLiteral("gauge_battery_capacity_agent_%1").arg(mode));
-    // The whole screen as the user sees it: the dialog under its gauges, each where it opened.
-    QImage screen(available.size(), QImage::Format_RGB32);
-    screen.fill(QColor(0x3b, 0x4a, 0x5c));
-    {
-      QPainter p(&screen);
-      p.drawPixmap(d->frameGeometry().topLeft() - available.topLeft(), d->grab());
-      for (int slot = 0; slot < kMeterCount; ++slot) {
-        const int m = CMeters::SlotMeter(slot);
-        if (m < 0) continue;
-        KtGaugeWindow* w = CMeters::GaugeWindowOf(m);
-        p.drawPixmap(w->frameGeometry().topLeft() - available.topLeft(), w->grab());
+    // The voltage dials follow the UPS's nominal voltages (a quarter above, in tens), so the
+    // needle stands inside the scale.
+    for (int meter : {11, 12}) {
+      const KtGaugeDefinition* def = KtGaugeFind(CMeters::GaugeHandleOf(meter));
+      ASSERT_NE(def, nullptr) << mode << " meter " << meter;
+      int nominal = 0;
+      {
+        auto lock = gScp.Lock();
+        nominal =
+            meter == 11 ? gScp.upsInfo.GetNominalInputVoltage() : gScp.upsInfo.GetNominalOutputVoltage();
       }
+      ASSERT_GT(nominal, 0) << mode;
+      ASSERT_LT(nominal, 0xFFFF) << mode;
+      EXPECT_EQ(def->max, (nominal + nominal / 4 + 9) / 10 * 10) << mode << " meter " << meter;
+      EXPECT_LT(def->value, def->max) << mode << " meter " << meter;
     }
-    screen.save(trem_harness::ScreenshotDir(ScreenshotTopic()) +
-                QStringLiteral("/meters_screen_agent_%1.png").arg(mode));
+    Screenshot(CMeters::GaugeWindowOf(4), QStringLiteral("gauge_battery_capacity_agent_%1").arg(mode));
+    SaveScreen(d, available,
+               trem_harness::ScreenshotDir(ScreenshotTopic()) +
+                   QStringLiteral("/meters_screen_agent_%1.png").arg(mode));
     EXPECT_EQ(boxes.Count(), 0);
     delete d.data();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
