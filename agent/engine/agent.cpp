@@ -118,8 +118,10 @@ void KT_Agent::InitializeAgent() {
   services_.EraseErrorFile();
   UpdateSCPFromDisk();
 
+  // config.dat is read with a forced mode (-x) too: the mode replaces only the stored mode,
+  // and what the agent writes back keeps every other stored setting.
+  const int r = services_.ReadConfigFile();
   if (mode == 255) {
-    const int r = services_.ReadConfigFile();
     if (r < 0) {
       Diag() << "Error reading the configuration file\n"
              << "Changing mode to idle\n";
@@ -132,10 +134,13 @@ void KT_Agent::InitializeAgent() {
     auto lock = scp_.Lock();
     mode = scp_.config.GetCommMode();
   } else {
+    if (r < 0) Diag() << "Error reading the configuration file\n";
     auto lock = scp_.Lock();
     scp_.config.SetCommMode(mode);
     mode = scp_.config.GetCommMode();
   }
+  // The logs live in the files the configuration names.
+  ReadLogFiles();
 
   if (deviceName) {
     Diag() << "Command line option serial port. device_name = " << *deviceName << kendl;
@@ -180,6 +185,11 @@ void KT_Agent::InitializeAgent() {
         scp_.upsInfo.SetInterfaceType(3);
       }
       services_.ReadConfigFile();
+      {
+        // A forced mode stays the mode of this run.
+        auto lock = scp_.Lock();
+        scp_.config.SetCommMode(COMM_NETWORK_SLAVE);
+      }
       break;
     }
     case COMM_DEMO:
@@ -396,11 +406,6 @@ void KT_Agent::UpdateSCPFromDisk() {
       scp_.notify.SetLoaded();
     }
   }
-  if (services_.ReadEventLogFile() < 0) Diag() << "Error reading the event log file\n";
-  {
-    auto lock = scp_.Lock();
-    for (int b = 0; b <= 2; ++b) scp_.eventLog.Branches().Touch(b);
-  }
   struct {
     AgentFile file;
     const char* error;
@@ -420,13 +425,16 @@ void KT_Agent::UpdateSCPFromDisk() {
       services_.WriteAgentFile(f.file);
     }
   }
-  services_.ReadBatteryLogFile();
-  {
-    auto lock = scp_.Lock();
-    scp_.batteryLog.Branches().Touch(0);
-    scp_.batteryLog.Branches().Touch(1);
-  }
   Diag() << "Exiting UpdateSCPFromDisk\n";
+}
+
+void KT_Agent::ReadLogFiles() {
+  if (services_.ReadEventLogFile() < 0) Diag() << "Error reading the event log file\n";
+  services_.ReadBatteryLogFile();
+  auto lock = scp_.Lock();
+  for (int b = 0; b <= 2; ++b) scp_.eventLog.Branches().Touch(b);
+  scp_.batteryLog.Branches().Touch(0);
+  scp_.batteryLog.Branches().Touch(1);
 }
 
 void KT_Agent::TraceMonitorHeader() {

@@ -66,7 +66,12 @@ class KT_Agent : public KT_ErrorStatus {
   // of the queue is answered with the queue as it stands, empty on a fresh agent, instead of
   // queueing a read that no thread would ever serve; with one, its first GET reads the UPS.
   void SetAlarmQueueRead(bool byWorker);
+  // Reads the record files of the UPS-side blocks (notification, schedule, load segments,
+  // battery test, battery information); a missing one is written from the block's defaults.
   void UpdateSCPFromDisk();
+  // Reads the event log and the battery log from the files the configuration names: at
+  // start-up, once config.dat has been read (a missing file starts an empty log).
+  void ReadLogFiles();
   // 0 nothing to do, 1 shut the system down now, 2 shut the scheduled load segment down.
   int CheckTimedShutdown();
   int CheckLoadControl(int type);

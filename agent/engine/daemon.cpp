@@ -35,7 +35,8 @@ const AgentFileEntry kFiles[kAgentFileCount] = {
     {BLOCK_BATTERY_INFO, kBatteryInfoFileName, 10},
 };
 
-// Puts the config block into file-conversion mode for one conversion of config.dat.
+// Puts the config block into file-conversion mode for one conversion of config.dat (in the
+// file's form, ConfigBlock::ConvertFile).
 class ConfigFileScope {
  public:
   ConfigFileScope(ConfigBlock& block, int version) : block_(block) {
@@ -62,6 +63,21 @@ bool EncodeBlock(KT_Block& block, std::vector<uint8_t>& out) {
 bool DecodeBlock(KT_Block& block, const uint8_t* data, size_t size) {
   KT_RecordReader reader(data, size);
   return block.ConvertBlock(CONVERT_DECODE, nullptr, &reader) >= 0;
+}
+
+// The configuration block in config.dat's form of a format (ConfigFileScope).
+bool EncodeConfig(ConfigBlock& config, int version, std::vector<uint8_t>& out) {
+  ConfigFileScope scope(config, version);
+  KT_RecordWriter writer;
+  if (config.ConvertFile(CONVERT_ENCODE, &writer, nullptr) < 0) return false;
+  out = writer.Take();
+  return true;
+}
+
+bool DecodeConfig(ConfigBlock& config, int version, const uint8_t* data, size_t size) {
+  ConfigFileScope scope(config, version);
+  KT_RecordReader reader(data, size);
+  return config.ConvertFile(CONVERT_DECODE, nullptr, &reader) >= 0;
 }
 
 }  // namespace
@@ -161,8 +177,8 @@ int KT_Daemon::WriteBlockFile(AgentFile file) {
   if (block) {
     if (file == FILE_CONFIG) {
       writer.Put8(kConfigFormatMarker);
-      ConfigFileScope scope(scp_.config, 2);
-      converted = block->ConvertBlock(CONVERT_ENCODE, &writer, nullptr);
+      ConfigFileScope scope(scp_.config, kConfigFileFormat);
+      converted = scp_.config.ConvertFile(CONVERT_ENCODE, &writer, nullptr);
     } else {
       if (file == FILE_EVENT_LOG || file == FILE_BATTERY_LOG) {
         LogBlock& log = file == FILE_EVENT_LOG ? static_cast<LogBlock&>(scp_.eventLog) : scp_.batteryLog;
@@ -212,12 +228,8 @@ int KT_Daemon::ReadBlockFile(AgentFile file) {
   bool ok;
   bool saved;
   if (file == FILE_CONFIG) {
-    {
-      ConfigFileScope scope(scp_.config, 2);
-      saved = EncodeBlock(*block, before);
-    }
-    ConfigFileScope scope(scp_.config, version);
-    ok = DecodeBlock(*block, data.data() + offset, data.size() - offset);
+    saved = EncodeConfig(scp_.config, kConfigFileFormat, before);
+    ok = DecodeConfig(scp_.config, version, data.data() + offset, data.size() - offset);
   } else {
     saved = EncodeBlock(*block, before);
     ok = DecodeBlock(*block, data.data() + offset, data.size() - offset);
@@ -225,8 +237,7 @@ int KT_Daemon::ReadBlockFile(AgentFile file) {
   if (!ok) {
     if (saved) {
       if (file == FILE_CONFIG) {
-        ConfigFileScope scope(scp_.config, 2);
-        DecodeBlock(*block, before.data(), before.size());
+        DecodeConfig(scp_.config, kConfigFileFormat, before.data(), before.size());
       } else {
         DecodeBlock(*block, before.data(), before.size());
       }

@@ -3,8 +3,10 @@
 // persistent SCP block, each holding exactly the block's record form (the bytes a GET of the
 // whole block carries), big-endian.
 //
-//   config.dat     block 4, after one format byte (202 = format 2; 200 or less: no marker,
-//                  format 0, the whole file is block data)
+//   config.dat     block 4, after one format byte (200 + format: 203 = format 3, which adds
+//                  the timing values of branch 12 after the block's other branches; 202 =
+//                  format 2, as earlier versions wrote it; 200 or less: no marker, format 0,
+//                  the whole file is block data)
 //   logfile.dat    block 6 (or the event-log file name configured in block 4)
 //   sch_shut.dat   block 24          loadbank.dat   block 28
 //   batt_tst.dat   block 25          battlog.dat    block 7 (or the configured name)
@@ -76,9 +78,11 @@ inline constexpr const char* kBatteryLogFileName = "battlog.dat";
 inline constexpr const char* kNotifyFileName = "notify.dat";
 inline constexpr const char* kBatteryInfoFileName = "bat_info.dat";
 
-// Format marker of config.dat: 200 + format version; the writer always writes format 2.
+// Format marker of config.dat: 200 + format version; the writer always writes format 3. An
+// older agent reads such a file as format 2 and ignores the timing values at its end.
 inline constexpr uint8_t kConfigFormatBase = 200;
-inline constexpr uint8_t kConfigFormatMarker = 202;
+inline constexpr uint8_t kConfigFileFormat = ConfigBlock::kFileTimingFormat;
+inline constexpr uint8_t kConfigFormatMarker = kConfigFormatBase + kConfigFileFormat;
 
 // Largest record file the agent reads.
 inline constexpr size_t kMaxRecordFileBytes = 4u * 1024u * 1024u;

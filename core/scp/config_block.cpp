@@ -281,6 +281,15 @@ int ConfigBlock::ConvertField(int branch, int field, int direction, KT_RecordWri
   return result;
 }
 
+int ConfigBlock::ConvertFile(int direction, KT_RecordWriter* out, KT_RecordReader* in) {
+  if (ConvertBlock(direction, out, in) < 0) return -1;
+  if (!file_conversion_ || format_selector_ < kFileTimingFormat) return 1;
+  KT_FieldIO io(direction, out, in);
+  if (io.U32(polling_interval_) < 0 || io.U32(comm_timeout_) < 0) return -1;
+  if (direction == CONVERT_DECODE) branches_.Touch(12);
+  return 1;
+}
+
 int ConfigBlock::ConvertPassword(int direction, KT_RecordWriter* out, KT_RecordReader* in) {
   if (direction == CONVERT_ENCODE) return out->PutText(password_.Get());
   std::optional<std::string> text;

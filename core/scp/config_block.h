@@ -25,6 +25,12 @@
 //      version's first number is 1)
 //   13 no loopback test (32-bit, 1); fields 2..10 reserved (accepted, nothing converted)
 //
+// config.dat holds the branches in order with branches 11 and 12 empty (the ports are
+// enumerated anew, and the timing values travel only to peers of the first format); from file
+// format 3 on, branch 12's two values follow after branch 13 (ConvertFile). A reader of an
+// older format stops after branch 13, so an older agent still reads the rest of a newer file,
+// and a file of an older format reads as before (branch 12 keeps its defaults).
+//
 // Range checks belong to the setters the consoles' dialogs call. The decoder (SETs and
 // config.dat) stores what it receives, so that no stored configuration is lost.
 #pragma once
@@ -186,6 +192,13 @@ class ConfigBlock : public KT_Block {
   int SetCommTimeout(uint32_t v);
   uint32_t GetNoLoopbackTest() const { return no_loopback_; }
   int SetNoLoopbackTest(uint32_t v);
+
+  // config.dat's form of the block, for its reader and writer while the file-conversion flag
+  // is set: ConvertBlock, then, while the format selector is at least kFileTimingFormat,
+  // branch 12's polling interval and time-out (32-bit each, whatever the peer's version).
+  // 1, or -1 when a conversion failed.
+  static constexpr int kFileTimingFormat = 3;
+  int ConvertFile(int direction, KT_RecordWriter* out, KT_RecordReader* in);
 
   // Set whenever field 1 or 3 of branch 1 is decoded; the agent clears it once it has
   // reopened the port.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/agent/agent_fakes.h"
+#include "core/scp/record_reader.h"
 #include "core/scp/record_writer.h"
 #include "platform/record_file.h"
 #include "platform/system_log.h"
@@ -41,13 +42,17 @@ TEST_F(DaemonTest, ConfigFileStartsWithFormatMarkerAndReadsBack) {
   scp.config.SetSerialDeviceName("/dev/ttyS1");
   scp.config.SetCommMode(COMM_SERIAL_NORMAL);
   scp.config.SetOsShutdownTime(300);
+  scp.config.SetPollingInterval(10);
+  scp.config.SetCommTimeout(30);
   ASSERT_EQ(services.WriteConfigFile(), 1);
   const auto bytes = ReadFileBytes(kConfigFileName);
   ASSERT_GT(bytes.size(), 12u);
-  EXPECT_EQ(bytes[0], 202);
+  EXPECT_EQ(bytes[0], 203);
   // Branch 1 follows: the device name as a counted text.
   EXPECT_EQ(bytes[1], 11);
   EXPECT_EQ(std::string(bytes.begin() + 2, bytes.begin() + 12), "/dev/ttyS1");
+  // The timing values of branch 12 close the file.
+  EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 8, bytes.end()), (std::vector<uint8_t>{0, 0, 0, 10, 0, 0, 0, 30}));
 
   KT_SCP other;
   FakeServices reader(other);
@@ -58,6 +63,80 @@ TEST_F(DaemonTest, ConfigFileStartsWithFormatMarkerAndReadsBack) {
   EXPECT_FALSE(other.config.IsFileConversion());
   EXPECT_EQ(other.config.GetFormatSelector(), 2);
   EXPECT_NE(other.config.Branches().GetTime(13), 0);
+  EXPECT_NE(other.config.Branches().GetTime(12), 0);
+}
+
+// Every format of config.dat reads: the file written now whole, one of format 2 (as earlier
+// versions wrote it) and one without a marker as before, their timing values at the defaults;
+// and an agent of format 2 still reads every other setting of a file written now.
+TEST_F(DaemonTest, ConfigFileOfEveryFormatReads) {
+  ConfigBlock& c = scp.config;
+  c.SetSerialDeviceName("/dev/ttyS1");
+  c.SetCommMode(COMM_SERIAL_NORMAL);
+  c.SetEventLogFileName("upsevents.log");
+  c.SetAdapterName("adapter.example");
+  c.SetNoLoopbackTest(0);
+  c.SetPollingInterval(10);
+  c.SetCommTimeout(30);
+  ASSERT_EQ(services.WriteConfigFile(), 1);
+  const std::vector<uint8_t> now = ReadFileBytes(kConfigFileName);
+  std::vector<uint8_t> format2{202};
+  {
+    c.SetFileConversion(true);
+    c.SetFormatSelector(2);
+    KT_RecordWriter w;
+    ASSERT_GE(c.ConvertBlock(CONVERT_ENCODE, &w, nullptr), 0);
+    c.SetFileConversion(false);
+    const std::vector<uint8_t> branches = w.Take();
+    format2.insert(format2.end(), branches.begin(), branches.end());
+  }
+  const std::vector<uint8_t> unmarked(format2.begin() + 1, format2.end());
+
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+    int readAs;  // -1: by the file's marker, as this agent reads it; else that format from byte 1
+    bool timing;
+  };
+  const Case cases[] = {
+      {"written now", now, -1, true},
+      {"format 2", format2, -1, false},
+      {"no marker", unmarked, -1, false},
+      {"written now, read by an agent of format 2", now, 2, false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    KT_SCP other;
+    if (k.readAs < 0) {
+      WriteFileBytes(kConfigFileName, k.file);
+      FakeServices reader(other);
+      ASSERT_EQ(reader.ReadConfigFile(), 1);
+    } else {
+      other.config.SetFileConversion(true);
+      other.config.SetFormatSelector(k.readAs);
+      KT_RecordReader r(k.file.data() + 1, k.file.size() - 1);
+      ASSERT_GE(other.config.ConvertBlock(CONVERT_DECODE, nullptr, &r), 0);
+    }
+    const ConfigBlock& o = other.config;
+    EXPECT_EQ(o.GetSerialDeviceName(), "/dev/ttyS1");
+    EXPECT_EQ(o.GetCommMode(), COMM_SERIAL_NORMAL);
+    EXPECT_EQ(o.GetEventLogFileName(), "upsevents.log");
+    EXPECT_EQ(o.GetAdapterName(), "adapter.example");
+    EXPECT_EQ(o.GetNoLoopbackTest(), 0u);
+    EXPECT_EQ(o.GetPollingInterval(), k.timing ? 10u : 0u);
+    EXPECT_EQ(o.GetCommTimeout(), k.timing ? 30u : 120u);
+  }
+
+  // A file of this format cut inside its timing values is damaged: the block keeps what it had.
+  std::vector<uint8_t> cut = now;
+  cut.resize(cut.size() - 2);
+  WriteFileBytes(kConfigFileName, cut);
+  KT_SCP other;
+  other.config.SetPollingInterval(7);
+  FakeServices reader(other);
+  EXPECT_EQ(reader.ReadConfigFile(), -1);
+  EXPECT_EQ(other.config.GetPollingInterval(), 7u);
+  EXPECT_FALSE(other.config.GetSerialDeviceName().has_value());
 }
 
 TEST_F(DaemonTest, ConfigFileWithoutMarkerDecodesFromFirstByte) {

@@ -1,12 +1,15 @@
 // Settings the real VigilNT keeps across a crash and a restart, in a network of the test's own:
-// a console's configuration change stays made after the agent is killed, and trap receivers
-// keep their slots, so that the on-battery trap reaches the receiver the action names.
+// a console's configuration change stays made after the agent is killed, trap receivers keep
+// their slots, so that the on-battery trap reaches the receiver the action names, and renamed
+// logs keep the records of every run, also through a run with a forced mode.
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <iterator>
+#include <ostream>
 
 #include "agent/engine/daemon.h"
 #include "agent/engine/os_services.h"
@@ -15,6 +18,12 @@
 #include "tests/support/private_network.h"
 #include "tests/support/simulated_ups.h"
 #include "tests/support/snmp_peer.h"
+
+// A log record in a failure message: its time and data bytes.
+void PrintTo(const LogRecord& r, std::ostream* os) {
+  *os << r.time << ":";
+  for (uint8_t b : r.data) *os << " " << static_cast<int>(b);
+}
 
 namespace {
 
@@ -306,6 +315,120 @@ TEST_F(AgentSettingsTest, TrapReachesTheConfiguredReceiverAfterEveryRestart) {
     EXPECT_EQ(Count(agent.Stderr(), "Sending SNMP Trap to host " + second.peerName()), 0u);
     EXPECT_TRUE(second.Traps().empty()) << second.Log();
   }
+}
+
+// The records of a log, oldest first.
+std::vector<LogRecord> RecordsOf(const LogBlock& log) { return {log.Records().begin(), log.Records().end()}; }
+
+// True when `all` starts with `first`.
+bool StartsWith(const std::vector<LogRecord>& all, const std::vector<LogRecord>& first) {
+  return all.size() >= first.size() && std::equal(first.begin(), first.end(), all.begin());
+}
+
+size_t CountEvent(const std::vector<LogRecord>& records, uint8_t event) {
+  return static_cast<size_t>(std::count_if(records.begin(), records.end(), [&](const LogRecord& r) {
+    return r.data == std::vector<uint8_t>{event};
+  }));
+}
+
+// A console renames the event log and the battery log; then every run of the agent adds to
+// the renamed event log (the first an outage on the simulated UPS, the others a master's
+// command with a wrong password), and the next run starts from all that the renamed files
+// hold: one with a forced mode (-x 5) too, which also keeps the stored configuration for the
+// plain runs after it.
+TEST_F(AgentSettingsTest, RenamedLogsKeepEveryRunsRecordsAcrossRestartsAndAForcedMode) {
+  constexpr const char* kEvents = "upsevents.log";
+  constexpr const char* kBatteryLog = "upsbatt.log";
+  const LogRecord kTestResult{1700000000u, {2}};
+  testing_support::SimulatedUps ups("apc");
+  ASSERT_TRUE(ups.ok()) << ups.error();
+  AgentProcess agent(AgentSettings(kAgentIp));
+  {
+    KT_SCP image;
+    image.config.SetSerialDeviceName(ups.device().c_str());
+    image.config.SetBaudRate(3);
+    image.config.SetCommMode(COMM_SERIAL_NORMAL);
+    image.notify.SetDefaultActions();  // every event goes to the event log
+    InDirectory in(agent.Dir());
+    KT_OSServices files(image);
+    ASSERT_EQ(files.WriteConfigFile(), 1);
+    ASSERT_EQ(files.WriteNotifyFile(), 1);
+  }
+  // What the agent answers a GET of a log with (bounded; "Get Resend" asks again).
+  auto logOf = [&](uint8_t blockId) -> std::vector<LogRecord> {
+    std::optional<KT_ScpMessage> data;
+    for (int attempt = 0; attempt < 20 && !(data && data->type == SCP_DATA); ++attempt) {
+      data = Ask(*console_, kAgentIp, GetFrame({blockId, 1}));
+    }
+    KT_SCP seen;
+    std::vector<uint8_t> none;
+    EXPECT_TRUE(data && data->type == SCP_DATA) << agent.TraceDump();
+    if (!data || data->type != SCP_DATA || seen.GetBlock(blockId)->ConvertMessage(none, *data) < 0) return {};
+    return RecordsOf(blockId == BLOCK_EVENT_LOG ? static_cast<LogBlock&>(seen.eventLog) : seen.batteryLog);
+  };
+  auto fileRecords = [&](const char* name) {
+    EventLogBlock log;
+    return ReadBlockFile(agent.File(name), log) ? RecordsOf(log) : std::vector<LogRecord>{};
+  };
+  auto waitForEvent = [&](std::function<std::vector<LogRecord>()> records, uint8_t event, size_t count) {
+    return AgentProcess::WaitFor([&] { return CountEvent(records(), event) >= count; }, 30000);
+  };
+
+  // The serial run detects the UPS; the forced mode 5 goes to config.dat, so the runs after it
+  // are idle (and quick).
+  const std::vector<std::string> runs[] = {{"-b"}, {"-b", "-x", "5"}, {"-b"}, {"-b"}};
+  std::vector<LogRecord> kept;  // the event log's records when the agent last stopped
+  for (size_t run = 0; run < std::size(runs); ++run) {
+    SCOPED_TRACE("run " + std::to_string(run + 1));
+    const size_t served = Count(agent.Stderr(), "NETWORK THREAD IS ALIVE");
+    ASSERT_TRUE(agent.Start(runs[run]));
+    ASSERT_TRUE(AgentProcess::WaitFor(
+        [&] { return Count(agent.Stderr(), "NETWORK THREAD IS ALIVE") > served; }, 60000));
+    if (run == 0) {
+      KT_SCP image;
+      ASSERT_EQ(image.config.SetEventLogFileName(kEvents), 1);
+      ASSERT_EQ(image.config.SetBatteryLogFileName(kBatteryLog), 1);
+      ASSERT_TRUE(image.batteryLog.AddRecord(kTestResult));
+      for (const std::vector<uint8_t>& key : {std::vector<uint8_t>{4, 5}, {4, 6}, {7, 1}}) {
+        const auto answer = Ask(*console_, kAgentIp, SetFrameOf(image, key));
+        ASSERT_TRUE(answer) << agent.TraceDump();
+        ASSERT_EQ(answer->data, std::vector<uint8_t>{SCP_SET_OK});
+      }
+      ASSERT_TRUE(ups.Do("mains fail"));
+      ASSERT_TRUE(waitForEvent([&] { return fileRecords(kEvents); }, EVENT_ON_BATTERY, 1)) << agent.TraceDump();
+      ASSERT_TRUE(ups.Do("mains ok"));
+      ASSERT_TRUE(waitForEvent([&] { return fileRecords(kEvents); }, EVENT_POWER_RESTORED, 1)) << agent.TraceDump();
+    } else {
+      // The restarted agent starts from what the renamed files hold.
+      const std::vector<LogRecord> events = logOf(BLOCK_EVENT_LOG);
+      EXPECT_TRUE(StartsWith(events, kept)) << events.size() << " records answered, " << kept.size() << " kept";
+      EXPECT_EQ(logOf(BLOCK_BATTERY_LOG), std::vector<LogRecord>{kTestResult});
+      // This run's record: a master's shutdown command with a wrong password.
+      KT_SCP master;
+      master.commandBlock.SetPassword("Wrong9");
+      const auto answer = Ask(*console_, kAgentIp, SetFrameOf(master, {BLOCK_COMMAND, COMMAND_NETWORK_SHUTDOWN}));
+      ASSERT_TRUE(answer) << agent.TraceDump();
+      ASSERT_TRUE(waitForEvent([&] { return logOf(BLOCK_EVENT_LOG); }, EVENT_REMOTE_SHUTDOWN_FAILED, run))
+          << agent.TraceDump();
+    }
+
+    agent.Signal(SIGTERM);
+    ASSERT_EQ(agent.Wait(60000), 0) << agent.TraceDump();
+    const std::vector<LogRecord> saved = fileRecords(kEvents);
+    EXPECT_TRUE(StartsWith(saved, kept)) << saved.size() << " records in " << kEvents << ", " << kept.size()
+                                         << " before this run";
+    EXPECT_EQ(CountEvent(saved, EVENT_ON_BATTERY), 1u);
+    EXPECT_EQ(CountEvent(saved, EVENT_REMOTE_SHUTDOWN_FAILED), run);
+    EXPECT_EQ(fileRecords(kBatteryLog), std::vector<LogRecord>{kTestResult});
+    kept = saved;
+  }
+  // The forced mode went to config.dat with the rest of the stored configuration.
+  KT_SCP onDisk;
+  ASSERT_TRUE(ReadConfigFile(agent, onDisk));
+  EXPECT_EQ(onDisk.config.GetCommMode(), COMM_IDLE);
+  EXPECT_EQ(onDisk.config.GetEventLogFileName().value_or(""), kEvents);
+  EXPECT_EQ(onDisk.config.GetBatteryLogFileName().value_or(""), kBatteryLog);
+  EXPECT_EQ(onDisk.config.GetSerialDeviceName().value_or(""), ups.device());
 }
 
 }  // namespace

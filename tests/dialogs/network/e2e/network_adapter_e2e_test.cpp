@@ -4,18 +4,22 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <algorithm>
 #include <set>
 #include <csignal>
 
 #include "core/scp/record_reader.h"
+#include "core/scp/record_writer.h"
 #include "core/scp/scp.h"
+#include "dialogs/frame/request_path.h"
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/network/network_adapter_config.h"
 #include "tests/agent/e2e/agent_process.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 #include "tests/support/snmp_peer.h"
+#include "tests/support/test_support.h"
 #include "tools/netbcm_adapter.h"
 
 TREM_HARNESS_PRIVATE_NETWORK();
@@ -104,6 +108,40 @@ class NetworkAdapterE2eTest : public trem_harness::TremTest {
     saved.config.SetFormatSelector(bytes[0] - kConfigFormatBase);
     KT_RecordReader reader(bytes.data() + 1, bytes.size() - 1);
     ASSERT_GE(saved.config.ConvertBlock(CONVERT_DECODE, nullptr, &reader), 0);
+  }
+
+  // Starts the agent again on its data directory (stopped by the caller) and asks it for its
+  // UPS information, as the console does before it opens a dialog: the agent's software version
+  // in it decides whether the dialog handles the timing values.
+  void RestartAgent() {
+    const size_t served = Count(vigil.Stderr(), "NETWORK THREAD IS ALIVE");
+    ASSERT_TRUE(vigil.Start({"-b", "-x", "5"}));
+    ASSERT_TRUE(AgentProcess::WaitFor(
+        [&] { return Count(vigil.Stderr(), "NETWORK THREAD IS ALIVE") > served; }, 30000))
+        << Output();
+    AskUpsInformation();
+  }
+  void AskUpsInformation() {
+    ASSERT_EQ(RequestForHost(1, BLOCK_UPS_INFO, 0, 0), 1);
+    ASSERT_TRUE(real.PumpIdle(15000));
+    auto lock = gScp.Lock();
+    ASSERT_EQ(gScp.upsInfo.GetSoftwareVersionSecond(), 1) << "an agent that keeps the timing values";
+  }
+  // The timing values the dialog shows once the agent's answers are in; the console's own copy
+  // is put back to the defaults first, so that only the agent's answer can show anything else.
+  std::pair<int, int> ShownTiming() {
+    {
+      auto lock = gScp.Lock();
+      gScp.config.SetPollingInterval(0);
+      gScp.config.SetCommTimeout(120);
+      gScp.config.Branches().ClearTime(12);
+    }
+    QPointer<CNetworkAdapterConfig> d = Open();
+    const std::pair<int, int> shown{d->Control<QSpinBox>(IDC_NA_POLLING)->value(),
+                                    d->Control<QSpinBox>(IDC_NA_TIMEOUT)->value()};
+    d->OnCancel();
+    real.PumpIdle();
+    return shown;
   }
 
   uint32_t flags_ = 0;
@@ -253,6 +291,53 @@ TEST_F(NetworkAdapterE2eTest, OkPointsTheAgentAtTheSnmpAdapter) {
   EXPECT_EQ(saved.config.GetAdapterName().value_or(""), host.toStdString());
   EXPECT_EQ(saved.config.GetReadCommunity().value_or(""), "public");
   EXPECT_EQ(saved.config.GetWriteCommunity().value_or(""), "private");
+}
+
+// The timing values that "Update" sends stay with the agent: through a stop and a start, and
+// through a kill the moment the agent answered "Set OK". A config.dat of the format earlier
+// versions wrote (no timing values in it) still reads, with the timing at its defaults.
+TEST_F(NetworkAdapterE2eTest, UpdatedTimingValuesSurviveARestartAndAKill) {
+  struct Case {
+    int polling;
+    int timeout;
+    int signal;
+  };
+  const Case cases[] = {{10, 30, SIGTERM}, {20, 60, SIGKILL}};
+  AskUpsInformation();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.signal == SIGKILL ? "killed" : "stopped");
+    QPointer<CNetworkAdapterConfig> d = Open();
+    d->Control<QSpinBox>(IDC_NA_POLLING)->setValue(c.polling);
+    d->Control<QSpinBox>(IDC_NA_TIMEOUT)->setValue(c.timeout);
+    const size_t sent = real.Sent().size();
+    QTest::mouseClick(d->Control<QPushButton>(IDC_NA_UPDATE), Qt::LeftButton);
+    ASSERT_TRUE(real.PumpIdle(15000));
+    vigil.Signal(c.signal);  // the answers are in
+    EXPECT_EQ(real.Sent().size(), sent + 2) << "the SETs of both timing values";
+    EXPECT_FALSE(boxes.Saw("SCP Status")) << "the agent answers Set OK";
+    d->OnCancel();
+    real.PumpIdle();
+    ASSERT_EQ(vigil.Wait(30000), c.signal == SIGKILL ? 128 + SIGKILL : 0) << Output();
+    RestartAgent();
+    EXPECT_EQ(ShownTiming(), std::make_pair(c.polling, c.timeout)) << Output();
+  }
+
+  vigil.Signal(SIGTERM);
+  ASSERT_EQ(vigil.Wait(30000), 0) << Output();
+  {
+    KT_SCP old;
+    old.config.SetAdapterName(kAdapterIp);
+    old.config.SetFileConversion(true);
+    old.config.SetFormatSelector(2);
+    KT_RecordWriter writer;
+    writer.Put8(kConfigFormatBase + 2);
+    ASSERT_GE(old.config.ConvertBlock(CONVERT_ENCODE, &writer, nullptr), 0);
+    testing_support::WriteFileBytes(vigil.File("config.dat"), writer.Take());
+  }
+  RestartAgent();
+  EXPECT_EQ(ShownTiming(), std::make_pair(3, 120)) << Output();
+  auto lock = gScp.Lock();
+  EXPECT_EQ(gScp.config.GetAdapterName().value_or(""), kAdapterIp);
 }
 
 }  // namespace
