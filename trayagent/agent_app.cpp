@@ -178,6 +178,7 @@ void CAgentApp::UpdateTrayIcon(int operation, int running) {
   icon_tip_ = tip;
   static const char* const kDone[] = {"added", "modified", "deleted"};
   if (shown) {
+    no_tray_traced_ = false;
     Diag() << "Tray icon " << kDone[operation] << " (icon " << (running ? kIconRunning : kIconStartup)
            << "): " << tip.toStdString() << "\n";
   } else if (icon_added_) {
