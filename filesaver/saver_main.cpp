@@ -11,13 +11,17 @@
 // owner, user and groups, before it opens the display or any file: what it writes in the
 // user's folder it writes as that user, and it never writes through a link.
 //
-// Exit status: 0 done (also when no application was running), 1 a replay failed or did not
-// end in time, 2 no usable display (none, or without the RECORD or XTEST extension) or a bad
-// command line or DIR. Each replay is bounded, and the whole run ends well within the 3
-// minutes the agent waits for it.
+// SIGTERM and SIGINT end the run at once: a replay under way is stopped (what it holds
+// pressed is released), the macros left are not replayed, and the status is 1.
+//
+// Exit status: 0 done (also when no application was running), 1 a replay failed, did not end
+// in time or was stopped by a signal, 2 no usable display (none, or without the RECORD or
+// XTEST extension) or a bad command line or DIR. Each replay is bounded, and the whole run
+// ends well within the 3 minutes the agent waits for it.
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -48,6 +52,28 @@ constexpr int64_t kReplayMarginMs = 10 * 1000;
 constexpr int kSettleMs = 2000;
 // How long the run waits for the file a replay had saved.
 constexpr int64_t kSaveWaitMs = 10 * 1000;
+// How often a wait looks for a stop signal.
+constexpr int kStopLookMs = 50;
+
+// The stop signal that came (0: none).
+volatile sig_atomic_t g_stop_signal = 0;
+
+void OnStopSignal(int sig) {
+  if (g_stop_signal == 0) g_stop_signal = sig;
+}
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGINT, &action, nullptr);
+}
+
+bool Stopped() {
+  return g_stop_signal != 0;
+}
 
 void Log(int priority, const char* format, ...) {
   char text[1024];
@@ -63,6 +89,14 @@ int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
+}
+
+// Sleeps `ms`, less when a stop signal comes.
+void SleepUnlessStopped(int64_t ms) {
+  const int64_t deadline = NowMs() + ms;
+  for (int64_t left = ms; left > 0 && !Stopped(); left = deadline - NowMs()) {
+    ::usleep(static_cast<useconds_t>(std::min<int64_t>(left, kStopLookMs)) * 1000);
+  }
 }
 
 void Usage() {
@@ -111,14 +145,28 @@ bool WaitForFile(const std::string& path, int64_t timeout_ms) {
   for (;;) {
     struct stat st;
     if (!path.empty() && ::lstat(path.c_str(), &st) == 0) return true;
-    if (NowMs() >= deadline) return false;
-    ::usleep(50 * 1000);
+    if (NowMs() >= deadline || Stopped()) return false;
+    ::usleep(kStopLookMs * 1000);
   }
+}
+
+// Waits for the replay to end by itself within `bound_ms`; a stop signal or the bound stops
+// it (releasing what it holds pressed). True when it ended by itself.
+bool AwaitReplay(int64_t bound_ms) {
+  const int64_t deadline = NowMs() + std::max<int64_t>(bound_ms, 0);
+  while (!filesaver::MsgSrc.WaitForPlayback(kStopLookMs)) {
+    if (Stopped() || NowMs() >= deadline) {
+      filesaver::MsgSrc.FreeHook(filesaver::kPlaybackHook);
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  CatchStopSignals();
   std::string folder = ".";
   std::string display;
   std::string authority;
@@ -176,6 +224,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> macros = filesaver::ListMacroFiles();
   if (macros.empty()) Log(LOG_INFO, "no macros in %s", folder.c_str());
   for (const std::string& macro : macros) {
+    if (Stopped()) break;
     const std::string program = filesaver::ProgramNameFromMacro(macro);
     const filesaver::WindowId window = lookup.FindAppWindow(1, program);
     if (window == 0) {
@@ -194,7 +243,11 @@ int main(int argc, char** argv) {
       result = kExitReplayFailed;
       continue;
     }
-    if (!lookup.PlaceAppWindow(window, rect, kSettleMs)) {
+    // The application redraws and takes the focus before the events arrive.
+    const bool placed = lookup.PlaceAppWindow(window, rect, 0);
+    if (placed) SleepUnlessStopped(kSettleMs);
+    if (Stopped()) break;
+    if (!placed) {
       Log(LOG_WARNING, "%s failed: the window of %s is gone", macro.c_str(), program.c_str());
       result = kExitReplayFailed;
       continue;
@@ -214,8 +267,11 @@ int main(int argc, char** argv) {
       result = kExitReplayFailed;
       continue;
     }
-    if (!filesaver::MsgSrc.WaitForPlayback(static_cast<int>(std::max<int64_t>(bound, 0)))) {
-      filesaver::MsgSrc.FreeHook(filesaver::kPlaybackHook);
+    if (!AwaitReplay(bound)) {
+      if (Stopped()) {
+        Log(LOG_WARNING, "%s failed: the replay was stopped", macro.c_str());
+        break;
+      }
       Log(LOG_WARNING, "%s failed: the replay did not end within %lld s; stopped", macro.c_str(),
           static_cast<long long>(bound / 1000));
       result = kExitReplayFailed;
@@ -231,6 +287,7 @@ int main(int argc, char** argv) {
     // follows does not overtake the saving.
     if (types_path &&
         !WaitForFile(target, std::min<int64_t>(kSaveWaitMs, kRunBudgetMs - (NowMs() - start)))) {
+      if (Stopped()) break;
       Log(LOG_WARNING, "%s replayed into %s, but %s did not appear", macro.c_str(), program.c_str(),
           target.c_str());
       result = kExitReplayFailed;
@@ -238,6 +295,11 @@ int main(int argc, char** argv) {
     }
     Log(LOG_INFO, "%s replayed into %s%s%s", macro.c_str(), program.c_str(), types_path ? ", saved to " : "",
         types_path ? target.c_str() : "");
+  }
+  if (Stopped()) {
+    Log(LOG_WARNING, "stopped by signal %d: the macros left are not replayed",
+        static_cast<int>(g_stop_signal));
+    return kExitReplayFailed;
   }
   return result;
 }

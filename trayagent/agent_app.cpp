@@ -102,7 +102,50 @@ bool CAgentApp::InitInstance(const QStringList& arguments) {
   return true;
 }
 
-void CAgentApp::StartTicks() { ticks_.start(); }
+void CAgentApp::StartTicks() {
+  started_ = true;
+  if (stop_signalled_) {
+    CloseFrame();
+    return;
+  }
+  ticks_.start();
+}
+
+void CAgentApp::CloseFrame() {
+  if (!frame_ || closing_) return;
+  closing_ = true;
+  ticks_.stop();
+  QMetaObject::invokeMethod(frame_, "close", Qt::QueuedConnection);
+}
+
+void CAgentApp::OnStopSignal() {
+  if (stop_signalled_) return;
+  stop_signalled_ = true;
+  engine_.EndMessages();
+  // During the start the box is all there is to answer; StartTicks closes a frame made after.
+  if (started_) CloseFrame();
+}
+
+void CAgentApp::TraceNoTray() {
+  if (!no_tray_traced_) Diag() << "No system tray on this display: the agent runs without its icon\n";
+  no_tray_traced_ = true;
+}
+
+void CAgentApp::WatchTray() {
+  if (!frame_ || !tray_ || !icon_added_) return;
+  switch (tray_->Watch()) {
+    case TrayChange::kCame:
+      no_tray_traced_ = false;
+      Diag() << "Tray icon added (icon " << (icon_running_ ? kIconRunning : kIconStartup)
+             << "): " << icon_tip_.toStdString() << "\n";
+      break;
+    case TrayChange::kWent:
+      TraceNoTray();
+      break;
+    case TrayChange::kNone:
+      break;
+  }
+}
 
 void CAgentApp::OnIdle() {
   if (!agentEnabled || closing_) return;
@@ -116,13 +159,10 @@ void CAgentApp::OnIdle() {
   const uint64_t now = platform::TickMs();
   if (now <= nextPassTick) return;
   nextPassTick = now + kPassIntervalMs;
+  WatchTray();
   UpdateTrayIcon(kTrayModify, 1);
   engine_.Pass();
-  if (!engine_.Running() && frame_) {
-    closing_ = true;
-    ticks_.stop();
-    QMetaObject::invokeMethod(frame_, "close", Qt::QueuedConnection);
-  }
+  if (!engine_.Running()) CloseFrame();
 }
 
 void CAgentApp::UpdateTrayIcon(int operation, int running) {
@@ -131,12 +171,19 @@ void CAgentApp::UpdateTrayIcon(int operation, int running) {
   if (operation == kTrayModify && type == lastShownInterfaceType) return;
   lastShownInterfaceType = type;
   const QString tip = TrayTip(type);
+  if (operation < kTrayAdd || operation > kTrayDelete) return;
+  const bool shown = tray_->Apply(operation, running != 0, tip);
+  icon_added_ = operation != kTrayDelete;
+  icon_running_ = running;
+  icon_tip_ = tip;
   static const char* const kDone[] = {"added", "modified", "deleted"};
-  if (operation >= kTrayAdd && operation <= kTrayDelete) {
+  if (shown) {
+    no_tray_traced_ = false;
     Diag() << "Tray icon " << kDone[operation] << " (icon " << (running ? kIconRunning : kIconStartup)
            << "): " << tip.toStdString() << "\n";
+  } else if (icon_added_) {
+    TraceNoTray();
   }
-  tray_->Apply(operation, running != 0, tip);
 }
 
 int CAgentApp::ExitInstance(int exitCode) {

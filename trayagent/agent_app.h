@@ -11,6 +11,15 @@
 //                 terminate command, the end of a shutdown) the frame closes and the program ends
 //   end           the agent stopped and its threads waited for (record files written again)
 //
+// The trace says "Tray icon added/modified/deleted" only for what a tray shows: an icon added
+// while the desktop has no tray waits for one ("No system tray on this display: ..."), and is
+// traced as added when one comes (looked for at every pass).
+//
+// A stop signal (OnStopSignal) answers the shell's open box as its OK would and closes the
+// frame: the agent stops with its record files written and the program ends with 0. During the
+// start it only answers the box, and the start ends by itself ("The Agent is already running.":
+// status 1); an agent not yet initialised is left as it is, its record files untouched.
+//
 // Ticks come from a short timer: nothing sleeps on the user-interface thread, and passes are
 // timed on the 64-bit tick count (no wrap after 49.7 days).
 #pragma once
@@ -45,6 +54,8 @@ class TrayAgentEngine {
   virtual void Stop() = 0;
   // Shows one message box of the shell (OK only) and waits for it.
   virtual void Message(const std::string& text) = 0;
+  // The program is stopping: the shell's open box is answered OK, and later ones at once.
+  virtual void EndMessages() {}
 };
 
 // The command line: flags after "-" or "/" only. For a letter a..x the value is the text from
@@ -83,8 +94,13 @@ class CAgentApp : public QObject {
   void OnIdle();
   // 0 add, 1 modify (only when the interface type changed), 2 delete; running: icon 128.
   void UpdateTrayIcon(int operation, int running);
-  // Starts the tick timer (the program does it once the frame exists).
+  // Starts the tick timer (the program does it once the frame exists); after a stop signal the
+  // frame closes instead.
   void StartTicks();
+  // A stop signal (SIGTERM, SIGINT, SIGHUP), on this thread.
+  void OnStopSignal();
+  // A tray that came or went: traced (each monitor pass looks).
+  void WatchTray();
 
   // The tray icon in use (tests install a recorder before InitInstance; else the system's).
   void SetTrayIcon(std::unique_ptr<TrayIcon> icon);
@@ -104,9 +120,19 @@ class CAgentApp : public QObject {
   KT_Agent& agent_;
   bool trace_ = false;
   bool closing_ = false;  // the agent stopped: the frame is closing, no more passes
+  bool started_ = false;  // StartTicks ran: the start is over
+  bool stop_signalled_ = false;
+  // The icon as last asked for, traced again when a tray comes.
+  bool icon_added_ = false;
+  int icon_running_ = 0;
+  QString icon_tip_;
+  bool no_tray_traced_ = false;
   std::unique_ptr<TrayIcon> tray_;
   CAgentFrame* frame_ = nullptr;
   QTimer ticks_;
+
+  void TraceNoTray();
+  void CloseFrame();
 };
 
 // The tray tip for an interface type: application-type names 6 and 8 and " is active" (types

@@ -1,11 +1,21 @@
 #include "trayagent/tray_icon.h"
 
 #include <QCursor>
+#include <QGuiApplication>
 #include <QSystemTrayIcon>
 
-#include "core/base/ktdiag.h"
 #include "trayagent/agent_frame.h"
 #include "trayagent/agent_pictures.h"
+
+namespace {
+
+// On X11 Qt docks a shown icon as soon as a tray comes, and takes it away when the tray goes.
+// Elsewhere the icon is shown once a look finds a tray.
+bool DocksWhenATrayComes() {
+  return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+}  // namespace
 
 QPoint TrayIcon::MenuPosition() const { return QCursor::pos(); }
 
@@ -13,17 +23,12 @@ SystemTrayIcon::SystemTrayIcon(CAgentFrame* frame) : frame_(frame) {}
 
 SystemTrayIcon::~SystemTrayIcon() = default;
 
-void SystemTrayIcon::Apply(int operation, bool running, const QString& tip) {
+bool SystemTrayIcon::Apply(int operation, bool running, const QString& tip) {
   if (operation == kTrayDelete) {
+    const bool shown = icon_ != nullptr && wanted_ && present_;
     icon_.reset();
-    return;
-  }
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-    // No notification area (no desktop, or one without a tray): the agent runs on without its
-    // icon, and says so once.
-    if (!unavailable_traced_) Diag() << "No system tray on this display: the agent runs without its icon\n";
-    unavailable_traced_ = true;
-    return;
+    wanted_ = false;
+    return shown;
   }
   if (!icon_) {
     icon_ = std::make_unique<QSystemTrayIcon>();
@@ -34,7 +39,19 @@ void SystemTrayIcon::Apply(int operation, bool running, const QString& tip) {
   }
   icon_->setIcon(AgentIcon(running ? kIconRunning : kIconStartup));
   icon_->setToolTip(tip);
-  if (operation == kTrayAdd) icon_->show();
+  if (operation == kTrayAdd) wanted_ = true;
+  present_ = QSystemTrayIcon::isSystemTrayAvailable();
+  if (wanted_ && !icon_->isVisible() && (present_ || DocksWhenATrayComes())) icon_->show();
+  return wanted_ && present_;
+}
+
+TrayChange SystemTrayIcon::Watch() {
+  if (!icon_ || !wanted_) return TrayChange::kNone;
+  const bool present = QSystemTrayIcon::isSystemTrayAvailable();
+  if (present && !icon_->isVisible()) icon_->show();
+  if (present == present_) return TrayChange::kNone;
+  present_ = present;
+  return present ? TrayChange::kCame : TrayChange::kWent;
 }
 
 QPoint SystemTrayIcon::MenuPosition() const {

@@ -2,7 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
-
+#include <QPointer>
 #include <filesystem>
 
 #include "agent/engine/agent.h"
@@ -15,6 +15,14 @@
 #include "trayagent/qt_message_boxes.h"
 #include "trayagent/win95_services.h"
 
+namespace {
+
+// The shell's box on the screen, and whether the program is stopping (user-interface thread).
+QPointer<QMessageBox> g_shell_box;
+bool g_shell_messages_ended = false;
+
+}  // namespace
+
 void ShowShellMessage(const std::string& text) {
   const std::string caption = kStringAppTitle;
   const std::string log = platform::MessageLogPath();
@@ -22,8 +30,15 @@ void ShowShellMessage(const std::string& text) {
     platform::AppendMessageLog(log, caption, text, "OK");
     return;
   }
+  if (g_shell_messages_ended) return;
   QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok);
+  g_shell_box = &box;
   box.exec();
+}
+
+void EndShellMessages() {
+  g_shell_messages_ended = true;
+  if (g_shell_box) g_shell_box->done(QMessageBox::Ok);
 }
 
 Vigil95Engine::Vigil95Engine(KT_SCP& scp, KT_Win95Services& services, KT_Agent& agent, StopSignalWatcher* stopSignals)
@@ -58,7 +73,10 @@ bool Vigil95Engine::Prepare(std::string& reason) {
   return true;
 }
 
-void Vigil95Engine::Initialize() { agent_.InitializeAgent(); }
+void Vigil95Engine::Initialize() {
+  initialized_ = true;
+  agent_.InitializeAgent();
+}
 
 void Vigil95Engine::Pass() {
   if (signals_) signals_->RetryPending();
@@ -73,11 +91,17 @@ int Vigil95Engine::InterfaceType() {
 }
 
 void Vigil95Engine::Stop() {
-  if (!assembly_) return;
+  // An agent that never initialised has read none of its record files: writing them now would
+  // put its defaults over them.
+  if (!assembly_ || !initialized_) return;
   services_.StopAgent(1);
 }
 
 void Vigil95Engine::Message(const std::string& text) { ShowShellMessage(text); }
+
+void Vigil95Engine::EndMessages() {
+  EndShellMessages();
+}
 
 bool Vigil95Engine::Finish() {
   boxes_->CloseAll();

@@ -32,6 +32,7 @@ class Vigil95Engine : public TrayAgentEngine {
   int InterfaceType() override;
   void Stop() override;
   void Message(const std::string& text) override;
+  void EndMessages() override;
 
   // After the event loop and the stop: the open box closed, the trap hand-off taken down, the
   // threads joined. False when a thread did not end (the process must then end without
@@ -46,8 +47,11 @@ class Vigil95Engine : public TrayAgentEngine {
   std::shared_ptr<KT_QtMessageBoxes> boxes_;
   std::unique_ptr<AgentAssembly> assembly_;
   bool stopped_ = false;
+  bool initialized_ = false;
 };
 
 // The caption of the shell's own message boxes ("Tremona® Vigil95"), shown or, with
 // VIGIL_MESSAGE_LOG, logged and answered OK.
 void ShowShellMessage(const std::string& text);
+// The program is stopping: the open shell box is answered OK, and later ones are not shown.
+void EndShellMessages();

@@ -48,7 +48,11 @@ void StopSignalWatcher::Run() {
     if (quit_.load()) break;
     if (std::find(stop_signals_.begin(), stop_signals_.end(), sig) != stop_signals_.end()) {
       Diag() << "Stop requested by signal " << sig << kendl;
-      PostTerminate();
+      if (stop_hook_) {
+        stop_hook_(sig);
+      } else {
+        PostTerminate();
+      }
     }
   }
 }

@@ -10,6 +10,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <functional>
 #include <initializer_list>
 #include <thread>
 #include <vector>
@@ -26,6 +27,10 @@ class StopSignalWatcher {
   // Takes the `watched` signals; those also in `stops` post the terminate command, the others
   // are taken and ignored. Also ignores SIGPIPE for the process.
   void Start(KT_SCP& scp, std::initializer_list<int> watched, std::initializer_list<int> stops);
+  // Set before Start: a stop signal calls `hook` on the watcher's thread in place of posting
+  // the terminate command, for a program that decides itself what a stop means while its
+  // agent may not run yet.
+  void SetStopHook(std::function<void(int signal)> hook) { stop_hook_ = std::move(hook); }
   // Ends the watcher thread (the signals stay blocked).
   void Stop();
   // A stop that could not be posted (system_queue was full) is posted again: the monitor loop
@@ -40,6 +45,7 @@ class StopSignalWatcher {
   KT_SCP* scp_ = nullptr;
   std::vector<int> watched_;
   std::vector<int> stop_signals_;
+  std::function<void(int)> stop_hook_;
   std::thread thread_;
   std::atomic<bool> quit_{false};
   std::atomic<bool> pending_{false};

@@ -1,12 +1,8 @@
 #include "console/pommet/remote_call_app.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <unistd.h>
 
-#include <QSocketNotifier>
-#include <atomic>
 #include <cstdio>
 
 #include "console/pommet/call_dialogs.h"
@@ -25,16 +21,6 @@ constexpr int kAlreadyRunningId = 3625;  // "Tremona is already running.\n"
 constexpr int kIdleHostId = 3630;        // "Idle"
 
 const StringTableRegistrar kPommetStrings{{RemoteCallApp::kTitleStringId, "Tremona\u00AE Pommet"}};
-
-// The write end of the stop signals' pipe (-1: none).
-std::atomic<int> g_signal_fd{-1};
-
-void OnSignal(int sig) {
-  const int fd = g_signal_fd.load();
-  if (fd < 0) return;
-  const unsigned char byte = static_cast<unsigned char>(sig);
-  [[maybe_unused]] ssize_t n = ::write(fd, &byte, 1);
-}
 
 // A UDP channel can be opened: one is built and closed again.
 bool UdpChannelOpens() {
@@ -61,13 +47,6 @@ RemoteCallApp::RemoteCallApp(ExecWorkerFactory workerFactory) : worker_factory_(
 }
 
 RemoteCallApp::~RemoteCallApp() {
-  if (signal_notifier_ != nullptr) {
-    g_signal_fd.store(-1);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::signal(sig, SIG_DFL);
-    delete signal_notifier_;
-    ::close(signal_fds_[0]);
-    ::close(signal_fds_[1]);
-  }
   // A window whose worker would not end is left to the end of the process.
   if (window_ != nullptr && !window_->StopWorker(kWorkerStopMs)) (void)window_.release();
 }
@@ -228,22 +207,6 @@ void RemoteCallApp::OnWindowClosed() {
 }
 
 bool RemoteCallApp::InstallStopSignals() {
-  if (signal_notifier_ != nullptr) return true;
-  if (::pipe2(signal_fds_, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-  g_signal_fd.store(signal_fds_[1]);
-  signal_notifier_ = new QSocketNotifier(signal_fds_[0], QSocketNotifier::Read, this);
-  connect(signal_notifier_, &QSocketNotifier::activated, this, &RemoteCallApp::OnStopSignal);
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &action, nullptr);
-  return true;
-}
-
-void RemoteCallApp::OnStopSignal() {
-  unsigned char bytes[16];
-  while (::read(signal_fds_[0], bytes, sizeof bytes) > 0) {
-  }
-  CloseDialog();
+  // An open box is answered first (its Cancel, or its OK); then the dialog closes.
+  return stop_signals_.Install({SIGTERM, SIGINT, SIGHUP}, [this](int) { CloseDialog(); });
 }

@@ -19,7 +19,9 @@
 // modes 4 and 5, a refusal in mode 3) or the worker met a critical error.
 //
 // SIGTERM, SIGINT and SIGHUP close the dialog as its own Close button does (InstallStopSignals),
-// so a program that was stopped still unregisters.
+// so a program that was stopped still unregisters. A box open then is answered first, as its
+// Cancel (or its only OK) would be: "ERROR: Invalid dialog specified" thus ends the program
+// with status 1.
 #pragma once
 
 #include <QEventLoop>
@@ -36,8 +38,7 @@
 #include "console/common/command_line.h"
 #include "console/common/console_start.h"
 #include "console/pommet/exec_window.h"
-
-class QSocketNotifier;
+#include "dialogs/frame/console_stop_signals.h"
 
 class RemoteCallApp : public QObject {
   Q_OBJECT
@@ -70,7 +71,8 @@ class RemoteCallApp : public QObject {
   // Ends the event loop of Run (also before it runs).
   void Quit();
 
-  // Catches SIGTERM, SIGINT and SIGHUP and turns them into CloseDialog on this thread.
+  // Catches SIGTERM, SIGINT and SIGHUP: an open box is answered, then CloseDialog runs on this
+  // thread.
   bool InstallStopSignals();
 
   bool StartFlag() const { return start_flag_; }
@@ -84,7 +86,6 @@ class RemoteCallApp : public QObject {
 
  private:
   void OnWindowClosed();
-  void OnStopSignal();
 
   ExecWorkerFactory worker_factory_;
   console::CommandLine line_;
@@ -100,6 +101,5 @@ class RemoteCallApp : public QObject {
   bool quit_posted_ = false;
   QTimer idle_timer_;
   QEventLoop loop_;
-  int signal_fds_[2] = {-1, -1};
-  QSocketNotifier* signal_notifier_ = nullptr;
+  ConsoleStopSignals stop_signals_;
 };

@@ -1,11 +1,8 @@
 // Tavona: the central console. It watches one agent's UPS (the agent on this computer unless
 // the command line names another) and opens the dialog library's dialogs against it.
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QApplication>
-#include <QSocketNotifier>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,17 +11,9 @@
 #include "console/common/console_start.h"
 #include "console/tavona/console_app.h"
 #include "console/tavona/tandle_frame.h"
+#include "dialogs/frame/console_stop_signals.h"
 
 namespace {
-
-int g_signal_pipe[2] = {-1, -1};
-
-void OnSignal(int) {
-  const char byte = 1;
-  // Nothing to do when the pipe is full: a close is on its way already.
-  ssize_t n = ::write(g_signal_pipe[1], &byte, 1);
-  (void)n;
-}
 
 const char kUsage[] =
     "Usage: Tavona [c:MODE] [h:HOST] [g:COMMUNITY] [s:COMMUNITY] [i:NETWORK] [m:NODE] [p:SOCKET] [n]\n"
@@ -40,7 +29,8 @@ const char kUsage[] =
     "Environment: VIGIL_MESSAGE_LOG=FILE logs message boxes instead of showing them,\n"
     "VIGIL_SCREENSHOT_DIR=DIR saves the main window as PNG at each change of state,\n"
     "VIGIL_AGENT_PLATFORM=FILE names the agent-platform file (/etc/vigil/agent-platform).\n"
-    "SIGTERM and SIGINT close the console as its Exit command does.\n";
+    "SIGTERM and SIGINT close the console as its Exit command does (an open box is answered as\n"
+    "its Cancel, or its OK).\n";
 
 }  // namespace
 
@@ -64,27 +54,20 @@ int main(int argc, char** argv) {
   QApplication::setOrganizationName(QStringLiteral("Brenvale"));
   QApplication::setQuitOnLastWindowClosed(false);
 
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signal_pipe) != 0) {
-    std::perror("Tavona: socketpair");
+  // A stop answers the open box first; a box of the start-up then ends the start (status 1),
+  // and a running console closes its main window, which writes its settings.
+  ConsoleStopSignals stopSignals;
+  CConsoleApp* appPointer = nullptr;
+  if (!stopSignals.Install({SIGTERM, SIGINT}, [&appPointer](int) {
+        if (appPointer != nullptr && appPointer->Frame() != nullptr) {
+          appPointer->Frame()->close();
+        } else {
+          QApplication::quit();
+        }
+      })) {
+    std::perror("Tavona: the stop signals");
     return 1;
   }
-  QSocketNotifier notifier(g_signal_pipe[0], QSocketNotifier::Read);
-  CConsoleApp* appPointer = nullptr;
-  QObject::connect(&notifier, &QSocketNotifier::activated, [&appPointer] {
-    char buffer[16];
-    while (::read(g_signal_pipe[0], buffer, sizeof buffer) > 0) {
-    }
-    if (appPointer != nullptr && appPointer->Frame() != nullptr) {
-      appPointer->Frame()->close();
-    } else {
-      QApplication::quit();
-    }
-  });
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGTERM, &action, nullptr);
-  ::sigaction(SIGINT, &action, nullptr);
 
   int rc = 1;
   {

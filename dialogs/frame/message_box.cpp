@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <atomic>
 
+#include "dialogs/frame/console_stop_signals.h"
 #include "dialogs/frame/control_ids.h"
 #include "dialogs/frame/trem_globals.h"
 #include "platform/message_log.h"
@@ -97,6 +98,8 @@ int MessageBoxAnswerFromName(const QString& name) {
 }
 
 int QtMessageBoxLayer::Show(QWidget* owner, const QString& text, const QString& caption, unsigned flags) {
+  // The program is stopping: no one is left to answer.
+  if (StopRequested()) return LoggedMessageBoxes::AnswerFor(flags);
   QMessageBox box(IconOf(flags), caption, text, QMessageBox::NoButton, owner);
   const std::vector<int> buttons = MessageBoxButtons(flags);
   for (size_t i = 0; i < buttons.size(); ++i) {
@@ -108,6 +111,7 @@ int QtMessageBoxLayer::Show(QWidget* owner, const QString& text, const QString& 
   if ((flags & MB_SETFOREGROUND) != 0) box.setWindowFlag(Qt::WindowStaysOnTopHint);
   box.exec();
   QAbstractButton* clicked = box.clickedButton();
+  if (clicked == nullptr && StopRequested()) return LoggedMessageBoxes::AnswerFor(flags);
   if (clicked == nullptr) {
     // Closed without a button (Escape): Cancel where the box has it, else its only button.
     for (int b : buttons) {

@@ -1,9 +1,11 @@
 // Message boxes of the library, through a layer that tests and headless tools replace.
 //
 // Every box of the library goes through ShowMessageBox. The default layer shows a real
-// QMessageBox (window-modal to its owner when there is one). ScriptedMessageBoxes logs each
-// box and answers it from a queue of answers without showing anything: tests use it to read
-// and answer boxes, and headless programs (the demo, trem_show) to run unattended.
+// QMessageBox (window-modal to its owner when there is one); once the program is stopping
+// (console_stop_signals.h) it answers as LoggedMessageBoxes does, without waiting for anyone.
+// ScriptedMessageBoxes logs each box and answers it from a queue of answers without showing
+// anything: tests use it to read and answer boxes, and headless programs (the demo, trem_show)
+// to run unattended.
 //
 // Flags and answers keep the classic values: MB_OK .. MB_YESNO for the buttons, MB_ICON* for
 // the icon; the answer is IDOK, IDCANCEL, IDYES, IDNO, ... (control_ids.h).

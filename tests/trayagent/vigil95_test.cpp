@@ -47,8 +47,9 @@ struct TrayCall {
 class RecordingTray : public TrayIcon {
  public:
   explicit RecordingTray(std::vector<TrayCall>& calls) : calls_(calls) {}
-  void Apply(int operation, bool running, const QString& tip) override {
+  bool Apply(int operation, bool running, const QString& tip) override {
     calls_.push_back({operation, running, tip.toStdString()});
+    return true;
   }
 
  private:
@@ -249,6 +250,25 @@ TEST_F(ShellTest, AStoppedAgentClosesTheFrameWhichTakesTheIconAway) {
   EXPECT_TRUE(frame.isNull());
   app.OnIdle();  // disabled: nothing
   EXPECT_EQ(engine.initialized, 1);
+}
+
+// The real engine stopped before it initialised the agent: the record files it has not read
+// are left as they are.
+TEST(ShellStopTest, AnAgentStoppedBeforeItsStartLeavesItsRecordFilesAlone) {
+  TempDir dir;
+  WriteFileText(dir.File("VigilNT.conf"), "snmp_service =\nuser_terminals = no\n");
+  ::setenv("VIGIL_AGENT_CONF", dir.File("VigilNT.conf").c_str(), 1);
+  WriteFileText(dir.File("config.dat"), "the user's configuration");
+  {
+    AgentObjects o;
+    Vigil95Engine engine(o.scp, o.services, o.agent, nullptr);
+    std::string reason;
+    ASSERT_TRUE(engine.Prepare(reason)) << reason;
+    engine.Stop();
+    EXPECT_TRUE(engine.Finish());
+  }
+  ::unsetenv("VIGIL_AGENT_CONF");
+  EXPECT_EQ(ReadFileText(dir.File("config.dat")), "the user's configuration");
 }
 
 TEST(ShellStartTest, ASecondAgentSaysSoAndEndsWithoutAFrame) {

@@ -21,8 +21,11 @@
 //   --wait S           lets the dialog run S seconds
 // Message boxes are answered with the --answer values in order, then OK (or the box's first
 // button). Boxes, help requests and every notice of the worker are printed to standard output.
-// Exit status 0 when every step worked, 1 otherwise, 2 for a bad command line.
+// SIGTERM and SIGINT end the run early ("stopped by signal N"): the steps left are skipped, the
+// dialog closes and the worker unregisters from the agent as at the normal end.
+// Exit status 0 when every step worked, 1 otherwise (also after a stop), 2 for a bad command line.
 #include <arpa/inet.h>
+#include <signal.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -47,6 +50,7 @@
 #include "core/adapters/mib_file.h"
 #include "core/network/udp.h"
 #include "core/scp/scp_base.h"
+#include "dialogs/frame/console_stop_signals.h"
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/event_pump.h"
 #include "dialogs/frame/file_dialog.h"
@@ -243,8 +247,9 @@ class NoticePrinter : public QObject {
   bool ups_info_answered_ = false;
 };
 
+// Lets the events run for `ms`, less when a stop comes.
 void PumpFor(int ms) {
-  PumpEventsUntil([] { return false; }, ms);
+  PumpEventsUntil([] { return StopRequested(); }, ms);
 }
 
 }  // namespace
@@ -259,6 +264,9 @@ int main(int argc, char** argv) {
   InstallQuietQtMessages();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tremona"));
+  // The waits below end at a stop; what is open then is answered as its Cancel.
+  ConsoleStopSignals stopSignals;
+  stopSignals.Install({SIGTERM, SIGINT}, nullptr);
   _InitTremDLL();
   if (o.list) {
     for (const QString& name : RegisteredDialogs()) Say(name.toStdString());
@@ -346,13 +354,19 @@ int main(int argc, char** argv) {
                      RequestForHost(hostIndex, BLOCK_UPS_INFO, 0, 0) == 1;
   const int infoBound = std::min(o.timeoutSeconds, 15) * 1000;
   if (!asked || worker.Running() == 0 ||
-      !PumpEventsUntil([&] { return printer.UpsInfoAnswered(); }, infoBound)) {
+      !PumpEventsUntil([&] { return printer.UpsInfoAnswered() || StopRequested(); }, infoBound) ||
+      !printer.UpsInfoAnswered()) {
     Say("no UPS information from " + o.host);
     // Without an agent the dialogs open all the same, on what the image holds.
     ScpQueueLock lock;
     gScp.requestTable.RemoveHost(hostIndex);
   }
 
+  if (StopRequested()) {
+    Say("stopped by signal " + std::to_string(StopSignalNumber()));
+    worker.Stop(10000);
+    return 1;
+  }
   QPointer<QDialog> dialog =
       OpenRegisteredDialog(QString::fromStdString(o.className), nullptr, QString::fromStdString(o.host));
   if (dialog.isNull()) {
@@ -385,16 +399,17 @@ int main(int argc, char** argv) {
   };
   auto waitIdle = [&] {
     quiet = 0;
-    return PumpEventsUntil(idle, bound);
+    return PumpEventsUntil([&] { return StopRequested() || idle(); }, bound) && !StopRequested();
   };
   bool ok = waitIdle();
   if (ok) {
     Say("filled after " + std::to_string(sinceOpened.elapsed()) + " ms");
-  } else {
+  } else if (!StopRequested()) {
     Say("not idle after " + std::to_string(o.timeoutSeconds) + " s");
   }
 
   for (const Step& step : o.steps) {
+    if (StopRequested()) break;
     if (step.kind == "pdf") {
       print.SetPath(QString::fromStdString(step.value));
       print.SetAccept(true);
@@ -433,10 +448,14 @@ int main(int argc, char** argv) {
       Say("press " + step.value);
       button->click();
       if (!waitIdle()) {
-        Say("not idle after " + std::to_string(o.timeoutSeconds) + " s");
+        if (!StopRequested()) Say("not idle after " + std::to_string(o.timeoutSeconds) + " s");
         ok = false;
       }
     }
+  }
+  if (StopRequested()) {
+    Say("stopped by signal " + std::to_string(StopSignalNumber()));
+    ok = false;
   }
   Say(dialog.isNull() ? "dialog closed" : "dialog open: \"" + dialog->windowTitle().toStdString() + "\"");
   // The worker unregisters from the agent on its way out; its last notices are still printed.
