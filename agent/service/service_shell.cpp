@@ -177,7 +177,14 @@ int VigilNtMain(int argc, char** argv) {
     g_shell.signals.Stop();
   } else {
     if (!settings.traceFile.empty()) {
-      KtDiag::SetOutputFile(settings.traceFile);
+      // A trace file that cannot be opened is said once, with the reason; the trace then goes
+      // to standard error (the journal, under systemd).
+      if (const int error = KtDiag::SetOutputFile(settings.traceFile); error != 0) {
+        const std::string text = "VigilNT: cannot open the trace file " + settings.traceFile + ": " +
+                                 std::strerror(error) + "; the trace goes to standard error";
+        std::fprintf(stderr, "%s\n", text.c_str());
+        KT_NTServices::WriteEventLog(platform::LogEntryType::kWarning, {text});
+      }
       KtDiag::EnableOutput(true);
     } else {
       KtDiag::EnableOutput(false);

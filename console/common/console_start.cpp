@@ -1,9 +1,11 @@
 #include "console/common/console_start.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,6 +14,7 @@
 #include "dialogs/frame/string_table.h"
 #include "dialogs/frame/trem_globals.h"
 #include "platform/named_object.h"
+#include "platform/service_settings.h"
 
 namespace console {
 
@@ -32,6 +35,57 @@ bool MakeFolders(const std::string& path, std::string* error) {
     }
   }
   return true;
+}
+
+// Copies `from` to `name` in the current directory unless `name` exists. The text goes to a
+// scratch file first, which is then linked under the name: the name appears whole or not at
+// all, and a name that exists by then is kept (link never replaces). True when there is nothing
+// to copy (`name` exists, or `from` does not).
+bool CopyIfAbsent(const std::string& from, const std::string& name, std::string* error) {
+  struct stat st {};
+  if (::lstat(name.c_str(), &st) == 0) return true;
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    if (errno == ENOENT) return true;
+    *error = std::strerror(errno);
+    return false;
+  }
+  std::string scratch = "." + name + ".XXXXXX";
+  const int out = ::mkostemp(scratch.data(), O_CLOEXEC);
+  if (out < 0) {
+    *error = std::strerror(errno);
+    ::close(in);
+    return false;
+  }
+  bool ok = true;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(in, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n < 0) ok = false;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < n;) {
+      const ssize_t w = ::write(out, buffer + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) ok = false;
+      done += w > 0 ? w : 0;
+    }
+    if (!ok) break;
+  }
+  if (!ok) *error = std::strerror(errno);
+  ::close(in);
+  if (::close(out) != 0 && ok) {
+    ok = false;
+    *error = std::strerror(errno);
+  }
+  if (ok && ::link(scratch.c_str(), name.c_str()) != 0 && errno != EEXIST) {
+    ok = false;
+    *error = std::strerror(errno);
+  }
+  ::unlink(scratch.c_str());
+  return ok;
 }
 
 }  // namespace
@@ -56,7 +110,29 @@ bool EnterWorkingDirectory(std::string* error) {
     if (error != nullptr) *error = "cannot enter " + dir + ": " + std::strerror(errno);
     return false;
   }
+  ProvideShippedFiles(ShippedDataFolder());
   return true;
+}
+
+std::string ShippedDataFolder() {
+  return platform::ProgramDirectory() + "/../share/vigil";
+}
+
+std::vector<std::string> ShippedFileNames() {
+  return {"modems.txt"};
+}
+
+bool ProvideShippedFiles(const std::string& folder) {
+  bool all = true;
+  for (const std::string& name : ShippedFileNames()) {
+    std::string why;
+    if (!CopyIfAbsent(folder + "/" + name, name, &why)) {
+      std::fprintf(stderr, "%s: cannot copy %s/%s into %s: %s\n", program_invocation_short_name, folder.c_str(),
+                   name.c_str(), WorkingDirectory().c_str(), why.c_str());
+      all = false;
+    }
+  }
+  return all;
 }
 
 std::string MibFilePath() {

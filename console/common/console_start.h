@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 class NamedMapping;
@@ -15,9 +16,23 @@ namespace console {
 // variable is unset or not absolute). The dialogs keep their files there (cfgnet.dat,
 // cfgmeter.dat, cfsubnet.dat, setup.dat, ...).
 std::string WorkingDirectory();
-// Creates the working directory when missing and makes it the current one. False, with the
-// reason in *error, when that fails (the console then stays where it was started).
+// Creates the working directory when missing and makes it the current one, then provides the
+// shipped data files there (ProvideShippedFiles). False, with the reason in *error, when
+// entering fails (the console then stays where it was started, and nothing is copied).
 bool EnterWorkingDirectory(std::string* error);
+
+// The folder of the data files that come with the consoles: share/vigil beside the folder of
+// the running program (/usr/share/vigil for /usr/bin/Tavona; the build tree's share/vigil for
+// the programs of a build).
+std::string ShippedDataFolder();
+// The shipped files a fresh account needs in the working directory: "modems.txt", the modems
+// that the pager recipient dialog offers (it has no list of its own).
+std::vector<std::string> ShippedFileNames();
+// Copies each shipped file that the current directory lacks from `folder` into it. A file
+// already there (the user's own, or one a console copied before) is never replaced, not even by
+// a console starting at the same moment; a file the folder lacks is left out. A copy that fails
+// is said on standard error, with the reason; false then.
+bool ProvideShippedFiles(const std::string& folder);
 
 // The MIB file: mib.txt in the current directory, else the agent's /var/lib/vigil/mib.txt.
 std::string MibFilePath();

@@ -161,11 +161,13 @@ void KtDiag::SetSink(Sink sink) {
   g_sink = std::move(sink);
 }
 
-void KtDiag::SetOutputFile(const std::string& path) {
+int KtDiag::SetOutputFile(const std::string& path) {
   std::lock_guard<std::mutex> lock(g_out_mutex);
   if (g_file_fd >= 0) ::close(g_file_fd);
   g_file_fd = -1;
-  if (!path.empty()) g_file_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (path.empty()) return 0;
+  g_file_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  return g_file_fd >= 0 ? 0 : errno;
 }
 
 KtDiag& KtDiag::Printf(const char* format, ...) {

@@ -65,7 +65,8 @@ class KtDiag {
   using Sink = std::function<void(std::string_view)>;
   static void SetSink(Sink sink);
   // Appends the trace to a file instead of standard error (service mode); "" restores stderr.
-  static void SetOutputFile(const std::string& path);
+  // 0, or the errno of an open that failed (the trace then goes to standard error).
+  static int SetOutputFile(const std::string& path);
 
  private:
   // Adds formatted text to the calling thread's line and writes what is whole.

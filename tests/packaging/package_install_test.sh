@@ -63,13 +63,34 @@ expect /usr/share/doc/vigil-console/changelog.gz
 expect /usr/share/doc/vigil-console/copyright
 expect /usr/lib/vigil/libTrem.so
 expect /usr/share/lintian/overrides/vigil-console
+expect /usr/share/vigil/modems.txt
 
 # The unit starts the program where the package put it.
-grep -q '^ExecStart=/usr/sbin/VigilNT' "$ROOT/lib/systemd/system/VigilNT.service" || {
+UNIT="$ROOT/lib/systemd/system/VigilNT.service"
+grep -q '^ExecStart=/usr/sbin/VigilNT' "$UNIT" || {
   echo "FAIL: the unit does not start /usr/sbin/VigilNT"; fail=1; }
+# The settings file is the one place of the data directory: the unit names none of its own.
+if grep -q 'VIGIL_DATA_DIR' "$UNIT"; then echo "FAIL: the unit sets a data folder over the settings file"; fail=1; fi
+# The service gets the folder of the sample's trace file.
+trace_folder="$(sed -n 's|^# *trace_file *= *\(/var/log/[^/]*\)/.*|\1|p' "$ROOT/etc/vigil/VigilNT.conf")"
+grep -qx "LogsDirectory=${trace_folder#/var/log/}" "$UNIT" || {
+  echo "FAIL: the unit does not create the trace folder ${trace_folder:-?} of the settings sample"; fail=1; }
 # The settings file is kept across upgrades.
 dpkg-deb -e "$DEB" "$WORK/control"
 grep -qx '/etc/vigil/VigilNT.conf' "$WORK/control/conffiles" || { echo "FAIL: settings not a conffile"; fail=1; }
+# The maintainer scripts handle the agent's service as dpkg calls them, and the real dpkg takes
+# the package through its life.
+bash "$(dirname "$0")/maintainer_scripts_check.sh" "$WORK/control" || fail=1
+bash "$(dirname "$0")/dpkg_life_check.sh" "$DEB" || fail=1
+# The snmpd that the trap hand-off of snmp_service = snmp needs is suggested.
+[ "$(dpkg-deb -f "$DEB" Suggests)" = snmpd ] || { echo "FAIL: the package does not suggest snmpd"; fail=1; }
+# Each package has its own change log.
+if cmp -s "$ROOT/usr/share/doc/vigil/changelog.gz" "$ROOT/usr/share/doc/vigil-console/changelog.gz" ||
+   ! zcat "$ROOT/usr/share/doc/vigil-console/changelog.gz" | head -n 1 | grep -q '^vigil-console ('; then
+  echo "FAIL: the console package's change log is not its own"; fail=1
+fi
+# The README names what the packages hold, and nothing else.
+bash "$(dirname "$0")/install_section_check.sh" "$(dirname "$0")/../../README.md" "$DEB" "$CONSOLE_DEB" || fail=1
 
 # The dependencies are those of the binaries: the C and C++ libraries and the SNMP library
 # itself (not a package that merely might hold it), and libcurl, which the mail path loads.
@@ -138,9 +159,11 @@ if [ "$rc" -ne 1 ]; then cat "$WORK/agent.out"; echo "FAIL: the installed agent 
 # The unpacked console against the unpacked agent, idle, on the local channel: its first picture
 # of the main window. Everything in the scratch folder: the agent's data and settings (harmless
 # commands), the console's settings and files, its boxes, and a systemctl that only notes a call
-# (the console never starts a real service).
-mkdir -p "$WORK/data" "$WORK/xdg-config" "$WORK/xdg-data" "$WORK/screens"
+# (the console never starts a real service). The agent runs as the unit runs it: with the unit's
+# environment, in a working directory of its own, its data directory from the settings file.
+mkdir -p "$WORK/data" "$WORK/state" "$WORK/xdg-config" "$WORK/xdg-data" "$WORK/screens"
 cat >"$WORK/VigilNT.conf" <<CONF
+data_directory = $WORK/data
 shutdown_command = /bin/true
 reboot_command = /bin/true
 saver_command = /bin/true
@@ -150,10 +173,18 @@ CONF
 printf '#!/bin/sh\necho "$*" >>"%s"\nexit 1\n' "$WORK/systemctl.log" >"$WORK/systemctl"
 chmod +x "$WORK/systemctl"
 PREFIX="pkg$$."
-env -u INVOCATION_ID -u NOTIFY_SOCKET VIGIL_NAME_PREFIX="$PREFIX" VIGIL_AGENT_CONF="$WORK/VigilNT.conf" \
-  VIGIL_DATA_DIR="$WORK/data" "$ROOT/usr/sbin/VigilNT" -b -x 5 >"$WORK/idle-agent.out" 2>&1 &
+mapfile -t unit_environment < <(sed -n 's/^Environment=//p' "$UNIT" | tr ' ' '\n')
+(cd "$WORK/state" && exec env -u INVOCATION_ID -u NOTIFY_SOCKET -u VIGIL_DATA_DIR "${unit_environment[@]}" \
+  VIGIL_NAME_PREFIX="$PREFIX" VIGIL_AGENT_CONF="$WORK/VigilNT.conf" "$ROOT/usr/sbin/VigilNT" -b -x 5) \
+  >"$WORK/idle-agent.out" 2>&1 &
 agent_pid=$!
-sleep 2
+for _ in $(seq 100); do [ -e "$WORK/data/config.dat" ] && break; sleep 0.2; done
+if [ -e "$WORK/data/config.dat" ] && [ -z "$(ls -A "$WORK/state")" ]; then
+  echo "ok   the agent keeps its files in the settings file's data_directory"
+else
+  cat "$WORK/idle-agent.out"; ls -A "$WORK/data" "$WORK/state"
+  echo "FAIL: the agent run as the unit runs it does not keep its files in the settings file's data_directory"; fail=1
+fi
 QT_QPA_PLATFORM=offscreen VIGIL_NAME_PREFIX="$PREFIX" XDG_CONFIG_HOME="$WORK/xdg-config" XDG_DATA_HOME="$WORK/xdg-data" \
   VIGIL_MESSAGE_LOG="$WORK/boxes.log" VIGIL_SCREENSHOT_DIR="$WORK/screens" VIGIL_SYSTEMCTL="$WORK/systemctl" \
   VIGIL_AGENT_PLATFORM="$ROOT/etc/vigil/agent-platform" "$ROOT/usr/bin/Tavona" c:3 n >"$WORK/tavona.out" 2>&1 &
@@ -170,6 +201,12 @@ if [ -n "$picture" ]; then
 else
   cat "$WORK/tavona.out" "$WORK/boxes.log" 2>/dev/null
   echo "FAIL: the unpacked Tavona showed no picture within 60 s"; fail=1
+fi
+# Its fresh folder has the package's modem list.
+if cmp -s "$ROOT/usr/share/vigil/modems.txt" "$WORK/xdg-data/Brenvale/Tavona/modems.txt"; then
+  echo "ok   the unpacked Tavona copied the package's modems.txt into its fresh folder"
+else
+  echo "FAIL: the unpacked Tavona's fresh folder has no copy of the package's modems.txt"; fail=1
 fi
 kill -TERM "$console_pid" 2>/dev/null || true
 for _ in $(seq 50); do kill -0 "$console_pid" 2>/dev/null || break; sleep 0.2; done

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "agent/engine/daemon.h"
 #include "platform/record_file.h"
@@ -44,6 +45,38 @@ TEST(AgentShell, UnusableDataDirectoryStopsTheStart) {
   ASSERT_TRUE(agent.Start({"-b"}, {"VIGIL_DATA_DIR=/nonexistent/vigil"}));
   EXPECT_EQ(agent.Wait(10000), 1);
   EXPECT_NE(agent.Stderr().find("/nonexistent/vigil cannot be used"), std::string::npos);
+}
+
+// The data directory is the settings file's data_directory; VIGIL_DATA_DIR (tests, the demo)
+// names another over it. The service's unit sets no such variable, so that the settings file
+// is the one place.
+TEST(AgentShell, SettingsFileNamesTheDataDirectoryUnlessTheEnvironmentDoes) {
+  struct Case {
+    const char* name;
+    bool environment;  // VIGIL_DATA_DIR names "from-environment"
+  };
+  for (const Case& c : {Case{"from the settings file", false}, Case{"from the environment", true}}) {
+    SCOPED_TRACE(c.name);
+    testing_support::TempDir folders{false};
+    const std::string fromFile = folders.File("from-file");
+    const std::string fromEnvironment = folders.File("from-environment");
+    std::filesystem::create_directories(fromFile);
+    std::filesystem::create_directories(fromEnvironment);
+    AgentProcess agent({"data_directory = " + fromFile});
+    ASSERT_TRUE(agent.Start({"-b", "-x", "5"}, {c.environment ? "VIGIL_DATA_DIR=" + fromEnvironment
+                                                              : std::string("VIGIL_DATA_DIR=")}));
+    const std::string used = c.environment ? fromEnvironment : fromFile;
+    const std::string unused = c.environment ? fromFile : fromEnvironment;
+    ASSERT_TRUE(AgentProcess::WaitFor([&] { return Exists(used + "/" + kConfigFileName); }, 20000))
+        << agent.TraceDump();
+    agent.Signal(SIGTERM);
+    EXPECT_EQ(agent.Wait(30000), 0);
+    for (const char* name : {kConfigFileName, kEventLogFileName, kBatteryLogFileName}) {
+      EXPECT_TRUE(Exists(used + "/" + name)) << name;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(unused));
+    EXPECT_FALSE(Exists(agent.File(kConfigFileName)));  // nor in the folder it was started in
+  }
 }
 
 TEST(AgentShell, ForegroundAgentStopsCleanlyOnSigtermAndSigint) {
@@ -193,5 +226,60 @@ TEST(AgentShell, ServiceReportsReadyAndStoppingToTheServiceManager) {
   EXPECT_LT(states.find("READY=1"), states.find("STOPPING=1"));
   EXPECT_TRUE(Exists(agent.File(kConfigFileName)));
 }
+
+// A service's trace goes to the settings' trace_file. One that cannot be opened is said once,
+// on standard error and in the system log, with the file and the reason; the trace then goes
+// to standard error.
+TEST(AgentShell, ServiceSaysOnceWhyItsTraceFileCannotBeOpened) {
+  struct Case {
+    const char* name;
+    std::string traceFile;  // below the agent's folder
+    const char* reason;     // nullptr: the file opens
+  };
+  const std::vector<Case> cases = {
+      {"a folder that does not exist", "/logs/VigilNT.trace", "No such file or directory"},
+      {"a folder in place of the file", "/trace-folder", "Is a directory"},
+      {"a file that opens", "/VigilNT.trace", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AgentProcess agent;
+    const std::string path = agent.Dir() + c.traceFile;
+    std::filesystem::create_directories(agent.File("trace-folder"));
+    testing_support::WriteFileText(agent.File("VigilNT.conf"),
+                                   testing_support::ReadFileText(agent.File("VigilNT.conf")) + "trace_file = " + path + "\n");
+    NotifySocket notify(agent.File("notify.sock"));
+    const std::string systemLog = agent.File("syslog.txt");
+    ASSERT_TRUE(agent.Start({}, {"INVOCATION_ID=0123456789abcdef", "NOTIFY_SOCKET=" + agent.File("notify.sock"),
+                                 std::string("LD_PRELOAD=") + SYSLOG_CAPTURE_LIBRARY,
+                                 "VIGIL_SYSLOG_CAPTURE=" + systemLog}));
+    ASSERT_TRUE(
+        AgentProcess::WaitFor([&] { return notify.Received().find("READY=1") != std::string::npos; }, 20000));
+    ASSERT_TRUE(AgentProcess::WaitFor(
+        [&] {
+          return Contains(c.reason ? agent.Stderr() : testing_support::ReadFileText(path),
+                          "Exiting agent initialization");
+        },
+        20000))
+        << agent.Stderr();
+    agent.Signal(SIGTERM);
+    EXPECT_EQ(agent.Wait(30000), 0);
+    const std::string said =
+        c.reason ? "VigilNT: cannot open the trace file " + path + ": " + c.reason + "; the trace goes to standard error"
+                 : std::string("cannot open the trace file");
+    const std::string stderrText = agent.Stderr();
+    const std::string logText = testing_support::ReadFileText(systemLog);
+    if (c.reason) {
+      EXPECT_EQ(Count(stderrText, said), 1u) << stderrText.substr(0, 2000);
+      EXPECT_EQ(Count(logText, "VigilNT|4|" + said + "\n"), 1u) << logText;  // LOG_WARNING
+      EXPECT_TRUE(Contains(stderrText, "main_thread:  The END"));
+    } else {
+      EXPECT_EQ(stderrText, "");
+      EXPECT_FALSE(Contains(logText, said)) << logText;
+      EXPECT_TRUE(Contains(testing_support::ReadFileText(path), "main_thread:  The END"));
+    }
+  }
+}
+
 
 }  // namespace

@@ -2,6 +2,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPointer>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -10,6 +15,7 @@
 #include "console/common/console_start.h"
 #include "dialogs/frame/control_ids.h"
 #include "dialogs/frame/message_box.h"
+#include "dialogs/paging/pager_config.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 
 namespace {
@@ -116,6 +122,56 @@ TEST_F(ConsoleCommonTest, LoggedBoxesAreAnsweredCancelElseNoElseOk) {
   std::stringstream text;
   text << in.rdbuf();
   EXPECT_EQ(text.str(), "Tavona | a\\nb | OK\nTavona | q | No\nTavona | q | Cancel\nTavona | r | Abort\n");
+}
+
+// The modems a console ships reach a fresh folder and fill the pager recipient dialog, which
+// then says nothing; a name already in the folder is never replaced, and a folder the shipped
+// file is missing from copies nothing.
+TEST_F(ConsoleCommonTest, ShippedModemListFillsThePagerRecipientDialogOfAFreshFolder) {
+  const char* build = std::getenv("VIGIL_BUILD_DIR");
+  ASSERT_NE(build, nullptr);
+  const std::string shipped = std::string(build) + "/share/vigil";
+  std::ifstream list(shipped + "/modems.txt");
+  ASSERT_TRUE(list.good()) << shipped;
+  QStringList expected{"<Default Modem Settings>"};
+  for (std::string line; std::getline(list, line);) {
+    ASSERT_NE(line.find('-'), std::string::npos) << line;
+    ASSERT_LE(line.find('-'), 40u) << line;  // what a recipient's modem name holds
+    expected << QString::fromStdString(line.substr(0, line.find('-')));
+  }
+  ASSERT_GE(expected.size(), 5);
+
+  // A name that is there already (here a link to nowhere) stays as it is; a shipped folder
+  // without the file leaves the folder as it was.
+  ASSERT_EQ(::symlink("nowhere", "modems.txt"), 0);
+  EXPECT_TRUE(console::ProvideShippedFiles(shipped));
+  char target[64] = {};
+  EXPECT_EQ(::readlink("modems.txt", target, sizeof target - 1), 7);
+  ASSERT_EQ(::unlink("modems.txt"), 0);
+  EXPECT_TRUE(console::ProvideShippedFiles(File("no-such-folder")));
+  EXPECT_NE(::access("modems.txt", F_OK), 0);
+
+  EXPECT_TRUE(console::ProvideShippedFiles(shipped));
+  agent.MarkAllFresh();
+  QPointer<CPagerConfig> dialog = new CPagerConfig(nullptr, "localhost");
+  ASSERT_TRUE(link.PumpUntil([&] { return !dialog->IsBusy(); }));
+  EXPECT_EQ(boxes.Count(), 0);
+  QStringList modems;
+  for (int i = 0; i < dialog->Modems()->count(); ++i) modems << dialog->Modems()->itemText(i);
+  modems.sort();
+  expected.sort();
+  EXPECT_EQ(modems, expected);
+  // The user picks a modem: its initialisation string fills the field.
+  const int generic = dialog->Modems()->findText("Generic Hayes Compatible");
+  dialog->Modems()->setCurrentIndex(generic);
+  emit dialog->Modems()->activated(generic);
+  EXPECT_EQ(dialog->findChild<QLineEdit*>(ControlName(CPagerConfig::IDC_INIT))->text(), "AT&F E0 V1 Q0 &C1 &D2");
+  Screenshot(dialog, "pager_recipients_fresh_folder");
+  // The list the user opens.
+  dialog->Modems()->showPopup();
+  QCoreApplication::processEvents();
+  Screenshot(dialog->Modems()->view()->window(), "pager_recipients_fresh_folder_modems");
+  dialog->Modems()->hidePopup();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -155,6 +156,51 @@ TEST_F(PommetBinaryTest, ProgramsOfOtherModesRunSideBySideUntilStopped) {
   for (ConsoleProcess* p : {&local, &udp1, &udp2}) {
     EXPECT_EQ(p->Wait(kBoundMs), 0) << p->Stderr();
     EXPECT_EQ(p->Boxes(), "");
+  }
+}
+
+// A fresh account's console folder: the first console copies the shipped modems.txt into it, so
+// that the pager recipient dialog (e:8) has its modems and says nothing; a modems.txt of the
+// user's own is never replaced. The dialogs that read the folder's other files (the meters'
+// saved view and range files, the product table) start from their built-in defaults, again
+// without a word. The programs talk to the agent over UDP, so that they run side by side.
+TEST_F(PommetBinaryTest, AFreshFolderGetsTheShippedModemListAndNeedsNoOtherFile) {
+  const std::string shipped =
+      std::filesystem::path(POMMET_PROGRAM).parent_path().string() + "/../share/vigil/modems.txt";
+  const std::string shippedText = ReadFileText(shipped);
+  ASSERT_NE(shippedText, "") << shipped;
+  const std::string ownText = "My Modem- ATZ\n";
+  struct Row {
+    const char* dialog;
+    bool own;  // the folder holds a modems.txt of the user's own
+  };
+  const std::vector<Row> rows = {{"e:8", false}, {"e:8", true}, {"e:14", false}, {"e:12", false}};
+  AgentProcess vigil;
+  ASSERT_TRUE(vigil.Start({"-b", "-x", "5"}));
+  ASSERT_TRUE(vigil.WaitForTrace({"NETWORK THREAD IS ALIVE"}, kBoundMs)) << vigil.TraceDump();
+  std::vector<std::unique_ptr<ConsoleProcess>> programs;
+  for (const Row& row : rows) {
+    programs.push_back(std::make_unique<ConsoleProcess>());
+    ConsoleProcess& pommet = *programs.back();
+    if (row.own) {
+      std::filesystem::create_directories(pommet.File("data/Brenvale/Tavona"));
+      testing_support::WriteFileText(pommet.File("data/Brenvale/Tavona/modems.txt"), ownText);
+    }
+    const size_t sentBefore = Count(vigil.Stderr(), "After send");
+    ASSERT_TRUE(pommet.Launch({row.dialog, "c:0", "h:127.0.0.1"}));
+    EXPECT_TRUE(AnsweredTwiceMore(vigil, sentBefore)) << vigil.TraceDump();
+  }
+  for (auto& pommet : programs) pommet->Signal(SIGTERM);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(std::string(rows[i].dialog) + (rows[i].own ? ", the user's own modems.txt" : ", a fresh folder"));
+    ConsoleProcess& pommet = *programs[i];
+    EXPECT_EQ(pommet.Wait(kBoundMs), 0) << pommet.Stderr();
+    EXPECT_EQ(pommet.Boxes(), "");
+    const std::string folder = pommet.File("data/Brenvale/Tavona");
+    EXPECT_EQ(ReadFileText(folder + "/modems.txt"), rows[i].own ? ownText : shippedText);
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();  // no scratch copy left
+    }
   }
 }
 
