@@ -61,7 +61,7 @@ namespace {
 const std::vector<MenuEntry>& MenuOf(int menuId) {
   static const std::vector<MenuEntry> shortMenu = {
       {0, "&File", {{ID_APP_EXIT, "E&xit", {}}}},
-      {0, "&View", {{ID_VIEW_TOOLBAR, "&Toolbar", {}}, {ID_VIEW_STATUS_BAR, "&Status Bar", {}}}},
+      {0, "&View", {{ID_VIEW_STATUS_BAR, "&Status Bar", {}}, {ID_VIEW_TOOLBAR, "&Toolbar", {}}}},
       {0, "&Manage", {{ID_AGENT_STARTUP, "A&gent Startup...", {}}}},
       {0,
        "&Help",

@@ -13,7 +13,10 @@ int KT_RequestQueue::Post(int type, int hold, int set, int branch) {
   if (type == 0) return 0;  // 0 marks a free slot; there is no block 0 to work on
   const int existing = FindLocked(type, branch);
   if (existing >= 0) {
-    if (set == 1) slots_[existing].set = 1;
+    if (set == 1) {
+      slots_[existing].set = 1;
+      if (slots_[existing].taken == 1) slots_[existing].again = 1;
+    }
     return 0;
   }
   for (int i = 0; i < kSlots; ++i) {
@@ -36,6 +39,12 @@ int KT_RequestQueue::Remove(int type, int branch) {
   std::lock_guard<std::mutex> lock(mutex_);
   const int i = FindLocked(type, branch);
   if (i < 0 || slots_[i].hold == 1) return 0;
+  if (slots_[i].again == 1) {
+    slots_[i].again = 0;
+    slots_[i].taken = 0;
+    slots_[i].attempts = 0;
+    return 0;
+  }
   slots_[i] = SystemRequest{};
   --count_;
   return 1;
@@ -53,15 +62,19 @@ int KT_RequestQueue::Delete(int type, int branch) {
 void KT_RequestQueue::ResetCursor() {
   std::lock_guard<std::mutex> lock(mutex_);
   cursor_ = 0;
+  for (auto& s : slots_) s.taken = 0;
 }
 
 int KT_RequestQueue::GetNext(int& set, int& branch) {
   std::lock_guard<std::mutex> lock(mutex_);
+  // The worker is done with the entry it got before.
+  for (auto& s : slots_) s.taken = 0;
   for (int i = cursor_; i < kSlots; ++i) {
     if (slots_[i].type != 0) {
       set = slots_[i].set;
       branch = slots_[i].branch;
       cursor_ = i + 1;
+      slots_[i].taken = 1;
       return slots_[i].type;
     }
   }

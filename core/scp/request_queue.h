@@ -20,6 +20,8 @@ struct SystemRequest {
   int32_t hold = 0;      // 1 = the entry survives Remove
   int32_t set = 0;       // 1 = apply the block's contents, 0 = read the block from its source
   int32_t branch = 0;
+  int32_t taken = 0;  // 1 while the draining worker serves it (the last entry GetNext gave)
+  int32_t again = 0;  // 1 = a SET was posted while it was served: Remove keeps it once more
 };
 
 class KT_RequestQueue : public KT_ErrorStatus {
@@ -32,10 +34,14 @@ class KT_RequestQueue : public KT_ErrorStatus {
 
   // 1 when queued in the first free slot; 0 when an entry for (type, branch) exists (a SET
   // posted over a pending read turns it into a SET, so the change is applied rather than
-  // overwritten by the read); -1 when all ten slots are used (error 14, 1, 1).
+  // overwritten by the read; a SET posted while the worker serves the entry, which may have
+  // read the block before the change came, has it served once more); -1 when all ten slots
+  // are used (error 14, 1, 1).
   int Post(int type, int hold, int set, int branch);
   int Find(int type, int branch);           // slot index, -1 when absent
-  int Remove(int type, int branch);         // 1 when removed; 0 when absent or held
+  // 1 when removed; 0 when absent, held, or posted again while served (then it stays for the
+  // next pass, attempts back to 0).
+  int Remove(int type, int branch);
   int Delete(int type, int branch);         // removes it even when held; 1 or 0
   void ResetCursor();
   // From the cursor, the next used slot: its type (set flag and branch passed out), cursor

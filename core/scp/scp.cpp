@@ -16,7 +16,25 @@ KT_SCP::KT_SCP() {
   RegisterBlock(BLOCK_RECEPTACLES, &receptacles);
 }
 
+namespace {
+// Branch of the configuration block with the UPS's own options (audible alarm, low-battery
+// warning).
+constexpr int kUpsOptionsBranch = 3;
+}  // namespace
+
 int KT_SCP::ExecuteCommand(const KT_ScpMessage& message, std::vector<uint8_t>& reply) {
+  if (message.type == SCP_SET && message.KeyByte(kScpKeyBlock) == BLOCK_CONFIG && message.KeyLength() >= 2 &&
+      message.KeyByte(kScpKeyBranch) == kUpsOptionsBranch) {
+    auto lock = Lock();
+    // Options the agent holds unknown are ones the UPS does not report, and the drivers that
+    // cannot read them (the Smart-UPS protocol, SNMP) cannot set them either: such a change
+    // would be acknowledged and reach nothing. It is refused before the block takes it, so
+    // the options stay unknown.
+    if (config.GetAudibleAlarm() == kConfigUnset8 && config.GetLowBatteryWarning() == kConfigUnset8) {
+      reply.clear();
+      return BuildStatusReply(message, reply, SCP_NOT_AVAILABLE) < 0 ? -1 : 1;
+    }
+  }
   return KT_SCPBase::ExecuteCommand(GetBlock(message.KeyByte(kScpKeyBlock)), message, reply);
 }
 

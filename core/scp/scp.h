@@ -28,7 +28,9 @@ class KT_SCP : public KT_SCPBase {
  public:
   KT_SCP();
 
-  // Serves a message for any block of the object (see KT_SCPBase).
+  // Serves a message for any block of the object (see KT_SCPBase). A SET of the UPS options
+  // (block 4, branch 3) while the object holds both options unknown is answered "Not
+  // Available" and changes nothing: the UPS neither reports nor takes them.
   int ExecuteCommand(const KT_ScpMessage& message, std::vector<uint8_t>& reply) override;
   using KT_SCPBase::ExecuteCommand;
 

@@ -33,6 +33,7 @@ static const HelpTopicRegistrar kHelp(
     "Low Battery Warning: how many minutes of battery time are left when the UPS warns that "
     "its battery is running low.\n\n"
     "Audible Alarm: whether the UPS sounds its alarm when it runs on battery or has a fault.\n\n"
+    "A setting that the UPS can neither report nor change shows Unknown and cannot be chosen.\n\n"
     "Press OK to send the options to the agent, which passes them on to the UPS.");
 
 namespace {
@@ -91,10 +92,9 @@ void CUpsConfiguration::BuildControls() {
     grid->addWidget(new QLabel(QString::fromLatin1(label), options), row, 0);
     grid->addWidget(a, row, 1);
     grid->addWidget(b, row, 2);
-    // Shown while the UPS does not report the setting and the user has not chosen one.
+    // Shown while the UPS does not report the setting; its buttons are then disabled.
     unknown = new QLabel(QStringLiteral("Unknown"), options);
-    unknown->setToolTip(QStringLiteral("The UPS does not report this setting; OK leaves it unchanged "
-                                       "unless you choose a value."));
+    unknown->setToolTip(QStringLiteral("The UPS does not report this setting and cannot change it."));
     QFont italic = unknown->font();
     italic.setItalic(true);
     unknown->setFont(italic);
@@ -103,12 +103,15 @@ void CUpsConfiguration::BuildControls() {
     keep.setRetainSizeWhenHidden(true);
     unknown->setSizePolicy(keep);
     grid->addWidget(unknown, row, 3);
-    connect(group, &QButtonGroup::idClicked, unknown, [unknown] { unknown->setVisible(false); });
   };
   addPair(0, "Low Battery Warning:", warning_group_, warning_unknown_label_, IDC_WARN_2, "&2 Minutes",
           IDC_WARN_5, "&5 Minutes");
   addPair(1, "Audible Alarm:", audible_group_, audible_unknown_label_, IDC_ALARM_ON, "O&n", IDC_ALARM_OFF,
           "O&ff");
+  // Says why a setting marked Unknown offers no choice.
+  unknown_note_ = new QLabel(QStringLiteral("This UPS cannot report or change the settings marked Unknown."), options);
+  unknown_note_->setVisible(false);
+  grid->addWidget(unknown_note_, 2, 0, 1, 5);
   grid->setColumnStretch(4, 1);
   grid->setHorizontalSpacing(16);
   layout->addWidget(options);
@@ -159,8 +162,11 @@ void CUpsConfiguration::UpdateData(bool save) {
       checked->setChecked(false);
       p.group->setExclusive(true);
     }
-    p.unknownLabel->setVisible(p.unknown && p.group->checkedButton() == nullptr);
+    // A setting the UPS does not report is one it does not take either: nothing to choose.
+    for (QAbstractButton* button : p.group->buttons()) button->setEnabled(!p.unknown);
+    p.unknownLabel->setVisible(p.unknown);
   }
+  unknown_note_->setVisible(audible_unknown_ || warning_unknown_);
 }
 
 void CUpsConfiguration::OnInfoBlock() {
@@ -183,10 +189,13 @@ void CUpsConfiguration::OnConfigBlock() {
     if (alarm != 255) audible_ = alarm == 1 ? 0 : 1;
     const uint8_t warning = gScp.config.GetLowBatteryWarning();
     if (warning != 255) warning_ = warning == 2 ? 0 : 1;
-    // Once the agent has answered, 255 is its word that the UPS does not report the setting.
+    // Once the agent has answered, 255 is its word that the UPS does not report the setting;
+    // such a setting has no choice.
     if (gScp.config.Branches().GetTime(3) != 0) {
       audible_unknown_ = alarm == 255;
       warning_unknown_ = warning == 255;
+      if (audible_unknown_) audible_ = -1;
+      if (warning_unknown_) warning_ = -1;
     }
   }
   if (!IsBusy()) UpdateData(false);
@@ -207,8 +216,8 @@ int CUpsConfiguration::VerifyData() {
 void CUpsConfiguration::OnOK() {
   UpdateData(true);
   if (VerifyData() == 0) return;
-  // A setting left unknown goes as 255, which the agent passes on to no UPS; with neither
-  // chosen nothing is sent.
+  // A setting left unknown goes as 255, which the agent passes on to no UPS; with both
+  // unknown nothing is sent.
   const bool audibleChosen = audible_ == 0 || audible_ == 1;
   const bool warningChosen = warning_ == 0 || warning_ == 1;
   if (audibleChosen || warningChosen) {

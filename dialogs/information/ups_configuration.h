@@ -36,7 +36,8 @@ class CUpsConfiguration : public KTDialog {
   int AudibleChoice() const { return audible_; }
   int WarningChoice() const { return warning_; }
   // Whether the agent's configuration reply left a setting unknown (the UPS does not report
-  // it): such a setting shows "Unknown" and, unless the user chooses a value, OK leaves it out.
+  // it, nor take it): such a setting shows "Unknown", its buttons are disabled with a note
+  // that says why, and OK leaves it out.
   bool AudibleUnknown() const { return audible_unknown_; }
   bool WarningUnknown() const { return warning_unknown_; }
 
@@ -56,6 +57,7 @@ class CUpsConfiguration : public KTDialog {
   QButtonGroup* warning_group_ = nullptr;
   QLabel* audible_unknown_label_ = nullptr;
   QLabel* warning_unknown_label_ = nullptr;
+  QLabel* unknown_note_ = nullptr;
   int audible_ = -1;
   int warning_ = -1;
   bool audible_unknown_ = false;

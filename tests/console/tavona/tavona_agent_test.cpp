@@ -4,6 +4,8 @@
 #include <signal.h>
 
 #include <QDir>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTreeWidget>
 #include <filesystem>
 
@@ -72,6 +74,13 @@ TEST_F(TavonaTest, FollowsARealAgentThroughAnOutageItsEndAndItsReturn) {
   EXPECT_TRUE(PumpUntil([&] { return HasLine(view, "Communications With Agent Lost"); }, 30000))
       << view.Lines().join(QLatin1Char(',')).toStdString();
   EXPECT_EQ(frame.MenuId(), tavona::kShortMenu);
+  QStringList shortMenu;
+  for (QAction* top : frame.menuBar()->actions()) {
+    shortMenu << top->text();
+    if (top->menu() == nullptr) continue;
+    for (QAction* item : top->menu()->actions()) shortMenu << QStringLiteral("  ") + item->text();
+  }
+  EXPECT_EQ(shortMenu.mid(2, 3), (QStringList{"&View", "  &Status Bar", "  &Toolbar"})) << shortMenu.join(",").toStdString();
   EXPECT_EQ(view.PictureIds(), (std::array<int, 3>{311, 345, 344}));
   Screenshot(&frame, QStringLiteral("main-window-agent-lost"));
 

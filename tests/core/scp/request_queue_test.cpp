@@ -39,6 +39,53 @@ TEST(RequestQueue, SetPostedOverAPendingReadIsNotLost) {
   EXPECT_EQ(q.GetCount(), 1);
 }
 
+TEST(RequestQueue, SetPostedWhileItsEntryIsServedIsServedOnceMore) {
+  // (first post's set flag, whether the second post comes while the worker serves the entry,
+  // the second post's set flag) -> how many passes serve it.
+  const struct {
+    int firstSet;
+    bool whileServed;
+    int secondSet;
+    int passes;
+  } kCases[] = {
+      {1, true, 1, 2},   // the worker may have read the block before the change came
+      {0, true, 1, 2},   // a read in progress, then a SET
+      {1, false, 1, 1},  // merged before the worker got to it: one pass applies both
+      {1, true, 0, 1},   // a read during a SET adds nothing
+      {0, true, 0, 1},
+  };
+  for (const auto& c : kCases) {
+    KT_RequestQueue q;
+    ASSERT_EQ(q.Post(4, 0, c.firstSet, 0), 1);
+    if (!c.whileServed) q.Post(4, 0, c.secondSet, 0);
+    int passes = 0;
+    int set = -1, branch = -1;
+    for (int pass = 0; pass < 4 && q.GetCount() > 0; ++pass) {
+      q.ResetCursor();
+      while (int type = q.GetNext(set, branch)) {
+        ++passes;
+        if (pass == 0 && c.whileServed) q.Post(4, 0, c.secondSet, 0);
+        if (pass > 0) {
+          EXPECT_EQ(set, 1);
+        }
+        q.Remove(type, branch);
+      }
+    }
+    EXPECT_EQ(passes, c.passes) << c.firstSet << c.whileServed << c.secondSet;
+    EXPECT_EQ(q.GetCount(), 0);
+  }
+  // An entry the worker has left (kept after a failure) is not taken any more.
+  KT_RequestQueue q;
+  ASSERT_EQ(q.Post(4, 0, 1, 0), 1);
+  ASSERT_EQ(q.Post(3, 0, 0, 0), 1);
+  int set = -1, branch = -1;
+  q.ResetCursor();
+  ASSERT_EQ(q.GetNext(set, branch), 4);
+  ASSERT_EQ(q.GetNext(set, branch), 3);
+  q.Post(4, 0, 1, 0);
+  EXPECT_EQ(q.Remove(4, 0), 1);
+}
+
 TEST(RequestQueue, EleventhRequestIsRefusedAndLogged) {
   TempDir dir;
   KT_RequestQueue q;

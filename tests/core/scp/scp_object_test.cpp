@@ -154,6 +154,37 @@ TEST_F(ScpObject, SetIsAppliedQueuedByItsRouteAndAnsweredSetOk) {
   EXPECT_EQ(scp.system_queue.Find(BLOCK_COMMAND, 4), -1);
 }
 
+TEST_F(ScpObject, UpsOptionsBothUnknownAreNotAvailableToASet) {
+  const struct {
+    uint8_t alarm, warning;  // what the object holds
+    Bytes key, data;
+    int code;
+    uint8_t alarmAfter, warningAfter;
+  } kCases[] = {
+      {255, 255, {4, 3}, {0, 5}, SCP_NOT_AVAILABLE, 255, 255},
+      {255, 255, {4, 3, 1}, {0}, SCP_NOT_AVAILABLE, 255, 255},
+      {1, 2, {4, 3}, {0, 5}, SCP_SET_OK, 0, 5},
+      {1, 255, {4, 3, 2}, {5}, SCP_SET_OK, 1, 5},
+      // The whole block carries the other settings too: not held back.
+      {255, 255, {4}, {}, SCP_SET_OK, 255, 255},
+  };
+  for (const auto& c : kCases) {
+    scp.serial_queue.Clear();
+    scp.config.SetAudibleAlarm(c.alarm);
+    scp.config.SetLowBatteryWarning(c.warning);
+    Bytes data = c.data;
+    if (c.key.size() == 1) {
+      ASSERT_EQ(scp.config.ConvertMessage(data, KT_ScpMessage(SCP_GET, {4})), 1);
+      data = Decode(data).data;
+    }
+    ASSERT_EQ(Execute(SCP_SET, c.key, data), 1);
+    EXPECT_EQ(StatusCode(reply), c.code) << int(c.alarm) << " " << c.key.size();
+    EXPECT_EQ(scp.config.GetAudibleAlarm(), c.alarmAfter);
+    EXPECT_EQ(scp.config.GetLowBatteryWarning(), c.warningAfter);
+    EXPECT_EQ(scp.serial_queue.GetCount(), c.code == SCP_SET_OK ? 1 : 0);
+  }
+}
+
 TEST_F(ScpObject, ReceivedDataAndStatusUpdateTheBlockStatus) {
   EXPECT_EQ(Execute(SCP_DATA, {1, 1}, {1, 1, 5}), 1);
   EXPECT_TRUE(reply.empty());

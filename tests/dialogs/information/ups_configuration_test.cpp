@@ -102,33 +102,53 @@ TEST_F(UpsConfigurationTest, OkWantsBothChoicesMadeUntilTheAgentHasAnswered) {
   delete d.data();
 }
 
-TEST_F(UpsConfigurationTest, SettingsTheUpsDoesNotReportShowUnknownAndOnlyChosenOnesAreSent) {
-  // The agent answers 255 for both: nothing checked, both marked unknown, OK sends nothing.
-  FillAgent(255, 255, 1, "T");
-  QPointer<CUpsConfiguration> d = OpenIdle<CUpsConfiguration>(nullptr, "localhost");
-  EXPECT_TRUE(d->AudibleUnknown());
-  EXPECT_TRUE(d->WarningUnknown());
-  for (int id : {CUpsConfiguration::IDC_ALARM_ON, CUpsConfiguration::IDC_ALARM_OFF, CUpsConfiguration::IDC_WARN_2,
-                 CUpsConfiguration::IDC_WARN_5}) {
-    EXPECT_FALSE(d->Control<QRadioButton>(id)->isChecked()) << id;
+TEST_F(UpsConfigurationTest, SettingsTheUpsDoesNotReportAreUnknownOfferNoChoiceAndAreNotSent) {
+  // 255 from the agent: the setting shows "Unknown", its buttons are disabled, the note says
+  // why, and OK sends it as 255 (with both unknown, sends nothing).
+  const struct {
+    int alarm, warning;
+    const char* screenshot;
+  } kCases[] = {{255, 255, "ups_configuration_unknown"}, {1, 255, "ups_configuration_warning_unknown"},
+                {255, 5, nullptr}};
+  for (const auto& c : kCases) {
+    FillAgent(c.alarm, c.warning, 1, "T");
+    QPointer<CUpsConfiguration> d = OpenIdle<CUpsConfiguration>(nullptr, "localhost");
+    const bool alarmUnknown = c.alarm == 255;
+    const bool warningUnknown = c.warning == 255;
+    EXPECT_EQ(d->AudibleUnknown(), alarmUnknown);
+    EXPECT_EQ(d->WarningUnknown(), warningUnknown);
+    for (int id : {CUpsConfiguration::IDC_ALARM_ON, CUpsConfiguration::IDC_ALARM_OFF}) {
+      EXPECT_EQ(d->Control<QRadioButton>(id)->isEnabled(), !alarmUnknown) << id;
+      if (alarmUnknown) {
+        EXPECT_FALSE(d->Control<QRadioButton>(id)->isChecked()) << id;
+      }
+    }
+    for (int id : {CUpsConfiguration::IDC_WARN_2, CUpsConfiguration::IDC_WARN_5}) {
+      EXPECT_EQ(d->Control<QRadioButton>(id)->isEnabled(), !warningUnknown) << id;
+      if (warningUnknown) {
+        EXPECT_FALSE(d->Control<QRadioButton>(id)->isChecked()) << id;
+      }
+    }
+    int unknownShown = 0;
+    bool noteShown = false;
+    for (QLabel* label : d->findChildren<QLabel*>()) {
+      if (!label->isVisible()) continue;
+      unknownShown += label->text() == "Unknown";
+      noteShown = noteShown || label->text() == "This UPS cannot report or change the settings marked Unknown.";
+    }
+    EXPECT_EQ(unknownShown, int(alarmUnknown) + int(warningUnknown));
+    EXPECT_TRUE(noteShown);
+    if (c.screenshot != nullptr) Screenshot(d, c.screenshot);
+    const size_t before = link.Sent().size();
+    QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
+    ASSERT_TRUE(link.PumpIdle());
+    EXPECT_TRUE(d.isNull());
+    EXPECT_EQ(link.Sent().size(), before + (alarmUnknown && warningUnknown ? 0 : 1));
+    EXPECT_EQ(boxes.Count(), 0);
+    auto lock = agent.scp().Lock();
+    EXPECT_EQ(agent.scp().config.GetAudibleAlarm(), c.alarm);
+    EXPECT_EQ(agent.scp().config.GetLowBatteryWarning(), c.warning);
   }
-  Screenshot(d, "ups_configuration_unknown");
-  const size_t before = link.Sent().size();
-  QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
-  ASSERT_TRUE(link.PumpIdle());
-  EXPECT_TRUE(d.isNull());
-  EXPECT_EQ(link.Sent().size(), before);
-  EXPECT_EQ(boxes.Count(), 0);
-
-  // Only the alarm chosen: the warning goes as 255 and stays unknown on the agent.
-  d = OpenIdle<CUpsConfiguration>(nullptr, "localhost");
-  d->Control<QRadioButton>(CUpsConfiguration::IDC_ALARM_OFF)->click();
-  QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
-  ASSERT_TRUE(link.PumpIdle());
-  EXPECT_EQ(Sent(link).back(), "SET 4,3");
-  auto lock = agent.scp().Lock();
-  EXPECT_EQ(agent.scp().config.GetAudibleAlarm(), 0);
-  EXPECT_EQ(agent.scp().config.GetLowBatteryWarning(), 255);
 }
 
 }  // namespace

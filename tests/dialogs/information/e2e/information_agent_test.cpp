@@ -1,9 +1,10 @@
 // The information dialogs against a real VigilNT over UDP, in a network of the test's own: an
 // idle agent for the system information, an agent on the simulated BCM UPS for the alarm
-// queue, the receptacles and the battery test results, one on the simulated Smart-UPS for the
-// UPS options it does not report.
+// queue, the receptacles and the battery test results, one on each simulated UPS for the UPS
+// options.
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "dialogs/frame/request_path.h"
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/information/alarm_history.h"
 #include "dialogs/information/battery_test_results.h"
@@ -196,51 +198,95 @@ TEST_F(InformationAgentTest, AnEmptyAlarmQueueIsAnAnswer) {
   }
 }
 
-TEST_F(InformationAgentTest, UpsOptionsTheSmartUpsDoesNotReportAreUnknownAndNotSent) {
+TEST_F(InformationAgentTest, UpsOptionsReachTheUpsOrAreOfferedForNoChange) {
   if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
-  SimulatedUps ups("apc");
-  ASSERT_TRUE(ups.ok()) << ups.error();
-  AgentProcess vigil;
-  ASSERT_TRUE(StartAgent(vigil, {"-b", "-d", ups.device()}, "Inside SERIAL thread")) << vigil.Stderr();
-  std::string error;
-  ASSERT_TRUE(OpenLink(error)) << error;
-  auto setsOfOptions = [&] {
-    int n = 0;
-    for (const auto& m : link_->Sent()) n += m.type == SCP_SET && m.key.size() >= 2 && m.key[0] == 4 && m.key[1] == 3;
-    return n;
-  };
+  // The Smart-UPS has no command for its options: they are unknown, offer no choice, and a
+  // SET of them anyway is not available. The BCM UPS reports them and takes a change.
+  for (const std::string mode : {"apc", "bcm"}) {
+    SCOPED_TRACE(mode);
+    const bool smart = mode == "apc";
+    SimulatedUps ups(mode);
+    ASSERT_TRUE(ups.ok()) << ups.error();
+    AgentProcess vigil;
+    ASSERT_TRUE(StartAgent(vigil, {"-b", "-d", ups.device()}, "Inside SERIAL thread")) << vigil.Stderr();
+    // The agent writes its UPS settings to the BCM UPS once after identifying it; a change
+    // is tried after that, as a user would.
+    if (!smart) {
+      ASSERT_TRUE(ups.WaitForLog("ACTION low-battery warning set to", 0, 30000)) << vigil.TraceDump();
+    }
+    std::string error;
+    ASSERT_TRUE(OpenLink(error)) << error;
+    boxes.Clear();
+    auto setsOfOptions = [&] {
+      int n = 0;
+      for (const auto& m : link_->Sent()) n += m.type == SCP_SET && m.key.size() >= 2 && m.key[0] == 4 && m.key[1] == 3;
+      return n;
+    };
+    auto checked = [](CUpsConfiguration* d, int id) { return d->Control<QRadioButton>(id)->isChecked(); };
 
-  QPointer<CUpsConfiguration> d = OpenIdle<CUpsConfiguration>();
-  ASSERT_FALSE(d.isNull()) << vigil.Stderr();
-  EXPECT_TRUE(d->AudibleUnknown());
-  EXPECT_TRUE(d->WarningUnknown());
-  for (int id : {CUpsConfiguration::IDC_ALARM_ON, CUpsConfiguration::IDC_ALARM_OFF, CUpsConfiguration::IDC_WARN_2,
-                 CUpsConfiguration::IDC_WARN_5}) {
-    EXPECT_FALSE(d->Control<QRadioButton>(id)->isChecked()) << id;
-  }
-  Screenshot(d, "ups_configuration_smart_ups");
-  QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
-  ASSERT_TRUE(link_->PumpIdle(10000));
-  EXPECT_TRUE(d.isNull());
-  EXPECT_EQ(setsOfOptions(), 0);
+    QPointer<CUpsConfiguration> d = OpenIdle<CUpsConfiguration>();
+    ASSERT_FALSE(d.isNull()) << vigil.Stderr();
+    EXPECT_EQ(d->AudibleUnknown(), smart);
+    EXPECT_EQ(d->WarningUnknown(), smart);
+    for (int id : {CUpsConfiguration::IDC_ALARM_ON, CUpsConfiguration::IDC_ALARM_OFF, CUpsConfiguration::IDC_WARN_2,
+                   CUpsConfiguration::IDC_WARN_5}) {
+      EXPECT_EQ(d->Control<QRadioButton>(id)->isEnabled(), !smart) << id;
+    }
+    // The simulated BCM UPS starts with its alarm on and a two-minute warning.
+    EXPECT_EQ(checked(d, CUpsConfiguration::IDC_ALARM_ON), !smart);
+    EXPECT_EQ(checked(d, CUpsConfiguration::IDC_WARN_2), !smart);
+    Screenshot(d, QString::fromStdString("ups_options_" + mode));
+    const size_t logFrom = ups.LogCount();
+    if (!smart) {
+      d->Control<QRadioButton>(CUpsConfiguration::IDC_ALARM_OFF)->click();
+      d->Control<QRadioButton>(CUpsConfiguration::IDC_WARN_5)->click();
+    }
+    QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
+    ASSERT_TRUE(link_->PumpIdle(10000));
+    EXPECT_TRUE(d.isNull());
+    EXPECT_EQ(setsOfOptions(), smart ? 0 : 1);
 
-  // A choice of the user's own goes; the other setting stays unknown on the agent.
-  d = OpenIdle<CUpsConfiguration>();
-  ASSERT_FALSE(d.isNull());
-  d->Control<QRadioButton>(CUpsConfiguration::IDC_ALARM_OFF)->click();
-  QTest::mouseClick(d->Control<QPushButton>(IDOK), Qt::LeftButton);
-  ASSERT_TRUE(link_->PumpIdle(10000));
-  EXPECT_EQ(setsOfOptions(), 1);
-  {
-    auto lock = gScp.Lock();
-    gScp.config.SetDefaults();
+    if (smart) {
+      // A SET sent all the same (another console, an older one) is refused, and the console
+      // says so; the agent still holds the options unknown.
+      {
+        auto lock = gScp.Lock();
+        gScp.config.SetAudibleAlarm(0);
+        gScp.config.SetLowBatteryWarning(5);
+        gScp.config.Branches().Touch(3);
+      }
+      {
+        ScpQueueLock queue;
+        ASSERT_TRUE(queue.locked());
+        ASSERT_EQ(gScp.QueueRequest(4, 3, 0, 1), 1);
+      }
+      ASSERT_TRUE(link_->PumpUntil([&] { return boxes.Count() > 0; }, 10000));
+      EXPECT_EQ(setsOfOptions(), 1);
+      const auto shown = boxes.Boxes();
+      ASSERT_EQ(shown.size(), 1u);
+      EXPECT_EQ(shown[0].text, "SCP Status: FieldAddress=4,3,0 - Not Available");
+      QMessageBox picture(QMessageBox::NoIcon, shown[0].caption, shown[0].text, QMessageBox::Ok);
+      picture.show();
+      Screenshot(&picture, "ups_options_apc_set_refused");
+      boxes.Clear();
+    } else {
+      EXPECT_TRUE(ups.WaitForLog("ACTION audible alarm set to 0", logFrom, 15000));
+      EXPECT_TRUE(ups.WaitForLog("ACTION low-battery warning set to 5", logFrom, 15000));
+    }
+    {
+      auto lock = gScp.Lock();
+      gScp.config.SetDefaults();
+    }
+    d = OpenIdle<CUpsConfiguration>();
+    ASSERT_FALSE(d.isNull());
+    EXPECT_EQ(d->AudibleUnknown(), smart);
+    EXPECT_EQ(d->WarningUnknown(), smart);
+    EXPECT_EQ(checked(d, CUpsConfiguration::IDC_ALARM_OFF), !smart);
+    EXPECT_EQ(checked(d, CUpsConfiguration::IDC_WARN_5), !smart);
+    EXPECT_EQ(boxes.Count(), 0);
+    delete d.data();
+    link_.reset();
   }
-  d = OpenIdle<CUpsConfiguration>();
-  ASSERT_FALSE(d.isNull());
-  EXPECT_TRUE(d->Control<QRadioButton>(CUpsConfiguration::IDC_ALARM_OFF)->isChecked());
-  EXPECT_TRUE(d->WarningUnknown());
-  EXPECT_EQ(boxes.Count(), 0);
-  delete d.data();
 }
 
 }  // namespace
