@@ -14,6 +14,7 @@
 #include "dialogs/frame/string_table.h"
 #include "dialogs/frame/trem_globals.h"
 #include "platform/named_object.h"
+#include "platform/record_file.h"
 #include "platform/service_settings.h"
 
 namespace console {
@@ -42,48 +43,30 @@ bool MakeFolders(const std::string& path, std::string* error) {
 // all, and a name that exists by then is kept (link never replaces). True when there is nothing
 // to copy (`name` exists, or `from` does not).
 bool CopyIfAbsent(const std::string& from, const std::string& name, std::string* error) {
-  struct stat st {};
-  if (::lstat(name.c_str(), &st) == 0) return true;
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) {
-    if (errno == ENOENT) return true;
-    *error = std::strerror(errno);
+  if (platform::RecordFile::Exists(name)) return true;
+  std::vector<uint8_t> text;
+  const platform::FileResult read = platform::RecordFile::Read(from, text);
+  if (read.status == platform::FileStatus::kMissing) return true;
+  if (!read) {
+    *error = std::strerror(read.sysError);
     return false;
   }
   std::string scratch = "." + name + ".XXXXXX";
   const int out = ::mkostemp(scratch.data(), O_CLOEXEC);
   if (out < 0) {
     *error = std::strerror(errno);
-    ::close(in);
     return false;
   }
   bool ok = true;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n < 0) ok = false;
-      break;
-    }
-    for (ssize_t done = 0; ok && done < n;) {
-      const ssize_t w = ::write(out, buffer + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) ok = false;
-      done += w > 0 ? w : 0;
-    }
-    if (!ok) break;
+  for (size_t done = 0; ok && done < text.size();) {
+    const ssize_t w = ::write(out, text.data() + done, text.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    ok = w > 0;
+    if (ok) done += static_cast<size_t>(w);
   }
-  if (!ok) *error = std::strerror(errno);
-  ::close(in);
-  if (::close(out) != 0 && ok) {
-    ok = false;
-    *error = std::strerror(errno);
-  }
-  if (ok && ::link(scratch.c_str(), name.c_str()) != 0 && errno != EEXIST) {
-    ok = false;
-    *error = std::strerror(errno);
-  }
+  if (::close(out) != 0) ok = false;
+  if (ok && ::link(scratch.c_str(), name.c_str()) != 0 && errno != EEXIST) ok = false;
+  if (!ok) *error = std::strerror(errno != 0 ? errno : EIO);
   ::unlink(scratch.c_str());
   return ok;
 }
