@@ -32,6 +32,19 @@ namespace platform {
 // Splits a command text by the rule above; nullopt for an open quote.
 std::optional<std::vector<std::string>> SplitCommandLine(std::string_view text);
 
+// A user account a program can be started as.
+struct ProcessAccount {
+  std::string name;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::vector<gid_t> groups;  // the supplementary groups of the group database, gid among them
+  std::string home;
+};
+
+// Looks an account up in the user and group databases. True with its ids, groups and home;
+// false with the reason in `why` ("no user \"name\"", ...).
+bool LookUpAccount(const std::string& name, ProcessAccount& out, std::string& why);
+
 struct ProcessOptions {
   // Wait for the program to end, at most waitMs milliseconds. Without waiting the result is
   // kStarted as soon as the program runs.
@@ -41,9 +54,12 @@ struct ProcessOptions {
   std::string workingDirectory;
   // "NAME=value" entries added to (or replacing in) our environment for the program.
   std::vector<std::string> environment;
-  // Running as another user (the logged-in user of a session) belongs here: a user id and
-  // group id for the child, applied between fork and exec. Not offered yet; the start path
-  // (StartProgram's spawn step) is the one place that would change.
+  // The account the program runs as; none: ours. Taking it needs root. Before the program
+  // starts, its supplementary groups become the account's, then its group ids and last its user
+  // ids (real, effective and saved, so the program cannot take ours back), and HOME, USER and
+  // LOGNAME name the account. When a step fails nothing is started: kFailedToStart, with the
+  // step in failedStep and its errno in sysError.
+  std::optional<ProcessAccount> account;
 };
 
 enum class ProcessStatus {
@@ -55,12 +71,26 @@ enum class ProcessStatus {
 
 const char* ProcessStatusText(ProcessStatus s);
 
+// The step of a start that failed.
+enum class StartStep {
+  kNone,
+  kProgram,       // the command text, the working directory or the program itself
+  kGroups,        // the account's supplementary groups
+  kGroupId,       // the account's group ids
+  kUserId,        // the account's user ids
+  kRootRegained,  // the user ids were set, yet root could be taken back
+};
+
+// What failed, for a trace: "setting the supplementary groups", ...
+const char* StartStepText(StartStep s);
+
 struct ProcessResult {
   ProcessStatus status = ProcessStatus::kFailedToStart;
   // For kExited: the exit code, or 128 + signal number when a signal ended the program.
   int exitCode = -1;
   pid_t pid = -1;
   int sysError = 0;  // errno when the start failed
+  StartStep failedStep = StartStep::kNone;
 };
 
 ProcessResult StartProgram(std::string_view commandText, const ProcessOptions& options = {});

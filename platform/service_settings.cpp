@@ -48,6 +48,16 @@ bool IsValidUnitStem(std::string_view s) {
   return true;
 }
 
+// A user name as the user database holds it: letters, digits, '.', '_' and '-', not starting
+// with '-'.
+bool IsValidUserName(std::string_view s) {
+  if (s.empty() || s.size() > 32 || s.front() == '-') return false;
+  return std::all_of(s.begin(), s.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.';
+  });
+}
+
 std::mutex g_settings_mutex;
 ServiceSettings& Installed() {
   static ServiceSettings settings;
@@ -113,6 +123,9 @@ bool ParseServiceSettings(std::string_view text, ServiceSettings& out, std::stri
       s.agentxSocket = std::string(value);
     } else if (key == "user_terminals") {
       if (!ParseYesNo(value, s.userTerminals)) return fail("user_terminals must be yes or no");
+    } else if (key == "command_user") {
+      if (!IsValidUserName(value)) return fail("command_user must be a user name");
+      s.commandUser = std::string(value);
     } else {
       return fail("unknown key \"" + key + "\"");
     }

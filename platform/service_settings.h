@@ -18,6 +18,13 @@
 //                     unix:/var/agentx/master): the trap hand-off connects there
 //   user_terminals    yes | no: messages, broadcasts and the bell go to the terminals of
 //                     logged-in users (yes)
+//   command_user      the account that runs the commands a console sets (the pre-shutdown
+//                     command, the command action) when the agent runs as root     (nobody)
+//
+// Consoles change the configuration without a password, so a command they set must not run
+// as root unless this root-owned file says so (command_user = root). The file's own commands
+// (shutdown, reboot, saver, sound player) run as the agent's user; an agent that is not root
+// runs every command as itself.
 //
 // Commands are split into arguments and started without a shell (platform/process.h). A
 // missing default file means the defaults; a file named by the environment must exist. Any
@@ -48,6 +55,7 @@ struct ServiceSettings {
   std::string bindAddress;
   std::string agentxSocket;
   bool userTerminals = true;
+  std::string commandUser = "nobody";
 };
 
 // Parses settings text. On success fills `out` (defaults for what is not given) and returns

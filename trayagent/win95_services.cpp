@@ -31,7 +31,7 @@ int KT_Win95Services::WaitForAgentThreads(int quick) {
 int KT_Win95Services::ShutdownSystem() {
   Diag() << "Shutting the computer down\n";
   const std::string command = effects_.Settings().shutdownCommand;
-  const platform::ProcessResult r = effects_.Run(command);
+  const platform::ProcessResult r = effects_.Run(command, KT_CommandSource::kSettings);
   if (r.status == platform::ProcessStatus::kFailedToStart) {
     LogError(ERR_AGENT_SERVICES, kFnRunProgram, 2, r.sysError);
     return -1;

@@ -38,7 +38,7 @@ int KT_EffectServices::RunProgram(const char* commandLine) {
     LogError(ERR_AGENT_SERVICES, kFnRunProgram, 1, 0);
     return -1;
   }
-  const platform::ProcessResult r = effects_.Run(commandLine);
+  const platform::ProcessResult r = effects_.Run(commandLine, KT_CommandSource::kConsole);
   if (r.status == platform::ProcessStatus::kFailedToStart) {
     LogError(ERR_AGENT_SERVICES, kFnRunProgram, 2, r.sysError);
     return -1;
@@ -51,8 +51,8 @@ int KT_EffectServices::RunAndWait(const char* commandLine) {
     LogError(ERR_AGENT_SERVICES, kFnRunAndWait, 1, 0);
     return -1;
   }
-  const platform::ProcessResult r =
-      effects_.RunBounded(commandLine, effects_.Settings().runWaitMs, "The command");
+  const platform::ProcessResult r = effects_.RunBounded(commandLine, effects_.Settings().runWaitMs,
+                                                        "The command", KT_CommandSource::kConsole);
   if (r.status == platform::ProcessStatus::kFailedToStart) {
     LogError(ERR_AGENT_SERVICES, kFnRunAndWait, 2, r.sysError);
     return -1;

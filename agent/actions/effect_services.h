@@ -4,6 +4,9 @@
 // identity. The daemon (KT_NTServices) and the desktop agent (KT_Win95Services) build on it
 // and add what differs: stopping, the shutdown, sounds, message boxes, the event log.
 //
+// RunAndWait and RunProgram start the commands a console set (the pre-shutdown command, the
+// command action): when the agent is root, as the settings' command_user (system_effects.h).
+//
 // Failures are recorded as class 38 with these functions: 1 SetOsInfo, 7 RunProgram,
 // 9 RunSaver, 11 RunAndWait.
 #pragma once

@@ -3,9 +3,11 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <system_error>
@@ -39,6 +41,7 @@ KT_EffectSettings SettingsFromService() {
   e.shutdownCommand = s.shutdownCommand;
   e.soundPlayer = s.soundPlayer;
   e.saverCommand = s.saverCommand;
+  e.commandUser = s.commandUser;
   return e;
 }
 
@@ -182,6 +185,7 @@ void KT_SystemEffects::UseServiceSettings() {
   shared_->settings.shutdownCommand = fromService.shutdownCommand;
   shared_->settings.soundPlayer = fromService.soundPlayer;
   shared_->settings.saverCommand = fromService.saverCommand;
+  shared_->settings.commandUser = fromService.commandUser;
 }
 
 void KT_SystemEffects::SetLogon(KT_LogonFn logon) {
@@ -189,15 +193,47 @@ void KT_SystemEffects::SetLogon(KT_LogonFn logon) {
   shared_->logon = std::move(logon);
 }
 
-platform::ProcessResult KT_SystemEffects::Run(const std::string& commandLine) {
-  return platform::StartProgram(commandLine);
+platform::ProcessResult KT_SystemEffects::Start(const std::string& commandLine,
+                                                platform::ProcessOptions options,
+                                                KT_CommandSource source) const {
+  if (source == KT_CommandSource::kConsole && ::geteuid() == 0) {
+    const std::string user = Settings().commandUser;
+    platform::ProcessAccount account;
+    std::string why;
+    if (!platform::LookUpAccount(user, account, why)) {
+      Diag() << "The command is not run: " << why << " to run it as (command_user)\n";
+      return platform::ProcessResult{platform::ProcessStatus::kFailedToStart, -1, -1, ENOENT,
+                                     platform::StartStep::kUserId};
+    }
+    // An account with root's id is the administrator's choice: the command runs as the agent.
+    if (account.uid != 0) {
+      Diag() << "The command runs as " << account.name << " (uid " << static_cast<unsigned>(account.uid)
+             << ")\n";
+      options.account = std::move(account);
+    }
+  }
+  const platform::ProcessResult r = platform::StartProgram(commandLine, options);
+  if (r.status == platform::ProcessStatus::kFailedToStart && options.account &&
+      r.failedStep != platform::StartStep::kProgram) {
+    Diag() << "The command is not run: the account " << options.account->name << " (uid "
+           << static_cast<unsigned>(options.account->uid) << ", gid "
+           << static_cast<unsigned>(options.account->gid)
+           << ") cannot be taken: " << platform::StartStepText(r.failedStep)
+           << " failed: " << std::strerror(r.sysError) << "\n";
+  }
+  return r;
 }
 
-platform::ProcessResult KT_SystemEffects::RunBounded(const std::string& commandLine, uint32_t waitMs, const char* what) {
+platform::ProcessResult KT_SystemEffects::Run(const std::string& commandLine, KT_CommandSource source) {
+  return Start(commandLine, {}, source);
+}
+
+platform::ProcessResult KT_SystemEffects::RunBounded(const std::string& commandLine, uint32_t waitMs,
+                                                     const char* what, KT_CommandSource source) {
   platform::ProcessOptions options;
   options.wait = true;
   options.waitMs = waitMs;
-  const platform::ProcessResult r = platform::StartProgram(commandLine, options);
+  const platform::ProcessResult r = Start(commandLine, options, source);
   if (r.status == platform::ProcessStatus::kTimedOut) {
     Diag() << what << " still running after " << static_cast<unsigned>(waitMs / 1000) << " s; going on without it\n";
   } else if (r.status == platform::ProcessStatus::kExited && r.exitCode != 0) {
@@ -208,7 +244,7 @@ platform::ProcessResult KT_SystemEffects::RunBounded(const std::string& commandL
 
 platform::ProcessResult KT_SystemEffects::RunSaver() {
   const KT_EffectSettings s = Settings();
-  return RunBounded(s.saverCommand, s.saverWaitMs, "The file saver");
+  return RunBounded(s.saverCommand, s.saverWaitMs, "The file saver", KT_CommandSource::kSettings);
 }
 
 std::optional<std::vector<std::string>> KT_SystemEffects::SoundCommand(const std::string& file) const {
@@ -267,7 +303,7 @@ bool KT_SystemEffects::StartSound(const std::string& file, int* error) {
 
 platform::ProcessResult KT_SystemEffects::Shutdown() {
   const KT_EffectSettings s = Settings();
-  return RunBounded(s.shutdownCommand, s.shutdownWaitMs, "The shutdown command");
+  return RunBounded(s.shutdownCommand, s.shutdownWaitMs, "The shutdown command", KT_CommandSource::kSettings);
 }
 
 bool KT_SystemEffects::Broadcast(const std::string& text) {

@@ -13,6 +13,11 @@
 //   mail          MapiMail (SMTP) on a short-lived thread, one mail each
 //   mail program  "tremmail.txt" and the mail sender program started with the recipient
 //   shutdown      the configured command (default "shutdown -h now")
+//   users         a command that came from a console (the pre-shutdown command, the command
+//                 action) runs, when the agent is root, as the settings' command_user (default
+//                 "nobody"): consoles set the configuration without a password. An account that
+//                 cannot be taken (no such user, ids the user namespace does not map) starts
+//                 nothing, and the trace says why. The settings' own programs run as the agent.
 //
 // Mail: the agent's mail action sends through MapiMail directly. The mail sender program path
 // (StartMailProgram) exists for what it was made for on other systems: starting the sender as
@@ -46,6 +51,7 @@ struct KT_EffectSettings {
   std::string soundPlayer;             // "" rings the terminal bell
   std::string saverCommand = "saver";
   std::string mailProgram;             // "" means "Tremmail" beside the agent, else on the path
+  std::string commandUser = "nobody";  // runs the consoles' commands when the agent is root
   platform::TerminalOptions terminals; // login records and device directory of the broadcast
   uint32_t runWaitMs = kThreeMinutesMs;     // RunAndWait (the pre-shutdown command)
   uint32_t saverWaitMs = kThreeMinutesMs;   // the file saver
@@ -67,6 +73,10 @@ inline constexpr const char* kMailProgramFile = "tremmail.txt";
 // Longest user name, domain and password of an account text.
 inline constexpr size_t kMaxAccountField = 59;
 
+// Where a command text came from: the settings file (run as the agent) or a console's
+// configuration (run as the command user when the agent is root).
+enum class KT_CommandSource { kSettings, kConsole };
+
 class KT_SystemEffects {
  public:
   KT_SystemEffects();
@@ -85,10 +95,11 @@ class KT_SystemEffects {
   void SetLogon(KT_LogonFn logon);
 
   // Starts a program without waiting.
-  platform::ProcessResult Run(const std::string& commandLine);
+  platform::ProcessResult Run(const std::string& commandLine, KT_CommandSource source);
   // Starts a program and waits at most waitMs; a program still running then is traced (under
   // `what`) and left running.
-  platform::ProcessResult RunBounded(const std::string& commandLine, uint32_t waitMs, const char* what);
+  platform::ProcessResult RunBounded(const std::string& commandLine, uint32_t waitMs, const char* what,
+                                     KT_CommandSource source);
   // The file saver, waited for within its bound.
   platform::ProcessResult RunSaver();
   // Plays a sound file (see the head of this file). True when it played (or the bell rang).
@@ -116,6 +127,9 @@ class KT_SystemEffects {
   struct Shared;
 
  private:
+  // Starts a command of `source` with `options`, under the account that source runs as.
+  platform::ProcessResult Start(const std::string& commandLine, platform::ProcessOptions options,
+                                KT_CommandSource source) const;
   // The player's arguments with the file last; nothing when the player text is unusable.
   std::optional<std::vector<std::string>> SoundCommand(const std::string& file) const;
 

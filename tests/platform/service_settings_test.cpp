@@ -20,6 +20,7 @@ TEST(ServiceSettings, DefaultsAndEveryKey) {
   EXPECT_EQ(s.shutdownCommand, "shutdown -h now");
   EXPECT_EQ(s.snmpService, "snmp");
   EXPECT_TRUE(s.userTerminals);
+  EXPECT_EQ(s.commandUser, "nobody");
   ASSERT_TRUE(ParseServiceSettings("# agent\r\n"
                                    "data_directory = /var/lib/vigil\n"
                                    "  TRACE_FILE=/var/log/vigil.trace  \n"
@@ -30,6 +31,7 @@ TEST(ServiceSettings, DefaultsAndEveryKey) {
                                    "snmp_service =\n"
                                    "bind_address = 127.0.0.2\n"
                                    "; comment\n"
+                                   "command_user = ups-ops\n"
                                    "user_terminals = no",
                                    s, error))
       << error;
@@ -41,6 +43,7 @@ TEST(ServiceSettings, DefaultsAndEveryKey) {
   EXPECT_EQ(s.snmpService, "");
   EXPECT_EQ(s.bindAddress, "127.0.0.2");
   EXPECT_FALSE(s.userTerminals);
+  EXPECT_EQ(s.commandUser, "ups-ops");
 }
 
 TEST(ServiceSettings, BadLinesRefuseTheWholeFile) {
@@ -55,6 +58,9 @@ TEST(ServiceSettings, BadLinesRefuseTheWholeFile) {
       {"bind_address = example.com", "line 1: bind_address must be an IPv4 address"},
       {"snmp_service = -x", "line 1: snmp_service is not a service name"},
       {"user_terminals = maybe", "line 1: user_terminals must be yes or no"},
+      {"command_user =", "line 1: command_user must be a user name"},
+      {"command_user = -root", "line 1: command_user must be a user name"},
+      {"command_user = root nobody", "line 1: command_user must be a user name"},
       {"colour = blue", "line 1: unknown key \"colour\""},
       {"no equals sign", "line 1: expected key = value"},
       {"saver_command = a\nsaver_command = b", "line 2: \"saver_command\" given twice"},
@@ -68,6 +74,16 @@ TEST(ServiceSettings, BadLinesRefuseTheWholeFile) {
     EXPECT_EQ(error, c.why);
     EXPECT_EQ(s.saverCommand, "kept");
   }
+}
+
+TEST(ServiceSettings, ThePackagesSampleListensOnLoopbackOnly) {
+  // The package installs the sample as the service's settings: it must start the agent, and
+  // keep its unauthenticated port off the network until the administrator opens it.
+  ServiceSettings s;
+  std::string error;
+  ASSERT_TRUE(ParseServiceSettings(testing_support::ReadFileText(VIGIL_SETTINGS_SAMPLE), s, error)) << error;
+  EXPECT_EQ(s.bindAddress, "127.0.0.1");
+  EXPECT_EQ(s.commandUser, "nobody");
 }
 
 TEST(ServiceSettings, FileFromEnvironmentMustExist) {

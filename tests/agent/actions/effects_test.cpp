@@ -4,6 +4,7 @@
 // through a local SMTP server.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utmpx.h>
@@ -165,6 +166,9 @@ class EffectsTest : public ::testing::Test {
     settings.terminals.utmpPath = dir.File("utmp");
     settings.soundPlayer.clear();
     settings.shutdownCommand = "/nonexistent/shutdown -h now";  // never the real one
+    // The commands of these tests run as the test's own user, whose folders they use (the
+    // account of the consoles' commands is tried against the real agent).
+    if (const passwd* pw = ::getpwuid(::geteuid())) settings.commandUser = pw->pw_name;
     nt.Effects().SetSettings(settings);
   }
   ~EffectsTest() override {

@@ -48,6 +48,11 @@ std::vector<std::string> Lines(const std::string& text) {
   return out;
 }
 
+// The stand-ins of the consoles' commands (the pre-shutdown command, the command action) log
+// into the agent's own folder, so they run as the agent, whoever that is (the account that
+// runs them for a root agent by default is tried in tests/agent/servers/e2e).
+constexpr const char* kConsoleCommandsAsTheAgent = "command_user = root\n";
+
 // Writes the agent's record files from blocks, in the agent's own format.
 class FileWriter : public KT_OSServices {
  public:
@@ -76,7 +81,7 @@ class AgentOutageTest : public ::testing::Test {
         "shutdown_command = " + Script("shutdown") + " -h now\n"
         "reboot_command = " + Script("shutdown") + " -r now\n"
         "saver_command = " + Script("saver") + "\n"
-        "sound_player = " + Script("sound") + "\n");
+        "sound_player = " + Script("sound") + "\n" + kConsoleCommandsAsTheAgent);
     testing_support::WriteFileText(agent.File("mail.conf"), smtp.SettingsText());
     ASSERT_TRUE(agent.InstallShippedMib());
     WriteRecordFiles();
@@ -317,7 +322,7 @@ TEST_F(AgentOutageTest, LowBatteryShutdownRunsTheFileSaverBeforeTheShutdown) {
       "shutdown_command = " + Script("shutdown") + " -h now\n"
       "reboot_command = " + Script("shutdown") + " -r now\n"
       "saver_command = " + filesaver_testing::SaverProgram() + " -d " + console + " -D " + x.display() + "\n"
-      "sound_player = " + Script("sound") + "\n");
+      "sound_player = " + Script("sound") + "\n" + kConsoleCommandsAsTheAgent);
 
   StartAgent();
   FailMains();

@@ -93,9 +93,12 @@ class Vigil95UpsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(ups.ok()) << ups.error();
-    // The shutdown and saver commands are stand-ins that only log how they were called.
+    // The shutdown and saver commands are stand-ins that only log how they were called. The
+    // pre-shutdown stand-in logs into the agent's own folder: it runs as the agent, whoever
+    // that is.
     testing_support::WriteFileText(agent.File("VigilNT.conf"),
                                    "snmp_service =\nuser_terminals = no\nreboot_command = /bin/true\n"
+                                   "command_user = root\n"
                                    "shutdown_command = " +
                                        StandIn(agent, "shutdown") +
                                        " -h now\n"
