@@ -36,6 +36,8 @@ namespace {
 
 constexpr int kStepSleepMs = 50;
 constexpr int kUnregisterSettleMs = 500;
+// The slices in which the worker waits on the local channel, so that a stop ends the wait.
+constexpr int kLocalSliceMs = 20;
 constexpr uint32_t kLostHostKey = PackScpKey(1, 1, 0, 0);
 constexpr uint32_t kServiceHostKey = PackScpKey(1, 1, 1, 1);
 constexpr uint32_t kBuiltInHostKey = PackScpKey(1, 2, 0, 0);
@@ -310,7 +312,7 @@ int CCommunication::Send() {
     if (slot < 0) slot = gScp.requestTable.Next(entry);
     if (slot < 0) return 1;
     if (mode_ == 3) {
-      delivered = ipc_.Send(nullptr, entry.frame) == 1;
+      delivered = SendLocal(entry.frame, false);
     } else {
       HostEntry* host = gHosts.GetHostByIndex(entry.host);
       if (host == nullptr) return 0;  // stays unsent
@@ -368,7 +370,18 @@ void CCommunication::SnmpAnswerPass(int hostIndex) {
 
 bool CCommunication::WaitForDatagram(Via via, int ms) {
   if (StopAsked()) return false;
-  if (via == Via::Local) return ipc_.IsDataReady();
+  if (via == Via::Local) {
+    // The channel's own wait (KT_IPC::IsDataReady: false at once when no message waits, true
+    // once one has waited kIpcReadyWaitMs), in slices that end on a stop.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kIpcReadyWaitMs);
+    while (ipc_.MessageWaiting()) {
+      if (std::chrono::steady_clock::now() >= until) return true;
+      pollfd wake{wake_fd_, POLLIN, 0};
+      ::poll(&wake, wake_fd_ >= 0 ? 1 : 0, kLocalSliceMs);
+      if (StopAsked()) return false;
+    }
+    return false;
+  }
   const int fd = via == Via::Udp ? gDiscover.GetSocket() : gDiscover.IpxChannel().GetSocket();
   if (fd < 0) return false;
   pollfd fds[2] = {{fd, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
@@ -667,7 +680,7 @@ void CCommunication::Unregister() {
       if (entry.KeyLength() != 2 || entry.key[0] != BLOCK_COMMAND || entry.key[1] != 6) continue;
       gScp.requestTable.MarkSent(slot);
       if (mode_ == 3) {
-        if (ipc_.Send(nullptr, entry.frame) == 1) ++sent;
+        if (SendLocal(entry.frame, true)) ++sent;
         continue;
       }
       HostEntry* host = gHosts.GetHostByIndex(entry.host);
@@ -677,8 +690,39 @@ void CCommunication::Unregister() {
       if (SendOverChannel(type, to, entry.frame)) ++sent;
     }
   }
-  // Gives the agents a moment to take the message before the channel goes.
-  if (sent > 0) std::this_thread::sleep_for(std::chrono::milliseconds(kUnregisterSettleMs));
+  // Gives the agents a moment to take the message before the channel goes. The local channel's
+  // blocks outlive this console while the agent holds them: the message waits there for it.
+  if (sent > 0 && mode_ != 3) std::this_thread::sleep_for(std::chrono::milliseconds(kUnregisterSettleMs));
+}
+
+void CCommunication::DropLocalMessages() {
+  Received dropped;
+  for (int n = 0; n < 16 && ipc_.MessageWaiting(); ++n) {
+    if (ipc_.Receive(&dropped.from, dropped.bytes) < 0) return;
+  }
+}
+
+bool CCommunication::SendLocal(const std::vector<uint8_t>& frame, bool leaving) {
+  // The agent takes one message a turn. A leaving worker no longer reads, and the agent may be
+  // waiting to hand it a reply: what comes then is dropped, so that the agent goes on and takes
+  // the message in its block, then this one.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kIpcSendWaitMs);
+  for (;;) {
+    if (leaving) {
+      DropLocalMessages();
+    } else if (StopAsked()) {
+      return false;
+    }
+    if (ipc_.OutgoingFree(kLocalSliceMs)) {
+      const bool sent = ipc_.Send(nullptr, frame) == 1;
+      if (leaving) DropLocalMessages();
+      return sent;
+    }
+    if (std::chrono::steady_clock::now() >= until) {
+      Diag() << "ERROR(CCommunication::SendLocal): the agent did not take its last message\n";
+      return false;
+    }
+  }
 }
 
 void CCommunication::ListBuiltInHosts() {

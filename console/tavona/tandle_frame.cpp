@@ -427,7 +427,14 @@ void CTandleFrame::closeEvent(QCloseEvent* e) {
   closing_ = true;
   watchdog_.stop();
   QMainWindow::closeEvent(e);
-  if (e->isAccepted()) QApplication::quit();
+  if (!e->isAccepted()) return;
+  // The console's other windows go with its main window, as they are, without their OK or
+  // Cancel: a dialog refuses a close of its own (it decides how it goes away), and one refusal
+  // would make the application keep running with no main window.
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w != this && w->isVisible()) w->hide();
+  }
+  QApplication::quit();
 }
 
 QMenu* CTandleFrame::BuildPopup(const MenuEntry& entry, QWidget* parent) {

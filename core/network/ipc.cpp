@@ -185,3 +185,14 @@ bool KT_IPC::IsDataReady() {
   if (!in.event.IsOpen()) return false;
   return in.event.Wait(kIpcReadyWaitMs) == platform::WaitResult::kTimedOut && in.block.Data() != nullptr;
 }
+
+bool KT_IPC::MessageWaiting() {
+  Direction& in = Incoming();
+  return in.event.IsOpen() && in.event.Wait(0) == platform::WaitResult::kTimedOut &&
+         in.block.Data() != nullptr;
+}
+
+bool KT_IPC::OutgoingFree(uint32_t timeoutMs) {
+  Direction& out = Outgoing();
+  return out.event.IsOpen() && out.event.Wait(timeoutMs) == platform::WaitResult::kSignaled;
+}

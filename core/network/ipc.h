@@ -78,6 +78,11 @@ class KT_IPC : public KT_CommBase {
   // event: answers false at once when the block is free, true after the full wait when a
   // message is waiting.
   bool IsDataReady();
+  // Without waiting: whether a message waits in the incoming block.
+  bool MessageWaiting();
+  // Waits at most timeoutMs until the outgoing block is free (the reader has taken the last
+  // message); true when it is.
+  bool OutgoingFree(uint32_t timeoutMs);
 
   int GetRole() const { return socket_; }
 

@@ -357,6 +357,45 @@ TEST_F(WorkerTest, EndingUnregistersFromEveryHostAlsoWithRequestsInFlight) {
   }
 }
 
+// Over the local channel the agent takes one message a turn, and hands over its own reply before
+// it takes the next: a worker that ends while the agent waits for the console's block to be
+// emptied, the worker's last request still in the agent's block, gets its unregister through.
+TEST_F(WorkerTest, EndingOverTheLocalChannelReachesAnAgentStillHandingOverAReply) {
+  KT_IPC agent;
+  ASSERT_EQ(agent.OpenChannel(kIpcAgentRole), 0);
+  CCommunication& w = Worker(3);
+  RequestForHost(1, 4, 8, 0);
+  EXPECT_EQ(w.Send(), 1);
+  std::vector<uint8_t> reply;
+  ASSERT_EQ(BuildScpFrame(KT_ScpMessage(SCP_STATUS, {3, 1}, {SCP_SET_OK}), reply), 1);
+  ASSERT_EQ(agent.SendData(nullptr, reply.data(), reply.size()), 0);
+
+  std::vector<KT_ScpMessage> taken;
+  std::thread agentTurns([&] {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    bool handed = false;
+    while (!handed && std::chrono::steady_clock::now() < end)
+      handed = agent.SendData(nullptr, reply.data(), reply.size()) == 0;
+    while (std::chrono::steady_clock::now() < end) {
+      std::vector<uint8_t> bytes;
+      KT_ScpMessage m;
+      if (!agent.MessageWaiting() || agent.ReceiveData(nullptr, bytes) != 1) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      } else if (DecodeScpFrame(bytes.data(), bytes.size(), m) >= 0) {
+        taken.push_back(m);
+        if (m.type == SCP_SET && m.key == std::vector<uint8_t>{BLOCK_COMMAND, 6}) return;
+      }
+    }
+  });
+  w.ExitInstance();
+  initialised_here_ = false;
+  agentTurns.join();
+  ASSERT_EQ(taken.size(), 2u);
+  EXPECT_EQ(Key(taken[0]), (std::vector<uint8_t>{4, 8}));
+  EXPECT_EQ(taken[1].type, SCP_SET);
+  EXPECT_EQ(Key(taken[1]), (std::vector<uint8_t>{BLOCK_COMMAND, 6}));
+}
+
 TEST_F(WorkerTest, BuiltInListNamesSixHostsOnEveryStep) {
   CCommunication& w = Worker(5);
   const int before = gHosts.GetHostCount();

@@ -125,6 +125,15 @@ void Keyboard::Tap(unsigned long keysym, bool control) {
   XSync(d, False);
 }
 
+void Keyboard::Chord(unsigned long modifier, unsigned long keysym) {
+  Display* d = AsDisplay(display_);
+  const KeyCode held = XKeysymToKeycode(d, modifier);
+  XTestFakeKeyEvent(d, held, True, CurrentTime);
+  Tap(keysym);
+  XTestFakeKeyEvent(d, held, False, CurrentTime);
+  XSync(d, False);
+}
+
 void Keyboard::Type(const std::string& text) {
   for (const char c : text) Tap(static_cast<unsigned char>(c));
 }

@@ -56,6 +56,8 @@ class Keyboard {
   bool ok() const { return display_ != nullptr; }
   // Presses and releases the key of the keysym, with Control held when `control`.
   void Tap(unsigned long keysym, bool control = false);
+  // Presses and releases the key of the keysym while the modifier's key (such as Alt_L) is held.
+  void Chord(unsigned long modifier, unsigned long keysym);
   // Types ASCII text (Shift where needed).
   void Type(const std::string& text);
   // Waits until the server has handled everything sent.
