@@ -226,6 +226,10 @@ void CMeters::OnNewData(unsigned /*status*/, unsigned block, unsigned /*branch*/
       list_->scrollToItem(item, QAbstractItemView::PositionAtTop);
     }
     if (QTreeWidgetItem* item = list_->topLevelItem(location)) item->setSelected(true);
+    // The next readings: asked for with each meter reply, so that the list and the needles
+    // follow the UPS at the pace of the console's worker while the dialog is open (the queue
+    // keeps one request per block and host, however many replies come in).
+    RequestData(3, 0, 0);
   }
 }
 

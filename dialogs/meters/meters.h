@@ -8,7 +8,8 @@
 // (2, 0, 0) the UPS information (model and ratings), (3, 0, 0) the meter block. Replies:
 // block 2 picks the range file by model and rebuilds the limits, block 4 rebuilds the limits,
 // block 3 refreshes the list and the needles (and the limits, when the ratings in the console's
-// image are no longer those they were built from).
+// image are no longer those they were built from) and asks for the meter block again, so that
+// the dialog follows the readings for as long as it is open.
 //
 // The meter tables (limits, gauge slots, configured meters) are shared by the process; one
 // meters dialog is open at a time.
