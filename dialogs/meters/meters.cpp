@@ -8,10 +8,13 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/help.h"
@@ -130,6 +133,9 @@ void CMeters::Construct() {
 }
 
 CMeters::~CMeters() {
+  // The gauge windows go first; what they do as they go is no longer watched.
+  delete frame_watcher_;
+  frame_watcher_ = nullptr;
   for (int i = 0; i < kMeterCount; ++i) ClearSlot(i);
   pMeters.ClearIf(this);
 }
@@ -145,6 +151,7 @@ void CMeters::ClearSlot(int slot) {
   s.record.reset();
   s.holder.reset();
   s.placed.reset();
+  s.settled = false;
 }
 
 void CMeters::BuildControls() {
@@ -226,6 +233,10 @@ void CMeters::OnNewData(unsigned /*status*/, unsigned block, unsigned /*branch*/
       list_->scrollToItem(item, QAbstractItemView::PositionAtTop);
     }
     if (QTreeWidgetItem* item = list_->topLevelItem(location)) item->setSelected(true);
+    // The next readings: asked for with each meter reply, so that the list and the needles
+    // follow the UPS at the pace of the console's worker while the dialog is open (the queue
+    // keeps one request per block and host, however many replies come in).
+    RequestData(3, 0, 0);
   }
 }
 
@@ -482,35 +493,125 @@ QPoint CMeters::GaugeScreenPosition(const QRect& available, QPoint origin, int s
           std::max(available.top(), std::min(at.y(), available.bottom() + 1 - cell.height()))};
 }
 
+namespace {
+
+// A window's frame as the window manager has drawn it, known once the window is on the screen
+// (exposed): none before.
+std::optional<QMargins> KnownFrameMargins(const QWidget* w) {
+  const QWindow* handle = w != nullptr ? w->windowHandle() : nullptr;
+  if (handle == nullptr || !handle->isExposed()) return std::nullopt;
+  return handle->frameMargins();
+}
+
+QRect FrameOf(const QWidget* w) {
+  const QWindow* handle = w->windowHandle();
+  return handle != nullptr ? handle->frameGeometry() : w->frameGeometry();
+}
+
+// Tells the dialog when a gauge window is shown or moves, so that it can check the window's
+// frame.
+class GaugeFrameWatcher : public QObject {
+ public:
+  GaugeFrameWatcher(QObject* parent, std::function<void()> changed)
+      : QObject(parent), changed_(std::move(changed)) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Expose || event->type() == QEvent::Move) changed_();
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<void()> changed_;
+};
+
+// Placing again, at most this many times after a gauge opens: a window manager that keeps a
+// window elsewhere is not chased.
+constexpr int kSettleRounds = 3;
+
+}  // namespace
+
 QPoint CMeters::PlaceGauges(int opening) {
   QScreen* screen = this->screen();
   if (screen == nullptr) screen = QGuiApplication::primaryScreen();
   const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
   int screenWidth = screen_width_override_;
   if (screenWidth <= 0) screenWidth = screen != nullptr ? screen->geometry().width() : 1024;
+  // A window not shown yet will get the frame of one that is: every gauge window is framed
+  // alike, and the dialog's frame is the window manager's too.
+  std::optional<QMargins> estimate = KnownFrameMargins(this);
+  for (int s = 0; s < kMeterCount; ++s) {
+    const int meter = SlotMeter(s);
+    if (meter < 0) continue;
+    if (const auto known = KnownFrameMargins(GaugeWindowOf(meter))) {
+      estimate = known;
+      break;
+    }
+  }
+  const auto marginsOf = [&](const QWidget* w) {
+    return KnownFrameMargins(w).value_or(estimate.value_or(QMargins()));
+  };
   // Every gauge window has the same frame: the size of one cell of the panel.
   int highest = opening;
-  QSize cell(kGaugeSize, kGaugeSize);
+  QSize cell = QSize(kGaugeSize, kGaugeSize).grownBy(estimate.value_or(QMargins()));
   for (int s = 0; s < kMeterCount; ++s) {
     const int meter = SlotMeter(s);
     if (meter < 0) continue;
     highest = std::max(highest, s);
-    cell = cell.expandedTo(GaugeWindowOf(meter)->frameGeometry().size());
+    const KtGaugeWindow* window = GaugeWindowOf(meter);
+    cell = cell.expandedTo(window->size().grownBy(marginsOf(window)));
   }
+  cell_ = cell;
   if (highest < 0) return {};
   const QPoint origin =
-      GaugePanelOrigin(frameGeometry(), available, GaugePanelSize(highest, screenWidth, cell));
+      GaugePanelOrigin(FrameOf(this), available, GaugePanelSize(highest, screenWidth, cell));
   for (int s = 0; s <= highest; ++s) {
     GaugeSlot& slot = slots_[static_cast<size_t>(s)];
     const int meter = SlotMeter(s);
     if (meter < 0) continue;
     KtGaugeWindow* window = GaugeWindowOf(meter);
-    if (slot.placed && window->pos() != *slot.placed) continue;  // the user moved it
+    if (slot.settled && slot.placed && FrameOf(window).topLeft() != *slot.placed)
+      continue;  // the user moved it
     const QPoint at = GaugeScreenPosition(available, origin, s, screenWidth, cell);
-    if (window->pos() != at) window->move(at);
+    const std::optional<QMargins> known = KnownFrameMargins(window);
+    if (!known && slot.placed == at) continue;  // on its way there
+    // The window itself goes where its frame, as drawn around it, starts at `at`.
+    const QMargins m = marginsOf(window);
+    const QRect inside(at + QPoint(m.left(), m.top()), window->size());
+    if (slot.placed != at || window->geometry() != inside) {
+      window->setGeometry(inside);
+      slot.settled = false;
+    }
     slot.placed = at;
   }
   return opening >= 0 ? GaugeScreenPosition(available, origin, opening, screenWidth, cell) : QPoint();
+}
+
+void CMeters::ScheduleSettle() {
+  if (settle_pending_) return;
+  settle_pending_ = true;
+  QTimer::singleShot(0, this, [this] { SettleGauges(); });
+}
+
+void CMeters::SettleGauges() {
+  settle_pending_ = false;
+  bool misplaced = false;
+  for (int s = 0; s < kMeterCount; ++s) {
+    GaugeSlot& slot = slots_[static_cast<size_t>(s)];
+    const int meter = SlotMeter(s);
+    if (meter < 0 || !slot.placed || slot.settled) continue;
+    const KtGaugeWindow* window = GaugeWindowOf(meter);
+    const std::optional<QMargins> known = KnownFrameMargins(window);
+    if (!known) continue;  // not on the screen yet
+    const QRect frame = FrameOf(window);
+    if (frame.topLeft() == *slot.placed && frame.size() == cell_) {
+      slot.settled = true;
+    } else {
+      misplaced = true;
+    }
+  }
+  if (misplaced && settle_rounds_ < kSettleRounds) {
+    ++settle_rounds_;
+    PlaceGauges();
+  }
 }
 
 void CMeters::CreatePages(const QString& meterName) {
@@ -539,7 +640,9 @@ void CMeters::CreatePages(const QString& meterName) {
   }
   GaugeSlot& slot = slots_[static_cast<size_t>(chosen)];
   if (slot.holder) return;
-  // The panel, with this gauge in it, beside the dialog on the screen that shows it.
+  // The panel, with this gauge in it, beside the dialog on the screen that shows it. A window
+  // placed before it is shown is placed by its frame.
+  settle_rounds_ = 0;
   const QPoint at = PlaceGauges(chosen);
   slot.holder = std::make_unique<MeterGaugeWindow>(meter);
   slot.record = KtCreateGaugeWindow(QString::fromLatin1(kMeterTable[meter].key), this, meterName, at.x(),
@@ -548,8 +651,11 @@ void CMeters::CreatePages(const QString& meterName) {
     slot.holder.reset();
     return;
   }
-  // Once the window's frame is known, the panel is laid out for it.
   slot.placed = at;
+  slot.settled = false;
+  if (frame_watcher_ == nullptr) frame_watcher_ = new GaugeFrameWatcher(this, [this] { ScheduleSettle(); });
+  if (QWindow* handle = slot.record->window->windowHandle()) handle->installEventFilter(frame_watcher_);
+  // The others make room for it.
   PlaceGauges();
   UpdateMeterValues();
 }

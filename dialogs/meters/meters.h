@@ -8,7 +8,8 @@
 // (2, 0, 0) the UPS information (model and ratings), (3, 0, 0) the meter block. Replies:
 // block 2 picks the range file by model and rebuilds the limits, block 4 rebuilds the limits,
 // block 3 refreshes the list and the needles (and the limits, when the ratings in the console's
-// image are no longer those they were built from).
+// image are no longer those they were built from) and asks for the meter block again, so that
+// the dialog follows the readings for as long as it is open.
 //
 // The meter tables (limits, gauge slots, configured meters) are shared by the process; one
 // meters dialog is open at a time.
@@ -126,8 +127,11 @@ class CMeters : public KTDialog {
   struct GaugeSlot {
     std::shared_ptr<KtGaugeWindowRecord> record;
     std::unique_ptr<MeterGaugeWindow> holder;
-    // Where the panel last put the window; a window found elsewhere was moved by the user.
+    // Where the panel last put the window's frame.
     std::optional<QPoint> placed;
+    // The window manager has shown the window there; one found elsewhere afterwards was moved
+    // by the user.
+    bool settled;  // false in the table as it starts (value-initialised) and once cleared
   };
 
   void Construct();
@@ -136,15 +140,24 @@ class CMeters : public KTDialog {
   void ClearSlot(int slot);
   void RedrawOpenGauges();
   // Lays the panel out again for the gauges now open and the slot `opening` (-1: none), beside
-  // the dialog: the windows still where the panel put them follow it. The position of the
-  // opening slot's window.
+  // the dialog: the windows still where the panel put them follow it. Everything is counted in
+  // window frames: those the window manager has drawn, and for a window not shown yet the frame
+  // of a shown one (a gauge's, else the dialog's). The position of the opening slot's frame.
   QPoint PlaceGauges(int opening = -1);
+  // A gauge window was shown or moved: once the window manager has framed it, a window that
+  // is not where the panel put it (its frame not the one counted on) is placed again.
+  void ScheduleSettle();
+  void SettleGauges();
 
   CActiveMeterFlags active_;
   MeterRatings ratings_;  // those the limits were built from
   int list_built_ = 0;
   QString range_file_ = QStringLiteral("MMDFAULT.DAT");
   QTreeWidget* list_ = nullptr;
+  QSize cell_;  // the frame of one gauge in the last layout
+  bool settle_pending_ = false;
+  int settle_rounds_ = 0;  // placements again since the last gauge opened
+  QObject* frame_watcher_ = nullptr;
 
   static inline MeterLimits limits_[kMeterCount]{};
   static inline std::array<GaugeSlot, kMeterCount> slots_{};

@@ -133,8 +133,12 @@ int KtGaugeDrawDial(KtGaugeWidget* control, KtGaugeHandle handle, double min, do
 int KtGaugeSetValue(KtGaugeHandle handle, double value) {
   KtGaugeDefinition* def = Find(handle);
   if (def == nullptr) return -1;
-  def->hasValue = std::isfinite(value);
-  def->value = def->hasValue ? value : 0;
+  const bool hasValue = std::isfinite(value);
+  const double shown = hasValue ? value : 0;
+  // Readings arrive several times a second; a needle that stays where it is is not repainted.
+  if (def->hasValue == hasValue && def->value == shown) return 1;
+  def->hasValue = hasValue;
+  def->value = shown;
   Repaint(def);
   return 1;
 }

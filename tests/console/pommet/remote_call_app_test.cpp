@@ -5,9 +5,11 @@
 
 #include <arpa/inet.h>
 
+#include <QImage>
 #include <QPointer>
 #include <QTreeWidget>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
@@ -18,6 +20,7 @@
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/meters/meters.h"
 #include "dialogs/mimic/mimic.h"
+#include "dialogs/widgets/gauge.h"
 #include "platform/name_resolver.h"
 #include "tests/agent/e2e/agent_process.h"
 #include "tests/console/comm_test_support.h"
@@ -123,7 +126,12 @@ TEST_F(RemoteCallAppTest, EveryIndexBuildsItsClassForTheHostAndClosingItEndsTheP
     EXPECT_EQ(dialog->HostName(), QStringLiteral("localhost"));
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_TRUE(static_cast<LinkWorker*>(a.Window()->Worker())->started);
-    link.PumpIdle(5000);
+    // Until the dialog's requests are answered; the meters ask again for as long as they are open.
+    if (entry.index == 14) {
+      link.PumpUntil([] { return pMeters && !pMeters->IsBusy(); }, 5000);
+    } else {
+      link.PumpIdle(5000);
+    }
     // The program's own first request: the UPS information of host 1.
     ASSERT_FALSE(link.Sent().empty());
     EXPECT_EQ(trem_harness::DescribeMessage(link.Sent().front()), "GET 2") << entry.className;
@@ -292,9 +300,19 @@ TEST_F(RemoteCallAppTest, AWorkersCriticalErrorEndsTheProgramWithStatusOne) {
   EXPECT_FALSE(pMeters);  // the dialog left open goes at the end
 }
 
+// The value column of a meter's row in the meters dialog; empty when the meter is not listed.
+std::string MeterValue(CMeters* m, const char* label) {
+  for (int r = 0; r < m->List()->topLevelItemCount(); ++r) {
+    if (m->List()->topLevelItem(r)->text(0) == QLatin1String(label))
+      return m->List()->topLevelItem(r)->text(1).toStdString();
+  }
+  return {};
+}
+
 // The real worker against a real VigilNT on the simulated Smart-UPS: the meters and the mimic
-// diagram over the local channel, the meters over UDP; each registers with the heartbeat and
-// unregisters when its dialog has closed and the program ends.
+// diagram over the local channel, the meters over UDP, the meters following a change at the
+// UPS while they stay open; each registers with the heartbeat and unregisters when its dialog
+// has closed and the program ends.
 TEST_F(RemoteCallAppTest, RealAgentAnswersOverTheLocalChannelAndUdpAndTheProgramUnregistersAtTheEnd) {
   testing_support::ScopedManualClock clock;
   testing_support::SimulatedUps ups("apc");
@@ -333,6 +351,31 @@ TEST_F(RemoteCallAppTest, RealAgentAnswersOverTheLocalChannelAndUdpAndTheProgram
           },
           60000))
           << vigil.TraceDump();
+      // While it stays open, the dialog follows the UPS: a change there reaches the list and
+      // the needle of the input voltage's gauge (of the default view), with nothing but the
+      // dialog asking.
+      CMeters* m = pMeters;
+      KtGaugeWindow* gauge = CMeters::GaugeWindowOf(11);
+      ASSERT_NE(gauge, nullptr);
+      const QImage before = gauge->grab().toImage();
+      const bool local = row.args[1] == "c:3";
+      const std::string volts = local ? "200" : "215";
+      const std::string load = local ? "60" : "40";
+      ASSERT_TRUE(ups.Do("set input-voltage " + volts + ".0"));
+      ASSERT_TRUE(ups.Do("set load 0" + load + ".0"));
+      const auto needle = [] {
+        const KtGaugeDefinition* def = KtGaugeFind(CMeters::GaugeHandleOf(11));
+        return def != nullptr ? def->value : -1;
+      };
+      EXPECT_TRUE(PumpUntil(
+          [&] {
+            return MeterValue(m, "Input Voltage") == volts + "V" &&
+                   MeterValue(m, "Percent Load") == load + "%" && needle() == std::stod(volts);
+          },
+          60000))
+          << MeterValue(m, "Input Voltage") << ", " << MeterValue(m, "Percent Load") << ", needle "
+          << needle();
+      EXPECT_TRUE(gauge->grab().toImage() != before) << "the dial looks as before";
     } else {
       ASSERT_TRUE(PumpUntil([&] { return pMimic != nullptr && !pMimic->IsBusy(); }, 60000));
       PumpUntil([] { return false; }, 1500);  // the status push settles the picture

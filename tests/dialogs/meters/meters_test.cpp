@@ -60,18 +60,32 @@ class MetersTest : public TremTest {
     TremTest::TearDown();
   }
 
+  // GETs of a block the agent received.
+  int Requests(int block) const {
+    int n = 0;
+    for (const KT_ScpMessage& m : agent.Received()) {
+      if (m.type == SCP_GET && !m.key.empty() && m.key[0] == block) ++n;
+    }
+    return n;
+  }
+  // Runs until the dialog, having taken in the meter reply to the request now waiting, has
+  // asked for the next one (it asks with every meter reply, as long as it is open).
+  bool NextReadings() {
+    const int asked = Requests(3);
+    return link.PumpUntil([&] { return Requests(3) >= asked + 2; });
+  }
   // Opens the dialog and runs until its requests are answered.
   CMeters* Open() {
+    const int asked = Requests(3);
     auto* d = new CMeters(nullptr, "localhost");
     agent.MarkAllFresh();
-    EXPECT_TRUE(link.PumpIdle());
+    EXPECT_TRUE(link.PumpUntil([&] { return Requests(3) >= asked + 2; }));
     return d;
   }
-  // Sends the meter block again.
+  // The agent's meter block reaches the dialog again.
   void Refresh() {
     agent.MarkAllFresh();
-    RequestForHost(1, 3, 0, 0);
-    ASSERT_TRUE(link.PumpIdle());
+    ASSERT_TRUE(NextReadings());
   }
   static QStringList Column(CMeters* d, int column) {
     QStringList out;
@@ -171,6 +185,31 @@ TEST_F(MetersTest, AvailabilityChangesRebuildValueChangesKeepTheSelection) {
   EXPECT_EQ(d->List()->topLevelItem(3)->text(0), "Battery Voltage");
   EXPECT_EQ(d->List()->topLevelItem(3)->text(1), "54V");
   EXPECT_EQ(d->GetCurrentLocation(), 9);  // the row number is selected again in the new list
+}
+
+TEST_F(MetersTest, WhileOpenEachMeterReplyAsksForTheNextSoTheListAndTheNeedlesFollow) {
+  QPointer<CMeters> d = Open();
+  ASSERT_NE(CMeters::GaugeWindowOf(11), nullptr);
+  for (const auto& [volts, text] : {std::pair{108, "108V"}, std::pair{127, "127V"}}) {
+    {
+      auto lock = agent.scp().Lock();
+      agent.scp().meters.SetInputVoltage(0, volts);
+    }
+    // Nothing but the dialog asks, and never more than one request waits.
+    Refresh();
+    {
+      ScpQueueLock lock;
+      EXPECT_LE(gScp.requestTable.GetCount(), 1);
+    }
+    EXPECT_EQ(Column(d, 1)[Column(d, 0).indexOf("Input Voltage")], text);
+    EXPECT_DOUBLE_EQ(KtGaugeFind(CMeters::GaugeHandleOf(11))->value, volts);
+  }
+  // Closed, it asks no more: the last request is answered and nothing follows.
+  const int asked = Requests(3);
+  delete d.data();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(link.PumpIdle());
+  EXPECT_LE(Requests(3), asked + 1);
 }
 
 TEST_F(MetersTest, ModelCodePicksTheRangeFile) {
@@ -280,8 +319,10 @@ TEST_F(MetersTest, GaugesTakeTheirScaleFromRatingsThatArriveAfterThem) {
     }
     if (ownReply) {
       agent.MarkAllFresh();
+      const int asked = Requests(2);
       RequestForHost(1, 2, 0, 0);
-      ASSERT_TRUE(link.PumpIdle());
+      ASSERT_TRUE(link.PumpUntil([&] { return Requests(2) > asked; }));
+      ASSERT_TRUE(NextReadings());
     } else {
       {
         auto lock = gScp.Lock();

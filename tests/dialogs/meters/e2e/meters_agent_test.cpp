@@ -48,6 +48,12 @@ std::string Describe(CMeters* d) {
   return out;
 }
 
+// Runs until the next meter reply has reached the open dialog (it asks with each one).
+void NextReadings(trem_harness::AgentLink& real) {
+  const int routed = real.RepliesRouted();
+  EXPECT_TRUE(real.PumpUntil([&] { return real.RepliesRouted() > routed; }, 10000));
+}
+
 // The whole screen as the user sees it: the dialog and its gauges, each where it opened.
 void SaveScreen(CMeters* d, const QRect& available, const QString& path) {
   QImage screen(available.size(), QImage::Format_RGB32);
@@ -94,13 +100,11 @@ void DefaultGaugesOnEachScreen(trem_harness::AgentLink& real, AgentProcess& vigi
           for (int i = 0; i < 4; ++i) {
             if (!ValueOf(d, CMeters::ConfiguredMeter(i)).isEmpty()) ++expected;
           }
-          if (expected > 0 && KtGaugeWindowCount() == expected) return true;
-          if (gScp.requestTable.GetCount() == 0) RequestForHost(1, 3, 0, 0);
-          return false;
+          return expected > 0 && KtGaugeWindowCount() == expected;
         },
         60000);
     ASSERT_TRUE(opened) << name << "\n" << Describe(d) << vigil.Stderr();
-    real.PumpIdle(5000);
+    NextReadings(real);
 
     const QRect dialog = d->frameGeometry();
     std::vector<QRect> gauges;
@@ -149,17 +153,15 @@ TEST_F(MetersAgentTest, ReadingsOfTheSimulatedUpsAndTheBatteryPicture) {
   trem_harness::AgentLink real(udp);
 
   QPointer<CMeters> d = new CMeters(nullptr, "localhost");
-  ASSERT_TRUE(real.PumpIdle(15000));
-  // The agent fills its meters as it polls: ask again until the readings set on the UPS show.
+  ASSERT_TRUE(real.PumpUntil([&] { return !d->IsBusy(); }, 15000));
+  // The agent fills its meters as it polls; the dialog asks with each reply until the readings
+  // set on the UPS show.
   const bool shown = real.PumpUntil(
-      [&] {
-        if (ValueOf(d, "Temperature") == "29C" && ValueOf(d, "Battery Capacity") == "87%") return true;
-        if (gScp.requestTable.GetCount() == 0) RequestForHost(1, 3, 0, 0);
-        return false;
-      },
-      60000);
+      [&] { return ValueOf(d, "Temperature") == "29C" && ValueOf(d, "Battery Capacity") == "87%"; }, 60000);
   EXPECT_TRUE(shown) << Describe(d) << vigil.Stderr();
   Screenshot(d, "meters_list_agent");
+  delete d.data();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
   QPointer<CMimic> mimic = new CMimic(nullptr, "localhost");
   ASSERT_TRUE(ups.Do("mains fail"));
@@ -206,17 +208,12 @@ TEST_F(MetersAgentTest, GaugesOpenOnTheDialogsScreenWithTheirScales) {
     // Once the readings are in, the gauges of every meter the UPS gives open.
     QPointer<CMeters> d = new CMeters(nullptr, "localhost");
     const bool read = real.PumpUntil(
-        [&] {
-          if (!ValueOf(d, "Battery Capacity").isEmpty() && !ValueOf(d, "Output Voltage").isEmpty())
-            return true;
-          if (gScp.requestTable.GetCount() == 0) RequestForHost(1, 3, 0, 0);
-          return false;
-        },
+        [&] { return !ValueOf(d, "Battery Capacity").isEmpty() && !ValueOf(d, "Output Voltage").isEmpty(); },
         90000);
     ASSERT_TRUE(read) << mode << "\n" << Describe(d) << vigil.Stderr();
     for (int r = 0; r < d->List()->topLevelItemCount(); ++r)
       d->CreatePages(d->List()->topLevelItem(r)->text(0));
-    real.PumpIdle(5000);
+    NextReadings(real);
 
     const QRect available = d->screen()->availableGeometry();
     int open = 0;
