@@ -13,8 +13,12 @@
 #include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <tuple>
+#include <utility>
 
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/help.h"
@@ -352,6 +356,7 @@ void CMeters::BuildMeterItem(int row, int column, const QString& text) {
 }
 
 void CMeters::AddMeterItems() {
+  QStringList opening;  // the saved view's gauges that open with the list
   int row = 0;
   for (int i = 0; i < kMeterCount; ++i) {
     bool known = false;
@@ -364,13 +369,20 @@ void CMeters::AddMeterItems() {
     const QString label = MeterLabel(i);
     BuildMeterItem(row, 0, label);
     if (rebuild_ == 1 && std::find(configured_.begin(), configured_.end(), label) != configured_.end()) {
-      CreatePages(label);
+      opening << label;
     }
     BuildMeterItem(row, 1, MeterValueText(i, reading, limits_[static_cast<size_t>(i)].scaleMax));
     ++row;
   }
   rebuild_ = 0;
   list_built_ = 1;
+  // Those not open yet are placed in the panel they make together from the first one on.
+  saved_view_pending_ = 0;
+  for (const QString& label : opening) {
+    if (GaugeWindowOf(MeterOfLabel(label)) == nullptr) ++saved_view_pending_;
+  }
+  for (const QString& label : opening) CreatePages(label);
+  saved_view_pending_ = 0;
 }
 
 void CMeters::UpdateMeterValues() {
@@ -441,47 +453,109 @@ QSize CMeters::GaugePanelSize(int highestSlot, int screenWidth, QSize cell) {
   return {used * cell.width(), (rows - 1) * kGaugeRowStep + cell.height()};
 }
 
-QPoint CMeters::GaugePanelOrigin(const QRect& dialogFrame, const QRect& available, QSize panel) {
+namespace {
+
+// A coordinate moved as little as it must to keep a length inside [low, high).
+int Within(int at, int length, int low, int high) {
+  return std::max(low, std::min(at, high - length));
+}
+
+// Where the panel goes beside the dialog's frame, when a side has room for it: right, else
+// left (level with the dialog), else above, else below (centred on it).
+std::optional<QPoint> BesideDialog(const QRect& dialogFrame, const QRect& available, QSize panel) {
   const int areaRight = available.right() + 1;
   const int areaBottom = available.bottom() + 1;
-  // A coordinate moved as little as it must to keep a length inside [low, high).
-  const auto within = [](int at, int length, int low, int high) {
-    return std::max(low, std::min(at, high - length));
-  };
-  const int level = within(dialogFrame.top(), panel.height(), available.top(), areaBottom);
+  const int level = Within(dialogFrame.top(), panel.height(), available.top(), areaBottom);
   const int centred =
-      within(dialogFrame.center().x() + 1 - panel.width() / 2, panel.width(), available.left(), areaRight);
+      Within(dialogFrame.center().x() + 1 - panel.width() / 2, panel.width(), available.left(), areaRight);
   const bool fitsAcross = panel.width() <= available.width();
   const bool fitsDown = panel.height() <= available.height();
 
   const int right = dialogFrame.right() + 1 + kGaugePanelGap;
-  if (fitsDown && right + panel.width() <= areaRight) return {right, level};
+  if (fitsDown && right + panel.width() <= areaRight) return QPoint(right, level);
   const int left = dialogFrame.left() - kGaugePanelGap - panel.width();
-  if (fitsDown && left >= available.left()) return {left, level};
+  if (fitsDown && left >= available.left()) return QPoint(left, level);
   const int above = dialogFrame.top() - kGaugePanelGap - panel.height();
-  if (fitsAcross && above >= available.top()) return {centred, above};
+  if (fitsAcross && above >= available.top()) return QPoint(centred, above);
   const int below = dialogFrame.bottom() + 1 + kGaugePanelGap;
-  if (fitsAcross && below + panel.height() <= areaBottom) return {centred, below};
+  if (fitsAcross && below + panel.height() <= areaBottom) return QPoint(centred, below);
+  return std::nullopt;
+}
 
-  // No side has room: against the right, left, top or bottom edge of the area, wherever the
-  // panel covers least of the dialog (the first of equals).
+// What a panel at `at` hides of the dialog, worst first: whether it covers any of the
+// buttons, then how much of the dialog it covers.
+std::pair<bool, long long> PanelCover(QPoint at, QSize panel, const QRect& dialogFrame,
+                                      const QRect& buttons) {
+  const QRect area(at, panel);
+  const QRect covered = area.intersected(dialogFrame);
+  return {area.intersects(buttons),
+          covered.isEmpty() ? 0 : static_cast<long long>(covered.width()) * covered.height()};
+}
+
+}  // namespace
+
+QPoint CMeters::GaugePanelOrigin(const QRect& dialogFrame, const QRect& available, QSize panel,
+                                 const QRect& buttons) {
+  if (const auto beside = BesideDialog(dialogFrame, available, panel)) return *beside;
+
+  // No side has room: against the right, left, top or bottom edge of the area. The buttons are
+  // what the user needs most: the spot that leaves them clear, if one does, covering least of
+  // the dialog (the first of equals). A caption bar covered instead hides only a handle: OK
+  // and Escape still close the dialog, and Save View has no other way.
+  const int areaRight = available.right() + 1;
+  const int areaBottom = available.bottom() + 1;
+  const int level = Within(dialogFrame.top(), panel.height(), available.top(), areaBottom);
+  const int centred =
+      Within(dialogFrame.center().x() + 1 - panel.width() / 2, panel.width(), available.left(), areaRight);
   const QPoint edges[] = {
-      {within(areaRight - panel.width(), panel.width(), available.left(), areaRight), level},
+      {Within(areaRight - panel.width(), panel.width(), available.left(), areaRight), level},
       {available.left(), level},
       {centred, available.top()},
-      {centred, within(areaBottom - panel.height(), panel.height(), available.top(), areaBottom)},
+      {centred, Within(areaBottom - panel.height(), panel.height(), available.top(), areaBottom)},
   };
-  QPoint best = edges[0];
-  long long least = -1;
+  const QPoint* best = &edges[0];
   for (const QPoint& at : edges) {
-    const QRect covered = QRect(at, panel).intersected(dialogFrame);
-    const long long area = covered.isEmpty() ? 0 : static_cast<long long>(covered.width()) * covered.height();
-    if (least < 0 || area < least) {
-      least = area;
-      best = at;
+    if (PanelCover(at, panel, dialogFrame, buttons) < PanelCover(*best, panel, dialogFrame, buttons))
+      best = &at;
+  }
+  return *best;
+}
+
+CMeters::GaugeLayout CMeters::GaugePanelLayout(const QRect& dialogFrame, const QRect& buttons,
+                                               const QRect& available, QSize panel, bool dialogMayMove) {
+  const QPoint from = dialogFrame.topLeft();
+  // The layout with the dialog's frame at `dialog`, and what it costs: what the panel hides of
+  // the dialog (buttons first), then how far the dialog moves.
+  const auto with = [&](QPoint dialog) {
+    const QPoint shift = dialog - from;
+    const QRect frame = dialogFrame.translated(shift);
+    const QPoint at = GaugePanelOrigin(frame, available, panel, buttons.translated(shift));
+    return std::pair(GaugeLayout{at, dialog},
+                     std::tuple(PanelCover(at, panel, frame, buttons.translated(shift)),
+                                std::abs(shift.x()) + std::abs(shift.y())));
+  };
+  if (!dialogMayMove || BesideDialog(dialogFrame, available, panel)) return with(from).first;
+
+  // Where the dialog may go, on each axis: where it is, against either edge of the area, and
+  // the nearest places that leave room for the panel beside it, or clear it of a panel at an
+  // edge. Its frame stays whole on the area (a frame larger than the area at its top left).
+  const auto places = [](int at, int length, int low, int high, int beside) {
+    const int last = std::max(low, high - length);
+    return std::array<int, 5>{at, low, last, std::clamp(low + beside + kGaugePanelGap, low, last),
+                              std::clamp(high - beside - kGaugePanelGap - length, low, last)};
+  };
+  const auto xs =
+      places(from.x(), dialogFrame.width(), available.left(), available.right() + 1, panel.width());
+  const auto ys =
+      places(from.y(), dialogFrame.height(), available.top(), available.bottom() + 1, panel.height());
+  auto best = with(from);
+  for (const int x : xs) {
+    for (const int y : ys) {
+      const auto candidate = with({x, y});
+      if (candidate.second < best.second) best = candidate;
     }
   }
-  return best;
+  return best.first;
 }
 
 QPoint CMeters::GaugeScreenPosition(const QRect& available, QPoint origin, int slot, int screenWidth,
@@ -506,6 +580,16 @@ std::optional<QMargins> KnownFrameMargins(const QWidget* w) {
 QRect FrameOf(const QWidget* w) {
   const QWindow* handle = w->windowHandle();
   return handle != nullptr ? handle->frameGeometry() : w->frameGeometry();
+}
+
+// Where a dialog's push buttons are on the screen.
+QRect ButtonsOnScreen(const QWidget* dialog) {
+  QRect buttons;
+  for (const QPushButton* b : dialog->findChildren<QPushButton*>()) {
+    if (b->isVisible())
+      buttons |= QRect(dialog->geometry().topLeft() + b->mapTo(dialog, QPoint()), b->size());
+  }
+  return buttons;
 }
 
 // Tells the dialog when a gauge window is shown or moves, so that it can check the window's
@@ -559,10 +643,34 @@ QPoint CMeters::PlaceGauges(int opening) {
     const KtGaugeWindow* window = GaugeWindowOf(meter);
     cell = cell.expandedTo(window->size().grownBy(marginsOf(window)));
   }
+  // The saved view's gauges still to open (the opening one among them) take the first free slots.
+  for (int s = 0, free = saved_view_pending_; s < kMeterCount && free > 0; ++s) {
+    if (SlotMeter(s) >= 0) continue;
+    highest = std::max(highest, s);
+    --free;
+  }
   cell_ = cell;
   if (highest < 0) return {};
-  const QPoint origin =
-      GaugePanelOrigin(FrameOf(this), available, GaugePanelSize(highest, screenWidth, cell));
+  // The dialog moves with the panel until the user moves it.
+  const QRect dialogFrame = FrameOf(this);
+  const std::optional<QMargins> dialogMargins = KnownFrameMargins(this);
+  if (dialogMargins) {
+    if (dialog_places_.empty()) {
+      dialog_places_.push_back(dialogFrame.topLeft());
+    } else if (std::find(dialog_places_.begin(), dialog_places_.end(), dialogFrame.topLeft()) ==
+               dialog_places_.end()) {
+      dialog_moved_by_user_ = true;
+    }
+  }
+  const GaugeLayout layout =
+      GaugePanelLayout(dialogFrame, ButtonsOnScreen(this), available,
+                       GaugePanelSize(highest, screenWidth, cell), dialogMargins && !dialog_moved_by_user_);
+  if (layout.dialog != dialogFrame.topLeft()) {
+    setGeometry(QRect(layout.dialog + QPoint(dialogMargins->left(), dialogMargins->top()), size()));
+    if (std::find(dialog_places_.begin(), dialog_places_.end(), layout.dialog) == dialog_places_.end())
+      dialog_places_.push_back(layout.dialog);
+  }
+  const QPoint origin = layout.panel;
   for (int s = 0; s <= highest; ++s) {
     GaugeSlot& slot = slots_[static_cast<size_t>(s)];
     const int meter = SlotMeter(s);
@@ -614,11 +722,15 @@ void CMeters::SettleGauges() {
   }
 }
 
-void CMeters::CreatePages(const QString& meterName) {
-  int meter = -1;
-  for (int i = 0; i < kMeterCount && meter < 0; ++i) {
-    if (MeterLabel(i) == meterName) meter = i;
+int CMeters::MeterOfLabel(const QString& label) {
+  for (int i = 0; i < kMeterCount; ++i) {
+    if (MeterLabel(i) == label) return i;
   }
+  return -1;
+}
+
+void CMeters::CreatePages(const QString& meterName) {
+  const int meter = MeterOfLabel(meterName);
   if (meter < 0) return;  // no such meter: nothing opens
   if (KtGaugeWindow* open = GaugeWindowOf(meter)) {
     open->raise();
@@ -647,6 +759,7 @@ void CMeters::CreatePages(const QString& meterName) {
   slot.holder = std::make_unique<MeterGaugeWindow>(meter);
   slot.record = KtCreateGaugeWindow(QString::fromLatin1(kMeterTable[meter].key), this, meterName, at.x(),
                                     at.y(), kGaugeSize, kGaugeSize, slot.holder.get());
+  if (saved_view_pending_ > 0) --saved_view_pending_;
   if (!slot.record) {
     slot.holder.reset();
     return;

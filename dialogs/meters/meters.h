@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "dialogs/frame/kt_dialog.h"
 #include "dialogs/meters/meter_gauge.h"
@@ -83,6 +84,8 @@ class CMeters : public KTDialog {
   int GetCurrentLocation() const;
   // The label of a meter now (meters 11..14 by phase B's readings). Reads gScp.
   static QString MeterLabel(int meter);
+  // The meter with that label now; -1 when none.
+  static int MeterOfLabel(const QString& label);
   QTreeWidget* List() const { return list_; }
 
   // --- gauges ---
@@ -103,8 +106,22 @@ class CMeters : public KTDialog {
   // Where a panel of that size goes on the available area: beside the dialog's frame (right,
   // else left, level with the dialog as far as the area allows), else above it, else below it
   // (centred on the dialog). Where no side has room, the spot at one of the area's edges that
-  // covers least of the dialog.
-  static QPoint GaugePanelOrigin(const QRect& dialogFrame, const QRect& available, QSize panel);
+  // leaves the dialog's buttons (`buttons`, on the screen) clear if one does, and of those the
+  // one that covers least of the dialog.
+  static QPoint GaugePanelOrigin(const QRect& dialogFrame, const QRect& available, QSize panel,
+                                 const QRect& buttons = QRect());
+  // Where the panel and the dialog's frame go (their top-left corners).
+  struct GaugeLayout {
+    QPoint panel;
+    QPoint dialog;
+    bool operator==(const GaugeLayout&) const = default;
+  };
+  // The panel placed as GaugePanelOrigin places it, with a dialog that may move (one the user
+  // has not moved): where no side of the dialog has room, the dialog's frame moves, kept whole
+  // on the area, to where the panel hides least of it (its buttons first), and of equals the
+  // nearest: the least move that gives a side room, where one does.
+  static GaugeLayout GaugePanelLayout(const QRect& dialogFrame, const QRect& buttons, const QRect& available,
+                                      QSize panel, bool dialogMayMove);
   // The screen position of a slot's window in the panel at `origin`, its frame (of `cell`)
   // kept inside the available area.
   static QPoint GaugeScreenPosition(const QRect& available, QPoint origin, int slot, int screenWidth,
@@ -157,6 +174,14 @@ class CMeters : public KTDialog {
   QSize cell_;  // the frame of one gauge in the last layout
   bool settle_pending_ = false;
   int settle_rounds_ = 0;  // placements again since the last gauge opened
+  // Gauges of the saved view still to open with the list now being built: the panel is laid
+  // out for all of them from the first, so that neither they nor the dialog move at each one.
+  int saved_view_pending_ = 0;
+  // Where the dialog's frame has been without the user's doing: where the panel first saw it
+  // on the screen and where the panel moved it (the window manager may report a place it was
+  // put in after a later one). Found anywhere else, the user has moved it: it stays put.
+  std::vector<QPoint> dialog_places_;
+  bool dialog_moved_by_user_ = false;
   QObject* frame_watcher_ = nullptr;
 
   static inline MeterLimits limits_[kMeterCount]{};

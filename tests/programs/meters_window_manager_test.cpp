@@ -1,7 +1,8 @@
 // Pommet's meters dialog as a user sees it under a window manager that frames its windows
 // (openbox), on screens of four sizes: with no saved view the default gauges open in one row,
 // every gauge's frame whole on the screen, clear of the dialog's frame and of each other
-// wherever the screen has room for them. The frames are those the window manager reports
+// wherever the screen has room for them (the dialog moving to make room), else clear of the
+// dialog's buttons. The frames are those the window manager reports
 // (_NET_FRAME_EXTENTS), read from the X server. A real VigilNT on the simulated BCM UPS
 // answers, over UDP in a network of the test's own, so that the four sizes run at once.
 #include <gtest/gtest.h>
@@ -130,7 +131,9 @@ const char* const kDefaultGauges[] = {"Percent Load - Linear", "Battery Capacity
 // meters of the agent.
 struct SizeRun {
   int width, height;
-  bool room;  // whether a side of the dialog, where openbox puts it, holds the row of four frames
+  // Whether a side of the dialog holds the row of four frames: where openbox puts it, or where
+  // the dialog moves to make room.
+  bool room;
   std::string name;
   std::unique_ptr<testing_support::XvfbServer> x;
   std::unique_ptr<testing_support::XClient> wm;
@@ -181,7 +184,7 @@ TEST(MetersWindowManagerTest, DefaultGaugesInOneRowWholeOnTheScreenAndClearOfThe
   // Every size at once, each with a console of its own over UDP, while the agent starts.
   std::vector<SizeRun> runs;
   for (const auto& [width, height, room] :
-       {std::tuple{1920, 1080, true}, {1280, 1024, true}, {1024, 768, false}, {800, 600, false}}) {
+       {std::tuple{1920, 1080, true}, {1280, 1024, true}, {1024, 768, true}, {800, 600, false}}) {
     SizeRun d{width, height, room, std::to_string(width) + "x" + std::to_string(height), {}, {}, {}, {}};
     // Servers started at the same moment (here or by other tests) can race for a display
     // number; the one that lost starts again.
@@ -235,12 +238,16 @@ TEST(MetersWindowManagerTest, DefaultGaugesInOneRowWholeOnTheScreenAndClearOfThe
                       (rowWidth <= area.w &&
                        (dialog.y - kGap - rowHeight >= 0 || dialog.bottom() + kGap + rowHeight <= area.h));
     EXPECT_EQ(room, d.room) << where;
+    EXPECT_TRUE(dialog.Inside(area)) << where;
     for (size_t i = 0; i < gauges.size(); ++i) {
       const Rect& g = gauges[i].frame;
       EXPECT_TRUE(g.Inside(area)) << gauges[i].title << ": " << where;
       EXPECT_EQ(g.y, gauges.front().frame.y) << gauges[i].title << " out of the row: " << where;
       if (room) {
         EXPECT_FALSE(g.Intersects(dialog)) << gauges[i].title << ": " << where;
+      } else {
+        // No room anywhere: the row covers the dialog's top, never its buttons at the bottom.
+        EXPECT_LE(g.bottom(), dialog.y + dialog.h / 2) << gauges[i].title << ": " << where;
       }
       if (rowWidth <= area.w && i > 0) {
         EXPECT_FALSE(g.Intersects(gauges[i - 1].frame)) << gauges[i].title << ": " << where;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "dialogs/frame/trem_globals.h"
@@ -388,6 +389,38 @@ TEST_F(MetersTest, GaugePlacementSlotsAndReclaim) {
     EXPECT_EQ(CMeters::GaugePanelOrigin(c.dialog, c.area, c.panel), c.at)
         << c.dialog.x() << "," << c.dialog.y() << " " << c.panel.width() << "x" << c.panel.height();
   }
+  // A dialog the user has not moved moves the least that gives a side room (as on 1024 x 768
+  // under openbox, up by 29), else (no room anywhere) as far from the panel as the area allows;
+  // the panel leaves the buttons clear wherever a spot does (a dialog that stays put included).
+  const QRect area800(0, 0, 800, 600);
+  const QRect area1024(0, 0, 1024, 768);
+  const struct {
+    QRect area, dialog, buttons;
+    QSize panel;
+    bool mayMove;
+    CMeters::GaugeLayout layout;
+  } layouts[] = {
+      {available, {10, 40, 300, 400}, {40, 400, 240, 22}, {800, 200}, true, {{318, 40}, {10, 40}}},  // room
+      {area1024, {310, 109, 384, 455}, {376, 526, 252, 22}, {808, 225}, true, {{98, 543}, {310, 80}}},
+      {{0, 0, 1280, 600},
+       {450, 100, 386, 434},
+       {516, 490, 252, 22},
+       {816, 204},
+       true,
+       {{0, 100}, {824, 100}}},
+      {area1024, {310, 109, 384, 455}, {376, 526, 252, 22}, {808, 225}, false, {{98, 0}, {310, 109}}},
+      {area800, {198, 25, 384, 455}, {264, 442, 252, 22}, {808, 225}, true, {{0, 0}, {198, 145}}},
+      {area800, {198, 25, 384, 455}, {264, 442, 252, 22}, {808, 225}, false, {{0, 0}, {198, 25}}},
+      {area800, {198, 145, 384, 455}, {264, 562, 252, 22}, {808, 225}, false, {{0, 0}, {198, 145}}},
+      // The buttons at the top: the panel takes the bottom.
+      {area800, {198, 25, 384, 455}, {264, 60, 252, 22}, {808, 225}, true, {{0, 375}, {198, 0}}},
+  };
+  for (const auto& c : layouts) {
+    const CMeters::GaugeLayout l = CMeters::GaugePanelLayout(c.dialog, c.buttons, c.area, c.panel, c.mayMove);
+    EXPECT_EQ(l, c.layout) << c.dialog.x() << "," << c.dialog.y() << " on " << c.area.width() << " "
+                           << c.mayMove << ": panel " << l.panel.x() << "," << l.panel.y() << " dialog "
+                           << l.dialog.x() << "," << l.dialog.y();
+  }
   // A window's place in the panel, its frame kept inside the area.
   EXPECT_EQ(CMeters::GaugeScreenPosition(available, {232, 83}, 3, 1280, {204, 204}), QPoint(844, 83));
   EXPECT_EQ(CMeters::GaugeScreenPosition(available, {1000, 900}, 2, 1280, {204, 204}), QPoint(1076, 820));
@@ -408,6 +441,62 @@ TEST_F(MetersTest, GaugePlacementSlotsAndReclaim) {
   d->CreatePages(CMeters::MeterLabel(first));
   EXPECT_EQ(CMeters::SlotMeter(0), first);
   EXPECT_EQ(KtGaugeWindowCount(), windows);
+}
+
+// Counts the moves of each window.
+struct MoveCounter : QObject {
+  MoveCounter() { qApp->installEventFilter(this); }
+  ~MoveCounter() override { qApp->removeEventFilter(this); }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Move && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->isWindow())
+      ++moves[watched];
+    return QObject::eventFilter(watched, event);
+  }
+  std::map<QObject*, int> moves;
+};
+
+TEST_F(MetersTest, TheDialogMakesRoomForTheGaugesUntilTheUserMovesIt) {
+  // The dialog in the middle of the screen, where neither above nor below it holds the row of
+  // the default gauges: it moves up the least that makes room below, and the gauges open there
+  // all at once.
+  const int asked = Requests(3);
+  QPointer<CMeters> d = new CMeters(nullptr, "localhost");
+  const QRect available = d->screen()->availableGeometry();
+  const QRect first(QPoint(available.left() + 40, available.center().y() - d->frameGeometry().height() / 2),
+                    d->frameGeometry().size());
+  d->move(first.topLeft());
+  QCoreApplication::processEvents();
+  MoveCounter counter;
+  agent.MarkAllFresh();
+  ASSERT_TRUE(link.PumpUntil([&] { return Requests(3) >= asked + 2; }));
+  std::vector<int> gauges;
+  for (int s = 0; s < kMeterCount; ++s) {
+    if (CMeters::SlotMeter(s) >= 0) gauges.push_back(CMeters::SlotMeter(s));
+  }
+  ASSERT_EQ(gauges, (std::vector<int>{0, 4, 11, 12}));
+  // The gauges' frames and the gap above them.
+  const int row = CMeters::GaugeWindowOf(0)->frameGeometry().height() + 8;
+  ASSERT_GT(first.bottom() + row, available.bottom()) << "the screen is too small for this test";
+  ASSERT_LT(first.top() - row, available.top()) << "the screen is too small for this test";
+  EXPECT_EQ(d->frameGeometry().bottom() + row, available.bottom());
+  EXPECT_EQ(d->frameGeometry().left(), first.left());
+  // Each window moved once at most, not again at each gauge that opens.
+  EXPECT_EQ(counter.moves[d], 1);
+  for (int meter : gauges) {
+    EXPECT_LE(counter.moves[CMeters::GaugeWindowOf(meter)], 1) << meter;
+    const QRect g = CMeters::GaugeWindowOf(meter)->frameGeometry();
+    EXPECT_FALSE(g.intersects(d->frameGeometry())) << meter;
+    EXPECT_EQ(g.bottom(), available.bottom()) << meter;
+  }
+  // Moved by the user, the dialog stays where it was put when the next gauge opens.
+  const QPoint put = first.topLeft() + QPoint(30, 20);
+  d->move(put);
+  QCoreApplication::processEvents();
+  d->CreatePages("Temperature");
+  ASSERT_NE(CMeters::GaugeWindowOf(10), nullptr);
+  EXPECT_EQ(d->frameGeometry().topLeft(), put);
+  delete d.data();
 }
 
 }  // namespace
