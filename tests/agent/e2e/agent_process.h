@@ -76,8 +76,8 @@ class AgentProcess {
 bool Contains(const std::string& text, const std::string& needle);
 // How often `needle` occurs in `text` (overlapping occurrences count).
 size_t Count(const std::string& text, const std::string& needle);
-// A block as its record file (config.dat, notify.dat, sch_shut.dat, ...) holds it: every branch
-// in registration order. False when the file cannot be read or decoded.
+// A block as its record file (notify.dat, sch_shut.dat, ...; config.dat: ReadConfigFile) holds
+// it: every branch in registration order. False when the file cannot be read or decoded.
 bool ReadBlockFile(const std::string& path, KT_Block& block);
 // Writes the block as its record file holds it (for a test that prepares an agent's files
 // before the start); false when it cannot be encoded.
