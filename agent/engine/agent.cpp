@@ -141,6 +141,13 @@ void KT_Agent::InitializeAgent() {
   }
   // The logs live in the files the configuration names.
   ReadLogFiles();
+  {
+    // The agent's own version is in its UPS information from the start, whatever the mode: it
+    // says in which format the agent serves its adapter timing, which a console may ask for
+    // before anything else.
+    auto lock = scp_.Lock();
+    scp_.upsInfo.SetSoftwareVersion();
+  }
 
   if (deviceName) {
     Diag() << "Command line option serial port. device_name = " << *deviceName << kendl;

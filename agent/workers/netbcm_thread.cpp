@@ -127,10 +127,11 @@ int NetBCMThread(KT_Agent& agent) {
   std::unique_ptr<NetBcmAdapterClient> client = agent.CreateNetBcmClient();
   Diag() << "BEGINNING of NetBCMThread\n";
   {
-    // A UPS network adapter gives no waveforms.
+    // A UPS network adapter gives no waveforms; the BCM protocol carries the UPS options.
     auto lock = scp.Lock();
     scp.waveforms.SetAvailable(false);
   }
+  scp.SetUpsOptionsCarried(true);
   AdapterAnswered(agent);
   if (!client) GiveUp(agent, "NetBCM Unavailable");
   if (client && Connect(agent, *client)) {

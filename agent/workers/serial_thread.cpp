@@ -182,6 +182,9 @@ int SerialThread(KT_Agent& agent) {
         auto lock = scp.Lock();
         scp.waveforms.SetAvailable(kind == PROTOCOL_BCM);
       }
+      // Only BCM reports and takes the UPS options; the others hold them unknown, also when
+      // config.dat still has the values of an earlier UPS.
+      if (scp.SetUpsOptionsCarried(kind == PROTOCOL_BCM)) agent.SaveConfigFile();
       if (RunSerialProtocol(agent, *protocol) >= 0) break;
       if (state.load() != kThreadRunning) break;
     }

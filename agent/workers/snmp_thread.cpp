@@ -94,6 +94,8 @@ int SNMPThread(KT_Agent& agent) {
     auto lock = scp.Lock();
     scp.waveforms.SetAvailable(false);
   }
+  // Nor does the UPS MIB have the UPS options: they stay unknown.
+  if (scp.SetUpsOptionsCarried(false)) agent.SaveConfigFile();
   AdapterAnswered(agent);
   if (!client) GiveUp(agent, "SNMP Unavailable");
   if (client && Connect(agent, *client)) {

@@ -226,6 +226,10 @@ int ConfigBlock::SetPollingInterval(uint32_t v) { return Store(polling_interval_
 int ConfigBlock::SetCommTimeout(uint32_t v) { return Store(comm_timeout_, v, 12, 2); }
 int ConfigBlock::SetNoLoopbackTest(uint32_t v) { return Store(no_loopback_, v, 13, 1); }
 
+bool ConfigBlock::TimingOnWire() const {
+  return !file_conversion_ && (timing_addressed_ || PeerFormatOne());
+}
+
 // ---- record conversion ----
 
 int ConfigBlock::ConvertField(int branch, int field, int direction, KT_RecordWriter* out, KT_RecordReader* in) {
@@ -260,10 +264,10 @@ int ConfigBlock::ConvertField(int branch, int field, int direction, KT_RecordWri
     case 10 * 16 + 1: result = ConvertClients(schedule_clients_, direction, out, in); break;
     case 11 * 16 + 1: result = file_conversion_ ? 1 : ConvertPorts(direction, out, in); break;
     case 12 * 16 + 1:
-      result = (file_conversion_ || !PeerFormatOne()) ? 1 : io.U32(polling_interval_);
+      result = TimingOnWire() ? io.U32(polling_interval_) : 1;
       break;
     case 12 * 16 + 2:
-      result = (file_conversion_ || !PeerFormatOne()) ? 1 : io.U32(comm_timeout_);
+      result = TimingOnWire() ? io.U32(comm_timeout_) : 1;
       break;
     case 13 * 16 + 1:
       result = (!PeerFormatOne() || format_selector_ > 1) ? io.U32(no_loopback_) : 1;

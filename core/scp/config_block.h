@@ -22,7 +22,8 @@
 //   11 serial ports present: a count byte, then each port name (text); always enumerated
 //      anew when encoded
 //   12 polling interval, communication time-out (32-bit; only for peers whose software
-//      version's first number is 1)
+//      version's first number is 1, and in a message of the branch alone to or from an agent
+//      of that version)
 //   13 no loopback test (32-bit, 1); fields 2..10 reserved (accepted, nothing converted)
 //
 // config.dat holds the branches in order with branches 11 and 12 empty (the ports are
@@ -192,6 +193,13 @@ class ConfigBlock : public KT_Block {
   int SetCommTimeout(uint32_t v);
   uint32_t GetNoLoopbackTest() const { return no_loopback_; }
   int SetNoLoopbackTest(uint32_t v);
+  // Branch 12 carries its values on the wire for a peer of the first data format. While
+  // SetTimingAddressed(true) holds, it carries them whatever the peer: KT_SCP sets it around a
+  // message that addresses the branch alone, to or from an agent of that format, so that such
+  // an agent keeps and gives its timing before any peer has read its UPS information.
+  void SetTimingAddressed(bool on) { timing_addressed_ = on; }
+  // Whether branch 12 converts its values in a message now (never while converting the file).
+  bool TimingOnWire() const;
 
   // config.dat's form of the block, for its reader and writer while the file-conversion flag
   // is set: ConvertBlock, then, while the format selector is at least kFileTimingFormat,
@@ -268,6 +276,7 @@ class ConfigBlock : public KT_Block {
   std::optional<std::string> adapter_password_;
   bool serial_changed_ = false;
   bool file_conversion_ = false;
+  bool timing_addressed_ = false;
   int format_selector_ = 2;
   const UpsInfoBlock* ups_info_ = nullptr;
 };

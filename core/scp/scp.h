@@ -28,11 +28,22 @@ class KT_SCP : public KT_SCPBase {
  public:
   KT_SCP();
 
-  // Serves a message for any block of the object (see KT_SCPBase). A SET of the UPS options
-  // (block 4, branch 3) while the object holds both options unknown is answered "Not
-  // Available" and changes nothing: the UPS neither reports nor takes them.
+  // Serves a message for any block of the object (see KT_SCPBase), with these rules of the
+  // configuration block:
+  //   - a SET of the UPS options (block 4, branch 3) while the attached UPS does not carry them
+  //     (SetUpsOptionsCarried), or while both are unknown, is answered "Not Available" and
+  //     changes nothing: the UPS neither reports nor takes them; a SET of the whole block then
+  //     applies everything else and leaves the options unknown;
+  //   - a message of the timing branch alone (block 4, branch 12) carries its values whenever
+  //     the UPS information names an agent of the first data format (ConfigBlock::
+  //     SetTimingAddressed); a SET of it that cannot carry them is answered "Set Failed".
   int ExecuteCommand(const KT_ScpMessage& message, std::vector<uint8_t>& reply) override;
   using KT_SCPBase::ExecuteCommand;
+
+  // Whether the attached UPS reports and takes the UPS options (true until a driver says
+  // otherwise). Set to false, the options become unknown and stay so; true when it changed
+  // anything, so that the caller keeps the configuration.
+  bool SetUpsOptionsCarried(bool carried);
 
   // Blocks 2 and 3 back to their unknown values.
   void ResetUpsData();
@@ -53,6 +64,12 @@ class KT_SCP : public KT_SCPBase {
   AlarmQueueBlock alarmQueue;     // 8
   WaveformBlock waveforms;        // 9
   Recptinf receptacles;           // 28
+
+ private:
+  // Both UPS options unknown; true when either was known.
+  bool ForgetUpsOptions();
+
+  bool ups_options_carried_ = true;
 };
 
 // The process-wide SCP object, built on first use.

@@ -10,6 +10,7 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <atomic>
 
 #include "core/adapters/adapter_name.h"
@@ -58,6 +59,12 @@ constexpr int kMinTimeout = 3;
 constexpr int kMaxTimeout = 1800;
 constexpr int kDefaultPolling = 3;
 constexpr int kDefaultTimeout = 120;
+// The agent's software version (its second number) that has the timing values, and the value
+// of a version not known yet.
+constexpr int kTimingMajor = 1;
+constexpr int kMajorUnknown = 255;
+// How often the dialog asks for the agent's UPS information before it gives up the timing.
+constexpr int kMaxVersionAsks = 3;
 // The UPS states after which an adapter may be chosen: 'P' (all well) and '0'.
 constexpr int kUpsStateUp = 0x50;
 constexpr int kUpsStateZero = 0x30;
@@ -226,8 +233,10 @@ bool CNetworkAdapterConfig::OnInitDialog() {
   KTDialog::OnInitDialog();
   SetHostCaption(kCaption);
   ResetDialog();
-  int requests = RequestData(BLOCK_CONFIG, 7, 0) > 0 ? 1 : 0;
-  if (SoftwareMajor() == 1 && RequestData(BLOCK_CONFIG, 12, 0) > 0) ++requests;
+  // The UPS information that AskTiming may ask for goes first, so that its answer is in
+  // before that of the adapter settings.
+  const int timing = AskTiming();
+  const int requests = (RequestData(BLOCK_CONFIG, 7, 0) > 0 ? 1 : 0) + timing;
   SetWaitCount(requests);
   return true;
 }
@@ -235,6 +244,35 @@ bool CNetworkAdapterConfig::OnInitDialog() {
 int CNetworkAdapterConfig::SoftwareMajor() const {
   auto lock = gScp.Lock();
   return gScp.upsInfo.GetSoftwareVersionSecond();
+}
+
+int CNetworkAdapterConfig::AskTiming() {
+  const int major = SoftwareMajor();
+  if (major == kTimingMajor) return RequestData(BLOCK_CONFIG, 12, 0) > 0 ? 1 : 0;
+  if (major != kMajorUnknown || version_asks_ >= kMaxVersionAsks) return 0;
+  // Without the agent's version the timing can be neither asked nor read (the version says
+  // how it travels): the UPS information first. It reaches no dialog; the reply to the
+  // adapter settings asked after it tells that it is in.
+  ++version_asks_;
+  awaiting_version_ = true;
+  RequestData(BLOCK_UPS_INFO, 0, 0);
+  return 1;  // the timing's reply, asked for once the version is known
+}
+
+void CNetworkAdapterConfig::FollowVersion() {
+  const int major = SoftwareMajor();
+  if (major == kMajorUnknown && version_asks_ < kMaxVersionAsks) {
+    // Not answered yet (the agent asked to be asked again): both once more, in order.
+    ++version_asks_;
+    RequestData(BLOCK_UPS_INFO, 0, 0);
+    if (RequestData(BLOCK_CONFIG, 7, 0) > 0) SetWaitCount(GetWaitCount() + 1);
+    return;
+  }
+  awaiting_version_ = false;
+  if (major == kTimingMajor && RequestData(BLOCK_CONFIG, 12, 0) > 0) return;
+  // An agent without the timing values, or one that never told its version: nothing to wait for.
+  SetWaitCount(std::max(0, GetWaitCount() - 1));
+  if (!IsBusy()) KillTimer(kReplyTimerId);
 }
 
 std::string CNetworkAdapterConfig::TargetHost() const {
@@ -245,8 +283,13 @@ int CNetworkAdapterConfig::TargetPort() const {
   return SplitAdapterName(Std(host_)).port;
 }
 
-void CNetworkAdapterConfig::OnNewData(unsigned, unsigned block, unsigned branch, unsigned) {
-  if (block == BLOCK_CONFIG) OnConfigBlock(branch);
+void CNetworkAdapterConfig::OnNewData(unsigned status, unsigned block, unsigned branch, unsigned item) {
+  if (block != BLOCK_CONFIG) return;
+  // "Not Available" of the timing carries no values: the fields keep theirs.
+  if (branch == 12 && status == SCP_NOT_AVAILABLE) return;
+  if (branch == 12 && item == 0 && status == SCP_GET_OK) timing_read_ = true;
+  OnConfigBlock(branch);
+  if (awaiting_version_ && (branch == 7 || branch == 0)) FollowVersion();
 }
 
 void CNetworkAdapterConfig::OnConfigBlock(unsigned branch) {
@@ -262,9 +305,13 @@ void CNetworkAdapterConfig::OnConfigBlock(unsigned branch) {
       password_ = Text(c.GetWriteCommunity());
       if (password_.isEmpty()) password_ = LoadString(kDefaultPassword);
     }
-    if (branch == 12 || branch == 0) {
+    // The timing from its own reply only: a whole block carries it only for a peer of its
+    // format.
+    if (branch == 12) {
       polling_ = c.GetPollingInterval() != 0 ? static_cast<int>(c.GetPollingInterval()) : kDefaultPolling;
       timeout_ = c.GetCommTimeout() != 0 ? static_cast<int>(c.GetCommTimeout()) : kDefaultTimeout;
+      shown_polling_ = polling_;
+      shown_timeout_ = timeout_;
     }
   }
   UpdateData(false);
@@ -306,7 +353,7 @@ void CNetworkAdapterConfig::ShowControls(std::initializer_list<int> ids, bool sh
 }
 
 void CNetworkAdapterConfig::ShowTiming() {
-  if (SoftwareMajor() == 1) ShowControls({IDC_NA_TIMING_GROUP}, true);
+  if (SoftwareMajor() == kTimingMajor) ShowControls({IDC_NA_TIMING_GROUP}, true);
 }
 
 void CNetworkAdapterConfig::ResetDialog() {
@@ -428,7 +475,9 @@ void CNetworkAdapterConfig::CheckNetBcmPassword(std::function<void(bool)> done) 
 // ---- Verify Adapter ------------------------------------------------------------------------
 
 void CNetworkAdapterConfig::OnTestHostname() {
-  if (exchange_.Running()) return;
+  // While the agent's settings are still on their way, their reply would replace the host
+  // being verified.
+  if (exchange_.Running() || IsBusy()) return;
   UpdateData(true);
   {
     auto lock = gScp.Lock();
@@ -618,18 +667,24 @@ bool CNetworkAdapterConfig::OnButtonUpdate() {
     ok = false;
   }
   if (ok) {
+    // Only what the user changed goes to the agent: a value still as the dialog showed it is
+    // the agent's own, or a default that would overwrite what the agent has stored.
+    const bool pollingChanged = polling != shown_polling_;
+    const bool timeoutChanged = timeout != shown_timeout_;
     polling_ = polling;
     timeout_ = timeout;
     {
       auto lock = gScp.Lock();
-      gScp.config.SetPollingInterval(static_cast<uint32_t>(polling_));
-      gScp.config.SetCommTimeout(static_cast<uint32_t>(timeout_));
+      if (pollingChanged) gScp.config.SetPollingInterval(static_cast<uint32_t>(polling_));
+      if (timeoutChanged) gScp.config.SetCommTimeout(static_cast<uint32_t>(timeout_));
       gScp.config.Branches().Touch(12);
     }
-    if (SoftwareMajor() == 1) {
-      SendCommand(BLOCK_CONFIG, 12, 1);
-      SendCommand(BLOCK_CONFIG, 12, 2);
+    if (SoftwareMajor() == kTimingMajor) {
+      if (pollingChanged) SendCommand(BLOCK_CONFIG, 12, 1);
+      if (timeoutChanged) SendCommand(BLOCK_CONFIG, 12, 2);
     }
+    shown_polling_ = polling_;
+    shown_timeout_ = timeout_;
   }
   unsetCursor();
   return ok;

@@ -3,7 +3,9 @@
 // the adapter's own passwords (the 6-character access code, or the get and set communities),
 // and stores the adapter, its passwords, the communication mode (9 network BCM, 8 SNMP) and the
 // adapter threads' polling interval and time-out in the agent's configuration (block 4,
-// branches 7, 1 and 12).
+// branches 7, 1 and 12). The timing fields show the agent's stored values, asked for at every
+// opening (after the agent's UPS information when the console has none yet: the agent's version
+// says whether it has them); "Update" and OK send only the values the user changed.
 //
 // The console talks to the adapter itself, through its own KT_NetBCM and KT_SNMP drivers, one
 // exchange at a time on a worker thread (a password check may wait the adapter time-out and
@@ -84,6 +86,8 @@ class CNetworkAdapterConfig : public KTDialog {
   int AdapterKind() const { return kind_; }
   bool PasswordsVerified() const { return verified_; }
   bool ExchangeRunning() const { return exchange_.Running(); }
+  // The agent's stored timing values are in the fields.
+  bool TimingRead() const { return timing_read_; }
 
   // Milliseconds that stand for one second in the network BCM drivers' waits (1000; tests
   // shorten it).
@@ -107,6 +111,12 @@ class CNetworkAdapterConfig : public KTDialog {
   void ShowControls(std::initializer_list<int> ids, bool show);
   void ShowTiming();
   int SoftwareMajor() const;
+  // Asks for the stored timing of an agent that has it: at once when its version is known, else
+  // its UPS information first (see FollowVersion). 1 when a reply is awaited for it, else 0.
+  int AskTiming();
+  // After the adapter settings' reply, which comes after the UPS information asked with it:
+  // the timing is asked for, or not awaited, or the version asked again.
+  void FollowVersion();
   // Both drivers' target: the host name without a port, and the port (0: the protocol's own).
   std::string TargetHost() const;
   int TargetPort() const;
@@ -146,6 +156,13 @@ class CNetworkAdapterConfig : public KTDialog {
   QString password_;
   int polling_ = 3;
   int timeout_ = 120;
+  // What the timing fields were given (the agent's values once read, else the defaults): a
+  // value still equal to it is not the user's and is never sent.
+  int shown_polling_ = 3;
+  int shown_timeout_ = 120;
+  bool timing_read_ = false;
+  bool awaiting_version_ = false;
+  int version_asks_ = 0;
   int kind_ = ADAPTER_UNKNOWN;
   bool verified_ = false;
   int ups_state_ = -1;

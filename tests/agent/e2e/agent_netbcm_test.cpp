@@ -2,11 +2,12 @@
 // port: the NetBCM thread identifies and polls the UPS, a mains failure is counted, a low
 // battery shuts the system down (a harmless stand-in) and switches the UPS off only after the
 // whole operating-system shutdown time, and the agent stops cleanly.
+#include <gtest/gtest.h>
 #include <signal.h>
 
-#include <gtest/gtest.h>
-
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "agent/engine/daemon.h"
 #include "core/scp/record_writer.h"
@@ -14,6 +15,7 @@
 #include "platform/record_file.h"
 #include "tests/agent/e2e/agent_process.h"
 #include "tests/support/private_network.h"
+#include "tests/support/scp_console.h"
 #include "tools/netbcm_adapter.h"
 
 namespace {
@@ -102,6 +104,47 @@ TEST_F(AgentNetBcmTest, ASilentAdapterIsALostCommunicationUntilItAnswersAgain) {
       << Tail();
   agent.Signal(SIGTERM);
   EXPECT_EQ(agent.Wait(60000), 0) << Tail();
+}
+
+// The adapter timing set on an agent that no console has asked for its UPS information yet is
+// kept, not answered "Set OK" and dropped: read back at once, and after a restart by the first
+// request the agent gets.
+TEST_F(AgentNetBcmTest, TimingSetOnAFreshAgentIsKeptThroughARestart) {
+  const std::vector<uint8_t> key{4, 12};
+  const std::vector<uint8_t> timing{0, 0, 0, 5, 0, 0, 0, 60};  // polling 5 s, time-out 60 s
+  testing_support::ScpConsole console("127.0.0.9");
+  ASSERT_TRUE(console.ok());
+  // The agent's answer to one frame (status pushes passed over).
+  auto ask = [&](const std::vector<uint8_t>& frame) -> std::optional<KT_ScpMessage> {
+    if (!console.Send("127.0.0.1", 7010, frame)) return std::nullopt;
+    while (const auto bytes = console.Receive(5000)) {
+      if (testing_support::IsStatusPush(*bytes)) continue;
+      return testing_support::Decode(*bytes);
+    }
+    return std::nullopt;
+  };
+  for (const bool restarted : {false, true}) {
+    SCOPED_TRACE(restarted ? "restarted" : "fresh");
+    const size_t before = Count(agent.Stderr(), "NETWORK THREAD IS ALIVE");
+    ASSERT_TRUE(agent.Start(
+        restarted ? std::vector<std::string>{"-b"}
+                  : std::vector<std::string>{"-b", "-x", "9", "-c", AdapterName(), "-s", kAccessCode}));
+    ASSERT_TRUE(AgentProcess::WaitFor(
+        [&] { return Count(agent.Stderr(), "NETWORK THREAD IS ALIVE") > before; }, 60000))
+        << Tail();
+    if (!restarted) {
+      const auto answer = ask(testing_support::SetFrame(key, timing));
+      ASSERT_TRUE(answer.has_value()) << Tail();
+      EXPECT_EQ(answer->type, SCP_STATUS);
+      EXPECT_EQ(answer->data, std::vector<uint8_t>{SCP_SET_OK});
+    }
+    const auto data = ask(testing_support::GetFrame(key));
+    ASSERT_TRUE(data.has_value()) << Tail();
+    EXPECT_EQ(data->type, SCP_DATA);
+    EXPECT_EQ(data->data, timing);
+    agent.Signal(SIGTERM);
+    ASSERT_EQ(agent.Wait(60000), 0) << Tail();
+  }
 }
 
 TEST_F(AgentNetBcmTest, LowBatterySwitchesTheUpsOffAfterTheWholeShutdownTime) {

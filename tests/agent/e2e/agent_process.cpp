@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "core/scp/battery_info_block.h"
+#include "core/scp/config_block.h"
 #include "core/scp/record_reader.h"
 #include "core/scp/record_writer.h"
 #include "tests/support/private_network.h"
@@ -181,6 +182,19 @@ bool WriteBlockFile(const std::string& path, KT_Block& block) {
   if (block.ConvertBlock(CONVERT_ENCODE, &writer, nullptr) < 0) return false;
   testing_support::WriteFileBytes(path, writer.Data());
   return true;
+}
+
+bool ReadConfigFile(const std::string& path, ConfigBlock& block) {
+  constexpr uint8_t kFormatBase = 200;
+  std::vector<uint8_t> bytes = testing_support::ReadFileBytes(path);
+  if (bytes.size() < 2 || bytes[0] <= kFormatBase) return false;
+  block.SetFileConversion(true);
+  block.SetFormatSelector(bytes[0] - kFormatBase);
+  KT_RecordReader reader(bytes.data() + 1, bytes.size() - 1);
+  const bool ok = block.ConvertFile(CONVERT_DECODE, nullptr, &reader) >= 0;
+  block.SetFileConversion(false);
+  block.SetFormatSelector(2);
+  return ok;
 }
 
 bool ReadBatteryInfo(const std::string& path, BatteryInfoBlock& block) {

@@ -15,6 +15,7 @@
 #include "tests/support/test_support.h"
 
 class BatteryInfoBlock;
+class ConfigBlock;
 class KT_Block;
 
 class AgentProcess {
@@ -75,12 +76,15 @@ class AgentProcess {
 bool Contains(const std::string& text, const std::string& needle);
 // How often `needle` occurs in `text` (overlapping occurrences count).
 size_t Count(const std::string& text, const std::string& needle);
-// A block as its record file (config.dat, notify.dat, sch_shut.dat, ...) holds it: every branch
-// in registration order. False when the file cannot be read or decoded.
+// A block as its record file (notify.dat, sch_shut.dat, ...; config.dat: ReadConfigFile) holds
+// it: every branch in registration order. False when the file cannot be read or decoded.
 bool ReadBlockFile(const std::string& path, KT_Block& block);
 // Writes the block as its record file holds it (for a test that prepares an agent's files
 // before the start); false when it cannot be encoded.
 bool WriteBlockFile(const std::string& path, KT_Block& block);
+// The configuration block as config.dat holds it: a format byte (200 + the format), then the
+// block in the file's form of that format; false when it cannot be read or decoded.
+bool ReadConfigFile(const std::string& path, ConfigBlock& block);
 // The battery information block as a bat_info.dat file holds it; false when it cannot be read.
 bool ReadBatteryInfo(const std::string& path, BatteryInfoBlock& block);
 // The outage count recorded in a bat_info.dat file; -1 when the file cannot be read.

@@ -154,34 +154,95 @@ TEST_F(ScpObject, SetIsAppliedQueuedByItsRouteAndAnsweredSetOk) {
   EXPECT_EQ(scp.system_queue.Find(BLOCK_COMMAND, 4), -1);
 }
 
-TEST_F(ScpObject, UpsOptionsBothUnknownAreNotAvailableToASet) {
+// The UPS options that the attached UPS does not carry (a Smart-UPS, an SNMP adapter), or
+// that the object holds both unknown, are refused to a SET of their branch; a SET of the whole
+// block applies the rest and leaves them unknown. A UPS that carries them takes them.
+TEST_F(ScpObject, UpsOptionsTheUpsDoesNotCarryAreNotAvailableToASet) {
   const struct {
+    bool carried;
     uint8_t alarm, warning;  // what the object holds
-    Bytes key, data;
+    Bytes key, data;         // the whole block's data: the options sent, "Rack 9" as location
     int code;
     uint8_t alarmAfter, warningAfter;
   } kCases[] = {
-      {255, 255, {4, 3}, {0, 5}, SCP_NOT_AVAILABLE, 255, 255},
-      {255, 255, {4, 3, 1}, {0}, SCP_NOT_AVAILABLE, 255, 255},
-      {1, 2, {4, 3}, {0, 5}, SCP_SET_OK, 0, 5},
-      {1, 255, {4, 3, 2}, {5}, SCP_SET_OK, 1, 5},
+      {true, 255, 255, {4, 3}, {0, 5}, SCP_NOT_AVAILABLE, 255, 255},
+      {true, 255, 255, {4, 3, 1}, {0}, SCP_NOT_AVAILABLE, 255, 255},
+      {true, 1, 2, {4, 3}, {0, 5}, SCP_SET_OK, 0, 5},
+      {true, 1, 255, {4, 3, 2}, {5}, SCP_SET_OK, 1, 5},
       // The whole block carries the other settings too: not held back.
-      {255, 255, {4}, {}, SCP_SET_OK, 255, 255},
+      {true, 255, 255, {4}, {255, 255}, SCP_SET_OK, 255, 255},
+      {true, 1, 2, {4}, {0, 5}, SCP_SET_OK, 0, 5},
+      // Values an earlier UPS left in config.dat are forgotten when this one is attached.
+      {false, 1, 2, {4, 3}, {0, 5}, SCP_NOT_AVAILABLE, 255, 255},
+      {false, 1, 2, {4, 3, 2}, {5}, SCP_NOT_AVAILABLE, 255, 255},
+      {false, 255, 255, {4}, {0, 5}, SCP_SET_OK, 255, 255},
   };
   for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.carried << " " << int(c.alarm) << " " << c.key.size());
     scp.serial_queue.Clear();
+    scp.SetUpsOptionsCarried(true);
     scp.config.SetAudibleAlarm(c.alarm);
     scp.config.SetLowBatteryWarning(c.warning);
+    scp.config.SetLocation("Rack 4");
+    EXPECT_EQ(scp.SetUpsOptionsCarried(c.carried), !c.carried && c.alarm != 255);
     Bytes data = c.data;
     if (c.key.size() == 1) {
-      ASSERT_EQ(scp.config.ConvertMessage(data, KT_ScpMessage(SCP_GET, {4})), 1);
+      ConfigBlock image;
+      image.SetAudibleAlarm(c.data[0]);
+      image.SetLowBatteryWarning(c.data[1]);
+      image.SetLocation("Rack 9");
+      ASSERT_EQ(image.ConvertMessage(data, KT_ScpMessage(SCP_GET, {4})), 1);
       data = Decode(data).data;
     }
     ASSERT_EQ(Execute(SCP_SET, c.key, data), 1);
-    EXPECT_EQ(StatusCode(reply), c.code) << int(c.alarm) << " " << c.key.size();
+    EXPECT_EQ(StatusCode(reply), c.code);
     EXPECT_EQ(scp.config.GetAudibleAlarm(), c.alarmAfter);
     EXPECT_EQ(scp.config.GetLowBatteryWarning(), c.warningAfter);
+    EXPECT_EQ(scp.config.GetLocation().value_or(""), c.key.size() == 1 ? "Rack 9" : "Rack 4");
     EXPECT_EQ(scp.serial_queue.GetCount(), c.code == SCP_SET_OK ? 1 : 0);
+  }
+}
+
+// The timing branch alone travels in the format of the agent whose UPS information the object
+// holds, whatever the peer version: a fresh agent takes and gives it; one that cannot carry it
+// answers "Set Failed" rather than dropping the values. The whole block keeps the peer's rule.
+TEST_F(ScpObject, TimingBranchAloneTravelsInTheAgentsFormat) {
+  const Bytes timing{0, 0, 0, 5, 0, 0, 0, 60};
+  const struct {
+    int agentSecond;  // the UPS information's software version (255: not known)
+    int peerSecond;
+    Bytes key, data;
+    int code;
+    uint32_t polling, timeout;
+  } kCases[] = {
+      {1, 0, {4, 12}, timing, SCP_SET_OK, 5, 60},
+      {1, 0, {4, 12, 2}, {0, 0, 0, 60}, SCP_SET_OK, 0, 60},
+      {255, 1, {4, 12}, timing, SCP_SET_OK, 5, 60},
+      {255, 0, {4, 12}, timing, SCP_SET_FAILED, 0, 120},
+      {0, 0, {4, 12, 1}, {0, 0, 0, 5}, SCP_SET_FAILED, 0, 120},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.agentSecond << " " << c.peerSecond << " " << c.key.size());
+    scp.config.SetPollingInterval(0);
+    scp.config.SetCommTimeout(120);
+    scp.upsInfo.SetSoftwareVersion(c.agentSecond, 4);
+    SetPeerSoftwareVersion(static_cast<uint8_t>(c.peerSecond), 4);
+    ASSERT_EQ(Execute(SCP_SET, c.key, c.data), 1);
+    EXPECT_EQ(StatusCode(reply), c.code);
+    EXPECT_EQ(scp.config.GetPollingInterval(), c.polling);
+    EXPECT_EQ(scp.config.GetCommTimeout(), c.timeout);
+    ASSERT_EQ(Execute(SCP_GET, {4, 12}), 1);
+    KT_ScpMessage m = Decode(reply);
+    EXPECT_EQ(m.type, SCP_DATA);
+    const bool carried = c.agentSecond == 1 || c.peerSecond == 1;
+    EXPECT_EQ(m.data.size(), carried ? 8u : 0u);
+    // Whole-block replies stay as the peer reads them.
+    ASSERT_EQ(Execute(SCP_GET, {4}), 1);
+    Bytes whole = Decode(reply).data;
+    ConfigBlock peer;
+    ASSERT_EQ(peer.ConvertMessage(reply, KT_ScpMessage(SCP_GET, {4})), 1);
+    EXPECT_EQ(whole.size(), Decode(reply).data.size());
+    EXPECT_FALSE(scp.config.TimingOnWire() && c.peerSecond != 1);
   }
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "core/base/peer_version.h"
+#include "dialogs/frame/request_path.h"
 #include "dialogs/frame/trem_globals.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 #include "tests/support/snmp_peer.h"
@@ -83,6 +84,64 @@ TEST_F(NetworkAdapterConfigTest, ATimeOutNotAboveThePollingIntervalIsRefusedByUp
   auto lock = agent.scp().Lock();
   EXPECT_EQ(agent.scp().config.GetPollingInterval(), 60u);
   EXPECT_EQ(agent.scp().config.GetCommTimeout(), 61u);
+}
+
+// The timing fields show the agent's stored values also when the console has not read its UPS
+// information yet (the first request of a fresh console, as in Pommet), and OK sends only what
+// the user changed.
+TEST_F(NetworkAdapterConfigTest, StoredTimingIsShownAndOnlyChangedValuesAreSent) {
+  const struct {
+    bool fresh;            // the console has not read the UPS information
+    int polling, timeout;  // what the user leaves in the fields
+    std::vector<std::string> sets;
+  } kCases[] = {
+      {false, 5, 60, {}},
+      {true, 5, 60, {}},
+      {true, 10, 60, {"SET 4,12,1"}},
+      {false, 5, 90, {"SET 4,12,2"}},
+      {true, 10, 90, {"SET 4,12,1", "SET 4,12,2"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.fresh << " " << c.polling << "/" << c.timeout);
+    {
+      auto lock = agent.scp().Lock();
+      agent.scp().upsInfo.SetSoftwareVersion(1, 0);
+      agent.scp().config.SetPollingInterval(5);
+      agent.scp().config.SetCommTimeout(60);
+    }
+    agent.MarkAllFresh();
+    {
+      auto lock = gScp.Lock();
+      gScp.config.SetPollingInterval(0);
+      gScp.config.SetCommTimeout(120);
+      if (c.fresh) gScp.upsInfo.Reset();
+    }
+    if (c.fresh) {
+      ResetPeerSoftwareVersion();
+      // The call console's own first request, still on its way when the dialog opens.
+      ASSERT_EQ(RequestForHost(1, BLOCK_UPS_INFO, 0, 0), 1);
+    }
+    QPointer<CNetworkAdapterConfig> d = Open();
+    ASSERT_FALSE(d.isNull());
+    EXPECT_TRUE(d->TimingRead());
+    EXPECT_EQ(d->Control<QSpinBox>(IDC_NA_POLLING)->value(), 5);
+    EXPECT_EQ(d->Control<QSpinBox>(IDC_NA_TIMEOUT)->value(), 60);
+    agent.ClearReceived();
+    Timing(d, c.polling, c.timeout);
+    boxes.QueueAnswer(IDNO);  // "Password not verified, Still Save ?": the timing is sent before
+    d->OnOK();
+    link.PumpIdle();
+    std::vector<std::string> sets = Sets();
+    std::sort(sets.begin(), sets.end());
+    EXPECT_EQ(sets, c.sets);
+    {
+      auto lock = agent.scp().Lock();
+      EXPECT_EQ(agent.scp().config.GetPollingInterval(), static_cast<uint32_t>(c.polling));
+      EXPECT_EQ(agent.scp().config.GetCommTimeout(), static_cast<uint32_t>(c.timeout));
+    }
+    d->OnCancel();
+    link.PumpIdle();
+  }
 }
 
 TEST_F(NetworkAdapterConfigTest, UnverifiedPasswordsAreSavedOnlyAfterYes) {

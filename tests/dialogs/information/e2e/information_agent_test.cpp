@@ -10,7 +10,9 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QThread>
+#include <csignal>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,11 +44,15 @@ class InformationAgentTest : public TremTest {
     gnCommMode = 0;
     gScp.requestTable.ResetCursor();
   }
+  // Starts the agent and waits for this run's network thread and `ready` (the trace of an
+  // earlier run in the same directory stays in front).
   bool StartAgent(AgentProcess& vigil, const std::vector<std::string>& args, const char* ready) {
+    const size_t before = vigil.Stderr().size();
     if (!vigil.Start(args)) return false;
     return AgentProcess::WaitFor(
         [&] {
-          return Count(vigil.Stderr(), "NETWORK THREAD IS ALIVE") > 0 && Contains(vigil.Stderr(), ready);
+          const std::string run = vigil.Stderr().substr(before);
+          return Count(run, "NETWORK THREAD IS ALIVE") > 0 && Contains(run, ready);
         },
         120000);
   }
@@ -200,14 +206,16 @@ TEST_F(InformationAgentTest, AnEmptyAlarmQueueIsAnAnswer) {
 
 TEST_F(InformationAgentTest, UpsOptionsReachTheUpsOrAreOfferedForNoChange) {
   if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
-  // The Smart-UPS has no command for its options: they are unknown, offer no choice, and a
-  // SET of them anyway is not available. The BCM UPS reports them and takes a change.
-  for (const std::string mode : {"apc", "bcm"}) {
+  // The BCM UPS reports its options and takes a change. The Smart-UPS has no command for them:
+  // they are unknown and offer no choice, also with the BCM's values still in config.dat (one
+  // data directory for both), and a SET of them anyway is not available; a SET of the whole
+  // block applies the rest and leaves them unknown, and nothing of it reaches the UPS.
+  AgentProcess vigil;
+  for (const std::string mode : {"bcm", "apc"}) {
     SCOPED_TRACE(mode);
     const bool smart = mode == "apc";
     SimulatedUps ups(mode);
     ASSERT_TRUE(ups.ok()) << ups.error();
-    AgentProcess vigil;
     ASSERT_TRUE(StartAgent(vigil, {"-b", "-d", ups.device()}, "Inside SERIAL thread")) << vigil.Stderr();
     // The agent writes its UPS settings to the BCM UPS once after identifying it; a change
     // is tried after that, as a user would.
@@ -223,6 +231,15 @@ TEST_F(InformationAgentTest, UpsOptionsReachTheUpsOrAreOfferedForNoChange) {
       return n;
     };
     auto checked = [](CUpsConfiguration* d, int id) { return d->Control<QRadioButton>(id)->isChecked(); };
+    // Since the entry `from` of the Smart-UPS's log, the agent only read from it.
+    auto onlyReads = [&](size_t from) {
+      static const std::set<std::string> kReads = {"Y", "V", "n", "L", "B", "C",
+                                                   "F", "O", "P", "f", "j", "Q"};
+      for (const std::string& request : ups.Entries("REQ", from)) {
+        if (kReads.count(request) == 0) return false;
+      }
+      return ups.Entries("ACTION", from).empty();
+    };
 
     QPointer<CUpsConfiguration> d = OpenIdle<CUpsConfiguration>();
     ASSERT_FALSE(d.isNull()) << vigil.Stderr();
@@ -269,23 +286,64 @@ TEST_F(InformationAgentTest, UpsOptionsReachTheUpsOrAreOfferedForNoChange) {
       picture.show();
       Screenshot(&picture, "ups_options_apc_set_refused");
       boxes.Clear();
+
+      // The whole block, as the agent holds it, with known options and a new location: Set OK,
+      // the location is taken, the options stay unknown.
+      ASSERT_EQ(RequestForHost(1, BLOCK_CONFIG, 0, 0), 1);
+      ASSERT_TRUE(link_->PumpIdle(10000));
+      {
+        auto lock = gScp.Lock();
+        gScp.config.SetAudibleAlarm(0);
+        gScp.config.SetLowBatteryWarning(5);
+        gScp.config.SetLocation("Rack 9");
+      }
+      {
+        ScpQueueLock queue;
+        ASSERT_TRUE(queue.locked());
+        ASSERT_EQ(gScp.QueueRequest(4, 0, 0, 1), 1);
+      }
+      ASSERT_TRUE(link_->PumpIdle(10000));
+      EXPECT_EQ(boxes.Count(), 0) << "the agent answers Set OK";
+      {
+        auto lock = gScp.Lock();
+        gScp.config.SetLocation("");
+      }
+      ASSERT_EQ(RequestForHost(1, BLOCK_CONFIG, 3, 0), 1);
+      ASSERT_EQ(RequestForHost(1, BLOCK_CONFIG, 4, 0), 1);
+      ASSERT_TRUE(link_->PumpIdle(10000));
+      {
+        auto lock = gScp.Lock();
+        EXPECT_EQ(gScp.config.GetAudibleAlarm(), 255);
+        EXPECT_EQ(gScp.config.GetLowBatteryWarning(), 255);
+        EXPECT_EQ(gScp.config.GetLocation().value_or(""), "Rack 9");
+      }
+      EXPECT_TRUE(onlyReads(logFrom)) << testing::PrintToString(ups.LogSince(logFrom));
     } else {
       EXPECT_TRUE(ups.WaitForLog("ACTION audible alarm set to 0", logFrom, 15000));
       EXPECT_TRUE(ups.WaitForLog("ACTION low-battery warning set to 5", logFrom, 15000));
+      {
+        auto lock = gScp.Lock();
+        gScp.config.SetDefaults();
+      }
+      d = OpenIdle<CUpsConfiguration>();
+      ASSERT_FALSE(d.isNull());
+      EXPECT_TRUE(checked(d, CUpsConfiguration::IDC_ALARM_OFF));
+      EXPECT_TRUE(checked(d, CUpsConfiguration::IDC_WARN_5));
+      delete d.data();
     }
-    {
-      auto lock = gScp.Lock();
-      gScp.config.SetDefaults();
-    }
-    d = OpenIdle<CUpsConfiguration>();
-    ASSERT_FALSE(d.isNull());
-    EXPECT_EQ(d->AudibleUnknown(), smart);
-    EXPECT_EQ(d->WarningUnknown(), smart);
-    EXPECT_EQ(checked(d, CUpsConfiguration::IDC_ALARM_OFF), !smart);
-    EXPECT_EQ(checked(d, CUpsConfiguration::IDC_WARN_5), !smart);
     EXPECT_EQ(boxes.Count(), 0);
-    delete d.data();
+    // What the agent keeps for its next start: the BCM's new options; unknown ones on the
+    // Smart-UPS, whatever came in since.
     link_.reset();
+    vigil.Signal(SIGTERM);
+    ASSERT_EQ(vigil.Wait(30000), 0) << vigil.TraceDump();
+    ConfigBlock kept;
+    ASSERT_TRUE(ReadConfigFile(vigil.File("config.dat"), kept));
+    EXPECT_EQ(kept.GetAudibleAlarm(), smart ? 255 : 0);
+    EXPECT_EQ(kept.GetLowBatteryWarning(), smart ? 255 : 5);
+    if (smart) {
+      EXPECT_EQ(kept.GetLocation().value_or(""), "Rack 9");
+    }
   }
 }
 

@@ -7,10 +7,9 @@
 #include <QSpinBox>
 #include <QTest>
 #include <algorithm>
-#include <set>
 #include <csignal>
+#include <set>
 
-#include "core/scp/record_reader.h"
 #include "core/scp/record_writer.h"
 #include "core/scp/scp.h"
 #include "dialogs/frame/request_path.h"
@@ -100,14 +99,7 @@ class NetworkAdapterE2eTest : public trem_harness::TremTest {
   void StopAgentAndRead(KT_SCP& saved) {
     vigil.Signal(SIGTERM);
     ASSERT_GE(vigil.Wait(30000), 0) << Output();
-    // The agent's file: a format byte (200 + format), then the block in its file form.
-    std::vector<uint8_t> bytes = testing_support::ReadFileBytes(vigil.File("config.dat"));
-    ASSERT_GT(bytes.size(), 1u);
-    ASSERT_GT(bytes[0], kConfigFormatBase);
-    saved.config.SetFileConversion(true);
-    saved.config.SetFormatSelector(bytes[0] - kConfigFormatBase);
-    KT_RecordReader reader(bytes.data() + 1, bytes.size() - 1);
-    ASSERT_GE(saved.config.ConvertBlock(CONVERT_DECODE, nullptr, &reader), 0);
+    ASSERT_TRUE(ReadConfigFile(vigil.File("config.dat"), saved.config));
   }
 
   // Starts the agent again on its data directory (stopped by the caller) and asks it for its
