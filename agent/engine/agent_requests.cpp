@@ -218,9 +218,12 @@ void KT_Agent::HandleCommand(int command) {
       if (match) {
         ActivateNetworkShutdown();
       } else {
+        // The record goes to the event log file as it is added, as every other event does; the
+        // lock is held until it is there, so no console sees a record that a crash could lose.
         auto lock = scp_.Lock();
         const uint8_t event = EVENT_REMOTE_SHUTDOWN_FAILED;
-        scp_.eventLog.AddRecord(static_cast<uint32_t>(platform::Now()), 1, &event);
+        if (scp_.eventLog.AddRecord(static_cast<uint32_t>(platform::Now()), 1, &event))
+          services_.WriteEventLogFile();
         scp_.upsStatus.SetAlarm(ALARM_NET_CLIENT_PASSWORD);
       }
       break;

@@ -639,4 +639,44 @@ TEST_F(AgentSettingsTest, LogNamesTheAgentWillNotUseAreRefusedAndTheirFilesKept)
   EXPECT_GE(CountEvent(eventsInDefaultFile(), EVENT_ON_BATTERY), 1u);
 }
 
+// The record of a master's shutdown command with a wrong password is in the event log file
+// as soon as a console can see it: after a kill and a restart the agent still lists it.
+TEST_F(AgentSettingsTest, WrongMasterPasswordRecordSurvivesAKill) {
+  AgentProcess agent(AgentSettings(kAgentIp));
+  ASSERT_TRUE(agent.Start({"-b"}));
+  ASSERT_TRUE(WaitUntilServing(agent));
+  auto failedShutdowns = [&]() -> std::vector<LogRecord> {
+    std::optional<KT_ScpMessage> data;
+    for (int attempt = 0; attempt < 20 && !(data && data->type == SCP_DATA); ++attempt) {
+      data = Ask(*console_, kAgentIp, GetFrame({BLOCK_EVENT_LOG, 1}));
+    }
+    KT_SCP seen;
+    std::vector<uint8_t> none;
+    if (!data || data->type != SCP_DATA || seen.eventLog.ConvertMessage(none, *data) < 0) return {};
+    std::vector<LogRecord> found;
+    for (const LogRecord& r : seen.eventLog.Records()) {
+      if (r.data == std::vector<uint8_t>{EVENT_REMOTE_SHUTDOWN_FAILED}) found.push_back(r);
+    }
+    return found;
+  };
+
+  KT_SCP master;
+  master.commandBlock.SetPassword("Wrong9");
+  const auto answer = Ask(*console_, kAgentIp, SetFrameOf(master, {BLOCK_COMMAND, COMMAND_NETWORK_SHUTDOWN}));
+  ASSERT_TRUE(answer) << agent.TraceDump();
+  std::vector<LogRecord> seen;
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return !(seen = failedShutdowns()).empty(); }, 20000))
+      << agent.TraceDump();
+
+  agent.Signal(SIGKILL);
+  ASSERT_EQ(agent.Wait(30000), 128 + SIGKILL);
+  const size_t served = Count(agent.Stderr(), "NETWORK THREAD IS ALIVE");
+  ASSERT_TRUE(agent.Start({"-b"}));
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Count(agent.Stderr(), "NETWORK THREAD IS ALIVE") > served; },
+                                    30000));
+  EXPECT_EQ(failedShutdowns(), seen) << agent.TraceDump();
+  agent.Signal(SIGTERM);
+  EXPECT_EQ(agent.Wait(60000), 0);
+}
+
 }  // namespace
