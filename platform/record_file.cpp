@@ -309,11 +309,12 @@ bool RecordFile::Exists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-FileResult RecordFile::Read(const std::string& path, std::vector<uint8_t>& out, Open mode, size_t maxSize) {
+FileResult RecordFile::Read(const std::string& path, std::vector<uint8_t>& out, Open mode, size_t maxSize,
+                            Links links) {
   out.clear();
   if (path.empty()) return Fail(FileStatus::kNotUsable, ENOENT);
   // O_NONBLOCK keeps a FIFO of that name from blocking the open; it is refused below.
-  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (links == Links::kRefuse ? O_NOFOLLOW : 0);
   int raw = ::open(path.c_str(), flags);
   if (raw < 0 && errno == ENOENT && mode == Open::kCreateIfMissing) {
     raw = ::open(path.c_str(), flags | O_CREAT, 0644);
@@ -358,11 +359,24 @@ FileResult RecordFile::Read(const std::string& path, std::vector<uint8_t>& out, 
   return FileResult{};
 }
 
-FileResult RecordFile::Replace(const std::string& path, std::span<const uint8_t> data) {
+FileResult RecordFile::Replace(const std::string& path, std::span<const uint8_t> data, Links links) {
   if (path.empty()) return Fail(FileStatus::kOpenFailed, ENOENT);
-  const std::string target = ResolveTarget(path);
+  const bool follow = links == Links::kFollow;
+  if (!follow) {
+    // Only a regular file of that name is replaced; a link is left as it is, and so is the
+    // file it points to.
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) == 0) {
+      if (!S_ISREG(st.st_mode)) return Fail(FileStatus::kNotUsable, S_ISLNK(st.st_mode) ? ELOOP : EINVAL);
+    } else if (errno != ENOENT) {
+      return Fail(FileStatus::kNotUsable, errno);
+    }
+  }
+  const std::string target = follow ? ResolveTarget(path) : path;
   std::string tmp = target + ".tmp-XXXXXX";
-  Fd fd(::mkostemp(tmp.data(), O_CLOEXEC));
+  // mkostemp creates the file exclusively, which never goes through a link; O_NOFOLLOW says
+  // so once more.
+  Fd fd(::mkostemp(tmp.data(), O_CLOEXEC | (follow ? 0 : O_NOFOLLOW)));
   if (fd.get() < 0) return Fail(FileStatus::kOpenFailed, errno);
 
   auto abandon = [&](FileStatus s) {
@@ -372,7 +386,7 @@ FileResult RecordFile::Replace(const std::string& path, std::span<const uint8_t>
   };
 
   struct stat old{};
-  if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+  if ((follow ? ::stat(target.c_str(), &old) : ::lstat(target.c_str(), &old)) == 0 && S_ISREG(old.st_mode)) {
     ::fchmod(fd.get(), old.st_mode & 07777);
     // Keep the owner too where allowed (an agent running as root rewriting a user's file).
     if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
@@ -393,7 +407,7 @@ FileResult RecordFile::Replace(const std::string& path, std::span<const uint8_t>
 
 FileResult RecordFile::Truncate(const std::string& path) {
   if (path.empty()) return Fail(FileStatus::kMissing, ENOENT);
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
   if (fd.get() < 0) {
     const int err = errno;
     return Fail(err == ENOENT ? FileStatus::kMissing : FileStatus::kNotUsable, err);

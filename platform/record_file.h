@@ -147,20 +147,31 @@ class RecordFile {
     kCreateIfMissing,  // a missing file is created empty (the record files' open-for-update)
   };
 
+  // What a symbolic link at the path itself means (links among the path's directories are
+  // always followed).
+  enum class Links {
+    kFollow,  // the file it points to is read or replaced
+    kRefuse,  // the file is not usable (kNotUsable); nothing is read, written or created
+  };
+
   // True when the path names an existing regular file.
   static bool Exists(const std::string& path);
 
   // Reads the whole file into out (emptied first). A FIFO, device or directory is kNotUsable
   // and is never blocked on. A file above maxSize is kTooLarge and nothing is read.
   static FileResult Read(const std::string& path, std::vector<uint8_t>& out, Open mode = Open::kExisting,
-                         size_t maxSize = kDefaultMaxSize);
+                         size_t maxSize = kDefaultMaxSize, Links links = Links::kFollow);
 
   // Replaces the whole file with data, atomically (see the top of this file). An existing
-  // file keeps its permission bits; a new one gets 0644. A symbolic link is followed, so the
-  // file it points to is replaced and the link stays.
-  static FileResult Replace(const std::string& path, std::span<const uint8_t> data);
+  // file keeps its permission bits; a new one gets 0644. With kFollow a symbolic link is
+  // followed, so the file it points to is replaced and the link stays. With kRefuse a link, or
+  // anything else that is not a regular file, is kNotUsable and stays as it is; the temporary
+  // file is never opened through a link either.
+  static FileResult Replace(const std::string& path, std::span<const uint8_t> data,
+                            Links links = Links::kFollow);
 
-  // Empties an existing file in place (the file stays). kMissing when there is none.
+  // Empties an existing regular file in place (the file stays). kMissing when there is none; a
+  // symbolic link is never followed (kNotUsable).
   static FileResult Truncate(const std::string& path);
 };
 

@@ -33,9 +33,11 @@ std::string CTimeText(int64_t t) {
 KT_Agent::KT_Agent(KT_SCP& scp, KT_OSServices& services) : scp_(scp), services_(services) {
   Diag() << "KT_Agent::KT_Agent()\n";
   scp_.SetSetKeeper([this](int blockId, int branch) { return KeepSet(blockId, branch); });
+  scp_.SetSetCheck([this](int blockId, const KT_ScpMessage& message) { return CheckSet(blockId, message); });
 }
 
 KT_Agent::~KT_Agent() {
+  scp_.SetSetCheck(nullptr);
   scp_.SetSetKeeper(nullptr);
 }
 

@@ -27,6 +27,7 @@
 
 class KT_SCP;
 class KT_OSServices;
+struct KT_ScpMessage;
 
 // Texts of the agent's message boxes.
 inline constexpr const char* kCorruptedConfigText = "Corrupted Configuration files.\nUse Tavona/Fenn/Kessa to reconfigure.";
@@ -87,6 +88,11 @@ class KT_Agent : public KT_ErrorStatus {
   // write raises the software-error alarm and gives -1 ("Set Failed"); a block without a file
   // gives 1.
   int KeepSet(int blockId, int branch);
+  // The SCP object's set check (installed by the constructor): a SET of the configuration that
+  // would give a log a name the agent will not use as given (KT_Daemon::LogNameRefusal), or
+  // whose data does not decode, is refused, with the reason in the trace. A name the SET
+  // leaves as it is passes.
+  bool CheckSet(int blockId, const KT_ScpMessage& message);
 
   // Option fields.
   std::optional<std::string> deviceName;

@@ -11,6 +11,7 @@
 #include "core/base/ktdiag.h"
 #include "core/scp/scp.h"
 #include "platform/clock.h"
+#include "platform/system_log.h"
 
 namespace {
 
@@ -62,6 +63,38 @@ int KT_Agent::KeepSet(int blockId, int /*branch*/) {
     scp_.notify.SetLoaded();
   }
   return 1;
+}
+
+bool KT_Agent::CheckSet(int blockId, const KT_ScpMessage& message) {
+  if (blockId != BLOCK_CONFIG) return true;
+  ConfigBlock::LogNamesOfSet set;
+  if (!ConfigBlock::ReadLogNamesOfSet(message, set)) {
+    Diag() << "KT_Agent refused a SET of the log file names: its data cannot be decoded\n";
+    return false;
+  }
+  if (!set.event && !set.battery) return true;
+  // Runs under the SCP object's lock (ExecuteCommand holds it).
+  const std::optional<std::string> event = scp_.config.GetEventLogFileName();
+  const std::optional<std::string> battery = scp_.config.GetBatteryLogFileName();
+  const std::optional<std::string> newEvent = set.event ? set.eventName : event;
+  const std::optional<std::string> newBattery = set.battery ? set.batteryName : battery;
+  const struct {
+    AgentFile file;
+    bool changed;
+    const std::optional<std::string>& name;
+    const std::optional<std::string>& other;
+  } logs[] = {{FILE_EVENT_LOG, newEvent != event, newEvent, newBattery},
+              {FILE_BATTERY_LOG, newBattery != battery, newBattery, newEvent}};
+  for (const auto& log : logs) {
+    if (!log.changed) continue;
+    const std::string why = services_.LogNameRefusal(log.file, log.name, log.other);
+    if (why.empty()) continue;
+    Diag() << "KT_Agent refused the " << (log.file == FILE_EVENT_LOG ? "event" : "battery")
+           << " log file name \"" << platform::PrintableText(log.name.value_or(""), false) << "\": it " << why
+           << kendl;
+    return false;
+  }
+  return true;
 }
 
 void KT_Agent::ApplyConfigSet(int branch) {
@@ -185,9 +218,12 @@ void KT_Agent::HandleCommand(int command) {
       if (match) {
         ActivateNetworkShutdown();
       } else {
+        // The record goes to the event log file as it is added, as every other event does; the
+        // lock is held until it is there, so no console sees a record that a crash could lose.
         auto lock = scp_.Lock();
         const uint8_t event = EVENT_REMOTE_SHUTDOWN_FAILED;
-        scp_.eventLog.AddRecord(static_cast<uint32_t>(platform::Now()), 1, &event);
+        if (scp_.eventLog.AddRecord(static_cast<uint32_t>(platform::Now()), 1, &event))
+          services_.WriteEventLogFile();
         scp_.upsStatus.SetAlarm(ALARM_NET_CLIENT_PASSWORD);
       }
       break;

@@ -1,6 +1,10 @@
 #include "agent/engine/daemon.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -9,6 +13,7 @@
 #include "core/scp/record_writer.h"
 #include "core/scp/scp.h"
 #include "platform/record_file.h"
+#include "platform/service_settings.h"
 #include "platform/system_log.h"
 
 namespace {
@@ -106,7 +111,8 @@ int KT_Daemon::WriteFile(const std::vector<uint8_t>& buffer, const char* name) {
     LogError(ERR_DATA_FILES, kFnWriteFile, 3, 0);
     return -1;
   }
-  const platform::FileResult r = platform::RecordFile::Replace(name, buffer);
+  const platform::FileResult r =
+      platform::RecordFile::Replace(name, buffer, platform::RecordFile::Links::kRefuse);
   if (r) return 1;
   int code = 4;
   switch (r.status) {
@@ -128,7 +134,8 @@ int KT_Daemon::WriteFile(const std::vector<uint8_t>& buffer, const char* name) {
 int KT_Daemon::ReadFile(std::vector<uint8_t>& out, const char* name) {
   out.clear();
   const platform::FileResult r =
-      platform::RecordFile::Read(name, out, platform::RecordFile::Open::kExisting, kMaxRecordFileBytes);
+      platform::RecordFile::Read(name, out, platform::RecordFile::Open::kExisting, kMaxRecordFileBytes,
+                                 platform::RecordFile::Links::kRefuse);
   if (r.status == platform::FileStatus::kMissing) return 0;
   if (r.status == platform::FileStatus::kTooLarge) {
     LogError(ERR_DATA_FILES, kFnReadFile, 3, 0);
@@ -144,17 +151,109 @@ int KT_Daemon::ReadFile(std::vector<uint8_t>& out, const char* name) {
 std::string KT_Daemon::FileName(AgentFile file) {
   if (file != FILE_EVENT_LOG && file != FILE_BATTERY_LOG) return kFiles[file].defaultName;
   std::optional<std::string> configured;
+  std::optional<std::string> other;
   {
     auto lock = scp_.Lock();
-    configured = file == FILE_EVENT_LOG ? scp_.config.GetEventLogFileName() : scp_.config.GetBatteryLogFileName();
+    configured = scp_.config.GetEventLogFileName();
+    other = scp_.config.GetBatteryLogFileName();
+    if (file == FILE_BATTERY_LOG) std::swap(configured, other);
   }
-  if (!configured || configured->empty()) return kFiles[file].defaultName;
-  if (!IsAllowedLogFileName(*configured)) {
-    Diag() << "Log file name \"" << *configured << "\" is not a file of the data directory, using "
-           << kFiles[file].defaultName << kendl;
-    return kFiles[file].defaultName;
+  const char* fallback = kFiles[file].defaultName;
+  if (!configured || configured->empty() || *configured == fallback) return fallback;
+  const std::string why = LogNameRefusal(file, configured, other);
+  if (!why.empty()) {
+    Diag() << "Log file name \"" << platform::PrintableText(*configured, false) << "\" " << why << ", using "
+           << fallback << kendl;
+    return fallback;
   }
   return *configured;
+}
+
+namespace {
+
+std::string LowerCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// True when `path` names the file `name` of the working directory (the data directory),
+// whether or not that file exists.
+bool IsDataDirectoryFile(const std::string& path, const std::string& name) {
+  if (path.empty()) return false;
+  const size_t slash = path.rfind('/');
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (base != name) return false;
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  struct stat there{};
+  struct stat here{};
+  return ::stat(dir.c_str(), &there) == 0 && ::stat(".", &here) == 0 && there.st_dev == here.st_dev &&
+         there.st_ino == here.st_ino;
+}
+
+// The running program's own file.
+std::string ProgramPath() {
+  std::error_code ignored;
+  return std::filesystem::read_symlink("/proc/self/exe", ignored).string();
+}
+
+// True when the bytes are exactly a log file as the agent writes one: the record count twice,
+// then that many records of a time and one data byte (an event number for the event log),
+// and nothing after them. An empty file is an empty log.
+bool ReadsAsLog(AgentFile log, const std::vector<uint8_t>& data) {
+  if (data.empty()) return true;
+  platform::ByteReader in(data);
+  uint16_t listed = 0;
+  uint16_t count = 0;
+  if (!in.GetU16BE(listed) || !in.GetU16BE(count) || listed != count) return false;
+  for (int i = 0; i < count; ++i) {
+    uint32_t time = 0;
+    uint8_t length = 0;
+    uint8_t value = 0;
+    if (!in.GetU32BE(time) || !in.GetU8(length) || length != 1 || !in.GetU8(value)) return false;
+    if (log == FILE_EVENT_LOG && value > kLastEventId) return false;
+  }
+  return in.AtEnd();
+}
+
+}  // namespace
+
+std::string KT_Daemon::LogNameRefusal(AgentFile log, const std::optional<std::string>& name,
+                                      const std::optional<std::string>& otherName) {
+  const bool event = log == FILE_EVENT_LOG;
+  if (!name || !IsAllowedLogFileName(*name)) {
+    return name && IsReservedAgentFileName(*name) ? "is the name of another of the agent's files"
+                                                  : "is not a plain file name of the data directory";
+  }
+  const std::string lower = LowerCase(*name);
+  const char* otherDefault = event ? kBatteryLogFileName : kEventLogFileName;
+  if (lower == otherDefault || (otherName && lower == LowerCase(*otherName))) {
+    return event ? "is the name of the battery log" : "is the name of the event log";
+  }
+  if (IsDataDirectoryFile(platform::ServiceSettingsPath(), *name) ||
+      IsDataDirectoryFile(platform::GetServiceSettings().traceFile, *name) ||
+      IsDataDirectoryFile(ProgramPath(), *name)) {
+    return "is the name of another of the agent's files";
+  }
+
+  struct stat st{};
+  if (::lstat(name->c_str(), &st) != 0) {
+    if (errno == ENOENT) return {};  // a new file
+    return std::string("cannot be examined (") + std::strerror(errno) + ")";
+  }
+  if (S_ISLNK(st.st_mode)) return "is a symbolic link";
+  if (S_ISDIR(st.st_mode)) return "is a directory";
+  if (!S_ISREG(st.st_mode)) return "is not a regular file";
+  if ((st.st_mode & 0111) != 0) return "is an executable file";
+  std::vector<uint8_t> data;
+  const platform::FileResult r =
+      platform::RecordFile::Read(*name, data, platform::RecordFile::Open::kExisting, kMaxRecordFileBytes,
+                                 platform::RecordFile::Links::kRefuse);
+  if (!r) return std::string("cannot be read (") + platform::FileStatusText(r.status) + ")";
+  if (!ReadsAsLog(log, data))
+    return event ? "does not read as an event log" : "does not read as a battery log";
+  return {};
 }
 
 bool KT_Daemon::FileOfBlock(int blockId, AgentFile& file) {
@@ -243,7 +342,7 @@ int KT_Daemon::ReadBlockFile(AgentFile file) {
       }
     }
     LogError(ERR_DATA_FILES, entry.readFunction, kCodeCannotDecode, 0);
-    platform::RecordFile::Replace(name + ".bad", data);
+    platform::RecordFile::Replace(name + ".bad", data, platform::RecordFile::Links::kRefuse);
     ReportDamagedFile(name, "its data cannot be decoded");
     return -1;
   }

@@ -15,9 +15,10 @@
 //
 // Files live in the working directory (the agent's data directory). Every write replaces the
 // whole file atomically (platform::RecordFile::Replace): a crash leaves the old or the new
-// file, never a mix. A file that cannot be decoded leaves its block as it was before the read
-// (its defaults at start), is reported to the trace and the system log, and is kept beside as
-// "<name>.bad"; the other files are not affected.
+// file, never a mix. A symbolic link under a record file's name is never followed: such a
+// file can be neither read nor written. A file that cannot be decoded leaves its block as it
+// was before the read (its defaults at start), is reported to the trace and the system log,
+// and is kept beside as "<name>.bad"; the other files are not affected.
 //
 // Error records: class 22; WriteFile function 1 (1 cannot open, 3 empty buffer, 4 write
 // failed, 5 flush failed), ReadFile function 2 (1 not usable, 3 too large), the readers
@@ -35,6 +36,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -127,8 +129,17 @@ class KT_Daemon : public KT_ErrorStatus {
   int ReadBatteryInfoFile();
   int WriteAgentFile(AgentFile file);
   int ReadAgentFile(AgentFile file);
-  // The name a file has now (the logs' names come from block 4).
+  // The name a file has now. The logs' names come from block 4; a configured name that
+  // LogNameRefusal refuses gives the log's default name, and the trace says why.
   std::string FileName(AgentFile file);
+  // Why the agent will not keep a log (FILE_EVENT_LOG or FILE_BATTERY_LOG) under `name` while
+  // the other log is named `otherName`; empty when it will. Refused: anything but a plain file
+  // name; a name of another of the agent's files (IsReservedAgentFileName, the other log's
+  // name or default name, the settings file, the trace file, the running program); a name
+  // whose file exists but is not a log of that kind (a symbolic link, a directory or other
+  // special file, an executable, or a file that does not read exactly as such a log).
+  std::string LogNameRefusal(AgentFile log, const std::optional<std::string>& name,
+                             const std::optional<std::string>& otherName);
   // The record file that keeps a block; false for a block that has none.
   static bool FileOfBlock(int blockId, AgentFile& file);
 

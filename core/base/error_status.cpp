@@ -42,14 +42,15 @@ bool WriteAll(int fd, const unsigned char* p, size_t n, off_t at) {
 void AppendErrorLog(int32_t errClass, int32_t func, int32_t errCode, int32_t sysError) {
   const int saved_errno = errno;
   std::lock_guard<std::mutex> lock(g_log_mutex);
-  int fd = ::open(kErrorLogName, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // Never through a link planted under the log's name, nor into a FIFO or device.
+  int fd = ::open(kErrorLogName, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) {
     errno = saved_errno;
     return;
   }
   if (::flock(fd, LOCK_EX) == 0) {
     struct stat st{};
-    if (::fstat(fd, &st) == 0) {
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
       unsigned char rec[20];
       PutLe32(rec, static_cast<int32_t>(platform::Now()));
       if (st.st_size <= kErrorLogLimit) {

@@ -3,9 +3,27 @@
 #include <cstring>
 #include <new>
 #include <set>
+#include <string_view>
 
 #include "core/base/peer_version.h"
 #include "core/scp/ups_info_block.h"
+
+bool IsReservedAgentFileName(const std::string& name) {
+  static const std::set<std::string> kReserved = {
+      "config.dat", "sch_shut.dat", "loadbank.dat", "batt_tst.dat", "notify.dat", "bat_info.dat",
+      "error.dat",  "setup.dat",    "mib.txt",      "tremmail.txt", "mail.conf",  "vigilnt.conf",
+      "vigilnt",    "vigil95",      "tremmail",     "saver"};
+  std::string lower = name;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  constexpr std::string_view kKeptCopy = ".bad";
+  if (lower.size() >= kKeptCopy.size() &&
+      lower.compare(lower.size() - kKeptCopy.size(), kKeptCopy.size(), kKeptCopy) == 0) {
+    return true;
+  }
+  return kReserved.count(lower) != 0;
+}
 
 bool IsAllowedLogFileName(const std::string& name) {
   if (name.empty() || name.size() > 64 || name.front() == '.') return false;
@@ -14,15 +32,7 @@ bool IsAllowedLogFileName(const std::string& name) {
                     c == '_' || c == '-';
     if (!ok) return false;
   }
-  // The agent's own record and settings files.
-  static const std::set<std::string> kReserved = {"config.dat",   "sch_shut.dat", "loadbank.dat", "batt_tst.dat",
-                                                  "notify.dat",   "bat_info.dat", "error.dat",    "setup.dat",
-                                                  "mib.txt",      "tremmail.txt", "mail.conf"};
-  std::string lower = name;
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return kReserved.count(lower) == 0;
+  return !IsReservedAgentFileName(name);
 }
 
 namespace {
@@ -205,6 +215,24 @@ int ConfigBlock::SetLowBatteryWarning(uint8_t v) { return Store(low_battery_warn
 int ConfigBlock::SetPoweredDevices(const char* text) { return StoreText(powered_devices_, text, FN_POWERED_DEVICES, 4, 1); }
 int ConfigBlock::SetLocation(const char* text) { return StoreText(location_, text, FN_LOCATION, 4, 2); }
 int ConfigBlock::SetEventLogFileName(const char* text) { return StoreText(event_log_name_, text, FN_EVENT_LOG_NAME, 5, 1); }
+
+bool ConfigBlock::ReadLogNamesOfSet(const KT_ScpMessage& set, LogNamesOfSet& out) {
+  out = LogNamesOfSet();
+  const int branch = set.KeyByte(kScpKeyBranch);
+  const int field = set.KeyByte(kScpKeyField);
+  const bool whole = branch == 0;
+  const bool event = whole || (branch == 5 && (field == 0 || field == 1));
+  const bool battery = whole || (branch == 6 && (field == 0 || field == 2));
+  if (!event && !battery) return true;
+  ConfigBlock scratch;
+  std::vector<uint8_t> none;
+  if (scratch.ConvertMessage(none, set) < 0) return false;
+  out.event = event;
+  out.battery = battery;
+  if (event) out.eventName = scratch.event_log_name_;
+  if (battery) out.batteryName = scratch.battery_log_name_;
+  return true;
+}
 
 int ConfigBlock::SetEventLogSize(uint16_t records) { return Store(event_log_size_, records, 5, 2); }
 int ConfigBlock::SetBatteryLogSize(uint8_t records) { return Store(battery_log_size_, records, 6, 1); }

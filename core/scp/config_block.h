@@ -67,9 +67,15 @@ inline constexpr uint8_t kConfigUnset8 = 255;
 // True when `name` may name one of the log files that the consoles configure (branch 5's event
 // log, branch 6's battery log): the agent keeps them only as a plain file name in its data
 // directory (letters, digits, '.', '_', '-'; not starting with '.'; at most 64 characters)
-// that is not one of its other files. The agent falls back to its default name for any other
-// name, so the consoles refuse it before sending.
+// that is not one of its other files (IsReservedAgentFileName). The agent refuses a SET of any
+// other name and falls back to its default name for a stored one, so the consoles refuse it
+// before sending.
 bool IsAllowedLogFileName(const std::string& name);
+// True for the names, in any letter case, of the agent's other files in its data directory:
+// the record files but the two logs, error.dat, setup.dat, mib.txt, the mail files, the
+// settings file's default name, the programs the agent is or runs, and the kept copies of
+// damaged files ("NAME.bad").
+bool IsReservedAgentFileName(const std::string& name);
 
 class ConfigBlock : public KT_Block {
  public:
@@ -158,6 +164,17 @@ class ConfigBlock : public KT_Block {
   int SetLocation(const char* text);
 
   // Branches 5 and 6.
+  // The log file names that a SET of this block would store: for each log, whether the SET
+  // carries its name (a whole-block SET, branch 5 or field 5.1, branch 6 or field 6.2) and the
+  // name it carries. The data is decoded into a scratch block, so that this one is not
+  // touched. False when the SET carries a name but its data does not decode.
+  struct LogNamesOfSet {
+    bool event = false;
+    std::optional<std::string> eventName;
+    bool battery = false;
+    std::optional<std::string> batteryName;
+  };
+  static bool ReadLogNamesOfSet(const KT_ScpMessage& set, LogNamesOfSet& out);
   std::optional<std::string> GetEventLogFileName() const { return event_log_name_; }
   int SetEventLogFileName(const char* text);
   uint16_t GetEventLogSize() const { return event_log_size_; }

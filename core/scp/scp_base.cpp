@@ -65,6 +65,11 @@ void KT_SCPBase::SetSetKeeper(SetKeeper keeper) {
   set_keeper_ = std::move(keeper);
 }
 
+void KT_SCPBase::SetSetCheck(SetCheck check) {
+  auto lock = Lock();
+  set_check_ = std::move(check);
+}
+
 KT_Block* KT_SCPBase::GetBlock(int blockId) const {
   if (blockId <= 0 || blockId >= static_cast<int>(blocks_.size())) return nullptr;
   return blocks_[blockId];
@@ -140,6 +145,7 @@ int KT_SCPBase::ExecuteCommand(KT_Block* block, const KT_ScpMessage& message, st
     }
     case SCP_SET: {
       if (!ValidateSet(message)) return Reply(message, reply, SCP_SET_REFUSED);
+      if (set_check_ && !set_check_(blockId, message)) return Reply(message, reply, SCP_SET_FAILED);
       std::vector<uint8_t> none;
       if (block->ConvertMessage(none, message) < 0) return Reply(message, reply, SCP_SET_FAILED);
       const int route = block->GetRoute(branch);

@@ -6,9 +6,11 @@
 // ExecuteCommand is the server logic for one decoded SCP message:
 //   GET     fresh branch: the addressed part as an SCP_DATA reply; stale: a read is queued by
 //           the branch's route and the answer is "Get Resend"
-//   SET     decoded into the block, made lasting by the set keeper (when one is installed),
-//           queued for the worker of the branch's route, "Set OK"; a keeper that fails
-//           makes the answer "Set Failed" (the request is queued all the same)
+//   SET     offered to the set check (when one is installed), which may refuse it ("Set
+//           Failed", nothing changed); decoded into the block, made lasting by the set keeper
+//           (when one is installed), queued for the worker of the branch's route, "Set OK";
+//           a keeper that fails makes the answer "Set Failed" (the request is queued all the
+//           same)
 //   DATA    decoded into the block (the block's status byte becomes 4, or 8 on failure)
 //   STATUS  the first data byte becomes the branch's received value and the block's status
 //           byte (8 when there is no data byte)
@@ -122,6 +124,14 @@ class KT_SCPBase : public KT_ErrorStatus {
   using SetKeeper = std::function<int(int blockId, int branch)>;
   void SetSetKeeper(SetKeeper keeper);
 
+  // What may refuse a SET before the block takes it: the agent judges there what only it can
+  // (a log file name against its data directory). Called under the object's lock with the
+  // SET's block id and message; false answers "Set Failed", and the block, the queues and the
+  // record files stay as they were. An empty check (the default) refuses nothing. Installed
+  // before the command servers start.
+  using SetCheck = std::function<bool(int blockId, const KT_ScpMessage& message)>;
+  void SetSetCheck(SetCheck check);
+
   // Contact time: stamp and return now; timed out when the stamp plus CommTimeout() lies before
   // now.
   int64_t TouchCommTime();
@@ -161,6 +171,7 @@ class KT_SCPBase : public KT_ErrorStatus {
   mutable std::recursive_mutex mutex_;
   std::array<KT_Block*, 256> blocks_{};
   SetKeeper set_keeper_;
+  SetCheck set_check_;
   std::atomic<int64_t> comm_time_;
   std::atomic<uint32_t> flags_{0};
   int64_t start_time_;

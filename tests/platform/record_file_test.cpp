@@ -194,6 +194,39 @@ TEST(RecordFileTest, ReplaceWritesWholeFileAndKeepsModeAndLinks) {
   EXPECT_EQ(RecordFile::Truncate("none.dat").status, FileStatus::kMissing);
 }
 
+// Told not to follow links, no operation reads, writes or creates anything through a link
+// under the file's name, dangling or not; nor does it replace a directory or a FIFO.
+TEST(RecordFileTest, LinksAreNotFollowedWhenRefused) {
+  TempDir dir;
+  WriteFileBytes("target.dat", Bytes{1, 2, 3});
+  std::filesystem::create_symlink("target.dat", "link.dat");
+  std::filesystem::create_symlink("missing.dat", "dangling.dat");
+  std::filesystem::create_directory("folder.dat");
+  ASSERT_EQ(::mkfifo("pipe.dat", 0644), 0);
+  for (const char* name : {"link.dat", "dangling.dat", "folder.dat", "pipe.dat"}) {
+    SCOPED_TRACE(name);
+    Bytes out{9};
+    const auto read = RecordFile::Read(name, out, RecordFile::Open::kCreateIfMissing,
+                                       RecordFile::kDefaultMaxSize, RecordFile::Links::kRefuse);
+    EXPECT_EQ(read.status, FileStatus::kNotUsable);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(RecordFile::Replace(name, Bytes{7}, RecordFile::Links::kRefuse).status, FileStatus::kNotUsable);
+    EXPECT_EQ(RecordFile::Truncate(name).status, FileStatus::kNotUsable);
+  }
+  EXPECT_EQ(ReadFileBytes("target.dat"), (Bytes{1, 2, 3}));
+  EXPECT_TRUE(std::filesystem::is_symlink("link.dat"));
+  EXPECT_FALSE(std::filesystem::exists("missing.dat"));
+  EXPECT_TRUE(std::filesystem::is_fifo("pipe.dat"));
+  // A regular file is replaced as ever, and a new one created.
+  ASSERT_TRUE(RecordFile::Replace("target.dat", Bytes{4}, RecordFile::Links::kRefuse));
+  ASSERT_TRUE(RecordFile::Replace("new.dat", Bytes{5}, RecordFile::Links::kRefuse));
+  Bytes out;
+  ASSERT_TRUE(RecordFile::Read("target.dat", out, RecordFile::Open::kExisting, RecordFile::kDefaultMaxSize,
+                               RecordFile::Links::kRefuse));
+  EXPECT_EQ(out, Bytes{4});
+  EXPECT_EQ(ReadFileBytes("new.dat"), Bytes{5});
+}
+
 TEST(RecordFileTest, ConcurrentWritersAndReadersNeverSeeAMix) {
   TempDir dir;
   ASSERT_TRUE(RecordFile::Replace("shared.dat", Bytes(64 * 1024, 0)));

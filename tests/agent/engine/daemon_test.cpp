@@ -3,12 +3,17 @@
 #include "agent/engine/daemon.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
-#include "tests/agent/agent_fakes.h"
+#include <filesystem>
+#include <functional>
+#include <iterator>
+
 #include "core/scp/record_reader.h"
 #include "core/scp/record_writer.h"
 #include "platform/record_file.h"
 #include "platform/system_log.h"
+#include "tests/agent/agent_fakes.h"
 #include "tests/support/test_support.h"
 
 using testing_support::ReadFileBytes;
@@ -250,16 +255,68 @@ TEST_F(DaemonTest, EventLogKeepsTheNewestRecordsUpToTheConfiguredSize) {
   EXPECT_EQ(other.eventLog.Records().back().time, 5102u);
 }
 
-TEST_F(DaemonTest, ConfiguredLogNamesStayInsideTheDataDirectory) {
-  scp.config.SetEventLogFileName("events.dat");
-  EXPECT_EQ(services.FileName(FILE_EVENT_LOG), "events.dat");
-  for (const char* bad : {"../events.dat", "/etc/passwd", "config.dat", "NOTIFY.DAT", ".hidden", "a/b", ""}) {
-    scp.config.SetEventLogFileName(bad);
-    EXPECT_EQ(services.FileName(FILE_EVENT_LOG), kEventLogFileName) << bad;
+// A configured log name is used only when the agent may keep that log under it; any other
+// falls back to the default name, for the reason LogNameRefusal gives.
+TEST_F(DaemonTest, ConfiguredLogNamesTheAgentWillNotUseFallBackToTheDefault) {
+  const uint8_t aLog[] = {0, 1, 0, 1, 0, 0, 0, 9, 1, EVENT_ON_BATTERY};
+  auto file = [](std::vector<uint8_t> bytes, mode_t mode = 0644) {
+    return [bytes, mode](const char* name) {
+      WriteFileBytes(name, bytes);
+      ::chmod(name, mode);
+    };
+  };
+  const std::vector<uint8_t> log(std::begin(aLog), std::end(aLog));
+  std::vector<uint8_t> unknownEvent = log;
+  unknownEvent.back() = kLastEventId + 1;
+  std::vector<uint8_t> tail = log;
+  tail.push_back(0);
+  const struct {
+    const char* name;
+    std::function<void(const char*)> plant;
+    const char* reason;  // empty: used as given
+  } kCases[] = {
+      {"events.dat", nullptr, ""},
+      {"empty.log", file({}), ""},
+      {"old.log", file(log), ""},
+      {"a/b", nullptr, "is not a plain file name of the data directory"},
+      {"NOTIFY.DAT", nullptr, "is the name of another of the agent's files"},
+      {"Battlog.dat", nullptr, "is the name of the battery log"},
+      {"mybatt.log", nullptr, "is the name of the battery log"},
+      {"link.log", [](const char* n) { std::filesystem::create_symlink("old.log", n); },
+       "is a symbolic link"},
+      {"run.log", file(log, 0750), "is an executable file"},
+      {"text.log", file({'h', 'i', '\n'}), "does not read as an event log"},
+      {"odd.log", file(unknownEvent), "does not read as an event log"},
+      {"tail.log", file(tail), "does not read as an event log"},
+  };
+  scp.config.SetBatteryLogFileName("mybatt.log");
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    if (c.plant) c.plant(c.name);
+    scp.config.SetEventLogFileName(c.name);
+    EXPECT_EQ(services.LogNameRefusal(FILE_EVENT_LOG, c.name, "mybatt.log"), c.reason);
+    EXPECT_EQ(services.FileName(FILE_EVENT_LOG), *c.reason ? kEventLogFileName : c.name);
   }
+  // A battery log reads as one with any result code, and its name may not be the event log's.
+  EXPECT_EQ(services.LogNameRefusal(FILE_BATTERY_LOG, "odd.log", "events.dat"), "");
+  EXPECT_EQ(services.LogNameRefusal(FILE_BATTERY_LOG, "logfile.dat", "events.dat"),
+            "is the name of the event log");
+  EXPECT_EQ(services.LogNameRefusal(FILE_BATTERY_LOG, "text.log", "events.dat"),
+            "does not read as a battery log");
+  // The fallback is written, and nothing beside the data directory.
   scp.config.SetBatteryLogFileName("../../battlog");
   ASSERT_EQ(services.WriteBatteryLogFile(), 1);
   EXPECT_TRUE(platform::RecordFile::Exists(kBatteryLogFileName));
+}
+
+// The record files are never read or written through a symbolic link.
+TEST_F(DaemonTest, RecordFilesAreNotFollowedThroughLinks) {
+  WriteFileBytes("elsewhere", {202, 1, 2});
+  std::filesystem::create_symlink("elsewhere", kConfigFileName);
+  EXPECT_EQ(services.ReadConfigFile(), 0);
+  EXPECT_EQ(services.WriteConfigFile(), -1);
+  EXPECT_EQ(ReadFileBytes("elsewhere"), (std::vector<uint8_t>{202, 1, 2}));
+  EXPECT_TRUE(std::filesystem::is_symlink(kConfigFileName));
 }
 
 TEST_F(DaemonTest, WriteFileRefusesAnEmptyBuffer) {

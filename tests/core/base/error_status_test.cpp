@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -64,6 +65,16 @@ TEST(ErrorLog, RecordFilledEvenWhenLogCannotBeWritten) {
   EXPECT_EQ(status.function, 4);
   EXPECT_EQ(status.code, 3);
   EXPECT_EQ(status.systemError, 99);
+}
+
+TEST(ErrorLog, NeverWritesThroughALink) {
+  TempDir dir;
+  WriteFileBytes("elsewhere", {1, 2, 3});
+  std::filesystem::create_symlink("elsewhere", "error.dat");
+  KT_ErrorStatus status;
+  status.LogError(15, 4, 3, 99);
+  EXPECT_EQ(ReadFileBytes("elsewhere"), (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_TRUE(std::filesystem::is_symlink("error.dat"));
 }
 
 TEST(ErrorLog, ConcurrentWritersNeverInterleaveRecords) {

@@ -273,7 +273,43 @@ TEST(ConfigBlockLogNames, OnlyPlainNamesOfTheDataDirectoryAreLogNames) {
       {".hidden", false},    {"/var/log/x.dat", false}, {"C:\\logs\\x", false},
       {"a b.dat", false},    {"NOTIFY.DAT", false},     {"config.dat", false},
       {"mail.conf", false},  {"error.dat", false},      {std::string(65, 'a'), false},
+      {"VigilNT", false},    {"saver", false},          {"notify.dat.bad", false},
+      {"bad.log", true},
   };
   for (const auto& [name, allowed] : kCases) EXPECT_EQ(IsAllowedLogFileName(name), allowed) << name;
   EXPECT_TRUE(IsAllowedLogFileName(std::string(64, 'a')));
+}
+
+// The names a SET would give the logs, by the part of the block it addresses; the block the
+// SET is meant for is not touched.
+TEST(ConfigBlockLogNames, ASetCarriesTheNamesOfThePartItAddresses) {
+  TempDir dir;  // the error log of the undecodable SET
+  KT_SCP image;
+  image.config.SetEventLogFileName("ev.log");
+  image.config.SetBatteryLogFileName("bt.log");
+  const struct {
+    Bytes key;
+    bool event;
+    bool battery;
+  } kCases[] = {
+      {{4}, true, true},        {{4, 0}, true, true},      {{4, 5}, true, false},
+      {{4, 5, 1}, true, false}, {{4, 5, 2}, false, false}, {{4, 6}, false, true},
+      {{4, 6, 2}, false, true}, {{4, 6, 1}, false, false}, {{4, 2}, false, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(::testing::PrintToString(c.key));
+    Bytes frame;
+    ASSERT_EQ(image.config.ConvertMessage(frame, KT_ScpMessage(SCP_GET, c.key)), 1);
+    KT_ScpMessage set;
+    ASSERT_EQ(DecodeScpFrame(frame.data(), frame.size(), set), 0);
+    set.type = SCP_SET;
+    ConfigBlock::LogNamesOfSet names;
+    ASSERT_TRUE(ConfigBlock::ReadLogNamesOfSet(set, names));
+    EXPECT_EQ(names.event, c.event);
+    EXPECT_EQ(names.battery, c.battery);
+    EXPECT_EQ(names.eventName, c.event ? std::optional<std::string>("ev.log") : std::nullopt);
+    EXPECT_EQ(names.batteryName, c.battery ? std::optional<std::string>("bt.log") : std::nullopt);
+  }
+  ConfigBlock::LogNamesOfSet names;
+  EXPECT_FALSE(ConfigBlock::ReadLogNamesOfSet(KT_ScpMessage(SCP_SET, {4, 5}, Bytes{9, 'x'}), names));
 }

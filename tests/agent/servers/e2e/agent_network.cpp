@@ -28,6 +28,35 @@ std::optional<KT_ScpMessage> Ask(testing_support::ScpConsole& console, const std
   return std::nullopt;
 }
 
+std::vector<std::optional<KT_ScpMessage>> AskAll(testing_support::ScpConsole& console, const std::string& ip,
+                                                 const std::vector<std::vector<uint8_t>>& requests,
+                                                 int timeoutMs) {
+  std::vector<std::optional<KT_ScpMessage>> answers(requests.size());
+  std::vector<std::vector<uint8_t>> keys(requests.size());
+  for (size_t i = 0; i < requests.size(); ++i) {
+    KT_ScpMessage sent;
+    DecodeScpFrame(requests[i].data(), requests[i].size(), sent);
+    keys[i] = sent.key;
+    if (!console.Send(ip, 7010, requests[i])) return answers;
+  }
+  size_t missing = requests.size();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (missing > 0 && std::chrono::steady_clock::now() < deadline) {
+    const auto bytes = console.Receive(200);
+    if (!bytes) continue;
+    const auto m = testing_support::Decode(*bytes);
+    if (!m) continue;
+    for (size_t i = 0; i < requests.size(); ++i) {
+      if (!answers[i] && keys[i] == m->key) {
+        answers[i] = m;
+        --missing;
+        break;
+      }
+    }
+  }
+  return answers;
+}
+
 std::vector<uint8_t> SetFrameOf(KT_SCP& image, std::vector<uint8_t> key) {
   std::vector<uint8_t> frame;
   auto lock = image.Lock();

@@ -23,6 +23,13 @@ bool WaitUntilServing(AgentProcess& agent);
 std::optional<KT_ScpMessage> Ask(testing_support::ScpConsole& console, const std::string& ip,
                                  const std::vector<uint8_t>& request, int timeoutMs = 15000);
 
+// Sends every request at once and waits (bounded) for an answer to each: the agent serves the
+// datagrams of a turn in order, so answers with one key are taken in the order their requests
+// went out. The answers in request order; nullopt where none came.
+std::vector<std::optional<KT_ScpMessage>> AskAll(testing_support::ScpConsole& console, const std::string& ip,
+                                                 const std::vector<std::vector<uint8_t>>& requests,
+                                                 int timeoutMs = 15000);
+
 // The SET frame of a part of a local SCP image (its encoded fields), as a console sends it.
 std::vector<uint8_t> SetFrameOf(KT_SCP& image, std::vector<uint8_t> key);
 

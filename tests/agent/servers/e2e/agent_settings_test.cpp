@@ -4,6 +4,7 @@
 // logs keep the records of every run, also through a run with a forced mode.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -38,6 +39,19 @@ bool ReadConfigFile(const AgentProcess& agent, KT_SCP& into) {
   InDirectory in(agent.Dir());
   KT_OSServices files(into);
   return files.ReadConfigFile() == 1;
+}
+
+// Prepares the agent's data directory for a run on the simulated UPS, with every event in
+// the event log; false when the files cannot be written.
+bool WatchTheSimulatedUps(const AgentProcess& agent, const testing_support::SimulatedUps& ups) {
+  KT_SCP image;
+  image.config.SetSerialDeviceName(ups.device().c_str());
+  image.config.SetBaudRate(3);
+  image.config.SetCommMode(COMM_SERIAL_NORMAL);
+  image.notify.SetDefaultActions();
+  InDirectory in(agent.Dir());
+  KT_OSServices files(image);
+  return files.WriteConfigFile() == 1 && files.WriteNotifyFile() == 1;
 }
 
 class AgentSettingsTest : public ::testing::Test {
@@ -343,17 +357,7 @@ TEST_F(AgentSettingsTest, RenamedLogsKeepEveryRunsRecordsAcrossRestartsAndAForce
   testing_support::SimulatedUps ups("apc");
   ASSERT_TRUE(ups.ok()) << ups.error();
   AgentProcess agent(AgentSettings(kAgentIp));
-  {
-    KT_SCP image;
-    image.config.SetSerialDeviceName(ups.device().c_str());
-    image.config.SetBaudRate(3);
-    image.config.SetCommMode(COMM_SERIAL_NORMAL);
-    image.notify.SetDefaultActions();  // every event goes to the event log
-    InDirectory in(agent.Dir());
-    KT_OSServices files(image);
-    ASSERT_EQ(files.WriteConfigFile(), 1);
-    ASSERT_EQ(files.WriteNotifyFile(), 1);
-  }
+  ASSERT_TRUE(WatchTheSimulatedUps(agent, ups));
   // What the agent answers a GET of a log with (bounded; "Get Resend" asks again).
   auto logOf = [&](uint8_t blockId) -> std::vector<LogRecord> {
     std::optional<KT_ScpMessage> data;
@@ -429,6 +433,250 @@ TEST_F(AgentSettingsTest, RenamedLogsKeepEveryRunsRecordsAcrossRestartsAndAForce
   EXPECT_EQ(onDisk.config.GetEventLogFileName().value_or(""), kEvents);
   EXPECT_EQ(onDisk.config.GetBatteryLogFileName().value_or(""), kBatteryLog);
   EXPECT_EQ(onDisk.config.GetSerialDeviceName().value_or(""), ups.device());
+}
+
+// What can be seen of a file without following a link: its type, and its bytes (a regular
+// file) or where it points (a link).
+struct FileState {
+  std::filesystem::file_type type = std::filesystem::file_type::none;
+  std::vector<uint8_t> bytes;
+  std::string target;
+  bool operator==(const FileState&) const = default;
+};
+
+void PrintTo(const FileState& s, std::ostream* os) {
+  *os << "type " << static_cast<int>(s.type) << ", " << s.bytes.size() << " bytes";
+  if (!s.target.empty()) *os << ", -> " << s.target;
+}
+
+FileState StateOf(const std::string& path) {
+  FileState s;
+  s.type = std::filesystem::symlink_status(path).type();
+  if (s.type == std::filesystem::file_type::regular) s.bytes = testing_support::ReadFileBytes(path);
+  if (s.type == std::filesystem::file_type::symlink) s.target = std::filesystem::read_symlink(path).string();
+  return s;
+}
+
+// A log name that the agent will not use as given, the file it would have written over (in
+// the data directory unless the path says otherwise; none when empty), and what puts that
+// file there.
+struct RefusedLogName {
+  const char* what;
+  std::string name;
+  std::vector<uint8_t> branches;  // 5 the event log, 6 the battery log
+  std::string victim;
+  std::function<void(const std::string& path)> plant;
+};
+
+// The agent runs from its data directory, as an agent run as root without a data directory
+// does. Every SET of a log name it will not use as given is answered "Set Failed", a GET after
+// it still shows the default names, and every file those names name keeps its bytes through an
+// outage and the agent's exit; a stored name whose file has since become a link falls back to
+// the default name, and the trace says so.
+TEST_F(AgentSettingsTest, LogNamesTheAgentWillNotUseAreRefusedAndTheirFilesKept) {
+  testing_support::SimulatedUps ups("apc");
+  ASSERT_TRUE(ups.ok()) << ups.error();
+  testing_support::TempDir outside(false);
+  AgentProcess agent(AgentSettings(kAgentIp));
+  const std::string conf = agent.File("VigilNT.conf");
+  testing_support::WriteFileText(
+      conf, testing_support::ReadFileText(conf) + "trace_file = " + agent.File("agent.trace") + "\n");
+  std::filesystem::copy_file(VIGILNT_PROGRAM, agent.File("VigilNT"));
+  agent.UseProgram(agent.File("VigilNT"));
+  ASSERT_TRUE(WatchTheSimulatedUps(agent, ups));
+  // Bytes that read as a log of either kind: one record of event 3, a battery result of 3.
+  std::vector<uint8_t> aLog;
+  {
+    EventLogBlock log;
+    const uint8_t three = 3;
+    log.AddRecord(1700000000u, 1, &three);
+    ASSERT_TRUE(WriteBlockFile(outside.File("a.log"), log));
+    aLog = testing_support::ReadFileBytes(outside.File("a.log"));
+  }
+  auto text = [](const std::string& t) {
+    return [t](const std::string& path) { testing_support::WriteFileText(path, t); };
+  };
+  auto logBytes = [&](mode_t mode) {
+    return [&, mode](const std::string& path) {
+      testing_support::WriteFileBytes(path, aLog);
+      ::chmod(path.c_str(), mode);
+    };
+  };
+  const std::string target = outside.File("target.log");
+  const RefusedLogName cases[] = {
+      {"a file that does not read as a log",
+       "sshd_config",
+       {5, 6},
+       "sshd_config",
+       text("precious content\n")},
+      {"the agent's own program", "VigilNT", {5, 6}, "VigilNT", nullptr},
+      {"an executable that reads as a log", "helper", {5, 6}, "helper", logBytes(0755)},
+      {"a link to a log elsewhere",
+       "link.log",
+       {5, 6},
+       "link.log",
+       [&](const std::string& path) {
+         logBytes(0644)(target);
+         std::filesystem::create_symlink(target, path);
+       }},
+      {"a directory",
+       "folder.log",
+       {5, 6},
+       "folder.log",
+       [](const std::string& p) { std::filesystem::create_directory(p); }},
+      {"a FIFO", "pipe.log", {5, 6}, "pipe.log", [](const std::string& p) { ::mkfifo(p.c_str(), 0644); }},
+      {"the settings file", "VigilNT.conf", {5, 6}, "VigilNT.conf", nullptr},
+      {"the trace file", "agent.trace", {5, 6}, "agent.trace", logBytes(0644)},
+      {"the MIB file", "mib.txt", {5, 6}, "mib.txt", text("UPS-MIB DEFINITIONS ::= BEGIN\n")},
+      {"the configuration file", "config.dat", {5, 6}, "", nullptr},
+      {"a kept copy of a damaged file", "notify.dat.bad", {5, 6}, "notify.dat.bad", logBytes(0644)},
+      {"the battery log's name", "battlog.dat", {5}, "", nullptr},
+      {"the event log's name", "logfile.dat", {6}, "", nullptr},
+      {"an absolute name", outside.File("abs.log"), {5, 6}, outside.File("abs.log"), logBytes(0644)},
+      {"a name out of the data directory",
+       "../" + std::filesystem::path(outside.path()).filename().string() + "/up.log",
+       {5, 6},
+       outside.File("up.log"),
+       logBytes(0644)},
+      {"a name over 64 characters", std::string(65, 'n'), {5, 6}, std::string(65, 'n'), logBytes(0644)},
+      {"a name with a line end", "two\nlines.log", {5, 6}, "", nullptr},
+  };
+  auto pathOf = [&](const std::string& victim) {
+    return victim.front() == '/' ? victim : agent.File(victim);
+  };
+  std::vector<std::pair<std::string, FileState>> victims;
+  for (const RefusedLogName& c : cases) {
+    if (c.victim.empty()) continue;
+    if (c.plant) c.plant(pathOf(c.victim));
+    victims.emplace_back(pathOf(c.victim), StateOf(pathOf(c.victim)));
+  }
+  victims.emplace_back(target, StateOf(target));
+  auto expectVictimsKept = [&](const char* when) {
+    for (const auto& [path, before] : victims) EXPECT_EQ(StateOf(path), before) << path << " " << when;
+  };
+
+  ASSERT_TRUE(agent.Start({"-b"}));
+  ASSERT_TRUE(WaitUntilServing(agent)) << agent.TraceDump();
+  auto namesNow = [&] {
+    KT_SCP seen;
+    std::vector<uint8_t> none;
+    for (uint8_t branch : {5, 6}) {
+      const auto data = GetConfig(branch);
+      EXPECT_TRUE(data) << agent.TraceDump();
+      if (data) {
+        EXPECT_GE(seen.config.ConvertMessage(none, *data), 0);
+      }
+    }
+    return std::pair(seen.config.GetEventLogFileName().value_or("(none)"),
+                     seen.config.GetBatteryLogFileName().value_or("(none)"));
+  };
+  const auto defaults = std::pair(std::string(kEventLogFileName), std::string(kBatteryLogFileName));
+  // All the SETs at once: the agent serves them in one or two turns.
+  std::vector<std::vector<uint8_t>> sets;
+  std::vector<std::string> what;
+  for (const RefusedLogName& c : cases) {
+    for (uint8_t branch : c.branches) {
+      KT_SCP image;
+      if (branch == 5) image.config.SetEventLogFileName(c.name.c_str());
+      if (branch == 6) image.config.SetBatteryLogFileName(c.name.c_str());
+      sets.push_back(SetFrameOf(image, {4, branch}));
+      what.push_back(std::string(c.what) + ", branch " + std::to_string(branch));
+    }
+  }
+  const auto answers = AskAll(*console_, kAgentIp, sets);
+  for (size_t i = 0; i < sets.size(); ++i) {
+    SCOPED_TRACE(what[i]);
+    ASSERT_TRUE(answers[i]) << agent.TraceDump();
+    EXPECT_EQ(answers[i]->data, std::vector<uint8_t>{SCP_SET_FAILED});
+  }
+  // A whole-block SET that gives both logs one name changes nothing at all, its other
+  // settings included.
+  {
+    KT_SCP image;
+    image.config.SetEventLogFileName("same.log");
+    image.config.SetBatteryLogFileName("same.log");
+    image.config.SetOsShutdownTime(77);
+    const auto answer = Ask(*console_, kAgentIp, SetFrameOf(image, {4}));
+    ASSERT_TRUE(answer) << agent.TraceDump();
+    EXPECT_EQ(answer->data, std::vector<uint8_t>{SCP_SET_FAILED});
+    const auto delays = GetConfig(2);
+    ASSERT_TRUE(delays);
+    KT_SCP seen;
+    std::vector<uint8_t> none;
+    ASSERT_GE(seen.config.ConvertMessage(none, *delays), 0);
+    EXPECT_EQ(seen.config.GetOsShutdownTime(), 120);
+  }
+  EXPECT_EQ(namesNow(), defaults);
+  expectVictimsKept("after the SETs");
+
+  // A name taken, whose file then becomes a link: the agent writes the default file instead.
+  {
+    KT_SCP image;
+    image.config.SetEventLogFileName("kept.log");
+    const auto answer = Ask(*console_, kAgentIp, SetFrameOf(image, {4, 5}));
+    ASSERT_TRUE(answer) << agent.TraceDump();
+    ASSERT_EQ(answer->data, std::vector<uint8_t>{SCP_SET_OK});
+    EXPECT_EQ(namesNow().first, "kept.log");
+    std::filesystem::create_symlink(target, agent.File("kept.log"));
+    victims.emplace_back(agent.File("kept.log"), StateOf(agent.File("kept.log")));
+  }
+  auto eventsInDefaultFile = [&] {
+    EventLogBlock log;
+    return ReadBlockFile(agent.File(kEventLogFileName), log) ? RecordsOf(log) : std::vector<LogRecord>{};
+  };
+  ASSERT_TRUE(ups.Do("mains fail"));
+  ASSERT_TRUE(
+      AgentProcess::WaitFor([&] { return CountEvent(eventsInDefaultFile(), EVENT_ON_BATTERY) > 0; }, 30000))
+      << agent.TraceDump();
+  ASSERT_TRUE(ups.Do("mains ok"));
+  EXPECT_TRUE(Contains(agent.Stderr(), "Log file name \"kept.log\" is a symbolic link, using logfile.dat"))
+      << agent.TraceDump();
+  expectVictimsKept("after an outage");
+
+  agent.Signal(SIGTERM);
+  ASSERT_EQ(agent.Wait(60000), 0) << agent.TraceDump();
+  expectVictimsKept("after the agent's exit");
+  EXPECT_GE(CountEvent(eventsInDefaultFile(), EVENT_ON_BATTERY), 1u);
+}
+
+// The record of a master's shutdown command with a wrong password is in the event log file
+// as soon as a console can see it: after a kill and a restart the agent still lists it.
+TEST_F(AgentSettingsTest, WrongMasterPasswordRecordSurvivesAKill) {
+  AgentProcess agent(AgentSettings(kAgentIp));
+  ASSERT_TRUE(agent.Start({"-b"}));
+  ASSERT_TRUE(WaitUntilServing(agent));
+  auto failedShutdowns = [&]() -> std::vector<LogRecord> {
+    std::optional<KT_ScpMessage> data;
+    for (int attempt = 0; attempt < 20 && !(data && data->type == SCP_DATA); ++attempt) {
+      data = Ask(*console_, kAgentIp, GetFrame({BLOCK_EVENT_LOG, 1}));
+    }
+    KT_SCP seen;
+    std::vector<uint8_t> none;
+    if (!data || data->type != SCP_DATA || seen.eventLog.ConvertMessage(none, *data) < 0) return {};
+    std::vector<LogRecord> found;
+    for (const LogRecord& r : seen.eventLog.Records()) {
+      if (r.data == std::vector<uint8_t>{EVENT_REMOTE_SHUTDOWN_FAILED}) found.push_back(r);
+    }
+    return found;
+  };
+
+  KT_SCP master;
+  master.commandBlock.SetPassword("Wrong9");
+  const auto answer = Ask(*console_, kAgentIp, SetFrameOf(master, {BLOCK_COMMAND, COMMAND_NETWORK_SHUTDOWN}));
+  ASSERT_TRUE(answer) << agent.TraceDump();
+  std::vector<LogRecord> seen;
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return !(seen = failedShutdowns()).empty(); }, 20000))
+      << agent.TraceDump();
+
+  agent.Signal(SIGKILL);
+  ASSERT_EQ(agent.Wait(30000), 128 + SIGKILL);
+  const size_t served = Count(agent.Stderr(), "NETWORK THREAD IS ALIVE");
+  ASSERT_TRUE(agent.Start({"-b"}));
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Count(agent.Stderr(), "NETWORK THREAD IS ALIVE") > served; },
+                                    30000));
+  EXPECT_EQ(failedShutdowns(), seen) << agent.TraceDump();
+  agent.Signal(SIGTERM);
+  EXPECT_EQ(agent.Wait(60000), 0);
 }
 
 }  // namespace
