@@ -96,7 +96,8 @@ int SetupData::ReadFile(const char* name) {
   if (name == nullptr || *name == '\0') return -1;
   std::vector<uint8_t> bytes;
   const platform::FileResult r =
-      platform::RecordFile::Read(name, bytes, platform::RecordFile::Open::kCreateIfMissing, kMaxFileSize);
+      platform::RecordFile::Read(name, bytes, platform::RecordFile::Open::kCreateIfMissing, kMaxFileSize,
+                                 platform::RecordFile::Links::kRefuse);
   if (!r || bytes.empty()) return -1;
   return ReadBytes(bytes);
 }
@@ -150,7 +151,7 @@ std::vector<uint8_t> SetupData::ToBytes() const {
 int SetupData::WriteFile(const char* name) const {
   if (name == nullptr || *name == '\0') return -1;
   const std::vector<uint8_t> bytes = ToBytes();
-  return platform::RecordFile::Replace(name, bytes) ? 1 : -1;
+  return platform::RecordFile::Replace(name, bytes, platform::RecordFile::Links::kRefuse) ? 1 : -1;
 }
 
 const std::string& SetupData::GetUpsModelName(int index) const {

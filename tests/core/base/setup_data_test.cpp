@@ -124,6 +124,23 @@ TEST(SetupDataTest, WriteAndReadBackWithTheExactLayout) {
   EXPECT_EQ(s.ToBytes(), bytes);
 }
 
+// A link planted under the name is neither read, nor created through, nor written through.
+TEST(SetupDataTest, ALinkUnderTheNameIsNeverFollowed) {
+  TempDir dir;
+  const Bytes victim = Customised().ToBytes();
+  WriteFileBytes("victim", victim);
+  std::filesystem::remove("setup.dat");  // made empty by the table's own read
+  std::filesystem::create_symlink("victim", "setup.dat");
+  ExpectDefaults(SetupData());
+  EXPECT_EQ(Customised().WriteFile("setup.dat"), -1);
+  EXPECT_EQ(ReadFileBytes("victim"), victim);
+  EXPECT_TRUE(std::filesystem::is_symlink("setup.dat"));
+  std::filesystem::remove("setup.dat");
+  std::filesystem::create_symlink("absent", "setup.dat");  // dangling: nothing is created
+  ExpectDefaults(SetupData());
+  EXPECT_FALSE(std::filesystem::exists("absent"));
+}
+
 TEST(SetupDataTest, TruncatedFilesGiveDefaultsNeverAPartTable) {
   TempDir dir;
   const Bytes full = Customised().ToBytes();
