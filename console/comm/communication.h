@@ -15,6 +15,12 @@
 // open (or that met a critical error) schedules no steps: it waits in its event loop without
 // using the processor until it is stopped.
 //
+// The local channel (mode 3) serves the consoles of this computer one after another, so a
+// console takes from it only the replies to its own requests (and the agent's status pushes):
+// what waits there when the channel opens, and any later reply that answers none of the
+// requests in gScp's table (a GET is answered by data or a GET's status, a SET by a SET's
+// status), was meant for a console that has ended, and is dropped.
+//
 // Locks, in the library's order: a KT_HostControl guard over gHosts (per send, per datagram,
 // per walk; never across a receive wait), the named mutex "Mutex to lock SCP queue" (per send,
 // heartbeat, time-out queue change), gScp's own lock (inside ExecuteCommand, and briefly to
@@ -125,7 +131,9 @@ class CCommunication : public QThread {
   int SenderHost(const KT_Address& from);
   void SnmpAnswerPass(int hostIndex);
   void ListBuiltInHosts();
-  void Post(int message, int wParam, uint32_t key, int status, int hostIndex);
+  void Post(int message, int wParam, uint32_t key, int status, int hostIndex, bool answeredSet = false);
+  // Empties the local channel of what an earlier console left there (right after it opens).
+  void DropLeftoverReplies();
   void CriticalError(const char* text);
   // True when the function `where` holds the queue mutex; otherwise gives back the guard, stops
   // the worker with a critical error and answers false.

@@ -4,6 +4,7 @@
 
 #include "console/comm/communication.h"
 #include "console/pommet/call_dialogs.h"
+#include "core/scp/scp_message.h"
 #include "dialogs/frame/trem_globals.h"
 
 CommunicationWorker::CommunicationWorker(CommNoticeRelay& relay)
@@ -68,6 +69,7 @@ bool ExecWindow::StopWorker(unsigned long timeoutMs) {
 bool ExecWindow::event(QEvent* e) {
   if (e->type() == kCommNoticeEventType) {
     const CommNotice& notice = static_cast<CommNoticeEvent*>(e)->notice();
+    if (notice.answeredSet && notice.status != SCP_SET_OK) refused_changes_.push_back(notice);
     if (notice.message == kNoticeReplyApplied) {
       ++notices_handled_;
       handler_.ProcessNotice(notice);

@@ -5,7 +5,8 @@
 // and the host's IPX network number, node and socket from the command line.
 //
 // Notices: a reply applied to gScp (1025) goes to CScpHandler::ProcessNotice, which forwards it
-// to the open dialogs; host-image notices (1026) concern no dialog here and are dropped. The
+// to the open dialogs; host-image notices (1026) concern no dialog here and are dropped. Every
+// answer to a SET that is not "Set OK" is kept (RefusedChanges), for the program's exit status. The
 // handler's boxes have no owner. A critical error of the worker closes this window (through
 // the relay), which the application takes as the end.
 //
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "console/comm/comm_notice.h"
 #include "console/comm/scp_handler.h"
@@ -78,6 +80,8 @@ class ExecWindow : public QWidget {
   ExecWorker* Worker() const { return worker_.get(); }
   // Replies handed to the handler so far.
   int NoticesHandled() const { return notices_handled_; }
+  // The answers to SETs that the agent did not take (any status but Set OK), in order.
+  const std::vector<CommNotice>& RefusedChanges() const { return refused_changes_; }
 
  signals:
   // The window was closed (a critical error of the worker).
@@ -97,4 +101,5 @@ class ExecWindow : public QWidget {
   std::array<uint8_t, 6> ipx_node_{};
   uint16_t ipx_socket_ = 0;
   int notices_handled_ = 0;
+  std::vector<CommNotice> refused_changes_;
 };
