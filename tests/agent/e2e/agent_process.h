@@ -15,6 +15,7 @@
 #include "tests/support/test_support.h"
 
 class BatteryInfoBlock;
+class KT_PagerConfig;
 class KT_Block;
 
 class AgentProcess {
@@ -85,3 +86,6 @@ bool WriteBlockFile(const std::string& path, KT_Block& block);
 bool ReadBatteryInfo(const std::string& path, BatteryInfoBlock& block);
 // The outage count recorded in a bat_info.dat file; -1 when the file cannot be read.
 int64_t OutagesInFile(const std::string& path);
+// A pager recipient for a prepared notify.dat: the name, a TAP pager (number 555-0100, PIN
+// 123456, 80 characters) reached through the modem on `port`.
+KT_PagerConfig TestPagerRecipient(const char* name, const std::string& port);

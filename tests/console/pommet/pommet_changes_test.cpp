@@ -28,8 +28,6 @@
 #include "core/scp/battery_info_block.h"
 #include "core/scp/config_block.h"
 #include "core/scp/notify_block.h"
-#include "core/scp/pager_config.h"
-#include "core/scp/pager_list.h"
 #include "core/scp/record_reader.h"
 #include "core/scp/sched_shutdown_block.h"
 #include "core/scp/scp_frame.h"
@@ -75,18 +73,6 @@ bool ReadConfigFile(const std::string& path, ConfigBlock& config) {
   KT_RecordReader reader(bytes.data() + 1, bytes.size() - 1);
   config.SetFileConversion(true);
   return config.ConvertBlock(CONVERT_DECODE, nullptr, &reader) >= 0;
-}
-
-KT_PagerConfig Pager(const char* name) {
-  KT_PagerConfig r;
-  r.SetName(name);
-  r.SetAccessNumber("555-0100");
-  r.SetPin("123456");
-  r.SetMaxCharacters("80");
-  r.SetDelaySeconds("0");
-  r.SetTap(1);
-  r.SetPortName("/dev/ttyS0");
-  return r;
 }
 
 template <class T>
@@ -348,7 +334,8 @@ class PommetChangesTest : public call_console_test::CallConsoleTest {
     NotifyBlock prepared;
     prepared.SetDefaultSupport(SUPPORT_EVENTS);
     prepared.SetDefaultSupport(SUPPORT_ACTIONS);
-    for (const char* name : {"Zed", "Amy", "Kim"}) prepared.PagerRecipients().Add(Pager(name));
+    for (const char* name : {"Zed", "Amy", "Kim"})
+      prepared.PagerRecipients().Add(TestPagerRecipient(name, "/dev/ttyS0"));
     if (!WriteBlockFile(vigil.File("notify.dat"), prepared)) return why = "notify.dat", false;
     if (onUps && !ups.ok()) return why = ups.error(), false;
     const std::vector<std::string> args = onUps ? std::vector<std::string>{"-b", "-d", ups.device()}
