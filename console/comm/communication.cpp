@@ -542,6 +542,7 @@ bool CCommunication::HandleDatagram(Received& datagram, Via via, int requestHost
   }
   int status = 0;
   if (!ApplyReplyToScp(message, status)) return true;
+  if (answered == SCP_SET) ++set_answers_;
   RemoveAnsweredRequest(message, hostIndex);
   Post(kNoticeReplyApplied, 0, key, status, hostIndex, answered == SCP_SET);
   return true;
@@ -606,6 +607,7 @@ void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestH
     }
     if (!stored) return;
     const bool answeredSet = AnsweredRequestType(answered, hostIndex) == SCP_SET;
+    if (answeredSet) ++set_answers_;
     RemoveAnsweredRequest(answered, hostIndex);
     Post(kNoticeHostChanged, hostIndex, key, status, hostIndex, answeredSet);
     return;
@@ -621,6 +623,7 @@ void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestH
   const bool answeredSet = AnsweredRequestType(answered, hostIndex) == SCP_SET;
   int status = 0;
   if (!ApplyReplyToScp(answered, status)) return;
+  if (answeredSet) ++set_answers_;
   RemoveAnsweredRequest(answered, hostIndex);
   Post(kNoticeReplyApplied, 0, key, status, hostIndex, answeredSet);
 }

@@ -83,6 +83,9 @@ class CCommunication : public QThread {
   void SetReceiveWaits(int udpMs, int ipxMs);
   // Steps run so far.
   long StepCount() const { return steps_.load(); }
+  // Answers to SETs taken so far. Each is counted before its request leaves gScp's table, so a
+  // thread that finds no SET left there knows how many notices of SET answers are on their way.
+  long SetAnswersTaken() const { return set_answers_.load(); }
 
   // Parts of a step; public so that a console's frame and the tests can name them.
   int InitCommunication();
@@ -147,6 +150,7 @@ class CCommunication : public QThread {
   std::atomic<int> stop_{0};
   std::atomic<bool> quit_{false};
   std::atomic<long> steps_{0};
+  std::atomic<long> set_answers_{0};
   int64_t last_heartbeat_;
   std::atomic<CCommFrame*> frame_{nullptr};
   QTimer* step_timer_ = nullptr;

@@ -20,6 +20,10 @@ bool CommunicationWorker::Stop(unsigned long timeoutMs) {
   return thread_->Stop(timeoutMs);
 }
 
+long CommunicationWorker::SetAnswersTaken() const {
+  return thread_->SetAnswersTaken();
+}
+
 ExecWindow::ExecWindow(ExecWorkerFactory factory) : factory_(std::move(factory)) {
   setWindowTitle(QStringLiteral("Exec"));
   setObjectName(QStringLiteral("Exec"));
@@ -69,7 +73,10 @@ bool ExecWindow::StopWorker(unsigned long timeoutMs) {
 bool ExecWindow::event(QEvent* e) {
   if (e->type() == kCommNoticeEventType) {
     const CommNotice& notice = static_cast<CommNoticeEvent*>(e)->notice();
-    if (notice.answeredSet && notice.status != SCP_SET_OK) refused_changes_.push_back(notice);
+    if (notice.answeredSet) {
+      ++set_answers_handled_;
+      if (notice.status != SCP_SET_OK) refused_changes_.push_back(notice);
+    }
     if (notice.message == kNoticeReplyApplied) {
       ++notices_handled_;
       handler_.ProcessNotice(notice);
@@ -77,6 +84,10 @@ bool ExecWindow::event(QEvent* e) {
     return true;
   }
   return QWidget::event(e);
+}
+
+bool ExecWindow::SetAnswersHandled() const {
+  return worker_ == nullptr || worker_->SetAnswersTaken() == set_answers_handled_;
 }
 
 void ExecWindow::closeEvent(QCloseEvent* e) {

@@ -119,9 +119,13 @@ void RemoteCallApp::OnIdle() {
   if (ChangesSettled() || finish_deadline_.hasExpired()) Quit();
 }
 
-bool RemoteCallApp::ChangesSettled() {
-  ScpQueueLock queue;
-  return !queue.locked() || gScp.requestTable.KeysOfType(SCP_SET).empty();
+bool RemoteCallApp::ChangesSettled() const {
+  {
+    ScpQueueLock queue;
+    if (queue.locked() && !gScp.requestTable.KeysOfType(SCP_SET).empty()) return false;
+  }
+  // The table is read first: an answer's request leaves it only after the answer is counted.
+  return window_ == nullptr || window_->SetAnswersHandled();
 }
 
 void RemoteCallApp::ReportLostChanges() {

@@ -69,8 +69,6 @@ class RemoteCallApp : public QObject {
 
   // One idle moment (what each tick does).
   void OnIdle();
-  // Whether the closed dialog's changes are still being waited for.
-  bool Finishing() const { return finishing_; }
   // Opens the dialog of the index for the host (steps in the .cpp).
   void LaunchDialog();
   // True when the dialog of the index is not open. For an index outside 1-26 it shows
@@ -98,8 +96,8 @@ class RemoteCallApp : public QObject {
 
  private:
   void OnWindowClosed();
-  // True when no SET is left in gScp's table.
-  static bool ChangesSettled();
+  // True when no SET is left in gScp's table and the answers of those that were are handled.
+  bool ChangesSettled() const;
   // Says on standard error each change the agent refused or has not answered.
   void ReportLostChanges();
 

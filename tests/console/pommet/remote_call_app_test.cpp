@@ -234,6 +234,45 @@ TEST_F(RemoteCallAppTest, AWorkersCriticalErrorEndsTheProgramWithStatusOne) {
   EXPECT_FALSE(pMeters);  // the dialog left open goes at the end
 }
 
+// The end waits for the notice of every SET answer the worker has taken: the worker takes a
+// request off the table before its notice reaches this thread. A refused change is said and
+// ends the program with status 1.
+TEST_F(RemoteCallAppTest, TheEndWaitsForTheNoticeOfEverySetAnswerTaken) {
+  struct CountingWorker : LinkWorker {
+    long taken = 0;
+    long SetAnswersTaken() const override { return taken; }
+  };
+  CountingWorker* worker = nullptr;
+  RemoteCallApp& a = Start({"e:12", "c:0", "h:ups1"}, false, [&](CommNoticeRelay&) {
+    auto w = std::make_unique<CountingWorker>();
+    worker = w.get();
+    return w;
+  });
+  ASSERT_TRUE(started);
+  a.OnIdle();
+  ASSERT_TRUE(a.DialogOpened());
+  a.CloseDialog();
+  ASSERT_NE(worker, nullptr);
+  worker->taken = 1;  // answered and off the table; its notice is still on its way
+  for (int i = 0; i < 5; ++i) a.OnIdle();
+  EXPECT_FALSE(a.QuitPosted());
+  CommNotice refused;
+  refused.message = kNoticeReplyApplied;
+  refused.key = PackScpKey(2, 4, 4, 0);
+  refused.status = SCP_SET_FAILED;
+  refused.hostIndex = 1;
+  refused.answeredSet = true;
+  a.Window()->Relay().PostNotice(refused);
+  testing::internal::CaptureStderr();
+  const bool quit = TicksUntilQuit(5000);
+  const std::string said = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(quit);
+  EXPECT_EQ(said, "Pommet: the agent did not take the change of 4,4,0: Set Failed\n");
+  EXPECT_TRUE(a.ChangesLost());
+  EXPECT_EQ(a.ExitCode(), 1);
+  EXPECT_TRUE(boxes.Saw(QStringLiteral("SCP Status: FieldAddress=4,4,0 - Set Failed")));
+}
+
 // The real worker against a real VigilNT on the simulated Smart-UPS: the meters and the mimic
 // diagram over the local channel, the meters over UDP; each registers with the heartbeat and
 // unregisters when its dialog has closed and the program ends.
