@@ -11,7 +11,8 @@
 //
 // Each notice carries its own reply's SCP status and the index of the host it came from, so
 // two replies for one block applied before the user-interface thread runs are handled each on
-// its own terms.
+// its own terms, and whether the reply answered a SET, so that a program can tell a change the
+// agent took from one it refused.
 //
 // The worker's message boxes travel the same way (CommBoxEvent) and are shown by the relay
 // through the library's message box layer; a critical one then closes the main window.
@@ -38,6 +39,9 @@ struct CommNotice {
   uint32_t key = 0;   // packed key: length, block, branch, item, first byte lowest
   int status = 0;     // the reply's own SCP status
   int hostIndex = 0;  // the host the reply came from (0 when none)
+  // The reply answered a SET (or command) of this console; its status says whether the agent
+  // took the change (Set OK) or not.
+  bool answeredSet = false;
 };
 
 inline constexpr QEvent::Type kCommNoticeEventType = static_cast<QEvent::Type>(QEvent::User + 0x101);

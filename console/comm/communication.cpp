@@ -46,6 +46,38 @@ bool IsImageBlock(int block) {
   return block == BLOCK_STATUS || block == BLOCK_UPS_INFO;
 }
 
+// At most this many replies are dropped from the local channel when it opens; each costs the
+// channel's ready wait (500 ms).
+constexpr int kMaxLeftoverReplies = 4;
+
+// Whether a reply answers a request whose frame is of the type: a GET is answered with its data
+// or a GET's status, a SET (or command) with a status that is not a GET's.
+bool Answers(int requestType, const KT_ScpMessage& reply) {
+  const int code = reply.data.empty() ? -1 : reply.data[0];
+  switch (requestType) {
+    case SCP_GET:
+      return reply.type == SCP_DATA || (reply.type == SCP_STATUS && code != SCP_SET_OK &&
+                                        code != SCP_SET_FAILED && code != SCP_SET_REFUSED);
+    case SCP_SET:
+      return reply.type == SCP_STATUS && code != SCP_GET_RESEND && code != SCP_GET_FAILED &&
+             code != SCP_GET_OK;
+    default:
+      return false;
+  }
+}
+
+// The type of the request (SCP_GET, SCP_SET) that a reply from the host answers; 0 when none of
+// the table's requests is answered by it.
+int AnsweredRequestType(const KT_ScpMessage& reply, int hostIndex) {
+  const int type = gScp.requestTable.FrameType(reply.key.data(), reply.KeyLength(), hostIndex);
+  return Answers(type, reply) ? type : 0;
+}
+
+// The agent's status push: the whole status block, asked for by no request.
+bool IsStatusPush(const KT_ScpMessage& m) {
+  return m.type == SCP_DATA && m.KeyLength() == 1 && m.KeyByte(kScpKeyBlock) == BLOCK_STATUS;
+}
+
 // The host indexes of gHosts, in table order (the caller holds a guard). Walks by index, so
 // the table's shared cursor is left to the user-interface thread.
 std::vector<int> HostIndexes() {
@@ -172,7 +204,11 @@ int CCommunication::InitCommunication() {
       }
       break;
     case 3:
-      if (ipc_.Open(kIpcConsoleRole) < 0) running_.store(0);
+      if (ipc_.Open(kIpcConsoleRole) < 0) {
+        running_.store(0);
+      } else {
+        DropLeftoverReplies();
+      }
       break;
     case 4: {
       running_.store(0);
@@ -263,9 +299,21 @@ int CCommunication::ExitInstance() {
   return stop_.load() != 0 ? 1 : 0;
 }
 
+void CCommunication::DropLeftoverReplies() {
+  // Nothing has been asked yet, so what waits in the channel was meant for a console that used
+  // it before and has ended (its last answers, a status push for it).
+  for (int i = 0; i < kMaxLeftoverReplies && ipc_.IsDataReady(); ++i) {
+    KT_Address from;
+    std::vector<uint8_t> bytes;
+    if (ipc_.Receive(&from, bytes) < 0) break;
+    Diag() << "CCommunication: dropped a reply an earlier console left on the local channel\n";
+  }
+}
+
 // ---- posting ----
 
-void CCommunication::Post(int message, int wParam, uint32_t key, int status, int hostIndex) {
+void CCommunication::Post(int message, int wParam, uint32_t key, int status, int hostIndex,
+                          bool answeredSet) {
   if (relay_ == nullptr) return;
   CommNotice n;
   n.message = message;
@@ -273,6 +321,7 @@ void CCommunication::Post(int message, int wParam, uint32_t key, int status, int
   n.key = key;
   n.status = status;
   n.hostIndex = hostIndex;
+  n.answeredSet = answeredSet;
   relay_->PostNotice(n);
 }
 
@@ -473,6 +522,7 @@ bool CCommunication::HandleDatagram(Received& datagram, Via via, int requestHost
   const uint32_t key = PackedKeyOf(message);
   const int block = message.KeyByte(kScpKeyBlock);
   int hostIndex = -1;
+  int answered = 0;
   {
     KT_HostControl guard(0);
     HostEntry* host = nullptr;
@@ -480,6 +530,10 @@ bool CCommunication::HandleDatagram(Received& datagram, Via via, int requestHost
       host = gHosts.GetFirstHost();
       if (host == nullptr) return false;  // no host: the pass ends
       hostIndex = host->GetHostIndex();
+      // The local channel serves one console after another: a reply to none of this console's
+      // requests was meant for one that has ended, and would show its answers as this one's.
+      answered = AnsweredRequestType(message, hostIndex);
+      if (answered == 0 && !IsStatusPush(message)) return true;
     } else if (via == Via::Snmp) {
       // An SNMP answer belongs to the host its request went to.
       host = gHosts.GetHostByIndex(requestHost);
@@ -493,6 +547,7 @@ bool CCommunication::HandleDatagram(Received& datagram, Via via, int requestHost
       host = gHosts.GetHostByIndex(hostIndex);
       if (host == nullptr) return true;
     }
+    if (via != Via::Local) answered = AnsweredRequestType(message, hostIndex);
     if (IsImageBlock(block)) {
       host->TouchCommTime();
       if (via == Via::Local) gScp.TouchCommTime();
@@ -500,8 +555,9 @@ bool CCommunication::HandleDatagram(Received& datagram, Via via, int requestHost
   }
   int status = 0;
   if (!ApplyReplyToScp(message, status)) return true;
+  if (answered == SCP_SET) ++set_answers_;
   RemoveAnsweredRequest(message, hostIndex);
-  Post(kNoticeReplyApplied, 0, key, status, hostIndex);
+  Post(kNoticeReplyApplied, 0, key, status, hostIndex, answered == SCP_SET);
   return true;
 }
 
@@ -563,8 +619,10 @@ void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestH
       }
     }
     if (!stored) return;
+    const bool answeredSet = AnsweredRequestType(answered, hostIndex) == SCP_SET;
+    if (answeredSet) ++set_answers_;
     RemoveAnsweredRequest(answered, hostIndex);
-    Post(kNoticeHostChanged, hostIndex, key, status, hostIndex);
+    Post(kNoticeHostChanged, hostIndex, key, status, hostIndex, answeredSet);
     return;
   }
   int hostIndex = requestHost;
@@ -575,10 +633,12 @@ void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestH
   // As in the other modes, a sender that is not in the table is not one of this console's
   // agents: its answers never change the console's image.
   if (hostIndex < 0) return;
+  const bool answeredSet = AnsweredRequestType(answered, hostIndex) == SCP_SET;
   int status = 0;
   if (!ApplyReplyToScp(answered, status)) return;
+  if (answeredSet) ++set_answers_;
   RemoveAnsweredRequest(answered, hostIndex);
-  Post(kNoticeReplyApplied, 0, key, status, hostIndex);
+  Post(kNoticeReplyApplied, 0, key, status, hostIndex, answeredSet);
 }
 
 // ---- heartbeat, time-out, unregister, built-in list ----

@@ -15,6 +15,12 @@
 // open (or that met a critical error) schedules no steps: it waits in its event loop without
 // using the processor until it is stopped.
 //
+// The local channel (mode 3) serves the consoles of this computer one after another, so a
+// console takes from it only the replies to its own requests (and the agent's status pushes):
+// what waits there when the channel opens, and any later reply that answers none of the
+// requests in gScp's table (a GET is answered by data or a GET's status, a SET by a SET's
+// status), was meant for a console that has ended, and is dropped.
+//
 // Locks, in the library's order: a KT_HostControl guard over gHosts (per send, per datagram,
 // per walk; never across a receive wait), the named mutex "Mutex to lock SCP queue" (per send,
 // heartbeat, time-out queue change), gScp's own lock (inside ExecuteCommand, and briefly to
@@ -77,6 +83,9 @@ class CCommunication : public QThread {
   void SetReceiveWaits(int udpMs, int ipxMs);
   // Steps run so far.
   long StepCount() const { return steps_.load(); }
+  // Answers to SETs taken so far. Each is counted before its request leaves gScp's table, so a
+  // thread that finds no SET left there knows how many notices of SET answers are on their way.
+  long SetAnswersTaken() const { return set_answers_.load(); }
 
   // Parts of a step; public so that a console's frame and the tests can name them.
   int InitCommunication();
@@ -131,7 +140,9 @@ class CCommunication : public QThread {
   // agent to take the last message; a stop ends the wait, except for a `leaving` worker's
   // last frames, which keep the incoming block empty meanwhile. True when placed.
   bool SendLocal(const std::vector<uint8_t>& frame, bool leaving);
-  void Post(int message, int wParam, uint32_t key, int status, int hostIndex);
+  void Post(int message, int wParam, uint32_t key, int status, int hostIndex, bool answeredSet = false);
+  // Empties the local channel of what an earlier console left there (right after it opens).
+  void DropLeftoverReplies();
   void CriticalError(const char* text);
   // True when the function `where` holds the queue mutex; otherwise gives back the guard, stops
   // the worker with a critical error and answers false.
@@ -145,6 +156,7 @@ class CCommunication : public QThread {
   std::atomic<int> stop_{0};
   std::atomic<bool> quit_{false};
   std::atomic<long> steps_{0};
+  std::atomic<long> set_answers_{0};
   int64_t last_heartbeat_;
   std::atomic<CCommFrame*> frame_{nullptr};
   QTimer* step_timer_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include "console/comm/communication.h"
 #include "console/pommet/call_dialogs.h"
+#include "core/scp/scp_message.h"
 #include "dialogs/frame/trem_globals.h"
 
 CommunicationWorker::CommunicationWorker(CommNoticeRelay& relay)
@@ -17,6 +18,10 @@ void CommunicationWorker::Start() {
 
 bool CommunicationWorker::Stop(unsigned long timeoutMs) {
   return thread_->Stop(timeoutMs);
+}
+
+long CommunicationWorker::SetAnswersTaken() const {
+  return thread_->SetAnswersTaken();
 }
 
 ExecWindow::ExecWindow(ExecWorkerFactory factory) : factory_(std::move(factory)) {
@@ -68,6 +73,10 @@ bool ExecWindow::StopWorker(unsigned long timeoutMs) {
 bool ExecWindow::event(QEvent* e) {
   if (e->type() == kCommNoticeEventType) {
     const CommNotice& notice = static_cast<CommNoticeEvent*>(e)->notice();
+    if (notice.answeredSet) {
+      ++set_answers_handled_;
+      if (notice.status != SCP_SET_OK) refused_changes_.push_back(notice);
+    }
     if (notice.message == kNoticeReplyApplied) {
       ++notices_handled_;
       handler_.ProcessNotice(notice);
@@ -75,6 +84,10 @@ bool ExecWindow::event(QEvent* e) {
     return true;
   }
   return QWidget::event(e);
+}
+
+bool ExecWindow::SetAnswersHandled() const {
+  return worker_ == nullptr || worker_->SetAnswersTaken() == set_answers_handled_;
 }
 
 void ExecWindow::closeEvent(QCloseEvent* e) {

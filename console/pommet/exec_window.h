@@ -5,8 +5,9 @@
 // and the host's IPX network number, node and socket from the command line.
 //
 // Notices: a reply applied to gScp (1025) goes to CScpHandler::ProcessNotice, which forwards it
-// to the open dialogs; host-image notices (1026) concern no dialog here and are dropped. The
-// handler's boxes have no owner. A critical error of the worker closes this window (through
+// to the open dialogs; host-image notices (1026) concern no dialog here and are dropped. Every
+// answer to a SET that is not "Set OK" is kept (RefusedChanges), for the program's exit
+// status. The handler's boxes have no owner. A critical error of the worker closes this window (through
 // the relay), which the application takes as the end.
 //
 // Built, it sets every dialog pointer of the index table to null. It is never shown.
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "console/comm/comm_notice.h"
 #include "console/comm/scp_handler.h"
@@ -32,6 +34,9 @@ class ExecWorker {
   virtual void Start() = 0;
   // Asks it to end and waits at most timeoutMs; true when it has ended (or never ran).
   virtual bool Stop(unsigned long timeoutMs) = 0;
+  // Answers to SETs it has taken, each counted before its request leaves gScp's table (a
+  // worker that takes none: 0).
+  virtual long SetAnswersTaken() const { return 0; }
 };
 
 // The consoles' CCommunication as the window's worker.
@@ -41,6 +46,7 @@ class CommunicationWorker : public ExecWorker {
   ~CommunicationWorker() override;
   void Start() override;
   bool Stop(unsigned long timeoutMs) override;
+  long SetAnswersTaken() const override;
   CCommunication& Thread() { return *thread_; }
 
  private:
@@ -78,6 +84,10 @@ class ExecWindow : public QWidget {
   ExecWorker* Worker() const { return worker_.get(); }
   // Replies handed to the handler so far.
   int NoticesHandled() const { return notices_handled_; }
+  // The answers to SETs that the agent did not take (any status but Set OK), in order.
+  const std::vector<CommNotice>& RefusedChanges() const { return refused_changes_; }
+  // True when the notice of every answer to a SET that the worker took has been handled here.
+  bool SetAnswersHandled() const;
 
  signals:
   // The window was closed (a critical error of the worker).
@@ -97,4 +107,6 @@ class ExecWindow : public QWidget {
   std::array<uint8_t, 6> ipx_node_{};
   uint16_t ipx_socket_ = 0;
   int notices_handled_ = 0;
+  long set_answers_handled_ = 0;
+  std::vector<CommNotice> refused_changes_;
 };

@@ -10,6 +10,7 @@
 #include "dialogs/frame/host_control.h"
 #include "dialogs/frame/kt_dialog.h"
 #include "dialogs/frame/message_box.h"
+#include "dialogs/frame/reply_routing.h"
 #include "dialogs/frame/request_path.h"
 #include "dialogs/frame/string_table.h"
 #include "dialogs/frame/trem_globals.h"
@@ -108,7 +109,47 @@ void RemoteCallApp::OnIdle() {
     LaunchDialog();
     return;
   }
-  if (IsDialogClosed()) Quit();
+  if (!finishing_) {
+    if (!IsDialogClosed()) return;
+    // The dialog's OK may have queued changes just before it closed: the worker sends them
+    // and their answers come in before the program ends.
+    finishing_ = true;
+    finish_deadline_.setRemainingTime(static_cast<qint64>(KT_SCPBase::CommTimeout()) * 1000);
+  }
+  if (ChangesSettled() || finish_deadline_.hasExpired()) Quit();
+}
+
+bool RemoteCallApp::ChangesSettled() const {
+  {
+    ScpQueueLock queue;
+    if (queue.locked() && !gScp.requestTable.KeysOfType(SCP_SET).empty()) return false;
+  }
+  // The table is read first: an answer's request leaves it only after the answer is counted.
+  return window_ == nullptr || window_->SetAnswersHandled();
+}
+
+void RemoteCallApp::ReportLostChanges() {
+  auto say = [](const char* what, unsigned block, unsigned branch, unsigned item, const std::string& why) {
+    std::fprintf(stderr, "Pommet: the agent did not %s the change of %u,%u,%u%s\n", what, block, branch, item,
+                 why.c_str());
+  };
+  if (window_ != nullptr) {
+    for (const CommNotice& n : window_->RefusedChanges()) {
+      say("take", PackedKeyBlock(n.key), PackedKeyBranch(n.key), PackedKeyItem(n.key),
+          ": " + ScpReplyCodeText(n.status));
+      changes_lost_ = true;
+    }
+  }
+  std::vector<std::vector<uint8_t>> left;
+  {
+    ScpQueueLock queue;
+    if (queue.locked()) left = gScp.requestTable.KeysOfType(SCP_SET);
+  }
+  for (const std::vector<uint8_t>& key : left) {
+    auto at = [&](size_t i) { return i < key.size() ? unsigned{key[i]} : 0u; };
+    say("answer", at(0), at(1), at(2), "");
+    changes_lost_ = true;
+  }
 }
 
 void RemoteCallApp::LaunchDialog() {
@@ -196,6 +237,7 @@ void RemoteCallApp::CloseDialog() {
 }
 
 void RemoteCallApp::Quit() {
+  if (!quit_posted_) ReportLostChanges();
   quit_posted_ = true;
   idle_timer_.stop();
   loop_.exit(0);

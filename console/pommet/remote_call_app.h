@@ -12,18 +12,26 @@
 // Start-up: the command line, _InitTremDLL, in mode 3 the local channel's single-console
 // mapping (another console holding it: "Tremona is already running.\n" and the end), the
 // hidden window "Exec" (exec_window.h). Then idle ticks every 100 ms: the first launches the
-// dialog (LaunchDialog), each later one ends the program once the dialog is closed. At the
-// end the worker is stopped (bounded: 10 s) and unregisters from the agent.
+// dialog (LaunchDialog), each later one ends the program once the dialog is closed and the
+// changes it sent are settled: every SET its OK queued has gone out and been answered, or the
+// worker's time-out for a silent agent (KT_SCPBase::CommTimeout, 90 s unless cfgnet.dat says
+// otherwise) has passed since the dialog closed. At the end the worker is stopped (bounded:
+// 10 s) and unregisters from the agent.
 //
-// Exit status: 0 when a dialog was opened and closed; 1 when none was (an index outside 1-26,
-// modes 4 and 5, a refusal in mode 3) or the worker met a critical error.
+// Exit status: 0 when a dialog was opened and closed and the agent took every change it sent;
+// 1 when none was opened (an index outside 1-26, modes 4 and 5, a refusal in mode 3), the
+// worker met a critical error, or a change was refused or never answered. Each change lost is
+// said on standard error ("Pommet: the agent did not take the change of 4,2,0: Set Failed",
+// "Pommet: the agent did not answer the change of 4,9,1").
 //
 // SIGTERM, SIGINT and SIGHUP close the dialog as its own Close button does (InstallStopSignals),
-// so a program that was stopped still unregisters. A box open then is answered first, as its
-// Cancel (or its only OK) would be: "ERROR: Invalid dialog specified" thus ends the program
-// with status 1.
+// so a program that was stopped still unregisters; once the dialog is closed, a signal ends
+// the wait for the answers to its changes (those left count as not answered). A box open then
+// is answered first, as its Cancel (or its only OK) would be: "ERROR: Invalid dialog
+// specified" thus ends the program with status 1.
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QObject>
 #include <QString>
@@ -82,10 +90,16 @@ class RemoteCallApp : public QObject {
   const console::CommandLine& CommandLine() const { return line_; }
   ExecWindow* Window() const { return window_.get(); }
   bool DialogOpened() const { return dialog_opened_; }
-  int ExitCode() const { return dialog_opened_ && !critical_ ? 0 : 1; }
+  int ExitCode() const { return dialog_opened_ && !critical_ && !changes_lost_ ? 0 : 1; }
+  // True once a change was refused or left unanswered (known when the program quits).
+  bool ChangesLost() const { return changes_lost_; }
 
  private:
   void OnWindowClosed();
+  // True when no SET is left in gScp's table and the answers of those that were are handled.
+  bool ChangesSettled() const;
+  // Says on standard error each change the agent refused or has not answered.
+  void ReportLostChanges();
 
   ExecWorkerFactory worker_factory_;
   console::CommandLine line_;
@@ -99,6 +113,9 @@ class RemoteCallApp : public QObject {
   bool dialog_opened_ = false;
   bool critical_ = false;
   bool quit_posted_ = false;
+  bool finishing_ = false;
+  bool changes_lost_ = false;
+  QDeadlineTimer finish_deadline_;
   QTimer idle_timer_;
   QEventLoop loop_;
   ConsoleStopSignals stop_signals_;

@@ -7,6 +7,13 @@
 
 namespace {
 
+// The type byte of a frame: marker, two length bytes, then the type.
+constexpr size_t kFrameTypeOffset = 3;
+
+int TypeOf(const std::vector<uint8_t>& frame) {
+  return frame.size() > kFrameTypeOffset ? frame[kFrameTypeOffset] : 0;
+}
+
 // Function numbers of the table's error records (class 26).
 enum : int32_t { FN_ADD = 1, FN_REMOVE = 2, FN_REMOVE_HOST = 3 };
 // Failure codes of Add.
@@ -149,6 +156,23 @@ int KT_ScpQueue::RemoveHost(int host) {
 int KT_ScpQueue::Find(const uint8_t* key, int keyLength, int host) {
   std::lock_guard<std::mutex> lock(mutex_);
   return FindLocked(key, keyLength, host);
+}
+
+int KT_ScpQueue::FrameType(const uint8_t* key, int keyLength, int host) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const int i = FindLocked(key, keyLength, host);
+  return i < 0 ? 0 : TypeOf(slots_[i]->entry.frame);
+}
+
+std::vector<std::vector<uint8_t>> KT_ScpQueue::KeysOfType(int type) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::vector<uint8_t>> keys;
+  for (const auto& s : slots_) {
+    if (s && (TypeOf(s->entry.frame) == type || (s->hasPending && TypeOf(s->pending) == type))) {
+      keys.push_back(s->entry.key);
+    }
+  }
+  return keys;
 }
 
 int KT_ScpQueue::Next(ScpQueueEntry& entry) {

@@ -63,6 +63,12 @@ class KT_ScpQueue : public KT_ErrorStatus {
   // Removes every entry of the host: 1; -1 with error (26, 3, 1) when the table is empty.
   int RemoveHost(int host);
   int Find(const uint8_t* key, int keyLength, int host);
+  // The type byte (SCP_GET, SCP_SET, ...) of the frame the entry for (key, host) has in flight
+  // or is to send; 0 when there is no such entry.
+  int FrameType(const uint8_t* key, int keyLength, int host);
+  // The keys of the entries that hold a frame of the type, sent, to send or waiting behind the
+  // one in flight, in slot order (an entry once).
+  std::vector<std::vector<uint8_t>> KeysOfType(int type);
   // From the cursor, the first used slot still to send: copies it into `entry` (the copy owns
   // its bytes) and returns the slot index; the cursor moves one slot on from where the scan
   // began (to 0 at the end). None: cursor 0, result -1.

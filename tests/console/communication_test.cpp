@@ -12,9 +12,10 @@
 
 #include "console/comm/comm_frame.h"
 #include "console/comm/comm_settings.h"
-#include "dialogs/network/net_settings.h"
+#include "core/network/ipc.h"
 #include "dialogs/frame/reply_routing.h"
 #include "dialogs/frame/request_path.h"
+#include "dialogs/network/net_settings.h"
 #include "tests/console/comm_test_support.h"
 #include "tests/dialogs/frame/probe_dialog.h"
 #include "tests/support/test_support.h"
@@ -394,6 +395,87 @@ TEST_F(WorkerTest, EndingOverTheLocalChannelReachesAnAgentStillHandingOverAReply
   EXPECT_EQ(Key(taken[0]), (std::vector<uint8_t>{4, 8}));
   EXPECT_EQ(taken[1].type, SCP_SET);
   EXPECT_EQ(Key(taken[1]), (std::vector<uint8_t>{BLOCK_COMMAND, 6}));
+}
+
+// The local channel serves one console after another: the worker takes only the replies to
+// its own requests (a GET's data or a GET's status, a SET's status) and the agent's status
+// pushes; what waits in the channel when it opens was left by an earlier console.
+TEST_F(WorkerTest, OnTheLocalChannelOnlyRepliesToItsOwnRequestsAndPushesAreTaken) {
+  agent.MarkAllFresh();
+  auto answerTo = [&](const std::vector<uint8_t>& key) {
+    KT_ScpMessage get(SCP_GET, key);
+    std::vector<uint8_t> frame;
+    std::vector<std::vector<uint8_t>> answers;
+    EXPECT_EQ(BuildScpFrame(get, frame), 1);
+    EXPECT_TRUE(agent.Exchange(frame, 1, answers));
+    return answers.empty() ? std::vector<uint8_t>{} : answers.front();
+  };
+  auto status = [](std::vector<uint8_t> key, uint8_t code) {
+    std::vector<uint8_t> frame;
+    EXPECT_EQ(BuildScpFrame(KT_ScpMessage(SCP_STATUS, std::move(key), {code}), frame), 1);
+    return frame;
+  };
+  const std::vector<uint8_t> item = {4, 8};
+  KT_IPC daemon;
+  ASSERT_EQ(daemon.Open(kIpcAgentRole), 1);
+  ASSERT_EQ(daemon.Send(nullptr, status(item, SCP_SET_OK)), 1);  // an earlier console's answer
+  CCommunication& w = Worker(3);
+  ASSERT_EQ(w.Running(), 1);
+  {
+    KT_IPC look;
+    ASSERT_EQ(look.Open(kIpcConsoleRole), 1);
+    EXPECT_FALSE(look.IsDataReady());  // dropped when the worker's channel opened
+  }
+
+  enum Request { kNone, kGet, kSet };
+  struct Row {
+    const char* name;
+    Request request;
+    std::vector<uint8_t> reply;
+    bool taken;
+    bool answeredSet;
+  };
+  const std::vector<Row> rows = {
+      {"a GET's data", kGet, answerTo(item), true, false},
+      {"a GET's failure", kGet, status(item, SCP_GET_FAILED), true, false},
+      {"a SET's status for a GET", kGet, status(item, SCP_SET_OK), false, false},
+      {"a SET taken", kSet, status(item, SCP_SET_OK), true, true},
+      {"a SET refused", kSet, status(item, SCP_SET_FAILED), true, true},
+      {"data for a SET", kSet, answerTo(item), false, false},
+      {"data asked by nobody", kNone, answerTo(item), false, false},
+      {"a status push", kNone, answerTo({1}), true, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    gScp.requestTable.Clear();
+    target.notices.clear();
+    if (row.request == kGet) RequestForHost(1, 4, 8, 0);
+    if (row.request == kSet) {
+      ScpQueueLock queue;
+      {
+        auto lock = gScp.Lock();
+        gScp.config.Branches().Touch(8);
+      }
+      ASSERT_EQ(gScp.QueueRequest(4, 8, 0, 1), 1);
+    }
+    if (row.request != kNone) {
+      ASSERT_EQ(w.Send(), 1);
+      std::vector<uint8_t> sent;
+      KT_Address none;
+      ASSERT_TRUE(daemon.IsDataReady());
+      ASSERT_EQ(daemon.Receive(&none, sent), 1);
+    }
+    ASSERT_FALSE(row.reply.empty());
+    ASSERT_EQ(daemon.Send(nullptr, row.reply), 1);
+    w.Step();
+    PumpEvents();
+    ASSERT_EQ(target.notices.size(), row.taken ? 1u : 0u);
+    if (row.taken) {
+      EXPECT_EQ(target.notices[0].answeredSet, row.answeredSet);
+    }
+    // A reply not taken leaves the request waiting for its own.
+    EXPECT_EQ(gScp.requestTable.GetCount(), row.request != kNone && !row.taken ? 1 : 0);
+  }
 }
 
 TEST_F(WorkerTest, BuiltInListNamesSixHostsOnEveryStep) {

@@ -13,6 +13,7 @@
 
 #include "core/scp/battery_info_block.h"
 #include "core/scp/config_block.h"
+#include "core/scp/pager_config.h"
 #include "core/scp/record_reader.h"
 #include "core/scp/record_writer.h"
 #include "tests/support/private_network.h"
@@ -205,4 +206,16 @@ int64_t OutagesInFile(const std::string& path) {
   BatteryInfoBlock block;
   if (!ReadBatteryInfo(path, block)) return -1;
   return block.GetOutageCount();
+}
+
+KT_PagerConfig TestPagerRecipient(const char* name, const std::string& port) {
+  KT_PagerConfig r;
+  r.SetName(name);
+  r.SetAccessNumber("555-0100");
+  r.SetPin("123456");
+  r.SetMaxCharacters("80");
+  r.SetDelaySeconds("0");
+  r.SetTap(1);
+  r.SetPortName(port.c_str());
+  return r;
 }

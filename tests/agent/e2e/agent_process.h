@@ -16,6 +16,7 @@
 
 class BatteryInfoBlock;
 class ConfigBlock;
+class KT_PagerConfig;
 class KT_Block;
 
 class AgentProcess {
@@ -89,3 +90,6 @@ bool ReadConfigFile(const std::string& path, ConfigBlock& block);
 bool ReadBatteryInfo(const std::string& path, BatteryInfoBlock& block);
 // The outage count recorded in a bat_info.dat file; -1 when the file cannot be read.
 int64_t OutagesInFile(const std::string& path);
+// A pager recipient for a prepared notify.dat: the name, a TAP pager (number 555-0100, PIN
+// 123456, 80 characters) reached through the modem on `port`.
+KT_PagerConfig TestPagerRecipient(const char* name, const std::string& port);

@@ -24,21 +24,15 @@
 #include "platform/name_resolver.h"
 #include "tests/agent/e2e/agent_process.h"
 #include "tests/console/comm_test_support.h"
+#include "tests/console/pommet/call_console_fixture.h"
 #include "tests/support/simulated_ups.h"
 
 TREM_HARNESS_PRIVATE_NETWORK();
 
 namespace {
 
+using call_console_test::LinkWorker;
 using console_test::PumpUntil;
-
-// The harness's agent answers: the test pumps its link, so this worker does nothing itself.
-class LinkWorker : public ExecWorker {
- public:
-  void Start() override { started = true; }
-  bool Stop(unsigned long) override { return true; }
-  bool started = false;
-};
 
 // Knows no name but this computer's, so that no lookup leaves the machine.
 class NoNamesResolver : public platform::NameResolver {
@@ -53,59 +47,7 @@ class NoNamesResolver : public platform::NameResolver {
   }
 };
 
-class RemoteCallAppTest : public trem_harness::TremTest {
- protected:
-  QString ScreenshotTopic() const override { return QStringLiteral("pommet"); }
-  void SetUp() override {
-    TremTest::SetUp();
-    KT_HostControl writer;
-    gHosts.ResetHosts();  // a fresh program's table
-  }
-  void TearDown() override {
-    if (app) {
-      EXPECT_TRUE(app->ExitInstance());
-    }
-    app.reset();
-    gDiscover.Close();
-    gnCommMode = 3;
-    TremTest::TearDown();
-  }
-  // A program with the harness's agent behind its window (or the real worker).
-  RemoteCallApp& Start(const std::vector<std::string>& args, bool realWorker = false) {
-    if (app) app->ExitInstance();
-    app.reset();
-    {
-      KT_HostControl writer;
-      gHosts.ResetHosts();
-    }
-    gScp.requestTable.Clear();
-    ExecWorkerFactory factory;
-    if (!realWorker) factory = [](CommNoticeRelay&) { return std::make_unique<LinkWorker>(); };
-    app = std::make_unique<RemoteCallApp>(factory);
-    started = app->InitInstance(args);
-    return *app;
-  }
-  // Ends the program and closes what its dialog left open (the Exec window is a top-level
-  // widget too, owned by the program).
-  void Finish() {
-    if (app) {
-      EXPECT_TRUE(app->ExitInstance());
-    }
-    app.reset();
-    CloseAllWindows();
-  }
-  // Ticks until the program posts its quit (bounded).
-  bool TicksUntilQuit(int boundMs) {
-    return PumpUntil(
-        [&] {
-          app->OnIdle();
-          return app->QuitPosted();
-        },
-        boundMs);
-  }
-  std::unique_ptr<RemoteCallApp> app;
-  bool started = false;
-};
+class RemoteCallAppTest : public call_console_test::CallConsoleTest {};
 
 TEST_F(RemoteCallAppTest, EveryIndexBuildsItsClassForTheHostAndClosingItEndsTheProgram) {
   // Some dialogs search the network for agents when they open.
@@ -309,6 +251,45 @@ std::string MeterValue(CMeters* m, const char* label) {
   return {};
 }
 
+// The end waits for the notice of every SET answer the worker has taken: the worker takes a
+// request off the table before its notice reaches this thread. A refused change is said and
+// ends the program with status 1.
+TEST_F(RemoteCallAppTest, TheEndWaitsForTheNoticeOfEverySetAnswerTaken) {
+  struct CountingWorker : LinkWorker {
+    long taken = 0;
+    long SetAnswersTaken() const override { return taken; }
+  };
+  CountingWorker* worker = nullptr;
+  RemoteCallApp& a = Start({"e:12", "c:0", "h:ups1"}, false, [&](CommNoticeRelay&) {
+    auto w = std::make_unique<CountingWorker>();
+    worker = w.get();
+    return w;
+  });
+  ASSERT_TRUE(started);
+  a.OnIdle();
+  ASSERT_TRUE(a.DialogOpened());
+  a.CloseDialog();
+  ASSERT_NE(worker, nullptr);
+  worker->taken = 1;  // answered and off the table; its notice is still on its way
+  for (int i = 0; i < 5; ++i) a.OnIdle();
+  EXPECT_FALSE(a.QuitPosted());
+  CommNotice refused;
+  refused.message = kNoticeReplyApplied;
+  refused.key = PackScpKey(2, 4, 4, 0);
+  refused.status = SCP_SET_FAILED;
+  refused.hostIndex = 1;
+  refused.answeredSet = true;
+  a.Window()->Relay().PostNotice(refused);
+  testing::internal::CaptureStderr();
+  const bool quit = TicksUntilQuit(5000);
+  const std::string said = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(quit);
+  EXPECT_EQ(said, "Pommet: the agent did not take the change of 4,4,0: Set Failed\n");
+  EXPECT_TRUE(a.ChangesLost());
+  EXPECT_EQ(a.ExitCode(), 1);
+  EXPECT_TRUE(boxes.Saw(QStringLiteral("SCP Status: FieldAddress=4,4,0 - Set Failed")));
+}
+
 // The real worker against a real VigilNT on the simulated Smart-UPS: the meters and the mimic
 // diagram over the local channel, the meters over UDP, the meters following a change at the
 // UPS while they stay open; each registers with the heartbeat and unregisters when its dialog
@@ -377,7 +358,10 @@ TEST_F(RemoteCallAppTest, RealAgentAnswersOverTheLocalChannelAndUdpAndTheProgram
           << needle();
       EXPECT_TRUE(gauge->grab().toImage() != before) << "the dial looks as before";
     } else {
-      ASSERT_TRUE(PumpUntil([&] { return pMimic != nullptr && !pMimic->IsBusy(); }, 60000));
+      // The program's own first request is answered (the mimic itself may find what it shows
+      // in the image already).
+      ASSERT_TRUE(PumpUntil(
+          [&] { return pMimic != nullptr && !pMimic->IsBusy() && a.Window()->NoticesHandled() > 0; }, 60000));
       PumpUntil([] { return false; }, 1500);  // the status push settles the picture
     }
     EXPECT_EQ(a.Window()->Worker() != nullptr, true);

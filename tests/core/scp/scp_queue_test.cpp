@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/scp/scp_message.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -133,6 +134,36 @@ TEST(ScpQueue, TimeOutSendsTheNewestFrame) {
   ScpQueueEntry e;
   ASSERT_EQ(q.Next(e), 0);
   EXPECT_EQ(e.frame, newest);
+}
+
+TEST(ScpQueue, TheTypeOfWhatAnEntrySendsAndTheKeysOfAType) {
+  const Bytes get{0xC0, 0, 8, 1, 0, 2, 4, 4};
+  const Bytes set{0xC0, 0, 10, 2, 2, 4, 4, 0, 1, 0x33};
+  const Bytes setKey{4, 4};
+  KT_ScpQueue q;
+  EXPECT_EQ(q.FrameType(setKey.data(), 2, 1), 0);  // no entry
+  EXPECT_TRUE(q.KeysOfType(SCP_SET).empty());
+  ASSERT_EQ(q.Add(get, 0, setKey, 1), 0);
+  ASSERT_EQ(q.Add(kOld, 0, kKey, 2), 0);
+  EXPECT_EQ(q.FrameType(setKey.data(), 2, 1), SCP_GET);
+  EXPECT_EQ(q.FrameType(kKey.data(), 2, 2), SCP_SET);
+  EXPECT_EQ(q.FrameType(kKey.data(), 2, 1), 0);  // another host's
+  EXPECT_EQ(q.KeysOfType(SCP_SET), std::vector<Bytes>{kKey});
+  // A SET waiting behind the GET in flight counts as a SET, and the GET still is what is in
+  // flight; its answer brings the SET forward.
+  ScpQueueEntry e;
+  ASSERT_EQ(q.Next(e), 0);
+  q.MarkSent(0);
+  ASSERT_EQ(q.Add(set, 0, setKey, 1), 0);
+  EXPECT_EQ(q.FrameType(setKey.data(), 2, 1), SCP_GET);
+  EXPECT_EQ(q.KeysOfType(SCP_SET), (std::vector<Bytes>{setKey, kKey}));
+  EXPECT_EQ(q.KeysOfType(SCP_GET), std::vector<Bytes>{setKey});
+  ASSERT_EQ(q.Remove(setKey.data(), 2, 1), 1);
+  EXPECT_EQ(q.FrameType(setKey.data(), 2, 1), SCP_SET);
+  EXPECT_TRUE(q.KeysOfType(SCP_GET).empty());
+  ASSERT_EQ(q.Remove(kKey.data(), 2, 2), 1);
+  ASSERT_EQ(q.Remove(setKey.data(), 2, 1), 1);
+  EXPECT_TRUE(q.KeysOfType(SCP_SET).empty());
 }
 
 TEST(ScpQueue, CopyHandedOutOwnsItsBytes) {

@@ -25,18 +25,6 @@ TREM_HARNESS_PRIVATE_NETWORK();
 
 namespace {
 
-KT_PagerConfig Recipient(const char* name, const std::string& port) {
-  KT_PagerConfig r;
-  r.SetName(name);
-  r.SetAccessNumber("555-0100");
-  r.SetPin("123456");
-  r.SetMaxCharacters("80");
-  r.SetDelaySeconds("0");
-  r.SetTap(1);
-  r.SetPortName(port.c_str());
-  return r;
-}
-
 class PagingAgentTest : public trem_harness::TremTest {
  protected:
   QString ScreenshotTopic() const override { return QStringLiteral("paging"); }
@@ -70,7 +58,7 @@ TEST_F(PagingAgentTest, RecipientsPagerTestAndEventLogThroughTheAgent) {
     prepared.SetDefaultSupport(SUPPORT_EVENTS);
     prepared.SetDefaultSupport(SUPPORT_ACTIONS);
     for (const char* name : {"Zed", "Amy", "Kim"})
-      prepared.PagerRecipients().Add(Recipient(name, sim.device()));
+      prepared.PagerRecipients().Add(TestPagerRecipient(name, sim.device()));
     KT_ActionEntry page(9, ACTION_PAGE);
     page.alias = 0x04;  // Kim
     page.retries = 0;
