@@ -75,8 +75,8 @@ class PommetAdapterDialogTest : public trem_harness::TremTest {
 
 // config.dat holds polling 5 s and time-out 60 s. The dialog, opened before the console has read
 // anything of the agent, shows them; a change of the polling interval sent with "Update" reaches
-// config.dat alone (the time-out stays), and OK, nothing else touched, changes nothing more.
-// ("Update" sends while the dialog is open; what OK sends may still be queued when Pommet ends.)
+// config.dat alone (the time-out stays), and OK, nothing else touched, changes nothing more
+// (Pommet ends once the agent has answered what OK sent).
 TEST_F(PommetAdapterDialogTest, AFreshConsoleShowsTheStoredTimingAndSendsOnlyTheChange) {
   std::string error;
   const testing_support::XvfbServer* x = testing_support::ProcessXvfb(&error);
