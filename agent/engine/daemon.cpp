@@ -1,5 +1,6 @@
 #include "agent/engine/daemon.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -171,13 +172,6 @@ std::string KT_Daemon::FileName(AgentFile file) {
 
 namespace {
 
-std::string LowerCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 // True when `path` names the file `name` of the working directory (the data directory),
 // whether or not that file exists.
 bool IsDataDirectoryFile(const std::string& path, const std::string& name) {
@@ -226,9 +220,9 @@ std::string KT_Daemon::LogNameRefusal(AgentFile log, const std::optional<std::st
     return name && IsReservedAgentFileName(*name) ? "is the name of another of the agent's files"
                                                   : "is not a plain file name of the data directory";
   }
-  const std::string lower = LowerCase(*name);
   const char* otherDefault = event ? kBatteryLogFileName : kEventLogFileName;
-  if (lower == otherDefault || (otherName && lower == LowerCase(*otherName))) {
+  if (::strcasecmp(name->c_str(), otherDefault) == 0 ||
+      (otherName && ::strcasecmp(name->c_str(), otherName->c_str()) == 0)) {
     return event ? "is the name of the battery log" : "is the name of the event log";
   }
   if (IsDataDirectoryFile(platform::ServiceSettingsPath(), *name) ||

@@ -46,10 +46,6 @@ bool IsImageBlock(int block) {
   return block == BLOCK_STATUS || block == BLOCK_UPS_INFO;
 }
 
-// At most this many replies are dropped from the local channel when it opens; each costs the
-// channel's ready wait (500 ms).
-constexpr int kMaxLeftoverReplies = 4;
-
 // Whether a reply answers a request whose frame is of the type: a GET is answered with its data
 // or a GET's status, a SET (or command) with a status that is not a GET's.
 bool Answers(int requestType, const KT_ScpMessage& reply) {
@@ -206,8 +202,11 @@ int CCommunication::InitCommunication() {
     case 3:
       if (ipc_.Open(kIpcConsoleRole) < 0) {
         running_.store(0);
-      } else {
-        DropLeftoverReplies();
+      } else if (const int dropped = DropLocalMessages(); dropped > 0) {
+        // Nothing has been asked yet, so what waits in the channel was meant for a console
+        // that used it before and has ended (its last answers, a status push for it).
+        Diag() << "CCommunication: dropped " << dropped
+               << " message(s) an earlier console left on the local channel\n";
       }
       break;
     case 4: {
@@ -297,17 +296,6 @@ int CCommunication::ExitInstance() {
   Unregister();
   delete frame_.exchange(nullptr);
   return stop_.load() != 0 ? 1 : 0;
-}
-
-void CCommunication::DropLeftoverReplies() {
-  // Nothing has been asked yet, so what waits in the channel was meant for a console that used
-  // it before and has ended (its last answers, a status push for it).
-  for (int i = 0; i < kMaxLeftoverReplies && ipc_.IsDataReady(); ++i) {
-    KT_Address from;
-    std::vector<uint8_t> bytes;
-    if (ipc_.Receive(&from, bytes) < 0) break;
-    Diag() << "CCommunication: dropped a reply an earlier console left on the local channel\n";
-  }
 }
 
 // ---- posting ----
@@ -755,11 +743,14 @@ void CCommunication::Unregister() {
   if (sent > 0 && mode_ != 3) std::this_thread::sleep_for(std::chrono::milliseconds(kUnregisterSettleMs));
 }
 
-void CCommunication::DropLocalMessages() {
+int CCommunication::DropLocalMessages() {
   Received dropped;
-  for (int n = 0; n < 16 && ipc_.MessageWaiting(); ++n) {
-    if (ipc_.Receive(&dropped.from, dropped.bytes) < 0) return;
+  int n = 0;
+  while (n < 16 && ipc_.MessageWaiting()) {
+    if (ipc_.Receive(&dropped.from, dropped.bytes) < 0) break;
+    ++n;
   }
+  return n;
 }
 
 bool CCommunication::SendLocal(const std::vector<uint8_t>& frame, bool leaving) {

@@ -134,15 +134,14 @@ class CCommunication : public QThread {
   int SenderHost(const KT_Address& from);
   void SnmpAnswerPass(int hostIndex);
   void ListBuiltInHosts();
-  // Takes and drops what waits on the local channel (a leaving worker's replies).
-  void DropLocalMessages();
+  // Takes and drops what waits on the local channel, without waiting (a leaving worker's
+  // replies, or what an earlier console left when the channel opens); how many were dropped.
+  int DropLocalMessages();
   // Places a frame on the local channel, waiting at most the channel's send wait for the
   // agent to take the last message; a stop ends the wait, except for a `leaving` worker's
   // last frames, which keep the incoming block empty meanwhile. True when placed.
   bool SendLocal(const std::vector<uint8_t>& frame, bool leaving);
   void Post(int message, int wParam, uint32_t key, int status, int hostIndex, bool answeredSet = false);
-  // Empties the local channel of what an earlier console left there (right after it opens).
-  void DropLeftoverReplies();
   void CriticalError(const char* text);
   // True when the function `where` holds the queue mutex; otherwise gives back the guard, stops
   // the worker with a critical error and answers false.
