@@ -113,6 +113,9 @@ class KT_Agent : public KT_ErrorStatus {
   // computer down as its message says, whether or not the utility failure was heard.
   bool master_outage = false;
   bool master_low_battery = false;
+  // The master's network command last refused for a wrong password (-1 = none since the last
+  // accepted one): its repeats are not logged again.
+  int refused_master_command = -1;
 
   // Reconnect requests for a running adapter thread (new adapter settings).
   std::atomic<bool> snmpReconnect{false};
