@@ -162,6 +162,22 @@ std::vector<std::string> LayoutFaults(QWidget* window) {
         faults.push_back(Name(a) + " and " + Name(b) + " touch");
     }
   }
+  // The Tab key walks a row of buttons from left to right.
+  QList<QWidget*> row;
+  QWidget* w = window;
+  for (int steps = 0; steps < 1000; ++steps) {
+    w = w->nextInFocusChain();
+    if (w == window) break;
+    if (qobject_cast<QPushButton*>(w) && w->isVisible() && w->isEnabled() && !InsideCompound(w, window) &&
+        (w->focusPolicy() & Qt::TabFocus))
+      row << w;
+  }
+  for (int i = 0; i + 1 < row.size(); ++i) {
+    const QRect a(row[i]->mapTo(window, QPoint(0, 0)), row[i]->size());
+    const QRect b(row[i + 1]->mapTo(window, QPoint(0, 0)), row[i + 1]->size());
+    if (a.top() == b.top() && b.left() < a.left())
+      faults.push_back(Name(row[i + 1]) + " comes after " + Name(row[i]) + " in the tab order but left of it");
+  }
   return faults;
 }
 
