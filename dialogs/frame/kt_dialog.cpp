@@ -11,8 +11,8 @@
 
 #include "core/scp/record_reader.h"
 #include "core/scp/record_writer.h"
-#include "dialogs/frame/layout_fit.h"
 #include "dialogs/frame/help.h"
+#include "dialogs/frame/layout_fit.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/print.h"
 #include "dialogs/frame/string_table.h"

@@ -43,7 +43,8 @@ class HeightForWidthKeeper : public QObject {
 }  // namespace
 
 void KeepHeightForWidth(QWidget* window) {
-  if (window == nullptr || window->findChild<HeightForWidthKeeper*>(QString(), Qt::FindDirectChildrenOnly) != nullptr)
+  if (window == nullptr ||
+      window->findChild<HeightForWidthKeeper*>(QString(), Qt::FindDirectChildrenOnly) != nullptr)
     return;
   window->installEventFilter(new HeightForWidthKeeper(window));
 }
@@ -51,14 +52,16 @@ void KeepHeightForWidth(QWidget* window) {
 void GiveStyleSpacing(QBoxLayout* row, const QWidget* owner) {
   if (row == nullptr || owner == nullptr) return;
   const Qt::Orientation orientation =
-      row->direction() == QBoxLayout::LeftToRight || row->direction() == QBoxLayout::RightToLeft ? Qt::Horizontal
-                                                                                                : Qt::Vertical;
+      row->direction() == QBoxLayout::LeftToRight || row->direction() == QBoxLayout::RightToLeft
+          ? Qt::Horizontal
+          : Qt::Vertical;
   QStyle* style = owner->style();
   int spacing = style->pixelMetric(
-      orientation == Qt::Horizontal ? QStyle::PM_LayoutHorizontalSpacing : QStyle::PM_LayoutVerticalSpacing, nullptr,
-      owner);
+      orientation == Qt::Horizontal ? QStyle::PM_LayoutHorizontalSpacing : QStyle::PM_LayoutVerticalSpacing,
+      nullptr, owner);
   // A style that spaces by the kinds of controls gives -1 here: the spacing between two buttons.
   if (spacing < 0)
-    spacing = style->layoutSpacing(QSizePolicy::PushButton, QSizePolicy::PushButton, orientation, nullptr, owner);
+    spacing =
+        style->layoutSpacing(QSizePolicy::PushButton, QSizePolicy::PushButton, orientation, nullptr, owner);
   row->setSpacing(std::max(spacing, 0));
 }

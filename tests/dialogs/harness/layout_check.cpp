@@ -114,7 +114,8 @@ std::string TextFault(const QWidget* w) {
     if (!button->icon().isNull()) needW += button->iconSize().width() + 4;
     const int needH = fm.height();
     if (needW > inside.width() || needH > inside.height())
-      return "needs " + Size(needW, needH) + " inside its frame, has " + Size(inside.width(), inside.height());
+      return "needs " + Size(needW, needH) + " inside its frame, has " +
+             Size(inside.width(), inside.height());
     return {};
   }
   if (const auto* group = qobject_cast<const QGroupBox*>(w)) {
@@ -146,7 +147,8 @@ std::vector<std::string> LayoutFaults(QWidget* window) {
     const QWidget* parent = w->parentWidget();
     if (!parent->rect().contains(w->geometry()))
       faults.push_back(Name(w) + ": at " + Size(w->x(), w->y()) + " size " + Size(w->width(), w->height()) +
-                       ", outside its parent " + Name(parent) + " of " + Size(parent->width(), parent->height()));
+                       ", outside its parent " + Name(parent) + " of " +
+                       Size(parent->width(), parent->height()));
   }
   // Neighbours that cover each other, or touch with no gap between them (a group box holds its
   // controls, so only siblings count).
@@ -176,7 +178,8 @@ std::vector<std::string> LayoutFaults(QWidget* window) {
     const QRect a(row[i]->mapTo(window, QPoint(0, 0)), row[i]->size());
     const QRect b(row[i + 1]->mapTo(window, QPoint(0, 0)), row[i + 1]->size());
     if (a.top() == b.top() && b.left() < a.left())
-      faults.push_back(Name(row[i + 1]) + " comes after " + Name(row[i]) + " in the tab order but left of it");
+      faults.push_back(Name(row[i + 1]) + " comes after " + Name(row[i]) +
+                       " in the tab order but left of it");
   }
   return faults;
 }

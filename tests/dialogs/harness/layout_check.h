@@ -2,8 +2,9 @@
 // fit the control showing it (labels, word-wrapped labels, check boxes, radio buttons, push
 // buttons, group box titles), controls that stick out of their parent, overlap a neighbour or
 // (but for labels, whose text need not reach their edges) touch one with no gap, a window
-// larger than its screen, and a row of buttons the Tab key does not walk from left to right. Controls inside scrolled areas (lists, tables, scroll areas) and the
-// parts of compound widgets (combo boxes, spin boxes, tab bars) are left out.
+// larger than its screen, and a row of buttons the Tab key does not walk from left to right. Controls inside
+// scrolled areas (lists, tables, scroll areas) and the parts of compound widgets (combo boxes, spin boxes,
+// tab bars) are left out.
 #pragma once
 
 #include <string>

@@ -1,9 +1,10 @@
 // Every dialog of the library (each page of the shutdown parameters too), as a user first sees
 // it and again with every check box ticked (ticking shows the controls that depend on them),
-// and each window a dialog opens beside itself: a picture of each under screenshots/layout/, and no
-// text clipped, no control outside its parent or over a neighbour, no window larger than its
-// screen. The program runs once per scale (QT_SCALE_FACTOR 1, 1.5 and 2, see CMakeLists.txt);
-// the pictures of a scale other than 1 carry it in their names (name@1.5x.png).
+// and each window a dialog opens beside itself: a picture of each under screenshots/layout/, and
+// none of the faults trem_harness::LayoutFaults finds (clipped text, controls outside their
+// parent or over a neighbour, a window larger than its screen, buttons out of tab order). The program runs
+// once per scale (QT_SCALE_FACTOR 1, 1.5 and 2, see CMakeLists.txt); the pictures of a scale other than 1
+// carry it in their names (name@1.5x.png).
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
@@ -31,9 +32,11 @@ TREM_HARNESS_SCREENS("2560x1440");
 
 namespace {
 
-// Dialogs that search the network as they open: only in a network of the test's own.
-const std::set<QString> kSearching = {"CDiscover",      "CDiscoverc",     "CDiscoverAdapter", "CHostSelection",
-                                      "CDiscoveryWaitDlg", "ShutdownClientsPage", "CNetworkConfiguration"};
+// Dialogs that search the network as they open (the searches of the host and client lists,
+// the discovery dialogs): only in a network of the test's own.
+const std::set<QString> kSearching = {"CDiscover",      "CDiscoverc",          "CDiscoverAdapter",
+                                      "CHostSelect",    "CHostSelection",      "CDiscoveryWaitDlg",
+                                      "CRemoteMessage", "ShutdownClientsPage", "CNetworkConfiguration"};
 
 struct Case {
   QString name;  // the class; the pictures' name
@@ -98,7 +101,8 @@ class DialogLayoutTest : public DiscoveryTest {
   void Check(QWidget* w, const QString& name, std::vector<std::string>& faults) {
     QApplication::processEvents();
     EXPECT_FALSE(Screenshot(w, name).isEmpty()) << name.toStdString();
-    for (const std::string& fault : trem_harness::LayoutFaults(w)) faults.push_back(name.toStdString() + ": " + fault);
+    for (const std::string& fault : trem_harness::LayoutFaults(w))
+      faults.push_back(name.toStdString() + ": " + fault);
   }
 
   // Ticks every check box the user could tick; true when there was one.
@@ -118,10 +122,12 @@ class DialogLayoutTest : public DiscoveryTest {
 std::vector<Case> Cases() {
   std::vector<Case> cases;
   for (const QString& name : RegisteredDialogs())
-    cases.push_back({name, [name] { return OpenRegisteredDialog(name, nullptr, QStringLiteral("localhost")); }, {}});
+    cases.push_back(
+        {name, [name] { return OpenRegisteredDialog(name, nullptr, QStringLiteral("localhost")); }, {}});
   // Opened from another dialog only.
   cases.push_back({"CDcMeterSelectDlg", [] { return new CDcMeterSelectDlg(nullptr, "localhost"); }, {}});
-  cases.push_back({"CDataCollectionDisplay", [] { return new CDataCollectionDisplay(nullptr, "localhost"); }, {}});
+  cases.push_back(
+      {"CDataCollectionDisplay", [] { return new CDataCollectionDisplay(nullptr, "localhost"); }, {}});
   // The Software Programs page on the agent of this computer offers the File Saver.
   cases.push_back({"ShutdownProgramsPage_local",
                    [] { return OpenRegisteredDialog("ShutdownProgramsPage", nullptr, "localhost"); },
@@ -154,8 +160,8 @@ TEST_F(DialogLayoutTest, EveryDialogShowsAllItsTextAtThisScale) {
   EXPECT_GE(looked, 55);
   std::string all;
   for (const std::string& f : faults) all += f + "\n";
-  EXPECT_TRUE(faults.empty()) << faults.size() << " layout faults at scale "
-                              << qApp->devicePixelRatio() << ":\n"
+  EXPECT_TRUE(faults.empty()) << faults.size() << " layout faults at scale " << qApp->devicePixelRatio()
+                              << ":\n"
                               << all;
 }
 
