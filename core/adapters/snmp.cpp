@@ -307,6 +307,11 @@ netsnmp_pdu* KT_SNMP::NewPdu(int type) const {
 
 int KT_SNMP::Transact(netsnmp_pdu* request, netsnmp_pdu** response) {
   *response = nullptr;
+  if (stop_ && stop_()) {
+    Diag() << "KT_SNMP: stopping, the request is not sent\n";
+    snmp_free_pdu(request);
+    return STAT_TIMEOUT;
+  }
   if (exchange_) return exchange_(request, response);
   if (session_ == nullptr) {
     snmp_free_pdu(request);

@@ -247,6 +247,12 @@ class KT_SNMP : public KT_ErrorStatus {
   using Exchange = std::function<int(netsnmp_pdu* request, netsnmp_pdu** response)>;
   void SetExchange(Exchange exchange) { exchange_ = std::move(exchange); }
 
+  // Asked before every request: once it answers true no request goes out any more (each
+  // fails as unanswered), so that a thread told to stop does not ask a silent adapter request
+  // after request, a time-out each. None: every request is sent.
+  using StopCheck = std::function<bool()>;
+  void SetStopCheck(StopCheck stop) { stop_ = std::move(stop); }
+
  private:
   void CloseSession();
   static KT_SCP& ProcessScp();
@@ -291,4 +297,5 @@ class KT_SNMP : public KT_ErrorStatus {
   time_t test_start_time_ = 0;
   time_t test_request_time_ = 0;
   Exchange exchange_;
+  StopCheck stop_;
 };
