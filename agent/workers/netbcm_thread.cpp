@@ -17,7 +17,6 @@ namespace {
 constexpr int64_t kMeterSpacing = 6;
 constexpr int kProbeTries = 3;
 
-
 class NetBcmWorker : public KT_UpsWorker {
  public:
   NetBcmWorker(KT_Agent& agent, NetBcmAdapterClient& client)
