@@ -117,6 +117,10 @@ int FlockRetry(int fd, int op) {
   }
 }
 
+std::string ObjectLockName() {
+  return SharedObjectName(kObjectLockName);
+}
+
 // Exclusive flock on the suite's own lock file beside the objects ("/dev/shm/" + prefix +
 // "vigil.lock"): serialises creation, opening and closing of named objects among the
 // processes that use one prefix. Held only for those short steps.
@@ -128,10 +132,6 @@ int FlockRetry(int fd, int op) {
 // with separate objects until they open it again; none of them waits, crashes or reads beyond
 // its mapping. After such a time-out the process waits only briefly (kObjectLockRetryMs) until
 // it gets the lock again, so a lock held for good costs each later step little.
-std::string ObjectLockName() {
-  return SharedObjectName(kObjectLockName);
-}
-
 class MachineLock {
  public:
   MachineLock() {

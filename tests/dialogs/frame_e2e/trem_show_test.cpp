@@ -4,8 +4,11 @@
 #include <sys/wait.h>
 
 #include <QImage>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/named_object.h"
 #include "tests/agent/e2e/agent_process.h"
@@ -100,6 +103,51 @@ TEST_F(TremShowTest, TheMimicFillsOnItsOwnOverEitherTransport) {
         << vigil.TraceDump();
   }
   EXPECT_GE(Count(vigil.Stderr(), "Console registered"), 2u);
+}
+
+// A local console with the meters open while the agent is killed with SIGKILL and started again
+// on the same data directory and name prefix: the console is answered by the new agent (at the
+// latest its registration, renewed every 30 s), a console started afterwards has its meters
+// answered, and every program ends on SIGTERM in its usual time.
+TEST_F(TremShowTest, LocalConsolesCarryOnWhenTheAgentIsKilledAndStartedAgain) {
+  if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
+  testing_support::SimulatedUps ups("apc");
+  ASSERT_TRUE(ups.ok()) << ups.error();
+  AgentProcess vigil;
+  vigil.SetPrefix(prefix_);
+  const std::vector<std::string> agentArgs = {"-b", "-d", ups.device()};
+  ASSERT_TRUE(vigil.Start(agentArgs));
+  ASSERT_TRUE(vigil.WaitForTrace({"LOCAL THREAD IS ALIVE"}, 30000)) << vigil.TraceDump();
+
+  // trem_show in the place of the program: a console of its own, output in its own folder.
+  AgentProcess consoles[2];
+  auto startConsole = [&](AgentProcess& console) {
+    console.UseProgram(TREM_SHOW_PROGRAM);
+    console.SetPrefix(prefix_);
+    return console.Start({"CMeters", "--local", "--wait", "600"});
+  };
+  auto meterReplies = [](const AgentProcess& console) { return Count(console.Stdout(), "reply 3: Get OK"); };
+  ASSERT_TRUE(startConsole(consoles[0]));
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return meterReplies(consoles[0]) >= 2; }, 30000)) << consoles[0].Stdout();
+
+  vigil.Signal(SIGKILL);
+  ASSERT_EQ(vigil.Wait(10000), 128 + SIGKILL);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the console sends on meanwhile
+  const size_t before = Count(consoles[0].Stdout(), "reply ");
+  ASSERT_TRUE(vigil.Start(agentArgs));
+  ASSERT_TRUE(startConsole(consoles[1]));
+  EXPECT_TRUE(AgentProcess::WaitFor([&] { return meterReplies(consoles[1]) >= 3; }, 60000)) << consoles[1].Stdout();
+  EXPECT_TRUE(AgentProcess::WaitFor([&] { return Count(consoles[0].Stdout(), "reply ") > before; }, 60000))
+      << consoles[0].Stdout() << vigil.TraceDump();
+
+  for (AgentProcess& console : consoles) {
+    console.Signal(SIGTERM);
+    EXPECT_EQ(console.Wait(15000), 1) << console.Stdout() << console.Stderr();
+    EXPECT_TRUE(Contains(console.Stdout(), "stopped by signal 15")) << console.Stdout();
+  }
+  vigil.Signal(SIGTERM);
+  EXPECT_EQ(vigil.Wait(30000), 0);
+  EXPECT_FALSE(Contains(vigil.Stderr(), "did not stop in time")) << vigil.TraceDump();
 }
 
 // A plain dialog (no agent requests) is idle at once; its controls are set and pressed alike.
