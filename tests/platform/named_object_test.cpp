@@ -479,14 +479,16 @@ int64_t MsSince(std::chrono::steady_clock::time_point start) {
 // overrun of a wait past its time-out and every failed operation.
 class Prober {
  public:
-  explicit Prober(std::function<bool(int64_t& overrun)> step)
-      : thread_([this, step] {
+  Prober(const char* name, std::function<bool(int64_t& overrun)> step)
+      : name_(name),
+        thread_([this, step] {
           while (!stop_.load()) {
             int64_t overrun = 0;
             if (!step(overrun)) ++failures_;
             worst_ = std::max(worst_.load(), overrun);
             ++rounds_;
           }
+          ended_ = true;
         }) {}
   ~Prober() { Stop(); }
   // Stops the loop; false when its last step did not end within the bound (it hangs).
@@ -494,21 +496,23 @@ class Prober {
     stop_ = true;
     if (!thread_.joinable()) return true;
     const auto start = std::chrono::steady_clock::now();
-    const int64_t before = rounds_.load();
-    while (rounds_.load() == before && MsSince(start) < 10000) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (rounds_.load() == before) return false;
+    while (!ended_.load() && MsSince(start) < 10000) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!ended_.load()) return false;
     thread_.join();
     return true;
   }
   int64_t worst() const { return worst_.load(); }
   int failures() const { return failures_.load(); }
   int64_t rounds() const { return rounds_.load(); }
+  const char* name() const { return name_; }
 
  private:
+  const char* name_;
   std::atomic<bool> stop_{false};
   std::atomic<int64_t> worst_{0};
   std::atomic<int> failures_{0};
   std::atomic<int64_t> rounds_{0};
+  std::atomic<bool> ended_{false};
   std::thread thread_;
 };
 
@@ -595,16 +599,16 @@ struct FaultObjects {
 TEST(NamedObjectFaults, HoldersKilledAtRandomPointsLeaveNoWaitStuck) {
   FaultObjects o;
   ASSERT_TRUE(o.Create());
-  Prober waiter([&](int64_t& overrun) {
+  Prober waiter("auto-reset waiter", [&](int64_t& overrun) {
     const WaitResult r = TimedWait(o.ev, 5, overrun);
     return r == WaitResult::kSignaled || r == WaitResult::kTimedOut;
   });
-  Prober setter([&](int64_t& overrun) {
+  Prober setter("manual-reset setter", [&](int64_t& overrun) {
     const bool ok = o.ev.Set() && (o.man.Wait(2) != WaitResult::kFailed);
     const WaitResult r = TimedWait(o.man, 3, overrun);
     return ok && r != WaitResult::kFailed && (r == WaitResult::kTimedOut ? o.man.Set() : o.man.Reset());
   });
-  Prober taker([&](int64_t& overrun) {
+  Prober taker("mutex taker", [&](int64_t& overrun) {
     const WaitResult r = TimedWait(o.m, 5, overrun);
     if (r == WaitResult::kTimedOut) return true;
     return r != WaitResult::kFailed && o.m.Release();
@@ -635,7 +639,7 @@ TEST(NamedObjectFaults, HoldersKilledAtRandomPointsLeaveNoWaitStuck) {
   std::printf("killed %d users of the objects in %lld ms\n", killed, static_cast<long long>(MsSince(start)));
   for (Prober* p : {&waiter, &setter, &taker}) {
     if (!p->Stop()) {
-      ADD_FAILURE() << "a wait never returned";
+      ADD_FAILURE() << "a wait of the " << p->name() << " never returned";
       std::_Exit(1);  // its thread cannot be joined
     }
     EXPECT_LT(p->worst(), kOverrunBoundMs);

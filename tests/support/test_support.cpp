@@ -117,10 +117,10 @@ namespace {
 
 // Runs `body` under the named objects' own protocol for the objects under `prefix`: their lock
 // file beside them serialises creating, opening and closing, and every holder keeps a shared
-// flock on its object's file. The lock file goes at the end (its next user makes it again; one
-// that waited on the removed file sees that and locks the new one). False when it cannot be
-// locked.
-bool UnderSharedObjectLock(const std::string& prefix, const std::function<void()>& body) {
+// flock on its object's file. The lock file goes at the end when `body` answers that no object
+// is left under the prefix (its next user makes it again; one that waited on the removed file
+// sees that and locks the new one). False when it cannot be locked.
+bool UnderSharedObjectLock(const std::string& prefix, const std::function<bool()>& body) {
   const std::string path = "/dev/shm/" + prefix + platform::kObjectLockName;
   for (;;) {
     // Without O_CREAT first: the file may be another user's (fs.protected_regular).
@@ -135,8 +135,7 @@ bool UnderSharedObjectLock(const std::string& prefix, const std::function<void()
     struct stat named{};
     if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
         held.st_dev == named.st_dev) {
-      body();
-      ::unlink(path.c_str());
+      if (body()) ::unlink(path.c_str());
       ::close(fd);
       return true;
     }
@@ -165,11 +164,17 @@ int RemoveUnheldSharedObjects(const std::string& prefix) {
   int removed = 0;
   UnderSharedObjectLock(prefix, [&] {
     std::error_code ec;
+    bool left = false;
     for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
       const std::string name = entry.path().filename().string();
       if (name.rfind(prefix, 0) != 0 || name == prefix + platform::kObjectLockName) continue;
-      if (ProbeObjectFile(entry.path(), true) == ObjectFile::kRemoved) ++removed;
+      if (ProbeObjectFile(entry.path(), true) == ObjectFile::kRemoved) {
+        ++removed;
+      } else {
+        left = true;
+      }
     }
+    return !left && !ec;
   });
   return removed;
 }
