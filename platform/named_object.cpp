@@ -2,20 +2,27 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/futex.h>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <thread>
 
 namespace platform {
 
@@ -31,7 +38,7 @@ const char* WaitResultText(WaitResult r) {
 
 namespace {
 
-// The directory in which glibc's shm_open keeps its objects; also the machine-wide lock.
+// The directory in which glibc's shm_open keeps its objects.
 constexpr const char* kShmDirectory = "/dev/shm";
 
 std::string MapName(std::string_view raw) {
@@ -110,37 +117,116 @@ int FlockRetry(int fd, int op) {
   }
 }
 
-// Exclusive flock on the shared-memory directory: serialises creation, opening and closing
-// of named objects among all processes of the machine. Held only for those short steps.
+std::string ObjectLockName() {
+  return SharedObjectName(kObjectLockName);
+}
+
+// Exclusive flock on the suite's own lock file beside the objects ("/dev/shm/" + prefix +
+// "vigil.lock"): serialises creation, opening and closing of named objects among the
+// processes that use one prefix. Held only for those short steps.
+//
+// The file is open to every local user like the objects, so anyone may hold it. The wait for
+// it is therefore bounded (kObjectLockWaitMs); past the bound, or when the file cannot be
+// opened at all, the step goes on without it and says so once on standard error. That is safe:
+// without the lock two processes racing on one name may fail to open it or, at worst, end up
+// with separate objects until they open it again; none of them waits, crashes or reads beyond
+// its mapping. After such a time-out the process waits only briefly (kObjectLockRetryMs) until
+// it gets the lock again, so a lock held for good costs each later step little.
 class MachineLock {
  public:
   MachineLock() {
-    fd_ = ::open(kShmDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0) {
-      error_ = errno;
+    const std::string name = ObjectLockName();
+    const bool withheld = lockWithheld_.load();
+    const auto bound = std::chrono::milliseconds(withheld ? kObjectLockRetryMs : kObjectLockWaitMs);
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    if (name.empty()) {
+      GoOnWithout("(none: the name prefix is too long)", "the lock file cannot be named", withheld);
       return;
     }
-    if (FlockRetry(fd_, LOCK_EX) != 0) {
-      error_ = errno;
-      ::close(fd_);
-      fd_ = -1;
+    const std::string path = std::string(kShmDirectory) + name;
+    for (;;) {
+      fd_ = OpenLockFile(name);
+      if (fd_ < 0) {
+        GoOnWithout(path, std::string("it cannot be opened: ") + std::strerror(errno), withheld);
+        return;
+      }
+      auto pause = std::chrono::microseconds(100);
+      for (;;) {
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) break;
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+          const int e = errno;
+          Drop();
+          GoOnWithout(path, std::string("it cannot be locked: ") + std::strerror(e), withheld);
+          return;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+          Drop();
+          GoOnWithout(path,
+                      "another process has held it for " + std::to_string(bound.count()) + " ms",
+                      withheld);
+          return;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(2000));
+      }
+      // The file we locked must still be the one under the name (it may have been removed
+      // and made again while we waited); else lock the new one.
+      struct stat held{};
+      struct stat named{};
+      if (::fstat(fd_, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+          held.st_ino == named.st_ino) {
+        lockWithheld_ = false;
+        return;
+      }
+      Drop();
+      if (std::chrono::steady_clock::now() >= deadline) {
+        GoOnWithout(path, "it keeps being replaced", withheld);
+        return;
+      }
     }
   }
-  ~MachineLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing drops the lock
-  }
+  ~MachineLock() { Drop(); }
   MachineLock(const MachineLock&) = delete;
   MachineLock& operator=(const MachineLock&) = delete;
-  bool ok() const { return fd_ >= 0; }
-  int error() const { return error_; }
+  bool locked() const { return fd_ >= 0; }
 
  private:
+  void Drop() {
+    if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+    fd_ = -1;
+  }
+  // Goes on without the lock; the first time in a row says why.
+  static void GoOnWithout(const std::string& path, const std::string& why, bool withheld) {
+    lockWithheld_ = true;
+    if (withheld) return;
+    std::fprintf(stderr, "vigil: the lock of the named objects %s is not available (%s); going on without it\n",
+                 path.c_str(), why.c_str());
+  }
+  // Opens the lock file, making it when it is not there. Read access is all a flock needs.
+  // An existing file is opened without O_CREAT: in a sticky folder such as /dev/shm that would
+  // be refused for a file of another user (fs.protected_regular).
+  static int OpenLockFile(const std::string& name) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      int fd = ::shm_open(name.c_str(), O_RDONLY, 0);
+      if (fd >= 0 || errno != ENOENT) return fd;
+      fd = ::shm_open(name.c_str(), O_RDONLY | O_CREAT | O_EXCL, 0666);
+      if (fd >= 0) {
+        ::fchmod(fd, 0666);  // whatever the umask: open to every local user
+        return fd;
+      }
+      if (errno != EEXIST) return -1;
+    }
+    errno = EAGAIN;
+    return -1;
+  }
+
   int fd_ = -1;
-  int error_ = 0;
+  static inline std::atomic<bool> lockWithheld_{false};
 };
 
 constexpr uint32_t kMagic = 0x4F4E4756;  // "VGNO"
-constexpr uint32_t kLayout = 1;
+// 2: events on a futex word (1 had a condition variable); a block of another layout is refused.
+constexpr uint32_t kLayout = 2;
 
 struct Header {
   uint32_t magic;
@@ -155,13 +241,16 @@ struct MutexBlock {
   pthread_mutex_t mutex;
 };
 
+// An event is one futex word: 0 not signalled, anything else signalled. Set, Reset and the
+// taking of an auto-reset event are single atomic operations on it, so there is no lock that a
+// process killed at any point could leave taken, and bytes another user writes there can make
+// the event look signalled or not, but never make a wait outlast its time-out.
 struct EventBlock {
   Header header;
-  pthread_mutex_t lock;  // guards the two words below
-  pthread_cond_t changed;
-  uint32_t manualReset;
-  uint32_t signaled;
+  uint32_t manualReset;  // read once, when the event is opened
+  uint32_t state;
 };
+static_assert(offsetof(EventBlock, state) % 4 == 0);
 
 constexpr size_t kMappingDataOffset = 64;
 static_assert(sizeof(Header) <= kMappingDataOffset);
@@ -198,6 +287,8 @@ struct SharedEntry {
   // unmapping a mutex that a thread still holds.
   std::atomic<uint64_t> owner{0};
   std::atomic<int> ownCount{0};
+  // Of an event: its kind, as it was when this process opened it.
+  bool manualReset = false;
 
   ~SharedEntry();
 };
@@ -225,7 +316,7 @@ SharedEntry::~SharedEntry() {
     return;
   }
   MachineLock lock;
-  if (lock.ok() && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
     // No other holder: the object ends with us.
     ::shm_unlink(shmName.c_str());
   }
@@ -267,77 +358,78 @@ bool InitMutex(pthread_mutex_t* m, int type) {
   return ok;
 }
 
-bool InitCond(pthread_cond_t* c) {
-  pthread_condattr_t attr;
-  if (::pthread_condattr_init(&attr) != 0) return false;
-  bool ok = ::pthread_condattr_setpshared(&attr, PTHREAD_PROCESS_SHARED) == 0 &&
-            ::pthread_condattr_setclock(&attr, CLOCK_MONOTONIC) == 0 && ::pthread_cond_init(c, &attr) == 0;
-  ::pthread_condattr_destroy(&attr);
-  return ok;
-}
-
 }  // namespace
 
-// Opens or creates the object under the machine lock. On success the entry holds a shared
-// flock on the object's file and a mapping of it.
-static std::shared_ptr<SharedEntry> OpenShared(const std::string& shm, uint32_t kind, bool create, size_t dataSize,
-                                               bool manualReset, bool initialState, bool& existed, int& err) {
-  MachineLock lock;
-  if (!lock.ok()) {
-    err = lock.error();
-    return nullptr;
-  }
+namespace {
+
+// What one try of OpenShared came to: done (entry or error), or a race with another process
+// that the next try settles (only without the lock, see MachineLock).
+enum class Try { kDone, kAgain };
+
+Try TryOpenShared(const std::string& shm, uint32_t kind, bool create, size_t dataSize, bool manualReset,
+                  bool initialState, bool& existed, int& err, std::shared_ptr<SharedEntry>& out) {
   bool fresh = false;
   bool newFile = false;
   int fd = ::shm_open(shm.c_str(), O_RDWR, 0);
   if (fd < 0) {
     if (errno != ENOENT) {
       err = errno;
-      return nullptr;
+      return Try::kDone;
     }
     if (!create) {
       err = ENOENT;
-      return nullptr;
+      return Try::kDone;
     }
     fd = ::shm_open(shm.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
     if (fd < 0) {
       err = errno;
-      return nullptr;
+      return errno == EEXIST ? Try::kAgain : Try::kDone;
     }
     ::fchmod(fd, 0666);  // whatever the umask: open to every local user
     fresh = newFile = true;
-    ::flock(fd, LOCK_EX | LOCK_NB);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      // Someone opened the new file before we locked it and takes it as a leftover.
+      ::close(fd);
+      err = EWOULDBLOCK;
+      return Try::kAgain;
+    }
   } else if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
     // Nobody holds it: what is left of an object whose holders are all gone.
     if (!create) {
       ::shm_unlink(shm.c_str());
       ::close(fd);
       err = ENOENT;
-      return nullptr;
+      return Try::kDone;
     }
     fresh = true;
   } else if (errno != EWOULDBLOCK) {
     err = errno;
     ::close(fd);
-    return nullptr;
+    return Try::kDone;
   }
 
-  auto fail = [&](int e) -> std::shared_ptr<SharedEntry> {
+  auto fail = [&](int e) {
     err = e;
     if (newFile) ::shm_unlink(shm.c_str());
     ::close(fd);
-    return nullptr;
+    return Try::kDone;
   };
 
   size_t mapSize = 0;
   uint8_t* base = nullptr;
+  bool eventManual = manualReset;
   if (fresh) {
     mapSize = BlockSize(kind, dataSize);
-    // Truncating to 0 first zero-fills whatever an earlier object left.
-    if (::ftruncate(fd, 0) != 0 || ::ftruncate(fd, static_cast<off_t>(mapSize)) != 0) return fail(errno);
+    // A leftover file is grown when too small, never shrunk (a process that still maps it
+    // must not fault), and the block is zero-filled below.
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) return fail(errno);
+    if (st.st_size < static_cast<off_t>(mapSize) && ::ftruncate(fd, static_cast<off_t>(mapSize)) != 0)
+      return fail(errno);
     void* p = ::mmap(nullptr, mapSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (p == MAP_FAILED) return fail(errno);
     base = static_cast<uint8_t*>(p);
+    std::memset(base, 0, mapSize);
     auto* header = reinterpret_cast<Header*>(base);
     header->layout = kLayout;
     header->kind = kind;
@@ -348,23 +440,27 @@ static std::shared_ptr<SharedEntry> OpenShared(const std::string& shm, uint32_t 
       ok = InitMutex(&block->mutex, PTHREAD_MUTEX_RECURSIVE);
     } else if (kind == 2) {
       auto* block = reinterpret_cast<EventBlock*>(base);
-      ok = InitMutex(&block->lock, PTHREAD_MUTEX_NORMAL) && InitCond(&block->changed);
       block->manualReset = manualReset ? 1 : 0;
-      block->signaled = initialState ? 1 : 0;
+      std::atomic_ref<uint32_t>(block->state).store(initialState ? 1 : 0);
     }
     if (!ok) {
       ::munmap(base, mapSize);
       return fail(EINVAL);
     }
-    header->magic = kMagic;
-    // From exclusive to shared: safe without atomicity, every other opener waits for the
-    // machine lock we hold.
+    std::atomic_ref<uint32_t>(header->magic).store(kMagic);
+    // From exclusive to shared: every other opener that keeps to the lock waits for it.
     if (FlockRetry(fd, LOCK_SH) != 0) {
       ::munmap(base, mapSize);
       return fail(errno);
     }
   } else {
-    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) return fail(errno);
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+      // Its maker holds it exclusively while it sets it up (only seen without the lock).
+      const int e = errno;
+      ::close(fd);
+      err = e;
+      return e == EWOULDBLOCK ? Try::kAgain : Try::kDone;
+    }
     struct stat st{};
     if (::fstat(fd, &st) != 0) return fail(errno);
     if (st.st_size < static_cast<off_t>(sizeof(Header))) return fail(EINVAL);
@@ -381,6 +477,7 @@ static std::shared_ptr<SharedEntry> OpenShared(const std::string& shm, uint32_t 
       return fail(EINVAL);
     }
     dataSize = static_cast<size_t>(size);
+    if (kind == 2) eventManual = reinterpret_cast<const EventBlock*>(base)->manualReset != 0;
   }
 
   auto entry = std::make_shared<SharedEntry>();
@@ -391,6 +488,7 @@ static std::shared_ptr<SharedEntry> OpenShared(const std::string& shm, uint32_t 
   entry->mapSize = mapSize;
   entry->dataSize = dataSize;
   entry->pid = ::getpid();
+  entry->manualReset = eventManual;
   if (fresh && kind == 1 && initialState) {
     auto* block = reinterpret_cast<MutexBlock*>(base);
     if (::pthread_mutex_lock(&block->mutex) == 0) {
@@ -399,7 +497,24 @@ static std::shared_ptr<SharedEntry> OpenShared(const std::string& shm, uint32_t 
     }
   }
   existed = !fresh;
-  return entry;
+  out = std::move(entry);
+  return Try::kDone;
+}
+
+}  // namespace
+
+// Opens or creates the object under the lock of the named objects. On success the entry holds
+// a shared flock on the object's file and a mapping of it.
+static std::shared_ptr<SharedEntry> OpenShared(const std::string& shm, uint32_t kind, bool create, size_t dataSize,
+                                               bool manualReset, bool initialState, bool& existed, int& err) {
+  MachineLock lock;
+  std::shared_ptr<SharedEntry> entry;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (TryOpenShared(shm, kind, create, dataSize, manualReset, initialState, existed, err, entry) == Try::kDone)
+      return entry;
+  }
+  return nullptr;
 }
 
 NamedObject::~NamedObject() {
@@ -418,6 +533,10 @@ bool NamedObject::Acquire(std::string_view name, const Request& rq) {
   const std::string shm = SharedObjectName(name);
   if (shm.empty()) {
     error_ = name.empty() ? EINVAL : ENAMETOOLONG;
+    return false;
+  }
+  if (shm == ObjectLockName()) {  // the lock file is no object
+    error_ = EINVAL;
     return false;
   }
   if (rq.kind == Kind::kMapping && (rq.dataSize == 0 || rq.dataSize > kMaxMappingSize)) {
@@ -534,20 +653,22 @@ bool NamedMutex::Release() {
 
 namespace {
 
-EventBlock* EventOf(const std::shared_ptr<SharedEntry>& e) {
-  return reinterpret_cast<EventBlock*>(e->base);
+std::atomic_ref<uint32_t> EventWord(const std::shared_ptr<SharedEntry>& e) {
+  return std::atomic_ref<uint32_t>(reinterpret_cast<EventBlock*>(e->base)->state);
 }
 
-// Takes the event's internal lock; a holder that died inside it left the two state words
-// whole (each is a single store), so the lock is simply made usable again.
-bool LockEvent(EventBlock* ev) {
-  int rc = ::pthread_mutex_lock(&ev->lock);
-  if (rc == EOWNERDEAD) {
-    ::pthread_mutex_consistent(&ev->lock);
-    rc = 0;
-  }
-  return rc == 0;
+// The futex calls are the shared (not process-private) kind: the word lives in memory that
+// other processes map. The time-out of FUTEX_WAIT is relative, on the monotonic clock.
+long FutexWait(uint32_t* word, uint32_t expected, const timespec* relative) {
+  return ::syscall(SYS_futex, word, FUTEX_WAIT, expected, relative, nullptr, 0);
 }
+
+void FutexWakeAll(uint32_t* word) {
+  ::syscall(SYS_futex, word, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+}
+
+// Longest single kernel wait; a wait without a time limit is made of such slices.
+constexpr uint32_t kEventSliceMs = 1000;
 
 }  // namespace
 
@@ -567,56 +688,47 @@ void NamedEvent::Close() {
 
 bool NamedEvent::Set() {
   if (!entry_) return false;
-  EventBlock* ev = EventOf(entry_);
-  if (!LockEvent(ev)) return false;
-  ev->signaled = 1;
-  // Every waiter is woken and checks the state itself: an auto-reset event still releases
-  // one waiter only, and a waiter that died inside its wait cannot swallow the wake-up.
-  ::pthread_cond_broadcast(&ev->changed);
-  ::pthread_mutex_unlock(&ev->lock);
+  std::atomic_ref<uint32_t> word = EventWord(entry_);
+  word.store(1, std::memory_order_release);
+  // Every waiter is woken and checks the word itself: an auto-reset event still releases one
+  // waiter only, and a waiter killed after its wake-up cannot keep the others asleep.
+  FutexWakeAll(&reinterpret_cast<EventBlock*>(entry_->base)->state);
   return true;
 }
 
 bool NamedEvent::Reset() {
   if (!entry_) return false;
-  EventBlock* ev = EventOf(entry_);
-  if (!LockEvent(ev)) return false;
-  ev->signaled = 0;
-  ::pthread_mutex_unlock(&ev->lock);
+  EventWord(entry_).store(0, std::memory_order_release);
   return true;
 }
 
 WaitResult NamedEvent::Wait(uint32_t timeoutMs) {
   if (!entry_) return WaitResult::kFailed;
-  EventBlock* ev = EventOf(entry_);
-  if (!LockEvent(ev)) return WaitResult::kFailed;
-  const timespec deadline = MonotonicDeadline(timeoutMs == kInfinite ? 0 : timeoutMs);
-  WaitResult result = WaitResult::kTimedOut;
+  uint32_t* raw = &reinterpret_cast<EventBlock*>(entry_->base)->state;
+  std::atomic_ref<uint32_t> word(*raw);
+  const bool manual = entry_->manualReset;
+  const bool forever = timeoutMs == kInfinite;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
   for (;;) {
-    if (ev->signaled) {
-      if (!ev->manualReset) ev->signaled = 0;
-      result = WaitResult::kSignaled;
-      break;
+    uint32_t seen = word.load(std::memory_order_acquire);
+    if (seen != 0) {
+      if (manual) return WaitResult::kSignaled;
+      // Taking an auto-reset event resets it; of several waiters one wins, the others go on
+      // waiting.
+      if (word.compare_exchange_strong(seen, 0, std::memory_order_acq_rel)) return WaitResult::kSignaled;
     }
-    if (timeoutMs == 0) break;
-    int rc = timeoutMs == kInfinite ? ::pthread_cond_wait(&ev->changed, &ev->lock)
-                                    : ::pthread_cond_timedwait(&ev->changed, &ev->lock, &deadline);
-    if (rc == EOWNERDEAD) {
-      ::pthread_mutex_consistent(&ev->lock);
-      rc = 0;
+    uint32_t sliceMs = kEventSliceMs;
+    if (!forever) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now()).count();
+      if (left <= 0) return WaitResult::kTimedOut;
+      sliceMs = static_cast<uint32_t>(std::min<long long>((left + 999) / 1000, kEventSliceMs));
     }
-    if (rc == ETIMEDOUT) {
-      // One last look: a Set may have come with the time-out.
-      if (ev->signaled) continue;
-      break;
-    }
-    if (rc != 0) {
-      result = WaitResult::kFailed;
-      break;
-    }
+    if (seen != 0) continue;  // lost the race for an auto-reset event that was set: look again
+    const timespec relative{static_cast<time_t>(sliceMs / 1000u), static_cast<long>(sliceMs % 1000u) * 1000000L};
+    if (FutexWait(raw, 0, &relative) != 0 && errno != EAGAIN && errno != EINTR && errno != ETIMEDOUT)
+      return WaitResult::kFailed;
   }
-  ::pthread_mutex_unlock(&ev->lock);
-  return result;
 }
 
 // ---- NamedMapping ----

@@ -13,9 +13,12 @@
 // lives while any process holds it: the last holder to close it removes the file, and a holder
 // that dies simply drops its lock, so an object whose holders are all gone counts as absent
 // even while its file is still there (the next creator starts it afresh, an open-only call
-// fails and removes the file). Creation, opening and closing are serialised machine-wide by a
-// flock on /dev/shm itself, which makes two processes creating one name at once safe: one
-// creates, the other opens what the first created and learns that it already existed.
+// fails and removes the file). Creation, opening and closing are serialised by a flock on the
+// suite's own lock file beside the objects, "/dev/shm/" + prefix + "vigil.lock" (made on first
+// use, open to every local user, left in place), which makes two processes creating one name
+// at once safe: one creates, the other opens what the first created and learns that it already
+// existed. As any local user may hold that lock, a step waits for it at most kObjectLockWaitMs
+// and then goes on without it, saying so once on standard error (see named_object.cpp).
 //
 // Access. Objects are open to every local user (mode 0666 whatever the umask).
 //
@@ -25,8 +28,10 @@
 // Results of a wait: kSignaled (the mutex is now owned / the event was signalled), kTimedOut,
 // kFailed, kAbandoned. kAbandoned comes only from a mutex: its previous owner (a thread or a
 // whole process) ended while holding it; the caller now owns it, and the data it guards may
-// be half-changed. An event never answers kAbandoned: a holder that dies inside an event
-// operation leaves the event's state whole, and the next user carries on.
+// be half-changed. An event never answers kAbandoned: it is a single futex word changed by
+// atomic operations, so a holder that dies inside an event operation leaves the event's state
+// whole, and the next user carries on. Whatever another process writes into an object, no wait
+// with a time-out runs past it.
 #pragma once
 
 #include <cstddef>
@@ -39,6 +44,12 @@ namespace platform {
 
 inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 inline constexpr const char* kNamePrefixVariable = "VIGIL_NAME_PREFIX";
+// The lock file of the named objects (under the prefix, like an object name; no object may
+// have this name), and how long a step waits for it: at first, and after it once timed out in
+// this process (until the lock is got again).
+inline constexpr const char* kObjectLockName = "vigil.lock";
+inline constexpr uint32_t kObjectLockWaitMs = 2000;
+inline constexpr uint32_t kObjectLockRetryMs = 20;
 
 enum class WaitResult { kSignaled, kTimedOut, kFailed, kAbandoned };
 

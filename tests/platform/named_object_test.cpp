@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/mman.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -10,13 +12,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <random>
 #include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/platform/peer/churn.h"
 #include "tests/support/test_support.h"
 
 extern char** environ;
@@ -454,6 +464,299 @@ TEST(NamedMappingTest, HandlesShareMemoryAndKeepTheFirstSize) {
   EXPECT_EQ(b.Data()[4999], 0x5A);
   NamedMapping zero;
   EXPECT_FALSE(zero.Create(UniqueName("empty"), 0));
+}
+
+// ---- faults: holders killed at any point, junk from other users, a lock held by anyone ----
+
+// Far beyond any wait of these tests: a wait that runs this much past its time-out hangs.
+constexpr int64_t kOverrunBoundMs = 1500;
+
+int64_t MsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Keeps using an event or a mutex in a loop on a thread of its own, and records the longest
+// overrun of a wait past its time-out and every failed operation.
+class Prober {
+ public:
+  Prober(const char* name, std::function<bool(int64_t& overrun)> step)
+      : name_(name),
+        thread_([this, step] {
+          while (!stop_.load()) {
+            int64_t overrun = 0;
+            if (!step(overrun)) ++failures_;
+            worst_ = std::max(worst_.load(), overrun);
+            ++rounds_;
+          }
+          ended_ = true;
+        }) {}
+  ~Prober() { Stop(); }
+  // Stops the loop; false when its last step did not end within the bound (it hangs).
+  bool Stop() {
+    stop_ = true;
+    if (!thread_.joinable()) return true;
+    const auto start = std::chrono::steady_clock::now();
+    while (!ended_.load() && MsSince(start) < 10000) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!ended_.load()) return false;
+    thread_.join();
+    return true;
+  }
+  int64_t worst() const { return worst_.load(); }
+  int failures() const { return failures_.load(); }
+  int64_t rounds() const { return rounds_.load(); }
+  const char* name() const { return name_; }
+
+ private:
+  const char* name_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int64_t> worst_{0};
+  std::atomic<int> failures_{0};
+  std::atomic<int64_t> rounds_{0};
+  std::atomic<bool> ended_{false};
+  std::thread thread_;
+};
+
+// Ends the test program with a failure when the scope it guards has not ended within
+// `boundMs`: a wait that never returns cannot be waited for.
+class HangWatch {
+ public:
+  explicit HangWatch(int64_t boundMs)
+      : thread_([this, boundMs] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (!ended_.wait_for(lock, std::chrono::milliseconds(boundMs), [this] { return done_; })) {
+            std::fprintf(stderr, "a wait never returned\n");
+            std::_Exit(1);
+          }
+        }) {}
+  ~HangWatch() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    ended_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+// A timed wait: its result, and how long past its time-out it ran.
+template <typename Object>
+WaitResult TimedWait(Object& object, uint32_t ms, int64_t& overrun) {
+  const auto start = std::chrono::steady_clock::now();
+  const WaitResult r = object.Wait(ms);
+  overrun = std::max<int64_t>(0, MsSince(start) - ms);
+  return r;
+}
+
+// The three objects of the fault tests, and the checks that they work as before.
+struct FaultObjects {
+  std::string event = UniqueName("fault-event");
+  std::string manual = UniqueName("fault-manual");
+  std::string mutex = UniqueName("fault-mutex");
+  NamedEvent ev;
+  NamedEvent man;
+  NamedMutex m;
+  bool Create() { return ev.Create(event, false, false) && man.Create(manual, true, false) && m.Create(mutex); }
+
+  // Every object in order: the auto-reset event releases exactly one wait per Set, here and in
+  // another process, the manual one stays set, and the mutex is taken and handed over.
+  void ExpectWorking() {
+    SCOPED_TRACE("the objects right after");
+    ASSERT_TRUE(ev.Reset());
+    EXPECT_EQ(ev.Wait(0), WaitResult::kTimedOut);
+    ASSERT_TRUE(ev.Set());
+    EXPECT_EQ(ev.Wait(0), WaitResult::kSignaled);
+    EXPECT_EQ(ev.Wait(0), WaitResult::kTimedOut);
+    Peer waiter({"wait-event", event, "20000"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(ev.Set());
+    EXPECT_EQ(waiter.ExitCode(), 0);
+    ASSERT_TRUE(man.Reset());
+    EXPECT_EQ(man.Wait(10), WaitResult::kTimedOut);
+    ASSERT_TRUE(man.Set());
+    EXPECT_EQ(man.Wait(0), WaitResult::kSignaled);
+    EXPECT_EQ(man.Wait(0), WaitResult::kSignaled);
+    const WaitResult took = m.Wait(2000);
+    EXPECT_TRUE(took == WaitResult::kSignaled || took == WaitResult::kAbandoned) << WaitResultText(took);
+    EXPECT_TRUE(m.Release());
+    Peer holder({"hold-mutex", mutex});
+    EXPECT_EQ(holder.ReadLine(), "held");
+    EXPECT_EQ(m.Wait(20), WaitResult::kTimedOut);
+    holder.Kill();
+    EXPECT_EQ(m.Wait(5000), WaitResult::kAbandoned);
+    EXPECT_TRUE(m.Release());
+  }
+};
+
+// Processes that use the objects are killed with SIGKILL at random points, hundreds of times,
+// while threads here set, reset, wait and take: no wait runs past its time-out, nothing fails,
+// and the objects work right after.
+TEST(NamedObjectFaults, HoldersKilledAtRandomPointsLeaveNoWaitStuck) {
+  FaultObjects o;
+  ASSERT_TRUE(o.Create());
+  Prober waiter("auto-reset waiter", [&](int64_t& overrun) {
+    const WaitResult r = TimedWait(o.ev, 5, overrun);
+    return r == WaitResult::kSignaled || r == WaitResult::kTimedOut;
+  });
+  Prober setter("manual-reset setter", [&](int64_t& overrun) {
+    const bool ok = o.ev.Set() && (o.man.Wait(2) != WaitResult::kFailed);
+    const WaitResult r = TimedWait(o.man, 3, overrun);
+    return ok && r != WaitResult::kFailed && (r == WaitResult::kTimedOut ? o.man.Set() : o.man.Reset());
+  });
+  Prober taker("mutex taker", [&](int64_t& overrun) {
+    const WaitResult r = TimedWait(o.m, 5, overrun);
+    if (r == WaitResult::kTimedOut) return true;
+    return r != WaitResult::kFailed && o.m.Release();
+  });
+
+  std::mt19937 random(static_cast<unsigned>(::getpid()));
+  const auto start = std::chrono::steady_clock::now();
+  int killed = 0;
+  while (killed < 400 && MsSince(start) < 5000) {
+    if (killed % 10 == 0) {
+      // A process of its own that opens the objects first (and may die while it does).
+      Peer churn({"churn", o.event, o.manual, o.mutex});
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 5000));
+      churn.Kill();
+    } else {
+      // A copy of this process that uses the handles it inherits: many more deaths a second.
+      const unsigned seed = static_cast<unsigned>(random());
+      const pid_t pid = ::fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) ChurnNamedObjects(o.ev, o.man, o.m, seed);
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    ++killed;
+  }
+  EXPECT_GE(killed, 100);
+  std::printf("killed %d users of the objects in %lld ms\n", killed, static_cast<long long>(MsSince(start)));
+  for (Prober* p : {&waiter, &setter, &taker}) {
+    if (!p->Stop()) {
+      ADD_FAILURE() << "a wait of the " << p->name() << " never returned";
+      std::_Exit(1);  // its thread cannot be joined
+    }
+    EXPECT_LT(p->worst(), kOverrunBoundMs);
+    EXPECT_EQ(p->failures(), 0);
+    EXPECT_GT(p->rounds(), 0);
+  }
+  o.ExpectWorking();
+}
+
+// Bytes another local user writes over the shared blocks (headers included): every wait still
+// ends within its time-out, nothing crashes, a new opening refuses a block whose header is
+// junk, and the objects made afresh under those names work again.
+TEST(NamedObjectFaults, JunkInTheSharedBlocksNeverStretchesAWait) {
+  struct Junk {
+    const char* name;
+    std::function<uint8_t(size_t, uint8_t)> byte;  // of the offset and the byte there
+    bool headerKept;
+  };
+  std::mt19937 random(7);
+  const std::vector<Junk> kinds = {
+      {"all ones", [](size_t, uint8_t) { return uint8_t{0xFF}; }, false},
+      {"zeros", [](size_t, uint8_t) { return uint8_t{0}; }, false},
+      {"random", [&](size_t, uint8_t) { return static_cast<uint8_t>(random()); }, false},
+      {"ones after a whole header", [](size_t i, uint8_t old) { return i < 24 ? old : uint8_t{0x01}; }, true},
+      {"all ones after a whole header", [](size_t i, uint8_t old) { return i < 24 ? old : uint8_t{0xFF}; }, true},
+  };
+  for (const Junk& junk : kinds) {
+    SCOPED_TRACE(junk.name);
+    HangWatch watch(20000);
+    FaultObjects o;
+    ASSERT_TRUE(o.Create());
+    for (const std::string& name : {o.event, o.manual, o.mutex}) {
+      const int fd = ::open(ShmPath(name).c_str(), O_RDWR);
+      ASSERT_GE(fd, 0);
+      struct stat st{};
+      ASSERT_EQ(::fstat(fd, &st), 0);
+      void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+      ::close(fd);
+      ASSERT_NE(p, MAP_FAILED);
+      auto* bytes = static_cast<uint8_t*>(p);
+      for (size_t i = 0; i < static_cast<size_t>(st.st_size); ++i) bytes[i] = junk.byte(i, bytes[i]);
+      ::munmap(p, static_cast<size_t>(st.st_size));
+    }
+    int64_t overrun = 0;
+    for (int round = 0; round < 3; ++round) {
+      TimedWait(o.ev, 30, overrun);
+      EXPECT_LT(overrun, kOverrunBoundMs);
+      TimedWait(o.man, 30, overrun);
+      EXPECT_LT(overrun, kOverrunBoundMs);
+      const WaitResult r = TimedWait(o.m, 30, overrun);
+      EXPECT_LT(overrun, kOverrunBoundMs);
+      if (r == WaitResult::kSignaled || r == WaitResult::kAbandoned) o.m.Release();
+      o.ev.Set();
+      o.man.Reset();
+    }
+    Peer other({"wait-event", o.event, "30"});
+    const int code = other.ExitCode();
+    // A junk header is no event; a whole one with junk after it is opened and ends in time.
+    if (junk.headerKept) {
+      EXPECT_TRUE(code == 0 || code == 1) << code;
+    } else {
+      EXPECT_EQ(code, 2);
+    }
+  }
+}
+
+// The lock of the named objects is the suite's own file beside them: a flock on /dev/shm that
+// anyone holds delays nothing, and a holder of the suite's lock delays an opening only for the
+// bound, with a message that names the file; later openings of the process wait briefly only.
+TEST(NamedObjectLock, OnlyTheSuitesOwnLockDelaysAnOpeningAndOnlyForItsBound) {
+  const std::string prefix = UniqueName("lock") + ".";
+  ScopedPrefix scoped(prefix.c_str());
+  const std::string lockPath = "/dev/shm/" + prefix + platform::kObjectLockName;
+
+  const int shm = ::open("/dev/shm", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(shm, 0);
+  ASSERT_EQ(::flock(shm, LOCK_EX), 0);
+  {
+    // Another process, as the agent or a console opens its objects.
+    Peer other({"hold-mapping", "held-elsewhere", "64"});
+    EXPECT_EQ(other.ReadLine(), "created");
+  }
+  ::close(shm);
+
+  struct stat st{};
+  ASSERT_EQ(::stat(lockPath.c_str(), &st), 0) << "the lock file is made beside the objects";
+  EXPECT_EQ(st.st_mode & 0777, 0666u);
+  NamedMapping lockAsObject;
+  EXPECT_FALSE(lockAsObject.Create(platform::kObjectLockName, 64));
+
+  const int held = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  testing::internal::CaptureStderr();
+  auto start = std::chrono::steady_clock::now();
+  NamedMapping first;
+  EXPECT_TRUE(first.Create("while-held-1", 64));
+  const int64_t firstMs = MsSince(start);
+  start = std::chrono::steady_clock::now();
+  NamedMapping second;
+  EXPECT_TRUE(second.Create("while-held-2", 64));
+  const int64_t secondMs = MsSince(start);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_GE(firstMs, platform::kObjectLockWaitMs - 100);
+  EXPECT_LT(firstMs, platform::kObjectLockWaitMs + kOverrunBoundMs);
+  EXPECT_LT(secondMs, platform::kObjectLockRetryMs + kOverrunBoundMs);
+  EXPECT_NE(said.find(lockPath), std::string::npos) << said;
+  EXPECT_NE(said.find("going on without it"), std::string::npos) << said;
+  EXPECT_EQ(said.find("going on without it"), said.rfind("going on without it")) << "said once: " << said;
+  ::close(held);
+
+  // Free again: taken at once, silently; the objects made meanwhile are whole.
+  testing::internal::CaptureStderr();
+  NamedMapping again;
+  EXPECT_TRUE(again.Open("while-held-1"));
+  EXPECT_EQ(again.Size(), 64u);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <regex>
+#include <set>
 #include <stdexcept>
 
 #include "core/base/ktdiag.h"
@@ -114,16 +115,32 @@ std::string UniqueName(const std::string& stem) {
 
 namespace {
 
-// Runs `body` under the named objects' own protocol: the /dev/shm directory's flock serialises
-// creating, opening and closing, and every holder keeps a shared flock on its object's file.
-// False when the directory cannot be locked.
-bool UnderSharedObjectLock(const std::function<void()>& body) {
-  const int dir = ::open("/dev/shm", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return false;
-  const bool locked = ::flock(dir, LOCK_EX) == 0;
-  if (locked) body();
-  ::close(dir);
-  return locked;
+// Runs `body` under the named objects' own protocol for the objects under `prefix`: their lock
+// file beside them serialises creating, opening and closing, and every holder keeps a shared
+// flock on its object's file. The lock file goes at the end when `body` answers that no object
+// is left under the prefix (its next user makes it again; one that waited on the removed file
+// sees that and locks the new one). False when it cannot be locked.
+bool UnderSharedObjectLock(const std::string& prefix, const std::function<bool()>& body) {
+  const std::string path = "/dev/shm/" + prefix + platform::kObjectLockName;
+  for (;;) {
+    // Without O_CREAT first: the file may be another user's (fs.protected_regular).
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0 && errno == ENOENT) fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) return false;
+    if (::flock(fd, LOCK_EX) != 0) {
+      ::close(fd);
+      return false;
+    }
+    struct stat held{};
+    struct stat named{};
+    if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+        held.st_dev == named.st_dev) {
+      if (body()) ::unlink(path.c_str());
+      ::close(fd);
+      return true;
+    }
+    ::close(fd);  // replaced while we waited: lock the file there now
+  }
 }
 
 enum class ObjectFile { kAbsent, kHeld, kUnheld, kRemoved };
@@ -145,12 +162,19 @@ ObjectFile ProbeObjectFile(const std::string& path, bool remove) {
 int RemoveUnheldSharedObjects(const std::string& prefix) {
   if (prefix.empty()) return 0;
   int removed = 0;
-  UnderSharedObjectLock([&] {
+  UnderSharedObjectLock(prefix, [&] {
     std::error_code ec;
+    bool left = false;
     for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
-      if (entry.path().filename().string().rfind(prefix, 0) != 0) continue;
-      if (ProbeObjectFile(entry.path(), true) == ObjectFile::kRemoved) ++removed;
+      const std::string name = entry.path().filename().string();
+      if (name.rfind(prefix, 0) != 0 || name == prefix + platform::kObjectLockName) continue;
+      if (ProbeObjectFile(entry.path(), true) == ObjectFile::kRemoved) {
+        ++removed;
+      } else {
+        left = true;
+      }
     }
+    return !left && !ec;
   });
   return removed;
 }
@@ -172,13 +196,16 @@ bool NamedMappingHeld(const std::string& prefix, const std::string& name) {
 
 namespace {
 
-// The process id in a test or demo prefix at the start of `name`; 0 when the name has none.
-pid_t PrefixProcess(const std::string& name) {
+// The process id in a test or demo prefix at the start of `name`, and that prefix; 0 when the
+// name has none.
+pid_t PrefixProcess(const std::string& name, std::string& prefix) {
   static const std::regex test("^[A-Za-z0-9_]+-([0-9]{1,9})-[0-9]+");
   static const std::regex demo("^demo([0-9]{1,9})\\.");
   std::smatch m;
-  if (std::regex_search(name, m, test) || std::regex_search(name, m, demo))
+  if (std::regex_search(name, m, test) || std::regex_search(name, m, demo)) {
+    prefix = m[0];
     return static_cast<pid_t>(std::stol(m[1]));
+  }
   return 0;
 }
 
@@ -197,15 +224,15 @@ class StaleObjectSweep : public ::testing::Environment {
 }  // namespace
 
 int RemoveStaleTestObjects() {
+  std::set<std::string> stale;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
+    std::string prefix;
+    const pid_t pid = PrefixProcess(entry.path().filename().string(), prefix);
+    if (pid > 0 && !ProcessAlive(pid)) stale.insert(prefix);
+  }
   int removed = 0;
-  UnderSharedObjectLock([&] {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
-      const pid_t pid = PrefixProcess(entry.path().filename().string());
-      if (pid <= 0 || ProcessAlive(pid)) continue;
-      if (ProbeObjectFile(entry.path(), true) == ObjectFile::kRemoved) ++removed;
-    }
-  });
+  for (const std::string& prefix : stale) removed += RemoveUnheldSharedObjects(prefix);
   return removed;
 }
 

@@ -1,7 +1,9 @@
 // The VigilNT program itself: its modes, its refusals, a stop by signal, and a start after a
 // kill. These runs have no UPS: the agent starts idle.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -16,8 +18,10 @@
 #include <vector>
 
 #include "agent/engine/daemon.h"
+#include "platform/named_object.h"
 #include "platform/record_file.h"
 #include "tests/agent/e2e/agent_process.h"
+#include "tests/support/private_network.h"
 
 namespace {
 
@@ -181,6 +185,60 @@ TEST(AgentShell, KilledAgentLeavesNothingThatBlocksTheNextStart) {
   }
   // The test's agent object sweeps up what its killed agent left.
   EXPECT_EQ(SharedFilesUnder(prefix), 0u);
+}
+
+// An exclusive flock on a file (or folder) for as long as it lives.
+class HeldFlock {
+ public:
+  explicit HeldFlock(const std::string& path, int flags = O_RDONLY) {
+    fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    if (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~HeldFlock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  HeldFlock(const HeldFlock&) = delete;
+  HeldFlock& operator=(const HeldFlock&) = delete;
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// Anyone may hold a flock on /dev/shm: the agent's start does not wait for it. The lock of the
+// named objects is the suite's own file beside them; a holder of that one delays the start by
+// its bound only, and the agent says which file it went on without.
+TEST(AgentShell, ALockOnTheShmFolderHoldsNoStartAndTheSuitesLockOnlyItsBound) {
+  // A network of the test's own spares the wait for the machine's port 7010.
+  std::string error;
+  testing_support::EnterPrivateNetwork(error);
+  AgentProcess agent;
+  const std::string lockFile = "/dev/shm/" + agent.Prefix() + platform::kObjectLockName;
+  auto startAndStop = [&] {
+    const size_t before = Count(agent.Stderr(), "LOCAL THREAD IS ALIVE");
+    ASSERT_TRUE(agent.Start({"-b"}));
+    ASSERT_TRUE(AgentProcess::WaitFor(
+        [&] { return Count(agent.Stderr(), "LOCAL THREAD IS ALIVE") > before; }, 20000))
+        << agent.TraceDump();
+    agent.Signal(SIGTERM);
+    EXPECT_EQ(agent.Wait(30000), 0);
+  };
+  {
+    HeldFlock folder("/dev/shm", O_RDONLY | O_DIRECTORY);
+    ASSERT_TRUE(folder.held());
+    startAndStop();
+    EXPECT_FALSE(Contains(agent.Stderr(), "going on without it")) << agent.TraceDump();
+  }
+  {
+    HeldFlock own(lockFile, O_RDONLY | O_CREAT);
+    ASSERT_TRUE(own.held());
+    startAndStop();
+    EXPECT_EQ(Count(agent.Stderr(), "going on without it"), 1u) << agent.TraceDump();
+    EXPECT_TRUE(Contains(agent.Stderr(), lockFile)) << agent.TraceDump();
+  }
 }
 
 // A stand-in for systemd's notification socket.

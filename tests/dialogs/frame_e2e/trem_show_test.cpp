@@ -4,8 +4,12 @@
 #include <sys/wait.h>
 
 #include <QImage>
+#include <chrono>
 #include <cstdio>
+#include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/named_object.h"
 #include "tests/agent/e2e/agent_process.h"
@@ -100,6 +104,58 @@ TEST_F(TremShowTest, TheMimicFillsOnItsOwnOverEitherTransport) {
         << vigil.TraceDump();
   }
   EXPECT_GE(Count(vigil.Stderr(), "Console registered"), 2u);
+}
+
+// A local console with the meters open while the agent is killed with SIGKILL at random moments
+// and started again on the same data directory and name prefix, five times: the console is
+// answered by the last agent (at the latest its registration, renewed every 30 s), a console
+// started afterwards has its meters answered, and every program ends on SIGTERM in its usual
+// time. (The agent runs without a UPS, so that it starts at once; the meters are answered
+// "Get Resend".)
+TEST_F(TremShowTest, LocalConsolesCarryOnWhenTheAgentIsKilledAndStartedAgain) {
+  if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
+  AgentProcess vigil;
+  vigil.SetPrefix(prefix_);
+  auto startAgent = [&] {
+    const size_t before = Count(vigil.Stderr(), "LOCAL THREAD IS ALIVE");
+    return vigil.Start({"-b", "-x", "5"}) &&
+           AgentProcess::WaitFor([&] { return Count(vigil.Stderr(), "LOCAL THREAD IS ALIVE") > before; }, 30000);
+  };
+  ASSERT_TRUE(startAgent()) << vigil.TraceDump();
+
+  // trem_show in the place of the program: a console of its own, output in its own folder.
+  AgentProcess consoles[2];
+  auto startConsole = [&](AgentProcess& console) {
+    console.UseProgram(TREM_SHOW_PROGRAM);
+    console.SetPrefix(prefix_);
+    return console.Start({"CMeters", "--local", "--wait", "600"});
+  };
+  auto meterReplies = [](const AgentProcess& console) { return Count(console.Stdout(), "reply 3: "); };
+  ASSERT_TRUE(startConsole(consoles[0]));
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return meterReplies(consoles[0]) >= 2; }, 30000)) << consoles[0].Stdout();
+
+  std::mt19937 random(static_cast<unsigned>(::getpid()));
+  for (int round = 1; round <= 5; ++round) {
+    SCOPED_TRACE("restart " + std::to_string(round));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + random() % 1500));
+    vigil.Signal(SIGKILL);
+    ASSERT_EQ(vigil.Wait(10000), 128 + SIGKILL);
+    ASSERT_TRUE(startAgent()) << vigil.TraceDump();
+  }
+  const size_t before = Count(consoles[0].Stdout(), "reply ");
+  ASSERT_TRUE(startConsole(consoles[1]));
+  EXPECT_TRUE(AgentProcess::WaitFor([&] { return meterReplies(consoles[1]) >= 3; }, 60000)) << consoles[1].Stdout();
+  EXPECT_TRUE(AgentProcess::WaitFor([&] { return Count(consoles[0].Stdout(), "reply ") > before; }, 60000))
+      << consoles[0].Stdout() << vigil.TraceDump();
+
+  for (AgentProcess& console : consoles) {
+    console.Signal(SIGTERM);
+    EXPECT_EQ(console.Wait(15000), 1) << console.Stdout() << console.Stderr();
+    EXPECT_TRUE(Contains(console.Stdout(), "stopped by signal 15")) << console.Stdout();
+  }
+  vigil.Signal(SIGTERM);
+  EXPECT_EQ(vigil.Wait(30000), 0);
+  EXPECT_FALSE(Contains(vigil.Stderr(), "did not stop in time")) << vigil.TraceDump();
 }
 
 // A plain dialog (no agent requests) is idle at once; its controls are set and pressed alike.

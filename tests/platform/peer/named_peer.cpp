@@ -14,6 +14,10 @@
 //                                        threads until they have TAKES takes together; exit 0
 //                                        when every Release succeeded and both threads took it,
 //                                        1 when a Release failed, 2 when a thread never got it
+//   named_peer churn EVENT MANUAL MUTEX  open the auto-reset event EVENT, the manual-reset event
+//                                        MANUAL and the mutex MUTEX, print "open", and use them
+//                                        without end (waits of 0 to 20 ms, sets, resets, takes
+//                                        and gives back), until killed
 #include <signal.h>
 #include <unistd.h>
 
@@ -25,6 +29,7 @@
 #include <thread>
 
 #include "platform/named_object.h"
+#include "churn.h"
 
 namespace {
 
@@ -98,6 +103,15 @@ int main(int argc, char** argv) {
     b.join();
     if (failed) return 1;
     return takes[0] > 0 && takes[1] > 0 ? 0 : 2;
+  }
+  if (cmd == "churn" && argc >= 5) {
+    platform::NamedEvent ev;
+    platform::NamedEvent manual;
+    platform::NamedMutex m;
+    if (!ev.Open(name) || !manual.Open(argv[3]) || !m.Open(argv[4])) return 3;
+    std::printf("open\n");
+    std::fflush(stdout);
+    ChurnNamedObjects(ev, manual, m, static_cast<unsigned>(::getpid()));
   }
   return 64;
 }
