@@ -86,13 +86,19 @@ class AgentFullDiskTest : public ::testing::Test {
     const auto answer = Ask(*console_, kAgentIp, frame);
     return answer && answer->type == SCP_STATUS && answer->data.size() == 1 ? answer->data[0] : -1;
   }
-  // What a GET of the key answers with (asked again on "Get Resend"); nullopt when no data came.
+  // What a GET of the key answers with; "Get Resend" is asked again after a while (the agent
+  // reads the block on its next pass). Nullopt when no data came (bounded).
   std::optional<Bytes> Get(const Bytes& key) {
-    for (int attempt = 0; attempt < 20; ++attempt) {
-      const auto m = Ask(*console_, kAgentIp, GetFrame(key));
-      if (m && m->type == SCP_DATA) return m->data;
-    }
-    return std::nullopt;
+    std::optional<Bytes> data;
+    AgentProcess::WaitFor(
+        [&] {
+          const auto m = Ask(*console_, kAgentIp, GetFrame(key));
+          if (m && m->type == SCP_DATA) data = m->data;
+          if (!data) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+          return data.has_value();
+        },
+        20000);
+    return data;
   }
   std::string File(const std::string& name) const { return data_ + "/" + name; }
   // The records of a log file with that data byte.
