@@ -280,9 +280,13 @@ TEST_F(AgentFullDiskTest, SetAnsweredSetFailedIsNotInForceNorSavedLater) {
 // password) reaches the event log file once there is room again, with no further event.
 TEST_F(AgentFullDiskTest, LogRecordAddedWhileTheDiskIsFullReachesItsFileOnceThereIsRoom) {
   ASSERT_TRUE(StartAgent()) << agent_->TraceDump();
-  KT_SCP master;
-  master.commandBlock.SetPassword("Wrong9");
-  const Bytes command = SetFrameOf(master, {BLOCK_COMMAND, COMMAND_NETWORK_SHUTDOWN});
+  // A master's commands with a wrong password, each another (a repeat is not logged again).
+  auto command = [](uint8_t which) {
+    KT_SCP master;
+    master.commandBlock.SetPassword("Wrong9");
+    master.commandBlock.SetCommand(which);
+    return SetFrameOf(master, {BLOCK_COMMAND, COMMAND_NETWORK_SHUTDOWN});
+  };
   auto answered = [&]() -> size_t {
     const auto data = Get({BLOCK_EVENT_LOG, 1});
     if (!data) return 0;
@@ -297,7 +301,7 @@ TEST_F(AgentFullDiskTest, LogRecordAddedWhileTheDiskIsFullReachesItsFileOnceTher
   for (const DiskFault& fault : kDiskFaults) {
     SCOPED_TRACE(fault.what);
     ASSERT_TRUE(fault.make(*disk_)) << disk_->error();
-    ASSERT_EQ(Set(command), SCP_SET_OK);
+    ASSERT_EQ(Set(command(static_cast<uint8_t>(records))), SCP_SET_OK);
     ++records;
     ASSERT_TRUE(AgentProcess::WaitFor([&] { return answered() == records; }, 20000)) << agent_->TraceDump();
     // Some passes of the agent while the disk takes nothing.
