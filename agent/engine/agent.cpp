@@ -580,7 +580,14 @@ void KT_Agent::MonitorLoop() {
   if (onBattery || lowBattery) CheckLoadControl(1);
 
   if (actions_) {
-    const int r = actions_->IsShutdownRequired();
+    int r = actions_->IsShutdownRequired();
+    if (r == 0 && master_low_battery) {
+      // The master's low-battery command without its utility failure (lost, or sent before
+      // this agent restarted): the on-battery alarm is not set, the shutdown is due all the
+      // same.
+      Diag() << "Low battery at the master agent\n";
+      r = 2;
+    }
     if (r != 0) {
       Diag() << "IsShutdownRequired() returned " << r << kendl;
       {
@@ -691,10 +698,19 @@ void KT_Agent::ActivateNetworkShutdown() {
       scp_.config.ClearTurnOffUps();
       scp_.upsStatus.SetAlarm(ALARM_ON_BATTERY);
       scp_.upsStatus.SetAlarm(ALARM_REMOTE_SHUTDOWN);
+      master_outage = true;
       break;
     }
     case 1: {
       Diag() << "KT_Agent::ActivateNetworkShutdown: Received UR Command!\n";
+      if (!master_outage) {
+        // A master repeats this after the power returned, and says it when it starts with its
+        // UPS on line: nothing to restore here.
+        Diag() << "KT_Agent::ActivateNetworkShutdown: no outage from the master is held\n";
+        break;
+      }
+      master_outage = false;
+      master_low_battery = false;
       auto lock = scp_.Lock();
       replaceWarning(EVENT_POWER_RESTORED, 0, 0, "Utility Power Restored.");
       scp_.upsStatus.ClearAlarm(ALARM_ON_BATTERY);
@@ -708,6 +724,8 @@ void KT_Agent::ActivateNetworkShutdown() {
       scp_.config.ClearTurnOffUps();
       scp_.upsStatus.SetAlarm(ALARM_LOW_BATTERY);
       scp_.upsStatus.SetAlarm(ALARM_REMOTE_SHUTDOWN);
+      master_outage = true;
+      master_low_battery = true;
       break;
     }
     case 3: {

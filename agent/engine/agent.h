@@ -108,6 +108,14 @@ class KT_Agent : public KT_ErrorStatus {
   int64_t batt_time = 0;
   int64_t low_batt_time = 0;
   int64_t remote_shutdown_time = 0;
+  // The outage a master agent told this agent of (its utility-failure or low-battery command,
+  // until its utility-restored command), and whether it was low battery: that shuts this
+  // computer down as its message says, whether or not the utility failure was heard.
+  bool master_outage = false;
+  bool master_low_battery = false;
+  // The master's network command last refused for a wrong password (-1 = none since the last
+  // accepted one): its repeats are not logged again.
+  int refused_master_command = -1;
 
   // Reconnect requests for a running adapter thread (new adapter settings).
   std::atomic<bool> snmpReconnect{false};

@@ -216,11 +216,20 @@ void KT_Agent::HandleCommand(int command) {
         match = received.has_value() == own.has_value() && (!received || *received == *own);
       }
       if (match) {
+        refused_master_command = -1;
         ActivateNetworkShutdown();
       } else {
         // The record goes to the event log file as it is added, as every other event does; the
         // lock is held until it is there, so no console sees a record that a crash could lose.
         auto lock = scp_.Lock();
+        // A master repeats its command while its condition lasts: a repeat is refused without
+        // another record.
+        const int command = scp_.commandBlock.GetCommand();
+        if (command == refused_master_command) {
+          Diag() << "The master's command " << command << " refused again (wrong password)\n";
+          break;
+        }
+        refused_master_command = command;
         const uint8_t event = EVENT_REMOTE_SHUTDOWN_FAILED;
         if (scp_.eventLog.AddRecord(static_cast<uint32_t>(platform::Now()), 1, &event))
           services_.WriteEventLogFile();

@@ -67,8 +67,16 @@ class SerialUpsLink {
 };
 using SerialLinkFactory = std::function<std::unique_ptr<SerialUpsLink>(KT_SCP&)>;
 
+// What the adapter drivers share: a thread that is told to stop ends the driver's waits for
+// its adapter at once (the check answers true from then on); without one every wait runs its
+// course.
+class NetworkAdapterClient : public UpsWorkerDriver {
+ public:
+  virtual void SetStopCheck(std::function<bool()> /*stop*/) {}
+};
+
 // A UPS network adapter reached by SNMP.
-class SnmpAdapterClient : public UpsWorkerDriver {
+class SnmpAdapterClient : public NetworkAdapterClient {
  public:
   // Opens the session to the adapter with the configured name and communities: 1, or -1.
   // UpdateConfig and SetConfig read and write the adapter's location and powered-devices
@@ -83,7 +91,7 @@ class SnmpAdapterClient : public UpsWorkerDriver {
 using SnmpClientFactory = std::function<std::unique_ptr<SnmpAdapterClient>(KT_SCP&)>;
 
 // A UPS network adapter reached by the BCM protocol over UDP.
-class NetBcmAdapterClient : public UpsWorkerDriver {
+class NetBcmAdapterClient : public NetworkAdapterClient {
  public:
   // Sets the adapter and its password: 1, or -1.
   virtual int SetTarget(const std::string& adapter, const std::string& password) = 0;

@@ -2,6 +2,9 @@
 
 #include <arpa/inet.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "agent/engine/agent.h"
 #include "agent/servers/command_server.h"
 #include "agent/engine/os_services.h"
@@ -11,14 +14,46 @@
 #include "core/scp/scp.h"
 #include "core/scp/scp_frame.h"
 #include "platform/clock.h"
+#include "platform/system_log.h"
 
 namespace {
 
 // Seconds past the moment the monitor loop starts a scheduled shutdown (its lead before the
 // shutdown time) within which the schedule counts as run rather than withdrawn.
 constexpr int64_t kScheduleRunMargin = 5;
-// Each repeated command (1, 5) is tried this many turns per listed client.
+// The cancellation of a scheduled shutdown is tried this many turns per listed client.
 constexpr int kCountdownTurnsPerClient = 10;
+// A power-event command is repeated to a client at this cadence while its condition lasts, so
+// that a client that restarted or lost a datagram is told too; a client already told takes a
+// repeat without a second effect. One datagram of under a hundred bytes per client every 10 s
+// is nothing to a network, even with hundreds of clients, and a client that missed the
+// low-battery command starts its shutdown at most 10 s late, out of the minutes that a UPS's
+// low-battery warning leaves.
+constexpr int64_t kCommandRepeatSeconds = 10;
+// After the power returned, or when the master starts with its UPS on line, the clients are
+// told that the utility is restored for this long: three tries at the repeat cadence.
+constexpr int64_t kRestoreWindowSeconds = 25;
+
+// Whether a command that went out at `last` (0 = never) is to go out (again) now. A clock set
+// back makes it due at once.
+bool Due(time_t last, int64_t now) { return last == 0 || now < last || now - last >= kCommandRepeatSeconds; }
+
+const char* CommandName(int command) {
+  switch (command) {
+    case CLIENT_UTILITY_FAILURE:
+      return "utility failure";
+    case CLIENT_UTILITY_RESTORED:
+      return "utility restored";
+    case CLIENT_LOW_BATTERY:
+      return "low battery";
+    case CLIENT_SCHEDULED_SHUTDOWN:
+      return "scheduled shutdown";
+    case CLIENT_SHUTDOWN_CANCELLED:
+      return "scheduled shutdown cancelled";
+    default:
+      return "unknown";
+  }
+}
 
 std::string DottedText(uint32_t ipNetworkOrder) {
   char text[INET_ADDRSTRLEN] = "";
@@ -26,6 +61,13 @@ std::string DottedText(uint32_t ipNetworkOrder) {
   a.s_addr = ipNetworkOrder;
   inet_ntop(AF_INET, &a, text, sizeof text);
   return text;
+}
+
+// The client as the master's messages name it: its IP address, or an IPX client's host name.
+std::string ClientText(const KT_NetClient& client) {
+  if (client.address.GetType() == ADDRESS_IP) return DottedText(client.address.GetIpAddress());
+  const char* name = client.address.StoredHostName();
+  return name != nullptr ? name : "(IPX)";
 }
 
 bool OfTransport(const KT_NetClient& client, int transport) {
@@ -45,6 +87,7 @@ int KT_NetworkServer::Open(int port) {
     PrintErrorStatus(udp_);
     return -1;
   }
+  opened_ = platform::Now();
   ipx_.Initialize();
   ipx_open_ = ipx_.OpenChannel(0) >= 0;
   if (!ipx_open_) Diag() << "NetworkThread: IPX is not available, UDP only\n";
@@ -110,16 +153,28 @@ int KT_NetworkServer::SendClientCommand(int command, KT_NetClient& client, KT_Da
   const time_t now = static_cast<time_t>(platform::Now());
   switch (command) {
     case CLIENT_UTILITY_FAILURE:
-      if (client.lastUF != 0) return 0;
+      if (!Due(client.lastUF, now)) return 0;
       client.lastUF = now;
+      client.lastUR = 0;
+      client.restoreOwed = false;
       break;
     case CLIENT_UTILITY_RESTORED:
-      if (client.lastUF == 0) return 0;
+      // Only a client that was told of an outage, or may hold one, is told; then again at the
+      // repeat cadence while the restore window lasts.
+      if (client.lastUR != 0 ? !Due(client.lastUR, now)
+                             : client.lastUF == 0 && client.lastLB == 0 && !client.restoreOwed) {
+        return 0;
+      }
       client.lastUF = 0;
+      client.lastLB = 0;
+      client.restoreOwed = false;
+      client.lastUR = now;
       break;
     case CLIENT_LOW_BATTERY:
-      if (client.lastLB != 0) return 0;
+      if (!Due(client.lastLB, now)) return 0;
       client.lastLB = now;
+      client.lastUR = 0;
+      client.restoreOwed = false;
       break;
     case CLIENT_SCHEDULED_SHUTDOWN:
       if (client.lastSS != 0) return 0;
@@ -151,8 +206,32 @@ int KT_NetworkServer::SendClientCommand(int command, KT_NetClient& client, KT_Da
   to.SetNode(client.address.Node());
   to.SetPort(client.address.GetType() == ADDRESS_IP ? htons(kScpUdpPort) : client.address.GetPort());
   const int r = channel.Send(&to, frame);
+  const int sendError = errno;
   Diag() << "Sent message to " << DottedText(to.GetIpAddress()) << " - " << r << kendl;
-  return r == 1 ? 1 : -1;
+  if (r == 1) {
+    client.failedCommand = -1;
+    return 1;
+  }
+  if (client.failedCommand != command) {
+    // Said once per client and command, not at every repeat: a master that cannot reach a
+    // client (a bind address on another network, no route) must be seen outside its trace.
+    client.failedCommand = command;
+    const std::string text = std::string("Cannot send the ") + CommandName(command) + " command to client agent " +
+                             ClientText(client) + ": " + (sendError != 0 ? std::strerror(sendError) : "send failed");
+    Diag() << text << kendl;
+    platform::WriteSystemLog("VigilNT", platform::LogEntryType::kError, {text});
+  }
+  return -1;
+}
+
+bool KT_NetworkServer::UpsSeenOnLine() {
+  const uint8_t mode = scp_.config.GetCommMode();
+  const bool upsMode = mode <= COMM_CONTACT_CLOSURE || mode == COMM_SNMP_ADAPTER || mode == COMM_NETBCM_ADAPTER;
+  StatusBlock& status = scp_.upsStatus;
+  // A status read since this server started, by a worker that talks to the UPS.
+  return upsMode && status.IsAlarmSet(ALARM_LOST_UPS_COMM) != 1 && status.IsAlarmSet(ALARM_IDLE) != 1 &&
+         status.IsAlarmSet(ALARM_DETERMINING_UPS_TYPE) != 1 && status.IsAlarmSet(ALARM_ON_BATTERY) != 1 &&
+         status.IsAlarmSet(ALARM_LOW_BATTERY) != 1 && status.Branches().GetTime(1) > opened_;
 }
 
 void KT_NetworkServer::DiscoverIpxHosts() {
@@ -225,19 +304,37 @@ int KT_NetworkServer::CheckNetworkShutdownClients(int transport, KT_DatagramChan
   const bool lowBattery = scp_.upsStatus.IsAlarmSet(ALARM_LOW_BATTERY) == 1;
 
   KT_NetClientList& power = scp_.config.PowerEventClients();
-  if (power.Count() > 0 && (onBattery || lowBattery || restore_countdown_ != 0)) {
+  if (startup_restore_ && power.Count() > 0) {
+    // What the clients were told before this master started is not known: once the UPS is
+    // seen on line, every listed client is told that the utility is restored (one that holds
+    // no outage takes that without any effect); seen on battery, the outage is told as usual.
+    if (onBattery || lowBattery) {
+      startup_restore_ = false;
+    } else if (UpsSeenOnLine()) {
+      Diag() << "The UPS is on line: telling the client agents that the utility is restored\n";
+      for (KT_NetClient& c : power.Clients()) c.restoreOwed = true;
+      restore_until_ = now + kRestoreWindowSeconds;
+      startup_restore_ = false;
+    }
+  }
+  if (onBattery || lowBattery) {
+    restore_until_ = now + kRestoreWindowSeconds;
+  } else if (restore_until_ != 0 && now >= restore_until_) {
+    restore_until_ = 0;
+    for (KT_NetClient& c : power.Clients()) {
+      c.lastUR = 0;
+      c.restoreOwed = false;
+    }
+  }
+  if (power.Count() > 0 && (onBattery || lowBattery || restore_until_ != 0)) {
     for (KT_NetClient& c : power.Clients()) {
       if (!OfTransport(c, transport)) continue;
-      int command = -1;
-      if (onBattery) {
+      int command = CLIENT_UTILITY_RESTORED;
+      if (lowBattery) {
+        command = CLIENT_LOW_BATTERY;
+      } else if (onBattery) {
         command = CLIENT_UTILITY_FAILURE;
-        restore_countdown_ = kCountdownTurnsPerClient * power.Count();
-      } else if (restore_countdown_ != 0) {
-        command = CLIENT_UTILITY_RESTORED;
-        --restore_countdown_;
       }
-      if (lowBattery) command = CLIENT_LOW_BATTERY;
-      if (command < 0) continue;
       if (transport == TRANSPORT_IPX && !CompleteIpxAddress(c)) continue;
       if (SendClientCommand(command, c, channel) == 1) ++sent;
     }

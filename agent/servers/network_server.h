@@ -20,7 +20,13 @@
 //   3 scheduled shutdown   a scheduled shutdown is nearer than the client's lead
 //                          ((time_shut_delay + warn_delay) minutes; branch 10 clients)
 //   5 shutdown cancelled   the scheduled shutdown went away before its time
-// Each client is sent each command once per state change (its UF, LB and SS times). The frame
+// The power-event commands (0, 2) are repeated to each client every 10 s while the UPS stays on
+// battery, so that a client that restarted or lost a datagram is told too; 1 goes to each
+// client that was told of the outage, three times 10 s apart. A master that starts is not
+// sure what its clients were told before: once a status read shows its UPS on line, it tells
+// every client that the utility is restored (a client that holds no outage ignores that).
+// 3 and 5 go once per change (the clients' SS times). A send that fails is said once per client
+// and command in the system log (error), not at every repeat. The frame
 // is built in a command block of the server's own: the agent's own command block, which
 // consoles can read, never holds a client's password.
 //
@@ -89,7 +95,9 @@ class KT_NetworkServer {
   KT_ClientList& Clients() { return clients_; }
   KT_UDP& Udp() { return udp_; }
   bool IpxOpen() const { return ipx_open_; }
-  int RestoreCountdown() const { return restore_countdown_; }
+  // The end of the window in which the clients are told that the utility is restored (0 =
+  // none open).
+  int64_t RestoreUntil() const { return restore_until_; }
   int CancelCountdown() const { return cancel_countdown_; }
 
  private:
@@ -99,6 +107,9 @@ class KT_NetworkServer {
   void DiscoverIpxHosts();
   // A commanded scheduled shutdown whose time has come or changed: see the head of the file.
   void SettleCommandedSchedule(int64_t pending, int64_t now, KT_DatagramChannel& channel, int transport);
+  // Whether a worker has read the UPS since this server opened and found it on line (the
+  // caller holds the SCP object's lock).
+  bool UpsSeenOnLine();
 
   KT_SCP& scp_;
   KT_UDP udp_;
@@ -106,7 +117,9 @@ class KT_NetworkServer {
   bool ipx_open_ = false;
   KT_ClientList clients_;
   CommandBlock command_block_;
-  int restore_countdown_ = 0;
+  int64_t restore_until_ = 0;     // the restore window's end (0 = none open)
+  bool startup_restore_ = true;    // the clients are still to be told of the UPS state at start
+  int64_t opened_ = 0;             // when Open ran
   int cancel_countdown_ = 0;
   int64_t commanded_shutdown_ = 0;  // the shutdown time clients were told of (0 = none)
   bool ipx_discovered_ = false;

@@ -5,8 +5,10 @@
 // used. The adapter password is the configuration's write community.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "core/adapters/adapter_name.h"
 #include "agent/engine/worker_drivers.h"
@@ -36,6 +38,7 @@ class KT_NetBcmAdapterDriver : public NetBcmAdapterClient {
   int SegmentDelayedOff(int segment) override { return driver_.SegmentDelayedOff(segment); }
   int UpdateSegmentState(int segment) override { return driver_.UpdateSegmentState(segment); }
   int SegmentSleep(int segment) override { return driver_.SegmentSleep(segment); }
+  void SetStopCheck(std::function<bool()> stop) override { driver_.SetStopCheck(std::move(stop)); }
 
   KT_NetBCM& Driver() { return driver_; }
 

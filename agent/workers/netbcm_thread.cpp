@@ -17,10 +17,6 @@ namespace {
 constexpr int64_t kMeterSpacing = 6;
 constexpr int kProbeTries = 3;
 
-const char* const kAdapterUnreachable =
-    "NetBCM Thread message:\n Unable to communicate with Network Adapter.\n Check the network connection and "
-    "verify that\n the Adapter name/IP Address is correct.\n";
-
 class NetBcmWorker : public KT_UpsWorker {
  public:
   NetBcmWorker(KT_Agent& agent, NetBcmAdapterClient& client)
@@ -67,12 +63,17 @@ class NetBcmWorker : public KT_UpsWorker {
   NetBcmAdapterClient& client_;
 };
 
+constexpr const char* kThreadName = "NetBCMThread";
+
 // The thread cannot run (see worker_threads.h).
-bool GiveUp(KT_Agent& agent, const char* why) {
-  return AdapterThreadGiveUp(agent, "NetBCMThread", why);
+AdapterLink GiveUp(KT_Agent& agent, const char* why) {
+  return AdapterThreadGiveUp(agent, kThreadName, why);
 }
 
-bool Connect(KT_Agent& agent, NetBcmAdapterClient& client) {
+// Sets the adapter, opens the channel and probes the adapter up to `tries` times. A missing
+// name, a name that names no host or no TCP/IP turn the agent idle; an adapter that does not
+// answer is asked again later.
+AdapterLink Connect(KT_Agent& agent, NetBcmAdapterClient& client, int tries) {
   KT_SCP& scp = agent.Scp();
   KT_OSServices& services = agent.Services();
   std::optional<std::string> adapter;
@@ -83,6 +84,9 @@ bool Connect(KT_Agent& agent, NetBcmAdapterClient& client) {
     password = scp.config.GetWriteCommunity();
   }
   if (!adapter || adapter->empty()) return GiveUp(agent, kAdapterNameMissingText);
+  if (!scp.HasTcpIpSupport()) return GiveUp(agent, "Tremona: TCP/IP is not available. ");
+  const AdapterLink host = CheckAdapterHostFor(agent, kThreadName, *adapter, kNetBcmAdapterIncorrectText);
+  if (host != ADAPTER_LINK_UP) return host;
   // The write community is the adapter's access code; an adapter never given one has the
   // factory code.
   if (!password || password->empty()) {
@@ -92,28 +96,19 @@ bool Connect(KT_Agent& agent, NetBcmAdapterClient& client) {
   client.SetTarget(*adapter, *password);
   services.Pause(1000);
   const bool opened = client.Open() > 0;
-  bool reached = false;
-  if (opened && scp.HasTcpIpSupport()) {
-    {
-      auto lock = scp.Lock();
-      scp.upsStatus.ClearAlarm(ALARM_IDLE);
-      scp.upsStatus.ClearAlarm(ALARM_LOST_UPS_COMM);
-    }
-    for (int i = 0; i < kProbeTries && !reached; ++i) {
-      if (i > 0) services.Pause(1000);
-      reached = client.ProbeAdapter() > 0;
-    }
-  }
-  if (reached) {
-    AdapterAnswered(agent);
-    scp.serial_queue.Post(BLOCK_UPS_INFO, 0, 0, 0);
-    return true;
-  }
   {
     auto lock = scp.Lock();
-    scp.upsStatus.ClearAlarm(ALARM_LOST_UPS_COMM);
+    scp.upsStatus.ClearAlarm(ALARM_IDLE);
   }
-  return GiveUp(agent, scp.HasTcpIpSupport() ? kAdapterUnreachable : "Tremona: TCP/IP is not available. ");
+  bool reached = false;
+  for (int i = 0; opened && i < tries && !reached; ++i) {
+    if (i > 0) services.Pause(1000);
+    reached = client.ProbeAdapter() > 0;
+  }
+  if (!reached) return AdapterSilent(agent, kThreadName, *adapter);
+  AdapterAnswered(agent);
+  scp.serial_queue.Post(BLOCK_UPS_INFO, 0, 0, 0);
+  return ADAPTER_LINK_UP;
 }
 
 }  // namespace
@@ -133,22 +128,31 @@ int NetBCMThread(KT_Agent& agent) {
   }
   scp.SetUpsOptionsCarried(true);
   AdapterAnswered(agent);
-  if (!client) GiveUp(agent, "NetBCM Unavailable");
-  if (client && Connect(agent, *client)) {
+  if (client) client->SetStopCheck([&state] { return state.load() != kThreadRunning; });
+  AdapterLink link = client ? Connect(agent, *client, kProbeTries) : GiveUp(agent, "NetBCM Unavailable");
+  if (link != ADAPTER_LINK_ENDED) {
     NetBcmWorker worker(agent, *client);
     int64_t lastPoll = 0;
     int64_t lastMeter = 0;
+    int64_t lastTry = platform::Now();
     while (state.load() == kThreadRunning) {
       Diag() << ruler << kendl << "NetBCMThread IS ALIVE\n" << ruler << kendl;
-      if (agent.netBcmReconnect.exchange(false) && !Connect(agent, *client)) {
-        int32_t running = kThreadRunning;
-        state.compare_exchange_strong(running, kThreadStopRequested);
-        break;
+      // New settings, or a silent adapter's next try (one probe).
+      const bool reconnect = agent.netBcmReconnect.exchange(false);
+      if (reconnect || (link == ADAPTER_LINK_SILENT && AdapterRetryDue(agent, lastTry))) {
+        link = Connect(agent, *client, reconnect ? kProbeTries : 1);
+        lastTry = platform::Now();
+        if (link == ADAPTER_LINK_ENDED) {
+          int32_t running = kThreadRunning;
+          state.compare_exchange_strong(running, kThreadStopRequested);
+          break;
+        }
       }
       scp.serial_queue.ResetCursor();
       int set = 0;
       int branch = 0;
-      while (int type = scp.serial_queue.GetNext(set, branch)) {
+      // Nothing is asked of an adapter that has not answered yet.
+      while (int type = link == ADAPTER_LINK_UP ? scp.serial_queue.GetNext(set, branch) : 0) {
         if (state.load() != kThreadRunning) break;
         const int64_t now = platform::Now();
         bool testing;

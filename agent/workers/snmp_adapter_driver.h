@@ -5,8 +5,10 @@
 // (the SNMP port of the services database, else 161).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "core/adapters/adapter_name.h"
 #include "agent/engine/worker_drivers.h"
@@ -32,6 +34,7 @@ class KT_SnmpAdapterDriver : public SnmpAdapterClient {
   int ProbeAdapter() override { return client_.ProbeAdapter().has_value() ? 1 : 0; }
   int StartSleepMode() override { return client_.StartSleepMode(); }
   int DelayedOff(int flag) override { return client_.DelayedOff(flag); }
+  void SetStopCheck(std::function<bool()> stop) override { client_.SetStopCheck(std::move(stop)); }
 
  private:
   KT_SNMP client_;

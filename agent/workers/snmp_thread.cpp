@@ -47,13 +47,16 @@ bool Given(const std::optional<std::string>& setting) {
   return setting && !setting->empty();
 }
 
+constexpr const char* kThreadName = "SNMP THREAD";
+
 // The thread cannot run (see worker_threads.h).
-bool GiveUp(KT_Agent& agent, const char* why) {
-  return AdapterThreadGiveUp(agent, "SNMP THREAD", why);
+AdapterLink GiveUp(KT_Agent& agent, const char* why) {
+  return AdapterThreadGiveUp(agent, kThreadName, why);
 }
 
-// Opens the session and probes the adapter; on failure the agent goes idle.
-bool Connect(KT_Agent& agent, SnmpAdapterClient& client) {
+// Opens the session and probes the adapter. Settings that are missing, or a name that names no
+// host, turn the agent idle; an adapter that does not answer is asked again later.
+AdapterLink Connect(KT_Agent& agent, SnmpAdapterClient& client) {
   KT_SCP& scp = agent.Scp();
   std::optional<std::string> adapter;
   std::optional<std::string> readCommunity;
@@ -67,6 +70,8 @@ bool Connect(KT_Agent& agent, SnmpAdapterClient& client) {
   if (!Given(adapter)) return GiveUp(agent, kAdapterNameMissingText);
   if (!Given(readCommunity)) return GiveUp(agent, kReadCommunityMissingText);
   if (!Given(writeCommunity)) return GiveUp(agent, kWriteCommunityMissingText);
+  const AdapterLink host = CheckAdapterHostFor(agent, kThreadName, *adapter, kSnmpAdapterIncorrectText);
+  if (host != ADAPTER_LINK_UP) return host;
   const bool opened = client.Open(*adapter, *readCommunity, *writeCommunity) > 0;
   {
     auto lock = scp.Lock();
@@ -75,9 +80,9 @@ bool Connect(KT_Agent& agent, SnmpAdapterClient& client) {
   if (opened && client.ProbeAdapter() > 0) {
     AdapterAnswered(agent);
     scp.serial_queue.Post(BLOCK_UPS_INFO, 0, 0, 0);
-    return true;
+    return ADAPTER_LINK_UP;
   }
-  return GiveUp(agent, "Adapter name/IP Address is incorrect.");
+  return AdapterSilent(agent, kThreadName, *adapter);
 }
 
 }  // namespace
@@ -97,20 +102,28 @@ int SNMPThread(KT_Agent& agent) {
   // Nor does the UPS MIB have the UPS options: they stay unknown.
   if (scp.SetUpsOptionsCarried(false)) agent.SaveConfigFile();
   AdapterAnswered(agent);
-  if (!client) GiveUp(agent, "SNMP Unavailable");
-  if (client && Connect(agent, *client)) {
+  if (client) client->SetStopCheck([&state] { return state.load() != kThreadRunning; });
+  AdapterLink link = client ? Connect(agent, *client) : GiveUp(agent, "SNMP Unavailable");
+  if (link != ADAPTER_LINK_ENDED) {
     SnmpWorker worker(agent, *client);
+    int64_t lastTry = platform::Now();
     while (state.load() == kThreadRunning) {
       Diag() << "SNMP THREAD IS ALIVE\n";
-      if (agent.snmpReconnect.exchange(false) && !Connect(agent, *client)) {
-        int32_t running = kThreadRunning;
-        state.compare_exchange_strong(running, kThreadStopRequested);
-        break;
+      // New settings, or a silent adapter's next try.
+      if (agent.snmpReconnect.exchange(false) || (link == ADAPTER_LINK_SILENT && AdapterRetryDue(agent, lastTry))) {
+        link = Connect(agent, *client);
+        lastTry = platform::Now();
+        if (link == ADAPTER_LINK_ENDED) {
+          int32_t running = kThreadRunning;
+          state.compare_exchange_strong(running, kThreadStopRequested);
+          break;
+        }
       }
       scp.serial_queue.ResetCursor();
       int set = 0;
       int branch = 0;
-      while (int type = scp.serial_queue.GetNext(set, branch)) {
+      // Nothing is asked of an adapter that has not answered yet.
+      while (int type = link == ADAPTER_LINK_UP ? scp.serial_queue.GetNext(set, branch) : 0) {
         if (state.load() != kThreadRunning) break;
         const char* doing = nullptr;
         const char* error = nullptr;

@@ -31,6 +31,9 @@ enum TryFailure { TRY_NO_RESPONSE = 0, TRY_EMPTY = 1, TRY_BUSY = 2 };
 constexpr uint32_t kAdapterMessageStyle = 0x50030;
 constexpr const char* kAdapterMessageCaption = "Tremona Agent Message";
 
+// The longest piece of a wait or pause between two looks at the stop check.
+constexpr std::chrono::milliseconds kStopSlice{100};
+
 }  // namespace
 
 KT_NetBCM::KT_NetBCM() : KT_NetBCM(&GetProcessScp(), 0) {}
@@ -81,7 +84,12 @@ int KT_NetBCM::Open() {
 
 void KT_NetBCM::PauseSeconds(int seconds) {
   if (seconds <= 0) return;
-  std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int64_t>(seconds) * second_ms_));
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(seconds) * second_ms_);
+  while (!Stopping()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    std::this_thread::sleep_for(std::min(left, kStopSlice));
+  }
 }
 
 void KT_NetBCM::SetMessageHandler(MessageHandler handler) {
@@ -149,9 +157,15 @@ int KT_NetBCM::WaitMs(int64_t ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-    const int timeout = static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX));
+    // With a stop check the wait goes in slices, so that a stop ends it within one.
+    const int64_t slice = stop_ ? std::min<int64_t>(left.count(), kStopSlice.count()) : left.count();
+    const int timeout = static_cast<int>(std::clamp<int64_t>(slice, 0, INT_MAX));
     const int r = ::poll(&p, 1, timeout);
-    if (r >= 0) return r;
+    if (r > 0) return r;
+    if (r == 0) {
+      if (left.count() <= slice || Stopping()) return 0;
+      continue;
+    }
     if (errno != EINTR) {
       LogError(ERR_DATAGRAM, DATAGRAM_FN_WAIT, 1, errno);
       return -1;
@@ -186,6 +200,10 @@ int KT_NetBCM::Exchange(const std::vector<uint8_t>& request, int wantedType, int
   std::vector<uint8_t> joined;
   Drain();
   for (int attempt = 0; attempt <= retries; ++attempt) {
+    if (Stopping()) {
+      Diag() << "KT_NetBCM: stopping, the request is not sent" << kendl;
+      return -1;
+    }
     if (Send(&adapter_, request) <= 0) {
       // A datagram that cannot leave this computer will not leave it on the next try either.
       Diag() << kBcmFailureLines[TRY_NO_RESPONSE] << attempt << " of " << retries << " !!! (not sent)" << kendl;

@@ -276,6 +276,13 @@ class KT_NetBCM : public KT_UDP, public KT_BCMBase {
   // tests shorten it).
   void SetSecondLength(int ms) { second_ms_ = ms > 0 ? ms : 1; }
 
+  // Asked between the slices of every wait and pause: once it answers true the driver stops
+  // waiting for the adapter, and each exchange fails at once (a thread that is told to stop
+  // does not sit out a silent adapter's time-out). None: the waits run their full length.
+  using StopCheck = std::function<bool()>;
+  void SetStopCheck(StopCheck stop) { stop_ = std::move(stop); }
+  bool Stopping() const { return stop_ && stop_(); }
+
   // Where the texts of QueryAdapter go (text, caption, message-box style); the default writes
   // them to the trace. An empty function restores the default.
   using MessageHandler = std::function<void(const std::string& text, const char* caption, uint32_t style)>;
@@ -345,4 +352,5 @@ class KT_NetBCM : public KT_UDP, public KT_BCMBase {
   bool status_lost_ = false;
   bool meter_failed_ = false;
   int second_ms_ = 1000;
+  StopCheck stop_;
 };

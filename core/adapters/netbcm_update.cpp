@@ -181,8 +181,16 @@ int KT_NetBCM::UpdateInfo() {
 }
 
 std::optional<std::string> KT_NetBCM::ProbeAdapter() {
+  // The probe waits no longer than the adapter's time-out (but as long as a status try at
+  // least): an adapter configured to answer within a few seconds is asked again sooner.
+  uint32_t timeout;
+  {
+    auto lock = scp_->Lock();
+    timeout = scp_->config.GetCommTimeout();
+  }
+  const int wait = static_cast<int>(std::clamp<uint32_t>(timeout, kStatusMinWait, static_cast<uint32_t>(kQueryWait)));
   std::vector<uint8_t> data;
-  if (Exchange(Query(NETBCM_QUERY_IDENTIFICATION), BCM_REPLY_IDENTIFICATION, 1, 0, kQueryWait, &data) < 0) {
+  if (Exchange(Query(NETBCM_QUERY_IDENTIFICATION), BCM_REPLY_IDENTIFICATION, 1, 0, wait, &data) < 0) {
     return std::nullopt;
   }
   NetBcmIdentification id;

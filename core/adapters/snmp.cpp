@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -305,14 +306,84 @@ netsnmp_pdu* KT_SNMP::NewPdu(int type) const {
   return pdu;
 }
 
+namespace {
+
+// The longest wait for an answer between two looks at the stop check.
+constexpr long kStopSliceUs = 100000;
+
+}  // namespace
+
+int KT_SNMP::TakeAnswer(int operation, netsnmp_session*, int requestId, netsnmp_pdu* pdu, void* magic) {
+  auto* client = static_cast<KT_SNMP*>(magic);
+  // Only the request this client waits for: a resend is no end, and an older request the
+  // library still holds never answers into a later one.
+  if (requestId != client->awaited_ || operation == NETSNMP_CALLBACK_OP_RESEND ||
+      operation == NETSNMP_CALLBACK_OP_CONNECT) {
+    return 1;
+  }
+  if (operation == NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE && pdu != nullptr) {
+    client->answer_ = snmp_clone_pdu(pdu);
+    client->answer_status_ = client->answer_ != nullptr ? STAT_SUCCESS : STAT_ERROR;
+  } else {
+    client->answer_status_ = operation == NETSNMP_CALLBACK_OP_TIMED_OUT ? STAT_TIMEOUT : STAT_ERROR;
+  }
+  client->awaited_ = 0;
+  return 1;
+}
+
 int KT_SNMP::Transact(netsnmp_pdu* request, netsnmp_pdu** response) {
   *response = nullptr;
+  if (stop_ && stop_()) {
+    Diag() << "KT_SNMP: stopping, the request is not sent\n";
+    snmp_free_pdu(request);
+    return STAT_TIMEOUT;
+  }
   if (exchange_) return exchange_(request, response);
   if (session_ == nullptr) {
     snmp_free_pdu(request);
     return STAT_ERROR;
   }
-  return snmp_sess_synch_response(session_, request, response);
+  if (!stop_) return snmp_sess_synch_response(session_, request, response);
+
+  // As the library's synchronous exchange (the same retries and time-outs), but waiting in
+  // slices, so that a stop ends the wait for a silent adapter at once. A stop closes the
+  // session with the request still pending.
+  answer_ = nullptr;
+  answer_status_ = STAT_ERROR;
+  awaited_ = snmp_sess_async_send(session_, request, TakeAnswer, this);
+  if (awaited_ == 0) {
+    snmp_free_pdu(request);
+    return STAT_ERROR;
+  }
+  while (awaited_ != 0) {
+    if (stop_()) {
+      Diag() << "KT_SNMP: stopping, the wait for the answer ends\n";
+      awaited_ = 0;
+      CloseSession();
+      return STAT_TIMEOUT;
+    }
+    int descriptors = 0;
+    int block = 1;
+    fd_set readable;
+    FD_ZERO(&readable);
+    timeval wait{};
+    snmp_sess_select_info(session_, &descriptors, &readable, &wait, &block);
+    const timeval slice{0, kStopSliceUs};
+    if (block == 1 || timercmp(&wait, &slice, >)) wait = slice;
+    const int ready = select(descriptors, &readable, nullptr, nullptr, &wait);
+    if (ready > 0) {
+      snmp_sess_read(session_, &readable);
+    } else if (ready == 0) {
+      snmp_sess_timeout(session_);
+    } else if (errno != EINTR) {
+      awaited_ = 0;
+      CloseSession();
+      return STAT_ERROR;
+    }
+  }
+  *response = answer_;
+  answer_ = nullptr;
+  return answer_status_;
 }
 
 int KT_SNMP::TakeResponse(int status, netsnmp_pdu* response, KT_SnmpValue& value, const char* who) {

@@ -247,12 +247,21 @@ class KT_SNMP : public KT_ErrorStatus {
   using Exchange = std::function<int(netsnmp_pdu* request, netsnmp_pdu** response)>;
   void SetExchange(Exchange exchange) { exchange_ = std::move(exchange); }
 
+  // Asked before every request and, in slices, while its answer is awaited: once it answers
+  // true the wait ends (the session is closed) and no request goes out any more (each fails as
+  // unanswered), so that a thread told to stop does not sit out a silent adapter's time-outs.
+  // None: the library's own synchronous exchange.
+  using StopCheck = std::function<bool()>;
+  void SetStopCheck(StopCheck stop) { stop_ = std::move(stop); }
+
  private:
   void CloseSession();
   static KT_SCP& ProcessScp();
   static TrapHandoff CurrentTrapHandoff();
   // Sends a request and waits: the status of snmp_sess_synch_response (the request is consumed).
   int Transact(netsnmp_pdu* request, netsnmp_pdu** response);
+  // The library's call for the request awaited with a stop check (magic: the client).
+  static int TakeAnswer(int operation, netsnmp_session* session, int requestId, netsnmp_pdu* pdu, void* magic);
   // A request's response into `value`; logs errors. 1 / 0 as SNMPCommand.
   int TakeResponse(int status, netsnmp_pdu* response, KT_SnmpValue& value, const char* who);
   netsnmp_pdu* NewPdu(int type) const;
@@ -291,4 +300,9 @@ class KT_SNMP : public KT_ErrorStatus {
   time_t test_start_time_ = 0;
   time_t test_request_time_ = 0;
   Exchange exchange_;
+  StopCheck stop_;
+  // The request awaited with a stop check (0: none) and how it ended.
+  int awaited_ = 0;
+  int answer_status_ = 0;
+  netsnmp_pdu* answer_ = nullptr;
 };

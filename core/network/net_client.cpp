@@ -14,6 +14,9 @@ KT_NetClient& KT_NetClient::operator=(const KT_NetClient& other) {
   lastUF = other.lastUF;
   lastLB = other.lastLB;
   lastSS = other.lastSS;
+  lastUR = other.lastUR;
+  restoreOwed = other.restoreOwed;
+  failedCommand = other.failedCommand;
   return *this;
 }
 

@@ -34,8 +34,16 @@ class KT_NetClient : public KT_ErrorStatus {
   uint8_t shut_delay = kDelayNotSet;      // minutes before the client's shutdown starts
   uint8_t time_shut_delay = kDelayNotSet; // lead of a scheduled-shutdown command
   // When the last utility-failure, low-battery and scheduled-shutdown commands went out
-  // (0 = none outstanding). Not part of the record.
+  // (0 = none outstanding). Not part of the record, nor is anything below.
   time_t lastUF = 0;
   time_t lastLB = 0;
   time_t lastSS = 0;
+  // When the last utility-restored command went out while the master still repeats it (0 =
+  // none), and whether the client may hold an outage the master knows nothing of (the master
+  // started after it may have told it one): it is told that the utility is restored.
+  time_t lastUR = 0;
+  bool restoreOwed = false;
+  // The command whose send to this client failed and was reported (-1 = none): a failure is
+  // reported once, until a send succeeds or the command changes.
+  int failedCommand = -1;
 };

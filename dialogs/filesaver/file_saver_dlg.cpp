@@ -18,6 +18,7 @@
 
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/help.h"
+#include "dialogs/frame/layout_fit.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/string_table.h"
 #include "filesaver/macro_files.h"
@@ -170,6 +171,8 @@ void FileSaverDlg::BuildControls() {
   macroButtons->addWidget(test);
   macroButtons->addWidget(deleteButton);
   macroButtons->addStretch(1);
+  GiveStyleSpacing(appButtons, this);
+  GiveStyleSpacing(macroButtons, this);
   lists->addWidget(appLabel, 0, 0);
   lists->addWidget(applications_, 1, 0);
   lists->addLayout(appButtons, 2, 0);

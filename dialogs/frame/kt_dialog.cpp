@@ -12,6 +12,7 @@
 #include "core/scp/record_reader.h"
 #include "core/scp/record_writer.h"
 #include "dialogs/frame/help.h"
+#include "dialogs/frame/layout_fit.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/print.h"
 #include "dialogs/frame/string_table.h"
@@ -113,6 +114,7 @@ KTDialog::KTDialog(int templateId, QWidget* parent, const QString& selectionLabe
       template_id_(templateId) {
   setModal(false);
   setWindowTitle(QStringLiteral("Dialog"));
+  KeepHeightForWidth(this);
 }
 
 KTDialog::~KTDialog() {

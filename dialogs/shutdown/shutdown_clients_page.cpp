@@ -15,6 +15,7 @@
 #include "dialogs/discovery/subnet_file.h"
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/help.h"
+#include "dialogs/frame/layout_fit.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/string_table.h"
 #include "dialogs/frame/trem_globals.h"
@@ -95,6 +96,7 @@ void ShutdownClientsPage::BuildControls() {
   auto* discover = MakeButton(IDC_CLIENTS_DISCOVER, QStringLiteral("D&iscover"));
   discover->setAutoDefault(false);
   clientRow->addWidget(discover);
+  GiveStyleSpacing(clientRow, this);
   grid->addLayout(clientRow, 1, 0, 1, 3);
   auto* hint = new QLabel(QStringLiteral("Add additional subnets to the discovery process"), this);
   hint->setObjectName(ControlName(2043));

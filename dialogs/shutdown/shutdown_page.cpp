@@ -94,9 +94,9 @@ bool ShutdownPage::GoTo(ShutdownPageId target) {
 
 QHBoxLayout* ShutdownPage::MakePageButtons(bool next, bool back) {
   auto* row = new QHBoxLayout;
+  // Made in the order they stand, left to right, which is the order the Tab key takes.
   QPushButton* ok = MakeButton(IDOK, QStringLiteral("OK"));
   QPushButton* cancel = MakeButton(IDCANCEL, QStringLiteral("Cancel"));
-  QPushButton* help = MakeButton(ID_HELP, QStringLiteral("Help"));
   QPushButton* backButton = nullptr;
   if (back) {
     backButton = MakeButton(IDC_PAGE_BACK, QStringLiteral("<<< &Back"));
@@ -109,6 +109,7 @@ QHBoxLayout* ShutdownPage::MakePageButtons(bool next, bool back) {
     nextButton->setAutoDefault(false);
     connect(nextButton, &QPushButton::clicked, this, [this] { OnNext(); });
   }
+  QPushButton* help = MakeButton(ID_HELP, QStringLiteral("Help"));
   if (next) {
     row->addStretch(1);
     row->addWidget(ok);

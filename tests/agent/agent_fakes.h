@@ -63,6 +63,8 @@ class FakeDriverState {
  public:
   std::map<std::string, int> results;
   std::map<std::string, int> calls;
+  // The stop check an adapter thread gave its client (SetStopCheck).
+  std::function<bool()> stopCheck;
   int Call(const std::string& op, int fallback = 1) {
     ++calls[op];
     auto it = results.find(op);

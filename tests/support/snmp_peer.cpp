@@ -367,7 +367,7 @@ bool SnmpAdapterPeer::WriteFiles() {
   return true;
 }
 
-bool SnmpAdapterPeer::Start() {
+bool SnmpAdapterPeer::Start(uint16_t port) {
   error_.clear();
   if (dir_.empty()) {
     error_ = "no temporary folder for the peer";
@@ -386,8 +386,8 @@ bool SnmpAdapterPeer::Start() {
   }
   if (!WriteFiles()) return false;
   WriteState();
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    port_ = FreeUdpPort();
+  for (int attempt = 0; attempt < (port != 0 ? 1 : 8); ++attempt) {
+    port_ = port != 0 ? port : FreeUdpPort();
     if (port_ == 0) continue;
     const fs::path log = dir_ / "snmpd.log";
     std::vector<std::string> argv = {snmpd, "-f", "-A", "-Lf", log.string(), "-C", "-c",
@@ -424,7 +424,7 @@ bool SnmpAdapterPeer::Start() {
       return false;
     }
   }
-  error_ = "no free UDP port for snmpd";
+  error_ = port != 0 ? "port " + std::to_string(port) + " is taken" : "no free UDP port for snmpd";
   return false;
 }
 

@@ -115,8 +115,10 @@ class SnmpAdapterPeer {
   SnmpAdapterPeer(const SnmpAdapterPeer&) = delete;
   SnmpAdapterPeer& operator=(const SnmpAdapterPeer&) = delete;
 
-  // Starts snmpd and waits until it answers a GET (up to 10 s); false with error() set.
-  bool Start();
+  // Starts snmpd and waits until it answers a GET (up to 10 s); false with error() set. A
+  // port other than 0 is used as it is (an adapter that comes back, or comes late, where a
+  // client already looks for it); 0 takes a free one.
+  bool Start(uint16_t port = 0);
   void Stop();
   bool Running();
 

@@ -1,6 +1,7 @@
 #include "tests/agent/e2e/agent_process.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "core/scp/battery_info_block.h"
@@ -170,6 +172,27 @@ size_t Count(const std::string& text, const std::string& needle) {
   for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
   return n;
 }
+
+std::string AgentProcess::UseStandIns(const std::vector<std::string>& settingsLines) {
+  const std::string effects = File("effects.log");
+  auto standIn = [&](const std::string& path, const std::string& name) {
+    testing_support::WriteFileText(path, "#!/bin/sh\necho \"" + name + " $*\" >>\"" + effects + "\"\n");
+    ::chmod(path.c_str(), 0755);
+  };
+  standIn(File("shutdown.sh"), "shutdown");
+  standIn(File("note.sh"), "note");
+  std::filesystem::create_directory(File("guard"));
+  for (const char* name : {"shutdown", "poweroff", "reboot", "halt"}) {
+    standIn(File(std::string("guard/") + name), "SYSTEM SHUTDOWN PROGRAM");
+  }
+  std::string text = "snmp_service =\nuser_terminals = no\nsaver_command = /bin/true\nshutdown_command = " +
+                     File("shutdown.sh") + " -h now\nreboot_command = " + File("shutdown.sh") + " -r now\n";
+  for (const auto& line : settingsLines) text += line + "\n";
+  testing_support::WriteFileText(File("VigilNT.conf"), text);
+  return "PATH=" + File("guard") + ":/usr/local/bin:/usr/bin:/bin";
+}
+
+std::string AgentProcess::Effects() const { return testing_support::ReadFileText(File("effects.log")); }
 
 bool ReadBlockFile(const std::string& path, KT_Block& block) {
   std::vector<uint8_t> bytes = testing_support::ReadFileBytes(path);

@@ -45,6 +45,15 @@ class AgentProcess {
   void Signal(int sig);
   bool Running();
 
+  // Harmless stand-ins that log what would have happened into effects.log of the data
+  // directory: the settings' shutdown and reboot commands ("shutdown ARGS"), note.sh for
+  // command actions ("note ARGS"), and the system's shutdown programs on a guard search path
+  // ("SYSTEM SHUTDOWN PROGRAM ..."), which must never be reached. Rewrites the settings file
+  // with them and the extra lines; returns the "PATH=..." entry to give Start.
+  std::string UseStandIns(const std::vector<std::string>& settingsLines = {});
+  // What the stand-ins logged.
+  std::string Effects() const;
+
   // Puts the MIB module the suite ships into the data directory as "mib.txt" (the agent offers
   // SNMP only with it); false when the shipped file cannot be read.
   bool InstallShippedMib();

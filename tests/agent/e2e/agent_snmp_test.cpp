@@ -4,11 +4,8 @@
 // bad) brings the on-battery actions, and its low battery the shutdown, once, through a
 // stand-in shutdown command.
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <gtest/gtest.h>
-
-#include <filesystem>
 
 #include "agent/engine/daemon.h"
 #include "core/scp/scp.h"
@@ -81,25 +78,10 @@ TEST(AgentSnmp, StandardAdapterOutageAndLowBatteryShutDownOnce) {
   ASSERT_TRUE(peer.Start()) << peer.error();
 
   AgentProcess agent;
-  const std::string effects = agent.File("effects.log");
-  auto standIn = [&](const std::string& path, const std::string& name) {
-    testing_support::WriteFileText(path, "#!/bin/sh\necho \"" + name + " $*\" >>\"" + effects + "\"\n");
-    ::chmod(path.c_str(), 0755);
-  };
   // The shutdown command is a stand-in; so is every system shutdown program on the agent's
   // search path, which would say so if it were ever reached.
-  standIn(agent.File("shutdown.sh"), "shutdown");
-  std::filesystem::create_directory(agent.File("guard"));
-  for (const char* name : {"shutdown", "poweroff", "reboot", "halt"}) {
-    standIn(agent.File(std::string("guard/") + name), "SYSTEM SHUTDOWN PROGRAM");
-  }
-  const std::string shutdown = agent.File("shutdown.sh");
-  testing_support::WriteFileText(agent.File("VigilNT.conf"),
-                                 "snmp_service =\nuser_terminals = no\nsaver_command = /bin/true\n"
-                                 "shutdown_command = " +
-                                     shutdown + " -h now\nreboot_command = " + shutdown + " -r now\n");
+  const std::string path = agent.UseStandIns();
   ASSERT_TRUE(agent.InstallShippedMib());
-  const std::string path = "PATH=" + agent.File("guard") + ":/usr/local/bin:/usr/bin:/bin";
   ASSERT_TRUE(agent.Start({"-b", "-x", "8", "-c", peer.peerName(), "-g", "public", "-s", "private"}, {path}));
   ASSERT_TRUE(
       AgentProcess::WaitFor([&] { return platform::RecordFile::Exists(agent.File(kNotifyFileName)); }, 30000))
@@ -113,19 +95,19 @@ TEST(AgentSnmp, StandardAdapterOutageAndLowBatteryShutDownOnce) {
   ASSERT_TRUE(
       AgentProcess::WaitFor([&] { return OutagesInFile(agent.File(kBatteryInfoFileName)) == 1; }, 30000));
   EXPECT_FALSE(Contains(agent.Stderr(), "setting SCP alarm 0\n")) << TraceEnd(agent);
-  EXPECT_FALSE(Contains(testing_support::ReadFileText(effects), "shutdown"));
+  EXPECT_FALSE(Contains(agent.Effects(), "shutdown"));
 
   // Low battery while on battery: the shutdown at once, the UPS told to turn its output off,
   // the shutdown command exactly once.
   peer.SetRaw("alarms", "[3]");
   ASSERT_TRUE(AgentProcess::WaitFor(
-      [&] { return Contains(testing_support::ReadFileText(effects), "shutdown -h now"); }, 60000))
+      [&] { return Contains(agent.Effects(), "shutdown -h now"); }, 60000))
       << TraceEnd(agent);
   EXPECT_EQ(agent.Wait(90000), 0) << TraceEnd(agent);
   EXPECT_TRUE(Contains(agent.Stdout(), "Low Battery, system will shutdown now!")) << agent.Stdout();
   EXPECT_TRUE(Contains(agent.Stderr(), "IsShutdownRequired() returned 2"));
   EXPECT_FALSE(Contains(agent.Stderr(), "setting SCP alarm 0\n"));
-  EXPECT_EQ(testing_support::ReadFileText(effects), "shutdown -h now\n");
+  EXPECT_EQ(agent.Effects(), "shutdown -h now\n");
   bool upsOff = false;
   for (const testing_support::SnmpSetRecord& s : peer.Sets()) {
     upsOff = upsOff || (s.oid == ".1.3.6.1.2.1.33.1.8.2.0" && s.result == "DONE");

@@ -174,6 +174,17 @@ TEST_F(RequestsTest, WrongMasterPasswordLogsEventAndRaisesAlarm) {
   EXPECT_EQ(scp.eventLog.Records().back().data, std::vector<uint8_t>{EVENT_REMOTE_SHUTDOWN_FAILED});
   EXPECT_EQ(scp.eventLog.Records().back().time, clock->Now());
 
+  // The master's repeat of the same command is not logged again; another command is.
+  scp.upsStatus.ClearAlarm(ALARM_NET_CLIENT_PASSWORD);
+  for (int command : {0, 0, 2, 2}) {
+    clock->AdvanceSeconds(10);
+    scp.commandBlock.SetCommand(command);
+    scp.system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_NETWORK_SHUTDOWN);
+    agent.SSQ();
+  }
+  EXPECT_EQ(scp.eventLog.GetRecordCount(), 2);
+
+  scp.commandBlock.SetCommand(0);
   scp.commandBlock.SetPassword("right");
   scp.system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_NETWORK_SHUTDOWN);
   agent.SSQ();

@@ -348,6 +348,52 @@ TEST_F(AgentTest, NetworkShutdownCommandsFromTheMaster) {
   EXPECT_EQ(services.PopupTexts().back(), "Remote Scheduled shutdown was cancelled.");
 }
 
+// The master's low-battery command shuts the computer down whether or not its utility failure
+// came first; its utility-restored command, without an outage from the master, changes
+// nothing; a repeated command has no second effect.
+TEST_F(AgentTest, MasterCommandsWithoutTheirOutage) {
+  auto command = [&](int c) {
+    scp.commandBlock.SetWarnDelay(2);
+    scp.commandBlock.SetShutDelay(10);
+    scp.commandBlock.SetCommand(c);
+    agent.ActivateNetworkShutdown();
+  };
+  // Utility restored, never told of an outage: no alarm, no action record, nothing later.
+  const int actions = scp.notify.GetActionCount();
+  command(1);
+  EXPECT_EQ(scp.upsStatus.GetAlarmCount(), 0);
+  EXPECT_EQ(scp.notify.GetActionCount(), actions);
+  KT_ActionEntry entry;
+  EXPECT_FALSE(scp.notify.FindAction(EVENT_POWER_RESTORED, ACTION_CONSOLE_WARNING, entry));
+  agent.MonitorLoop();
+  EXPECT_TRUE(engine.reasons.empty());
+
+  // Utility failure, repeated: the alarm keeps the time of the first.
+  command(0);
+  const int64_t since = scp.upsStatus.GetAlarmTime(ALARM_ON_BATTERY);
+  clock->AdvanceSeconds(10);
+  command(0);
+  EXPECT_EQ(scp.upsStatus.GetAlarmTime(ALARM_ON_BATTERY), since);
+  EXPECT_EQ(scp.notify.GetActionCount(), actions + 1);
+  // Restored: taken, and a repeat of it changes nothing more.
+  command(1);
+  EXPECT_FALSE(Alarm(ALARM_ON_BATTERY));
+  EXPECT_TRUE(scp.notify.FindAction(EVENT_POWER_RESTORED, ACTION_CONSOLE_WARNING, entry));
+  const int64_t cleared = scp.upsStatus.GetAlarmTime(ALARM_ON_BATTERY);
+  clock->AdvanceSeconds(10);
+  command(1);
+  EXPECT_EQ(scp.upsStatus.GetAlarmTime(ALARM_ON_BATTERY), cleared);
+
+  // Low battery without the utility failure (the on-battery alarm is not set): the shutdown.
+  agent.MonitorLoop();
+  EXPECT_TRUE(engine.reasons.empty());
+  command(2);
+  EXPECT_FALSE(Alarm(ALARM_ON_BATTERY));
+  EXPECT_TRUE(Alarm(ALARM_LOW_BATTERY));
+  agent.MonitorLoop();
+  EXPECT_EQ(engine.reasons, (std::vector<int>{1}));
+}
+
 TEST_F(AgentTest, NetworkCommandSixOrAboveChangesNothing) {
   scp.commandBlock.SetCommand(6);
   const int actions = scp.notify.GetActionCount();

@@ -9,6 +9,7 @@
 #include "tests/support/private_network.h"
 #include "tests/support/scp_console.h"
 #include "tests/support/test_support.h"
+#include "platform/system_log.h"
 
 namespace {
 
@@ -105,14 +106,14 @@ class ClientCommandTest : public ::testing::Test {
   std::unique_ptr<ScpConsole> client3_;
 };
 
-TEST_F(ClientCommandTest, PowerEventsReachEachClientOncePerChange) {
+TEST_F(ClientCommandTest, PowerEventsReachEachClientAndAreRepeatedWhileTheyLast) {
   AddPowerClient("127.0.0.2", "secret");
   AddPowerClient("127.0.0.3", nullptr);
   Turns(3);
   EXPECT_TRUE(Commands(*client2_).empty());
 
   Alarm(ALARM_ON_BATTERY, true);
-  Turns(5);
+  Turns(5);  // 8 s after the first: not yet repeated
   auto c2 = Commands(*client2_);
   auto c3 = Commands(*client3_);
   ASSERT_EQ(c2.size(), 1u);
@@ -124,12 +125,21 @@ TEST_F(ClientCommandTest, PowerEventsReachEachClientOncePerChange) {
   EXPECT_EQ(c3[0].command, CLIENT_UTILITY_FAILURE);
   EXPECT_FALSE(c3[0].password) << "a client without a password was sent " << *c3[0].password;
 
-  Alarm(ALARM_ON_BATTERY, false);
-  Turns(25);  // the restore countdown runs out; the command goes once
+  Turns(10);  // 20 s more: repeated every 10 s, to both
   c2 = Commands(*client2_);
-  ASSERT_EQ(c2.size(), 1u);
-  EXPECT_EQ(c2[0].command, CLIENT_UTILITY_RESTORED);
-  EXPECT_EQ(server_->RestoreCountdown(), 0);
+  ASSERT_EQ(c2.size(), 2u);
+  EXPECT_EQ(c2[1].command, CLIENT_UTILITY_FAILURE);
+  EXPECT_EQ(c2[1].password, "secret");
+  EXPECT_EQ(Commands(*client3_).size(), 2u);
+
+  Alarm(ALARM_ON_BATTERY, false);
+  Turns(25);  // the restore window closes: three tries, 10 s apart
+  c2 = Commands(*client2_);
+  ASSERT_EQ(c2.size(), 3u);
+  for (const Received& r : c2) EXPECT_EQ(r.command, CLIENT_UTILITY_RESTORED);
+  EXPECT_EQ(server_->RestoreUntil(), 0);
+  Turns(10);
+  EXPECT_TRUE(Commands(*client2_).empty());
 
   Alarm(ALARM_ON_BATTERY, true);
   Alarm(ALARM_LOW_BATTERY, true);
@@ -137,11 +147,106 @@ TEST_F(ClientCommandTest, PowerEventsReachEachClientOncePerChange) {
   c2 = Commands(*client2_);
   ASSERT_EQ(c2.size(), 1u);  // low battery wins over the new outage
   EXPECT_EQ(c2[0].command, CLIENT_LOW_BATTERY);
+  Turns(5);
+  c2 = Commands(*client2_);
+  ASSERT_EQ(c2.size(), 1u);  // and is repeated too
+  EXPECT_EQ(c2[0].command, CLIENT_LOW_BATTERY);
+
+  // Power back, then a second outage that ends in low battery: told again.
+  Alarm(ALARM_LOW_BATTERY, false);
+  Alarm(ALARM_ON_BATTERY, false);
+  Turns(15);
+  EXPECT_EQ(Commands(*client2_).size(), 3u);
+  Alarm(ALARM_ON_BATTERY, true);
+  Alarm(ALARM_LOW_BATTERY, true);
+  Turns(1);
+  c2 = Commands(*client2_);
+  ASSERT_EQ(c2.size(), 1u);
+  EXPECT_EQ(c2[0].command, CLIENT_LOW_BATTERY);
 
   // The agent's own command block, which consoles read, never carried a client's password.
   auto lock = scp_.Lock();
   EXPECT_FALSE(scp_.commandBlock.GetPassword());
   EXPECT_EQ(scp_.commandBlock.GetCommand(), 255);
+}
+
+// A master that starts does not know what its clients were told: once a status read shows its
+// UPS on line, every client is told that the utility is restored; a UPS that is not read yet,
+// or that is on battery, tells nothing of the kind.
+TEST_F(ClientCommandTest, StartWithTheUpsOnLineTellsEveryClientTheUtilityIsRestored) {
+  struct Case {
+    const char* what;
+    uint8_t mode;
+    std::vector<int> alarms;
+    bool statusRead;
+    int want;  // the command each client gets, -1 none
+  };
+  const std::vector<Case> cases = {
+      {"on line, status read", COMM_SERIAL_NORMAL, {}, true, CLIENT_UTILITY_RESTORED},
+      {"adapter on line", COMM_SNMP_ADAPTER, {}, true, CLIENT_UTILITY_RESTORED},
+      {"status not read since the start", COMM_SERIAL_NORMAL, {}, false, -1},
+      {"idle", COMM_IDLE, {ALARM_IDLE}, true, -1},
+      {"UPS link lost", COMM_SERIAL_NORMAL, {ALARM_LOST_UPS_COMM}, true, -1},
+      {"UPS type still being determined", COMM_SERIAL_NORMAL, {ALARM_DETERMINING_UPS_TYPE}, true, -1},
+      {"on battery", COMM_SERIAL_NORMAL, {ALARM_ON_BATTERY}, true, CLIENT_UTILITY_FAILURE},
+  };
+  AddPowerClient("127.0.0.2", "secret");
+  AddPowerClient("127.0.0.3", nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    {
+      auto lock = scp_.Lock();
+      scp_.upsStatus.ClearAllAlarms();
+      for (int a : c.alarms) scp_.upsStatus.SetAlarm(a);
+      scp_.config.SetCommMode(c.mode);
+    }
+    // A server that starts now (the previous one's port is closed first).
+    server_.reset();
+    server_ = std::make_unique<KT_NetworkServer>(scp_);
+    ASSERT_EQ(server_->Open(0), 1);
+    clock_->AdvanceSeconds(1);
+    if (c.statusRead) {
+      auto lock = scp_.Lock();
+      scp_.upsStatus.Branches().Touch(1);
+    }
+    Turns(3);
+    for (ScpConsole* client : {client2_.get(), client3_.get()}) {
+      const auto got = Commands(*client);
+      if (c.want < 0) {
+        EXPECT_TRUE(got.empty()) << got.size() << " commands, the first " << got[0].command;
+      } else {
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].command, c.want);
+      }
+    }
+  }
+}
+
+// A client the master cannot send to is named in the system log once per command, not at
+// every repeat; a client it reaches is not named at all.
+TEST_F(ClientCommandTest, FailedSendIsReportedOncePerClientAndCommand) {
+  testing_support::TempDir dir;  // the datagram channel's error records go to error.dat here
+  std::vector<std::pair<platform::LogEntryType, std::string>> entries;
+  platform::SetSystemLogSink([&](std::string_view, platform::LogEntryType type, std::string_view text) {
+    entries.emplace_back(type, std::string(text));
+  });
+  AddPowerClient("10.77.0.9", "secret");  // another network: the server is bound to 127.0.0.1
+  AddPowerClient("127.0.0.2", "secret");
+  Alarm(ALARM_ON_BATTERY, true);
+  Turns(12);  // three tries
+  EXPECT_EQ(Commands(*client2_).size(), 3u);
+  Alarm(ALARM_LOW_BATTERY, true);
+  Turns(12);
+  platform::SetSystemLogSink(nullptr);
+
+  const std::vector<std::string> want = {"Cannot send the utility failure command to client agent 10.77.0.9: ",
+                                         "Cannot send the low battery command to client agent 10.77.0.9: "};
+  ASSERT_EQ(entries.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(entries[i].first, platform::LogEntryType::kError);
+    EXPECT_EQ(entries[i].second.rfind(want[i], 0), 0u) << entries[i].second;
+    EXPECT_GT(entries[i].second.size(), want[i].size()) << "no reason given";
+  }
 }
 
 TEST_F(ClientCommandTest, ScheduledShutdownIsCommandedWithinTheLeadAndCancelledOnce) {

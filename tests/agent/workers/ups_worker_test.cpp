@@ -346,26 +346,8 @@ class FakeSnmp : public FakeOperations<SnmpAdapterClient> {
   int ProbeAdapter() override { return s_.Call("ProbeAdapter"); }
   int StartSleepMode() override { return 1; }
   int DelayedOff(int) override { return 1; }
+  void SetStopCheck(std::function<bool()> stop) override { s_.stopCheck = std::move(stop); }
 };
-
-TEST_F(WorkerTest, SnmpAdapterThatDoesNotAnswerTurnsTheAgentIdle) {
-  scp.config.SetAdapterName("10.0.0.1");
-  scp.config.SetReadCommunity("public");
-  scp.config.SetWriteCommunity("private");
-  scp.upsStatus.SetAlarm(ALARM_DETERMINING_UPS_TYPE);
-  state.results["ProbeAdapter"] = 0;
-  agent.SetSnmpClientFactory([this](KT_SCP&) { return std::make_unique<FakeSnmp>(state); });
-  services.State(THREAD_SNMP) = kThreadRunning;
-  EXPECT_EQ(SNMPThread(agent), 0);
-  EXPECT_EQ(services.GetState(THREAD_SNMP), kThreadEnded);
-  EXPECT_EQ(scp.config.GetCommMode(), COMM_IDLE);
-  EXPECT_EQ(agent.mode.load(), COMM_IDLE);
-  EXPECT_TRUE(Alarm(ALARM_IDLE));
-  EXPECT_FALSE(Alarm(ALARM_DETERMINING_UPS_TYPE));
-  EXPECT_EQ(scp.upsStatus.GetRefreshPeriod(), kRefreshNever);
-  ASSERT_EQ(services.PopupTexts().size(), 1u);
-  EXPECT_EQ(services.PopupTexts()[0], "Adapter name/IP Address is incorrect.");
-}
 
 // A network BCM adapter client whose answers the test sets.
 class FakeNetBcm : public FakeOperations<NetBcmAdapterClient> {
@@ -381,36 +363,87 @@ class FakeNetBcm : public FakeOperations<NetBcmAdapterClient> {
   int SegmentDelayedOff(int) override { return 1; }
   int UpdateSegmentState(int) override { return 1; }
   int SegmentSleep(int) override { return 1; }
+  void SetStopCheck(std::function<bool()> stop) override { s_.stopCheck = std::move(stop); }
 };
 
-TEST_F(WorkerTest, NetBcmAdapterThatCannotBeOpenedTurnsTheAgentIdle) {
-  scp.config.SetAdapterName("10.0.0.1");
-  scp.config.SetWriteCommunity("secret");
-  scp.SetFlag(SCP_FLAG_TCPIP);
-  scp.upsStatus.SetAlarm(ALARM_LOST_UPS_COMM);
-  scp.upsStatus.SetAlarm(ALARM_DETERMINING_UPS_TYPE);
-  scp.upsStatus.SetRefreshPeriod(2);
-  state.results["Open"] = -1;
-  agent.SetNetBcmClientFactory([this](KT_SCP&) { return std::make_unique<FakeNetBcm>(state); });
-  services.State(THREAD_NETBCM) = kThreadRunning;
-  EXPECT_EQ(NetBCMThread(agent), 0);
-  EXPECT_EQ(services.GetState(THREAD_NETBCM), kThreadEnded);
-  EXPECT_EQ(state.calls["ProbeAdapter"], 0);
-  EXPECT_EQ(scp.config.GetCommMode(), COMM_IDLE);
-  EXPECT_EQ(agent.mode.load(), COMM_IDLE);
-  EXPECT_TRUE(Alarm(ALARM_IDLE));
-  EXPECT_FALSE(Alarm(ALARM_LOST_UPS_COMM));
-  EXPECT_FALSE(Alarm(ALARM_DETERMINING_UPS_TYPE));
-  EXPECT_EQ(scp.upsStatus.GetRefreshPeriod(), kRefreshNever);
-  EXPECT_EQ(scp.upsInfo.Branches().GetTime(3), clock->Now());
-  // The information block keeps what it holds: no refresh of the operating-system fields.
-  EXPECT_EQ(services.os_info_calls, 0);
-  ASSERT_EQ(services.PopupTexts().size(), 1u);
-  EXPECT_NE(services.PopupTexts()[0].find("Unable to communicate with Network Adapter."), std::string::npos);
+// An adapter that does not answer at the start (after a power cut it may boot later than this
+// computer) is no wrong setting: the mode stays, the lost communication with the UPS is
+// raised, the adapter is asked again at the polling interval and nothing else is asked of it;
+// once it answers, the UPS is identified and watched. The thread's stop check holds once the
+// thread is told to stop.
+TEST(AdapterThreadSilence, SilentAdapterKeepsTheModeAndIsAskedAgainAtThePollingInterval) {
+  struct Case {
+    bool snmp;
+    const char* silent;  // what fails while the adapter is away
+    int result;
+  };
+  const Case cases[] = {{true, "ProbeAdapter", 0}, {true, "Open", -1}, {false, "ProbeAdapter", 0}, {false, "Open", -1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.snmp ? "SNMP" : "NetBCM") + ", " + c.silent + " fails");
+    TempDir dir;
+    ScopedManualClock clock{1700000000};
+    KT_SCP scp;
+    FakeServices services(scp);
+    KT_Agent agent(scp, services);
+    FakeDriverState state;
+    const uint8_t mode = c.snmp ? COMM_SNMP_ADAPTER : COMM_NETBCM_ADAPTER;
+    const AgentThreadId thread = c.snmp ? THREAD_SNMP : THREAD_NETBCM;
+    scp.config.SetAdapterName("10.0.0.1");
+    scp.config.SetReadCommunity("public");
+    scp.config.SetWriteCommunity("private");
+    scp.config.SetPollingInterval(10);
+    scp.config.SetCommMode(mode);
+    agent.mode = mode;
+    scp.SetFlag(SCP_FLAG_TCPIP);
+    agent.PostAdapterRequests();
+    state.results[c.silent] = c.result;
+    agent.SetSnmpClientFactory([&state](KT_SCP&) { return std::make_unique<FakeSnmp>(state); });
+    agent.SetNetBcmClientFactory([&state](KT_SCP&) { return std::make_unique<FakeNetBcm>(state); });
+    const int64_t start = clock->Now();
+    const int64_t answers = start + 45;
+    std::vector<int64_t> tries;
+    int pauses = 0;
+    services.SetPauseHook([&](int) {
+      if (state.calls["Open"] > static_cast<int>(tries.size())) tries.push_back(clock->Now());
+      if (clock->Now() < answers) {
+        // From the end of the first connection (the probe's tries and pauses) on.
+        if (clock->Now() >= start + 5) {
+          EXPECT_EQ(scp.upsStatus.IsAlarmSet(ALARM_LOST_UPS_COMM), 1);
+        }
+        EXPECT_NE(scp.upsStatus.IsAlarmSet(ALARM_IDLE), 1);
+        EXPECT_EQ(scp.config.GetCommMode(), mode);
+        EXPECT_EQ(state.calls["UpdateInfo"] + state.calls["UpdateStatus"] + state.calls["UpdateMeter"], 0);
+      } else {
+        state.results.erase(c.silent);
+      }
+      clock->AdvanceSeconds(1);
+      if (state.calls["UpdateStatus"] >= 1 || ++pauses == 200) services.RequestStop(thread);
+    });
+    services.State(thread) = kThreadRunning;
+    EXPECT_EQ(c.snmp ? SNMPThread(agent) : NetBCMThread(agent), 0);
+    EXPECT_LT(pauses, 200);
+    EXPECT_EQ(state.calls["UpdateInfo"], 1);
+    EXPECT_GE(state.calls["UpdateStatus"], 1);
+    EXPECT_EQ(scp.config.GetCommMode(), mode);
+    EXPECT_EQ(agent.mode.load(), mode);
+    EXPECT_NE(scp.upsStatus.IsAlarmSet(ALARM_IDLE), 1);
+    EXPECT_TRUE(services.PopupTexts().empty());
+    // Tried at the start and then once per polling interval (a pass of the thread is about
+    // five seconds, so a try comes at most a pass late).
+    ASSERT_GE(tries.size(), 4u);
+    EXPECT_LE(tries.front() - start, 2);
+    for (size_t i = 1; i < tries.size(); ++i) {
+      EXPECT_GE(tries[i] - tries[i - 1], 10) << "try " << i;
+      EXPECT_LE(tries[i] - tries[i - 1], 17) << "try " << i;
+    }
+    ASSERT_TRUE(state.stopCheck);
+    EXPECT_TRUE(state.stopCheck());
+  }
 }
 
-// An adapter thread that cannot run for want of a setting never leaves the agent looking as
-// if it watched a UPS: idle, with a message box naming the setting.
+// An adapter thread that cannot run for want of a setting, or because its adapter's name can
+// never name a host, never leaves the agent looking as if it watched a UPS: idle, with a
+// message box naming the setting.
 TEST(AdapterThreadSettings, MissingSettingTurnsTheAgentIdleAndNamesIt) {
   struct Case {
     bool snmp;
@@ -426,6 +459,8 @@ TEST(AdapterThreadSettings, MissingSettingTurnsTheAgentIdleAndNamesIt) {
       {true, "10.0.0.1", "public", nullptr, kWriteCommunityMissingText},
       {true, "10.0.0.1", "public", "", kWriteCommunityMissingText},
       {false, nullptr, nullptr, "secret", kAdapterNameMissingText},
+      {true, "ups adapter", "public", "private", kSnmpAdapterIncorrectText},
+      {false, "ups..example:7010", nullptr, "secret", kNetBcmAdapterIncorrectText},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.snmp ? "SNMP" : "NetBCM") + " adapter=" + (c.adapter ? c.adapter : "(none)") +

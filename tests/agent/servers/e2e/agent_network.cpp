@@ -1,10 +1,35 @@
 #include "tests/agent/servers/e2e/agent_network.h"
 
+#include <arpa/inet.h>
+#include <sys/stat.h>
+
 #include <chrono>
 
 #include "core/scp/scp_frame.h"
 
 std::vector<std::string> AgentSettings(const std::string& ip) { return {"bind_address = " + ip}; }
+
+KT_Address IpAddressOf(const std::string& dotted) {
+  KT_Address a(ADDRESS_IP);
+  in_addr in{};
+  inet_pton(AF_INET, dotted.c_str(), &in);
+  a.SetIpAddress(in.s_addr);
+  return a;
+}
+
+void UseCountingShutdown(AgentProcess& agent, const std::string& ip) {
+  const std::string script = agent.File("shutdown.sh");
+  testing_support::WriteFileText(script, "#!/bin/sh\necho shutdown >>\"" + agent.File("shutdowns.txt") + "\"\n");
+  ::chmod(script.c_str(), 0755);
+  std::string settings = "snmp_service =\nuser_terminals = no\nreboot_command = /bin/true\nsaver_command = /bin/true\n";
+  settings += "shutdown_command = " + script + "\n";
+  for (const auto& line : AgentSettings(ip)) settings += line + "\n";
+  testing_support::WriteFileText(agent.File("VigilNT.conf"), settings);
+}
+
+size_t ShutdownsOf(const AgentProcess& agent) {
+  return Count(testing_support::ReadFileText(agent.File("shutdowns.txt")), "shutdown\n");
+}
 
 bool WaitUntilServing(AgentProcess& agent) {
   return AgentProcess::WaitFor([&] { return Count(agent.Stderr(), "NETWORK THREAD IS ALIVE") > 0; }, 30000);

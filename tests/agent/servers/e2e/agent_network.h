@@ -15,6 +15,15 @@
 // its effects on the machine).
 std::vector<std::string> AgentSettings(const std::string& ip);
 
+// The IP address of a dotted text, as a client list holds it.
+KT_Address IpAddressOf(const std::string& dotted);
+
+// Gives the agent the settings of AgentSettings(ip), with a shutdown stand-in that only counts
+// its runs (ShutdownsOf).
+void UseCountingShutdown(AgentProcess& agent, const std::string& ip);
+// How often the agent's counting shutdown stand-in ran.
+size_t ShutdownsOf(const AgentProcess& agent);
+
 // Waits (bounded) until the agent's network server is up.
 bool WaitUntilServing(AgentProcess& agent);
 

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "core/adapters/bcm_block.h"
 #include "tests/core/adapters/netbcm/netbcm_fixture.h"
@@ -243,6 +246,33 @@ TEST_F(NetBcmPolling, ProbeReturnsTheModelName) {
   ASSERT_TRUE(sim_->Do("silence on"));
   driver_->SetSecondLength(kSilentSecond);
   EXPECT_FALSE(driver_->ProbeAdapter().has_value());
+}
+
+// A driver whose thread is told to stop leaves a silent adapter's tries at once: the status
+// query of a long time-out (real seconds) ends within a slice of the wait, and nothing more
+// is sent.
+TEST_F(NetBcmPolling, AStopEndsTheWaitForASilentAdapter) {
+  ASSERT_TRUE(sim_->Do("silence on"));
+  {
+    auto lock = scp_.Lock();
+    scp_.config.SetPollingInterval(10);
+    scp_.config.SetCommTimeout(60);
+  }
+  driver_->SetSecondLength(1000);
+  std::atomic<bool> stop{false};
+  driver_->SetStopCheck([&stop] { return stop.load(); });
+  std::thread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop = true;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(driver_->UpdateStatus(), -1);
+  EXPECT_FALSE(driver_->ProbeAdapter().has_value());
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  stopper.join();
+  EXPECT_LT(seconds, 5.0);  // a minute of tries without the stop
+  EXPECT_EQ(sim_->Received().size(), 1u);
+  EXPECT_TRUE(trace_.Contains("KT_NetBCM: stopping, the request is not sent"));
 }
 
 TEST_F(NetBcmPolling, AWrongAccessCodeGetsNoAnswer) {

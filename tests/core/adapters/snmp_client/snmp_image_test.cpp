@@ -1,5 +1,8 @@
 // The adapter client filling its image (identification, status, meters) from a real snmpd.
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "core/adapters/snmp.h"
 #include "core/base/ups_identification.h"
@@ -196,6 +199,44 @@ TEST_F(ImageTest, MissingOrSilentAdapterIsLostCommunication) {
   EXPECT_FALSE(console->Image().upsInfo.GetSerialNumber());
   EXPECT_EQ(console->Image().upsInfo.GetWattRating(), 1050);
   EXPECT_FALSE(console->ProbeAdapter());
+}
+
+// A client whose thread may be told to stop waits for each answer in slices: an answering
+// adapter is read as always, a silent one (an unknown community gets no answer at all) after
+// the library's tries and time-out; once the stop holds, a silent adapter is left within a
+// slice, and nothing more is sent.
+TEST_F(ImageTest, AStopEndsTheWaitForASilentAdapter) {
+  KT_SCP image;
+  std::atomic<bool> stop{false};
+  std::unique_ptr<KT_SNMP> client = Client(&image);
+  client->SetStopCheck([&stop] { return stop.load(); });
+  peer_.SetRaw("alarms", "[2]");
+  EXPECT_EQ(client->UpdateStatus(), 1);
+  EXPECT_EQ(image.upsStatus.IsAlarmSet(ALARM_ON_BATTERY), 1);
+
+  // Unstopped, a silent adapter is asked with the library's tries and left after its
+  // time-out; its request then never answers into a later one.
+  std::unique_ptr<KT_SNMP> silent = Client(&image, "nobody", "nobody");
+  silent->SetStopCheck([&stop] { return stop.load(); });
+  EXPECT_EQ(silent->UpdateStatus(), 0);
+  EXPECT_TRUE(silent->IsSessionOpen());
+  peer_.SetRaw("alarms", "[]");
+  EXPECT_EQ(client->UpdateStatus(), 1);
+  EXPECT_EQ(image.upsStatus.IsAlarmSet(ALARM_ON_BATTERY), 0);
+
+  std::thread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    stop = true;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(silent->UpdateStatus(), 0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  stopper.join();
+  EXPECT_LT(seconds, 2.0);  // three seconds of tries without the stop
+  EXPECT_FALSE(silent->IsSessionOpen());
+  const int packets = peer_.PacketsReceived();
+  EXPECT_EQ(silent->ProbeAdapter(), std::nullopt);
+  EXPECT_EQ(peer_.PacketsReceived(), packets);
 }
 
 TEST_F(ImageTest, AlarmCountsAndEntriesFromTheAdapterAreBounded) {
