@@ -16,10 +16,11 @@
 // Files live in the working directory (the agent's data directory). Every write replaces the
 // whole file atomically (platform::RecordFile::Replace): a crash leaves the old or the new
 // file, never a mix. A write that fails (a full or read-only disk) leaves the old file, and
-// the file is written again from its block on the agent's next passes until it succeeds. A symbolic link under a record file's name is never followed: such a
-// file can be neither read nor written. A file that cannot be decoded leaves its block as it
-// was before the read (its defaults at start), is reported to the trace and the system log,
-// and is kept beside as "<name>.bad"; the other files are not affected.
+// the file is written again from its block on the agent's next passes until it succeeds. A
+// symbolic link under a record file's name is never followed: such a file can be neither
+// read nor written. A file that cannot be decoded leaves its block as it was before the read
+// (its defaults at start), is reported to the trace and the system log, and is kept beside as
+// "<name>.bad"; the other files are not affected.
 //
 // Error records: class 22; WriteFile function 1 (1 cannot open, 3 empty buffer, 4 write
 // failed, 5 flush failed), ReadFile function 2 (1 not usable, 3 too large), the readers
