@@ -501,6 +501,9 @@ void KT_Agent::MonitorLoop() {
 
   SSQ();
   if (!services_.IsRunning()) return;
+  // A record file that could not be written (a full or read-only disk) gets what its block
+  // holds now, as soon as there is room.
+  services_.WriteUnwrittenFiles();
 
   if (actions_) actions_->TakeAction();
 

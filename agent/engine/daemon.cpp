@@ -58,34 +58,6 @@ class ConfigFileScope {
   ConfigBlock& block_;
 };
 
-// The whole block in record form; false when it cannot be encoded.
-bool EncodeBlock(KT_Block& block, std::vector<uint8_t>& out) {
-  KT_RecordWriter writer;
-  if (block.ConvertBlock(CONVERT_ENCODE, &writer, nullptr) < 0) return false;
-  out = writer.Take();
-  return true;
-}
-
-bool DecodeBlock(KT_Block& block, const uint8_t* data, size_t size) {
-  KT_RecordReader reader(data, size);
-  return block.ConvertBlock(CONVERT_DECODE, nullptr, &reader) >= 0;
-}
-
-// The configuration block in config.dat's form of a format (ConfigFileScope).
-bool EncodeConfig(ConfigBlock& config, int version, std::vector<uint8_t>& out) {
-  ConfigFileScope scope(config, version);
-  KT_RecordWriter writer;
-  if (config.ConvertFile(CONVERT_ENCODE, &writer, nullptr) < 0) return false;
-  out = writer.Take();
-  return true;
-}
-
-bool DecodeConfig(ConfigBlock& config, int version, const uint8_t* data, size_t size) {
-  ConfigFileScope scope(config, version);
-  KT_RecordReader reader(data, size);
-  return config.ConvertFile(CONVERT_DECODE, nullptr, &reader) >= 0;
-}
-
 }  // namespace
 
 KT_Daemon::KT_Daemon(KT_SCP& scp) : scp_(scp) {
@@ -108,13 +80,18 @@ void KT_Daemon::RequestStop(AgentThreadId thread) {
 }
 
 int KT_Daemon::WriteFile(const std::vector<uint8_t>& buffer, const char* name) {
+  return WriteFile(buffer, name, true);
+}
+
+int KT_Daemon::WriteFile(const std::vector<uint8_t>& buffer, const char* name, bool report) {
   if (buffer.empty()) {
-    LogError(ERR_DATA_FILES, kFnWriteFile, 3, 0);
+    if (report) LogError(ERR_DATA_FILES, kFnWriteFile, 3, 0);
     return -1;
   }
   const platform::FileResult r =
       platform::RecordFile::Replace(name, buffer, platform::RecordFile::Links::kRefuse);
   if (r) return 1;
+  if (!report) return -1;
   int code = 4;
   switch (r.status) {
     case platform::FileStatus::kOpenFailed:
@@ -260,7 +237,7 @@ bool KT_Daemon::FileOfBlock(int blockId, AgentFile& file) {
   return false;
 }
 
-int KT_Daemon::WriteBlockFile(AgentFile file) {
+int KT_Daemon::WriteBlockFile(AgentFile file, bool retry) {
   const AgentFileEntry& entry = kFiles[file];
   const std::string name = FileName(file);
   auto lock = scp_.Lock();
@@ -285,11 +262,24 @@ int KT_Daemon::WriteBlockFile(AgentFile file) {
     Diag() << (file == FILE_LOAD_BANK ? "Failed in load bank file conversion\n" : "Failed in logfile conversion\n");
     return -1;
   }
-  if (WriteFile(writer.Take(), name.c_str()) < 0) {
-    Diag() << "Failed in writing data\n";
+  const uint32_t bit = 1u << file;
+  if (WriteFile(writer.Take(), name.c_str(), !retry) < 0) {
+    // Written again on the agent's next passes (WriteUnwrittenFiles), once there is room.
+    unwritten_.fetch_or(bit);
+    if (!retry) Diag() << "Failed in writing data\n";
     return -1;
   }
+  if ((unwritten_.fetch_and(~bit) & bit) != 0) Diag() << "Record file " << name << " written after a failed write\n";
   return 1;
+}
+
+int KT_Daemon::WriteUnwrittenFiles() {
+  int left = 0;
+  for (int f = 0; f < kAgentFileCount; ++f) {
+    if ((unwritten_.load() & (1u << f)) == 0) continue;
+    if (WriteBlockFile(static_cast<AgentFile>(f), true) < 0) ++left;
+  }
+  return left;
 }
 
 int KT_Daemon::ReadBlockFile(AgentFile file) {
@@ -317,24 +307,19 @@ int KT_Daemon::ReadBlockFile(AgentFile file) {
   if (file == FILE_CONFIG && offset == 0) version = 0;
 
   // The block as it is now, to put back when the file cannot be decoded.
-  std::vector<uint8_t> before;
+  const KT_SCPBase::BlockRestore restore = scp_.SnapshotBlock(entry.blockId);
   bool ok;
-  bool saved;
-  if (file == FILE_CONFIG) {
-    saved = EncodeConfig(scp_.config, kConfigFileFormat, before);
-    ok = DecodeConfig(scp_.config, version, data.data() + offset, data.size() - offset);
-  } else {
-    saved = EncodeBlock(*block, before);
-    ok = DecodeBlock(*block, data.data() + offset, data.size() - offset);
+  {
+    KT_RecordReader reader(data.data() + offset, data.size() - offset);
+    if (file == FILE_CONFIG) {
+      ConfigFileScope scope(scp_.config, version);
+      ok = scp_.config.ConvertFile(CONVERT_DECODE, nullptr, &reader) >= 0;
+    } else {
+      ok = block->ConvertBlock(CONVERT_DECODE, nullptr, &reader) >= 0;
+    }
   }
   if (!ok) {
-    if (saved) {
-      if (file == FILE_CONFIG) {
-        DecodeConfig(scp_.config, kConfigFileFormat, before.data(), before.size());
-      } else {
-        DecodeBlock(*block, before.data(), before.size());
-      }
-    }
+    if (restore) restore();
     LogError(ERR_DATA_FILES, entry.readFunction, kCodeCannotDecode, 0);
     platform::RecordFile::Replace(name + ".bad", data, platform::RecordFile::Links::kRefuse);
     ReportDamagedFile(name, "its data cannot be decoded");

@@ -15,10 +15,12 @@
 //
 // Files live in the working directory (the agent's data directory). Every write replaces the
 // whole file atomically (platform::RecordFile::Replace): a crash leaves the old or the new
-// file, never a mix. A symbolic link under a record file's name is never followed: such a
-// file can be neither read nor written. A file that cannot be decoded leaves its block as it
-// was before the read (its defaults at start), is reported to the trace and the system log,
-// and is kept beside as "<name>.bad"; the other files are not affected.
+// file, never a mix. A write that fails (a full or read-only disk) leaves the old file, and
+// the file is written again from its block on the agent's next passes until it succeeds. A
+// symbolic link under a record file's name is never followed: such a file can be neither
+// read nor written. A file that cannot be decoded leaves its block as it was before the read
+// (its defaults at start), is reported to the trace and the system log, and is kept beside as
+// "<name>.bad"; the other files are not affected.
 //
 // Error records: class 22; WriteFile function 1 (1 cannot open, 3 empty buffer, 4 write
 // failed, 5 flush failed), ReadFile function 2 (1 not usable, 3 too large), the readers
@@ -129,6 +131,11 @@ class KT_Daemon : public KT_ErrorStatus {
   int ReadBatteryInfoFile();
   int WriteAgentFile(AgentFile file);
   int ReadAgentFile(AgentFile file);
+  // Writes again every record file whose last write failed (a full or read-only disk), with
+  // its block's contents now: a change that was made, a log record that was added, reaches its
+  // file once there is room, without waiting for the next change. Quiet while a file still
+  // cannot be written; the trace says when it was. The number of files still unwritten.
+  int WriteUnwrittenFiles();
   // The name a file has now. The logs' names come from block 4; a configured name that
   // LogNameRefusal refuses gives the log's default name, and the trace says why.
   std::string FileName(AgentFile file);
@@ -171,11 +178,15 @@ class KT_Daemon : public KT_ErrorStatus {
   virtual void ReportDamagedFile(const std::string& name, const char* why);
 
  private:
-  int WriteBlockFile(AgentFile file);
+  // `retry`: a write of WriteUnwrittenFiles, which neither traces nor records a failure again.
+  int WriteBlockFile(AgentFile file, bool retry = false);
   int ReadBlockFile(AgentFile file);
+  int WriteFile(const std::vector<uint8_t>& buffer, const char* name, bool report);
 
   KT_SCP& scp_;
   std::atomic<int32_t> states_[kAgentThreadCount];
   std::atomic<int32_t> run_flag_{1};
+  // One bit per AgentFile whose last write failed; changed under the SCP object's lock.
+  std::atomic<uint32_t> unwritten_{0};
   std::function<void(int)> pause_hook_;
 };

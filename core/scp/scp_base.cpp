@@ -56,8 +56,15 @@ KT_SCPBase::KT_SCPBase() : comm_time_(platform::Now()), start_time_(platform::No
   RegisterBlock(BLOCK_STATUS, &upsStatus);
 }
 
-void KT_SCPBase::RegisterBlock(int blockId, KT_Block* block) {
-  if (blockId > 0 && blockId < static_cast<int>(blocks_.size())) blocks_[blockId] = block;
+void KT_SCPBase::RegisterBlockWith(int blockId, KT_Block* block, BlockSnapshotter snapshot) {
+  if (blockId <= 0 || blockId >= static_cast<int>(blocks_.size())) return;
+  blocks_[blockId] = block;
+  snapshotters_[blockId] = std::move(snapshot);
+}
+
+KT_SCPBase::BlockRestore KT_SCPBase::SnapshotBlock(int blockId) const {
+  if (blockId <= 0 || blockId >= static_cast<int>(blocks_.size()) || !snapshotters_[blockId]) return {};
+  return snapshotters_[blockId]();
 }
 
 void KT_SCPBase::SetSetKeeper(SetKeeper keeper) {
@@ -146,21 +153,28 @@ int KT_SCPBase::ExecuteCommand(KT_Block* block, const KT_ScpMessage& message, st
     case SCP_SET: {
       if (!ValidateSet(message)) return Reply(message, reply, SCP_SET_REFUSED);
       if (set_check_ && !set_check_(blockId, message)) return Reply(message, reply, SCP_SET_FAILED);
+      // Taken whole or not at all: a SET that fails half-way through its data, or whose change
+      // cannot be kept, leaves the block as it was.
+      const BlockRestore restore = GetBlock(blockId) == block ? SnapshotBlock(blockId) : BlockRestore();
+      auto fail = [&](int code) {
+        if (restore) restore();
+        return Reply(message, reply, code);
+      };
       std::vector<uint8_t> none;
-      if (block->ConvertMessage(none, message) < 0) return Reply(message, reply, SCP_SET_FAILED);
+      if (block->ConvertMessage(none, message) < 0) return fail(SCP_SET_FAILED);
       const int route = block->GetRoute(branch);
-      if (route < 0) return Reply(message, reply, SCP_NOT_AVAILABLE);
+      if (route < 0) return fail(SCP_NOT_AVAILABLE);
       // With the UPS behind a network adapter the serial settings are the agent's only.
       bool adapterSerialSettings = false;
       if (blockId == BLOCK_CONFIG && branch == 1) {
         const int mode = GetProcessCommMode();
         adapterSerialSettings = mode == kCommModeSnmpAdapter || mode == kCommModeNetBcmAdapter;
       }
-      // The change is kept before it is acknowledged; the worker of the route still gets the
-      // request whatever the keeper said, as the block already holds the new data.
-      const bool kept = !set_keeper_ || set_keeper_(blockId, branch) >= 0;
+      // The change is kept before it is acknowledged or handed to a worker: one that could not
+      // be kept is not in force either.
+      if (set_keeper_ && set_keeper_(blockId, branch) < 0) return fail(SCP_SET_FAILED);
       if (!adapterSerialSettings) PostSet(blockId, branch, route);
-      return Reply(message, reply, kept ? SCP_SET_OK : SCP_SET_FAILED);
+      return Reply(message, reply, SCP_SET_OK);
     }
     case SCP_DATA: {
       std::vector<uint8_t> none;

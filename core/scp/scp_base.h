@@ -6,11 +6,12 @@
 // ExecuteCommand is the server logic for one decoded SCP message:
 //   GET     fresh branch: the addressed part as an SCP_DATA reply; stale: a read is queued by
 //           the branch's route and the answer is "Get Resend"
-//   SET     offered to the set check (when one is installed), which may refuse it ("Set
-//           Failed", nothing changed); decoded into the block, made lasting by the set keeper
-//           (when one is installed), queued for the worker of the branch's route, "Set OK";
-//           a keeper that fails makes the answer "Set Failed" (the request is queued all the
-//           same)
+//   SET     taken whole or not at all: offered to the set check (when one is installed),
+//           which may refuse it; decoded into the block, made lasting by the set keeper (when
+//           one is installed), queued for the worker of the branch's route, "Set OK". Data
+//           the block cannot decode (too short, a bad value) or a keeper that fails answers
+//           "Set Failed" and puts the block back whole as it was before the SET (values,
+//           branch times and states; SnapshotBlock), and nothing is queued
 //   DATA    decoded into the block (the block's status byte becomes 4, or 8 on failure)
 //   STATUS  the first data byte becomes the branch's received value and the block's status
 //           byte (8 when there is no data byte)
@@ -116,10 +117,18 @@ class KT_SCPBase : public KT_ErrorStatus {
   // The block of an id, or null when this object has none.
   KT_Block* GetBlock(int blockId) const;
 
+  // What puts a block back as it is now: a copy of its whole state (values, branch times and
+  // field states, status byte), restored when called; the block's error record of what went
+  // wrong since is kept. Empty for an id without a block. Taken and called under the
+  // object's lock.
+  using BlockRestore = std::function<void()>;
+  BlockRestore SnapshotBlock(int blockId) const;
+
   // What makes an applied SET last before it is acknowledged: the agent writes the block's
   // record file there, so that "Set OK" never leaves for a change a crash could take back.
   // Called under the object's lock with the SET's block id and branch, after the block took
-  // the data; 1 kept (or nothing to keep), below 0 the change could not be kept. An empty
+  // the data; 1 kept (or nothing to keep), below 0 the change could not be kept (the block is
+  // then put back as it was, and the answer is "Set Failed"). An empty
   // keeper (the default) keeps nothing. Installed before the command servers start.
   using SetKeeper = std::function<int(int blockId, int branch)>;
   void SetSetKeeper(SetKeeper keeper);
@@ -161,15 +170,29 @@ class KT_SCPBase : public KT_ErrorStatus {
   KT_ScpQueue requestTable;  // frames this side has to send or awaits answers for
 
  protected:
-  // Makes a block reachable by its id (ExecuteCommand, QueueRequest, GetBlock).
-  void RegisterBlock(int blockId, KT_Block* block);
+  // Makes a block reachable by its id (ExecuteCommand, QueueRequest, GetBlock), with the
+  // copy of its concrete type that SnapshotBlock takes.
+  template <class Block>
+  void RegisterBlock(int blockId, Block* block) {
+    RegisterBlockWith(blockId, block, [block]() -> BlockRestore {
+      return [block, saved = *block]() {
+        const KT_ErrorStatus error = *block;
+        *block = saved;
+        static_cast<KT_ErrorStatus&>(*block) = error;
+      };
+    });
+  }
 
  private:
+  using BlockSnapshotter = std::function<BlockRestore()>;
+  void RegisterBlockWith(int blockId, KT_Block* block, BlockSnapshotter snapshot);
+
   int Reply(const KT_ScpMessage& message, std::vector<uint8_t>& reply, int code);
   void PostSet(int blockId, int branch, int route);
 
   mutable std::recursive_mutex mutex_;
   std::array<KT_Block*, 256> blocks_{};
+  std::array<BlockSnapshotter, 256> snapshotters_{};
   SetKeeper set_keeper_;
   SetCheck set_check_;
   std::atomic<int64_t> comm_time_;

@@ -4,18 +4,22 @@
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
 namespace {
 
 bool g_private = false;
+bool g_private_mounts = false;
+bool g_user_namespace = false;
 
 bool WriteProcFile(const char* path, const std::string& text) {
   const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
@@ -25,16 +29,17 @@ bool WriteProcFile(const char* path, const std::string& text) {
   return ok;
 }
 
-// An ordinary user may not make a network namespace alone, but may in a user namespace of
-// its own, where it keeps its user and group ids (so its files, devices and children look as
-// before) and holds the rights over the new network.
-bool EnterUserAndNetworkNamespace(std::string& error) {
+// An ordinary user may not make a network or mount namespace alone, but may in a user
+// namespace of its own, where it keeps its user and group ids (so its files, devices and
+// children look as before) and holds the rights over the new namespaces.
+bool EnterUserNamespaceWith(int flags, const char* what, std::string& error) {
   const uid_t uid = ::geteuid();
   const gid_t gid = ::getegid();
-  if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-    error += std::string("; unshare(CLONE_NEWUSER | CLONE_NEWNET): ") + std::strerror(errno);
+  if (::unshare(CLONE_NEWUSER | flags) != 0) {
+    error += std::string("; unshare(CLONE_NEWUSER | ") + what + "): " + std::strerror(errno);
     return false;
   }
+  g_user_namespace = true;
   if (!WriteProcFile("/proc/self/setgroups", "deny") ||
       !WriteProcFile("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1\n") ||
       !WriteProcFile("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1\n")) {
@@ -52,7 +57,7 @@ bool EnterPrivateNetwork(std::string& error) {
   if (::unshare(CLONE_NEWNET) != 0) {
     const int e = errno;
     error = std::string("unshare(CLONE_NEWNET): ") + std::strerror(e);
-    if (e != EPERM || !EnterUserAndNetworkNamespace(error)) return false;
+    if (e != EPERM || !EnterUserNamespaceWith(CLONE_NEWNET, "CLONE_NEWNET", error)) return false;
   }
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
@@ -73,5 +78,63 @@ bool EnterPrivateNetwork(std::string& error) {
 }
 
 bool InPrivateNetwork() { return g_private; }
+
+bool EnterPrivateMounts(std::string& error) {
+  if (g_private_mounts) return true;
+  if (::unshare(CLONE_NEWNS) != 0) {
+    const int e = errno;
+    error = std::string("unshare(CLONE_NEWNS): ") + std::strerror(e);
+    if (e != EPERM || g_user_namespace || !EnterUserNamespaceWith(CLONE_NEWNS, "CLONE_NEWNS", error)) return false;
+  }
+  // Nothing mounted here reaches the machine's namespace, nor anything of it here.
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    error = std::string("making the mounts private: ") + std::strerror(errno);
+    return false;
+  }
+  g_private_mounts = true;
+  return true;
+}
+
+SmallDisk::SmallDisk(const std::string& dir, size_t bytes) : dir_(dir) {
+  if (!EnterPrivateMounts(error_)) return;
+  const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+  if (::mount("vigil-test", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
+    error_ = "mounting a tmpfs over " + dir + ": " + std::strerror(errno);
+    return;
+  }
+  mounted_ = true;
+}
+
+SmallDisk::~SmallDisk() {
+  if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+}
+
+bool SmallDisk::Fill() {
+  const std::string path = dir_ + "/filler";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const std::vector<char> block(4096, 'f');
+  bool full = false;
+  for (;;) {
+    const ssize_t n = ::write(fd, block.data(), block.size());
+    if (n > 0) continue;
+    full = n < 0 && errno == ENOSPC;
+    break;
+  }
+  // Byte by byte into what a page left.
+  while (full && ::write(fd, block.data(), 1) == 1) {
+  }
+  ::close(fd);
+  return full;
+}
+
+bool SmallDisk::Free() { return ::unlink((dir_ + "/filler").c_str()) == 0 || errno == ENOENT; }
+
+bool SmallDisk::SetReadOnly(bool readOnly) {
+  const unsigned long flags = MS_REMOUNT | MS_NOSUID | MS_NODEV | (readOnly ? MS_RDONLY : 0);
+  if (::mount(nullptr, dir_.c_str(), nullptr, flags, nullptr) == 0) return true;
+  error_ = std::string("remounting ") + (readOnly ? "read-only: " : "writable: ") + std::strerror(errno);
+  return false;
+}
 
 }  // namespace testing_support

@@ -117,8 +117,8 @@ TEST_F(RequestsTest, EveryConfigurationSetIsWrittenAtOnce) {
 }
 
 // A SET of a block with a record file is answered only once the file holds it; a file that
-// cannot be written makes the answer "Set Failed" with the software-error alarm, and the
-// monitor pass still gets the request.
+// cannot be written makes the answer "Set Failed" with the software-error alarm, and the SET is
+// not in force: the block is as before and the monitor pass gets no request.
 TEST_F(RequestsTest, SetIsAnsweredOnlyOnceItsFileIsWritten) {
   struct Case {
     std::vector<uint8_t> key;
@@ -137,16 +137,27 @@ TEST_F(RequestsTest, SetIsAnsweredOnlyOnceItsFileIsWritten) {
                ? m.data[0]
                : -1;
   };
+  // The addressed part of the block as a GET answers it.
+  auto part = [&](const Case& c) {
+    std::vector<uint8_t> reply;
+    EXPECT_GE(scp.GetBlock(c.key[0])->ConvertMessage(reply, KT_ScpMessage(SCP_GET, c.key)), 0);
+    return reply;
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
+    const std::vector<uint8_t> before = part(c);
     std::filesystem::create_directory(c.file);  // in the way of the file
     EXPECT_EQ(answer(c), SCP_SET_FAILED);
     EXPECT_TRUE(Alarm(ALARM_SOFTWARE_ERROR));
-    EXPECT_GE(scp.system_queue.Find(c.key[0], c.key[1]), 0);
+    EXPECT_EQ(part(c), before);
+    EXPECT_EQ(scp.system_queue.Find(c.key[0], c.key[1]), -1);
+    EXPECT_EQ(scp.serial_queue.GetCount(), 0);
     scp.upsStatus.ClearAlarm(ALARM_SOFTWARE_ERROR);
     std::filesystem::remove(c.file);
     EXPECT_EQ(answer(c), SCP_SET_OK);
     EXPECT_FALSE(Alarm(ALARM_SOFTWARE_ERROR));
+    EXPECT_NE(part(c), before);
+    EXPECT_GE(scp.system_queue.Find(c.key[0], c.key[1]), 0);
     EXPECT_FALSE(ReadFileBytes(c.file).empty());
   }
 }

@@ -191,6 +191,54 @@ TEST_F(DaemonTest, EveryBlockFileRoundTrips) {
   EXPECT_EQ(ReadFileBytes(kLoadBankFileName), Encode(scp.receptacles));
 }
 
+// A record file that cannot be written (the disk full or read-only; here a directory in the
+// way) keeps its old contents, and is written with its block's contents of then on the first
+// pass after there is room again, without a further change; the passes before stay quiet.
+TEST_F(DaemonTest, EveryFileThatCouldNotBeWrittenIsWrittenOnceThereIsRoom) {
+  testing_support::TraceCapture trace;
+  const uint8_t onBattery = EVENT_ON_BATTERY;
+  const uint8_t restored = EVENT_POWER_RESTORED;
+  for (int f = 0; f < kAgentFileCount; ++f) {
+    const auto file = static_cast<AgentFile>(f);
+    const std::string name = services.FileName(file);
+    SCOPED_TRACE(name);
+    std::filesystem::create_directory(name);
+    EXPECT_EQ(services.WriteAgentFile(file), -1);
+    scp.eventLog.AddRecord(2000 + f, 1, &onBattery);  // a change after the failed write
+    EXPECT_EQ(services.WriteUnwrittenFiles(), 1);
+    EXPECT_EQ(services.WriteUnwrittenFiles(), 1);
+    std::filesystem::remove(name);
+    EXPECT_EQ(services.WriteUnwrittenFiles(), 0);
+    const std::vector<uint8_t> retried = ReadFileBytes(name);
+    ASSERT_EQ(services.WriteAgentFile(file), 1);
+    EXPECT_EQ(retried, ReadFileBytes(name)) << "the file does not hold its block as it is now";
+    EXPECT_TRUE(trace.Contains("Record file " + name + " written after a failed write"));
+    // Written: nothing left to write again.
+    std::filesystem::remove(name);
+    EXPECT_EQ(services.WriteUnwrittenFiles(), 0);
+    EXPECT_FALSE(std::filesystem::exists(name));
+  }
+  // One trace line for each failed write, none for the quiet passes after it.
+  const std::string text = trace.Text();
+  size_t failures = 0;
+  for (size_t at = text.find("Failed in writing data"); at != std::string::npos;
+       at = text.find("Failed in writing data", at + 1)) {
+    ++failures;
+  }
+  EXPECT_EQ(failures, static_cast<size_t>(kAgentFileCount));
+
+  // The event log's record added while the disk is full reaches the file on the next pass.
+  std::filesystem::create_directory(kEventLogFileName);
+  scp.eventLog.AddRecord(3000, 1, &restored);
+  EXPECT_EQ(services.WriteEventLogFile(), -1);
+  std::filesystem::remove(kEventLogFileName);
+  EXPECT_EQ(services.WriteUnwrittenFiles(), 0);
+  KT_SCP restarted;
+  FakeServices reader(restarted);
+  ASSERT_EQ(reader.ReadEventLogFile(), 1);
+  EXPECT_EQ(Encode(restarted.eventLog), Encode(scp.eventLog));
+}
+
 TEST_F(DaemonTest, MissingAndEmptyFilesReadAsNothing) {
   EXPECT_EQ(services.ReadSchedShutdownFile(), 0);
   EXPECT_FALSE(platform::RecordFile::Exists(kSchedShutdownFileName));  // reading creates nothing

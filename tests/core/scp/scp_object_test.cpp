@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/base/peer_version.h"
+#include "core/scp/record_writer.h"
 #include "core/scp/scp_frame.h"
 #include "tests/support/test_support.h"
 
@@ -244,6 +245,100 @@ TEST_F(ScpObject, TimingBranchAloneTravelsInTheAgentsFormat) {
     EXPECT_EQ(whole.size(), Decode(reply).data.size());
     EXPECT_FALSE(scp.config.TimingOnWire() && c.peerSecond != 1);
   }
+}
+
+// Everything of a block that a SET could change: its record (what a GET of the whole block
+// and its record file carry), each branch's time and field states, and the request queues.
+struct SeenState {
+  Bytes record;
+  std::vector<std::pair<int64_t, Bytes>> branches;
+  int serialRequests = 0;
+  int systemRequests = 0;
+  bool operator==(const SeenState&) const = default;
+};
+
+void PrintTo(const SeenState& s, std::ostream* os) {
+  *os << "record";
+  for (uint8_t b : s.record) *os << " " << static_cast<int>(b);
+  *os << "; branch times";
+  for (const auto& [time, states] : s.branches) *os << " " << time;
+  *os << "; requests " << s.serialRequests << " + " << s.systemRequests;
+}
+
+SeenState StateOf(KT_SCP& scp, int blockId) {
+  SeenState s;
+  KT_Block* block = scp.GetBlock(blockId);
+  KT_RecordWriter writer;
+  EXPECT_GE(block->ConvertBlock(CONVERT_ENCODE, &writer, nullptr), 0);
+  s.record = writer.Take();
+  for (const auto& e : block->Branches().Entries()) s.branches.emplace_back(e.lastUpdate, e.states);
+  s.serialRequests = scp.serial_queue.GetCount();
+  s.systemRequests = scp.system_queue.GetCount();
+  return s;
+}
+
+// A SET is taken whole or not at all: one whose data ends before the addressed fields do, or
+// whose change the keeper cannot make last, answers "Set Failed" and leaves the block exactly
+// as it was (values, times, states) with nothing queued; a good one is applied.
+TEST_F(ScpObject, SetIsTakenWholeOrNotAtAll) {
+  const Bytes rack{7, 'R', 'a', 'c', 'k', ' ', '4', 0};
+  const Bytes devx{5, 'D', 'E', 'V', 'X', 0};
+  const Bytes newpw{7, 'N', 'e', 'w', 'p', 'w', '1', 0};
+  Bytes devicesAndRack = devx;
+  devicesAndRack.insert(devicesAndRack.end(), rack.begin(), rack.end());
+  const struct {
+    const char* what;
+    Bytes key, data;
+    bool kept;  // what the keeper answers
+    int code;
+  } kCases[] = {
+      {"devices and location, one text of two", {4, 4}, devx, true, SCP_SET_FAILED},
+      {"delays, 2 of 7 fields", {4, 2}, {0, 90, 0, 30}, true, SCP_SET_FAILED},
+      {"delays, the command cut short", {4, 2}, {0, 90, 0, 30, 0, 9, 9, 'r', 'u'}, true, SCP_SET_FAILED},
+      {"timing, 4 of 8 bytes", {4, 12}, {0, 0, 0, 9}, true, SCP_SET_FAILED},
+      {"the whole configuration, cut short", {4}, {0, 1, 5, 0, 90}, true, SCP_SET_FAILED},
+      {"a network shutdown command, 2 of 5 fields", {27, 4}, {1, 2}, true, SCP_SET_FAILED},
+      {"schedule clients, fewer than counted", {4, 10}, {2, 0, 0, 0, 1}, true, SCP_SET_FAILED},
+      {"password, not kept", {4, 8}, newpw, false, SCP_SET_FAILED},
+      {"location, not kept", {4, 4}, devicesAndRack, false, SCP_SET_FAILED},
+      {"timing, not kept", {4, 12}, {0, 0, 0, 9, 0, 0, 0, 30}, false, SCP_SET_FAILED},
+      {"a command, not kept", {27, 5}, {1}, false, SCP_SET_FAILED},
+      {"location, kept", {4, 4}, devicesAndRack, true, SCP_SET_OK},
+      {"password, kept", {4, 8}, newpw, true, SCP_SET_OK},
+  };
+  scp.upsInfo.SetSoftwareVersion(1, 4);  // an agent that carries the timing branch
+  int keeperCalls = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    scp.SetSetKeeper([&, kept = c.kept](int, int) {
+      ++keeperCalls;
+      return kept ? 1 : -1;
+    });
+    scp.serial_queue.Clear();
+    scp.system_queue.Clear();
+    ASSERT_EQ(scp.config.SetLocation("Old place"), 1);
+    ASSERT_EQ(scp.config.SetPoweredDevices("Old devices"), 1);
+    ASSERT_EQ(scp.config.SetPreShutdownCommand("/bin/old"), 1);
+    ASSERT_GE(scp.config.Password().Set("Oldpw1"), 0);
+    scp.config.SetOsShutdownTime(120);
+    scp.config.SetPollingInterval(3);
+    scp.config.SetCommTimeout(120);
+    clock->AdvanceSeconds(7);  // a SET that touched a branch would show in its time
+    const SeenState before = StateOf(scp, c.key[0]);
+    const int calls = keeperCalls;
+    ASSERT_EQ(Execute(SCP_SET, c.key, c.data), 1);
+    EXPECT_EQ(StatusCode(reply), c.code);
+    if (c.code == SCP_SET_OK) {
+      EXPECT_NE(StateOf(scp, c.key[0]), before);
+      EXPECT_EQ(scp.system_queue.Find(c.key[0], c.key[1]), 0);
+      continue;
+    }
+    EXPECT_EQ(StateOf(scp, c.key[0]), before);
+    // Data that does not decode never reaches the keeper.
+    EXPECT_EQ(keeperCalls - calls, c.kept ? 0 : 1);
+  }
+  EXPECT_EQ(scp.config.Password().Get(), std::optional<std::string>("Newpw1"));
+  scp.SetSetKeeper(nullptr);
 }
 
 TEST_F(ScpObject, ReceivedDataAndStatusUpdateTheBlockStatus) {
