@@ -7,6 +7,7 @@
 // answer rather than being cut.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -37,5 +38,30 @@ class SystemNameResolver : public NameResolver {
 NameResolver& GetNameResolver();
 // Installs a resolver (not owned); nullptr restores the system resolver.
 void SetNameResolver(NameResolver* resolver);
+
+}  // namespace platform
+
+namespace platform {
+
+// Host-name lookups that never hold their caller longer than it chooses: the lookup runs on a
+// helper thread of its own and the caller waits at most `waitMs` for it (or until `*stop`
+// turns true). A lookup that outlives the wait goes on and keeps its answer, so the next call
+// for that name answers at once. One lookup of a name runs at a time: callers of a name whose
+// lookup is still running wait on that one rather than starting another, so a name server
+// that never answers costs one helper thread per name, not one per call. Answers found are
+// kept kLookupKeepSeconds; names the resolver does not know are asked again each time.
+// Numeric addresses (every form inet_aton takes) are answered without a lookup.
+inline constexpr int kLookupKeepSeconds = 60;
+
+enum class LookupAnswer {
+  kFound,       // `address` holds the first IPv4 address (network byte order)
+  kUnknown,     // the resolver does not know the name
+  kNoAnswerYet, // the wait ended (or was stopped) before the resolver answered
+};
+
+LookupAnswer AddressWithin(const std::string& name, uint32_t& address, int waitMs,
+                           const std::atomic<bool>* stop = nullptr);
+// Forgets every kept answer (tests).
+void ForgetLookups();
 
 }  // namespace platform

@@ -87,7 +87,7 @@ int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) 
 }  // namespace
 
 KT_Action::KT_Action(KT_SCP& scp, KT_OSServices& services)
-    : scp_(scp), services_(services), remote_port_(kScpUdpPort) {
+    : scp_(scp), services_(services), trap_sender_(std::make_shared<KT_SNMP>()), remote_port_(kScpUdpPort) {
   Diag() << "KT_Action::KT_Action()\n";
 }
 
@@ -264,7 +264,7 @@ int KT_Action::RunKind(int action) {
         break;
       case ACTION_AUDIO:
         if (text && !text->empty()) {
-          services_.PlaySound(text->c_str());
+          PlaySound(*text);
         } else {
           Diag() << "Audio action without a sound file\n";
         }
@@ -372,45 +372,64 @@ void KT_Action::SendSnmpTrap(const PendingAlarm& p, const KT_ActionEntry& record
     }
   }
 
-  for (int slot = 0; slot < KT_NetworkManagerList::kSlots; ++slot) {
-    if ((record.alias & (1u << slot)) == 0) continue;
-    NetworkManagerEntry manager;
-    {
-      auto lock = scp_.Lock();
-      if (scp_.notify.TrapReceivers().GetBySlot(slot, manager) != 1) continue;
-    }
-    Diag() << "Sending SNMP Trap to host " << manager.hostName << ", community " << manager.community << kendl;
-    const AdapterName target = SplitAdapterName(manager.hostName);
-    trap_sender_.SetSession(target.host.c_str(), manager.community.c_str(), manager.community.c_str(),
-                            target.port != 0 ? target.port : kTrapPort);
-    if (trap_sender_.OpenSession() < 0) {
-      Diag() << "Cannot open a trap session to " << manager.hostName << kendl;
-      continue;
-    }
-    if (p.code == ALARM_ON_BATTERY && p.status == 1) {
-      const int64_t seconds = onBatterySince > 0 ? platform::Now() - onBatterySince : 0;
-      trap_sender_.SendOnBatteryTrap(totalMinutes, static_cast<int>(seconds), lowBatteryMinutes);
-    } else if (p.code == ALARM_BATTERY_TEST && p.status == 0) {
-      // The test that just ended: the newest record of the battery log.
-      const std::optional<std::string>& id = trap_sender_.TestId();
-      if (id && !id->empty() && trap_sender_.TestStartTime() != 0) {
-        trap_sender_.SendDiagTestCompletedTrap(id->c_str(), trap_sender_.TestSpinLock(), kTestDonePass,
-                                               testDetail.c_str(), trap_sender_.TestStartTime(), 0);
-      } else if (haveTest) {
-        const uint8_t code = lastTest.data.empty() ? 0 : lastTest.data[0];
-        const int outcome = code == BATTERY_TEST_PASSED        ? kTestDonePass
-                            : code == BATTERY_TEST_FAILED      ? kTestDoneError
-                            : code == BATTERY_TEST_NOT_PERFORMED ? kTestAborted
-                                                                 : kTestNoneInitiated;
-        trap_sender_.SendDiagTestCompletedTrap(kQuickBatteryTestId, 0, outcome, testDetail.c_str(),
-                                               static_cast<time_t>(lastTest.time), 0);
-      } else {
-        Diag() << "No battery test recorded: no test trap\n";
-      }
-    } else {
-      trap_sender_.SendAlarmEntryTrap(p.code, p.status == 0 ? 1 : 0);
+  std::vector<NetworkManagerEntry> managers;
+  {
+    auto lock = scp_.Lock();
+    for (int slot = 0; slot < KT_NetworkManagerList::kSlots; ++slot) {
+      if ((record.alias & (1u << slot)) == 0) continue;
+      NetworkManagerEntry manager;
+      if (scp_.notify.TrapReceivers().GetBySlot(slot, manager) == 1) managers.push_back(manager);
     }
   }
+  if (managers.empty()) return;
+  // What the trap says is taken now, at the event; the worker only resolves and sends.
+  const int code = p.code;
+  const bool active = p.status == 1;
+  const int64_t onBatterySeconds = onBatterySince > 0 ? platform::Now() - onBatterySince : 0;
+  std::shared_ptr<KT_SNMP> sender = trap_sender_;
+  auto send = [sender, managers, code, active, onBatterySeconds, totalMinutes, lowBatteryMinutes, haveTest, lastTest,
+               testDetail](const std::atomic<bool>& stop) {
+    for (const NetworkManagerEntry& manager : managers) {
+      if (stop.load()) return;
+      Diag() << "Sending SNMP Trap to host " << manager.hostName << ", community " << manager.community << kendl;
+      const AdapterName target = SplitAdapterName(manager.hostName);
+      uint32_t address = 0;
+      if (!KT_NetworkActions::AddressOf(target.host, address, stop, "SNMP trap")) continue;
+      char dotted[INET_ADDRSTRLEN] = {};
+      in_addr a{};
+      a.s_addr = address;
+      inet_ntop(AF_INET, &a, dotted, sizeof dotted);
+      sender->SetSession(dotted, manager.community.c_str(), manager.community.c_str(),
+                         target.port != 0 ? target.port : kTrapPort);
+      if (sender->OpenSession() < 0) {
+        Diag() << "Cannot open a trap session to " << manager.hostName << kendl;
+        continue;
+      }
+      if (code == ALARM_ON_BATTERY && active) {
+        sender->SendOnBatteryTrap(totalMinutes, static_cast<int>(onBatterySeconds), lowBatteryMinutes);
+      } else if (code == ALARM_BATTERY_TEST && !active) {
+        // The test that just ended: the newest record of the battery log.
+        const std::optional<std::string>& id = sender->TestId();
+        if (id && !id->empty() && sender->TestStartTime() != 0) {
+          sender->SendDiagTestCompletedTrap(id->c_str(), sender->TestSpinLock(), kTestDonePass, testDetail.c_str(),
+                                            sender->TestStartTime(), 0);
+        } else if (haveTest) {
+          const uint8_t result = lastTest.data.empty() ? 0 : lastTest.data[0];
+          const int outcome = result == BATTERY_TEST_PASSED          ? kTestDonePass
+                              : result == BATTERY_TEST_FAILED        ? kTestDoneError
+                              : result == BATTERY_TEST_NOT_PERFORMED ? kTestAborted
+                                                                     : kTestNoneInitiated;
+          sender->SendDiagTestCompletedTrap(kQuickBatteryTestId, 0, outcome, testDetail.c_str(),
+                                            static_cast<time_t>(lastTest.time), 0);
+        } else {
+          Diag() << "No battery test recorded: no test trap\n";
+        }
+      } else {
+        sender->SendAlarmEntryTrap(code, active ? 0 : 1);
+      }
+    }
+  };
+  network_.Post("a trap", std::move(send));
 }
 
 void KT_Action::SendRemoteNotice(const KT_ActionEntry& record) {
@@ -452,25 +471,39 @@ void KT_Action::SendRemoteNotice(const KT_ActionEntry& record) {
       Diag() << "Remote host " << name << " is not a network client\n";
       return;
     }
-    KT_IPX channel;
+    network_.Post("a notice to " + name, [address, frame](const std::atomic<bool>&) mutable {
+      KT_IPX channel;
+      if (channel.Open(0) != 0) return;
+      channel.SendData(&address, frame.data(), frame.size());
+      channel.Close();
+    });
+    return;
+  }
+  const std::string host = *hostText;
+  const int port = remote_port_;
+  network_.Post("a notice to " + host, [host, port, frame](const std::atomic<bool>& stop) {
+    uint32_t ip = 0;
+    if (!KT_NetworkActions::AddressOf(host, ip, stop, "Remote host")) return;
+    KT_UDP channel;
     if (channel.Open(0) != 0) return;
-    channel.SendData(&address, frame.data(), frame.size());
+    KT_Address address(ADDRESS_IP);
+    address.SetIpAddress(ip);
+    address.SetPort(htons(static_cast<uint16_t>(port)));
+    if (channel.SendData(&address, frame.data(), frame.size()) != 0) {
+      Diag() << "Notice to " << host << " not sent\n";
+    }
     channel.Close();
+  });
+}
+
+void KT_Action::PlaySound(const std::string& file) {
+  // Between the moment a shutdown is due and the shutdown nothing waits for a sound player.
+  if (shutdown_started_.load() || IsShutdownRequired(nullptr) != 0) {
+    Diag() << "A shutdown is due: the sound is started, not waited for\n";
+    services_.StartSound(file.c_str());
     return;
   }
-  KT_UDP channel;
-  if (channel.Open(0) != 0) return;
-  KT_Address address(ADDRESS_IP);
-  if (address.Resolve(hostText->c_str()) != 1) {
-    Diag() << "Remote host " << *hostText << " not found\n";
-    channel.Close();
-    return;
-  }
-  address.SetPort(htons(static_cast<uint16_t>(remote_port_)));
-  if (channel.SendData(&address, frame.data(), frame.size()) != 0) {
-    Diag() << "Notice to " << *hostText << " not sent\n";
-  }
-  channel.Close();
+  services_.PlaySound(file.c_str());
 }
 
 // ---- shutdown ------------------------------------------------------------------------------

@@ -6,6 +6,9 @@
 // The monitor loop calls TakeAction once per pass, then IsShutdownRequired, and runs
 // ShutdownSequence when a shutdown is due. The effects go through the OS-services object; traps
 // through a KT_SNMP of the engine's own; notices to other agents through a UDP (or IPX) channel.
+// Traps and notices are sent by a worker thread of the engine (agent/actions/network_actions.h):
+// the monitor thread takes their data and queues them, so that a host name the name server
+// does not answer for never holds the monitor loop or the shutdown sequence.
 //
 // Timing. Every action record has a delay (seconds before its first run) and an interval
 // (seconds between repeats, 0 = once). Each (event, action) pair has a repetition counter:
@@ -23,8 +26,11 @@
 // 10 stopped, 11 configuration changed, 12 and 14 shutdowns, 24 client password) stay set
 // until the last delayed action of their event has run.
 //
+// Sounds: while a shutdown is due (on battery past the start delay, low battery) or under way,
+// a sound is started and not waited for; else the sound player is waited for within its bound.
+//
 // Shutdown sequence: the reason's event-log record and alarm, one action pass (so that the
-// actions of the shutdown events run), 3 s for the consoles, the pre-shutdown command and the
+// actions of the shutdown events run; none of them is waited for), 3 s for the consoles, the pre-shutdown command and the
 // file saver (each waited for at most 3 minutes by the services; the sequence then goes on),
 // the UPS command on serial_queue and a bounded wait for the UPS-side worker to take it (no
 // wait when no worker serves the queue in the agent's mode or the UPS link is lost), then the
@@ -36,9 +42,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "agent/actions/network_actions.h"
 #include "agent/engine/action_engine.h"
 #include "core/scp/action_entry.h"
 #include "core/base/error_status.h"
@@ -112,6 +120,8 @@ class KT_Action : public KT_ErrorStatus, public AgentActionEngine {
 
   // The UDP port of notices to other agents (the agent port unless a test moves it).
   void SetRemoteHostPort(int port) { remote_port_ = port; }
+  // Waits up to timeoutMs until the queued traps and notices have been sent (tests).
+  bool WaitForSends(int timeoutMs) { return network_.WaitIdle(timeoutMs); }
 
  private:
   // The action kinds, each over all pending entries.
@@ -120,6 +130,7 @@ class KT_Action : public KT_ErrorStatus, public AgentActionEngine {
   void SendMail(const KT_ActionEntry& record);
   void SendSnmpTrap(const PendingAlarm& p, const KT_ActionEntry& record);
   void SendRemoteNotice(const KT_ActionEntry& record);
+  void PlaySound(const std::string& file);
   int AddEventLogRecord(int event);
 
   // Whether an action of `event` for this alarm still waits for its first run (delay not yet
@@ -133,9 +144,12 @@ class KT_Action : public KT_ErrorStatus, public AgentActionEngine {
 
   KT_SCP& scp_;
   KT_OSServices& services_;
-  KT_SNMP trap_sender_;
+  // Used by the network worker only; shared with its sends, which may outlive a stop.
+  std::shared_ptr<KT_SNMP> trap_sender_;
   int counters_[kEventSlots][kActionSlots] = {};
   std::vector<PendingAlarm> pending_;
   std::atomic<bool> shutdown_started_{false};
   int remote_port_;
+  // Last member: stopped (and its thread ended) before the others go.
+  KT_NetworkActions network_;
 };

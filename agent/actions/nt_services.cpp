@@ -55,13 +55,17 @@ int KT_NTServices::LogEvent(int kind, int eventNumber) {
   return 1;
 }
 
-int KT_NTServices::PlaySound(const char* soundFile) {
+int KT_NTServices::PlaySound(const char* soundFile) { return Sound(soundFile, true); }
+
+int KT_NTServices::StartSound(const char* soundFile) { return Sound(soundFile, false); }
+
+int KT_NTServices::Sound(const char* soundFile, bool wait) {
   if (soundFile == nullptr) {
     LogError(ERR_AGENT_SERVICES, kFnPlaySound, 1, 0);
     return -1;
   }
   int error = 0;
-  if (!effects_.PlaySound(soundFile, &error)) {
+  if (!effects_.PlaySound(soundFile, &error, wait)) {
     LogError(ERR_AGENT_SERVICES, kFnPlaySound, 2, error);
     return -1;
   }

@@ -61,6 +61,8 @@ class KT_NTServices : public KT_EffectServices {
   // Slot 11: plays the sound file and waits for it (bounded). 1, or -1 ((38, 10, 1) null,
   // (38, 10, 2, error) the player failed).
   int PlaySound(const char* soundFile) override;
+  // The same without waiting for the player; the same results.
+  int StartSound(const char* soundFile) override;
 
   // The text to every logged-in user's terminal, on a thread of its own; returns at once. 1,
   // or -1 ((38, 2, 1) null text).
@@ -91,6 +93,8 @@ class KT_NTServices : public KT_EffectServices {
   bool IsExitSignalled();
 
  private:
+  int Sound(const char* soundFile, bool wait);
+
   bool console_mode_ = false;
   bool running_as_service_ = false;
   std::mutex exit_mutex_;

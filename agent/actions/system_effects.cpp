@@ -255,7 +255,7 @@ std::optional<std::vector<std::string>> KT_SystemEffects::SoundCommand(const std
   return argv;
 }
 
-bool KT_SystemEffects::PlaySound(const std::string& file, int* error) {
+bool KT_SystemEffects::PlaySound(const std::string& file, int* error, bool wait) {
   *error = 0;
   const KT_EffectSettings s = Settings();
   if (s.soundPlayer.empty()) {
@@ -272,9 +272,13 @@ bool KT_SystemEffects::PlaySound(const std::string& file, int* error) {
     return false;
   }
   platform::ProcessOptions options;
-  options.wait = true;
+  options.wait = wait;
   options.waitMs = s.soundWaitMs;
   const platform::ProcessResult r = platform::StartProgram(*argv, options);
+  if (r.status == platform::ProcessStatus::kTimedOut) {
+    Diag() << "The sound player still running after " << static_cast<unsigned>(s.soundWaitMs / 1000)
+           << " s; going on without it\n";
+  }
   if (r.status == platform::ProcessStatus::kFailedToStart) {
     *error = r.sysError;
     return false;

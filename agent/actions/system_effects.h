@@ -3,7 +3,8 @@
 //
 //   programs      command texts split into arguments and started without a shell
 //   waits         always bounded: the pre-shutdown command and the saver at most 3 minutes
-//                 each (then the agent goes on; the program keeps running and is traced)
+//                 each, the sound player 5 s (then the agent goes on; the program keeps
+//                 running and is traced)
 //   saver         the file saver program, "saver" on the search path unless configured
 //   sound         the configured player with the sound file as its last argument; without a
 //                 player, the bell on the logged-in users' terminals
@@ -55,7 +56,7 @@ struct KT_EffectSettings {
   platform::TerminalOptions terminals; // login records and device directory of the broadcast
   uint32_t runWaitMs = kThreeMinutesMs;     // RunAndWait (the pre-shutdown command)
   uint32_t saverWaitMs = kThreeMinutesMs;   // the file saver
-  uint32_t soundWaitMs = 60000;             // the sound player
+  uint32_t soundWaitMs = 5000;              // the sound player: a warning sound's length
   uint32_t shutdownWaitMs = 60000;          // the shutdown command
   uint32_t mailProgramWaitMs = 120000;      // a mail sender still reading "tremmail.txt"
 };
@@ -102,8 +103,9 @@ class KT_SystemEffects {
                                      KT_CommandSource source);
   // The file saver, waited for within its bound.
   platform::ProcessResult RunSaver();
-  // Plays a sound file (see the head of this file). True when it played (or the bell rang).
-  bool PlaySound(const std::string& file, int* error);
+  // Plays a sound file (see the head of this file), waiting for the player within its bound
+  // unless `wait` is false. True when it played or was started (or the bell rang).
+  bool PlaySound(const std::string& file, int* error, bool wait = true);
   // Starts the configured sound player with the file and does not wait for it (the desktop
   // agent). False, with the error, when there is no usable player or it cannot start.
   bool StartSound(const std::string& file, int* error);

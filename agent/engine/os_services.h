@@ -86,6 +86,8 @@ class KT_OSServices : public KT_Daemon {
   virtual int ShutdownSystem();
   virtual int RunSaver();
   virtual int PlaySound(const char* soundFile);
+  // Starts the sound and does not wait for it (a shutdown is due). Default: PlaySound.
+  virtual int StartSound(const char* soundFile) { return PlaySound(soundFile); }
   virtual void Reserved12() {}
   virtual int LogEvent(int kind, int eventNumber);
   // Slot 14: shows a message box. Default: nothing, 0.

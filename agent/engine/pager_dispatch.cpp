@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -20,6 +22,30 @@ std::mutex g_pagingLock;
 
 }  // namespace
 
+struct KT_PagerDispatch::Batch {
+  std::mutex mutex;
+  int outstanding = 0;
+  int failure = -1;  // the first failure status of the action's pages
+};
+
+namespace {
+
+// One page for one recipient, and the page actions whose outcome it is: its own, and those of
+// the older pages it replaced before they were sent.
+struct PageJob {
+  KT_PagerConfig recipient;
+  KT_ActionEntry action;
+  std::vector<std::shared_ptr<KT_PagerDispatch::Batch>> batches;
+};
+
+// A recipient's pager thread and the one page that waits for it.
+struct RecipientSlot {
+  bool threadRunning = false;
+  std::optional<PageJob> waiting;
+};
+
+}  // namespace
+
 struct KT_PagerDispatch::Shared {
   std::mutex mutex;  // guards what follows
   std::condition_variable cv;
@@ -29,12 +55,7 @@ struct KT_PagerDispatch::Shared {
   StatusFn status;
   int running = 0;
   bool closing = false;
-};
-
-struct KT_PagerDispatch::Batch {
-  std::mutex mutex;
-  int outstanding = 0;
-  int failure = -1;  // the first failure status of the action's pages
+  std::map<std::string, RecipientSlot> recipients;  // by RecipientKey
 };
 
 namespace {
@@ -85,26 +106,34 @@ void Report(Shared& shared, Batch& batch, uint8_t status) {
   if (write) WriteStatus(shared, value);
 }
 
-void PagerThread(std::shared_ptr<Shared> shared, std::shared_ptr<Batch> batch, KT_PagerConfig recipient,
-                 KT_ActionEntry action) {
-  const KT_PageCall call = KT_PagerDispatch::MakeCall(recipient, action);
-  const int tries = action.retries + 1;
+// Recipients are told apart by what reaches them: name, number, PIN and port.
+std::string RecipientKey(KT_PagerConfig recipient) {
+  return recipient.GetName().value_or("") + '\n' + recipient.GetAccessNumber().value_or("") + '\n' +
+         recipient.GetPin().value_or("") + '\n' + recipient.GetPortName().value_or("");
+}
+
+// One page with its tries; `paging` holds the paging lock for the first try.
+void SendOnePage(Shared& shared, const PageJob& job, std::unique_lock<std::mutex>& paging) {
+  const KT_PageCall call = KT_PagerDispatch::MakeCall(job.recipient, job.action);
+  const int tries = job.action.retries + 1;
   uint8_t status = kPagerStatusTriesUsed;
   bool pauseAfter = false;
   for (int t = 0; t < tries; ++t) {
     if (t > 0) {
-      Pause(*shared, action.option * 1000);
-      std::lock_guard<std::mutex> lock(shared->mutex);
-      if (shared->closing) break;
+      Pause(shared, job.action.option * 1000);
+      {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        if (shared.closing) break;
+      }
+      paging.lock();
     }
     int result;
     std::string text;
     {
-      std::lock_guard<std::mutex> paging(g_pagingLock);
       KT_PagerDispatch::SendFn send;
       {
-        std::lock_guard<std::mutex> lock(shared->mutex);
-        send = shared->send;
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        send = shared.send;
       }
       if (send) {
         result = send(call, &text);
@@ -113,7 +142,8 @@ void PagerThread(std::shared_ptr<Shared> shared, std::shared_ptr<Batch> batch, K
         result = link.Send(call, &text);
       }
     }
-    Diag() << "Pager result for " << recipient.GetName().value_or("") << ": " << result << " " << text << "\n";
+    paging.unlock();
+    Diag() << "Pager result for " << job.recipient.GetName().value_or("") << ": " << result << " " << text << "\n";
     const int s = KT_PagerDispatch::StatusOfResult(result);
     if (s >= 0) {
       status = static_cast<uint8_t>(s);
@@ -121,29 +151,76 @@ void PagerThread(std::shared_ptr<Shared> shared, std::shared_ptr<Batch> batch, K
       break;
     }
   }
-  Report(*shared, *batch, status);
-  if (pauseAfter) Pause(*shared, 1000);
-  std::lock_guard<std::mutex> lock(shared->mutex);
-  --shared->running;
-  shared->cv.notify_all();
+  for (const auto& batch : job.batches) Report(shared, *batch, status);
+  if (pauseAfter) Pause(shared, 1000);
 }
 
+// A recipient's pager thread: sends the page that waits for the recipient, then the one that
+// came meanwhile, and ends when none waits. A page is taken only once the paging lock is held,
+// so every page not yet begun is the one waiting page of its recipient.
+void PagerThread(std::shared_ptr<Shared> shared, std::string key) {
+  for (;;) {
+    std::unique_lock<std::mutex> paging(g_pagingLock);
+    std::optional<PageJob> job;
+    {
+      std::lock_guard<std::mutex> lock(shared->mutex);
+      RecipientSlot& slot = shared->recipients[key];
+      if (!shared->closing && slot.waiting) {
+        job = std::move(slot.waiting);
+        slot.waiting.reset();
+      } else {
+        // Pages that wait when the dispatcher closes are not sent: they count as failed.
+        std::optional<PageJob> dropped = std::move(slot.waiting);
+        shared->recipients.erase(key);
+        --shared->running;
+        shared->cv.notify_all();
+        if (dropped) {
+          paging.unlock();
+          for (const auto& batch : dropped->batches) {
+            std::lock_guard<std::mutex> b(batch->mutex);
+            --batch->outstanding;
+          }
+        }
+        return;
+      }
+    }
+    SendOnePage(*shared, *job, paging);
+  }
+}
+
+// Hands a page to its recipient's thread, starting the thread when none runs. A page that was
+// still waiting is replaced by this newer one, whose outcome becomes the older one's too.
 bool Start(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Batch>& batch,
            const KT_PagerConfig& recipient, const KT_ActionEntry& action) {
+  const std::string key = RecipientKey(recipient);
   {
     std::lock_guard<std::mutex> lock(shared->mutex);
+    RecipientSlot& slot = shared->recipients[key];
+    PageJob job{recipient, action, {batch}};
+    if (slot.waiting) {
+      Diag() << "Pager: a newer page for " << recipient.GetName().value_or("") << " replaces the one waiting\n";
+      job.batches.insert(job.batches.begin(), slot.waiting->batches.begin(), slot.waiting->batches.end());
+    }
+    slot.waiting = std::move(job);
+    if (slot.threadRunning) return true;
+    slot.threadRunning = true;
     ++shared->running;
   }
   try {
-    std::thread(PagerThread, shared, batch, recipient, action).detach();
+    std::thread(PagerThread, shared, key).detach();
     return true;
   } catch (const std::system_error&) {
+    std::vector<std::shared_ptr<Batch>> batches;
     {
       std::lock_guard<std::mutex> lock(shared->mutex);
+      RecipientSlot& slot = shared->recipients[key];
+      if (slot.waiting) batches = slot.waiting->batches;
+      shared->recipients.erase(key);
       --shared->running;
+      shared->cv.notify_all();
     }
     Diag() << "Pager: the pager thread cannot be started\n";
-    Report(*shared, *batch, kPagerStatusSetupFault);
+    for (const auto& b : batches) Report(*shared, *b, kPagerStatusSetupFault);
     return false;
   }
 }

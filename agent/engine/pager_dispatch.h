@@ -1,7 +1,12 @@
-// KT_PagerDispatch: the agent's page action. It picks the pager recipients an action names,
-// starts one pager thread per recipient, and each thread sends its page with tries and pauses,
-// one page at a time across the process, and reports the outcome in the pager-test status
-// byte of the command block (branch 7), which the consoles read.
+// KT_PagerDispatch: the agent's page action. It picks the pager recipients an action names and
+// hands each recipient's page to that recipient's pager thread, which sends it with tries and
+// pauses, one page at a time across the process, and reports the outcome in the pager-test
+// status byte of the command block (branch 7), which the consoles read.
+//
+// One pager thread per recipient at most, and at most one page waiting for it: a page that
+// comes while an older one still waits replaces it (the newer text is what the recipient should
+// read; the older action's status is the newer page's outcome). Pages that come faster than a
+// page takes (a silent modem) so never pile up threads or pages.
 //
 // Alias bits: bit b (0..7) of the action's alias names pager recipient b of the notification
 // block (list position). Alias 0 writes status 247 (no page action); a bit without a recipient
@@ -56,10 +61,11 @@ class KT_PagerDispatch {
   KT_PagerDispatch(const KT_PagerDispatch&) = delete;
   KT_PagerDispatch& operator=(const KT_PagerDispatch&) = delete;
 
-  // The page action: one pager thread per recipient the alias names. Returns the number of
-  // threads started.
+  // The page action: a page for each recipient the alias names. Returns the number of pages
+  // handed to pager threads.
   int SendPage(const KT_ActionEntry& action);
-  // One pager thread for one recipient. 1 started, -1 when the thread cannot be started.
+  // A page for one recipient. 1 handed to its pager thread, -1 when the thread cannot be
+  // started.
   int StartPagerThread(const KT_PagerConfig& recipient, const KT_ActionEntry& action);
 
   // The page call a recipient and an action make (MakePageCall with the action's text).

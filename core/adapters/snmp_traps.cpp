@@ -25,6 +25,7 @@
 #include "core/adapters/snmp_convert.h"
 #include "core/adapters/trap_alarm_ids.h"
 #include "platform/clock.h"
+#include "platform/name_resolver.h"
 
 namespace {
 
@@ -32,17 +33,17 @@ namespace {
 constexpr oid kUpsTrapsEnterprise[] = {1, 3, 6, 1, 2, 1, 33, 2};
 constexpr size_t kUpsTrapsEnterpriseLength = 8;
 
+// The longest wait for the address of this host's own name (a name server that does not answer
+// must not hold the trap's sender; the lookup goes on and the next trap has its answer).
+constexpr int kLocalNameWaitMs = 1000;
+
 // The first IPv4 address of this host's own name.
 bool LocalHostAddress(in_addr& out) {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return false;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* list = nullptr;
-  if (getaddrinfo(name, nullptr, &hints, &list) != 0 || list == nullptr) return false;
-  out = reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr;
-  freeaddrinfo(list);
+  uint32_t address = 0;
+  if (platform::AddressWithin(name, address, kLocalNameWaitMs) != platform::LookupAnswer::kFound) return false;
+  out.s_addr = address;
   return true;
 }
 

@@ -1,14 +1,18 @@
 #include "tests/support/private_network.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,6 +24,8 @@ namespace {
 bool g_private = false;
 bool g_private_mounts = false;
 bool g_user_namespace = false;
+int g_silent_server = -1;
+int g_silent_queries = 0;
 
 bool WriteProcFile(const char* path, const std::string& text) {
   const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
@@ -135,6 +141,70 @@ bool SmallDisk::SetReadOnly(bool readOnly) {
   if (::mount(nullptr, dir_.c_str(), nullptr, flags, nullptr) == 0) return true;
   error_ = std::string("remounting ") + (readOnly ? "read-only: " : "writable: ") + std::strerror(errno);
   return false;
+}
+
+namespace {
+
+// Puts a file with `text` over `target` in this process's mounts.
+bool CoverFile(const char* target, const std::string& text, std::string& error) {
+  char path[] = "/tmp/vigil-silent-dns-XXXXXX";
+  const int fd = ::mkstemp(path);
+  if (fd < 0) {
+    error = std::string("mkstemp: ") + std::strerror(errno);
+    return false;
+  }
+  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ::fchmod(fd, 0644);
+  ::close(fd);
+  const bool ok = written && ::mount(path, target, nullptr, MS_BIND, nullptr) == 0;
+  if (!ok) error = std::string("bind ") + target + ": " + std::strerror(errno);
+  ::unlink(path);  // the mount keeps the file
+  return ok;
+}
+
+}  // namespace
+
+bool UseSilentNameServer(std::string& error) {
+  if (g_silent_server >= 0) return true;
+  if (!g_private) {
+    error = "not in a private network";
+    return false;
+  }
+  if (!EnterPrivateMounts(error)) return false;
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(53);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    error = std::string("UDP port 53: ") + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  // The system's name service switch, with host names from /etc/hosts, then the name server.
+  std::string nsswitch;
+  if (std::FILE* f = std::fopen("/etc/nsswitch.conf", "r")) {
+    char line[512];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+      if (std::strncmp(line, "hosts:", 6) != 0) nsswitch += line;
+    }
+    std::fclose(f);
+  }
+  nsswitch += "\nhosts: files dns\n";
+  if (!CoverFile("/etc/resolv.conf", "nameserver 127.0.0.1\n", error) ||
+      (::access("/etc/nsswitch.conf", F_OK) == 0 && !CoverFile("/etc/nsswitch.conf", nsswitch, error))) {
+    ::close(fd);
+    return false;
+  }
+  g_silent_server = fd;
+  return true;
+}
+
+int SilentNameServerQueries() {
+  if (g_silent_server < 0) return 0;
+  char buffer[1500];
+  while (::recv(g_silent_server, buffer, sizeof buffer, MSG_DONTWAIT) >= 0) ++g_silent_queries;
+  return g_silent_queries;
 }
 
 }  // namespace testing_support

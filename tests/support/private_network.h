@@ -49,4 +49,14 @@ class SmallDisk {
   bool mounted_ = false;
 };
 
+// A name server that never answers, for this process and the children it starts afterwards
+// (an outage often takes the name server down too). In the private network (entered first)
+// the process takes mounts of its own (EnterPrivateMounts), in which /etc/resolv.conf names 127.0.0.1 -- where a UDP
+// socket on port 53 takes every query and answers none -- and /etc/nsswitch.conf looks host
+// names up in /etc/hosts, then there. Call it before any thread is started. False with the
+// reason in `error`.
+bool UseSilentNameServer(std::string& error);
+// The queries the silent name server has taken so far.
+int SilentNameServerQueries();
+
 }  // namespace testing_support

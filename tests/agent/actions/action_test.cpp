@@ -11,6 +11,7 @@
 #include "core/network/udp.h"
 #include "platform/record_file.h"
 #include "tests/agent/actions/recording_services.h"
+#include "tests/support/held_resolver.h"
 #include "tests/support/snmp_peer.h"
 #include "tests/support/test_support.h"
 
@@ -69,6 +70,9 @@ TEST_F(ActionTest, NothingActiveNothingPendingIsAnEmptyPass) {
 }
 
 TEST_F(ActionTest, DelayThenOneRunOrOneRunPerInterval) {
+  // No shutdown due meanwhile: every sound is played and waited for.
+  scp.config.SetTotalBatteryTime(60);
+  ASSERT_EQ(scp.config.SetShutdownStartDelay(30), 1);
   Configure(EVENT_ON_BATTERY, ACTION_COMMAND, 60, 0, "once");
   Configure(EVENT_ON_BATTERY, ACTION_AUDIO, 60, 300, "bell.wav");
   Set(ALARM_ON_BATTERY);
@@ -570,6 +574,90 @@ TEST_F(ShutdownTest, NeverWaitsForeverForTheUpsCommand) {
   KT_Action busy(scp, services);
   busy.ShutdownSequence(SHUTDOWN_PROLONGED_OUTAGE);
   EXPECT_EQ(services.Count("pause:1000"), 1u);
+}
+
+// Between the moment a shutdown is due and the shutdown nothing waits: notices and traps to
+// hosts whose names the name server does not answer for are sent by the engine's worker once
+// it does, and sounds are started, not waited for. Before that a sound is waited for.
+TEST_F(ShutdownTest, NothingOfTheShutdownEventsHoldsTheShutdown) {
+  platform::ForgetLookups();
+  testing_support::HeldResolver resolver("ups-console.test");
+  testing_support::TrapReceiver traps;
+  ASSERT_TRUE(traps.Start()) << traps.error();
+  KT_UDP notices;
+  notices.SetBindAddress("127.0.0.1");
+  ASSERT_EQ(notices.Open(0), 0);
+  engine.SetRemoteHostPort(ntohs(notices.GetPort()));
+  scp.SetFlag(SCP_FLAG_SNMP);
+  ASSERT_EQ(scp.notify.TrapReceivers().Add("ups-console.test:" + std::to_string(traps.port()), "public"), 0);
+  scp.config.SetShutdownStartDelay(5);
+  for (int event : {EVENT_ON_BATTERY, EVENT_LOW_BATTERY, EVENT_SHUTDOWN_LOW_BATTERY}) {
+    Configure(event, ACTION_AUDIO, 0, 0, ("sound" + std::to_string(event)).c_str());
+    Configure(event, ACTION_SNMP_TRAP, 0, 0, nullptr, 0x01);
+    KT_ActionEntry notice(static_cast<uint8_t>(event), ACTION_REMOTE_HOST);
+    notice.SetMessage(("event " + std::to_string(event)).c_str());
+    notice.SetRemoteHost("ups-console.test");
+    ASSERT_EQ(scp.notify.AddAction(notice), 0);
+  }
+  WorkerTakesCommandAfter(1);
+  const auto start = std::chrono::steady_clock::now();
+  Set(ALARM_ON_BATTERY);
+  engine.TakeAction();
+  Set(ALARM_LOW_BATTERY);
+  engine.TakeAction();
+  ASSERT_EQ(engine.ShutdownSequence(SHUTDOWN_LOW_BATTERY), 1);
+  // Done while the name still has no answer (the resolver holds it up to 30 s).
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 20.0);
+  EXPECT_EQ(services.Calls("sound"), (std::vector<std::string>{"sound:sound3", "sound-started:sound5",
+                                                                "sound-started:sound24"}));
+  EXPECT_EQ(services.Calls().back(), "shutdown");
+
+  // The name server answers: every notice and trap goes out, in order.
+  resolver.Release();
+  ASSERT_TRUE(engine.WaitForSends(20000));
+  EXPECT_EQ(resolver.Calls(), 1);  // one lookup, its answer kept for the sends after it
+  // Traps of on battery and low battery (the UPS MIB has no alarm of the shutdown's own).
+  const auto received = traps.WaitForTraps(2, 10000);
+  ASSERT_EQ(received.size(), 2u) << traps.Log();
+  EXPECT_EQ(received[0].specificType, UPS_TRAP_ON_BATTERY);
+  EXPECT_EQ(received[1].specificType, UPS_TRAP_ALARM_ENTRY_ADDED);
+  std::vector<std::string> texts;
+  while (notices.WaitForData(1) == 1) {
+    KT_Address from;
+    std::vector<uint8_t> frame;
+    KT_ScpMessage message;
+    ASSERT_EQ(notices.ReceiveData(&from, frame), 1);
+    ASSERT_EQ(DecodeScpFrame(frame.data(), frame.size(), message), 0);
+    texts.emplace_back(message.data.begin() + 1, message.data.end() - 1);
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{"event 3", "event 5", "event 24"}));
+  platform::ForgetLookups();
+}
+
+// The engine's network worker ends at once when the agent stops, lookup or not; what it had
+// queued is dropped.
+TEST_F(ActionTest, AStopDoesNotWaitForTheNameServer) {
+  platform::ForgetLookups();
+  testing_support::HeldResolver resolver("ups-console.test");
+  KT_ActionEntry notice(EVENT_ON_BATTERY, ACTION_REMOTE_HOST);
+  notice.SetMessage("on battery");
+  notice.SetRemoteHost("ups-console.test");
+  ASSERT_EQ(scp.notify.AddAction(notice), 0);
+  TraceCapture trace;
+  const auto start = std::chrono::steady_clock::now();
+  {
+    KT_Action stopping(scp, services);
+    Set(ALARM_ON_BATTERY);
+    stopping.TakeAction();
+    Clear(ALARM_ON_BATTERY);
+    stopping.TakeAction();
+    Set(ALARM_ON_BATTERY);
+    stopping.TakeAction();  // a second notice waits behind the first one's lookup
+  }
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 10.0);
+  EXPECT_TRUE(trace.Contains("send(s) dropped at the stop")) << trace.Text();
+  EXPECT_FALSE(trace.Contains("did not stop in time"));
+  platform::ForgetLookups();
 }
 
 TEST_F(ShutdownTest, ACommandOrSaverThatOverrunsDoesNotStopTheShutdown) {

@@ -27,6 +27,7 @@ class RecordingServices : public KT_OSServices {
     return 1;
   }
   int PlaySound(const char* file) override { return Add(std::string("sound:") + (file ? file : "<null>")); }
+  int StartSound(const char* file) override { return Add(std::string("sound-started:") + (file ? file : "<null>")); }
   int Broadcast(const char* text) override { return Add(std::string("broadcast:") + (text ? text : "<null>")); }
   int SendMail(const char* text, const char* subject, const char* recipient) override {
     return Add(std::string("mail:") + recipient + "|" + subject + "|" + text);

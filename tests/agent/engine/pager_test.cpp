@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -187,12 +188,52 @@ TEST_F(PagerDispatchTest, PagesOfSeveralThreadsGoThroughTheModemOneAtATime) {
     ++calls;
     return static_cast<int>(PAGE_SENT);
   });
-  // Two actions at once, four recipients each time.
+  // Two actions at once, four recipients each time: each recipient is paged once or twice (a
+  // second page that still waited when it came replaces the first).
   EXPECT_EQ(pager_.SendPage(PageAction(0x0F, 0, 0)), 4);
   EXPECT_EQ(pager_.SendPage(PageAction(0x0F, 0, 0)), 4);
   ASSERT_TRUE(pager_.WaitIdle(kBoundMs));
-  EXPECT_EQ(calls.load(), 8);
+  EXPECT_GE(calls.load(), 4);
+  EXPECT_LE(calls.load(), 8);
   EXPECT_EQ(most.load(), 1);
+}
+
+// Pages that come faster than a page takes (a modem that does not answer): the page under way
+// goes on, every newer one replaces the one that waits, so the recipient gets the first and the
+// newest; every action's status still comes.
+TEST_F(PagerDispatchTest, APageThatWaitsIsReplacedByANewerOne) {
+  AddRecipients(2);
+  std::mutex gateMutex;
+  std::condition_variable gate;
+  bool open = false;
+  std::vector<std::string> texts;
+  pager_.SetSender([&](const KT_PageCall& call, std::string*) {
+    std::unique_lock<std::mutex> lock(gateMutex);
+    texts.push_back(call.accessNumber + ":" + call.message);
+    gate.notify_all();
+    gate.wait(lock, [&] { return open; });
+    return static_cast<int>(PAGE_SENT);
+  });
+  EXPECT_EQ(pager_.SendPage(PageAction(0x01, 0, 0, "page 0")), 1);
+  {
+    std::unique_lock<std::mutex> lock(gateMutex);
+    ASSERT_TRUE(gate.wait_for(lock, std::chrono::milliseconds(kBoundMs), [&] { return !texts.empty(); }));
+  }
+  for (int i = 1; i <= 9; ++i) {
+    const std::string text = "page " + std::to_string(i);
+    // Recipient 1 waits behind recipient 0's page on the one modem: its pages are replaced too.
+    EXPECT_EQ(pager_.SendPage(PageAction(0x03, 0, 0, text.c_str())), 2);
+  }
+  {
+    std::lock_guard<std::mutex> lock(gateMutex);
+    open = true;
+    gate.notify_all();
+  }
+  ASSERT_TRUE(pager_.WaitIdle(kBoundMs));
+  std::sort(texts.begin(), texts.end());
+  EXPECT_EQ(texts, (std::vector<std::string>{"555000:page 0", "555000:page 9", "555001:page 9"}));
+  std::lock_guard<std::mutex> lock(mutex_);
+  EXPECT_EQ(statuses_, std::vector<uint8_t>(10, 0));
 }
 
 TEST_F(PagerDispatchTest, StatusReachesTheCommandBlockByDefault) {
