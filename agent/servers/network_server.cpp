@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <cstring>
+
 #include "agent/engine/agent.h"
 #include "agent/servers/command_server.h"
 #include "agent/engine/os_services.h"
@@ -41,7 +43,9 @@ KT_NetworkServer::~KT_NetworkServer() { Close(); }
 int KT_NetworkServer::Open(int port) {
   udp_.Initialize();
   if (udp_.OpenChannel(port) < 0) {
-    Diag() << "NetworkThread: cannot open UDP port " << port << kendl;
+    Diag() << "NetworkThread: cannot open UDP port " << port << " on "
+           << DottedText(KT_UDP::DefaultBindAddress()) << ": "
+           << (udp_.systemError ? std::strerror(udp_.systemError) : "unknown reason") << kendl;
     PrintErrorStatus(udp_);
     return -1;
   }
