@@ -100,12 +100,14 @@ bool CAgentApp::InitInstance(const QStringList& arguments) {
   AgentCommandLineInfo commandLine(agent_, trace_);
   commandLine.ParseCommandLine(arguments);
   // A directory that could not be taken: on standard error, or in the trace when it is on
-  // (which goes there too).
-  if (!trace_) {
+  // (which goes there too; the frame switches it on).
+  const auto sayProblems = [&commandLine] {
     for (const std::string& problem : commandLine.Problems()) std::fprintf(stderr, "%s\n", problem.c_str());
-  }
+  };
+  if (!trace_) sayProblems();
   std::string reason;
   if (!engine_.Prepare(reason)) {
+    if (trace_) sayProblems();
     engine_.Message(reason);
     return false;
   }
