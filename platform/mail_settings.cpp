@@ -102,6 +102,7 @@ std::string MailHostName() {
 }
 
 bool ParseMailSettings(std::string_view text, MailSettings& out, std::string& error) {
+  text = WithoutByteOrderMark(text);
   MailSettings s;
   bool portGiven = false;
   std::set<std::string> seen;

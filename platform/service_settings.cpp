@@ -67,6 +67,7 @@ ServiceSettings& Installed() {
 }  // namespace
 
 bool ParseServiceSettings(std::string_view text, ServiceSettings& out, std::string& error) {
+  text = WithoutByteOrderMark(text);
   ServiceSettings s;
   std::set<std::string> seen;
   int lineNo = 0;

@@ -6,6 +6,12 @@ namespace {
 constexpr std::string_view kBlanks = " \t";
 }  // namespace
 
+std::string_view WithoutByteOrderMark(std::string_view text) {
+  constexpr std::string_view kMark = "\xEF\xBB\xBF";
+  if (text.substr(0, kMark.size()) == kMark) text.remove_prefix(kMark.size());
+  return text;
+}
+
 std::string_view TrimBlanks(std::string_view s) {
   const size_t b = s.find_first_not_of(kBlanks);
   if (b == std::string_view::npos) return {};

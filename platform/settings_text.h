@@ -6,6 +6,9 @@
 
 namespace platform {
 
+// The text without the UTF-8 byte-order mark that some editors put at the start of a file.
+std::string_view WithoutByteOrderMark(std::string_view text);
+
 // The text without leading and trailing blanks and tabs.
 std::string_view TrimBlanks(std::string_view s);
 

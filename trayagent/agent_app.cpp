@@ -2,7 +2,11 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
 #include "agent/engine/agent.h"
 #include "core/base/ktdiag.h"
@@ -20,10 +24,7 @@ void AgentCommandLineInfo::ParseParam(const std::string& param, bool flag, bool)
     return;
   }
   if (param.rfind("dir", 0) == 0) {
-    const std::string dir = param.size() > 4 ? param.substr(4) : std::string();
-    if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
-      // An unusable directory: the agent works where it was started.
-    }
+    ChangeDirectory(param.size() > 4 ? param.substr(4) : std::string());
     return;
   }
   const char letter = param[0];
@@ -31,9 +32,7 @@ void AgentCommandLineInfo::ParseParam(const std::string& param, bool flag, bool)
   const std::string value = param.size() > 2 ? param.substr(2) : std::string();
   switch (letter) {
     case 'a':
-      if (!value.empty() && ::chdir(value.c_str()) != 0) {
-        // As for "dir": the agent stays in the directory it was started in.
-      }
+      ChangeDirectory(value);
       break;
     case 'b':
       trace_ = true;
@@ -57,6 +56,16 @@ void AgentCommandLineInfo::ParseParam(const std::string& param, bool flag, bool)
     default:
       break;
   }
+}
+
+void AgentCommandLineInfo::ChangeDirectory(const std::string& dir) {
+  if (dir.empty() || ::chdir(dir.c_str()) == 0) return;
+  // The agent stays in the directory it is in; the user learns why.
+  const int error = errno;
+  std::error_code ec;
+  const std::string current = std::filesystem::current_path(ec).string();
+  problems_.push_back("Vigil95: cannot work in " + dir + ": " + std::strerror(error) +
+                      "; the working directory stays " + (ec ? std::string("where it was") : current));
 }
 
 void AgentCommandLineInfo::ParseCommandLine(const QStringList& arguments) {
@@ -90,12 +99,20 @@ bool CAgentApp::InitInstance(const QStringList& arguments) {
   }
   AgentCommandLineInfo commandLine(agent_, trace_);
   commandLine.ParseCommandLine(arguments);
+  // A directory that could not be taken: on standard error, or in the trace when it is on
+  // (which goes there too; the frame switches it on).
+  const auto sayProblems = [&commandLine] {
+    for (const std::string& problem : commandLine.Problems()) std::fprintf(stderr, "%s\n", problem.c_str());
+  };
+  if (!trace_) sayProblems();
   std::string reason;
   if (!engine_.Prepare(reason)) {
+    if (trace_) sayProblems();
     engine_.Message(reason);
     return false;
   }
   frame_ = new CAgentFrame(*this, trace_);
+  for (const std::string& problem : commandLine.Problems()) Diag() << problem << "\n";
   if (!tray_) tray_ = std::make_unique<SystemTrayIcon>(frame_);
   frame_->setWindowIcon(AgentIcon(kIconRunning));
   frame_->hide();

@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CAgentFrame;
 class KT_Agent;
@@ -70,10 +71,16 @@ class AgentCommandLineInfo {
   void ParseParam(const std::string& param, bool flag, bool last);
   // Every argument after the program name, with the marker taken off a flag.
   void ParseCommandLine(const QStringList& arguments);
+  // What could not be done (a working directory that cannot be entered), a line each.
+  const std::vector<std::string>& Problems() const { return problems_; }
 
  private:
+  // Makes dir the working directory; one that cannot be entered leaves it as it is, noted.
+  void ChangeDirectory(const std::string& dir);
+
   KT_Agent& agent_;
   bool& trace_;
+  std::vector<std::string> problems_;
 };
 
 class CAgentApp : public QObject {

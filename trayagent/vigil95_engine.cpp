@@ -64,8 +64,12 @@ bool Vigil95Engine::Prepare(std::string& reason) {
   platform::SetServiceSettings(settings);
   std::error_code ec;
   const std::string dataDirectory = std::filesystem::current_path(ec).string();
-  if (ec || !IsUsableDirectory(dataDirectory)) {
-    reason = "Vigil95: the data directory " + dataDirectory + " cannot be used";
+  if (ec) {
+    reason = "Vigil95: the working directory cannot be used: " + ec.message();
+    return false;
+  }
+  if (const std::string problem = DirectoryProblem(dataDirectory); !problem.empty()) {
+    reason = "Vigil95: the data directory " + dataDirectory + " cannot be used: " + problem;
     return false;
   }
   SetAgentServices(&services_);

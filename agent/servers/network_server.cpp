@@ -83,7 +83,9 @@ KT_NetworkServer::~KT_NetworkServer() { Close(); }
 int KT_NetworkServer::Open(int port) {
   udp_.Initialize();
   if (udp_.OpenChannel(port) < 0) {
-    Diag() << "NetworkThread: cannot open UDP port " << port << kendl;
+    Diag() << "NetworkThread: cannot open UDP port " << port << " on "
+           << DottedText(KT_UDP::DefaultBindAddress()) << ": "
+           << (udp_.systemError ? std::strerror(udp_.systemError) : "unknown reason") << kendl;
     PrintErrorStatus(udp_);
     return -1;
   }

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "agent/actions/action.h"
 #include "agent/actions/system_effects.h"
 #include "agent/actions/trap_handoff.h"
@@ -47,7 +50,38 @@ void AgentAssembly::StopTrapHandoff() {
   trap_handoff_.reset();
 }
 
-bool IsUsableDirectory(const std::string& path) {
+namespace {
+
+// Why an access check failed, for a user.
+std::string AccessProblem(int error, const char* what) {
+  switch (error) {
+    case EROFS: return "it is on a read-only file system";
+    case EACCES:
+    case EPERM: return std::string("no permission to ") + what + " it";
+    default: return std::strerror(error);
+  }
+}
+
+}  // namespace
+
+std::string DirectoryProblem(const std::string& path) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(path.c_str(), R_OK | W_OK | X_OK) == 0;
+  if (::stat(path.c_str(), &st) != 0) {
+    switch (errno) {
+      case ENOENT: return "it does not exist";
+      case ENOTDIR: return "a part of its path is not a directory";
+      case EACCES: return "no permission to reach it";
+      default: return std::strerror(errno);
+    }
+  }
+  if (!S_ISDIR(st.st_mode)) return "it is not a directory";
+  // Each right by itself, so that the reason names the one that is missing.
+  const struct {
+    int mode;
+    const char* what;
+  } rights[] = {{X_OK, "enter"}, {R_OK, "read"}, {W_OK, "write in"}};
+  for (const auto& right : rights) {
+    if (::access(path.c_str(), right.mode) != 0) return AccessProblem(errno, right.what);
+  }
+  return {};
 }

@@ -38,5 +38,7 @@ class AgentAssembly {
   std::unique_ptr<KT_TrapHandoff> trap_handoff_;
 };
 
-// True when the path names a directory the process may read, write and enter.
-bool IsUsableDirectory(const std::string& path);
+// Why the path cannot serve as a data directory (it does not exist, is not a directory, sits on
+// a read-only file system, the process may not enter, read or write in it), in words for the
+// user; empty when it can.
+std::string DirectoryProblem(const std::string& path);

@@ -93,6 +93,25 @@ bool JoinMainThread(int ms) {
   return ended;
 }
 
+// What "VigilNT --help" prints: the synopsis and options of the manual page VigilNT(8).
+const char kUsage[] =
+    "Usage: VigilNT -b [-d DEVICE] [-c ADAPTER] [-g COMMUNITY] [-s COMMUNITY] [-x MODE]\n"
+    "       VigilNT [OPTIONS]       as the systemd service VigilNT.service\n"
+    "The Vigil UPS monitoring and managed-shutdown agent. An option is read by its second\n"
+    "character (/b is -b); an option with a value takes the next argument.\n"
+    "  -b            run in the foreground of a terminal: the trace on standard error, message\n"
+    "                boxes on standard output; Ctrl-C or SIGTERM stops it\n"
+    "  -d DEVICE     the serial port of the UPS (/dev/ttyS0, /dev/ttyUSB0, ...)\n"
+    "  -c ADAPTER    the UPS network adapter: a host, or host:port\n"
+    "  -g COMMUNITY  the adapter's read community\n"
+    "  -s COMMUNITY  the adapter's write community (a BCM-over-UDP adapter's access code)\n"
+    "  -x MODE       forced communication mode: 0 serial, 1 serial master, 2 serial slave,\n"
+    "                3 network master, 4 contact closure, 5 idle, 6 network slave,\n"
+    "                7 demonstration, 8 SNMP adapter, 9 BCM-over-UDP adapter\n"
+    "  --help        print this and end\n"
+    "Without -b it runs only as the service (systemctl start VigilNT). Settings:\n"
+    "/etc/vigil/VigilNT.conf, or the file VIGIL_AGENT_CONF names.\n";
+
 int AgentServiceMain() {
   KT_NTServices& services = *g_shell.services;
   DebugPrint("In service start %d\n", 1);
@@ -128,6 +147,12 @@ int RunServiceDispatcher() {
 }  // namespace
 
 int VigilNtMain(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
   KT_SCP& scp = GetProcessScp();
   KT_NTServices services(scp);
   KT_Agent agent(scp, services);
@@ -157,8 +182,8 @@ int VigilNtMain(int argc, char** argv) {
   }
   platform::SetServiceSettings(settings);
   const std::string dataDirectory = platform::ResolveDataDirectory(settings);
-  if (!IsUsableDirectory(dataDirectory)) {
-    const std::string text = "VigilNT: the data directory " + dataDirectory + " cannot be used";
+  if (const std::string problem = DirectoryProblem(dataDirectory); !problem.empty()) {
+    const std::string text = "VigilNT: the data directory " + dataDirectory + " cannot be used: " + problem;
     std::fprintf(stderr, "%s\n", text.c_str());
     if (!foreground) KT_NTServices::WriteEventLog(platform::LogEntryType::kError, {text});
     SetAgentServices(nullptr);

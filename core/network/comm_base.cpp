@@ -16,8 +16,11 @@ void KT_CommBase::NoteError(int32_t function, int32_t code, int32_t sysError) {
 }
 
 int KT_CommBase::OpenChannel(int portOrRole) {
+  // The system error of a failed Open (a bind refused, say) stays in the record: it is the
+  // reason the caller reports.
+  systemError = 0;
   if (Open(portOrRole) < 0) {
-    NoteError(COMM_FN_OPEN, 2);
+    NoteError(COMM_FN_OPEN, 2, systemError);
     return -1;
   }
   open_ = 1;

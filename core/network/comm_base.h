@@ -44,7 +44,8 @@ class KT_CommBase : public KT_ErrorStatus {
   virtual const char* GetHostName() = 0;
   virtual uint16_t GetPort() = 0;
 
-  // Open; a negative result gives error code 2 and -1, else the open flag is set and 0.
+  // Open; a negative result gives error code 2 (with the system error Open met) and -1, else
+  // the open flag is set and 0.
   int OpenChannel(int portOrRole);
   // Close when open; the open flag drops. Returns 0.
   int CloseChannel();

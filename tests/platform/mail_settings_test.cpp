@@ -28,6 +28,15 @@ TEST(MailSettings, EmptyTextGivesDefaults) {
   EXPECT_EQ(s.timeoutSeconds, 60);
 }
 
+TEST(MailSettings, AByteOrderMarkBeforeTheFirstLineIsSkipped) {
+  for (const char* text : {"\xEF\xBB\xBFserver = mail.example.com\n", "\xEF\xBB\xBF# mail\nserver = mail.example.com"}) {
+    MailSettings s;
+    std::string error;
+    EXPECT_TRUE(ParseMailSettings(text, s, error)) << error;
+    EXPECT_EQ(s.server, "mail.example.com");
+  }
+}
+
 TEST(MailSettings, ReadsEveryKeyAndTheAddressBook) {
   MailSettings s;
   std::string error;

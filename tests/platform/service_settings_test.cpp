@@ -76,6 +76,26 @@ TEST(ServiceSettings, BadLinesRefuseTheWholeFile) {
   }
 }
 
+// Editors that write a UTF-8 byte-order mark put it before the first key: the file reads as
+// without it, whatever its first line is.
+TEST(ServiceSettings, AByteOrderMarkBeforeTheFirstLineIsSkipped) {
+  const struct {
+    const char* text;
+    const char* saverCommand;
+  } cases[] = {
+      {"\xEF\xBB\xBFsaver_command = /bin/true", "/bin/true"},
+      {"\xEF\xBB\xBF# settings\r\nsaver_command = /bin/true\r\n", "/bin/true"},
+      {"\xEF\xBB\xBF  saver_command=x", "x"},
+      {"\xEF\xBB\xBF", "saver"},
+  };
+  for (const auto& c : cases) {
+    ServiceSettings s;
+    std::string error;
+    EXPECT_TRUE(ParseServiceSettings(c.text, s, error)) << c.text << ": " << error;
+    EXPECT_EQ(s.saverCommand, c.saverCommand) << c.text;
+  }
+}
+
 TEST(ServiceSettings, ThePackagesSampleListensOnLoopbackOnly) {
   // The package installs the sample as the service's settings: it must start the agent, and
   // keep its unauthenticated port off the network until the administrator opens it.

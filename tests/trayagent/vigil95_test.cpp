@@ -153,8 +153,13 @@ TEST(AgentCommandLineTest, DirectoryFlagsChangeTheWorkingDirectoryOnly) {
   info.ParseCommandLine({"Vigil95", QString::fromStdString("-dir:" + b)});
   EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(b));
   EXPECT_FALSE(o.agent.deviceName.has_value());  // "dir" is not also the letter d
+  EXPECT_TRUE(info.Problems().empty());
   info.ParseCommandLine({"Vigil95", "-dir:/no/such/folder", "-a:/no/such/folder", "-a"});
   EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(b));
+  // Each directory that cannot be entered is said, with the reason and where the agent stays.
+  const std::string said = "Vigil95: cannot work in /no/such/folder: No such file or directory; the working "
+                           "directory stays " + b;
+  EXPECT_EQ(info.Problems(), std::vector<std::string>({said, said}));
 }
 
 TEST(TrayTipTest, ActiveForAUpsOnTheSerialPortIdleOtherwise) {

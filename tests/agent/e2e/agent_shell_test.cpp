@@ -5,11 +5,14 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -44,11 +47,80 @@ TEST(AgentShell, BadSettingsFileStopsTheStart) {
   EXPECT_NE(agent.Stderr().find("line 6: data_directory must be an absolute path"), std::string::npos);
 }
 
-TEST(AgentShell, UnusableDataDirectoryStopsTheStart) {
+// A data directory the agent cannot use stops the start, and the message says why.
+TEST(AgentShell, UnusableDataDirectoryStopsTheStartWithTheReason) {
+  enum class How { kAsItIs, kOrdinaryUser, kReadOnlyMount };
+  struct Case {
+    const char* name;
+    std::string directory;  // below the agent's folder, or absolute
+    How how;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"missing", "/nonexistent/vigil", How::kAsItIs, "it does not exist"},
+      {"a file", "VigilNT.conf", How::kAsItIs, "it is not a directory"},
+      {"below a file", "VigilNT.conf/data", How::kAsItIs, "a part of its path is not a directory"},
+      {"no write permission", "locked", How::kOrdinaryUser, "no permission to write in it"},
+      {"read-only file system", "mounted", How::kReadOnlyMount, "it is on a read-only file system"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AgentProcess agent;
+    const std::string directory = c.directory.front() == '/' ? c.directory : agent.File(c.directory);
+    std::vector<std::string> args = {"-b", "-x", "5"};
+    if (c.how == How::kOrdinaryUser) {
+      // The folder stays its owner's, and the mode lets nobody write in it.
+      std::filesystem::create_directory(directory);
+      ASSERT_EQ(::chmod(directory.c_str(), 0555), 0);
+      agent.AsOrdinaryUser();
+    } else if (c.how == How::kReadOnlyMount) {
+      // The agent in a mount namespace of its own, its data directory a read-only tmpfs there.
+      if (::geteuid() != 0 || std::system("unshare -m --propagation private true 2>/dev/null") != 0) {
+        std::fprintf(stderr, "no mount namespace of our own here: case left out\n");
+        continue;
+      }
+      std::filesystem::create_directory(directory);
+      agent.UseProgram("/usr/bin/unshare");
+      args = {"-m", "--propagation", "private", "sh", "-c",
+              "mount -t tmpfs -o ro tmpfs \"$0\" || exit 99; exec \"$1\" -b -x 5", directory, VIGILNT_PROGRAM};
+    }
+    ASSERT_TRUE(agent.Start(args, {"VIGIL_DATA_DIR=" + directory}));
+    const int status = agent.Wait(20000);
+    if (c.how == How::kReadOnlyMount && status == 99) {
+      std::fprintf(stderr, "no read-only mount here (%s): case left out\n", agent.Stderr().c_str());
+      continue;
+    }
+    EXPECT_EQ(status, 1) << agent.Stderr();
+    EXPECT_TRUE(Contains(agent.Stderr(), "VigilNT: the data directory " + directory + " cannot be used: " + c.reason))
+        << agent.Stderr();
+    EXPECT_FALSE(Exists(directory + "/" + kConfigFileName));
+  }
+}
+
+// A settings file that an editor began with a UTF-8 byte-order mark is read as without it.
+TEST(AgentShell, SettingsFileWithAByteOrderMarkStarts) {
   AgentProcess agent;
-  ASSERT_TRUE(agent.Start({"-b"}, {"VIGIL_DATA_DIR=/nonexistent/vigil"}));
-  EXPECT_EQ(agent.Wait(10000), 1);
-  EXPECT_NE(agent.Stderr().find("/nonexistent/vigil cannot be used"), std::string::npos);
+  testing_support::WriteFileText(agent.File("VigilNT.conf"),
+                                 "\xEF\xBB\xBF" + testing_support::ReadFileText(agent.File("VigilNT.conf")));
+  ASSERT_TRUE(agent.Start({"-b", "-x", "5"}));
+  ASSERT_TRUE(agent.WaitForTrace({"Exiting agent initialization"}, 20000)) << agent.TraceDump();
+  agent.Signal(SIGTERM);
+  EXPECT_EQ(agent.Wait(30000), 0);
+  EXPECT_FALSE(Contains(agent.Stderr(), "settings:"));
+}
+
+// A bind_address that is none of this computer's leaves the agent without its UDP server; the
+// trace names the address and the system's reason.
+TEST(AgentShell, BindAddressOfAnotherComputerIsTracedWithTheReason) {
+  AgentProcess agent({"bind_address = 192.0.2.10"});
+  ASSERT_TRUE(agent.Start({"-b", "-x", "5"}));
+  ASSERT_TRUE(agent.WaitForTrace(
+      {"NetworkThread: cannot open UDP port 7010 on 192.0.2.10: Cannot assign requested address",
+       "Errno Number: " + std::to_string(EADDRNOTAVAIL)},
+      20000))
+      << agent.TraceDump();
+  agent.Signal(SIGTERM);
+  EXPECT_EQ(agent.Wait(30000), 0);
 }
 
 // The data directory is the settings file's data_directory; VIGIL_DATA_DIR (tests, the demo)

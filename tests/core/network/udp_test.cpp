@@ -211,6 +211,30 @@ TEST_F(UdpTest, OpenBindsAsToldAndReplacesItsSocket) {
   EXPECT_EQ(second.GetSocket(), -1);
 }
 
+// A refused bind leaves its reason in the channel's record after OpenChannel: the caller
+// reports it (the agent's trace names it).
+TEST_F(UdpTest, ARefusedBindKeepsItsSystemError) {
+  const struct {
+    const char* address;
+    bool portInUse;
+    int error;
+  } cases[] = {
+      {"192.0.2.10", false, EADDRNOTAVAIL},  // not an address of this computer
+      {"127.0.0.1", true, EADDRINUSE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.address);
+    KT_UDP channel;
+    channel.systemError = 12345;  // a stale value from earlier is not reported
+    ASSERT_EQ(channel.SetBindAddress(c.address), 1);
+    EXPECT_EQ(channel.OpenChannel(c.portInUse ? ntohs(a_.GetPort()) : 0), -1);
+    EXPECT_EQ(channel.code, 2);
+    EXPECT_EQ(channel.systemError, c.error);
+  }
+  ASSERT_EQ(b_.OpenChannel(0), 0);
+  EXPECT_EQ(b_.systemError, 0);
+}
+
 TEST(SocketLayer, CleanupEndsEveryStart) {
   CleanupWinsock();
   KT_UDP a, b;

@@ -1,15 +1,19 @@
 // The Vigil95 program itself against the simulated Smart-UPS and beside VigilNT: one agent a
 // machine, the tray's start-up and running states, an outage with its console warning, low
 // battery with the shutdown (stand-ins only), and the stops by a console's terminate command
-// and by SIGTERM. Boxes go to a message log; the tray is absent offscreen (one trace line).
+// and by SIGTERM, a working directory that cannot be entered, and the two agent programs'
+// --help. Boxes go to a message log; the tray is absent offscreen (one trace line).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
+#include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "core/network/ipc.h"
@@ -19,6 +23,7 @@
 #include "core/scp/scp_frame.h"
 #include "tests/agent/e2e/agent_process.h"
 #include "tests/support/simulated_ups.h"
+#include "tests/support/snmp_peer.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -182,6 +187,85 @@ TEST(Vigil95IdleTest, SigtermEndsAnIdleAgentWithItsFilesWritten) {
   EXPECT_TRUE(Contains(agent.Stderr(), "Stop requested by signal 15"));
   EXPECT_TRUE(std::filesystem::exists(agent.File("config.dat")));
   DumpOnFailure(agent);
+}
+
+// A working directory given with -a: or -dir: that cannot be entered is said once, on standard
+// error or, with the trace on, in the trace; the agent runs on in the directory it was started
+// in and writes its record files there.
+TEST(Vigil95IdleTest, AWorkingDirectoryThatCannotBeEnteredIsSaidAndTheAgentRunsWhereItStarted) {
+  for (const bool trace : {false, true}) {
+    SCOPED_TRACE(trace ? "with the trace" : "without the trace");
+    Vigil95Process agent;
+    std::vector<std::string> args = {"-a:/no/such/dir", "-x:5"};
+    if (trace) args.push_back("-b");
+    ASSERT_TRUE(agent.Launch(args));
+    ASSERT_TRUE(AgentProcess::WaitFor([&] { return std::filesystem::exists(agent.File("config.dat")); }, kBoundMs))
+        << agent.Stderr();
+    agent.Signal(SIGTERM);
+    EXPECT_EQ(agent.Wait(kBoundMs), 0);
+    const std::string said = "Vigil95: cannot work in /no/such/dir: No such file or directory; the working "
+                             "directory stays " + agent.Dir() + "\n";
+    EXPECT_EQ(Count(agent.Stderr(), said), 1u) << agent.Stderr();
+    EXPECT_EQ(Contains(agent.Stderr(), "Using Tremona Mode"), trace);  // the line is the trace's when it is on
+    DumpOnFailure(agent);
+  }
+}
+
+// Whether the usage text lists the option as an option (not as part of another word).
+bool ListsOption(const std::string& usage, const std::string& option) {
+  for (size_t at = usage.find(option); at != std::string::npos; at = usage.find(option, at + 1)) {
+    const bool startsWord = at == 0 || std::string(" \n[,").find(usage[at - 1]) != std::string::npos;
+    const size_t after = at + option.size();
+    const bool endsWord = option.back() == ':' || after == usage.size() || !std::isalpha(usage[after]);
+    if (startsWord && endsWord) return true;
+  }
+  return false;
+}
+
+// The options a manual page's OPTIONS section gives an entry (".TP" and the option's line), as
+// typed: "-b", "-a:", "--help".
+std::vector<std::string> ManualPageOptions(const std::string& page) {
+  std::vector<std::string> options;
+  const std::string text = ReadFileText(testing_support::SourceDir() + "/packaging/man/" + page);
+  const size_t begin = text.find("\n.SH OPTIONS\n");
+  const size_t end = text.find("\n.SH ", begin + 1);
+  std::istringstream lines(text.substr(begin, end - begin));
+  std::string line;
+  bool entry = false;
+  const std::regex option("(--?[a-z]+:?)");
+  while (std::getline(lines, line)) {
+    if (entry && line.rfind(".B", 0) == 0) {
+      for (size_t at; (at = line.find("\\-")) != std::string::npos;) line.replace(at, 2, "-");
+      for (std::sregex_iterator it(line.begin(), line.end(), option), none; it != none; ++it) {
+        options.push_back(it->str());
+      }
+    }
+    entry = line == ".TP";
+  }
+  return options;
+}
+
+// --help prints the usage with every option of the program's manual page and ends with 0,
+// before anything else happens.
+TEST(ProgramHelpTest, HelpListsTheOptionsOfTheManualPageAndEnds) {
+  const struct {
+    const char* program;
+    const char* page;
+  } cases[] = {{VIGILNT_PROGRAM, "VigilNT.8.in"}, {VIGIL95_PROGRAM, "Vigil95.1.in"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.page);
+    AgentProcess agent;
+    agent.UseProgram(c.program);
+    ASSERT_TRUE(agent.Start({"--help"}));
+    EXPECT_EQ(agent.Wait(kBoundMs), 0) << agent.Stderr();
+    const std::string usage = agent.Stdout();
+    EXPECT_EQ(usage.rfind("Usage: ", 0), 0u) << usage;
+    const std::vector<std::string> options = ManualPageOptions(c.page);
+    EXPECT_GE(options.size(), 7u);
+    for (const std::string& option : options) EXPECT_TRUE(ListsOption(usage, option)) << option << " in\n" << usage;
+    EXPECT_EQ(agent.Stderr(), "");
+    EXPECT_FALSE(std::filesystem::exists(agent.File("config.dat")));
+  }
 }
 
 // The process id of a program that has ended.
