@@ -211,6 +211,11 @@ int KTDialog::FollowData(unsigned block, unsigned branch, unsigned index) {
   return RequestData(block, branch, index);
 }
 
+bool KTDialog::IsAnswered(unsigned block, unsigned branch, unsigned index) const {
+  return !opening_ && std::find(opening_requests_.begin(), opening_requests_.end(),
+                                RequestKey(block, branch, index)) == opening_requests_.end();
+}
+
 std::vector<uint32_t> KTDialog::FollowedKeys() const {
   std::vector<uint32_t> keys;
   for (const Followed& f : followed_) keys.push_back(f.key);

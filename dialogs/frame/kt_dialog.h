@@ -113,6 +113,9 @@ class KTDialog : public QDialog {
   // its answer: what it shows of the agent's is the agent's. A dialog that keeps asking is
   // filled then, although a request of its own is always waiting.
   bool IsFilled() const { return !opening_ && opening_requests_.empty(); }
+  // The same for one request of the opening (block, branch, index as asked): its answer has
+  // come. A dialog shows the fields that the request fills empty until then.
+  bool IsAnswered(unsigned block, unsigned branch, unsigned index) const;
   // How long a followed reading may stay unanswered before it is asked again: a few turns of
   // the console's worker, well under the time after which the worker gives a silent agent up.
   static constexpr int kDefaultFollowWaitMs = 6000;
