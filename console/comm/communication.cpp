@@ -542,11 +542,28 @@ bool CCommunication::HandleDatagram(Received& datagram, Via via, int requestHost
     }
   }
   int status = 0;
-  if (!ApplyReplyToScp(message, status)) return true;
+  if (!ApplyReplyToScp(message, status)) {
+    AskFormatAgain(block, hostIndex);
+    return true;
+  }
   if (answered == SCP_SET) ++set_answers_;
   RemoveAnsweredRequest(message, hostIndex);
   Post(kNoticeReplyApplied, 0, key, status, hostIndex, answered == SCP_SET);
   return true;
+}
+
+void CCommunication::AskFormatAgain(int block, int hostIndex) {
+  // The widths of several fields follow the agent's version, which each side learns from the
+  // UPS information. An agent started again serves its first widths until it is asked for that
+  // information, so its answers do not read in those this console learnt before: the UPS
+  // information is asked for again (the unreadable answer's request stays, to be asked again).
+  if (block == BLOCK_UPS_INFO || hostIndex < 0) return;
+  Diag() << "CCommunication: an answer of block " << block << " from host " << hostIndex
+         << " does not read; asking for its UPS information again" << kendl;
+  KT_HostControl guard(0);
+  ScpQueueLock queue;
+  if (!QueueLocked(queue, guard, "AskFormatAgain")) return;
+  gScp.QueueGetRequest(BLOCK_UPS_INFO, 0, 0, 0, hostIndex);
 }
 
 bool CCommunication::HandleServiceAnswer(const std::vector<uint8_t>& bytes) {
@@ -623,7 +640,10 @@ void CCommunication::HandleDatagramAll(Received& datagram, Via via, int requestH
   if (hostIndex < 0) return;
   const bool answeredSet = AnsweredRequestType(answered, hostIndex) == SCP_SET;
   int status = 0;
-  if (!ApplyReplyToScp(answered, status)) return;
+  if (!ApplyReplyToScp(answered, status)) {
+    AskFormatAgain(block, hostIndex);
+    return;
+  }
   if (answeredSet) ++set_answers_;
   RemoveAnsweredRequest(answered, hostIndex);
   Post(kNoticeReplyApplied, 0, key, status, hostIndex, answeredSet);

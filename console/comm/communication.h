@@ -125,6 +125,9 @@ class CCommunication : public QThread {
   bool HandleDatagram(Received& datagram, Via via, int requestHost);
   // One datagram of mode 4 (and the SNMP answers of mode 4, for the host asked).
   void HandleDatagramAll(Received& datagram, Via via, int requestHost = 0);
+  // An answer of the block from the host could not be read: asks for the host's UPS
+  // information again, from which the field widths of its answers follow.
+  void AskFormatAgain(int block, int hostIndex);
   // Enters the agents of an IPX service response as hosts; false when the datagram is none.
   bool HandleServiceAnswer(const std::vector<uint8_t>& bytes);
   // Decodes an SCP answer, or on UDP an adapter answer (the sender's address then becomes an

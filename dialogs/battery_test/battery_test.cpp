@@ -298,34 +298,46 @@ void CBatteryTest::ClearSchedule() {
 
 bool CBatteryTest::UpdateData(bool fromControls) {
   if (!fromControls) {
-    day_->setCurrentIndex(day_index_);
-    time_->setCurrentIndex(time_index_);
-    ampm_->setCurrentIndex(ampm_index_);
-    interval_edit_->setText(QString::number(interval_));
-    max_edit_->setText(QString::number(max_entries_));
-    file_edit_->setText(file_name_);
-    schedule_label_->setText(schedule_text_);
+    schedule_shown_ = IsAnswered(BLOCK_BATTERY_TEST, 1, 0);
+    log_shown_ = IsAnswered(BLOCK_CONFIG, 6, 0);
+    day_->setCurrentIndex(schedule_shown_ ? day_index_ : -1);
+    time_->setCurrentIndex(schedule_shown_ ? time_index_ : -1);
+    ampm_->setCurrentIndex(schedule_shown_ ? ampm_index_ : -1);
+    interval_edit_->setText(schedule_shown_ ? QString::number(interval_) : QString());
+    schedule_label_->setText(schedule_shown_ ? schedule_text_ : QString());
+    max_edit_->setText(log_shown_ ? QString::number(max_entries_) : QString());
+    file_edit_->setText(log_shown_ ? file_name_ : QString());
     return true;
   }
   bool ok = false;
-  const int interval = interval_edit_->text().trimmed().toInt(&ok);
-  if (!ok) {
-    TremMessageBox(this, QStringLiteral("Please enter an integer."), MB_OK | MB_ICONEXCLAMATION);
-    interval_edit_->setFocus();
-    return false;
+  int interval = interval_;
+  if (schedule_shown_) {
+    interval = interval_edit_->text().trimmed().toInt(&ok);
+    if (!ok) {
+      TremMessageBox(this, QStringLiteral("Please enter an integer."), MB_OK | MB_ICONEXCLAMATION);
+      interval_edit_->setFocus();
+      return false;
+    }
   }
-  const unsigned maxEntries = max_edit_->text().trimmed().toUInt(&ok);
-  if (!ok) {
-    TremMessageBox(this, QStringLiteral("Please enter a positive integer."), MB_OK | MB_ICONEXCLAMATION);
-    max_edit_->setFocus();
-    return false;
+  unsigned maxEntries = max_entries_;
+  if (log_shown_) {
+    maxEntries = max_edit_->text().trimmed().toUInt(&ok);
+    if (!ok) {
+      TremMessageBox(this, QStringLiteral("Please enter a positive integer."), MB_OK | MB_ICONEXCLAMATION);
+      max_edit_->setFocus();
+      return false;
+    }
   }
-  day_index_ = day_->currentIndex();
-  time_index_ = time_->currentIndex();
-  ampm_index_ = ampm_->currentIndex();
-  interval_ = interval;
-  max_entries_ = maxEntries;
-  file_name_ = file_edit_->text();
+  if (schedule_shown_) {
+    day_index_ = day_->currentIndex();
+    time_index_ = time_->currentIndex();
+    ampm_index_ = ampm_->currentIndex();
+    interval_ = interval;
+  }
+  if (log_shown_) {
+    max_entries_ = maxEntries;
+    file_name_ = file_edit_->text();
+  }
   return true;
 }
 

@@ -9,6 +9,9 @@
 //
 // Times are local: the next test is the next occurrence of the chosen weekday and time after
 // now, computed on the calendar so that a daylight-saving change keeps the wall-clock time.
+//
+// Until the agent's schedule arrives its fields (day, time, interval, next test) stand empty,
+// and the log fields until the log settings arrive: the console's image holds only defaults.
 #pragma once
 
 #include <QString>
@@ -98,6 +101,10 @@ class CBatteryTest : public KTDialog {
   unsigned max_entries_ = 0;
   QString file_name_;
   QString schedule_text_;
+  // Whether the schedule's and the log's fields show their values (their data have arrived);
+  // empty fields are not read back.
+  bool schedule_shown_ = false;
+  bool log_shown_ = false;
   int enabled_ = 0;
   int model_code_ = 0;
 };

@@ -5,8 +5,10 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QTimer>
 #include <QTimerEvent>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <atomic>
 
 #include "core/scp/record_reader.h"
@@ -48,6 +50,7 @@ uint32_t LocalReplyKey(unsigned block, unsigned branch, unsigned index) {
 }
 
 std::atomic<int> g_reply_deadline_ms{KTDialog::kDefaultReplyDeadlineMs};
+std::atomic<int> g_follow_wait_ms{KTDialog::kDefaultFollowWaitMs};
 
 QString StandardButtonText(int id) {
   switch (id) {
@@ -168,6 +171,12 @@ RequestTarget KTDialog::Target() const {
 }
 
 int KTDialog::RequestData(unsigned block, unsigned branch, unsigned index) {
+  // A request of the opening is one the dialog waits for to be filled (once each).
+  if (opening_) {
+    const uint32_t key = RequestKey(block, branch, index);
+    if (std::find(opening_requests_.begin(), opening_requests_.end(), key) == opening_requests_.end())
+      opening_requests_.push_back(key);
+  }
   if (ServedInProcess(block)) {
     // The in-process agent answers at once; the reply reaches the dialogs as a network one.
     const bool ok = CopyNotifyBlock(*prunScp, gScp);
@@ -175,6 +184,66 @@ int KTDialog::RequestData(unsigned block, unsigned branch, unsigned index) {
     return 1;
   }
   return RequestDataFor(Target(), block, branch, index);
+}
+
+uint32_t KTDialog::RequestKey(unsigned block, unsigned branch, unsigned index) {
+  // As the request table keys a GET: the block, then the branch, then the item where given.
+  return PackScpKey(index != 0 ? 3 : (branch != 0 ? 2 : 1), block, branch, index);
+}
+
+bool KTDialog::ReplyCovers(uint32_t replyKey, uint32_t requestKey) {
+  if (PackedKeyBlock(replyKey) != PackedKeyBlock(requestKey)) return false;
+  if (PackedKeyBranch(replyKey) == 0) return true;
+  if (PackedKeyBranch(replyKey) != PackedKeyBranch(requestKey)) return false;
+  return PackedKeyItem(replyKey) == 0 || PackedKeyItem(replyKey) == PackedKeyItem(requestKey);
+}
+
+int KTDialog::FollowData(unsigned block, unsigned branch, unsigned index) {
+  const uint32_t key = RequestKey(block, branch, index);
+  auto it = std::find_if(followed_.begin(), followed_.end(), [&](const Followed& f) { return f.key == key; });
+  if (it == followed_.end()) it = followed_.insert(followed_.end(), Followed{key, false, {}});
+  it->awaiting = true;
+  it->asked.start();
+  if (follow_timer_ == nullptr) {
+    follow_timer_ = new QTimer(this);
+    connect(follow_timer_, &QTimer::timeout, this, [this] { AskAgainOverdue(); });
+  }
+  // Checked a few times within the wait, so that an ask is repeated soon after it falls due.
+  if (!follow_timer_->isActive() && !destroying_) follow_timer_->start(std::max(10, FollowWaitMs() / 4));
+  return RequestData(block, branch, index);
+}
+
+bool KTDialog::IsAnswered(unsigned block, unsigned branch, unsigned index) const {
+  return !opening_ && std::find(opening_requests_.begin(), opening_requests_.end(),
+                                RequestKey(block, branch, index)) == opening_requests_.end();
+}
+
+std::vector<uint32_t> KTDialog::FollowedKeys() const {
+  std::vector<uint32_t> keys;
+  for (const Followed& f : followed_) keys.push_back(f.key);
+  return keys;
+}
+
+void KTDialog::AskAgainOverdue() {
+  bool awaiting = false;
+  for (Followed& f : followed_) {
+    if (!f.awaiting) continue;
+    awaiting = true;
+    if (f.asked.elapsed() < FollowWaitMs()) continue;
+    // No answer: asked again. While the first question is still in flight, the request table
+    // sends the same question once more rather than holding the new one behind it.
+    f.asked.start();
+    RequestData(PackedKeyBlock(f.key), PackedKeyBranch(f.key), PackedKeyItem(f.key));
+  }
+  if (!awaiting) follow_timer_->stop();
+}
+
+void KTDialog::SetFollowWaitMs(int ms) {
+  g_follow_wait_ms.store(ms > 0 ? ms : kDefaultFollowWaitMs);
+}
+
+int KTDialog::FollowWaitMs() {
+  return g_follow_wait_ms.load();
 }
 
 int KTDialog::SendCommand(unsigned block, unsigned branch, unsigned index) {
@@ -194,7 +263,9 @@ bool KTDialog::Create(int templateId) {
   if (templateId != 0) template_id_ = templateId;
   if (layout() == nullptr && template_id_ == IDD_KTDIALOG) BuildBaseTemplate();
   created_ = true;
+  opening_ = true;
   OnInitDialog();
+  opening_ = false;
   if (!destroying_) show();
   return true;
 }
@@ -204,7 +275,9 @@ int KTDialog::DoModal() {
   setModal(true);
   if (layout() == nullptr && template_id_ == IDD_KTDIALOG) BuildBaseTemplate();
   created_ = true;
+  opening_ = true;
   OnInitDialog();
+  opening_ = false;
   if (destroying_) return IDCANCEL;
   const int result = exec();
   return result == IDOK ? IDOK : IDCANCEL;
@@ -215,6 +288,7 @@ void KTDialog::DestroyWindow() {
   destroying_ = true;
   for (const auto& [id, qtId] : timers_) killTimer(qtId);
   timers_.clear();
+  if (follow_timer_ != nullptr) follow_timer_->stop();
   InstallKeyFilter(false);
   ClearBoundPointers();
   hide();
@@ -253,6 +327,10 @@ int KTDialog::OnScpReply(unsigned status, uint32_t packedKey) {
   // A reply for a window that is being destroyed goes nowhere.
   if (!WindowExists()) return 0;
   last_reply_address_ = packedKey;
+  std::erase_if(opening_requests_, [&](uint32_t key) { return ReplyCovers(packedKey, key); });
+  for (Followed& f : followed_) {
+    if (ReplyCovers(packedKey, f.key)) f.awaiting = false;
+  }
   --busy_count_;
   if (busy_count_ <= 0) {
     busy_count_ = 0;

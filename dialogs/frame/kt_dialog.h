@@ -11,6 +11,10 @@
 //     OK does nothing) and one reply deadline (30 s), after which the dialog shows "Unable to
 //     retrieve data from the Agent" and closes;
 //   - one notification, OnNewData, through which every reply reaches the dialog;
+//   - readings a dialog keeps following while it is open (FollowData): a request of those that
+//     stays unanswered a short while is asked again, so that a lost datagram or an agent that
+//     restarted does not leave the dialog frozen;
+//   - whether the dialog is filled: each request it asked while it opened has had its answer;
 //   - printing of a text file the dialog wrote (Print... button, id 1710), a caption of the
 //     title and the host, and context help from "hpanel.hlp" (Help button and F1).
 //
@@ -41,9 +45,11 @@
 #include <QDialog>
 #include <QString>
 #include <QStringList>
+#include <QElapsedTimer>
 #include <cstdint>
 #include <initializer_list>
 #include <map>
+#include <vector>
 
 #include "dialogs/frame/control_ids.h"
 #include "dialogs/frame/reply_routing.h"
@@ -52,6 +58,7 @@
 class QBoxLayout;
 class QHBoxLayout;
 class QPushButton;
+class QTimer;
 
 class KTDialog : public QDialog {
   Q_OBJECT
@@ -91,6 +98,29 @@ class KTDialog : public QDialog {
   // returns the number of SETs queued. Does not wait and leaves the busy count alone.
   int SendCommand(unsigned block, unsigned branch, unsigned index);
   static bool IsHostCapable(unsigned block, unsigned branch, int hostIndex);
+
+  // Readings the dialog follows while it is open: asks for (block, branch, index) as
+  // RequestData does, and keeps the request in view. The dialog asks again on its own cadence
+  // (by calling FollowData again, usually with each answer); an ask that has had no answer
+  // after FollowWaitMs() is asked again (the same question goes out again, also while the first
+  // is still in flight), and so on until an answer comes. Result as RequestData.
+  int FollowData(unsigned block, unsigned branch, unsigned index);
+  // The dialog keeps asking for readings of its own (it has called FollowData).
+  bool Follows() const { return !followed_.empty(); }
+  // The packed keys (reply_routing.h) of the readings it follows.
+  std::vector<uint32_t> FollowedKeys() const;
+  // The dialog has opened and each request it asked while opening (in OnInitDialog) has had
+  // its answer: what it shows of the agent's is the agent's. A dialog that keeps asking is
+  // filled then, although a request of its own is always waiting.
+  bool IsFilled() const { return !opening_ && opening_requests_.empty(); }
+  // The same for one request of the opening (block, branch, index as asked): its answer has
+  // come. A dialog shows the fields that the request fills empty until then.
+  bool IsAnswered(unsigned block, unsigned branch, unsigned index) const;
+  // How long a followed reading may stay unanswered before it is asked again: a few turns of
+  // the console's worker, well under the time after which the worker gives a silent agent up.
+  static constexpr int kDefaultFollowWaitMs = 6000;
+  static void SetFollowWaitMs(int ms);  // tests shorten it; 0 or less: the default
+  static int FollowWaitMs();
 
   void SetHelpContextId(int id) { help_context_id_ = id; }
   int HelpContextId() const { return help_context_id_; }
@@ -181,6 +211,13 @@ class KTDialog : public QDialog {
   void LeaveBusy();
   void InstallKeyFilter(bool on);
   void ClearBoundPointers();
+  // The request table key of a GET of (block, branch, index), packed.
+  static uint32_t RequestKey(unsigned block, unsigned branch, unsigned index);
+  // A reply's data take in the request's: same block, and the reply is the whole block, or
+  // the same branch and either the whole branch or the same item.
+  static bool ReplyCovers(uint32_t replyKey, uint32_t requestKey);
+  // Asks again for the followed readings that have waited FollowWaitMs() for an answer.
+  void AskAgainOverdue();
   // OK through the busy check (the OK button, Enter).
   void HandleOk();
 
@@ -199,6 +236,16 @@ class KTDialog : public QDialog {
   bool key_filter_ = false;
   std::map<int, int> timers_;  // dialog id -> Qt timer id
   DialogPointerBase* bound_pointer_ = nullptr;
+  // While OnInitDialog runs from Create or DoModal: requests are the dialog's first ones.
+  bool opening_ = false;
+  std::vector<uint32_t> opening_requests_;  // first requests not answered yet
+  struct Followed {
+    uint32_t key = 0;
+    bool awaiting = false;  // asked, no answer yet
+    QElapsedTimer asked;    // since the last ask
+  };
+  std::vector<Followed> followed_;
+  QTimer* follow_timer_ = nullptr;  // checks the followed readings while one is awaited
   DialogSlot bound_slot_ = DialogSlot::Count;
 };
 

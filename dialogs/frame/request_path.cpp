@@ -89,15 +89,35 @@ int RequestForHost(int hostIndex, unsigned block, unsigned branch, unsigned item
              : -1;
 }
 
-int RequestPackedKeyForHost(int hostIndex, uint32_t packedKey) {
+namespace {
+
+// The key bytes of a packed key; empty for a length other than 1 to 3.
+std::vector<uint8_t> PackedKeyBytes(uint32_t packedKey) {
   const unsigned length = PackedKeyLength(packedKey);
-  if (length < 1 || length > 3) return -1;
+  if (length < 1 || length > 3) return {};
   const uint8_t bytes[3] = {static_cast<uint8_t>(PackedKeyBlock(packedKey)),
                             static_cast<uint8_t>(PackedKeyBranch(packedKey)),
                             static_cast<uint8_t>(PackedKeyItem(packedKey))};
+  return std::vector<uint8_t>(bytes, bytes + length);
+}
+
+}  // namespace
+
+int RequestPackedKeyForHost(int hostIndex, uint32_t packedKey) {
+  const std::vector<uint8_t> key = PackedKeyBytes(packedKey);
+  if (key.empty()) return -1;
   ScpQueueLock lock;
   if (!lock.locked()) return 0;
-  return gScp.QueueGetKey(std::vector<uint8_t>(bytes, bytes + length), 0, hostIndex) == 1 ? 1 : -1;
+  return gScp.QueueGetKey(key, 0, hostIndex) == 1 ? 1 : -1;
+}
+
+int QueuedRequestsBesides(int hostIndex, const std::vector<uint32_t>& packedKeys) {
+  int count = gScp.requestTable.GetCount();
+  for (uint32_t packed : packedKeys) {
+    const std::vector<uint8_t> key = PackedKeyBytes(packed);
+    if (!key.empty() && gScp.requestTable.Find(key.data(), static_cast<int>(key.size()), hostIndex) >= 0) --count;
+  }
+  return count;
 }
 
 bool IsHostCapable(unsigned block, unsigned branch, int hostIndex) {

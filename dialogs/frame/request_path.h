@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <vector>
 
 #include "platform/named_object.h"
 
@@ -64,6 +65,9 @@ int RequestForHost(int hostIndex, unsigned block, unsigned branch, unsigned item
 // Queues a GET of a packed key as it is (its length and bytes; reply_routing.h), for a host
 // index, under the mutex. 1 queued, 0 the mutex is missing, -1 refused or a length not 1 to 3.
 int RequestPackedKeyForHost(int hostIndex, uint32_t packedKey);
+// The requests waiting in gScp's table less those of the host under the packed keys given (a
+// dialog's standing requests, KTDialog::FollowedKeys). The caller holds the queue mutex.
+int QueuedRequestsBesides(int hostIndex, const std::vector<uint32_t>& packedKeys);
 
 // Whether a host can carry out a SET of (block, branch): by its UPS information's function map
 // for configuration branches 1 and 3..9, notification, scheduled shutdown and battery test;

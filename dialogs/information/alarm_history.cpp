@@ -301,6 +301,8 @@ QString CAlarmHistory::AlarmText(unsigned code) {
 void CAlarmHistory::UpdateAlarms() {
   if (!WindowExists() || list_ == nullptr) return;
   list_->clear();
+  // Until the agent's alarm queue arrives there is nothing to show, not even that it is empty.
+  if (!IsFilled()) return;
   std::vector<std::pair<QString, QString>> entries;
   {
     auto lock = gScp.Lock();

@@ -110,6 +110,13 @@ QString CBatteryInfo::ResetTimeText(int64_t seconds) {
 void CBatteryInfo::UpdateDialog() {
   list_->clear();
   auto row = [this](int label, const QString& value) { list_->AddRow({LoadString(label), value}); };
+  if (!IsFilled()) {
+    // Until the agent's statistics arrive the console's image holds only its own defaults (a
+    // reset "now", no outages): the rows stand empty rather than show them as the agent's.
+    for (int label : {3251, 3252, 3253, 3254, 3258, 3256}) row(label, QString());
+    list_->ApplyWidths();
+    return;
+  }
   {
     auto lock = gScp.Lock();
     const BatteryInfoBlock& info = gScp.batteryInfo;

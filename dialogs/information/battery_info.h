@@ -1,6 +1,7 @@
 // CBatteryInfo: "View Battery Information", the battery statistics the agent keeps (outages,
 // time on battery, low-battery warnings) and the date the battery was replaced, which the
-// user may edit; Reset starts the statistics afresh on the agent.
+// user may edit; Reset starts the statistics afresh on the agent. Until the agent's statistics
+// arrive the rows show their labels only.
 #pragma once
 
 #include <QString>

@@ -112,6 +112,8 @@ QString CBatteryTestResults::CtimeText(uint32_t seconds) {
 void CBatteryTestResults::UpdateResults() {
   if (!WindowExists() || list_ == nullptr) return;
   list_->clear();
+  // Until the agent's log arrives there is nothing to show, not even that it holds no results.
+  if (!IsFilled()) return;
   std::vector<std::pair<QString, QString>> results;
   {
     auto lock = gScp.Lock();

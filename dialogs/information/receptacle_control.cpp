@@ -233,7 +233,8 @@ void CReceptacleControl::UpdateData(bool save) {
     selected_bank_ = bank_->currentIndex();
     return;
   }
-  for (int i = 0; i < 4; ++i) delays_[i]->setText(QString::number(delay_values_[i]));
+  // No delays of the agent's before its receptacle block arrives: the fields stand empty.
+  for (int i = 0; i < 4; ++i) delays_[i]->setText(IsFilled() ? QString::number(delay_values_[i]) : QString());
   if (selected_bank_ >= 0 && selected_bank_ < bank_->count()) bank_->setCurrentIndex(selected_bank_);
   status_label_->setText(status_text_.isEmpty() ? LoadString(3445) : status_text_);
 }

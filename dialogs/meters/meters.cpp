@@ -203,7 +203,7 @@ bool CMeters::OnInitDialog() {
   list_->setIconSize(QSize(16, 16));
   RequestData(4, 2, 0);
   RequestData(2, 0, 0);
-  RequestData(3, 0, 0);
+  FollowData(3, 0, 0);
   SetHostCaption(1374);
   LoadConfiguredMeters();
   return true;
@@ -239,8 +239,9 @@ void CMeters::OnNewData(unsigned /*status*/, unsigned block, unsigned /*branch*/
     if (QTreeWidgetItem* item = list_->topLevelItem(location)) item->setSelected(true);
     // The next readings: asked for with each meter reply, so that the list and the needles
     // follow the UPS at the pace of the console's worker while the dialog is open (the queue
-    // keeps one request per block and host, however many replies come in).
-    RequestData(3, 0, 0);
+    // keeps one request per block and host, however many replies come in). One that gets no
+    // answer (a datagram lost, the agent restarted) is asked again after a short wait.
+    FollowData(3, 0, 0);
   }
 }
 

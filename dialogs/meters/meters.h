@@ -9,7 +9,9 @@
 // block 2 picks the range file by model and rebuilds the limits, block 4 rebuilds the limits,
 // block 3 refreshes the list and the needles (and the limits, when the ratings in the console's
 // image are no longer those they were built from) and asks for the meter block again, so that
-// the dialog follows the readings for as long as it is open.
+// the dialog follows the readings for as long as it is open; a meter request left unanswered
+// is asked again after a short wait (KTDialog::FollowData). The dialog is filled once the
+// three first requests have had their answers.
 //
 // The meter tables (limits, gauge slots, configured meters) are shared by the process; one
 // meters dialog is open at a time.

@@ -240,6 +240,12 @@ void CShutdownDlg::AddRow(const TimeLineRow& row) {
 void CShutdownDlg::OnConfigBlock() {
   rows_.clear();
   list_->clear();
+  if (!IsFilled()) {
+    // Until the agent's settings arrive the image holds only defaults: no time line is drawn
+    // from them.
+    Redraw();
+    return;
+  }
   const Values v = ReadValues();
   AddRow({QStringLiteral("local machine, start shutdown"), TimeLineKind::LocalStart, {}});
   AddRow({QStringLiteral("local machine, operating system shutdown"), TimeLineKind::LocalOsShutdown, {}});
@@ -333,7 +339,7 @@ void CShutdownDlg::Redraw() {
     rows_[i].text = MakeLoadManagementDisplayLine();
     if (QListWidgetItem* item = list_->item(static_cast<int>(i))) item->setText(rows_[i].text);
   }
-  right_label_->setText(QString::number(ScaleEnd()));
+  right_label_->setText(IsFilled() ? QString::number(ScaleEnd()) : QString());
   view_->update();
   update();
 }

@@ -57,7 +57,8 @@ int TimeLineView::MinuteX(double minute) const {
 std::vector<int> TimeLineView::Ticks() const {
   std::vector<int> ticks;
   const double unit = MinuteWidth();
-  if (unit <= 0) return ticks;
+  // No scale before the agent's settings arrive.
+  if (unit <= 0 || !dialog_->IsFilled()) return ticks;
   // Every minute when they are far enough apart, else every k-th.
   const int step = std::max(1, static_cast<int>(std::ceil(kMinTickSpacing / unit)));
   const int n = dialog_->ScaleEnd() - 1;
@@ -68,7 +69,8 @@ std::vector<int> TimeLineView::Ticks() const {
 std::vector<int> TimeLineView::MajorTicks() const {
   std::vector<int> ticks;
   const double unit = MinuteWidth();
-  if (unit <= 0) return ticks;
+  // No scale before the agent's settings arrive.
+  if (unit <= 0 || !dialog_->IsFilled()) return ticks;
   const int n = dialog_->ScaleEnd() - 1;
   int every = n > 10 ? 5 : 2;
   while (every * unit < kMinTickSpacing) every *= 2;

@@ -115,7 +115,7 @@ CDlgWaveBase::~CDlgWaveBase() {
 bool CDlgWaveBase::OnInitDialog() {
   KTDialog::OnInitDialog();
   SetHostCaption(caption_id_);
-  RequestData(kWaveBlock, static_cast<unsigned>(waveform_id_), 0);
+  FollowData(kWaveBlock, static_cast<unsigned>(waveform_id_), 0);
 
   wave_series_ = new KtGraphData(QString(), kSamples);
   wave_plot_ = new KtGraphPlot(QString(), kXRange, y_range_, x_title_, y_title_, 1);
@@ -148,7 +148,8 @@ void CDlgWaveBase::OnNewData(unsigned status, unsigned block, unsigned /*branch*
 }
 
 void CDlgWaveBase::OnWaveformBlock() {
-  RequestData(kWaveBlock, static_cast<unsigned>(waveform_id_), 0);
+  // The next wave; one that gets no answer is asked again after a short wait.
+  FollowData(kWaveBlock, static_cast<unsigned>(waveform_id_), 0);
 }
 
 bool CDlgWaveBase::WaveChanged(const std::vector<int32_t>& values) const {

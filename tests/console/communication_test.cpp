@@ -103,6 +103,34 @@ TEST_F(WorkerTest, GetResendIsAskedAgainOfTheAnsweringHostWithTheSameKey) {
   }
 }
 
+// An answer that does not read in the widths this console learnt (an agent started again serves
+// its first ones until asked for its UPS information) changes nothing and is not noticed; the
+// UPS information is asked for again of that host, and the unanswered request stays.
+TEST_F(WorkerTest, AnUnreadableAnswerAsksForTheUpsInformationAgain) {
+  CCommunication& w = Worker(0);
+  RequestForHost(2, 3, 0, 0);
+  w.Step();
+  KT_ScpMessage request;
+  ASSERT_TRUE(peer2.NextRequest(request));
+  ASSERT_EQ(Key(request), std::vector<uint8_t>{3});
+  ASSERT_TRUE(peer2.SendMessage(KT_ScpMessage(SCP_DATA, {3}, {1, 2, 3})));
+  w.Step();
+  PumpEvents();
+  EXPECT_TRUE(target.notices.empty());
+  const auto queued = Queued();
+  EXPECT_EQ(queued, (std::vector<std::pair<std::vector<uint8_t>, int>>{{{2}, 2}}));
+  w.Step();
+  ASSERT_TRUE(peer2.NextRequest(request));
+  EXPECT_EQ(request.type, SCP_GET);
+  EXPECT_EQ(Key(request), std::vector<uint8_t>{2});
+  {
+    // The meter request is still in flight: the dialog that asked for it asks again.
+    ScpQueueLock lock;
+    const uint8_t meters[] = {3};
+    EXPECT_GE(gScp.requestTable.Find(meters, 1, 2), 0);
+  }
+}
+
 TEST_F(WorkerTest, TwoRepliesForOneBlockInOnePassAreEachHandledOnTheirOwnStatus) {
   agent.MarkAllFresh();
   auto* eventLog = new ProbeDialog(0, DialogSlot::EventLogConfig);  // (4, 5)

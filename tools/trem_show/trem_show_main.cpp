@@ -12,8 +12,9 @@
 // handler (CScpHandler), which hands the results to the open dialog. Before the dialog opens,
 // the status (1, 0, 0, registering for the agent's status pushes) and the UPS information
 // (2, 0, 0) are asked for as the console's view asks for them; the dialog opens once the UPS
-// information is in. When the dialog is idle (no reply awaited, no request left) it prints
-// "filled after N ms", then the steps run in the order given:
+// information is in. When the dialog is idle (no reply awaited, no request left; for a dialog
+// that keeps asking for readings of its own, each of its first requests answered and no other
+// request left) it prints "filled after N ms", then the steps run in the order given:
 //   --set ctlID=TEXT   fills a control (edit, combo box, spin box, check box, list)
 //   --press ctlID      clicks a button, then waits until the dialog is idle again
 //   --png FILE         saves a picture of the dialog
@@ -381,7 +382,9 @@ int main(int argc, char** argv) {
   const int bound = o.timeoutSeconds * 1000;
   // Idle: nothing left in the request table, the dialog waits for no reply and talks to no
   // device. It must hold on three turns running: the worker removes an answered request before
-  // its notice is handled, and the handler may ask again ("Get Resend").
+  // its notice is handled, and the handler may ask again ("Get Resend"). A dialog that keeps
+  // asking for readings of its own always has one of them waiting: it is idle once each of its
+  // first requests has had its answer and nothing but those readings waits.
   int quiet = 0;
   auto idle = [&] {
     bool now;
@@ -390,8 +393,11 @@ int main(int argc, char** argv) {
       // A dialog that asks the agent nothing (not a KTDialog) is idle at once; --wait lets a
       // search of its own run.
       auto* asking = qobject_cast<KTDialog*>(dialog.data());
+      const bool follows = asking != nullptr && asking->Follows();
+      const int waiting =
+          follows ? QueuedRequestsBesides(hostIndex, asking->FollowedKeys()) : gScp.requestTable.GetCount();
       // A dialog talking to a device itself says so with its "working" property.
-      now = gScp.requestTable.GetCount() == 0 && (asking == nullptr || !asking->IsBusy()) &&
+      now = waiting == 0 && (asking == nullptr || !asking->IsBusy()) && (!follows || asking->IsFilled()) &&
             (dialog.isNull() || !dialog->property("working").toBool());
     }
     quiet = now ? quiet + 1 : 0;

@@ -143,6 +143,39 @@ TEST_F(BatteryTestTest, ListsAndTheAgentsScheduleOnOpening) {
   }
 }
 
+// Each group of fields stands empty until its data arrive: the schedule's with the agent's
+// schedule, the log's with its log settings; the console image's defaults never show.
+TEST_F(BatteryTestTest, FieldsStandEmptyUntilTheirDataArrive) {
+  {
+    auto lock = agent.scp().Lock();
+    agent.scp().batteryTest.SetMode(1);
+    agent.scp().batteryTest.SetNextTestTime(kWednesday1330);
+    agent.scp().batteryTest.SetIntervalDays(21);
+  }
+  agent.MarkAllFresh();
+  QPointer<CBatteryTest> d = new CBatteryTest(nullptr, "localhost");
+  const auto shown = [&] {
+    return std::vector<std::string>{
+        d->Control<QComboBox>(IDC_TEST_DAY)->currentText().toStdString(),
+        d->Control<QComboBox>(IDC_TEST_TIME)->currentText().toStdString(),
+        d->Control<QComboBox>(IDC_TEST_AMPM)->currentText().toStdString(),
+        d->Control<QLineEdit>(IDC_TEST_INTERVAL)->text().toStdString(),
+        d->Control<QLabel>(IDC_TEST_SCHEDULE_TEXT)->text().left(10).toStdString(),
+        d->Control<QLineEdit>(IDC_TEST_MAX_ENTRIES)->text().toStdString(),
+        d->Control<QLineEdit>(IDC_TEST_FILE_NAME)->text().toStdString()};
+  };
+  EXPECT_EQ(shown(), (std::vector<std::string>{"", "", "", "", "", "", ""}));
+  Screenshot(d, "battery_test_waiting");
+  // The schedule is asked for first: it shows while the log settings are still on their way.
+  ASSERT_EQ(link.Step(), 1);
+  QCoreApplication::sendPostedEvents();
+  EXPECT_EQ(shown(), (std::vector<std::string>{"Wednesday", "01:30", "PM", "21", "Wednesday,", "", ""}));
+  ASSERT_TRUE(link.PumpUntil([&] { return !d->IsBusy(); }));
+  const std::vector<std::string> all = shown();
+  EXPECT_EQ(all[5], "20");
+  EXPECT_FALSE(all[6].empty());
+}
+
 TEST_F(BatteryTestTest, ChecksInOrderWithAStopBox) {
   struct Case {
     int model;

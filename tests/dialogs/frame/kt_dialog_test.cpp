@@ -3,12 +3,16 @@
 #include "dialogs/frame/kt_dialog.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
+#include <functional>
 
 #include "dialogs/frame/host_control.h"
+#include "dialogs/frame/request_path.h"
 #include "dialogs/frame/string_table.h"
 #include "dialogs/frame/trem_globals.h"
 #include "tests/dialogs/frame/probe_dialog.h"
@@ -225,6 +229,100 @@ TEST_F(KTDialogTest, HelpButtonAndF1OpenTheDialogsTopic) {
     EXPECT_EQ(r.command, HELP_CONTEXT);
     EXPECT_EQ(r.context, 77);
   }
+}
+
+// A dialog that keeps following the meter block as the meters dialog does (asked again with
+// each answer), after one plain request of its opening.
+class FollowingProbe : public KTDialog {
+ public:
+  FollowingProbe() : KTDialog(IDD_KTDIALOG, nullptr, QStringLiteral("localhost")) { Create(); }
+  bool OnInitDialog() override {
+    KTDialog::OnInitDialog();
+    RequestData(4, 2, 0);
+    FollowData(3, 0, 0);
+    return true;
+  }
+  void OnNewData(unsigned status, unsigned block, unsigned branch, unsigned item) override {
+    replies.push_back({status, block, branch, item});
+    if (block == 3) FollowData(3, 0, 0);
+  }
+  std::vector<ProbeReply> replies;
+};
+
+// The worker's part: takes the next request off the table and marks it sent (in flight); its
+// key, or an empty key when nothing was left to send.
+std::vector<uint8_t> SendNext() {
+  ScpQueueLock lock;
+  ScpQueueEntry e;
+  int slot = gScp.requestTable.Next(e);
+  if (slot < 0) slot = gScp.requestTable.Next(e);
+  if (slot < 0) return {};
+  gScp.requestTable.MarkSent(slot);
+  return e.key;
+}
+
+// Runs the dialogs' events only (no stand-in worker drains the table) until done() holds or
+// `ms` passed; whether it held.
+bool EventsUntil(const std::function<bool()>& done, int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  for (;;) {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (done()) return true;
+    if (timer.elapsed() >= ms) return false;
+    QThread::msleep(1);
+  }
+}
+
+// Followed readings: a request that stays unanswered goes out again after the wait (and again
+// after each further wait), one answered is not repeated; the dialog is filled once each of its
+// opening requests had its answer, though its own readings always wait in the table.
+TEST_F(KTDialogTest, FollowedReadingsAreAskedAgainUntilAnsweredAndFillTheDialogOnce) {
+  KTDialog::SetFollowWaitMs(60);
+  QPointer<FollowingProbe> d = new FollowingProbe;
+  EXPECT_TRUE(d->Follows());
+  EXPECT_EQ(d->FollowedKeys(), std::vector<uint32_t>{PackScpKey(1, 3, 0, 0)});
+  EXPECT_FALSE(d->IsFilled());
+  // Both go out; neither is answered (the datagrams are lost).
+  std::vector<std::vector<uint8_t>> sent{SendNext(), SendNext()};
+  EXPECT_EQ(sent, (std::vector<std::vector<uint8_t>>{{4, 2}, {3}}));
+  EXPECT_TRUE(SendNext().empty());
+  for (int round = 0; round < 2; ++round) {
+    // Within the wait nothing is asked again; after it the meter request is to be sent again,
+    // the plain one is not.
+    EventsUntil([] { return false; }, 20);
+    EXPECT_TRUE(SendNext().empty()) << round;
+    ASSERT_TRUE(EventsUntil([] { return !SendNext().empty(); }, 3000)) << round;
+    EXPECT_TRUE(SendNext().empty()) << round;
+  }
+  {
+    ScpQueueLock lock;
+    EXPECT_EQ(QueuedRequestsBesides(1, d->FollowedKeys()), 1);  // (4, 2) still in flight
+  }
+  // The answers come: the worker takes their requests off the table, then the dialog has them
+  // and asks for the next readings.
+  const auto answer = [&](std::vector<uint8_t> key) {
+    {
+      ScpQueueLock lock;
+      gScp.requestTable.Remove(key.data(), static_cast<int>(key.size()), 1);
+    }
+    Reply(d, 4, key[0], key.size() > 1 ? key[1] : 0);
+  };
+  answer({4, 2});
+  answer({3});
+  EventsUntil([&] { return d->replies.size() == 2; }, 1000);
+  EXPECT_TRUE(d->IsFilled());
+  {
+    ScpQueueLock lock;
+    EXPECT_EQ(QueuedRequestsBesides(1, d->FollowedKeys()), 0);
+    EXPECT_EQ(gScp.requestTable.GetCount(), 1);
+  }
+  EXPECT_EQ(SendNext(), std::vector<uint8_t>{3});
+  // A closed dialog asks nothing again.
+  d->DestroyWindow();
+  EventsUntil([] { return false; }, 200);
+  EXPECT_TRUE(SendNext().empty());
 }
 
 TEST_F(KTDialogTest, BaseTemplateHasItsFourButtons) {

@@ -158,6 +158,53 @@ TEST_F(TremShowTest, LocalConsolesCarryOnWhenTheAgentIsKilledAndStartedAgain) {
   EXPECT_FALSE(Contains(vigil.Stderr(), "did not stop in time")) << vigil.TraceDump();
 }
 
+// Pixels of text and lines in a picture (near black).
+int DarkPixels(const QImage& image) {
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) n += qGray(image.pixel(x, y)) < 80 ? 1 : 0;
+  return n;
+}
+
+// The meters dialog asks for the readings again with each answer, so one of its requests always
+// waits: it is filled once its first requests are answered, and its steps and exit status are
+// those of any dialog. Against the agent on either simulated UPS, over UDP on one and the local
+// channel on the other; the picture shows the readings (many more rows of text than the list
+// holds without an agent).
+TEST_F(TremShowTest, TheMetersFillAndShowTheReadingsOnEitherSimulator) {
+  if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
+  int status = -1;
+  const std::string emptyPng = File("meters_no_agent.png");
+  const std::string empty = Run("CMeters --host 127.0.0.1 --bind 127.0.0.1 --timeout 2 --png " + emptyPng, status);
+  EXPECT_EQ(status, 1) << empty;  // nothing answers: never filled
+  EXPECT_TRUE(Contains(empty, "not idle after 2 s")) << empty;
+  const int nothing = DarkPixels(QImage(QString::fromStdString(emptyPng)));
+  const struct {
+    std::string mode, transport;
+  } kRuns[] = {{"bcm", "--host 127.0.0.1 --bind 127.0.0.1"}, {"apc", "--local"}};
+  for (const auto& [mode, transport] : kRuns) {
+    SCOPED_TRACE(mode + " " + transport);
+    testing_support::SimulatedUps ups(mode);
+    ASSERT_TRUE(ups.ok()) << ups.error();
+    AgentProcess vigil;
+    ASSERT_TRUE(
+        vigil.Start({"-b", "-d", ups.device()}, {std::string(platform::kNamePrefixVariable) + "=" + prefix_}));
+    ASSERT_TRUE(vigil.WaitForTrace({"Inside SERIAL thread", "NETWORK THREAD IS ALIVE", "LOCAL THREAD IS ALIVE"},
+                                   120000))
+        << vigil.TraceDump();
+    const std::string png = File("meters_" + mode + ".png");
+    const std::string out = Run("CMeters " + transport + " --png " + png + " --wait 3 --press ctl1", status);
+    EXPECT_EQ(status, 0) << out;
+    const size_t opened = out.find("opened CMeters: \"View Meters (");
+    ASSERT_NE(opened, std::string::npos) << out;
+    EXPECT_NE(out.find("filled after ", opened), std::string::npos) << out;
+    EXPECT_FALSE(Contains(out, "not idle")) << out;
+    EXPECT_TRUE(Contains(out, "reply 3: Get OK (host 1) -> 1 dialog(s)")) << out;
+    EXPECT_TRUE(Contains(out, "dialog closed")) << out;  // OK, pressed after the wait
+    EXPECT_GT(DarkPixels(QImage(QString::fromStdString(png))), nothing + 500) << out;
+  }
+}
+
 // A plain dialog (no agent requests) is idle at once; its controls are set and pressed alike.
 TEST_F(TremShowTest, DrivesAPlainDialog) {
   int status = -1;

@@ -45,6 +45,7 @@ void TremTest::SetUp() {
   print.SetPath(QString::fromStdString(File("print.pdf")));
   SetPrintDialogLayer(&print);
   KTDialog::SetReplyDeadlineMs(KTDialog::kDefaultReplyDeadlineMs);
+  KTDialog::SetFollowWaitMs(KTDialog::kDefaultFollowWaitMs);
 }
 
 void TremTest::TearDown() {
@@ -56,6 +57,7 @@ void TremTest::TearDown() {
   SetPrintDialogLayer(nullptr);
   SetPrintLineObserver({});
   KTDialog::SetReplyDeadlineMs(KTDialog::kDefaultReplyDeadlineMs);
+  KTDialog::SetFollowWaitMs(KTDialog::kDefaultFollowWaitMs);
   scp_mutex_.Close();
   ::unsetenv(platform::kNamePrefixVariable);
   testing_support::RemoveUnheldSharedObjects(prefix_);

@@ -83,6 +83,32 @@ TEST_F(BatteryInfoTest, ShowsTheStatisticsAndTheirNoneTexts) {
   EXPECT_EQ(CBatteryInfo::ResetTimeText(reset).left(10), LocalTimeText(reset, "%m/%d/%Y"));
 }
 
+// Until the agent's statistics arrive the console's image holds its own defaults (a reset now,
+// no outages): the dialog shows the labels and no value, then the agent's.
+TEST_F(BatteryInfoTest, ShowsNoValueBeforeTheAgentsStatisticsArrive) {
+  Fill(1700000000, 1, 8, 0, 0, "03/01/2024");
+  agent.MarkAllFresh();
+  {
+    auto lock = gScp.Lock();
+    gScp.batteryInfo.Reset();
+  }
+  QPointer<CBatteryInfo> d = new CBatteryInfo(nullptr, "localhost");
+  EXPECT_EQ(Rows(d->List()), (std::vector<std::string>{"Time of last reset:|", "Number of outages:|",
+                                                         "Total time on battery:|", "Average seconds on battery :|",
+                                                         "Number of low battery warnings:|",
+                                                         "Time of last low battery warning:|"}));
+  EXPECT_EQ(d->Control<QLineEdit>(CBatteryInfo::IDC_REPLACED_DATE)->text(), "");
+  Screenshot(d, "battery_info_waiting");
+  ASSERT_TRUE(link.PumpUntil([&] { return !d->IsBusy(); }));
+  link.PumpIdle();
+  const std::vector<std::string> rows = Rows(d->List());
+  ASSERT_EQ(rows.size(), 6u);
+  EXPECT_EQ(rows[0], "Time of last reset:|" + CBatteryInfo::ResetTimeText(1700000000).toStdString());
+  EXPECT_EQ(rows[1], "Number of outages:|1");
+  EXPECT_EQ(rows[2], "Total time on battery:|8 seconds");
+  EXPECT_EQ(d->Control<QLineEdit>(CBatteryInfo::IDC_REPLACED_DATE)->text(), "03/01/2024");
+}
+
 TEST_F(BatteryInfoTest, ValuesWithoutARowLeaveNoInformationFound) {
   {
     auto lock = agent.scp().Lock();

@@ -267,6 +267,22 @@ TEST_F(ShutdownTest, RowsAndBarsFollowEachRowsKindAndClient) {
   }
 }
 
+// Before the agent's settings arrive no time line is drawn from the image's defaults; with
+// the last of them the rows come.
+TEST_F(ShutdownTest, NoTimeLineBeforeTheAgentsSettingsArrive) {
+  Agent(30, 20, 120, 1, 2);
+  agent.MarkAllFresh();
+  QPointer<CShutdownDlg> d = new CShutdownDlg(nullptr, "localhost");
+  EXPECT_TRUE(d->Rows().empty());
+  EXPECT_EQ(d->List()->count(), 0);
+  EXPECT_TRUE(d->View()->Ticks().empty());
+  Screenshot(d, "shutdown_dlg_waiting");
+  ASSERT_TRUE(link.PumpUntil([&] { return !d->IsBusy(); }));
+  link.PumpIdle();
+  EXPECT_FALSE(d->Rows().empty());
+  EXPECT_FALSE(d->View()->Ticks().empty());
+}
+
 TEST_F(ShutdownTest, ScrollingRepaintsTheBarsOfTheVisibleRows) {
   Agent(30, 20, 120, 1, 2);
   std::vector<Client> many;

@@ -19,6 +19,7 @@
 #include "dialogs/frame/request_path.h"
 #include "dialogs/frame/trem_globals.h"
 #include "dialogs/information/alarm_history.h"
+#include "dialogs/information/battery_info.h"
 #include "dialogs/information/battery_test_results.h"
 #include "dialogs/information/receptacle_control.h"
 #include "dialogs/information/report_list.h"
@@ -202,6 +203,40 @@ TEST_F(InformationAgentTest, AnEmptyAlarmQueueIsAnAnswer) {
     delete alarms.data();
     link_.reset();
   }
+}
+
+// An agent that answers late (stopped, then continued): until its answers arrive the battery
+// information and the alarm queue show nothing of their own making (no reset time, no counts,
+// no "(no alarms found)"), then what the agent sent.
+TEST_F(InformationAgentTest, NothingShowsBeforeALateAgentAnswers) {
+  if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
+  AgentProcess vigil;
+  ASSERT_TRUE(StartAgent(vigil, {"-b", "-x", "5"}, "")) << vigil.Stderr();
+  std::string error;
+  ASSERT_TRUE(OpenLink(error)) << error;
+  {
+    auto lock = gScp.Lock();
+    gScp.batteryInfo.Reset();  // the console's own defaults: a reset now, no outages
+    gScp.alarmQueue.Clear();
+  }
+  vigil.Signal(SIGSTOP);
+  QPointer<CBatteryInfo> info = new CBatteryInfo(nullptr, "localhost");
+  QPointer<CAlarmHistory> alarms = new CAlarmHistory(nullptr, "localhost");
+  link_->PumpFor(3000);  // both asked, neither answered
+  ASSERT_TRUE(info->IsBusy());
+  for (const QStringList& row : info->List()->Rows()) EXPECT_TRUE(row.value(1).isEmpty()) << row.join('|').toStdString();
+  EXPECT_EQ(info->List()->RowCount(), 6);
+  EXPECT_EQ(alarms->List()->RowCount(), 0);
+  Screenshot(info, "battery_info_agent_late");
+  vigil.Signal(SIGCONT);
+  ASSERT_TRUE(link_->PumpUntil([&] { return !info->IsBusy() && !alarms->IsBusy(); }, 20000));
+  link_->PumpIdle();
+  EXPECT_FALSE(Value(info->List(), "Time of last reset:").isEmpty());
+  EXPECT_EQ(Value(info->List(), "Number of outages:"), "0");
+  ASSERT_EQ(alarms->List()->RowCount(), 1);
+  EXPECT_EQ(alarms->List()->Text(0, 1), "(no alarms found)");
+  Screenshot(info, "battery_info_agent_answered");
+  EXPECT_EQ(boxes.Count(), 0);
 }
 
 TEST_F(InformationAgentTest, UpsOptionsReachTheUpsOrAreOfferedForNoChange) {
