@@ -75,8 +75,9 @@ class DialogLayoutTest : public DiscoveryTest {
   // Lets the dialog's first requests be answered (dialogs that keep asking or searching are
   // pictured as they are after a moment).
   void Settle(QDialog* d) {
-    if (auto* kt = qobject_cast<KTDialog*>(d))
-      link.PumpUntil([&] { return !DialogIsOpen(kt) || !kt->IsBusy(); }, 3000);
+    // A dialog may close and delete itself while the events run (the data collection display).
+    QPointer<KTDialog> kt = qobject_cast<KTDialog*>(d);
+    if (!kt.isNull()) link.PumpUntil([&] { return kt.isNull() || !DialogIsOpen(kt) || !kt->IsBusy(); }, 3000);
     link.PumpIdle(300);
   }
 
