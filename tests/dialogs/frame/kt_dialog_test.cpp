@@ -11,6 +11,7 @@
 #include <QThread>
 #include <functional>
 
+#include "dialogs/frame/event_pump.h"
 #include "dialogs/frame/host_control.h"
 #include "dialogs/frame/request_path.h"
 #include "dialogs/frame/string_table.h"
@@ -263,17 +264,7 @@ std::vector<uint8_t> SendNext() {
 
 // Runs the dialogs' events only (no stand-in worker drains the table) until done() holds or
 // `ms` passed; whether it held.
-bool EventsUntil(const std::function<bool()>& done, int ms) {
-  QElapsedTimer timer;
-  timer.start();
-  for (;;) {
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    if (done()) return true;
-    if (timer.elapsed() >= ms) return false;
-    QThread::msleep(1);
-  }
-}
+bool EventsUntil(const std::function<bool()>& done, int ms) { return PumpEventsUntil(done, ms); }
 
 // Followed readings: a request that stays unanswered goes out again after the wait (and again
 // after each further wait), one answered is not repeated; the dialog is filled once each of its
