@@ -14,12 +14,12 @@
 
 namespace trem_harness {
 
-void ResetToLocalHost() {
+void ResetToLocalHost(uint16_t port) {
   KT_HostControl writer;
   gHosts.ResetHosts();
   KT_Address local(ADDRESS_IP);
   local.SetIpAddress(htonl(INADDR_LOOPBACK));
-  local.SetPort(htons(kScpUdpPort));
+  local.SetPort(htons(port));
   local.SetHostName("localhost");
   gHosts.AddHost(local);
 }

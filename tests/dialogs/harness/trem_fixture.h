@@ -67,8 +67,8 @@ struct ScreensRequest {
   }
 
 // Makes gHosts hold the one host of the tests: "localhost", the agent on this computer
-// (127.0.0.1, the SCP port), at index 1.
-void ResetToLocalHost();
+// (127.0.0.1, the SCP port unless another is given), at index 1.
+void ResetToLocalHost(uint16_t port = static_cast<uint16_t>(kScpUdpPort));
 
 class TremTest : public ::testing::Test {
  protected:

@@ -126,16 +126,6 @@ class MetersFollowTest : public trem_harness::TremTest {
     gnCommMode = 3;
     TremTest::TearDown();
   }
-  // gHosts: "localhost" reached at the relay's port.
-  static void PointAt(uint16_t port) {
-    KT_HostControl writer;
-    gHosts.ResetHosts();
-    KT_Address a(ADDRESS_IP);
-    a.SetIpAddress(htonl(INADDR_LOOPBACK));
-    a.SetPort(htons(port));
-    a.SetHostName("localhost");
-    gHosts.AddHost(a);
-  }
   void StartWorker() {
     gnCommMode = 0;
     worker = std::make_unique<CCommunication>(&relay);
@@ -185,7 +175,7 @@ TEST_F(MetersFollowTest, ListAndNeedleFollowALostReplyAndARestartedAgent) {
   ASSERT_TRUE(StartAgent(*vigil, ups)) << vigil->Stderr();
   DroppingRelay udpRelay;
   ASSERT_TRUE(udpRelay.Open(kScpUdpPort));
-  PointAt(udpRelay.Port());
+  trem_harness::ResetToLocalHost(udpRelay.Port());  // "localhost" at the relay's port
   StartWorker();
 
   QPointer<CMeters> d = new CMeters(nullptr, "localhost");
