@@ -455,7 +455,7 @@ class OneNameResolver : public platform::NameResolver {
   }
 };
 
-TEST_F(TavonaTest, StartupHostByModeAndAnUnknownNameClosesTheConsole) {
+TEST_F(TavonaTest, StartupHostByModeAndAnUnknownNameIsSaidAndClosesTheConsole) {
   OneNameResolver resolver;
   platform::SetNameResolver(&resolver);
   // Mode 2 with a host: an SNMP adapter's address with the communities of g and s (or the
@@ -485,13 +485,19 @@ TEST_F(TavonaTest, StartupHostByModeAndAnUnknownNameClosesTheConsole) {
     }
     Frame().StopScpThread();
   }
-  // Mode 0 with a name nobody knows: the console closes without a word.
-  app.reset();
-  ASSERT_TRUE(App().InitInstance({"c:0", "h:nowhere", "n"}));
-  CTandleFrame* frame = App().Frame();
-  EXPECT_TRUE(console_test::PumpUntil([&] { return frame->Closed(); }, 5000));
-  EXPECT_EQ(frame->Worker(), nullptr);
-  EXPECT_EQ(boxes.Count(), 0);
+  // A name nobody knows (modes 0 and 1): a box says so, and the console closes without its
+  // agent.
+  for (const char* mode : {"c:0", "c:1"}) {
+    SCOPED_TRACE(mode);
+    app.reset();
+    boxes.Clear();
+    ASSERT_TRUE(App().InitInstance({mode, "h:nowhere", "n"}));
+    CTandleFrame* frame = App().Frame();
+    EXPECT_TRUE(console_test::PumpUntil([&] { return frame->Closed(); }, 5000));
+    EXPECT_EQ(frame->Worker(), nullptr);
+    EXPECT_TRUE(boxes.Saw(QStringLiteral("The host nowhere cannot be found.")));
+    EXPECT_FALSE(App().ReachedAgent());
+  }
   platform::SetNameResolver(nullptr);
   gDiscover.Close();
 }
