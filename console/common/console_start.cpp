@@ -23,7 +23,6 @@ namespace {
 
 constexpr int kGuiRunningNameId = 3624;  // "Tremona GUI is running"
 constexpr size_t kGuiRunningSize = 32;
-constexpr const char* kAgentMibFile = "/var/lib/vigil/mib.txt";
 
 // mkdir -p, each level 0700 when it is made (the folders hold the user's console files).
 bool MakeFolders(const std::string& path, std::string* error) {
@@ -119,7 +118,7 @@ bool ProvideShippedFiles(const std::string& folder) {
 }
 
 std::string MibFilePath() {
-  return ::access("mib.txt", R_OK) == 0 ? std::string("mib.txt") : std::string(kAgentMibFile);
+  return ConsoleMibFile();
 }
 
 void SetScpStartFlags() {

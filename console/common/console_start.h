@@ -34,7 +34,7 @@ std::vector<std::string> ShippedFileNames();
 // is said on standard error, with the reason; false then.
 bool ProvideShippedFiles(const std::string& folder);
 
-// The MIB file: mib.txt in the current directory, else the agent's /var/lib/vigil/mib.txt.
+// The MIB file: mib.txt in the current directory, else the shipped one (ConsoleMibFile).
 std::string MibFilePath();
 // SCP_FLAG_SNMP when the MIB file reads, SCP_FLAG_SNMP_SERVICE when the system's "snmp" service
 // runs (asked without starting it).

@@ -142,4 +142,5 @@ void CConsoleApp::ShowMainWindow() {
     frame_->raise();
   }
   shown_ = true;
+  reached_agent_ = true;
 }

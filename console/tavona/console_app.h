@@ -7,8 +7,9 @@
 //   QApplication qt(argc, argv);
 //   CConsoleApp app;                      // construction: agent platforms, mode, SNMP flags
 //   if (!app.InitInstance(args)) { app.SaveStartupSettings(); return 1; }
-//   int rc = qt.exec();
+//   qt.exec();
 //   app.SaveStartupSettings();
+//   return app.ReachedAgent() ? 0 : 1;
 #pragma once
 
 #include <QPointer>
@@ -47,6 +48,9 @@ class CConsoleApp {
   void ShowMainWindow();
   void ClearShown() { shown_ = false; }
   bool Shown() const { return shown_; }
+  // True once the main window was shown for the agent's first UPS information: a console that
+  // ends before (no such host, no agent answering) ends with status 1.
+  bool ReachedAgent() const { return reached_agent_; }
 
   // How the access-mode dialog is run (exec by default); tests answer it.
   using AccessDialogRunner = std::function<int(CAccessModeDlg&)>;
@@ -76,4 +80,5 @@ class CConsoleApp {
   QPointer<CSplashWnd> splash_;
   QPointer<CTandleFrame> frame_;
   bool shown_ = false;
+  bool reached_agent_ = false;
 };

@@ -13,6 +13,7 @@
 #include <QStatusBar>
 #include <QTimerEvent>
 #include <QToolBar>
+#include <cstdio>
 #include <vector>
 
 #include "console/comm/communication.h"
@@ -286,7 +287,7 @@ int CTandleFrame::SelectStartupHost() {
         address.SetIpAddress(htonl(ipx_network_));
         address.SetNode(ipx_node_.data());
         uint32_t ip = 0;
-        if (!platform::GetNameResolver().AddressOf(host.toStdString(), ip)) return 0;
+        if (!platform::GetNameResolver().AddressOf(host.toStdString(), ip)) return UnknownHost(host);
         KT_HostControl writer;
         gHosts.AddHost(address);
       }
@@ -303,7 +304,7 @@ int CTandleFrame::SelectStartupHost() {
         if (selection.DoModal() != QDialog::Accepted) return 0;
       } else {
         uint32_t ip = 0;
-        if (!platform::GetNameResolver().AddressOf(host.toStdString(), ip)) return 0;
+        if (!platform::GetNameResolver().AddressOf(host.toStdString(), ip)) return UnknownHost(host);
         KT_Address address(gnCommMode == 0 ? ADDRESS_IP : ADDRESS_SNMP);
         address.SetIpAddress(ip);
         address.SetPort(htons(kScpPort));
@@ -341,6 +342,13 @@ int CTandleFrame::SelectStartupHost() {
   }
   worker_->setPriority(QThread::LowPriority);
   return 1;
+}
+
+int CTandleFrame::UnknownHost(const QString& host) {
+  // The console then ends: said on standard error and in a box, not by a silent close.
+  std::fprintf(stderr, "Tavona: the host %s cannot be found\n", qPrintable(host));
+  TremMessageBox(this, QStringLiteral("The host %1 cannot be found.").arg(host), MB_OK | MB_ICONSTOP);
+  return 0;
 }
 
 void CTandleFrame::timerEvent(QTimerEvent* e) {

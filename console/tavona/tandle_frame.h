@@ -4,7 +4,8 @@
 // notice relay to the status view and waits (bounded) until it is ready, then arms the
 // start-up watchdog (timer 88): when no UPS information came within 30 s, in the local mode it
 // starts the agent once and checks again after 90 s; otherwise, or then, "Unable to communicate
-// with the UPS Agent." and the console closes. At the end it stops the worker (bounded).
+// with the UPS Agent." and the console closes. A host name that does not resolve is said (box
+// and standard error) and the console closes. At the end it stops the worker (bounded).
 //
 // It also carries the menu (short menu 128 without an agent, full menu 199), the toolbar of
 // the dialog commands, the status bar with the commands' prompts, and the help commands.
@@ -88,6 +89,8 @@ class CTandleFrame : public QMainWindow {
  private:
   QMenu* BuildPopup(const struct MenuEntry& entry, QWidget* parent);
   void PostClose();
+  // Says that the command line's host name does not resolve; 0, the failed start.
+  int UnknownHost(const QString& host);
 
   CConsoleApp* app_;
   CTandleDoc* doc_;

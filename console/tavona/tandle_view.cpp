@@ -48,6 +48,8 @@ constexpr int kFunctionFailure = 3523;
 constexpr int kRowGap = 15;
 constexpr int kBlockGap = 30;
 constexpr int kListHeight = 100;
+// The item data of a state line: its code (Qt::UserRole), its image, and the time it shows.
+constexpr int kLineTimeRole = Qt::UserRole + 2;
 
 QString StateText(int code) {
   return code >= 0 && code < 25 ? LoadString(kStateTextIds[code]) : QString();
@@ -223,8 +225,8 @@ void CTandleView::QueueGet(int block, int branch, int item, int registerFlag) {
 
 void CTandleView::RefreshStatus() {
   std::vector<int> active;
-  // The line of the state that became active last (the lowest of equals).
-  int newest = 0;
+  // The state that became active last (of equal times, the last one walked).
+  int newest = ALARM_SYSTEM_NORMAL;
   {
     auto lock = gScp.Lock();
     gScp.upsStatus.ResetAlarmCursor();
@@ -232,7 +234,7 @@ void CTandleView::RefreshStatus() {
     int64_t newestTime = 0;
     while (gScp.upsStatus.GetNextAlarm(entry) == 1) {
       if (active.empty() || entry.time >= newestTime) {
-        newest = static_cast<int>(active.size());
+        newest = entry.code;
         newestTime = entry.time;
       }
       active.push_back(entry.code);
@@ -242,8 +244,20 @@ void CTandleView::RefreshStatus() {
   list_->clear();
   for (int code : active) AddStateLine(code);
   if (active.empty()) AddStateLine(ALARM_SYSTEM_NORMAL);
-  // The list keeps its height: with more lines than it holds, the newest shows whole.
-  if (QTreeWidgetItem* line = list_->topLevelItem(newest)) list_->scrollToItem(line);
+  // The lines read in the order of their times, the latest last (equal times in the order
+  // walked); the list keeps its height: with more lines than it holds, the newest state shows
+  // whole.
+  std::vector<QTreeWidgetItem*> lines;
+  while (list_->topLevelItemCount() > 0) lines.push_back(list_->takeTopLevelItem(0));
+  std::stable_sort(lines.begin(), lines.end(), [](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+    return a->data(0, kLineTimeRole).toLongLong() < b->data(0, kLineTimeRole).toLongLong();
+  });
+  QTreeWidgetItem* newestLine = nullptr;
+  for (QTreeWidgetItem* line : lines) {
+    list_->addTopLevelItem(line);
+    if (line->data(0, Qt::UserRole).toInt() == newest) newestLine = line;
+  }
+  if (newestLine != nullptr) list_->scrollToItem(newestLine);
 
   auto has = [&](int code) { return std::find(active.begin(), active.end(), code) != active.end(); };
   const bool none = active.empty();
@@ -352,6 +366,7 @@ void CTandleView::AddStateLine(int code) {
                                                                                : kIconInformation))));
   item->setData(0, Qt::UserRole + 1, ListImageOf(code));
   item->setText(1, StateTimeText(time));
+  item->setData(0, kLineTimeRole, static_cast<qlonglong>(time));
   list_->addTopLevelItem(item);
 }
 

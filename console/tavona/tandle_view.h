@@ -1,5 +1,6 @@
 // CTandleView: the central console's one view. Three pictures (computer, UPS, receptacle)
-// stand above the list of the UPS states that are active, with their times. The view takes
+// stand above the list of the UPS states that are active, with their times, in the order of
+// those times (the latest last, the newest state always in view). The view takes
 // the communication worker's notices: a status reply rebuilds the list and, when the combined
 // state changed, the pictures; a UPS-information reply with data rebuilds the title and the
 // menu (the functions the UPS supports) and shows the main window. It also carries the dialog

@@ -30,7 +30,9 @@ const char kUsage[] =
     "VIGIL_SCREENSHOT_DIR=DIR saves the main window as PNG at each change of state,\n"
     "VIGIL_AGENT_PLATFORM=FILE names the agent-platform file (/etc/vigil/agent-platform).\n"
     "SIGTERM and SIGINT close the console as its Exit command does (an open box is answered as\n"
-    "its Cancel, or its OK).\n";
+    "its Cancel, or its OK).\n"
+    "Exit status: 0 once the console has reached its agent, 1 when it ends before (a host that\n"
+    "cannot be found, no agent answering within 30 s, another console on the local channel).\n";
 
 }  // namespace
 
@@ -73,9 +75,11 @@ int main(int argc, char** argv) {
   {
     CConsoleApp app;
     appPointer = &app;
+    // Status 0 once the console reached its agent (its main window was shown), whatever came
+    // after; 1 when it ended before: no such host, no agent answering, a refused start.
     if (app.InitInstance(args)) {
       qt.exec();
-      rc = 0;
+      if (app.ReachedAgent()) rc = 0;
     }
     app.SaveStartupSettings();
     appPointer = nullptr;

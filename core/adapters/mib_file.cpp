@@ -3,11 +3,14 @@
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <mutex>
 
-#include "core/base/error_status.h"
 #include "core/adapters/snmp.h"
+#include "core/base/error_status.h"
+#include "platform/service_settings.h"
 
 bool ReadMibFile(const char* name) {
   if (name == nullptr || FileSize(name) <= 0) return false;
@@ -26,4 +29,12 @@ bool ReadMibFile(const char* name) {
   snmp_disable_filelog();
   snmp_enable_stderrlog();
   return read;
+}
+
+std::string ConsoleMibFile() {
+  if (::access(kMibFileName, R_OK) == 0) return kMibFileName;
+  // Where the consoles' other shipped files lie too (console/common/console_start.h).
+  const std::string shipped = platform::ProgramDirectory() + "/../share/vigil/" + kMibFileName;
+  if (::access(shipped.c_str(), R_OK) == 0) return shipped;
+  return std::string("/var/lib/vigil/") + kMibFileName;
 }

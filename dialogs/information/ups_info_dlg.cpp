@@ -203,6 +203,17 @@ void CUpsInfoDlg::OnInfoBlock() {
     font.setBold(true);
     item->setFont(0, font);
   };
+  if (!IsAnswered(2, 0, 0)) {
+    // Until the agent's UPS information arrives the console's image holds only its own
+    // defaults (an unknown UPS, this program's application type): the headings stand alone.
+    for (int label : {3539, 3550, 3558}) {
+      if (label != 3539) list_->AddRow({QString(), QString()});
+      heading(label);
+    }
+    list_->ApplyWidths();
+    update();
+    return;
+  }
   const SetupData setup;
   {
     auto lock = gScp.Lock();

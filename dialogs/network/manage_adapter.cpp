@@ -61,7 +61,7 @@ CManageAdapter::~CManageAdapter() {
 void CManageAdapter::Construct() {
   BindDialogPointer(pManageAdapter);
   name_ = HostName();
-  mib_loaded_ = ReadMibFile(kMibFileName);
+  mib_loaded_ = ReadMibFile(ConsoleMibFile().c_str());
   if (!mib_loaded_) BoxError(kNoMib);
   BuildControls();
   Create(IDD_MANAGE_ADAPTER);

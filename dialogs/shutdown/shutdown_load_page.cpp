@@ -223,9 +223,13 @@ void ShutdownLoadSegmentPage::OnOK() {
   KTDialog::OnOK();
 }
 
+std::optional<ShutdownPageId> ShutdownLoadSegmentPage::NextPage() const {
+  if (OffersClients()) return ShutdownPageId::Clients;
+  return std::nullopt;
+}
+
 void ShutdownLoadSegmentPage::OnNext() {
-  if (!OffersClients()) return;
-  if (GoTo(ShutdownPageId::Clients)) OnOK();
+  if (NextPage() && GoTo(ShutdownPageId::Clients)) OnOK();
 }
 
 void ShutdownLoadSegmentPage::OnBack() {

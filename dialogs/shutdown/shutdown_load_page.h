@@ -31,6 +31,7 @@ class ShutdownLoadSegmentPage : public ShutdownPage {
   bool Apply() override;
   void OnOK() override;
   void OnNext() override;
+  std::optional<ShutdownPageId> NextPage() const override;
   void OnBack() override;
   void OnSelectionChange();
 

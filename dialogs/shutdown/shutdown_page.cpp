@@ -107,7 +107,12 @@ QHBoxLayout* ShutdownPage::MakePageButtons(bool next, bool back) {
   if (next) {
     nextButton = MakeButton(IDC_PAGE_NEXT, QStringLiteral("&Next >>>"));
     nextButton->setAutoDefault(false);
-    connect(nextButton, &QPushButton::clicked, this, [this] { OnNext(); });
+    connect(nextButton, &QPushButton::clicked, this, [this] {
+      UpdateNextButton();
+      if (next_button_ != nullptr && next_button_->isEnabled()) OnNext();
+    });
+    next_button_ = nextButton;
+    SetTimer(kNextTimerId, kNextCheckMs);
   }
   QPushButton* help = MakeButton(ID_HELP, QStringLiteral("Help"));
   if (next) {
@@ -132,4 +137,21 @@ QHBoxLayout* ShutdownPage::MakePageButtons(bool next, bool back) {
     row->addStretch(1);
   }
   return row;
+}
+
+void ShutdownPage::UpdateNextButton() {
+  if (next_button_ != nullptr) next_button_->setEnabled(NextPage().has_value());
+}
+
+void ShutdownPage::OnTimer(int timerId) {
+  if (timerId == kNextTimerId) {
+    UpdateNextButton();
+    return;
+  }
+  KTDialog::OnTimer(timerId);
+}
+
+bool ShutdownPage::event(QEvent* e) {
+  if (e->type() == QEvent::Show || e->type() == QEvent::WindowActivate) UpdateNextButton();
+  return KTDialog::event(e);
 }

@@ -10,14 +10,19 @@
 //             stays; else created, this page closed)
 //
 // Without "Next >>>" the four remaining buttons sit centred: OK and Cancel left of the centre,
-// Back and Help right of it.
+// Back and Help right of it. A "Next >>>" shown is enabled only while there is a page for it to
+// open: the functions of the UPS it depends on may change while the page is open (an agent
+// that restarts, a UPS found anew), so it is checked again every second.
 #pragma once
 
+#include <QPointer>
 #include <QString>
+#include <optional>
 
 #include "dialogs/frame/kt_dialog.h"
 
 class QHBoxLayout;
+class QPushButton;
 
 enum class ShutdownPageId { Ups, Programs, LoadSegment, Clients };
 
@@ -38,6 +43,8 @@ class ShutdownPage : public KTDialog {
   void OnOK() override;
   virtual void OnNext() {}
   virtual void OnBack() {}
+  // The page "Next >>>" opens now; none when there is none to open.
+  virtual std::optional<ShutdownPageId> NextPage() const { return std::nullopt; }
 
   // The open page of a kind, or null.
   static ShutdownPage* OpenPage(ShutdownPageId id);
@@ -59,7 +66,15 @@ class ShutdownPage : public KTDialog {
   static void RepaintTimeLine();
   // Message boxes of the pages: validation errors carry the error icon.
   void Refuse(const QString& text);
+  void OnTimer(int timerId) override;
+  bool event(QEvent* e) override;
 
  private:
+  static constexpr int kNextTimerId = 40;
+  static constexpr int kNextCheckMs = 1000;
+  // Enables "Next >>>" when NextPage has a page for it.
+  void UpdateNextButton();
+
   ShutdownPageId id_;
+  QPointer<QPushButton> next_button_;
 };

@@ -242,15 +242,15 @@ void ShutdownProgramsPage::OnSetupFileSaver() {
   FileSaverDlg::Open(this);
 }
 
+std::optional<ShutdownPageId> ShutdownProgramsPage::NextPage() const {
+  if (OffersLoadSegments()) return ShutdownPageId::LoadSegment;
+  if (OffersClients()) return ShutdownPageId::Clients;
+  return std::nullopt;
+}
+
 void ShutdownProgramsPage::OnNext() {
-  ShutdownPageId target;
-  if (OffersLoadSegments())
-    target = ShutdownPageId::LoadSegment;
-  else if (OffersClients())
-    target = ShutdownPageId::Clients;
-  else
-    return;
-  if (GoTo(target)) ShutdownPage::OnOK();
+  const std::optional<ShutdownPageId> target = NextPage();
+  if (target && GoTo(*target)) ShutdownPage::OnOK();
 }
 
 void ShutdownProgramsPage::OnBack() {

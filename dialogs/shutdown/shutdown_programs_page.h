@@ -33,6 +33,7 @@ class ShutdownProgramsPage : public ShutdownPage {
   bool Validate() override;
   bool Apply() override;
   void OnNext() override;
+  std::optional<ShutdownPageId> NextPage() const override;
   void OnBack() override;
   void OnBrowse();
   // "Setup File Saver...": raises the open File Saver dialog or opens one.

@@ -190,6 +190,10 @@ bool ShutdownUpsPage::Apply() {
   return true;
 }
 
+std::optional<ShutdownPageId> ShutdownUpsPage::NextPage() const {
+  return ShutdownPageId::Programs;
+}
+
 void ShutdownUpsPage::OnNext() {
   // This page closes as Cancel does: its values are applied already.
   if (GoTo(ShutdownPageId::Programs)) KTDialog::OnCancel();

@@ -29,6 +29,7 @@ class ShutdownUpsPage : public ShutdownPage {
   bool Validate() override;
   bool Apply() override;
   void OnNext() override;
+  std::optional<ShutdownPageId> NextPage() const override;
 
  private:
   void BuildControls();

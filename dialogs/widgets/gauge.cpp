@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -353,10 +354,30 @@ KtGaugeWindow::KtGaugeWindow(QWidget* owner, const QString& name, const QString&
                              std::shared_ptr<KtGaugeWindowRecord> record)
     : QWidget(owner, Qt::Window), record_(std::move(record)) {
   setAttribute(Qt::WA_DeleteOnClose);
+  // A gauge that opens leaves the keyboard with its owner (Escape, Alt+H, ... keep working
+  // there); the user may still click it to make it the active window.
+  setAttribute(Qt::WA_ShowWithoutActivating);
   setObjectName(name);
   setWindowTitle(title);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+}
+
+void KtGaugeWindow::showEvent(QShowEvent* e) {
+  QWidget::showEvent(e);
+  // Platforms that activate every window they show (or a window manager that ignores the
+  // request): an activation that comes with the showing goes back to the owner.
+  opening_ = true;
+  QTimer::singleShot(kOpeningMs, this, [this] { opening_ = false; });
+}
+
+bool KtGaugeWindow::event(QEvent* e) {
+  if (e->type() == QEvent::WindowActivate && opening_) {
+    opening_ = false;
+    QWidget* owner = parentWidget();
+    if (owner != nullptr && owner->isVisible()) owner->activateWindow();
+  }
+  return QWidget::event(e);
 }
 
 KtGaugeWindow::~KtGaugeWindow() {

@@ -129,7 +129,8 @@ struct KtGaugeWindowRecord {
   QString name;
 };
 
-// A gauge window: a small window of its owner with the dial filling it.
+// A gauge window: a small window of its owner with the dial filling it. Opening it leaves the
+// keyboard focus with the owner.
 class KtGaugeWindow : public QWidget {
   Q_OBJECT
 
@@ -141,9 +142,16 @@ class KtGaugeWindow : public QWidget {
   KtGaugeWidget* Control() const { return control_; }
   void SetControl(KtGaugeWidget* control);
 
+ protected:
+  void showEvent(QShowEvent* e) override;
+  bool event(QEvent* e) override;
+
  private:
+  // How long after it is shown an activation counts as the showing's, not the user's.
+  static constexpr int kOpeningMs = 500;
   std::shared_ptr<KtGaugeWindowRecord> record_;
   KtGaugeWidget* control_ = nullptr;
+  bool opening_ = false;
 };
 
 // Opens a gauge window named `name`, titled `title`, owned by `parent` (closed with it), at

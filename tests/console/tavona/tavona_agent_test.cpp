@@ -190,6 +190,7 @@ TEST_F(TavonaWatchdogTest, AStartedAgentIsCheckedOnceMore) {
   frame.OnTimer(tavona::kWatchdogTimer);
   EXPECT_EQ(boxes.Count(), 0);
   EXPECT_TRUE(frame.isVisible());
+  EXPECT_TRUE(App().ReachedAgent());  // the program's status 0
   frame.StopScpThread();
 }
 
@@ -209,10 +210,11 @@ TEST_F(TavonaWatchdogTest, AStartedAgentThatStaysSilentEndsTheConsoleAfterTheSec
   EXPECT_EQ(boxes.Boxes()[0].text,
             QStringLiteral("Unable to communicate with the UPS Agent.\nRestart the Agent."));
   EXPECT_FALSE(frame.WatchdogArmed());
+  EXPECT_FALSE(App().ReachedAgent());  // the program's status 1
 }
 
 // The program: a picture of its window appears, a second console on the local channel is
-// refused, SIGTERM closes it with its settings written.
+// refused, a host that cannot be found is said, SIGTERM closes it with its settings written.
 TEST_F(TavonaTest, TheProgramShowsItsWindowRefusesASecondConsoleAndEndsOnSigterm) {
   testing_support::SimulatedUps ups("apc");
   ASSERT_TRUE(ups.ok()) << ups.error();
@@ -246,6 +248,13 @@ TEST_F(TavonaTest, TheProgramShowsItsWindowRefusesASecondConsoleAndEndsOnSigterm
   EXPECT_EQ(second.Wait(30000), 1);
   EXPECT_TRUE(Contains(testing_support::ReadFileText(File("boxes.log")), "Tremona is already running."))
       << second.Stderr();
+  // A host that cannot be found ends a console at once, with a word and status 1.
+  AgentProcess unknown;
+  unknown.UseProgram(TAVONA_PROGRAM);
+  ASSERT_TRUE(unknown.Start({"c:0", "h:nowhere.invalid", "n"}, env));
+  EXPECT_EQ(unknown.Wait(30000), 1);
+  EXPECT_TRUE(Contains(unknown.Stderr(), "Tavona: the host nowhere.invalid cannot be found")) << unknown.Stderr();
+  EXPECT_TRUE(Contains(testing_support::ReadFileText(File("boxes.log")), "The host nowhere.invalid cannot be found."));
 
   tavona.Signal(SIGTERM);
   EXPECT_EQ(tavona.Wait(30000), 0) << tavona.Stderr();

@@ -64,14 +64,14 @@ TEST_F(TavonaTest, PicturesAndListImagesFollowTheActiveStates) {
     EXPECT_EQ(CTandleView::ListImageOf(code), 2);
 }
 
-TEST_F(TavonaTest, TheNewestStateLineShowsWholeInTheListsHeight) {
+TEST_F(TavonaTest, StateLinesFollowTheirTimesAndTheNewestShowsWholeInTheListsHeight) {
   testing_support::ScopedManualClock clock(1007474709);
   CTandleFrame& frame = Frame();
   frame.show();
   CTandleView& view = View();
   const int height = view.List()->height();
-  // States in the order they came, from one to more than the list holds; the list shows them
-  // by code, and the one that came last is the newest line.
+  // States in the order they came, a second apart, from one to more than the list holds; the
+  // list shows them in that order, and the one that came last is in view.
   const std::vector<std::vector<int>> rows = {
       {1},
       {1, 4, 7},
@@ -81,6 +81,7 @@ TEST_F(TavonaTest, TheNewestStateLineShowsWholeInTheListsHeight) {
       {0, 1, 4, 7, 5, 6},
       {1, 2, 4, 5, 6, 7, 0, 16},
       {16, 0, 2, 4, 5, 6, 7, 1},
+      {1, 2, 14, 16, 10},  // a low-battery shutdown, then the agent's farewell
   };
   for (const std::vector<int>& codes : rows) {
     SCOPED_TRACE(testing::PrintToString(codes));
@@ -95,17 +96,16 @@ TEST_F(TavonaTest, TheNewestStateLineShowsWholeInTheListsHeight) {
     QTreeWidget* list = view.List();
     ASSERT_EQ(list->topLevelItemCount(), static_cast<int>(codes.size()));
     EXPECT_EQ(list->height(), height);
-    QTreeWidgetItem* newest = nullptr;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-      if (list->topLevelItem(i)->data(0, Qt::UserRole).toInt() == codes.back())
-        newest = list->topLevelItem(i);
-    }
-    ASSERT_NE(newest, nullptr);
+    std::vector<int> shown;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) shown.push_back(list->topLevelItem(i)->data(0, Qt::UserRole).toInt());
+    EXPECT_EQ(shown, codes);
+    QTreeWidgetItem* newest = list->topLevelItem(list->topLevelItemCount() - 1);
     const QRect line = list->visualItemRect(newest);
     EXPECT_TRUE(list->viewport()->rect().contains(line))
         << line.y() << "+" << line.height() << " in " << list->viewport()->height();
     if (codes.size() == 8 && codes.back() == 16)
       Screenshot(&frame, QStringLiteral("main-window-eight-states"));
+    if (codes.back() == 10) Screenshot(&frame, QStringLiteral("main-window-shutdown-and-farewell"));
   }
 }
 
@@ -455,7 +455,7 @@ class OneNameResolver : public platform::NameResolver {
   }
 };
 
-TEST_F(TavonaTest, StartupHostByModeAndAnUnknownNameClosesTheConsole) {
+TEST_F(TavonaTest, StartupHostByModeAndAnUnknownNameIsSaidAndClosesTheConsole) {
   OneNameResolver resolver;
   platform::SetNameResolver(&resolver);
   // Mode 2 with a host: an SNMP adapter's address with the communities of g and s (or the
@@ -485,13 +485,19 @@ TEST_F(TavonaTest, StartupHostByModeAndAnUnknownNameClosesTheConsole) {
     }
     Frame().StopScpThread();
   }
-  // Mode 0 with a name nobody knows: the console closes without a word.
-  app.reset();
-  ASSERT_TRUE(App().InitInstance({"c:0", "h:nowhere", "n"}));
-  CTandleFrame* frame = App().Frame();
-  EXPECT_TRUE(console_test::PumpUntil([&] { return frame->Closed(); }, 5000));
-  EXPECT_EQ(frame->Worker(), nullptr);
-  EXPECT_EQ(boxes.Count(), 0);
+  // A name nobody knows (modes 0 and 1): a box says so, and the console closes without its
+  // agent.
+  for (const char* mode : {"c:0", "c:1"}) {
+    SCOPED_TRACE(mode);
+    app.reset();
+    boxes.Clear();
+    ASSERT_TRUE(App().InitInstance({mode, "h:nowhere", "n"}));
+    CTandleFrame* frame = App().Frame();
+    EXPECT_TRUE(console_test::PumpUntil([&] { return frame->Closed(); }, 5000));
+    EXPECT_EQ(frame->Worker(), nullptr);
+    EXPECT_TRUE(boxes.Saw(QStringLiteral("The host nowhere cannot be found.")));
+    EXPECT_FALSE(App().ReachedAgent());
+  }
   platform::SetNameResolver(nullptr);
   gDiscover.Close();
 }

@@ -51,7 +51,7 @@ class UpsInfoDlgTest : public InfoTest {
   }
 };
 
-TEST_F(UpsInfoDlgTest, AsksForConfigurationThenInformationAndWaitsForBothUnlessAllNetworks) {
+TEST_F(UpsInfoDlgTest, AsksForConfigurationThenInformationShowsNothingBeforeAndWaitsForBothUnlessAllNetworks) {
   for (int mode : {0, 4}) {
     gnCommMode = mode;
     const size_t before = link.Sent().size();
@@ -61,6 +61,9 @@ TEST_F(UpsInfoDlgTest, AsksForConfigurationThenInformationAndWaitsForBothUnlessA
     EXPECT_EQ(d->windowTitle(), "View System Information (localhost)");
     EXPECT_EQ(d->HelpContextId(), 31);
     EXPECT_EQ(d->GetPrintFile(), "sysinfo.txt");
+    // Nothing of the console's own defaults before the agent's answer.
+    EXPECT_EQ(Rows(d->List()), (std::vector<std::string>{"UPS DESCRIPTION:|", "|", "UPS RATINGS:|", "|", "SOFTWARE:|"}));
+    if (mode == 0) Screenshot(d, "ups_info_waiting");
     ASSERT_TRUE(link.PumpUntil([&] { return !d->IsBusy(); }));
     link.PumpIdle();
     const std::vector<std::string> sent = Sent(link);

@@ -2,6 +2,7 @@
 // range file's name, the saved view and the gauges it reopens.
 #include "dialogs/meters/meters.h"
 
+#include <QApplication>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -270,7 +271,7 @@ TEST_F(MetersTest, SavedViewRoundTripAndItsLineRule) {
   EXPECT_EQ(CMeters::ConfiguredMeter(1), "Battery Capacity");
 }
 
-TEST_F(MetersTest, SavedViewOfFourMetersReopensFourGaugesShowingTheirOwnMeters) {
+TEST_F(MetersTest, SavedViewOfFourMetersReopensFourGaugesShowingTheirOwnMetersAndLeavesTheKeyboardWithTheDialog) {
   {
     std::ofstream out("cfgmeter.dat", std::ios::trunc);
     out << "Temperature\n \nInput Current\nOutput Power - Real\nBattery Time Remaining\n";
@@ -293,7 +294,15 @@ TEST_F(MetersTest, SavedViewOfFourMetersReopensFourGaugesShowingTheirOwnMeters) 
   EXPECT_EQ(CMeters::SlotMeter(3), 13);
   Screenshot(CMeters::GaugeWindowOf(13), "gauge_input_current");
   Screenshot(CMeters::GaugeWindowOf(5), "gauge_battery_time");
-  (void)d;
+  // The gauges that opened left the keyboard with the dialog: Escape, typed where the keyboard
+  // is, closes it.
+  QPointer<CMeters> open = d;
+  link.PumpFor(50);
+  ASSERT_EQ(QApplication::activeWindow(), d);
+  QWidget* keyboard = QApplication::focusWidget();
+  QTest::keyClick(keyboard != nullptr ? keyboard : QApplication::activeWindow(), Qt::Key_Escape);
+  link.PumpFor(50);
+  EXPECT_TRUE(open.isNull() || !open->isVisible());
 }
 
 TEST_F(MetersTest, GaugesTakeTheirScaleFromRatingsThatArriveAfterThem) {
