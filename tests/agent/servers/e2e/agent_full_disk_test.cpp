@@ -73,10 +73,15 @@ class AgentFullDiskTest : public ::testing::Test {
   }
 
   // Idle (-x 5): no UPS is needed to serve SETs and GETs, and to log a master's command.
-  bool StartAgent() {
+  // With `syslog`, the agent's system log goes to SystemLog().
+  bool StartAgent(bool syslog = false) {
     const size_t served = Count(agent_->Stderr(), "NETWORK THREAD IS ALIVE");
-    return agent_->Start({"-b", "-x", "5"}, {env_, std::string("LD_PRELOAD=") + SYSLOG_CAPTURE_LIBRARY,
-                                             "VIGIL_SYSLOG_CAPTURE=" + agent_->File("syslog.txt")}) &&
+    std::vector<std::string> env{env_};
+    if (syslog) {
+      env.push_back(std::string("LD_PRELOAD=") + SYSLOG_CAPTURE_LIBRARY);
+      env.push_back("VIGIL_SYSLOG_CAPTURE=" + agent_->File("syslog.txt"));
+    }
+    return agent_->Start({"-b", "-x", "5"}, env) &&
            AgentProcess::WaitFor([&] { return Count(agent_->Stderr(), "NETWORK THREAD IS ALIVE") > served; },
                                  30000);
   }
@@ -324,7 +329,7 @@ TEST_F(AgentFullDiskTest, LogRecordAddedWhileTheDiskIsFullReachesItsFileOnceTher
 // agent's own temporary files of interrupted writes and nothing else; a stop that cannot write
 // the record files (a full disk) ends with status 2 and names them.
 TEST_F(AgentFullDiskTest, UnreadableRecordFilesAreReportedAndKeptAndAStopThatLosesFilesFails) {
-  ASSERT_TRUE(StartAgent()) << agent_->TraceDump();
+  ASSERT_TRUE(StartAgent(true)) << agent_->TraceDump();
   ASSERT_EQ(Set(FrameOf({"location", {4, 4}, [](ConfigBlock& c) { c.SetLocation("Room 2"); }})), SCP_SET_OK);
   agent_->Signal(SIGTERM);
   ASSERT_EQ(agent_->Wait(60000), 0);
@@ -372,7 +377,7 @@ TEST_F(AgentFullDiskTest, UnreadableRecordFilesAreReportedAndKeptAndAStopThatLos
   ASSERT_EQ(::rename(File("logfile.dat.tmp-Zz9Zz9").c_str(), File("elsewhere").c_str()), 0);
   ASSERT_EQ(::symlink("elsewhere", File("logfile.dat.tmp-Zz9Zz9").c_str()), 0);
 
-  ASSERT_TRUE(StartAgent()) << agent_->TraceDump();
+  ASSERT_TRUE(StartAgent(true)) << agent_->TraceDump();
   for (const auto& d : kDamage) {
     SCOPED_TRACE(d.name);
     const std::string report = std::string("Record file ") + d.name + " " + d.said;
