@@ -18,7 +18,7 @@ namespace {
 class Services : public KT_OSServices {
  public:
   using KT_OSServices::KT_OSServices;
-  void ReportDamagedFile(const std::string&, const char*) override {}
+  void ReportFileProblem(const std::string&) override {}
 };
 
 }  // namespace

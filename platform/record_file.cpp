@@ -1,14 +1,17 @@
 #include "platform/record_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace platform {
 
@@ -260,6 +263,10 @@ class Fd {
   int fd_;
 };
 
+// A replacement's temporary file: the file's name, this, and mkostemp's six letters or digits.
+constexpr std::string_view kTemporarySuffix = ".tmp-";
+constexpr size_t kTemporaryUniqueChars = 6;
+
 FileResult Fail(FileStatus s, int err) {
   return FileResult{s, err};
 }
@@ -373,7 +380,7 @@ FileResult RecordFile::Replace(const std::string& path, std::span<const uint8_t>
     }
   }
   const std::string target = follow ? ResolveTarget(path) : path;
-  std::string tmp = target + ".tmp-XXXXXX";
+  std::string tmp = target + std::string(kTemporarySuffix) + std::string(kTemporaryUniqueChars, 'X');
   // mkostemp creates the file exclusively, which never goes through a link; O_NOFOLLOW says
   // so once more.
   Fd fd(::mkostemp(tmp.data(), O_CLOEXEC | (follow ? 0 : O_NOFOLLOW)));
@@ -416,6 +423,30 @@ FileResult RecordFile::Truncate(const std::string& path) {
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Fail(FileStatus::kNotUsable, EINVAL);
   if (::ftruncate(fd.get(), 0) != 0) return Fail(FileStatus::kWriteFailed, errno);
   return FileResult{};
+}
+
+void RecordFile::RemoveLeftovers(const std::string& path, std::vector<std::string>& removed) {
+  const size_t slash = path.rfind('/');
+  const std::string prefix =
+      (slash == std::string::npos ? path : path.substr(slash + 1)) + std::string(kTemporarySuffix);
+  const std::string head = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  DIR* dir = ::opendir(DirectoryOf(path).c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name(entry->d_name);
+    if (name.size() != prefix.size() + kTemporaryUniqueChars || !name.starts_with(prefix)) continue;
+    if (!std::all_of(name.begin() + prefix.size(), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)); })) {
+      continue;
+    }
+    struct stat st{};
+    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+      continue;
+    }
+    // unlinkat never follows a link: a link swapped in since the check goes, never its target.
+    if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) removed.push_back(head + std::string(name));
+  }
+  ::closedir(dir);
 }
 
 }  // namespace platform

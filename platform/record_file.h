@@ -11,7 +11,9 @@
 // file atomically: the new contents go to a temporary file in the same directory, which is
 // flushed to disk and then renamed over the old file, so a crash or a power cut leaves either
 // the old or the new file, never a mix. Two writers of one file therefore never mix either: the
-// last rename wins with a whole file.
+// last rename wins with a whole file. A crash in the middle of a replacement can leave its
+// temporary file (the file's name, ".tmp-" and six letters or digits); RemoveLeftovers removes
+// those of a file.
 #pragma once
 
 #include <cstddef>
@@ -173,6 +175,12 @@ class RecordFile {
   // Empties an existing regular file in place (the file stays). kMissing when there is none; a
   // symbolic link is never followed (kNotUsable).
   static FileResult Truncate(const std::string& path);
+
+  // Removes what interrupted replacements of `path` left: the regular files of its directory
+  // named as Replace names its temporary files. Anything else of such a name (a link, a
+  // directory) stays, and so does what a link points to. The names removed are added to
+  // `removed`.
+  static void RemoveLeftovers(const std::string& path, std::vector<std::string>& removed);
 };
 
 }  // namespace platform

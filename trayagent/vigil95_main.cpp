@@ -81,7 +81,9 @@ int main(int argc, char** argv) {
   }
   theApp.StartTicks();
   QApplication::exec();
-  const int code = theApp.ExitInstance(0);
+  int code = theApp.ExitInstance(0);
+  // A stop that could not write every record file is not a clean one.
+  if (code == 0 && services.RecordFilesUnwrittenAtStop()) code = kRecordFilesUnwrittenExitStatus;
   const bool ended = engine.Finish();
   watcher.Stop();
   if (!ended) {

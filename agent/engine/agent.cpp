@@ -141,6 +141,8 @@ void KT_Agent::InitializeAgent() {
     scp_.config.SetCommMode(mode);
     mode = scp_.config.GetCommMode();
   }
+  // The configuration names the logs' files: now every record file's name is known.
+  services_.RemoveLeftoverTemporaries();
   // The logs live in the files the configuration names.
   ReadLogFiles();
   {

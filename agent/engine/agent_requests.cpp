@@ -4,6 +4,7 @@
 // 27 carries the commands to the agent. Every request is removed after it was handled, also
 // after a failure; a failure raises its alarm (8 software error, 24 wrong master password).
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "agent/engine/agent.h"
@@ -50,8 +51,8 @@ int KT_Agent::KeepSet(int blockId, int /*branch*/) {
   // Runs under the SCP object's lock (the writer takes it too), so no other change of the
   // block can come between the SET and what the file gets.
   if (services_.WriteAgentFile(file) < 0) {
-    Diag() << "KT_Agent could not keep the SET of block " << blockId << " in " << services_.FileName(file)
-           << kendl;
+    services_.ReportFileProblem("KT_Agent could not keep the SET of block " + std::to_string(blockId) +
+                                " in " + services_.FileName(file) + ": " + services_.WriteFailure(file));
     auto lock = scp_.Lock();
     scp_.upsStatus.SetAlarm(ALARM_SOFTWARE_ERROR);
     return -1;

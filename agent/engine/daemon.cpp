@@ -80,16 +80,18 @@ void KT_Daemon::RequestStop(AgentThreadId thread) {
 }
 
 int KT_Daemon::WriteFile(const std::vector<uint8_t>& buffer, const char* name) {
-  return WriteFile(buffer, name, true);
+  platform::FileResult result;
+  return WriteFile(buffer, name, true, result);
 }
 
-int KT_Daemon::WriteFile(const std::vector<uint8_t>& buffer, const char* name, bool report) {
+int KT_Daemon::WriteFile(const std::vector<uint8_t>& buffer, const char* name, bool report,
+                         platform::FileResult& r) {
   if (buffer.empty()) {
+    r = {platform::FileStatus::kWriteFailed, ENODATA};
     if (report) LogError(ERR_DATA_FILES, kFnWriteFile, 3, 0);
     return -1;
   }
-  const platform::FileResult r =
-      platform::RecordFile::Replace(name, buffer, platform::RecordFile::Links::kRefuse);
+  r = platform::RecordFile::Replace(name, buffer, platform::RecordFile::Links::kRefuse);
   if (r) return 1;
   if (!report) return -1;
   int code = 4;
@@ -110,9 +112,13 @@ int KT_Daemon::WriteFile(const std::vector<uint8_t>& buffer, const char* name, b
 }
 
 int KT_Daemon::ReadFile(std::vector<uint8_t>& out, const char* name) {
+  platform::FileResult result;
+  return ReadFile(out, name, result);
+}
+
+int KT_Daemon::ReadFile(std::vector<uint8_t>& out, const char* name, platform::FileResult& r) {
   out.clear();
-  const platform::FileResult r =
-      platform::RecordFile::Read(name, out, platform::RecordFile::Open::kExisting, kMaxRecordFileBytes,
+  r = platform::RecordFile::Read(name, out, platform::RecordFile::Open::kExisting, kMaxRecordFileBytes,
                                  platform::RecordFile::Links::kRefuse);
   if (r.status == platform::FileStatus::kMissing) return 0;
   if (r.status == platform::FileStatus::kTooLarge) {
@@ -125,6 +131,38 @@ int KT_Daemon::ReadFile(std::vector<uint8_t>& out, const char* name) {
   }
   return out.empty() ? 0 : 1;
 }
+
+namespace {
+
+// What stands under a record file's name when it is not a regular file ("it is a directory",
+// ...); empty for a regular file or nothing.
+std::string NotAFile(const std::string& name) {
+  struct stat st{};
+  if (::lstat(name.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return {};
+  if (S_ISLNK(st.st_mode)) return "it is a symbolic link, which the agent does not follow";
+  if (S_ISDIR(st.st_mode)) return "it is a directory";
+  if (S_ISFIFO(st.st_mode)) return "it is a FIFO";
+  if (S_ISSOCK(st.st_mode)) return "it is a socket";
+  return "it is a device";
+}
+
+// Moves the regular file `name` aside as `name`.bad (an older copy goes). 0, or the errno of
+// the failure (EINVAL when something else than a regular file stands under the name).
+int MoveAside(const std::string& name) {
+  struct stat st{};
+  if (::lstat(name.c_str(), &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return EINVAL;
+  return ::rename(name.c_str(), (name + ".bad").c_str()) == 0 ? 0 : errno;
+}
+
+// Why a file operation failed, with the system's reason.
+std::string Why(const platform::FileResult& r) {
+  std::string text = platform::FileStatusText(r.status);
+  if (r.sysError != 0) text += std::string(": ") + std::strerror(r.sysError);
+  return text;
+}
+
+}  // namespace
 
 std::string KT_Daemon::FileName(AgentFile file) {
   if (file != FILE_EVENT_LOG && file != FILE_BATTERY_LOG) return kFiles[file].defaultName;
@@ -260,17 +298,41 @@ int KT_Daemon::WriteBlockFile(AgentFile file, bool retry) {
   }
   if (converted < 0) {
     Diag() << (file == FILE_LOAD_BANK ? "Failed in load bank file conversion\n" : "Failed in logfile conversion\n");
+    write_failure_[file] = "its block cannot be encoded";
     return -1;
   }
   const uint32_t bit = 1u << file;
-  if (WriteFile(writer.Take(), name.c_str(), !retry) < 0) {
+  if ((unkept_ & bit) != 0) {
+    // The file that could not be read is moved aside first; gone by now (or no file any more,
+    // which the write refuses) is as good.
+    const int error = MoveAside(name);
+    if (error == 0 || error == ENOENT || error == EINVAL) {
+      unkept_ &= ~bit;
+      if (error == 0) Diag() << "Record file " << name << " kept as " << name << ".bad" << kendl;
+    } else {
+      write_failure_[file] =
+          "the file that could not be read cannot be kept as " + name + ".bad (" + std::strerror(error) + ")";
+    }
+  }
+  platform::FileResult r;
+  if ((unkept_ & bit) != 0 || WriteFile(writer.Take(), name.c_str(), !retry, r) < 0) {
+    if ((unkept_ & bit) == 0) {
+      write_failure_[file] = r.status == platform::FileStatus::kNotUsable ? NotAFile(name) : std::string();
+      if (write_failure_[file].empty()) write_failure_[file] = Why(r);
+    }
     // Written again on the agent's next passes (WriteUnwrittenFiles), once there is room.
     unwritten_.fetch_or(bit);
     if (!retry) Diag() << "Failed in writing data\n";
     return -1;
   }
+  write_failure_[file].clear();
   if ((unwritten_.fetch_and(~bit) & bit) != 0) Diag() << "Record file " << name << " written after a failed write\n";
   return 1;
+}
+
+std::string KT_Daemon::WriteFailure(AgentFile file) {
+  auto lock = scp_.Lock();
+  return write_failure_[file];
 }
 
 int KT_Daemon::WriteUnwrittenFiles() {
@@ -287,11 +349,31 @@ int KT_Daemon::ReadBlockFile(AgentFile file) {
   const std::string name = FileName(file);
   if (file == FILE_EVENT_LOG) Diag() << "Reading from Logfile Name = " << name << kendl;
   if (file == FILE_BATTERY_LOG) Diag() << "Name = " << name << kendl;
-  std::vector<uint8_t> data;
-  const int r = ReadFile(data, name.c_str());
-  if (r < 1) return r;
-
+  // Under the lock from the read on: no write of the file comes between what was read and
+  // what is done about it.
   auto lock = scp_.Lock();
+  std::vector<uint8_t> data;
+  platform::FileResult read;
+  const int r = ReadFile(data, name.c_str(), read);
+  if (read.status != platform::FileStatus::kOk && read.status != platform::FileStatus::kMissing) {
+    if (const std::string what = NotAFile(name); !what.empty()) {
+      ReportReadProblem(file, "Record file " + name + " cannot be read: " + what +
+                                  "; nothing is read from it or written in its place, its block keeps its "
+                                  "previous contents");
+      return r;
+    }
+    KeepUnreadableFile(
+        file, name,
+        read.status == platform::FileStatus::kTooLarge
+            ? "is larger than a record file can be (" + std::to_string(kMaxRecordFileBytes) + " bytes)"
+            : "cannot be read (" + Why(read) + ")");
+    return -1;
+  }
+  if (r < 1) {
+    read_problem_[file].clear();
+    return r;
+  }
+
   KT_Block* block = scp_.GetBlock(entry.blockId);
   if (block == nullptr) return -1;
   size_t offset = 0;
@@ -321,21 +403,55 @@ int KT_Daemon::ReadBlockFile(AgentFile file) {
   if (!ok) {
     if (restore) restore();
     LogError(ERR_DATA_FILES, entry.readFunction, kCodeCannotDecode, 0);
-    platform::RecordFile::Replace(name + ".bad", data, platform::RecordFile::Links::kRefuse);
-    ReportDamagedFile(name, "its data cannot be decoded");
+    KeepUnreadableFile(file, name, "is damaged (its data cannot be decoded)");
     return -1;
   }
+  read_problem_[file].clear();
   if (file == FILE_CONFIG) {
     for (int b = 1; b <= ConfigBlock::kLastBranch; ++b) scp_.config.Branches().Touch(b);
   }
   return 1;
 }
 
-void KT_Daemon::ReportDamagedFile(const std::string& name, const char* why) {
-  const std::string text = "Record file " + name + " is damaged (" + why + "); kept as " + name +
-                           ".bad, its block keeps its previous contents";
+void KT_Daemon::KeepUnreadableFile(AgentFile file, const std::string& name, const std::string& what) {
+  const std::string bad = name + ".bad";
+  const uint32_t bit = 1u << file;
+  // Moved, not copied: nothing to read again, no room needed, and the bytes stay as they were.
+  const int error = MoveAside(name);
+  if (error == 0) {
+    unkept_ &= ~bit;
+    ReportReadProblem(file, "Record file " + name + " " + what + "; kept as " + bad +
+                                ", its block keeps its previous contents");
+    return;
+  }
+  unkept_ |= bit;
+  ReportReadProblem(file, "Record file " + name + " " + what + "; it cannot be kept as " + bad + " (" +
+                              std::strerror(error) + "), so nothing is written in its place until it can be");
+}
+
+void KT_Daemon::ReportReadProblem(AgentFile file, const std::string& text) {
+  if (read_problem_[file] == text) return;
+  read_problem_[file] = text;
+  ReportFileProblem(text);
+}
+
+void KT_Daemon::ReportFileProblem(const std::string& text) {
   Diag() << text << kendl;
   platform::WriteSystemLog("VigilNT", platform::LogEntryType::kWarning, {text});
+}
+
+int KT_Daemon::RemoveLeftoverTemporaries() {
+  std::set<std::string> names;
+  for (const AgentFileEntry& f : kFiles) names.insert(f.defaultName);
+  names.insert(FileName(FILE_EVENT_LOG));
+  names.insert(FileName(FILE_BATTERY_LOG));
+  std::vector<std::string> removed;
+  for (const std::string& name : names) {
+    platform::RecordFile::RemoveLeftovers(name, removed);
+    platform::RecordFile::RemoveLeftovers(name + ".bad", removed);
+  }
+  for (const std::string& name : removed) Diag() << "Removed " << name << ", left by an interrupted write\n";
+  return static_cast<int>(removed.size());
 }
 
 int KT_Daemon::WriteAgentFile(AgentFile file) { return WriteBlockFile(file); }
@@ -376,10 +492,19 @@ int KT_Daemon::ExitDaemon(int /*quick*/) {
     auto lock = scp_.Lock();
     mode = scp_.config.GetCommMode();
   }
-  int result = 0;
+  std::string unwritten;
   for (int f = 0; f < kAgentFileCount; ++f) {
     if (f == FILE_NOTIFY && mode == COMM_IDLE) continue;
-    result = WriteBlockFile(static_cast<AgentFile>(f));
+    const auto file = static_cast<AgentFile>(f);
+    if (WriteBlockFile(file) < 0) {
+      unwritten += (unwritten.empty() ? "" : ", ") + FileName(file) + " (" + WriteFailure(file) + ")";
+    }
   }
-  return result;
+  unwritten_at_stop_.store(!unwritten.empty());
+  if (unwritten.empty()) return 1;
+  const std::string text = "Record files not written at the stop: " + unwritten +
+                           "; what changed in them since they were last written is lost";
+  Diag() << text << kendl;
+  platform::WriteSystemLog("VigilNT", platform::LogEntryType::kError, {text});
+  return -1;
 }

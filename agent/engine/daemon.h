@@ -15,12 +15,15 @@
 //
 // Files live in the working directory (the agent's data directory). Every write replaces the
 // whole file atomically (platform::RecordFile::Replace): a crash leaves the old or the new
-// file, never a mix. A write that fails (a full or read-only disk) leaves the old file, and
-// the file is written again from its block on the agent's next passes until it succeeds. A
-// symbolic link under a record file's name is never followed: such a file can be neither
-// read nor written. A file that cannot be decoded leaves its block as it was before the read
-// (its defaults at start), is reported to the trace and the system log, and is kept beside as
-// "<name>.bad"; the other files are not affected.
+// file, never a mix, and the start removes the temporary files such a crash left. A write
+// that fails (a full or read-only disk) leaves the old file, and the file is written again
+// from its block on the agent's next passes until it succeeds. A symbolic link, directory,
+// FIFO or other special file under a record file's name is never followed, read or written
+// over: the trace and the system log say so when it is read, and each write it refuses says
+// why. A regular file that cannot be read (over kMaxRecordFileBytes, unreadable) or decoded
+// leaves its block as it was before the read (its defaults at start), is reported to the
+// trace and the system log, and is moved aside as "<name>.bad" before anything is written
+// under its name; while it cannot be moved, nothing is. The other files are not affected.
 //
 // Error records: class 22; WriteFile function 1 (1 cannot open, 3 empty buffer, 4 write
 // failed, 5 flush failed), ReadFile function 2 (1 not usable, 3 too large), the readers
@@ -44,6 +47,7 @@
 
 #include "core/base/error_status.h"
 #include "core/scp/config_block.h"
+#include "platform/record_file.h"
 
 class KT_SCP;
 
@@ -91,6 +95,9 @@ inline constexpr uint8_t kConfigFormatMarker = kConfigFormatBase + kConfigFileFo
 // Largest record file the agent reads.
 inline constexpr size_t kMaxRecordFileBytes = 4u * 1024u * 1024u;
 
+// Exit status of an agent program that stopped but could not write every record file at the
+// stop (a full or read-only disk, something else under a file's name).
+inline constexpr int kRecordFilesUnwrittenExitStatus = 2;
 
 class KT_Daemon : public KT_ErrorStatus {
  public:
@@ -102,11 +109,14 @@ class KT_Daemon : public KT_ErrorStatus {
   // Whether another agent runs on this machine (the single-instance test).
   virtual int IsAlreadyRunning() = 0;
   // Sets alarms 10 (stopped by the user) and 16 (agent going away), waits 1 s, writes every
-  // record file (notify.dat only outside mode 5). The result of the last write.
+  // record file (notify.dat only outside mode 5). 1, or -1 when a file could not be written:
+  // the trace and the system log name each such file and why, and RecordFilesUnwrittenAtStop
+  // says so until the next stop.
   virtual int ExitDaemon(int quick);
+  bool RecordFilesUnwrittenAtStop() const { return unwritten_at_stop_.load(); }
 
   // Whole-file primitives (see the head of this file for the error records). WriteFile: 1 or
-  // -1. ReadFile: 1 with data; 0 when the file is missing or empty; -1 when it is unusable or
+  // -1. ReadFile: 1 with data; 0 when the file is missing, empty or not usable; -1 when it is
   // too large.
   int WriteFile(const std::vector<uint8_t>& buffer, const char* name);
   int ReadFile(std::vector<uint8_t>& out, const char* name);
@@ -136,6 +146,12 @@ class KT_Daemon : public KT_ErrorStatus {
   // file once there is room, without waiting for the next change. Quiet while a file still
   // cannot be written; the trace says when it was. The number of files still unwritten.
   int WriteUnwrittenFiles();
+  // Why the file's last write failed ("No space left on device", "it is a directory", ...);
+  // empty when it did not.
+  std::string WriteFailure(AgentFile file);
+  // Removes the temporary files that interrupted writes of the record files (and of their
+  // ".bad" copies) left in the data directory, and traces their names. The number removed.
+  int RemoveLeftoverTemporaries();
   // The name a file has now. The logs' names come from block 4; a configured name that
   // LogNameRefusal refuses gives the log's default name, and the trace says why.
   std::string FileName(AgentFile file);
@@ -173,20 +189,33 @@ class KT_Daemon : public KT_ErrorStatus {
   void Pause(int ms);
   void SetPauseHook(std::function<void(int)> hook) { pause_hook_ = std::move(hook); }
 
-  // Called for a record file that exists but cannot be decoded (after the block was put back).
-  // The default reports it to the trace and the system log.
-  virtual void ReportDamagedFile(const std::string& name, const char* why);
+  // Says what is wrong with a record file (one that cannot be read or decoded, a write that
+  // is refused). The default writes the text to the trace and the system log.
+  virtual void ReportFileProblem(const std::string& text);
 
  private:
   // `retry`: a write of WriteUnwrittenFiles, which neither traces nor records a failure again.
   int WriteBlockFile(AgentFile file, bool retry = false);
   int ReadBlockFile(AgentFile file);
-  int WriteFile(const std::vector<uint8_t>& buffer, const char* name, bool report);
+  int ReadFile(std::vector<uint8_t>& out, const char* name, platform::FileResult& result);
+  int WriteFile(const std::vector<uint8_t>& buffer, const char* name, bool report,
+                platform::FileResult& result);
+  // Moves the file that could not be read aside as <name>.bad and reports it with `what` (the
+  // trouble); when it cannot be moved, nothing is written under its name until it can be.
+  void KeepUnreadableFile(AgentFile file, const std::string& name, const std::string& what);
+  // Reports a trouble of reading the file, once until the file reads again.
+  void ReportReadProblem(AgentFile file, const std::string& text);
 
   KT_SCP& scp_;
   std::atomic<int32_t> states_[kAgentThreadCount];
   std::atomic<int32_t> run_flag_{1};
   // One bit per AgentFile whose last write failed; changed under the SCP object's lock.
   std::atomic<uint32_t> unwritten_{0};
+  // One bit per AgentFile that could not be read and not be moved aside; under the lock.
+  uint32_t unkept_ = 0;
+  // Why each file's last write failed, and the read trouble last reported; under the lock.
+  std::string write_failure_[kAgentFileCount];
+  std::string read_problem_[kAgentFileCount];
+  std::atomic<bool> unwritten_at_stop_{false};
   std::function<void(int)> pause_hook_;
 };

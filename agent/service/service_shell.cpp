@@ -62,6 +62,12 @@ int MainThread() {
   return 0;
 }
 
+// The exit status of an agent that has stopped with status `code`: a stop that could not write
+// every record file is not a clean one.
+int StopStatus(int code) {
+  return code == 0 && g_shell.services->RecordFilesUnwrittenAtStop() ? kRecordFilesUnwrittenExitStatus : code;
+}
+
 // Starts the main thread; with wait, waits for it to end. 0, or the start's error code.
 int StartMainThread(bool wait) {
   try {
@@ -126,6 +132,7 @@ int AgentServiceMain() {
   }
   // The agent has stopped (or could not start): the main thread ends within a pass.
   if (!JoinMainThread(kMonitorIntervalMs * 5)) exitCode = exitCode ? exitCode : 1;
+  exitCode = StopStatus(exitCode);
   services.ReportServiceStatus(SERVICE_STATE_STOPPED, exitCode, 0, 0);
   g_shell.signals.Stop();
   return exitCode;
@@ -198,7 +205,7 @@ int VigilNtMain(int argc, char** argv) {
     services.SetConsoleMode(true);
     KtDiag::EnableOutput(true);
     g_shell.signals.Start(scp, {SIGTERM, SIGINT}, {SIGTERM, SIGINT});
-    result = StartMainThread(true);
+    result = StopStatus(StartMainThread(true));
     g_shell.signals.Stop();
   } else {
     if (!settings.traceFile.empty()) {

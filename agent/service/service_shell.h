@@ -19,6 +19,8 @@
 //
 // Settings and data directory: see platform/service_settings.h. A settings file with a bad
 // line, or a data directory that cannot be entered, stops the program at once with status 1.
+// A stop that could not write every record file ends it with kRecordFilesUnwrittenExitStatus
+// (2; the trace and the system log name the files).
 #pragma once
 
 // The program: returns the process's exit status.

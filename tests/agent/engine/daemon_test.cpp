@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -273,6 +274,26 @@ TEST_F(DaemonTest, DamagedFileKeepsBlockAndOtherFiles) {
   EXPECT_EQ(reader.ReadBatteryInfoFile(), 1);
   EXPECT_EQ(Encode(other.batteryInfo), good);
   EXPECT_EQ(reader.ReadLoadBankFile(), 1);
+}
+
+// A file that cannot be read is said once and kept as NAME.bad before anything is written
+// under its name; while a directory in the way keeps it from being moved there, nothing is.
+TEST_F(DaemonTest, UnreadableFileIsNotWrittenOverUntilItIsKept) {
+  WriteFileBytes(kConfigFileName, {202, 1, 2});
+  ASSERT_EQ(::truncate(kConfigFileName, kMaxRecordFileBytes + 1), 0);
+  const std::vector<uint8_t> bytes = ReadFileBytes(kConfigFileName);
+  std::filesystem::create_directory("config.dat.bad");
+  EXPECT_EQ(services.ReadConfigFile(), -1);
+  EXPECT_EQ(services.ReadConfigFile(), -1);
+  ASSERT_EQ(syslog.size(), 1u);
+  EXPECT_NE(syslog[0].find("larger than a record file can be"), std::string::npos) << syslog[0];
+  EXPECT_EQ(services.WriteConfigFile(), -1);
+  EXPECT_NE(services.WriteFailure(FILE_CONFIG).find("cannot be kept as config.dat.bad"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(kConfigFileName), bytes);
+  std::filesystem::remove("config.dat.bad");
+  EXPECT_EQ(services.WriteUnwrittenFiles(), 0);
+  EXPECT_EQ(ReadFileBytes("config.dat.bad"), bytes);
+  EXPECT_EQ(ReadFileBytes(kConfigFileName)[0], kConfigFormatMarker);
 }
 
 TEST_F(DaemonTest, GarbageConfigFileIsRefusedWithoutChangingTheBlock) {

@@ -5,6 +5,8 @@
 // there is room again, without a further event.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -71,9 +73,15 @@ class AgentFullDiskTest : public ::testing::Test {
   }
 
   // Idle (-x 5): no UPS is needed to serve SETs and GETs, and to log a master's command.
-  bool StartAgent() {
+  // With `syslog`, the agent's system log goes to SystemLog().
+  bool StartAgent(bool syslog = false) {
     const size_t served = Count(agent_->Stderr(), "NETWORK THREAD IS ALIVE");
-    return agent_->Start({"-b", "-x", "5"}, {env_}) &&
+    std::vector<std::string> env{env_};
+    if (syslog) {
+      env.push_back(std::string("LD_PRELOAD=") + SYSLOG_CAPTURE_LIBRARY);
+      env.push_back("VIGIL_SYSLOG_CAPTURE=" + agent_->File("syslog.txt"));
+    }
+    return agent_->Start({"-b", "-x", "5"}, env) &&
            AgentProcess::WaitFor([&] { return Count(agent_->Stderr(), "NETWORK THREAD IS ALIVE") > served; },
                                  30000);
   }
@@ -101,6 +109,7 @@ class AgentFullDiskTest : public ::testing::Test {
     return data;
   }
   std::string File(const std::string& name) const { return data_ + "/" + name; }
+  std::string SystemLog() const { return testing_support::ReadFileText(agent_->File("syslog.txt")); }
   // The records of a log file with that data byte.
   size_t EventsInFile(uint8_t event) {
     EventLogBlock log;
@@ -312,6 +321,92 @@ TEST_F(AgentFullDiskTest, LogRecordAddedWhileTheDiskIsFullReachesItsFileOnceTher
         << agent_->TraceDump();
   }
   EXPECT_TRUE(Contains(agent_->Stderr(), "Record file logfile.dat written after a failed write"));
+}
+
+// Record files that cannot be read, found at the start: each is said in the trace and the
+// system log and, when it is a file, kept whole as NAME.bad before anything is written under
+// its name; a SET of a block whose file is no file says why it fails; the start removes the
+// agent's own temporary files of interrupted writes and nothing else; a stop that cannot write
+// the record files (a full disk) ends with status 2 and names them.
+TEST_F(AgentFullDiskTest, UnreadableRecordFilesAreReportedAndKeptAndAStopThatLosesFilesFails) {
+  ASSERT_TRUE(StartAgent(true)) << agent_->TraceDump();
+  ASSERT_EQ(Set(FrameOf({"location", {4, 4}, [](ConfigBlock& c) { c.SetLocation("Room 2"); }})), SCP_SET_OK);
+  agent_->Signal(SIGTERM);
+  ASSERT_EQ(agent_->Wait(60000), 0);
+  KT_SCP defaults;
+  defaults.notify.SetDefaultActions();
+  ASSERT_TRUE(WriteBlockFile(File(kNotifyFileName), defaults.notify));
+
+  // A good file with megabytes of zeros after it (a hole: the small disk has room for it), or
+  // something else in the file's place.
+  auto overLimit = [](const char* p) { return ::truncate(p, kMaxRecordFileBytes + (1 << 20)) == 0; };
+  auto replaced = [](int (*make)(const char*)) {
+    return [make](const char* p) { return ::unlink(p) == 0 && make(p) == 0; };
+  };
+  const struct {
+    const char* name;
+    std::function<bool(const char*)> damage;
+    const char* said;
+  } kDamage[] = {
+      {kConfigFileName, overLimit, "is larger than a record file can be"},
+      {kNotifyFileName, overLimit, "is larger than a record file can be"},
+      {kEventLogFileName, overLimit, "is larger than a record file can be"},
+      {kSchedShutdownFileName, overLimit, "is larger than a record file can be"},
+      {kBatteryTestFileName, replaced([](const char* p) { return ::mkdir(p, 0755); }),
+       "cannot be read: it is a directory"},
+      {kBatteryInfoFileName, replaced([](const char* p) { return ::mkfifo(p, 0644); }),
+       "cannot be read: it is a FIFO"},
+      {kLoadBankFileName, replaced([](const char* p) { return ::symlink("elsewhere", p); }),
+       "cannot be read: it is a symbolic link"},
+  };
+  std::map<std::string, Bytes> planted;
+  for (const auto& d : kDamage) {
+    ASSERT_TRUE(d.damage(File(d.name).c_str())) << d.name;
+    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(File(d.name)))) {
+      planted[d.name] = testing_support::ReadFileBytes(File(d.name));
+    }
+  }
+  // Files of interrupted writes: the name, and whether it is the agent's own, which the start
+  // removes (a link of such a name is not).
+  const std::pair<const char*, bool> kLeftovers[] = {{"config.dat.tmp-Ab12Cd", true},
+                                                     {"sch_shut.dat.bad.tmp-x1Y2z3", true},
+                                                     {"notify.dat.tmp-Ab12C", false},
+                                                     {"other.dat.tmp-Ab12Cd", false},
+                                                     {"logfile.dat.tmp-Zz9Zz9", false}};
+  for (const auto& [name, removed] : kLeftovers) testing_support::WriteFileBytes(File(name), {1});
+  ASSERT_EQ(::rename(File("logfile.dat.tmp-Zz9Zz9").c_str(), File("elsewhere").c_str()), 0);
+  ASSERT_EQ(::symlink("elsewhere", File("logfile.dat.tmp-Zz9Zz9").c_str()), 0);
+
+  ASSERT_TRUE(StartAgent(true)) << agent_->TraceDump();
+  for (const auto& d : kDamage) {
+    SCOPED_TRACE(d.name);
+    const std::string report = std::string("Record file ") + d.name + " " + d.said;
+    EXPECT_TRUE(Contains(agent_->Stderr(), report)) << agent_->TraceDump();
+    EXPECT_TRUE(Contains(SystemLog(), report));
+    if (planted.count(d.name)) {
+      EXPECT_EQ(testing_support::ReadFileBytes(File(std::string(d.name) + ".bad")), planted[d.name]);
+    }
+  }
+  for (const auto& [name, removed] : kLeftovers) {
+    EXPECT_NE(std::filesystem::exists(std::filesystem::symlink_status(File(name))), removed) << name;
+  }
+  KT_SCP image;
+  image.batteryTest.SetIntervalDays(7);
+  EXPECT_EQ(Set(SetFrameOf(image, {BLOCK_BATTERY_TEST, 1})), SCP_SET_FAILED);
+  const std::string refused = "could not keep the SET of block 25 in batt_tst.dat: it is a directory";
+  EXPECT_TRUE(Contains(agent_->Stderr(), refused) && Contains(SystemLog(), refused)) << agent_->TraceDump();
+
+  // Room and no obstacle left but the full disk: the stop names what it could not write.
+  for (const char* name : {kBatteryTestFileName, kBatteryInfoFileName, kLoadBankFileName}) {
+    ASSERT_TRUE(std::filesystem::remove(File(name))) << name;
+  }
+  ASSERT_TRUE(disk_->Fill()) << disk_->error();
+  agent_->Signal(SIGTERM);
+  EXPECT_EQ(agent_->Wait(60000), kRecordFilesUnwrittenExitStatus) << agent_->TraceDump();
+  EXPECT_TRUE(
+      Contains(SystemLog(), "Record files not written at the stop: config.dat (write failed: No space left"))
+      << SystemLog();
+  EXPECT_EQ(testing_support::ReadFileBytes(File("config.dat.bad")), planted[kConfigFileName]);
 }
 
 }  // namespace
