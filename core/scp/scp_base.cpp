@@ -177,8 +177,12 @@ int KT_SCPBase::ExecuteCommand(KT_Block* block, const KT_ScpMessage& message, st
       return Reply(message, reply, SCP_SET_OK);
     }
     case SCP_DATA: {
+      // Received whole or not at all: data that does not decode (a reply in another layout,
+      // cut short) leaves the block's readings as they were, never half-written.
+      const BlockRestore restore = GetBlock(blockId) == block ? SnapshotBlock(blockId) : BlockRestore();
       std::vector<uint8_t> none;
       const int result = block->ConvertMessage(none, message);
+      if (result < 0 && restore) restore();
       block->SetStatus(result >= 0 ? SCP_GET_OK : 8);
       return result;
     }

@@ -12,7 +12,8 @@
 //           the block cannot decode (too short, a bad value) or a keeper that fails answers
 //           "Set Failed" and puts the block back whole as it was before the SET (values,
 //           branch times and states; SnapshotBlock), and nothing is queued
-//   DATA    decoded into the block (the block's status byte becomes 4, or 8 on failure)
+//   DATA    decoded into the block (the block's status byte becomes 4); data that does not
+//           decode puts the block back whole as it was (status byte 8)
 //   STATUS  the first data byte becomes the branch's received value and the block's status
 //           byte (8 when there is no data byte)
 // An address the block does not know, a refused route or an unknown type is answered

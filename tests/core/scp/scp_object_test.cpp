@@ -341,13 +341,37 @@ TEST_F(ScpObject, SetIsTakenWholeOrNotAtAll) {
   scp.SetSetKeeper(nullptr);
 }
 
+// Received data is taken whole or not at all: data that does not decode (cut short, or a
+// reply of another layout) leaves the block exactly as it was, with status 8.
 TEST_F(ScpObject, ReceivedDataAndStatusUpdateTheBlockStatus) {
   EXPECT_EQ(Execute(SCP_DATA, {1, 1}, {1, 1, 5}), 1);
   EXPECT_TRUE(reply.empty());
   EXPECT_EQ(scp.upsStatus.IsAlarmSet(5), 1);
   EXPECT_EQ(scp.upsStatus.TakeStatus(), 4);
-  EXPECT_EQ(Execute(SCP_DATA, {1, 2}, {1, 2}), -1);  // detail cut short
-  EXPECT_EQ(scp.upsStatus.TakeStatus(), 8);
+
+  scp.meters.SetBatteryCapacity(100);
+  scp.meters.SetInputVoltage(0, 250);
+  scp.meters.SetOutputVoltage(0, 230);
+  MeterBlock narrow;  // the meters as an agent of the short layout sends them
+  narrow.SetBatteryCapacity(90);
+  SetPeerSoftwareVersion(0, 30);
+  ASSERT_EQ(narrow.ConvertMessage(reply, KT_ScpMessage(SCP_GET, {3})), 1);
+  const Bytes shortForm = Decode(reply).data;
+  SetPeerSoftwareVersion(1, 4);  // the console reads the long one
+  const struct {
+    Bytes key, data;
+  } kCuts[] = {
+      {{1, 2}, {1, 2}}, {{1}, {1, 1, 5, 0}}, {{3}, shortForm}, {{3, 1}, {1, 2, 3}}, {{4, 4}, {5, 'D', 'E'}}};
+  for (const auto& c : kCuts) {
+    SCOPED_TRACE(testing::PrintToString(c.key));
+    clock->AdvanceSeconds(3);
+    const SeenState before = StateOf(scp, c.key[0]);
+    EXPECT_EQ(Execute(SCP_DATA, c.key, c.data), -1);
+    EXPECT_EQ(StateOf(scp, c.key[0]), before);
+    EXPECT_EQ(scp.GetBlock(c.key[0])->TakeStatus(), 8);
+  }
+  EXPECT_EQ(scp.meters.GetBatteryCapacity(), 100);
+  clock->Set(5000);
 
   EXPECT_EQ(Execute(SCP_STATUS, {2, 5}, {1}), 1);
   EXPECT_TRUE(reply.empty());
