@@ -326,7 +326,6 @@ TEST_F(ScpObject, SetIsTakenWholeOrNotAtAll) {
       {"a command, its queue full", {27, 5}, {1}, true, SCP_SET_FAILED, SYSTEM_FULL},
       {"location, its queue full", {4, 4}, devicesAndRack, true, SCP_SET_FAILED, SYSTEM_FULL},
       {"all the configuration, UPS queue full", {4}, wholeConfig, true, SCP_SET_FAILED, SERIAL_FULL},
-      {"all the configuration, agent queue full", {4}, wholeConfig, true, SCP_SET_FAILED, SYSTEM_FULL},
       {"a command already queued, its queue full", {27, 5}, {1}, true, SCP_SET_OK, SYSTEM_FULL_WITH_IT},
       {"location, kept", {4, 4}, devicesAndRack, true, SCP_SET_OK},
       {"password, kept", {4, 8}, newpw, true, SCP_SET_OK},

@@ -17,6 +17,7 @@
 #include <QTreeWidget>
 #include <atomic>
 #include <csignal>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -160,31 +161,25 @@ double TemperatureNeedle() {
   return Needle(10);
 }
 
-// What the open gauges and their rows may show: for each meter, the texts and needles of the
-// readings the agent held. Anything else seen is noted.
+// What the open gauges and their rows may show, by meter: the texts and needles of the
+// readings the agent held. Anything else they show is noted in `seen`.
 struct HeldReadings {
-  struct Meter {
-    int index;
-    QString label;
-    QStringList texts = {};
-    QList<double> needles = {};
-  };
-  std::vector<Meter> meters;
+  std::map<int, std::pair<QStringList, QList<double>>> held;
   QStringList seen = {};
   void Allow(CMeters* d) {
-    for (Meter& m : meters) {
-      m.texts << ValueOf(d, m.label);
-      m.needles << Needle(m.index);
+    for (auto& [meter, h] : held) {
+      h.first << ValueOf(d, CMeters::MeterLabel(meter));
+      h.second << Needle(meter);
     }
   }
   void Check(CMeters* d) {
-    for (const Meter& m : meters) {
-      const QString text = ValueOf(d, m.label);
-      const double needle = Needle(m.index);
-      if ((!text.isEmpty() && !m.texts.contains(text)) || (needle != -1 && !m.needles.contains(needle))) {
-        const QString what = m.label + ": " + text + ", needle " + QString::number(needle);
-        if (!seen.contains(what)) seen << what;
-      }
+    for (const auto& [meter, h] : held) {
+      const QString text = ValueOf(d, CMeters::MeterLabel(meter));
+      const double needle = Needle(meter);
+      const QString what = CMeters::MeterLabel(meter) + ": " + text + ", needle " + QString::number(needle);
+      const bool known =
+          (text.isEmpty() || h.first.contains(text)) && (needle == -1 || h.second.contains(needle));
+      if (!known && !seen.contains(what)) seen << what;
     }
   }
 };
@@ -220,9 +215,9 @@ TEST_F(MetersFollowTest, ListAndNeedleFollowALostReplyAndARestartedAgent) {
   clock.start();
   ASSERT_TRUE(console_test::PumpUntil([&] { return d->IsFilled() && ValueOf(d, "Temperature") == "30C"; }, 60000))
       << vigil->Stderr();
-  HeldReadings held{
-      {{4, "Battery Capacity"}, {11, "Input Voltage"}, {12, "Output Voltage"}, {10, "Temperature"}}};
-  for (const auto& m : held.meters) d->CreatePages(m.label);
+  // Battery capacity, input and output voltage, temperature.
+  HeldReadings held{{{4, {}}, {11, {}}, {12, {}}, {10, {}}}};
+  for (const auto& [meter, h] : held.held) d->CreatePages(CMeters::MeterLabel(meter));
   ASSERT_GE(FollowsTo(d, 30, clock, 30000), 0);
 
   // One meter reply lost on the way: the request is asked again after the dialog's short wait.
@@ -238,9 +233,9 @@ TEST_F(MetersFollowTest, ListAndNeedleFollowALostReplyAndARestartedAgent) {
   // long before the worker's own time-out would ask again, and no gauge or row ever shows a
   // reading the agent did not hold (the UPS's other readings stay as they were).
   held.Allow(d);
-  for (const auto& m : held.meters) ASSERT_NE(m.needles.front(), -1) << m.label.toStdString();
-  held.meters.back().texts << "35C";
-  held.meters.back().needles << 35;
+  for (const auto& [meter, h] : held.held) ASSERT_NE(h.second.front(), -1) << meter;
+  held.held[10].first << "35C";
+  held.held[10].second << 35;
   QElapsedTimer sinceKill;
   sinceKill.start();
   vigil->Signal(SIGKILL);
