@@ -1,8 +1,9 @@
 // Fuzzes the agent's command servers as a stream of datagrams from many senders: each piece of
 // the input (a length byte, a sender byte, the datagram) is served as the network and local
 // servers serve one, then the registered consoles are pushed. Every answer must be a whole frame
-// (status 5 for a frame that does not decode but carried a key); the registered consoles stay
-// bounded; nothing the datagrams say is ever run or opened.
+// (status 5 for a frame that does not decode but carried a key; none for a data or status frame,
+// which the servers refuse); the registered consoles stay bounded; nothing the datagrams say is
+// ever run or opened.
 #include <arpa/inet.h>
 
 #include <cstddef>
@@ -60,7 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int outcome = ServeScpBlock(*scp, *clients, *channel, sender, datagram.data(), datagram.size(), answer);
     Check(outcome == SERVE_ANSWERED || answer.empty());
     KT_ScpMessage request;
-    if (!answer.empty() && DecodeScpFrame(datagram.data(), datagram.size(), request) < 0) {
+    const bool decoded = DecodeScpFrame(datagram.data(), datagram.size(), request) >= 0;
+    // Data and status frames are refused unanswered.
+    Check(!decoded || (request.type != SCP_DATA && request.type != SCP_STATUS) || answer.empty());
+    if (!answer.empty() && !decoded) {
       KT_ScpMessage reply;
       Check(DecodeScpFrame(answer.data(), answer.size(), reply) == 0);
       Check(reply.type == SCP_STATUS && reply.data == std::vector<uint8_t>{SCP_INVALID_PACKET});

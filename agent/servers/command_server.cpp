@@ -17,6 +17,14 @@ int ServeScpBlock(KT_SCP& scp, KT_ClientList& clients, KT_CommBase& channel, KT_
     Diag() << "Invalid SCP frame received\n";
     PrintErrorStatus(message);
     if (message.KeyLength() > 0) BuildStatusReplyFrame(message, answer, SCP_INVALID_PACKET);
+  } else if (message.type == SCP_DATA || message.type == SCP_STATUS) {
+    // What the agent holds of its UPS comes from the UPS alone: data and status frames are
+    // what the agent sends, never what it takes from a console or a peer (the client agents'
+    // answers to a master's commands arrive here too, and are let go). They change nothing
+    // and are not answered (an answer to a forged sender could start two agents answering
+    // each other).
+    Diag() << (message.type == SCP_DATA ? "DATA" : "STATUS")
+           << " frame ignored: the servers take GET and SET frames only\n";
   } else {
     if (message.type == SCP_SET && message.KeyLength() > 1 && message.KeyByte(kScpKeyBlock) == BLOCK_COMMAND &&
         message.KeyByte(kScpKeyBranch) == COMMAND_UNREGISTER) {

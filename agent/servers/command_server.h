@@ -4,6 +4,8 @@
 //
 //   frame does not decode       status 5 ("Invalid packet") for the key decoded so far; no
 //                               answer when not even a key was decoded
+//   DATA or STATUS              refused: not executed, not answered, nothing changes (the
+//                               agent's image of its UPS comes from the UPS alone)
 //   GET [1] with extra code     the sender is registered (once per address)
 //   SET [27, 6, ...]            the sender is unregistered
 //   ExecuteCommand fails        status 9
@@ -22,9 +24,9 @@ class KT_ClientList;
 
 // What happened to one received block.
 enum ServeOutcome : int {
-  SERVE_ANSWERED = 1,     // an answer was sent
-  SERVE_NO_ANSWER = 0,    // nothing to answer (a DATA or STATUS message, or no key)
-  SERVE_SEND_FAILED = -1, // an answer was built but could not be sent
+  SERVE_ANSWERED = 1,      // an answer was sent
+  SERVE_NO_ANSWER = 0,     // nothing to answer (a refused DATA or STATUS message, or no key)
+  SERVE_SEND_FAILED = -1,  // an answer was built but could not be sent
 };
 
 // Serves one received block from `sender` on `channel` (the answer goes back to the sender).

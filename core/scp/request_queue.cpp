@@ -59,6 +59,15 @@ int KT_RequestQueue::Delete(int type, int branch) {
   return 1;
 }
 
+int KT_RequestQueue::Withdraw(int type, int branch) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const int i = FindLocked(type, branch);
+  if (i < 0 || slots_[i].taken == 1) return 0;
+  slots_[i] = SystemRequest{};
+  --count_;
+  return 1;
+}
+
 void KT_RequestQueue::ResetCursor() {
   std::lock_guard<std::mutex> lock(mutex_);
   cursor_ = 0;

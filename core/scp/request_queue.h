@@ -43,6 +43,10 @@ class KT_RequestQueue : public KT_ErrorStatus {
   // next pass, attempts back to 0).
   int Remove(int type, int branch);
   int Delete(int type, int branch);         // removes it even when held; 1 or 0
+  // Takes back the entry a Post has just added (result 1) for work that is not to be done
+  // after all: 1 when removed; 0 when absent or already taken by the draining worker (which
+  // then serves the block as it is).
+  int Withdraw(int type, int branch);
   void ResetCursor();
   // From the cursor, the next used slot: its type (set flag and branch passed out), cursor
   // behind it. At the end: 0 and the cursor back to 0.

@@ -114,17 +114,37 @@ int KT_SCPBase::ExecuteCommand(const KT_ScpMessage& message, std::vector<uint8_t
   return ExecuteCommand(GetBlock(message.KeyByte(kScpKeyBlock)), message, reply);
 }
 
-void KT_SCPBase::PostSet(int blockId, int branch, int route) {
+bool KT_SCPBase::PostSet(int blockId, int branch, int route, PostedSet& posted) {
+  posted = PostedSet{};
   if (route == ROUTE_UPS || route == ROUTE_BOTH) {
-    serial_queue.Post(blockId, 0, 1, 0);
+    const int result = serial_queue.Post(blockId, 0, 1, 0);
+    if (result < 0) {
+      Diag() << "1 KT_SCPBase::ExecuteCommand: serial_queue is full, SCP_SET block " << blockId << ", branch "
+             << branch << " refused" << kendl;
+      return false;
+    }
+    posted.serial = result == 1;
     Diag() << "1 KT_SCPBase::ExecuteCommand: Adding SCP_SET block " << blockId << ", branch " << branch
            << " to serial_queue" << kendl;
   }
   if (route == ROUTE_AGENT || route == ROUTE_BOTH) {
-    system_queue.Post(blockId, 0, 1, branch);
+    const int result = system_queue.Post(blockId, 0, 1, branch);
+    if (result < 0) {
+      Diag() << "2 KT_SCPBase::ExecuteCommand: system_queue is full, SCP_SET block " << blockId << ", branch "
+             << branch << " refused" << kendl;
+      WithdrawSet(blockId, branch, posted);
+      return false;
+    }
+    posted.system = result == 1;
     Diag() << "2 KT_SCPBase::ExecuteCommand: Adding SCP_SET block " << blockId << ", branch " << branch
            << " to system_queue" << kendl;
   }
+  return true;
+}
+
+void KT_SCPBase::WithdrawSet(int blockId, int branch, const PostedSet& posted) {
+  if (posted.serial) serial_queue.Withdraw(blockId, 0);
+  if (posted.system) system_queue.Withdraw(blockId, branch);
 }
 
 int KT_SCPBase::ExecuteCommand(KT_Block* block, const KT_ScpMessage& message, std::vector<uint8_t>& reply) {
@@ -170,15 +190,25 @@ int KT_SCPBase::ExecuteCommand(KT_Block* block, const KT_ScpMessage& message, st
         const int mode = GetProcessCommMode();
         adapterSerialSettings = mode == kCommModeSnmpAdapter || mode == kCommModeNetBcmAdapter;
       }
-      // The change is kept before it is acknowledged or handed to a worker: one that could not
-      // be kept is not in force either.
-      if (set_keeper_ && set_keeper_(blockId, branch) < 0) return fail(SCP_SET_FAILED);
-      if (!adapterSerialSettings) PostSet(blockId, branch, route);
+      // The work is queued first: a SET that finds no room in its queue is refused before its
+      // record file changes. The worker reaches the change only once the lock is released, and
+      // by then the change is kept (before it is acknowledged): one that could not be kept
+      // takes its work back and is not in force either.
+      PostedSet posted;
+      if (!adapterSerialSettings && !PostSet(blockId, branch, route, posted)) return fail(SCP_SET_FAILED);
+      if (set_keeper_ && set_keeper_(blockId, branch) < 0) {
+        WithdrawSet(blockId, branch, posted);
+        return fail(SCP_SET_FAILED);
+      }
       return Reply(message, reply, SCP_SET_OK);
     }
     case SCP_DATA: {
+      // Received whole or not at all: data that does not decode (a reply in another layout,
+      // cut short) leaves the block's readings as they were, never half-written.
+      const BlockRestore restore = GetBlock(blockId) == block ? SnapshotBlock(blockId) : BlockRestore();
       std::vector<uint8_t> none;
       const int result = block->ConvertMessage(none, message);
+      if (result < 0 && restore) restore();
       block->SetStatus(result >= 0 ? SCP_GET_OK : 8);
       return result;
     }

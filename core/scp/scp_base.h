@@ -7,12 +7,15 @@
 //   GET     fresh branch: the addressed part as an SCP_DATA reply; stale: a read is queued by
 //           the branch's route and the answer is "Get Resend"
 //   SET     taken whole or not at all: offered to the set check (when one is installed),
-//           which may refuse it; decoded into the block, made lasting by the set keeper (when
-//           one is installed), queued for the worker of the branch's route, "Set OK". Data
-//           the block cannot decode (too short, a bad value) or a keeper that fails answers
-//           "Set Failed" and puts the block back whole as it was before the SET (values,
-//           branch times and states; SnapshotBlock), and nothing is queued
-//   DATA    decoded into the block (the block's status byte becomes 4, or 8 on failure)
+//           which may refuse it; decoded into the block, queued for the worker of the branch's
+//           route, made lasting by the set keeper (when one is installed), "Set OK". Data the
+//           block cannot decode (too short, a bad value), a queue with no room for the work
+//           (all ten slots taken by other work; a SET whose work is queued already finds it
+//           there) or a keeper that fails answers "Set Failed" and puts the block back whole
+//           as it was before the SET (values, branch times and states; SnapshotBlock); nothing
+//           is queued and no record file is written for it
+//   DATA    decoded into the block (the block's status byte becomes 4); data that does not
+//           decode puts the block back whole as it was (status byte 8)
 //   STATUS  the first data byte becomes the branch's received value and the block's status
 //           byte (8 when there is no data byte)
 // An address the block does not know, a refused route or an unknown type is answered
@@ -187,8 +190,17 @@ class KT_SCPBase : public KT_ErrorStatus {
   using BlockSnapshotter = std::function<BlockRestore()>;
   void RegisterBlockWith(int blockId, KT_Block* block, BlockSnapshotter snapshot);
 
+  // Which queues a SET's work was newly added to.
+  struct PostedSet {
+    bool serial = false;
+    bool system = false;
+  };
   int Reply(const KT_ScpMessage& message, std::vector<uint8_t>& reply, int code);
-  void PostSet(int blockId, int branch, int route);
+  // Queues a SET's work by its route; false when a queue is full (what the other took is
+  // withdrawn then).
+  bool PostSet(int blockId, int branch, int route, PostedSet& posted);
+  // Takes back what PostSet added, for a SET that is not to be in force after all.
+  void WithdrawSet(int blockId, int branch, const PostedSet& posted);
 
   mutable std::recursive_mutex mutex_;
   std::array<KT_Block*, 256> blocks_{};

@@ -32,7 +32,7 @@ bool ServedInProcess(unsigned block) {
 
 // Copies the notification block of one SCP object into another through its record form,
 // holding one object's lock at a time. False when either conversion fails (the target is
-// then left as it was or partly filled, as a failed reply would leave it).
+// then left as it was, as a failed reply leaves it).
 bool CopyNotifyBlock(KT_SCP& from, KT_SCP& to) {
   KT_RecordWriter writer;
   {
@@ -41,7 +41,10 @@ bool CopyNotifyBlock(KT_SCP& from, KT_SCP& to) {
   }
   KT_RecordReader reader(writer.Data());
   auto lock = to.Lock();
-  return to.notify.ConvertBlock(CONVERT_DECODE, nullptr, &reader) >= 0;
+  const KT_SCPBase::BlockRestore restore = to.SnapshotBlock(NotifyBlock::kBlockId);
+  if (to.notify.ConvertBlock(CONVERT_DECODE, nullptr, &reader) >= 0) return true;
+  if (restore) restore();
+  return false;
 }
 
 uint32_t LocalReplyKey(unsigned block, unsigned branch, unsigned index) {

@@ -102,7 +102,7 @@ TEST(RequestQueue, EleventhRequestIsRefusedAndLogged) {
   EXPECT_EQ(q.GetCount(), KT_RequestQueue::kSlots);
 }
 
-TEST(RequestQueue, RemoveHonoursHoldDeleteDoesNot) {
+TEST(RequestQueue, RemoveHonoursHoldDeleteDoesNotWithdrawSparesWhatTheWorkerTook) {
   KT_RequestQueue q;
   q.Post(27, 1, 1, 1);
   EXPECT_EQ(q.Remove(27, 1), 0);
@@ -110,6 +110,14 @@ TEST(RequestQueue, RemoveHonoursHoldDeleteDoesNot) {
   EXPECT_EQ(q.Delete(27, 1), 1);
   EXPECT_EQ(q.GetCount(), 0);
   EXPECT_EQ(q.Delete(27, 1), 0);
+  q.Post(27, 0, 1, 5);
+  EXPECT_EQ(q.Withdraw(27, 5), 1);
+  q.Post(27, 0, 1, 5);
+  int set = 0, branch = 0;
+  q.ResetCursor();
+  ASSERT_EQ(q.GetNext(set, branch), 27);
+  EXPECT_EQ(q.Withdraw(27, 5), 0);  // the worker serves it
+  EXPECT_EQ(q.Delete(27, 5), 1);
   EXPECT_EQ(q.Post(0, 0, 0, 0), 0);  // 0 marks a free slot, never a request
   EXPECT_EQ(q.GetCount(), 0);
 }

@@ -277,20 +277,40 @@ SeenState StateOf(KT_SCP& scp, int blockId) {
   return s;
 }
 
-// A SET is taken whole or not at all: one whose data ends before the addressed fields do, or
-// whose change the keeper cannot make last, answers "Set Failed" and leaves the block exactly
-// as it was (values, times, states) with nothing queued; a good one is applied.
+// Fills a request queue with other work: all of its slots, or all but the one `own` names.
+void FillQueue(KT_RequestQueue& queue, std::optional<std::pair<int, int>> own = std::nullopt) {
+  if (own) {
+    ASSERT_EQ(queue.Post(own->first, 0, 0, own->second), 1);
+  }
+  for (int b = 1; queue.GetCount() < KT_RequestQueue::kSlots; ++b) {
+    ASSERT_EQ(queue.Post(BLOCK_EVENT_LOG, 0, 0, 100 + b), 1);
+  }
+}
+
+// Where a SET's work finds its queue.
+enum QueueRoom { ROOM, SYSTEM_FULL, SERIAL_FULL, SYSTEM_FULL_WITH_IT };
+
+// A SET is taken whole or not at all: one whose data ends before the addressed fields do,
+// whose work finds no room in its queue, or whose change the keeper cannot make last, answers
+// "Set Failed" and leaves the block exactly as it was (values, times, states) with nothing
+// queued and nothing kept; a good one is applied, and one that failed for want of room is
+// taken once the queue has room again.
 TEST_F(ScpObject, SetIsTakenWholeOrNotAtAll) {
   const Bytes rack{7, 'R', 'a', 'c', 'k', ' ', '4', 0};
   const Bytes devx{5, 'D', 'E', 'V', 'X', 0};
   const Bytes newpw{7, 'N', 'e', 'w', 'p', 'w', '1', 0};
   Bytes devicesAndRack = devx;
   devicesAndRack.insert(devicesAndRack.end(), rack.begin(), rack.end());
+  ConfigBlock image;
+  image.SetLocation("Rack 4");
+  ASSERT_EQ(image.ConvertMessage(reply, KT_ScpMessage(SCP_GET, {4})), 1);
+  const Bytes wholeConfig = Decode(reply).data;
   const struct {
     const char* what;
     Bytes key, data;
     bool kept;  // what the keeper answers
     int code;
+    QueueRoom room = ROOM;
   } kCases[] = {
       {"devices and location, one text of two", {4, 4}, devx, true, SCP_SET_FAILED},
       {"delays, 2 of 7 fields", {4, 2}, {0, 90, 0, 30}, true, SCP_SET_FAILED},
@@ -303,6 +323,10 @@ TEST_F(ScpObject, SetIsTakenWholeOrNotAtAll) {
       {"location, not kept", {4, 4}, devicesAndRack, false, SCP_SET_FAILED},
       {"timing, not kept", {4, 12}, {0, 0, 0, 9, 0, 0, 0, 30}, false, SCP_SET_FAILED},
       {"a command, not kept", {27, 5}, {1}, false, SCP_SET_FAILED},
+      {"a command, its queue full", {27, 5}, {1}, true, SCP_SET_FAILED, SYSTEM_FULL},
+      {"location, its queue full", {4, 4}, devicesAndRack, true, SCP_SET_FAILED, SYSTEM_FULL},
+      {"all the configuration, UPS queue full", {4}, wholeConfig, true, SCP_SET_FAILED, SERIAL_FULL},
+      {"a command already queued, its queue full", {27, 5}, {1}, true, SCP_SET_OK, SYSTEM_FULL_WITH_IT},
       {"location, kept", {4, 4}, devicesAndRack, true, SCP_SET_OK},
       {"password, kept", {4, 8}, newpw, true, SCP_SET_OK},
   };
@@ -316,6 +340,10 @@ TEST_F(ScpObject, SetIsTakenWholeOrNotAtAll) {
     });
     scp.serial_queue.Clear();
     scp.system_queue.Clear();
+    if (c.room == SERIAL_FULL) FillQueue(scp.serial_queue);
+    if (c.room == SYSTEM_FULL) FillQueue(scp.system_queue);
+    if (c.room == SYSTEM_FULL_WITH_IT) FillQueue(scp.system_queue, std::pair<int, int>(c.key[0], c.key[1]));
+    scp.commandBlock.SetValue(COMMAND_BATTERY_TEST, 0);
     ASSERT_EQ(scp.config.SetLocation("Old place"), 1);
     ASSERT_EQ(scp.config.SetPoweredDevices("Old devices"), 1);
     ASSERT_EQ(scp.config.SetPreShutdownCommand("/bin/old"), 1);
@@ -334,20 +362,51 @@ TEST_F(ScpObject, SetIsTakenWholeOrNotAtAll) {
       continue;
     }
     EXPECT_EQ(StateOf(scp, c.key[0]), before);
-    // Data that does not decode never reaches the keeper.
+    // Data that does not decode, or finds no room, never reaches the keeper.
     EXPECT_EQ(keeperCalls - calls, c.kept ? 0 : 1);
+    if (c.room == ROOM) continue;
+    // The worker has done its work: the SET sent again is taken.
+    scp.serial_queue.Clear();
+    scp.system_queue.Clear();
+    ASSERT_EQ(Execute(SCP_SET, c.key, c.data), 1);
+    EXPECT_EQ(StatusCode(reply), SCP_SET_OK);
+    EXPECT_NE(StateOf(scp, c.key[0]), before);
   }
   EXPECT_EQ(scp.config.Password().Get(), std::optional<std::string>("Newpw1"));
   scp.SetSetKeeper(nullptr);
 }
 
+// Received data is taken whole or not at all: data that does not decode (cut short, or a
+// reply of another layout) leaves the block exactly as it was, with status 8.
 TEST_F(ScpObject, ReceivedDataAndStatusUpdateTheBlockStatus) {
   EXPECT_EQ(Execute(SCP_DATA, {1, 1}, {1, 1, 5}), 1);
   EXPECT_TRUE(reply.empty());
   EXPECT_EQ(scp.upsStatus.IsAlarmSet(5), 1);
   EXPECT_EQ(scp.upsStatus.TakeStatus(), 4);
-  EXPECT_EQ(Execute(SCP_DATA, {1, 2}, {1, 2}), -1);  // detail cut short
-  EXPECT_EQ(scp.upsStatus.TakeStatus(), 8);
+
+  scp.meters.SetBatteryCapacity(100);
+  scp.meters.SetInputVoltage(0, 250);
+  scp.meters.SetOutputVoltage(0, 230);
+  MeterBlock narrow;  // the meters as an agent of the short layout sends them
+  narrow.SetBatteryCapacity(90);
+  SetPeerSoftwareVersion(0, 30);
+  ASSERT_EQ(narrow.ConvertMessage(reply, KT_ScpMessage(SCP_GET, {3})), 1);
+  const Bytes shortForm = Decode(reply).data;
+  SetPeerSoftwareVersion(1, 4);  // the console reads the long one
+  const struct {
+    Bytes key, data;
+  } kCuts[] = {
+      {{1, 2}, {1, 2}}, {{1}, {1, 1, 5, 0}}, {{3}, shortForm}, {{3, 1}, {1, 2, 3}}, {{4, 4}, {5, 'D', 'E'}}};
+  for (const auto& c : kCuts) {
+    SCOPED_TRACE(testing::PrintToString(c.key));
+    clock->AdvanceSeconds(3);
+    const SeenState before = StateOf(scp, c.key[0]);
+    EXPECT_EQ(Execute(SCP_DATA, c.key, c.data), -1);
+    EXPECT_EQ(StateOf(scp, c.key[0]), before);
+    EXPECT_EQ(scp.GetBlock(c.key[0])->TakeStatus(), 8);
+  }
+  EXPECT_EQ(scp.meters.GetBatteryCapacity(), 100);
+  clock->Set(5000);
 
   EXPECT_EQ(Execute(SCP_STATUS, {2, 5}, {1}), 1);
   EXPECT_TRUE(reply.empty());

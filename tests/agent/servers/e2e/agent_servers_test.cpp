@@ -1,5 +1,6 @@
 // The real VigilNT: one console over the shared-memory channel and one over UDP get the same
-// answers; consoles that register are pushed status blocks.
+// answers, and neither can store data or status frames into the agent's image; consoles that
+// register are pushed status blocks.
 #include <signal.h>
 #include <stdlib.h>
 
@@ -35,6 +36,19 @@ std::optional<std::vector<uint8_t>> AskOverSharedMemory(KT_IPC& channel, const s
   return std::nullopt;
 }
 
+// The frame a block's owner sends of it: its data for the key.
+std::vector<uint8_t> DataFrameOf(KT_Block& block, std::vector<uint8_t> key) {
+  std::vector<uint8_t> frame;
+  block.ConvertMessage(frame, KT_ScpMessage(SCP_GET, std::move(key)));
+  return frame;
+}
+
+std::vector<uint8_t> StatusFrame(std::vector<uint8_t> key, uint8_t code) {
+  std::vector<uint8_t> frame;
+  BuildScpFrame(KT_ScpMessage(SCP_STATUS, std::move(key), {code}), frame);
+  return frame;
+}
+
 class AgentServersTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -43,7 +57,7 @@ class AgentServersTest : public ::testing::Test {
   }
 };
 
-TEST_F(AgentServersTest, SharedMemoryConsoleGetsTheSameAnswersAsUdpConsole) {
+TEST_F(AgentServersTest, SharedMemoryAndUdpConsolesGetTheSameAnswersAndCannotStoreData) {
   AgentProcess agent(AgentSettings("127.0.0.1"));
   ASSERT_TRUE(agent.Start({"-b"}));
   ASSERT_TRUE(WaitUntilServing(agent));
@@ -69,6 +83,40 @@ TEST_F(AgentServersTest, SharedMemoryConsoleGetsTheSameAnswersAsUdpConsole) {
     std::vector<uint8_t> udpBytes;
     BuildScpFrame(*overUdp, udpBytes);
     EXPECT_EQ(*overShm, udpBytes);
+  }
+
+  // Forged data frames (the UPS on battery with a low battery, its meters, a configuration)
+  // and status frames, from either channel: not answered, and the agent's GETs never show
+  // them.
+  StatusBlock status;
+  status.SetAlarm(ALARM_ON_BATTERY);
+  status.SetAlarm(ALARM_LOW_BATTERY);
+  MeterBlock meters;
+  meters.SetBatteryCapacity(10);
+  meters.SetInputVoltage(0, 290);
+  meters.SetOutputVoltage(0, 290);
+  ConfigBlock config;
+  config.SetLocation("Forged place");
+  const std::vector<std::vector<uint8_t>> forgedData = {DataFrameOf(status, {BLOCK_STATUS}),
+                                                        DataFrameOf(meters, {BLOCK_METERS}),
+                                                        DataFrameOf(config, {BLOCK_CONFIG, 4})};
+  const std::vector<std::vector<uint8_t>> forged = {
+      forgedData[0], forgedData[1], forgedData[2], StatusFrame({BLOCK_STATUS, 1}, 2),
+      StatusFrame({BLOCK_COMMAND, COMMAND_NETWORK_SHUTDOWN}, SCP_SET_OK)};
+  for (bool shm : {false, true}) {
+    SCOPED_TRACE(shm ? "shared memory" : "UDP");
+    const size_t refused = Count(agent.Stderr(), "frame ignored");
+    for (const auto& frame : forged)
+      ASSERT_TRUE(shm ? local.Send(nullptr, frame) == 1 : udp.Send("127.0.0.1", 7010, frame));
+    for (const auto& frame : forgedData) {
+      const auto sent = testing_support::Decode(frame);
+      const auto overShm = shm ? AskOverSharedMemory(local, GetFrame(sent->key)) : std::nullopt;
+      const auto answer = shm ? testing_support::Decode(overShm.value_or(std::vector<uint8_t>{}))
+                              : Ask(udp, "127.0.0.1", GetFrame(sent->key));
+      ASSERT_TRUE(answer) << agent.Stderr();
+      EXPECT_NE(answer->data, sent->data) << "key " << int{sent->key[0]} << " answered what was forged";
+    }
+    EXPECT_EQ(Count(agent.Stderr(), "frame ignored"), refused + forged.size());
   }
   unsetenv("VIGIL_NAME_PREFIX");
   agent.Signal(SIGTERM);

@@ -1,7 +1,8 @@
 // A bounded flood of datagrams on loopback against the real VigilNT polling a simulated
 // Smart-UPS: the agent keeps polling its UPS, stays small and still answers a console
-// afterwards. The figures (datagrams sent and answered, the agent's CPU time and memory) are
-// printed for the record.
+// afterwards; a flood of SETs that keeps the agent's work queue full has another console's
+// SET refused rather than dropped. The figures (datagrams sent and answered, the agent's CPU
+// time and memory) are printed for the record.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -60,6 +61,26 @@ long RssKb(pid_t pid) {
 
 // Questions the agent put to the UPS since log entry `from`.
 size_t UpsRequests(SimulatedUps& ups, size_t from) { return ups.Entries("REQ", from).size(); }
+
+// The agent's data for a key as a console's image takes it (a read still under way is asked
+// again); false when none came (bounded).
+bool TakeInto(KT_SCP& image, ScpConsole& console, const std::vector<uint8_t>& key) {
+  return AgentProcess::WaitFor(
+      [&] {
+        const auto m = Ask(console, "127.0.0.1", GetFrame(key));
+        std::vector<uint8_t> none;
+        if (m && m->type == SCP_DATA) return image.ExecuteCommand(*m, none) >= 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return false;
+      },
+      20000);
+}
+
+std::vector<uint8_t> MessageSet(const std::string& text) {
+  KT_SCP image;
+  image.commandBlock.SetMessage(text.c_str());
+  return SetFrameOf(image, {BLOCK_COMMAND, COMMAND_MESSAGE});
+}
 
 TEST(AgentFlood, AgentKeepsPollingItsUpsAndAnswersAfterAFlood) {
   std::string error;
@@ -140,6 +161,62 @@ TEST(AgentFlood, AgentKeepsPollingItsUpsAndAnswersAfterAFlood) {
   EXPECT_TRUE(answer);
   std::cout << "flood: a console's question after the flood was answered after "
             << std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count() << " s" << std::endl;
+
+  // A peer sends ten distinct harmless SETs (the agent's own settings again) every second, so
+  // that the agent's work queue is full between its passes; a console's message SET that comes
+  // right after them is answered "Set Failed", the message stays the one held before and is
+  // not shown; sent again once the flood has stopped, it is taken and shown.
+  KT_SCP own;
+  ASSERT_TRUE(TakeInto(own, console, {BLOCK_CONFIG}) && TakeInto(own, console, {BLOCK_NOTIFY}));
+  std::vector<std::vector<uint8_t>> harmless;
+  for (uint8_t branch : {2, 4, 5, 6, 8, 9, 10}) harmless.push_back(SetFrameOf(own, {BLOCK_CONFIG, branch}));
+  for (uint8_t branch : {1, 2, 3}) harmless.push_back(SetFrameOf(own, {BLOCK_NOTIFY, branch}));
+  auto setCode = [](const std::optional<KT_ScpMessage>& m) {
+    return m && m->type == SCP_STATUS && m->data.size() == 1 ? m->data[0] : -1;
+  };
+  auto heldMessage = [](const std::optional<KT_ScpMessage>& m) {
+    KT_SCP image;
+    std::vector<uint8_t> none;
+    if (!m || m->type != SCP_DATA || image.ExecuteCommand(*m, none) < 0) return std::string("(none)");
+    return image.commandBlock.GetMessage().value_or("");
+  };
+  const std::string before = "Message before the SETs";
+  ASSERT_EQ(setCode(Ask(console, "127.0.0.1", MessageSet(before))), SCP_SET_OK);
+  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Stdout(), before); }, 20000))
+      << agent.Stdout();
+  ScpConsole peer("127.0.1.60");
+  ASSERT_TRUE(peer.ok());
+  std::vector<std::string> refused;
+  std::string held = before;
+  for (int second = 0; second < 4; ++second) {
+    for (const auto& frame : harmless) ASSERT_TRUE(peer.Send("127.0.0.1", 7010, frame));
+    const std::string text = "Message " + std::to_string(second) + " in the SETs";
+    const auto answers =
+        AskAll(console, "127.0.0.1", {MessageSet(text), GetFrame({BLOCK_COMMAND, COMMAND_MESSAGE})});
+    ASSERT_NE(setCode(answers[0]), -1) << agent.TraceDump();
+    if (setCode(answers[0]) == SCP_SET_OK) {
+      held = text;
+    } else {
+      EXPECT_EQ(setCode(answers[0]), SCP_SET_FAILED);
+      refused.push_back(text);
+    }
+    EXPECT_EQ(heldMessage(answers[1]), held);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  ASSERT_FALSE(refused.empty()) << "the queue never refused a SET";
+  const std::string after = refused.back();  // sent again
+  refused.pop_back();
+  EXPECT_TRUE(AgentProcess::WaitFor(
+      [&] {
+        if (setCode(Ask(console, "127.0.0.1", MessageSet(after))) == SCP_SET_OK) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        return false;
+      },
+      20000));
+  EXPECT_EQ(heldMessage(Ask(console, "127.0.0.1", GetFrame({BLOCK_COMMAND, COMMAND_MESSAGE}))), after);
+  EXPECT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Stdout(), after); }, 20000))
+      << agent.Stdout();
+  for (const auto& text : refused) EXPECT_FALSE(Contains(agent.Stdout(), text)) << text;
   agent.Signal(SIGTERM);
   EXPECT_EQ(agent.Wait(60000), 0);
 }

@@ -17,6 +17,7 @@
 #include <QTreeWidget>
 #include <atomic>
 #include <csignal>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -151,18 +152,49 @@ QString ValueOf(CMeters* d, const QString& label) {
   return QString();
 }
 
-// The needle of the temperature gauge (meter 10); -1 while it has no dial.
-double TemperatureNeedle() {
-  const KtGaugeDefinition* def = KtGaugeFind(CMeters::GaugeHandleOf(10));
+// The needle of a meter's gauge; -1 while it has no dial.
+double Needle(int meter) {
+  const KtGaugeDefinition* def = KtGaugeFind(CMeters::GaugeHandleOf(meter));
   return def != nullptr ? def->value : -1;
 }
+double TemperatureNeedle() {
+  return Needle(10);
+}
+
+// What the open gauges and their rows may show, by meter: the texts and needles of the
+// readings the agent held. Anything else they show is noted in `seen`.
+struct HeldReadings {
+  std::map<int, std::pair<QStringList, QList<double>>> held;
+  QStringList seen = {};
+  void Allow(CMeters* d) {
+    for (auto& [meter, h] : held) {
+      h.first << ValueOf(d, CMeters::MeterLabel(meter));
+      h.second << Needle(meter);
+    }
+  }
+  void Check(CMeters* d) {
+    for (const auto& [meter, h] : held) {
+      const QString text = ValueOf(d, CMeters::MeterLabel(meter));
+      const double needle = Needle(meter);
+      const QString what = CMeters::MeterLabel(meter) + ": " + text + ", needle " + QString::number(needle);
+      const bool known =
+          (text.isEmpty() || h.first.contains(text)) && (needle == -1 || h.second.contains(needle));
+      if (!known && !seen.contains(what)) seen << what;
+    }
+  }
+};
 
 // How long after `since` the list and the needle show the temperature; -1 when not within the
-// bound.
-qint64 FollowsTo(CMeters* d, int celsius, const QElapsedTimer& since, int boundMs) {
+// bound. Every step on the way is checked against `held` when given.
+qint64 FollowsTo(CMeters* d, int celsius, const QElapsedTimer& since, int boundMs,
+                 HeldReadings* held = nullptr) {
   const QString text = QString::number(celsius) + "C";
   const bool shown = console_test::PumpUntil(
-      [&] { return ValueOf(d, "Temperature") == text && TemperatureNeedle() == celsius; }, boundMs);
+      [&] {
+        if (held != nullptr) held->Check(d);
+        return ValueOf(d, "Temperature") == text && TemperatureNeedle() == celsius;
+      },
+      boundMs);
   return shown ? since.elapsed() : -1;
 }
 
@@ -183,7 +215,9 @@ TEST_F(MetersFollowTest, ListAndNeedleFollowALostReplyAndARestartedAgent) {
   clock.start();
   ASSERT_TRUE(console_test::PumpUntil([&] { return d->IsFilled() && ValueOf(d, "Temperature") == "30C"; }, 60000))
       << vigil->Stderr();
-  d->CreatePages("Temperature");
+  // Battery capacity, input and output voltage, temperature.
+  HeldReadings held{{{4, {}}, {11, {}}, {12, {}}, {10, {}}}};
+  for (const auto& [meter, h] : held.held) d->CreatePages(CMeters::MeterLabel(meter));
   ASSERT_GE(FollowsTo(d, 30, clock, 30000), 0);
 
   // One meter reply lost on the way: the request is asked again after the dialog's short wait.
@@ -196,7 +230,12 @@ TEST_F(MetersFollowTest, ListAndNeedleFollowALostReplyAndARestartedAgent) {
                           << TemperatureNeedle();
 
   // The agent killed and started again: its first meter answer moves the list and the needle,
-  // long before the worker's own time-out would ask again.
+  // long before the worker's own time-out would ask again, and no gauge or row ever shows a
+  // reading the agent did not hold (the UPS's other readings stay as they were).
+  held.Allow(d);
+  for (const auto& [meter, h] : held.held) ASSERT_NE(h.second.front(), -1) << meter;
+  held.held[10].first << "35C";
+  held.held[10].second << 35;
   QElapsedTimer sinceKill;
   sinceKill.start();
   vigil->Signal(SIGKILL);
@@ -211,10 +250,13 @@ TEST_F(MetersFollowTest, ListAndNeedleFollowALostReplyAndARestartedAgent) {
   const int bound = static_cast<int>(80000 - sinceKill.elapsed());
   ASSERT_GT(bound, 20000) << "the agent took " << sinceKill.elapsed() << " ms to come back";
   clock.restart();
-  const qint64 afterRestart = FollowsTo(d, 35, clock, bound);
+  const qint64 afterRestart = FollowsTo(d, 35, clock, bound, &held);
   EXPECT_GE(afterRestart, 0) << "Temperature " << ValueOf(d, "Temperature").toStdString() << ", needle "
                              << TemperatureNeedle() << ", " << sinceKill.elapsed() << " ms after the kill\n"
                              << vigil->TraceDump(20, 6000);
+  // A few more replies of the restarted agent.
+  console_test::PumpUntil([&] { return held.Check(d), false; }, 4000);
+  EXPECT_TRUE(held.seen.isEmpty()) << held.seen.join("; ").toStdString();
   ASSERT_FALSE(d.isNull());
   Screenshot(d, "meters_after_agent_restart");
   Screenshot(CMeters::GaugeWindowOf(10), "gauge_temperature_after_agent_restart");
