@@ -110,7 +110,9 @@ const std::string& NamePrefix() {
 void RemoveNamedObjects() {
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
-    if (entry.path().filename().string().rfind(NamePrefix(), 0) == 0) std::filesystem::remove(entry.path(), ec);
+    if (entry.path().filename().string().rfind(NamePrefix(), 0) == 0) {
+      std::filesystem::remove(entry.path(), ec);
+    }
   }
 }
 

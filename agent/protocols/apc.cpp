@@ -214,7 +214,8 @@ int KT_APC::UpdateMeter() {
   m.SetBatteryCapacity(capacity);
   // The UPS counts its run time in minutes; the meter block keeps seconds. A figure the block
   // cannot hold becomes its unknown value.
-  m.SetBatteryTime(static_cast<int>(std::clamp<int64_t>(int64_t{runtime} * kSecondsPerMinute, INT_MIN, INT_MAX)));
+  const int64_t seconds = std::clamp<int64_t>(int64_t{runtime} * kSecondsPerMinute, INT_MIN, INT_MAX);
+  m.SetBatteryTime(static_cast<int>(seconds));
   return 1;
 }
 
