@@ -21,7 +21,7 @@ start_simulator --log "$WORK/ups.log"
 
 # Service mode (trace off) without a service manager to report to.
 INVOCATION_ID=footprint VIGIL_AGENT_CONF="$WORK/VigilNT.conf" VIGIL_DATA_DIR="$WORK" \
-  VIGIL_NAME_PREFIX="footprint$$" "$AGENT" -d "$PTY" >"$WORK/agent.out" 2>&1 &
+  VIGIL_NAME_PREFIX="$NAME_PREFIX" "$AGENT" -d "$PTY" >"$WORK/agent.out" 2>&1 &
 AGENT_PID=$!
 
 wait_for_identification

@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +15,29 @@
 #include "platform/record_file.h"
 
 namespace {
+
+// The bench's named objects go under a prefix of its own, ended by a '.' so that no other run's
+// prefix begins with it, away from those of an agent on this computer (the trace's mapping, the
+// objects' lock file); their files go at its end.
+const std::string& NamePrefix() {
+  static const std::string prefix = "bench" + std::to_string(::getpid()) + ".";
+  return prefix;
+}
+
+void RemoveNamedObjects() {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
+    if (entry.path().filename().string().rfind(NamePrefix(), 0) == 0) {
+      std::filesystem::remove(entry.path(), ec);
+    }
+  }
+}
+
+[[maybe_unused]] const bool kOwnPrefix = [] {
+  ::setenv(platform::kNamePrefixVariable, NamePrefix().c_str(), 1);
+  std::atexit(RemoveNamedObjects);
+  return true;
+}();
 
 std::string BenchName(const char* stem) {
   return std::string("bench-") + stem + "-" + std::to_string(::getpid());

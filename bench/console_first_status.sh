@@ -18,6 +18,8 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${1:-$ROOT/build/ci}"
+# The bench changes its directory below: a tree named relative to the current one is made whole.
+case "$BUILD" in /*) ;; *) BUILD="$PWD/$BUILD" ;; esac
 SECONDS_MEASURED="${2:-60}"
 RUNS=5
 NAME="console bench"
@@ -30,7 +32,6 @@ done
 . "$ROOT/bench/simulated_agent.sh"
 start_simulator
 
-PREFIX="cbench$$"
 TAVONA_PID=""
 stop_console() {
   if [ -n "$TAVONA_PID" ] && kill -0 "$TAVONA_PID" 2>/dev/null; then
@@ -42,7 +43,7 @@ stop_console() {
 }
 trap 'stop_console; cleanup' EXIT
 
-VIGIL_AGENT_CONF="$WORK/VigilNT.conf" VIGIL_DATA_DIR="$WORK" VIGIL_NAME_PREFIX="$PREFIX" \
+VIGIL_AGENT_CONF="$WORK/VigilNT.conf" VIGIL_DATA_DIR="$WORK" VIGIL_NAME_PREFIX="$NAME_PREFIX" \
   "$AGENT" -b -d "$PTY" >"$WORK/agent.out" 2>&1 &
 AGENT_PID=$!
 wait_for_identification
@@ -52,7 +53,7 @@ sleep 3  # past the first meter and configuration reads
 # keeps its files there).
 cd "$WORK"
 export XDG_CONFIG_HOME="$WORK/config" XDG_DATA_HOME="$WORK/data" QT_QPA_PLATFORM=offscreen
-export VIGIL_MESSAGE_LOG="$WORK/boxes.log" VIGIL_NAME_PREFIX="$PREFIX"
+export VIGIL_MESSAGE_LOG="$WORK/boxes.log" VIGIL_NAME_PREFIX="$NAME_PREFIX"
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
 now_ms() { local t=$EPOCHREALTIME; echo $(( ${t%.*} * 1000 + 10#${t#*.} / 1000 )); }
 median() { sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; print (NR % 2) ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }

@@ -1,6 +1,7 @@
 # Shared by the timed agent benchmarks (sourced, not run): checks the build, makes a working
-# directory that is removed on exit together with the agent and the simulator, starts the
-# simulated Smart-UPS and writes the agent's settings with harmless stand-ins.
+# directory and a prefix for the named objects (NAME_PREFIX) that are removed on exit together
+# with the agent and the simulator, starts the simulated Smart-UPS and writes the agent's
+# settings with harmless stand-ins.
 #
 # The sourcing script sets NAME (for messages), BUILD and WORKDIR_PREFIX first.
 
@@ -37,12 +38,17 @@ take_port_lock() {
 }
 
 WORK="$(mktemp -d "/tmp/$WORKDIR_PREFIX.XXXXXX")"
+# The named objects (files in /dev/shm) of the bench's programs go under a prefix of its own,
+# ended by a '.' so that no other run's prefix begins with it; they go with the working
+# directory, once every program of the bench has ended.
+NAME_PREFIX="$WORKDIR_PREFIX$$."
 SIM_PID=""
 AGENT_PID=""
 cleanup() {
   [ -n "$AGENT_PID" ] && kill "$AGENT_PID" 2>/dev/null && wait "$AGENT_PID" 2>/dev/null || true
   [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null || true
   rm -rf "$WORK"
+  rm -f /dev/shm/"$NAME_PREFIX"*
   if [ -n "$PORT_LOCK_HELD" ]; then
     rm -f "$PORT_LOCK"
     exec 9<&-

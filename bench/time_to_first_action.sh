@@ -21,7 +21,7 @@ WORKDIR_PREFIX="vigil-first-action"
 . "$ROOT/bench/simulated_agent.sh"
 start_simulator --control "$WORK/ups.sock" --log "$WORK/ups.log"
 
-VIGIL_AGENT_CONF="$WORK/VigilNT.conf" VIGIL_DATA_DIR="$WORK" VIGIL_NAME_PREFIX="firstaction$$" \
+VIGIL_AGENT_CONF="$WORK/VigilNT.conf" VIGIL_DATA_DIR="$WORK" VIGIL_NAME_PREFIX="$NAME_PREFIX" \
   "$AGENT" -b -d "$PTY" >"$WORK/messages.txt" 2>"$WORK/trace.txt" &
 AGENT_PID=$!
 

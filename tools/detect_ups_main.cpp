@@ -8,7 +8,8 @@
 // --cable-test make the cable test read CTS (by default the configuration turns it off)
 // --trace      print the agent's trace lines
 // Exit status: 0 a UPS was found, 1 none answered, 2 detection failed, 64 bad arguments.
-// Error records go to error.dat in the current directory, as the agent's do.
+// Error records go to error.dat beside the program (the agent's own default folder), not into
+// the folder it is run in.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,8 +18,10 @@
 
 #include "agent/protocols/link_setup.h"
 #include "agent/protocols/protocol_factory.h"
+#include "core/base/error_status.h"
 #include "core/base/ktdiag.h"
 #include "core/scp/scp.h"
+#include "platform/service_settings.h"
 
 namespace {
 
@@ -92,6 +95,8 @@ void Poll(KT_SCP& scp, const std::string& device) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Its error records beside the program, not in the folder it is run in (a checkout).
+  SetErrorLogFolder(platform::ProgramDirectory());
   int baud = 2;
   bool cable_test = false;
   bool poll = false;

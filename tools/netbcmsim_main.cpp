@@ -20,6 +20,8 @@
 #include <map>
 #include <string>
 
+#include "core/base/error_status.h"
+#include "platform/service_settings.h"
 #include "tools/netbcm_adapter.h"
 
 namespace {
@@ -76,6 +78,8 @@ bool RunLast(netbcmsim::NetBcmAdapter& adapter, std::string& buffer, int out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Its error records beside the program, not in the folder it is run in (a checkout).
+  SetErrorLogFolder(platform::ProgramDirectory());
   netbcmsim::AdapterOptions options;
   std::string control;
   bool useStdin = true;

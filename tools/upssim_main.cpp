@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/base/error_status.h"
+#include "platform/service_settings.h"
 #include "tools/ups_simulator.h"
 
 namespace {
@@ -34,6 +36,8 @@ int Usage(const char* why) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Its error records beside the program, not in the folder it is run in (a checkout).
+  SetErrorLogFolder(platform::ProgramDirectory());
   upssim::SimOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];

@@ -177,47 +177,45 @@ int KT_APC::UpdateInfo() {
 }
 
 int KT_APC::UpdateMeter() {
-  int v = 0;
-  if (!QueryNumber("L", &v)) return 0;
-  {
-    auto lock = scp_.Lock();
-    scp_.meters.SetInputVoltage(0, v);
-  }
-  if (QueryNumber("B", &v)) {
-    auto lock = scp_.Lock();
-    scp_.meters.SetBatteryVoltage(v);
-  }
-  if (QueryNumber("C", &v)) {
-    auto lock = scp_.Lock();
-    scp_.meters.SetTemperature(v);
-  }
-  if (QueryNumber("F", &v)) {
-    auto lock = scp_.Lock();
-    scp_.meters.SetOutputFrequency(v);
-    scp_.meters.SetInputFrequency(scp_.upsStatus.IsAlarmSet(ALARM_ON_BATTERY) == 1 ? 0 : v);
-  }
-  if (QueryNumber("O", &v)) {
-    auto lock = scp_.Lock();
-    scp_.meters.SetOutputVoltage(0, v);
-  }
-  if (QueryNumber("P", &v)) {
-    // The UPS reports its load in percent of its rating; the meter block keeps the output in
-    // VA and works the percentage out from the rating.
-    auto lock = scp_.Lock();
-    const int rating = scp_.upsInfo.GetVARating();
-    if (rating > 0 && v >= 0) scp_.meters.SetOutputVA(static_cast<int>(static_cast<int64_t>(v) * rating / 100));
-  }
-  if (QueryNumber("f", &v)) {
-    auto lock = scp_.Lock();
-    scp_.meters.SetBatteryCapacity(v);
-  }
-  if (QueryNumber("j", &v)) {
-    // The UPS counts its run time in minutes; the meter block keeps seconds. A figure the
-    // block cannot hold becomes its unknown value.
-    const int64_t seconds = std::clamp<int64_t>(int64_t{v} * kSecondsPerMinute, INT_MIN, INT_MAX);
-    auto lock = scp_.Lock();
-    scp_.meters.SetBatteryTime(static_cast<int>(seconds));
-  }
+  // Silence on the first query ends the pass: a UPS that does not answer would hold the line
+  // for every other query's time-out, and the status poll tells of the lost link. Any other
+  // reading that does not come as a number (no reply, line noise, a UPS without that meter)
+  // is stored as unknown and the others are read: the block, stamped fresh after the pass,
+  // never serves a reading of an earlier pass as one of this pass.
+  const std::optional<std::string> inputText = Query("L");
+  if (!inputText) return 0;
+  // Each reading, or -1, which every setter of the meter block stores as the meter's unknown.
+  int input = 0;
+  if (!ApcReplyNumber(*inputText, &input)) input = -1;
+  auto reading = [this](const char* command) {
+    int v = 0;
+    return QueryNumber(command, &v) ? v : -1;
+  };
+  const int battery = reading("B");
+  const int temperature = reading("C");
+  const int frequency = reading("F");
+  const int output = reading("O");
+  const int load = reading("P");
+  const int capacity = reading("f");
+  const int runtime = reading("j");
+
+  auto lock = scp_.Lock();
+  MeterBlock& m = scp_.meters;
+  m.SetInputVoltage(0, input);
+  m.SetBatteryVoltage(battery);
+  m.SetTemperature(temperature);
+  m.SetOutputFrequency(frequency);
+  m.SetInputFrequency(scp_.upsStatus.IsAlarmSet(ALARM_ON_BATTERY) == 1 ? 0 : frequency);
+  m.SetOutputVoltage(0, output);
+  // The UPS reports its load in percent of its rating; the meter block keeps the output in VA
+  // and works the percentage out from the rating.
+  const int rating = scp_.upsInfo.GetVARating();
+  if (rating > 0) m.SetOutputVA(load >= 0 ? static_cast<int>(static_cast<int64_t>(load) * rating / 100) : -1);
+  m.SetBatteryCapacity(capacity);
+  // The UPS counts its run time in minutes; the meter block keeps seconds. A figure the block
+  // cannot hold becomes its unknown value.
+  const int64_t seconds = std::clamp<int64_t>(int64_t{runtime} * kSecondsPerMinute, INT_MIN, INT_MAX);
+  m.SetBatteryTime(static_cast<int>(seconds));
   return 1;
 }
 

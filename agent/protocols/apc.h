@@ -17,7 +17,9 @@
 //
 // Status, meters and identification go to the SCP blocks; the self-test result to the
 // battery log. The protocol keeps no error records of its own: a missing or unexpected reply
-// makes the operation's result 0 or -1, which the serial thread counts.
+// makes the operation's result 0 or -1, which the serial thread counts. A meter whose reply is
+// missing or no number is stored as unknown and the pass goes on; only a UPS silent on "L",
+// the first meter query, ends the pass with 0.
 #pragma once
 
 #include <optional>

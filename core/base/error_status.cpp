@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <mutex>
+#include <string>
 
 #include "platform/clock.h"
 
@@ -14,6 +15,12 @@ namespace {
 
 // Serialises the log within the process; flock() serialises it across processes.
 std::mutex g_log_mutex;
+// The log's path (guarded by g_log_mutex): its name in the working directory unless a folder
+// was named. A function's own, so that it is there for an error of any static constructor.
+std::string& LogPath() {
+  static std::string path = kErrorLogName;
+  return path;
+}
 
 void PutLe32(unsigned char* p, int32_t v) {
   auto u = static_cast<uint32_t>(v);
@@ -43,7 +50,7 @@ void AppendErrorLog(int32_t errClass, int32_t func, int32_t errCode, int32_t sys
   const int saved_errno = errno;
   std::lock_guard<std::mutex> lock(g_log_mutex);
   // Never through a link planted under the log's name, nor into a FIFO or device.
-  int fd = ::open(kErrorLogName, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+  int fd = ::open(LogPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) {
     errno = saved_errno;
     return;
@@ -68,6 +75,11 @@ void AppendErrorLog(int32_t errClass, int32_t func, int32_t errCode, int32_t sys
   }
   ::close(fd);
   errno = saved_errno;
+}
+
+void SetErrorLogFolder(const std::string& folder) {
+  std::lock_guard<std::mutex> lock(g_log_mutex);
+  LogPath() = folder.empty() ? std::string(kErrorLogName) : folder + "/" + kErrorLogName;
 }
 
 void KT_ErrorStatus::LogError(int32_t errClass, int32_t func, int32_t errCode, int32_t sysError) {

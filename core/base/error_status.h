@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Error classes: which kind of object filled the record.
 enum ErrorClass : int32_t {
@@ -58,12 +59,19 @@ struct KT_ErrorStatus {
   int32_t systemError = 0;
 
   // Stores the four values, then appends them with the time to "error.dat" in the working
-  // directory. A log that cannot be written is skipped silently; the record is still filled.
+  // directory (or the log's folder, SetErrorLogFolder). A log that cannot be written is
+  // skipped silently; the record is still filled.
   void LogError(int32_t errClass, int32_t func, int32_t errCode, int32_t sysError);
 };
 
 // Free form of the log append, for code that keeps no record of its own.
 void AppendErrorLog(int32_t errClass, int32_t func, int32_t errCode, int32_t sysError);
+
+// The folder the log goes to: the working directory until a program names another. The
+// tools that have no working directory of their own (detect_ups, the simulators) keep their
+// log beside their program, out of whatever folder they are run in. Empty: the working
+// directory again.
+void SetErrorLogFolder(const std::string& folder);
 
 // The last socket (system) error of the calling thread.
 int32_t GetSocketError();

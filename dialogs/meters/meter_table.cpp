@@ -196,14 +196,11 @@ int64_t MeterReading(MeterBlock& b, int meter, bool* known) {
   return v;
 }
 
-QString MeterValueText(int meter, int64_t reading, double maximum) {
+QString MeterValueText(int meter, int64_t reading) {
   const MeterInfo& info = kMeterTable[meter];
   const QString unit = QString::fromLatin1(info.listUnit);
   if (IsLoadMeter(meter) && reading < 33) return QStringLiteral("< 33%");
   if (IsTenthsMeter(meter)) return QString::asprintf("%.1f", static_cast<double>(reading) * 0.1) + unit;
-  if ((meter == kMeterBatteryTime || meter == kMeterChargeTime) && static_cast<double>(reading) > maximum) {
-    return QStringLiteral(">") + KtGaugeWidget::FormatValue(maximum) + unit;
-  }
   return QString::number(reading) + unit;
 }
 

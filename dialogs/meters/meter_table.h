@@ -40,9 +40,7 @@ extern const MeterInfo kMeterTable[kMeterCount];
 // Meter indexes with a rule of their own.
 inline constexpr int kMeterLoadLinear = 0;
 inline constexpr int kMeterLoad = 2;
-inline constexpr int kMeterBatteryTime = 5;
 inline constexpr int kMeterLoadNonLinear = 9;
-inline constexpr int kMeterChargeTime = 34;
 
 // Percent-load meters: readings below 33 show as "< 33%" and put the needle at 33.
 bool IsLoadMeter(int meter);
@@ -52,9 +50,9 @@ bool IsTenthsMeter(int meter);
 // The meter's reading from the block; `known` false when the block holds the meter's
 // "not available" marker. The block's GetPercentLoad is not const, hence the reference.
 int64_t MeterReading(MeterBlock& block, int meter, bool* known);
-// The list's value text of a reading ("< 33%", "12.5A", ">420s", "230V", ...); `maximum` is
-// the meter's scale maximum (time meters).
-QString MeterValueText(int meter, int64_t reading, double maximum);
+// The list's value text of a reading ("< 33%", "12.5A", "2700s", "230V", ...): the value the
+// UPS reports, also beyond the end of the meter's gauge.
+QString MeterValueText(int meter, int64_t reading);
 // The value the needle shows: load meters 33 below 33 and at most the maximum; others within
 // the scale; currents in amps.
 double MeterNeedleValue(int meter, int64_t reading, double minimum, double maximum);

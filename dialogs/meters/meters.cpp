@@ -372,7 +372,7 @@ void CMeters::AddMeterItems() {
     if (rebuild_ == 1 && std::find(configured_.begin(), configured_.end(), label) != configured_.end()) {
       opening << label;
     }
-    BuildMeterItem(row, 1, MeterValueText(i, reading, limits_[static_cast<size_t>(i)].scaleMax));
+    BuildMeterItem(row, 1, MeterValueText(i, reading));
     ++row;
   }
   rebuild_ = 0;

@@ -3,15 +3,19 @@
 set -euo pipefail
 BUILD="$1"
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/vigil-package-XXXXXX")"
+# The named objects (files in /dev/shm) of the unpacked programs, under a prefix of the test's own.
+PREFIX="pkg$$."
 agent_pid=""
 console_pid=""
-# The unpacked programs started below end with the test, whatever way it ends.
+# The unpacked programs started below end with the test, whatever way it ends, and what they
+# made goes with them.
 cleanup() {
   local rc=$?
   set +e
   for pid in $console_pid $agent_pid; do kill -KILL "$pid" 2>/dev/null; done
   wait 2>/dev/null
   rm -rf "$WORK"
+  rm -f /dev/shm/"$PREFIX"*
   exit "$rc"
 }
 trap cleanup EXIT
@@ -172,7 +176,6 @@ user_terminals = no
 CONF
 printf '#!/bin/sh\necho "$*" >>"%s"\nexit 1\n' "$WORK/systemctl.log" >"$WORK/systemctl"
 chmod +x "$WORK/systemctl"
-PREFIX="pkg$$."
 mapfile -t unit_environment < <(sed -n 's/^Environment=//p' "$UNIT" | tr ' ' '\n')
 (cd "$WORK/state" && exec env -u INVOCATION_ID -u NOTIFY_SOCKET -u VIGIL_DATA_DIR "${unit_environment[@]}" \
   VIGIL_NAME_PREFIX="$PREFIX" VIGIL_AGENT_CONF="$WORK/VigilNT.conf" "$ROOT/usr/sbin/VigilNT" -b -x 5) \

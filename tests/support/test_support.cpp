@@ -213,10 +213,28 @@ bool ProcessAlive(pid_t pid) {
   return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
-// Sweeps once before the tests of every program that links the test support.
+// Removes the files of the objects under the prefixes this program made (UniqueName) that
+// nothing holds any more, their lock files with them.
+void RemoveOwnTestObjects() {
+  std::set<std::string> own;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
+    std::string prefix;
+    if (PrefixProcess(entry.path().filename().string(), prefix) == ::getpid()) own.insert(prefix);
+  }
+  for (const std::string& prefix : own) RemoveUnheldSharedObjects(prefix);
+}
+
+// Sweeps once before the tests of every program that links the test support, and once at its
+// end: a program removes what it made under its prefixes, and what killed ones left. The end's
+// sweep runs at exit, after the objects that the tests made for the whole process (the trace's
+// mapping) have closed: those made after this registration are destroyed before it runs.
 class StaleObjectSweep : public ::testing::Environment {
  public:
-  void SetUp() override { RemoveStaleTestObjects(); }
+  void SetUp() override {
+    RemoveStaleTestObjects();
+    std::atexit(RemoveOwnTestObjects);
+  }
 };
 [[maybe_unused]] ::testing::Environment* const kStaleObjectSweep =
     ::testing::AddGlobalTestEnvironment(new StaleObjectSweep);

@@ -95,7 +95,8 @@ bool NamedMappingHeld(const std::string& prefix, const std::string& name);
 // ("<stem>-<pid>-<n>" as UniqueName makes them, and the demo's "demo<pid>.") whose process has
 // ended and that no process holds. Every test program that links this library runs it once
 // before its tests (a global test environment), so files left by killed test programs do not
-// pile up. Returns how many files were removed.
+// pile up, and after them removes the files under its own prefixes that nothing holds any more.
+// Returns how many files were removed.
 int RemoveStaleTestObjects();
 
 // The ordinary user the tests act as where root would hide a fault (root passes permission

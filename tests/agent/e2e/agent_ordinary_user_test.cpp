@@ -10,10 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "agent/engine/daemon.h"
+#include "core/base/error_status.h"
 #include "core/scp/battery_info_block.h"
 #include "tests/agent/e2e/agent_process.h"
 #include "tests/support/simulated_ups.h"
@@ -28,7 +30,7 @@ struct ProgramRun {
   std::string output;
 };
 
-// Runs detect_ups as the ordinary user in `dir` (where its error.dat goes); bounded.
+// Runs detect_ups as the ordinary user in `dir` (its error.dat goes beside the program); bounded.
 ProgramRun DetectUps(const std::string& dir, const std::vector<std::string>& args) {
   const std::string out = dir + "/detect.txt";
   std::string why;
@@ -102,6 +104,8 @@ TEST_F(OrdinaryUserTest, DetectsTheUpsHoldsItsPortAndRidesOutAnOutage) {
   EXPECT_EQ(detect.status, 2) << detect.output;
   EXPECT_TRUE(Contains(detect.output, "detection failed: the port could not be used")) << detect.output;
   EXPECT_TRUE(Contains(detect.output, "Device or resource busy")) << detect.output;
+  // Its error records are not left in the folder it was run in.
+  EXPECT_FALSE(std::filesystem::exists(work.path() / kErrorLogName));
 
   // One outage: on battery with its message box, counted, and back on mains.
   ASSERT_TRUE(ups.Do("mains fail"));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -64,7 +66,7 @@ TEST_F(ApcReplies, StatusRegisterSetsAndClearsItsAlarmsAndRefusesAnythingElse) {
   EXPECT_EQ(apc_.writes.back(), "Q");
 }
 
-TEST_F(ApcReplies, MetersKeepEveryRealReadingAndStopWithoutInputVoltage) {
+TEST_F(ApcReplies, MetersKeepEveryRealReadingAndStopWhenTheUpsIsSilent) {
   scp_.upsInfo.SetVARating(1000);
   scp_.meters.SetLoadVARating(1000);
   apc_.replies = {"230.4\r\n", "27.54\r\n", "031.5\r\n", "50.00\r\n",
@@ -83,23 +85,67 @@ TEST_F(ApcReplies, MetersKeepEveryRealReadingAndStopWithoutInputVoltage) {
   // Minutes from the UPS, seconds in the block; a real 255 is a reading, not "no reply".
   EXPECT_EQ(m.GetBatteryTime(), 255 * 60);
 
-  // On battery the input frequency is 0; a reply without a number leaves its meter alone.
+  // On battery the input frequency is 0.
   scp_.upsStatus.SetAlarm(ALARM_ON_BATTERY);
   apc_.writes.clear();
-  apc_.replies = {"000.0\r\n", "", "NA\r\n", "49.00\r\n", "", "", "", "0012:\r\n"};
+  apc_.replies = {"000.0\r\n", "27.00\r\n", "031.0\r\n", "49.00\r\n",
+                  "229.0\r\n", "025.0\r\n", "100.0\r\n", "0012:\r\n"};
   EXPECT_EQ(apc_.UpdateMeter(), 1);
   EXPECT_EQ(m.GetInputVoltage(0), 0);
-  EXPECT_EQ(m.GetBatteryVoltage(), 27);
-  EXPECT_EQ(m.GetTemperature(), 31);
   EXPECT_EQ(m.GetOutputFrequency(), 49);
   EXPECT_EQ(m.GetInputFrequency(), 0);
   EXPECT_EQ(m.GetBatteryTime(), 12 * 60);
 
-  // No input voltage: the pass ends there with "no data".
+  // No answer to the input voltage: the pass ends there with "no data" and changes nothing.
   apc_.writes.clear();
-  apc_.replies = {"NA\r\n"};
+  apc_.replies = {};
   EXPECT_EQ(apc_.UpdateMeter(), 0);
   EXPECT_EQ(apc_.Sent(), "L");
+  EXPECT_EQ(m.GetBatteryTime(), 12 * 60);
+}
+
+TEST_F(ApcReplies, AMeterReplyThatIsNoNumberMakesThatMeterUnknownAndTheOthersAreRead) {
+  scp_.upsInfo.SetVARating(1000);
+  scp_.meters.SetLoadVARating(1000);
+  // The pass in the order of its queries: the UPS's reply, what the block holds from it and
+  // what it holds when the reading is unknown.
+  struct Meter {
+    const char* reply;
+    int (*get)(MeterBlock&);
+    int value, unknown;
+  } const meters[] = {
+      {"230.4\r\n", [](MeterBlock& m) { return m.GetInputVoltage(0); }, 230, 0xFFFF},
+      {"27.54\r\n", [](MeterBlock& m) { return m.GetBatteryVoltage(); }, 27, 0xFFFF},
+      {"031.5\r\n", [](MeterBlock& m) { return m.GetTemperature(); }, 31, 255},
+      {"50.00\r\n", [](MeterBlock& m) { return m.GetOutputFrequency(); }, 50, 0xFFFF},
+      {"229.0\r\n", [](MeterBlock& m) { return m.GetOutputVoltage(0); }, 229, 0xFFFF},
+      {"080.0\r\n", [](MeterBlock& m) { return m.GetVAPercentLoad(); }, 80, 255},
+      {"100.0\r\n", [](MeterBlock& m) { return m.GetBatteryCapacity(); }, 100, 255},
+      {"0045:\r\n", [](MeterBlock& m) { return m.GetBatteryTime(); }, 45 * 60, 0xFFFF},
+  };
+  // An earlier pass, every reading other than the one above.
+  const std::deque<std::string> earlier = {"200.0\r\n", "20.00\r\n", "020.0\r\n", "60.00\r\n",
+                                           "200.0\r\n", "020.0\r\n", "050.0\r\n", "0010:\r\n"};
+  // Line noise (a lost decimal point, a spoilt digit, nothing but the line end), a UPS
+  // without that meter, no reply at all.
+  const char* const bad[] = {"210\r\n", "2#0.0\r\n", "\r\n", "NA\r\n", ""};
+  for (size_t i = 0; i < std::size(meters); ++i) {
+    for (const char* reply : bad) {
+      if (i == 0 && *reply == '\0') continue;  // silence on the first query ends the pass (above)
+      SCOPED_TRACE(testing::Message() << "query " << i << ", reply \"" << reply << "\"");
+      apc_.replies = earlier;
+      ASSERT_EQ(apc_.UpdateMeter(), 1);
+      apc_.writes.clear();
+      for (size_t k = 0; k < std::size(meters); ++k) apc_.replies.push_back(k == i ? reply : meters[k].reply);
+      EXPECT_EQ(apc_.UpdateMeter(), 1);
+      EXPECT_EQ(apc_.Sent(), "LBCFOPfj");
+      for (size_t k = 0; k < std::size(meters); ++k) {
+        EXPECT_EQ(meters[k].get(scp_.meters), k == i ? meters[k].unknown : meters[k].value) << "meter " << k;
+      }
+      // The input frequency is the output's.
+      EXPECT_EQ(scp_.meters.GetInputFrequency(), i == 3 ? 0xFFFF : 50);
+    }
+  }
 }
 
 TEST_F(ApcReplies, IdentificationByModelAndVoltageCharacters) {
