@@ -236,6 +236,8 @@ TEST_F(AgentTest, ShutdownRequiredRunsTheSequenceWithItsReason) {
   EXPECT_EQ(engine.reasons, (std::vector<int>{0, 1}));
 }
 
+// The alarm says whether the next scheduled shutdown is in the window now, wherever the table
+// or the clock moved it.
 TEST_F(AgentTest, ScheduledShutdownAlarmWindowBoundary) {
   Schedule(15301);
   EXPECT_EQ(agent.CheckTimedShutdown(), 0);
@@ -244,6 +246,27 @@ TEST_F(AgentTest, ScheduledShutdownAlarmWindowBoundary) {
   EXPECT_EQ(agent.CheckTimedShutdown(), 0);
   EXPECT_TRUE(Alarm(ALARM_SCHEDULED_SHUTDOWN));
   scp.schedShutdown.Reset();
+  EXPECT_EQ(agent.CheckTimedShutdown(), 0);
+  EXPECT_FALSE(Alarm(ALARM_SCHEDULED_SHUTDOWN));
+
+  Schedule(3600);
+  EXPECT_EQ(agent.CheckTimedShutdown(), 0);
+  EXPECT_TRUE(Alarm(ALARM_SCHEDULED_SHUTDOWN));
+  Schedule(86389);  // moved to tomorrow
+  EXPECT_EQ(agent.CheckTimedShutdown(), 0);
+  EXPECT_FALSE(Alarm(ALARM_SCHEDULED_SHUTDOWN));
+  // Skipped after a step of the clock: the alarm follows the entry after it.
+  Schedule(3600);
+  EXPECT_EQ(agent.CheckTimedShutdown(), 0);
+  schedule_struct later = *scp.schedShutdown.GetEntry(0);
+  later.startTime += 7200;
+  const schedule_struct table[] = {*scp.schedShutdown.GetEntry(0), later};
+  scp.schedShutdown.SetEntries(2, table);
+  clock->AdvanceSeconds(3600 + 6);
+  EXPECT_EQ(agent.CheckTimedShutdown(), 0);
+  EXPECT_EQ(scp.schedShutdown.GetCount(), 1);
+  EXPECT_TRUE(Alarm(ALARM_SCHEDULED_SHUTDOWN));  // the other is two hours ahead
+  clock->AdvanceSeconds(2 * 3600);
   EXPECT_EQ(agent.CheckTimedShutdown(), 0);
   EXPECT_FALSE(Alarm(ALARM_SCHEDULED_SHUTDOWN));
 }
