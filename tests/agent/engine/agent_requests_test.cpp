@@ -162,58 +162,6 @@ TEST_F(RequestsTest, SetIsAnsweredOnlyOnceItsFileIsWritten) {
   }
 }
 
-// A schedule that can never run is answered "Set Failed" and changes nothing: a battery test
-// whose next time the schedule cannot reach the present from, or that has none; a shutdown
-// entry without a time (it would hold back every other entry) or with a repeat the agent
-// cannot follow. Times past 2038 (unsigned 32 bits) are taken.
-TEST_F(RequestsTest, ScheduleThatCanNeverRunIsRefused) {
-  auto be32 = [](uint32_t v) {
-    return std::vector<uint8_t>{uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
-  };
-  auto test = [&](uint32_t next) {
-    std::vector<uint8_t> d{1};
-    for (uint8_t b : be32(next)) d.push_back(b);
-    d.insert(d.end(), {1, 255});
-    return d;
-  };
-  auto entry = [&](uint8_t repeat, uint8_t param, uint32_t start) {
-    std::vector<uint8_t> d = be32(1);
-    d.insert(d.end(), {repeat, 0, param});
-    for (uint8_t b : be32(start)) d.push_back(b);
-    d.resize(4 + kSchedEntryBytes, 0);
-    return d;
-  };
-  const uint32_t later = 0x80000000u;  // 2038-01-19 03:14:08 UTC
-  struct Case {
-    uint8_t block;
-    std::vector<uint8_t> data;
-    int answer;
-  } const cases[] = {
-      {BLOCK_BATTERY_TEST, test(1000), SCP_SET_FAILED},
-      {BLOCK_BATTERY_TEST, test(BatteryTestBlock::kNoTime), SCP_SET_FAILED},
-      {BLOCK_BATTERY_TEST, test(later), SCP_SET_OK},
-      {BLOCK_SCHED_SHUTDOWN, entry(SCHED_DAILY, 0, 0), SCP_SET_FAILED},
-      {BLOCK_SCHED_SHUTDOWN, entry(SCHED_WEEKLY, 8, later), SCP_SET_FAILED},
-      {BLOCK_SCHED_SHUTDOWN, entry(SCHED_WEEKLY, 7, later), SCP_SET_OK},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.data));
-    std::vector<uint8_t> before;
-    ASSERT_GE(scp.GetBlock(c.block)->ConvertMessage(before, KT_ScpMessage(SCP_GET, {c.block, 1})), 0);
-    std::vector<uint8_t> reply;
-    ASSERT_EQ(scp.ExecuteCommand(KT_ScpMessage(SCP_SET, {c.block, 1}, c.data), reply), 1);
-    KT_ScpMessage m;
-    ASSERT_GE(DecodeScpFrame(reply.data(), reply.size(), m), 0);
-    EXPECT_EQ(m.data, std::vector<uint8_t>{static_cast<uint8_t>(c.answer)});
-    std::vector<uint8_t> after;
-    ASSERT_GE(scp.GetBlock(c.block)->ConvertMessage(after, KT_ScpMessage(SCP_GET, {c.block, 1})), 0);
-    EXPECT_EQ(after == before, c.answer == SCP_SET_FAILED);
-    EXPECT_EQ(scp.system_queue.Find(c.block, 1) >= 0, c.answer == SCP_SET_OK);
-  }
-  EXPECT_EQ(scp.batteryTest.GetNextTestTime(), later);
-  EXPECT_EQ(scp.schedShutdown.GetShutdownTime(), later);
-}
-
 TEST_F(RequestsTest, WrongMasterPasswordLogsEventAndRaisesAlarm) {
   scp.config.Password().Set("right");
   scp.commandBlock.SetPassword("Right");

@@ -33,15 +33,15 @@ int64_t AdvanceOnce(const schedule_struct& e) {
   return b.GetShutdownTime();
 }
 
-// The block as an agent that stopped (the computer shut down) and started again has it: written
-// to its record file and read back by a new block; then a console reads it and sends it back
-// whole. The file holds more than the block's data only while the gap has moved its time.
+// The block as an agent that stopped (the computer shut down) and started again has it, its
+// record file read by a new block, then sent back whole by a console. The file holds more than
+// the block's data only while the gap has moved the time.
 template <class Block>
-void ThroughFileAndConsole(Block& b, uint8_t id, bool moved) {
+void Restart(Block& b, uint8_t id, bool moved) {
   KT_RecordWriter plain;
   KT_RecordWriter file;
-  ASSERT_GE(b.ConvertBlock(CONVERT_ENCODE, &plain, nullptr), 0);
-  ASSERT_GE(b.ConvertBlock(CONVERT_ENCODE, &file, nullptr), 0);
+  ASSERT_GT(b.ConvertBlock(CONVERT_ENCODE, &plain, nullptr), 0);
+  ASSERT_GT(b.ConvertBlock(CONVERT_ENCODE, &file, nullptr), 0);
   ASSERT_GE(b.ConvertFileTrailer(CONVERT_ENCODE, &file, nullptr), 0);
   EXPECT_EQ(file.Data() != plain.Data(), moved);
   Block fresh;
@@ -49,50 +49,46 @@ void ThroughFileAndConsole(Block& b, uint8_t id, bool moved) {
   ASSERT_GE(fresh.ConvertBlock(CONVERT_DECODE, nullptr, &in), 0);
   fresh.ConvertFileTrailer(CONVERT_DECODE, nullptr, &in);
   Bytes reply;
-  ASSERT_EQ(fresh.ConvertMessage(reply, KT_ScpMessage(SCP_GET, {id, 1})), 1);
   KT_ScpMessage m;
+  ASSERT_EQ(fresh.ConvertMessage(reply, KT_ScpMessage(SCP_GET, {id, 1})), 1);
   ASSERT_EQ(DecodeScpFrame(reply.data(), reply.size(), m), 0);
   ASSERT_GE(fresh.ConvertMessage(reply, KT_ScpMessage(SCP_SET, {id, 1}, m.data)), 0);
   b = fresh;
 }
 
-// Schedules set to 02:30 run once on each of their days at 02:30 across both changes of both
-// zones, and at 03:30 on the day clocks go forward (02:30 does not exist then), however often
-// the agent stops and starts in between.
+// Daily, weekly and every-3-days shutdowns and battery tests set to 02:30 run once on each of
+// their days at 02:30 across both changes of both zones, at 03:30 on the day clocks go forward
+// (02:30 does not exist then), and at the first 02:30 where it comes twice.
 TEST(RepeatingSchedules, KeepTheTimeOfDayTheyWereSetToAcrossEveryChange) {
   TempDir dir;
-  struct Change {
+  const struct {
     const char* zone;
     LocalDate day;
-    bool forward;
-    bool twice;  // 02:30 comes twice that day (New York repeats the hour before 02:00)
-  } const changes[] = {{"Europe/Berlin", {2027, 3, 28}, true, false},
-                       {"Europe/Berlin", {2027, 10, 31}, false, true},
-                       {"America/New_York", {2027, 3, 14}, true, false},
-                       {"America/New_York", {2027, 11, 7}, false, false}};
-  struct Repeat {
+    int hour;    // of the run that day
+    bool twice;  // 02:30 comes twice (New York repeats the hour before 02:00)
+  } changes[] = {{"Europe/Berlin", {2027, 3, 28}, 3, false},
+                 {"Europe/Berlin", {2027, 10, 31}, 2, true},
+                 {"America/New_York", {2027, 3, 14}, 3, false},
+                 {"America/New_York", {2027, 11, 7}, 2, false}};
+  const struct {
     uint8_t type;
-    uint16_t param;  // weekly: Sunday, the day of both changes
+    uint16_t param;  // weekly: Sunday, the day of every change
     int days;
-  } const repeats[] = {{SCHED_DAILY, 0, 1}, {SCHED_WEEKLY, 7, 7}, {SCHED_EVERY_N, 3, 3}};
-  for (const Change& c : changes) {
+  } repeats[] = {{SCHED_DAILY, 0, 1}, {SCHED_WEEKLY, 7, 7}, {SCHED_EVERY_N, 3, 3}};
+  for (const auto& c : changes) {
     ScopedTimeZone zone(c.zone);
-    for (const Repeat& r : repeats) {
-      SCOPED_TRACE(std::string(c.zone) + (c.forward ? " spring, repeat " : " autumn, repeat ") +
-                   std::to_string(r.type));
-      // Two days of the schedule before the change, the change day, two after.
+    for (const auto& r : repeats) {
+      SCOPED_TRACE(std::string(c.zone) + " " + std::to_string(c.day.month) + ", repeat " + std::to_string(r.type));
+      // Two runs before the change day, the change day (k = 2), two after.
       const LocalDate first = AddDays(c.day, -2 * r.days);
-      auto expectAt = [&](int64_t t, int k) {
-        const LocalDate date = AddDays(first, k * r.days);
+      auto runsAt = [&](int64_t t, int k) {
+        const LocalDate d = AddDays(first, k * r.days);
         const struct tm tm = ScopedTimeZone::Parts(t);
-        EXPECT_EQ(tm.tm_year + 1900, date.year) << k;
-        EXPECT_EQ(tm.tm_mon + 1, date.month) << k;
-        EXPECT_EQ(tm.tm_mday, date.day) << k;
-        EXPECT_EQ(tm.tm_hour, c.forward && k == 2 ? 3 : 2) << k;
-        EXPECT_EQ(tm.tm_min, 30) << k;
-        EXPECT_EQ(tm.tm_sec, 0) << k;
+        EXPECT_EQ(std::vector<int>({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec}),
+                  std::vector<int>({d.year, d.month, d.day, k == 2 ? c.hour : 2, 30, 0}))
+            << k;
         if (c.twice && k == 2) {
-          EXPECT_EQ(tm.tm_isdst, 1) << "the first of the two 02:30s";
+          EXPECT_EQ(tm.tm_isdst, 1) << "the first 02:30";
         }
       };
       const int64_t start = ScopedTimeZone::Local(first.year, first.month, first.day, 2, 30);
@@ -101,23 +97,18 @@ TEST(RepeatingSchedules, KeepTheTimeOfDayTheyWereSetToAcrossEveryChange) {
       shutdowns.SetEntries(1, &e);
       ScopedManualClock clock(start - 60);
       BatteryTestBlock tests;
-      ASSERT_EQ(tests.SetMode(BatteryTestBlock::kModeOn), 1);
-      ASSERT_EQ(tests.SetNextTestTime(start), 1);
-      ASSERT_EQ(tests.SetIntervalDays(r.days), 1);
+      ASSERT_EQ(tests.SetMode(1) + tests.SetNextTestTime(start) + tests.SetIntervalDays(r.days), 3);
       for (int k = 0; k < 5; ++k) {
-        expectAt(shutdowns.GetShutdownTime(), k);
+        const bool moved = c.hour == 3 && k + 1 == 2;
+        runsAt(shutdowns.GetShutdownTime(), k);
         ASSERT_EQ(shutdowns.AdvanceSchedule(), 1);
-        const bool moved = c.forward && k + 1 == 2;
-        ThroughFileAndConsole(shutdowns, SchedShutdownBlock::kBlockId, moved);
+        Restart(shutdowns, SchedShutdownBlock::kBlockId, moved);
         const int64_t due = tests.GetNextTestTime();
-        expectAt(due, k);
-        clock->Set(due - BatteryTestBlock::kDueWindowSeconds);
-        EXPECT_EQ(tests.IsTestDue(), 0) << k;
+        runsAt(due, k);
         clock->Set(due);
         EXPECT_EQ(tests.IsTestDue(), 1) << k;
-        ThroughFileAndConsole(tests, BatteryTestBlock::kBlockId, moved);
-        // Not again that day, also when the hour is repeated.
-        clock->Set(due + 3600);
+        Restart(tests, BatteryTestBlock::kBlockId, moved);
+        clock->Set(due + 3600);  // not again that day, also where the hour comes twice
         EXPECT_EQ(tests.IsTestDue(), 0) << k;
       }
     }
