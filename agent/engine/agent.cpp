@@ -18,6 +18,11 @@
 
 namespace {
 
+// A scheduled shutdown this many seconds late still runs; a later one is skipped.
+constexpr int64_t kLateSeconds = 5;
+// The "Scheduled shutdown" alarm is on while the next one is at most this far ahead.
+constexpr int64_t kScheduledAlarmSeconds = 15300;
+
 // The ctime text of a time, without its line end.
 std::string CTimeText(int64_t t) {
   time_t tt = static_cast<time_t>(t);
@@ -619,14 +624,25 @@ int KT_Agent::CheckTimedShutdown() {
   }
   Diag() << "Timed shutdown has been configured\n";
   const int64_t now = platform::Now();
-  if (now > t + 5) {
+  // The alarm says whether a shutdown is near now: it follows the current entry wherever the
+  // table, a SET or a step of the clock moved it.
+  auto showNear = [&](int64_t next) {
+    const bool near = next != 0 && next + kLateSeconds >= now && next - now <= kScheduledAlarmSeconds;
+    if (near) {
+      scp_.upsStatus.SetAlarm(ALARM_SCHEDULED_SHUTDOWN);
+    } else if (scp_.upsStatus.IsAlarmSet(ALARM_SCHEDULED_SHUTDOWN) == 1) {
+      scp_.upsStatus.ClearAlarm(ALARM_SCHEDULED_SHUTDOWN);
+    }
+  };
+  if (now > t + kLateSeconds) {
     Diag() << "Shutdown time is passed current time, IGNORE\n";
     schedule.AdvanceSchedule();
     services_.WriteSchedShutdownFile();
+    showNear(schedule.GetShutdownTime());
     return 0;
   }
   Diag() << static_cast<long long>(t - now) << " seconds to the next timed shutdown\n";
-  if (t - now <= 15300) scp_.upsStatus.SetAlarm(ALARM_SCHEDULED_SHUTDOWN);
+  showNear(t);
   const bool segmentEntry = schedule.GetLoadSegmentFlag() == 1;
   const int64_t lead = segmentEntry ? 1 : scp_.config.GetOsShutdownTime();
   if (t - now > lead) return 0;

@@ -86,7 +86,9 @@ class KT_Agent : public KT_ErrorStatus {
   // The SCP object's set keeper (installed by the constructor): writes the record file of a
   // block that has one after a console's SET changed it, before the SET is answered. A failed
   // write raises the software-error alarm and gives -1 ("Set Failed"); a block without a file
-  // gives 1.
+  // gives 1. A scheduled-shutdown table or a battery-test schedule that can never run (an
+  // entry without a time, a repeat the agent cannot follow, a next test the schedule cannot
+  // reach the present from) gives -1 without a write.
   int KeepSet(int blockId, int branch);
   // The SCP object's set check (installed by the constructor): a SET of the configuration that
   // would give a log a name the agent will not use as given (KT_Daemon::LogNameRefusal), or

@@ -48,6 +48,13 @@ int KT_Agent::SaveConfigFile() {
 int KT_Agent::KeepSet(int blockId, int /*branch*/) {
   AgentFile file;
   if (!KT_Daemon::FileOfBlock(blockId, file)) return 1;  // commands, UPS-side blocks: no file
+  // A schedule that can never run is refused rather than kept: the console would be told
+  // "Set OK" for a shutdown or a test that never comes.
+  if ((blockId == BLOCK_SCHED_SHUTDOWN && !scp_.schedShutdown.CanRun()) ||
+      (blockId == BLOCK_BATTERY_TEST && !scp_.batteryTest.CanRun())) {
+    Diag() << "KT_Agent refused the SET of block " << blockId << ": its schedule can never run\n";
+    return -1;
+  }
   // Runs under the SCP object's lock (the writer takes it too), so no other change of the
   // block can come between the SET and what the file gets.
   if (services_.WriteAgentFile(file) < 0) {

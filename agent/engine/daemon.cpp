@@ -294,6 +294,7 @@ int KT_Daemon::WriteBlockFile(AgentFile file, bool retry) {
         if (log.GetRecordCount() > limit) log.RemoveFirst(log.GetRecordCount() - limit);
       }
       converted = block->ConvertBlock(CONVERT_ENCODE, &writer, nullptr);
+      if (converted >= 0) converted = block->ConvertFileTrailer(CONVERT_ENCODE, &writer, nullptr);
     }
   }
   if (converted < 0) {
@@ -398,6 +399,7 @@ int KT_Daemon::ReadBlockFile(AgentFile file) {
       ok = scp_.config.ConvertFile(CONVERT_DECODE, nullptr, &reader) >= 0;
     } else {
       ok = block->ConvertBlock(CONVERT_DECODE, nullptr, &reader) >= 0;
+      if (ok) block->ConvertFileTrailer(CONVERT_DECODE, nullptr, &reader);
     }
   }
   if (!ok) {

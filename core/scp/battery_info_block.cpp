@@ -9,6 +9,14 @@ namespace {
 // Sums saturate instead of wrapping round to a small count.
 uint32_t SaturatingAdd(uint32_t a, uint32_t b) { return a > UINT32_MAX - b ? UINT32_MAX : a + b; }
 
+// A moment as the record keeps it: unsigned seconds since 1970, -1 for all ones (no time).
+bool ToRecord(int64_t t, uint32_t& out) {
+  if (t < -1 || t > static_cast<int64_t>(UINT32_MAX)) return false;
+  out = static_cast<uint32_t>(t);
+  return true;
+}
+uint32_t RecordNow() { return static_cast<uint32_t>(platform::Now()); }
+
 }  // namespace
 
 BatteryInfoBlock::BatteryInfoBlock() {
@@ -25,7 +33,7 @@ int BatteryInfoBlock::Refuse(int32_t function, int32_t code, int32_t value) {
 
 void BatteryInfoBlock::Reset() {
   replaced_date_.reset();
-  reset_time_ = static_cast<int32_t>(platform::Now());
+  reset_time_ = RecordNow();
   outages_ = 0;
   on_battery_ = 0;
   average_ = 0;
@@ -41,7 +49,7 @@ int BatteryInfoBlock::GetRoute(int branch) {
 }
 
 int BatteryInfoBlock::SetResetTime(int64_t t) {
-  reset_time_ = static_cast<int32_t>(t);
+  if (!ToRecord(t, reset_time_)) return Refuse(FN_SET_RESET_TIME, 1, static_cast<int32_t>(t));
   Changed(1);
   return 1;
 }
@@ -88,7 +96,7 @@ int BatteryInfoBlock::SetAverageSeconds(int64_t s) {
 int BatteryInfoBlock::AddLowBatteryWarnings(int n) {
   if (n < 0 || n > 65535) return Refuse(FN_ADD_LOW_BATTERY, 1, n);
   low_battery_ = SaturatingAdd(low_battery_, static_cast<uint32_t>(n));
-  last_low_battery_ = static_cast<int32_t>(platform::Now());
+  last_low_battery_ = RecordNow();
   Changed(5);
   return 1;
 }
@@ -102,7 +110,7 @@ int BatteryInfoBlock::SetLowBatteryWarnings(int n) {
 }
 
 int BatteryInfoBlock::SetLastLowBatteryWarning(int64_t t) {
-  last_low_battery_ = static_cast<int32_t>(t);
+  if (!ToRecord(t, last_low_battery_)) return Refuse(FN_SET_LAST_LOW_BATTERY, 1, static_cast<int32_t>(t));
   Changed(6);
   return 1;
 }
@@ -127,12 +135,12 @@ int BatteryInfoBlock::ConvertField(int branch, int field, int direction, KT_Reco
   if (branch != 1) return Refuse(FN_CONVERT, 2, branch);
   KT_FieldIO io(direction, out, in);
   switch (field) {
-    case 1: return io.I32(reset_time_);
+    case 1: return io.U32(reset_time_);
     case 2: return io.U32(outages_);
     case 3: return io.U32(on_battery_);
     case 4: return io.U32(average_);
     case 5: return io.U32(low_battery_);
-    case 6: return io.I32(last_low_battery_);
+    case 6: return io.U32(last_low_battery_);
     case 7: return io.Text(replaced_date_);
     default: return Refuse(FN_CONVERT, 1, field);
   }

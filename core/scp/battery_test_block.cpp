@@ -17,7 +17,8 @@ int BatteryTestBlock::Refuse(int32_t function, int32_t code, int32_t value) {
 
 void BatteryTestBlock::Reset() {
   mode_ = kNotConfigured;
-  next_test_ = -1;
+  next_test_ = kNoTime;
+  kept_ = -1;
   interval_ = 255;
   run_now_ = 255;
   branches_.SetFieldState(0, 0, FIELD_UNCHANGED);
@@ -37,8 +38,12 @@ int BatteryTestBlock::SetMode(int m) {
 }
 
 int BatteryTestBlock::SetNextTestTime(int64_t t) {
-  if (t == 0 || t < INT32_MIN || t > INT32_MAX) return Refuse(FN_SET_NEXT_TEST, 1, static_cast<int32_t>(t));
-  next_test_ = static_cast<int32_t>(t);
+  if (t == -1) t = kNoTime;
+  if (t <= 0 || t > static_cast<int64_t>(kNoTime)) {
+    return Refuse(FN_SET_NEXT_TEST, 1, static_cast<int32_t>(t));
+  }
+  if (static_cast<uint32_t>(t) != next_test_) kept_ = -1;
+  next_test_ = static_cast<uint32_t>(t);
   branches_.SetFieldState(1, 2, FIELD_CHANGED);
   return 1;
 }
@@ -63,8 +68,17 @@ int64_t BatteryTestBlock::GetNextTest() {
   return ComputeNextTest();
 }
 
+int BatteryTestBlock::GetTimeOfDay() const { return ScheduleTimeOfDay(next_test_, kept_); }
+
+bool BatteryTestBlock::CanRun() {
+  if (mode_ != kModeOn) return true;
+  if (next_test_ == 0 || next_test_ == kNoTime || interval_ == 0) return false;
+  return ComputeNextTest() >= 0;
+}
+
 int64_t BatteryTestBlock::ComputeNextTest() {
   const int64_t now = platform::Now();
+  const int timeOfDay = GetTimeOfDay();
   int64_t t = next_test_;
   for (int step = 0; step < kMaxSteps; ++step) {
     if (t >= now) return t;
@@ -73,11 +87,11 @@ int64_t BatteryTestBlock::ComputeNextTest() {
       Refuse(FN_COMPUTE_NEXT, 2, 0);
       return -1;
     }
-    const int64_t next = AddLocalDays(t, interval_);
-    if (next <= t) break;
+    const int64_t next = AddLocalDays(t, interval_, timeOfDay);
+    if (next <= t || next >= static_cast<int64_t>(kNoTime)) break;
     t = next;
   }
-  Refuse(FN_COMPUTE_NEXT, 1, next_test_);
+  Refuse(FN_COMPUTE_NEXT, 1, static_cast<int32_t>(next_test_));
   return -1;
 }
 
@@ -94,12 +108,15 @@ int BatteryTestBlock::IsTestDue() {
   // test on every pass of the monitor loop.
   if (t < 0) return -1;
   if (t >= platform::Now() + kDueWindowSeconds) return 0;
-  const int64_t next = AddLocalDays(t, interval_);
-  if (next <= t || next > INT32_MAX) {
+  const int timeOfDay = GetTimeOfDay();
+  const int64_t next = AddLocalDays(t, interval_, timeOfDay);
+  if (next <= t || next >= static_cast<int64_t>(kNoTime)) {
     Refuse(FN_COMPUTE_NEXT, 1, static_cast<int32_t>(t));
     return -1;
   }
-  next_test_ = static_cast<int32_t>(next);
+  next_test_ = static_cast<uint32_t>(next);
+  // Where the gap moved the next test, the schedule keeps its own time for the one after.
+  kept_ = KeptTimeFor(next, timeOfDay);
   branches_.SetFieldState(1, 2, FIELD_CHANGED);
   return 1;
 }
@@ -110,9 +127,27 @@ int BatteryTestBlock::ConvertField(int branch, int field, int direction, KT_Reco
   KT_FieldIO io(direction, out, in);
   switch (field) {
     case 1: return io.U8(mode_);
-    case 2: return io.I32(next_test_);
+    case 2: {
+      const uint32_t before = next_test_;
+      const int r = io.U32(next_test_);
+      if (next_test_ != before) kept_ = -1;
+      return r;
+    }
     case 3: return io.U8(interval_);
     case 4: return io.U8(run_now_);
     default: return Refuse(FN_CONVERT, 1, field);
   }
+}
+
+int BatteryTestBlock::ConvertFileTrailer(int direction, KT_RecordWriter* out, KT_RecordReader* in) {
+  if (direction == CONVERT_ENCODE) {
+    if (out == nullptr) return -1;
+    if (kept_ < 0) return 0;
+    return WriteKeptTimes(*out, {KeptTime{0, next_test_, kept_}});
+  }
+  if (in == nullptr) return -1;
+  for (const KeptTime& k : ReadKeptTimes(*in)) {
+    if (k.index == 0 && k.moment == next_test_) kept_ = k.minuteOfDay;
+  }
+  return 0;
 }

@@ -43,6 +43,13 @@ class KT_Block : public KT_ErrorStatus {
   // (CONVERT_DECODE); the other pointer is null. Fields count from 1. Any result >= 0 is
   // success, a negative one failure.
   virtual int ConvertField(int branch, int field, int direction, KT_RecordWriter* writer, KT_RecordReader* reader) = 0;
+  // What the block's record file keeps after the block's data, which the wire form has no room
+  // for: written after ConvertBlock, read from the bytes that follow it. Readers of an older
+  // file find nothing there and older readers stop before it, so a block gives nothing unless
+  // it must. A read takes only what it recognises. Result >= 0, or -1 when the writer fails.
+  virtual int ConvertFileTrailer(int /*direction*/, KT_RecordWriter* /*out*/, KT_RecordReader* /*in*/) {
+    return 0;
+  }
 
   // Every registered branch but 0, in registration order, through ConvertBranch; stops at the
   // first failure (-1); 1 when all succeed.

@@ -2,6 +2,27 @@
 
 #include <ctime>
 
+#include "core/scp/record_reader.h"
+#include "core/scp/record_writer.h"
+
+namespace {
+
+// Marks the kept times after a block's data in a record file.
+constexpr uint8_t kKeptTimesTag[4] = {'K', 'E', 'P', 'T'};
+// Bytes of one kept time: index (2), moment (4), minute of the day (2).
+constexpr size_t kKeptTimeBytes = 8;
+
+// The offset from UTC (seconds east) in force at t.
+bool OffsetAt(int64_t t, int64_t& offset) {
+  const time_t tt = static_cast<time_t>(t);
+  struct tm tm {};
+  if (localtime_r(&tt, &tm) == nullptr) return false;
+  offset = tm.tm_gmtoff;
+  return true;
+}
+
+}  // namespace
+
 bool LocalDateOf(int64_t t, LocalDate& date, int& hour, int& minute) {
   const time_t tt = static_cast<time_t>(t);
   struct tm tm {};
@@ -51,23 +72,93 @@ int WeekdayOf(const LocalDate& date) {
 
 int64_t LocalMoment(const LocalDate& date, int hour, int minute) {
   if (date.year < 1900 || date.year > 100000) return -1;
-  struct tm tm {};
-  tm.tm_year = date.year - 1900;
-  tm.tm_mon = date.month - 1;
-  tm.tm_mday = date.day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = 0;
-  tm.tm_isdst = -1;  // the zone rules of that date decide
-  const time_t t = mktime(&tm);
-  if (t == static_cast<time_t>(-1)) return -1;
-  return static_cast<int64_t>(t);
+  // The wall clock read as if it were UTC; a moment t shows it when t + offset(t) equals it.
+  const int64_t wall = DaysFromCivil(date) * 86400 + int64_t{hour} * 3600 + int64_t{minute} * 60;
+  // The offsets in force a day before and a day after: a zone changes at most once between.
+  int64_t before = 0;
+  int64_t after = 0;
+  if (!OffsetAt(wall - 86400, before) || !OffsetAt(wall + 86400, after)) return -1;
+  bool found = false;
+  int64_t first = 0;
+  for (const int64_t offset : {before, after}) {
+    const int64_t t = wall - offset;
+    int64_t actual = 0;
+    if (!OffsetAt(t, actual) || actual != offset) continue;
+    if (!found || t < first) first = t;
+    found = true;
+  }
+  // No moment shows it: the time lies in the gap, and is read with the offset before the
+  // change, which places it as far after the gap's end as it lay after its start.
+  return found ? first : wall - before;
 }
 
 int64_t AddLocalDays(int64_t t, int64_t days) {
+  return AddLocalDays(t, days, LocalMinuteOfDay(t));
+}
+
+int64_t AddLocalDays(int64_t t, int64_t days, int minuteOfDay) {
+  LocalDate date;
+  int hour = 0;
+  int minute = 0;
+  if (minuteOfDay < 0 || minuteOfDay >= kMinutesPerDay || !LocalDateOf(t, date, hour, minute)) return -1;
+  return LocalMoment(AddDays(date, days), minuteOfDay / 60, minuteOfDay % 60);
+}
+
+int LocalMinuteOfDay(int64_t t) {
   LocalDate date;
   int hour = 0;
   int minute = 0;
   if (!LocalDateOf(t, date, hour, minute)) return -1;
-  return LocalMoment(AddDays(date, days), hour, minute);
+  return hour * 60 + minute;
+}
+
+int ScheduleTimeOfDay(int64_t moment, int kept) {
+  return kept >= 0 ? kept : LocalMinuteOfDay(moment);
+}
+
+int KeptTimeFor(int64_t moment, int minuteOfDay) {
+  return LocalMinuteOfDay(moment) == minuteOfDay ? -1 : minuteOfDay;
+}
+
+int WriteKeptTimes(KT_RecordWriter& out, const std::vector<KeptTime>& kept) {
+  if (kept.empty()) return 0;
+  for (const uint8_t b : kKeptTimesTag) {
+    if (out.Put8(b) < 0) return -1;
+  }
+  if (out.Put16(static_cast<uint16_t>(kept.size())) < 0) return -1;
+  for (const KeptTime& k : kept) {
+    if (out.Put16(k.index) < 0 || out.Put32(k.moment) < 0 ||
+        out.Put16(static_cast<uint16_t>(k.minuteOfDay)) < 0) {
+      return -1;
+    }
+  }
+  return 0;
+}
+
+std::vector<KeptTime> ReadKeptTimes(KT_RecordReader& in) {
+  std::vector<KeptTime> kept;
+  uint8_t tag[sizeof kKeptTimesTag] = {};
+  uint16_t count = 0;
+  if (in.Remaining() < sizeof tag + 2 || in.GetBytes(tag, sizeof tag) < 0) return kept;
+  for (size_t i = 0; i < sizeof tag; ++i) {
+    if (tag[i] != kKeptTimesTag[i]) return kept;
+  }
+  if (in.Get16(count) < 0 || count > in.Remaining() / kKeptTimeBytes) return kept;
+  for (uint16_t i = 0; i < count; ++i) {
+    KeptTime k;
+    uint16_t minuteOfDay = 0;
+    if (in.Get16(k.index) < 0 || in.Get32(k.moment) < 0 || in.Get16(minuteOfDay) < 0) break;
+    k.minuteOfDay = minuteOfDay;
+    // Only a moment that this time of day was moved to on its own date.
+    LocalDate date;
+    int hour = 0;
+    int minute = 0;
+    if (minuteOfDay >= kMinutesPerDay || !LocalDateOf(k.moment, date, hour, minute) ||
+        hour * 60 + minute == k.minuteOfDay ||
+        LocalMoment(date, minuteOfDay / 60, minuteOfDay % 60) != k.moment) {
+      continue;
+    }
+    kept.push_back(k);
+  }
+  return kept;
 }

@@ -1,6 +1,8 @@
 #include "core/scp/sched_shutdown_block.h"
 
+#include <map>
 #include <new>
+#include <tuple>
 
 #include "core/scp/local_calendar.h"
 #include "platform/clock.h"
@@ -26,7 +28,37 @@ int SchedShutdownBlock::GetRoute(int /*branch*/) { return ROUTE_AGENT; }
 void SchedShutdownBlock::Reset() {
   entries_.clear();
   entries_.shrink_to_fit();
+  kept_.clear();
   current_ = -1;
+}
+
+bool SchedShutdownBlock::Replace(std::vector<schedule_struct>& table) {
+  // The old entries that have a kept time, by their fields (few; a table can be large).
+  auto fields = [](const schedule_struct& e) {
+    return std::make_tuple(e.frequency, e.frequencyParam, e.startTime, e.restartMode, e.restartValue,
+                           e.segment, e.segmentOnly);
+  };
+  std::vector<int> kept;
+  try {
+    std::multimap<decltype(fields(schedule_struct{})), int> old;
+    for (size_t j = 0; j < entries_.size(); ++j) {
+      if (kept_[j] >= 0) old.emplace(fields(entries_[j]), kept_[j]);
+    }
+    kept.assign(table.size(), -1);
+    for (size_t i = 0; i < table.size() && !old.empty(); ++i) {
+      const auto match = old.find(fields(table[i]));
+      if (match == old.end()) continue;
+      kept[i] = match->second;
+      old.erase(match);
+    }
+  } catch (const std::bad_alloc&) {
+    LogError(ERR_SCHED_SHUTDOWN_BLOCK, FN_CONVERT, CODE_NO_MEMORY, GetSocketError());
+    return false;
+  }
+  entries_ = std::move(table);
+  kept_ = std::move(kept);
+  SelectCurrent();
+  return true;
 }
 
 int SchedShutdownBlock::SetEntries(int count, const schedule_struct* entries) {
@@ -40,8 +72,7 @@ int SchedShutdownBlock::SetEntries(int count, const schedule_struct* entries) {
       return -1;
     }
   }
-  entries_ = std::move(table);
-  SelectCurrent();
+  if (!Replace(table)) return -1;
   branches_.SetFieldState(1, 1, FIELD_CHANGED);
   return 0;
 }
@@ -54,6 +85,11 @@ int SchedShutdownBlock::GetEntries(const schedule_struct*& out) const {
 const schedule_struct* SchedShutdownBlock::GetEntry(int i) const {
   if (i < 0 || static_cast<size_t>(i) >= entries_.size()) return nullptr;
   return &entries_[static_cast<size_t>(i)];
+}
+
+int SchedShutdownBlock::GetTimeOfDay(int i) const {
+  const schedule_struct* e = GetEntry(i);
+  return e != nullptr ? ScheduleTimeOfDay(e->startTime, kept_[static_cast<size_t>(i)]) : -1;
 }
 
 int64_t SchedShutdownBlock::GetShutdownTime() const {
@@ -88,11 +124,13 @@ void SchedShutdownBlock::SelectCurrent() {
   }
 }
 
-int64_t SchedShutdownBlock::NextOccurrence(const schedule_struct& entry) {
+int64_t SchedShutdownBlock::NextOccurrence(const schedule_struct& entry, int minuteOfDay) {
   LocalDate date;
   int hour = 0;
   int minute = 0;
   if (entry.startTime == 0 || !LocalDateOf(entry.startTime, date, hour, minute)) return -1;
+  if (minuteOfDay < 0) minuteOfDay = hour * 60 + minute;
+  if (minuteOfDay >= kMinutesPerDay) return -1;
   const unsigned param = entry.frequencyParam;
   switch (entry.frequency) {
     case SCHED_MONTHLY: {
@@ -123,7 +161,7 @@ int64_t SchedShutdownBlock::NextOccurrence(const schedule_struct& entry) {
     default:
       return -1;
   }
-  const int64_t next = LocalMoment(date, hour, minute);
+  const int64_t next = LocalMoment(date, minuteOfDay / 60, minuteOfDay % 60);
   // Always strictly later, and representable in the record.
   if (next <= static_cast<int64_t>(entry.startTime) || !FitsRecord(next)) return -1;
   return next;
@@ -134,9 +172,10 @@ int SchedShutdownBlock::AdvanceSchedule() {
   const size_t index = static_cast<size_t>(current_);
   const schedule_struct& entry = entries_[index];
   bool remove = entry.frequency == SCHED_ONCE;
+  const int timeOfDay = GetTimeOfDay(current_);
   int64_t next = -1;
   if (!remove) {
-    next = NextOccurrence(entry);
+    next = NextOccurrence(entry, timeOfDay);
     if (next < 0) {
       // A repeat that cannot move on would stay due for ever and hide every later entry.
       LogError(ERR_SCHED_SHUTDOWN_BLOCK, FN_CONVERT, CODE_CANNOT_REPEAT, entry.frequency);
@@ -146,21 +185,52 @@ int SchedShutdownBlock::AdvanceSchedule() {
   if (remove) {
     try {
       std::vector<schedule_struct> table;
+      std::vector<int> kept;
       table.reserve(entries_.size() - 1);
+      kept.reserve(entries_.size() - 1);
       for (size_t i = 0; i < entries_.size(); ++i) {
-        if (i != index) table.push_back(entries_[i]);
+        if (i == index) continue;
+        table.push_back(entries_[i]);
+        kept.push_back(kept_[i]);
       }
       entries_ = std::move(table);
+      kept_ = std::move(kept);
     } catch (const std::bad_alloc&) {
       LogError(ERR_SCHED_SHUTDOWN_BLOCK, FN_CONVERT, CODE_NO_MEMORY, GetSocketError());
       return -1;
     }
   } else {
     entries_[index].startTime = static_cast<uint32_t>(next);
+    // Where the gap moved this date's shutdown, the entry keeps its own time for the next.
+    kept_[index] = KeptTimeFor(next, timeOfDay);
   }
   SelectCurrent();
   branches_.SetFieldState(1, 1, FIELD_CHANGED);
   return 1;
+}
+
+bool SchedShutdownBlock::CanRun() const {
+  for (const schedule_struct& e : entries_) {
+    if (e.startTime == 0) return false;
+    const unsigned param = e.frequencyParam;
+    switch (e.frequency) {
+      case SCHED_ONCE:
+      case SCHED_DAILY:
+        break;
+      case SCHED_MONTHLY:
+        if (param < 1 || param > 31) return false;
+        break;
+      case SCHED_WEEKLY:
+        if (param < 1 || param > 7) return false;
+        break;
+      case SCHED_EVERY_N:
+        if (param == 0) return false;
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
 }
 
 int SchedShutdownBlock::ValidateScheduleEntry(const schedule_struct& entry) {
@@ -224,7 +294,21 @@ int SchedShutdownBlock::ConvertField(int branch, int field, int direction, KT_Re
     e.restartValue = static_cast<int32_t>(restart);
     e.segment = static_cast<int32_t>(segment);
   }
-  entries_ = std::move(table);
-  SelectCurrent();
+  return Replace(table) ? 0 : -1;
+}
+
+int SchedShutdownBlock::ConvertFileTrailer(int direction, KT_RecordWriter* out, KT_RecordReader* in) {
+  if (direction == CONVERT_ENCODE) {
+    if (out == nullptr) return -1;
+    std::vector<KeptTime> kept;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      if (kept_[i] >= 0) kept.push_back({static_cast<uint16_t>(i), entries_[i].startTime, kept_[i]});
+    }
+    return WriteKeptTimes(*out, kept);
+  }
+  if (in == nullptr) return -1;
+  for (const KeptTime& k : ReadKeptTimes(*in)) {
+    if (k.index < entries_.size() && entries_[k.index].startTime == k.moment) kept_[k.index] = k.minuteOfDay;
+  }
   return 0;
 }

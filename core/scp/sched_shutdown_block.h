@@ -7,6 +7,7 @@
 // Record form of branch 1 field 1 (wire and file, big-endian): entry count (4 bytes), then per
 // entry 20 bytes: repeat type (1), parameter (2), shutdown time (4), restart kind (1),
 // restart value (4), load-segment flag (4), segment (4) -- the flag comes before the segment.
+// sch_shut.dat may go on with the kept times of the entries (local_calendar.h).
 #pragma once
 
 #include <cstdint>
@@ -70,11 +71,15 @@ class SchedShutdownBlock : public KT_Block {
 
   int GetRoute(int branch) override;
   int ConvertField(int branch, int field, int direction, KT_RecordWriter* out, KT_RecordReader* in) override;
+  // The kept times of the entries whose shutdown time was moved by a gap in the local time.
+  int ConvertFileTrailer(int direction, KT_RecordWriter* out, KT_RecordReader* in) override;
 
   // Empties the table; no current entry.
   void Reset();
   // Replaces the table by copies of `count` entries (the array may be the block's own) and
   // selects the current entry. 0, or -1 (21, 3, 1) when memory runs out (table unchanged).
+  // Here and when the table is decoded, an entry equal to one of the old table keeps that
+  // one's time of day (a console sends the table back whole).
   int SetEntries(int count, const schedule_struct* entries);
   // The entry count; `out` points at the block's own array (valid until the table changes),
   // null when the table is empty.
@@ -84,6 +89,9 @@ class SchedShutdownBlock : public KT_Block {
   int GetCount() const { return static_cast<int>(entries_.size()); }
   // Index of the current entry, -1 when none.
   int GetCurrentIndex() const { return current_; }
+  // The local time of day (minutes since midnight) entry i repeats at: the one it was set to,
+  // also while its shutdown time is moved by a gap; -1 when i is not an entry.
+  int GetTimeOfDay(int i) const;
 
   // Of the current entry; 0 when there is none.
   int64_t GetShutdownTime() const;
@@ -93,15 +101,21 @@ class SchedShutdownBlock : public KT_Block {
   uint32_t GetLoadSegmentFlag() const;
 
   // After the current entry's shutdown has run (or its time has passed): a one-time entry is
-  // removed; a repeating one moves to its next date at the same local hour and minute. An
+  // removed; a repeating one moves to its next date at its time of day (moved on by the gap
+  // on a date where that time does not exist, and back to it on the next date). An
   // entry whose repeat cannot give a later date (a day outside its range, an unknown repeat
   // type, a step of 0 days) is removed like a one-time entry, with an error record, so that
   // it neither loops nor blocks the entries behind it. Then the current entry is selected
   // again. 1 when an entry was advanced or removed, 0 when there is no current entry, -1 when
   // memory runs out (table unchanged).
   int AdvanceSchedule();
-  // The next date of a repeating entry; -1 when the repeat cannot give a later date.
-  static int64_t NextOccurrence(const schedule_struct& entry);
+  // The next date of a repeating entry at the local time of day `minuteOfDay` (by default its
+  // shutdown time's); -1 when the repeat cannot give a later date.
+  static int64_t NextOccurrence(const schedule_struct& entry, int minuteOfDay = -1);
+
+  // 1 when every entry can run: a shutdown time, and a repeat the block can follow. An entry
+  // without a time would be the current one for good and hold back every other.
+  bool CanRun() const;
 
   // 0 valid; 1 the shutdown time is not a valid time, 3 it lies before now; for restart kind 3
   // also 2 the restart moment is not valid, 4 it lies before now, 5 it lies before the shutdown.
@@ -109,7 +123,12 @@ class SchedShutdownBlock : public KT_Block {
 
  private:
   void SelectCurrent();
+  // Takes the new table, with the kept times of its entries that equal an entry of the old
+  // one, and selects the current entry; false (21, 1, 1) when memory runs out (nothing changed).
+  bool Replace(std::vector<schedule_struct>& table);
 
   std::vector<schedule_struct> entries_;
+  // Per entry: the kept time of day (local_calendar.h), -1 for most.
+  std::vector<int> kept_;
   int current_ = -1;
 };

@@ -363,7 +363,7 @@ void CBatteryTest::UpdateSchedule() {
 void CBatteryTest::OnBatteryTestBlock() {
   if (!UpdateData(true)) return;
   uint8_t mode;
-  int32_t testTime;
+  uint32_t testTime;
   uint8_t interval;
   {
     auto lock = gScp.Lock();
@@ -373,7 +373,7 @@ void CBatteryTest::OnBatteryTestBlock() {
   }
   enabled_ = (mode != 0 && mode != 255) ? 1 : 0;
   if (enabled_) {
-    if (testTime != -1) {
+    if (testTime != BatteryTestBlock::kNoTime) {
       const std::tm tm = LocalTime(testTime);
       const int h = tm.tm_hour;
       const int index = tm.tm_min / 15 + 4 * h - (h >= 12 ? kQuarterHours : 0);

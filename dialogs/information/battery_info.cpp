@@ -120,14 +120,14 @@ void CBatteryInfo::UpdateDialog() {
   {
     auto lock = gScp.Lock();
     const BatteryInfoBlock& info = gScp.batteryInfo;
-    const int32_t reset = info.GetResetTime();
-    if (reset != -1) row(3251, reset == 0 ? LoadString(3250) : ResetTimeText(reset));
+    const uint32_t reset = info.GetResetTime();
+    if (reset != UINT32_MAX) row(3251, reset == 0 ? LoadString(3250) : ResetTimeText(reset));
     if (info.GetOutageCount() != 0xFFFF) row(3252, QString::number(info.GetOutageCount()));
     if (info.GetOnBatterySeconds() != 0xFFFF) row(3253, DurationText(info.GetOnBatterySeconds()));
     if (info.GetAverageSeconds() != 0xFFFF) row(3254, QString::number(info.GetAverageSeconds()));
     if (info.GetLowBatteryWarnings() != 0xFFFF) row(3258, QString::number(info.GetLowBatteryWarnings()));
-    const int32_t last = info.GetLastLowBatteryWarning();
-    if (last != -1) row(3256, last == 0 ? LoadString(3255) : DefaultTimeText(last));
+    const uint32_t last = info.GetLastLowBatteryWarning();
+    if (last != UINT32_MAX) row(3256, last == 0 ? LoadString(3255) : DefaultTimeText(last));
     if (auto date = info.GetReplacedDate()) replaced_date_ = QString::fromStdString(*date);
   }
   if (list_->RowCount() == 0) list_->AddRow({LoadString(3257)});

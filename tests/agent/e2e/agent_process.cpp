@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <thread>
 
@@ -35,6 +36,7 @@ AgentProcess::~AgentProcess() {
   if (pid_ > 0) {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
+    Reaped();
   }
   // A killed agent leaves the files of its named objects behind.
   testing_support::RemoveUnheldSharedObjects(prefix_);
@@ -78,6 +80,12 @@ bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector
     ::setenv("VIGIL_AGENT_CONF", conf.c_str(), 1);
     ::setenv("VIGIL_DATA_DIR", Dir().c_str(), 1);
     ::setenv("VIGIL_NAME_PREFIX", prefix_.c_str(), 1);
+    if (!faketime_.empty()) {
+      ::setenv("LD_PRELOAD", faketime_.c_str(), 1);
+      ::setenv("FAKETIME_TIMESTAMP_FILE", File("faketime.rc").c_str(), 1);
+      ::setenv("FAKETIME_CACHE_DURATION", "1", 1);
+      ::setenv("FAKETIME_DONT_FAKE_MONOTONIC", "1", 1);
+    }
     for (const auto& kv : env) ::putenv(const_cast<char*>(kv.c_str()));
     std::vector<char*> cargv;
     for (auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
@@ -86,6 +94,32 @@ bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector
     ::_exit(127);
   }
   return true;
+}
+
+bool AgentProcess::UseFakeClock(int64_t at) {
+  // The multi-threaded build of the library, wherever the system keeps it.
+  std::error_code ec;
+  for (const auto& dir : std::filesystem::directory_iterator("/usr/lib", ec)) {
+    const std::filesystem::path candidate = dir.path() / "faketime" / "libfaketimeMT.so.1";
+    if (std::filesystem::exists(candidate, ec)) faketime_ = candidate.string();
+  }
+  if (faketime_.empty()) return false;
+  SetFakeClock(at);
+  return true;
+}
+
+void AgentProcess::SetFakeClock(int64_t at) {
+  // An offset from the real time: the clock runs on from `at`. Replaced whole, so that the
+  // library never reads half a line.
+  const std::string path = File("faketime.rc");
+  fake_offset_ = at - static_cast<int64_t>(::time(nullptr));
+  testing_support::WriteFileText(path + ".new",
+                                 (fake_offset_ < 0 ? "" : "+") + std::to_string(fake_offset_) + "\n");
+  std::filesystem::rename(path + ".new", path);
+}
+
+int64_t AgentProcess::FakeNow() const {
+  return static_cast<int64_t>(::time(nullptr)) + fake_offset_;
 }
 
 bool AgentProcess::InstallShippedMib() {
@@ -102,10 +136,10 @@ int AgentProcess::Wait(int timeoutMs) {
   if (!ended) {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+    Reaped();
     return -1;
   }
-  pid_ = -1;
+  Reaped();
   if (WIFSIGNALED(status)) {
     // The kernel can let go of a killed program's last mapping a moment after the parent has
     // reaped it (a reader of its /proc files may hold its memory briefly): a start at once would
@@ -113,6 +147,17 @@ int AgentProcess::Wait(int timeoutMs) {
     WaitFor([&] { return !testing_support::NamedMappingHeld(prefix_, "Tremona Agent Is Running"); }, 10000);
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void AgentProcess::Reaped() {
+  // libfaketime keeps its state in shared memory named after the process, which only a
+  // normal exit removes.
+  if (!faketime_.empty()) {
+    std::error_code ec;
+    std::filesystem::remove("/dev/shm/faketime_shm_" + std::to_string(pid_), ec);
+    std::filesystem::remove("/dev/shm/sem.faketime_sem_" + std::to_string(pid_), ec);
+  }
+  pid_ = -1;
 }
 
 void AgentProcess::Signal(int sig) {

@@ -45,6 +45,15 @@ class AgentProcess {
   void Signal(int sig);
   bool Running();
 
+  // From the next Start on, the program runs on libfaketime's clock: its wall time reads `at`
+  // (seconds since 1970) now and runs on from there, while its monotonic clock stays real.
+  // SetFakeClock moves the running program's wall time (it sees the step within a second).
+  // False when libfaketime is not installed.
+  bool UseFakeClock(int64_t at);
+  void SetFakeClock(int64_t at);
+  // The wall time the program's fake clock reads now.
+  int64_t FakeNow() const;
+
   // Harmless stand-ins that log what would have happened into effects.log of the data
   // directory: the settings' shutdown and reboot commands ("shutdown ARGS"), note.sh for
   // command actions ("note ARGS"), and the system's shutdown programs on a guard search path
@@ -75,11 +84,16 @@ class AgentProcess {
   pid_t Pid() const { return pid_; }
 
  private:
+  // After the program was reaped: what it left behind goes, and there is no program.
+  void Reaped();
+
   testing_support::TempDir dir_{false};
   std::string prefix_;
   std::string program_ = VIGILNT_PROGRAM;
   pid_t pid_ = -1;
   bool ordinary_user_ = false;
+  std::string faketime_;     // the library, when the program runs on its clock
+  int64_t fake_offset_ = 0;  // its wall time minus the real one
 };
 
 // True when `text` holds `needle`.

@@ -236,6 +236,8 @@ TEST_F(AgentTest, ShutdownRequiredRunsTheSequenceWithItsReason) {
   EXPECT_EQ(engine.reasons, (std::vector<int>{0, 1}));
 }
 
+// The alarm says whether the next scheduled shutdown is in the window now, wherever the table
+// or the clock moved it.
 TEST_F(AgentTest, ScheduledShutdownAlarmWindowBoundary) {
   Schedule(15301);
   EXPECT_EQ(agent.CheckTimedShutdown(), 0);
@@ -246,6 +248,17 @@ TEST_F(AgentTest, ScheduledShutdownAlarmWindowBoundary) {
   scp.schedShutdown.Reset();
   EXPECT_EQ(agent.CheckTimedShutdown(), 0);
   EXPECT_FALSE(Alarm(ALARM_SCHEDULED_SHUTDOWN));
+
+  // Moved to tomorrow, or skipped after a step of the clock: the alarm goes.
+  for (const int64_t step : {0, 3606}) {
+    Schedule(3600);
+    EXPECT_EQ(agent.CheckTimedShutdown(), 0);
+    EXPECT_TRUE(Alarm(ALARM_SCHEDULED_SHUTDOWN));
+    if (step == 0) Schedule(86389);
+    clock->AdvanceSeconds(step);
+    EXPECT_EQ(agent.CheckTimedShutdown(), 0);
+    EXPECT_FALSE(Alarm(ALARM_SCHEDULED_SHUTDOWN)) << step;
+  }
 }
 
 TEST_F(AgentTest, PassedScheduleIsSkippedAfterFiveSeconds) {

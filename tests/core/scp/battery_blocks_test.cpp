@@ -122,6 +122,26 @@ TEST_F(BatteryTest, SettersRefuseOutOfRangeValues) {
   EXPECT_EQ(b.Branches().GetFieldState(1, 3), FIELD_CHANGED);
 }
 
+// The battery test and the battery information keep their times as unsigned seconds, in the
+// same record bytes as before, so that they run past 2038-01-19 03:14:07 UTC (to 2106).
+TEST_F(BatteryTest, TimesRunPastTheSigned32BitLimit) {
+  BatteryTestBlock b;
+  ASSERT_EQ(b.SetMode(1) + b.SetIntervalDays(7) + b.SetNextTestTime(ScopedTimeZone::Local(2038, 1, 17, 2, 30)), 3);
+  clock_->Set(b.GetNextTestTime());
+  EXPECT_EQ(b.IsTestDue(), 1);  // the next one, on the 24th, lies past the limit
+  BatteryTestBlock copy;
+  Bytes reply;
+  ASSERT_GE(copy.ConvertMessage(reply, KT_ScpMessage(SCP_SET, {25}, Encode(b, 25))), 0);
+  clock_->Set(ScopedTimeZone::Local(2038, 1, 24, 2, 30));
+  EXPECT_EQ(copy.IsTestDue(), 1);
+  EXPECT_EQ(copy.GetNextTestTime(), ScopedTimeZone::Local(2038, 1, 31, 2, 30));
+
+  clock_->Set(int64_t{INT32_MAX} + 1);
+  BatteryInfoBlock info;
+  ASSERT_GE(info.ConvertMessage(reply, KT_ScpMessage(SCP_SET, {26}, Encode(info, 26))), 0);
+  EXPECT_EQ(int64_t{info.GetResetTime()}, Now());
+}
+
 TEST_F(BatteryTest, InfoAverageResetAndRecord) {
   BatteryInfoBlock b;
   EXPECT_EQ(b.GetResetTime(), Now());

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "core/scp/battery_test_block.h"
+#include "core/scp/local_calendar.h"
 #include "core/scp/scp_frame.h"
 #include "tests/core/scoped_time_zone.h"
 #include "tests/support/test_support.h"
@@ -29,6 +31,88 @@ int64_t AdvanceOnce(const schedule_struct& e) {
   b.SetEntries(1, &e);
   EXPECT_EQ(b.AdvanceSchedule(), 1);
   return b.GetShutdownTime();
+}
+
+// The block as an agent that stopped (the computer shut down) and started again has it, its
+// record file read by a new block, then sent back whole by a console. The file holds more than
+// the block's data only while the gap has moved the time.
+template <class Block>
+void Restart(Block& b, uint8_t id, bool moved) {
+  KT_RecordWriter plain;
+  KT_RecordWriter file;
+  ASSERT_GT(b.ConvertBlock(CONVERT_ENCODE, &plain, nullptr), 0);
+  ASSERT_GT(b.ConvertBlock(CONVERT_ENCODE, &file, nullptr), 0);
+  ASSERT_GE(b.ConvertFileTrailer(CONVERT_ENCODE, &file, nullptr), 0);
+  EXPECT_EQ(file.Data() != plain.Data(), moved);
+  Block fresh;
+  KT_RecordReader in(file.Data());
+  ASSERT_GE(fresh.ConvertBlock(CONVERT_DECODE, nullptr, &in), 0);
+  fresh.ConvertFileTrailer(CONVERT_DECODE, nullptr, &in);
+  Bytes reply;
+  KT_ScpMessage m;
+  ASSERT_EQ(fresh.ConvertMessage(reply, KT_ScpMessage(SCP_GET, {id, 1})), 1);
+  ASSERT_EQ(DecodeScpFrame(reply.data(), reply.size(), m), 0);
+  ASSERT_GE(fresh.ConvertMessage(reply, KT_ScpMessage(SCP_SET, {id, 1}, m.data)), 0);
+  b = fresh;
+}
+
+// Daily, weekly and every-3-days shutdowns and battery tests set to 02:30 run once on each of
+// their days at 02:30 across both changes of both zones, at 03:30 on the day clocks go forward
+// (02:30 does not exist then), and at the first 02:30 where it comes twice.
+TEST(RepeatingSchedules, KeepTheTimeOfDayTheyWereSetToAcrossEveryChange) {
+  TempDir dir;
+  const struct {
+    const char* zone;
+    LocalDate day;
+    int hour;    // of the run that day
+    bool twice;  // 02:30 comes twice (New York repeats the hour before 02:00)
+  } changes[] = {{"Europe/Berlin", {2027, 3, 28}, 3, false},
+                 {"Europe/Berlin", {2027, 10, 31}, 2, true},
+                 {"America/New_York", {2027, 3, 14}, 3, false},
+                 {"America/New_York", {2027, 11, 7}, 2, false}};
+  const struct {
+    uint8_t type;
+    uint16_t param;  // weekly: Sunday, the day of every change
+    int days;
+  } repeats[] = {{SCHED_DAILY, 0, 1}, {SCHED_WEEKLY, 7, 7}, {SCHED_EVERY_N, 3, 3}};
+  for (const auto& c : changes) {
+    ScopedTimeZone zone(c.zone);
+    for (const auto& r : repeats) {
+      SCOPED_TRACE(std::string(c.zone) + " " + std::to_string(c.day.month) + ", repeat " + std::to_string(r.type));
+      // Two runs before the change day, the change day (k = 2), two after.
+      const LocalDate first = AddDays(c.day, -2 * r.days);
+      auto runsAt = [&](int64_t t, int k) {
+        const LocalDate d = AddDays(first, k * r.days);
+        const struct tm tm = ScopedTimeZone::Parts(t);
+        EXPECT_EQ(std::vector<int>({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec}),
+                  std::vector<int>({d.year, d.month, d.day, k == 2 ? c.hour : 2, 30, 0}))
+            << k;
+        if (c.twice && k == 2) {
+          EXPECT_EQ(tm.tm_isdst, 1) << "the first 02:30";
+        }
+      };
+      const int64_t start = ScopedTimeZone::Local(first.year, first.month, first.day, 2, 30);
+      SchedShutdownBlock shutdowns;
+      const schedule_struct e = Entry(r.type, r.param, start);
+      shutdowns.SetEntries(1, &e);
+      ScopedManualClock clock(start - 60);
+      BatteryTestBlock tests;
+      ASSERT_EQ(tests.SetMode(1) + tests.SetNextTestTime(start) + tests.SetIntervalDays(r.days), 3);
+      for (int k = 0; k < 5; ++k) {
+        const bool moved = c.hour == 3 && k + 1 == 2;
+        runsAt(shutdowns.GetShutdownTime(), k);
+        ASSERT_EQ(shutdowns.AdvanceSchedule(), 1);
+        Restart(shutdowns, SchedShutdownBlock::kBlockId, moved);
+        const int64_t due = tests.GetNextTestTime();
+        runsAt(due, k);
+        clock->Set(due);
+        EXPECT_EQ(tests.IsTestDue(), 1) << k;
+        Restart(tests, BatteryTestBlock::kBlockId, moved);
+        clock->Set(due + 3600);  // not again that day, also where the hour comes twice
+        EXPECT_EQ(tests.IsTestDue(), 0) << k;
+      }
+    }
+  }
 }
 
 class SchedInBerlin : public ::testing::Test {

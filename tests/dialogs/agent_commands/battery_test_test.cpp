@@ -26,6 +26,7 @@ constexpr int64_t kWednesday10 = 1774429200;
 constexpr int64_t kNextWednesday09 = 1775026800;  // 1 April 2026 09:00 CEST
 constexpr int64_t kWednesday1330 = 1774441800;
 constexpr int64_t kWednesday0015 = 1774394100;
+constexpr int64_t kWednesday1330In2038 = 2147603400;  // past the last second of signed 32 bits
 
 class BatteryTestTest : public TremTest {
  protected:
@@ -111,7 +112,8 @@ TEST_F(BatteryTestTest, ListsAndTheAgentsScheduleOnOpening) {
     const char* time;
     const char* ampm;
   };
-  for (const Case& c : {Case{kWednesday1330, "01:30", "PM"}, Case{kWednesday0015, "12:15", "AM"}}) {
+  for (const Case& c : {Case{kWednesday1330, "01:30", "PM"}, Case{kWednesday0015, "12:15", "AM"},
+                        Case{kWednesday1330In2038, "01:30", "PM"}}) {
     SCOPED_TRACE(c.time);
     {
       auto lock = agent.scp().Lock();

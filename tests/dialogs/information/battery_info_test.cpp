@@ -20,7 +20,7 @@ using info_test::Sent;
 
 class BatteryInfoTest : public InfoTest {
  protected:
-  void Fill(int32_t reset, uint32_t outages, uint32_t onBattery, uint32_t warnings, int32_t lastWarning,
+  void Fill(int64_t reset, uint32_t outages, uint32_t onBattery, uint32_t warnings, int64_t lastWarning,
             const char* replaced) {
     auto lock = agent.scp().Lock();
     BatteryInfoBlock& b = agent.scp().batteryInfo;
@@ -48,11 +48,12 @@ TEST_F(BatteryInfoTest, DurationsSwitchFormAtSixtyOneSecondsAndSixtyOneMinutes) 
 }
 
 TEST_F(BatteryInfoTest, ShowsTheStatisticsAndTheirNoneTexts) {
-  const int32_t reset = 1700000000;
-  const int32_t warned = 1700003600;
+  // Past 2038-01-19 03:14:07 UTC, the last second of a signed 32-bit time.
+  const int64_t reset = 2147483648;
+  const int64_t warned = 2200000000;
   struct Case {
-    int32_t reset;
-    int32_t last;
+    int64_t reset;
+    int64_t last;
     std::vector<std::string> rows;
   };
   const Case kCases[] = {

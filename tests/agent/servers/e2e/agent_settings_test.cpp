@@ -203,7 +203,7 @@ TEST_F(AgentSettingsTest, EveryAcknowledgedSetSurvivesAKillTheMomentItIsAnswered
          i.batteryTest.SetIntervalDays(7);
        },
        [&](KT_SCP& s, int r) {
-         return s.batteryTest.GetNextTestTime() == static_cast<int32_t>(kFuture + r);
+         return s.batteryTest.GetNextTestTime() == static_cast<uint32_t>(kFuture + r);
        }},
       {"battery information",
        {26, 1},
