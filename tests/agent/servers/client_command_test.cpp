@@ -111,6 +111,11 @@ TEST_F(ClientCommandTest, PowerEventsReachEachClientAndAreRepeatedWhileTheyLast)
   AddPowerClient("127.0.0.3", nullptr);
   Turns(3);
   EXPECT_TRUE(Commands(*client2_).empty());
+  // On line, a low battery (still recharging) is no command.
+  Alarm(ALARM_LOW_BATTERY, true);
+  Turns(3);
+  EXPECT_TRUE(Commands(*client2_).empty());
+  Alarm(ALARM_LOW_BATTERY, false);
 
   Alarm(ALARM_ON_BATTERY, true);
   Turns(5);  // 8 s after the first: not yet repeated
@@ -143,13 +148,13 @@ TEST_F(ClientCommandTest, PowerEventsReachEachClientAndAreRepeatedWhileTheyLast)
 
   Alarm(ALARM_ON_BATTERY, true);
   Alarm(ALARM_LOW_BATTERY, true);
-  Turns(4);
-  c2 = Commands(*client2_);
-  ASSERT_EQ(c2.size(), 1u);  // low battery wins over the new outage
-  EXPECT_EQ(c2[0].command, CLIENT_LOW_BATTERY);
   Turns(5);
   c2 = Commands(*client2_);
-  ASSERT_EQ(c2.size(), 1u);  // and is repeated too
+  ASSERT_EQ(c2.size(), 4u);  // low battery wins over the new outage, the first four a turn apart
+  for (const Received& r : c2) EXPECT_EQ(r.command, CLIENT_LOW_BATTERY);
+  Turns(4);
+  c2 = Commands(*client2_);
+  ASSERT_EQ(c2.size(), 1u);  // then at the repeat cadence
   EXPECT_EQ(c2[0].command, CLIENT_LOW_BATTERY);
 
   // Power back, then a second outage that ends in low battery: told again.
@@ -157,12 +162,29 @@ TEST_F(ClientCommandTest, PowerEventsReachEachClientAndAreRepeatedWhileTheyLast)
   Alarm(ALARM_ON_BATTERY, false);
   Turns(15);
   EXPECT_EQ(Commands(*client2_).size(), 3u);
+  Commands(*client3_);
   Alarm(ALARM_ON_BATTERY, true);
   Alarm(ALARM_LOW_BATTERY, true);
   Turns(1);
   c2 = Commands(*client2_);
   ASSERT_EQ(c2.size(), 1u);
   EXPECT_EQ(c2[0].command, CLIENT_LOW_BATTERY);
+  EXPECT_EQ(Commands(*client3_).size(), 1u);
+  // The thread stops (the master's own shutdown) before the others went out: they go now, a
+  // second apart, and once only.
+  int pauses = 0;
+  auto pause = [&](int ms) {
+    ++pauses;
+    clock_->AdvanceSeconds(ms / 1000);
+  };
+  EXPECT_EQ(server_->SendOwedLowBattery(pause), 6);
+  EXPECT_EQ(pauses, 3);
+  for (ScpConsole* client : {client2_.get(), client3_.get()}) {
+    c2 = Commands(*client);
+    ASSERT_EQ(c2.size(), 3u);
+    for (const Received& r : c2) EXPECT_EQ(r.command, CLIENT_LOW_BATTERY);
+  }
+  EXPECT_EQ(server_->SendOwedLowBattery(pause), 0);
 
   // The agent's own command block, which consoles read, never carried a client's password.
   auto lock = scp_.Lock();
@@ -189,6 +211,7 @@ TEST_F(ClientCommandTest, StartWithTheUpsOnLineTellsEveryClientTheUtilityIsResto
       {"UPS link lost", COMM_SERIAL_NORMAL, {ALARM_LOST_UPS_COMM}, true, -1},
       {"UPS type still being determined", COMM_SERIAL_NORMAL, {ALARM_DETERMINING_UPS_TYPE}, true, -1},
       {"on battery", COMM_SERIAL_NORMAL, {ALARM_ON_BATTERY}, true, CLIENT_UTILITY_FAILURE},
+      {"on line with a low battery", COMM_SERIAL_NORMAL, {ALARM_LOW_BATTERY}, true, CLIENT_UTILITY_RESTORED},
   };
   AddPowerClient("127.0.0.2", "secret");
   AddPowerClient("127.0.0.3", nullptr);
