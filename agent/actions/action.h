@@ -6,9 +6,10 @@
 // The monitor loop calls TakeAction once per pass, then IsShutdownRequired, and runs
 // ShutdownSequence when a shutdown is due. The effects go through the OS-services object; traps
 // through a KT_SNMP of the engine's own; notices to other agents through a UDP (or IPX) channel.
-// Traps and notices are sent by a worker thread of the engine (agent/actions/network_actions.h):
+// Traps and notices are sent by worker threads of the engine (agent/actions/network_actions.h):
 // the monitor thread takes their data and queues them, so that a host name the name server
-// does not answer for never holds the monitor loop or the shutdown sequence.
+// does not answer for never holds the monitor loop or the shutdown sequence, nor a send to a
+// numeric address (each trap receiver is a send of its own).
 //
 // Timing. Every action record has a delay (seconds before its first run) and an interval
 // (seconds between repeats, 0 = once). Each (event, action) pair has a repetition counter:
@@ -144,8 +145,9 @@ class KT_Action : public KT_ErrorStatus, public AgentActionEngine {
 
   KT_SCP& scp_;
   KT_OSServices& services_;
-  // Used by the network worker only; shared with its sends, which may outlive a stop.
-  std::shared_ptr<KT_SNMP> trap_sender_;
+  // One a lane of the network sends, used by that lane's worker only; shared with its sends,
+  // which may outlive a stop.
+  std::shared_ptr<KT_SNMP> trap_senders_[KT_NetworkActions::kLanes];
   int counters_[kEventSlots][kActionSlots] = {};
   std::vector<PendingAlarm> pending_;
   std::atomic<bool> shutdown_started_{false};
