@@ -673,11 +673,12 @@ int KT_Action::ShutdownSequence(int reason) {
     if (services_.RunSaver() < 0) Diag() << "The file saver failed or is still running: the shutdown goes on\n";
   }
 
-  // 6. The UPS command.
+  // 6. The UPS command. A reboot restarts the computer by itself: a UPS that turned its output
+  // off and on again after it would cut the power of a computer already starting again.
   int branch = 0;
   if ((reason == SHUTDOWN_PROLONGED_OUTAGE || reason == SHUTDOWN_LOW_BATTERY) && turnOffUps) {
     branch = kUpsOffCommand;
-  } else if (reason == SHUTDOWN_SCHEDULED || reason == SHUTDOWN_REMOTE) {
+  } else if (reason == SHUTDOWN_SCHEDULED) {
     branch = COMMAND_RESTART;
   }
   if (branch != 0) {
@@ -687,8 +688,13 @@ int KT_Action::ShutdownSequence(int reason) {
     WaitForUpsCommand(branch);
   }
 
-  // 8. The agent stops, then the system goes down.
+  // 8. The agent stops, then the system goes down (or, for a reboot, restarts).
   services_.StopAgent(0);
+  if (reason == SHUTDOWN_REMOTE) {
+    const int result = services_.RebootSystem();
+    Diag() << "RebootSystem returned " << result << kendl;
+    return result;
+  }
   const int result = services_.ShutdownSystem();
   Diag() << "ShutdownSystem returned " << result << kendl;
   return result;

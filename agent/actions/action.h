@@ -35,7 +35,8 @@
 // file saver (each waited for at most 3 minutes by the services; the sequence then goes on),
 // the UPS command on serial_queue and a bounded wait for the UPS-side worker to take it (no
 // wait when no worker serves the queue in the agent's mode or the UPS link is lost), then the
-// agent's stop and the system shutdown. It runs at most once per process.
+// agent's stop and the system shutdown. A reboot (reason 3, a console's command) sends the UPS
+// no command and ends with the reboot command instead. It runs at most once per process.
 //
 // Locking: blocks are read and changed under the SCP object's lock; the lock is never held
 // while an effect runs.
@@ -72,7 +73,7 @@ enum ShutdownReason : int {
   SHUTDOWN_PROLONGED_OUTAGE = 0,
   SHUTDOWN_LOW_BATTERY = 1,
   SHUTDOWN_SCHEDULED = 2,
-  SHUTDOWN_REMOTE = 3,
+  SHUTDOWN_REMOTE = 3,  // a console's reboot command
   SHUTDOWN_WITHOUT_UPS_OFF = 4,
 };
 
@@ -104,8 +105,8 @@ class KT_Action : public KT_ErrorStatus, public AgentActionEngine {
   // delay in seconds goes to `startDelay` (0 when not on battery).
   int IsShutdownRequired(int64_t* startDelay);
   int IsShutdownRequired() override { return IsShutdownRequired(nullptr); }
-  // Reason 0..4 (ShutdownReason). The result of the system shutdown; -1 for a bad reason or a
-  // sequence already under way.
+  // Reason 0..4 (ShutdownReason). The result of the system shutdown (the reboot for reason 3);
+  // -1 for a bad reason or a sequence already under way.
   int ShutdownSequence(int reason) override;
   // The countdown line of the on-battery message box; empty for any other alarm, and while
   // the UPS is not on battery.
