@@ -505,36 +505,27 @@ TEST_F(ShutdownTest, LowBatteryRunsTheCommandOnlyWhenConfiguredAndTurnsTheUpsOff
   EXPECT_EQ(services.Calls(), expected);
 }
 
-// A scheduled shutdown has the UPS turn off and on again; a reboot restarts the computer with
-// the reboot command and sends the UPS nothing, whether a UPS-side worker runs or not; the
-// remote scheduled shutdown (reason 4) leaves the UPS on.
+// A scheduled shutdown has the UPS turn off and on again; a reboot (reason 3) sends the UPS
+// nothing and ends with the reboot command; reason 4 leaves the UPS on.
 TEST_F(ShutdownTest, ScheduledShutdownRestartsTheUpsARebootRunsTheRebootCommand) {
-  struct Case {
-    int reason;
-    bool worker;
-    bool upsRestart;
-    const char* last;
-    int event;
-  } const cases[] = {
-      {SHUTDOWN_SCHEDULED, false, true, "shutdown", EVENT_SCHEDULED_SHUTDOWN},
-      {SHUTDOWN_REMOTE, true, false, "reboot", EVENT_REMOTE_SHUTDOWN},
-      {SHUTDOWN_REMOTE, false, false, "reboot", EVENT_REMOTE_SHUTDOWN},
-      {SHUTDOWN_WITHOUT_UPS_OFF, false, false, "shutdown", EVENT_REMOTE_SHUTDOWN},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.reason);
+  for (int reason : {SHUTDOWN_SCHEDULED, SHUTDOWN_REMOTE, SHUTDOWN_WITHOUT_UPS_OFF}) {
     KT_Action engine2(scp, services);
-    services.Clear();
-    services.State(THREAD_SERIAL).store(c.worker ? kThreadRunning : kThreadEnded);  // none: no wait
+    services.State(THREAD_SERIAL).store(255);  // nothing takes the command: no wait
     scp.serial_queue.Clear();
+    services.Clear();
     TraceCapture trace;
-    engine2.ShutdownSequence(c.reason);
-    EXPECT_EQ(scp.serial_queue.Find(BLOCK_COMMAND, 2) != -1, c.upsRestart);
-    EXPECT_EQ(trace.Contains("Added SCP_COMMAND 2 to serial_queue\n"), c.upsRestart);
-    EXPECT_EQ(services.Count("pause:1000"), 0u);
-    EXPECT_EQ(services.Calls().back(), c.last);
+    engine2.ShutdownSequence(reason);
+    if (reason != SHUTDOWN_SCHEDULED) {
+      EXPECT_EQ(scp.serial_queue.GetCount(), 0);
+      EXPECT_FALSE(trace.Contains("Added SCP_COMMAND"));
+    } else {
+      EXPECT_NE(scp.serial_queue.Find(BLOCK_COMMAND, 2), -1) << reason;
+      EXPECT_TRUE(trace.Contains("Added SCP_COMMAND 2 to serial_queue\n"));
+    }
+    EXPECT_EQ(services.Calls().back(), reason == SHUTDOWN_REMOTE ? "reboot" : "shutdown");
     EXPECT_EQ(services.Count("reboot") + services.Count("shutdown"), 1u);
-    EXPECT_EQ(scp.eventLog.Records().back().data[0], c.event);
+    EXPECT_EQ(scp.eventLog.Records().back().data[0], reason == SHUTDOWN_SCHEDULED ? EVENT_SCHEDULED_SHUTDOWN
+                                                                                   : EVENT_REMOTE_SHUTDOWN);
   }
   EXPECT_TRUE(Alarm(ALARM_SCHEDULED_SHUTDOWN));
   EXPECT_TRUE(Alarm(ALARM_REMOTE_SHUTDOWN));

@@ -24,7 +24,6 @@
 namespace {
 
 using testing_support::Decode;
-using testing_support::GetFrame;
 using testing_support::ScpConsole;
 using testing_support::SetFrame;
 using testing_support::SimulatedUps;
@@ -158,19 +157,6 @@ class MasterOutageTest : public ::testing::Test {
       EXPECT_EQ(ShutdownsOf(clients_[i]), 0u) << kClientIps[i];
     }
   }
-  // The records of an event in a client's event log, as a console reads it.
-  size_t EventsOf(const char* ip, int event) {
-    std::optional<KT_ScpMessage> log;
-    for (int attempt = 0; attempt < 20 && !(log && log->type == SCP_DATA); ++attempt) {
-      log = Ask(*console_, ip, GetFrame({BLOCK_EVENT_LOG, 1}));
-    }
-    EventLogBlock events;
-    std::vector<uint8_t> none;
-    if (!log || log->type != SCP_DATA || events.ConvertMessage(none, *log) < 0) return 0;
-    size_t n = 0;
-    for (const LogRecord& r : events.Records()) n += r.data == std::vector<uint8_t>{static_cast<uint8_t>(event)};
-    return n;
-  }
 
   AgentProcess master_;
   AgentProcess clients_[kClients];
@@ -247,7 +233,7 @@ TEST_F(MasterOutageTest, NoClientShutsDownAfterThePowerCameBackAndEachOnceOnLowB
     EXPECT_EQ(answer->data, std::vector<uint8_t>{SCP_SET_OK});
     ASSERT_TRUE(WaitForTrace(clients_[0], "Shutdown command received from the master", received + n));
   }
-  EXPECT_EQ(EventsOf(kClientIps[0], EVENT_REMOTE_SHUTDOWN_FAILED), 1u);
+  EXPECT_EQ(EventsOf(*console_, kClientIps[0], EVENT_REMOTE_SHUTDOWN_FAILED), 1u);
   ExpectNoClientToldLowBattery();
   EXPECT_TRUE(WaitForAlarm(*console_, kClientIps[0], ALARM_LOW_BATTERY, false));
 
