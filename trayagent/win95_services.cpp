@@ -30,7 +30,15 @@ int KT_Win95Services::WaitForAgentThreads(int quick) {
 
 int KT_Win95Services::ShutdownSystem() {
   Diag() << "Shutting the computer down\n";
-  const std::string command = effects_.Settings().shutdownCommand;
+  return StartSystemCommand(effects_.Settings().shutdownCommand);
+}
+
+int KT_Win95Services::RebootSystem() {
+  Diag() << "Restarting the computer\n";
+  return StartSystemCommand(effects_.Settings().rebootCommand);
+}
+
+int KT_Win95Services::StartSystemCommand(const std::string& command) {
   const platform::ProcessResult r = effects_.Run(command, KT_CommandSource::kSettings);
   if (r.status == platform::ProcessStatus::kFailedToStart) {
     LogError(ERR_AGENT_SERVICES, kFnRunProgram, 2, r.sysError);

@@ -3,7 +3,8 @@
 //
 //   single instance, mail, programs, saver, identity   shared with the daemon
 //                      (agent/actions/effect_services.h); every wait bounded
-//   shutdown           the configured shutdown command, started; the agent does not wait
+//   shutdown, reboot   the configured shutdown or reboot command, started; the agent does not
+//                      wait
 //   sound              the configured player started with the sound file; without a player the
 //                      desktop's bell
 //   message boxes      real boxes through the layer the program installs (trayagent/qt_message_boxes.h),
@@ -18,6 +19,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "agent/actions/effect_services.h"
 
@@ -35,6 +37,8 @@ class KT_Win95Services : public KT_EffectServices {
   int WaitForAgentThreads(int quick);
   // Slot 9: starts the shutdown command and returns. 1, or -1 with the errors of RunProgram.
   int ShutdownSystem() override;
+  // The same with the reboot command.
+  int RebootSystem() override;
   // Slot 11: starts the sound player with the file and returns; without a player rings the
   // bell. 1, or -1 ((38, 10, 1) null, (38, 10, 2, error) the player could not start).
   int PlaySound(const char* soundFile) override;
@@ -50,6 +54,9 @@ class KT_Win95Services : public KT_EffectServices {
   void UseMessageBoxes(std::shared_ptr<KT_MessageBoxes> boxes) { SetDefaultMessageBoxes(std::move(boxes)); }
 
  private:
+  // Starts a shutdown or reboot command of the settings; the result of ShutdownSystem.
+  int StartSystemCommand(const std::string& command);
+
   std::function<void()> bell_;
   int stop_wait_ms_ = kThreadStopWaitMs;
 };

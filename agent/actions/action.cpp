@@ -87,7 +87,10 @@ int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) 
 }  // namespace
 
 KT_Action::KT_Action(KT_SCP& scp, KT_OSServices& services)
-    : scp_(scp), services_(services), trap_sender_(std::make_shared<KT_SNMP>()), remote_port_(kScpUdpPort) {
+    : scp_(scp),
+      services_(services),
+      trap_senders_{std::make_shared<KT_SNMP>(), std::make_shared<KT_SNMP>()},
+      remote_port_(kScpUdpPort) {
   Diag() << "KT_Action::KT_Action()\n";
 }
 
@@ -386,15 +389,19 @@ void KT_Action::SendSnmpTrap(const PendingAlarm& p, const KT_ActionEntry& record
   const int code = p.code;
   const bool active = p.status == 1;
   const int64_t onBatterySeconds = onBatterySince > 0 ? platform::Now() - onBatterySince : 0;
-  std::shared_ptr<KT_SNMP> sender = trap_sender_;
-  auto send = [sender, managers, code, active, onBatterySeconds, totalMinutes, lowBatteryMinutes, haveTest, lastTest,
-               testDetail](const std::atomic<bool>& stop) {
-    for (const NetworkManagerEntry& manager : managers) {
+  // One send per receiver, each in the lane of its host: a receiver given by address is not
+  // held by the lookups of those given by name.
+  for (const NetworkManagerEntry& manager : managers) {
+    const AdapterName target = SplitAdapterName(manager.hostName);
+    const KT_NetworkActions::Lane lane = KT_NetworkActions::LaneOf(target.host);
+    std::shared_ptr<KT_SNMP> sender = trap_senders_[lane];
+    auto send = [sender, manager, target, code, active, onBatterySeconds, totalMinutes, lowBatteryMinutes,
+                 haveTest, lastTest, testDetail](const std::atomic<bool>& stop) {
       if (stop.load()) return;
-      Diag() << "Sending SNMP Trap to host " << manager.hostName << ", community " << manager.community << kendl;
-      const AdapterName target = SplitAdapterName(manager.hostName);
+      Diag() << "Sending SNMP Trap to host " << manager.hostName << ", community " << manager.community
+             << kendl;
       uint32_t address = 0;
-      if (!KT_NetworkActions::AddressOf(target.host, address, stop, "SNMP trap")) continue;
+      if (!KT_NetworkActions::AddressOf(target.host, address, stop, "SNMP trap")) return;
       char dotted[INET_ADDRSTRLEN] = {};
       in_addr a{};
       a.s_addr = address;
@@ -403,7 +410,7 @@ void KT_Action::SendSnmpTrap(const PendingAlarm& p, const KT_ActionEntry& record
                          target.port != 0 ? target.port : kTrapPort);
       if (sender->OpenSession() < 0) {
         Diag() << "Cannot open a trap session to " << manager.hostName << kendl;
-        continue;
+        return;
       }
       if (code == ALARM_ON_BATTERY && active) {
         sender->SendOnBatteryTrap(totalMinutes, static_cast<int>(onBatterySeconds), lowBatteryMinutes);
@@ -427,9 +434,9 @@ void KT_Action::SendSnmpTrap(const PendingAlarm& p, const KT_ActionEntry& record
       } else {
         sender->SendAlarmEntryTrap(code, active ? 0 : 1);
       }
-    }
-  };
-  network_.Post("a trap", std::move(send));
+    };
+    network_.Post("a trap to " + manager.hostName, lane, std::move(send));
+  }
 }
 
 void KT_Action::SendRemoteNotice(const KT_ActionEntry& record) {
@@ -471,17 +478,18 @@ void KT_Action::SendRemoteNotice(const KT_ActionEntry& record) {
       Diag() << "Remote host " << name << " is not a network client\n";
       return;
     }
-    network_.Post("a notice to " + name, [address, frame](const std::atomic<bool>&) mutable {
+    auto send = [address, frame](const std::atomic<bool>&) mutable {
       KT_IPX channel;
       if (channel.Open(0) != 0) return;
       channel.SendData(&address, frame.data(), frame.size());
       channel.Close();
-    });
+    };
+    network_.Post("a notice to " + name, KT_NetworkActions::kNumericLane, std::move(send));
     return;
   }
   const std::string host = *hostText;
   const int port = remote_port_;
-  network_.Post("a notice to " + host, [host, port, frame](const std::atomic<bool>& stop) {
+  auto send = [host, port, frame](const std::atomic<bool>& stop) {
     uint32_t ip = 0;
     if (!KT_NetworkActions::AddressOf(host, ip, stop, "Remote host")) return;
     KT_UDP channel;
@@ -493,7 +501,8 @@ void KT_Action::SendRemoteNotice(const KT_ActionEntry& record) {
       Diag() << "Notice to " << host << " not sent\n";
     }
     channel.Close();
-  });
+  };
+  network_.Post("a notice to " + host, KT_NetworkActions::LaneOf(host), std::move(send));
 }
 
 void KT_Action::PlaySound(const std::string& file) {
@@ -664,11 +673,12 @@ int KT_Action::ShutdownSequence(int reason) {
     if (services_.RunSaver() < 0) Diag() << "The file saver failed or is still running: the shutdown goes on\n";
   }
 
-  // 6. The UPS command.
+  // 6. The UPS command. A reboot restarts the computer by itself: a UPS that turned its output
+  // off and on again after it would cut the power of a computer already starting again.
   int branch = 0;
   if ((reason == SHUTDOWN_PROLONGED_OUTAGE || reason == SHUTDOWN_LOW_BATTERY) && turnOffUps) {
     branch = kUpsOffCommand;
-  } else if (reason == SHUTDOWN_SCHEDULED || reason == SHUTDOWN_REMOTE) {
+  } else if (reason == SHUTDOWN_SCHEDULED) {
     branch = COMMAND_RESTART;
   }
   if (branch != 0) {
@@ -678,8 +688,13 @@ int KT_Action::ShutdownSequence(int reason) {
     WaitForUpsCommand(branch);
   }
 
-  // 8. The agent stops, then the system goes down.
+  // 8. The agent stops, then the system goes down (or, for a reboot, restarts).
   services_.StopAgent(0);
+  if (reason == SHUTDOWN_REMOTE) {
+    const int result = services_.RebootSystem();
+    Diag() << "RebootSystem returned " << result << kendl;
+    return result;
+  }
   const int result = services_.ShutdownSystem();
   Diag() << "ShutdownSystem returned " << result << kendl;
   return result;

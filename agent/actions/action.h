@@ -6,9 +6,10 @@
 // The monitor loop calls TakeAction once per pass, then IsShutdownRequired, and runs
 // ShutdownSequence when a shutdown is due. The effects go through the OS-services object; traps
 // through a KT_SNMP of the engine's own; notices to other agents through a UDP (or IPX) channel.
-// Traps and notices are sent by a worker thread of the engine (agent/actions/network_actions.h):
+// Traps and notices are sent by worker threads of the engine (agent/actions/network_actions.h):
 // the monitor thread takes their data and queues them, so that a host name the name server
-// does not answer for never holds the monitor loop or the shutdown sequence.
+// does not answer for never holds the monitor loop or the shutdown sequence, nor a send to a
+// numeric address (each trap receiver is a send of its own).
 //
 // Timing. Every action record has a delay (seconds before its first run) and an interval
 // (seconds between repeats, 0 = once). Each (event, action) pair has a repetition counter:
@@ -34,7 +35,8 @@
 // file saver (each waited for at most 3 minutes by the services; the sequence then goes on),
 // the UPS command on serial_queue and a bounded wait for the UPS-side worker to take it (no
 // wait when no worker serves the queue in the agent's mode or the UPS link is lost), then the
-// agent's stop and the system shutdown. It runs at most once per process.
+// agent's stop and the system shutdown. A reboot (reason 3, a console's command) sends the UPS
+// no command and ends with the reboot command instead. It runs at most once per process.
 //
 // Locking: blocks are read and changed under the SCP object's lock; the lock is never held
 // while an effect runs.
@@ -71,7 +73,7 @@ enum ShutdownReason : int {
   SHUTDOWN_PROLONGED_OUTAGE = 0,
   SHUTDOWN_LOW_BATTERY = 1,
   SHUTDOWN_SCHEDULED = 2,
-  SHUTDOWN_REMOTE = 3,
+  SHUTDOWN_REMOTE = 3,  // a console's reboot command
   SHUTDOWN_WITHOUT_UPS_OFF = 4,
 };
 
@@ -103,8 +105,8 @@ class KT_Action : public KT_ErrorStatus, public AgentActionEngine {
   // delay in seconds goes to `startDelay` (0 when not on battery).
   int IsShutdownRequired(int64_t* startDelay);
   int IsShutdownRequired() override { return IsShutdownRequired(nullptr); }
-  // Reason 0..4 (ShutdownReason). The result of the system shutdown; -1 for a bad reason or a
-  // sequence already under way.
+  // Reason 0..4 (ShutdownReason). The result of the system shutdown (the reboot for reason 3);
+  // -1 for a bad reason or a sequence already under way.
   int ShutdownSequence(int reason) override;
   // The countdown line of the on-battery message box; empty for any other alarm, and while
   // the UPS is not on battery.
@@ -144,8 +146,9 @@ class KT_Action : public KT_ErrorStatus, public AgentActionEngine {
 
   KT_SCP& scp_;
   KT_OSServices& services_;
-  // Used by the network worker only; shared with its sends, which may outlive a stop.
-  std::shared_ptr<KT_SNMP> trap_sender_;
+  // One a lane of the network sends, used by that lane's worker only; shared with its sends,
+  // which may outlive a stop.
+  std::shared_ptr<KT_SNMP> trap_senders_[KT_NetworkActions::kLanes];
   int counters_[kEventSlots][kActionSlots] = {};
   std::vector<PendingAlarm> pending_;
   std::atomic<bool> shutdown_started_{false};

@@ -1,5 +1,7 @@
 #include "agent/actions/network_actions.h"
 
+#include <arpa/inet.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -11,36 +13,41 @@
 #include "platform/name_resolver.h"
 
 struct KT_NetworkActions::Shared {
+  struct Lane {
+    std::deque<std::pair<std::string, Send>> queue;
+    std::thread thread;
+    bool started = false;
+    bool busy = false;   // a send is running
+    bool ended = false;  // the worker has left its loop
+  };
   std::mutex mutex;  // guards what follows
   std::condition_variable cv;
-  std::deque<std::pair<std::string, Send>> queue;
-  std::thread thread;
-  bool started = false;
-  bool busy = false;   // a send is running
-  bool ended = false;  // the worker has left its loop
+  Lane lanes[kLanes];
   std::atomic<bool> stop{false};
 };
 
 namespace {
 
-void Worker(const std::shared_ptr<KT_NetworkActions::Shared>& shared) {
+void Worker(const std::shared_ptr<KT_NetworkActions::Shared>& shared, int index) {
+  KT_NetworkActions::Shared::Lane& lane = shared->lanes[index];
   std::unique_lock<std::mutex> lock(shared->mutex);
   for (;;) {
-    shared->cv.wait(lock, [&] { return shared->stop.load() || !shared->queue.empty(); });
+    shared->cv.wait(lock, [&] { return shared->stop.load() || !lane.queue.empty(); });
     if (shared->stop.load()) break;
-    KT_NetworkActions::Send send = std::move(shared->queue.front().second);
-    shared->queue.pop_front();
-    shared->busy = true;
+    KT_NetworkActions::Send send = std::move(lane.queue.front().second);
+    lane.queue.pop_front();
+    lane.busy = true;
     lock.unlock();
     send(shared->stop);
     send = nullptr;
     lock.lock();
-    shared->busy = false;
+    lane.busy = false;
     shared->cv.notify_all();
   }
-  if (!shared->queue.empty()) Diag() << "Network actions: " << static_cast<int>(shared->queue.size()) << " send(s) dropped at the stop\n";
-  shared->queue.clear();
-  shared->ended = true;
+  if (!lane.queue.empty())
+    Diag() << "Network actions: " << static_cast<int>(lane.queue.size()) << " send(s) dropped at the stop\n";
+  lane.queue.clear();
+  lane.ended = true;
   shared->cv.notify_all();
 }
 
@@ -50,49 +57,70 @@ KT_NetworkActions::KT_NetworkActions() : shared_(std::make_shared<Shared>()) {}
 
 KT_NetworkActions::~KT_NetworkActions() { Stop(kStopWaitMs); }
 
-bool KT_NetworkActions::Post(const std::string& what, Send send) {
+KT_NetworkActions::Lane KT_NetworkActions::LaneOf(const std::string& host) {
+  in_addr dotted{};
+  return ::inet_aton(host.c_str(), &dotted) != 0 ? kNumericLane : kNameLane;
+}
+
+bool KT_NetworkActions::Post(const std::string& what, Lane lane, Send send) {
   std::lock_guard<std::mutex> lock(shared_->mutex);
   if (shared_->stop.load()) return false;
-  if (shared_->queue.size() >= kMaxWaiting) {
+  Shared::Lane& l = shared_->lanes[lane == kNumericLane ? kNumericLane : kNameLane];
+  if (l.queue.size() >= kMaxWaiting) {
     Diag() << "Network actions: " << static_cast<int>(kMaxWaiting) << " sends are waiting; " << what << " dropped\n";
     return false;
   }
-  if (!shared_->started) {
+  if (!l.started) {
     try {
-      shared_->thread = std::thread(Worker, shared_);
+      l.thread = std::thread(Worker, shared_, static_cast<int>(&l - shared_->lanes));
     } catch (const std::system_error&) {
       Diag() << "Network actions: the worker thread cannot be started; " << what << " dropped\n";
       return false;
     }
-    shared_->started = true;
+    l.started = true;
   }
-  shared_->queue.emplace_back(what, std::move(send));
+  l.queue.emplace_back(what, std::move(send));
   shared_->cv.notify_all();
   return true;
 }
 
 bool KT_NetworkActions::WaitIdle(int timeoutMs) {
   std::unique_lock<std::mutex> lock(shared_->mutex);
-  return shared_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                              [&] { return shared_->queue.empty() && !shared_->busy; });
+  return shared_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    for (const Shared::Lane& l : shared_->lanes) {
+      if (!l.queue.empty() || l.busy) return false;
+    }
+    return true;
+  });
 }
 
 bool KT_NetworkActions::Stop(int waitMs) {
   std::unique_lock<std::mutex> lock(shared_->mutex);
   shared_->stop.store(true);
   shared_->cv.notify_all();
-  if (!shared_->thread.joinable()) return true;
-  const bool ended =
-      shared_->cv.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return shared_->ended; });
-  std::thread thread = std::move(shared_->thread);
-  lock.unlock();
-  if (ended) {
-    thread.join();
-  } else {
-    // The thread holds what it uses; it ends with its send, or with the process.
-    Diag() << "Network actions: the worker did not stop in time\n";
-    thread.detach();
+  const bool ended = shared_->cv.wait_for(lock, std::chrono::milliseconds(waitMs), [&] {
+    for (const Shared::Lane& l : shared_->lanes) {
+      if (l.thread.joinable() && !l.ended) return false;
+    }
+    return true;
+  });
+  std::thread threads[kLanes];
+  bool laneEnded[kLanes];
+  for (int i = 0; i < kLanes; ++i) {
+    threads[i] = std::move(shared_->lanes[i].thread);
+    laneEnded[i] = shared_->lanes[i].ended;
   }
+  lock.unlock();
+  for (int i = 0; i < kLanes; ++i) {
+    if (!threads[i].joinable()) continue;
+    if (laneEnded[i]) {
+      threads[i].join();
+    } else {
+      // The thread holds what it uses; it ends with its send, or with the process.
+      threads[i].detach();
+    }
+  }
+  if (!ended) Diag() << "Network actions: the worker did not stop in time\n";
   return ended;
 }
 

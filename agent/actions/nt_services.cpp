@@ -76,7 +76,15 @@ int KT_NTServices::ShutdownSystem() {
   DebugPrint("Entring shutdown function\n");
   DebugPrint("Before initiate shutdown\n");
   Diag() << "Shutting the computer down\n";
-  const platform::ProcessResult r = effects_.Shutdown();
+  return EndSystem(effects_.Shutdown(), "The shutdown command failed");
+}
+
+int KT_NTServices::RebootSystem() {
+  Diag() << "Restarting the computer\n";
+  return EndSystem(effects_.Reboot(), "The reboot command failed");
+}
+
+int KT_NTServices::EndSystem(const platform::ProcessResult& r, const char* failure) {
   DebugPrint("After initiate shutdown\n");
   int result = 1;
   if (r.status == platform::ProcessStatus::kFailedToStart) {
@@ -86,7 +94,7 @@ int KT_NTServices::ShutdownSystem() {
     LogError(ERR_AGENT_SERVICES, kFnShutdownSystem, 3, r.exitCode);
     result = -1;
   }
-  if (result < 0) WriteEventLog(platform::LogEntryType::kError, {"The shutdown command failed"});
+  if (result < 0) WriteEventLog(platform::LogEntryType::kError, {failure});
   // The agent's threads have stopped: the service ends whatever the command did.
   SignalExit();
   return result;

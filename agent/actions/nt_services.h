@@ -9,7 +9,8 @@
 //   mail, programs,    shared with the desktop agent (agent/actions/effect_services.h): MapiMail on
 //   saver, identity,   a short-lived thread, configured commands started without a shell and
 //   single instance    waited for within their bound, type 15 ("Linux") with the kernel's version
-//   sound, shutdown    through agent/actions/system_effects.h, every wait bounded
+//   sound, shutdown,   through agent/actions/system_effects.h, every wait bounded
+//   reboot
 //   pages              the shared pager slots of KT_OSServices
 //   service states     reported to systemd (READY, STOPPING, STATUS)
 //
@@ -58,6 +59,8 @@ class KT_NTServices : public KT_EffectServices {
   // event. 1, or -1 with (38, 8, 2, error) when the command did not start or (38, 8, 3, exit
   // code) when it failed; the exit event is signalled either way.
   int ShutdownSystem() override;
+  // The same with the reboot command.
+  int RebootSystem() override;
   // Slot 11: plays the sound file and waits for it (bounded). 1, or -1 ((38, 10, 1) null,
   // (38, 10, 2, error) the player failed).
   int PlaySound(const char* soundFile) override;
@@ -94,6 +97,8 @@ class KT_NTServices : public KT_EffectServices {
 
  private:
   int Sound(const char* soundFile, bool wait);
+  // The end of ShutdownSystem and RebootSystem: the command's outcome, then the exit event.
+  int EndSystem(const platform::ProcessResult& r, const char* failure);
 
   bool console_mode_ = false;
   bool running_as_service_ = false;

@@ -39,6 +39,7 @@ KT_EffectSettings SettingsFromService() {
   const platform::ServiceSettings& s = platform::GetServiceSettings();
   KT_EffectSettings e;
   e.shutdownCommand = s.shutdownCommand;
+  e.rebootCommand = s.rebootCommand;
   e.soundPlayer = s.soundPlayer;
   e.saverCommand = s.saverCommand;
   e.commandUser = s.commandUser;
@@ -183,6 +184,7 @@ void KT_SystemEffects::UseServiceSettings() {
   const KT_EffectSettings fromService = SettingsFromService();
   std::lock_guard<std::mutex> lock(shared_->mutex);
   shared_->settings.shutdownCommand = fromService.shutdownCommand;
+  shared_->settings.rebootCommand = fromService.rebootCommand;
   shared_->settings.soundPlayer = fromService.soundPlayer;
   shared_->settings.saverCommand = fromService.saverCommand;
   shared_->settings.commandUser = fromService.commandUser;
@@ -308,6 +310,11 @@ bool KT_SystemEffects::StartSound(const std::string& file, int* error) {
 platform::ProcessResult KT_SystemEffects::Shutdown() {
   const KT_EffectSettings s = Settings();
   return RunBounded(s.shutdownCommand, s.shutdownWaitMs, "The shutdown command", KT_CommandSource::kSettings);
+}
+
+platform::ProcessResult KT_SystemEffects::Reboot() {
+  const KT_EffectSettings s = Settings();
+  return RunBounded(s.rebootCommand, s.shutdownWaitMs, "The reboot command", KT_CommandSource::kSettings);
 }
 
 bool KT_SystemEffects::Broadcast(const std::string& text) {

@@ -13,7 +13,8 @@
 //   (the bell and the broadcast write nothing when the service settings say user_terminals = no)
 //   mail          MapiMail (SMTP) on a short-lived thread, one mail each
 //   mail program  "tremmail.txt" and the mail sender program started with the recipient
-//   shutdown      the configured command (default "shutdown -h now")
+//   shutdown      the configured command (default "shutdown -h now"); a reboot the reboot
+//                 command (default "shutdown -r now")
 //   users         a command that came from a console (the pre-shutdown command, the command
 //                 action) runs, when the agent is root, as the settings' command_user (default
 //                 "nobody"): consoles set the configuration without a password. An account that
@@ -49,6 +50,7 @@ struct KT_EffectSettings {
   static constexpr uint32_t kThreeMinutesMs = 180000;
 
   std::string shutdownCommand = "shutdown -h now";
+  std::string rebootCommand = "shutdown -r now";
   std::string soundPlayer;             // "" rings the terminal bell
   std::string saverCommand = "saver";
   std::string mailProgram;             // "" means "Tremmail" beside the agent, else on the path
@@ -57,7 +59,7 @@ struct KT_EffectSettings {
   uint32_t runWaitMs = kThreeMinutesMs;     // RunAndWait (the pre-shutdown command)
   uint32_t saverWaitMs = kThreeMinutesMs;   // the file saver
   uint32_t soundWaitMs = 5000;              // the sound player: a warning sound's length
-  uint32_t shutdownWaitMs = 60000;          // the shutdown command
+  uint32_t shutdownWaitMs = 60000;          // the shutdown and the reboot command
   uint32_t mailProgramWaitMs = 120000;      // a mail sender still reading "tremmail.txt"
 };
 
@@ -88,7 +90,7 @@ class KT_SystemEffects {
   // The settings in use: the agent's service settings at construction; tests replace them.
   KT_EffectSettings Settings() const;
   void SetSettings(const KT_EffectSettings& settings);
-  // Takes the programs (shutdown, sound player, saver) from the process's service settings
+  // Takes the programs (shutdown, reboot, sound player, saver) from the process's service settings
   // again: the program calls it once it has loaded its settings file.
   void UseServiceSettings();
   // Replaces the logon of account texts (tests); empty restores the default: the account's
@@ -111,6 +113,8 @@ class KT_SystemEffects {
   bool StartSound(const std::string& file, int* error);
   // Runs the shutdown command within its bound.
   platform::ProcessResult Shutdown();
+  // Runs the reboot command within the same bound.
+  platform::ProcessResult Reboot();
 
   // A message to the logged-in users on a thread of its own; returns at once. False when the
   // thread cannot be started.

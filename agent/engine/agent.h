@@ -93,7 +93,8 @@ class KT_Agent : public KT_ErrorStatus {
   // The SCP object's set check (installed by the constructor): a SET of the configuration that
   // would give a log a name the agent will not use as given (KT_Daemon::LogNameRefusal), or
   // whose data does not decode, is refused, with the reason in the trace. A name the SET
-  // leaves as it is passes.
+  // leaves as it is passes. A master's command (27, 4) is taken only whole, with the password
+  // it carries (master_command); a SET of one of its fields alone is refused.
   bool CheckSet(int blockId, const KT_ScpMessage& message);
 
   // Option fields.
@@ -118,6 +119,18 @@ class KT_Agent : public KT_ErrorStatus {
   // The master's network command last refused for a wrong password (-1 = none since the last
   // accepted one): its repeats are not logged again.
   int refused_master_command = -1;
+  // The master's command (27, 4) as the frame of its last accepted SET carried it, password and
+  // all, until the system request acts on it: the password is checked against the frame's
+  // own, never against what earlier frames left in the command block. Guarded by the SCP
+  // object's lock.
+  struct MasterCommand {
+    int command = 255;
+    int shutDelay = 255;
+    int warnDelay = 255;
+    int timeShutDelay = 255;
+    std::optional<std::string> password;
+  };
+  std::optional<MasterCommand> master_command;
 
   // Reconnect requests for a running adapter thread (new adapter settings).
   std::atomic<bool> snmpReconnect{false};
@@ -159,6 +172,8 @@ class KT_Agent : public KT_ErrorStatus {
   // Acts on a SET of one configuration branch (new serial or adapter settings).
   void ApplyConfigSet(int branch);
   void HandleCommand(int command);
+  // CheckSet for a SET of the master's command: keeps what a whole one carries, refuses a field.
+  bool TakeMasterCommand(const KT_ScpMessage& message);
 
   KT_SCP& scp_;
   KT_OSServices& services_;

@@ -74,6 +74,9 @@ int KT_Agent::KeepSet(int blockId, int /*branch*/) {
 }
 
 bool KT_Agent::CheckSet(int blockId, const KT_ScpMessage& message) {
+  if (blockId == BLOCK_COMMAND && message.KeyLength() >= 2 && message.KeyByte(kScpKeyBranch) == COMMAND_NETWORK_SHUTDOWN) {
+    return TakeMasterCommand(message);
+  }
   if (blockId != BLOCK_CONFIG) return true;
   ConfigBlock::LogNamesOfSet set;
   if (!ConfigBlock::ReadLogNamesOfSet(message, set)) {
@@ -102,6 +105,23 @@ bool KT_Agent::CheckSet(int blockId, const KT_ScpMessage& message) {
            << kendl;
     return false;
   }
+  return true;
+}
+
+bool KT_Agent::TakeMasterCommand(const KT_ScpMessage& message) {
+  // Runs under the SCP object's lock (ExecuteCommand holds it).
+  const int field = message.KeyByte(kScpKeyField);
+  if (field != 0) {
+    // A field alone would take the password, or the command, that an earlier frame left.
+    Diag() << "KT_Agent refused a SET of field " << field
+           << " of the master's command alone: a master's command is taken whole, with its password\n";
+    return false;
+  }
+  CommandBlock frame;
+  std::vector<uint8_t> none;
+  if (frame.ConvertMessage(none, message) < 0) return false;
+  master_command = MasterCommand{frame.GetCommand(), frame.GetShutDelay(), frame.GetWarnDelay(),
+                                 frame.GetTimeShutDelay(), frame.GetPassword()};
   return true;
 }
 
@@ -216,12 +236,25 @@ void KT_Agent::HandleCommand(int command) {
     case COMMAND_NETWORK_SHUTDOWN: {
       Diag() << "Shutdown command received from the master\n";
       bool match;
+      std::optional<MasterCommand> taken;
       {
         auto lock = scp_.Lock();
-        const std::optional<std::string> received = scp_.commandBlock.GetPassword();
+        taken = std::move(master_command);
+        master_command.reset();
+        if (!taken) {
+          Diag() << "No command of a master to act on\n";
+          break;
+        }
         const std::optional<std::string> own = scp_.config.Password().Get();
         // Exact, case-sensitive; no password on either side never matches a set one.
-        match = received.has_value() == own.has_value() && (!received || *received == *own);
+        match = taken->password.has_value() == own.has_value() && (!taken->password || *taken->password == *own);
+        if (match) {
+          // What is acted on is what that frame carried, whatever came into the block since.
+          scp_.commandBlock.SetCommand(taken->command);
+          scp_.commandBlock.SetShutDelay(taken->shutDelay);
+          scp_.commandBlock.SetWarnDelay(taken->warnDelay);
+          scp_.commandBlock.SetTimeShutDelay(taken->timeShutDelay);
+        }
       }
       if (match) {
         refused_master_command = -1;
@@ -232,7 +265,7 @@ void KT_Agent::HandleCommand(int command) {
         auto lock = scp_.Lock();
         // A master repeats its command while its condition lasts: a repeat is refused without
         // another record.
-        const int command = scp_.commandBlock.GetCommand();
+        const int command = taken->command;
         if (command == refused_master_command) {
           Diag() << "The master's command " << command << " refused again (wrong password)\n";
           break;

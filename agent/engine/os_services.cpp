@@ -172,6 +172,7 @@ int KT_OSServices::SendPage(const KT_ActionEntry& action) { return pager_->SendP
 int KT_OSServices::RunAndWait(const char*) { return 0; }
 int KT_OSServices::RunProgram(const char*) { return 0; }
 int KT_OSServices::ShutdownSystem() { return 0; }
+int KT_OSServices::RebootSystem() { return 0; }
 int KT_OSServices::RunSaver() { return 0; }
 int KT_OSServices::PlaySound(const char*) { return 0; }
 int KT_OSServices::LogEvent(int, int) { return 0; }

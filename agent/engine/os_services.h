@@ -84,6 +84,9 @@ class KT_OSServices : public KT_Daemon {
   virtual int RunAndWait(const char* commandLine);
   virtual int RunProgram(const char* commandLine);
   virtual int ShutdownSystem();
+  // Restarts the computer (a console's reboot command), as ShutdownSystem shuts it down.
+  // Default: nothing, 0.
+  virtual int RebootSystem();
   virtual int RunSaver();
   virtual int PlaySound(const char* soundFile);
   // Starts the sound and does not wait for it (a shutdown is due). Default: PlaySound.

@@ -33,6 +33,13 @@ constexpr int64_t kCommandRepeatSeconds = 10;
 // After the power returned, or when the master starts with its UPS on line, the clients are
 // told that the utility is restored for this long: three tries at the repeat cadence.
 constexpr int64_t kRestoreWindowSeconds = 25;
+// The low-battery command goes to each client this many times a turn apart before it falls
+// back to the repeat cadence; what a master that stops (its own low-battery shutdown) has not
+// sent of them yet goes out before its network thread ends, kLowBatteryGapMs apart. A client
+// that loses a datagram or two is still told within seconds, and the master's own shutdown
+// waits a few seconds at most.
+constexpr int kLowBatterySends = 4;
+constexpr int kLowBatteryGapMs = 1000;
 
 // Whether a command that went out at `last` (0 = never) is to go out (again) now. A clock set
 // back makes it due at once.
@@ -169,11 +176,13 @@ int KT_NetworkServer::SendClientCommand(int command, KT_NetClient& client, KT_Da
       }
       client.lastUF = 0;
       client.lastLB = 0;
+      client.lowBatterySends = 0;
       client.restoreOwed = false;
       client.lastUR = now;
       break;
     case CLIENT_LOW_BATTERY:
-      if (!Due(client.lastLB, now)) return 0;
+      if (client.lowBatterySends >= kLowBatterySends && !Due(client.lastLB, now)) return 0;
+      if (client.lowBatterySends < kLowBatterySends) ++client.lowBatterySends;
       client.lastLB = now;
       client.lastUR = 0;
       client.restoreOwed = false;
@@ -231,9 +240,45 @@ bool KT_NetworkServer::UpsSeenOnLine() {
   const bool upsMode = mode <= COMM_CONTACT_CLOSURE || mode == COMM_SNMP_ADAPTER || mode == COMM_NETBCM_ADAPTER;
   StatusBlock& status = scp_.upsStatus;
   // A status read since this server started, by a worker that talks to the UPS.
+  // A low battery on line (still recharging after an outage) is on line all the same.
   return upsMode && status.IsAlarmSet(ALARM_LOST_UPS_COMM) != 1 && status.IsAlarmSet(ALARM_IDLE) != 1 &&
          status.IsAlarmSet(ALARM_DETERMINING_UPS_TYPE) != 1 && status.IsAlarmSet(ALARM_ON_BATTERY) != 1 &&
-         status.IsAlarmSet(ALARM_LOW_BATTERY) != 1 && status.Branches().GetTime(1) > opened_;
+         status.Branches().GetTime(1) > opened_;
+}
+
+bool KT_NetworkServer::LowBatteryOnBattery() {
+  StatusBlock& status = scp_.upsStatus;
+  return status.IsAlarmSet(ALARM_ON_BATTERY) == 1 && status.IsAlarmSet(ALARM_LOW_BATTERY) == 1;
+}
+
+int KT_NetworkServer::SendOwedLowBattery(const std::function<void(int)>& pause) {
+  // The clients still owed a low-battery command that can be sent to (the caller holds the
+  // SCP object's lock).
+  auto owed = [this] {
+    std::vector<KT_NetClient*> out;
+    if (!LowBatteryOnBattery()) return out;
+    for (KT_NetClient& c : scp_.config.PowerEventClients().Clients()) {
+      if (c.lowBatterySends >= kLowBatterySends) continue;
+      if (c.address.GetType() == ADDRESS_IPX && (!ipx_open_ || !CompleteIpxAddress(c))) continue;
+      out.push_back(&c);
+    }
+    return out;
+  };
+  int sent = 0;
+  for (int round = 0; round < kLowBatterySends; ++round) {
+    {
+      auto lock = scp_.Lock();
+      if (owed().empty()) break;
+    }
+    // A gap after the last turn's send too.
+    pause(kLowBatteryGapMs);
+    auto lock = scp_.Lock();
+    for (KT_NetClient* c : owed()) {
+      KT_DatagramChannel& channel = c->address.GetType() == ADDRESS_IPX ? static_cast<KT_DatagramChannel&>(ipx_) : udp_;
+      if (SendClientCommand(CLIENT_LOW_BATTERY, *c, channel) == 1) ++sent;
+    }
+  }
+  return sent;
 }
 
 void KT_NetworkServer::DiscoverIpxHosts() {
@@ -303,14 +348,16 @@ int KT_NetworkServer::CheckNetworkShutdownClients(int transport, KT_DatagramChan
   auto lock = scp_.Lock();
   const int64_t now = platform::Now();
   const bool onBattery = scp_.upsStatus.IsAlarmSet(ALARM_ON_BATTERY) == 1;
-  const bool lowBattery = scp_.upsStatus.IsAlarmSet(ALARM_LOW_BATTERY) == 1;
+  // Low battery is a command only on battery, when the master shuts down for it itself: on line
+  // (a battery still recharging after an outage) it is no reason for anyone to go down.
+  const bool lowBattery = LowBatteryOnBattery();
 
   KT_NetClientList& power = scp_.config.PowerEventClients();
   if (startup_restore_ && power.Count() > 0) {
     // What the clients were told before this master started is not known: once the UPS is
     // seen on line, every listed client is told that the utility is restored (one that holds
     // no outage takes that without any effect); seen on battery, the outage is told as usual.
-    if (onBattery || lowBattery) {
+    if (onBattery) {
       startup_restore_ = false;
     } else if (UpsSeenOnLine()) {
       Diag() << "The UPS is on line: telling the client agents that the utility is restored\n";
@@ -319,7 +366,7 @@ int KT_NetworkServer::CheckNetworkShutdownClients(int transport, KT_DatagramChan
       startup_restore_ = false;
     }
   }
-  if (onBattery || lowBattery) {
+  if (onBattery) {
     restore_until_ = now + kRestoreWindowSeconds;
   } else if (restore_until_ != 0 && now >= restore_until_) {
     restore_until_ = 0;
@@ -328,7 +375,7 @@ int KT_NetworkServer::CheckNetworkShutdownClients(int transport, KT_DatagramChan
       c.restoreOwed = false;
     }
   }
-  if (power.Count() > 0 && (onBattery || lowBattery || restore_until_ != 0)) {
+  if (power.Count() > 0 && (onBattery || restore_until_ != 0)) {
     for (KT_NetClient& c : power.Clients()) {
       if (!OfTransport(c, transport)) continue;
       int command = CLIENT_UTILITY_RESTORED;
@@ -388,6 +435,7 @@ int NetworkThread(KT_Agent& agent) {
         if (state.load() != kThreadRunning) break;
         services.Pause(1000);
       }
+      server.SendOwedLowBattery([&services](int ms) { services.Pause(ms); });
       server.Close();
     }
   }

@@ -16,12 +16,15 @@
 // Client commands (block 27 branch 4, sent as an SCP_SET to port 7010 of each client):
 //   0 utility failure      the UPS is on battery (power-event clients, configuration branch 9)
 //   1 utility restored     after the UPS is off battery again
-//   2 low battery          the UPS reports low battery (wins over 0 and 1)
+//   2 low battery          the UPS is on battery and reports low battery (wins over 0); on
+//                          line a low battery (a battery still recharging) is no command
 //   3 scheduled shutdown   a scheduled shutdown is nearer than the client's lead
 //                          ((time_shut_delay + warn_delay) minutes; branch 10 clients)
 //   5 shutdown cancelled   the scheduled shutdown went away before its time
 // The power-event commands (0, 2) are repeated to each client every 10 s while the UPS stays on
-// battery, so that a client that restarted or lost a datagram is told too; 1 goes to each
+// battery, so that a client that restarted or lost a datagram is told too; the first four
+// low-battery commands go out a turn apart, and those the master has not sent yet when its
+// network thread stops (its own low-battery shutdown) go out first, a second apart. 1 goes to each
 // client that was told of the outage, three times 10 s apart. A master that starts is not
 // sure what its clients were told before: once a status read shows its UPS on line, it tells
 // every client that the utility is restored (a client that holds no outage ignores that).
@@ -35,6 +38,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -91,6 +95,10 @@ class KT_NetworkServer {
   int SendClientCommand(int command, KT_NetClient& client, KT_DatagramChannel& channel);
   // The SCP_DATA frame of block 27 branch 4 of the server's command block.
   int BuildClientCommandFrame(std::vector<uint8_t>& frame);
+  // Run when the thread stops: while the UPS is on battery with a low battery, sends each
+  // power-event client the low-battery commands it is still owed of its first few, `pause`
+  // (milliseconds) before each round. Returns the number of commands sent.
+  int SendOwedLowBattery(const std::function<void(int)>& pause);
 
   KT_ClientList& Clients() { return clients_; }
   KT_UDP& Udp() { return udp_; }
@@ -110,6 +118,9 @@ class KT_NetworkServer {
   // Whether a worker has read the UPS since this server opened and found it on line (the
   // caller holds the SCP object's lock).
   bool UpsSeenOnLine();
+  // The UPS is on battery with a low battery: what the master shuts down for itself (the caller
+  // holds the SCP object's lock).
+  bool LowBatteryOnBattery();
 
   KT_SCP& scp_;
   KT_UDP udp_;

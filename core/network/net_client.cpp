@@ -16,6 +16,7 @@ KT_NetClient& KT_NetClient::operator=(const KT_NetClient& other) {
   lastSS = other.lastSS;
   lastUR = other.lastUR;
   restoreOwed = other.restoreOwed;
+  lowBatterySends = other.lowBatterySends;
   failedCommand = other.failedCommand;
   return *this;
 }

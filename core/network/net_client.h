@@ -43,6 +43,9 @@ class KT_NetClient : public KT_ErrorStatus {
   // started after it may have told it one): it is told that the utility is restored.
   time_t lastUR = 0;
   bool restoreOwed = false;
+  // Low-battery commands sent to this client in this outage: the first few go out a short time
+  // apart, so that one lost datagram does not leave the client unprotected.
+  int lowBatterySends = 0;
   // The command whose send to this client failed and was reported (-1 = none): a failure is
   // reported once, until a send succeeds or the command changes.
   int failedCommand = -1;

@@ -505,20 +505,25 @@ TEST_F(ShutdownTest, LowBatteryRunsTheCommandOnlyWhenConfiguredAndTurnsTheUpsOff
   EXPECT_EQ(services.Calls(), expected);
 }
 
-TEST_F(ShutdownTest, ScheduledAndRemoteShutdownsRestartTheUpsAndReasonFourLeavesItOn) {
+// A scheduled shutdown has the UPS turn off and on again; a reboot (reason 3) sends the UPS
+// nothing and ends with the reboot command; reason 4 leaves the UPS on.
+TEST_F(ShutdownTest, ScheduledShutdownRestartsTheUpsARebootRunsTheRebootCommand) {
   for (int reason : {SHUTDOWN_SCHEDULED, SHUTDOWN_REMOTE, SHUTDOWN_WITHOUT_UPS_OFF}) {
     KT_Action engine2(scp, services);
     services.State(THREAD_SERIAL).store(255);  // nothing takes the command: no wait
     scp.serial_queue.Clear();
+    services.Clear();
     TraceCapture trace;
     engine2.ShutdownSequence(reason);
-    if (reason == SHUTDOWN_WITHOUT_UPS_OFF) {
+    if (reason != SHUTDOWN_SCHEDULED) {
       EXPECT_EQ(scp.serial_queue.GetCount(), 0);
       EXPECT_FALSE(trace.Contains("Added SCP_COMMAND"));
     } else {
       EXPECT_NE(scp.serial_queue.Find(BLOCK_COMMAND, 2), -1) << reason;
       EXPECT_TRUE(trace.Contains("Added SCP_COMMAND 2 to serial_queue\n"));
     }
+    EXPECT_EQ(services.Calls().back(), reason == SHUTDOWN_REMOTE ? "reboot" : "shutdown");
+    EXPECT_EQ(services.Count("reboot") + services.Count("shutdown"), 1u);
     EXPECT_EQ(scp.eventLog.Records().back().data[0], reason == SHUTDOWN_SCHEDULED ? EVENT_SCHEDULED_SHUTDOWN
                                                                                    : EVENT_REMOTE_SHUTDOWN);
   }

@@ -54,6 +54,10 @@ class RecordingServices : public KT_OSServices {
     Add("shutdown");
     return shutdownResult;
   }
+  int RebootSystem() override {
+    Add("reboot");
+    return shutdownResult;
+  }
 
   std::vector<std::string> Calls() {
     std::lock_guard<std::mutex> lock(mutex_);

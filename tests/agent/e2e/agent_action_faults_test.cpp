@@ -1,10 +1,12 @@
 // The real VigilNT on the simulated Smart-UPS with every slow action at once, in a network and
 // mounts of the test's own where the name server never answers: notices to another agent and
-// traps to managers given by host name, a sound player that never ends, and a page every second
-// through a modem that never answers. Low battery still brings the shutdown about as soon as
-// without them (the names' lookups would cost the resolver's 10 s each, three names on each of
-// the two events between low battery and the shutdown), the pages keep one pager thread instead
-// of piling up threads, and a stop in the middle of it ends the agent promptly.
+// traps to eight managers given by host name, a sound player that never ends, and a page every
+// second through a modem that never answers. Low battery still brings the shutdown about as
+// soon as without them (the names' lookups would cost the resolver's 10 s each, the eight
+// managers and the notice host on the events between low battery and the shutdown), the
+// shutdown event's notice to a numeric address goes out at once, behind none of those lookups,
+// the pages keep one pager thread instead of piling up threads, and a stop in the middle of it
+// ends the agent promptly.
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -18,6 +20,7 @@
 #include "core/scp/scp.h"
 #include "tests/agent/e2e/agent_process.h"
 #include "tests/support/private_network.h"
+#include "tests/support/scp_console.h"
 #include "tests/support/simulated_ups.h"
 
 namespace {
@@ -27,7 +30,9 @@ using Clock = std::chrono::steady_clock;
 
 // Host names no one answers for: the name server is silent and /etc/hosts does not hold them.
 constexpr const char* kNoticeHost = "ups-console.vigil.test";
-constexpr const char* kManagers[] = {"ups-manager-1.vigil.test", "ups-manager-2.vigil.test"};
+constexpr int kManagers = KT_NetworkManagerList::kSlots;
+// The numeric address the low-battery shutdown's notice goes to.
+constexpr const char* kNumericNoticeHost = "127.0.0.2";
 // The shutdown comes well within this after low battery (the lookups alone would take 60 s).
 constexpr double kShutdownBoundSeconds = 25.0;
 
@@ -66,6 +71,7 @@ class AgentActionFaultsTest : public ::testing::Test, protected SilentNameServer
     StandIn("sound", "n=0\nwhile [ ! -f \"" + agent.File("release") + "\" ] && [ $n -lt 1200 ]; do sleep 0.1; n=$((n+1)); done\n");
     testing_support::WriteFileText(agent.File("VigilNT.conf"),
                                    "snmp_service =\nuser_terminals = no\nsaver_command = /bin/true\n"
+                                   "bind_address = 127.0.0.1\n"  // the notices' receiver is 127.0.0.2:7010
                                    "shutdown_command = " + Script("shutdown") + " -h now\n"
                                    "reboot_command = " + Script("shutdown") + " -r now\n"
                                    "sound_player = " + Script("sound") + "\n");
@@ -89,7 +95,9 @@ class AgentActionFaultsTest : public ::testing::Test, protected SilentNameServer
     KT_ActionEntry e(static_cast<uint8_t>(event), static_cast<uint8_t>(action));
     e.interval = static_cast<uint16_t>(interval);
     if (!text.empty()) e.SetMessage(text.c_str());
-    if (action == ACTION_REMOTE_HOST) e.SetRemoteHost(kNoticeHost);
+    if (action == ACTION_REMOTE_HOST) {
+      e.SetRemoteHost(event == EVENT_SHUTDOWN_LOW_BATTERY ? kNumericNoticeHost : kNoticeHost);
+    }
     e.alias = alias;
     ASSERT_EQ(scp.notify.AddAction(e), 0);
   }
@@ -105,11 +113,13 @@ class AgentActionFaultsTest : public ::testing::Test, protected SilentNameServer
     NotifyBlock& n = scp.notify;
     n.SetDefaultSupport(SUPPORT_EVENTS);
     n.SetDefaultSupport(SUPPORT_ACTIONS);
-    for (const char* manager : kManagers) ASSERT_EQ(n.TrapReceivers().Add(manager, "public"), 0);
+    for (int i = 1; i <= kManagers; ++i) {
+      ASSERT_EQ(n.TrapReceivers().Add("ups-manager-" + std::to_string(i) + ".vigil.test", "public"), 0);
+    }
     n.PagerRecipients().Add(TestPagerRecipient("ops", modem.device()));
     for (int event : {EVENT_ON_BATTERY, EVENT_LOW_BATTERY, EVENT_SHUTDOWN_LOW_BATTERY}) {
       Action(event, ACTION_REMOTE_HOST, 0, "event " + std::to_string(event));
-      Action(event, ACTION_SNMP_TRAP, 0, "", 0x03);
+      Action(event, ACTION_SNMP_TRAP, 0, "", 0xff);
       Action(event, ACTION_AUDIO, 0, "alarm.wav");
     }
     // A page every second; a page through the silent modem takes seconds.
@@ -140,6 +150,8 @@ class AgentActionFaultsTest : public ::testing::Test, protected SilentNameServer
 };
 
 TEST_F(AgentActionFaultsTest, SilentNameServerHangingSoundAndSilentModemDoNotHoldTheShutdown) {
+  testing_support::ScpConsole notices(kNumericNoticeHost, 7010);
+  ASSERT_TRUE(notices.ok());
   ASSERT_NO_FATAL_FAILURE(StartOutage());
 
   // Pages keep coming faster than the modem takes them; the agent's threads do not pile up.
@@ -173,6 +185,10 @@ TEST_F(AgentActionFaultsTest, SilentNameServerHangingSoundAndSilentModemDoNotHol
   EXPECT_EQ(Count(Effects(), "sound alarm.wav"), 3u) << Effects();
   EXPECT_TRUE(Contains(agent.Stderr(), "A shutdown is due: the sound is started, not waited for"));
   EXPECT_TRUE(Contains(agent.Stderr(), "no answer for the name " + std::string(kNoticeHost)));
+  // The notice to the numeric address came, while the traps to names still waited.
+  const auto notice = notices.ReceiveAll(200);
+  ASSERT_EQ(notice.size(), 1u) << agent.Stderr();
+  EXPECT_TRUE(Contains(std::string(notice[0].begin(), notice[0].end()), "event 24"));
 }
 
 TEST_F(AgentActionFaultsTest, AStopWhileLookupsAndPagesHangEndsTheAgentPromptly) {

@@ -19,8 +19,10 @@
 
 #include "agent/engine/daemon.h"
 #include "agent/engine/os_services.h"
+#include "core/network/ipc.h"
 #include "core/scp/record_reader.h"
 #include "core/scp/scp.h"
+#include "core/scp/scp_frame.h"
 #include "platform/record_file.h"
 #include "tests/agent/e2e/agent_process.h"
 #include "tests/support/simulated_ups.h"
@@ -293,12 +295,26 @@ TEST_F(AgentOutageTest, MainsReturnBeforeLowBatteryCancelsCleanly) {
   EXPECT_FALSE(Contains(Effects(), "command on-battery"));
   EXPECT_EQ(Count(agent.Stdout(), "Power Failure."), 1u);
   EXPECT_EQ(Count(agent.Stdout(), "Power Restored."), 1u);
-
-  agent.Signal(SIGTERM);
-  EXPECT_EQ(agent.Wait(60000), 0);
   EXPECT_FALSE(Contains(Effects(), "shutdown"));
   EXPECT_FALSE(Contains(Effects(), "pre-shutdown"));
   EXPECT_FALSE(Contains(agent.Stderr(), "ShutdownSequence"));
+
+  // A console's reboot: the reboot command, and no power cycle of the UPS after it.
+  const size_t upsFrom = ups.LogCount();
+  ::setenv("VIGIL_NAME_PREFIX", agent.Prefix().c_str(), 1);  // the local channel's end
+  {
+    KT_IPC console;
+    ASSERT_EQ(console.Initialize(), 1);
+    ASSERT_GE(console.OpenChannel(kIpcConsoleRole), 0);
+    std::vector<uint8_t> frame;
+    ASSERT_EQ(BuildScpFrame(KT_ScpMessage(SCP_SET, {BLOCK_COMMAND, COMMAND_RESTART}, {1}), frame), 1);
+    ASSERT_EQ(console.SendData(nullptr, frame.data(), frame.size()), 0);
+    EXPECT_EQ(agent.Wait(60000), 0) << agent.Stderr();
+  }
+  ::unsetenv("VIGIL_NAME_PREFIX");
+  EXPECT_EQ(Count(Effects(), "shutdown -r now"), 1u) << Effects();
+  EXPECT_FALSE(Contains(Effects(), "shutdown -h now"));
+  for (const auto& e : ups.Entries("ACTION", upsFrom)) EXPECT_FALSE(Contains(e, "output off")) << e;
 }
 
 #ifdef VIGIL_WITH_FILE_SAVER

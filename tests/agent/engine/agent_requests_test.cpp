@@ -35,11 +35,23 @@ class RequestsTest : public ::testing::Test {
     services.JoinThreads(5000);
   }
 
-  // A SET of the key with the record bytes, executed as a console's frame would be.
-  void Set(std::vector<uint8_t> key, std::vector<uint8_t> data) {
-    KT_ScpMessage m(SCP_SET, key, data);
+  // A SET of the key with the record bytes, executed as a console's frame would be; the code
+  // it is answered with.
+  int Set(std::vector<uint8_t> key, std::vector<uint8_t> data) {
     std::vector<uint8_t> reply;
-    ASSERT_EQ(scp.ExecuteCommand(m, reply), 1);
+    EXPECT_EQ(scp.ExecuteCommand(KT_ScpMessage(SCP_SET, key, data), reply), 1);
+    KT_ScpMessage m;
+    return DecodeScpFrame(reply.data(), reply.size(), m) >= 0 && m.type == SCP_STATUS && m.data.size() == 1
+               ? m.data[0]
+               : -1;
+  }
+  // A master's whole command (27, 4): shut delay 3, warn delay 2, the command, the password.
+  int MasterCommand(int command, const std::string& password) {
+    std::vector<uint8_t> data = {3, 2, static_cast<uint8_t>(command)};
+    const std::vector<uint8_t> text = Text(password);
+    data.insert(data.end(), text.begin(), text.end());
+    data.push_back(1);
+    return Set({BLOCK_COMMAND, COMMAND_NETWORK_SHUTDOWN}, data);
   }
   bool Alarm(int code) { return scp.upsStatus.IsAlarmSet(code) == 1; }
   static std::vector<uint8_t> Text(const std::string& s) {
@@ -162,11 +174,12 @@ TEST_F(RequestsTest, SetIsAnsweredOnlyOnceItsFileIsWritten) {
   }
 }
 
-TEST_F(RequestsTest, WrongMasterPasswordLogsEventAndRaisesAlarm) {
+// A master's command takes effect only when the frame that carries it holds the right password:
+// a wrong one logs event 36 (once per command while the master repeats it) and raises alarm 24;
+// a field of the command alone is refused, whatever an earlier frame left in the block.
+TEST_F(RequestsTest, MasterCommandTakesEffectOnlyWithThePasswordOfItsOwnFrame) {
   scp.config.Password().Set("right");
-  scp.commandBlock.SetPassword("Right");
-  scp.commandBlock.SetCommand(0);
-  scp.system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_NETWORK_SHUTDOWN);
+  EXPECT_EQ(MasterCommand(0, "Right"), SCP_SET_OK);
   agent.SSQ();
   EXPECT_TRUE(Alarm(ALARM_NET_CLIENT_PASSWORD));
   EXPECT_FALSE(Alarm(ALARM_ON_BATTERY));
@@ -178,15 +191,28 @@ TEST_F(RequestsTest, WrongMasterPasswordLogsEventAndRaisesAlarm) {
   scp.upsStatus.ClearAlarm(ALARM_NET_CLIENT_PASSWORD);
   for (int command : {0, 0, 2, 2}) {
     clock->AdvanceSeconds(10);
-    scp.commandBlock.SetCommand(command);
-    scp.system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_NETWORK_SHUTDOWN);
+    MasterCommand(command, "Right");
     agent.SSQ();
   }
   EXPECT_EQ(scp.eventLog.GetRecordCount(), 2);
 
-  scp.commandBlock.SetCommand(0);
-  scp.commandBlock.SetPassword("right");
-  scp.system_queue.Post(BLOCK_COMMAND, 0, 1, COMMAND_NETWORK_SHUTDOWN);
+  // After a right frame: a field alone, and a whole command with a wrong password, change
+  // nothing; the refusal of the second is logged once.
+  EXPECT_EQ(MasterCommand(1, "right"), SCP_SET_OK);
+  agent.SSQ();
+  for (uint8_t field = 1; field <= 5; ++field) {
+    EXPECT_EQ(Set({BLOCK_COMMAND, COMMAND_NETWORK_SHUTDOWN, field}, field == 4 ? Text("right") : std::vector<uint8_t>{2}),
+              SCP_SET_FAILED)
+        << static_cast<int>(field);
+  }
+  agent.SSQ();
+  MasterCommand(2, "wrong");
+  agent.SSQ();
+  EXPECT_FALSE(Alarm(ALARM_LOW_BATTERY));
+  EXPECT_FALSE(Alarm(ALARM_REMOTE_SHUTDOWN));
+  EXPECT_EQ(scp.eventLog.GetRecordCount(), 3);
+
+  MasterCommand(0, "right");
   agent.SSQ();
   EXPECT_TRUE(Alarm(ALARM_ON_BATTERY));
 }

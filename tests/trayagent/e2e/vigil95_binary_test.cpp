@@ -175,17 +175,39 @@ TEST_F(Vigil95UpsTest, AConsolesTerminateCommandEndsTheProgram) {
   EXPECT_TRUE(std::filesystem::exists(agent.File("config.dat")));
 }
 
-TEST(Vigil95IdleTest, SigtermEndsAnIdleAgentWithItsFilesWritten) {
+// A console's reboot runs the reboot command (not the shutdown command) and ends the idle agent;
+// started again, SIGTERM ends it. Both write the record files.
+TEST(Vigil95IdleTest, ARebootOrSigtermEndsAnIdleAgentWithItsFilesWritten) {
   Vigil95Process agent;
-  ASSERT_TRUE(agent.Launch({"-x:5", "-b"}));
-  ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Stderr(), "Mode: Idle"); }, kBoundMs))
-      << agent.Stderr();
-  EXPECT_TRUE(Contains(agent.Stderr(), "No system tray on this display")) << agent.Stderr();
-  EXPECT_FALSE(Contains(agent.Stderr(), "Tray icon"));
-  agent.Signal(SIGTERM);
-  EXPECT_EQ(agent.Wait(kBoundMs), 0);
-  EXPECT_TRUE(Contains(agent.Stderr(), "Stop requested by signal 15"));
-  EXPECT_TRUE(std::filesystem::exists(agent.File("config.dat")));
+  const std::string guardPath = agent.UseStandIns();
+  for (const bool reboot : {true, false}) {
+    SCOPED_TRACE(reboot ? "reboot" : "SIGTERM");
+    const size_t idle = Count(agent.Stderr(), "Mode: Idle");
+    ASSERT_TRUE(agent.Start({"-x:5", "-b"}, {"QT_QPA_PLATFORM=offscreen",
+                                             "VIGIL_MESSAGE_LOG=" + agent.File("boxes.log"), guardPath}));
+    ASSERT_TRUE(AgentProcess::WaitFor([&] { return Count(agent.Stderr(), "Mode: Idle") > idle; }, kBoundMs))
+        << agent.Stderr();
+    EXPECT_TRUE(Contains(agent.Stderr(), "No system tray on this display")) << agent.Stderr();
+    EXPECT_FALSE(Contains(agent.Stderr(), "Tray icon"));
+    if (reboot) {
+      // The console's end of the local channel, under the agent's name prefix.
+      ::setenv("VIGIL_NAME_PREFIX", agent.Prefix().c_str(), 1);
+      KT_IPC console;
+      ASSERT_EQ(console.Initialize(), 1);
+      ASSERT_GE(console.OpenChannel(kIpcConsoleRole), 0);
+      std::vector<uint8_t> frame;
+      ASSERT_EQ(BuildScpFrame(KT_ScpMessage(SCP_SET, {BLOCK_COMMAND, COMMAND_RESTART}, {1}), frame), 1);
+      ASSERT_EQ(console.SendData(nullptr, frame.data(), frame.size()), 0);
+      EXPECT_EQ(agent.Wait(kBoundMs), 0);
+      ::unsetenv("VIGIL_NAME_PREFIX");
+    } else {
+      agent.Signal(SIGTERM);
+      EXPECT_EQ(agent.Wait(kBoundMs), 0);
+      EXPECT_TRUE(Contains(agent.Stderr(), "Stop requested by signal 15"));
+    }
+    EXPECT_TRUE(std::filesystem::exists(agent.File("config.dat")));
+    EXPECT_EQ(agent.Effects(), "shutdown -r now\n");
+  }
   DumpOnFailure(agent);
 }
 

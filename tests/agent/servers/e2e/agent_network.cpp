@@ -93,6 +93,19 @@ std::vector<uint8_t> SetFrameOf(KT_SCP& image, std::vector<uint8_t> key) {
   return frame;
 }
 
+size_t EventsOf(testing_support::ScpConsole& console, const std::string& ip, int event) {
+  std::optional<KT_ScpMessage> log;
+  for (int attempt = 0; attempt < 20 && !(log && log->type == SCP_DATA); ++attempt) {
+    log = Ask(console, ip, testing_support::GetFrame({BLOCK_EVENT_LOG, 1}));
+  }
+  EventLogBlock events;
+  std::vector<uint8_t> none;
+  if (!log || log->type != SCP_DATA || events.ConvertMessage(none, *log) < 0) return 0;
+  size_t n = 0;
+  for (const LogRecord& r : events.Records()) n += r.data == std::vector<uint8_t>{static_cast<uint8_t>(event)};
+  return n;
+}
+
 bool WaitForAlarm(testing_support::ScpConsole& console, const std::string& ip, int alarm, bool active,
                   int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -42,6 +42,9 @@ std::vector<std::optional<KT_ScpMessage>> AskAll(testing_support::ScpConsole& co
 // The SET frame of a part of a local SCP image (its encoded fields), as a console sends it.
 std::vector<uint8_t> SetFrameOf(KT_SCP& image, std::vector<uint8_t> key);
 
+// The records of an event in the agent's event log, as a console reads it over UDP.
+size_t EventsOf(testing_support::ScpConsole& console, const std::string& ip, int event);
+
 // Asks the agent's status block over UDP until the alarm is in the wanted state (bounded);
 // true when it was.
 bool WaitForAlarm(testing_support::ScpConsole& console, const std::string& ip, int alarm, bool active = true,

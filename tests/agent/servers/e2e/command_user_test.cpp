@@ -1,15 +1,15 @@
 // Who runs the agent's commands, tried on the real VigilNT in a network of the test's own. Any
 // console may set the pre-shutdown command and the command action without a password, so an
 // agent running as root runs them as the settings' command_user (nobody unless the settings
-// file says otherwise) and only the settings file's own shutdown command as root; an account
-// it cannot take runs nothing, and its trace says why; an agent run as an ordinary user runs
-// every command as itself.
+// file says otherwise) and only the settings file's own shutdown and reboot commands as root;
+// an account it cannot take runs nothing, and its trace says why; an agent run as an ordinary
+// user runs every command as itself.
 //
-// A console sets the pre-shutdown command and orders a reboot. Its shutdown sequence runs the
-// command action of the remote-shutdown event, the pre-shutdown command and the shutdown
-// command, each a stand-in script that writes down the ids and the environment it ran with;
-// nothing of the machine is shut down. Every case has an agent of its own on its own loopback
-// address, and all of them run at once.
+// A console sets the pre-shutdown command and orders a reboot of the idle agent. Its shutdown
+// sequence runs the command action of the remote-shutdown event, the pre-shutdown command and
+// the reboot command (never the shutdown command), each a stand-in script that writes down the
+// ids and the environment it ran with; nothing of the machine is shut down. Every case has an
+// agent of its own on its own loopback address, and all of them run at once.
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -32,7 +32,7 @@ using testing_support::ScpConsole;
 using testing_support::SetFrame;
 
 constexpr int kBoundMs = 60000;
-const char* const kScripts[] = {"command-action", "pre-shutdown", "shutdown"};
+const char* const kScripts[] = {"command-action", "pre-shutdown", "reboot", "shutdown"};
 
 // How an agent is started.
 enum class Launch {
@@ -80,7 +80,7 @@ struct Case {
   Launch launch;
   std::string commandUser;  // empty: the settings file names none
   Ran console;              // the command action and the pre-shutdown command
-  Ran shutdown;             // the settings file's shutdown command
+  Ran reboot;               // the settings file's reboot command
   std::string trace;        // the agent's trace holds this (a command not run says why)
 };
 
@@ -138,7 +138,8 @@ TEST_F(CommandUserTest, ConsolesCommandsRunAsTheCommandUserTheSettingsCommandsAs
     testing_support::WriteFileText(
         agent->File("VigilNT.conf"),
         "snmp_service =\nuser_terminals = no\nbind_address = " + ip + "\nshutdown_command = " + Script() +
-            " " + Folder(n) + " shutdown\nreboot_command = /bin/true\nsaver_command = /bin/true\n" +
+            " " + Folder(n) + " shutdown\nreboot_command = " + Script() + " " + Folder(n) +
+            " reboot\nsaver_command = /bin/true\n" +
             (c.commandUser.empty() ? "" : "command_user = " + c.commandUser + "\n"));
     NotifyBlock notify;
     notify.SetDefaultSupport(SUPPORT_EVENTS);
@@ -183,9 +184,9 @@ TEST_F(CommandUserTest, ConsolesCommandsRunAsTheCommandUserTheSettingsCommandsAs
     const Case& c = cases[n];
     SCOPED_TRACE(c.what);
     AgentProcess& agent = *agents[n];
-    // The sequence ends with the shutdown command; the agent then ends by itself.
+    // The sequence ends with the reboot command; the agent then ends by itself.
     ASSERT_TRUE(
-        AgentProcess::WaitFor([&] { return std::filesystem::exists(Folder(n) + "/shutdown.txt"); }, kBoundMs))
+        AgentProcess::WaitFor([&] { return std::filesystem::exists(Folder(n) + "/reboot.txt"); }, kBoundMs))
         << agent.TraceDump();
     EXPECT_EQ(agent.Wait(kBoundMs), 0) << agent.TraceDump();
     const std::string trace = agent.Stderr();
@@ -193,7 +194,8 @@ TEST_F(CommandUserTest, ConsolesCommandsRunAsTheCommandUserTheSettingsCommandsAs
     EXPECT_TRUE(Contains(trace, "In ExecuteCommand")) << agent.TraceDump();
     EXPECT_TRUE(c.trace.empty() || Contains(trace, c.trace)) << c.trace << "\n" << agent.TraceDump();
     for (const char* script : kScripts) {
-      const Ran& want = std::string(script) == "shutdown" ? c.shutdown : c.console;
+      const std::string name = script;
+      const Ran want = name == "shutdown" ? NotRun() : name == "reboot" ? c.reboot : c.console;
       const std::string file = Folder(n) + "/" + script + ".txt";
       if (want.text.empty()) {
         EXPECT_FALSE(std::filesystem::exists(file)) << script << ": " << testing_support::ReadFileText(file);

@@ -1,10 +1,13 @@
 // A master agent on a simulated Smart-UPS and four client agents, real VigilNT processes in a
-// network of the test's own, through faults around an outage: the master killed during an
-// outage and started again after the power came back (no client shuts down; a client that was
-// never told of the outage shows nothing), then an outage in which one client is restarted and
-// another sits behind a relay that drops the first utility-failure command (each shuts down
-// exactly once, counted by its shutdown stand-in). A fifth client, on another network than the
-// master's bind address, cannot be sent to: the master's system log names it once per command.
+// network of the test's own, through faults around an outage: a low battery while the UPS is on
+// line (no client is told anything), the master killed during an outage, the battery low and
+// the power back before it is started again (no client shuts down; a client that was never told
+// of the outage shows nothing), commands forged by a console to a client (a field of the
+// master's command alone, a wrong password: nothing happens, one refusal is logged), then an
+// outage in which one client is restarted and another sits behind a relay that drops the first
+// utility-failure command and the first two low-battery commands (each shuts down exactly once,
+// counted by its shutdown stand-in). A fifth client, on another network than the master's bind
+// address, cannot be sent to: the master's system log names it once per command.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -22,6 +25,7 @@ namespace {
 
 using testing_support::Decode;
 using testing_support::ScpConsole;
+using testing_support::SetFrame;
 using testing_support::SimulatedUps;
 
 constexpr const char* kMasterIp = "127.0.0.1";
@@ -35,9 +39,10 @@ constexpr size_t kLate = 3;        // started only after the master was killed
 constexpr int kBoundMs = 60000;
 
 constexpr const char* kUtilityFailure = "Received UF Shutdown Command!";
+constexpr const char* kLowBattery = "Received LB Shutdown Command!";
 
-// Forwards the datagrams sent to port 7010 of its address to a client agent's port 7010;
-// once armed, it drops the next utility-failure command. The client's answers end here.
+// Forwards the datagrams sent to port 7010 of its address to a client agent's port 7010,
+// dropping the next commands of a kind it is told to drop. The client's answers end here.
 class DroppingRelay {
  public:
   DroppingRelay(const std::string& ip, const std::string& to) : socket_(ip, 7010), to_(to) {
@@ -48,7 +53,8 @@ class DroppingRelay {
     thread_.join();
   }
   bool ok() const { return socket_.ok(); }
-  void DropNextUtilityFailure() { armed_ = true; }
+  // Drops the next `count` commands of this kind (CLIENT_UTILITY_FAILURE, CLIENT_LOW_BATTERY).
+  void DropNext(int command, int count) { (command == CLIENT_LOW_BATTERY ? dropLB_ : dropUF_) = count; }
   int Dropped() const { return dropped_; }
 
  private:
@@ -60,10 +66,15 @@ class DroppingRelay {
       if (!m || m->type != SCP_SET || m->key != std::vector<uint8_t>{27, 4}) continue;
       CommandBlock block;
       std::vector<uint8_t> none;
-      if (block.ConvertMessage(none, *m) >= 0 && block.GetCommand() == CLIENT_UTILITY_FAILURE &&
-          armed_.exchange(false)) {
-        ++dropped_;
-        continue;
+      if (block.ConvertMessage(none, *m) >= 0) {
+        std::atomic<int>* drop = block.GetCommand() == CLIENT_UTILITY_FAILURE ? &dropUF_
+                                 : block.GetCommand() == CLIENT_LOW_BATTERY   ? &dropLB_
+                                                                              : nullptr;
+        if (drop != nullptr && drop->load() > 0) {
+          --*drop;
+          ++dropped_;
+          continue;
+        }
       }
       socket_.Send(to_, 7010, *bytes);
     }
@@ -72,7 +83,8 @@ class DroppingRelay {
   ScpConsole socket_;
   std::string to_;
   std::atomic<bool> stop_{false};
-  std::atomic<bool> armed_{false};
+  std::atomic<int> dropUF_{0};
+  std::atomic<int> dropLB_{0};
   std::atomic<int> dropped_{0};
   std::thread thread_;
 };
@@ -133,6 +145,18 @@ class MasterOutageTest : public ::testing::Test {
   bool WaitForTrace(AgentProcess& agent, const std::string& text, size_t times) {
     return AgentProcess::WaitFor([&] { return Count(agent.Stderr(), text) >= times; }, kBoundMs);
   }
+  // Lets the running master make a few more turns: a command it sent would have arrived.
+  void SeveralMasterTurns() {
+    const size_t turns = Count(master_.Stderr(), "NETWORK THREAD IS ALIVE");
+    ASSERT_TRUE(WaitForTrace(master_, "NETWORK THREAD IS ALIVE", turns + 4)) << master_.TraceDump();
+  }
+  // No client has been told low battery, or shut down.
+  void ExpectNoClientToldLowBattery() {
+    for (size_t i = 0; i < kClients; ++i) {
+      EXPECT_EQ(Count(clients_[i].Stderr(), kLowBattery), 0u) << kClientIps[i];
+      EXPECT_EQ(ShutdownsOf(clients_[i]), 0u) << kClientIps[i];
+    }
+  }
 
   AgentProcess master_;
   AgentProcess clients_[kClients];
@@ -150,8 +174,15 @@ TEST_F(MasterOutageTest, NoClientShutsDownAfterThePowerCameBackAndEachOnceOnLowB
   ASSERT_TRUE(StartMaster(ups.device())) << master_.TraceDump();
   ConfigureClients();
 
-  // The master killed during an outage, the power back, the master started again: it tells
-  // its clients that the utility is restored.
+  // A low battery on line (a battery still recharging): the master stays up and tells no one.
+  ASSERT_TRUE(ups.Do("battery low"));
+  ASSERT_TRUE(WaitForAlarm(*console_, kMasterIp, ALARM_LOW_BATTERY)) << master_.TraceDump();
+  SeveralMasterTurns();
+  ExpectNoClientToldLowBattery();
+  ASSERT_TRUE(ups.Do("battery ok"));
+
+  // The master killed during an outage, the battery low, the power back, the master started
+  // again: it tells its clients that the utility is restored, and nothing of low battery.
   ASSERT_TRUE(ups.Do("mains fail"));
   for (size_t i = 0; i < kClients; ++i) {
     if (i == kLate) continue;
@@ -161,12 +192,16 @@ TEST_F(MasterOutageTest, NoClientShutsDownAfterThePowerCameBackAndEachOnceOnLowB
   master_.Signal(SIGKILL);
   ASSERT_NE(master_.Wait(kBoundMs), -1);
   ASSERT_TRUE(StartClient(kLate)) << clients_[kLate].TraceDump();
+  ASSERT_TRUE(ups.Do("battery low"));
   ASSERT_TRUE(ups.Do("mains ok"));
+  // (The first run told the clients started then that the utility is restored, at its start.)
+  size_t restored[kClients];
+  for (size_t i = 0; i < kClients; ++i) restored[i] = Count(clients_[i].Stderr(), "Received UR Command!");
   ASSERT_TRUE(StartMaster(ups.device())) << master_.TraceDump();
   for (size_t i = 0; i < kClients; ++i) {
     SCOPED_TRACE(kClientIps[i]);
     AgentProcess& client = clients_[i];
-    ASSERT_TRUE(WaitForTrace(client, "Received UR Command!", 1)) << master_.TraceDump();
+    ASSERT_TRUE(WaitForTrace(client, "Received UR Command!", restored[i] + 1)) << master_.TraceDump();
     EXPECT_TRUE(WaitForAlarm(*console_, kClientIps[i], ALARM_ON_BATTERY, false));
     EXPECT_TRUE(WaitForAlarm(*console_, kClientIps[i], ALARM_REMOTE_SHUTDOWN, false));
     if (i == kLate) {
@@ -178,12 +213,35 @@ TEST_F(MasterOutageTest, NoClientShutsDownAfterThePowerCameBackAndEachOnceOnLowB
           << client.Stdout();
     }
   }
+  SeveralMasterTurns();
+  ExpectNoClientToldLowBattery();
+  EXPECT_TRUE(master_.Running());
+  ASSERT_TRUE(ups.Do("battery ok"));
+
+  // Forged commands to a client that has taken the master's: a field of the command alone is
+  // refused; a whole command with a wrong password (sent twice) is refused with one record.
+  auto answer = Ask(*console_, kClientIps[0], SetFrame({BLOCK_COMMAND, COMMAND_NETWORK_SHUTDOWN, 3}, {CLIENT_LOW_BATTERY}));
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->data, std::vector<uint8_t>{SCP_SET_FAILED});
+  KT_SCP forged;
+  forged.commandBlock.SetCommand(CLIENT_LOW_BATTERY);
+  forged.commandBlock.SetPassword("Wrong9");
+  const size_t received = Count(clients_[0].Stderr(), "Shutdown command received from the master");
+  for (size_t n = 1; n <= 2; ++n) {
+    answer = Ask(*console_, kClientIps[0], SetFrameOf(forged, {BLOCK_COMMAND, COMMAND_NETWORK_SHUTDOWN}));
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->data, std::vector<uint8_t>{SCP_SET_OK});
+    ASSERT_TRUE(WaitForTrace(clients_[0], "Shutdown command received from the master", received + n));
+  }
+  EXPECT_EQ(EventsOf(*console_, kClientIps[0], EVENT_REMOTE_SHUTDOWN_FAILED), 1u);
+  ExpectNoClientToldLowBattery();
+  EXPECT_TRUE(WaitForAlarm(*console_, kClientIps[0], ALARM_LOW_BATTERY, false));
 
   // An outage in which a client restarts and another misses the first command, then low
   // battery: each shuts down once.
   size_t told[kClients];
   for (size_t i = 0; i < kClients; ++i) told[i] = Count(clients_[i].Stderr(), kUtilityFailure);
-  relay_->DropNextUtilityFailure();
+  relay_->DropNext(CLIENT_UTILITY_FAILURE, 1);
   ASSERT_TRUE(ups.Do("mains fail"));
   ASSERT_TRUE(WaitForTrace(clients_[0], kUtilityFailure, told[0] + 1)) << master_.TraceDump();
   clients_[kRestarted].Signal(SIGKILL);
@@ -200,6 +258,9 @@ TEST_F(MasterOutageTest, NoClientShutsDownAfterThePowerCameBackAndEachOnceOnLowB
       << clients_[0].Stdout();
   for (size_t i = 0; i < kClients; ++i) EXPECT_EQ(ShutdownsOf(clients_[i]), 0u) << kClientIps[i];
 
+  // The first two low-battery commands to the client behind the relay are lost: the master
+  // sends more before its own shutdown ends its network thread.
+  relay_->DropNext(CLIENT_LOW_BATTERY, 2);
   ASSERT_TRUE(ups.Do("battery low"));
   for (size_t i = 0; i < kClients; ++i) {
     SCOPED_TRACE(kClientIps[i]);
@@ -208,15 +269,16 @@ TEST_F(MasterOutageTest, NoClientShutsDownAfterThePowerCameBackAndEachOnceOnLowB
     EXPECT_EQ(ShutdownsOf(clients_[i]), 1u) << clients_[i].TraceDump();
   }
   EXPECT_EQ(master_.Wait(kBoundMs), 0) << master_.TraceDump();
+  EXPECT_EQ(relay_->Dropped(), 3);
 
   // The client the master cannot send to: tried at every repeat, named once per command and
-  // master run (the killed run's utility failure, the second run's restore, utility failure and
-  // low battery).
+  // master run (each run's restore at its start, the killed run's utility failure, the second
+  // run's utility failure and low battery).
   const std::string log = testing_support::ReadFileText(master_.File("syslog.txt"));
   const std::string entry = "VigilNT|3|Cannot send the ";  // LOG_ERR
   const std::string client = std::string(" command to client agent ") + kUnreachableIp + ": ";
   EXPECT_EQ(Count(log, entry + "utility failure" + client), 2u) << log;
-  EXPECT_EQ(Count(log, entry + "utility restored" + client), 1u) << log;
+  EXPECT_EQ(Count(log, entry + "utility restored" + client), 2u) << log;
   EXPECT_EQ(Count(log, entry + "low battery" + client), 1u) << log;
   EXPECT_GT(Count(master_.Stderr(), std::string("Sent message to ") + kUnreachableIp + " - -1"), 4u);
 }
