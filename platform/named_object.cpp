@@ -145,9 +145,10 @@ class MachineLock {
     }
     const std::string path = std::string(kShmDirectory) + name;
     for (;;) {
-      fd_ = OpenLockFile(name);
+      std::string why;
+      fd_ = OpenLockFile(name, path, why);
       if (fd_ < 0) {
-        GoOnWithout(path, std::string("it cannot be opened: ") + std::strerror(errno), withheld);
+        GoOnWithout(path, why, withheld);
         return;
       }
       auto pause = std::chrono::microseconds(100);
@@ -204,20 +205,43 @@ class MachineLock {
   }
   // Opens the lock file, making it when it is not there. Read access is all a flock needs.
   // An existing file is opened without O_CREAT: in a sticky folder such as /dev/shm that would
-  // be refused for a file of another user (fs.protected_regular).
-  static int OpenLockFile(const std::string& name) {
+  // be refused for a file of another user (fs.protected_regular). Whatever else another user
+  // may have put at the name is refused at once, never waited on: the open does not block (a
+  // FIFO), shm_open adds O_NOFOLLOW (a symbolic link), and only a regular file is taken (a
+  // directory opens too). -1 with the reason in `why`.
+  static int OpenLockFile(const std::string& name, const std::string& path, std::string& why) {
     for (int attempt = 0; attempt < 8; ++attempt) {
-      int fd = ::shm_open(name.c_str(), O_RDONLY, 0);
-      if (fd >= 0 || errno != ENOENT) return fd;
-      fd = ::shm_open(name.c_str(), O_RDONLY | O_CREAT | O_EXCL, 0666);
-      if (fd >= 0) {
-        ::fchmod(fd, 0666);  // whatever the umask: open to every local user
-        return fd;
+      int fd = ::shm_open(name.c_str(), O_RDONLY | O_NONBLOCK, 0);
+      if (fd < 0 && errno == ENOENT) {
+        fd = ::shm_open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0) {
+          ::fchmod(fd, 0666);  // whatever the umask: open to every local user
+          return fd;
+        }
+        if (errno == EEXIST) continue;
       }
-      if (errno != EEXIST) return -1;
+      struct stat st{};
+      if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
+      const int e = errno;
+      if (fd >= 0) ::close(fd);
+      const char* kind = KindAt(path);
+      why = kind != nullptr ? std::string("it is ") + kind + ", not a regular file"
+                            : std::string("it cannot be opened: ") + std::strerror(e);
+      return -1;
     }
-    errno = EAGAIN;
+    why = "it keeps being replaced";
     return -1;
+  }
+  // What is at the path when it is no regular file: "a FIFO", ...; null otherwise.
+  static const char* KindAt(const std::string& path) {
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0) return nullptr;
+    if (S_ISFIFO(st.st_mode)) return "a FIFO";
+    if (S_ISSOCK(st.st_mode)) return "a socket";
+    if (S_ISDIR(st.st_mode)) return "a directory";
+    if (S_ISLNK(st.st_mode)) return "a symbolic link";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
+    return nullptr;
   }
 
   int fd_ = -1;
@@ -370,7 +394,14 @@ Try TryOpenShared(const std::string& shm, uint32_t kind, bool create, size_t dat
                   bool initialState, bool& existed, int& err, std::shared_ptr<SharedEntry>& out) {
   bool fresh = false;
   bool newFile = false;
-  int fd = ::shm_open(shm.c_str(), O_RDWR, 0);
+  // Without blocking, and only a regular file: whatever else another user put at the name (a
+  // FIFO, a directory, a socket, a symbolic link) is refused at once.
+  int fd = ::shm_open(shm.c_str(), O_RDWR | O_NONBLOCK, 0);
+  if (struct stat st{}; fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    err = EINVAL;
+    return Try::kDone;
+  }
   if (fd < 0) {
     if (errno != ENOENT) {
       err = errno;
@@ -380,7 +411,7 @@ Try TryOpenShared(const std::string& shm, uint32_t kind, bool create, size_t dat
       err = ENOENT;
       return Try::kDone;
     }
-    fd = ::shm_open(shm.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+    fd = ::shm_open(shm.c_str(), O_RDWR | O_NONBLOCK | O_CREAT | O_EXCL, 0666);
     if (fd < 0) {
       err = errno;
       return errno == EEXIST ? Try::kAgain : Try::kDone;

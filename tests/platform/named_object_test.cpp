@@ -6,7 +6,9 @@
 #include <sys/mman.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -757,6 +759,66 @@ TEST(NamedObjectLock, OnlyTheSuitesOwnLockDelaysAnOpeningAndOnlyForItsBound) {
   EXPECT_TRUE(again.Open("while-held-1"));
   EXPECT_EQ(again.Size(), 64u);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// Whatever another local user puts at the lock file's name, an opening goes on without the lock
+// within its bound (at once when the thing there is no regular file), says so once with the
+// reason, and the objects work.
+TEST(NamedObjectLock, WhateverAnotherUserPutsAtItsNameHoldsAnOpeningForItsBoundAtMost) {
+  struct Kind {
+    const char* name;
+    std::function<int(const char* path)> make;  // as the other user; 0 when made
+    const char* reason;
+    bool keptLocked = false;
+  };
+  const std::vector<Kind> kinds = {
+      {"a FIFO", [](const char* p) { return ::mkfifo(p, 0666); }, "it is a FIFO, not a regular file"},
+      {"a socket",
+       [](const char* p) {
+         sockaddr_un a{};
+         a.sun_family = AF_UNIX;
+         std::snprintf(a.sun_path, sizeof a.sun_path, "%s", p);
+         const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+         return ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+       },
+       "it is a socket"},
+      {"a directory", [](const char* p) { return ::mkdir(p, 0777); }, "it is a directory"},
+      {"a symbolic link", [](const char* p) { return ::symlink("/dev/null", p); }, "it is a symbolic link"},
+      {"a file it keeps locked", [](const char* p) { return ::close(::open(p, O_CREAT | O_RDONLY, 0666)); },
+       "another process has held it for", true},
+  };
+  for (const Kind& kind : kinds) {
+    SCOPED_TRACE(kind.name);
+    const std::string prefix = UniqueName("lock-kind") + ".";
+    ScopedPrefix scoped(prefix.c_str());
+    const std::string lockPath = "/dev/shm/" + prefix + platform::kObjectLockName;
+    ASSERT_EQ(testing_support::RunAsOrdinaryUser([&] { return kind.make(lockPath.c_str()) == 0 ? 0 : 1; }), 0);
+    const int held = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (kind.keptLocked) {
+      ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    }
+    {
+      HangWatch watch(20000);
+      testing::internal::CaptureStderr();
+      const auto start = std::chrono::steady_clock::now();
+      NamedMapping first;
+      NamedMapping second;
+      EXPECT_TRUE(first.Create("with-that-there", 64));
+      EXPECT_TRUE(second.Open("with-that-there"));
+      const int64_t ms = MsSince(start);
+      const std::string said = testing::internal::GetCapturedStderr();
+      EXPECT_LT(ms, platform::kObjectLockWaitMs + kOverrunBoundMs);
+      EXPECT_EQ(said.find("going on without it"), said.rfind("going on without it")) << "said once: " << said;
+      EXPECT_NE(said.find(lockPath + " is not available (" + kind.reason), std::string::npos) << said;
+    }
+    if (held >= 0) ::close(held);
+    if (::unlink(lockPath.c_str()) != 0) ::rmdir(lockPath.c_str());
+    // Free again: the next opening takes the lock, silently.
+    NamedMapping again;
+    EXPECT_TRUE(again.Create("with-that-there", 64));
+    again.Close();
+    testing_support::RemoveUnheldSharedObjects(prefix);
+  }
 }
 
 }  // namespace
