@@ -21,6 +21,7 @@
 #include <mutex>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <numeric>
@@ -651,9 +652,10 @@ TEST(NamedObjectFaults, HoldersKilledAtRandomPointsLeaveNoWaitStuck) {
   o.ExpectWorking();
 }
 
-// Bytes another local user writes over the shared blocks (headers included): every wait still
-// ends within its time-out, nothing crashes, a new opening refuses a block whose header is
-// junk, and the objects made afresh under those names work again.
+// Bytes another local user writes over the shared blocks (headers included, and the words a
+// mutex keeps): every wait still ends within its time-out, nothing crashes, a new opening
+// refuses a block whose header is junk, and the objects made afresh under those names work
+// again.
 TEST(NamedObjectFaults, JunkInTheSharedBlocksNeverStretchesAWait) {
   struct Junk {
     const char* name;
@@ -667,6 +669,17 @@ TEST(NamedObjectFaults, JunkInTheSharedBlocksNeverStretchesAWait) {
       {"random", [&](size_t, uint8_t) { return static_cast<uint8_t>(random()); }, false},
       {"ones after a whole header", [](size_t i, uint8_t old) { return i < 24 ? old : uint8_t{0x01}; }, true},
       {"all ones after a whole header", [](size_t i, uint8_t old) { return i < 24 ? old : uint8_t{0xFF}; }, true},
+      // Where a pthread mutex kept its lock word, count, owner and kind (from offset 24): a
+      // lock taken with a priority-protecting kind, and a priority-inheriting kind whose owner
+      // does not exist, made glibc abort.
+      {"a lock taken, a priority-protecting kind", [](size_t i, uint8_t old) {
+         return i >= 24 && i < 28 ? uint8_t{0xFF} : i == 40 ? uint8_t{0xC1} : old;
+       }, true},
+      {"a count at its top, an owner that does not exist, a priority-inheriting kind", [](size_t i, uint8_t old) {
+         return i >= 28 && i < 32 ? uint8_t{0xFF} : i >= 32 && i < 35 ? uint8_t{0xFE} : i == 40 ? uint8_t{0x30} : old;
+       }, true},
+      {"the kind of another object", [](size_t i, uint8_t old) { return i == 8 ? uint8_t(old % 3 + 1) : old; },
+       false},
   };
   for (const Junk& junk : kinds) {
     SCOPED_TRACE(junk.name);
@@ -705,6 +718,60 @@ TEST(NamedObjectFaults, JunkInTheSharedBlocksNeverStretchesAWait) {
     } else {
       EXPECT_EQ(code, 2);
     }
+  }
+}
+
+// Another local user shrinks, grows or replaces the objects' files under their holders: no
+// holder faults, every wait ends within its time-out, Intact() tells a damaged object, and the
+// objects made afresh work.
+TEST(NamedObjectFaults, FilesShrunkGrownOrReplacedKillNoHolder) {
+  struct Damage {
+    const char* name;
+    int (*apply)(const char* path);
+    bool intact;
+    bool byOwner = false;  // another user cannot replace this process's files
+  };
+  const Damage damages[] = {
+      {"emptied", [](const char* p) { return ::truncate(p, 0); }, false},
+      {"cut short", [](const char* p) { return ::truncate(p, 30); }, false},
+      {"grown", [](const char* p) { return ::truncate(p, 1 << 20); }, true},
+      {"replaced", [](const char* p) { return ::unlink(p) != 0 ? -1 : ::close(::open(p, O_CREAT | O_RDWR, 0666)); }, false,
+       true},
+  };
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.name);
+    HangWatch watch(20000);
+    FaultObjects o;
+    const std::string map = UniqueName("fault-map");
+    NamedMapping m;
+    ASSERT_TRUE(o.Create() && m.Create(map, 5000));
+    for (const std::string& name : {o.event, o.manual, o.mutex, map}) {
+      const std::string path = ShmPath(name);
+      auto apply = [&] { return damage.apply(path.c_str()) == 0 ? 0 : 1; };
+      ASSERT_EQ(damage.byOwner ? apply() : testing_support::RunAsOrdinaryUser(apply), 0) << name;
+    }
+    int64_t overrun = 0;
+    for (int round = 0; round < 2; ++round) {
+      std::memset(m.Data(), 0x5A, m.Size());
+      EXPECT_EQ(m.Data()[m.Size() - 1], 0x5A);
+      o.ev.Set();
+      o.man.Reset();
+      TimedWait(o.ev, 30, overrun);
+      TimedWait(o.man, 30, overrun);
+      EXPECT_LT(overrun, kOverrunBoundMs);
+      if (WaitResult r = TimedWait(o.m, 30, overrun); r == WaitResult::kSignaled || r == WaitResult::kAbandoned) {
+        EXPECT_TRUE(o.m.Release());
+      }
+      EXPECT_LT(overrun, kOverrunBoundMs);
+    }
+    for (platform::NamedObject* object : std::initializer_list<platform::NamedObject*>{&o.ev, &o.man, &o.m, &m}) {
+      EXPECT_EQ(object->Intact(), damage.intact) << object->Name();
+      object->Discard();
+      EXPECT_FALSE(object->IsOpen());
+    }
+    ASSERT_TRUE(o.Create() && m.Create(map, 5000));
+    EXPECT_FALSE(m.AlreadyExisted());
+    o.ExpectWorking();
   }
 }
 
