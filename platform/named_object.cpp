@@ -524,35 +524,54 @@ MutexBlock* MutexOf(const SharedEntry& e) {
 }
 
 // The mutexes that the calling thread holds: when it ends holding one, the mutex is given back
-// as abandoned, for the other threads of the process and for other processes alike.
-class HeldMutexes {
- public:
-  ~HeldMutexes() {
-    for (const auto& held : held_) {
-      const std::shared_ptr<SharedEntry> e = held.lock();
-      if (!e) continue;
-      std::unique_lock<std::mutex> lock(e->local);
-      if (e->owner != ThreadToken() || e->ownCount <= 0) continue;
-      detail::GiveBackMutex(*e, false);
-      lock.unlock();
-      e->localFree.notify_all();
-    }
-  }
-  void Add(const std::shared_ptr<SharedEntry>& e) { held_.push_back(e); }
-  void Remove(const SharedEntry& e) {
-    std::erase_if(held_, [&](const std::weak_ptr<SharedEntry>& w) {
-      const auto locked = w.lock();
-      return !locked || locked.get() == &e;
-    });
-  }
+// as abandoned, for the other threads of the process and for other processes alike. The list
+// is a thread-specific value, whose destructor runs after those of the thread's thread_local
+// objects: a take in one of those (a last trace line) is still seen. It exists only while the
+// thread holds a mutex.
+using HeldMutexes = std::vector<std::weak_ptr<SharedEntry>>;
 
- private:
-  std::vector<std::weak_ptr<SharedEntry>> held_;
-};
+void AbandonHeld(void* list) {
+  auto* held = static_cast<HeldMutexes*>(list);
+  for (const auto& w : *held) {
+    const std::shared_ptr<SharedEntry> e = w.lock();
+    if (!e) continue;
+    std::unique_lock<std::mutex> lock(e->local);
+    if (e->owner != ThreadToken() || e->ownCount <= 0) continue;
+    detail::GiveBackMutex(*e, false);
+    lock.unlock();
+    e->localFree.notify_all();
+  }
+  delete held;
+}
 
-HeldMutexes& HeldByThisThread() {
-  thread_local HeldMutexes held;
-  return held;
+pthread_key_t HeldKey() {
+  static const pthread_key_t key = [] {
+    pthread_key_t k{};
+    ::pthread_key_create(&k, AbandonHeld);
+    return k;
+  }();
+  return key;
+}
+
+void NoteHeld(const std::shared_ptr<SharedEntry>& e) {
+  auto* held = static_cast<HeldMutexes*>(::pthread_getspecific(HeldKey()));
+  if (held == nullptr) {
+    held = new HeldMutexes;
+    ::pthread_setspecific(HeldKey(), held);
+  }
+  held->push_back(e);
+}
+
+void NoteGivenBack(const SharedEntry& e) {
+  auto* held = static_cast<HeldMutexes*>(::pthread_getspecific(HeldKey()));
+  if (held == nullptr) return;
+  std::erase_if(*held, [&](const std::weak_ptr<SharedEntry>& w) {
+    const auto locked = w.lock();
+    return !locked || locked.get() == &e;
+  });
+  if (!held->empty()) return;
+  ::pthread_setspecific(HeldKey(), nullptr);
+  delete held;
 }
 
 }  // namespace
@@ -693,7 +712,7 @@ Try TryOpenShared(const std::string& shm, uint32_t kind, bool create, size_t dat
   if (ownedAtCreation) {
     entry->owner = ThreadToken();
     entry->ownCount = 1;
-    HeldByThisThread().Add(entry);
+    NoteHeld(entry);
   }
   existed = !fresh;
   out = std::move(entry);
@@ -934,7 +953,7 @@ WaitResult NamedMutex::Wait(uint32_t timeoutMs) {
   word.store(static_cast<uint32_t>(ThisProcess()));
   e.ownCount = 1;
   lock.unlock();
-  HeldByThisThread().Add(entry_);
+  NoteHeld(entry_);
   return abandoned ? WaitResult::kAbandoned : WaitResult::kSignaled;
 }
 
@@ -947,7 +966,7 @@ bool NamedMutex::Release() {
   detail::GiveBackMutex(e, true);
   lock.unlock();
   e.localFree.notify_all();
-  HeldByThisThread().Remove(e);
+  NoteGivenBack(e);
   return true;
 }
 
