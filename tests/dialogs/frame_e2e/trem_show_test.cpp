@@ -149,16 +149,15 @@ const SharedFileDamage kSharedFileDamages[] = {
        for (uint8_t& b : junk) b = static_cast<uint8_t>(random());
        return ::pwrite(fd, junk.data(), junk.size(), 0) == st.st_size ? 0 : 1;
      }},
-    // A mutex's lock, count, owner and kind words as a pthread mutex had them from offset 24
-    // (ours: owner, turn, waiters), the object kind in the header, a block's stored length.
+    // The words a pthread mutex kept from offset 24 (lock, count, owner, kind; ours there:
+    // owner, turn, waiters), the object kind in the header, a block's stored length.
     {"the lock, count, owner and kind words",
      [](int fd, uint32_t) {
-       const uint8_t words[20] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0, 0xFF,
-                                  0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xC1, 0, 0, 0};
-       const uint8_t kind[4] = {2, 0, 0, 0};
-       const uint8_t length[4] = {0xFF, 0xFF, 0xFF, 0x7F};
-       return ::pwrite(fd, words, sizeof words, 24) > 0 && ::pwrite(fd, kind, 4, 8) == 4 &&
-                      ::pwrite(fd, length, 4, 64) == 4
+       const uint32_t words[5] = {0xFFFFFFFF, 0xFFFFFFFF, 0x7FFFFFF0, 0xFFFFFFFF, 0xC1};
+       const uint32_t kind = 2;
+       const uint32_t length = 0x7FFFFFFF;
+       return ::pwrite(fd, words, sizeof words, 24) > 0 && ::pwrite(fd, &kind, 4, 8) > 0 &&
+                      ::pwrite(fd, &length, 4, 64) > 0
                   ? 0
                   : 1;
      }},
