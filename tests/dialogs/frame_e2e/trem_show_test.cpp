@@ -13,7 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -135,6 +135,31 @@ const LockSquatter kLockSquatters[] = {
     {"a file held locked", [](const char* p) { return ::close(::open(p, O_CREAT | O_RDONLY, 0666)); }},
 };
 
+// One of those in place of the file at a path, made by the ordinary user, with an exclusive
+// flock of the test's on it where it opens; removed when it goes, however the test ends (the clean-up of the agents and
+// consoles opens that name).
+class LockSquat {
+ public:
+  LockSquat(const std::string& path, const LockSquatter& squatter) : path_(path) {
+    ::unlink(path.c_str());  // the suite's own lock file
+    made_ = testing_support::RunAsOrdinaryUser([&] { return squatter.make(path.c_str()) == 0 ? 0 : 1; }) == 0;
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) made_ = false;
+  }
+  ~LockSquat() {
+    if (fd_ >= 0) ::close(fd_);
+    if (::unlink(path_.c_str()) != 0) ::rmdir(path_.c_str());
+  }
+  LockSquat(const LockSquat&) = delete;
+  LockSquat& operator=(const LockSquat&) = delete;
+  bool made() const { return made_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool made_ = false;
+};
+
 struct SharedFileDamage {
   const char* name;
   int (*apply)(int fd, uint32_t seed);  // 0 when done
@@ -195,22 +220,20 @@ TEST_F(TremShowTest, LocalConsolesCarryOnWhenTheAgentIsKilledAndStartedAgain) {
   ASSERT_TRUE(AgentProcess::WaitFor([&] { return meterReplies(consoles[0]) >= 2; }, 30000)) << consoles[0].Stdout();
 
   const std::string lockFile = "/dev/shm/" + prefix_ + platform::kObjectLockName;
-  int held = -1;
+  std::unique_ptr<LockSquat> squat;
   std::mt19937 random(static_cast<unsigned>(::getpid()));
   for (const LockSquatter& squatter : kLockSquatters) {
     SCOPED_TRACE(std::string("restart with ") + squatter.name + " at the lock file's name");
     std::this_thread::sleep_for(std::chrono::milliseconds(100 + random() % 1500));
     vigil.Signal(SIGKILL);
     ASSERT_EQ(vigil.Wait(10000), 128 + SIGKILL);
-    if (::unlink(lockFile.c_str()) != 0) ::rmdir(lockFile.c_str());
-    ASSERT_EQ(testing_support::RunAsOrdinaryUser([&] { return squatter.make(lockFile.c_str()) == 0 ? 0 : 1; }), 0);
-    held = ::open(lockFile.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (held >= 0 && ::flock(held, LOCK_EX) != 0) ADD_FAILURE() << "cannot lock " << lockFile;
+    squat.reset();
+    squat = std::make_unique<LockSquat>(lockFile, squatter);
+    ASSERT_TRUE(squat->made());
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(startAgent()) << vigil.TraceDump();
     EXPECT_LT(std::chrono::steady_clock::now() - start,
               std::chrono::milliseconds(platform::kObjectLockWaitMs + 8000));
-    if (held >= 0 && &squatter != &kLockSquatters[std::size(kLockSquatters) - 1]) ::close(held);
   }
   // The last (a file held locked) stays while the second console starts.
   size_t before = Count(consoles[0].Stdout(), "reply ");
@@ -218,8 +241,7 @@ TEST_F(TremShowTest, LocalConsolesCarryOnWhenTheAgentIsKilledAndStartedAgain) {
   EXPECT_TRUE(AgentProcess::WaitFor([&] { return meterReplies(consoles[1]) >= 3; }, 60000)) << consoles[1].Stdout();
   EXPECT_TRUE(AgentProcess::WaitFor([&] { return Count(consoles[0].Stdout(), "reply ") > before; }, 60000))
       << consoles[0].Stdout() << vigil.TraceDump();
-  ::close(held);
-  ::unlink(lockFile.c_str());
+  squat.reset();
 
   for (const SharedFileDamage& damage : kSharedFileDamages) {
     SCOPED_TRACE(damage.name);
