@@ -3,8 +3,9 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <linux/futex.h>
-#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -15,6 +16,7 @@
 #include <cstddef>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +25,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace platform {
 
@@ -58,56 +61,122 @@ std::string MapName(std::string_view raw) {
   return out;
 }
 
+// The process id of this process, without a system call at each take of a mutex: kept up to
+// date in a child made by fork.
+pid_t ThisProcess() {
+  static std::atomic<pid_t> pid = [] {
+    ::pthread_atfork(nullptr, nullptr, [] { pid.store(::getpid()); });
+    return ::getpid();
+  }();
+  return pid.load(std::memory_order_relaxed);
+}
+
 // A number of the calling thread that no other thread of the process ever has, not even one
-// started after it ended (a thread id can come back): the owner record of a mutex names its
-// owner by it, so a record left by a thread that died never matches a later thread.
+// started after it ended (a thread id can come back): the record of which thread of the
+// process holds a mutex names it by this number.
 uint64_t ThreadToken() {
   static std::atomic<uint64_t> next{1};
   static thread_local const uint64_t token = next.fetch_add(1);
   return token;
 }
 
-timespec MonotonicDeadline(uint32_t ms) {
-  timespec ts{};
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  ts.tv_sec += static_cast<time_t>(ms / 1000u);
-  ts.tv_nsec += static_cast<long>(ms % 1000u) * 1000000L;
-  if (ts.tv_nsec >= 1000000000L) {
-    ts.tv_sec += 1;
-    ts.tv_nsec -= 1000000000L;
+// ---- blocks whose file another process shrinks ----
+//
+// The files are open to every local user, who may truncate one at any moment: an access to the
+// part of a mapping beyond the file's new end raises SIGBUS, which would end the process. Every
+// block is registered here while it is mapped. A SIGBUS raised by an access inside a registered
+// block puts private zero-filled memory in the whole block's place (the file no longer backs it)
+// and marks the block, and the access is carried out again there: it reads zeros, and what it
+// writes reaches no other process. The object is then no longer Intact(), and its users make it
+// afresh. A SIGBUS anywhere else goes to the handler that was there before, or ends the process
+// as it would have.
+constexpr size_t kGuardSlots = 1024;
+
+struct GuardSlot {
+  std::atomic<bool> used{false};
+  std::atomic<uintptr_t> begin{0};  // 0: no block
+  std::atomic<uintptr_t> end{0};
+  std::atomic<bool> faulted{false};
+};
+
+GuardSlot g_guards[kGuardSlots];
+struct sigaction g_busBefore {};
+
+void OnBusError(int sig, siginfo_t* info, void* context) {
+  const auto at = reinterpret_cast<uintptr_t>(info->si_addr);
+  // Only a fault the kernel raised (not a SIGBUS sent by someone) is an access.
+  for (GuardSlot& slot : g_guards) {
+    if (info->si_code <= 0) break;
+    const uintptr_t begin = slot.begin.load(std::memory_order_acquire);
+    const uintptr_t end = slot.end.load(std::memory_order_acquire);
+    if (begin == 0 || at < begin || at >= end) continue;
+    if (::mmap(reinterpret_cast<void*>(begin), end - begin, PROT_READ | PROT_WRITE,
+               MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) == MAP_FAILED) {
+      break;
+    }
+    slot.faulted.store(true);
+    return;
   }
-  return ts;
+  if ((g_busBefore.sa_flags & SA_SIGINFO) != 0 && g_busBefore.sa_sigaction != nullptr) {
+    g_busBefore.sa_sigaction(sig, info, context);
+  } else if (g_busBefore.sa_handler != SIG_DFL && g_busBefore.sa_handler != SIG_IGN &&
+             g_busBefore.sa_handler != nullptr) {
+    g_busBefore.sa_handler(sig);
+  } else {
+    // As without us: the access raises it again, a signal sent is raised again.
+    struct sigaction dfl{};
+    dfl.sa_handler = SIG_DFL;
+    ::sigaction(sig, &dfl, nullptr);
+    if (info->si_code <= 0) ::raise(sig);
+  }
 }
 
-#if defined(__SANITIZE_THREAD__)
-#define VIGIL_THREAD_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define VIGIL_THREAD_SANITIZER 1
-#endif
-#endif
-
-// Takes the mutex within ms milliseconds of the monotonic clock. ThreadSanitizer follows
-// neither pthread_mutex_clocklock (it would see the unlock of a mutex it never saw taken, and
-// miss the order the mutex gives) nor an abandonment reported by pthread_mutex_timedlock; it
-// follows pthread_mutex_trylock in full, so its build tries again every half millisecond.
-int TimedLock(pthread_mutex_t* m, uint32_t ms) {
-#ifdef VIGIL_THREAD_SANITIZER
-  const timespec deadline = MonotonicDeadline(ms);
-  for (;;) {
-    const int rc = ::pthread_mutex_trylock(m);
-    if (rc != EBUSY) return rc;
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    if (now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec)) {
-      return ETIMEDOUT;
-    }
-    ::usleep(500);
+// Registers a mapped block; its slot, or -1 when every slot is taken.
+int GuardBlock(void* base, size_t length) {
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    struct sigaction sa{};
+    sa.sa_sigaction = OnBusError;
+    sa.sa_flags = SA_SIGINFO;
+    ::sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGBUS, &sa, &g_busBefore);
+  });
+  for (size_t i = 0; i < kGuardSlots; ++i) {
+    bool expected = false;
+    if (!g_guards[i].used.compare_exchange_strong(expected, true)) continue;
+    g_guards[i].faulted.store(false);
+    g_guards[i].end.store(reinterpret_cast<uintptr_t>(base) + length, std::memory_order_release);
+    g_guards[i].begin.store(reinterpret_cast<uintptr_t>(base), std::memory_order_release);
+    return static_cast<int>(i);
   }
-#else
-  const timespec deadline = MonotonicDeadline(ms);
-  return ::pthread_mutex_clocklock(m, CLOCK_MONOTONIC, &deadline);
-#endif
+  return -1;
+}
+
+bool GuardFaulted(int slot) {
+  return slot >= 0 && g_guards[slot].faulted.load();
+}
+
+// Unregisters the block of the slot and unmaps it.
+void UnmapGuarded(void* base, size_t length, int slot) {
+  if (slot >= 0) {
+    g_guards[slot].begin.store(0, std::memory_order_release);
+    g_guards[slot].end.store(0, std::memory_order_release);
+    g_guards[slot].used.store(false);
+  }
+  ::munmap(base, length);
+}
+
+// Maps an object's file and registers the block; null (errno set) on failure.
+uint8_t* MapGuarded(int fd, size_t length, int& slot) {
+  void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (p == MAP_FAILED) return nullptr;
+  slot = GuardBlock(p, length);
+  if (slot < 0) {
+    ::munmap(p, length);
+    errno = EMFILE;
+    return nullptr;
+  }
+  return static_cast<uint8_t*>(p);
 }
 
 int FlockRetry(int fd, int op) {
@@ -145,9 +214,10 @@ class MachineLock {
     }
     const std::string path = std::string(kShmDirectory) + name;
     for (;;) {
-      fd_ = OpenLockFile(name);
+      std::string why;
+      fd_ = OpenLockFile(name, path, why);
       if (fd_ < 0) {
-        GoOnWithout(path, std::string("it cannot be opened: ") + std::strerror(errno), withheld);
+        GoOnWithout(path, why, withheld);
         return;
       }
       auto pause = std::chrono::microseconds(100);
@@ -197,27 +267,50 @@ class MachineLock {
   }
   // Goes on without the lock; the first time in a row says why.
   static void GoOnWithout(const std::string& path, const std::string& why, bool withheld) {
-    lockWithheld_ = true;
-    if (withheld) return;
+    // Of threads that go on without it at once, one says so.
+    if (lockWithheld_.exchange(true) || withheld) return;
     std::fprintf(stderr, "vigil: the lock of the named objects %s is not available (%s); going on without it\n",
                  path.c_str(), why.c_str());
   }
   // Opens the lock file, making it when it is not there. Read access is all a flock needs.
   // An existing file is opened without O_CREAT: in a sticky folder such as /dev/shm that would
-  // be refused for a file of another user (fs.protected_regular).
-  static int OpenLockFile(const std::string& name) {
+  // be refused for a file of another user (fs.protected_regular). Whatever else another user
+  // may have put at the name is refused at once, never waited on: the open does not block (a
+  // FIFO), shm_open adds O_NOFOLLOW (a symbolic link), and only a regular file is taken (a
+  // directory opens too). -1 with the reason in `why`.
+  static int OpenLockFile(const std::string& name, const std::string& path, std::string& why) {
     for (int attempt = 0; attempt < 8; ++attempt) {
-      int fd = ::shm_open(name.c_str(), O_RDONLY, 0);
-      if (fd >= 0 || errno != ENOENT) return fd;
-      fd = ::shm_open(name.c_str(), O_RDONLY | O_CREAT | O_EXCL, 0666);
-      if (fd >= 0) {
-        ::fchmod(fd, 0666);  // whatever the umask: open to every local user
-        return fd;
+      int fd = ::shm_open(name.c_str(), O_RDONLY | O_NONBLOCK, 0);
+      if (fd < 0 && errno == ENOENT) {
+        fd = ::shm_open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0) {
+          ::fchmod(fd, 0666);  // whatever the umask: open to every local user
+          return fd;
+        }
+        if (errno == EEXIST) continue;
       }
-      if (errno != EEXIST) return -1;
+      struct stat st{};
+      if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
+      const int e = errno;
+      if (fd >= 0) ::close(fd);
+      const char* kind = KindAt(path);
+      why = kind != nullptr ? std::string("it is ") + kind + ", not a regular file"
+                            : std::string("it cannot be opened: ") + std::strerror(e);
+      return -1;
     }
-    errno = EAGAIN;
+    why = "it keeps being replaced";
     return -1;
+  }
+  // What is at the path when it is no regular file: "a FIFO", ...; null otherwise.
+  static const char* KindAt(const std::string& path) {
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0) return nullptr;
+    if (S_ISFIFO(st.st_mode)) return "a FIFO";
+    if (S_ISSOCK(st.st_mode)) return "a socket";
+    if (S_ISDIR(st.st_mode)) return "a directory";
+    if (S_ISLNK(st.st_mode)) return "a symbolic link";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
+    return nullptr;
   }
 
   int fd_ = -1;
@@ -225,8 +318,9 @@ class MachineLock {
 };
 
 constexpr uint32_t kMagic = 0x4F4E4756;  // "VGNO"
-// 2: events on a futex word (1 had a condition variable); a block of another layout is refused.
-constexpr uint32_t kLayout = 2;
+// 3: mutexes on a lock kept by the kernel (2 had a pthread mutex in the block; 1 events on a
+// condition variable). A block of another layout is refused.
+constexpr uint32_t kLayout = 3;
 
 struct Header {
   uint32_t magic;
@@ -236,10 +330,25 @@ struct Header {
   uint64_t dataSize;
 };
 
+// A mutex is held, among processes, through a lock that the kernel keeps on the first byte of
+// its file (an open file description lock): the kernel alone says who holds it, it drops the
+// lock when the holder's process ends at whatever point, whatever its process id is or was in
+// whatever pid namespace, and no byte of the shared block can change that. The block only
+// helps: `owner` holds the process id of the holder while it holds it, so that a taker that
+// finds it set knows that the last holder ended without giving it back (abandoned); `turn` is a
+// futex word that a release moves on, waking the waiters, and `waiters` counts them, so that a
+// release nobody waits for makes no wake-up call. Junk there changes at most whether a take
+// answers abandoned and how soon a waiter looks again (at the latest after kMutexSliceMs, as a
+// process that dies holding the mutex wakes nobody).
 struct MutexBlock {
   Header header;
-  pthread_mutex_t mutex;
+  uint32_t owner;
+  uint32_t turn;
+  uint32_t waiters;
+  uint32_t reserved;
 };
+static_assert(offsetof(MutexBlock, owner) % 4 == 0);
+constexpr uint32_t kMutexSliceMs = 20;
 
 // An event is one futex word: 0 not signalled, anything else signalled. Set, Reset and the
 // taking of an auto-reset event are single atomic operations on it, so there is no lock that a
@@ -279,48 +388,61 @@ struct SharedEntry {
   size_t mapSize = 0;
   size_t dataSize = 0;
   pid_t pid = 0;
-  // Ownership of a mutex by a thread of this process (its ThreadToken and its number of
-  // takes), shared by all handles of the process. Only the thread that holds the mutex changes
-  // the record, and only while it holds it: after it takes it, and before it gives it back. A
-  // thread that finds its own token in the record therefore holds the mutex. The record lets
-  // Release refuse a thread that does not own the mutex, and keeps the last close from
-  // unmapping a mutex that a thread still holds.
-  std::atomic<uint64_t> owner{0};
-  std::atomic<int> ownCount{0};
+  // Of a mutex: which thread of this process holds it (its ThreadToken; 0 when none), and its
+  // number of takes (0 while that thread is still getting the kernel's lock). The threads of a
+  // process share one open file and so one kernel lock: among them the record decides, under
+  // `local`.
+  std::mutex local;
+  std::condition_variable localFree;
+  uint64_t owner = 0;
+  int ownCount = 0;
   // Of an event: its kind, as it was when this process opened it.
   bool manualReset = false;
+  int guard = -1;  // of the mapped block, see GuardBlock
+  // Discarded by a handle of this process: no handle opens it again.
+  std::atomic<bool> discarded{false};
 
+  // Whether the object's name still names this object's file.
+  bool Named() const;
+  bool Intact() const;
   ~SharedEntry();
 };
 
+// Gives a mutex that the calling thread holds back to the kernel and wakes its waiters; with
+// `orderly` false (its thread ended holding it) the owner word stays set: abandoned. Called
+// under `local`.
+void GiveBackMutex(SharedEntry& e, bool orderly);
+
 SharedEntry::~SharedEntry() {
-  bool unmap = base != nullptr;
-  // An entry inherited across fork records the parent's threads: the child owns nothing.
-  if (unmap && kind == 1 && pid == ::getpid() && ownCount.load() > 0) {
-    auto* block = reinterpret_cast<MutexBlock*>(base);
-    if (owner.load() == ThreadToken()) {
-      // The last handle closed by the owner: every take is given back.
-      owner = 0;
-      for (int n = ownCount.exchange(0); n > 0; --n) ::pthread_mutex_unlock(&block->mutex);
-    } else {
-      // A mutex still held by another thread stays mapped: it sits on that thread's robust
-      // list, which must stay readable until the thread releases it or ends.
-      unmap = false;
-    }
+  // An entry inherited across fork records the parent's threads: the child owns nothing. A
+  // mutex still held by another thread is left as abandoned: closing the file drops the
+  // kernel's lock, and its owner word stays set for the next taker.
+  if (base != nullptr && kind == 1 && pid == ThisProcess()) {
+    std::lock_guard<std::mutex> lock(local);
+    // The last handle closed by the owner: every take is given back.
+    if (ownCount > 0 && owner == ThreadToken()) GiveBackMutex(*this, true);
   }
-  if (unmap) ::munmap(base, mapSize);
+  if (base != nullptr) UnmapGuarded(base, mapSize, guard);
   if (fd < 0) return;
-  if (pid != ::getpid()) {
+  if (pid != ThisProcess()) {
     // Inherited across fork: the lock belongs to the parent's open file; just drop the fd.
     ::close(fd);
     return;
   }
   MachineLock lock;
-  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-    // No other holder: the object ends with us.
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && Named()) {
+    // No other holder: the object ends with us (unless its name went to another file).
     ::shm_unlink(shmName.c_str());
   }
   ::close(fd);
+}
+
+bool SharedEntry::Named() const {
+  struct stat held{};
+  struct stat named{};
+  const std::string path = std::string(kShmDirectory) + shmName;
+  return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+         held.st_dev == named.st_dev;
 }
 
 }  // namespace detail
@@ -348,14 +470,108 @@ size_t BlockSize(uint32_t kind, size_t dataSize) {
   }
 }
 
-bool InitMutex(pthread_mutex_t* m, int type) {
-  pthread_mutexattr_t attr;
-  if (::pthread_mutexattr_init(&attr) != 0) return false;
-  bool ok = ::pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED) == 0 &&
-            ::pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST) == 0 &&
-            ::pthread_mutexattr_settype(&attr, type) == 0 && ::pthread_mutex_init(m, &attr) == 0;
-  ::pthread_mutexattr_destroy(&attr);
-  return ok;
+}  // namespace
+
+namespace detail {
+
+bool SharedEntry::Intact() const {
+  if (discarded.load() || base == nullptr || GuardFaulted(guard) || !Named()) return false;
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(BlockSize(kind, dataSize))) return false;
+  // The header as it was made: read with care, as another process may be writing it.
+  auto* header = reinterpret_cast<Header*>(base);
+  bool whole = std::atomic_ref<uint32_t>(header->magic).load() == kMagic &&
+               std::atomic_ref<uint32_t>(header->layout).load() == kLayout &&
+               std::atomic_ref<uint32_t>(header->kind).load() == kind &&
+               std::atomic_ref<uint64_t>(header->dataSize).load() == dataSize;
+  if (kind == 2) {
+    auto* event = reinterpret_cast<EventBlock*>(base);
+    whole = whole && (std::atomic_ref<uint32_t>(event->manualReset).load() != 0) == manualReset;
+  }
+  // Reading it may itself have met a shrunk file.
+  return whole && !GuardFaulted(guard);
+}
+
+}  // namespace detail
+
+namespace {
+
+// The kernel's lock of a mutex: a write lock on the first byte of its file, owned by the open
+// file (F_OFD_SETLK), never waited for in the kernel. 1 taken, 0 held by another, -1 failed.
+int TryFileLock(int fd) {
+  struct flock fl{};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = 0;
+  fl.l_len = 1;
+  for (;;) {
+    if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return 1;
+    if (errno != EINTR) return errno == EAGAIN || errno == EACCES ? 0 : -1;
+  }
+}
+
+void DropFileLock(int fd) {
+  struct flock fl{};
+  fl.l_type = F_UNLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = 0;
+  fl.l_len = 1;
+  ::fcntl(fd, F_OFD_SETLK, &fl);
+}
+
+MutexBlock* MutexOf(const SharedEntry& e) {
+  return reinterpret_cast<MutexBlock*>(e.base);
+}
+
+// The mutexes that the calling thread holds: when it ends holding one, the mutex is given back
+// as abandoned, for the other threads of the process and for other processes alike. The list
+// is a thread-specific value, whose destructor runs after those of the thread's thread_local
+// objects: a take in one of those (a last trace line) is still seen. It exists only while the
+// thread holds a mutex.
+using HeldMutexes = std::vector<std::weak_ptr<SharedEntry>>;
+
+void AbandonHeld(void* list) {
+  auto* held = static_cast<HeldMutexes*>(list);
+  for (const auto& w : *held) {
+    const std::shared_ptr<SharedEntry> e = w.lock();
+    if (!e) continue;
+    std::unique_lock<std::mutex> lock(e->local);
+    if (e->owner != ThreadToken() || e->ownCount <= 0) continue;
+    detail::GiveBackMutex(*e, false);
+    lock.unlock();
+    e->localFree.notify_all();
+  }
+  delete held;
+}
+
+pthread_key_t HeldKey() {
+  static const pthread_key_t key = [] {
+    pthread_key_t k{};
+    ::pthread_key_create(&k, AbandonHeld);
+    return k;
+  }();
+  return key;
+}
+
+void NoteHeld(const std::shared_ptr<SharedEntry>& e) {
+  auto* held = static_cast<HeldMutexes*>(::pthread_getspecific(HeldKey()));
+  if (held == nullptr) {
+    held = new HeldMutexes;
+    ::pthread_setspecific(HeldKey(), held);
+  }
+  held->push_back(e);
+}
+
+void NoteGivenBack(const SharedEntry& e) {
+  auto* held = static_cast<HeldMutexes*>(::pthread_getspecific(HeldKey()));
+  if (held == nullptr) return;
+  std::erase_if(*held, [&](const std::weak_ptr<SharedEntry>& w) {
+    const auto locked = w.lock();
+    return !locked || locked.get() == &e;
+  });
+  if (!held->empty()) return;
+  ::pthread_setspecific(HeldKey(), nullptr);
+  delete held;
 }
 
 }  // namespace
@@ -370,7 +586,14 @@ Try TryOpenShared(const std::string& shm, uint32_t kind, bool create, size_t dat
                   bool initialState, bool& existed, int& err, std::shared_ptr<SharedEntry>& out) {
   bool fresh = false;
   bool newFile = false;
-  int fd = ::shm_open(shm.c_str(), O_RDWR, 0);
+  // Without blocking, and only a regular file: whatever else another user put at the name (a
+  // FIFO, a directory, a socket, a symbolic link) is refused at once.
+  int fd = ::shm_open(shm.c_str(), O_RDWR | O_NONBLOCK, 0);
+  if (struct stat st{}; fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    err = EINVAL;
+    return Try::kDone;
+  }
   if (fd < 0) {
     if (errno != ENOENT) {
       err = errno;
@@ -380,7 +603,7 @@ Try TryOpenShared(const std::string& shm, uint32_t kind, bool create, size_t dat
       err = ENOENT;
       return Try::kDone;
     }
-    fd = ::shm_open(shm.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+    fd = ::shm_open(shm.c_str(), O_RDWR | O_NONBLOCK | O_CREAT | O_EXCL, 0666);
     if (fd < 0) {
       err = errno;
       return errno == EEXIST ? Try::kAgain : Try::kDone;
@@ -417,7 +640,9 @@ Try TryOpenShared(const std::string& shm, uint32_t kind, bool create, size_t dat
 
   size_t mapSize = 0;
   uint8_t* base = nullptr;
+  int guard = -1;
   bool eventManual = manualReset;
+  bool ownedAtCreation = false;
   if (fresh) {
     mapSize = BlockSize(kind, dataSize);
     // A leftover file is grown when too small, never shrunk (a process that still maps it
@@ -426,32 +651,27 @@ Try TryOpenShared(const std::string& shm, uint32_t kind, bool create, size_t dat
     if (::fstat(fd, &st) != 0) return fail(errno);
     if (st.st_size < static_cast<off_t>(mapSize) && ::ftruncate(fd, static_cast<off_t>(mapSize)) != 0)
       return fail(errno);
-    void* p = ::mmap(nullptr, mapSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (p == MAP_FAILED) return fail(errno);
-    base = static_cast<uint8_t*>(p);
+    base = MapGuarded(fd, mapSize, guard);
+    if (base == nullptr) return fail(errno);
     std::memset(base, 0, mapSize);
     auto* header = reinterpret_cast<Header*>(base);
     header->layout = kLayout;
     header->kind = kind;
     header->dataSize = dataSize;
-    bool ok = true;
-    if (kind == 1) {
-      auto* block = reinterpret_cast<MutexBlock*>(base);
-      ok = InitMutex(&block->mutex, PTHREAD_MUTEX_RECURSIVE);
+    if (kind == 1 && initialState && TryFileLock(fd) == 1) {
+      reinterpret_cast<MutexBlock*>(base)->owner = static_cast<uint32_t>(ThisProcess());
+      ownedAtCreation = true;
     } else if (kind == 2) {
       auto* block = reinterpret_cast<EventBlock*>(base);
       block->manualReset = manualReset ? 1 : 0;
       std::atomic_ref<uint32_t>(block->state).store(initialState ? 1 : 0);
     }
-    if (!ok) {
-      ::munmap(base, mapSize);
-      return fail(EINVAL);
-    }
     std::atomic_ref<uint32_t>(header->magic).store(kMagic);
     // From exclusive to shared: every other opener that keeps to the lock waits for it.
     if (FlockRetry(fd, LOCK_SH) != 0) {
-      ::munmap(base, mapSize);
-      return fail(errno);
+      const int e = errno;
+      UnmapGuarded(base, mapSize, guard);
+      return fail(e);
     }
   } else {
     if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
@@ -465,15 +685,14 @@ Try TryOpenShared(const std::string& shm, uint32_t kind, bool create, size_t dat
     if (::fstat(fd, &st) != 0) return fail(errno);
     if (st.st_size < static_cast<off_t>(sizeof(Header))) return fail(EINVAL);
     mapSize = static_cast<size_t>(st.st_size);
-    void* p = ::mmap(nullptr, mapSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (p == MAP_FAILED) return fail(errno);
-    base = static_cast<uint8_t*>(p);
+    base = MapGuarded(fd, mapSize, guard);
+    if (base == nullptr) return fail(errno);
     const auto* header = reinterpret_cast<const Header*>(base);
     const uint64_t size = header->dataSize;
     const bool valid = header->magic == kMagic && header->layout == kLayout && header->kind == kind &&
                        size <= kMaxMappingSize && BlockSize(kind, static_cast<size_t>(size)) <= mapSize;
-    if (!valid) {
-      ::munmap(base, mapSize);
+    if (!valid || GuardFaulted(guard)) {
+      UnmapGuarded(base, mapSize, guard);
       return fail(EINVAL);
     }
     dataSize = static_cast<size_t>(size);
@@ -487,14 +706,13 @@ Try TryOpenShared(const std::string& shm, uint32_t kind, bool create, size_t dat
   entry->base = base;
   entry->mapSize = mapSize;
   entry->dataSize = dataSize;
-  entry->pid = ::getpid();
+  entry->pid = ThisProcess();
   entry->manualReset = eventManual;
-  if (fresh && kind == 1 && initialState) {
-    auto* block = reinterpret_cast<MutexBlock*>(base);
-    if (::pthread_mutex_lock(&block->mutex) == 0) {
-      entry->owner = ThreadToken();
-      entry->ownCount = 1;
-    }
+  entry->guard = guard;
+  if (ownedAtCreation) {
+    entry->owner = ThreadToken();
+    entry->ownCount = 1;
+    NoteHeld(entry);
   }
   existed = !fresh;
   out = std::move(entry);
@@ -551,7 +769,7 @@ bool NamedObject::Acquire(std::string_view name, const Request& rq) {
   }
   if (auto it = registry.find(shm); it != registry.end()) {
     auto shared = it->second.lock();
-    if (shared && shared->pid == ::getpid()) {
+    if (shared && shared->pid == ThisProcess() && !shared->discarded.load()) {
       if (shared->kind != kind) {
         error_ = EINVAL;
         return false;
@@ -574,6 +792,20 @@ bool NamedObject::Acquire(std::string_view name, const Request& rq) {
   return true;
 }
 
+bool NamedObject::Intact() const {
+  return entry_ != nullptr && entry_->Intact();
+}
+
+void NamedObject::Discard() {
+  if (!entry_) return;
+  entry_->discarded = true;
+  {
+    MachineLock lock;
+    if (entry_->Named()) ::shm_unlink(entry_->shmName.c_str());
+  }
+  ReleaseEntry();
+}
+
 // ---- NamedMutex ----
 
 NamedMutex::~NamedMutex() = default;
@@ -590,72 +822,7 @@ void NamedMutex::Close() {
   ReleaseEntry();
 }
 
-WaitResult NamedMutex::Wait(uint32_t timeoutMs) {
-  if (!entry_) return WaitResult::kFailed;
-  auto* m = &reinterpret_cast<MutexBlock*>(entry_->base)->mutex;
-  int rc;
-  if (timeoutMs == kInfinite) {
-    rc = ::pthread_mutex_lock(m);
-  } else if (timeoutMs == 0) {
-    rc = ::pthread_mutex_trylock(m);
-  } else {
-    rc = TimedLock(m, timeoutMs);
-  }
-  WaitResult result;
-  switch (rc) {
-    case 0:
-      result = WaitResult::kSignaled;
-      break;
-    case EOWNERDEAD:
-      // The owner ended while holding it: we own it now, and make it usable again.
-      ::pthread_mutex_consistent(m);
-      result = WaitResult::kAbandoned;
-      break;
-    case ETIMEDOUT:
-    case EBUSY:
-      return WaitResult::kTimedOut;
-    default:
-      return WaitResult::kFailed;
-  }
-  // We hold the mutex: the record is ours to change. After an abandonment the record left by
-  // a thread of ours that died is void (the mutex starts again at one take); otherwise a take
-  // by the owner adds to its count, and a first take finds the record empty.
-  SharedEntry& e = *entry_;
-  if (result == WaitResult::kAbandoned || e.owner.load() != ThreadToken()) {
-    e.ownCount = 1;
-    e.owner = ThreadToken();
-  } else {
-    ++e.ownCount;
-  }
-  return result;
-}
-
-bool NamedMutex::Release() {
-  if (!entry_) return false;
-  auto* m = &reinterpret_cast<MutexBlock*>(entry_->base)->mutex;
-  SharedEntry& e = *entry_;
-  // Our token in the record means we hold the mutex (no one else writes it while we do).
-  if (e.owner.load() != ThreadToken() || e.ownCount.load() <= 0) return false;
-  // The record is brought up to date while we still hold the mutex; once it is unlocked the
-  // next owner may write it at any moment.
-  const int left = e.ownCount.load() - 1;
-  e.ownCount = left;
-  if (left == 0) e.owner = 0;
-  if (::pthread_mutex_unlock(m) == 0) return true;
-  // Not given back after all (cannot happen to the owner of a consistent mutex): the record
-  // stays as it was, still ours.
-  e.owner = ThreadToken();
-  e.ownCount = left + 1;
-  return false;
-}
-
-// ---- NamedEvent ----
-
 namespace {
-
-std::atomic_ref<uint32_t> EventWord(const std::shared_ptr<SharedEntry>& e) {
-  return std::atomic_ref<uint32_t>(reinterpret_cast<EventBlock*>(e->base)->state);
-}
 
 // The futex calls are the shared (not process-private) kind: the word lives in memory that
 // other processes map. The time-out of FUTEX_WAIT is relative, on the monotonic clock.
@@ -665,6 +832,150 @@ long FutexWait(uint32_t* word, uint32_t expected, const timespec* relative) {
 
 void FutexWakeAll(uint32_t* word) {
   ::syscall(SYS_futex, word, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+}
+
+timespec RelativeMs(uint32_t ms) {
+  return timespec{static_cast<time_t>(ms / 1000u), static_cast<long>(ms % 1000u) * 1000000L};
+}
+
+// How long a wait may still take: sliceMs capped by the deadline; false when it has passed.
+bool SliceLeft(bool forever, std::chrono::steady_clock::time_point deadline, uint32_t& sliceMs) {
+  if (forever) return true;
+  const auto left =
+      std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now()).count();
+  if (left <= 0) return false;
+  sliceMs = static_cast<uint32_t>(std::min<long long>((left + 999) / 1000, sliceMs));
+  return true;
+}
+
+// Gets the kernel's lock of the mutex for this process by the deadline. A waiter sleeps on the
+// turn word, which each release moves on, for a slice at most: a holder that died released the
+// lock without moving it. Wake-ups that bring nothing (another waiter was first, or another
+// process keeps writing the word) are paced, so that no wait, however long, spins.
+WaitResult TakeFileLock(SharedEntry& e, bool forever, std::chrono::steady_clock::time_point deadline) {
+  MutexBlock* block = MutexOf(e);
+  std::atomic_ref<uint32_t> turn(block->turn);
+  std::atomic_ref<uint32_t> waiters(block->waiters);
+  int fruitless = 0;
+  for (;;) {
+    // The turn is read before the try: a release after the try moves it, and the sleep below
+    // then ends at once.
+    const uint32_t seen = turn.load();
+    const int got = TryFileLock(e.fd);
+    if (got != 0) return got > 0 ? WaitResult::kSignaled : WaitResult::kFailed;
+    uint32_t sliceMs = kMutexSliceMs;
+    if (!SliceLeft(forever, deadline, sliceMs)) return WaitResult::kTimedOut;
+    const timespec relative = RelativeMs(sliceMs);
+    waiters.fetch_add(1);
+    const bool slept = FutexWait(&block->turn, seen, &relative) != 0 && errno == ETIMEDOUT;
+    waiters.fetch_sub(1);
+    // Any other end of the sleep (woken, the word changed, a signal, a fault) is looked at
+    // again at once, a few times in a row, then after a pause.
+    fruitless = slept ? 0 : fruitless + 1;
+    if (fruitless > 4) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+}  // namespace
+
+namespace detail {
+
+void GiveBackMutex(SharedEntry& e, bool orderly) {
+  MutexBlock* block = MutexOf(e);
+  if (orderly) std::atomic_ref<uint32_t>(block->owner).store(0);
+  DropFileLock(e.fd);
+  std::atomic_ref<uint32_t>(block->turn).fetch_add(1);
+  if (std::atomic_ref<uint32_t>(block->waiters).load() != 0) FutexWakeAll(&block->turn);
+  e.owner = 0;
+  e.ownCount = 0;
+}
+
+}  // namespace detail
+
+bool NamedMutex::Rebind() {
+  if (entry_->pid == ThisProcess()) return true;
+  // Inherited across fork: the kernel's lock belongs to the parent's open file, which this
+  // process shares. It takes the mutex through an open file of its own, on the same object.
+  const SharedEntry& old = *entry_;
+  const std::string path = "/proc/self/fd/" + std::to_string(old.fd);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  int guard = -1;
+  uint8_t* p = MapGuarded(fd, old.mapSize, guard);
+  if (p == nullptr || FlockRetry(fd, LOCK_SH) != 0) {
+    if (p != nullptr) UnmapGuarded(p, old.mapSize, guard);
+    ::close(fd);
+    return false;
+  }
+  auto own = std::make_shared<SharedEntry>();
+  own->shmName = old.shmName;
+  own->kind = old.kind;
+  own->fd = fd;
+  own->base = p;
+  own->guard = guard;
+  own->mapSize = old.mapSize;
+  own->dataSize = old.dataSize;
+  own->pid = ThisProcess();
+  entry_ = std::move(own);
+  return true;
+}
+
+WaitResult NamedMutex::Wait(uint32_t timeoutMs) {
+  if (!entry_ || !Rebind()) return WaitResult::kFailed;
+  SharedEntry& e = *entry_;
+  const uint64_t me = ThreadToken();
+  const bool forever = timeoutMs == kInfinite;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
+  std::unique_lock<std::mutex> lock(e.local);
+  if (e.owner == me) {
+    ++e.ownCount;
+    return WaitResult::kSignaled;
+  }
+  // First among the threads of this process, then from the kernel among the processes.
+  const auto free = [&] { return e.owner == 0; };
+  if (forever) {
+    e.localFree.wait(lock, free);
+  } else if (!e.localFree.wait_until(lock, deadline, free)) {
+    return WaitResult::kTimedOut;
+  }
+  e.owner = me;
+  lock.unlock();
+  const WaitResult got = TakeFileLock(e, forever, deadline);
+  lock.lock();
+  if (got != WaitResult::kSignaled) {
+    e.owner = 0;
+    lock.unlock();
+    e.localFree.notify_all();
+    return got;
+  }
+  std::atomic_ref<uint32_t> word(MutexOf(e)->owner);
+  const bool abandoned = word.load() != 0;
+  word.store(static_cast<uint32_t>(ThisProcess()));
+  e.ownCount = 1;
+  lock.unlock();
+  NoteHeld(entry_);
+  return abandoned ? WaitResult::kAbandoned : WaitResult::kSignaled;
+}
+
+bool NamedMutex::Release() {
+  if (!entry_ || !Rebind()) return false;
+  SharedEntry& e = *entry_;
+  std::unique_lock<std::mutex> lock(e.local);
+  if (e.owner != ThreadToken() || e.ownCount <= 0) return false;
+  if (--e.ownCount > 0) return true;
+  detail::GiveBackMutex(e, true);
+  lock.unlock();
+  e.localFree.notify_all();
+  NoteGivenBack(e);
+  return true;
+}
+
+// ---- NamedEvent ----
+
+namespace {
+
+std::atomic_ref<uint32_t> EventWord(const std::shared_ptr<SharedEntry>& e) {
+  return std::atomic_ref<uint32_t>(reinterpret_cast<EventBlock*>(e->base)->state);
 }
 
 // Longest single kernel wait; a wait without a time limit is made of such slices.
@@ -726,7 +1037,10 @@ WaitResult NamedEvent::Wait(uint32_t timeoutMs) {
     }
     if (seen != 0) continue;  // lost the race for an auto-reset event that was set: look again
     const timespec relative{static_cast<time_t>(sliceMs / 1000u), static_cast<long>(sliceMs % 1000u) * 1000000L};
-    if (FutexWait(raw, 0, &relative) != 0 && errno != EAGAIN && errno != EINTR && errno != ETIMEDOUT)
+    // EFAULT: the file was shrunk under the word just now; the next look at it goes through
+    // the guard (GuardBlock), and the wait goes on in private memory.
+    if (FutexWait(raw, 0, &relative) != 0 && errno != EAGAIN && errno != EINTR && errno != ETIMEDOUT &&
+        errno != EFAULT)
       return WaitResult::kFailed;
   }
 }

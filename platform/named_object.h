@@ -17,13 +17,29 @@
 // suite's own lock file beside the objects, "/dev/shm/" + prefix + "vigil.lock" (made on first
 // use, open to every local user, left in place), which makes two processes creating one name
 // at once safe: one creates, the other opens what the first created and learns that it already
-// existed. As any local user may hold that lock, a step waits for it at most kObjectLockWaitMs
-// and then goes on without it, saying so once on standard error (see named_object.cpp).
+// existed. As any local user may hold that lock, or put something else at its name, a step
+// waits for it at most kObjectLockWaitMs and then goes on without it, saying so once on
+// standard error (see named_object.cpp); what is no regular file there (a FIFO, a socket, a
+// directory, a symbolic link) is refused at once, never waited on. The same holds at the name
+// of an object: only a regular file is opened.
 //
-// Access. Objects are open to every local user (mode 0666 whatever the umask).
+// Access. Objects are open to every local user (mode 0666 whatever the umask), so whatever
+// they hold is untrusted: bytes another process writes there change at most what an operation
+// answers, never whether the program survives or how long a wait with a time-out takes. A
+// file that another process shrinks under its holders never faults them: an access beyond its
+// new end finds private zero-filled memory in the block's place, and the object is no longer
+// Intact(); its users Discard it and make it afresh. The layout of the blocks carries a
+// version: a block of another layout (an older release's) is refused, never misread.
 //
 // Within one process all handles of one name share a single mapping, as Win32 handles share
 // one kernel object.
+//
+// Mutexes. Among processes a mutex is held through a lock the kernel keeps on its file (an
+// open file description lock on its first byte), not through anything in the shared block:
+// the kernel drops it when its holder's process ends at whatever point, whatever that
+// process's id was, and no byte of the block changes who holds it. Among the threads of one
+// process a record of the process's own decides. A mutex is recursive; a wait without a limit
+// (kInfinite) may last as long as another holds the mutex, as designed, but sleeps meanwhile.
 //
 // Results of a wait: kSignaled (the mutex is now owned / the event was signalled), kTimedOut,
 // kFailed, kAbandoned. kAbandoned comes only from a mutex: its previous owner (a thread or a
@@ -76,6 +92,15 @@ class NamedObject {
   // name is held by an object of another kind or cannot be used).
   int SysError() const { return error_; }
   const std::string& Name() const { return name_; }
+  // False when the object is no longer as this handle opened it: another process shrank its
+  // file (an access beyond the new end was caught), wrote over its header, or put another file
+  // under its name or removed it. Until its users make it afresh, every operation goes on with
+  // what is left (junk at worst), and none of them faults.
+  bool Intact() const;
+  // Closes the handle and, when the object's name still names this object, removes the name,
+  // so that the next Create makes the object afresh (holders of the old one find it no longer
+  // Intact). Removing another user's file takes the right to (root may).
+  void Discard();
 
  protected:
   NamedObject() = default;
@@ -113,6 +138,10 @@ class NamedMutex : public NamedObject {
   WaitResult Wait(uint32_t timeoutMs);
   // Gives one take back; false when the calling thread does not own the mutex.
   bool Release();
+
+ private:
+  // In a process made by fork, gives the inherited handle an open file of the process's own.
+  bool Rebind();
 };
 
 class NamedEvent : public NamedObject {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "core/base/ktdiag.h"
 
@@ -42,6 +43,26 @@ KT_IPC::~KT_IPC() {
 
 int KT_IPC::Open(int role) {
   socket_ = role;
+  mending_ = false;
+  next_check_ = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  const char* failed = MakeObjects();
+  if (failed == kIpcMapFromDaemon) {
+    Diag() << "ERROR(KT_IPC::Open): Unable to create shared memory (send)\n";
+    return -1;
+  }
+  if (failed == kIpcMapToDaemon) {
+    Diag() << "ERROR(KT_IPC::Open): Unable to create shared memory (recv)\n";
+    return -1;
+  }
+  if (failed != nullptr) {
+    Diag() << "ERROR(KT_IPC::Open): Unable to create the block locks\n";
+    return -1;
+  }
+  open_ = 1;
+  return 1;
+}
+
+const char* KT_IPC::MakeObjects() {
   for (Direction* d : {&from_daemon_, &to_daemon_}) {
     d->event.Close();
     d->block.Close();
@@ -50,21 +71,47 @@ int KT_IPC::Open(int role) {
   // Free (signalled) unless another process already made them.
   from_daemon_.event.Create(kIpcEventFromDaemon, true, true);
   to_daemon_.event.Create(kIpcEventToDaemon, true, true);
+  if (!from_daemon_.block.Create(kIpcMapFromDaemon, kIpcMappingSize)) return kIpcMapFromDaemon;
+  if (!to_daemon_.block.Create(kIpcMapToDaemon, kIpcMappingSize)) return kIpcMapToDaemon;
+  if (!from_daemon_.lock.Create(kIpcMutexFromDaemon)) return kIpcMutexFromDaemon;
+  if (!to_daemon_.lock.Create(kIpcMutexToDaemon)) return kIpcMutexToDaemon;
+  return nullptr;
+}
 
-  if (!from_daemon_.block.Create(kIpcMapFromDaemon, kIpcMappingSize)) {
-    Diag() << "ERROR(KT_IPC::Open): Unable to create shared memory (send)\n";
-    return -1;
+void KT_IPC::Mend() {
+  if (!open_ && !mending_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now < next_check_) return;
+  next_check_ = now + std::chrono::seconds(1);
+  std::string damaged;
+  for (Direction* d : {&from_daemon_, &to_daemon_}) {
+    for (platform::NamedObject* o : {static_cast<platform::NamedObject*>(&d->event),
+                                     static_cast<platform::NamedObject*>(&d->block),
+                                     static_cast<platform::NamedObject*>(&d->lock)}) {
+      if (!o->IsOpen() || o->Intact()) continue;
+      damaged += (damaged.empty() ? "" : ", ") + o->Name();
+      // Its name goes (when it still names the damaged file and this process may remove it),
+      // so that the objects below are new.
+      o->Discard();
+    }
   }
-  if (!to_daemon_.block.Create(kIpcMapToDaemon, kIpcMappingSize)) {
-    Diag() << "ERROR(KT_IPC::Open): Unable to create shared memory (recv)\n";
-    return -1;
+  if (damaged.empty() && !mending_) return;
+  if (!damaged.empty()) {
+    Diag() << "KT_IPC: another process damaged the channel's shared objects (" << damaged
+           << "); the channel is broken and made afresh\n";
   }
-  if (!from_daemon_.lock.Create(kIpcMutexFromDaemon) || !to_daemon_.lock.Create(kIpcMutexToDaemon)) {
-    Diag() << "ERROR(KT_IPC::Open): Unable to create the block locks\n";
-    return -1;
+  open_ = 0;
+  const char* failed = MakeObjects();
+  if (failed == nullptr && !from_daemon_.event.IsOpen()) failed = kIpcEventFromDaemon;
+  if (failed == nullptr && !to_daemon_.event.IsOpen()) failed = kIpcEventToDaemon;
+  if (failed == nullptr) {
+    Diag() << "KT_IPC: the channel's shared objects are made afresh\n";
+    open_ = 1;
+  } else if (!mending_) {
+    Diag() << "KT_IPC: the channel's shared objects cannot be made afresh yet (" << failed
+           << "); trying again\n";
   }
-  open_ = 1;
-  return 1;
+  mending_ = failed != nullptr;
 }
 
 bool KT_IPC::Lock(Direction& d, uint32_t timeoutMs) {
@@ -81,6 +128,7 @@ bool KT_IPC::Lock(Direction& d, uint32_t timeoutMs) {
 }
 
 int KT_IPC::SendData(KT_Address* /*address*/, const uint8_t* data, size_t length) {
+  Mend();
   if (!open_) {
     Diag() << "ERROR(KT_IPC::SendData): IPC not initialized\n";
     return -1;
@@ -140,6 +188,7 @@ int KT_IPC::SendData(KT_Address* /*address*/, const uint8_t* data, size_t length
 }
 
 int KT_IPC::ReceiveData(KT_Address* /*address*/, std::vector<uint8_t>& buffer) {
+  Mend();
   buffer.clear();
   Direction& in = Incoming();
   auto noMessage = [] {
@@ -181,18 +230,21 @@ int KT_IPC::ReceiveData(KT_Address* /*address*/, std::vector<uint8_t>& buffer) {
 }
 
 bool KT_IPC::IsDataReady() {
+  Mend();
   Direction& in = Incoming();
   if (!in.event.IsOpen()) return false;
   return in.event.Wait(kIpcReadyWaitMs) == platform::WaitResult::kTimedOut && in.block.Data() != nullptr;
 }
 
 bool KT_IPC::MessageWaiting() {
+  Mend();
   Direction& in = Incoming();
   return in.event.IsOpen() && in.event.Wait(0) == platform::WaitResult::kTimedOut &&
          in.block.Data() != nullptr;
 }
 
 bool KT_IPC::OutgoingFree(uint32_t timeoutMs) {
+  Mend();
   Direction& out = Outgoing();
   return out.event.IsOpen() && out.event.Wait(timeoutMs) == platform::WaitResult::kSignaled;
 }

@@ -25,8 +25,16 @@
 //
 // The objects live while any process holds them (see platform/named_object.h): the first
 // Open on the machine creates them with both blocks free, later ones share them.
+//
+// The objects are open to every local user. Whatever another process writes into them changes
+// at most what a call answers; a file shrunk under a block never faults. Once a second at most,
+// at its next call, an open channel looks whether another process has shrunk, written over the
+// header of, replaced or removed one of its objects; then it says so in the trace and makes all
+// six afresh (a message in flight may be lost), again at each call a second apart until that
+// succeeds.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -64,8 +72,8 @@ class KT_IPC : public KT_CommBase {
   // Creates or opens the six objects and keeps the role. 1, or -1 when a block cannot be
   // created.
   int Open(int role) override;
-  // Nothing: the objects stay until the channel is destroyed.
-  void Close() override {}
+  // Nothing: the objects stay until the channel is destroyed (and are no longer made afresh).
+  void Close() override { mending_ = false; }
   // The address is not used. 0 when the message was placed in the outgoing block, -1.
   int SendData(KT_Address* address, const uint8_t* data, size_t length) override;
   // The address is not used. 1 with a copy of the waiting message in `buffer`, -1 when none
@@ -98,7 +106,14 @@ class KT_IPC : public KT_CommBase {
   // Takes the direction's mutex within `timeoutMs`; a lock left by a dead holder is taken
   // over. False on time-out or failure.
   static bool Lock(Direction& d, uint32_t timeoutMs);
+  // Closes and creates (or opens) the six objects; the name of the first that fails, or null.
+  const char* MakeObjects();
+  // Makes the objects afresh when another process has damaged one (see above); at most once a
+  // second.
+  void Mend();
 
   Direction from_daemon_;
   Direction to_daemon_;
+  std::chrono::steady_clock::time_point next_check_{};
+  bool mending_ = false;  // the objects could not be made afresh yet
 };

@@ -1,9 +1,11 @@
 #include "platform/named_object.h"
 
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -18,7 +20,9 @@
 #include <condition_variable>
 #include <mutex>
 #include <cstdio>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <numeric>
@@ -649,9 +653,10 @@ TEST(NamedObjectFaults, HoldersKilledAtRandomPointsLeaveNoWaitStuck) {
   o.ExpectWorking();
 }
 
-// Bytes another local user writes over the shared blocks (headers included): every wait still
-// ends within its time-out, nothing crashes, a new opening refuses a block whose header is
-// junk, and the objects made afresh under those names work again.
+// Bytes another local user writes over the shared blocks (headers included, and the words a
+// mutex keeps): every wait still ends within its time-out, nothing crashes, a new opening
+// refuses a block whose header is junk, and the objects made afresh under those names work
+// again.
 TEST(NamedObjectFaults, JunkInTheSharedBlocksNeverStretchesAWait) {
   struct Junk {
     const char* name;
@@ -665,6 +670,17 @@ TEST(NamedObjectFaults, JunkInTheSharedBlocksNeverStretchesAWait) {
       {"random", [&](size_t, uint8_t) { return static_cast<uint8_t>(random()); }, false},
       {"ones after a whole header", [](size_t i, uint8_t old) { return i < 24 ? old : uint8_t{0x01}; }, true},
       {"all ones after a whole header", [](size_t i, uint8_t old) { return i < 24 ? old : uint8_t{0xFF}; }, true},
+      // Where a pthread mutex kept its lock word, count, owner and kind (from offset 24): a
+      // lock taken with a priority-protecting kind, and a priority-inheriting kind whose owner
+      // does not exist, made glibc abort.
+      {"a lock taken, a priority-protecting kind", [](size_t i, uint8_t old) {
+         return i >= 24 && i < 28 ? uint8_t{0xFF} : i == 40 ? uint8_t{0xC1} : old;
+       }, true},
+      {"a count at its top, an owner that does not exist, a priority-inheriting kind", [](size_t i, uint8_t old) {
+         return i >= 28 && i < 32 ? uint8_t{0xFF} : i >= 32 && i < 35 ? uint8_t{0xFE} : i == 40 ? uint8_t{0x30} : old;
+       }, true},
+      {"the kind of another object", [](size_t i, uint8_t old) { return i == 8 ? uint8_t(old % 3 + 1) : old; },
+       false},
   };
   for (const Junk& junk : kinds) {
     SCOPED_TRACE(junk.name);
@@ -703,6 +719,89 @@ TEST(NamedObjectFaults, JunkInTheSharedBlocksNeverStretchesAWait) {
     } else {
       EXPECT_EQ(code, 2);
     }
+  }
+}
+
+// A wait without a limit on a mutex that another process holds sleeps, however much another
+// process writes into the mutex's block and wakes its waiters.
+TEST(NamedObjectFaults, JunkNeverMakesAnEndlessWaitSpin) {
+  const std::string name = UniqueName("spin");
+  Peer holder({"hold-mutex", name});
+  ASSERT_EQ(holder.ReadLine(), "held");
+  NamedMutex m;
+  ASSERT_TRUE(m.Open(name));
+  std::thread waiter([&] { EXPECT_EQ(m.Wait(kInfinite), WaitResult::kAbandoned); });
+  const int fd = ::open(ShmPath(name).c_str(), O_RDWR | O_CLOEXEC);
+  void* p = ::mmap(nullptr, 64, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  ASSERT_NE(p, MAP_FAILED);
+  auto* words = static_cast<uint32_t*>(p);
+  const auto start = std::chrono::steady_clock::now();
+  for (uint32_t n = 0; MsSince(start) < 300; ++n) {
+    for (int w = 6; w < 10; ++w) __atomic_store_n(&words[w], n * 2654435761u + w, __ATOMIC_RELAXED);
+    ::syscall(SYS_futex, &words[7], FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+  }
+  clockid_t clock{};
+  timespec used{};
+  ASSERT_EQ(::pthread_getcpuclockid(waiter.native_handle(), &clock), 0);
+  ASSERT_EQ(::clock_gettime(clock, &used), 0);
+  EXPECT_LT(used.tv_sec * 1000 + used.tv_nsec / 1000000, 100) << "ms of processor time in 300 ms";
+  holder.Kill();
+  waiter.join();
+  ::munmap(p, 64);
+  ::close(fd);
+}
+
+// Another local user shrinks, grows or replaces the objects' files under their holders: no
+// holder faults, every wait ends within its time-out, Intact() tells a damaged object, and the
+// objects made afresh work.
+TEST(NamedObjectFaults, FilesShrunkGrownOrReplacedKillNoHolder) {
+  struct Damage {
+    const char* name;
+    int (*apply)(const char* path);
+    bool intact;
+    bool byOwner = false;  // another user cannot replace this process's files
+  };
+  const Damage damages[] = {
+      {"emptied", [](const char* p) { return ::truncate(p, 0); }, false},
+      {"cut short", [](const char* p) { return ::truncate(p, 30); }, false},
+      {"grown", [](const char* p) { return ::truncate(p, 1 << 20); }, true},
+      {"replaced", [](const char* p) { return ::unlink(p) != 0 ? -1 : ::close(::open(p, O_CREAT | O_RDWR, 0666)); }, false,
+       true},
+  };
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.name);
+    HangWatch watch(20000);
+    FaultObjects o;
+    const std::string map = UniqueName("fault-map");
+    NamedMapping m;
+    ASSERT_TRUE(o.Create() && m.Create(map, 5000));
+    for (const std::string& name : {o.event, o.manual, o.mutex, map}) {
+      const std::string path = ShmPath(name);
+      auto apply = [&] { return damage.apply(path.c_str()) == 0 ? 0 : 1; };
+      ASSERT_EQ(damage.byOwner ? apply() : testing_support::RunAsOrdinaryUser(apply), 0) << name;
+    }
+    int64_t overrun = 0;
+    for (int round = 0; round < 2; ++round) {
+      std::memset(m.Data(), 0x5A, m.Size());
+      EXPECT_EQ(m.Data()[m.Size() - 1], 0x5A);
+      o.ev.Set();
+      o.man.Reset();
+      TimedWait(o.ev, 30, overrun);
+      TimedWait(o.man, 30, overrun);
+      EXPECT_LT(overrun, kOverrunBoundMs);
+      if (WaitResult r = TimedWait(o.m, 30, overrun); r == WaitResult::kSignaled || r == WaitResult::kAbandoned) {
+        EXPECT_TRUE(o.m.Release());
+      }
+      EXPECT_LT(overrun, kOverrunBoundMs);
+    }
+    for (platform::NamedObject* object : std::initializer_list<platform::NamedObject*>{&o.ev, &o.man, &o.m, &m}) {
+      EXPECT_EQ(object->Intact(), damage.intact) << object->Name();
+      object->Discard();
+      EXPECT_FALSE(object->IsOpen());
+    }
+    ASSERT_TRUE(o.Create() && m.Create(map, 5000));
+    EXPECT_FALSE(m.AlreadyExisted());
+    o.ExpectWorking();
   }
 }
 

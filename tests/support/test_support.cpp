@@ -124,8 +124,13 @@ bool UnderSharedObjectLock(const std::string& prefix, const std::function<bool()
   const std::string path = "/dev/shm/" + prefix + platform::kObjectLockName;
   for (;;) {
     // Without O_CREAT first: the file may be another user's (fs.protected_regular).
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0 && errno == ENOENT) fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    // What another user put there instead of a file (a FIFO, a directory) is no lock.
+    if (struct stat st{}; fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+      ::close(fd);
+      fd = -1;
+    }
     if (fd < 0) return false;
     if (::flock(fd, LOCK_EX) != 0) {
       ::close(fd);

@@ -1,11 +1,19 @@
 // tools/trem_show against a real agent, through the console's communication worker: opens a
 // dialog, presses, saves a picture, and reports boxes and the worker's notices; over UDP and
 // over the shared-memory channel.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <QImage>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -106,12 +114,89 @@ TEST_F(TremShowTest, TheMimicFillsOnItsOwnOverEitherTransport) {
   EXPECT_GE(Count(vigil.Stderr(), "Console registered"), 2u);
 }
 
+// What another local user may put at the name of the named objects' lock file, and damage that
+// user may do to the shared files (the objects are open to every local user). Both applied as
+// the tests' ordinary user.
+struct LockSquatter {
+  const char* name;
+  int (*make)(const char* path);
+};
+const LockSquatter kLockSquatters[] = {
+    {"a FIFO", [](const char* p) { return ::mkfifo(p, 0666); }},
+    {"a socket",
+     [](const char* p) {
+       sockaddr_un a{};
+       a.sun_family = AF_UNIX;
+       std::snprintf(a.sun_path, sizeof a.sun_path, "%s", p);
+       return ::bind(::socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr*>(&a), sizeof a);
+     }},
+    {"a directory", [](const char* p) { return ::mkdir(p, 0777); }},
+    {"a symbolic link", [](const char* p) { return ::symlink("/dev/null", p); }},
+    {"a file held locked", [](const char* p) { return ::close(::open(p, O_CREAT | O_RDONLY, 0666)); }},
+};
+
+// One of those in place of the file at a path, made by the ordinary user, with an exclusive
+// flock of the test's on it where it opens; removed when it goes, however the test ends (the clean-up of the agents and
+// consoles opens that name).
+class LockSquat {
+ public:
+  LockSquat(const std::string& path, const LockSquatter& squatter) : path_(path) {
+    ::unlink(path.c_str());  // the suite's own lock file
+    made_ = testing_support::RunAsOrdinaryUser([&] { return squatter.make(path.c_str()) == 0 ? 0 : 1; }) == 0;
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) made_ = false;
+  }
+  ~LockSquat() {
+    if (fd_ >= 0) ::close(fd_);
+    if (::unlink(path_.c_str()) != 0) ::rmdir(path_.c_str());
+  }
+  LockSquat(const LockSquat&) = delete;
+  LockSquat& operator=(const LockSquat&) = delete;
+  bool made() const { return made_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool made_ = false;
+};
+
+struct SharedFileDamage {
+  const char* name;
+  int (*apply)(int fd, uint32_t seed);  // 0 when done
+};
+const SharedFileDamage kSharedFileDamages[] = {
+    {"random bytes over every byte",
+     [](int fd, uint32_t seed) {
+       struct stat st{};
+       ::fstat(fd, &st);
+       std::vector<uint8_t> junk(static_cast<size_t>(st.st_size));
+       std::mt19937 random(seed);
+       for (uint8_t& b : junk) b = static_cast<uint8_t>(random());
+       return ::pwrite(fd, junk.data(), junk.size(), 0) == st.st_size ? 0 : 1;
+     }},
+    // The words a pthread mutex kept from offset 24 (lock, count, owner, kind; ours there:
+    // owner, turn, waiters), the object kind in the header, a block's stored length.
+    {"the lock, count, owner and kind words",
+     [](int fd, uint32_t) {
+       const uint32_t words[5] = {0xFFFFFFFF, 0xFFFFFFFF, 0x7FFFFFF0, 0xFFFFFFFF, 0xC1};
+       const uint32_t kind = 2;
+       const uint32_t length = 0x7FFFFFFF;
+       return ::pwrite(fd, words, sizeof words, 24) > 0 && ::pwrite(fd, &kind, 4, 8) > 0 &&
+                      ::pwrite(fd, &length, 4, 64) > 0
+                  ? 0
+                  : 1;
+     }},
+    {"emptied", [](int fd, uint32_t) { return ::ftruncate(fd, 0); }},
+};
+
 // A local console with the meters open while the agent is killed with SIGKILL at random moments
-// and started again on the same data directory and name prefix, five times: the console is
-// answered by the last agent (at the latest its registration, renewed every 30 s), a console
-// started afterwards has its meters answered, and every program ends on SIGTERM in its usual
-// time. (The agent runs without a UPS, so that it starts at once; the meters are answered
-// "Get Resend".)
+// and started again on the same data directory and name prefix, five times, each time with
+// something else of another user's at the lock file's name: the console is answered by the
+// last agent (at the latest its registration, renewed every 30 s), and a console started
+// afterwards has its meters answered. Then another user damages every shared file of the
+// prefix, in one way after another: no program dies, and both consoles are answered again once
+// the channel is made afresh. Every program ends on SIGTERM in its usual time. (The agent runs
+// without a UPS, so that it starts at once; the meters are answered "Get Resend".)
 TEST_F(TremShowTest, LocalConsolesCarryOnWhenTheAgentIsKilledAndStartedAgain) {
   if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
   AgentProcess vigil;
@@ -134,19 +219,56 @@ TEST_F(TremShowTest, LocalConsolesCarryOnWhenTheAgentIsKilledAndStartedAgain) {
   ASSERT_TRUE(startConsole(consoles[0]));
   ASSERT_TRUE(AgentProcess::WaitFor([&] { return meterReplies(consoles[0]) >= 2; }, 30000)) << consoles[0].Stdout();
 
+  const std::string lockFile = "/dev/shm/" + prefix_ + platform::kObjectLockName;
+  std::unique_ptr<LockSquat> squat;
   std::mt19937 random(static_cast<unsigned>(::getpid()));
-  for (int round = 1; round <= 5; ++round) {
-    SCOPED_TRACE("restart " + std::to_string(round));
+  for (const LockSquatter& squatter : kLockSquatters) {
+    SCOPED_TRACE(std::string("restart with ") + squatter.name + " at the lock file's name");
     std::this_thread::sleep_for(std::chrono::milliseconds(100 + random() % 1500));
     vigil.Signal(SIGKILL);
     ASSERT_EQ(vigil.Wait(10000), 128 + SIGKILL);
+    squat.reset();
+    squat = std::make_unique<LockSquat>(lockFile, squatter);
+    ASSERT_TRUE(squat->made());
+    const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(startAgent()) << vigil.TraceDump();
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(platform::kObjectLockWaitMs + 8000));
   }
-  const size_t before = Count(consoles[0].Stdout(), "reply ");
+  // The last (a file held locked) stays while the second console starts.
+  size_t before = Count(consoles[0].Stdout(), "reply ");
   ASSERT_TRUE(startConsole(consoles[1]));
   EXPECT_TRUE(AgentProcess::WaitFor([&] { return meterReplies(consoles[1]) >= 3; }, 60000)) << consoles[1].Stdout();
   EXPECT_TRUE(AgentProcess::WaitFor([&] { return Count(consoles[0].Stdout(), "reply ") > before; }, 60000))
       << consoles[0].Stdout() << vigil.TraceDump();
+  squat.reset();
+
+  for (const SharedFileDamage& damage : kSharedFileDamages) {
+    SCOPED_TRACE(damage.name);
+    const uint32_t seed = static_cast<uint32_t>(random());
+    const int damaged = testing_support::RunAsOrdinaryUser([&] {
+      int n = 0;
+      for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(prefix_, 0) != 0 || name == prefix_ + platform::kObjectLockName) continue;
+        const int fd = ::open(entry.path().c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0 && damage.apply(fd, seed) == 0) ++n;
+        if (fd >= 0) ::close(fd);
+      }
+      return n;
+    });
+    EXPECT_GE(damaged, 8);  // the channel's six, the trace mutex, the queue mutex, ...
+    // A reply read from now on came through the channel as the damage left it, or made afresh.
+    size_t replies[2];
+    for (int i = 0; i < 2; ++i) replies[i] = meterReplies(consoles[i]);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_TRUE(AgentProcess::WaitFor([&] { return meterReplies(consoles[i]) > replies[i]; }, 30000))
+          << "console " << i << ": " << consoles[i].Stdout() << vigil.TraceDump();
+    }
+    ASSERT_TRUE(vigil.Running()) << vigil.TraceDump();
+    ASSERT_TRUE(consoles[0].Running() && consoles[1].Running());
+  }
+  EXPECT_TRUE(Contains(vigil.Stderr(), "the channel is broken and made afresh")) << vigil.TraceDump();
 
   for (AgentProcess& console : consoles) {
     console.Signal(SIGTERM);
