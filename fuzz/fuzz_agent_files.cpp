@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <span>
 #include <string>
 
@@ -21,12 +22,20 @@ class Services : public KT_OSServices {
   void ReportFileProblem(const std::string&) override {}
 };
 
+// The folder the record files are written in, removed when the run ends.
+char gFolder[] = "/tmp/fuzz_agent_files.XXXXXX";
+
+void RemoveFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(gFolder, ignored);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool ready = [] {
-    char dir[] = "/tmp/fuzz_agent_files.XXXXXX";
-    if (mkdtemp(dir) == nullptr || chdir(dir) != 0) std::abort();
+    if (mkdtemp(gFolder) == nullptr || chdir(gFolder) != 0) std::abort();
+    std::atexit(RemoveFolder);
     platform::SetSystemLogSink([](std::string_view, platform::LogEntryType, std::string_view) {});
     return true;
   }();

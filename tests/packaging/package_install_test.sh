@@ -122,7 +122,8 @@ if ! command -v lintian >/dev/null; then
   echo "FAIL: lintian is not installed (scripts/deps installs it)"; fail=1
 else
   set +e
-  lintian --fail-on error,warning --tag-display-limit 0 "$DEB" "$CONSOLE_DEB" >"$WORK/lintian.txt" 2>&1
+  # lintian keeps scratch files in TMPDIR that it does not always remove: give it the work folder.
+  TMPDIR="$WORK" lintian --fail-on error,warning --tag-display-limit 0 "$DEB" "$CONSOLE_DEB" >"$WORK/lintian.txt" 2>&1
   rc=$?
   set -e
   cat "$WORK/lintian.txt"
