@@ -204,6 +204,13 @@ QString MeterValueText(int meter, int64_t reading) {
   return QString::number(reading) + unit;
 }
 
+double MeterReadoutValue(int meter, int64_t reading) {
+  double v = static_cast<double>(reading);
+  if (IsTenthsMeter(meter)) v *= 0.1;
+  if (IsLoadMeter(meter) && v < 33) return 33;
+  return v;
+}
+
 double MeterNeedleValue(int meter, int64_t reading, double minimum, double maximum) {
   double v = static_cast<double>(reading);
   if (IsTenthsMeter(meter)) v *= 0.1;

@@ -56,6 +56,9 @@ QString MeterValueText(int meter, int64_t reading);
 // The value the needle shows: load meters 33 below 33 and at most the maximum; others within
 // the scale; currents in amps.
 double MeterNeedleValue(int meter, int64_t reading, double minimum, double maximum);
+// The value the gauge's readout says: the reading as the list says it (load meters 33 below
+// 33), beyond the scale too; currents in amps.
+double MeterReadoutValue(int meter, int64_t reading);
 
 #pragma pack(push, 1)
 struct MeterLimits {

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 #include <tuple>
 #include <utility>
 
@@ -396,9 +397,13 @@ void CMeters::UpdateMeterValues() {
       auto lock = gScp.Lock();
       reading = MeterReading(gScp.meters, i, &known);
     }
-    if (!known) continue;
+    if (!known) {
+      // A reading the agent no longer has: no needle, rather than its last value.
+      KtGaugeSetValue(handle, std::numeric_limits<double>::quiet_NaN());
+      continue;
+    }
     const MeterLimits& l = limits_[static_cast<size_t>(i)];
-    KtGaugeSetValue(handle, MeterNeedleValue(i, reading, l.scaleMin, l.scaleMax));
+    KtGaugeSetValue(handle, MeterNeedleValue(i, reading, l.scaleMin, l.scaleMax), MeterReadoutValue(i, reading));
   }
 }
 

@@ -61,7 +61,7 @@ void DrawBand(QPainter& p, QPointF c, double radius, double width, double from, 
 
 // The value's readout in the gap at the bottom, the unit under it (out of the needle's way).
 void DrawReadout(QPainter& p, const QFont& base, QPointF c, double F, double side, const KtGaugeDefinition& def) {
-  const QString readout = def.hasValue ? KtGaugeWidget::FormatValue(def.value) : QStringLiteral("--");
+  const QString readout = def.hasValue ? KtGaugeWidget::FormatValue(def.reading) : QStringLiteral("--");
   QFont rf = base;
   rf.setPixelSize(std::max(9, static_cast<int>(side * 0.075)));
   rf.setBold(true);
@@ -131,15 +131,17 @@ int KtGaugeDrawDial(KtGaugeWidget* control, KtGaugeHandle handle, double min, do
   return 1;
 }
 
-int KtGaugeSetValue(KtGaugeHandle handle, double value) {
+int KtGaugeSetValue(KtGaugeHandle handle, double value, std::optional<double> reading) {
   KtGaugeDefinition* def = Find(handle);
   if (def == nullptr) return -1;
   const bool hasValue = std::isfinite(value);
   const double shown = hasValue ? value : 0;
+  const double said = hasValue && reading && std::isfinite(*reading) ? *reading : shown;
   // Readings arrive several times a second; a needle that stays where it is is not repainted.
-  if (def->hasValue == hasValue && def->value == shown) return 1;
+  if (def->hasValue == hasValue && def->value == shown && def->reading == said) return 1;
   def->hasValue = hasValue;
   def->value = shown;
+  def->reading = said;
   Repaint(def);
   return 1;
 }

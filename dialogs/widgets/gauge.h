@@ -23,6 +23,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 using KtGaugeHandle = int;  // 0: none
@@ -55,7 +56,8 @@ struct KtGaugeDefinition {
   double step = 0;
   int numberStyle = kGaugeNumbersPlain;
   bool hasValue = false;
-  double value = 0;
+  double value = 0;    // where the needle points
+  double reading = 0;  // what the readout says: the value, or the reading beyond the scale
   QPointer<KtGaugeWidget> control;
 };
 
@@ -69,8 +71,10 @@ int KtGaugeAddZone(KtGaugeHandle handle, int zone, double threshold, const QStri
 // 1, or -1 for an unknown handle or a null control.
 int KtGaugeDrawDial(KtGaugeWidget* control, KtGaugeHandle handle, double min, double max, double step,
                     int numberStyle);
-// Moves the needle. 1, or -1 for an unknown handle.
-int KtGaugeSetValue(KtGaugeHandle handle, double value);
+// Moves the needle to `value`; the readout says `reading` where one is given (a reading the
+// needle stops short of at the scale's end), else the value. A value that is not finite takes
+// the needle away ("--"). 1, or -1 for an unknown handle.
+int KtGaugeSetValue(KtGaugeHandle handle, double value, std::optional<double> reading = std::nullopt);
 // Destroys a definition (its control shows an empty dial). 1, or 0 for an unknown handle.
 int KtGaugeDestroy(KtGaugeHandle handle);
 // The definition of a handle, or null.

@@ -62,6 +62,12 @@ TEST_F(GaugeTest, DialWithBothZonesNeedleAndReadout) {
   ASSERT_NE(def, nullptr);
   EXPECT_EQ(def->zones.size(), 2u);
   EXPECT_DOUBLE_EQ(def->value, 90);
+  EXPECT_DOUBLE_EQ(def->reading, 90);
+  // A reading beyond the scale: the needle stops at the end, the readout says the reading.
+  EXPECT_EQ(KtGaugeSetValue(h, 125, 140.0), 1);
+  EXPECT_DOUBLE_EQ(def->value, 125);
+  EXPECT_DOUBLE_EQ(def->reading, 140);
+  EXPECT_EQ(KtGaugeSetValue(h, 90), 1);
   const QImage image = holder.control->grab().toImage();
   EXPECT_GT(ColouredShare(image), 0.02);  // the zones and the needle are drawn
   Screenshot(record->window, "gauge_both_zones");

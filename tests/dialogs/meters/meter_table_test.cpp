@@ -159,27 +159,30 @@ TEST(MeterLimitsTest, RangeFileOverlaysBoundedNamesAndWholeFloats) {
   EXPECT_EQ(ReadRangeFile(dir.File("missing.dat"), limits), -1);
 }
 
-TEST(MeterValuesTest, TextsAndNeedles) {
+TEST(MeterValuesTest, TextsNeedlesAndReadouts) {
   struct Case {
     int meter;
     int64_t reading;
     double min, max;
     const char* text;
     double needle;
+    double readout;
   };
   const Case cases[] = {
-      {0, 32, 0, 125, "< 33%", 33},       {2, 33, 0, 125, "33%", 33},
-      {9, 0, 0, 125, "< 33%", 33},        {0, 140, 0, 125, "140%", 125},
-      {13, 125, 0, 20, "12.5A", 12.5},    {25, -125, -20, 10, "-12.5A", -12.5},
-      {27, -300, -20, 10, "-30.0A", -20}, {5, 2700, 0, 420, "2700s", 420},
-      {34, 421, 0, 420, "421s", 420},     {11, 250, 0, 150, "250V", 150},
-      {6, 50, 55, 65, "50Hz", 55},        {8, 700, 0, 2000, "700WATTS", 700},
-      {10, 31, 0, 100, "31C", 31},        {1, 1200, 0, 2000, "1200VA", 1200},
+      {0, 32, 0, 125, "< 33%", 33, 33},           {2, 33, 0, 125, "33%", 33, 33},
+      {9, 0, 0, 125, "< 33%", 33, 33},            {0, 140, 0, 125, "140%", 125, 140},
+      {13, 125, 0, 20, "12.5A", 12.5, 12.5},      {25, -125, -20, 10, "-12.5A", -12.5, -12.5},
+      {27, -300, -20, 10, "-30.0A", -20, -30},    {5, 2700, 0, 420, "2700s", 420, 2700},
+      {34, 421, 0, 420, "421s", 420, 421},        {11, 250, 0, 150, "250V", 150, 250},
+      {6, 50, 55, 65, "50Hz", 55, 50},            {8, 700, 0, 2000, "700WATTS", 700, 700},
+      {10, 31, 0, 100, "31C", 31, 31},            {1, 1200, 0, 2000, "1200VA", 1200, 1200},
   };
   for (const Case& c : cases) {
-    // The list says the reading; only the needle stops at the end of its scale.
+    // The list and the gauge's readout say the reading; only the needle stops at the end of
+    // its scale.
     EXPECT_EQ(MeterValueText(c.meter, c.reading).toStdString(), c.text) << c.meter;
     EXPECT_DOUBLE_EQ(MeterNeedleValue(c.meter, c.reading, c.min, c.max), c.needle) << c.meter;
+    EXPECT_DOUBLE_EQ(MeterReadoutValue(c.meter, c.reading), c.readout) << c.meter;
   }
 }
 

@@ -206,6 +206,19 @@ TEST_F(MetersTest, WhileOpenEachMeterReplyAsksForTheNextSoTheListAndTheNeedlesFo
     EXPECT_EQ(Column(d, 1)[Column(d, 0).indexOf("Input Voltage")], text);
     EXPECT_DOUBLE_EQ(KtGaugeFind(CMeters::GaugeHandleOf(11))->value, volts);
   }
+  // A reading the agent no longer has leaves the list and takes the open gauge's needle with
+  // it; the next reading brings both back.
+  for (const int volts : {0xFFFF, 115}) {
+    {
+      auto lock = agent.scp().Lock();
+      agent.scp().meters.SetInputVoltage(0, volts);
+    }
+    Refresh();
+    const bool known = volts != 0xFFFF;
+    EXPECT_EQ(Column(d, 0).contains("Input Voltage"), known);
+    ASSERT_NE(CMeters::GaugeWindowOf(11), nullptr);
+    EXPECT_EQ(KtGaugeFind(CMeters::GaugeHandleOf(11))->hasValue, known);
+  }
   // Closed, it asks no more: the last request is answered and nothing follows.
   const int asked = Requests(3);
   delete d.data();
