@@ -13,31 +13,16 @@
 #include "core/base/setup_data.h"
 #include "platform/named_object.h"
 #include "platform/record_file.h"
+#include "tests/support/own_name_prefix.h"
 
 namespace {
 
-// The bench's named objects go under a prefix of its own, ended by a '.' so that no other run's
-// prefix begins with it, away from those of an agent on this computer (the trace's mapping, the
-// objects' lock file); their files go at its end.
-const std::string& NamePrefix() {
-  static const std::string prefix = "bench" + std::to_string(::getpid()) + ".";
-  return prefix;
-}
-
-void RemoveNamedObjects() {
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
-    if (entry.path().filename().string().rfind(NamePrefix(), 0) == 0) {
-      std::filesystem::remove(entry.path(), ec);
-    }
-  }
-}
-
+// The bench's named objects go under a prefix of its own; their files go at its end.
 [[maybe_unused]] const bool kOwnPrefix = [] {
-  ::setenv(platform::kNamePrefixVariable, NamePrefix().c_str(), 1);
-  std::atexit(RemoveNamedObjects);
+  testing_support::UseOwnNamePrefix("bench");
   return true;
 }();
+
 
 std::string BenchName(const char* stem) {
   return std::string("bench-") + stem + "-" + std::to_string(::getpid());
@@ -101,7 +86,15 @@ void BM_RecordReplaceAndRead(benchmark::State& state) {
 BENCHMARK(BM_RecordReplaceAndRead)->Arg(512)->Arg(16 * 1024);
 
 void BM_SetupDataParse(benchmark::State& state) {
+  // The table reads (and, missing, creates) setup.dat in the working directory when it is
+  // made: made in a scratch folder, so that none is left where the bench was run.
+  const auto dir = std::filesystem::temp_directory_path() / BenchName("setup");
+  std::filesystem::create_directories(dir);
+  const auto where = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
   SetupData table;
+  std::filesystem::current_path(where);
+  std::filesystem::remove_all(dir);
   table.SetDefaults();
   const auto bytes = table.ToBytes();
   for (auto _ : state) benchmark::DoNotOptimize(table.ReadBytes(bytes));

@@ -29,6 +29,7 @@
 #include "fuzz/console_files.h"
 #include "platform/name_resolver.h"
 #include "platform/named_object.h"
+#include "tests/support/own_name_prefix.h"
 
 using fuzz_console::Check;
 
@@ -98,31 +99,15 @@ void ListHosts(Console& c) {
   }
 }
 
-// The prefix of this run's named objects (files in /dev/shm), ended by a '.' so that no other
-// run's prefix begins with it.
-const std::string& NamePrefix() {
-  static const std::string prefix = "fuzz" + std::to_string(::getpid()) + ".";
-  return prefix;
-}
-
-// At the run's end (libFuzzer leaves by exit) the files of its named objects go: nothing else
-// uses the prefix, and the console, made once for the whole run, is never taken down.
-void RemoveNamedObjects() {
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
-    if (entry.path().filename().string().rfind(NamePrefix(), 0) == 0) {
-      std::filesystem::remove(entry.path(), ec);
-    }
-  }
-}
-
 Console& TheConsole() {
   static Console* console = [] {
     auto* c = new Console;
     platform::SetNameResolver(&c->names);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    ::setenv(platform::kNamePrefixVariable, NamePrefix().c_str(), 1);
-    std::atexit(RemoveNamedObjects);
+    // The run's named objects under a prefix of their own, their files removed at the run's
+    // end (libFuzzer leaves by exit; the console, made once for the whole run, is never taken
+    // down).
+    testing_support::UseOwnNamePrefix("fuzz");
     static int argc = 1;
     static char name[] = "fuzz_console_datagram";
     static char* argv[] = {name, nullptr};

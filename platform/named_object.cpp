@@ -496,14 +496,20 @@ bool SharedEntry::Intact() const {
 
 namespace {
 
-// The kernel's lock of a mutex: a write lock on the first byte of its file, owned by the open
-// file (F_OFD_SETLK), never waited for in the kernel. 1 taken, 0 held by another, -1 failed.
-int TryFileLock(int fd) {
+// A lock request of the given type for the first byte of a mutex's file.
+struct flock FirstByte(short type) {
   struct flock fl{};
-  fl.l_type = F_WRLCK;
+  fl.l_type = type;
   fl.l_whence = SEEK_SET;
   fl.l_start = 0;
   fl.l_len = 1;
+  return fl;
+}
+
+// The kernel's lock of a mutex: a write lock on the first byte of its file, owned by the open
+// file (F_OFD_SETLK), never waited for in the kernel. 1 taken, 0 held by another, -1 failed.
+int TryFileLock(int fd) {
+  struct flock fl = FirstByte(F_WRLCK);
   for (;;) {
     if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return 1;
     if (errno != EINTR) return errno == EAGAIN || errno == EACCES ? 0 : -1;
@@ -511,11 +517,7 @@ int TryFileLock(int fd) {
 }
 
 void DropFileLock(int fd) {
-  struct flock fl{};
-  fl.l_type = F_UNLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = 0;
-  fl.l_len = 1;
+  struct flock fl = FirstByte(F_UNLCK);
   ::fcntl(fd, F_OFD_SETLK, &fl);
 }
 

@@ -230,6 +230,52 @@ void RemoveOwnTestObjects() {
   for (const std::string& prefix : own) RemoveUnheldSharedObjects(prefix);
 }
 
+// The named-object prefix of the whole program.
+std::string& ProgramNamePrefix() {
+  static std::string prefix;
+  return prefix;
+}
+
+// The runtime folder this program made for Qt (empty: none) and the process that made it,
+// which alone removes it at exit (a forked child that exits leaves it to its parent).
+std::string& OwnRuntimeFolder() {
+  static std::string folder;
+  return folder;
+}
+pid_t gRuntimeFolderOwner = 0;
+
+void RemoveOwnRuntimeFolder() {
+  std::error_code ec;
+  if (!OwnRuntimeFolder().empty() && ::getpid() == gRuntimeFolderOwner) {
+    std::filesystem::remove_all(OwnRuntimeFolder(), ec);
+  }
+}
+
+// Before main (the test mains make their QApplication before the tests begin): a program run
+// without a name prefix gets one of its own, so that what its tests make (and the lock file
+// beside it) is never shared with an agent of this computer and goes at its end (the sweep
+// below); a test that wants another sets it and puts this one back (RestoreProgramNamePrefix).
+// Likewise a program run without XDG_RUNTIME_DIR gets a runtime folder of its own for Qt (mode
+// 0700), which Qt would otherwise make as /tmp/runtime-USER and leave there. Programs the tests
+// start inherit both.
+[[maybe_unused]] const bool kOwnRunEnvironment = [] {
+  if (std::getenv(platform::kNamePrefixVariable) == nullptr) {
+    ::setenv(platform::kNamePrefixVariable, UniqueName("tests").c_str(), 1);
+  }
+  ProgramNamePrefix() = std::getenv(platform::kNamePrefixVariable);
+  if (std::getenv("XDG_RUNTIME_DIR") == nullptr) {
+    std::error_code ec;
+    std::string folder = (std::filesystem::temp_directory_path(ec) / "vigil-runtime-XXXXXX").string();
+    if (::mkdtemp(folder.data()) != nullptr) {
+      OwnRuntimeFolder() = folder;
+      gRuntimeFolderOwner = ::getpid();
+      ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+      std::atexit(RemoveOwnRuntimeFolder);
+    }
+  }
+  return true;
+}();
+
 // Sweeps once before the tests of every program that links the test support, and once at its
 // end: a program removes what it made under its prefixes, and what killed ones left. The end's
 // sweep runs at exit, after the objects that the tests made for the whole process (the trace's
@@ -245,6 +291,11 @@ class StaleObjectSweep : public ::testing::Environment {
     ::testing::AddGlobalTestEnvironment(new StaleObjectSweep);
 
 }  // namespace
+
+void RestoreProgramNamePrefix() {
+  if (ProgramNamePrefix().empty()) ProgramNamePrefix() = UniqueName("tests");
+  ::setenv(platform::kNamePrefixVariable, ProgramNamePrefix().c_str(), 1);
+}
 
 int RemoveStaleTestObjects() {
   std::set<std::string> stale;

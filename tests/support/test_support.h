@@ -83,6 +83,12 @@ void WriteFileText(const std::string& path, const std::string& text);
 // Unique name prefix for named objects, so tests can run side by side.
 std::string UniqueName(const std::string& stem);
 
+// Puts back the named-object prefix the test program runs under (VIGIL_NAME_PREFIX as it was
+// when the tests began: the environment's, or the one the test support gave the program),
+// after a test used one of its own. Never none: what a program makes without a prefix would
+// share /dev/shm with an agent of this computer and stay there.
+void RestoreProgramNamePrefix();
+
 // Removes the files in /dev/shm of named objects under `prefix` that no process holds any
 // more (a killed agent leaves its objects' files behind; they count as absent, but pile up).
 // Objects still held are left alone. Returns how many files were removed.

@@ -301,17 +301,7 @@ TEST_F(AgentOutageTest, MainsReturnBeforeLowBatteryCancelsCleanly) {
 
   // A console's reboot: the reboot command, and no power cycle of the UPS after it.
   const size_t upsFrom = ups.LogCount();
-  ::setenv("VIGIL_NAME_PREFIX", agent.Prefix().c_str(), 1);  // the local channel's end
-  {
-    KT_IPC console;
-    ASSERT_EQ(console.Initialize(), 1);
-    ASSERT_GE(console.OpenChannel(kIpcConsoleRole), 0);
-    std::vector<uint8_t> frame;
-    ASSERT_EQ(BuildScpFrame(KT_ScpMessage(SCP_SET, {BLOCK_COMMAND, COMMAND_RESTART}, {1}), frame), 1);
-    ASSERT_EQ(console.SendData(nullptr, frame.data(), frame.size()), 0);
-    EXPECT_EQ(agent.Wait(60000), 0) << agent.Stderr();
-  }
-  ::unsetenv("VIGIL_NAME_PREFIX");
+  EXPECT_EQ(agent.EndWithLocalCommand(COMMAND_RESTART, 60000), 0) << agent.Stderr();
   EXPECT_EQ(Count(Effects(), "shutdown -r now"), 1u) << Effects();
   EXPECT_FALSE(Contains(Effects(), "shutdown -h now"));
   for (const auto& e : ups.Entries("ACTION", upsFrom)) EXPECT_FALSE(Contains(e, "output off")) << e;

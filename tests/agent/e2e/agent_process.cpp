@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,11 +15,15 @@
 #include <filesystem>
 #include <thread>
 
+#include "core/network/ipc.h"
 #include "core/scp/battery_info_block.h"
 #include "core/scp/config_block.h"
 #include "core/scp/pager_config.h"
 #include "core/scp/record_reader.h"
 #include "core/scp/record_writer.h"
+#include "core/scp/scp.h"
+#include "core/scp/scp_frame.h"
+#include "platform/named_object.h"
 #include "tests/support/private_network.h"
 #include "tests/support/snmp_peer.h"
 
@@ -80,6 +85,12 @@ bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector
     ::setenv("VIGIL_AGENT_CONF", conf.c_str(), 1);
     ::setenv("VIGIL_DATA_DIR", Dir().c_str(), 1);
     ::setenv("VIGIL_NAME_PREFIX", prefix_.c_str(), 1);
+    if (ordinary_user_) {
+      // The test's runtime folder is not the ordinary user's: Qt would make /tmp/runtime-USER
+      // in its place. One of the user's own in the data directory instead.
+      const std::string runtime = Dir() + "/runtime";
+      if (::mkdir(runtime.c_str(), 0700) == 0 || errno == EEXIST) ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    }
     if (!faketime_.empty()) {
       ::setenv("LD_PRELOAD", faketime_.c_str(), 1);
       ::setenv("FAKETIME_TIMESTAMP_FILE", File("faketime.rc").c_str(), 1);
@@ -147,6 +158,31 @@ int AgentProcess::Wait(int timeoutMs) {
     WaitFor([&] { return !testing_support::NamedMappingHeld(prefix_, "Tremona Agent Is Running"); }, 10000);
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int AgentProcess::EndWithLocalCommand(uint8_t command, int timeoutMs) {
+  // The console's end of the channel is opened under the program's prefix; the test's own
+  // prefix is put back afterwards.
+  const char* mine = std::getenv(platform::kNamePrefixVariable);
+  const std::string saved = mine != nullptr ? mine : "";
+  const bool hadPrefix = mine != nullptr;
+  ::setenv(platform::kNamePrefixVariable, prefix_.c_str(), 1);
+  int result = -2;
+  {
+    KT_IPC console;
+    std::vector<uint8_t> frame;
+    if (console.Initialize() == 1 && console.OpenChannel(kIpcConsoleRole) >= 0 &&
+        BuildScpFrame(KT_ScpMessage(SCP_SET, {BLOCK_COMMAND, command}, {1}), frame) == 1 &&
+        console.SendData(nullptr, frame.data(), frame.size()) == 0) {
+      result = Wait(timeoutMs);  // the channel stays open until the program has taken it
+    }
+  }
+  if (hadPrefix) {
+    ::setenv(platform::kNamePrefixVariable, saved.c_str(), 1);
+  } else {
+    ::unsetenv(platform::kNamePrefixVariable);
+  }
+  return result;
 }
 
 void AgentProcess::Reaped() {

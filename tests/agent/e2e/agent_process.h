@@ -42,6 +42,10 @@ class AgentProcess {
   // Waits for the program to end (bounded); its exit status, or -1 when it did not end (it
   // is then killed).
   int Wait(int timeoutMs);
+  // Sends a console's command (a SET of the command block) over the local channel, under the
+  // program's name prefix, and waits (bounded) for the program to end: Wait's result, or -2
+  // when the command could not be sent (the program is left running).
+  int EndWithLocalCommand(uint8_t command, int timeoutMs);
   void Signal(int sig);
   bool Running();
 

@@ -127,7 +127,7 @@ TEST_F(ServicesTest, SingleInstanceMappingIsFoundBySecondAgent) {
   // The first holder is gone: a new agent finds nothing.
   KT_NTServices third(scp);
   EXPECT_EQ(third.IsAlreadyRunning(), 0);
-  unsetenv(platform::kNamePrefixVariable);
+  testing_support::RestoreProgramNamePrefix();
 }
 
 TEST_F(ServicesTest, PopupRefusesNullTextAndCutsTheCaption) {

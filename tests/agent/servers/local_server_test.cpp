@@ -31,7 +31,7 @@ class LocalServerTest : public ::testing::Test {
     ASSERT_EQ(console_.Initialize(), 1);
     ASSERT_GE(console_.OpenChannel(kIpcConsoleRole), 0);
   }
-  void TearDown() override { unsetenv("VIGIL_NAME_PREFIX"); }
+  void TearDown() override { testing_support::RestoreProgramNamePrefix(); }
 
   // Writes the block as the console, runs one turn, and collects what the agent wrote back.
   std::vector<std::vector<uint8_t>> Exchange(const std::vector<uint8_t>& bytes) {

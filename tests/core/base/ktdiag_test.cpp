@@ -153,7 +153,7 @@ TEST(KtDiag, MissingTraceMutexDropsTheText) {
   ::setenv(platform::kNamePrefixVariable, unusable.c_str(), 1);
   Diag() << "dropped" << kendl;
   EXPECT_EQ(Diag().LastWriteCount(), 0);
-  ::unsetenv(platform::kNamePrefixVariable);
+  testing_support::RestoreProgramNamePrefix();
   Diag() << "kept" << kendl;
   EXPECT_EQ(capture.Text(), "kept\n");
 }

@@ -88,7 +88,7 @@ int ReceiveWithin(KT_IPC& ipc, Bytes& got, int seconds = 10) {
 class IpcTest : public ::testing::Test {
  protected:
   void SetUp() override { ::setenv(platform::kNamePrefixVariable, testing_support::UniqueName("ipc").c_str(), 1); }
-  void TearDown() override { ::unsetenv(platform::kNamePrefixVariable); }
+  void TearDown() override { testing_support::RestoreProgramNamePrefix(); }
 
   // Puts raw bytes into a block as a misbehaving writer would, and marks it full.
   void ForgeBlock(const char* map, const char* event, int32_t length, const Bytes& payload) {

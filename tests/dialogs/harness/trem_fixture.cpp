@@ -59,7 +59,7 @@ void TremTest::TearDown() {
   KTDialog::SetReplyDeadlineMs(KTDialog::kDefaultReplyDeadlineMs);
   KTDialog::SetFollowWaitMs(KTDialog::kDefaultFollowWaitMs);
   scp_mutex_.Close();
-  ::unsetenv(platform::kNamePrefixVariable);
+  testing_support::RestoreProgramNamePrefix();
   testing_support::RemoveUnheldSharedObjects(prefix_);
   dir_.reset();
 }

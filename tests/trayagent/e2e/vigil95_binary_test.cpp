@@ -159,18 +159,7 @@ TEST_F(Vigil95UpsTest, AnOutageWarnsAndLowBatteryShutsDownOnceThenTheProgramEnds
 
 TEST_F(Vigil95UpsTest, AConsolesTerminateCommandEndsTheProgram) {
   StartOnUps();
-  // The console's end of the local channel, under the agent's name prefix.
-  ::setenv("VIGIL_NAME_PREFIX", agent.Prefix().c_str(), 1);
-  {
-    KT_IPC console;
-    ASSERT_EQ(console.Initialize(), 1);
-    ASSERT_GE(console.OpenChannel(kIpcConsoleRole), 0);
-    std::vector<uint8_t> frame;
-    ASSERT_EQ(BuildScpFrame(KT_ScpMessage(SCP_SET, {BLOCK_COMMAND, COMMAND_TERMINATE}, {1}), frame), 1);
-    ASSERT_EQ(console.SendData(nullptr, frame.data(), frame.size()), 0);
-    EXPECT_EQ(agent.Wait(kBoundMs), 0);
-  }
-  ::unsetenv("VIGIL_NAME_PREFIX");
+  EXPECT_EQ(agent.EndWithLocalCommand(COMMAND_TERMINATE, kBoundMs), 0);
   EXPECT_TRUE(Contains(agent.Stderr(), "Tremona daemon is exiting normally"));
   EXPECT_TRUE(std::filesystem::exists(agent.File("config.dat")));
 }
@@ -190,16 +179,7 @@ TEST(Vigil95IdleTest, ARebootOrSigtermEndsAnIdleAgentWithItsFilesWritten) {
     EXPECT_TRUE(Contains(agent.Stderr(), "No system tray on this display")) << agent.Stderr();
     EXPECT_FALSE(Contains(agent.Stderr(), "Tray icon"));
     if (reboot) {
-      // The console's end of the local channel, under the agent's name prefix.
-      ::setenv("VIGIL_NAME_PREFIX", agent.Prefix().c_str(), 1);
-      KT_IPC console;
-      ASSERT_EQ(console.Initialize(), 1);
-      ASSERT_GE(console.OpenChannel(kIpcConsoleRole), 0);
-      std::vector<uint8_t> frame;
-      ASSERT_EQ(BuildScpFrame(KT_ScpMessage(SCP_SET, {BLOCK_COMMAND, COMMAND_RESTART}, {1}), frame), 1);
-      ASSERT_EQ(console.SendData(nullptr, frame.data(), frame.size()), 0);
-      EXPECT_EQ(agent.Wait(kBoundMs), 0);
-      ::unsetenv("VIGIL_NAME_PREFIX");
+      EXPECT_EQ(agent.EndWithLocalCommand(COMMAND_RESTART, kBoundMs), 0);
     } else {
       agent.Signal(SIGTERM);
       EXPECT_EQ(agent.Wait(kBoundMs), 0);

@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "core/scp/scp_frame.h"
+#include "tests/support/private_network.h"
 
 std::vector<std::string> AgentSettings(const std::string& ip) { return {"bind_address = " + ip}; }
 
@@ -117,4 +118,11 @@ bool WaitForAlarm(testing_support::ScpConsole& console, const std::string& ip, i
     if (status.ConvertMessage(none, *m) >= 0 && (status.IsAlarmSet(alarm) == 1) == active) return true;
   }
   return false;
+}
+
+void ConsoleNetworkTest::SetUp() {
+  std::string error;
+  ASSERT_TRUE(testing_support::EnterPrivateNetwork(error)) << error;
+  console_ = std::make_unique<testing_support::ScpConsole>("127.0.0.9");
+  ASSERT_TRUE(console_->ok());
 }

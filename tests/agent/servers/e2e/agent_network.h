@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "core/scp/scp.h"
 #include "tests/agent/e2e/agent_process.h"
 #include "tests/support/scp_console.h"
@@ -49,3 +51,12 @@ size_t EventsOf(testing_support::ScpConsole& console, const std::string& ip, int
 // true when it was.
 bool WaitForAlarm(testing_support::ScpConsole& console, const std::string& ip, int alarm, bool active = true,
                   int timeoutMs = 20000);
+
+// A test in a network of its own (testing_support::EnterPrivateNetwork) with a console bound
+// to 127.0.0.9 there, made in SetUp.
+class ConsoleNetworkTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+
+  std::unique_ptr<testing_support::ScpConsole> console_;
+};

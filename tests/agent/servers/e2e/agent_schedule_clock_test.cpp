@@ -28,14 +28,8 @@ schedule_struct SegmentEntry(int64_t start, uint8_t repeat = SCHED_DAILY) {
   return e;
 }
 
-class AgentScheduleClockTest : public ::testing::Test {
+class AgentScheduleClockTest : public ConsoleNetworkTest {
  protected:
-  void SetUp() override {
-    std::string error;
-    ASSERT_TRUE(testing_support::EnterPrivateNetwork(error)) << error;
-    console_ = std::make_unique<ScpConsole>("127.0.0.9");
-    ASSERT_TRUE(console_->ok());
-  }
   bool Start(int64_t at) {
     EXPECT_TRUE(agent_.UseFakeClock(at)) << "libfaketime is not installed (scripts/deps installs it)";
     return agent_.Start({"-b", "-x", "5"}, {"TZ=Europe/Berlin"}) && WaitUntilServing(agent_);
@@ -80,7 +74,6 @@ class AgentScheduleClockTest : public ::testing::Test {
 
   ScopedTimeZone zone_{"Europe/Berlin"};
   AgentProcess agent_{AgentSettings(kAgentIp)};
-  std::unique_ptr<ScpConsole> console_;  // made in the test's network
 };
 
 TEST_F(AgentScheduleClockTest, SchedulesKeepTheirTimeOfDayAndRunPast2038AndTheAlarmFollowsThem) {

@@ -118,7 +118,7 @@ TEST_F(AgentServersTest, SharedMemoryAndUdpConsolesGetTheSameAnswersAndCannotSto
     }
     EXPECT_EQ(Count(agent.Stderr(), "frame ignored"), refused + forged.size());
   }
-  unsetenv("VIGIL_NAME_PREFIX");
+  testing_support::RestoreProgramNamePrefix();
   agent.Signal(SIGTERM);
   EXPECT_EQ(agent.Wait(30000), 0);
   EXPECT_NE(agent.Stderr().find("exiting network thread"), std::string::npos);

@@ -54,14 +54,8 @@ bool WatchTheSimulatedUps(const AgentProcess& agent, const testing_support::Simu
   return files.WriteConfigFile() == 1 && files.WriteNotifyFile() == 1;
 }
 
-class AgentSettingsTest : public ::testing::Test {
+class AgentSettingsTest : public ConsoleNetworkTest {
  protected:
-  void SetUp() override {
-    std::string error;
-    ASSERT_TRUE(testing_support::EnterPrivateNetwork(error)) << error;
-    console_ = std::make_unique<ScpConsole>("127.0.0.9");
-    ASSERT_TRUE(console_->ok());
-  }
   // The agent's configuration block, asked over UDP until it answers with data (bounded).
   std::optional<KT_ScpMessage> GetConfig(uint8_t branch) {
     for (int attempt = 0; attempt < 20; ++attempt) {
@@ -70,8 +64,6 @@ class AgentSettingsTest : public ::testing::Test {
     }
     return std::nullopt;
   }
-
-  std::unique_ptr<ScpConsole> console_;
 };
 
 TEST_F(AgentSettingsTest, AcknowledgedConfigurationChangeSurvivesAKill) {

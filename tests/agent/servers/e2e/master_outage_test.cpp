@@ -89,13 +89,11 @@ class DroppingRelay {
   std::thread thread_;
 };
 
-class MasterOutageTest : public ::testing::Test {
+class MasterOutageTest : public ConsoleNetworkTest {
  protected:
   void SetUp() override {
-    std::string error;
-    ASSERT_TRUE(testing_support::EnterPrivateNetwork(error)) << error;
-    console_ = std::make_unique<ScpConsole>("127.0.0.9");
-    ASSERT_TRUE(console_->ok());
+    ConsoleNetworkTest::SetUp();
+    if (HasFatalFailure()) return;
     relay_ = std::make_unique<DroppingRelay>(kRelayIp, kClientIps[kBehindRelay]);
     ASSERT_TRUE(relay_->ok());
     UseCountingShutdown(master_, kMasterIp);
@@ -160,7 +158,6 @@ class MasterOutageTest : public ::testing::Test {
 
   AgentProcess master_;
   AgentProcess clients_[kClients];
-  std::unique_ptr<ScpConsole> console_;
   std::unique_ptr<DroppingRelay> relay_;
 };
 
