@@ -16,11 +16,9 @@
 #include <sstream>
 #include <string>
 
-#include "core/network/ipc.h"
 #include "core/scp/command_block.h"
 #include "core/scp/config_block.h"
 #include "core/scp/scp.h"
-#include "core/scp/scp_frame.h"
 #include "tests/agent/e2e/agent_process.h"
 #include "tests/support/simulated_ups.h"
 #include "tests/support/snmp_peer.h"
