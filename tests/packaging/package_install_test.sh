@@ -156,7 +156,7 @@ if readelf -d "$ROOT/usr/sbin/VigilNT" | grep -q "$BUILD"; then
   echo "FAIL: the installed agent still points into the build tree"; fail=1
 fi
 set +e
-env -u INVOCATION_ID -u NOTIFY_SOCKET "$ROOT/usr/sbin/VigilNT" >"$WORK/agent.out" 2>&1
+env -u INVOCATION_ID -u NOTIFY_SOCKET VIGIL_NAME_PREFIX="$PREFIX" "$ROOT/usr/sbin/VigilNT" >"$WORK/agent.out" 2>&1
 rc=$?
 set -e
 if [ "$rc" -ne 1 ]; then cat "$WORK/agent.out"; echo "FAIL: the installed agent exited with $rc, not 1"; fail=1; fi
@@ -167,6 +167,7 @@ if [ "$rc" -ne 1 ]; then cat "$WORK/agent.out"; echo "FAIL: the installed agent 
 # (the console never starts a real service). The agent runs as the unit runs it: with the unit's
 # environment, in a working directory of its own, its data directory from the settings file.
 mkdir -p "$WORK/data" "$WORK/state" "$WORK/xdg-config" "$WORK/xdg-data" "$WORK/screens"
+mkdir -m 0700 "$WORK/runtime"  # the console's runtime folder, not /tmp/runtime-USER
 cat >"$WORK/VigilNT.conf" <<CONF
 data_directory = $WORK/data
 shutdown_command = /bin/true
@@ -190,6 +191,7 @@ else
   echo "FAIL: the agent run as the unit runs it does not keep its files in the settings file's data_directory"; fail=1
 fi
 QT_QPA_PLATFORM=offscreen VIGIL_NAME_PREFIX="$PREFIX" XDG_CONFIG_HOME="$WORK/xdg-config" XDG_DATA_HOME="$WORK/xdg-data" \
+  XDG_RUNTIME_DIR="$WORK/runtime" \
   VIGIL_MESSAGE_LOG="$WORK/boxes.log" VIGIL_SCREENSHOT_DIR="$WORK/screens" VIGIL_SYSTEMCTL="$WORK/systemctl" \
   VIGIL_AGENT_PLATFORM="$ROOT/etc/vigil/agent-platform" "$ROOT/usr/bin/Tavona" c:3 n >"$WORK/tavona.out" 2>&1 &
 console_pid=$!

@@ -236,19 +236,19 @@ std::string& ProgramNamePrefix() {
   return prefix;
 }
 
-// The runtime folder this program made for Qt (empty: none) and the process that made it,
-// which alone removes it at exit (a forked child that exits leaves it to its parent).
-std::string& OwnRuntimeFolder() {
+// The folder of the runtime folders this program made for Qt (empty: none): its own ("self",
+// mode 0700) and the ordinary user's ("ordinary", that user's), in a folder others may pass
+// through (0711). Only the process that made it removes it at exit (a forked child that exits
+// leaves it to its parent).
+std::string& OwnRuntimeRoot() {
   static std::string folder;
   return folder;
 }
-pid_t gRuntimeFolderOwner = 0;
+pid_t gRuntimeRootOwner = 0;
 
-void RemoveOwnRuntimeFolder() {
+void RemoveOwnRuntimeRoot() {
   std::error_code ec;
-  if (!OwnRuntimeFolder().empty() && ::getpid() == gRuntimeFolderOwner) {
-    std::filesystem::remove_all(OwnRuntimeFolder(), ec);
-  }
+  if (!OwnRuntimeRoot().empty() && ::getpid() == gRuntimeRootOwner) std::filesystem::remove_all(OwnRuntimeRoot(), ec);
 }
 
 // Before main (the test mains make their QApplication before the tests begin): a program run
@@ -265,12 +265,15 @@ void RemoveOwnRuntimeFolder() {
   ProgramNamePrefix() = std::getenv(platform::kNamePrefixVariable);
   if (std::getenv("XDG_RUNTIME_DIR") == nullptr) {
     std::error_code ec;
-    std::string folder = (std::filesystem::temp_directory_path(ec) / "vigil-runtime-XXXXXX").string();
-    if (::mkdtemp(folder.data()) != nullptr) {
-      OwnRuntimeFolder() = folder;
-      gRuntimeFolderOwner = ::getpid();
-      ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
-      std::atexit(RemoveOwnRuntimeFolder);
+    std::string root = (std::filesystem::temp_directory_path(ec) / "vigil-runtime-XXXXXX").string();
+    if (::mkdtemp(root.data()) != nullptr) {
+      OwnRuntimeRoot() = root;
+      gRuntimeRootOwner = ::getpid();
+      std::atexit(RemoveOwnRuntimeRoot);
+      const std::string self = root + "/self";
+      if (::chmod(root.c_str(), 0711) == 0 && ::mkdir(self.c_str(), 0700) == 0) {
+        ::setenv("XDG_RUNTIME_DIR", self.c_str(), 1);
+      }
     }
   }
   return true;
@@ -327,6 +330,15 @@ std::vector<std::string> OrdinaryUserLauncher() {
   if (!user.dropped) return {};
   return {"setpriv", "--reuid=" + std::to_string(user.uid), "--regid=" + std::to_string(user.gid),
           "--clear-groups", "--"};
+}
+
+std::string OrdinaryUserRuntimeFolder() {
+  const OrdinaryUser user = OrdinaryUserIds();
+  if (!user.dropped || OwnRuntimeRoot().empty()) return {};
+  const std::string folder = OwnRuntimeRoot() + "/ordinary";
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+  if (::chown(folder.c_str(), user.uid, user.gid) != 0) return {};
+  return folder;
 }
 
 int RunAsOrdinaryUser(const std::function<int()>& body) {

@@ -120,6 +120,11 @@ bool BecomeOrdinaryUser(const OrdinaryUser& user);
 // The arguments that run a program as the ordinary user ("setpriv ... --" as root, else none),
 // for programs started with posix_spawnp.
 std::vector<std::string> OrdinaryUserLauncher();
+// A runtime folder (XDG_RUNTIME_DIR) of the ordinary user's own for Qt programs the tests run
+// as that user, which refuse the test program's own; made on first use beside the test
+// program's (see test_support.cpp) and removed with it. Empty when it cannot be made, or when
+// the tests run as that user already (they keep the program's own).
+std::string OrdinaryUserRuntimeFolder();
 // Runs `body` in a forked child as the ordinary user; its return value is the child's exit
 // status, which this returns (-1 when the child could not run or was killed). The body must
 // not use GoogleTest assertions (they would stay in the child).

@@ -41,7 +41,15 @@ XClient::XClient(const std::string& program, const std::vector<std::string>& arg
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
     if (entry.rfind("DISPLAY=", 0) == 0 || entry.rfind("QT_QPA_PLATFORM=", 0) == 0) continue;
+    if (as_ordinary_user && entry.rfind("XDG_RUNTIME_DIR=", 0) == 0) continue;
     env_text.push_back(entry);
+  }
+  // The test program's runtime folder is not the ordinary user's: Qt would make
+  // /tmp/runtime-USER in its place.
+  if (as_ordinary_user) {
+    if (const std::string runtime = OrdinaryUserRuntimeFolder(); !runtime.empty()) {
+      env_text.push_back("XDG_RUNTIME_DIR=" + runtime);
+    }
   }
   env_text.push_back("DISPLAY=" + display);
   env_text.push_back("QT_QPA_PLATFORM=xcb");

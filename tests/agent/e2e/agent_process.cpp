@@ -69,6 +69,7 @@ bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector
   const std::string conf = File("VigilNT.conf");
   const testing_support::OrdinaryUser user = testing_support::OrdinaryUserIds();
   if (ordinary_user_) testing_support::GiveToOrdinaryUser(dir_.path());
+  const std::string runtime = ordinary_user_ ? testing_support::OrdinaryUserRuntimeFolder() : std::string();
   pid_ = ::fork();
   if (pid_ < 0) return false;
   if (pid_ == 0) {
@@ -85,12 +86,9 @@ bool AgentProcess::Start(const std::vector<std::string>& args, const std::vector
     ::setenv("VIGIL_AGENT_CONF", conf.c_str(), 1);
     ::setenv("VIGIL_DATA_DIR", Dir().c_str(), 1);
     ::setenv("VIGIL_NAME_PREFIX", prefix_.c_str(), 1);
-    if (ordinary_user_) {
-      // The test's runtime folder is not the ordinary user's: Qt would make /tmp/runtime-USER
-      // in its place. One of the user's own in the data directory instead.
-      const std::string runtime = Dir() + "/runtime";
-      if (::mkdir(runtime.c_str(), 0700) == 0 || errno == EEXIST) ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    }
+    // The test's runtime folder is not the ordinary user's: Qt would make /tmp/runtime-USER
+    // in its place.
+    if (!runtime.empty()) ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     if (!faketime_.empty()) {
       ::setenv("LD_PRELOAD", faketime_.c_str(), 1);
       ::setenv("FAKETIME_TIMESTAMP_FILE", File("faketime.rc").c_str(), 1);
