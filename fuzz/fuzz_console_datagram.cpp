@@ -108,6 +108,15 @@ Console& TheConsole() {
     // end (libFuzzer leaves by exit; the console, made once for the whole run, is never taken
     // down).
     testing_support::UseOwnNamePrefix("fuzz");
+    // Qt's runtime folder: one of the run's own, removed at its end, not /tmp/runtime-USER.
+    static char runtime[] = "/tmp/fuzz_console_runtime.XXXXXX";
+    if (std::getenv("XDG_RUNTIME_DIR") == nullptr && ::mkdtemp(runtime) != nullptr) {
+      ::setenv("XDG_RUNTIME_DIR", runtime, 1);
+      std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(runtime, ignored);
+      });
+    }
     static int argc = 1;
     static char name[] = "fuzz_console_datagram";
     static char* argv[] = {name, nullptr};
