@@ -184,18 +184,27 @@ int RemoveUnheldSharedObjects(const std::string& prefix) {
   return removed;
 }
 
-bool NamedMappingHeld(const std::string& prefix, const std::string& name) {
-  const char* mine = std::getenv(platform::kNamePrefixVariable);
-  const std::string saved = mine != nullptr ? mine : "";
+ScopedNamePrefix::ScopedNamePrefix(const std::string& prefix) {
+  if (const char* mine = std::getenv(platform::kNamePrefixVariable)) {
+    had_ = true;
+    saved_ = mine;
+  }
   ::setenv(platform::kNamePrefixVariable, prefix.c_str(), 1);
-  platform::NamedMapping mapping;
-  const bool held = mapping.Open(name);
-  mapping.Close();
-  if (mine != nullptr) {
-    ::setenv(platform::kNamePrefixVariable, saved.c_str(), 1);
+}
+
+ScopedNamePrefix::~ScopedNamePrefix() {
+  if (had_) {
+    ::setenv(platform::kNamePrefixVariable, saved_.c_str(), 1);
   } else {
     ::unsetenv(platform::kNamePrefixVariable);
   }
+}
+
+bool NamedMappingHeld(const std::string& prefix, const std::string& name) {
+  ScopedNamePrefix scoped(prefix);
+  platform::NamedMapping mapping;
+  const bool held = mapping.Open(name);
+  mapping.Close();
   return held;
 }
 

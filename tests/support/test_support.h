@@ -88,6 +88,18 @@ std::string UniqueName(const std::string& stem);
 // after a test used one of its own. Never none: what a program makes without a prefix would
 // share /dev/shm with an agent of this computer and stay there.
 void RestoreProgramNamePrefix();
+// Sets the named-object prefix for its lifetime and puts the one before it back.
+class ScopedNamePrefix {
+ public:
+  explicit ScopedNamePrefix(const std::string& prefix);
+  ~ScopedNamePrefix();
+  ScopedNamePrefix(const ScopedNamePrefix&) = delete;
+  ScopedNamePrefix& operator=(const ScopedNamePrefix&) = delete;
+
+ private:
+  bool had_ = false;
+  std::string saved_;
+};
 
 // Removes the files in /dev/shm of named objects under `prefix` that no process holds any
 // more (a killed agent leaves its objects' files behind; they count as absent, but pile up).

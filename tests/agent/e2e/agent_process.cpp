@@ -159,12 +159,8 @@ int AgentProcess::Wait(int timeoutMs) {
 }
 
 int AgentProcess::EndWithLocalCommand(uint8_t command, int timeoutMs) {
-  // The console's end of the channel is opened under the program's prefix; the test's own
-  // prefix is put back afterwards.
-  const char* mine = std::getenv(platform::kNamePrefixVariable);
-  const std::string saved = mine != nullptr ? mine : "";
-  const bool hadPrefix = mine != nullptr;
-  ::setenv(platform::kNamePrefixVariable, prefix_.c_str(), 1);
+  // The console's end of the channel is opened under the program's prefix.
+  testing_support::ScopedNamePrefix scoped(prefix_);
   int result = -2;
   {
     KT_IPC console;
@@ -174,11 +170,6 @@ int AgentProcess::EndWithLocalCommand(uint8_t command, int timeoutMs) {
         console.SendData(nullptr, frame.data(), frame.size()) == 0) {
       result = Wait(timeoutMs);  // the channel stays open until the program has taken it
     }
-  }
-  if (hadPrefix) {
-    ::setenv(platform::kNamePrefixVariable, saved.c_str(), 1);
-  } else {
-    ::unsetenv(platform::kNamePrefixVariable);
   }
   return result;
 }
