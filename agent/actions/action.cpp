@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -106,17 +107,14 @@ int KT_Action::Counter(int event, int action) const {
   return counters_[event][action];
 }
 
-void KT_Action::ResetCounters(int event) {
-  if (event <= 0 || event >= kEventSlots) return;
-  for (int a = 0; a < kActionSlots; ++a) counters_[event][a] = 0;
-}
-
 // ---- one pass ------------------------------------------------------------------------------
 
 int KT_Action::TakeAction() {
   std::vector<AlarmEntry> active;
+  int64_t readAt;
   {
     auto lock = scp_.Lock();
+    readAt = platform::Now();
     StatusBlock& status = scp_.upsStatus;
     for (int code = 0; code < kAlarmCount; ++code) {
       if (status.IsAlarmSet(code) == 1) {
@@ -128,31 +126,53 @@ int KT_Action::TakeAction() {
       }
     }
   }
+  const int64_t previousPass = last_pass_;
+  last_pass_ = readAt;
   const size_t n = active.size();
   const size_t m = pending_.size();
   if (n == 0 && m == 0) return 0;
 
+  // The pending entries keep their places, the new alarms follow them.
+  std::vector<PendingAlarm> merged;
   try {
-    for (auto& p : pending_) p.status = 0;
-    for (const AlarmEntry& a : active) {
-      PendingAlarm* found = nullptr;
-      for (auto& p : pending_) {
-        if (p.code == a.code) found = &p;
-      }
-      if (found == nullptr) {
-        pending_.push_back(PendingAlarm{a.code, 1, a.time});
+    merged.reserve(m + 2 * n);
+    std::vector<bool> taken(n, false);
+    for (const PendingAlarm& p : pending_) {
+      size_t i = 0;
+      while (i < n && active[i].code != p.code) ++i;
+      if (i == n) {
+        PendingAlarm cleared = p;
+        cleared.status = 0;
+        merged.push_back(cleared);
         continue;
       }
-      // A new time stamp: the alarm cleared and came back between two passes. It is a new
-      // occurrence, timed from its new stamp.
-      if (found->status == 0 && found->stamp != a.time) ResetCounters(EventOfAlarm(a.code, true));
-      found->status = 1;
-      found->stamp = a.time;
+      taken[i] = true;
+      const int64_t stamp = active[i].time;
+      if (p.status == 1 && p.stamp != stamp) {
+        // A new time stamp: the alarm cleared and came back since the previous pass. Its
+        // clearing comes first, as a pass would have seen it; it cleared after that pass.
+        Diag() << "TakeAction: alarm " << static_cast<int>(p.code)
+               << " cleared and came back between two passes\n";
+        PendingAlarm cleared = p;
+        cleared.status = 0;
+        cleared.stamp = std::min(previousPass, stamp);
+        cleared.returned = stamp;
+        merged.push_back(cleared);
+      }
+      PendingAlarm again = p;
+      again.status = 1;
+      again.stamp = stamp;
+      again.renewed = p.status == 0 || p.stamp != stamp;
+      merged.push_back(again);
+    }
+    for (size_t i = 0; i < n; ++i) {
+      if (!taken[i]) merged.push_back(PendingAlarm{active[i].code, 1, active[i].time});
     }
   } catch (const std::bad_alloc&) {
     LogError(ERR_ACTION, 1, pending_.empty() ? 1 : 2, 0);
     return -1;
   }
+  pending_.swap(merged);
 
   Diag() << "TakeAction: new alarms = " << static_cast<int>(n) << ", old alarms = " << static_cast<int>(m) << kendl;
   for (size_t i = 0; i < pending_.size(); ++i) {
@@ -175,7 +195,9 @@ int KT_Action::TakeAction() {
     auto lock = scp_.Lock();
     for (const PendingAlarm& p : pending_) {
       if (p.status == 1) {
-        next.push_back(p);
+        PendingAlarm kept = p;
+        kept.renewed = false;
+        next.push_back(kept);
         // A one-shot alarm is cleared once its actions have run; one whose delayed actions
         // still wait stays set until they have. While the system goes down the shutdown
         // alarms stay for the consoles to see.
@@ -184,6 +206,7 @@ int KT_Action::TakeAction() {
         }
         continue;
       }
+      if (p.returned != 0) continue;  // a clearing between two passes: the alarm is back
       const int64_t clearedAt = scp_.upsStatus.GetAlarmTime(p.code);
       if (ActionsWaiting(EventOfAlarm(p.code, false), clearedAt, now)) {
         PendingAlarm kept = p;
@@ -212,22 +235,38 @@ bool KT_Action::ActionsWaiting(int event, int64_t since, int64_t now) {
 }
 
 bool KT_Action::IsActionRequired(int alarm, int status, int action, KT_ActionEntry& record) {
+  if (alarm < 0 || alarm >= kAlarmCount) return false;
+  PendingAlarm p;
+  p.code = static_cast<uint8_t>(alarm);
+  p.status = status != 0 ? 1 : 0;
+  return ActionDue(p, action, record);
+}
+
+bool KT_Action::ActionDue(const PendingAlarm& p, int action, KT_ActionEntry& record) {
   if (action < 0 || action >= kActionSlots) return false;
-  const bool active = status != 0;
+  const int alarm = p.code;
+  const bool active = p.status != 0;
   const int e = EventOfAlarm(alarm, active);
   const int raised = EventOfAlarm(alarm, true);
   const int cleared = EventOfAlarm(alarm, false);
 
-  // A cleared alarm starts its next occurrence over with the delay (also the alarms that have
-  // no "cleared" event); an active one allows its next "cleared" action again.
-  if (!active && raised > 0) counters_[raised][action] = 0;
+  // An active alarm allows its next "cleared" action again. One back before its "cleared"
+  // action of this kind ran goes on as the same occurrence for this kind: its first run has
+  // been, its repeats are timed from the new stamp.
   if (active && cleared > 0) counters_[cleared][action] = 0;
-  if (e <= 0 || e >= kEventSlots) return false;
+  if (active && p.renewed && raised > 0 && counters_[raised][action] > 1) counters_[raised][action] = 1;
 
   auto lock = scp_.Lock();
-  if (!scp_.notify.FindAction(e, action, record)) return false;
+  const bool found = e > 0 && e < kEventSlots && scp_.notify.FindAction(e, action, record);
+  if (!found) {
+    // A cleared alarm with no "cleared" action of this kind ends its occurrence at once (also
+    // the alarms that have no "cleared" event): the next one starts over with the delay.
+    if (!active && raised > 0) counters_[raised][action] = 0;
+    return false;
+  }
   int& c = counters_[e][action];
-  const int64_t now = platform::Now();
+  // A clearing no pass saw is judged at the moment the alarm came back.
+  const int64_t now = p.returned != 0 ? p.returned : platform::Now();
   const int64_t delay = record.delay;
   const int64_t interval = record.interval;
 
@@ -237,11 +276,13 @@ bool KT_Action::IsActionRequired(int alarm, int status, int action, KT_ActionEnt
     if (t == 0) return false;
     start = t - delay;
   } else {
-    start = scp_.upsStatus.GetAlarmTime(alarm) + delay;
+    start = (p.returned != 0 ? p.stamp : scp_.upsStatus.GetAlarmTime(alarm)) + delay;
   }
   if (now < start) return false;
   if (c == 0) {
     c = 1;
+    // The "cleared" action of this kind has run: the occurrence has ended for it.
+    if (!active && raised > 0) counters_[raised][action] = 0;
     return true;
   }
   // A cleared alarm's action runs once; an active one's again once per interval.
@@ -258,7 +299,7 @@ int KT_Action::RunKind(int action) {
   const std::vector<PendingAlarm> entries = pending_;
   for (const PendingAlarm& p : entries) {
     KT_ActionEntry record;
-    if (!IsActionRequired(p.code, p.status, action, record)) continue;
+    if (!ActionDue(p, action, record)) continue;
     const int event = EventOfAlarm(p.code, p.status != 0);
     const std::optional<std::string> text = record.GetMessage();
     switch (action) {

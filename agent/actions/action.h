@@ -20,9 +20,17 @@
 //     runs `delay` seconds before that time, then once per `interval`;
 //   - a cleared alarm's action (the "cleared" event, such as power restored) runs once,
 //     `delay` seconds after the alarm cleared, unless the alarm comes back first;
-//   - clearing an alarm resets the counters of its "active" event, so a later occurrence starts
-//     over with the delay. An alarm seen cleared and set again between two passes (its time
-//     stamp changed) counts as a new occurrence too.
+//   - an occurrence ends, for one action kind, when the alarm clears and the "cleared" action
+//     of that kind runs (at once when the kind has none): the kind's "active" counter is reset,
+//     so the next occurrence starts over with the delay. An alarm that comes back before the
+//     "cleared" action of a kind ran goes on as the same occurrence for that kind (no second
+//     "active" run, repeats timed from the new time stamp): whatever a kind told of the
+//     failure, it tells of its end before it tells of another one;
+//   - an alarm cleared and set again between two passes (its time stamp changed) is taken as a
+//     pass would have seen it: first the clearing, whose "cleared" actions run when they were
+//     due before the alarm came back (the clearing is placed at the previous pass, the earliest
+//     it can have been), then the alarm again. So the event log never holds two on-battery
+//     records without the power-restored between them.
 // Alarms that the engine clears itself once their actions ran (8 software error, 9 started,
 // 10 stopped, 11 configuration changed, 12 and 14 shutdowns, 24 client password) stay set
 // until the last delayed action of their event has run.
@@ -87,6 +95,11 @@ class KT_Action : public KT_ErrorStatus, public AgentActionEngine {
     uint8_t code = 0;
     uint8_t status = 0;  // 1 active, 0 cleared since it was last seen
     int64_t stamp = 0;   // the alarm's time stamp when last seen
+    // A clearing that no pass saw (status 0): the time the alarm came back, at which its
+    // "cleared" actions are judged; `stamp` is then the time it is taken to have cleared.
+    int64_t returned = 0;
+    // Active again after a clearing, in this pass only.
+    bool renewed = false;
   };
 
   KT_Action(KT_SCP& scp, KT_OSServices& services);
@@ -135,10 +148,11 @@ class KT_Action : public KT_ErrorStatus, public AgentActionEngine {
   void PlaySound(const std::string& file);
   int AddEventLogRecord(int event);
 
+  // IsActionRequired for one entry of the pending list.
+  bool ActionDue(const PendingAlarm& p, int action, KT_ActionEntry& record);
   // Whether an action of `event` for this alarm still waits for its first run (delay not yet
   // over), counted from `since`.
   bool ActionsWaiting(int event, int64_t since, int64_t now);
-  void ResetCounters(int event);
   // Whether a UPS-side worker drains serial_queue in the agent's mode.
   bool UpsWorkerServesQueue();
   void WaitForUpsCommand(int branch);
@@ -151,6 +165,7 @@ class KT_Action : public KT_ErrorStatus, public AgentActionEngine {
   std::shared_ptr<KT_SNMP> trap_senders_[KT_NetworkActions::kLanes];
   int counters_[kEventSlots][kActionSlots] = {};
   std::vector<PendingAlarm> pending_;
+  int64_t last_pass_ = 0;  // when the previous pass read the alarms
   std::atomic<bool> shutdown_started_{false};
   int remote_port_;
   // Last member: stopped (and its thread ended) before the others go.

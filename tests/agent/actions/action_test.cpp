@@ -168,17 +168,22 @@ TEST_F(ActionTest, DelayedActionOfAClearedAlarmRunsAfterItsDelayUnlessTheAlarmRe
   EXPECT_EQ(services.Count("broadcast:"), 1u);  // the immediate one did not run again
   EXPECT_EQ(engine.TakeAction(), 0);            // and the alarm is no longer followed
 
-  // The mains fails again within the delay: the delayed notice is cancelled.
+  // The mains fails again within the delay: the delayed notice is cancelled, and the command
+  // that told of the failure goes on with it as one outage: no second first run, its repeats
+  // from the new failure.
+  Configure(EVENT_ON_BATTERY, ACTION_COMMAND, 0, 10, "outage");
   services.Clear();
   Set(ALARM_ON_BATTERY);
   PassAfter(2);
+  EXPECT_EQ(PassesFor(20, "run:"), 2u);  // after 10 s and 20 s
   Clear(ALARM_ON_BATTERY);
   PassAfter(2);
   EXPECT_EQ(services.Count("broadcast:"), 1u);
   PassAfter(10);
   Set(ALARM_ON_BATTERY);
   PassAfter(2);
-  EXPECT_EQ(PassesFor(60, "run:"), 0u);
+  EXPECT_EQ(PassesFor(60, "run:"), 6u);
+  EXPECT_EQ(services.Calls("run:"), std::vector<std::string>(9, "run:outage"));
 }
 
 TEST_F(ActionTest, OneShotAlarmRunsEachTimeAndKeepsItsDelayedActions) {
@@ -248,6 +253,89 @@ TEST_F(ActionTest, AlarmClearedAndRaisedBetweenPassesStartsOver) {
   EXPECT_EQ(services.Count("run:"), 1u);
   PassesFor(10, "run:");
   EXPECT_EQ(services.Count("run:"), 2u);
+}
+
+// An alarm's life against the monitor passes: f raised, b cleared, + one second, p a pass.
+std::string Flapping(int period, int raisedFor, int passPhase, int times) {
+  std::string steps;
+  for (int t = 0; t < period * times; ++t) {
+    if (t % period == 0) steps += 'f';
+    if (t % period == raisedFor) steps += 'b';
+    if (t % 2 == passPhase) steps += 'p';
+    steps += '+';
+  }
+  return steps;
+}
+
+// Whatever an action kind told of an alarm, it tells of its clearing before it tells of the
+// alarm again, for every alarm that has a "cleared" event, in every phase against the passes.
+// Texts: R for a run told of the alarm, C for one told of its clearing.
+TEST_F(ActionTest, EveryRunOfAnAlarmIsFollowedByItsClearingBeforeTheNext) {
+  const std::vector<std::pair<const char*, std::string>> sequences = {
+      {"raised, cleared and raised again within one pass", "fp+b+fp"},
+      {"cleared in a pass, back within the delayed notice", "fp+bp+fp+p"},
+      {"every pass sees it raised again", Flapping(2, 1, 0, 20)},
+      {"flapping every 3 s", Flapping(3, 1, 0, 20)},
+      {"flapping every 3 s, the other phase", Flapping(3, 2, 1, 20)},
+      {"flapping every 5 s", Flapping(5, 3, 1, 12)},
+  };
+  // Delays: a brief return tells nothing by broadcast, a brief failure nothing by sound. The
+  // event log (a file write per record) for the mains only.
+  const struct {
+    int action, raisedDelay, clearedDelay;
+    const char* prefix;
+  } kinds[] = {{ACTION_COMMAND, 0, 0, "run:"},
+               {ACTION_USER_WARNING, 0, 5, "broadcast:"},
+               {ACTION_AUDIO, 3, 0, "sound"},
+               {ACTION_EVENT_LOG, 0, 0, ""}};
+  for (int alarm = 0; alarm < kAlarmCount; ++alarm) {
+    const int raised = KT_Action::EventOfAlarm(alarm, true);
+    if (KT_Action::EventOfAlarm(alarm, false) == 0) continue;
+    for (const auto& [name, steps] : sequences) {
+      SCOPED_TRACE(std::string(name) + ", alarm " + std::to_string(alarm));
+      KT_SCP s;
+      RecordingServices effects(s);
+      KT_Action actions(s, effects);
+      for (const auto& k : kinds) {
+        if (k.action == ACTION_EVENT_LOG && alarm != ALARM_ON_BATTERY) continue;
+        for (bool active : {true, false}) {
+          KT_ActionEntry e(static_cast<uint8_t>(KT_Action::EventOfAlarm(alarm, active)),
+                           static_cast<uint8_t>(k.action));
+          e.delay = static_cast<uint16_t>(active ? k.raisedDelay : k.clearedDelay);
+          e.SetMessage(active ? "raised" : "cleared");
+          ASSERT_EQ(s.notify.AddAction(e), 0);
+        }
+      }
+      std::string pairs;  // RC for every occurrence a pass saw while it lasted
+      bool seen = false;
+      std::string settle = "b";
+      for (int i = 0; i < 10; ++i) settle += "+p";
+      for (char step : steps + settle) {
+        if (step == 'f') s.upsStatus.SetAlarm(alarm), seen = false;
+        if (step == 'b') s.upsStatus.ClearAlarm(alarm);
+        if (step == '+') clock->AdvanceSeconds(1);
+        if (step != 'p') continue;
+        if (s.upsStatus.IsAlarmSet(alarm) == 1 && !seen) pairs += "RC", seen = true;
+        actions.TakeAction();
+      }
+      std::string told[4];
+      for (int i = 0; i < 3; ++i) {
+        for (const auto& c : effects.Calls(kinds[i].prefix)) {
+          told[i] += c.find("cleared") == std::string::npos ? 'R' : 'C';
+        }
+      }
+      for (const LogRecord& r : s.eventLog.Records()) told[3] += r.data.at(0) == raised ? 'R' : 'C';
+      EXPECT_EQ(told[0], pairs);
+      // Returns shorter than the notice's delay join the occurrences around them.
+      EXPECT_EQ(told[1], pairs.substr(0, told[1].size() / 2 * 2));
+      EXPECT_EQ(told[1].empty(), pairs.empty());
+      EXPECT_EQ(told[2].find("RR"), std::string::npos) << told[2];
+      EXPECT_TRUE(told[2].empty() || told[2].back() == 'C') << told[2];
+      if (alarm == ALARM_ON_BATTERY) {
+        EXPECT_EQ(told[3], pairs);
+      }
+    }
+  }
 }
 
 TEST_F(ActionTest, RepeatsMissedWhileBusyAreNotMadeUp) {

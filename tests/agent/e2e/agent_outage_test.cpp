@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "agent/engine/daemon.h"
 #include "agent/engine/os_services.h"
@@ -150,6 +151,7 @@ class AgentOutageTest : public ::testing::Test {
     Action(EVENT_ON_BATTERY, ACTION_COMMAND, 20, 0, Script("command") + " on-battery");
     Action(EVENT_ON_BATTERY, ACTION_EVENT_LOG, 0, 0, "", 0x01);
     Action(EVENT_POWER_RESTORED, ACTION_CONSOLE_WARNING, 0, 0, "Power Restored.");
+    Action(EVENT_POWER_RESTORED, ACTION_EVENT_LOG, 0, 0, "", 0x01);
     Action(EVENT_LOW_BATTERY, ACTION_CONSOLE_WARNING, 0, 0, "Low Battery.");
     Action(EVENT_SHUTDOWN_LOW_BATTERY, ACTION_COMMAND, 0, 0, Script("command") + " low-battery-shutdown");
 
@@ -179,6 +181,17 @@ class AgentOutageTest : public ::testing::Test {
     const size_t from = Count(agent.Stderr(), "main_thread:  while looped");
     return AgentProcess::WaitFor([&] { return Count(agent.Stderr(), "main_thread:  while looped") >= from + passes; },
                                  30000);
+  }
+
+  // The event numbers of the agent's event log, oldest first.
+  std::vector<int> LoggedEvents() {
+    const std::vector<uint8_t> log = testing_support::ReadFileBytes(agent.File(kEventLogFileName));
+    EventLogBlock events;
+    KT_RecordReader reader(log.data(), log.size());
+    EXPECT_GE(events.ConvertBlock(CONVERT_DECODE, nullptr, &reader), 0);
+    std::vector<int> numbers;
+    for (const LogRecord& r : events.Records()) numbers.push_back(r.data.empty() ? 0 : r.data[0]);
+    return numbers;
   }
 
   SimulatedUps ups{"apc"};
@@ -272,12 +285,7 @@ TEST_F(AgentOutageTest, OutageRunsTheActionsAndLowBatteryShutsDownOnce) {
   for (const char* name : {kConfigFileName, kEventLogFileName, kNotifyFileName, kBatteryInfoFileName}) {
     EXPECT_TRUE(platform::RecordFile::Exists(agent.File(name))) << name;
   }
-  const std::vector<uint8_t> log = testing_support::ReadFileBytes(agent.File(kEventLogFileName));
-  EventLogBlock events;
-  KT_RecordReader reader(log.data(), log.size());
-  ASSERT_GE(events.ConvertBlock(CONVERT_DECODE, nullptr, &reader), 0);
-  std::vector<int> numbers;
-  for (const LogRecord& r : events.Records()) numbers.push_back(r.data.empty() ? 0 : r.data[0]);
+  const std::vector<int> numbers = LoggedEvents();
   EXPECT_NE(std::find(numbers.begin(), numbers.end(), EVENT_ON_BATTERY), numbers.end());
   EXPECT_NE(std::find(numbers.begin(), numbers.end(), EVENT_SHUTDOWN_LOW_BATTERY), numbers.end());
 }
@@ -300,6 +308,25 @@ TEST_F(AgentOutageTest, MainsReturnBeforeLowBatteryCancelsCleanly) {
   EXPECT_FALSE(Contains(Effects(), "shutdown"));
   EXPECT_FALSE(Contains(Effects(), "pre-shutdown"));
   EXPECT_FALSE(Contains(agent.Stderr(), "ShutdownSequence"));
+
+  // The mains flaps: back for 1.2 s and failing again, often before the next monitor pass.
+  // Every on-battery record and message box has its power-restored.
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(ups.Do("mains fail"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    ASSERT_TRUE(ups.Do("mains ok"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  }
+  ASSERT_TRUE(WaitPasses(3));
+  std::string told;
+  for (int event : LoggedEvents()) {
+    if (event == EVENT_ON_BATTERY || event == EVENT_POWER_RESTORED) told += event == EVENT_ON_BATTERY ? 'F' : 'R';
+  }
+  std::printf("event log of the outages (F on battery, R restored): %s\n", told.c_str());
+  EXPECT_TRUE(std::regex_match(told, std::regex("(FR){3,}"))) << told;
+  EXPECT_EQ(Count(agent.Stdout(), "Power Failure."), told.size() / 2);
+  EXPECT_EQ(Count(agent.Stdout(), "Power Restored."), told.size() / 2);
+  EXPECT_FALSE(Contains(Effects(), "shutdown"));
 
   // A console's reboot: the reboot command, and no power cycle of the UPS after it.
   const size_t upsFrom = ups.LogCount();
