@@ -149,14 +149,28 @@ int BatteryTestBlock::ConvertField(int branch, int field, int direction, KT_Reco
   if (branch != 1) return Refuse(FN_CONVERT, 2, branch);
   KT_FieldIO io(direction, out, in);
   switch (field) {
-    case 1: return io.U8(mode_);
+    case 1: {
+      uint8_t mode = mode_;
+      const int r = io.U8(mode);
+      if (r < 0) return r;
+      if (mode != kModeOff && mode != kModeOn && mode != kNotConfigured) return Refuse(FN_CONVERT, 3, mode);
+      mode_ = mode;
+      return r;
+    }
     case 2: {
       const uint32_t before = next_test_;
       const int r = io.U32(next_test_);
       if (next_test_ != before) kept_ = -1;
       return r;
     }
-    case 3: return io.U8(interval_);
+    case 3: {
+      uint8_t interval = interval_;
+      const int r = io.U8(interval);
+      if (r < 0) return r;
+      if (interval == 0) return Refuse(FN_CONVERT, 3, 0);
+      interval_ = interval;
+      return r;
+    }
     case 4: return io.U8(run_now_);
     default: return Refuse(FN_CONVERT, 1, field);
   }
@@ -169,6 +183,10 @@ int BatteryTestBlock::ConvertFileTrailer(int direction, KT_RecordWriter* out, KT
     return WriteKeptTimes(*out, {KeptTime{0, next_test_, kept_}});
   }
   if (in == nullptr) return -1;
+  // The file holds the block's data and at most the kept time of its one schedule. More is no
+  // file an agent wrote: junk, judged as data that does not decode. A damaged kept time alone
+  // costs only that time.
+  if (in->Remaining() > KeptTimesBytes(1)) return Refuse(FN_CONVERT, 4, static_cast<int32_t>(in->Remaining()));
   for (const KeptTime& k : ReadKeptTimes(*in)) {
     if (k.index == 0 && k.moment == next_test_) kept_ = k.minuteOfDay;
   }

@@ -51,7 +51,8 @@ class BatteryTestBlock : public KT_Block {
 
   int GetRoute(int branch) override;
   int ConvertField(int branch, int field, int direction, KT_RecordWriter* out, KT_RecordReader* in) override;
-  // The schedule's kept time, while the gap in the local time moved its next test.
+  // The schedule's kept time, while the gap in the local time moved its next test. Reading,
+  // more bytes than one kept time after the data are refused (-1): no agent writes them.
   int ConvertFileTrailer(int direction, KT_RecordWriter* out, KT_RecordReader* in) override;
 
   // Mode 255, no next test, interval 255, run-now 255; every state byte of branches 0 and 1

@@ -135,6 +135,17 @@ TEST_F(BatteryTest, SettersRefuseOutOfRangeValues) {
   ASSERT_EQ(b.SetIntervalDays(14), 1);
   EXPECT_EQ(Encode(b, 25), (Bytes{1, 1, 2, 3, 4, 14, 255}));
   EXPECT_EQ(b.Branches().GetFieldState(1, 3), FIELD_CHANGED);
+
+  // Nor does a SET or batt_tst.dat bring them in; after the block's data the file holds at most
+  // its kept time (a damaged one is only left out), more is junk.
+  Bytes reply;
+  EXPECT_LT(b.ConvertMessage(reply, KT_ScpMessage(SCP_SET, {25, 1, 1}, Bytes{2})), 0);
+  EXPECT_LT(b.ConvertMessage(reply, KT_ScpMessage(SCP_SET, {25, 1, 3}, Bytes{0})), 0);
+  EXPECT_EQ(b.GetMode() * 100 + b.GetIntervalDays(), 114);
+  for (const Bytes& tail : {Bytes{'K', 'E', 'P', 'x', 0, 1, 0, 0, 1, 2, 3, 4, 0, 150}, Bytes(15, 'x')}) {
+    KT_RecordReader in(tail);
+    EXPECT_EQ(b.ConvertFileTrailer(CONVERT_DECODE, nullptr, &in), tail.size() > 14 ? -1 : 0);
+  }
 }
 
 // The battery test and the battery information keep their times as unsigned seconds, in the
