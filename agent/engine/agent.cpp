@@ -12,14 +12,13 @@
 #include "agent/engine/serial_device.h"
 #include "agent/engine/trace_dumps.h"
 #include "core/base/ktdiag.h"
+#include "core/scp/local_calendar.h"
 #include "core/scp/scp.h"
 #include "core/base/service_start.h"
 #include "platform/clock.h"
 
 namespace {
 
-// A scheduled shutdown this many seconds late still runs; a later one is skipped.
-constexpr int64_t kLateSeconds = 5;
 // The "Scheduled shutdown" alarm is on while the next one is at most this far ahead.
 constexpr int64_t kScheduledAlarmSeconds = 15300;
 
@@ -522,15 +521,23 @@ void KT_Agent::MonitorLoop() {
   }
 
   int due;
+  int64_t nextTest;
   {
     auto lock = scp_.Lock();
     due = scp_.batteryTest.IsTestDue();
+    nextTest = scp_.batteryTest.GetNextTestTime();
   }
-  if (due < 0) {
+  if (due == BatteryTestBlock::TEST_NONE) {
     Diag() << "No battery test scheduled\n";
-  } else if (due == 0) {
+  } else if (due == BatteryTestBlock::TEST_NOT_YET) {
     Diag() << "Not time yet for battery test\n";
+  } else if (due == BatteryTestBlock::TEST_MOVED_ON) {
+    // A computer that was off, or a clock that was moved, left the test behind: the schedule
+    // goes on from its next time, which the file keeps.
+    Diag() << "Battery test time is passed current time, next test " << CTimeText(nextTest) << kendl;
+    services_.WriteBatteryTestFile();
   } else {
+    Diag() << "Time for battery test, next test " << CTimeText(nextTest) << kendl;
     scp_.serial_queue.Post(BLOCK_BATTERY_TEST, 0, 0, 0);
     auto lock = scp_.Lock();
     scp_.upsStatus.SetAlarm(ALARM_BATTERY_TEST);
@@ -627,18 +634,26 @@ int KT_Agent::CheckTimedShutdown() {
   // The alarm says whether a shutdown is near now: it follows the current entry wherever the
   // table, a SET or a step of the clock moved it.
   auto showNear = [&](int64_t next) {
-    const bool near = next != 0 && next + kLateSeconds >= now && next - now <= kScheduledAlarmSeconds;
+    const bool near =
+        next != 0 && next + kScheduleGraceSeconds >= now && next - now <= kScheduledAlarmSeconds;
     if (near) {
       scp_.upsStatus.SetAlarm(ALARM_SCHEDULED_SHUTDOWN);
     } else if (scp_.upsStatus.IsAlarmSet(ALARM_SCHEDULED_SHUTDOWN) == 1) {
       scp_.upsStatus.ClearAlarm(ALARM_SCHEDULED_SHUTDOWN);
     }
   };
-  if (now > t + kLateSeconds) {
-    Diag() << "Shutdown time is passed current time, IGNORE\n";
-    schedule.AdvanceSchedule();
+  if (now > t + kScheduleGraceSeconds) {
+    // Further past than the grace (the computer was off or suspended, or the clock was moved):
+    // every entry that is goes, or moves on to its first time that is not, in this one pass
+    // however long the gap, so that none holds back an entry due meanwhile.
+    int64_t next = t;
+    do {
+      Diag() << "Shutdown time is passed current time, IGNORE\n";
+      if (schedule.AdvanceSchedule(now - kScheduleGraceSeconds) <= 0) break;
+      next = schedule.GetShutdownTime();
+    } while (next != 0 && now > next + kScheduleGraceSeconds);
     services_.WriteSchedShutdownFile();
-    showNear(schedule.GetShutdownTime());
+    showNear(next);
     return 0;
   }
   Diag() << static_cast<long long>(t - now) << " seconds to the next timed shutdown\n";

@@ -398,8 +398,8 @@ int KT_Daemon::ReadBlockFile(AgentFile file) {
       ConfigFileScope scope(scp_.config, version);
       ok = scp_.config.ConvertFile(CONVERT_DECODE, nullptr, &reader) >= 0;
     } else {
-      ok = block->ConvertBlock(CONVERT_DECODE, nullptr, &reader) >= 0;
-      if (ok) block->ConvertFileTrailer(CONVERT_DECODE, nullptr, &reader);
+      ok = block->ConvertBlock(CONVERT_DECODE, nullptr, &reader) >= 0 &&
+           block->ConvertFileTrailer(CONVERT_DECODE, nullptr, &reader) >= 0;
     }
   }
   if (!ok) {

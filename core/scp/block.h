@@ -46,7 +46,8 @@ class KT_Block : public KT_ErrorStatus {
   // What the block's record file keeps after the block's data, which the wire form has no room
   // for: written after ConvertBlock, read from the bytes that follow it. Readers of an older
   // file find nothing there and older readers stop before it, so a block gives nothing unless
-  // it must. A read takes only what it recognises. Result >= 0, or -1 when the writer fails.
+  // it must. A read takes only what it recognises. Result >= 0, or -1 when the writer fails or
+  // the bytes that follow are more than the block could have written there.
   virtual int ConvertFileTrailer(int /*direction*/, KT_RecordWriter* /*out*/, KT_RecordReader* /*in*/) {
     return 0;
   }

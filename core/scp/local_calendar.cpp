@@ -98,10 +98,24 @@ int64_t AddLocalDays(int64_t t, int64_t days) {
 
 int64_t AddLocalDays(int64_t t, int64_t days, int minuteOfDay) {
   LocalDate date;
+  if (minuteOfDay < 0 || minuteOfDay >= kMinutesPerDay || !ScheduleDateOf(t, minuteOfDay, date)) return -1;
+  return LocalMoment(AddDays(date, days), minuteOfDay / 60, minuteOfDay % 60);
+}
+
+bool ScheduleDateOf(int64_t moment, int minuteOfDay, LocalDate& date) {
   int hour = 0;
   int minute = 0;
-  if (minuteOfDay < 0 || minuteOfDay >= kMinutesPerDay || !LocalDateOf(t, date, hour, minute)) return -1;
-  return LocalMoment(AddDays(date, days), minuteOfDay / 60, minuteOfDay % 60);
+  if (!LocalDateOf(moment, date, hour, minute)) return false;
+  if (minuteOfDay < 0 || minuteOfDay >= kMinutesPerDay || hour * 60 + minute == minuteOfDay) return true;
+  // A gap moves a time on by at most a day (a zone that skipped a whole date).
+  for (int back = 0; back <= 2; ++back) {
+    const LocalDate candidate = AddDays(date, -back);
+    if (LocalMoment(candidate, minuteOfDay / 60, minuteOfDay % 60) == moment) {
+      date = candidate;
+      return true;
+    }
+  }
+  return true;
 }
 
 int LocalMinuteOfDay(int64_t t) {
@@ -149,12 +163,11 @@ std::vector<KeptTime> ReadKeptTimes(KT_RecordReader& in) {
     uint16_t minuteOfDay = 0;
     if (in.Get16(k.index) < 0 || in.Get32(k.moment) < 0 || in.Get16(minuteOfDay) < 0) break;
     k.minuteOfDay = minuteOfDay;
-    // Only a moment that this time of day was moved to on its own date.
+    // Only a moment that the gap moved this time of day to (on its own date, or past midnight
+    // from the day before).
     LocalDate date;
-    int hour = 0;
-    int minute = 0;
-    if (minuteOfDay >= kMinutesPerDay || !LocalDateOf(k.moment, date, hour, minute) ||
-        hour * 60 + minute == k.minuteOfDay ||
+    if (minuteOfDay >= kMinutesPerDay || LocalMinuteOfDay(k.moment) == k.minuteOfDay ||
+        !ScheduleDateOf(k.moment, minuteOfDay, date) ||
         LocalMoment(date, minuteOfDay / 60, minuteOfDay % 60) != k.moment) {
       continue;
     }

@@ -16,6 +16,7 @@
 // know them stop at the block's end, and a file without them reads as it always did.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -42,10 +43,21 @@ int WeekdayOf(const LocalDate& date);
 int64_t LocalMoment(const LocalDate& date, int hour, int minute);
 // t's local date moved on by `days`, at t's local hour and minute, seconds 0; -1 on failure.
 int64_t AddLocalDays(int64_t t, int64_t days);
-// The same at the local time of day `minuteOfDay` (minutes since midnight).
+// The same at the local time of day `minuteOfDay` (minutes since midnight), counted from the
+// date t is an occurrence of that time of day (ScheduleDateOf).
 int64_t AddLocalDays(int64_t t, int64_t days, int minuteOfDay);
+// The local date of which `moment` is the time of day `minuteOfDay`: the moment's own date,
+// or the day before where the gap of a change moved that time past midnight (in a zone whose
+// clocks go forward at 23:00, a 23:30 runs at 00:30 the next day, and its schedule goes on
+// from the day it was due). The moment's own date when it is no occurrence of that time.
+// False when the system cannot break the moment down.
+bool ScheduleDateOf(int64_t moment, int minuteOfDay, LocalDate& date);
 
 inline constexpr int kMinutesPerDay = 24 * 60;
+// How long after its time a scheduled shutdown or battery test still runs: a step of the
+// clock or a suspended computer that jumped over it by less is only late; one that jumped
+// further is past, and the schedule goes on from its next time.
+inline constexpr int64_t kScheduleGraceSeconds = 60;
 // Minutes since local midnight of a moment; -1 when the system cannot break it down.
 int LocalMinuteOfDay(int64_t t);
 // The time of day of a schedule whose stored moment is `moment` and whose kept time is `kept`.
@@ -61,6 +73,10 @@ struct KeptTime {
   uint32_t moment = 0;
   int minuteOfDay = 0;
 };
+// Bytes of `count` kept times after a block's data.
+inline constexpr size_t KeptTimesBytes(size_t count) {
+  return 4 + 2 + 8 * count;
+}
 // Appends the kept times after a block's data; nothing when there are none. -1 when the
 // writer fails.
 int WriteKeptTimes(KT_RecordWriter& out, const std::vector<KeptTime>& kept);

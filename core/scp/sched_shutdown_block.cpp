@@ -124,50 +124,73 @@ void SchedShutdownBlock::SelectCurrent() {
   }
 }
 
-int64_t SchedShutdownBlock::NextOccurrence(const schedule_struct& entry, int minuteOfDay) {
-  LocalDate date;
-  int hour = 0;
-  int minute = 0;
-  if (entry.startTime == 0 || !LocalDateOf(entry.startTime, date, hour, minute)) return -1;
-  if (minuteOfDay < 0) minuteOfDay = hour * 60 + minute;
-  if (minuteOfDay >= kMinutesPerDay) return -1;
+namespace {
+
+// The first date after `date` that the entry's repeat gives; false when it gives none.
+bool NextRepeatDate(const schedule_struct& entry, LocalDate& date) {
   const unsigned param = entry.frequencyParam;
   switch (entry.frequency) {
     case SCHED_MONTHLY: {
-      if (param < 1 || param > 31) return -1;
+      if (param < 1 || param > 31) return false;
       int steps = 0;
       do {
         date = AddDays(date, 1);
-        if (++steps > kMaxMonthlySteps) return -1;
+        if (++steps > kMaxMonthlySteps) return false;
       } while (static_cast<unsigned>(date.day) != param);
-      break;
+      return true;
     }
-    case SCHED_WEEKLY: {
-      if (param < 1 || param > 7) return -1;
+    case SCHED_WEEKLY:
+      if (param < 1 || param > 7) return false;
       date = AddDays(date, 1);
       while (static_cast<unsigned>(WeekdayOf(date)) != param) date = AddDays(date, 1);
-      break;
-    }
+      return true;
     case SCHED_EVERY_N:
-      if (param == 0) return -1;
+      if (param == 0) return false;
       date = AddDays(date, param);
-      break;
+      return true;
     case SCHED_DAILY:
       date = AddDays(date, 1);
       if (param != 0) {
         while (WeekdayOf(date) >= 6) date = AddDays(date, 1);
       }
-      break;
+      return true;
     default:
-      return -1;
+      return false;
   }
-  const int64_t next = LocalMoment(date, minuteOfDay / 60, minuteOfDay % 60);
-  // Always strictly later, and representable in the record.
-  if (next <= static_cast<int64_t>(entry.startTime) || !FitsRecord(next)) return -1;
-  return next;
 }
 
-int SchedShutdownBlock::AdvanceSchedule() {
+}  // namespace
+
+int64_t SchedShutdownBlock::NextOccurrence(const schedule_struct& entry, int minuteOfDay, int64_t notBefore) {
+  LocalDate date;
+  int hour = 0;
+  int minute = 0;
+  if (entry.startTime == 0 || !LocalDateOf(entry.startTime, date, hour, minute)) return -1;
+  if (minuteOfDay < 0) minuteOfDay = hour * 60 + minute;
+  // Counted from the date the entry was due on, also where the gap moved its time past midnight.
+  if (minuteOfDay >= kMinutesPerDay || !ScheduleDateOf(entry.startTime, minuteOfDay, date)) return -1;
+  LocalDate target;
+  if (notBefore > static_cast<int64_t>(entry.startTime) && LocalDateOf(notBefore, target, hour, minute)) {
+    // Far behind (a computer off for months): on to a couple of days before `notBefore` at
+    // once. Daily, weekly and monthly dates do not depend on where the count starts; every N
+    // days keeps its step.
+    const int64_t behind = DaysFromCivil(target) - 2 - DaysFromCivil(date);
+    if (behind > 0 && entry.frequency == SCHED_EVERY_N && entry.frequencyParam != 0) {
+      date = AddDays(date, behind / entry.frequencyParam * entry.frequencyParam);
+    } else if (behind > 0) {
+      date = AddDays(date, behind);
+    }
+  }
+  for (;;) {
+    if (!NextRepeatDate(entry, date)) return -1;
+    const int64_t next = LocalMoment(date, minuteOfDay / 60, minuteOfDay % 60);
+    // Always strictly later, and representable in the record.
+    if (next <= static_cast<int64_t>(entry.startTime) || !FitsRecord(next)) return -1;
+    if (next >= notBefore) return next;
+  }
+}
+
+int SchedShutdownBlock::AdvanceSchedule(int64_t notBefore) {
   if (GetEntry(current_) == nullptr) return 0;
   const size_t index = static_cast<size_t>(current_);
   const schedule_struct& entry = entries_[index];
@@ -175,7 +198,7 @@ int SchedShutdownBlock::AdvanceSchedule() {
   const int timeOfDay = GetTimeOfDay(current_);
   int64_t next = -1;
   if (!remove) {
-    next = NextOccurrence(entry, timeOfDay);
+    next = NextOccurrence(entry, timeOfDay, notBefore);
     if (next < 0) {
       // A repeat that cannot move on would stay due for ever and hide every later entry.
       LogError(ERR_SCHED_SHUTDOWN_BLOCK, FN_CONVERT, CODE_CANNOT_REPEAT, entry.frequency);
@@ -210,11 +233,15 @@ int SchedShutdownBlock::AdvanceSchedule() {
 }
 
 bool SchedShutdownBlock::CanRun() const {
+  const int64_t now = platform::Now();
   for (const schedule_struct& e : entries_) {
     if (e.startTime == 0) return false;
     const unsigned param = e.frequencyParam;
     switch (e.frequency) {
       case SCHED_ONCE:
+        // Past its grace, the agent would only drop it.
+        if (static_cast<int64_t>(e.startTime) + kScheduleGraceSeconds < now) return false;
+        break;
       case SCHED_DAILY:
         break;
       case SCHED_MONTHLY:

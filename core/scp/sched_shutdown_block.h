@@ -102,18 +102,21 @@ class SchedShutdownBlock : public KT_Block {
 
   // After the current entry's shutdown has run (or its time has passed): a one-time entry is
   // removed; a repeating one moves to its next date at its time of day (moved on by the gap
-  // on a date where that time does not exist, and back to it on the next date). An
+  // on a date where that time does not exist, and back to it on the next date), the first
+  // whose time is not before `notBefore` (a time long past moves on in one step). An
   // entry whose repeat cannot give a later date (a day outside its range, an unknown repeat
   // type, a step of 0 days) is removed like a one-time entry, with an error record, so that
   // it neither loops nor blocks the entries behind it. Then the current entry is selected
   // again. 1 when an entry was advanced or removed, 0 when there is no current entry, -1 when
   // memory runs out (table unchanged).
-  int AdvanceSchedule();
+  int AdvanceSchedule(int64_t notBefore = 0);
   // The next date of a repeating entry at the local time of day `minuteOfDay` (by default its
-  // shutdown time's); -1 when the repeat cannot give a later date.
-  static int64_t NextOccurrence(const schedule_struct& entry, int minuteOfDay = -1);
+  // shutdown time's), counted from the date its shutdown time was due on; the first one not
+  // before `notBefore`. -1 when the repeat cannot give a later date.
+  static int64_t NextOccurrence(const schedule_struct& entry, int minuteOfDay = -1, int64_t notBefore = 0);
 
-  // 1 when every entry can run: a shutdown time, and a repeat the block can follow. An entry
+  // 1 when every entry can run: a shutdown time, a repeat the block can follow, and for a
+  // one-time entry a time not further past than the grace (kScheduleGraceSeconds). An entry
   // without a time would be the current one for good and hold back every other.
   bool CanRun() const;
 

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "core/adapters/mib_file.h"
+#include "core/scp/local_calendar.h"
 #include "platform/record_file.h"
 #include "tests/agent/agent_fakes.h"
+#include "tests/core/scoped_time_zone.h"
 #include "tests/support/test_support.h"
 
 using testing_support::ScopedManualClock;
@@ -250,7 +252,7 @@ TEST_F(AgentTest, ScheduledShutdownAlarmWindowBoundary) {
   EXPECT_FALSE(Alarm(ALARM_SCHEDULED_SHUTDOWN));
 
   // Moved to tomorrow, or skipped after a step of the clock: the alarm goes.
-  for (const int64_t step : {0, 3606}) {
+  for (const int64_t step : {int64_t{0}, 3600 + kScheduleGraceSeconds + 1}) {
     Schedule(3600);
     EXPECT_EQ(agent.CheckTimedShutdown(), 0);
     EXPECT_TRUE(Alarm(ALARM_SCHEDULED_SHUTDOWN));
@@ -261,15 +263,27 @@ TEST_F(AgentTest, ScheduledShutdownAlarmWindowBoundary) {
   }
 }
 
-TEST_F(AgentTest, PassedScheduleIsSkippedAfterFiveSeconds) {
-  Schedule(-6);
+// A shutdown whose time a step of the clock or a suspended computer jumped over still runs
+// within its grace; past it, it is skipped.
+TEST_F(AgentTest, PassedSchedulesAreSkippedAfterTheirGraceAllInOnePass) {
+  testing_support::ScopedTimeZone zone("UTC");
+  Schedule(-kScheduleGraceSeconds - 1);
   EXPECT_EQ(agent.CheckTimedShutdown(), 0);
   EXPECT_EQ(scp.schedShutdown.GetCount(), 0);
   EXPECT_TRUE(platform::RecordFile::Exists(kSchedShutdownFileName));
-  Schedule(-5);
+  Schedule(-kScheduleGraceSeconds);
   EXPECT_EQ(agent.CheckTimedShutdown(), 1);
   EXPECT_EQ(scp.commandBlock.GetShutdownDelay(), scp.config.GetOsShutdownTime());
   EXPECT_FALSE(Alarm(ALARM_SCHEDULED_SHUTDOWN));
+
+  // Left behind by a computer off for months: every entry goes or moves on in one pass.
+  const int64_t now = clock->Now();
+  const schedule_struct table[] = {{SCHED_DAILY, 0, static_cast<uint32_t>(now - 200 * 86400 - 3600)},
+                                   {SCHED_ONCE, 0, static_cast<uint32_t>(now - 7200)}};
+  scp.schedShutdown.SetEntries(2, table);
+  EXPECT_EQ(agent.CheckTimedShutdown(), 0);
+  ASSERT_EQ(scp.schedShutdown.GetCount(), 1);
+  EXPECT_EQ(scp.schedShutdown.GetShutdownTime(), (now + 86400 - 3600) / 60 * 60);  // tomorrow, at its minute
 }
 
 TEST_F(AgentTest, ScheduledShutdownLeadAndRestartDelay) {

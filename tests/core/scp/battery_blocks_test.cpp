@@ -5,6 +5,7 @@
 #include "core/scp/battery_info_block.h"
 #include "core/scp/battery_log_block.h"
 #include "core/scp/battery_test_block.h"
+#include "core/scp/local_calendar.h"
 #include "core/scp/scp_frame.h"
 #include "tests/core/scoped_time_zone.h"
 #include "tests/support/test_support.h"
@@ -80,25 +81,39 @@ TEST_F(BatteryTest, ComputeNextTestStepsFromThePastWithoutStoring) {
   EXPECT_EQ(b.ComputeNextTest(), ScopedTimeZone::Local(2026, 10, 26, 2, 0));
 }
 
-TEST_F(BatteryTest, AScheduleThatCannotReachThePresentIsNeverDue) {
-  BatteryTestBlock b;
-  ASSERT_EQ(b.SetMode(1), 1);
-  ASSERT_EQ(b.SetIntervalDays(1), 1);
-  // 101 daily steps from 2020 do not reach 2026.
-  const int64_t old = ScopedTimeZone::Local(2020, 1, 1, 3, 0);
-  ASSERT_EQ(b.SetNextTestTime(old), 1);
-  for (int pass = 0; pass < 3; ++pass) EXPECT_EQ(b.IsTestDue(), -1);
-  EXPECT_EQ(b.GetNextTestTime(), old);
-  EXPECT_EQ(b.function, BatteryTestBlock::FN_COMPUTE_NEXT);
-  EXPECT_EQ(b.code, 1);
-
-  // An interval of 0 (possible only from a record) never moves the time on.
-  Bytes reply;
-  ASSERT_GE(b.ConvertMessage(reply, KT_ScpMessage(SCP_SET, {25, 1, 3}, Bytes{0})), 0);
-  EXPECT_EQ(b.GetIntervalDays(), 0);
-  ASSERT_EQ(b.SetNextTestTime(Now() + 5), 1);
-  EXPECT_EQ(b.IsTestDue(), -1);
-  EXPECT_EQ(b.IsTestDue(), -1);
+// A test is due from 10 s before its time until the schedule's grace after it (a step of the
+// clock or a suspended computer jumped over it), and runs once. One further past, however far
+// (a computer off for months), moves on to the first time of the schedule that is not, without
+// an error record; where that one is in its grace, it runs.
+TEST_F(BatteryTest, DueUntilItsGraceAfterItsTimeAndMovedOnFromFurtherPastWithoutAnError) {
+  const LocalDate day{2026, 6, 10};
+  const int64_t t = ScopedTimeZone::Local(2026, 6, 10, 2, 30);
+  constexpr int64_t kDay = 86400;
+  const struct {
+    int interval;
+    int64_t after;  // the clock, seconds after the test's time
+    int due;
+    int next;  // days from the test's day to the stored next test, at 02:30
+  } kCases[] = {
+      {1, -10, BatteryTestBlock::TEST_NOT_YET, 0},
+      {1, -9, BatteryTestBlock::TEST_DUE, 1},
+      {7, kScheduleGraceSeconds, BatteryTestBlock::TEST_DUE, 7},
+      {7, kScheduleGraceSeconds + 1, BatteryTestBlock::TEST_MOVED_ON, 7},
+      {7, 102 * kDay + 3600, BatteryTestBlock::TEST_MOVED_ON, 105},
+      {3, 102 * kDay + 30, BatteryTestBlock::TEST_DUE, 105},
+      {1, 7300 * kDay + 43200, BatteryTestBlock::TEST_MOVED_ON, 7301},  // twenty years, both in summer time
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::to_string(c.interval) + " days, " + std::to_string(c.after) + " s after");
+    BatteryTestBlock b;
+    ASSERT_EQ(b.SetMode(1) + b.SetIntervalDays(c.interval) + b.SetNextTestTime(t), 3);
+    clock_->Set(t + c.after);
+    EXPECT_EQ(b.IsTestDue(), c.due);
+    const int64_t next = LocalMoment(AddDays(day, c.next), 2, 30);
+    EXPECT_EQ(b.GetNextTestTime(), next);
+    EXPECT_EQ(b.IsTestDue(), BatteryTestBlock::TEST_NOT_YET);  // once
+    EXPECT_EQ(b.errorClass, 0);
+  }
 }
 
 TEST_F(BatteryTest, SettersRefuseOutOfRangeValues) {
@@ -120,6 +135,17 @@ TEST_F(BatteryTest, SettersRefuseOutOfRangeValues) {
   ASSERT_EQ(b.SetIntervalDays(14), 1);
   EXPECT_EQ(Encode(b, 25), (Bytes{1, 1, 2, 3, 4, 14, 255}));
   EXPECT_EQ(b.Branches().GetFieldState(1, 3), FIELD_CHANGED);
+
+  // Nor does a SET or batt_tst.dat bring them in; after the block's data the file holds at most
+  // its kept time (a damaged one is only left out), more is junk.
+  Bytes reply;
+  EXPECT_LT(b.ConvertMessage(reply, KT_ScpMessage(SCP_SET, {25, 1, 1}, Bytes{2})), 0);
+  EXPECT_LT(b.ConvertMessage(reply, KT_ScpMessage(SCP_SET, {25, 1, 3}, Bytes{0})), 0);
+  EXPECT_EQ(b.GetMode() * 100 + b.GetIntervalDays(), 114);
+  for (const Bytes& tail : {Bytes{'K', 'E', 'P', 'x', 0, 1, 0, 0, 1, 2, 3, 4, 0, 150}, Bytes(15, 'x')}) {
+    KT_RecordReader in(tail);
+    EXPECT_EQ(b.ConvertFileTrailer(CONVERT_DECODE, nullptr, &in), tail.size() > 14 ? -1 : 0);
+  }
 }
 
 // The battery test and the battery information keep their times as unsigned seconds, in the

@@ -56,25 +56,33 @@ void Restart(Block& b, uint8_t id, bool moved) {
   b = fresh;
 }
 
-// Daily, weekly and every-3-days shutdowns and battery tests set to 02:30 run once on each of
-// their days at 02:30 across both changes of both zones, at 03:30 on the day clocks go forward
-// (02:30 does not exist then), and at the first 02:30 where it comes twice.
+// Daily, weekly and every-3-days shutdowns and battery tests run once on each of their days at
+// the time they were set to across both changes of four zones: at the time the gap moved it to
+// on the day clocks go forward (02:30 to 03:30; where the gap crosses midnight, a Saturday's
+// 23:30 to Sunday 00:30, and the schedule goes on from Saturday), and at the first of two where
+// the time comes twice.
 TEST(RepeatingSchedules, KeepTheTimeOfDayTheyWereSetToAcrossEveryChange) {
   TempDir dir;
   const struct {
     const char* zone;
-    LocalDate day;
-    int hour;    // of the run that day
-    bool twice;  // 02:30 comes twice (New York repeats the hour before 02:00)
-  } changes[] = {{"Europe/Berlin", {2027, 3, 28}, 3, false},
-                 {"Europe/Berlin", {2027, 10, 31}, 2, true},
-                 {"America/New_York", {2027, 3, 14}, 3, false},
-                 {"America/New_York", {2027, 11, 7}, 2, false}};
+    LocalDate day;  // of the change: the set time does not exist that day, or comes twice
+    int hour;       // the set time, hour:30
+    int runDay;     // that day's run: days after `day`, and its hour
+    int runHour;
+    bool gap;
+    bool twice;
+  } changes[] = {{"Europe/Berlin", {2027, 3, 28}, 2, 0, 3, true, false},
+                 {"Europe/Berlin", {2027, 10, 31}, 2, 0, 2, false, true},
+                 {"America/New_York", {2027, 3, 14}, 2, 0, 3, true, false},
+                 {"America/New_York", {2027, 11, 7}, 2, 0, 2, false, false},
+                 {"America/Nuuk", {2027, 3, 27}, 23, 1, 0, true, false},
+                 {"America/Nuuk", {2027, 10, 30}, 23, 0, 23, false, true},
+                 {"America/Scoresbysund", {2027, 3, 27}, 23, 1, 0, true, false},
+                 {"America/Scoresbysund", {2027, 10, 30}, 23, 0, 23, false, true}};
   const struct {
     uint8_t type;
-    uint16_t param;  // weekly: Sunday, the day of every change
     int days;
-  } repeats[] = {{SCHED_DAILY, 0, 1}, {SCHED_WEEKLY, 7, 7}, {SCHED_EVERY_N, 3, 3}};
+  } repeats[] = {{SCHED_DAILY, 1}, {SCHED_WEEKLY, 7}, {SCHED_EVERY_N, 3}};
   for (const auto& c : changes) {
     ScopedTimeZone zone(c.zone);
     for (const auto& r : repeats) {
@@ -82,24 +90,28 @@ TEST(RepeatingSchedules, KeepTheTimeOfDayTheyWereSetToAcrossEveryChange) {
       // Two runs before the change day, the change day (k = 2), two after.
       const LocalDate first = AddDays(c.day, -2 * r.days);
       auto runsAt = [&](int64_t t, int k) {
-        const LocalDate d = AddDays(first, k * r.days);
+        const LocalDate d = AddDays(first, k * r.days + (k == 2 ? c.runDay : 0));
         const struct tm tm = ScopedTimeZone::Parts(t);
         EXPECT_EQ(std::vector<int>({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec}),
-                  std::vector<int>({d.year, d.month, d.day, k == 2 ? c.hour : 2, 30, 0}))
+                  std::vector<int>({d.year, d.month, d.day, k == 2 ? c.runHour : c.hour, 30, 0}))
             << k;
         if (c.twice && k == 2) {
-          EXPECT_EQ(tm.tm_isdst, 1) << "the first 02:30";
+          EXPECT_EQ(tm.tm_isdst, 1) << "the first of the two";
         }
       };
-      const int64_t start = ScopedTimeZone::Local(first.year, first.month, first.day, 2, 30);
+      const int64_t start = ScopedTimeZone::Local(first.year, first.month, first.day, c.hour, 30);
       SchedShutdownBlock shutdowns;
-      const schedule_struct e = Entry(r.type, r.param, start);
+      // Weekly on the weekday of the change.
+      const uint16_t param = r.type == SCHED_WEEKLY    ? static_cast<uint16_t>(WeekdayOf(c.day))
+                             : r.type == SCHED_EVERY_N ? static_cast<uint16_t>(r.days)
+                                                       : 0;
+      const schedule_struct e = Entry(r.type, param, start);
       shutdowns.SetEntries(1, &e);
       ScopedManualClock clock(start - 60);
       BatteryTestBlock tests;
       ASSERT_EQ(tests.SetMode(1) + tests.SetNextTestTime(start) + tests.SetIntervalDays(r.days), 3);
       for (int k = 0; k < 5; ++k) {
-        const bool moved = c.hour == 3 && k + 1 == 2;
+        const bool moved = c.gap && k + 1 == 2;
         runsAt(shutdowns.GetShutdownTime(), k);
         ASSERT_EQ(shutdowns.AdvanceSchedule(), 1);
         Restart(shutdowns, SchedShutdownBlock::kBlockId, moved);

@@ -1,11 +1,13 @@
 // The real VigilNT's schedules on libfaketime's clock, in Berlin's zone and a network of the
-// test's own: across the spring change, the "Scheduled shutdown" alarm, and 2038. The shutdowns
-// are of a load segment (the agent runs idle), so that the agent runs on.
+// test's own: across the spring change, the "Scheduled shutdown" alarm, 2038, steps of the clock
+// and a long gap. The shutdowns are of a load segment (the agent runs idle), so that the agent
+// runs on.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <memory>
 #include <optional>
+#include <random>
 
 #include "agent/engine/os_services.h"
 #include "tests/agent/servers/e2e/agent_network.h"
@@ -117,7 +119,7 @@ TEST_F(AgentScheduleClockTest, SchedulesKeepTheirTimeOfDayAndRunPast2038AndTheAl
 
   // Schedules that could never run are refused and change nothing; ones at the last second of
   // 32 bits are taken, run, and move on past it.
-  EXPECT_EQ(SetDailyTest(1000), SCP_SET_FAILED);
+  EXPECT_EQ(SetDailyTest(-1), SCP_SET_FAILED);  // no next test
   EXPECT_EQ(SetEntries({SegmentEntry(0)}), SCP_SET_FAILED);
   EXPECT_EQ(SetEntries({SegmentEntry(saturday, SCHED_WEEKLY)}), SCP_SET_FAILED);  // no weekday
   EXPECT_TRUE(NextAt(monday, monday));
@@ -134,6 +136,43 @@ TEST_F(AgentScheduleClockTest, SchedulesKeepTheirTimeOfDayAndRunPast2038AndTheAl
   ASSERT_EQ(Set(image, BatteryInfoBlock::kBlockId), SCP_SET_OK);
   EXPECT_EQ(int64_t{Get<BatteryInfoBlock>().value_or(BatteryInfoBlock()).GetResetTime()}, next + 60);
 
+  agent_.Signal(SIGTERM);
+  EXPECT_EQ(agent_.Wait(30000), 0);
+}
+
+// A test and a shutdown whose time a step of the clock jumped over by 1 or 12 s run once; a
+// clock moved on by 103 days moves both on to their next time from now, with no error record; a
+// one-time shutdown set a few seconds in the past (a console a little behind) runs, one an hour
+// past is refused. A batt_tst.dat of junk found at the start is said and kept aside.
+TEST_F(AgentScheduleClockTest, JumpedOverSchedulesRunOnceLongPastOnesMoveOnAndJunkIsKeptAside) {
+  std::vector<uint8_t> junk(300);
+  std::mt19937 random(62);
+  for (uint8_t& b : junk) b = static_cast<uint8_t>(random());
+  testing_support::WriteFileBytes(agent_.File(kBatteryTestFileName), junk);
+  const int64_t t = ScopedTimeZone::Local(2027, 6, 7, 2, 30);
+  ASSERT_TRUE(Start(t - 60)) << agent_.TraceDump();
+  EXPECT_TRUE(Contains(agent_.Stderr(), "Record file batt_tst.dat is damaged")) << agent_.TraceDump();
+  EXPECT_EQ(testing_support::ReadFileBytes(agent_.File("batt_tst.dat.bad")), junk);
+  ASSERT_EQ(SetEntries({SegmentEntry(t)}), SCP_SET_OK);
+  ASSERT_EQ(SetDailyTest(t), SCP_SET_OK);
+  constexpr int64_t kDay = 86400;  // summer time all along
+  for (const int64_t day : {0, 1}) {
+    agent_.SetFakeClock(t + day * kDay + (day == 0 ? 1 : 12));
+    EXPECT_TRUE(NextAt(t + (day + 1) * kDay, t + (day + 1) * kDay)) << agent_.TraceDump();
+    EXPECT_EQ(Count(agent_.Stderr(), "Time to shutdown the system"), static_cast<size_t>(day + 1));
+    EXPECT_EQ(Count(agent_.Stderr(), "Time for battery test"), static_cast<size_t>(day + 1));
+  }
+  const size_t errors = testing_support::ReadFileBytes(agent_.File(kErrorLogName)).size();
+  agent_.SetFakeClock(t + 105 * kDay + 3600);
+  EXPECT_TRUE(NextAt(t + 106 * kDay, t + 106 * kDay)) << agent_.TraceDump();
+  EXPECT_EQ(Count(agent_.Stderr(), "Battery test time is passed current time"), 1u);
+  EXPECT_EQ(Count(agent_.Stderr(), "IGNORE"), 1u);
+  EXPECT_EQ(testing_support::ReadFileBytes(agent_.File(kErrorLogName)).size(), errors);
+
+  EXPECT_EQ(SetEntries({SegmentEntry(agent_.FakeNow() - 3600, SCHED_ONCE)}), SCP_SET_FAILED);
+  ASSERT_EQ(SetEntries({SegmentEntry(agent_.FakeNow() - 5, SCHED_ONCE)}), SCP_SET_OK);
+  EXPECT_TRUE(AgentProcess::WaitFor(
+      [&] { return Count(agent_.Stderr(), "Time to shutdown the system") == 3; }, 20000));
   agent_.Signal(SIGTERM);
   EXPECT_EQ(agent_.Wait(30000), 0);
 }
