@@ -24,6 +24,21 @@ macro(vigil_current_folder var)
   file(RELATIVE_PATH ${var} ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
 endmacro()
 
+# vigil_private_shared_library(target COMPONENT component): builds a shared library of the suite
+# where it is installed, relative to the top (its siblings are in its own folder, found through
+# its run path), and installs it into the component's package. Its name carries the release
+# (libplatform.so.4.1.5, also as its SONAME, which the programs and the other libraries record):
+# the libraries of two releases change their interfaces between them, and the loader then refuses
+# a program that meets the libraries of another release, before any of their code runs, where a
+# mix would crash. The unversioned name is a link for the build's own linking only, not packaged.
+function(vigil_private_shared_library target)
+  cmake_parse_arguments(ARG "" "COMPONENT" "" ${ARGN})
+  set_target_properties(${target} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${VIGIL_LIBDIR}
+                                             BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "$ORIGIN"
+                                             VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION})
+  install(TARGETS ${target} LIBRARY DESTINATION ${VIGIL_LIBDIR} COMPONENT ${ARG_COMPONENT} NAMELINK_SKIP)
+endfunction()
+
 # vigil_library(name [SHARED] [DEPS ...] [PRIVATE_DEPS ...]): a library of every .cpp in the
 # calling folder, with the folder as its include root. Static unless SHARED; every library is
 # position-independent (the top level sets it), so any of them may go into a shared library.
@@ -33,10 +48,7 @@ function(vigil_library name)
   list(FILTER _srcs EXCLUDE REGEX ".*_main\\.cpp$")
   if(ARG_SHARED)
     add_library(${name} SHARED ${_srcs})
-    # Built where it is installed, relative to the top: its siblings are in its own folder.
-    set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${VIGIL_LIBDIR}
-                                             BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "$ORIGIN")
-    install(TARGETS ${name} LIBRARY DESTINATION ${VIGIL_LIBDIR} COMPONENT runtime)
+    vigil_private_shared_library(${name} COMPONENT runtime)
   else()
     add_library(${name} STATIC ${_srcs})
   endif()

@@ -6,10 +6,18 @@
 # service is ever started or stopped; deb-systemd-helper is the system's own, and systemd counts
 # as running. Needs root; says so and passes without it.
 #
-#   dpkg_life_check.sh VIGIL_DEB
+# With the console package too, the pair meets another release: the packages made again as the
+# release before this one (its version, the packages' relations to each other, its libraries'
+# names), each mixed with the other release's pair. dpkg refuses each mix, and a program that a
+# forced mix leaves among the other release's libraries is refused by the loader rather than run;
+# the older pair upgrades to this one at once.
+#
+#   dpkg_life_check.sh VIGIL_DEB [CONSOLE_DEB]
 set -euo pipefail
-DEB="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
-if [ "${2:-}" != --inside ]; then
+absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
+DEB="$(absolute "$1")"
+CONSOLE_DEB="${2:+$(absolute "$2")}"
+if [ "${3:-}" != --inside ]; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "skip the package's life with dpkg: it needs root"
     exit 0
@@ -18,12 +26,12 @@ if [ "${2:-}" != --inside ]; then
   # but rmdir ever removes anything below it (the scratch system holds this machine's /dev).
   SCRATCH="$(mktemp -d "${TMPDIR:-/tmp}/vigil-dpkg-XXXXXX")"
   rc=0
-  unshare --mount --propagation private bash "$0" "$DEB" --inside "$SCRATCH" || rc=$?
+  unshare --mount --propagation private bash "$0" "$DEB" "$CONSOLE_DEB" --inside "$SCRATCH" || rc=$?
   rmdir "$SCRATCH"
   exit "$rc"
 fi
 
-SCRATCH="$3"
+SCRATCH="$4"
 mount -t tmpfs scratch "$SCRATCH"
 mkdir -p "$SCRATCH/upper" "$SCRATCH/work" "$SCRATCH/root"
 ROOT="$SCRATCH/root"
@@ -78,6 +86,96 @@ step "purge" "--purge vigil"
 check "a purge leaves nothing of the agent" \
   "[ ! -e /var/lib/vigil ] && [ ! -e /var/log/vigil ] && [ ! -e /etc/vigil ] && [ ! -L $LINK ] &&
    ! ls /var/lib/systemd/deb-systemd-helper-enabled 2>/dev/null | grep -q VigilNT"
+
+if [ -n "$CONSOLE_DEB" ]; then
+  VERSION="$(dpkg-deb -f "$DEB" Version)"
+  # The version before this one, of the same length (4.1.5: 4.1.4, 4.2.0: 4.1.9), so that the
+  # libraries' names can be changed in place in the binaries.
+  OLDER="$(perl -e '$_ = shift; ($d = $_) =~ s/\D//g; $n = sprintf("%0*d", length $d, $d - 1);
+                    s/\d/substr($n, $i++, 1)/ge; print' "$VERSION")"
+  # older PACKAGE.deb OUT.deb: the package as the older release's: its version and its relations
+  # to the other package, the libraries under the older release's names, and every binary's
+  # record of them (SONAME, NEEDED) naming those.
+  older() {
+    local tree="$SCRATCH/older-tree"
+    rm -rf "$tree"
+    dpkg-deb -R "$1" "$tree"
+    sed -i "s/^Version: .*/Version: $OLDER/; s/ ${VERSION//./\\.})/ $OLDER)/g" "$tree/DEBIAN/control"
+    for lib in "$tree"/usr/lib/vigil/*.so."$VERSION"; do
+      [ -e "$lib" ] && mv "$lib" "${lib%"$VERSION"}$OLDER"
+    done
+    find "$tree/usr" -type f \( -perm -u+x -o -name '*.so.*' \) -print0 |
+      xargs -0 -r perl -0777 -pi -e "s/(lib\\w+\\.so\\.)\\Q$VERSION\\E(?=\\0)/\${1}$OLDER/g"
+    (cd "$tree" && find . -path ./DEBIAN -prune -o -type f -printf '%P\0' | xargs -0 md5sum >DEBIAN/md5sums)
+    dpkg-deb -Zgzip -z1 -b "$tree" "$2" >/dev/null
+  }
+  older "$DEB" "$ROOT/package/vigil-$OLDER.deb"
+  older "$CONSOLE_DEB" "$ROOT/package/vigil-console-$OLDER.deb"
+  cp "$DEB" "$ROOT/package/vigil-$VERSION.deb"
+  cp "$CONSOLE_DEB" "$ROOT/package/vigil-console-$VERSION.deb"
+  mkdir -m 0700 "$ROOT/run/console"
+  PREFIX="pkgmix$$."
+
+  # programs RELEASE runs|refused: the console package's programs as a user starts them. Those
+  # left among the libraries of another release are refused by the loader (status 127, a
+  # library of their own release named) where they would crash.
+  programs() {
+    local release=$1 expected=$2 command out rc
+    for command in "Tavona --help" "Pommet e:30" "Vigil95 --help"; do
+      set +e
+      out="$(in_root "cd /run/console && exec timeout -s KILL 60 env QT_QPA_PLATFORM=offscreen \
+        XDG_RUNTIME_DIR=/run/console XDG_CONFIG_HOME=/run/console XDG_DATA_HOME=/run/console \
+        VIGIL_MESSAGE_LOG=/run/console/boxes.log VIGIL_NAME_PREFIX=$PREFIX $command" 2>&1)"
+      rc=$?
+      set -e
+      if [ "$expected" = runs ] && [ "$rc" -lt 2 ]; then
+        echo "ok   $release: $command runs (status $rc)"
+      elif [ "$expected" = refused ] && [ "$rc" -eq 127 ] &&
+           grep -q "error while loading shared libraries: lib[A-Za-z_]*\.so\.${release//./\\.}:" <<<"$out"; then
+        echo "ok   $release: $command refused (${out##*shared libraries: })"
+      else
+        echo "$out"; echo "FAIL $release: $command ended with status $rc, expected: $expected"; fail=1
+      fi
+    done
+  }
+  # pair RELEASE: both packages of the release at once, as apt hands an upgrade (or a
+  # downgrade) to dpkg, whatever mix was there; then dpkg holds that pair, configured.
+  pair() {
+    local package now
+    step "the pair of $1" "--auto-deconfigure -i /package/vigil-$1.deb /package/vigil-console-$1.deb"
+    for package in vigil vigil-console; do
+      now="$(in_root "dpkg-query -W -f='\${Version} \${Status}' $package")"
+      [ "$now" = "$1 install ok installed" ] || { echo "FAIL $package: $now, expected $1 configured"; fail=1; }
+    done
+  }
+  # mix PACKAGE RELEASE PAIR: PACKAGE of release RELEASE with the pair of release PAIR
+  # installed: dpkg refuses it and the pair still works. Forced, dpkg puts it in and leaves the
+  # pair's other half unconfigured, and the console's programs, left among the libraries of the
+  # other release, are refused by the loader.
+  mix() {
+    local package=$1 release=$2 pair=$3 now
+    if ! in_root "dpkg --no-triggers -i /package/$package-$release.deb" >"$SCRATCH/dpkg.out" 2>&1 &&
+       grep -q 'would break' "$SCRATCH/dpkg.out"; then
+      echo "ok   $package $release with the pair of $pair: dpkg refuses"
+    else
+      cat "$SCRATCH/dpkg.out"; echo "FAIL $package $release with the pair of $pair: not refused"; fail=1
+    fi
+    programs "$pair" runs
+    in_root "dpkg --no-triggers --auto-deconfigure -i /package/$package-$release.deb" >"$SCRATCH/dpkg.out" 2>&1 || true
+    now="$(in_root "dpkg-query -W -f='\${Version}' $package")"
+    [ "$now" = "$release" ] || { cat "$SCRATCH/dpkg.out"; echo "FAIL $package $release, forced: dpkg holds $now"; fail=1; }
+    if [ "$package" = vigil ]; then programs "$pair" refused; else programs "$release" refused; fi
+  }
+  pair "$OLDER"
+  mix vigil "$VERSION" "$OLDER"
+  pair "$VERSION"
+  mix vigil "$OLDER" "$VERSION"
+  pair "$OLDER"
+  mix vigil-console "$VERSION" "$OLDER"
+  pair "$VERSION"
+  mix vigil-console "$OLDER" "$VERSION"
+  rm -f /dev/shm/"$PREFIX"*
+fi
 
 [ "$fail" -eq 0 ] && echo "the package's life with dpkg: as expected"
 exit "$fail"

@@ -27,11 +27,13 @@ DEB="$(ls "$WORK"/out/vigil_*.deb 2>/dev/null | head -n 1)"
 CONSOLE_DEB="$(ls "$WORK"/out/vigil-console_*.deb 2>/dev/null | head -n 1)"
 [ -n "$DEB" ] || { echo "FAIL: no vigil .deb in $WORK/out"; ls "$WORK/out"; exit 1; }
 [ -n "$CONSOLE_DEB" ] || { echo "FAIL: no vigil-console .deb in $WORK/out"; ls "$WORK/out"; exit 1; }
+# The release: the project's version, which names the packages and their libraries.
+VERSION="$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$BUILD/CMakeCache.txt")"
 ROOT="$WORK/root"
 dpkg-deb -x "$DEB" "$ROOT"
 # The agent's package alone: nothing of the desktop programs, no Qt.
 [ -e "$ROOT/usr/bin/Vigil95" ] && { echo "FAIL: the agent's package holds Vigil95"; exit 1; }
-[ -e "$ROOT/usr/lib/vigil/libTrem.so" ] && { echo "FAIL: the agent's package holds the dialog library"; exit 1; }
+compgen -G "$ROOT/usr/lib/vigil/libTrem.so*" >/dev/null && { echo "FAIL: the agent's package holds the dialog library"; exit 1; }
 dpkg-deb -x "$CONSOLE_DEB" "$ROOT"
 
 fail=0
@@ -41,12 +43,12 @@ expect() {
 expect /usr/sbin/VigilNT
 expect /usr/bin/Tremmail
 expect /usr/bin/saver
-expect /usr/lib/vigil/libfilesaver.so
+expect /usr/lib/vigil/libfilesaver.so.$VERSION
 expect /usr/share/man/man1/saver.1.gz
 expect /lib/systemd/system/VigilNT.service
 expect /etc/vigil/VigilNT.conf
-expect /usr/lib/vigil/libplatform.so
-expect /usr/lib/vigil/libcore_scp.so
+expect /usr/lib/vigil/libplatform.so.$VERSION
+expect /usr/lib/vigil/libcore_scp.so.$VERSION
 expect /usr/share/doc/vigil/README.md
 expect /usr/share/doc/vigil/changelog.gz
 expect /usr/share/doc/vigil/copyright
@@ -65,7 +67,7 @@ expect /etc/vigil/agent-platform
 expect /usr/share/man/man1/Vigil95.1.gz
 expect /usr/share/doc/vigil-console/changelog.gz
 expect /usr/share/doc/vigil-console/copyright
-expect /usr/lib/vigil/libTrem.so
+expect /usr/lib/vigil/libTrem.so.$VERSION
 expect /usr/share/lintian/overrides/vigil-console
 expect /usr/share/vigil/modems.txt
 
@@ -85,9 +87,28 @@ grep -qx '/etc/vigil/VigilNT.conf' "$WORK/control/conffiles" || { echo "FAIL: se
 # The maintainer scripts handle the agent's service as dpkg calls them, and the real dpkg takes
 # the package through its life.
 bash "$(dirname "$0")/maintainer_scripts_check.sh" "$WORK/control" || fail=1
-bash "$(dirname "$0")/dpkg_life_check.sh" "$DEB" || fail=1
+bash "$(dirname "$0")/dpkg_life_check.sh" "$DEB" "$CONSOLE_DEB" || fail=1
 # The snmpd that the trap hand-off of snmp_service = snmp needs is suggested.
 [ "$(dpkg-deb -f "$DEB" Suggests)" = snmpd ] || { echo "FAIL: the package does not suggest snmpd"; fail=1; }
+# Each package is of the project's version, and its change log's first entry says what this
+# version changed: a release that changes anything has a version of its own.
+for package in "$DEB" "$CONSOLE_DEB"; do
+  name="$(dpkg-deb -f "$package" Package)"
+  [ "$(dpkg-deb -f "$package" Version)" = "$VERSION" ] || {
+    echo "FAIL: $name is of version $(dpkg-deb -f "$package" Version), the project's is $VERSION"; fail=1; }
+  top="$(zcat "$ROOT/usr/share/doc/$name/changelog.gz" | head -n 1)"
+  [[ "$top" == "$name ($VERSION) "* ]] || { echo "FAIL: $name's change log starts with $top, not $VERSION"; fail=1; }
+done
+# Every private library carries the release in its name and SONAME (which the programs record),
+# so that the loader never puts a program together with the libraries of another release. Only
+# the release's names are packaged.
+for lib in "$ROOT"/usr/lib/vigil/*; do
+  name="$(basename "$lib")"
+  soname="$(readelf -d -W "$lib" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')"
+  if [[ "$name" != lib*.so."$VERSION" ]] || [ -L "$lib" ] || [ "$soname" != "$name" ]; then
+    echo "FAIL: /usr/lib/vigil/$name (SONAME ${soname:-none}) is not a library named for release $VERSION"; fail=1
+  fi
+done
 # Each package has its own change log.
 if cmp -s "$ROOT/usr/share/doc/vigil/changelog.gz" "$ROOT/usr/share/doc/vigil-console/changelog.gz" ||
    ! zcat "$ROOT/usr/share/doc/vigil-console/changelog.gz" | head -n 1 | grep -q '^vigil-console ('; then
@@ -114,8 +135,8 @@ done
 
 # Every run path in the package names a folder of the package (or of the system).
 bash "$(dirname "$0")/run_paths_check.sh" --root "$ROOT" "$ROOT" usr/sbin/VigilNT usr/bin/Tremmail \
-  usr/bin/saver usr/bin/Vigil95 usr/bin/Tavona usr/bin/Pommet usr/lib/vigil/libplatform.so \
-  usr/lib/vigil/libTrem.so || fail=1
+  usr/bin/saver usr/bin/Vigil95 usr/bin/Tavona usr/bin/Pommet usr/lib/vigil/libplatform.so.$VERSION \
+  usr/lib/vigil/libTrem.so.$VERSION || fail=1
 
 # Debian's own check of the package: no error and no warning.
 if ! command -v lintian >/dev/null; then

@@ -1,4 +1,6 @@
-// trem_show: opens one dialog of the library against a real agent, headless, and drives it.
+// trem_show: opens one dialog of the library against a real agent, and drives it. The dialog
+// shows on the display as the consoles' windows do (DISPLAY or WAYLAND_DISPLAY); without one it
+// runs headless (offscreen). QT_QPA_PLATFORM, when set, chooses.
 //
 //   trem_show CLASS --host HOST [--port N] [--bind IP] [--answer OK|Cancel|Yes|No]...
 //             [--timeout S] [step...]
@@ -248,6 +250,12 @@ class NoticePrinter : public QObject {
   bool ups_info_answered_ = false;
 };
 
+// True when the environment variable is set to something (Qt takes an empty one as unset).
+bool HasEnv(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
 // Lets the events run for `ms`, less when a stop comes.
 void PumpFor(int ms) {
   PumpEventsUntil([] { return StopRequested(); }, ms);
@@ -261,7 +269,9 @@ int main(int argc, char** argv) {
     Usage();
     return 2;
   }
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (!HasEnv("QT_QPA_PLATFORM") && !HasEnv("DISPLAY") && !HasEnv("WAYLAND_DISPLAY")) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
   InstallQuietQtMessages();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tremona"));
