@@ -165,27 +165,16 @@ void ShutdownClientsPage::GetHosts() {
   FillHostCombo(clients_, found_);
 }
 
-bool ShutdownClientsPage::Validate() {
-  if (clients_->currentText().isEmpty() || password_->text().isEmpty()) {
-    Refuse(LoadString(3590));
-    return false;
-  }
+QString ShutdownClientsPage::Check() {
+  if (clients_->currentText().isEmpty() || password_->text().isEmpty()) return LoadString(3590);
   shut_delay_ = MinutesOf(shutdown_);
   warn_delay_ = MinutesOf(warning_);
   // A delay byte holds 0..254 (255 is "not set"): a larger value must not wrap round.
-  if (shut_delay_ < 0 || shut_delay_ > kMaxDelay || warn_delay_ < 0 || warn_delay_ > kMaxDelay) {
-    Refuse(LoadString(3597));
-    return false;
-  }
-  if (warn_delay_ >= AgentStartDelay()) {
-    Refuse(LoadString(3591));
-    return false;
-  }
-  if (warn_delay_ >= shut_delay_) {
-    Refuse(LoadString(3592));
-    return false;
-  }
-  return true;
+  if (shut_delay_ < 0 || shut_delay_ > kMaxDelay || warn_delay_ < 0 || warn_delay_ > kMaxDelay)
+    return LoadString(3597);
+  if (warn_delay_ >= AgentStartDelay()) return LoadString(3591);
+  if (warn_delay_ >= shut_delay_) return LoadString(3592);
+  return QString();
 }
 
 bool ShutdownClientsPage::Apply() {
@@ -264,18 +253,17 @@ void ShutdownClientsPage::OnOK() {
 }
 
 void ShutdownClientsPage::OnBack() {
+  const ShutdownPageId target = OffersLoadSegments() ? ShutdownPageId::LoadSegment : ShutdownPageId::Programs;
   // Without a password there is nothing to add: the page goes back all the same. With one,
-  // the client is added as Add does, time line included.
+  // the client is added as Add does, time line included; a client that cannot be added stays
+  // entered on this page, which stays open behind the page before it (going back needs no
+  // valid page).
   if (!clients_->currentText().isEmpty() && !password_->text().isEmpty()) {
-    if (!Validate() || !Apply()) return;
+    if (!Check().isEmpty() || !Apply()) {
+      ShowPage(target);
+      return;
+    }
     if (DialogIsOpen(pShutdownDlg.get())) pShutdownDlg->AddMachine(clients_->currentText());
   }
-  const ShutdownPageId target = OffersLoadSegments() ? ShutdownPageId::LoadSegment : ShutdownPageId::Programs;
-  if (ShutdownPage* open = OpenPage(target)) {
-    open->raise();
-    open->activateWindow();
-    return;
-  }
-  CreatePage(target, parentWidget(), HostName());
-  OnOK();
+  if (ShowPage(target)) OnOK();
 }

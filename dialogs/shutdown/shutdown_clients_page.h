@@ -30,7 +30,7 @@ class ShutdownClientsPage : public ShutdownPage, public SubnetListOwner {
   explicit ShutdownClientsPage(QWidget* parent = nullptr, const QString& hostName = QString());
 
   bool OnInitDialog() override;
-  bool Validate() override;
+  QString Check() override;
   // Adds the chosen client to branch 9 (replacing a listed one of that address).
   bool Apply() override;
   void OnOK() override;

@@ -108,6 +108,7 @@ void ShutdownLoadSegmentPage::BuildControls() {
   layout->addWidget(note);
   layout->addStretch(1);
   layout->addSpacing(8);
+  layout->addWidget(MakeFitNote());
   layout->addLayout(MakePageButtons(OffersClients(), true));
   connect(segments_, &QComboBox::activated, this, [this] { OnSelectionChange(); });
   setTabOrder(segments_, down_);
@@ -119,8 +120,11 @@ bool ShutdownLoadSegmentPage::OnInitDialog() {
   SetHelpContextId(kHelpContext);
   int segment;
   uint16_t down = 0, up = 0;
+  int start;
   {
     auto lock = gScp.Lock();
+    const uint16_t s = gScp.config.GetShutdownStartDelay();
+    start = s == kUnset ? 5 : s;
     count_ = gScp.receptacles.GetCount();
     segment = gScp.receptacles.GetNonCriticalSegment();
     if (segment != kNoSegment) {
@@ -139,9 +143,24 @@ bool ShutdownLoadSegmentPage::OnInitDialog() {
     up_->setValue(0);
     ShowDelays(false);
   } else {
+    // Delays this page refuses are shown as the nearest it takes: off before the shutdown
+    // starts, on again within 5 minutes.
+    const int heldDown = down == kUnset ? 0 : down;
+    const int heldUp = up == kUnset ? 0 : up;
+    const int shownDown = std::min({heldDown / 60, std::max(0, start - 1), kDownStepMax});
+    const int shownUp = std::min(heldUp / 60, kUpStepMax);
+    const QString wholeMinutes = QStringLiteral("the page sets whole minutes");
+    if (shownDown * 60 != heldDown)
+      fit_lines_ << FitLine(
+          QStringLiteral("Wait before turning off the non-critical segment"), shownDown, heldDown,
+          shownDown < heldDown / 60 ? QStringLiteral("the segment goes off before the shutdown starts")
+                                    : wholeMinutes);
+    if (shownUp * 60 != heldUp)
+      fit_lines_ << FitLine(QStringLiteral("Wait before turning it on again"), shownUp, heldUp,
+                            shownUp < heldUp / 60 ? QStringLiteral("at most 5 minutes") : wholeMinutes);
     segments_->setCurrentIndex(segment);
-    down_->setValue(down == kUnset ? 0 : down / 60);
-    up_->setValue(up == kUnset ? 0 : up / 60);
+    down_->setValue(shownDown);
+    up_->setValue(shownUp);
     ShowDelays(true);
   }
   SetHostCaption(QStringLiteral("Configure Shutdown Parameters - Non-Critical Load Segment"));
@@ -151,6 +170,8 @@ bool ShutdownLoadSegmentPage::OnInitDialog() {
 
 void ShutdownLoadSegmentPage::ShowDelays(bool on) {
   for (QWidget* w : delay_widgets_) w->setVisible(on);
+  // The note speaks of the delays: without a segment none of them is set.
+  ShowFitNote(on ? fit_lines_ : QStringList());
   // The page grows and shrinks with the rows shown.
   if (layout() != nullptr) layout()->activate();
   adjustSize();
@@ -166,7 +187,7 @@ void ShutdownLoadSegmentPage::OnSelectionChange() {
   }
 }
 
-bool ShutdownLoadSegmentPage::Validate() {
+QString ShutdownLoadSegmentPage::Check() {
   down_->interpretText();
   up_->interpretText();
   down_seconds_ = down_->value() * 60;
@@ -177,19 +198,10 @@ bool ShutdownLoadSegmentPage::Validate() {
     const uint16_t s = gScp.config.GetShutdownStartDelay();
     start = (s == kUnset ? 5 : s) * 60;
   }
-  if (down_seconds_ >= start) {
-    Refuse(LoadString(3584));
-    return false;
-  }
-  if (down_seconds_ > 15300) {
-    Refuse(LoadString(3585));
-    return false;
-  }
-  if (up_seconds_ > 300) {
-    Refuse(LoadString(3586));
-    return false;
-  }
-  return true;
+  if (down_seconds_ >= start) return LoadString(3584);
+  if (down_seconds_ > 15300) return LoadString(3585);
+  if (up_seconds_ > 300) return LoadString(3586);
+  return QString();
 }
 
 bool ShutdownLoadSegmentPage::Apply() {
@@ -233,5 +245,5 @@ void ShutdownLoadSegmentPage::OnNext() {
 }
 
 void ShutdownLoadSegmentPage::OnBack() {
-  if (GoTo(ShutdownPageId::Programs)) OnOK();
+  if (GoBack(ShutdownPageId::Programs)) OnOK();
 }

@@ -20,14 +20,14 @@ class ShutdownLoadSegmentPage : public ShutdownPage {
 
  public:
   static constexpr int kHelpContext = 8;
-  // The up-down ranges; typed values may go beyond them and are then refused by Validate.
+  // The up-down ranges; typed values may go beyond them and are then refused by Check.
   static constexpr int kDownStepMax = 255;
   static constexpr int kUpStepMax = 5;
 
   explicit ShutdownLoadSegmentPage(QWidget* parent = nullptr, const QString& hostName = QString());
 
   bool OnInitDialog() override;
-  bool Validate() override;
+  QString Check() override;
   bool Apply() override;
   void OnOK() override;
   void OnNext() override;
@@ -45,6 +45,7 @@ class ShutdownLoadSegmentPage : public ShutdownPage {
   QSpinBox* down_ = nullptr;
   QSpinBox* up_ = nullptr;
   QList<QWidget*> delay_widgets_;
+  QStringList fit_lines_;  // the delays shown otherwise than held
   int count_ = 0;
   int down_seconds_ = 0;
   int up_seconds_ = 0;

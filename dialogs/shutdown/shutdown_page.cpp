@@ -1,7 +1,11 @@
 #include "dialogs/shutdown/shutdown_page.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QLayout>
 #include <QPushButton>
+#include <QStyle>
+#include <algorithm>
 #include <array>
 
 #include "dialogs/frame/message_box.h"
@@ -13,6 +17,16 @@
 #include "dialogs/shutdown/shutdown_ups_page.h"
 
 namespace {
+constexpr uint16_t kUnset = 0xFFFF;
+constexpr int kSmartUpsTimes[] = {3, 5, 10};
+
+// "2 minutes", "1 minute", "90 seconds" ("1 minute 30 seconds" reads worse in a short line).
+QString HeldText(int seconds) {
+  if (seconds % 60 != 0) return QStringLiteral("%1 seconds").arg(seconds);
+  const int minutes = seconds / 60;
+  return minutes == 1 ? QStringLiteral("1 minute") : QStringLiteral("%1 minutes").arg(minutes);
+}
+
 std::array<ShutdownPage*, 4>& Pages() {
   static std::array<ShutdownPage*, 4> pages{};
   return pages;
@@ -21,6 +35,41 @@ ShutdownPage*& Cell(ShutdownPageId id) {
   return Pages()[static_cast<size_t>(id)];
 }
 }  // namespace
+
+OsTimeRule OsTimeRule::Of(UpsInfoBlock& info) {
+  OsTimeRule rule;
+  const int model = info.GetModelIndex();
+  rule.smartUps = model == 8 || model == 9;
+  rule.maxMinutes = info.IsFunctionSupported(3, 3) == 1 ? 479 : 4;
+  return rule;
+}
+
+OsTimeRule OsTimeRule::Current() {
+  auto lock = gScp.Lock();
+  return Of(gScp.upsInfo);
+}
+
+bool OsTimeRule::Accepts(int minutes) const {
+  if (smartUps)
+    return std::find(std::begin(kSmartUpsTimes), std::end(kSmartUpsTimes), minutes) !=
+           std::end(kSmartUpsTimes);
+  return minutes >= 1 && minutes <= maxMinutes;
+}
+
+int OsTimeRule::Shown(uint16_t seconds) const {
+  if (seconds == kUnset) return smartUps ? 3 : 2;
+  const int minutes = (seconds + 59) / 60;
+  if (smartUps) {
+    for (int t : kSmartUpsTimes)
+      if (minutes <= t) return t;
+    return kSmartUpsTimes[2];
+  }
+  return std::clamp(minutes, 1, maxMinutes);
+}
+
+QString OsTimeRule::Range() const {
+  return smartUps ? QStringLiteral("3, 5 or 10 minutes") : QStringLiteral("1 to %1 minutes").arg(maxMinutes);
+}
 
 ShutdownPage::ShutdownPage(ShutdownPageId id, int templateId, QWidget* parent, const QString& hostName)
     : KTDialog(templateId, parent, hostName), id_(id) {
@@ -74,6 +123,13 @@ void ShutdownPage::Refuse(const QString& text) {
   TremMessageBox(this, text, MB_OK | MB_ICONERROR);
 }
 
+bool ShutdownPage::Validate() {
+  const QString refusal = Check();
+  if (refusal.isEmpty()) return true;
+  Refuse(refusal);
+  return false;
+}
+
 void ShutdownPage::OnOK() {
   if (!Validate() || !Apply()) return;
   RepaintTimeLine();
@@ -83,6 +139,20 @@ void ShutdownPage::OnOK() {
 bool ShutdownPage::GoTo(ShutdownPageId target) {
   if (!Validate() || !Apply()) return false;
   RepaintTimeLine();
+  return ShowPage(target);
+}
+
+bool ShutdownPage::GoBack(ShutdownPageId target) {
+  if (Check().isEmpty() && Apply()) {
+    RepaintTimeLine();
+    return ShowPage(target);
+  }
+  // Nothing of this page is applied; it keeps what was entered, behind the page before it.
+  ShowPage(target);
+  return false;
+}
+
+bool ShutdownPage::ShowPage(ShutdownPageId target) {
   if (ShutdownPage* open = OpenPage(target)) {
     open->raise();
     open->activateWindow();
@@ -90,6 +160,52 @@ bool ShutdownPage::GoTo(ShutdownPageId target) {
   }
   CreatePage(target, parentWidget(), HostName());
   return true;
+}
+
+QWidget* ShutdownPage::MakeFitNote() {
+  auto* note = new QWidget(this);
+  note->setObjectName(ControlName(IDC_PAGE_NOTE));
+  auto* row = new QHBoxLayout(note);
+  // Apart from the buttons below it.
+  row->setContentsMargins(0, 0, 0, style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing, nullptr, this) + 4);
+  auto* icon = new QLabel(note);
+  const int side = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
+  icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation, nullptr, this).pixmap(side, side));
+  auto* text = new QLabel(note);
+  text->setWordWrap(true);
+  text->setTextFormat(Qt::RichText);
+  text->setTextInteractionFlags(Qt::NoTextInteraction);
+  row->addWidget(icon, 0, Qt::AlignTop);
+  row->addWidget(text, 1);
+  note->hide();
+  note_ = note;
+  note_text_ = text;
+  return note;
+}
+
+void ShutdownPage::ShowFitNote(const QStringList& lines) {
+  if (note_ == nullptr) return;
+  fit_note_ = lines;
+  if (lines.isEmpty()) {
+    note_text_->clear();
+    note_->hide();
+  } else {
+    // One item per value, its lines indented under its bullet.
+    QString html = QStringLiteral(
+        "Changed to fit this UPS; OK sets the values shown:"
+        "<ul style=\"margin-top:2px; margin-left:0px; -qt-list-indent:1;\">");
+    for (const QString& line : lines)
+      html += QStringLiteral("<li>") + line.toHtmlEscaped() + QStringLiteral("</li>");
+    note_text_->setText(html + QStringLiteral("</ul>"));
+    note_->show();
+  }
+  if (layout() != nullptr) layout()->activate();
+  adjustSize();
+}
+
+QString ShutdownPage::FitLine(const QString& what, int shownMinutes, int heldSeconds, const QString& why) {
+  return QStringLiteral("%1: %2, was %3; %4.")
+      .arg(what, HeldText(shownMinutes * 60), HeldText(heldSeconds), why);
 }
 
 QHBoxLayout* ShutdownPage::MakePageButtons(bool next, bool back) {

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "dialogs/filesaver/file_saver_dlg.h"
 #include "dialogs/frame/dialog_registry.h"
@@ -111,6 +112,7 @@ void ShutdownProgramsPage::BuildControls() {
   layout->addLayout(commandRow);
   layout->addStretch(1);
   layout->addSpacing(8);
+  layout->addWidget(MakeFitNote());
   layout->addLayout(MakePageButtons(OffersLoadSegments() || OffersClients(), true));
 
   connect(file_saver_, &QCheckBox::toggled, this, [this] { UpdateVisibility(); });
@@ -126,16 +128,10 @@ void ShutdownProgramsPage::BuildControls() {
   setTabOrder(command_, browse_);
 }
 
-bool ShutdownProgramsPage::IsApcModel() const {
-  auto lock = gScp.Lock();
-  const int model = gScp.upsInfo.GetModelIndex();
-  return model == 8 || model == 9;
-}
-
 bool ShutdownProgramsPage::OnInitDialog() {
   KTDialog::OnInitDialog();
   SetHelpContextId(kHelpContext);
-  const bool apc = IsApcModel();
+  const OsTimeRule rule = OsTimeRule::Current();
   uint16_t os;
   uint8_t lowBattery, saver;
   std::optional<std::string> command;
@@ -146,7 +142,15 @@ bool ShutdownProgramsPage::OnInitDialog() {
     saver = gScp.config.GetRunFileSaver();
     command = gScp.config.GetPreShutdownCommand();
   }
-  os_time_->setText(QString::number(os == kUnset ? (apc ? 3 : 2) : os / 60));
+  // A held time this UPS does not take is shown as the one it takes instead, and said so.
+  const int shown = rule.Shown(os);
+  os_time_->setText(QString::number(shown));
+  if (os != kUnset && shown * 60 != os) {
+    const int held = os;
+    ShowFitNote({FitLine(QStringLiteral("Operating system shutdown time"), shown, held,
+                         shown == (held + 59) / 60 ? QStringLiteral("the page sets whole minutes")
+                                                   : QStringLiteral("this UPS takes %1").arg(rule.Range()))});
+  }
   low_battery_->setChecked(lowBattery == 1 || lowBattery == 255);
   local_ = gnCommMode == kLocalCommMode;
   saver_offered_ = local_;
@@ -174,24 +178,21 @@ void ShutdownProgramsPage::UpdateVisibility() {
   browse_->setVisible(command);
 }
 
-bool ShutdownProgramsPage::Validate() {
-  int total, start, bit33;
+QString ShutdownProgramsPage::Check() {
+  int total, start;
   {
     auto lock = gScp.Lock();
     const uint16_t t = gScp.config.GetTotalBatteryTime();
     const uint16_t s = gScp.config.GetShutdownStartDelay();
     total = (t == kUnset ? 7 : t) * 60;
     start = (s == kUnset ? 5 : s) * 60;
-    bit33 = gScp.upsInfo.IsFunctionSupported(3, 3);
   }
-  os_seconds_ = std::max(0, MinutesOf(os_time_)) * 60;
+  const int minutes = MinutesOf(os_time_);
+  os_seconds_ = std::max(0, minutes) * 60;
+  const OsTimeRule rule = OsTimeRule::Current();
   QString refusal;
-  if (IsApcModel()) {
-    if (os_seconds_ != 180 && os_seconds_ != 300 && os_seconds_ != 600) refusal = LoadString(3577);
-  } else if (bit33 == 1) {
-    if (os_seconds_ < 1 || os_seconds_ > 28740) refusal = LoadString(3578);
-  } else if (os_seconds_ < 1 || os_seconds_ > 255) {
-    refusal = LoadString(3579);
+  if (!rule.Accepts(minutes)) {
+    refusal = LoadString(rule.smartUps ? 3577 : rule.maxMinutes > 4 ? 3578 : 3579);
   }
   if (os_seconds_ + start > total) {
     refusal = LoadString(3580);
@@ -202,11 +203,7 @@ bool ShutdownProgramsPage::Validate() {
       refusal = LoadString(3581);
     }
   }
-  if (!refusal.isEmpty()) {
-    Refuse(refusal);
-    return false;
-  }
-  return true;
+  return refusal;
 }
 
 bool ShutdownProgramsPage::Apply() {
@@ -254,5 +251,5 @@ void ShutdownProgramsPage::OnNext() {
 }
 
 void ShutdownProgramsPage::OnBack() {
-  if (GoTo(ShutdownPageId::Ups)) ShutdownPage::OnOK();
+  if (GoBack(ShutdownPageId::Ups)) ShutdownPage::OnOK();
 }

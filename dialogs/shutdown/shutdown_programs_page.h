@@ -30,7 +30,7 @@ class ShutdownProgramsPage : public ShutdownPage {
   explicit ShutdownProgramsPage(QWidget* parent = nullptr, const QString& hostName = QString());
 
   bool OnInitDialog() override;
-  bool Validate() override;
+  QString Check() override;
   bool Apply() override;
   void OnNext() override;
   std::optional<ShutdownPageId> NextPage() const override;
@@ -43,7 +43,6 @@ class ShutdownProgramsPage : public ShutdownPage {
 
  private:
   void BuildControls();
-  bool IsApcModel() const;
 
   QLineEdit* os_time_ = nullptr;
   QCheckBox* file_saver_ = nullptr;

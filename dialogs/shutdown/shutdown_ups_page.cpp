@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "dialogs/frame/dialog_registry.h"
 #include "dialogs/frame/help.h"
@@ -51,6 +52,9 @@ static const HelpTopicRegistrar kHelp(
 namespace {
 constexpr uint16_t kUnset = 0xFFFF;
 constexpr int kOnBatteryEvent = 3;
+constexpr int kMaxTotal = 1800;
+constexpr int kDefaultTotal = 7;
+constexpr int kDefaultStart = 5;
 }  // namespace
 
 ShutdownUpsPage::ShutdownUpsPage(QWidget* parent, const QString& hostName)
@@ -89,6 +93,7 @@ void ShutdownUpsPage::BuildControls() {
   layout->addLayout(grid);
   layout->addStretch(1);
   layout->addSpacing(8);
+  layout->addWidget(MakeFitNote());
   layout->addLayout(MakePageButtons(true, false));
   setTabOrder(total_, start_);
   setTabOrder(start_, turn_off_);
@@ -102,7 +107,8 @@ bool ShutdownUpsPage::OnInitDialog() {
   int bit10, bit33;
   uint16_t total, start;
   uint8_t turnOff;
-  int adminDelay = 0, userDelay = 0;
+  int adminSeconds = 0, userSeconds = 0;
+  int osMinutes;
   {
     auto lock = gScp.Lock();
     bit10 = gScp.upsInfo.IsFunctionSupported(1, 0);
@@ -111,47 +117,82 @@ bool ShutdownUpsPage::OnInitDialog() {
     total = gScp.config.GetTotalBatteryTime();
     start = gScp.config.GetShutdownStartDelay();
     turnOff = gScp.config.GetTurnOffUps();
+    // The time the Software Programs page will open with: the total must hold it too.
+    osMinutes = OsTimeRule::Of(gScp.upsInfo).Shown(gScp.config.GetOsShutdownTime());
     KT_ActionEntry entry;
-    if (gScp.notify.FindAction(kOnBatteryEvent, ACTION_USER_WARNING, entry)) userDelay = entry.delay / 60;
-    if (gScp.notify.FindAction(kOnBatteryEvent, ACTION_CONSOLE_WARNING, entry)) adminDelay = entry.delay / 60;
+    if (gScp.notify.FindAction(kOnBatteryEvent, ACTION_USER_WARNING, entry)) userSeconds = entry.delay;
+    if (gScp.notify.FindAction(kOnBatteryEvent, ACTION_CONSOLE_WARNING, entry)) adminSeconds = entry.delay;
   }
   if (bit10 == 0 && bit33 == 0) turn_off_->hide();
   if (bit10 < 0 || bit33 < 0) TremMessageBox(this, LoadString(3523), MB_OK);
   for (QWidget* w : user_row_) w->setVisible(user_supported_);
-  total_->setText(QString::number(total == kUnset ? 7 : total));
-  start_->setText(QString::number(start == kUnset ? 5 : start));
-  admin_->setText(QString::number(adminDelay));
-  user_->setText(QString::number(userDelay));
+
+  // Values this page and the next accept: the total holds the wait before the shutdown and
+  // the operating system's time (raised rather than the wait cut short: the total is the
+  // user's estimate, the wait is what the agent acts on), and no warning comes after the
+  // shutdown has started.
+  const int heldTotal = total == kUnset ? kDefaultTotal : total;
+  const int heldStart = start == kUnset ? kDefaultStart : start;
+  int shownTotal = std::clamp(heldTotal, 1, kMaxTotal);
+  int shownStart = std::clamp(heldStart, 1, kMaxTotal);
+  if (shownStart + osMinutes > shownTotal) {
+    if (shownStart + osMinutes <= kMaxTotal) {
+      shownTotal = shownStart + osMinutes;
+    } else {
+      shownTotal = kMaxTotal;
+      shownStart = std::max(1, kMaxTotal - osMinutes);
+    }
+  }
+  const int shownAdmin = std::min(adminSeconds / 60, shownStart);
+  const int shownUser = std::min(userSeconds / 60, shownStart);
+  QStringList changes;
+  if (shownTotal != heldTotal)
+    changes << FitLine(QStringLiteral("Total battery time"), shownTotal, heldTotal * 60,
+                       QStringLiteral("it holds the %1 minutes before the shutdown starts and the operating "
+                                      "system's %2 minutes")
+                           .arg(shownStart)
+                           .arg(osMinutes));
+  if (shownStart != heldStart)
+    changes << FitLine(
+        QStringLiteral("Wait before the shutdown starts"), shownStart, heldStart * 60,
+        QStringLiteral("the operating system's %1 minutes follow it within the total").arg(osMinutes));
+  const auto warning = [&](const QString& what, int shown, int held) {
+    if (shown * 60 == held) return;
+    changes << FitLine(what, shown, held,
+                       shown < held / 60 ? QStringLiteral("no warning comes after the shutdown has started")
+                                         : QStringLiteral("the page sets whole minutes"));
+  };
+  warning(QStringLiteral("Wait before warning the administrator"), shownAdmin, adminSeconds);
+  if (user_supported_) warning(QStringLiteral("Wait before warning the users"), shownUser, userSeconds);
+
+  total_->setText(QString::number(shownTotal));
+  start_->setText(QString::number(shownStart));
+  admin_->setText(QString::number(shownAdmin));
+  user_->setText(QString::number(shownUser));
   turn_off_->setChecked(turnOff == 1 || turnOff == 255);
+  ShowFitNote(changes);
   SetHostCaption(QStringLiteral("Configure Shutdown Parameters - UPS Management"));
   total_->setFocus();
   return true;
 }
 
-bool ShutdownUpsPage::Validate() {
+QString ShutdownUpsPage::Check() {
   total_value_ = MinutesOf(total_);
   start_value_ = MinutesOf(start_);
   admin_seconds_ = std::max(0, MinutesOf(admin_)) * 60;
   user_seconds_ = user_supported_ ? std::max(0, MinutesOf(user_)) * 60 : 0;
-  if (total_value_ < 1 || (total_value_ >= 481 && total_value_ <= 1799))
+  if (total_value_ < 1 || total_value_ > kMaxTotal) return LoadString(3568);
+  if (start_value_ < 1 || start_value_ >= total_value_) return LoadString(3569);
+  if (admin_seconds_ > start_value_ * 60) return LoadString(3570);
+  if (user_seconds_ > start_value_ * 60) return LoadString(3571);
+  return QString();
+}
+
+bool ShutdownUpsPage::Validate() {
+  const int total = MinutesOf(total_);
+  if (total < 1 || (total >= 481 && total <= 1799))
     TremMessageBox(this, LoadString(3711), MB_OK | MB_ICONEXCLAMATION);
-  if (total_value_ < 1 || total_value_ > 1800) {
-    Refuse(LoadString(3568));
-    return false;
-  }
-  if (start_value_ < 1 || start_value_ >= total_value_) {
-    Refuse(LoadString(3569));
-    return false;
-  }
-  if (admin_seconds_ > start_value_ * 60) {
-    Refuse(LoadString(3570));
-    return false;
-  }
-  if (user_seconds_ > start_value_ * 60) {
-    Refuse(LoadString(3571));
-    return false;
-  }
-  return true;
+  return ShutdownPage::Validate();
 }
 
 bool ShutdownUpsPage::UpdateAction(int action, int delaySeconds) {

@@ -26,6 +26,8 @@ class ShutdownUpsPage : public ShutdownPage {
   explicit ShutdownUpsPage(QWidget* parent = nullptr, const QString& hostName = QString());
 
   bool OnInitDialog() override;
+  QString Check() override;
+  // Check, after the warning about a total beyond the rated runtime.
   bool Validate() override;
   bool Apply() override;
   void OnNext() override;

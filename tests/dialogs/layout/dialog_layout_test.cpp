@@ -133,6 +133,11 @@ std::vector<Case> Cases() {
   cases.push_back({"ShutdownProgramsPage_local",
                    [] { return OpenRegisteredDialog("ShutdownProgramsPage", nullptr, "localhost"); },
                    [] { gnCommMode = 3; }});
+  // On a Smart-UPS with an agent's first settings the first pages note the values they change.
+  for (const char* page : {"ShutdownUpsPage", "ShutdownProgramsPage"})
+    cases.push_back({QString::fromUtf8(page) + "_smart_ups",
+                     [page] { return OpenRegisteredDialog(page, nullptr, QStringLiteral("localhost")); },
+                     [] { gScp.upsInfo.SetModelIndex(8); }});
   return cases;
 }
 

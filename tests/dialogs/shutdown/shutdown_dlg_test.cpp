@@ -56,8 +56,9 @@ class ShutdownTest : public DiscoveryTest {
     Agent(7, 5, 120);
     Functions(false, false);
   }
-  // The agent's branch 2 and its warning actions (event 3), user warnings supported or not.
-  void Agent(int total, int start, int osSeconds, int adminMinutes = 1, int userMinutes = -1) {
+  // The agent's branch 2 and its warning actions (event 3), user warnings supported or not;
+  // the warnings' delays in minutes, or in seconds with `unit` 1.
+  void Agent(int total, int start, int osSeconds, int adminMinutes = 1, int userMinutes = -1, int unit = 60) {
     auto lock = agent.scp().Lock();
     ConfigBlock& c = agent.scp().config;
     c.SetTotalBatteryTime(total);
@@ -70,11 +71,11 @@ class ShutdownTest : public DiscoveryTest {
     n.SetDefaultSupport(SUPPORT_ACTIONS);
     if (userMinutes < 0) n.ClearSupportBit(SUPPORT_ACTIONS, 0, ACTION_USER_WARNING - 1);
     KT_ActionEntry admin(3, ACTION_CONSOLE_WARNING);
-    admin.delay = static_cast<uint16_t>(adminMinutes * 60);
+    admin.delay = static_cast<uint16_t>(adminMinutes * unit);
     n.AddAction(admin);
     if (userMinutes >= 0) {
       KT_ActionEntry user(3, ACTION_USER_WARNING);
-      user.delay = static_cast<uint16_t>(userMinutes * 60);
+      user.delay = static_cast<uint16_t>(userMinutes * unit);
       n.AddAction(user);
     }
   }
@@ -93,17 +94,31 @@ class ShutdownTest : public DiscoveryTest {
     }
     d->OnConfigBlock();
   }
-  void Segments(int count, int noncritical, uint16_t down) {
+  void Segments(int count, int noncritical, uint16_t down, uint16_t up = 0) {
     auto lock = agent.scp().Lock();
     agent.scp().receptacles.SetCount(count);
     agent.scp().receptacles.SetNonCriticalSegment(static_cast<uint8_t>(noncritical));
-    if (noncritical != 255) agent.scp().receptacles.SetDownDelay(noncritical, down);
+    if (noncritical != 255) {
+      agent.scp().receptacles.SetDownDelay(noncritical, down);
+      agent.scp().receptacles.SetUpDelay(noncritical, up);
+    }
   }
-  static void Functions(bool load, bool clients) {
+  static QString Text(QWidget* d, int id) { return d->findChild<QLineEdit*>(ControlName(id))->text(); }
+  // Back from a page whose values are refused: no box, the page before shows, this page stays.
+  void ExpectBackLeaves(ShutdownPage* page, ShutdownPageId before) {
+    boxes.Clear();
+    Click(page, IDC_PAGE_BACK);
+    EXPECT_EQ(boxes.Count(), 0);
+    EXPECT_NE(ShutdownPage::OpenPage(before), nullptr);
+    EXPECT_EQ(ShutdownPage::OpenPage(page->PageId()), page);
+  }
+  // The agent's UPS as the console knows it: its functions, model and long delays (3, 3).
+  static void Functions(bool load, bool clients, int model = 0, bool longDelays = false) {
     auto lock = gScp.Lock();
     load ? gScp.upsInfo.SetFunctionSupported(3, 7) : gScp.upsInfo.ClearFunctionSupported(3, 7);
     clients ? gScp.upsInfo.SetFunctionSupported(2, 1) : gScp.upsInfo.ClearFunctionSupported(2, 1);
-    gScp.upsInfo.SetModelIndex(0);
+    longDelays ? gScp.upsInfo.SetFunctionSupported(3, 3) : gScp.upsInfo.ClearFunctionSupported(3, 3);
+    gScp.upsInfo.SetModelIndex(model);
   }
   CShutdownDlg* Open() {
     agent.MarkAllFresh();
@@ -481,8 +496,100 @@ TEST_F(ShutdownTest, UpsAndProgramsPagesCheckTheirTimes) {
   p->findChild<QCheckBox*>(ControlName(IDC_PROG_RUN_COMMAND))->setChecked(false);
   p->findChild<QCheckBox*>(ControlName(IDC_PROG_LOW_BATTERY))->setChecked(false);
   EXPECT_TRUE(p->Validate() && p->Apply());
+  // Back with a time refused goes back all the same: nothing applied, the page left as entered.
+  Set(p, IDC_PROG_OS_TIME, "0");
+  ExpectBackLeaves(p, ShutdownPageId::Ups);
+  EXPECT_EQ(Text(p, IDC_PROG_OS_TIME), "0");
   auto lock = gScp.Lock();
   EXPECT_FALSE(gScp.config.GetPreShutdownCommand().has_value());
+  EXPECT_EQ(gScp.config.GetOsShutdownTime(), 180);
+}
+
+// The pages open with values the UPS takes: a held value it does not take shows as the
+// nearest one it does, noted with why; opening changes nothing, and OK sets what was shown.
+TEST_F(ShutdownTest, PagesOpenWithValuesTheUpsTakes) {
+  struct Case {
+    // model, long delays (3, 3), total, start, os s, admin s, user s (-1: none), down s (-1: no
+    // segment), up s
+    std::vector<int> held;
+    const char* shown;  // total start admin user | os [| down up]
+    const char* note;   // one of the notes' lines, "" for no note
+  };
+  const std::vector<Case> cases{
+      {{8, 1, 7, 5, 120, 0, -1, -1, 0},
+       "8 5 0 0 | 3",
+       "Operating system shutdown time: 3 minutes, was 2 minutes; this UPS takes 3, 5 or 10 minutes."},
+      {{9, 0, 20, 8, 250, 60, -1, -1, 0},
+       "20 8 1 0 | 5",
+       "Operating system shutdown time: 5 minutes, was 250 seconds; the page sets whole minutes."},
+      {{8, 1, 1800, 1799, 300, 0, -1, -1, 0},
+       "1800 1795 0 0 | 5",
+       "Wait before the shutdown starts: 1795 minutes, was 1799 minutes; the operating system's 5 minutes "
+       "follow it within the total."},
+      {{1, 0, 7, 5, 120, 0, 4, 420, 600},
+       "7 5 0 0 | 2 | 4 5",
+       "Wait before turning it on again: 5 minutes, was 10 minutes; at most 5 minutes."},
+      {{4, 0, 7, 5, 120, 0, -1, -1, 0}, "7 5 0 0 | 2", ""},
+      {{1, 0, 7, 5, 600, 0, -1, -1, 0},
+       "9 5 0 0 | 4",
+       "Operating system shutdown time: 4 minutes, was 10 minutes; this UPS takes 1 to 4 minutes."},
+      {{2, 1, 20, 5, 120, 420, 4, -1, 0},
+       "20 5 5 0 | 2",
+       "Wait before warning the administrator: 5 minutes, was 7 minutes; no warning comes after the shutdown "
+       "has started."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    const std::vector<int> h(c.held.begin() + 2, c.held.end());
+    const bool load = h[5] >= 0;
+    Agent(h[0], h[1], h[2], h[3], h[4], 1);
+    Segments(load ? 3 : 0, load ? 1 : 255, static_cast<uint16_t>(h[5]), static_cast<uint16_t>(h[6]));
+    Functions(load, false, c.held[0], c.held[1] == 1);
+    QPointer<CShutdownDlg> d = Open();
+    const auto held = [&](KT_SCP& scp) {  // as the pages show it: minutes, or seconds ("4s")
+      auto lock = scp.Lock();
+      const auto m = [](int s) {
+        return s % 60 == 0 ? QString::number(s / 60) : QStringLiteral("%1s").arg(s);
+      };
+      KT_ActionEntry admin, user;
+      scp.notify.FindAction(3, ACTION_CONSOLE_WARNING, admin);
+      scp.notify.FindAction(3, ACTION_USER_WARNING, user);
+      return QStringLiteral("%1 %2 %3 %4 | %5")
+                 .arg(scp.config.GetTotalBatteryTime())
+                 .arg(scp.config.GetShutdownStartDelay())
+                 .arg(m(admin.delay), m(user.delay), m(scp.config.GetOsShutdownTime())) +
+             (load ? " | " + m(scp.receptacles.GetDownDelay(1)) + " " + m(scp.receptacles.GetUpDelay(1))
+                   : "");
+    };
+    const QString before = held(gScp);
+    Click(d, IDC_TIMELINE_CONFIGURE);
+    ShutdownPage* page = ShutdownPage::OpenPage(ShutdownPageId::Ups);
+    QStringList shown{Text(page, IDC_UPS_TOTAL), Text(page, IDC_UPS_START), Text(page, IDC_UPS_ADMIN),
+                      Text(page, IDC_UPS_USER)};
+    QStringList notes = page->FitNote();
+    EXPECT_EQ(page->findChild<QWidget*>(ControlName(IDC_PAGE_NOTE))->isHidden(), notes.isEmpty());
+    if (&c == &cases[0]) Screenshot(page, "ups_page_fitted");
+    EXPECT_EQ(held(gScp), before);  // opening changed nothing
+    Click(page, IDC_PAGE_NEXT);
+    page = ShutdownPage::OpenPage(ShutdownPageId::Programs);
+    shown << "|" << Text(page, IDC_PROG_OS_TIME);
+    notes += page->FitNote();
+    if (load) {
+      Click(page, IDC_PAGE_NEXT);
+      page = ShutdownPage::OpenPage(ShutdownPageId::LoadSegment);
+      shown << "|" << page->findChild<QSpinBox*>(ControlName(IDC_LOAD_DOWN))->text()
+            << page->findChild<QSpinBox*>(ControlName(IDC_LOAD_UP))->text();
+      notes += page->FitNote();
+      Screenshot(page, "load_segment_page_fitted");
+    }
+    EXPECT_EQ(shown.join(' ').toStdString(), c.shown);
+    EXPECT_TRUE(*c.note == '\0' ? notes.isEmpty() : notes.contains(c.note)) << notes.join('\n').toStdString();
+    Click(page, IDOK);
+    Click(d, IDOK);
+    link.PumpIdle();
+    EXPECT_EQ(boxes.Count(), 0) << boxes.Boxes()[0].text.toStdString();
+    EXPECT_EQ(held(agent.scp()).toStdString(), c.shown);  // OK set what was shown
+  }
 }
 
 TEST_F(ShutdownTest, LoadSegmentPageOffersTheSegmentsAndChecksItsDelays) {
@@ -531,6 +638,10 @@ TEST_F(ShutdownTest, LoadSegmentPageOffersTheSegmentsAndChecksItsDelays) {
       EXPECT_TRUE(boxes.Saw(c.refusal));
     }
   }
+  // Back with a delay refused: nothing is applied.
+  ExpectBackLeaves(page, ShutdownPageId::Programs);
+  EXPECT_EQ(down->value(), 290);
+  EXPECT_EQ(agent.scp().receptacles.GetNonCriticalSegment(), 255);
   down->setValue(3);
   up->setValue(1);
   Screenshot(page, "load_segment_page");
@@ -607,6 +718,11 @@ TEST_F(ShutdownTest, ClientsPageSearchesAddsAndChecksTheDelays) {
     }
   }
   EXPECT_GE(d->Rows().size(), 5u);
+  // Back with a client refused adds nothing.
+  Set(page, IDC_CLIENTS_WARNING, "9");
+  ExpectBackLeaves(page, ShutdownPageId::Programs);
+  EXPECT_EQ(gScp.config.PowerEventClients().Clients().back().warn_delay, 2);
+  Click(ShutdownPage::OpenPage(ShutdownPageId::Programs), IDCANCEL);
   // Back without a password adds nothing and goes back.
   Set(page, IDC_CLIENTS_PASSWORD, "");
   boxes.Clear();

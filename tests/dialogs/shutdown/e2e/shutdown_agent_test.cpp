@@ -1,7 +1,10 @@
 // The time line and its pages against real agents, in a network of the test's own: a master
-// VigilNT on the simulated Smart-UPS at 127.0.0.1 and an idle one at 127.0.0.2 as its client.
-// The agents' shutdown commands are harmless stand-ins (/bin/true). The adapter dialog against
-// snmpd playing an SNMP UPS adapter (tools/ups_mib_peer.py), asked by the console's worker.
+// VigilNT on the simulated Smart-UPS at 127.0.0.1 and an idle one at 127.0.0.2 as its client;
+// fresh agents on every kind of UPS side by side, each on an address of its own. The agents'
+// shutdown commands are harmless stand-ins (/bin/true). The adapter dialog against snmpd
+// playing an SNMP UPS adapter (tools/ups_mib_peer.py), asked by the console's worker.
+#include <arpa/inet.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -14,8 +17,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "console/comm/comm_notice.h"
 #include "console/comm/communication.h"
@@ -73,7 +78,18 @@ class ShutdownAgentTest : public DiscoveryTest {
   static void Set(QWidget* d, int id, const QString& text) {
     d->findChild<QLineEdit*>(ControlName(id))->setText(text);
   }
+  static QString Text(QWidget* d, int id) { return d->findChild<QLineEdit*>(ControlName(id))->text(); }
   static void Click(QWidget* d, int id) { d->findChild<QAbstractButton*>(ControlName(id))->click(); }
+  // The one host of the console, "localhost", becomes the agent at `ip`.
+  static void PointAt(const char* ip) {
+    KT_HostControl writer;
+    gHosts.ResetHosts();
+    KT_Address a(ADDRESS_IP);
+    a.SetIpAddress(inet_addr(ip));
+    a.SetPort(htons(kScpUdpPort));
+    a.SetHostName("localhost");
+    gHosts.AddHost(a);
+  }
   // As a console: asks the UPS information until the agent has found its UPS and `known` holds
   // of what it answered (bounded).
   static bool AskUpsInformationUntil(trem_harness::AgentLink& real, const std::function<bool()>& known) {
@@ -210,6 +226,94 @@ TEST_F(ShutdownAgentTest, TheTimeLineAndItsPagesConfigureAMasterAndItsClient) {
   for (KT_NetClient& c : found.Clients()) listed = listed || c.address.GetIpAddress() == htonl(0x7F000002);
   EXPECT_TRUE(listed);
   gDiscover.ClearSubnets();
+}
+
+// Fresh agents on every kind of UPS, side by side: the pages open with values that UPS takes
+// (a Smart-UPS: 3 minutes for the operating system, so a total of 8), Next through every page
+// and OK pass without a box, and the agent takes them; Back from a refused value goes back all
+// the same.
+TEST_F(ShutdownAgentTest, OnEveryKindOfUpsAFreshAgentsPagesPassAsTheyOpen) {
+  testing_support::SimulatedUps apc("apc"), bcm("bcm"), varnis("varnis"), contact("contact");
+  ASSERT_TRUE(apc.ok() && bcm.ok() && varnis.ok() && contact.ok() && bcm.Do("segments 3"));
+  testing_support::SnmpAdapterPeer adapter;
+  adapter.SetText("ident_model", "Smart-UPS 1400");
+  struct Case {
+    std::vector<std::string> args;
+    int total, os;
+    size_t pages;  // UPS Management, Software Programs, load segment and clients when offered
+  };
+  std::vector<Case> cases{{{"-d", apc.device()}, 8, 3, 3},
+                          {{"-d", bcm.device()}, 7, 2, 4},
+                          {{"-d", varnis.device()}, 7, 2, 4},
+                          {{"-d", contact.device()}, 7, 2, 2}};
+  if (!testing_support::FindProgram("snmpd").empty() && adapter.Start())
+    cases.push_back({{"-x", "8", "-c", adapter.peerName(), "-g", "public", "-s", "private"}, 8, 3, 3});
+  std::vector<std::unique_ptr<AgentProcess>> agents;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    agents.push_back(std::make_unique<AgentProcess>(
+        std::vector<std::string>{"bind_address = 127.0.0." + std::to_string(i + 1)}));
+    ASSERT_TRUE(cases[i].args.front() == "-d" || agents[i]->InstallShippedMib());  // the adapter's MIB
+    std::vector<std::string> args{"-b"};
+    args.insert(args.end(), cases[i].args.begin(), cases[i].args.end());
+    ASSERT_TRUE(agents[i]->Start(args));
+  }
+  testing_support::WriteFileText(kSubnetFileName, "127.0.0.9");
+  trem_harness::UdpAgent udp;
+  std::string error;
+  ASSERT_TRUE(udp.Open(error, "127.0.0.1")) << error;
+  trem_harness::AgentLink real(udp);
+  using P = ShutdownPageId;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.args.front() + " " + c.args[1]);
+    ASSERT_TRUE(Ready(*agents[i], c.args.front() == "-d" ? "Inside SERIAL thread" : "SNMP THREAD updating"));
+    PointAt(("127.0.0." + std::to_string(i + 1)).c_str());
+    {
+      auto lock = gScp.Lock();
+      gScp.upsInfo.Reset();
+    }
+    ASSERT_TRUE(AskUpsInformationUntil(real, [&] {
+      return gScp.upsInfo.GetModelIndex() != 255 &&
+             (c.pages < 4 || gScp.upsInfo.IsFunctionSupported(3, 7) == 1);
+    }));
+    QPointer<CShutdownDlg> d = new CShutdownDlg(nullptr, "localhost");
+    ASSERT_TRUE(real.PumpUntil([&] { return !d->IsBusy(); }, 20000));
+    real.PumpIdle(10000);
+    boxes.Clear();
+    Click(d, IDC_TIMELINE_CONFIGURE);
+    size_t pages = 0;
+    for (ShutdownPage* page = ShutdownPage::OpenPage(P::Ups); page != nullptr && pages < 5; ++pages) {
+      const P id = page->PageId();
+      if (id == P::Ups) {
+        EXPECT_EQ(Text(page, IDC_UPS_TOTAL), QString::number(c.total));
+      } else if (id == P::Programs) {
+        EXPECT_EQ(Text(page, IDC_PROG_OS_TIME), QString::number(c.os));
+        Set(page, IDC_PROG_OS_TIME, "0");  // refused: Back goes back, this page stays
+        Click(page, IDC_PAGE_BACK);
+        ASSERT_NE(ShutdownPage::OpenPage(P::Ups), nullptr);
+        Click(ShutdownPage::OpenPage(P::Ups), IDCANCEL);
+        ASSERT_EQ(ShutdownPage::OpenPage(P::Programs), page);
+        Set(page, IDC_PROG_OS_TIME, QString::number(c.os));
+      }
+      if (i == 0 && id != P::Clients)
+        Screenshot(page, id == P::Ups ? "ups_page_smart_ups_agent" : "programs_page_smart_ups_agent");
+      auto* next = page->findChild<QPushButton*>(ControlName(IDC_PAGE_NEXT));
+      if (next == nullptr || !next->isEnabled()) {
+        Click(page, IDOK);
+        page = nullptr;
+        continue;
+      }
+      next->click();
+      real.PumpIdle(10000);
+      page = nullptr;
+      for (P later : {P::Programs, P::LoadSegment, P::Clients})
+        if (page == nullptr && later > id) page = ShutdownPage::OpenPage(later);
+    }
+    EXPECT_EQ(pages, c.pages);
+    Click(d, IDOK);
+    ASSERT_TRUE(real.PumpIdle(10000));
+    EXPECT_EQ(boxes.Count(), 0) << boxes.Boxes()[0].text.toStdString();  // every block "Set OK"
+  }
 }
 
 TEST_F(ShutdownAgentTest, ARemoteMessageOnBatteryReachesTheClientAgent) {
