@@ -122,6 +122,8 @@ void RemoteCallApp::OnIdle() {
 bool RemoteCallApp::ChangesSettled() const {
   {
     ScpQueueLock queue;
+    // A wait that gave way to a stop signal tells nothing: asked again at the next turn.
+    if (!queue.locked() && !queue.missing()) return false;
     if (queue.locked() && !gScp.requestTable.KeysOfType(SCP_SET).empty()) return false;
   }
   // The table is read first: an answer's request leaves it only after the answer is counted.
@@ -142,7 +144,7 @@ void RemoteCallApp::ReportLostChanges() {
   }
   std::vector<std::vector<uint8_t>> left;
   {
-    ScpQueueLock queue;
+    ScpQueueLock queue(ScpQueueLock::AtStop::kWait);
     if (queue.locked()) left = gScp.requestTable.KeysOfType(SCP_SET);
   }
   for (const std::vector<uint8_t>& key : left) {
