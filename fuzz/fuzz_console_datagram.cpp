@@ -69,7 +69,7 @@ class HandlerTarget : public QObject {
 struct Console {
   LoopbackNames names;
   std::unique_ptr<QApplication> app;
-  platform::NamedMutex mutex;
+  ScpQueueMutex mutex;
   ScriptedMessageBoxes boxes;
   HandlerTarget target;
   std::unique_ptr<CommNoticeRelay> relay;

@@ -55,6 +55,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -173,5 +175,23 @@ class NamedMapping : public NamedObject {
   uint8_t* Data() const;
   size_t Size() const;
 };
+
+// What stands at the name of an object that Create or Open refused, for a message that names
+// the cause. Looked at without taking anything.
+struct ObjectAtName {
+  // Nothing is there.
+  bool absent = true;
+  // What it is when no object file: "a FIFO", "a directory", ...; null for a regular file.
+  const char* otherKind = nullptr;
+  // The layout of the object's blocks when the file is an object of the suite's (see
+  // kNamedObjectLayout: another number is another release's); 0 when it is none.
+  uint32_t layout = 0;
+  // The programs that hold the file open as an object (process id, name), as the kernel's list
+  // of file locks tells them; empty when none does or the list cannot be read.
+  std::vector<std::pair<int, std::string>> holders;
+};
+// The layout of the blocks this build makes.
+extern const uint32_t kNamedObjectLayout;
+ObjectAtName InspectObjectAt(std::string_view name);
 
 }  // namespace platform

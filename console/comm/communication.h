@@ -22,7 +22,7 @@
 // status), was meant for a console that has ended, and is dropped.
 //
 // Locks, in the library's order: a KT_HostControl guard over gHosts (per send, per datagram,
-// per walk; never across a receive wait), the named mutex "Mutex to lock SCP queue" (per send,
+// per walk; never across a receive wait), the mutex "Mutex to lock SCP queue" (per send,
 // heartbeat, time-out queue change), gScp's own lock (inside ExecuteCommand, and briefly to
 // read a reply's status). The worker shows no box itself: boxes go through the relay.
 //

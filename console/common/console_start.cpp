@@ -22,6 +22,7 @@ namespace console {
 namespace {
 
 constexpr int kGuiRunningNameId = 3624;  // "Tremona GUI is running"
+constexpr int kAlreadyRunningId = 3625;  // "Tremona is already running.\n"
 constexpr size_t kGuiRunningSize = 32;
 
 // mkdir -p, each level 0700 when it is made (the folders hold the user's console files).
@@ -132,13 +133,52 @@ GuiRunningMapping::~GuiRunningMapping() {
   Release();
 }
 
+namespace {
+
+// "Pommet (process 1234)", "Pommet (process 1234) or Tavona (process 5678)"; "" when none.
+std::string HolderList(const std::vector<std::pair<int, std::string>>& holders) {
+  std::string text;
+  for (size_t i = 0; i < holders.size(); ++i) {
+    if (i > 0) text += i + 1 == holders.size() ? " or " : ", ";
+    text += (holders[i].second.empty() ? std::string("a program") : holders[i].second) + " (process " +
+            std::to_string(holders[i].first) + ")";
+  }
+  return text;
+}
+
+// Why the mapping of that name could not be made (Create failed with `error`).
+std::string WhyNotMade(const std::string& name, int error) {
+  const platform::ObjectAtName at = platform::InspectObjectAt(name);
+  const std::string path = "/dev/shm" + platform::SharedObjectName(name);
+  if (!at.absent && at.layout != 0 && at.layout != platform::kNamedObjectLayout) {
+    const std::string who = HolderList(at.holders);
+    return "A console of another release of Tremona" + (who.empty() ? std::string() : ", " + who + ",") +
+           " holds the local channel.\nClose it, then start this console again.";
+  }
+  if (at.otherKind != nullptr) {
+    return "The local channel's console mark " + path + " cannot be made: " + at.otherKind + " is there.";
+  }
+  return "The local channel's console mark " + path + " cannot be made: " + std::strerror(error) + ".";
+}
+
+}  // namespace
+
 bool GuiRunningMapping::Take() {
   if (Held()) return true;
+  refusal_.clear();
+  const std::string name = LoadString(kGuiRunningNameId).toStdString();
   auto mapping = std::make_unique<platform::NamedMapping>();
-  if (!mapping->Create(LoadString(kGuiRunningNameId).toStdString(), kGuiRunningSize)) return false;
+  if (!mapping->Create(name, kGuiRunningSize)) {
+    refusal_ = WhyNotMade(name, mapping->SysError());
+    return false;
+  }
   if (mapping->AlreadyExisted()) return false;  // closes it: the other console keeps its own
   mapping_ = std::move(mapping);
   return true;
+}
+
+std::string AlreadyRunningText(const GuiRunningMapping& mapping) {
+  return LoadString(kAlreadyRunningId).toStdString() + mapping.Refusal();
 }
 
 bool GuiRunningMapping::Held() const {

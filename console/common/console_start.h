@@ -41,19 +41,29 @@ std::string MibFilePath();
 void SetScpStartFlags();
 
 // "Tremona GUI is running": the 32-byte mapping the console of the local channel holds. The
-// local channel has one console end, so only one console may use it at a time.
+// local channel has one console end, so only one console may use it at a time, whatever its
+// release: a console of another release holds a mapping of another layout there.
 class GuiRunningMapping {
  public:
   GuiRunningMapping();
   ~GuiRunningMapping();
   // Creates the mapping. False when it existed already (another console holds the channel) or
-  // could not be made; the mapping is then not held.
+  // could not be made; the mapping is then not held, and Refusal() says why.
   bool Take();
   bool Held() const;
   void Release();
+  // Why the last Take failed, beyond "another console holds the channel" (empty then): a
+  // console of another release holds it, and what to do; or what keeps the mapping from being
+  // made. One or two lines for the user.
+  const std::string& Refusal() const { return refusal_; }
 
  private:
   std::unique_ptr<platform::NamedMapping> mapping_;
+  std::string refusal_;
 };
+
+// The message of a console that the local channel refuses: "Tremona is already running.\n",
+// then the mapping's Refusal() when it has one.
+std::string AlreadyRunningText(const GuiRunningMapping& mapping);
 
 }  // namespace console

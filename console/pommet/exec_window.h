@@ -1,7 +1,7 @@
 // ExecWindow: the call console's hidden window "Exec". It owns what the one dialog needs to
 // reach its agent: the communication worker (behind ExecWorker, so that tests can let another
 // agent answer), the relay that brings the worker's notices to this thread (this window is its
-// target and its main window), the reply handler, the named mutex "Mutex to lock SCP queue",
+// target and its main window), the reply handler, the mutex "Mutex to lock SCP queue",
 // and the host's IPX network number, node and socket from the command line.
 //
 // Notices: a reply applied to gScp (1025) goes to CScpHandler::ProcessNotice, which forwards it
@@ -22,7 +22,7 @@
 
 #include "console/comm/comm_notice.h"
 #include "console/comm/scp_handler.h"
-#include "platform/named_object.h"
+#include "dialogs/frame/scp_queue_mutex.h"
 
 class CCommunication;
 
@@ -101,7 +101,7 @@ class ExecWindow : public QWidget {
   ExecWorkerFactory factory_;
   CommNoticeRelay relay_;
   CScpHandler handler_;
-  platform::NamedMutex scp_mutex_;
+  ScpQueueMutex scp_mutex_;
   std::unique_ptr<ExecWorker> worker_;
   uint32_t ipx_network_ = 0;
   std::array<uint8_t, 6> ipx_node_{};

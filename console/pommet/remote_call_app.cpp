@@ -18,8 +18,7 @@
 
 namespace {
 
-constexpr int kAlreadyRunningId = 3625;  // "Tremona is already running.\n"
-constexpr int kIdleHostId = 3630;        // "Idle"
+constexpr int kIdleHostId = 3630;  // "Idle"
 
 const StringTableRegistrar kPommetStrings{{RemoteCallApp::kTitleStringId, "Tremona\u00AE Pommet"}};
 
@@ -66,7 +65,8 @@ bool RemoteCallApp::InitInstance(const std::vector<std::string>& args) {
   gcsMessageBoxTitle = LoadString(kTitleStringId);
   // The local channel has one console end: one console at a time uses it.
   if (gnCommMode == 3 && !gui_running_.Take()) {
-    TremMessageBox(nullptr, LoadString(kAlreadyRunningId));
+    if (!gui_running_.Refusal().empty()) std::fprintf(stderr, "Pommet: %s\n", gui_running_.Refusal().c_str());
+    TremMessageBox(nullptr, QString::fromStdString(console::AlreadyRunningText(gui_running_)));
     return false;
   }
   window_ = std::make_unique<ExecWindow>(worker_factory_);
@@ -122,6 +122,8 @@ void RemoteCallApp::OnIdle() {
 bool RemoteCallApp::ChangesSettled() const {
   {
     ScpQueueLock queue;
+    // A wait that gave way to a stop signal tells nothing: asked again at the next turn.
+    if (!queue.locked() && !queue.missing()) return false;
     if (queue.locked() && !gScp.requestTable.KeysOfType(SCP_SET).empty()) return false;
   }
   // The table is read first: an answer's request leaves it only after the answer is counted.
@@ -142,7 +144,7 @@ void RemoteCallApp::ReportLostChanges() {
   }
   std::vector<std::vector<uint8_t>> left;
   {
-    ScpQueueLock queue;
+    ScpQueueLock queue(ScpQueueLock::AtStop::kWait);
     if (queue.locked()) left = gScp.requestTable.KeysOfType(SCP_SET);
   }
   for (const std::vector<uint8_t>& key : left) {

@@ -15,7 +15,6 @@
 namespace {
 
 constexpr const char* kGroup = "Initialization";
-constexpr int kAlreadyRunning = 3625;  // "Tremona is already running.\n"
 
 CConsoleApp* g_app = nullptr;
 CConsoleApp::AccessDialogRunner g_access_runner;
@@ -88,7 +87,9 @@ bool CConsoleApp::InitInstance(const std::vector<std::string>& args) {
 
   // The local channel has one console end.
   if (gnCommMode == 3 && !mapping_.Take()) {
-    ShowMessageBox(nullptr, LoadString(kAlreadyRunning), gcsMessageBoxTitle, MB_OK | MB_ICONEXCLAMATION);
+    if (!mapping_.Refusal().empty()) std::fprintf(stderr, "Tavona: %s\n", mapping_.Refusal().c_str());
+    ShowMessageBox(nullptr, QString::fromStdString(console::AlreadyRunningText(mapping_)), gcsMessageBoxTitle,
+                   MB_OK | MB_ICONEXCLAMATION);
     return false;
   }
 

@@ -1,6 +1,6 @@
 // CTandleFrame: the central console's main window. It owns the connection: at start-up it
 // enters the host to talk to (from the command line, the host selection or the local agent),
-// creates the named mutex "Mutex to lock SCP queue", starts the communication worker with a
+// creates the mutex "Mutex to lock SCP queue", starts the communication worker with a
 // notice relay to the status view and waits (bounded) until it is ready, then arms the
 // start-up watchdog (timer 88): when no UPS information came within 30 s, in the local mode it
 // starts the agent once and checks again after 90 s; otherwise, or then, "Unable to communicate
@@ -21,7 +21,7 @@
 
 #include "console/comm/comm_notice.h"
 #include "console/comm/scp_handler.h"
-#include "platform/named_object.h"
+#include "dialogs/frame/scp_queue_mutex.h"
 
 class CCommunication;
 class CConsoleApp;
@@ -102,7 +102,7 @@ class CTandleFrame : public QMainWindow {
   CommNoticeRelay relay_;
   CScpHandler handler_;
   std::unique_ptr<CCommunication> worker_;
-  platform::NamedMutex scp_mutex_;
+  ScpQueueMutex scp_mutex_;
   bool mutex_created_ = false;
 
   uint32_t ipx_network_ = 0;

@@ -153,8 +153,8 @@ void CTandleView::OnInitialUpdate() {
   list_->setIconSize(QSize(16, 16));
   UpdateTitle();
 
-  const platform::WaitResult waited = scp_mutex_.Wait(platform::kInfinite);
-  if (waited != platform::WaitResult::kSignaled && waited != platform::WaitResult::kAbandoned) {
+  // Bounded, and giving way to a stop signal, which then closes the console.
+  if (scp_mutex_.Wait(kScpQueueWaitMs, ScpQueueWaitGivesWay) != platform::WaitResult::kSignaled) {
     TremMessageBox(this, LoadString(kQueueWaitFailed));
     return;
   }

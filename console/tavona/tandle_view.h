@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/named_object.h"
+#include "dialogs/frame/scp_queue_mutex.h"
 
 struct CommNotice;
 class CConsoleApp;
@@ -105,7 +105,7 @@ class CTandleView : public QWidget {
   CTandleFrame* frame_;
   std::array<PictureButton*, 3> pictures_{};
   QTreeWidget* list_ = nullptr;
-  platform::NamedMutex scp_mutex_;
+  ScpQueueMutex scp_mutex_;
   PictureVector shown_;
   bool full_menu_ = false;
   bool first_refresh_ = true;

@@ -11,7 +11,7 @@
 //
 // The host is the index of the destination host in the console's host table.
 //
-// Each operation locks the table's own mutex; the consoles additionally hold the named mutex
+// Each operation locks the table's own mutex; the consoles additionally hold the mutex
 // "Mutex to lock SCP queue" around a whole send or queue step.
 #pragma once
 

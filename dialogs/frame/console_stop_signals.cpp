@@ -19,10 +19,14 @@ namespace {
 std::atomic<int> g_write_fd{-1};
 // The signal of the stop under way (0: none).
 std::atomic<int> g_stop_signal{0};
+// A stop signal came (set by the handler itself, before any event loop has seen it).
+std::atomic<bool> g_signal_came{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void OnSignal(int sig) {
   const int fd = g_write_fd.load();
   if (fd < 0) return;
+  g_signal_came.store(true);
   const int saved = errno;
   const unsigned char byte = static_cast<unsigned char>(sig);
   // A full pipe already holds a stop.
@@ -54,12 +58,17 @@ int StopSignalNumber() {
   return g_stop_signal.load();
 }
 
+bool StopSignalPending() {
+  return g_signal_came.load() && g_stop_signal.load() == 0;
+}
+
 ConsoleStopSignals::ConsoleStopSignals(QObject* parent) : QObject(parent) {}
 
 ConsoleStopSignals::~ConsoleStopSignals() {
   if (notifier_ != nullptr) {
     for (int sig : signals_) ::signal(sig, SIG_DFL);
     g_write_fd.store(-1);
+    g_signal_came.store(false);
     delete notifier_;
     ::close(fds_[0]);
     ::close(fds_[1]);

@@ -56,3 +56,6 @@ bool StopRequested();
 // The number of the signal that asked for the stop; 0 while none did. Both hold while the
 // object that took the stop lives.
 int StopSignalNumber();
+// True from the moment a stop signal comes until the user-interface thread takes it: a wait on
+// that thread gives way to it, so that its event loop can take the stop.
+bool StopSignalPending();

@@ -6,7 +6,7 @@
 // readers wait behind it, so a stream of readers cannot starve it. A writer that finds no
 // reader and no writer proceeds at once. Waits have no time limit.
 //
-// Lock order in a console: this guard, then the named mutex "Mutex to lock SCP queue", then
+// Lock order in a console: this guard, then the mutex "Mutex to lock SCP queue", then
 // one SCP image's lock (never two at once), then a queue's own mutex. No thread takes the
 // guard twice (a reader asking again while a writer waits would wait for ever), and no
 // message box or other nested event loop runs while the guard is held.

@@ -5,7 +5,7 @@
 //   - a modeless life: OK, Cancel, Escape and the close button destroy the window and the
 //     object deletes itself (the class's exported pointer is cleared);
 //   - the request path: RequestData queues a GET, SendCommand a SET, through gScp and gHosts
-//     under the named mutex "Mutex to lock SCP queue" (request_path.h);
+//     under the mutex "Mutex to lock SCP queue" (request_path.h);
 //   - a busy state while replies are expected (SetWaitCount): a wait cursor, a key filter
 //     (keys that type or erase text are swallowed; Tab, Escape, Enter and the mouse work, and
 //     OK does nothing) and one reply deadline (30 s), after which the dialog shows "Unable to

@@ -1,21 +1,31 @@
 #include "dialogs/frame/request_path.h"
 
+#include <QCoreApplication>
+#include <QThread>
 #include <vector>
 
+#include "dialogs/frame/console_stop_signals.h"
 #include "dialogs/frame/host_control.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/reply_routing.h"
 #include "dialogs/frame/trem_globals.h"
 
-ScpQueueLock::ScpQueueLock() {
+bool ScpQueueWaitGivesWay() {
+  if (!StopSignalPending()) return false;
+  const QCoreApplication* app = QCoreApplication::instance();
+  return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+ScpQueueLock::ScpQueueLock(AtStop atStop) {
   // The console creates the mutex; the library only opens it.
   if (!mutex_.Open(kScpQueueMutexName)) {
     missing_ = true;
     return;
   }
-  const platform::WaitResult r = mutex_.Wait(platform::kInfinite);
-  // An abandoned mutex is owned all the same; the table it guards stays usable.
-  locked_ = r == platform::WaitResult::kSignaled || r == platform::WaitResult::kAbandoned;
+  const platform::WaitResult r = atStop == AtStop::kGiveWay
+                                     ? mutex_.Wait(kScpQueueWaitMs, ScpQueueWaitGivesWay)
+                                     : mutex_.Wait(kScpQueueWaitMs);
+  locked_ = r == platform::WaitResult::kSignaled;
 }
 
 ScpQueueLock::~ScpQueueLock() {

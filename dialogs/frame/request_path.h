@@ -4,10 +4,10 @@
 // KTDialog::RequestData and KTDialog::SendCommand use these; dialogs that are not KTDialogs
 // (host selection, subnets) call them directly.
 //
-// Locks, in this order: a reader KT_HostControl guard over gHosts, the named mutex
-// "Mutex to lock SCP queue" (opened, never created: when the console has not created it
-// nothing is queued), then gScp's own lock inside QueueRequest/QueueGetRequest. A host
-// image's lock is taken only briefly for a capability test, never together with gScp's.
+// Locks, in this order: a reader KT_HostControl guard over gHosts, the process's mutex
+// "Mutex to lock SCP queue" (scp_queue_mutex.h; opened, never created: when the console has not
+// created it nothing is queued), then gScp's own lock inside QueueRequest/QueueGetRequest. A
+// host image's lock is taken only briefly for a capability test, never together with gScp's.
 // Message boxes are shown only after guard and mutex are released.
 #pragma once
 
@@ -16,9 +16,19 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/named_object.h"
+#include "dialogs/frame/scp_queue_mutex.h"
 
 class QWidget;
+
+// The longest wait for the queue's mutex. Its only other holder is this process's other thread,
+// which holds it for one step of its work (at most a send on the local channel, itself bounded
+// by the channel's 2 s), so the limit is only ever met by a thread that no longer gives it back.
+inline constexpr uint32_t kScpQueueWaitMs = 10000;
+
+// Whether a wait for the queue's mutex gives way now: on the user-interface thread, once a stop
+// signal has come that its event loop has not taken yet (the wait then fails, and what was to
+// be queued is dropped: the program is ending).
+bool ScpQueueWaitGivesWay();
 
 // Who a request is for. With an empty selection label: the first host of gHosts. Otherwise
 // RequestData asks the host named hostName and SendCommand sends to every name of hosts.
@@ -28,10 +38,13 @@ struct RequestTarget {
   QStringList hosts;
 };
 
-// Holds the named mutex "Mutex to lock SCP queue" while it lives.
+// Holds the mutex "Mutex to lock SCP queue" while it lives: waits for it at most
+// kScpQueueWaitMs, on the user-interface thread less when a stop signal comes (AtStop::kGiveWay),
+// or all of that time (AtStop::kWait: for what a program does on its way out).
 class ScpQueueLock {
  public:
-  ScpQueueLock();
+  enum class AtStop { kGiveWay, kWait };
+  explicit ScpQueueLock(AtStop atStop = AtStop::kGiveWay);
   ~ScpQueueLock();
   ScpQueueLock(const ScpQueueLock&) = delete;
   ScpQueueLock& operator=(const ScpQueueLock&) = delete;
@@ -41,7 +54,7 @@ class ScpQueueLock {
   bool missing() const { return missing_; }
 
  private:
-  platform::NamedMutex mutex_;
+  ScpQueueMutex mutex_;
   bool locked_ = false;
   bool missing_ = false;
 };

@@ -15,8 +15,9 @@
 //                       5 built-in host list; set by the console before its worker starts
 //   gcsMessageBoxTitle  title of every message box of the library; set by the console
 //
-// The named mutex "Mutex to lock SCP queue" guards gScp's request table across threads; the
-// console creates it (kScpQueueMutexName), the library only opens it.
+// The mutex "Mutex to lock SCP queue" guards gScp's request table between the console's threads;
+// the console creates it (kScpQueueMutexName), the library only opens it. It is the process's
+// own (scp_queue_mutex.h).
 #pragma once
 
 #include <QString>

@@ -33,6 +33,7 @@ constexpr int kEndBoundMs = 15000;
 enum class Setup {
   kNothing,
   kConsoleRunning,  // another console holds the local channel
+  kOlderConsole,    // a console of the previous release holds it
   kAgentRunning,    // another agent runs on this machine
   kReplay,          // the File Saver replays into the test application
 };
@@ -97,6 +98,7 @@ TEST(ProgramStopTest, EachProgramEndsOnAStopSignalWhateverBoxIsOpen) {
        "Tremona\u00AE Pommet",
        1},
       {"tavona-second-console", TAVONA_PROGRAM, {"c:3", "n"}, Setup::kConsoleRunning, "Tavona", 1},
+      {"tavona-beside-an-older-console", TAVONA_PROGRAM, {"c:3", "n"}, Setup::kOlderConsole, "Tavona", 1},
       {"vigil95-second-agent", VIGIL95_PROGRAM, {"-x:5"}, Setup::kAgentRunning, "Tremona\u00AE Vigil95", 1},
       {"trem_show-dialog",
        TREM_SHOW_PROGRAM,
@@ -119,6 +121,12 @@ TEST(ProgramStopTest, EachProgramEndsOnAStopSignalWhateverBoxIsOpen) {
       if (c.setup == Setup::kAgentRunning) held = HoldMapping(program.Prefix(), "Tremona Agent Is Running");
       if (c.setup == Setup::kConsoleRunning || c.setup == Setup::kAgentRunning) {
         ASSERT_NE(held, nullptr);
+      }
+      std::unique_ptr<testing_support::ForeignObjectHolder> older;
+      if (c.setup == Setup::kOlderConsole) {
+        older = std::make_unique<testing_support::ForeignObjectHolder>(program.Prefix(),
+                                                                       "Tremona GUI is running", 2, 3, 96);
+        ASSERT_TRUE(older->ok());
       }
       filesaver_testing::TestPad pad;
       std::vector<std::string> args = c.args;

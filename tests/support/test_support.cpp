@@ -7,14 +7,17 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -470,6 +473,50 @@ std::string ProgramForOrdinaryUser(const std::string& program, std::string* erro
   }
   copies.programs[program] = copy;
   return copy;
+}
+
+ForeignObjectHolder::ForeignObjectHolder(const std::string& prefix, const std::string& name, uint32_t layout,
+                                         uint32_t kind, size_t size, bool locked) {
+  {
+    ScopedNamePrefix scoped(prefix);
+    path_ = "/dev/shm" + platform::SharedObjectName(name);
+  }
+  std::vector<uint8_t> block(std::max(size, size_t{64}), 0);
+  const uint32_t header[4] = {0x4F4E4756, layout, kind, 0};
+  const uint64_t dataSize = kind == 3 ? block.size() - 64 : 0;
+  std::memcpy(block.data(), header, sizeof header);
+  std::memcpy(block.data() + sizeof header, &dataSize, sizeof dataSize);
+  int ends[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return;
+  const OrdinaryUser user = OrdinaryUserIds();
+  const pid_t pid = ::fork();
+  if (pid == 0) {  // system calls only: the test program has threads
+    struct flock first {};
+    first.l_type = F_WRLCK;
+    first.l_len = 1;
+    const int fd =
+        BecomeOrdinaryUser(user) ? ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666) : -1;
+    char byte = 1;
+    if (fd < 0 || ::fchmod(fd, 0666) != 0 ||
+        ::write(fd, block.data(), block.size()) != ssize_t(block.size()) || ::flock(fd, LOCK_SH) != 0 ||
+        (locked && ::fcntl(fd, F_OFD_SETLK, &first) != 0) || ::write(ends[1], &byte, 1) != 1)
+      ::_exit(1);
+    while (::read(ends[1], &byte, 1) < 0 && errno == EINTR) {
+    }
+    ::_exit(0);
+  }
+  ::close(ends[1]);
+  fd_ = ends[0];
+  pollfd ready{fd_, POLLIN, 0};
+  char byte = 0;
+  if (pid > 0 && ::poll(&ready, 1, 10000) == 1 && ::read(fd_, &byte, 1) == 1) pid_ = pid;
+  if (pid > 0 && pid_ < 0) ReapChild(pid, 0);
+}
+
+ForeignObjectHolder::~ForeignObjectHolder() {
+  if (fd_ >= 0) ::close(fd_);
+  if (pid_ > 0) ReapChild(pid_, 5000);
+  if (pid_ > 0) ::unlink(path_.c_str());
 }
 
 MachineResourceLock::MachineResourceLock(const std::string& resource)

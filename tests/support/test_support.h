@@ -152,6 +152,27 @@ void GiveToOrdinaryUser(const std::filesystem::path& path);
 // cannot be made or the user cannot start it.
 std::string ProgramForOrdinaryUser(const std::string& program, std::string* error);
 
+// A named object under `prefix` as a program of the ordinary user's holds it while this lives
+// (a child process: a shared flock on the file, as every holder has, and with `locked` a
+// mutex's lock, a write lock of its open file on the first byte), written as the suite writes
+// its blocks: magic "VGNO", `layout` (2: the previous release's), `kind` (1 mutex, 3 mapping),
+// a mapping's data size (`size` - 64), zeros to `size` bytes. The file goes with it.
+class ForeignObjectHolder {
+ public:
+  ForeignObjectHolder(const std::string& prefix, const std::string& name, uint32_t layout, uint32_t kind,
+                      size_t size, bool locked = false);
+  ~ForeignObjectHolder();
+  ForeignObjectHolder(const ForeignObjectHolder&) = delete;
+  ForeignObjectHolder& operator=(const ForeignObjectHolder&) = delete;
+  bool ok() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+
+ private:
+  std::string path_;
+  pid_t pid_ = -1;
+  int fd_ = -1;  // closing it ends the holder
+};
+
 // Holds an exclusive lock on a machine-wide resource (for instance "udp_port_7010") while it
 // lives, waiting for it first: serialises tests of different test runs on one machine, which a
 // CTest RESOURCE_LOCK cannot. The lock file lives in the machine's temporary folder (/tmp,

@@ -294,7 +294,7 @@ int main(int argc, char** argv) {
   }
 
   // As a console: the queue's mutex, the host, the worker.
-  platform::NamedMutex queueMutex;
+  ScpQueueMutex queueMutex;
   if (!queueMutex.Create(kScpQueueMutexName)) {
     std::fprintf(stderr, "trem_show: cannot create the mutex \"%s\"\n", kScpQueueMutexName);
     return 1;
@@ -370,7 +370,7 @@ int main(int argc, char** argv) {
     Say("no UPS information from " + o.host);
     // Without an agent the dialogs open all the same, on what the image holds.
     ScpQueueLock lock;
-    gScp.requestTable.RemoveHost(hostIndex);
+    if (lock.locked()) gScp.requestTable.RemoveHost(hostIndex);
   }
 
   if (StopRequested()) {

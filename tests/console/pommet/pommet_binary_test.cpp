@@ -29,9 +29,11 @@ class ConsoleProcess : public AgentProcess {
     std::filesystem::permissions(File("runtime"), std::filesystem::perms::owner_all);
     return Start(args, {"QT_QPA_PLATFORM=offscreen", "VIGIL_MESSAGE_LOG=" + File("boxes.log"),
                         "XDG_DATA_HOME=" + File("data"), "XDG_RUNTIME_DIR=" + File("runtime"),
-                        "XDG_CONFIG_HOME=" + File("config")});
+                        "XDG_CONFIG_HOME=" + File("config"), "VIGIL_SCREENSHOT_DIR=" + File("shots")});
   }
   std::string Boxes() const { return ReadFileText(File("boxes.log")); }
+  // The central console has shown its window: its first picture makes the folder.
+  bool Shown() const { return std::filesystem::exists(File("shots")); }
 };
 
 // Waits (bounded) until the agent has sent two more answers than `before`: a console's first
@@ -75,15 +77,19 @@ TEST_F(PommetBinaryTest, WithoutADialogTheProgramEndsWithStatusOne) {
   }
 }
 
+// One console on the local channel, whichever starts first, also when the first is a console
+// of the previous release (its mapping of the older layout): then the second says which and what
+// to do.
 TEST_F(PommetBinaryTest, OneConsoleOnTheLocalChannelWhicheverStartsFirst) {
   struct Pair {
-    const char* first;
+    const char* first;  // null: a console of the previous release
     const char* second;
   };
-  std::vector<Pair> pairs = {{POMMET_PROGRAM, POMMET_PROGRAM}};
+  std::vector<Pair> pairs = {{POMMET_PROGRAM, POMMET_PROGRAM}, {nullptr, POMMET_PROGRAM}};
 #ifdef TAVONA_PROGRAM
   pairs.push_back({TAVONA_PROGRAM, POMMET_PROGRAM});
   pairs.push_back({POMMET_PROGRAM, TAVONA_PROGRAM});
+  pairs.push_back({nullptr, TAVONA_PROGRAM});
 #endif
   // An idle agent on this computer answers the first console (the central console would
   // otherwise look for an agent to start).
@@ -91,24 +97,40 @@ TEST_F(PommetBinaryTest, OneConsoleOnTheLocalChannelWhicheverStartsFirst) {
   ASSERT_TRUE(vigil.Start({"-b", "-x", "5"}));
   ASSERT_TRUE(vigil.WaitForTrace({"LOCAL THREAD IS ALIVE"}, kBoundMs)) << vigil.TraceDump();
   for (const Pair& pair : pairs) {
-    const bool pommetFirst = std::string(pair.first) == POMMET_PROGRAM;
+    const bool older = pair.first == nullptr;
+    const bool pommetFirst = !older && std::string(pair.first) == POMMET_PROGRAM;
     const bool pommetSecond = std::string(pair.second) == POMMET_PROGRAM;
-    SCOPED_TRACE(std::string(pommetFirst ? "Pommet" : "Tavona") + " then " +
-                 (pommetSecond ? "Pommet" : "Tavona"));
+    const char* firstName = older ? "an older console" : pommetFirst ? "Pommet" : "Tavona";
+    SCOPED_TRACE(std::string(firstName) + " then " + (pommetSecond ? "Pommet" : "Tavona"));
     const size_t sentBefore = Count(vigil.Stderr(), "After send");
-    ConsoleProcess first(pair.first);
+    ConsoleProcess first(older ? POMMET_PROGRAM : pair.first);
     ConsoleProcess second(pair.second);
     first.SharePrefixWith(vigil);
     second.SharePrefixWith(vigil);
-    ASSERT_TRUE(first.Launch(pommetFirst ? std::vector<std::string>{"e:14", "c:3"}
-                                         : std::vector<std::string>{"c:3", "n"}));
-    ASSERT_TRUE(
-        AgentProcess::WaitFor([&] { return HoldsLocalChannel(first) || !first.Running(); }, kBoundMs));
-    ASSERT_TRUE(first.Running()) << first.Stderr() << first.Boxes();
+    std::unique_ptr<testing_support::ForeignObjectHolder> olderConsole;
+    if (older) {
+      olderConsole = std::make_unique<testing_support::ForeignObjectHolder>(
+          vigil.Prefix(), "Tremona GUI is running", 2, 3, 96);
+      ASSERT_TRUE(olderConsole->ok());
+    } else {
+      ASSERT_TRUE(first.Launch(pommetFirst ? std::vector<std::string>{"e:14", "c:3"}
+                                           : std::vector<std::string>{"c:3", "n"}));
+      ASSERT_TRUE(
+          AgentProcess::WaitFor([&] { return HoldsLocalChannel(first) || !first.Running(); }, kBoundMs));
+      ASSERT_TRUE(first.Running()) << first.Stderr() << first.Boxes();
+    }
     ASSERT_TRUE(second.Launch(pommetSecond ? std::vector<std::string>{"e:16", "c:3"}
                                            : std::vector<std::string>{"c:3", "n"}));
     EXPECT_EQ(second.Wait(kBoundMs), 1);
     EXPECT_TRUE(Contains(second.Boxes(), "Tremona is already running.")) << second.Boxes();
+    if (older) {  // the holder named as the kernel knows it, with its process id
+      const std::string cause =
+          " (process " + std::to_string(olderConsole->pid()) + "), holds the local channel.";
+      EXPECT_TRUE(Contains(second.Boxes(), "A console of another release of Tremona, ") &&
+                  Contains(second.Boxes(), cause + "\\nClose it, then start this console again."))
+          << second.Boxes();
+      continue;
+    }
     if (pommetSecond) {
       EXPECT_EQ(second.Boxes(), "Tremona\u00AE Pommet | Tremona is already running.\\n | OK\n");
     }
@@ -127,33 +149,45 @@ TEST_F(PommetBinaryTest, OneConsoleOnTheLocalChannelWhicheverStartsFirst) {
   }
 }
 
-// One Pommet on the local channel and two over UDP, on one idle agent: all three run until
-// stopped, each is answered, none is refused, and each ends with status 0.
+// One Pommet on the local channel and two over UDP, and a central console over UDP, on one idle
+// agent, beside a call console of the previous release (e:14 c:0), whose queue mutex of the
+// older layout stands at the name "Mutex to lock SCP queue": all run until stopped, each is
+// answered, none is refused, and each ends with status 0.
 TEST_F(PommetBinaryTest, ProgramsOfOtherModesRunSideBySideUntilStopped) {
   AgentProcess vigil;
   ASSERT_TRUE(vigil.Start({"-b", "-x", "5"}));
   ASSERT_TRUE(vigil.WaitForTrace({"LOCAL THREAD IS ALIVE", "NETWORK THREAD IS ALIVE"}, kBoundMs))
       << vigil.TraceDump();
+  testing_support::ForeignObjectHolder olderConsole(vigil.Prefix(), "Mutex to lock SCP queue", 2, 1, 64);
+  ASSERT_TRUE(olderConsole.ok());
   ConsoleProcess local, udp1, udp2;
-  local.SharePrefixWith(vigil);
-  udp1.SharePrefixWith(vigil);
-  udp2.SharePrefixWith(vigil);
+  std::vector<ConsoleProcess*> programs = {&local, &udp1, &udp2};
   // One after the other, each once its first request and its dialog's are answered, so that
   // each has its dialog open when it is stopped (the meters, which ask more, come last).
-  const std::vector<std::pair<ConsoleProcess*, std::vector<std::string>>> launches = {
+  std::vector<std::pair<ConsoleProcess*, std::vector<std::string>>> launches = {
       {&local, {"e:12", "c:3"}},
       {&udp1, {"e:12", "c:0", "h:127.0.0.1"}},
       {&udp2, {"e:14", "c:0", "h:127.0.0.1"}}};
+#ifdef TAVONA_PROGRAM
+  // Its status and UPS information answered, it has reached its agent.
+  ConsoleProcess central(TAVONA_PROGRAM);
+  programs.push_back(&central);
+  launches.push_back({&central, {"c:0", "h:127.0.0.1", "n"}});
+#endif
   for (const auto& [program, args] : launches) {
+    program->SharePrefixWith(vigil);
     const size_t sentBefore = Count(vigil.Stderr(), "After send");
     ASSERT_TRUE(program->Launch(args));
-    EXPECT_TRUE(AnsweredTwiceMore(vigil, sentBefore)) << vigil.TraceDump();
+    EXPECT_TRUE(AnsweredTwiceMore(vigil, sentBefore)) << vigil.TraceDump() << program->Stderr();
   }
-  for (ConsoleProcess* p : {&local, &udp1, &udp2}) {
+#ifdef TAVONA_PROGRAM
+  EXPECT_TRUE(AgentProcess::WaitFor([&] { return central.Shown(); }, kBoundMs)) << central.Stderr();
+#endif
+  for (ConsoleProcess* p : programs) {
     EXPECT_TRUE(p->Running()) << p->Stderr() << p->Boxes();
     p->Signal(SIGTERM);
   }
-  for (ConsoleProcess* p : {&local, &udp1, &udp2}) {
+  for (ConsoleProcess* p : programs) {
     EXPECT_EQ(p->Wait(kBoundMs), 0) << p->Stderr();
     EXPECT_EQ(p->Boxes(), "");
   }

@@ -11,6 +11,7 @@
 
 #include "console/comm/communication.h"
 #include "console/tavona/tavona_ids.h"
+#include "dialogs/frame/trem_globals.h"
 #include "platform/named_object.h"
 #include "platform/service_control.h"
 #include "tests/agent/e2e/agent_process.h"
@@ -215,9 +216,14 @@ TEST_F(TavonaWatchdogTest, AStartedAgentThatStaysSilentEndsTheConsoleAfterTheSec
 
 // The program: a picture of its window appears, a second console on the local channel is
 // refused, a host that cannot be found is said, SIGTERM closes it with its settings written.
+// All the while another local user holds the lock of a mutex at the name "Mutex to lock SCP
+// queue": the console's queue is its own, and nothing of that user's holds it up.
 TEST_F(TavonaTest, TheProgramShowsItsWindowRefusesASecondConsoleAndEndsOnSigterm) {
   testing_support::SimulatedUps ups("apc");
   ASSERT_TRUE(ups.ok()) << ups.error();
+  testing_support::ForeignObjectHolder held(prefix_, kScpQueueMutexName, platform::kNamedObjectLayout, 1, 40,
+                                            true);
+  ASSERT_TRUE(held.ok());
   AgentProcess vigil;
   ASSERT_TRUE(vigil.Start({"-b", "-d", ups.device()}, {PrefixEnv(prefix_)}));
   const std::string shots = File("shots");

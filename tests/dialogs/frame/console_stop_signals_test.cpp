@@ -9,10 +9,14 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "dialogs/frame/event_pump.h"
 #include "dialogs/frame/kt_dialog.h"
 #include "dialogs/frame/message_box.h"
+#include "dialogs/frame/request_path.h"
 #include "tests/dialogs/harness/trem_fixture.h"
 
 namespace {
@@ -78,6 +82,37 @@ TEST_F(ConsoleStopSignalsTest, AStopAnswersTheOpenBoxThenTheProgramStops) {
     }
     EXPECT_FALSE(StopRequested());
   }
+}
+
+// A stop signal that comes while the user-interface thread waits for the queue's mutex, which
+// the worker holds, ends that wait (nothing is queued) so that the event loop takes the stop;
+// the worker's waits, and those of a program on its way out, wait for the mutex.
+TEST_F(ConsoleStopSignalsTest, AStopSignalEndsTheInterfaceThreadsWaitForTheQueue) {
+  for (const auto& [onWorker, atStop] : {std::pair{false, ScpQueueLock::AtStop::kGiveWay},
+                                         {false, ScpQueueLock::AtStop::kWait},
+                                         {true, ScpQueueLock::AtStop::kGiveWay}}) {
+    SCOPED_TRACE(std::to_string(onWorker) + (atStop == ScpQueueLock::AtStop::kWait ? " on its way out" : ""));
+    ConsoleStopSignals stop;
+    int stops = 0;
+    ASSERT_TRUE(stop.Install({SIGTERM}, [&](int) { ++stops; }));
+    std::atomic<bool> held{false};
+    std::thread worker([&] {  // holds the mutex for 1.5 s; the signal comes after 0.2 s
+      ScpQueueLock lock;
+      held = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      ::kill(::getpid(), SIGTERM);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    });
+    while (!held.load()) std::this_thread::yield();
+    bool locked = false;
+    auto wait = [&] { locked = ScpQueueLock(atStop).locked(); };
+    onWorker ? std::thread(wait).join() : wait();
+    worker.join();
+    EXPECT_EQ(locked, onWorker || atStop == ScpQueueLock::AtStop::kWait);
+    ASSERT_TRUE(PumpEventsUntil([&] { return stops == 1; }, 5000));
+    EXPECT_TRUE(ScpQueueLock().locked());  // the stop taken, waits no longer give way
+  }
+  EXPECT_FALSE(StopSignalPending());
 }
 
 }  // namespace

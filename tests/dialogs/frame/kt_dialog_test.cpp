@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
+#include <filesystem>
 #include <functional>
 
 #include "dialogs/frame/event_pump.h"
@@ -158,6 +159,8 @@ TEST_F(KTDialogTest, EmptyTableOrMissingMutexQueuesNothing) {
   EXPECT_EQ(Queued(), 0);
 
   ProbeDialog* named = new ProbeDialog(0, DialogSlot::Count, "localhost", "Selected", {"localhost"});
+  // The console's mutex is its own: no file in /dev/shm stands for it.
+  EXPECT_FALSE(std::filesystem::exists("/dev/shm" + platform::SharedObjectName(kScpQueueMutexName)));
   scp_mutex_.Close();  // as if the console had never created it
   EXPECT_EQ(named->RequestData(4, 8, 0), 0);
   EXPECT_EQ(named->SendCommand(27, 5, 0), 0);

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "dialogs/frame/trem_globals.h"
 #include "platform/named_object.h"
 #include "tests/agent/e2e/agent_process.h"
 #include "tests/dialogs/harness/trem_fixture.h"
@@ -259,7 +260,7 @@ TEST_F(TremShowTest, LocalConsolesCarryOnWhenTheAgentIsKilledAndStartedAgain) {
       }
       return n;
     });
-    EXPECT_GE(damaged, 8);  // the channel's six, the trace mutex, the queue mutex, ...
+    EXPECT_GE(damaged, 8);  // the channel's six, the trace mutex, the agent's own mapping
     // A reply read from now on came through the channel as the damage left it, or made afresh.
     size_t replies[2];
     for (int i = 0; i < 2; ++i) replies[i] = meterReplies(consoles[i]);
@@ -280,6 +281,47 @@ TEST_F(TremShowTest, LocalConsolesCarryOnWhenTheAgentIsKilledAndStartedAgain) {
   vigil.Signal(SIGTERM);
   EXPECT_EQ(vigil.Wait(30000), 0);
   EXPECT_FALSE(Contains(vigil.Stderr(), "did not stop in time")) << vigil.TraceDump();
+}
+
+// What another user holds at the name "Mutex to lock SCP queue" (a mutex's lock), or a console
+// of the previous release left there, holds up no console: trem_show on the local channel fills
+// its dialog and ends at SIGTERM, and one never filled ends at its --timeout.
+TEST_F(TremShowTest, WhatAnotherProcessHoldsAtTheQueuesNameHoldsUpNoConsole) {
+  if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
+  AgentProcess vigil;
+  vigil.SetPrefix(prefix_);
+  ASSERT_TRUE(vigil.Start({"-b", "-x", "5"}));
+  ASSERT_TRUE(vigil.WaitForTrace({"LOCAL THREAD IS ALIVE", "NETWORK THREAD IS ALIVE"}, 30000))
+      << vigil.TraceDump();
+  for (const uint32_t layout : {platform::kNamedObjectLayout, 2u}) {
+    SCOPED_TRACE(layout);
+    const bool locked = layout == platform::kNamedObjectLayout;
+    testing_support::ForeignObjectHolder held(prefix_, kScpQueueMutexName, layout, 1, locked ? 40 : 64,
+                                              locked);
+    ASSERT_TRUE(held.ok());
+    std::vector<std::vector<std::string>> runs = {{"CUpsInfoDlg", "--local", "--wait", "600"}};
+    // Over UDP to a port where nothing answers.
+    if (locked) {
+      runs.push_back(
+          {"CUpsInfoDlg", "--host", "127.0.0.1", "--bind", "127.0.0.1", "--port", "7999", "--timeout", "2"});
+    }
+    for (const auto& args : runs) {
+      AgentProcess show;
+      show.UseProgram(TREM_SHOW_PROGRAM);
+      show.SetPrefix(prefix_);
+      ASSERT_TRUE(show.Start(args));
+      const bool waits = args.back() == "600";
+      if (waits) {
+        EXPECT_TRUE(AgentProcess::WaitFor([&] { return Contains(show.Stdout(), "filled after"); }, 30000));
+        show.Signal(SIGTERM);
+      }
+      EXPECT_EQ(show.Wait(waits ? 15000 : 30000), 1) << show.Stdout() << show.Stderr();
+      EXPECT_TRUE(Contains(show.Stdout(), waits ? "stopped by signal 15" : "not idle after 2 s"))
+          << show.Stdout();
+    }
+  }
+  vigil.Signal(SIGTERM);
+  EXPECT_EQ(vigil.Wait(30000), 0);
 }
 
 // Pixels of text and lines in a picture (near black).

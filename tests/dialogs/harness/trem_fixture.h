@@ -31,6 +31,7 @@
 #include "dialogs/frame/help.h"
 #include "dialogs/frame/message_box.h"
 #include "dialogs/frame/print.h"
+#include "dialogs/frame/scp_queue_mutex.h"
 #include "platform/named_object.h"
 #include "tests/dialogs/harness/agent_link.h"
 #include "tests/dialogs/harness/screenshots.h"
@@ -86,7 +87,7 @@ class TremTest : public ::testing::Test {
 
   std::unique_ptr<testing_support::TempDir> dir_;
   std::string prefix_;
-  platform::NamedMutex scp_mutex_;
+  ScpQueueMutex scp_mutex_;
   ScriptedMessageBoxes boxes;
   RecordingHelp help;
   ScriptedFileDialogs files;
