@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <memory>
+
 #include "agent/engine/daemon.h"
+#include "core/base/error_status.h"
 #include "core/scp/battery_info_block.h"
 #include "platform/record_file.h"
 #include "tests/agent/e2e/agent_process.h"
@@ -23,6 +27,14 @@ class AgentUpsTest : public ::testing::Test {
     ASSERT_TRUE(agent.Start({"-b", "-d", ups.device()}));
     ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Stderr(), "Inside SERIAL thread"); }, 60000))
         << agent.Stderr();
+  }
+  // error.dat as systemd's StateDirectory leaves it (0644 in a folder all may enter), with a
+  // flock on it that the ordinary user holds.
+  std::unique_ptr<testing_support::HeldFileLock> LockErrorLog() {
+    std::filesystem::permissions(agent.Dir(), std::filesystem::perms(0755));
+    testing_support::WriteFileBytes(agent.File(kErrorLogName), {});
+    return std::make_unique<testing_support::HeldFileLock>(agent.File(kErrorLogName),
+                                                           testing_support::HeldFileLock::Kind::kFlock);
   }
   // Waits until the trace holds the text `times` times.
   bool WaitForTrace(const std::string& text, size_t times = 1, int timeoutMs = 60000) {
@@ -63,6 +75,9 @@ TEST_F(AgentUpsTest, DetectsPollsAndStopsWithEveryFileWritten) {
 }
 
 TEST_F(AgentUpsTest, MainsFailureRaisesOnBatteryAndCountsTheOutage) {
+  // Another user's flock on error.dat holds neither the start nor the SIGTERM at the end.
+  const auto errorLog = LockErrorLog();
+  ASSERT_TRUE(errorLog->held());
   StartAgent();
   ASSERT_TRUE(ups.Do("mains fail"));
   ASSERT_TRUE(WaitForTrace("UPS On Battery set at")) << agent.Stderr();
