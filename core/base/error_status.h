@@ -5,6 +5,12 @@
 // past 10000 bytes: the record that reaches beyond is still appended (at most 501 records,
 // 10020 bytes); after that each new error overwrites the first record with a marker
 // (time, 255, 255, 255, 255) whose time is that of the latest error not logged.
+//
+// Appends are serialised among processes by a flock on the log, which is never waited for:
+// any local user who may read the file may hold that lock. While another process holds it,
+// records are kept in memory (up to 64; later ones are dropped and counted) and written, in
+// their order, by the next append that finds the log free, or at the program's exit; the trace
+// says once that the log is locked, and how many records were dropped.
 #pragma once
 
 #include <cstdint>
@@ -59,8 +65,8 @@ struct KT_ErrorStatus {
   int32_t systemError = 0;
 
   // Stores the four values, then appends them with the time to "error.dat" in the working
-  // directory (or the log's folder, SetErrorLogFolder). A log that cannot be written is
-  // skipped silently; the record is still filled.
+  // directory (or the log's folder, SetErrorLogFolder). A log that cannot be opened or written
+  // is skipped silently; the record is still filled.
   void LogError(int32_t errClass, int32_t func, int32_t errCode, int32_t sysError);
 };
 

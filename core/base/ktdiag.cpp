@@ -7,11 +7,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <string>
 
 #include "platform/named_object.h"
 
@@ -19,16 +22,34 @@ namespace {
 
 std::atomic<bool> g_enabled{false};
 
+// Taken around each write, before the machine-wide trace mutex.
+std::mutex g_emit_mutex;
+
 // Sink and trace file, guarded by one mutex (they change rarely).
 std::mutex g_out_mutex;
 KtDiag::Sink g_sink;
 int g_file_fd = -1;
 
-// Longest wait for the trace mutex, and for a blocked output to take a write. A holder that
-// hangs (a stopped process) or an output nobody drains must not stop the caller for good: past
-// the first bound the text is written without the lock, past the second the rest is dropped.
-constexpr uint32_t kMutexWaitMs = 2000;
+// A blocked output must not stop the caller for good: past this bound the rest of a write is
+// dropped.
 constexpr int kOutputWaitMs = 1000;
+
+// The trace mutex is open to every local user, so another process may hold it for as long as
+// it likes, or let it go only now and then. A trace line is never worth more than a moment:
+// the time a process spends waiting for the mutex comes out of one budget of kMutexWaitMs,
+// which refills at kMutexWaitMs per kMutexRefillMs. A wait is bounded by what is left; once a
+// wait ran out, lines only try the mutex and go out without it when it is not free, until it
+// is had again. So a mutex held for good costs the process one wait of kMutexWaitMs in all,
+// and one let go now and then a few hundredths of its time at most.
+constexpr uint32_t kMutexWaitMs = 2000;
+constexpr int64_t kMutexRefillMs = 60000;
+// How often a mutex that could not be made is tried again (at once when the name changes).
+constexpr int64_t kMutexRemakeMs = 5000;
+
+int64_t SteadyMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 void WriteFd(int fd, const char* p, size_t n) {
   while (n > 0) {
@@ -46,33 +67,65 @@ void WriteFd(int fd, const char* p, size_t n) {
   }
 }
 
+// Writes text to the trace's output (the sink, the trace file or standard error).
+void WriteOut(const char* text, size_t n) {
+  std::lock_guard<std::mutex> lock(g_out_mutex);
+  if (g_sink) {
+    g_sink(std::string_view(text, n));
+  } else {
+    WriteFd(g_file_fd >= 0 ? g_file_fd : STDERR_FILENO, text, n);
+  }
+}
+
+// Says once in the trace why its lines go out unserialised.
+void Note(const std::string& text) {
+  const std::string line = "KtDiag: " + text + "\n";
+  WriteOut(line.data(), line.size());
+}
+
 // The machine-wide trace mutex, opened at the first write with output on and kept open; it is
 // opened again when the name it resolves to changes (a new name prefix). The object is never
 // destroyed, so that traces written by other objects' destructors at exit stay safe; its handle
-// is closed at exit, after which writes go out unserialised.
+// is closed at exit, after which writes go out unserialised. A mutex that cannot be made
+// (another user's file at its name, a name too long) leaves the lines unserialised; it is tried
+// again now and then.
 class TraceMutex {
  public:
-  // The held mutex (Release is due) or null. ok is false when no mutex can be had, in which
-  // case the text is dropped.
-  std::shared_ptr<platform::NamedMutex> Enter(bool& ok) {
-    std::shared_ptr<platform::NamedMutex> m = Get();
-    if (!m) {
-      ok = closed_.load();
-      return nullptr;
+  // The held mutex (Release is due), or null: the text then goes out without it.
+  std::shared_ptr<platform::NamedMutex> Enter() {
+    std::string name;
+    std::shared_ptr<platform::NamedMutex> m = Get(name);
+    if (!m) return nullptr;
+    uint32_t limit = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const int64_t now = SteadyMs();
+      budget_ = std::min<int64_t>(kMutexWaitMs, budget_ + (now - refilled_) * kMutexWaitMs / kMutexRefillMs);
+      refilled_ = now;
+      if (budget_ >= kMutexWaitMs && !spent_) said_ = false;
+      if (!spent_) limit = static_cast<uint32_t>(budget_);
     }
-    switch (m->Wait(kMutexWaitMs)) {
-      case platform::WaitResult::kSignaled:
-      case platform::WaitResult::kAbandoned:
-        ok = true;
-        return m;
-      case platform::WaitResult::kTimedOut:
-        ok = true;
-        return nullptr;
-      case platform::WaitResult::kFailed:
-        break;
+    const int64_t began = SteadyMs();
+    const platform::WaitResult r = m->Wait(limit);
+    const bool got = r == platform::WaitResult::kSignaled || r == platform::WaitResult::kAbandoned;
+    bool say = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      budget_ = std::max<int64_t>(0, budget_ - (SteadyMs() - began));
+      if (got) {
+        spent_ = false;
+      } else if (r == platform::WaitResult::kTimedOut) {
+        spent_ = true;
+        say = limit > 0 && !said_;
+        if (say) said_ = true;
+      }
     }
-    ok = false;
-    return nullptr;
+    if (say) {
+      Note("the trace mutex \"" + name + "\" is kept by another process (this program has waited its " +
+           std::to_string(kMutexWaitMs / 1000) +
+           " s for it); trace lines go out without it while it is not free");
+    }
+    return got ? m : nullptr;
   }
 
   void Close() {
@@ -82,22 +135,60 @@ class TraceMutex {
   }
 
  private:
-  std::shared_ptr<platform::NamedMutex> Get() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_) return nullptr;
-    const std::string name = platform::SharedObjectName(KtDiag::kMutexName);
-    if (!handle_ || name != resolved_) {
-      handle_ = std::make_shared<platform::NamedMutex>();
-      if (!handle_->Create(KtDiag::kMutexName)) handle_.reset();
-      resolved_ = name;
+  // The mutex under the current name, or null; `name` is its name with the prefix.
+  std::shared_ptr<platform::NamedMutex> Get(std::string& name) {
+    std::string unmade;
+    std::shared_ptr<platform::NamedMutex> m;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (closed_) return nullptr;
+      const char* prefix = std::getenv(platform::kNamePrefixVariable);
+      name = std::string(prefix ? prefix : "") + KtDiag::kMutexName;
+      const std::string resolved = platform::SharedObjectName(KtDiag::kMutexName);
+      const int64_t now = SteadyMs();
+      const bool renamed = resolved != resolved_ || name != named_;
+      if (renamed || (!handle_ && now - tried_ >= kMutexRemakeMs)) {
+        if (renamed) {
+          // Another object: its own budget and its own notes.
+          budget_ = kMutexWaitMs;
+          refilled_ = now;
+          spent_ = said_ = unmadeSaid_ = false;
+        }
+        resolved_ = resolved;
+        named_ = name;
+        tried_ = now;
+        handle_ = std::make_shared<platform::NamedMutex>();
+        if (handle_->Create(KtDiag::kMutexName)) {
+          unmadeSaid_ = false;
+        } else {
+          if (!unmadeSaid_) unmade = std::strerror(handle_->SysError());
+          unmadeSaid_ = true;
+          handle_.reset();
+        }
+      }
+      m = handle_;
     }
-    return handle_;
+    if (!unmade.empty()) {
+      Note("the trace mutex \"" + name + "\" cannot be made (" + unmade +
+           "); trace lines go out without it until it can");
+    }
+    return m;
   }
 
   std::mutex mutex_;
   std::shared_ptr<platform::NamedMutex> handle_;
   std::string resolved_;
-  std::atomic<bool> closed_{false};
+  std::string named_;
+  int64_t tried_ = 0;        // when the mutex was last made or tried
+  bool unmadeSaid_ = false;  // the trace said that it cannot be made
+  // The waiting budget (ms), when it was last refilled, whether the last wait ran out (only
+  // tries until the mutex is had again), and whether the trace said so since the budget was
+  // last full.
+  int64_t budget_ = kMutexWaitMs;
+  int64_t refilled_ = 0;
+  bool spent_ = false;
+  bool said_ = false;
+  bool closed_ = false;
 };
 
 TraceMutex& GetTraceMutex() {
@@ -109,21 +200,15 @@ TraceMutex& GetTraceMutex() {
   return *m;
 }
 
-// Writes one piece of trace text under the machine-wide trace mutex; the characters written
-// (0 when output is off or the text was dropped).
+// Writes one piece of trace text under the machine-wide trace mutex, or without it when it
+// cannot be had in time; the characters written (0 when output is off).
 size_t Emit(const char* text, size_t n) {
   if (n == 0 || !g_enabled.load()) return 0;
-  bool ok = false;
-  std::shared_ptr<platform::NamedMutex> held = GetTraceMutex().Enter(ok);
-  if (!ok) return 0;  // no trace mutex: the text is dropped
-  {
-    std::lock_guard<std::mutex> lock(g_out_mutex);
-    if (g_sink) {
-      g_sink(std::string_view(text, n));
-    } else {
-      WriteFd(g_file_fd >= 0 ? g_file_fd : STDERR_FILENO, text, n);
-    }
-  }
+  // The threads of the process go for the machine-wide mutex one at a time, so that what a
+  // wait costs is what other processes hold, never the process's own threads.
+  std::lock_guard<std::mutex> turn(g_emit_mutex);
+  std::shared_ptr<platform::NamedMutex> held = GetTraceMutex().Enter();
+  WriteOut(text, n);
   if (held) held->Release();
   return n;
 }

@@ -5,15 +5,19 @@
 // lines only (one write per insertion that ends one or more lines), so that a line built of
 // several insertions never fuses with another thread's. A line longer than the buffer goes
 // out in buffer-sized pieces; a thread that ends mid-line has its text written then, ended by
-// a line end (Flush writes it at once, as it is). Output goes to standard error, to a trace file (service mode), or to a
-// sink installed by a test. Writes of all processes on the machine are serialised by the
-// named mutex "KtDiag Object In Use", so that one write never interleaves with another; when
-// that mutex cannot be created or opened the text is dropped.
+// a line end (Flush writes it at once, as it is). Output goes to standard error, to a trace
+// file (service mode), or to a sink installed by a test. Writes of all processes on the machine
+// are serialised by the named mutex "KtDiag Object In Use", so that one write never
+// interleaves with another.
 //
-// Every write is bounded: the mutex is awaited at most 2 s (a holder that hangs cannot stop
-// the caller; the text then goes out unserialised), and an output that takes nothing for 1 s
-// drops the rest of that write. A program in the foreground traces to standard error; a
-// service leaves output off, or sends it to a trace file (SetOutputFile).
+// Every write is bounded. The mutex is open to every local user, so nothing it holds may stand
+// between a program's threads and their work: a process's waits for it come out of a budget of
+// 2 s that refills by 2 s a minute; once a wait has run out, a line that finds the mutex taken
+// goes out without it, at once, until the mutex is had again. A mutex that cannot be made leaves the lines
+// unserialised too, and is tried again now and then. The trace says each of these once, with
+// the mutex's name. An output that takes nothing for 1 s drops the rest of that write. A
+// program in the foreground traces to standard error; a service leaves output off, or sends
+// it to a trace file (SetOutputFile).
 #pragma once
 
 #include <atomic>
@@ -53,8 +57,7 @@ class KtDiag {
   KtDiag& operator<<(const void* p);
   KtDiag& operator<<(KtDiag& (*manipulator)(KtDiag&));
 
-  // Characters the last insertion wrote (0 when output is off, when the text was dropped, or
-  // when it ended no line).
+  // Characters the last insertion wrote (0 when output is off or when it ended no line).
   int LastWriteCount() const { return last_count_.load(); }
 
   // Writes the calling thread's unfinished line now.

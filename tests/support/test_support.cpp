@@ -7,6 +7,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -363,6 +364,44 @@ int RunAsOrdinaryUser(const std::function<int()>& body) {
     if (errno != EINTR) return -1;
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+HeldFileLock::HeldFileLock(const std::string& path, Kind kind, int holdMs, int gapMs) {
+  const OrdinaryUser user = OrdinaryUserIds();
+  int ready[2];
+  if (::pipe2(ready, O_CLOEXEC) != 0) return;
+  pid_ = ::fork();
+  if (pid_ == 0) {  // only system calls from here on
+    const bool whole = kind == Kind::kFlock;
+    const int mode = (whole ? O_RDONLY : O_RDWR) | O_NONBLOCK;
+    const int fd = BecomeOrdinaryUser(user) ? ::open(path.c_str(), mode) : -1;
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // after the change of user, which clears it
+    struct flock byte{};
+    byte.l_len = 1;
+    auto lock = [&](short type) {
+      byte.l_type = type;
+      return whole ? ::flock(fd, type == F_UNLCK ? LOCK_UN : LOCK_EX) : ::fcntl(fd, F_SETLKW, &byte);
+    };
+    const char ok = fd >= 0 && lock(F_WRLCK) == 0 ? 'y' : 'n';
+    if (::write(ready[1], &ok, 1) != 1 || ok != 'y') ::_exit(1);
+    for (;;) {
+      ::usleep(static_cast<useconds_t>(gapMs > 0 ? holdMs : 1000) * 1000);
+      if (gapMs <= 0) continue;
+      lock(F_UNLCK);
+      ::usleep(static_cast<useconds_t>(gapMs) * 1000);
+      lock(F_WRLCK);
+    }
+  }
+  ::close(ready[1]);
+  char ok = 'n';
+  pollfd p{ready[0], POLLIN, 0};
+  if (pid_ < 0 || ::poll(&p, 1, 10000) != 1 || ::read(ready[0], &ok, 1) != 1 || ok != 'y') Release();
+  ::close(ready[0]);
+}
+
+void HeldFileLock::Release() {
+  if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
 }
 
 void GiveToOrdinaryUser(const std::filesystem::path& path) {

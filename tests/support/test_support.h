@@ -141,6 +141,20 @@ std::string OrdinaryUserRuntimeFolder();
 // status, which this returns (-1 when the child could not run or was killed). The body must
 // not use GoogleTest assertions (they would stay in the child).
 int RunAsOrdinaryUser(const std::function<int()>& body);
+// A lock that the ordinary user holds on an existing file while this object lives, in a forked
+// child: an exclusive flock (kFlock; a read-only open is all it needs) or a POSIX write lock on
+// the first byte (kFirstByte). With gapMs the child lets it go for gapMs after every holdMs.
+class HeldFileLock {
+ public:
+  enum class Kind { kFlock, kFirstByte };
+  HeldFileLock(const std::string& path, Kind kind, int holdMs = 0, int gapMs = 0);
+  ~HeldFileLock() { Release(); }
+  bool held() const { return pid_ > 0; }
+  void Release();  // the child is killed, which drops the lock
+
+ private:
+  pid_t pid_ = -1;
+};
 // Hands a file or a whole directory tree to the ordinary user (when the tests run as root).
 void GiveToOrdinaryUser(const std::filesystem::path& path);
 // The path at which the ordinary user starts `program`, a program of the build. When the tests

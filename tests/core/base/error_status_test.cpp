@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -98,6 +101,36 @@ TEST(ErrorLog, ConcurrentWritersNeverInterleaveRecords) {
     EXPECT_EQ(Le32(bytes, at + 8), 1000 + t);
     EXPECT_EQ(Le32(bytes, at + 12), 2000 + t);
     EXPECT_EQ(Le32(bytes, at + 16), 3000 + t);
+  }
+}
+
+// Any user who may read error.dat may hold a flock on it. An append never waits for it: the
+// records are kept in their order and written by the first append that finds the log free;
+// past 64 kept the rest are dropped, and the trace says how many.
+TEST(ErrorLog, ALockHeldByAnotherUserIsNeverWaitedFor) {
+  for (const int held : {3, 70}) {
+    TempDir dir;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    WriteFileBytes("error.dat", {});
+    testing_support::HeldFileLock other(dir.File("error.dat"), testing_support::HeldFileLock::Kind::kFlock);
+    ASSERT_TRUE(other.held());
+    testing_support::TraceCapture trace;
+    ScopedManualClock clock(1000);
+    auto logging = std::async(std::launch::async, [&] {
+      for (int i = 0; i < held; ++i) KT_ErrorStatus().LogError(ERR_DATAGRAM, i, 1, 0);
+    });
+    const bool prompt = logging.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    other.Release();  // lets an append that waits go on
+    EXPECT_TRUE(prompt);
+    logging.wait();
+    EXPECT_TRUE(ReadFileBytes("error.dat").empty());
+    KT_ErrorStatus().LogError(ERR_ADDRESS, 99, 2, 0);
+    const auto bytes = ReadFileBytes("error.dat");
+    const int kept = std::min(held, 64);
+    ASSERT_EQ(bytes.size(), 20u * (kept + 1));
+    for (int i = 0; i <= kept; ++i) EXPECT_EQ(Le32(bytes, 20 * i + 8), i < kept ? i : 99);
+    EXPECT_TRUE(trace.Contains("error log error.dat: another process holds its lock"));
+    EXPECT_EQ(trace.Contains("another process held its lock: 6\n"), held == 70);
   }
 }
 
