@@ -121,7 +121,7 @@ constexpr const char* kHelp =
     "set type-code|model|va|watts|phases|version|adapter-version|config-size|two-byte-delays|cto|serial|\n"
     "    output-voltage|input-voltage|frequency|audible|low-battery-warning|access|block-size|segments|\n"
     "    first-segment VALUE\n"
-    "test-result pass|fail [SECONDS]   config-datagram on|off   silence on|off\n"
+    "test-result pass|fail [SECONDS]   config-datagram on|off   silence on|off   reply-delay MS\n"
     "fault busy|corrupt|gap|short|silence|late [N]";
 
 }  // namespace
@@ -205,7 +205,16 @@ void NetBcmAdapter::Serve() {
     socklen_t fromLength = sizeof from;
     const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (n <= 0) continue;
+    {
+      char text[INET_ADDRSTRLEN] = "";
+      inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+      std::lock_guard<std::mutex> lock(mutex_);
+      last_ip_ = text;
+      last_port_ = ntohs(from.sin_port);
+    }
     const std::vector<std::vector<uint8_t>> answers = Answer(std::vector<uint8_t>(buffer.begin(), buffer.begin() + n));
+    const int delay = reply_delay_ms_.load();
+    if (delay > 0 && !answers.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     for (const auto& a : answers) {
       ::sendto(fd_, a.data(), a.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
     }
@@ -213,6 +222,14 @@ void NetBcmAdapter::Serve() {
 }
 
 // ---- log ------------------------------------------------------------------------------------
+
+bool NetBcmAdapter::LastRequester(std::string* ip, uint16_t* port) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (last_port_ == 0) return false;
+  if (ip != nullptr) *ip = last_ip_;
+  if (port != nullptr) *port = last_port_;
+  return true;
+}
 
 void NetBcmAdapter::AddLog(const std::string& kind, const std::string& text) {
   log_.push_back(std::to_string(log_first_ + log_.size()) + " " + kind + " " + text);
@@ -758,6 +775,11 @@ bool NetBcmAdapter::ControlLocked(const std::vector<std::string>& w, const std::
   if (c == "input-range") return flag(&input_range_);
   if (c == "config-datagram") return flag(&config_datagram_);
   if (c == "silence" && (arg == "on" || arg == "off")) return flag(&silent_);
+  if (c == "reply-delay") {
+    if (!ToInt(arg, 0, 60000, &n)) *error = "reply-delay MS (up to 60000)";
+    if (error->empty()) reply_delay_ms_ = n;
+    return true;
+  }
   if (c == "alarm") {
     if (w.size() < 3 || !ToInt(arg, 0, kAlarmNumbers - 1, &n) || !OnOff(w[2], &on)) {
       *error = "alarm N on|off (N below 200)";

@@ -39,6 +39,7 @@
 //                   1, 3, the datagram cut to half, no answer, the previous answer's datagram
 //                   sent again in front (as if it had come late)
 //   silence on|off                            no answer at all until switched off
+//   reply-delay MS                            every answer goes out MS milliseconds late
 //
 // Log entries ("N KIND TEXT"): RECV (a request datagram, hex), REQ (what it asked), DENIED,
 // CHECKSUM, FAULT, ACTION (what the UPS did), STATE (a control change).
@@ -91,6 +92,9 @@ class NetBcmAdapter {
   std::vector<std::string> Entries(const std::string& kind) const;
   // Waits until an entry containing `text` is logged. True when one is.
   bool WaitFor(const std::string& text, int timeoutMs) const;
+  // Where the last request datagram on the socket came from ("a.b.c.d", port); false before
+  // the first.
+  bool LastRequester(std::string* ip, uint16_t* port) const;
   void ClearLog();
 
  private:
@@ -147,6 +151,8 @@ class NetBcmAdapter {
   std::vector<std::string> log_;
   size_t log_first_ = 0;
   std::vector<std::vector<uint8_t>> received_;
+  std::string last_ip_;
+  uint16_t last_port_ = 0;
 
   // The UPS.
   bool mains_ok_ = true;
@@ -197,6 +203,7 @@ class NetBcmAdapter {
   size_t block_size_ = 64;
   bool config_datagram_ = true;
   bool silent_ = false;
+  std::atomic<int> reply_delay_ms_{0};
   std::map<std::string, int> faults_;  // kind -> answers still to spoil
   std::vector<uint8_t> previous_answer_;  // the main datagram of the last answer
 };

@@ -33,12 +33,15 @@ constexpr int64_t kCommandRepeatSeconds = 10;
 // After the power returned, or when the master starts with its UPS on line, the clients are
 // told that the utility is restored for this long: three tries at the repeat cadence.
 constexpr int64_t kRestoreWindowSeconds = 25;
-// The low-battery command goes to each client this many times a turn apart before it falls
-// back to the repeat cadence; what a master that stops (its own low-battery shutdown) has not
-// sent of them yet goes out before its network thread ends, kLowBatteryGapMs apart. A client
-// that loses a datagram or two is still told within seconds, and the master's own shutdown
-// waits a few seconds at most.
+// The low-battery command goes to each client this many times, at least kLowBatteryPaceMs
+// apart, before it falls back to the repeat cadence: paced by the clock, not by turns, since a
+// turn is shorter when datagrams come in (the clients' answers to the command itself), and a
+// loss of a few seconds on the network must not swallow them all. What a master that stops (its
+// own low-battery shutdown) has not sent of them yet goes out before its network thread ends,
+// kLowBatteryGapMs apart. A client that loses a datagram or two is still told within seconds,
+// and the master's own shutdown waits a few seconds at most.
 constexpr int kLowBatterySends = 4;
+constexpr uint64_t kLowBatteryPaceMs = 2000;
 constexpr int kLowBatteryGapMs = 1000;
 
 // Whether a command that went out at `last` (0 = never) is to go out (again) now. A clock set
@@ -180,13 +183,20 @@ int KT_NetworkServer::SendClientCommand(int command, KT_NetClient& client, KT_Da
       client.restoreOwed = false;
       client.lastUR = now;
       break;
-    case CLIENT_LOW_BATTERY:
-      if (client.lowBatterySends >= kLowBatterySends && !Due(client.lastLB, now)) return 0;
+    case CLIENT_LOW_BATTERY: {
+      const uint64_t tick = platform::TickMs();
+      if (client.lowBatterySends >= kLowBatterySends) {
+        if (!Due(client.lastLB, now)) return 0;
+      } else if (client.lowBatterySends > 0 && !owed_round_ && tick - client.lastLBTick < kLowBatteryPaceMs) {
+        return 0;
+      }
       if (client.lowBatterySends < kLowBatterySends) ++client.lowBatterySends;
       client.lastLB = now;
+      client.lastLBTick = tick;
       client.lastUR = 0;
       client.restoreOwed = false;
       break;
+    }
     case CLIENT_SCHEDULED_SHUTDOWN:
       if (client.lastSS != 0) return 0;
       client.lastSS = now;
@@ -270,13 +280,16 @@ int KT_NetworkServer::SendOwedLowBattery(const std::function<void(int)>& pause) 
       auto lock = scp_.Lock();
       if (owed().empty()) break;
     }
+    if (round == 0) Diag() << "Sending the client agents the low-battery commands still owed to them\n";
     // A gap after the last turn's send too.
     pause(kLowBatteryGapMs);
     auto lock = scp_.Lock();
+    owed_round_ = true;
     for (KT_NetClient* c : owed()) {
       KT_DatagramChannel& channel = c->address.GetType() == ADDRESS_IPX ? static_cast<KT_DatagramChannel&>(ipx_) : udp_;
       if (SendClientCommand(CLIENT_LOW_BATTERY, *c, channel) == 1) ++sent;
     }
+    owed_round_ = false;
   }
   return sent;
 }

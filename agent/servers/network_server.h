@@ -2,7 +2,8 @@
 // offers it), status pushes to the registered consoles, and -- for an agent with client
 // agents in its configuration -- the network-shutdown commands to those clients.
 //
-// One turn (NetworkThread runs one about every 2 seconds while its state word is 1):
+// One turn (NetworkThread runs one every 1 to 2 seconds while its state word is 1, the turn and
+// a pause of a second):
 //   1. wait up to 1 s for a datagram; serve it and every further one already waiting, up to
 //      kMaxDatagramsPerTurn (agent/servers/command_server.h)
 //   2. push the status block to every registered console whose view is out of date
@@ -23,8 +24,9 @@
 //   5 shutdown cancelled   the scheduled shutdown went away before its time
 // The power-event commands (0, 2) are repeated to each client every 10 s while the UPS stays on
 // battery, so that a client that restarted or lost a datagram is told too; the first four
-// low-battery commands go out a turn apart, and those the master has not sent yet when its
-// network thread stops (its own low-battery shutdown) go out first, a second apart. 1 goes to each
+// low-battery commands go out at least 2 s apart (by the clock, at the first turn after that),
+// and those the master has not sent yet when its network thread stops (its own low-battery
+// shutdown) go out first, a second apart. 1 goes to each
 // client that was told of the outage, three times 10 s apart. A master that starts is not
 // sure what its clients were told before: once a status read shows its UPS on line, it tells
 // every client that the utility is restored (a client that holds no outage ignores that).
@@ -134,6 +136,7 @@ class KT_NetworkServer {
   int cancel_countdown_ = 0;
   int64_t commanded_shutdown_ = 0;  // the shutdown time clients were told of (0 = none)
   bool ipx_discovered_ = false;
+  bool owed_round_ = false;  // SendOwedLowBattery is sending: its own gap paces the commands
   struct IpxHost {
     uint32_t network = 0;
     uint8_t node[kIpxNodeLength] = {};

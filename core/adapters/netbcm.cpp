@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "core/base/ktdiag.h"
@@ -33,6 +34,13 @@ constexpr const char* kAdapterMessageCaption = "Tremona Agent Message";
 
 // The longest piece of a wait or pause between two looks at the stop check.
 constexpr std::chrono::milliseconds kStopSlice{100};
+
+// Datagrams read at most once the time to wait is up, or when dropping what is waiting before a
+// request: a sender that never stops cannot hold the driver.
+constexpr int kOvertimeReads = 256;
+constexpr int kDrainReads = 4096;
+// The adapter's datagrams held from the pause after one request (it sends two or three).
+constexpr size_t kHeldDatagrams = 16;
 
 }  // namespace
 
@@ -173,19 +181,83 @@ int KT_NetBCM::WaitMs(int64_t ms) {
   }
 }
 
-int KT_NetBCM::ReceiveReply() {
-  KT_Address from;
+std::optional<KT_NetBCM::Endpoint> KT_NetBCM::EndpointOf(KT_Address& address) {
+  sockaddr_storage to{};
+  socklen_t length = 0;
+  if (address.GetType() != ADDRESS_IP || address.ToSockAddr(to, length) < 0 || to.ss_family != AF_INET) {
+    return std::nullopt;
+  }
+  const auto& sin = reinterpret_cast<const sockaddr_in&>(to);
+  return Endpoint{sin.sin_addr.s_addr, sin.sin_port};
+}
+
+int KT_NetBCM::ReceiveFrom(const Endpoint& peer, int64_t ms) {
   reply_.clear();
-  return Receive(&from, reply_);
+  if (!held_.empty()) {
+    reply_ = std::move(held_.front());
+    held_.pop_front();
+    return reply_.empty() ? 0 : 1;
+  }
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
+  for (int overtime = 0;;) {
+    if (Stopping()) return 0;
+    const int64_t left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+    // Once the time is up, only what is already waiting is read, and not without end.
+    if (left <= 0 && ++overtime > kOvertimeReads) return 0;
+    const int ready = WaitMs(left);
+    if (ready <= 0) return ready;
+    KT_Address from;
+    const int r = Receive(&from, reply_);
+    if (r >= 0 && from.GetIpAddress() == peer.ip && from.GetPort() == peer.port) return r;
+    // Another sender's datagram, or one that could not be read whole (which says nothing of
+    // the adapter either): dropped, and the wait goes on.
+    if (r >= 0) foreign_.Count(from.GetIpAddress(), from.GetPort());
+    reply_.clear();
+  }
+}
+
+void KT_NetBCM::HoldReplies(const Endpoint& peer, int seconds) {
+  if (seconds <= 0) return;
+  const auto end = std::chrono::steady_clock::now() +
+                   std::chrono::milliseconds(static_cast<int64_t>(seconds) * second_ms_);
+  std::vector<uint8_t> datagram;
+  while (!Stopping()) {
+    const int64_t left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return;
+    const int ready = WaitMs(left);
+    if (ready < 0) {
+      // No socket to read: the pause as a plain sleep.
+      std::this_thread::sleep_for(std::min(std::chrono::milliseconds(left), kStopSlice));
+      continue;
+    }
+    if (ready == 0) continue;
+    KT_Address from;
+    if (Receive(&from, datagram) < 0) continue;
+    if (from.GetIpAddress() != peer.ip || from.GetPort() != peer.port) {
+      foreign_.Count(from.GetIpAddress(), from.GetPort());
+    } else if (held_.size() < kHeldDatagrams) {
+      held_.push_back(std::move(datagram));
+    }
+    datagram.clear();
+  }
 }
 
 void KT_NetBCM::Drain() {
+  held_.clear();
+  const std::optional<Endpoint> adapter = EndpointOf(adapter_);
   std::vector<uint8_t> stale;
-  KT_Address from;
-  while (Wait(0) > 0) {
+  for (int n = 0; n < kDrainReads && Wait(0) > 0; ++n) {
+    KT_Address from;
     if (Receive(&from, stale) < 0) break;
+    if (!adapter || from.GetIpAddress() != adapter->ip || from.GetPort() != adapter->port) {
+      foreign_.Count(from.GetIpAddress(), from.GetPort());
+      continue;
+    }
     Diag() << "KT_NetBCM: dropped a waiting datagram of " << static_cast<int>(stale.size()) << " bytes" << kendl;
   }
+  foreign_.Report();
 }
 
 bool KT_NetBCM::IsBusyAnswer(int wantedType, const std::vector<uint8_t>& data) const {
@@ -199,25 +271,31 @@ int KT_NetBCM::Exchange(const std::vector<uint8_t>& request, int wantedType, int
                         int waitSeconds, std::vector<uint8_t>* data, int alsoType) {
   std::vector<uint8_t> joined;
   Drain();
+  // What the pauses held belongs to this exchange; the next one starts afresh.
+  struct ClearHeld {
+    std::deque<std::vector<uint8_t>>& held;
+    ~ClearHeld() { held.clear(); }
+  } clearHeld{held_};
+  const std::optional<Endpoint> adapter = EndpointOf(adapter_);
   for (int attempt = 0; attempt <= retries; ++attempt) {
     if (Stopping()) {
       Diag() << "KT_NetBCM: stopping, the request is not sent" << kendl;
       return -1;
     }
-    if (Send(&adapter_, request) <= 0) {
+    if (Send(&adapter_, request) <= 0 || !adapter) {
       // A datagram that cannot leave this computer will not leave it on the next try either.
       Diag() << kBcmFailureLines[TRY_NO_RESPONSE] << attempt << " of " << retries << " !!! (not sent)" << kendl;
       return -1;
     }
-    PauseSeconds(sleepSeconds);
+    HoldReplies(*adapter, sleepSeconds);
     TryFailure failure = TRY_NO_RESPONSE;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(
                                                              waitSeconds < 0 ? 0 : waitSeconds) * second_ms_);
     for (bool skipped = false;; skipped = true) {
       const int64_t left =
           std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-      // A stream of foreign datagrams cannot hold the try beyond its wait.
-      if ((skipped && left <= 0) || WaitMs(left) <= 0 || ReceiveReply() <= 0) break;
+      // A stream of late or foreign datagrams cannot hold the try beyond its wait.
+      if ((skipped && left <= 0) || ReceiveFrom(*adapter, left) <= 0) break;
       if (wantedType < 0) {
         reply_length_ = static_cast<int>(reply_.size());
         return 0;

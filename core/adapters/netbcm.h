@@ -37,11 +37,16 @@
 // Replies: see core/adapters/netbcm_reply.h. The acknowledgement (type 9) carries the result code
 // ('1' accepted, '7' accepted with an adjusted parameter, '3' busy, ...) and the command.
 //
-// Every exchange is one request datagram and its reply datagram(s); the driver keeps no
-// connection. A request is tried up to R + 1 times; a try fails when no datagram comes, when
-// the datagram holds no complete reply of the wanted type, or when it is the UPS's busy answer.
-// A datagram without any block of the wanted type is a late answer to an earlier request (the
-// adapter's second datagram, or a reply that came after its try gave up): the try reads on
+// Every exchange is one request datagram and its reply datagram(s); the driver keeps no connection.
+// A reply counts only when it comes from the address and port the request went to: datagrams from
+// anyone else are dropped and counted (the trace gives their count now and then, not a line each),
+// so that no other computer can make the agent believe a power failure. The socket is read
+// throughout an exchange, also in the pause after a request (the adapter's datagrams are held until
+// the pause ends), so that a stream of foreign datagrams cannot fill the socket's buffer and crowd
+// the adapter's answer out. A request is tried up to R + 1 times; a try fails when no datagram
+// comes, when the datagram holds no complete reply of the wanted type, or when it is the UPS's busy
+// answer. A datagram without any block of the wanted type is a late answer to an earlier request
+// (the adapter's second datagram, or a reply that came after its try gave up): the try reads on
 // within its wait, so that one late datagram does not shift every later exchange by one.
 //
 // Capability word: bit 0 configuration query, 2 identification read, 4 battery test, 5 delays
@@ -66,6 +71,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -75,6 +81,7 @@
 #include "core/network/address.h"
 #include "core/adapters/bcm_base.h"
 #include "core/adapters/bcm_decoder.h"
+#include "core/adapters/foreign_datagrams.h"
 #include "core/base/maker_codes.h"
 #include "core/adapters/netbcm_reply.h"
 #include "core/network/udp.h"
@@ -300,13 +307,27 @@ class KT_NetBCM : public KT_UDP, public KT_BCMBase {
   static void AppendPayload(std::vector<uint8_t>& out, const std::vector<uint8_t>& payload);
   std::vector<uint8_t> Query(uint8_t query, bool access = false) const;
 
+  // An IPv4 address and port, both in network byte order.
+  struct Endpoint {
+    uint32_t ip = 0;
+    uint16_t port = 0;
+  };
+  // Where a datagram to `address` goes; nullopt when it has no destination.
+  static std::optional<Endpoint> EndpointOf(KT_Address& address);
+
   // Waits up to `seconds` (or `ms`) for a datagram: > 0 one is waiting, 0 none, -1 failure.
   int Wait(int seconds);
   int WaitMs(int64_t ms);
-  // Reads and drops every datagram already waiting.
+  // Reads and drops every datagram already waiting (and those held), up to a bound.
   void Drain();
-  // Receives one waiting datagram into reply_: 1, or 0 / -1.
-  int ReceiveReply();
+  // Receives into reply_ the next datagram from `peer` that comes within `ms` (one held from
+  // the pause first); the others are dropped and counted. 1, 0 when none came (or an empty
+  // one), -1 when the socket fails.
+  int ReceiveFrom(const Endpoint& peer, int64_t ms);
+  // The pause after a request: `seconds` long (shorter on a stop), reading all along; the
+  // datagrams of `peer` are held for ReceiveFrom.
+  void HoldReplies(const Endpoint& peer, int seconds);
+
   // One exchange with tries (see the head of the file). wantedType < 0: any datagram; a
   // second type (alsoType >= 0) must be whole in the same datagram too. 0 with `data` (the
   // joined data of the wanted type) on success, -1 when every try failed.
@@ -348,6 +369,10 @@ class KT_NetBCM : public KT_UDP, public KT_BCMBase {
   uint32_t capabilities_ = 0;
   std::optional<std::string> model_name_;
   std::vector<uint8_t> reply_;
+  // The peer's datagrams read in the pause after a request.
+  std::deque<std::vector<uint8_t>> held_;
+  // Datagrams of other senders than the one asked.
+  ForeignDatagramCount foreign_{"KT_NetBCM"};
   NetBcmParseCounters counters_;
   bool status_lost_ = false;
   bool meter_failed_ = false;

@@ -30,6 +30,7 @@ constexpr int32_t kNoAnswerErrors[] = {16, 32, 48, 80, 240};
 
 int KT_NetBCM::QueryAdapter(const char* host, NetBcmAdapterIdentity& out) {
   out = NetBcmAdapterIdentity();
+  held_.clear();
   if (Initialize() <= 0) {
     ShowMessage("TCP/IP Socket not available");
     return 0;
@@ -49,9 +50,10 @@ int KT_NetBCM::QueryAdapter(const char* host, NetBcmAdapterIdentity& out) {
   bool gotId = false;
   bool gotConfig = false;
   bool configShort = false;
-  if (!name.empty() && Send(&target, Query(NETBCM_QUERY_IDENTIFICATION)) > 0) {
+  const std::optional<Endpoint> peer = EndpointOf(target);
+  if (!name.empty() && Send(&target, Query(NETBCM_QUERY_IDENTIFICATION)) > 0 && peer) {
     for (int i = 0; i < kQueryDatagrams && !(gotStatus && gotId && gotConfig); ++i) {
-      if (Wait(kQueryWait) <= 0 || ReceiveReply() <= 0) continue;
+      if (ReceiveFrom(*peer, static_cast<int64_t>(kQueryWait) * second_ms_) <= 0) continue;
       any = true;
       std::vector<uint8_t> data;
       if (FirstNetBcmBlockType(reply_.data(), reply_.size()) == BCM_REPLY_STATUS) {
@@ -117,6 +119,7 @@ int KT_NetBCM::CheckAccessCode(const char* host) {
   }
   bool found = false;
   bool tooShort = false;
+  held_.clear();
   if (host != nullptr && Open() == 0) {
     KT_Address target(ADDRESS_IP);
     target.SetHostName(host);
@@ -126,13 +129,13 @@ int KT_NetBCM::CheckAccessCode(const char* host) {
     AppendSelect(request, kNetBcmUpsIndicator);
     AppendAccess(request);
     AppendPayload(request, {BCM_CMD_CHECK_ACCESS});
-    if (Send(&target, request) > 0) {
-      int ready = Wait(timeout + kCheckExtraWait);
-      if (ready <= 0) ready = Wait(kCheckSecondWait);
+    const std::optional<Endpoint> peer = EndpointOf(target);
+    if (Send(&target, request) > 0 && peer) {
+      int ready = ReceiveFrom(*peer, static_cast<int64_t>(timeout + kCheckExtraWait) * second_ms_);
+      if (ready <= 0) ready = ReceiveFrom(*peer, static_cast<int64_t>(kCheckSecondWait) * second_ms_);
       for (int i = 0; ready > 0 && i < kQueryDatagrams && !found; ++i) {
-        if (i == kQueryDatagrams - 1) PauseSeconds(kCheckPause);
-        if (i > 0 && Wait(0) <= 0) continue;
-        if (ReceiveReply() <= 0) continue;
+        if (i == kQueryDatagrams - 1) HoldReplies(*peer, kCheckPause);
+        if (i > 0 && ReceiveFrom(*peer, 0) <= 0) continue;
         std::vector<uint8_t> data;
         if (ParseNetBcmReply(reply_.data(), reply_.size(), BCM_REPLY_ACK, data, &counters_) == NETBCM_REPLY_COMPLETE &&
             !data.empty()) {

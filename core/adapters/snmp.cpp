@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <utility>
 
 #include "core/base/ktdiag.h"
 #include "core/adapters/mib_table.h"
@@ -243,6 +244,8 @@ int KT_SNMP::OpenSession() {
   char dotted[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &address, dotted, sizeof dotted);
   const uint16_t port = port_ != 0 ? static_cast<uint16_t>(port_) : DefaultPort();
+  peer_ip_ = address.s_addr;
+  peer_port_ = htons(port);
   const std::string peerName = std::string("udp:") + dotted + ":" + std::to_string(port);
   const std::string community = read_community_.value_or("");
 
@@ -311,10 +314,35 @@ namespace {
 // The longest wait for an answer between two looks at the stop check.
 constexpr long kStopSliceUs = 100000;
 
+// The IPv4 sender of a received PDU (address and port in network byte order), as the library's
+// UDP transport keeps it: a pair of addresses whose first is the remote one.
+std::optional<std::pair<uint32_t, uint16_t>> SenderOf(const netsnmp_pdu* pdu) {
+  if (pdu->transport_data == nullptr ||
+      static_cast<size_t>(pdu->transport_data_length) < sizeof(netsnmp_sockaddr_storage)) {
+    return std::nullopt;
+  }
+  const auto* remote = static_cast<const netsnmp_sockaddr_storage*>(pdu->transport_data);
+  if (remote->sa.sa_family != AF_INET) return std::nullopt;
+  return std::pair{remote->sin.sin_addr.s_addr, remote->sin.sin_port};
+}
+
 }  // namespace
+
+bool KT_SNMP::IsFromPeer(const netsnmp_pdu* pdu) const {
+  // A request to the broadcast address is answered from the adapters' own addresses.
+  if (peer_ip_ == htonl(INADDR_BROADCAST)) return true;
+  return SenderOf(pdu) == std::pair{peer_ip_, peer_port_};
+}
 
 int KT_SNMP::TakeAnswer(int operation, netsnmp_session*, int requestId, netsnmp_pdu* pdu, void* magic) {
   auto* client = static_cast<KT_SNMP*>(magic);
+  if (operation == NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE && pdu != nullptr && !client->IsFromPeer(pdu)) {
+    // A response with the request's id from another sender than the adapter: no answer. Not
+    // taking it leaves the request waiting for the adapter's own.
+    const auto sender = SenderOf(pdu).value_or(std::pair<uint32_t, uint16_t>{0, 0});
+    client->foreign_.Count(sender.first, sender.second);
+    return 0;
+  }
   // Only the request this client waits for: a resend is no end, and an older request the
   // library still holds never answers into a later one.
   if (requestId != client->awaited_ || operation == NETSNMP_CALLBACK_OP_RESEND ||
@@ -343,11 +371,11 @@ int KT_SNMP::Transact(netsnmp_pdu* request, netsnmp_pdu** response) {
     snmp_free_pdu(request);
     return STAT_ERROR;
   }
-  if (!stop_) return snmp_sess_synch_response(session_, request, response);
 
-  // As the library's synchronous exchange (the same retries and time-outs), but waiting in
-  // slices, so that a stop ends the wait for a silent adapter at once. A stop closes the
-  // session with the request still pending.
+  // As the library's synchronous exchange (the same retries and time-outs), but the answer must
+  // come from the adapter (the library matches only the request id), and the wait goes in
+  // slices, so that a stop ends the wait for a silent adapter at once. A stop closes the session
+  // with the request still pending.
   answer_ = nullptr;
   answer_status_ = STAT_ERROR;
   awaited_ = snmp_sess_async_send(session_, request, TakeAnswer, this);
@@ -356,7 +384,7 @@ int KT_SNMP::Transact(netsnmp_pdu* request, netsnmp_pdu** response) {
     return STAT_ERROR;
   }
   while (awaited_ != 0) {
-    if (stop_()) {
+    if (stop_ && stop_()) {
       Diag() << "KT_SNMP: stopping, the wait for the answer ends\n";
       awaited_ = 0;
       CloseSession();
@@ -373,14 +401,16 @@ int KT_SNMP::Transact(netsnmp_pdu* request, netsnmp_pdu** response) {
     const int ready = select(descriptors, &readable, nullptr, nullptr, &wait);
     if (ready > 0) {
       snmp_sess_read(session_, &readable);
-    } else if (ready == 0) {
-      snmp_sess_timeout(session_);
-    } else if (errno != EINTR) {
+    } else if (ready < 0 && errno != EINTR) {
       awaited_ = 0;
       CloseSession();
       return STAT_ERROR;
     }
+    // Also after a read: datagrams that keep coming and are no answer must not hold the request
+    // past its time-outs.
+    if (awaited_ != 0) snmp_sess_timeout(session_);
   }
+  foreign_.Report();
   *response = answer_;
   answer_ = nullptr;
   return answer_status_;

@@ -13,11 +13,14 @@
 // client (it starts the library without reading configuration files or saving state).
 //
 // Sessions: SNMPv1, community = the read community (every GET/GETNEXT); the write community goes
-// into every SET and every trap. Retries 2, time-out 1 s. Opening a session resolves the peer
-// name itself (a dotted address, "255.255.255.255" as the limited broadcast address, else a
-// host-name lookup), takes the port given to the session, else the UDP port of the service
-// "kt-snmp" in the services database, else 161, and switches SO_BROADCAST on, so that requests
-// and traps may go to a broadcast address.
+// into every SET and every trap. Retries 2, time-out 1 s. A response counts only when it answers
+// the request's id (the library's rule) and comes from the adapter's address and port (a request to
+// the broadcast address excepted): one from any other sender is dropped, counted, and the request
+// waits on for the adapter's own (core/adapters/foreign_datagrams.h). Opening a session resolves
+// the peer name itself (a dotted address, "255.255.255.255" as the limited broadcast address, else
+// a host-name lookup), takes the port given to the session, else the UDP port of the service
+// "kt-snmp" in the services database, else 161, and switches SO_BROADCAST on, so that requests and
+// traps may go to a broadcast address.
 //
 // Object identifiers are written as texts relative to mib-2 ("33.1.6.1.0") and mostly taken from
 // the adapter MIB table by row (core/adapters/mib_table.h). Every value from the adapter is checked for
@@ -41,6 +44,7 @@
 
 #include "core/network/address.h"
 #include "core/base/error_status.h"
+#include "core/adapters/foreign_datagrams.h"
 #include "core/scp/scp.h"
 #include "core/scp/scp_message.h"
 #include "core/adapters/snmp_value.h"
@@ -250,7 +254,7 @@ class KT_SNMP : public KT_ErrorStatus {
   // Asked before every request and, in slices, while its answer is awaited: once it answers
   // true the wait ends (the session is closed) and no request goes out any more (each fails as
   // unanswered), so that a thread told to stop does not sit out a silent adapter's time-outs.
-  // None: the library's own synchronous exchange.
+  // None: the wait runs its time-outs.
   using StopCheck = std::function<bool()>;
   void SetStopCheck(StopCheck stop) { stop_ = std::move(stop); }
 
@@ -260,8 +264,10 @@ class KT_SNMP : public KT_ErrorStatus {
   static TrapHandoff CurrentTrapHandoff();
   // Sends a request and waits: the status of snmp_sess_synch_response (the request is consumed).
   int Transact(netsnmp_pdu* request, netsnmp_pdu** response);
-  // The library's call for the request awaited with a stop check (magic: the client).
+  // The library's call for the request awaited (magic: the client).
   static int TakeAnswer(int operation, netsnmp_session* session, int requestId, netsnmp_pdu* pdu, void* magic);
+  // Whether a received PDU comes from the session's peer.
+  bool IsFromPeer(const netsnmp_pdu* pdu) const;
   // A request's response into `value`; logs errors. 1 / 0 as SNMPCommand.
   int TakeResponse(int status, netsnmp_pdu* response, KT_SnmpValue& value, const char* who);
   netsnmp_pdu* NewPdu(int type) const;
@@ -301,7 +307,12 @@ class KT_SNMP : public KT_ErrorStatus {
   time_t test_request_time_ = 0;
   Exchange exchange_;
   StopCheck stop_;
-  // The request awaited with a stop check (0: none) and how it ended.
+  // The open session's peer (network byte order).
+  uint32_t peer_ip_ = 0;
+  uint16_t peer_port_ = 0;
+  // Responses from other senders than the peer.
+  ForeignDatagramCount foreign_{"KT_SNMP"};
+  // The request awaited (0: none) and how it ended.
   int awaited_ = 0;
   int answer_status_ = 0;
   netsnmp_pdu* answer_ = nullptr;

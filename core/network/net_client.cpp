@@ -17,6 +17,7 @@ KT_NetClient& KT_NetClient::operator=(const KT_NetClient& other) {
   lastUR = other.lastUR;
   restoreOwed = other.restoreOwed;
   lowBatterySends = other.lowBatterySends;
+  lastLBTick = other.lastLBTick;
   failedCommand = other.failedCommand;
   return *this;
 }

@@ -44,8 +44,10 @@ class KT_NetClient : public KT_ErrorStatus {
   time_t lastUR = 0;
   bool restoreOwed = false;
   // Low-battery commands sent to this client in this outage: the first few go out a short time
-  // apart, so that one lost datagram does not leave the client unprotected.
+  // apart, so that one lost datagram does not leave the client unprotected; and the monotonic
+  // millisecond tick of the last (platform/clock.h), which paces them.
   int lowBatterySends = 0;
+  uint64_t lastLBTick = 0;
   // The command whose send to this client failed and was reported (-1 = none): a failure is
   // reported once, until a send succeeds or the command changes.
   int failedCommand = -1;

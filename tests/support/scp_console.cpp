@@ -39,13 +39,21 @@ bool ScpConsole::Send(const std::string& ip, uint16_t port, const std::vector<ui
          static_cast<ssize_t>(bytes.size());
 }
 
-std::optional<std::vector<uint8_t>> ScpConsole::Receive(int timeoutMs) {
+std::optional<std::vector<uint8_t>> ScpConsole::Receive(int timeoutMs, std::string* fromIp,
+                                                        uint16_t* fromPort) {
   pollfd p{fd_, POLLIN, 0};
   if (::poll(&p, 1, timeoutMs) <= 0) return std::nullopt;
   std::vector<uint8_t> buffer(65536);
-  const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
+  sockaddr_in from{};
+  socklen_t length = sizeof from;
+  const ssize_t n =
+      ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
   if (n < 0) return std::nullopt;
   buffer.resize(static_cast<size_t>(n));
+  char text[INET_ADDRSTRLEN] = "";
+  inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+  if (fromIp != nullptr) *fromIp = text;
+  if (fromPort != nullptr) *fromPort = ntohs(from.sin_port);
   return buffer;
 }
 

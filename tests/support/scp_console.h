@@ -25,8 +25,9 @@ class ScpConsole {
   const std::string& ip() const { return ip_; }
 
   bool Send(const std::string& ip, uint16_t port, const std::vector<uint8_t>& bytes);
-  // One datagram within the time, or nothing.
-  std::optional<std::vector<uint8_t>> Receive(int timeoutMs);
+  // One datagram within the time, or nothing; its sender's address and port when asked.
+  std::optional<std::vector<uint8_t>> Receive(int timeoutMs, std::string* fromIp = nullptr,
+                                              uint16_t* fromPort = nullptr);
   // Every datagram that arrives until none came for quietMs.
   std::vector<std::vector<uint8_t>> ReceiveAll(int quietMs);
 

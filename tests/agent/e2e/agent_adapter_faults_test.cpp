@@ -8,15 +8,20 @@
 //   - an adapter that falls silent, or (SNMP) answers its alarm count with a wrong type, is a
 //     lost communication with the UPS: the alarm, its event in the event log and its command
 //     action; all of it is cleared when the adapter answers again;
+//   - replies of another sender (127.0.0.77) that say the UPS is on battery with a low battery
+//     are dropped and counted: no outage, no shutdown, no UPS-off command, and the adapter's own
+//     answers still come through them;
 //   - a stop while the adapter is silent ends the agent within a few seconds.
 #include <signal.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agent/engine/daemon.h"
@@ -35,6 +40,8 @@ namespace {
 constexpr const char* kAccessCode = "Zq9x2p";
 constexpr uint32_t kPollingSeconds = 2;
 constexpr uint32_t kTimeoutSeconds = 4;
+// Where forged replies come from.
+constexpr const char* kForgerIp = "127.0.0.77";
 
 // One adapter of either kind on a loopback port chosen before its first start.
 class TestAdapter {
@@ -57,7 +64,14 @@ class TestAdapter {
   // The agent's trace line of one status poll, and of the poll that asks its adapter most.
   virtual const char* StatusPollText() const = 0;
   virtual const char* LongestPollText() const = 0;
-  std::string Name() const { return "127.0.0.1:" + std::to_string(port_); }
+  // A second sender on kForgerIp that answers the agent's requests with the replies of an
+  // adapter whose UPS is on battery with a low battery (set up before the agent starts, sending
+  // while Forge(true)).
+  virtual bool StartForger() = 0;
+  virtual void Forge(bool on) = 0;
+  // The UPS-off commands the adapter was given.
+  virtual size_t UpsOffCommands() = 0;
+  virtual std::string Name() const { return "127.0.0.1:" + std::to_string(port_); }
 
  protected:
   uint16_t port_;
@@ -75,11 +89,7 @@ class SnmpTestAdapter : public TestAdapter {
     peer_.Stop();
     return true;
   }
-  bool LowBattery() override {
-    peer_.SetBool("on_battery", true);
-    peer_.SetRaw("alarms", "[3]");
-    return true;
-  }
+  bool LowBattery() override { return LowBatteryOf(peer_); }
   bool Normal() override {
     peer_.SetBool("on_battery", false);
     peer_.SetRaw("alarms", "[]");
@@ -92,9 +102,57 @@ class SnmpTestAdapter : public TestAdapter {
   const char* StatusPollText() const override { return "SNMP THREAD updating status"; }
   // The meters: a request for each of many objects.
   const char* LongestPollText() const override { return "SNMP THREAD updating meter"; }
+  // The agent asks a relay on 127.0.0.30 that passes each request on to the adapter and its
+  // response back. While forging it asks a second adapter on low battery too, and sends the
+  // agent that one's response first: with the request's own id from kForgerIp, and its
+  // response to the request before (an old id) from the relay's own address and port.
+  bool StartForger() override {
+    if (!forger_.Start() || !LowBatteryOf(forger_)) return false;
+    front_ = std::make_unique<testing_support::ScpConsole>("127.0.0.30");
+    relay_ = std::jthread([this](std::stop_token stop) {
+      testing_support::ScpConsole toAdapter("127.0.0.1"), toForger("127.0.0.1"), forger(kForgerIp);
+      std::vector<uint8_t> old;
+      while (!stop.stop_requested()) {
+        std::string ip;
+        uint16_t port = 0;
+        const auto request = front_->Receive(100, &ip, &port);
+        if (!request) continue;
+        if (forging_ && toForger.Send("127.0.0.1", forger_.port(), *request)) {
+          if (const auto forged = toForger.Receive(1000)) {
+            if (!old.empty()) front_->Send(ip, port, old);
+            forger.Send(ip, port, *forged);
+            old = *forged;
+          }
+        }
+        if (!toAdapter.Send("127.0.0.1", port_, *request)) continue;
+        if (const auto answer = toAdapter.Receive(1000)) front_->Send(ip, port, *answer);
+      }
+    });
+    return front_->ok();
+  }
+  void Forge(bool on) override { forging_ = on; }
+  size_t UpsOffCommands() override {
+    const auto sets = peer_.Sets();
+    return static_cast<size_t>(
+        std::count_if(sets.begin(), sets.end(), [](const testing_support::SnmpSetRecord& r) {
+          return r.oid == ".1.3.6.1.2.1.33.1.8.2.0" && r.result == "DONE";  // upsShutdownAfterDelay
+        }));
+  }
+  std::string Name() const override {
+    return front_ ? "127.0.0.30:" + std::to_string(front_->port()) : TestAdapter::Name();
+  }
 
  private:
+  static bool LowBatteryOf(testing_support::SnmpAdapterPeer& peer) {
+    peer.SetBool("on_battery", true);
+    peer.SetRaw("alarms", "[3]");
+    return true;
+  }
   testing_support::SnmpAdapterPeer peer_;
+  testing_support::SnmpAdapterPeer forger_;
+  std::unique_ptr<testing_support::ScpConsole> front_;
+  std::atomic<bool> forging_{false};
+  std::jthread relay_;  // last: it ends first
 };
 
 class NetBcmTestAdapter : public TestAdapter {
@@ -118,10 +176,41 @@ class NetBcmTestAdapter : public TestAdapter {
   const char* StatusPollText() const override { return "NetBCMThread updating status"; }
   // The status: tried until the adapter time-out has passed.
   const char* LongestPollText() const override { return "NetBCMThread updating status"; }
+  // A second adapter on low battery answers a status query; its datagrams go to the port the
+  // agent asks the adapter from, as fast as a loop sends them (a few thousand a second). The
+  // real adapter answers 0.3 s late meanwhile, as across a slow network: by then the stream
+  // fills the agent's socket unless the agent reads on while it waits.
+  bool StartForger() override { return true; }
+  void Forge(bool on) override {
+    sprayer_ = {};
+    Do(on ? "reply-delay 300" : "reply-delay 0");
+    netbcmsim::NetBcmAdapter forger;
+    std::string ip;
+    uint16_t port = 0;
+    if (!on || !adapter_->LastRequester(&ip, &port) || !forger.Do(std::string("set access ") + kAccessCode) ||
+        !forger.Do("mains fail") || !forger.Do("battery low")) {
+      return;
+    }
+    // Its answer to the status query.
+    const auto forged = forger.Answer({0xAB, 0x02, 0xCE, 0x01, 0x84, 0xAB, 0x01, 0x35, 0x1F});
+    sprayer_ = std::jthread([ip, port, forged](std::stop_token stop) {
+      testing_support::ScpConsole from(kForgerIp);
+      while (!stop.stop_requested()) {
+        for (const auto& datagram : forged) from.Send(ip, port, datagram);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    });
+  }
+  size_t UpsOffCommands() override {
+    size_t n = 0;
+    for (const std::string& action : adapter_->Entries("ACTION")) n += Contains(action, "ups off in") ? 1 : 0;
+    return n;
+  }
 
  private:
   bool Do(const std::string& line) { return adapter_ && adapter_->Do(line); }
   std::unique_ptr<netbcmsim::NetBcmAdapter> adapter_;
+  std::jthread sprayer_;  // last: it ends first
 };
 
 enum class AdapterKind { kSnmp, kNetBcm };
@@ -205,6 +294,7 @@ class AgentAdapterFaultsTest : public ::testing::TestWithParam<AdapterKind> {
 // One agent's life with an adapter that is away, falls silent and garbles: never a wrong
 // setting, always a lost communication that ends when the adapter answers.
 TEST_P(AgentAdapterFaultsTest, LateSilentOrGarblingAdaptersAreLostCommunicationsNeverWrongSettings) {
+  ASSERT_TRUE(adapter->StartForger());
   ASSERT_TRUE(Start(true));
   // No answer at the start: a lost communication, not a wrong setting.
   size_t losses = 0;
@@ -216,11 +306,42 @@ TEST_P(AgentAdapterFaultsTest, LateSilentOrGarblingAdaptersAreLostCommunications
       << Trace();
   ExpectRestored(losses);
 
-  // Watched: its low battery shuts the system down; the configured mode stays stored.
+  // Replies of an adapter whose UPS is on battery with a low battery, from another computer:
+  // dropped and counted (a few trace lines, not one a datagram); no outage, no shutdown, no
+  // UPS-off command.
+  adapter->Forge(true);
+  const size_t forgedFrom = agent.Stderr().size();
+  const auto forgingSince = std::chrono::steady_clock::now();
+  const std::string dropped =
+      std::string("that did not come from the adapter (the last from ") + kForgerIp + ":";
+  ASSERT_TRUE(AgentProcess::WaitFor(
+      [&] {
+        return Count(agent.Stderr().substr(forgedFrom), adapter->StatusPollText()) >= 5 ||
+               Contains(agent.Effects(), "shutdown -h now");
+      },
+      60000))
+      << Trace();
+  const std::string forgedTrace = agent.Stderr().substr(forgedFrom);
+  EXPECT_TRUE(Contains(forgedTrace, dropped)) << Trace();
+  for (const int alarm : {ALARM_ON_BATTERY, ALARM_LOW_BATTERY, ALARM_LOST_UPS_COMM}) {
+    const std::string raised = std::string(GetAlarmText(alarm)) + " set at";
+    EXPECT_FALSE(Contains(forgedTrace, raised)) << Trace();
+  }
+  EXPECT_EQ(Logged(EVENT_ON_BATTERY), 0u);
+  EXPECT_FALSE(Contains(agent.Effects(), "shutdown -h now"));
+  EXPECT_EQ(adapter->UpsOffCommands(), 0u);
+  const double forgingSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - forgingSince).count();
+  EXPECT_LE(Count(forgedTrace, dropped), 2 + forgingSeconds / 10) << Trace();
+
+  // Watched: its low battery (through the forged stream) shuts the system down and switches the
+  // UPS off; the configured mode stays stored.
   ASSERT_TRUE(adapter->LowBattery());
   ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(agent.Effects(), "shutdown -h now"); }, 60000))
       << Trace();
   EXPECT_EQ(agent.Wait(60000), 0) << Trace();
+  EXPECT_GE(adapter->UpsOffCommands(), 1u) << Trace();
+  adapter->Forge(false);
   EXPECT_FALSE(Contains(agent.Effects(), "SYSTEM SHUTDOWN PROGRAM"));
   EXPECT_FALSE(Contains(agent.Stderr(), "IDLE MODE STATE set at")) << Trace();
   ConfigBlock stored;

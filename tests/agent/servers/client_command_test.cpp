@@ -76,9 +76,9 @@ class ClientCommandTest : public ::testing::Test {
     scp_.schedShutdown.SetEntries(1, &e);
   }
   // The commands a client socket received (each checked to be a SET of block 27 branch 4).
-  static std::vector<Received> Commands(ScpConsole& client) {
+  static std::vector<Received> Commands(ScpConsole& client, int quietMs = kQuietMs) {
     std::vector<Received> out;
-    for (const auto& bytes : client.ReceiveAll(kQuietMs)) {
+    for (const auto& bytes : client.ReceiveAll(quietMs)) {
       const auto m = Decode(bytes);
       EXPECT_TRUE(m);
       if (!m) continue;
@@ -145,7 +145,7 @@ TEST_F(ClientCommandTest, PowerEventsReachEachClientAndAreRepeatedWhileTheyLast)
   Alarm(ALARM_LOW_BATTERY, true);
   Turns(5);
   c2 = Commands(*client2_);
-  ASSERT_EQ(c2.size(), 4u);  // low battery wins over the new outage, the first four a turn apart
+  ASSERT_EQ(c2.size(), 4u);  // low battery wins over the new outage, the first four 2 s apart
   for (const Received& r : c2) EXPECT_EQ(r.command, CLIENT_LOW_BATTERY);
   Turns(4);
   c2 = Commands(*client2_);
@@ -178,6 +178,38 @@ TEST_F(ClientCommandTest, PowerEventsReachEachClientAndAreRepeatedWhileTheyLast)
   auto lock = scp_.Lock();
   EXPECT_FALSE(scp_.commandBlock.GetPassword());
   EXPECT_EQ(scp_.commandBlock.GetCommand(), 255);
+}
+
+// The first low-battery commands are paced by the clock, not by turns: a turn lasts 1 to 2 s,
+// less when datagrams come in, and the four must span more than a short loss on the network.
+TEST_F(ClientCommandTest, FirstLowBatteryCommandsGoAtLeastTwoSecondsApartWhateverTheTurn) {
+  Alarm(ALARM_ON_BATTERY, true);
+  Alarm(ALARM_LOW_BATTERY, true);
+  for (const uint64_t turnMs : {300, 1000, 1500, 2000}) {
+    SCOPED_TRACE(turnMs);
+    {
+      auto lock = scp_.Lock();
+      scp_.config.PowerEventClients().Clear();
+    }
+    AddPowerClient("127.0.0.2", "secret");
+    const int64_t start = clock_->Now();
+    std::vector<uint64_t> sent;  // the clock's tick at each low-battery command
+    for (uint64_t elapsed = 0; elapsed < 12000; elapsed += turnMs) {
+      clock_->AdvanceMs(turnMs);
+      clock_->Set(start + static_cast<int64_t>((elapsed + turnMs) / 1000));
+      server_->Turn(0);
+      for (const Received& r : Commands(*client2_, 5)) {
+        EXPECT_EQ(r.command, CLIENT_LOW_BATTERY);
+        sent.push_back(clock_->TickMs());
+      }
+    }
+    // Four, each at the first turn 2 s after the one before; the repeats come 10 s later.
+    ASSERT_EQ(sent.size(), 4u);
+    for (size_t i = 1; i < sent.size(); ++i) {
+      EXPECT_GE(sent[i] - sent[i - 1], 2000u) << i;
+      EXPECT_LT(sent[i] - sent[i - 1], 2000u + turnMs) << i;
+    }
+  }
 }
 
 // A master that starts does not know what its clients were told: once a status read shows its

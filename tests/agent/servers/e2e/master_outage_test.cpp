@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "agent/servers/network_server.h"
@@ -56,6 +58,11 @@ class DroppingRelay {
   // Drops the next `count` commands of this kind (CLIENT_UTILITY_FAILURE, CLIENT_LOW_BATTERY).
   void DropNext(int command, int count) { (command == CLIENT_LOW_BATTERY ? dropLB_ : dropUF_) = count; }
   int Dropped() const { return dropped_; }
+  // When each low-battery command came, dropped or not.
+  std::vector<std::chrono::steady_clock::time_point> LowBatteryTimes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lowBatteryTimes_;
+  }
 
  private:
   void Run() {
@@ -67,6 +74,10 @@ class DroppingRelay {
       CommandBlock block;
       std::vector<uint8_t> none;
       if (block.ConvertMessage(none, *m) >= 0) {
+        if (block.GetCommand() == CLIENT_LOW_BATTERY) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          lowBatteryTimes_.push_back(std::chrono::steady_clock::now());
+        }
         std::atomic<int>* drop = block.GetCommand() == CLIENT_UTILITY_FAILURE ? &dropUF_
                                  : block.GetCommand() == CLIENT_LOW_BATTERY   ? &dropLB_
                                                                               : nullptr;
@@ -86,6 +97,8 @@ class DroppingRelay {
   std::atomic<int> dropUF_{0};
   std::atomic<int> dropLB_{0};
   std::atomic<int> dropped_{0};
+  mutable std::mutex mutex_;
+  std::vector<std::chrono::steady_clock::time_point> lowBatteryTimes_;
   std::thread thread_;
 };
 
@@ -267,6 +280,20 @@ TEST_F(MasterOutageTest, NoClientShutsDownAfterThePowerCameBackAndEachOnceOnLowB
   }
   EXPECT_EQ(master_.Wait(kBoundMs), 0) << master_.TraceDump();
   EXPECT_EQ(relay_->Dropped(), 3);
+  // The first four low-battery commands went at least 2 s apart while the master ran; those it
+  // still owed when its network thread ended went a second apart.
+  const auto times = relay_->LowBatteryTimes();
+  const std::string trace = master_.Stderr();
+  const size_t owedAt = trace.find("Sending the client agents the low-battery commands still owed to them");
+  const size_t owed = owedAt == std::string::npos
+                          ? 0
+                          : Count(trace.substr(owedAt), std::string("Sent message to ") + kRelayIp);
+  ASSERT_GE(times.size(), 4u);
+  ASSERT_LE(owed, 3u);
+  for (size_t i = 1; i < 4; ++i) {
+    const double gap = std::chrono::duration<double>(times[i] - times[i - 1]).count();
+    EXPECT_GE(gap, i < 4 - owed ? 1.9 : 0.9) << i << " of " << times.size() << ", " << owed << " owed";
+  }
 
   // The client the master cannot send to: tried at every repeat, named once per command and
   // master run (each run's restore at its start, the killed run's utility failure, the second
