@@ -22,9 +22,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -180,6 +182,23 @@ uint8_t* MapGuarded(int fd, size_t length, int& slot) {
   return static_cast<uint8_t*>(p);
 }
 
+// What a file of this mode is when it is no regular file: "a FIFO", ...; null otherwise.
+const char* KindOfMode(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return nullptr;
+}
+
+// What is at the path when it is no regular file: "a FIFO", ...; null otherwise.
+const char* KindAt(const std::string& path) {
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) != 0) return nullptr;
+  return KindOfMode(st.st_mode);
+}
+
 int FlockRetry(int fd, int op) {
   for (;;) {
     if (::flock(fd, op) == 0) return 0;
@@ -302,18 +321,6 @@ class MachineLock {
     why = "it keeps being replaced";
     return -1;
   }
-  // What is at the path when it is no regular file: "a FIFO", ...; null otherwise.
-  static const char* KindAt(const std::string& path) {
-    struct stat st{};
-    if (::lstat(path.c_str(), &st) != 0) return nullptr;
-    if (S_ISFIFO(st.st_mode)) return "a FIFO";
-    if (S_ISSOCK(st.st_mode)) return "a socket";
-    if (S_ISDIR(st.st_mode)) return "a directory";
-    if (S_ISLNK(st.st_mode)) return "a symbolic link";
-    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
-    return nullptr;
-  }
-
   int fd_ = -1;
   static inline std::atomic<bool> lockWithheld_{false};
 };
@@ -469,6 +476,92 @@ size_t BlockSize(uint32_t kind, size_t dataSize) {
     case 2: return sizeof(EventBlock);
     default: return kMappingDataOffset + dataSize;
   }
+}
+
+const char* KindName(uint32_t kind) {
+  switch (kind) {
+    case 1: return "a mutex";
+    case 2: return "an event";
+    case 3: return "a mapping";
+    default: return "an object of an unknown kind";
+  }
+}
+
+// The other processes that hold a lock on the file (by /proc/locks, where the kernel lists the
+// holder of each flock): "held by process 1234 (Tavona)", "held by processes ..."; empty when
+// none does. A holder is only who took the lock: it may have handed its file on to a child.
+std::string HoldersOf(dev_t dev, ino_t ino) {
+  std::ifstream locks("/proc/locks");
+  if (!locks) return "whoever holds it cannot be told (/proc/locks cannot be read)";
+  char key[64];
+  std::snprintf(key, sizeof key, "%02x:%02x:%lu", ::major(dev), ::minor(dev), static_cast<unsigned long>(ino));
+  std::vector<long> pids;
+  bool untold = false;
+  std::string line;
+  while (std::getline(locks, line)) {
+    // "1: FLOCK  ADVISORY  READ  1234 00:1a:5678 0 EOF"; a waiter's line has "->" after the number.
+    std::istringstream fields(line);
+    std::string number, type, mode, access, pid, at;
+    fields >> number >> type;
+    if (type == "->") continue;
+    fields >> mode >> access >> pid >> at;
+    if (at != key) continue;
+    const long p = std::strtol(pid.c_str(), nullptr, 10);
+    if (p <= 0) {
+      untold = true;  // a lock whose taker the kernel does not name here
+    } else if (p != ThisProcess() && std::find(pids.begin(), pids.end(), p) == pids.end()) {
+      pids.push_back(p);
+    }
+  }
+  if (pids.empty()) return untold ? "held by a process that cannot be told" : "";
+  std::string text = pids.size() == 1 ? "held by process " : "held by processes ";
+  for (size_t i = 0; i < pids.size(); ++i) {
+    std::ifstream comm("/proc/" + std::to_string(pids[i]) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    text += (i == 0 ? "" : ", ") + std::to_string(pids[i]) + (name.empty() ? "" : " (" + name + ")");
+  }
+  return text;
+}
+
+// What the regular file at the path holds, in words ("/dev/shm/x is an event of layout 2,
+// another release's ..."), for an object of the kind; empty when it is a whole object of that
+// kind and of this release's layout. Reads its header only: nothing is mapped or changed.
+std::string DescribeContent(const std::string& path, const struct stat& st, uint32_t kind) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return path + " cannot be opened: " + std::strerror(errno);
+  Header header{};
+  const bool whole = ::pread(fd, &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header);
+  ::close(fd);
+  if (!whole || header.magic != kMagic) return path + " holds no object of the suite";
+  if (header.layout != kLayout) {
+    return path + " is " + KindName(header.kind) + " of layout " + std::to_string(header.layout) +
+           ", another release's (this release's layout is " + std::to_string(kLayout) + ")";
+  }
+  if (header.kind != kind) return path + " is " + KindName(header.kind) + ", not " + KindName(kind);
+  if (header.dataSize > kMaxMappingSize ||
+      st.st_size < static_cast<off_t>(BlockSize(kind, static_cast<size_t>(header.dataSize)))) {
+    return path + " is " + KindName(kind) + " whose file is cut short";
+  }
+  return "";
+}
+
+// Words for what stands at an object's name when it could not be made or opened there (err:
+// the attempt's error), for the messages of the programs that try again: what kind of file
+// it is, or what object of which layout, and who holds it. Only looks: a FIFO is never opened.
+std::string DescribeFailure(const std::string& shm, uint32_t kind, bool create, int err) {
+  const std::string path = std::string(kShmDirectory) + shm;
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) != 0) {
+    const int e = errno;
+    if (e == ENOENT && !create) return "there is no " + path;
+    return path + (create ? " cannot be made: " : " cannot be opened: ") + std::strerror(err != 0 ? err : e);
+  }
+  if (const char* other = KindOfMode(st.st_mode)) return path + " is " + other + ", not an object of the suite";
+  std::string what = DescribeContent(path, st, kind);
+  if (what.empty()) what = path + " cannot be used: " + std::strerror(err);
+  const std::string holders = HoldersOf(st.st_dev, st.st_ino);
+  return holders.empty() ? what : what + ", " + holders;
 }
 
 }  // namespace
@@ -750,18 +843,22 @@ void NamedObject::ReleaseEntry() {
 bool NamedObject::Acquire(std::string_view name, const Request& rq) {
   ReleaseEntry();
   error_ = 0;
+  problem_.clear();
   name_.assign(name);
   const std::string shm = SharedObjectName(name);
   if (shm.empty()) {
     error_ = name.empty() ? EINVAL : ENAMETOOLONG;
+    problem_ = "the name \"" + name_ + "\" cannot be used under this prefix";
     return false;
   }
   if (shm == ObjectLockName()) {  // the lock file is no object
     error_ = EINVAL;
+    problem_ = std::string(kShmDirectory) + shm + " is the lock file of the named objects";
     return false;
   }
   if (rq.kind == Kind::kMapping && (rq.dataSize == 0 || rq.dataSize > kMaxMappingSize)) {
     error_ = EINVAL;
+    problem_ = "a mapping of " + std::to_string(rq.dataSize) + " bytes cannot be made";
     return false;
   }
   const auto kind = static_cast<uint32_t>(rq.kind);
@@ -775,6 +872,8 @@ bool NamedObject::Acquire(std::string_view name, const Request& rq) {
     if (shared && shared->pid == ThisProcess() && !shared->discarded.load()) {
       if (shared->kind != kind) {
         error_ = EINVAL;
+        problem_ = std::string(kShmDirectory) + shm + " is " + KindName(shared->kind) + " of this process, not " +
+                   KindName(kind);
         return false;
       }
       entry_ = std::move(shared);
@@ -787,6 +886,7 @@ bool NamedObject::Acquire(std::string_view name, const Request& rq) {
   auto entry = OpenShared(shm, kind, rq.create, rq.dataSize, rq.manualReset, rq.initialState, existed, err);
   if (!entry) {
     error_ = err;
+    problem_ = DescribeFailure(shm, kind, rq.create, err);
     return false;
   }
   registry[shm] = entry;
@@ -1046,6 +1146,100 @@ WaitResult NamedEvent::Wait(uint32_t timeoutMs) {
         errno != EFAULT)
       return WaitResult::kFailed;
   }
+}
+
+// ---- InstanceGuard ----
+
+namespace {
+
+// The layout the guard's file says it has: a mapping's block has been the same since layout 2,
+// and a program of that release, which looks for its mapping at the guard's name, finds it
+// there, already made and held, as it would find one of its own release.
+constexpr uint32_t kGuardLayout = 2;
+
+}  // namespace
+
+InstanceGuard::~InstanceGuard() {
+  Release();
+}
+
+InstanceGuard::Result InstanceGuard::Take(std::string_view name, size_t dataSize) {
+  Release();
+  problem_.clear();
+  shm_ = SharedObjectName(name);
+  if (shm_.empty() || shm_ == ObjectLockName() || dataSize == 0 || dataSize > kMaxMappingSize) {
+    problem_ = "the name \"" + std::string(name) + "\" cannot be used under this prefix";
+    return Result::kFailed;
+  }
+  const std::string path = std::string(kShmDirectory) + shm_;
+  MachineLock lock;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    // As for an object: without blocking, no symbolic link, and only a regular file.
+    int fd = ::shm_open(shm_.c_str(), O_RDWR | O_NONBLOCK, 0);
+    const bool made = fd < 0 && errno == ENOENT;
+    if (made) {
+      fd = ::shm_open(shm_.c_str(), O_RDWR | O_NONBLOCK | O_CREAT | O_EXCL, 0666);
+      if (fd < 0 && errno == EEXIST) continue;
+      if (fd >= 0) ::fchmod(fd, 0666);  // as every named object: the other release's opens it read-write
+    }
+    if (fd < 0) {
+      problem_ = DescribeFailure(shm_, 3, true, errno);
+      return Result::kFailed;
+    }
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      problem_ = DescribeFailure(shm_, 3, true, EINVAL);
+      return Result::kFailed;
+    }
+    // Two locks the kernel keeps on the file. The lock on its first byte (open file description
+    // locks, as the mutexes') is this release's guard: one holder, and it never changes hands
+    // while it is held. The shared flock is what a holder of any release keeps on the file of
+    // an object it holds: no exclusive one can be had while another holds it.
+    const bool ours = TryFileLock(fd) == 1;
+    if (!ours || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      std::string what = ours ? DescribeContent(path, st, 3) : path + " is the guard of another agent of this release";
+      if (what.empty()) what = path + " is a mapping of this release";
+      const std::string holders = HoldersOf(st.st_dev, st.st_ino);
+      ::close(fd);
+      problem_ = holders.empty() ? what : what + ", " + holders;
+      return Result::kHeld;
+    }
+    // Nobody else holds the file (a new one, or what a holder that ended left): it becomes the
+    // block of a mapping of dataSize zero bytes. Grown, never shrunk.
+    std::vector<uint8_t> block(kMappingDataOffset + dataSize, 0);
+    Header header{kMagic, kGuardLayout, 3, 0, dataSize};
+    std::memcpy(block.data(), &header, sizeof header);
+    if (::pwrite(fd, block.data(), block.size(), 0) != static_cast<ssize_t>(block.size()) ||
+        FlockRetry(fd, LOCK_SH) != 0) {
+      const int e = errno;
+      if (made) ::shm_unlink(shm_.c_str());
+      ::close(fd);
+      problem_ = path + " cannot be written: " + std::strerror(e);
+      return Result::kFailed;
+    }
+    fd_ = fd;
+    return Result::kTaken;
+  }
+  problem_ = path + " keeps being replaced";
+  return Result::kFailed;
+}
+
+void InstanceGuard::Release() {
+  if (fd_ < 0) return;
+  {
+    MachineLock lock;
+    struct stat held{};
+    struct stat named{};
+    const std::string path = std::string(kShmDirectory) + shm_;
+    // The last holder removes the file, as for an object (unless its name went to another file).
+    if (::flock(fd_, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd_, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      ::shm_unlink(shm_.c_str());
+    }
+    ::close(fd_);
+  }
+  fd_ = -1;
 }
 
 // ---- NamedMapping ----

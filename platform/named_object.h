@@ -31,6 +31,13 @@
 // Intact(); its users Discard it and make it afresh. The layout of the blocks carries a
 // version: a block of another layout (an older release's) is refused, never misread.
 //
+// What cannot be made. A Create or Open that fails says why in Problem(): what stands at the
+// name (a FIFO or other file that is no object, an object of another kind or of another
+// release's layout, a file cut short) and which processes hold it, as the kernel's list of
+// locks names them. Nothing here waits for the name to come free or removes what another user
+// put there: the object's users try again later (a channel at its next calls, see
+// core/network/ipc.h), and the object is made as soon as its name is free.
+//
 // Within one process all handles of one name share a single mapping, as Win32 handles share
 // one kernel object.
 //
@@ -91,8 +98,12 @@ class NamedObject {
   // True when the last Create found the object already there (ERROR_ALREADY_EXISTS).
   bool AlreadyExisted() const { return existed_; }
   // errno of the last failed Create or Open (ENOENT: open-only found nothing; EINVAL: the
-  // name is held by an object of another kind or cannot be used).
+  // name is held by an object of another kind or layout, or by no object, or cannot be used).
   int SysError() const { return error_; }
+  // After a failed Create or Open: what stands at the name and who holds it, in words for a
+  // message ("/dev/shm/OstrelEventToDaemon is a FIFO, not an object of the suite"); empty
+  // after a success.
+  const std::string& Problem() const { return problem_; }
   const std::string& Name() const { return name_; }
   // False when the object is no longer as this handle opened it: another process shrank its
   // file (an access beyond the new end was caught), wrote over its header, or put another file
@@ -122,6 +133,7 @@ class NamedObject {
   bool existed_ = false;
   int error_ = 0;
   std::string name_;
+  std::string problem_;
 };
 
 class NamedMutex : public NamedObject {
@@ -160,6 +172,39 @@ class NamedEvent : public NamedObject {
   // Waits until the event is signalled, up to timeoutMs (kInfinite: no limit; 0: just test).
   // A signalled auto-reset event is reset by the one wait it releases.
   WaitResult Wait(uint32_t timeoutMs);
+};
+
+// The guard of a program that runs once per machine (the agents): held for the guard's life,
+// by one holder at a time, through locks the kernel keeps on the file at the name (under the
+// prefix, like an object's) and drops when the holder ends at whatever point. Whether it can
+// be taken depends on no block's layout: every release's holder of an object keeps a shared
+// flock on its file, so a holder of any release is seen, and so is anything else at the name.
+// A guard that cannot be taken is not taken. The file is the block of a mapping of dataSize
+// bytes (the name's designed kind), in the layout that the previous release reads, so that
+// its programs find their mapping there, made and held, and take another program for running.
+class InstanceGuard {
+ public:
+  enum class Result {
+    kTaken,   // held now, until Release or the guard's end
+    kHeld,    // another holds the name (Problem says who)
+    kFailed,  // the guard cannot be taken: something else is at the name, or no file can be made
+  };
+  InstanceGuard() = default;
+  ~InstanceGuard();
+  InstanceGuard(const InstanceGuard&) = delete;
+  InstanceGuard& operator=(const InstanceGuard&) = delete;
+
+  Result Take(std::string_view name, size_t dataSize);
+  bool Held() const { return fd_ >= 0; }
+  // After kHeld or kFailed: what stands at the name and who holds it, in words.
+  const std::string& Problem() const { return problem_; }
+  // Lets the guard go; the last holder removes the file.
+  void Release();
+
+ private:
+  int fd_ = -1;
+  std::string shm_;
+  std::string problem_;
 };
 
 class NamedMapping : public NamedObject {

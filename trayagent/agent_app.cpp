@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "agent/engine/agent.h"
+#include "agent/service/service_shell.h"
 #include "core/base/ktdiag.h"
 #include "core/base/setup_data.h"
 #include "platform/clock.h"
@@ -93,8 +94,12 @@ CAgentApp::~CAgentApp() { delete frame_; }
 void CAgentApp::SetTrayIcon(std::unique_ptr<TrayIcon> icon) { tray_ = std::move(icon); }
 
 bool CAgentApp::InitInstance(const QStringList& arguments) {
-  if (engine_.AlreadyRunning()) {
-    engine_.Message("The Agent is already running.");
+  std::string found;
+  if (const int running = engine_.AlreadyRunning(found); running != 0) {
+    const char* text = running > 0 ? kAgentAlreadyRunningText : kAgentGuardUnavailableText;
+    std::fprintf(stderr, "Vigil95: %s\n", text);
+    if (!found.empty()) std::fprintf(stderr, "Vigil95: %s\n", found.c_str());
+    engine_.Message(text);
     return false;
   }
   AgentCommandLineInfo commandLine(agent_, trace_);

@@ -1,8 +1,8 @@
 // CAgentApp: the desktop agent Vigil95. The agent engine (agent/) runs on the user-interface
 // thread of a program without a window, shown only as a tray icon:
 //
-//   start         one agent a machine ("The Agent is already running."), the command line, the
-//                 hidden frame with icon 128
+//   start         one agent a machine ("The Agent is already running."; the guard's state and
+//                 who holds it on standard error), the command line, the hidden frame with icon 128
 //   first tick    after the event loop has started: the icon is added (130), the engine
 //                 initialised (UPS detection, up to a minute; tray clicks wait meanwhile), the
 //                 icon modified to the running one (128: it changes only with the interface type)
@@ -41,8 +41,9 @@ class TrayIcon;
 class TrayAgentEngine {
  public:
   virtual ~TrayAgentEngine() = default;
-  // Another agent already runs on this machine.
-  virtual bool AlreadyRunning() = 0;
+  // Whether this agent may run: 0 it may (it holds the machine's agent guard now), 1 another
+  // agent runs, -1 the guard cannot be taken; `found` says what stands at the guard's name.
+  virtual int AlreadyRunning(std::string& found) = 0;
   // After the command line: settings, data directory (the working directory), the agent's
   // parts. False with the reason when the agent cannot run.
   virtual bool Prepare(std::string& reason) = 0;

@@ -52,7 +52,11 @@ Vigil95Engine::~Vigil95Engine() {
   SetAgentServices(nullptr);
 }
 
-bool Vigil95Engine::AlreadyRunning() { return services_.IsAlreadyRunning() != 0; }
+int Vigil95Engine::AlreadyRunning(std::string& found) {
+  const int running = services_.IsAlreadyRunning();
+  found = services_.SingleInstanceProblem();
+  return running;
+}
 
 bool Vigil95Engine::Prepare(std::string& reason) {
   platform::ServiceSettings settings;

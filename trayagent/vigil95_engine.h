@@ -24,7 +24,7 @@ class Vigil95Engine : public TrayAgentEngine {
   Vigil95Engine(KT_SCP& scp, KT_Win95Services& services, KT_Agent& agent, StopSignalWatcher* stopSignals);
   ~Vigil95Engine() override;
 
-  bool AlreadyRunning() override;
+  int AlreadyRunning(std::string& found) override;
   bool Prepare(std::string& reason) override;
   void Initialize() override;
   void Pass() override;

@@ -20,7 +20,8 @@ class KT_EffectServices : public KT_OSServices {
  public:
   explicit KT_EffectServices(KT_SCP& scp) : KT_OSServices(scp) {}
 
-  // Slot 0: the mapping "Tremona Agent Is Running"; 1 when another agent holds it.
+  // Slot 0: the machine's agent guard "Tremona Agent Is Running"; 1 when another agent holds
+  // it, -1 when it cannot be taken (see TestSingleInstance).
   int IsAlreadyRunning() override { return TestSingleInstance(); }
   // Slot 4: one mail through MapiMail on a thread of its own. 1 on its way, 0 not.
   int SendMail(const char* text, const char* subject, const char* recipient) override;

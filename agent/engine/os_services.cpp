@@ -288,10 +288,24 @@ bool KT_OSServices::JoinThreads(int timeoutMs) {
 }
 
 int KT_OSServices::TestSingleInstance() {
-  auto mapping = std::make_unique<platform::NamedMapping>();
-  if (!mapping->Create(kAgentRunningMappingName, kAgentRunningMappingSize)) return 0;
-  if (mapping->AlreadyExisted()) return 1;
+  auto guard = std::make_unique<platform::InstanceGuard>();
+  const platform::InstanceGuard::Result result = guard->Take(kAgentRunningMappingName, kAgentRunningMappingSize);
   std::lock_guard<std::mutex> lock(mutex_);
-  instance_mapping_ = std::move(mapping);
-  return 0;
+  instance_problem_ = guard->Problem();
+  switch (result) {
+    case platform::InstanceGuard::Result::kTaken:
+      instance_guard_ = std::move(guard);
+      return 0;
+    case platform::InstanceGuard::Result::kHeld:
+      return 1;
+    case platform::InstanceGuard::Result::kFailed:
+      break;
+  }
+  // Not knowing whether another agent runs is no leave to run beside it.
+  return -1;
+}
+
+std::string KT_OSServices::SingleInstanceProblem() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return instance_problem_;
 }

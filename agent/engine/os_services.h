@@ -65,8 +65,11 @@ class KT_OSServices : public KT_Daemon {
   explicit KT_OSServices(KT_SCP& scp);
   ~KT_OSServices() override;
 
-  // Slot 0: whether another agent runs on this machine. Default: 0.
+  // Slot 0: whether another agent runs on this machine: 1 it does, -1 that cannot be told
+  // (SingleInstanceProblem says why), 0 not. Default: 0.
   int IsAlreadyRunning() override { return 0; }
+  // What the last single-instance test found at the guard's name (empty when it was taken).
+  std::string SingleInstanceProblem() const;
   // Slot 1: stops the agent. Default: ExitDaemon.
   virtual int StopAgent(int quick) { return ExitDaemon(quick); }
   // Slot 2: unused.
@@ -141,8 +144,11 @@ class KT_OSServices : public KT_Daemon {
   // The layer used while no other was set with SetMessageBoxes.
   void SetDefaultMessageBoxes(std::shared_ptr<KT_MessageBoxes> boxes);
 
-  // The single-instance test: creates the 32-byte mapping "Tremona Agent Is Running" and
-  // keeps it; 1 when it already existed (the mapping is then closed), else 0.
+  // The single-instance test: takes the machine's agent guard "Tremona Agent Is Running" (the
+  // 32-byte mapping of that name; platform::InstanceGuard) and keeps it for the life of the
+  // process. 0 taken; 1 another agent holds it, of this release or another; -1 it cannot be
+  // taken (something else is at the name): the agent does not start then either.
+  // SingleInstanceProblem says what was found.
   int TestSingleInstance();
 
  private:
@@ -153,7 +159,8 @@ class KT_OSServices : public KT_Daemon {
   std::string caption_;
   AgentThreadProc procs_[kAgentThreadCount];
   std::thread threads_[kAgentThreadCount];
-  std::unique_ptr<platform::NamedMapping> instance_mapping_;
+  std::unique_ptr<platform::InstanceGuard> instance_guard_;
+  std::string instance_problem_;
   std::unique_ptr<KT_PagerDispatch> pager_;
   // Message boxes: the current box thread and the layers, under box_mutex_.
   std::mutex box_mutex_;

@@ -6,13 +6,19 @@
 #include "agent/engine/trace_dumps.h"
 #include "core/base/ktdiag.h"
 #include "core/scp/scp.h"
+#include "platform/system_log.h"
 
 KT_LocalServer::KT_LocalServer(KT_SCP& scp) : scp_(scp) {}
 
 int KT_LocalServer::Open() {
   if (ipc_.Initialize() != 1 || ipc_.OpenChannel(kIpcAgentRole) < 0) {
-    Diag() << "LocalThread: the shared-memory channel cannot be opened\n";
+    Diag() << "LocalThread: the shared-memory channel cannot be opened yet; it is served as soon as it opens\n";
     PrintErrorStatus(ipc_);
+    // A service traces nowhere: its log says it once too.
+    platform::WriteSystemLog("VigilNT", platform::LogEntryType::kWarning,
+                             {"The local consoles' channel cannot be opened yet (" + ipc_.Problem() +
+                              "); it is tried again every second"});
+    waiting_ = true;
     return -1;
   }
   return 1;
@@ -25,6 +31,11 @@ void KT_LocalServer::Close() {
 
 void KT_LocalServer::Turn() {
   Diag() << "LOCAL THREAD IS ALIVE" << kendl;
+  if (waiting_ && ipc_.Ready()) {
+    waiting_ = false;
+    platform::WriteSystemLog("VigilNT", platform::LogEntryType::kInformation,
+                             {"The local consoles' channel is open now"});
+  }
   if (!ipc_.IsDataReady()) {
     Diag() << "Waiting for input\n";
   } else {
@@ -46,15 +57,16 @@ int LocalThread(KT_Agent& agent) {
   KT_OSServices& services = agent.Services();
   std::atomic<int32_t>& state = services.State(THREAD_LOCAL);
   {
+    // A channel that cannot be opened yet is tried again at every turn (see KT_IPC) and served
+    // from the turn it opens on: the thread never ends before it is stopped.
     KT_LocalServer server(agent.Scp());
-    if (server.Open() == 1) {
-      while (state.load() == kThreadRunning) {
-        server.Turn();
-        if (state.load() != kThreadRunning) break;
-        services.Pause(1000);
-      }
-      server.Close();
+    server.Open();
+    while (state.load() == kThreadRunning) {
+      server.Turn();
+      if (state.load() != kThreadRunning) break;
+      services.Pause(1000);
     }
+    server.Close();
   }
   state.store(kThreadEnded);
   Diag() << "exiting local thread\n";

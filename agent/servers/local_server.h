@@ -18,7 +18,8 @@ class KT_LocalServer {
   KT_LocalServer& operator=(const KT_LocalServer&) = delete;
 
   // Initialises and opens the channel in the agent's role. 1, or -1 (its error record is
-  // traced).
+  // traced, and the system log says why): the channel then opens at a later turn, as soon as
+  // its objects can be made.
   int Open();
   void Close();
   // One turn: serve the block the console side wrote (the ready test waits up to 500 ms),
@@ -33,8 +34,9 @@ class KT_LocalServer {
   KT_IPC ipc_;
   KT_ClientList clients_;
   KT_Address peer_;  // stays empty: the channel has no peer address
+  bool waiting_ = false;  // the channel could not be opened yet
 };
 
-// The local thread procedure: turns of KT_LocalServer while the thread's state word is 1;
-// writes 255 into it when it ends (also when the channel cannot be opened). Returns 0.
+// The local thread procedure: turns of KT_LocalServer while the thread's state word is 1 (also
+// while the channel cannot be opened yet); writes 255 into it when it ends. Returns 0.
 int LocalThread(KT_Agent& agent);

@@ -170,10 +170,14 @@ int VigilNtMain(int argc, char** argv) {
   agent.ParseOptions(argc, argv);
   const bool foreground = agent.foreground != 0;
 
-  // One agent a machine, whichever of the two agent programs it is.
-  if (services.IsAlreadyRunning()) {
-    std::fprintf(stderr, "VigilNT: %s\n", kAgentAlreadyRunningText);
-    if (!foreground) KT_NTServices::WriteEventLog(platform::LogEntryType::kError, {kAgentAlreadyRunningText});
+  // One agent a machine, whichever of the two agent programs it is, of whichever release; a
+  // guard that cannot be taken is no leave to start.
+  if (const int running = services.IsAlreadyRunning(); running != 0) {
+    const std::string text = running > 0 ? kAgentAlreadyRunningText : kAgentGuardUnavailableText;
+    const std::string found = services.SingleInstanceProblem();
+    std::fprintf(stderr, "VigilNT: %s\n", text.c_str());
+    if (!found.empty()) std::fprintf(stderr, "VigilNT: %s\n", found.c_str());
+    if (!foreground) KT_NTServices::WriteEventLog(platform::LogEntryType::kError, {text, found});
     return kAgentAlreadyRunningExitStatus;
   }
   SetAgentServices(&services);

@@ -26,9 +26,13 @@
 // The program: returns the process's exit status.
 int VigilNtMain(int argc, char** argv);
 
-// Both agent programs refuse to start while another agent runs on the machine (the mapping
-// "Tremona Agent Is Running"): this text, exit status 1.
+// Both agent programs refuse to start while another agent runs on the machine (the guard
+// "Tremona Agent Is Running"): this text, exit status 1; and with the second text when the
+// guard cannot be taken. A second line on standard error says what was found at its name.
 inline constexpr const char* kAgentAlreadyRunningText = "The Agent is already running.";
+inline constexpr const char* kAgentGuardUnavailableText =
+    "The Agent does not start: it cannot make sure that no other agent runs (its guard \"Tremona Agent Is "
+    "Running\" cannot be taken).";
 inline constexpr int kAgentAlreadyRunningExitStatus = 1;
 // Exit status when the program was not started by the service manager (nor with -b).
 inline constexpr int kNotAServiceExitStatus = 1;

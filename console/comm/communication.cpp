@@ -201,7 +201,9 @@ int CCommunication::InitCommunication() {
       break;
     case 3:
       if (ipc_.Open(kIpcConsoleRole) < 0) {
-        running_.store(0);
+        // Another program holds the channel's names (the channel's trace says which and who):
+        // the worker runs on, and the channel opens at a later step as soon as they are free.
+        Diag() << "CCommunication: the local channel cannot be opened yet; it is tried again at the next steps\n";
       } else if (const int dropped = DropLocalMessages(); dropped > 0) {
         // Nothing has been asked yet, so what waits in the channel was meant for a console
         // that used it before and has ended (its last answers, a status push for it).
@@ -777,6 +779,8 @@ bool CCommunication::SendLocal(const std::vector<uint8_t>& frame, bool leaving) 
   // The agent takes one message a turn. A leaving worker no longer reads, and the agent may be
   // waiting to hand it a reply: what comes then is dropped, so that the agent goes on and takes
   // the message in its block, then this one.
+  // A channel that is not open yet: nothing can be sent, and the request waits.
+  if (!ipc_.Ready()) return false;
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kIpcSendWaitMs);
   for (;;) {
     if (leaving) {

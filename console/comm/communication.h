@@ -13,7 +13,9 @@
 // One step, on each turn of the thread's own event loop, 50 ms after the previous one:
 // Heartbeat, Send, the mode's receive pass, CheckForTimeout. A worker whose transport did not
 // open (or that met a critical error) schedules no steps: it waits in its event loop without
-// using the processor until it is stopped.
+// using the processor until it is stopped. The local channel is the exception: one whose
+// objects cannot be made yet (another program holds their names) is tried again at the steps
+// (once a second) and used as soon as it opens; meanwhile requests wait unsent.
 //
 // The local channel (mode 3) serves the consoles of this computer one after another, so a
 // console takes from it only the replies to its own requests (and the agent's status pushes):

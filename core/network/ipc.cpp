@@ -44,38 +44,56 @@ KT_IPC::~KT_IPC() {
 int KT_IPC::Open(int role) {
   socket_ = role;
   mending_ = false;
+  problem_.clear();
   next_check_ = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  const char* failed = MakeObjects();
-  if (failed == kIpcMapFromDaemon) {
+  const platform::NamedObject* failed = MakeObjects();
+  if (failed == nullptr) {
+    open_ = 1;
+    return 1;
+  }
+  if (failed == &from_daemon_.block) {
     Diag() << "ERROR(KT_IPC::Open): Unable to create shared memory (send)\n";
-    return -1;
-  }
-  if (failed == kIpcMapToDaemon) {
+  } else if (failed == &to_daemon_.block) {
     Diag() << "ERROR(KT_IPC::Open): Unable to create shared memory (recv)\n";
-    return -1;
-  }
-  if (failed != nullptr) {
+  } else if (failed == &from_daemon_.event || failed == &to_daemon_.event) {
+    Diag() << "ERROR(KT_IPC::Open): Unable to create the events\n";
+  } else {
     Diag() << "ERROR(KT_IPC::Open): Unable to create the block locks\n";
-    return -1;
   }
-  open_ = 1;
-  return 1;
+  // Another program holds a name (an older release's console during an upgrade) or something
+  // else stands there: the later calls try again, and the channel opens once they succeed.
+  SayWhy(*failed);
+  mending_ = true;
+  return -1;
 }
 
-const char* KT_IPC::MakeObjects() {
+const platform::NamedObject* KT_IPC::MakeObjects() {
   for (Direction* d : {&from_daemon_, &to_daemon_}) {
     d->event.Close();
     d->block.Close();
     d->lock.Close();
   }
   // Free (signalled) unless another process already made them.
-  from_daemon_.event.Create(kIpcEventFromDaemon, true, true);
-  to_daemon_.event.Create(kIpcEventToDaemon, true, true);
-  if (!from_daemon_.block.Create(kIpcMapFromDaemon, kIpcMappingSize)) return kIpcMapFromDaemon;
-  if (!to_daemon_.block.Create(kIpcMapToDaemon, kIpcMappingSize)) return kIpcMapToDaemon;
-  if (!from_daemon_.lock.Create(kIpcMutexFromDaemon)) return kIpcMutexFromDaemon;
-  if (!to_daemon_.lock.Create(kIpcMutexToDaemon)) return kIpcMutexToDaemon;
+  if (!from_daemon_.event.Create(kIpcEventFromDaemon, true, true)) return &from_daemon_.event;
+  if (!to_daemon_.event.Create(kIpcEventToDaemon, true, true)) return &to_daemon_.event;
+  if (!from_daemon_.block.Create(kIpcMapFromDaemon, kIpcMappingSize)) return &from_daemon_.block;
+  if (!to_daemon_.block.Create(kIpcMapToDaemon, kIpcMappingSize)) return &to_daemon_.block;
+  if (!from_daemon_.lock.Create(kIpcMutexFromDaemon)) return &from_daemon_.lock;
+  if (!to_daemon_.lock.Create(kIpcMutexToDaemon)) return &to_daemon_.lock;
   return nullptr;
+}
+
+void KT_IPC::SayWhy(const platform::NamedObject& failed) {
+  const std::string why = failed.Name() + ": " + failed.Problem();
+  if (why == problem_) return;  // said already
+  problem_ = why;
+  Diag() << "KT_IPC: the channel's shared objects cannot be made yet (" << why
+         << "); they are tried again every second, and the channel opens as soon as they are made\n";
+}
+
+bool KT_IPC::Ready() {
+  Mend();
+  return open_ != 0;
 }
 
 void KT_IPC::Mend() {
@@ -101,15 +119,14 @@ void KT_IPC::Mend() {
            << "); the channel is broken and made afresh\n";
   }
   open_ = 0;
-  const char* failed = MakeObjects();
-  if (failed == nullptr && !from_daemon_.event.IsOpen()) failed = kIpcEventFromDaemon;
-  if (failed == nullptr && !to_daemon_.event.IsOpen()) failed = kIpcEventToDaemon;
+  const platform::NamedObject* failed = MakeObjects();
   if (failed == nullptr) {
-    Diag() << "KT_IPC: the channel's shared objects are made afresh\n";
+    Diag() << (problem_.empty() ? "KT_IPC: the channel's shared objects are made afresh\n"
+                                : "KT_IPC: the channel's shared objects are made now; the channel is open\n");
     open_ = 1;
-  } else if (!mending_) {
-    Diag() << "KT_IPC: the channel's shared objects cannot be made afresh yet (" << failed
-           << "); trying again\n";
+    problem_.clear();
+  } else {
+    SayWhy(*failed);
   }
   mending_ = failed != nullptr;
 }

@@ -32,11 +32,18 @@
 // header of, replaced or removed one of its objects; then it says so in the trace and makes all
 // six afresh (a message in flight may be lost), again at each call a second apart until that
 // succeeds.
+//
+// A channel whose objects cannot be made when it is opened (another program holds one of the
+// names: a program of another release, whose objects have another layout, or another user's
+// FIFO or other file) fails its Open, says in the trace what stands in the way and who holds
+// it, and goes on trying the same way, once a second at its next calls: it opens as soon as
+// the names are free, without a new Open. It says why again only when the reason changes.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/network/comm_base.h"
@@ -69,8 +76,8 @@ class KT_IPC : public KT_CommBase {
 
   // Nothing to start. 1.
   int Initialize() override { return 1; }
-  // Creates or opens the six objects and keeps the role. 1, or -1 when a block cannot be
-  // created.
+  // Creates or opens the six objects and keeps the role. 1, or -1 when one cannot be made
+  // (the channel then keeps trying, see above).
   int Open(int role) override;
   // Nothing: the objects stay until the channel is destroyed (and are no longer made afresh).
   void Close() override { mending_ = false; }
@@ -93,6 +100,12 @@ class KT_IPC : public KT_CommBase {
   bool OutgoingFree(uint32_t timeoutMs);
 
   int GetRole() const { return socket_; }
+  // Whether the channel is open, after one more try (at most once a second) to make objects it
+  // could not make or that were damaged.
+  bool Ready();
+  // What keeps the objects from being made (the object's name, what stands there, who holds
+  // it); empty once they are made.
+  const std::string& Problem() const { return problem_; }
 
  private:
   struct Direction {
@@ -106,14 +119,17 @@ class KT_IPC : public KT_CommBase {
   // Takes the direction's mutex within `timeoutMs`; a lock left by a dead holder is taken
   // over. False on time-out or failure.
   static bool Lock(Direction& d, uint32_t timeoutMs);
-  // Closes and creates (or opens) the six objects; the name of the first that fails, or null.
-  const char* MakeObjects();
-  // Makes the objects afresh when another process has damaged one (see above); at most once a
-  // second.
+  // Closes and creates (or opens) the six objects; the first that fails, or null.
+  const platform::NamedObject* MakeObjects();
+  // Traces why the object cannot be made, unless that was the last reason said.
+  void SayWhy(const platform::NamedObject& failed);
+  // Makes the objects afresh when another process has damaged one (see above), or when they
+  // could not be made yet; at most once a second.
   void Mend();
 
   Direction from_daemon_;
   Direction to_daemon_;
   std::chrono::steady_clock::time_point next_check_{};
-  bool mending_ = false;  // the objects could not be made afresh yet
+  bool mending_ = false;  // the objects could not be made (afresh) yet
+  std::string problem_;   // the last reason said why
 };

@@ -88,6 +88,8 @@ class Peer {
     pid_ = -1;
   }
 
+  pid_t pid() const { return pid_; }
+
   int ExitCode() {
     int status = 0;
     if (pid_ <= 0 || ::waitpid(pid_, &status, 0) != pid_) return -1;
@@ -856,6 +858,78 @@ TEST(NamedObjectLock, OnlyTheSuitesOwnLockDelaysAnOpeningAndOnlyForItsBound) {
   EXPECT_TRUE(again.Open("while-held-1"));
   EXPECT_EQ(again.Size(), 64u);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// What stands at a name: a failed Create says what it is and which process holds it, and the
+// agents' guard is taken only where nobody else holds the name, whatever its layout, and not
+// where something else stands. A taken guard's file is, to the previous release, its own
+// mapping made and held by another (its agent then takes another for running); it goes with
+// its last holder, and a Create made there once it has gone works.
+TEST(NamedObjectFaults, WhatStandsAtANameIsSaidAndTheGuardIsTakenOnlyWhereNobodyHoldsIt) {
+  using Result = platform::InstanceGuard::Result;
+  struct Case {
+    const char* name;
+    std::vector<std::string> peer;  // a process that holds the name first, or
+    bool fifo;                      // the ordinary user's FIFO there
+    Result guard;
+    std::string said;  // by the failed Create and the guard alike
+  };
+  const Case cases[] = {
+      {"nothing", {}, false, Result::kTaken, ""},
+      {"a FIFO", {}, true, Result::kFailed, "is a FIFO, not an object of the suite"},
+      {"the previous release's mapping", {"hold-previous", "3", "32"}, false, Result::kHeld,
+       "is a mapping of layout 2, another release's (this release's layout is 3), held by process "},
+      {"a guard of this release", {"guard", "32"}, false, Result::kHeld, "held by process "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string name = UniqueName("guard");
+    const std::string path = ShmPath(name);
+    std::unique_ptr<Peer> holder;
+    if (!c.peer.empty()) {
+      std::vector<std::string> args = {c.peer[0], name};
+      args.insert(args.end(), c.peer.begin() + 1, c.peer.end());
+      holder = std::make_unique<Peer>(args);
+      const std::string line = holder->ReadLine();
+      ASSERT_TRUE(line == "taken" || line == "held") << line;
+    }
+    if (c.fifo) {
+      ASSERT_EQ(testing_support::RunAsOrdinaryUser([&] { return ::mkfifo(path.c_str(), 0666); }), 0);
+    }
+    platform::InstanceGuard guard;
+    ASSERT_EQ(guard.Take(name, 32), c.guard) << guard.Problem();
+    if (c.guard != Result::kTaken) {
+      NamedMapping mapping;
+      EXPECT_FALSE(mapping.Create(name, 32));
+      const std::string who = holder ? std::to_string(holder->pid()) + " (named_peer)" : path;
+      for (const std::string& problem : {guard.Problem(), mapping.Problem()}) {
+        EXPECT_EQ(problem.rfind(path, 0), 0u) << problem;
+        EXPECT_NE(problem.find(c.said), std::string::npos) << problem;
+        EXPECT_NE(problem.find(who), std::string::npos) << problem;
+      }
+      holder.reset();  // killed
+      if (c.fifo) ::unlink(path.c_str());
+      // Gone: taken now (what a killed holder left counts as nothing).
+      ASSERT_EQ(guard.Take(name, 32), Result::kTaken) << guard.Problem();
+    }
+    // The previous release's single-instance test finds its mapping of 32 bytes, held.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    uint32_t head[6] = {};
+    struct stat st{};
+    EXPECT_EQ(::pread(fd, head, sizeof head, 0), static_cast<ssize_t>(sizeof head));
+    EXPECT_EQ(::fstat(fd, &st), 0);
+    EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    ::close(fd);
+    EXPECT_EQ(std::vector<uint32_t>(head, head + 5), (std::vector<uint32_t>{0x4F4E4756, 2, 3, 0, 32}));
+    EXPECT_GE(st.st_size, 64 + 32);
+    Peer second({"guard", name, "32"});
+    EXPECT_EQ(second.ReadLine(), "held");
+    second.Kill();
+    guard.Release();
+    EXPECT_FALSE(ShmExists(name));
+    NamedEvent event;
+    EXPECT_TRUE(event.Create(name, true, true)) << event.Problem();
+  }
 }
 
 }  // namespace

@@ -205,10 +205,18 @@ ScopedNamePrefix::~ScopedNamePrefix() {
 }
 
 bool NamedMappingHeld(const std::string& prefix, const std::string& name) {
-  ScopedNamePrefix scoped(prefix);
-  platform::NamedMapping mapping;
-  const bool held = mapping.Open(name);
-  mapping.Close();
+  // By the holders' flock, whatever the layout of its block (the agents' guard has the
+  // previous release's).
+  std::string path;
+  {
+    ScopedNamePrefix scoped(prefix);
+    path = "/dev/shm" + platform::SharedObjectName(name);
+  }
+  bool held = false;
+  UnderSharedObjectLock(prefix, [&] {
+    held = ProbeObjectFile(path, true) == ObjectFile::kHeld;
+    return false;
+  });
   return held;
 }
 

@@ -106,8 +106,8 @@ class ScopedNamePrefix {
 // Objects still held are left alone. Returns how many files were removed.
 int RemoveUnheldSharedObjects(const std::string& prefix);
 // True while some process holds the named mapping `name` under the named-object prefix
-// `prefix` (the test's own prefix is put back afterwards). A mapping nobody holds any more is
-// removed on the way, as opening it would.
+// `prefix`, of whatever layout. A mapping nobody holds any more is removed on the way, as
+// opening it would.
 bool NamedMappingHeld(const std::string& prefix, const std::string& name);
 // Removes the files in /dev/shm of named objects under the prefixes tests and the demo make
 // ("<stem>-<pid>-<n>" as UniqueName makes them, and the demo's "demo<pid>.") whose process has

@@ -59,7 +59,7 @@ class RecordingTray : public TrayIcon {
 // An engine without a UPS: the interface type and the run flag are the test's.
 class FakeEngine : public TrayAgentEngine {
  public:
-  bool AlreadyRunning() override { return alreadyRunning; }
+  int AlreadyRunning(std::string&) override { return alreadyRunning ? 1 : 0; }
   bool Prepare(std::string&) override { return true; }
   void Initialize() override {
     ++initialized;

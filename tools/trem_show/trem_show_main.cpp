@@ -351,6 +351,9 @@ int main(int argc, char** argv) {
     }
     // No agent has set up the channel: the dialogs open all the same, on what the image holds.
     Say("no agent on this computer: the shared-memory channel did not open");
+  } else {
+    // (A local channel that cannot be made yet is tried again at the worker's steps.)
+    Say("worker running");
   }
 
   // As the console's view does before it offers its dialogs: the status, registering for the

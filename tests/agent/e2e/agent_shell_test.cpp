@@ -24,6 +24,7 @@
 #include "platform/named_object.h"
 #include "platform/record_file.h"
 #include "tests/agent/e2e/agent_process.h"
+#include "tests/support/previous_release.h"
 #include "tests/support/private_network.h"
 
 namespace {
@@ -427,5 +428,48 @@ TEST(AgentShell, ServiceSaysOnceWhyItsTraceFileCannotBeOpened) {
   }
 }
 
+// One agent a machine, whatever stands at its guard's name, "Tremona Agent Is Running": the
+// previous release's agent (its mapping, of layout 2, held: here by the test), an agent of this
+// release under the same prefix, another user's FIFO (the guard cannot be taken). The agent
+// does not start, and standard error says why and who holds the name.
+TEST(AgentShell, RefusesToStartBesideAnotherAgentOfEitherReleaseOrWithoutItsGuard) {
+  std::string error;
+  testing_support::EnterPrivateNetwork(error);  // the first agent's UDP port
+  const std::string running = "VigilNT: The Agent is already running.\n";
+  for (const char* obstacle : {"previous release", "agent", "FIFO"}) {
+    SCOPED_TRACE(obstacle);
+    AgentProcess first;
+    AgentProcess agent;
+    agent.SharePrefixWith(first);
+    const std::string path = "/dev/shm/" + agent.Prefix() + "Tremona Agent Is Running";
+    std::vector<std::string> said;
+    int held = -1;
+    if (obstacle == std::string("previous release")) {
+      held = testing_support::HoldPreviousReleaseObject(path, testing_support::PreviousReleaseKind::kMapping, 32);
+      said = {running, path + " is a mapping of layout 2, another release's", "held by process " +
+                                                                                   std::to_string(::getpid())};
+    } else if (obstacle == std::string("agent")) {
+      ASSERT_TRUE(first.Start({"-b", "-x", "5"}));
+      ASSERT_TRUE(first.WaitForTrace({"Exiting agent initialization"}, 20000)) << first.TraceDump();
+      said = {running, path + " is the guard of another agent of this release, held by process " +
+                           std::to_string(first.Pid()) + " (VigilNT)"};
+    } else {
+      ASSERT_EQ(testing_support::RunAsOrdinaryUser([&] { return ::mkfifo(path.c_str(), 0666) == 0 ? 0 : 1; }), 0);
+      said = {"VigilNT: The Agent does not start: it cannot make sure that no other agent runs",
+              path + " is a FIFO, not an object of the suite"};
+    }
+    ASSERT_TRUE(agent.Start({"-b", "-x", "5"}));
+    EXPECT_EQ(agent.Wait(20000), 1);
+    for (const std::string& words : said) EXPECT_TRUE(Contains(agent.Stderr(), words)) << agent.Stderr();
+    EXPECT_FALSE(Exists(agent.File(kConfigFileName)));
+    if (first.Running()) {
+      first.Signal(SIGTERM);
+      EXPECT_EQ(first.Wait(30000), 0);
+    } else {
+      if (held >= 0) ::close(held);
+      ::unlink(path.c_str());
+    }
+  }
+}
 
 }  // namespace

@@ -19,10 +19,12 @@
 #include <thread>
 #include <vector>
 
+#include "core/network/ipc.h"
 #include "dialogs/frame/trem_globals.h"
 #include "platform/named_object.h"
 #include "tests/agent/e2e/agent_process.h"
 #include "tests/dialogs/harness/trem_fixture.h"
+#include "tests/support/previous_release.h"
 #include "tests/support/simulated_ups.h"
 
 namespace {
@@ -391,6 +393,71 @@ TEST_F(TremShowTest, DrivesAPlainDialog) {
   const std::string bad = Run("CDiscoverc --host 127.0.0.1 --wait soon", status);
   EXPECT_EQ(status, 2) << bad;
   EXPECT_FALSE(Contains(bad, "opened")) << bad;
+}
+
+// Another user's FIFOs at names of the local channel, or the six objects of a console of the
+// previous release (of layout 2, here held by the test: a package upgrade with a console open),
+// when today's agent starts and today's console beside it. Neither is served meanwhile; the
+// agent says once for each name, in the order it makes the objects, what is in the way and who
+// holds it; once all have gone, the console is answered within seconds and
+// neither program was restarted (a worker that gives the channel up at its first failure, or a
+// local thread that ends there, is never answered).
+TEST_F(TremShowTest, LocalConsolesAreServedOnceWhatHeldTheChannelsNamesHasGone) {
+  if (!trem_harness::HarnessInPrivateNetwork()) GTEST_SKIP() << "needs a network of its own";
+  using Kind = testing_support::PreviousReleaseKind;
+  struct Obstacle {
+    const char* name;
+    Kind kind = Kind::kMapping;  // of an object of the old console
+  };
+  const Obstacle fifos[] = {{kIpcEventFromDaemon}, {kIpcEventToDaemon}, {kIpcMapToDaemon}, {kIpcMutexToDaemon}};
+  const Obstacle oldConsole[] = {{kIpcEventFromDaemon, Kind::kEvent}, {kIpcEventToDaemon, Kind::kEvent},
+                                 {kIpcMapFromDaemon, Kind::kMapping}, {kIpcMapToDaemon, Kind::kMapping},
+                                 {kIpcMutexFromDaemon, Kind::kMutex}, {kIpcMutexToDaemon, Kind::kMutex}};
+  const std::string oldSaid = " is an event of layout 2, another release's (this release's layout is 3), held by "
+                              "process " + std::to_string(::getpid());
+  for (const bool fifo : {true, false}) {
+    SCOPED_TRACE(fifo ? "FIFOs" : "the previous release's console");
+    const std::string prefix = testing_support::UniqueName("upgrade");
+    const auto path = [&](const char* name) { return "/dev/shm/" + prefix + name; };
+    std::vector<std::pair<Obstacle, int>> held;  // with the descriptor that holds an object
+    for (const Obstacle& o : fifo ? std::vector<Obstacle>(std::begin(fifos), std::end(fifos))
+                                  : std::vector<Obstacle>(std::begin(oldConsole), std::end(oldConsole))) {
+      const int fd = fifo ? testing_support::RunAsOrdinaryUser([&] { return ::mkfifo(path(o.name).c_str(), 0666); })
+                          : testing_support::HoldPreviousReleaseObject(
+                                path(o.name), o.kind, o.kind == Kind::kMapping ? kIpcMappingSize : 0);
+      ASSERT_TRUE(fifo ? fd == 0 : fd >= 0) << o.name;
+      held.emplace_back(o, fifo ? -1 : fd);
+    }
+    AgentProcess vigil;
+    vigil.SetPrefix(prefix);
+    ASSERT_TRUE(vigil.Start({"-b", "-x", "5"}));
+    AgentProcess console;
+    console.UseProgram(TREM_SHOW_PROGRAM);
+    console.SetPrefix(prefix);
+    ASSERT_TRUE(console.Start({"CMeters", "--local", "--wait", "600"}));
+    ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(console.Stdout(), "worker running"); }, 30000))
+        << console.Stdout() << console.Stderr();
+    // The FIFOs go one by one; the old console's objects at once, as it ends (their last holder).
+    const size_t reasons = fifo ? held.size() : 1;
+    for (size_t i = 0; i < held.size(); ++i) {
+      const Obstacle& o = held[i].first;
+      const std::string said = "cannot be made yet (" + std::string(o.name) + ": " + path(o.name) +
+                               (fifo ? " is a FIFO, not an object of the suite" : oldSaid);
+      if (i < reasons) {
+        EXPECT_TRUE(vigil.WaitForTrace({said, "LOCAL THREAD IS ALIVE"}, 20000)) << vigil.TraceDump();
+      }
+      EXPECT_FALSE(Contains(console.Stdout(), "reply ")) << console.Stdout();
+      ::unlink(path(o.name).c_str());
+      if (held[i].second >= 0) ::close(held[i].second);
+    }
+    EXPECT_TRUE(AgentProcess::WaitFor([&] { return Contains(console.Stdout(), "reply 1: Get OK"); }, 15000))
+        << console.Stdout() << vigil.TraceDump();
+    EXPECT_EQ(Count(vigil.Stderr(), "cannot be made yet"), reasons) << vigil.TraceDump();
+    console.Signal(SIGTERM);
+    EXPECT_EQ(console.Wait(15000), 1) << console.Stdout() << console.Stderr();
+    vigil.Signal(SIGTERM);
+    EXPECT_EQ(vigil.Wait(30000), 0);
+  }
 }
 
 }  // namespace

@@ -18,6 +18,11 @@
 //                                        MANUAL and the mutex MUTEX, print "open", and use them
 //                                        without end (waits of 0 to 20 ms, sets, resets, takes
 //                                        and gives back), until killed
+//   named_peer hold-previous NAME KIND SIZE  make NAME an object of the previous release (KIND
+//                                        1 mutex, 2 event, 3 mapping of SIZE bytes) and hold it
+//                                        as that release does; print "held", stay
+//   named_peer guard NAME SIZE           take the instance guard NAME; print "taken", "held"
+//                                        or "failed", stay
 #include <signal.h>
 #include <unistd.h>
 
@@ -30,6 +35,7 @@
 
 #include "platform/named_object.h"
 #include "churn.h"
+#include "tests/support/previous_release.h"
 
 namespace {
 
@@ -103,6 +109,22 @@ int main(int argc, char** argv) {
     b.join();
     if (failed) return 1;
     return takes[0] > 0 && takes[1] > 0 ? 0 : 2;
+  }
+  if (cmd == "hold-previous" && argc >= 5) {
+    const std::string path = "/dev/shm" + platform::SharedObjectName(name);
+    const auto kind = static_cast<testing_support::PreviousReleaseKind>(std::strtoul(argv[3], nullptr, 10));
+    if (testing_support::HoldPreviousReleaseObject(path, kind, std::strtoull(argv[4], nullptr, 10)) < 0) return 3;
+    std::printf("held\n");
+    Stay();
+  }
+  if (cmd == "guard" && argc >= 4) {
+    platform::InstanceGuard guard;
+    switch (guard.Take(name, std::strtoul(argv[3], nullptr, 10))) {
+      case platform::InstanceGuard::Result::kTaken: std::printf("taken\n"); break;
+      case platform::InstanceGuard::Result::kHeld: std::printf("held\n"); break;
+      case platform::InstanceGuard::Result::kFailed: std::printf("failed\n"); break;
+    }
+    Stay();
   }
   if (cmd == "churn" && argc >= 5) {
     platform::NamedEvent ev;

@@ -82,9 +82,11 @@ TEST(Vigil95BinaryTest, OneAgentAMachineWhicheverProgramStartsFirst) {
     EXPECT_EQ(second.Wait(kBoundMs), 1);
     if (c.desktopSecond) {
       EXPECT_EQ(second.Boxes(), "Tremona\u00AE Vigil95 | The Agent is already running. | OK\n");
-    } else {
-      EXPECT_TRUE(Contains(second.Stderr(), "The Agent is already running.")) << second.Stderr();
     }
+    EXPECT_TRUE(Contains(second.Stderr(), "The Agent is already running.")) << second.Stderr();
+    EXPECT_TRUE(Contains(second.Stderr(), "is the guard of another agent of this release, held by process " +
+                                              std::to_string(first.Pid())))
+        << second.Stderr();
     EXPECT_TRUE(first.Running());
     first.Signal(SIGTERM);
     EXPECT_EQ(first.Wait(kBoundMs), 0);
