@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -328,7 +329,7 @@ class MachineLock {
 constexpr uint32_t kMagic = 0x4F4E4756;  // "VGNO"
 // 3: mutexes on a lock kept by the kernel (2 had a pthread mutex in the block; 1 events on a
 // condition variable). A block of another layout is refused.
-constexpr uint32_t kLayout = 3;
+constexpr uint32_t kLayout = kNamedObjectLayout;
 
 struct Header {
   uint32_t magic;
@@ -487,81 +488,128 @@ const char* KindName(uint32_t kind) {
   }
 }
 
-// The other processes that hold a lock on the file (by /proc/locks, where the kernel lists the
-// holder of each flock): "held by process 1234 (Tavona)", "held by processes ..."; empty when
-// none does. A holder is only who took the lock: it may have handed its file on to a child.
-std::string HoldersOf(dev_t dev, ino_t ino) {
-  std::ifstream locks("/proc/locks");
-  if (!locks) return "whoever holds it cannot be told (/proc/locks cannot be read)";
-  char key[64];
-  std::snprintf(key, sizeof key, "%02x:%02x:%lu", ::major(dev), ::minor(dev), static_cast<unsigned long>(ino));
-  std::vector<long> pids;
-  bool untold = false;
-  std::string line;
-  while (std::getline(locks, line)) {
-    // "1: FLOCK  ADVISORY  READ  1234 00:1a:5678 0 EOF"; a waiter's line has "->" after the number.
-    std::istringstream fields(line);
-    std::string number, type, mode, access, pid, at;
-    fields >> number >> type;
-    if (type == "->") continue;
-    fields >> mode >> access >> pid >> at;
-    if (at != key) continue;
-    const long p = std::strtol(pid.c_str(), nullptr, 10);
-    if (p <= 0) {
-      untold = true;  // a lock whose taker the kernel does not name here
-    } else if (p != ThisProcess() && std::find(pids.begin(), pids.end(), p) == pids.end()) {
-      pids.push_back(p);
-    }
-  }
-  if (pids.empty()) return untold ? "held by a process that cannot be told" : "";
-  std::string text = pids.size() == 1 ? "held by process " : "held by processes ";
-  for (size_t i = 0; i < pids.size(); ++i) {
-    std::ifstream comm("/proc/" + std::to_string(pids[i]) + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    text += (i == 0 ? "" : ", ") + std::to_string(pids[i]) + (name.empty() ? "" : " (" + name + ")");
-  }
-  return text;
+// The name of the program of a process, as the kernel keeps it; empty when it cannot be read.
+std::string ProgramName(long pid) {
+  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  std::getline(comm, name);
+  return name;
 }
 
-// What the regular file at the path holds, in words ("/dev/shm/x is an event of layout 2,
+// Adds to `at` the processes that hold a lock of any kind on the file of the device and inode
+// given, as the kernel lists them in /proc/locks ("1: FLOCK  ADVISORY  READ  1234 00:1a:5678 0
+// EOF"; a waiter's line has "->" after the number; an open file description lock, or a taker in
+// another process name space, has no process id there). A holder is only who took the lock: it
+// may have handed its file on to a child.
+void ReadHolders(ObjectAtName& at, dev_t dev, ino_t ino) {
+  std::ifstream locks("/proc/locks");
+  if (!locks) {
+    at.holdersUnknown = true;
+    return;
+  }
+  char key[64];
+  std::snprintf(key, sizeof key, "%02x:%02x:%lu", ::major(dev), ::minor(dev), static_cast<unsigned long>(ino));
+  std::string line;
+  while (std::getline(locks, line)) {
+    std::istringstream fields(line);
+    std::string number, type, mode, access, pid, where;
+    fields >> number >> type;
+    if (type == "->") continue;
+    fields >> mode >> access >> pid >> where;
+    if (where != key) continue;
+    const long p = std::strtol(pid.c_str(), nullptr, 10);
+    if (p <= 0) {
+      at.unnamedHolder = true;
+    } else if (std::none_of(at.holders.begin(), at.holders.end(), [&](const auto& h) { return h.first == p; })) {
+      at.holders.emplace_back(static_cast<int>(p), ProgramName(p));
+    }
+  }
+}
+
+// What stands at the file of the shared-memory name: only looked at (its header read, never
+// mapped, so that a file another user shrinks cannot fault the read), nothing taken or changed.
+ObjectAtName LookAt(const std::string& shm) {
+  ObjectAtName at;
+  if (shm.empty()) return at;
+  at.path = std::string(kShmDirectory) + shm;
+  struct stat st{};
+  if (::lstat(at.path.c_str(), &st) != 0) return at;
+  at.absent = false;
+  at.device = st.st_dev;
+  at.inode = st.st_ino;
+  at.owner = st.st_uid;
+  at.otherKind = KindOfMode(st.st_mode);
+  if (at.otherKind == nullptr) {
+    const int fd = ::open(at.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat opened{};
+    Header header{};
+    if (fd < 0) {
+      at.openError = errno;
+    } else if (::fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev && opened.st_ino == st.st_ino &&
+               ::pread(fd, &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
+               header.magic == kMagic) {
+      at.layout = header.layout;
+      at.kind = header.kind;
+      at.dataSize = header.dataSize;
+      at.fileSize = static_cast<uint64_t>(opened.st_size);
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  ReadHolders(at, st.st_dev, st.st_ino);
+  return at;
+}
+
+// The other processes that hold the file, in words: "held by process 1234 (Tavona)", "held by
+// processes ..."; empty when none does.
+std::string HoldersText(const ObjectAtName& at) {
+  if (at.holdersUnknown) return "whoever holds it cannot be told (/proc/locks cannot be read)";
+  std::string text;
+  size_t count = 0;
+  for (const auto& [pid, program] : at.holders) {
+    if (pid == ThisProcess()) continue;
+    text += (count++ == 0 ? "" : ", ") + std::to_string(pid) + (program.empty() ? "" : " (" + program + ")");
+  }
+  if (count == 0) return at.unnamedHolder ? "held by a process that cannot be told" : "";
+  return (count == 1 ? "held by process " : "held by processes ") + text;
+}
+
+// What the regular file at the name holds, in words ("/dev/shm/x is an event of layout 2,
 // another release's ..."), for an object of the kind; empty when it is a whole object of that
-// kind and of this release's layout. Reads its header only: nothing is mapped or changed.
-std::string DescribeContent(const std::string& path, const struct stat& st, uint32_t kind) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return path + " cannot be opened: " + std::strerror(errno);
-  Header header{};
-  const bool whole = ::pread(fd, &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header);
-  ::close(fd);
-  if (!whole || header.magic != kMagic) return path + " holds no object of the suite";
-  if (header.layout != kLayout) {
-    return path + " is " + KindName(header.kind) + " of layout " + std::to_string(header.layout) +
+// kind and of this release's layout.
+std::string ContentText(const ObjectAtName& at, uint32_t kind) {
+  if (at.openError != 0) return at.path + " cannot be opened: " + std::strerror(at.openError);
+  if (at.layout == 0) return at.path + " holds no object of the suite";
+  if (at.layout != kLayout) {
+    return at.path + " is " + KindName(at.kind) + " of layout " + std::to_string(at.layout) +
            ", another release's (this release's layout is " + std::to_string(kLayout) + ")";
   }
-  if (header.kind != kind) return path + " is " + KindName(header.kind) + ", not " + KindName(kind);
-  if (header.dataSize > kMaxMappingSize ||
-      st.st_size < static_cast<off_t>(BlockSize(kind, static_cast<size_t>(header.dataSize)))) {
-    return path + " is " + KindName(kind) + " whose file is cut short";
+  if (at.kind != kind) return at.path + " is " + KindName(at.kind) + ", not " + KindName(kind);
+  if (at.dataSize > kMaxMappingSize || at.fileSize < BlockSize(kind, static_cast<size_t>(at.dataSize))) {
+    return at.path + " is " + KindName(kind) + " whose file is cut short";
   }
   return "";
 }
 
-// Words for what stands at an object's name when it could not be made or opened there (err:
-// the attempt's error), for the messages of the programs that try again: what kind of file
-// it is, or what object of which layout, and who holds it. Only looks: a FIFO is never opened.
-std::string DescribeFailure(const std::string& shm, uint32_t kind, bool create, int err) {
-  const std::string path = std::string(kShmDirectory) + shm;
-  struct stat st{};
-  if (::lstat(path.c_str(), &st) != 0) {
-    const int e = errno;
-    if (e == ENOENT && !create) return "there is no " + path;
-    return path + (create ? " cannot be made: " : " cannot be opened: ") + std::strerror(err != 0 ? err : e);
-  }
-  if (const char* other = KindOfMode(st.st_mode)) return path + " is " + other + ", not an object of the suite";
-  std::string what = DescribeContent(path, st, kind);
-  if (what.empty()) what = path + " cannot be used: " + std::strerror(err);
-  const std::string holders = HoldersOf(st.st_dev, st.st_ino);
+// `what`, and who holds the file when anyone else does.
+std::string WithHolders(const std::string& what, const ObjectAtName& at) {
+  const std::string holders = HoldersText(at);
   return holders.empty() ? what : what + ", " + holders;
+}
+
+// Words for what stands at an object's name when it could not be made or opened there (err:
+// the attempt's error), for the messages of the programs that try again: what kind of file it
+// is, or what object of which layout, and who holds it.
+std::string DescribeFailure(const std::string& shm, uint32_t kind, bool create, int err) {
+  const ObjectAtName at = LookAt(shm);
+  const std::string path = std::string(kShmDirectory) + shm;
+  if (at.absent) {
+    if (!create) return "there is no " + path;
+    return path + " cannot be made: " + std::strerror(err != 0 ? err : ENOENT);
+  }
+  if (at.otherKind != nullptr) return WithHolders(path + " is " + at.otherKind + ", not an object of the suite", at);
+  std::string what = ContentText(at, kind);
+  if (what.empty()) what = path + " cannot be used: " + std::strerror(err);
+  return WithHolders(what, at);
 }
 
 }  // namespace
@@ -1157,6 +1205,47 @@ namespace {
 // there, already made and held, as it would find one of its own release.
 constexpr uint32_t kGuardLayout = 2;
 
+std::string UserName(uid_t uid) {
+  struct passwd entry{};
+  struct passwd* found = nullptr;
+  char text[1024];
+  if (::getpwuid_r(uid, &entry, text, sizeof text, &found) == 0 && found != nullptr) return found->pw_name;
+  return "with uid " + std::to_string(uid);
+}
+
+// Removes what stands at the shared-memory name when no process holds it (no lock on it in the
+// kernel's list, see ObjectAtName::MayBeHeld): that one name and nothing else, never what a
+// symbolic link points to, a directory only when it is empty, and only where this process may
+// (in the sticky /dev/shm root may remove any file, another user only its own). True when the
+// name is free now, with what was removed in `removed`; false when it is held or stays, with
+// why it stays in `why` ("; it cannot be removed: ...").
+bool RemoveUnheld(const std::string& shm, std::string& removed, std::string& why) {
+  const ObjectAtName at = LookAt(shm);
+  if (at.absent) return true;
+  if (at.MayBeHeld()) return false;
+  const int dir = ::open(kShmDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const char* base = shm.c_str() + 1;
+  struct stat st{};
+  int result = -1;
+  bool replaced = false;
+  if (dir >= 0 && ::fstatat(dir, base, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    // Only the file that was looked at, not one put at the name since.
+    replaced = st.st_dev != at.device || st.st_ino != at.inode;
+    if (!replaced) result = ::unlinkat(dir, base, S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0);
+  }
+  const int e = errno;
+  if (dir >= 0) ::close(dir);
+  if (result != 0 && !replaced && e == ENOENT) return true;
+  if (result != 0) {
+    why = replaced ? std::string("; it was replaced while it was looked at")
+                   : std::string("; it cannot be removed: ") + std::strerror(e);
+    return false;
+  }
+  removed = "removed " + at.path + ", " + (at.otherKind != nullptr ? at.otherKind : "a file") + " of user " +
+            UserName(at.owner) + " that no process held";
+  return true;
+}
+
 }  // namespace
 
 InstanceGuard::~InstanceGuard() {
@@ -1166,6 +1255,7 @@ InstanceGuard::~InstanceGuard() {
 InstanceGuard::Result InstanceGuard::Take(std::string_view name, size_t dataSize) {
   Release();
   problem_.clear();
+  removed_.clear();
   shm_ = SharedObjectName(name);
   if (shm_.empty() || shm_ == ObjectLockName() || dataSize == 0 || dataSize > kMaxMappingSize) {
     problem_ = "the name \"" + std::string(name) + "\" cannot be used under this prefix";
@@ -1173,6 +1263,8 @@ InstanceGuard::Result InstanceGuard::Take(std::string_view name, size_t dataSize
   }
   const std::string path = std::string(kShmDirectory) + shm_;
   MachineLock lock;
+  // What nobody holds at the name is removed once at most, and the guard taken afresh.
+  bool removalTried = false;
   for (int attempt = 0; attempt < 8; ++attempt) {
     // As for an object: without blocking, no symbolic link, and only a regular file.
     int fd = ::shm_open(shm_.c_str(), O_RDWR | O_NONBLOCK, 0);
@@ -1182,14 +1274,22 @@ InstanceGuard::Result InstanceGuard::Take(std::string_view name, size_t dataSize
       if (fd < 0 && errno == EEXIST) continue;
       if (fd >= 0) ::fchmod(fd, 0666);  // as every named object: the other release's opens it read-write
     }
-    if (fd < 0) {
-      problem_ = DescribeFailure(shm_, 3, true, errno);
-      return Result::kFailed;
-    }
     struct stat st{};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
       ::close(fd);
-      problem_ = DescribeFailure(shm_, 3, true, EINVAL);
+      fd = -1;
+      errno = EINVAL;
+    }
+    if (fd < 0) {
+      // No file a guard can be: a FIFO, a socket, a symbolic link, a directory, or a file this
+      // process may not open. Held by nobody, it is no agent, and goes where this process may.
+      const int e = errno;
+      std::string why;
+      if (!removalTried) {
+        removalTried = true;
+        if (RemoveUnheld(shm_, removed_, why)) continue;
+      }
+      problem_ = DescribeFailure(shm_, 3, true, e) + why;
       return Result::kFailed;
     }
     // Two locks the kernel keeps on the file. The lock on its first byte (open file description
@@ -1198,15 +1298,25 @@ InstanceGuard::Result InstanceGuard::Take(std::string_view name, size_t dataSize
     // an object it holds: no exclusive one can be had while another holds it.
     const bool ours = TryFileLock(fd) == 1;
     if (!ours || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      std::string what = ours ? DescribeContent(path, st, 3) : path + " is the guard of another agent of this release";
+      ::close(fd);  // looked at without this process's locks
+      const ObjectAtName at = LookAt(shm_);
+      std::string what = ours ? ContentText(at, 3) : path + " is the guard of another agent of this release";
       if (what.empty()) what = path + " is a mapping of this release";
-      const std::string holders = HoldersOf(st.st_dev, st.st_ino);
-      ::close(fd);
-      problem_ = holders.empty() ? what : what + ", " + holders;
+      problem_ = WithHolders(what, at);
       return Result::kHeld;
     }
-    // Nobody else holds the file (a new one, or what a holder that ended left): it becomes the
-    // block of a mapping of dataSize zero bytes. Grown, never shrunk.
+    // Nobody else holds the file. One of another user's (what a holder that ended left, or
+    // what the user put there) is made afresh where this process may remove it, so that the
+    // guard's file is the process's own: the other user could remove it while it is held, and
+    // the next agent would then find the name free. Where it may not, it is taken as it is.
+    if (!made && !removalTried && st.st_uid != ::geteuid()) {
+      ::close(fd);
+      removalTried = true;
+      std::string why;
+      RemoveUnheld(shm_, removed_, why);
+      continue;
+    }
+    // It becomes the block of a mapping of dataSize zero bytes. Grown, never shrunk.
     std::vector<uint8_t> block(kMappingDataOffset + dataSize, 0);
     Header header{kMagic, kGuardLayout, 3, 0, dataSize};
     std::memcpy(block.data(), &header, sizeof header);
@@ -1269,74 +1379,8 @@ size_t NamedMapping::Size() const {
 
 // ---- what stands at a name ----
 
-const uint32_t kNamedObjectLayout = kLayout;
-
-namespace {
-
-// The processes that hold an flock on the file of the device and inode given, from /proc/locks
-// ("1: FLOCK  ADVISORY  READ  1234 00:1a:5678 0 EOF"; waiters are marked "->").
-std::vector<int> FlockHolders(dev_t dev, ino_t ino) {
-  std::vector<int> pids;
-  FILE* f = std::fopen("/proc/locks", "re");
-  if (f == nullptr) return pids;
-  char line[256];
-  while (std::fgets(line, sizeof line, f) != nullptr) {
-    char kind[16] = {};
-    int pid = 0;
-    unsigned devMajor = 0;
-    unsigned devMinor = 0;
-    unsigned long inode = 0;
-    if (std::sscanf(line, "%*d: %15s %*s %*s %d %x:%x:%lu", kind, &pid, &devMajor, &devMinor, &inode) != 5)
-      continue;
-    if (std::strcmp(kind, "FLOCK") != 0 || pid <= 0) continue;
-    if (devMajor != major(dev) || devMinor != minor(dev) || inode != static_cast<unsigned long>(ino))
-      continue;
-    if (std::find(pids.begin(), pids.end(), pid) == pids.end()) pids.push_back(pid);
-  }
-  std::fclose(f);
-  return pids;
-}
-
-std::string ProgramName(int pid) {
-  std::string name;
-  FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/comm").c_str(), "re");
-  if (f == nullptr) return name;
-  char text[64] = {};
-  if (std::fgets(text, sizeof text, f) != nullptr) name = text;
-  std::fclose(f);
-  while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
-  return name;
-}
-
-}  // namespace
-
 ObjectAtName InspectObjectAt(std::string_view name) {
-  ObjectAtName at;
-  const std::string shm = SharedObjectName(name);
-  if (shm.empty()) return at;
-  const std::string path = std::string(kShmDirectory) + shm;
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return at;
-  at.absent = false;
-  if (!S_ISREG(st.st_mode)) {
-    at.otherKind = S_ISFIFO(st.st_mode)   ? "a FIFO"
-                   : S_ISSOCK(st.st_mode) ? "a socket"
-                   : S_ISDIR(st.st_mode)  ? "a directory"
-                   : S_ISLNK(st.st_mode)  ? "a symbolic link"
-                                          : "a device";
-    return at;
-  }
-  // Read, never mapped: a file another user shrinks under us cannot fault a read.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) {
-    Header header{};
-    if (::pread(fd, &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
-        header.magic == kMagic)
-      at.layout = header.layout;
-    ::close(fd);
-  }
-  for (int pid : FlockHolders(st.st_dev, st.st_ino)) at.holders.emplace_back(pid, ProgramName(pid));
-  return at;
+  return LookAt(SharedObjectName(name));
 }
 
 }  // namespace platform

@@ -34,9 +34,11 @@
 // What cannot be made. A Create or Open that fails says why in Problem(): what stands at the
 // name (a FIFO or other file that is no object, an object of another kind or of another
 // release's layout, a file cut short) and which processes hold it, as the kernel's list of
-// locks names them. Nothing here waits for the name to come free or removes what another user
-// put there: the object's users try again later (a channel at its next calls, see
-// core/network/ipc.h), and the object is made as soon as its name is free.
+// locks names them (InspectObjectAt below looks the same way, for a program's own message).
+// Nothing here waits for the name to come free, and no object removes what another user put
+// there: the object's users try again later (a channel at its next calls, see
+// core/network/ipc.h), and the object is made as soon as its name is free. Only the agents'
+// guard (InstanceGuard) removes what no process holds at its own name, as it cannot wait.
 //
 // Within one process all handles of one name share a single mapping, as Win32 handles share
 // one kernel object.
@@ -83,6 +85,46 @@ const char* WaitResultText(WaitResult r);
 // The shared-memory name ("/...") that an object of this name gets under the current prefix;
 // empty when the name cannot be used (empty, or too long).
 std::string SharedObjectName(std::string_view name);
+
+// The layout of the blocks this build makes; another number in a block is another release's.
+inline constexpr uint32_t kNamedObjectLayout = 3;
+
+// What stands at the name of an object, looked at without opening it as an object, taking or
+// changing anything: what a failed Create or Open, or a guard that cannot be taken, says in
+// Problem(), and what a program's own message about it may name.
+struct ObjectAtName {
+  // The file at the name ("/dev/shm/" + prefix + name); empty when the name cannot be used.
+  std::string path;
+  // Nothing is there.
+  bool absent = true;
+  // What it is when no regular file: "a FIFO", "a socket", "a directory", "a symbolic link",
+  // "a device"; null for a regular file.
+  const char* otherKind = nullptr;
+  // Of a regular file that holds an object of the suite, what its header says: the layout of
+  // its blocks (kNamedObjectLayout, or another release's), its kind (1 mutex, 2 event, 3
+  // mapping) and a mapping's data size; with the file's size. layout is 0 when the file holds
+  // no object; openError the errno of a file that cannot be opened to be read.
+  uint32_t layout = 0;
+  uint32_t kind = 0;
+  uint64_t dataSize = 0;
+  uint64_t fileSize = 0;
+  int openError = 0;
+  // The file's identity and owner.
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint32_t owner = 0;
+  // The processes that hold a lock of any kind on the file, as the kernel's list of locks
+  // (/proc/locks) names them: (process id, program name). unnamedHolder: a lock whose taker the
+  // list does not name; holdersUnknown: the list cannot be read.
+  std::vector<std::pair<int, std::string>> holders;
+  bool unnamedHolder = false;
+  bool holdersUnknown = false;
+
+  // Whether a process may hold the file: so far as can be told, nobody does when false.
+  bool MayBeHeld() const { return !holders.empty() || unnamedHolder || holdersUnknown; }
+  bool OfAnotherRelease() const { return layout != 0 && layout != kNamedObjectLayout; }
+};
+ObjectAtName InspectObjectAt(std::string_view name);
 
 namespace detail {
 struct SharedEntry;
@@ -178,10 +220,18 @@ class NamedEvent : public NamedObject {
 // by one holder at a time, through locks the kernel keeps on the file at the name (under the
 // prefix, like an object's) and drops when the holder ends at whatever point. Whether it can
 // be taken depends on no block's layout: every release's holder of an object keeps a shared
-// flock on its file, so a holder of any release is seen, and so is anything else at the name.
-// A guard that cannot be taken is not taken. The file is the block of a mapping of dataSize
-// bytes (the name's designed kind), in the layout that the previous release reads, so that
-// its programs find their mapping there, made and held, and take another program for running.
+// flock on its file, so a holder of any release is seen, and so is anything else at the name
+// that a process holds. A guard that cannot be taken is not taken. The file is the block of a
+// mapping of dataSize bytes (the name's designed kind), in the layout that the previous release
+// reads, so that its programs find their mapping there, made and held, and take another
+// program for running.
+//
+// What stands at the name and no process holds (no lock on it in the kernel's list) is no
+// holder: something that is no file a guard can be (a FIFO, a socket, a symbolic link, an
+// empty directory), or a file of another user, is removed where this process may (root in the
+// sticky /dev/shm; another user only its own files), and the guard is made afresh; Removed()
+// says what went. Only that one name goes, never what a symbolic link points to. What cannot
+// be removed keeps the guard from being taken (kFailed), and what is held keeps it too.
 class InstanceGuard {
  public:
   enum class Result {
@@ -198,6 +248,9 @@ class InstanceGuard {
   bool Held() const { return fd_ >= 0; }
   // After kHeld or kFailed: what stands at the name and who holds it, in words.
   const std::string& Problem() const { return problem_; }
+  // After the last Take: what it removed from the name, in words for the user ("removed
+  // /dev/shm/..., a FIFO of user nobody that no process held"); empty when it removed nothing.
+  const std::string& Removed() const { return removed_; }
   // Lets the guard go; the last holder removes the file.
   void Release();
 
@@ -205,6 +258,7 @@ class InstanceGuard {
   int fd_ = -1;
   std::string shm_;
   std::string problem_;
+  std::string removed_;
 };
 
 class NamedMapping : public NamedObject {
@@ -220,23 +274,5 @@ class NamedMapping : public NamedObject {
   uint8_t* Data() const;
   size_t Size() const;
 };
-
-// What stands at the name of an object that Create or Open refused, for a message that names
-// the cause. Looked at without taking anything.
-struct ObjectAtName {
-  // Nothing is there.
-  bool absent = true;
-  // What it is when no object file: "a FIFO", "a directory", ...; null for a regular file.
-  const char* otherKind = nullptr;
-  // The layout of the object's blocks when the file is an object of the suite's (see
-  // kNamedObjectLayout: another number is another release's); 0 when it is none.
-  uint32_t layout = 0;
-  // The programs that hold the file open as an object (process id, name), as the kernel's list
-  // of file locks tells them; empty when none does or the list cannot be read.
-  std::vector<std::pair<int, std::string>> holders;
-};
-// The layout of the blocks this build makes.
-extern const uint32_t kNamedObjectLayout;
-ObjectAtName InspectObjectAt(std::string_view name);
 
 }  // namespace platform

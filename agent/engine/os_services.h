@@ -147,8 +147,9 @@ class KT_OSServices : public KT_Daemon {
   // The single-instance test: takes the machine's agent guard "Tremona Agent Is Running" (the
   // 32-byte mapping of that name; platform::InstanceGuard) and keeps it for the life of the
   // process. 0 taken; 1 another agent holds it, of this release or another; -1 it cannot be
-  // taken (something else is at the name): the agent does not start then either.
-  // SingleInstanceProblem says what was found.
+  // taken (something else is at the name that a process holds or that cannot be removed): the
+  // agent does not start then either. SingleInstanceProblem says what was found. What no
+  // process held there and was removed is said on standard error.
   int TestSingleInstance();
 
  private:

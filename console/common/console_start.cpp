@@ -150,7 +150,7 @@ std::string HolderList(const std::vector<std::pair<int, std::string>>& holders) 
 std::string WhyNotMade(const std::string& name, int error) {
   const platform::ObjectAtName at = platform::InspectObjectAt(name);
   const std::string path = "/dev/shm" + platform::SharedObjectName(name);
-  if (!at.absent && at.layout != 0 && at.layout != platform::kNamedObjectLayout) {
+  if (at.OfAnotherRelease()) {
     const std::string who = HolderList(at.holders);
     return "A console of another release of Tremona" + (who.empty() ? std::string() : ", " + who + ",") +
            " holds the local channel.\nClose it, then start this console again.";

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <poll.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
@@ -861,30 +864,51 @@ TEST(NamedObjectLock, OnlyTheSuitesOwnLockDelaysAnOpeningAndOnlyForItsBound) {
 }
 
 // What stands at a name: a failed Create says what it is and which process holds it, and the
-// agents' guard is taken only where nobody else holds the name, whatever its layout, and not
-// where something else stands. A taken guard's file is, to the previous release, its own
-// mapping made and held by another (its agent then takes another for running); it goes with
-// its last holder, and a Create made there once it has gone works.
+// agents' guard is taken only where nobody else holds the name, whatever its layout. What no
+// process holds there (the ordinary user's FIFO, socket, symbolic link, empty directory or file)
+// is removed where the guard's taker may, and only that name: never what a link points to, nor
+// what a directory holds; what is held, or cannot be removed, keeps the guard from being taken.
+// A taken guard's file is, to the previous release, its own mapping made and held by another
+// (its agent then takes another for running); it goes with its last holder, and a Create made
+// there once it has gone works.
 TEST(NamedObjectFaults, WhatStandsAtANameIsSaidAndTheGuardIsTakenOnlyWhereNobodyHoldsIt) {
   using Result = platform::InstanceGuard::Result;
+  enum class Junk { kNone, kFifo, kSocket, kLink, kEmptyDirectory, kFullDirectory, kFile, kRootsFifo };
   struct Case {
     const char* name;
     std::vector<std::string> peer;  // a process that holds the name first, or
-    bool fifo;                      // the ordinary user's FIFO there
-    Result guard;
-    std::string said;  // by the failed Create and the guard alike
+    Junk junk;                      // what the ordinary user (or root) puts there,
+    bool junkHeld;                  // with a flock that a process of the user holds on it
+    Result guard;                   // taken by this process, or for kRootsFifo by the user
+    std::string said;  // by Removed() after kTaken; else by the guard and a failed Create alike
+    std::string guardAlone = {};  // by the guard alone
   };
+  const std::string removedBy = " of user " + std::string(::getpwuid(testing_support::OrdinaryUserIds().uid)->pw_name) +
+                                " that no process held";
   const Case cases[] = {
-      {"nothing", {}, false, Result::kTaken, ""},
-      {"a FIFO", {}, true, Result::kFailed, "is a FIFO, not an object of the suite"},
-      {"the previous release's mapping", {"hold-previous", "3", "32"}, false, Result::kHeld,
+      {"nothing", {}, Junk::kNone, false, Result::kTaken, ""},
+      {"the user's FIFO", {}, Junk::kFifo, false, Result::kTaken, "a FIFO" + removedBy},
+      {"the user's socket", {}, Junk::kSocket, false, Result::kTaken, "a socket" + removedBy},
+      {"the user's symbolic link", {}, Junk::kLink, false, Result::kTaken, "a symbolic link" + removedBy},
+      {"the user's empty directory", {}, Junk::kEmptyDirectory, false, Result::kTaken, "a directory" + removedBy},
+      {"the user's file", {}, Junk::kFile, false, Result::kTaken, "a file" + removedBy},
+      {"a FIFO a process holds", {}, Junk::kFifo, true, Result::kFailed,
+       "is a FIFO, not an object of the suite, held by process "},
+      {"a directory with a file in it", {}, Junk::kFullDirectory, false, Result::kFailed,
+       "is a directory, not an object of the suite", "; it cannot be removed: Directory not empty"},
+      {"root's FIFO, for the user", {}, Junk::kRootsFifo, false, Result::kFailed,
+       "is a FIFO, not an object of the suite", "; it cannot be removed: Operation not permitted"},
+      {"the previous release's mapping", {"hold-previous", "3", "32"}, Junk::kNone, false, Result::kHeld,
        "is a mapping of layout 2, another release's (this release's layout is 3), held by process "},
-      {"a guard of this release", {"guard", "32"}, false, Result::kHeld, "held by process "},
+      {"a guard of this release", {"guard", "32"}, Junk::kNone, false, Result::kHeld, "held by process "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (c.junk == Junk::kRootsFifo && !testing_support::OrdinaryUserIds().dropped) continue;  // needs root
     const std::string name = UniqueName("guard");
     const std::string path = ShmPath(name);
+    // What must outlive the removal: a link's target, a directory's file.
+    const std::string survivor = c.junk == Junk::kLink ? path + ".target" : path + "/inside";
     std::unique_ptr<Peer> holder;
     if (!c.peer.empty()) {
       std::vector<std::string> args = {c.peer[0], name};
@@ -893,22 +917,76 @@ TEST(NamedObjectFaults, WhatStandsAtANameIsSaidAndTheGuardIsTakenOnlyWhereNobody
       const std::string line = holder->ReadLine();
       ASSERT_TRUE(line == "taken" || line == "held") << line;
     }
-    if (c.fifo) {
-      ASSERT_EQ(testing_support::RunAsOrdinaryUser([&] { return ::mkfifo(path.c_str(), 0666); }), 0);
+    if (c.junk == Junk::kLink) {
+      ASSERT_EQ(::close(::open(survivor.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600)), 0);
+    }
+    const auto put = [&] {
+      switch (c.junk) {
+        case Junk::kFifo: return ::mkfifo(path.c_str(), 0666);
+        case Junk::kSocket: {
+          sockaddr_un at{AF_UNIX, {}};
+          std::snprintf(at.sun_path, sizeof at.sun_path, "%s", path.c_str());
+          const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+          return ::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) | ::close(fd);
+        }
+        case Junk::kLink: return ::symlink(survivor.c_str(), path.c_str());
+        case Junk::kEmptyDirectory: return ::mkdir(path.c_str(), 0755);
+        case Junk::kFullDirectory:
+          return ::mkdir(path.c_str(), 0755) | ::close(::open(survivor.c_str(), O_CREAT | O_WRONLY, 0644));
+        case Junk::kFile: return static_cast<int>(::write(::open(path.c_str(), O_CREAT | O_WRONLY, 0644), "junk", 4)) - 4;
+        default: return 0;
+      }
+    };
+    ASSERT_EQ(c.junk == Junk::kRootsFifo ? ::mkfifo(path.c_str(), 0666) : testing_support::RunAsOrdinaryUser(put), 0);
+    std::unique_ptr<testing_support::HeldFileLock> junkHolder;
+    if (c.junkHeld) {
+      junkHolder = std::make_unique<testing_support::HeldFileLock>(path, testing_support::HeldFileLock::Kind::kFlock);
+      ASSERT_TRUE(junkHolder->held());
     }
     platform::InstanceGuard guard;
-    ASSERT_EQ(guard.Take(name, 32), c.guard) << guard.Problem();
-    if (c.guard != Result::kTaken) {
+    std::string problem;
+    if (c.junk == Junk::kRootsFifo) {
+      int said[2];
+      ASSERT_EQ(::pipe2(said, O_CLOEXEC), 0);
+      EXPECT_EQ(testing_support::RunAsOrdinaryUser([&] {
+                  const Result r = guard.Take(name, 32);
+                  return static_cast<int>(r) + (::write(said[1], guard.Problem().data(), guard.Problem().size()) < 0);
+                }),
+                static_cast<int>(c.guard));
+      ::close(said[1]);
+      char text[4096] = {};
+      EXPECT_GT(::read(said[0], text, sizeof text - 1), 0);
+      ::close(said[0]);
+      problem = text;
+    } else {
+      ASSERT_EQ(guard.Take(name, 32), c.guard) << guard.Problem();
+      problem = guard.Problem();
+    }
+    if (c.junk == Junk::kLink || c.junk == Junk::kFullDirectory) {
+      EXPECT_EQ(::access(survivor.c_str(), F_OK), 0) << "only the name itself is ever removed";
+      ::unlink(survivor.c_str());
+    }
+    if (c.guard == Result::kTaken) {
+      EXPECT_EQ(guard.Removed(), c.said.empty() ? "" : "removed " + path + ", " + c.said);
+      struct stat own{};
+      EXPECT_EQ(::lstat(path.c_str(), &own), 0);
+      EXPECT_TRUE(S_ISREG(own.st_mode) && own.st_uid == ::geteuid()) << "the guard's file is its taker's own";
+    } else {
       NamedMapping mapping;
       EXPECT_FALSE(mapping.Create(name, 32));
-      const std::string who = holder ? std::to_string(holder->pid()) + " (named_peer)" : path;
-      for (const std::string& problem : {guard.Problem(), mapping.Problem()}) {
-        EXPECT_EQ(problem.rfind(path, 0), 0u) << problem;
-        EXPECT_NE(problem.find(c.said), std::string::npos) << problem;
-        EXPECT_NE(problem.find(who), std::string::npos) << problem;
+      EXPECT_EQ(guard.Removed(), "");
+      const std::string who = holder ? std::to_string(holder->pid()) + " (named_peer)"
+                              : junkHolder ? std::to_string(junkHolder->pid())
+                                           : path;
+      for (const std::string& text : {problem, mapping.Problem()}) {
+        EXPECT_EQ(text.rfind(path, 0), 0u) << text;
+        EXPECT_NE(text.find(c.said), std::string::npos) << text;
+        EXPECT_NE(text.find(who), std::string::npos) << text;
       }
+      EXPECT_NE(problem.find(c.said + c.guardAlone), std::string::npos) << problem;
       holder.reset();  // killed
-      if (c.fifo) ::unlink(path.c_str());
+      junkHolder.reset();
+      if (::unlink(path.c_str()) != 0) ::rmdir(path.c_str());
       // Gone: taken now (what a killed holder left counts as nothing).
       ASSERT_EQ(guard.Take(name, 32), Result::kTaken) << guard.Problem();
     }

@@ -150,6 +150,7 @@ class HeldFileLock {
   HeldFileLock(const std::string& path, Kind kind, int holdMs = 0, int gapMs = 0);
   ~HeldFileLock() { Release(); }
   bool held() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }  // of the child that holds it
   void Release();  // the child is killed, which drops the lock
 
  private:

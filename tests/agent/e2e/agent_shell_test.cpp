@@ -430,20 +430,26 @@ TEST(AgentShell, ServiceSaysOnceWhyItsTraceFileCannotBeOpened) {
 
 // One agent a machine, whatever stands at its guard's name, "Tremona Agent Is Running": the
 // previous release's agent (its mapping, of layout 2, held: here by the test), an agent of this
-// release under the same prefix, another user's FIFO (the guard cannot be taken). The agent
-// does not start, and standard error says why and who holds the name.
+// release under the same prefix, a FIFO that a process holds (the guard cannot be taken). The
+// agent does not start, and standard error says why and who holds the name. Another user's
+// FIFO that nobody holds is no agent: the agent (root) removes it, says so once, and starts.
 TEST(AgentShell, RefusesToStartBesideAnotherAgentOfEitherReleaseOrWithoutItsGuard) {
   std::string error;
   testing_support::EnterPrivateNetwork(error);  // the first agent's UDP port
   const std::string running = "VigilNT: The Agent is already running.\n";
-  for (const char* obstacle : {"previous release", "agent", "FIFO"}) {
+  for (const char* obstacle : {"previous release", "agent", "held FIFO", "FIFO"}) {
     SCOPED_TRACE(obstacle);
     AgentProcess first;
     AgentProcess agent;
     agent.SharePrefixWith(first);
     const std::string path = "/dev/shm/" + agent.Prefix() + "Tremona Agent Is Running";
+    const bool fifo = Contains(obstacle, "FIFO");
     std::vector<std::string> said;
     int held = -1;
+    std::unique_ptr<testing_support::HeldFileLock> fifoHolder;
+    if (fifo) {
+      ASSERT_EQ(testing_support::RunAsOrdinaryUser([&] { return ::mkfifo(path.c_str(), 0666) == 0 ? 0 : 1; }), 0);
+    }
     if (obstacle == std::string("previous release")) {
       held = testing_support::HoldPreviousReleaseObject(path, testing_support::PreviousReleaseKind::kMapping, 32);
       said = {running, path + " is a mapping of layout 2, another release's", "held by process " +
@@ -453,14 +459,27 @@ TEST(AgentShell, RefusesToStartBesideAnotherAgentOfEitherReleaseOrWithoutItsGuar
       ASSERT_TRUE(first.WaitForTrace({"Exiting agent initialization"}, 20000)) << first.TraceDump();
       said = {running, path + " is the guard of another agent of this release, held by process " +
                            std::to_string(first.Pid()) + " (VigilNT)"};
-    } else {
-      ASSERT_EQ(testing_support::RunAsOrdinaryUser([&] { return ::mkfifo(path.c_str(), 0666) == 0 ? 0 : 1; }), 0);
+    } else if (obstacle == std::string("held FIFO")) {
+      fifoHolder = std::make_unique<testing_support::HeldFileLock>(path, testing_support::HeldFileLock::Kind::kFlock);
+      ASSERT_TRUE(fifoHolder->held());
       said = {"VigilNT: The Agent does not start: it cannot make sure that no other agent runs",
-              path + " is a FIFO, not an object of the suite"};
+              path + " is a FIFO, not an object of the suite, held by process " + std::to_string(fifoHolder->pid())};
     }
     ASSERT_TRUE(agent.Start({"-b", "-x", "5"}));
+    if (obstacle == std::string("FIFO")) {
+      ASSERT_TRUE(agent.WaitForTrace({"Exiting agent initialization"}, 20000)) << agent.Stderr();
+      const std::string removed = "VigilNT: removed " + path + ", a FIFO of user ";
+      EXPECT_EQ(Count(agent.Stderr(), removed), 1u) << agent.Stderr();
+      EXPECT_TRUE(Contains(agent.Stderr(), " that no process held, to take the agents' guard\n")) << agent.Stderr();
+      struct stat st{};
+      EXPECT_TRUE(::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) << "the guard stands there now";
+      agent.Signal(SIGTERM);
+      EXPECT_EQ(agent.Wait(30000), 0);
+      continue;
+    }
     EXPECT_EQ(agent.Wait(20000), 1);
     for (const std::string& words : said) EXPECT_TRUE(Contains(agent.Stderr(), words)) << agent.Stderr();
+    EXPECT_FALSE(Contains(agent.Stderr(), "removed")) << agent.Stderr();
     EXPECT_FALSE(Exists(agent.File(kConfigFileName)));
     if (first.Running()) {
       first.Signal(SIGTERM);
