@@ -14,11 +14,11 @@
 
 namespace trem_harness {
 
-void ResetToLocalHost(uint16_t port) {
+void ResetToLocalHost(uint16_t port, const char* ip) {
   KT_HostControl writer;
   gHosts.ResetHosts();
   KT_Address local(ADDRESS_IP);
-  local.SetIpAddress(htonl(INADDR_LOOPBACK));
+  local.SetIpAddress(inet_addr(ip));
   local.SetPort(htons(port));
   local.SetHostName("localhost");
   gHosts.AddHost(local);

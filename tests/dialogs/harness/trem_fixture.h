@@ -68,8 +68,9 @@ struct ScreensRequest {
   }
 
 // Makes gHosts hold the one host of the tests: "localhost", the agent on this computer
-// (127.0.0.1, the SCP port unless another is given), at index 1.
-void ResetToLocalHost(uint16_t port = static_cast<uint16_t>(kScpUdpPort));
+// (127.0.0.1, or another loopback address in dotted form; the SCP port unless another is
+// given), at index 1.
+void ResetToLocalHost(uint16_t port = static_cast<uint16_t>(kScpUdpPort), const char* ip = "127.0.0.1");
 
 class TremTest : public ::testing::Test {
  protected:

@@ -80,16 +80,6 @@ class ShutdownAgentTest : public DiscoveryTest {
   }
   static QString Text(QWidget* d, int id) { return d->findChild<QLineEdit*>(ControlName(id))->text(); }
   static void Click(QWidget* d, int id) { d->findChild<QAbstractButton*>(ControlName(id))->click(); }
-  // The one host of the console, "localhost", becomes the agent at `ip`.
-  static void PointAt(const char* ip) {
-    KT_HostControl writer;
-    gHosts.ResetHosts();
-    KT_Address a(ADDRESS_IP);
-    a.SetIpAddress(inet_addr(ip));
-    a.SetPort(htons(kScpUdpPort));
-    a.SetHostName("localhost");
-    gHosts.AddHost(a);
-  }
   // As a console: asks the UPS information until the agent has found its UPS and `known` holds
   // of what it answered (bounded).
   static bool AskUpsInformationUntil(trem_harness::AgentLink& real, const std::function<bool()>& known) {
@@ -267,7 +257,8 @@ TEST_F(ShutdownAgentTest, OnEveryKindOfUpsAFreshAgentsPagesPassAsTheyOpen) {
     const Case& c = cases[i];
     SCOPED_TRACE(c.args.front() + " " + c.args[1]);
     ASSERT_TRUE(Ready(*agents[i], c.args.front() == "-d" ? "Inside SERIAL thread" : "SNMP THREAD updating"));
-    PointAt(("127.0.0." + std::to_string(i + 1)).c_str());
+    // The one host of the console, "localhost", becomes the agent at this address.
+    trem_harness::ResetToLocalHost(static_cast<uint16_t>(kScpUdpPort), ("127.0.0." + std::to_string(i + 1)).c_str());
     {
       auto lock = gScp.Lock();
       gScp.upsInfo.Reset();
