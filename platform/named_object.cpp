@@ -1213,16 +1213,44 @@ std::string UserName(uid_t uid) {
   return "with uid " + std::to_string(uid);
 }
 
-// Removes what stands at the shared-memory name when no process holds it (no lock on it in the
-// kernel's list, see ObjectAtName::MayBeHeld): that one name and nothing else, never what a
-// symbolic link points to, a directory only when it is empty, and only where this process may
-// (in the sticky /dev/shm root may remove any file, another user only its own). True when the
-// name is free now, with what was removed in `removed`; false when it is held or stays, with
-// why it stays in `why` ("; it cannot be removed: ...").
+// Whether the process is an agent, of either release: told by the file its program runs from
+// (/proc/PID/exe, which the process cannot change, unlike the name the kernel keeps for it),
+// named "VigilNT" or "Vigil95" (" (deleted)" once a package upgrade has replaced it). A process
+// whose program cannot be read (another user's, seen by one that is not root) may be an agent,
+// and so may this very process (it may hold the name through another guard).
+bool MayBeAnAgent(long pid) {
+  if (pid == ThisProcess()) return true;
+  char target[PATH_MAX + 1];
+  const ssize_t length = ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), target, PATH_MAX);
+  if (length <= 0) return true;
+  std::string_view program(target, static_cast<size_t>(length));
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (program.ends_with(kDeleted)) program.remove_suffix(kDeleted.size());
+  if (const size_t slash = program.rfind('/'); slash != std::string_view::npos)
+    program.remove_prefix(slash + 1);
+  return program == "VigilNT" || program == "Vigil95";
+}
+
+// Whether an agent may hold what stands at the name: a holder that the kernel's list of locks
+// names is one, or the list cannot be read. A lock whose taker the list does not name (an open
+// file description lock, or one whose taker has ended) is none by itself: an agent of either
+// release always also keeps a shared flock on the guard's file, which the list names.
+bool HeldByAnAgent(const ObjectAtName& at) {
+  return at.holdersUnknown || std::any_of(at.holders.begin(), at.holders.end(),
+                                          [](const auto& h) { return MayBeAnAgent(h.first); });
+}
+
+// Removes what stands at the shared-memory name when no agent holds it (HeldByAnAgent): that
+// one name and nothing else, never what a symbolic link points to, a directory only when it is
+// empty, and only where this process may (in the sticky /dev/shm root may remove any file,
+// another user only its own). What other processes hold there goes too: their locks stay on
+// the file they hold, and the name is free. True when the name is free now, with what was
+// removed in `removed`; false when an agent may hold it or it stays, with why it stays in `why`
+// ("; it cannot be removed: ...").
 bool RemoveUnheld(const std::string& shm, std::string& removed, std::string& why) {
   const ObjectAtName at = LookAt(shm);
   if (at.absent) return true;
-  if (at.MayBeHeld()) return false;
+  if (HeldByAnAgent(at)) return false;
   const int dir = ::open(kShmDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const char* base = shm.c_str() + 1;
   struct stat st{};
@@ -1242,7 +1270,8 @@ bool RemoveUnheld(const std::string& shm, std::string& removed, std::string& why
     return false;
   }
   removed = "removed " + at.path + ", " + (at.otherKind != nullptr ? at.otherKind : "a file") + " of user " +
-            UserName(at.owner) + " that no process held";
+            UserName(at.owner) +
+            (at.MayBeHeld() ? " that no agent held (" + HoldersText(at) + ")" : " that no process held");
   return true;
 }
 
@@ -1292,18 +1321,35 @@ InstanceGuard::Result InstanceGuard::Take(std::string_view name, size_t dataSize
       problem_ = DescribeFailure(shm_, 3, true, e) + why;
       return Result::kFailed;
     }
-    // Two locks the kernel keeps on the file. The lock on its first byte (open file description
-    // locks, as the mutexes') is this release's guard: one holder, and it never changes hands
-    // while it is held. The shared flock is what a holder of any release keeps on the file of
-    // an object it holds: no exclusive one can be had while another holds it.
-    const bool ours = TryFileLock(fd) == 1;
-    if (!ours || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // Two locks the kernel keeps on the file. The shared flock is what a holder of any release
+    // keeps on the file of an object it holds: no exclusive one can be had while another holds
+    // it. The lock on its first byte (open file description locks, as the mutexes') is this
+    // release's guard: one holder, and it never changes hands while it is held. The flock is
+    // taken first, so that a holder of this release is always named in the kernel's list.
+    const bool alone = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    const bool firstByte = TryFileLock(fd) == 1;
+    if (!alone || !firstByte) {
       ::close(fd);  // looked at without this process's locks
-      const ObjectAtName at = LookAt(shm_);
-      std::string what = ours ? ContentText(at, 3) : path + " is the guard of another agent of this release";
-      if (what.empty()) what = path + " is a mapping of this release";
-      problem_ = WithHolders(what, at);
-      return Result::kHeld;
+      ObjectAtName at = LookAt(shm_);
+      // What only other programs hold (another user's lock on the file) is no agent: it goes
+      // where this process may, as what nobody holds, and the guard is made afresh.
+      std::string why;
+      if (!HeldByAnAgent(at) && !removalTried) {
+        removalTried = true;
+        if (RemoveUnheld(shm_, removed_, why)) continue;
+        at = LookAt(shm_);
+      }
+      const bool agent = HeldByAnAgent(at);
+      std::string what = ContentText(at, 3);
+      if (agent && !firstByte) {
+        what = path + " is the guard of another agent of this release";
+      } else if (!agent && at.layout == kGuardLayout && at.kind == 3) {
+        what = path + " is an agents' guard that no agent holds";  // the header is the guard's own
+      } else if (what.empty()) {
+        what = path + " is a mapping of this release";
+      }
+      problem_ = WithHolders(what, at) + why;
+      return agent ? Result::kHeld : Result::kFailed;
     }
     // Nobody else holds the file. One of another user's (what a holder that ended left, or
     // what the user put there) is made afresh where this process may remove it, so that the
