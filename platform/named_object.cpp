@@ -31,6 +31,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/system_log.h"
+
 namespace platform {
 
 const char* WaitResultText(WaitResult r) {
@@ -489,11 +491,12 @@ const char* KindName(uint32_t kind) {
 }
 
 // The name of the program of a process, as the kernel keeps it; empty when it cannot be read.
+// Any process sets its own (PR_SET_NAME), so it is made printable before it goes into a message.
 std::string ProgramName(long pid) {
   std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
   std::string name;
   std::getline(comm, name);
-  return name;
+  return PrintableText(name, false);
 }
 
 // Adds to `at` the processes that hold a lock of any kind on the file of the device and inode

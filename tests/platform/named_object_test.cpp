@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <signal.h>
 #include <spawn.h>
@@ -1060,6 +1061,18 @@ TEST(NamedObjectFaults, WhatStandsAtANameIsSaidAndTheGuardIsTakenOnlyWhereNobody
     NamedEvent event;
     EXPECT_TRUE(event.Create(name, true, true)) << event.Problem();
   }
+  // A holder's program name is its own to choose (PR_SET_NAME): what is said of it holds no
+  // control characters (a message of root's on a terminal).
+  const std::string name = UniqueName("named");
+  NamedMapping held;
+  ASSERT_TRUE(held.Create(name, 32));
+  char own[16] = {};
+  ASSERT_EQ(::prctl(PR_GET_NAME, own), 0);
+  ASSERT_EQ(::prctl(PR_SET_NAME, "\x1b]2;owned\x07"), 0);
+  const platform::ObjectAtName at = platform::InspectObjectAt(name);
+  ::prctl(PR_SET_NAME, own);
+  ASSERT_EQ(at.holders.size(), 1u);
+  EXPECT_EQ(at.holders[0].second, "?]2;owned?");
 }
 
 }  // namespace
