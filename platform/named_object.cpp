@@ -869,17 +869,21 @@ Try TryOpenShared(const std::string& shm, uint32_t kind, bool create, size_t dat
 }  // namespace
 
 // Opens or creates the object under the lock of the named objects. On success the entry holds
-// a shared flock on the object's file and a mapping of it.
-static std::shared_ptr<SharedEntry> OpenShared(const std::string& shm, uint32_t kind, bool create, size_t dataSize,
-                                               bool manualReset, bool initialState, bool& existed, int& err) {
+// a shared flock on the object's file and a mapping of it; on failure `problem` says what stood
+// at the name, looked at under the same lock (so what is said is what the attempt met, not what
+// another process changed there since).
+static std::shared_ptr<SharedEntry> OpenShared(const std::string& shm, uint32_t kind, bool create,
+                                               size_t dataSize, bool manualReset, bool initialState,
+                                               bool& existed, int& err, std::string& problem) {
   MachineLock lock;
   std::shared_ptr<SharedEntry> entry;
   for (int attempt = 0; attempt < 50; ++attempt) {
     if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (TryOpenShared(shm, kind, create, dataSize, manualReset, initialState, existed, err, entry) == Try::kDone)
-      return entry;
+      break;
   }
-  return nullptr;
+  if (!entry) problem = DescribeFailure(shm, kind, create, err);
+  return entry;
 }
 
 NamedObject::~NamedObject() {
@@ -934,10 +938,10 @@ bool NamedObject::Acquire(std::string_view name, const Request& rq) {
   }
   bool existed = false;
   int err = 0;
-  auto entry = OpenShared(shm, kind, rq.create, rq.dataSize, rq.manualReset, rq.initialState, existed, err);
+  auto entry =
+      OpenShared(shm, kind, rq.create, rq.dataSize, rq.manualReset, rq.initialState, existed, err, problem_);
   if (!entry) {
     error_ = err;
-    problem_ = DescribeFailure(shm, kind, rq.create, err);
     return false;
   }
   registry[shm] = entry;
