@@ -31,6 +31,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/system_log.h"
+
 namespace platform {
 
 const char* WaitResultText(WaitResult r) {
@@ -489,11 +491,12 @@ const char* KindName(uint32_t kind) {
 }
 
 // The name of the program of a process, as the kernel keeps it; empty when it cannot be read.
+// Any process sets its own (PR_SET_NAME), so it is made printable before it goes into a message.
 std::string ProgramName(long pid) {
   std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
   std::string name;
   std::getline(comm, name);
-  return name;
+  return PrintableText(name, false);
 }
 
 // Adds to `at` the processes that hold a lock of any kind on the file of the device and inode
@@ -866,17 +869,21 @@ Try TryOpenShared(const std::string& shm, uint32_t kind, bool create, size_t dat
 }  // namespace
 
 // Opens or creates the object under the lock of the named objects. On success the entry holds
-// a shared flock on the object's file and a mapping of it.
-static std::shared_ptr<SharedEntry> OpenShared(const std::string& shm, uint32_t kind, bool create, size_t dataSize,
-                                               bool manualReset, bool initialState, bool& existed, int& err) {
+// a shared flock on the object's file and a mapping of it; on failure `problem` says what stood
+// at the name, looked at under the same lock (so what is said is what the attempt met, not what
+// another process changed there since).
+static std::shared_ptr<SharedEntry> OpenShared(const std::string& shm, uint32_t kind, bool create,
+                                               size_t dataSize, bool manualReset, bool initialState,
+                                               bool& existed, int& err, std::string& problem) {
   MachineLock lock;
   std::shared_ptr<SharedEntry> entry;
   for (int attempt = 0; attempt < 50; ++attempt) {
     if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (TryOpenShared(shm, kind, create, dataSize, manualReset, initialState, existed, err, entry) == Try::kDone)
-      return entry;
+      break;
   }
-  return nullptr;
+  if (!entry) problem = DescribeFailure(shm, kind, create, err);
+  return entry;
 }
 
 NamedObject::~NamedObject() {
@@ -931,10 +938,10 @@ bool NamedObject::Acquire(std::string_view name, const Request& rq) {
   }
   bool existed = false;
   int err = 0;
-  auto entry = OpenShared(shm, kind, rq.create, rq.dataSize, rq.manualReset, rq.initialState, existed, err);
+  auto entry =
+      OpenShared(shm, kind, rq.create, rq.dataSize, rq.manualReset, rq.initialState, existed, err, problem_);
   if (!entry) {
     error_ = err;
-    problem_ = DescribeFailure(shm, kind, rq.create, err);
     return false;
   }
   registry[shm] = entry;
@@ -1213,16 +1220,44 @@ std::string UserName(uid_t uid) {
   return "with uid " + std::to_string(uid);
 }
 
-// Removes what stands at the shared-memory name when no process holds it (no lock on it in the
-// kernel's list, see ObjectAtName::MayBeHeld): that one name and nothing else, never what a
-// symbolic link points to, a directory only when it is empty, and only where this process may
-// (in the sticky /dev/shm root may remove any file, another user only its own). True when the
-// name is free now, with what was removed in `removed`; false when it is held or stays, with
-// why it stays in `why` ("; it cannot be removed: ...").
+// Whether the process is an agent, of either release: told by the file its program runs from
+// (/proc/PID/exe, which the process cannot change, unlike the name the kernel keeps for it),
+// named "VigilNT" or "Vigil95" (" (deleted)" once a package upgrade has replaced it). A process
+// whose program cannot be read (another user's, seen by one that is not root) may be an agent,
+// and so may this very process (it may hold the name through another guard).
+bool MayBeAnAgent(long pid) {
+  if (pid == ThisProcess()) return true;
+  char target[PATH_MAX + 1];
+  const ssize_t length = ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), target, PATH_MAX);
+  if (length <= 0) return true;
+  std::string_view program(target, static_cast<size_t>(length));
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (program.ends_with(kDeleted)) program.remove_suffix(kDeleted.size());
+  if (const size_t slash = program.rfind('/'); slash != std::string_view::npos)
+    program.remove_prefix(slash + 1);
+  return program == "VigilNT" || program == "Vigil95";
+}
+
+// Whether an agent may hold what stands at the name: a holder that the kernel's list of locks
+// names is one, or the list cannot be read. A lock whose taker the list does not name (an open
+// file description lock, or one whose taker has ended) is none by itself: an agent of either
+// release always also keeps a shared flock on the guard's file, which the list names.
+bool HeldByAnAgent(const ObjectAtName& at) {
+  return at.holdersUnknown || std::any_of(at.holders.begin(), at.holders.end(),
+                                          [](const auto& h) { return MayBeAnAgent(h.first); });
+}
+
+// Removes what stands at the shared-memory name when no agent holds it (HeldByAnAgent): that
+// one name and nothing else, never what a symbolic link points to, a directory only when it is
+// empty, and only where this process may (in the sticky /dev/shm root may remove any file,
+// another user only its own). What other processes hold there goes too: their locks stay on
+// the file they hold, and the name is free. True when the name is free now, with what was
+// removed in `removed`; false when an agent may hold it or it stays, with why it stays in `why`
+// ("; it cannot be removed: ...").
 bool RemoveUnheld(const std::string& shm, std::string& removed, std::string& why) {
   const ObjectAtName at = LookAt(shm);
   if (at.absent) return true;
-  if (at.MayBeHeld()) return false;
+  if (HeldByAnAgent(at)) return false;
   const int dir = ::open(kShmDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const char* base = shm.c_str() + 1;
   struct stat st{};
@@ -1242,7 +1277,8 @@ bool RemoveUnheld(const std::string& shm, std::string& removed, std::string& why
     return false;
   }
   removed = "removed " + at.path + ", " + (at.otherKind != nullptr ? at.otherKind : "a file") + " of user " +
-            UserName(at.owner) + " that no process held";
+            UserName(at.owner) +
+            (at.MayBeHeld() ? " that no agent held (" + HoldersText(at) + ")" : " that no process held");
   return true;
 }
 
@@ -1292,18 +1328,35 @@ InstanceGuard::Result InstanceGuard::Take(std::string_view name, size_t dataSize
       problem_ = DescribeFailure(shm_, 3, true, e) + why;
       return Result::kFailed;
     }
-    // Two locks the kernel keeps on the file. The lock on its first byte (open file description
-    // locks, as the mutexes') is this release's guard: one holder, and it never changes hands
-    // while it is held. The shared flock is what a holder of any release keeps on the file of
-    // an object it holds: no exclusive one can be had while another holds it.
-    const bool ours = TryFileLock(fd) == 1;
-    if (!ours || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // Two locks the kernel keeps on the file. The shared flock is what a holder of any release
+    // keeps on the file of an object it holds: no exclusive one can be had while another holds
+    // it. The lock on its first byte (open file description locks, as the mutexes') is this
+    // release's guard: one holder, and it never changes hands while it is held. The flock is
+    // taken first, so that a holder of this release is always named in the kernel's list.
+    const bool alone = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    const bool firstByte = TryFileLock(fd) == 1;
+    if (!alone || !firstByte) {
       ::close(fd);  // looked at without this process's locks
-      const ObjectAtName at = LookAt(shm_);
-      std::string what = ours ? ContentText(at, 3) : path + " is the guard of another agent of this release";
-      if (what.empty()) what = path + " is a mapping of this release";
-      problem_ = WithHolders(what, at);
-      return Result::kHeld;
+      ObjectAtName at = LookAt(shm_);
+      // What only other programs hold (another user's lock on the file) is no agent: it goes
+      // where this process may, as what nobody holds, and the guard is made afresh.
+      std::string why;
+      if (!HeldByAnAgent(at) && !removalTried) {
+        removalTried = true;
+        if (RemoveUnheld(shm_, removed_, why)) continue;
+        at = LookAt(shm_);
+      }
+      const bool agent = HeldByAnAgent(at);
+      std::string what = ContentText(at, 3);
+      if (agent && !firstByte) {
+        what = path + " is the guard of another agent of this release";
+      } else if (!agent && at.layout == kGuardLayout && at.kind == 3) {
+        what = path + " is an agents' guard that no agent holds";  // the header is the guard's own
+      } else if (what.empty()) {
+        what = path + " is a mapping of this release";
+      }
+      problem_ = WithHolders(what, at) + why;
+      return agent ? Result::kHeld : Result::kFailed;
     }
     // Nobody else holds the file. One of another user's (what a holder that ended left, or
     // what the user put there) is made afresh where this process may remove it, so that the

@@ -38,7 +38,7 @@
 // Nothing here waits for the name to come free, and no object removes what another user put
 // there: the object's users try again later (a channel at its next calls, see
 // core/network/ipc.h), and the object is made as soon as its name is free. Only the agents'
-// guard (InstanceGuard) removes what no process holds at its own name, as it cannot wait.
+// guard (InstanceGuard) removes what no agent holds at its own name, as it cannot wait.
 //
 // Within one process all handles of one name share a single mapping, as Win32 handles share
 // one kernel object.
@@ -226,18 +226,25 @@ class NamedEvent : public NamedObject {
 // reads, so that its programs find their mapping there, made and held, and take another
 // program for running.
 //
-// What stands at the name and no process holds (no lock on it in the kernel's list) is no
-// holder: something that is no file a guard can be (a FIFO, a socket, a symbolic link, an
-// empty directory), or a file of another user, is removed where this process may (root in the
-// sticky /dev/shm; another user only its own files), and the guard is made afresh; Removed()
-// says what went. Only that one name goes, never what a symbolic link points to. What cannot
-// be removed keeps the guard from being taken (kFailed), and what is held keeps it too.
+// Only an agent keeps the guard from being taken: a holder that the kernel's list of locks
+// names and whose program file (/proc/PID/exe, which no process can change) is named VigilNT
+// or Vigil95, of either release, or whose program file cannot be read. The file is open to
+// every user (the previous release's programs open it read-write), so any user may lock it; a
+// lock whose taker the list does not name counts for nothing by itself, as an agent always
+// also keeps a named flock there. What stands at the name and no agent holds (what no process
+// holds, or only other programs do) is no holder: something that is no file a guard can be (a
+// FIFO, a socket, a symbolic link, an empty directory), a file of another user, or a file that
+// other programs hold, is removed where this process may (root in the sticky /dev/shm; another
+// user only its own files), and the guard is made afresh; Removed() says what went and who
+// held it. Only that one name goes, never what a symbolic link points to. What an agent holds
+// keeps the guard from being taken (kHeld); what cannot be removed keeps it too (kFailed).
 class InstanceGuard {
  public:
   enum class Result {
     kTaken,   // held now, until Release or the guard's end
-    kHeld,    // another holds the name (Problem says who)
-    kFailed,  // the guard cannot be taken: something else is at the name, or no file can be made
+    kHeld,    // another agent holds the name, or may (Problem says who)
+    kFailed,  // the guard cannot be taken: something else is at the name that cannot be removed,
+              // or no file can be made
   };
   InstanceGuard() = default;
   ~InstanceGuard();
@@ -249,7 +256,8 @@ class InstanceGuard {
   // After kHeld or kFailed: what stands at the name and who holds it, in words.
   const std::string& Problem() const { return problem_; }
   // After the last Take: what it removed from the name, in words for the user ("removed
-  // /dev/shm/..., a FIFO of user nobody that no process held"); empty when it removed nothing.
+  // /dev/shm/..., a FIFO of user nobody that no process held", "..., a file of user nobody that
+  // no agent held (held by process 1234 (flock))"); empty when it removed nothing.
   const std::string& Removed() const { return removed_; }
   // Lets the guard go; the last holder removes the file.
   void Release();

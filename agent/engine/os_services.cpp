@@ -290,8 +290,8 @@ bool KT_OSServices::JoinThreads(int timeoutMs) {
 int KT_OSServices::TestSingleInstance() {
   auto guard = std::make_unique<platform::InstanceGuard>();
   const platform::InstanceGuard::Result result = guard->Take(kAgentRunningMappingName, kAgentRunningMappingSize);
-  // What no process held at the name went (another user's FIFO, say): said once, as the agent
-  // starts where it would otherwise have refused to.
+  // What no agent held at the name went (another user's FIFO, or a file another user locks):
+  // said once, as the agent starts where it would otherwise have refused to.
   if (!guard->Removed().empty()) {
     std::fprintf(stderr, "%s: %s, to take the agents' guard\n", program_invocation_short_name,
                  guard->Removed().c_str());

@@ -147,9 +147,10 @@ class KT_OSServices : public KT_Daemon {
   // The single-instance test: takes the machine's agent guard "Tremona Agent Is Running" (the
   // 32-byte mapping of that name; platform::InstanceGuard) and keeps it for the life of the
   // process. 0 taken; 1 another agent holds it, of this release or another; -1 it cannot be
-  // taken (something else is at the name that a process holds or that cannot be removed): the
-  // agent does not start then either. SingleInstanceProblem says what was found. What no
-  // process held there and was removed is said on standard error.
+  // taken (something that no agent holds is at the name and cannot be removed): the agent does
+  // not start then either. SingleInstanceProblem says what was found. What no agent held there
+  // (another user's file, or a lock that another program holds) and was removed is said on
+  // standard error.
   int TestSingleInstance();
 
  private:

@@ -22,6 +22,7 @@
 #include "console/tavona/tavona_ids.h"
 #include "core/base/service_start.h"
 #include "core/base/setup_data.h"
+#include "dialogs/frame/console_stop_signals.h"
 #include "dialogs/frame/control_ids.h"
 #include "dialogs/frame/help.h"
 #include "dialogs/frame/help_topics.h"
@@ -153,9 +154,10 @@ void CTandleView::OnInitialUpdate() {
   list_->setIconSize(QSize(16, 16));
   UpdateTitle();
 
-  // Bounded, and giving way to a stop signal, which then closes the console.
+  // Bounded, and giving way to a stop signal, which then closes the console: no error then,
+  // the first requests are only not asked.
   if (scp_mutex_.Wait(kScpQueueWaitMs, ScpQueueWaitGivesWay) != platform::WaitResult::kSignaled) {
-    TremMessageBox(this, LoadString(kQueueWaitFailed));
+    if (!StopSignalPending()) TremMessageBox(this, LoadString(kQueueWaitFailed));
     return;
   }
   gScp.QueueGetRequest(1, 0, 0, 1, 1);

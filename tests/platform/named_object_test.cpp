@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <signal.h>
 #include <spawn.h>
@@ -29,6 +30,7 @@
 #include <functional>
 #include <random>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,13 +49,14 @@ using platform::NamedMutex;
 using platform::WaitResult;
 using testing_support::UniqueName;
 
-// A second process running tests/platform/peer/named_peer.cpp, its standard output on a pipe.
+// A second process running tests/platform/peer/named_peer.cpp, its standard output on a pipe;
+// `program` is the peer, or a copy of it (see AgentNamedPeer).
 class Peer {
  public:
-  explicit Peer(const std::vector<std::string>& args) {
+  explicit Peer(const std::vector<std::string>& args, const std::string& program = NAMED_PEER_PATH) {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return;
-    std::vector<std::string> all{NAMED_PEER_PATH};
+    if (program.empty() || ::pipe2(fds, O_CLOEXEC) != 0) return;
+    std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : all) argv.push_back(a.data());
@@ -104,6 +107,14 @@ class Peer {
   pid_t pid_ = -1;
   int out_ = -1;
 };
+
+// The peer as a program file named like an agent, which is what the agents' guard respects.
+std::string AgentNamedPeer() {
+  std::string error;
+  const std::string program = testing_support::ProgramCopyNamed(NAMED_PEER_PATH, "VigilNT", &error);
+  EXPECT_FALSE(program.empty()) << error;
+  return program;
+}
 
 std::string ShmPath(const std::string& name) {
   return "/dev/shm" + platform::SharedObjectName(name);
@@ -864,47 +875,64 @@ TEST(NamedObjectLock, OnlyTheSuitesOwnLockDelaysAnOpeningAndOnlyForItsBound) {
 }
 
 // What stands at a name: a failed Create says what it is and which process holds it, and the
-// agents' guard is taken only where nobody else holds the name, whatever its layout. What no
-// process holds there (the ordinary user's FIFO, socket, symbolic link, empty directory or file)
-// is removed where the guard's taker may, and only that name: never what a link points to, nor
-// what a directory holds; what is held, or cannot be removed, keeps the guard from being taken.
-// A taken guard's file is, to the previous release, its own mapping made and held by another
-// (its agent then takes another for running); it goes with its last holder, and a Create made
-// there once it has gone works.
+// agents' guard is taken only where no agent holds the name, whatever its layout. What no agent
+// holds there (the ordinary user's FIFO, socket, symbolic link, empty directory or file, or a
+// file that the user locks, a guard that a stopped agent had to leave among them) is removed
+// where the guard's taker may, and only that name: never what a link points to, nor what a
+// directory holds; what an agent holds keeps the guard from being taken, and what cannot be
+// removed keeps it too, without a word of another agent. A taken guard's file is, to the
+// previous release, its own mapping made and held by another (its agent then takes another for
+// running); it goes with its last holder, and a Create made there once it has gone works.
 TEST(NamedObjectFaults, WhatStandsAtANameIsSaidAndTheGuardIsTakenOnlyWhereNobodyHoldsIt) {
   using Result = platform::InstanceGuard::Result;
-  enum class Junk { kNone, kFifo, kSocket, kLink, kEmptyDirectory, kFullDirectory, kFile, kRootsFifo };
+  using Lock = testing_support::HeldFileLock::Kind;
+  enum class Junk { kNone, kFifo, kSocket, kLink, kEmptyDirectory, kFullDirectory, kFile, kRootsFifo,
+                    kLeftGuard };
   struct Case {
     const char* name;
-    std::vector<std::string> peer;  // a process that holds the name first, or
-    Junk junk;                      // what the ordinary user (or root) puts there,
-    bool junkHeld;                  // with a flock that a process of the user holds on it
-    Result guard;                   // taken by this process, or for kRootsFifo by the user
+    std::vector<std::string> peer;  // an agent (a program named VigilNT) that holds the name first, or
+    Junk junk;                      // what the ordinary user (or root: kRootsFifo, kLeftGuard) puts there,
+    std::optional<Lock> junkLock;   // with a lock that a process of the user holds on it
+    Result guard;                   // taken by this process, or with byUser by the user
     std::string said;  // by Removed() after kTaken; else by the guard and a failed Create alike
-    std::string guardAlone = {};  // by the guard alone
+    std::string guardAlone = {};  // by the guard alone, last
+    bool byUser = false;
+    std::string guardSays = {};  // by the guard alone
   };
-  const std::string removedBy = " of user " + std::string(::getpwuid(testing_support::OrdinaryUserIds().uid)->pw_name) +
-                                " that no process held";
+  const std::string user = ::getpwuid(testing_support::OrdinaryUserIds().uid)->pw_name;
+  const std::string removedBy = " of user " + user + " that no process held";
+  const std::string removedHeld = " of user " + user + " that no agent held (held by process ";
+  const std::string notPermitted = "; it cannot be removed: Operation not permitted";
+  const std::string taker = ::getpwuid(::geteuid())->pw_name;
   const Case cases[] = {
-      {"nothing", {}, Junk::kNone, false, Result::kTaken, ""},
-      {"the user's FIFO", {}, Junk::kFifo, false, Result::kTaken, "a FIFO" + removedBy},
-      {"the user's socket", {}, Junk::kSocket, false, Result::kTaken, "a socket" + removedBy},
-      {"the user's symbolic link", {}, Junk::kLink, false, Result::kTaken, "a symbolic link" + removedBy},
-      {"the user's empty directory", {}, Junk::kEmptyDirectory, false, Result::kTaken, "a directory" + removedBy},
-      {"the user's file", {}, Junk::kFile, false, Result::kTaken, "a file" + removedBy},
-      {"a FIFO a process holds", {}, Junk::kFifo, true, Result::kFailed,
-       "is a FIFO, not an object of the suite, held by process "},
-      {"a directory with a file in it", {}, Junk::kFullDirectory, false, Result::kFailed,
+      {"nothing", {}, Junk::kNone, {}, Result::kTaken, ""},
+      {"the user's FIFO", {}, Junk::kFifo, {}, Result::kTaken, "a FIFO" + removedBy},
+      {"the user's socket", {}, Junk::kSocket, {}, Result::kTaken, "a socket" + removedBy},
+      {"the user's symbolic link", {}, Junk::kLink, {}, Result::kTaken, "a symbolic link" + removedBy},
+      {"the user's empty directory", {}, Junk::kEmptyDirectory, {}, Result::kTaken,
+       "a directory" + removedBy},
+      {"the user's file", {}, Junk::kFile, {}, Result::kTaken, "a file" + removedBy},
+      {"a FIFO the user holds", {}, Junk::kFifo, Lock::kFlock, Result::kTaken, "a FIFO" + removedHeld},
+      {"the user's file, held", {}, Junk::kFile, Lock::kSharedFlock, Result::kTaken, "a file" + removedHeld},
+      {"the user's file, first byte locked", {}, Junk::kFile, Lock::kFirstByte, Result::kTaken,
+       "a file" + removedHeld},
+      {"a guard a stopped agent left, the user holding it", {}, Junk::kLeftGuard, Lock::kSharedFlock,
+       Result::kTaken, "a file of user " + taker + " that no agent held (held by process "},
+      {"a directory with a file in it", {}, Junk::kFullDirectory, {}, Result::kFailed,
        "is a directory, not an object of the suite", "; it cannot be removed: Directory not empty"},
-      {"root's FIFO, for the user", {}, Junk::kRootsFifo, false, Result::kFailed,
-       "is a FIFO, not an object of the suite", "; it cannot be removed: Operation not permitted"},
-      {"the previous release's mapping", {"hold-previous", "3", "32"}, Junk::kNone, false, Result::kHeld,
+      {"root's FIFO, for the user", {}, Junk::kRootsFifo, {}, Result::kFailed,
+       "is a FIFO, not an object of the suite", notPermitted, true},
+      {"root's left guard the user holds, for the user", {}, Junk::kLeftGuard, Lock::kSharedFlock,
+       Result::kFailed, "held by process ", notPermitted, true,
+       " is an agents' guard that no agent holds, held by process "},
+      {"the previous release's mapping", {"hold-previous", "3", "32"}, Junk::kNone, {}, Result::kHeld,
        "is a mapping of layout 2, another release's (this release's layout is 3), held by process "},
-      {"a guard of this release", {"guard", "32"}, Junk::kNone, false, Result::kHeld, "held by process "},
+      {"a guard of this release", {"guard", "32"}, Junk::kNone, {}, Result::kHeld, "held by process ", {},
+       false, " is the guard of another agent of this release, held by process "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.junk == Junk::kRootsFifo && !testing_support::OrdinaryUserIds().dropped) continue;  // needs root
+    if (c.byUser && !testing_support::OrdinaryUserIds().dropped) continue;  // needs root
     const std::string name = UniqueName("guard");
     const std::string path = ShmPath(name);
     // What must outlive the removal: a link's target, a directory's file.
@@ -913,7 +941,7 @@ TEST(NamedObjectFaults, WhatStandsAtANameIsSaidAndTheGuardIsTakenOnlyWhereNobody
     if (!c.peer.empty()) {
       std::vector<std::string> args = {c.peer[0], name};
       args.insert(args.end(), c.peer.begin() + 1, c.peer.end());
-      holder = std::make_unique<Peer>(args);
+      holder = std::make_unique<Peer>(args, AgentNamedPeer());
       const std::string line = holder->ReadLine();
       ASSERT_TRUE(line == "taken" || line == "held") << line;
     }
@@ -937,15 +965,27 @@ TEST(NamedObjectFaults, WhatStandsAtANameIsSaidAndTheGuardIsTakenOnlyWhereNobody
         default: return 0;
       }
     };
-    ASSERT_EQ(c.junk == Junk::kRootsFifo ? ::mkfifo(path.c_str(), 0666) : testing_support::RunAsOrdinaryUser(put), 0);
+    // A guard of this process's (an agent's, as root), which it lets go while the user holds it.
+    platform::InstanceGuard left;
+    if (c.junk == Junk::kRootsFifo) {
+      ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0);
+    } else if (c.junk == Junk::kLeftGuard) {
+      ASSERT_EQ(left.Take(name, 32), Result::kTaken) << left.Problem();
+    } else {
+      ASSERT_EQ(testing_support::RunAsOrdinaryUser(put), 0);
+    }
     std::unique_ptr<testing_support::HeldFileLock> junkHolder;
-    if (c.junkHeld) {
-      junkHolder = std::make_unique<testing_support::HeldFileLock>(path, testing_support::HeldFileLock::Kind::kFlock);
+    if (c.junkLock) {
+      junkHolder = std::make_unique<testing_support::HeldFileLock>(path, *c.junkLock);
       ASSERT_TRUE(junkHolder->held());
+    }
+    left.Release();
+    if (c.junk == Junk::kLeftGuard) {
+      ASSERT_TRUE(ShmExists(name)) << "the user's lock keeps the guard's file";
     }
     platform::InstanceGuard guard;
     std::string problem;
-    if (c.junk == Junk::kRootsFifo) {
+    if (c.byUser) {
       int said[2];
       ASSERT_EQ(::pipe2(said, O_CLOEXEC), 0);
       EXPECT_EQ(testing_support::RunAsOrdinaryUser([&] {
@@ -966,24 +1006,32 @@ TEST(NamedObjectFaults, WhatStandsAtANameIsSaidAndTheGuardIsTakenOnlyWhereNobody
       EXPECT_EQ(::access(survivor.c_str(), F_OK), 0) << "only the name itself is ever removed";
       ::unlink(survivor.c_str());
     }
+    const std::string holderPid = holder       ? std::to_string(holder->pid())
+                                  : junkHolder ? std::to_string(junkHolder->pid())
+                                               : "";
     if (c.guard == Result::kTaken) {
-      EXPECT_EQ(guard.Removed(), c.said.empty() ? "" : "removed " + path + ", " + c.said);
+      const std::string removed = c.said.empty() ? "" : "removed " + path + ", " + c.said + holderPid;
+      EXPECT_EQ(guard.Removed().substr(0, removed.size()), removed);
+      EXPECT_TRUE(junkHolder ? guard.Removed().ends_with("))") : guard.Removed() == removed)
+          << guard.Removed();
       struct stat own{};
       EXPECT_EQ(::lstat(path.c_str(), &own), 0);
       EXPECT_TRUE(S_ISREG(own.st_mode) && own.st_uid == ::geteuid()) << "the guard's file is its taker's own";
+      junkHolder.reset();
     } else {
       NamedMapping mapping;
       EXPECT_FALSE(mapping.Create(name, 32));
       EXPECT_EQ(guard.Removed(), "");
-      const std::string who = holder ? std::to_string(holder->pid()) + " (named_peer)"
-                              : junkHolder ? std::to_string(junkHolder->pid())
-                                           : path;
+      const std::string who = holder ? holderPid + " (VigilNT)" : junkHolder ? holderPid : path;
       for (const std::string& text : {problem, mapping.Problem()}) {
         EXPECT_EQ(text.rfind(path, 0), 0u) << text;
         EXPECT_NE(text.find(c.said), std::string::npos) << text;
         EXPECT_NE(text.find(who), std::string::npos) << text;
       }
-      EXPECT_NE(problem.find(c.said + c.guardAlone), std::string::npos) << problem;
+      EXPECT_TRUE(problem.ends_with(c.guardAlone)) << problem;
+      EXPECT_NE(problem.find(c.guardSays), std::string::npos) << problem;
+      // Only an agent is said to be one.
+      EXPECT_TRUE(c.guard == Result::kHeld || problem.find("another") == std::string::npos) << problem;
       holder.reset();  // killed
       junkHolder.reset();
       if (::unlink(path.c_str()) != 0) ::rmdir(path.c_str());
@@ -1000,14 +1048,31 @@ TEST(NamedObjectFaults, WhatStandsAtANameIsSaidAndTheGuardIsTakenOnlyWhereNobody
     ::close(fd);
     EXPECT_EQ(std::vector<uint32_t>(head, head + 5), (std::vector<uint32_t>{0x4F4E4756, 2, 3, 0, 32}));
     EXPECT_GE(st.st_size, 64 + 32);
+    // This test program is no agent: another taker makes the guard afresh beside it, and its
+    // release leaves the other's file alone; the last holder's release removes the name.
     Peer second({"guard", name, "32"});
-    EXPECT_EQ(second.ReadLine(), "held");
+    EXPECT_EQ(second.ReadLine(), "taken");
+    guard.Release();
+    EXPECT_TRUE(ShmExists(name));
     second.Kill();
+    ASSERT_EQ(guard.Take(name, 32), Result::kTaken) << guard.Problem();
     guard.Release();
     EXPECT_FALSE(ShmExists(name));
     NamedEvent event;
     EXPECT_TRUE(event.Create(name, true, true)) << event.Problem();
   }
+  // A holder's program name is its own to choose (PR_SET_NAME): what is said of it holds no
+  // control characters (a message of root's on a terminal).
+  const std::string name = UniqueName("named");
+  NamedMapping held;
+  ASSERT_TRUE(held.Create(name, 32));
+  char own[16] = {};
+  ASSERT_EQ(::prctl(PR_GET_NAME, own), 0);
+  ASSERT_EQ(::prctl(PR_SET_NAME, "\x1b]2;owned\x07"), 0);
+  const platform::ObjectAtName at = platform::InspectObjectAt(name);
+  ::prctl(PR_SET_NAME, own);
+  ASSERT_EQ(at.holders.size(), 1u);
+  EXPECT_EQ(at.holders[0].second, "?]2;owned?");
 }
 
 }  // namespace

@@ -380,15 +380,18 @@ HeldFileLock::HeldFileLock(const std::string& path, Kind kind, int holdMs, int g
   if (::pipe2(ready, O_CLOEXEC) != 0) return;
   pid_ = ::fork();
   if (pid_ == 0) {  // only system calls from here on
-    const bool whole = kind == Kind::kFlock;
+    const bool whole = kind != Kind::kFirstByte;
     const int mode = (whole ? O_RDONLY : O_RDWR) | O_NONBLOCK;
     const int fd = BecomeOrdinaryUser(user) ? ::open(path.c_str(), mode) : -1;
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // after the change of user, which clears it
+    // After the change of user, which clears both (a program the user starts has them again).
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    ::prctl(PR_SET_DUMPABLE, 1);
     struct flock byte{};
     byte.l_len = 1;
+    const int flockType = kind == Kind::kSharedFlock ? LOCK_SH : LOCK_EX;
     auto lock = [&](short type) {
       byte.l_type = type;
-      return whole ? ::flock(fd, type == F_UNLCK ? LOCK_UN : LOCK_EX) : ::fcntl(fd, F_SETLKW, &byte);
+      return whole ? ::flock(fd, type == F_UNLCK ? LOCK_UN : flockType) : ::fcntl(fd, F_SETLKW, &byte);
     };
     const char ok = fd >= 0 && lock(F_WRLCK) == 0 ? 'y' : 'n';
     if (::write(ready[1], &ok, 1) != 1 || ok != 'y') ::_exit(1);
@@ -479,13 +482,17 @@ bool CopyOpenToEveryone(const std::filesystem::path& from, const std::filesystem
 
 }  // namespace
 
-std::string ProgramForOrdinaryUser(const std::string& program, std::string* error) {
-  if (!OrdinaryUserIds().dropped) return program;
+namespace {
+
+// A copy of the build's `program` as `fileName` among the ordinary user's copies (see
+// ProgramForOrdinaryUser), made once.
+std::string CopyOfProgram(const std::string& program, const std::string& fileName, std::string* error) {
   OrdinaryUserCopies& copies = Copies();
   std::lock_guard<std::mutex> lock(copies.mutex);
-  if (auto it = copies.programs.find(program); it != copies.programs.end()) return it->second;
+  const std::string key = program + '\n' + fileName;
+  if (auto it = copies.programs.find(key); it != copies.programs.end()) return it->second;
   auto fail = [&](const std::string& why) {
-    if (error) *error = "no copy of " + program + " for the ordinary user: " + why;
+    if (error) *error = "no copy of " + program + " as " + fileName + ": " + why;
     return std::string();
   };
   std::error_code ec;
@@ -497,9 +504,9 @@ std::string ProgramForOrdinaryUser(const std::string& program, std::string* erro
   const std::filesystem::path source = std::filesystem::weakly_canonical(program, ec);
   if (ec || !std::filesystem::is_regular_file(source, ec)) return fail("no such program");
   const std::filesystem::path top = BuildTopOf(source);
-  std::filesystem::path target = root / source.filename();
+  std::filesystem::path target = root / fileName;
   if (!top.empty()) {
-    target = root / source.lexically_relative(top);
+    target = root / source.lexically_relative(top).parent_path() / fileName;
     const std::filesystem::path libraries = root / VIGIL_LIBDIR;
     if (!std::filesystem::exists(libraries, ec)) {
       if (!MakeOpenFolders(root, libraries)) return fail("cannot make " + libraries.string());
@@ -515,11 +522,61 @@ std::string ProgramForOrdinaryUser(const std::string& program, std::string* erro
     return fail("cannot copy it to " + target.string());
   }
   const std::string copy = target.string();
-  if (RunAsOrdinaryUser([&] { return ::access(copy.c_str(), X_OK) == 0 ? 0 : 1; }) != 0) {
+  if (OrdinaryUserIds().dropped &&
+      RunAsOrdinaryUser([&] { return ::access(copy.c_str(), X_OK) == 0 ? 0 : 1; }) != 0) {
     return fail("the user cannot start " + copy + " (can every user enter " + root.string() + "?)");
   }
-  copies.programs[program] = copy;
+  copies.programs[key] = copy;
   return copy;
+}
+
+}  // namespace
+
+std::string ProgramForOrdinaryUser(const std::string& program, std::string* error) {
+  if (!OrdinaryUserIds().dropped) return program;
+  return CopyOfProgram(program, std::filesystem::path(program).filename().string(), error);
+}
+
+std::string ProgramCopyNamed(const std::string& program, const std::string& fileName, std::string* error) {
+  return CopyOfProgram(program, fileName, error);
+}
+
+PreviousReleaseAgent::PreviousReleaseAgent(const std::string& peer, const std::string& prefix,
+                                           const std::string& name, size_t size) {
+  std::string error;
+  const std::string program = ProgramCopyNamed(peer, "VigilNT", &error);
+  int out[2];
+  if (program.empty() || ::pipe2(out, O_CLOEXEC) != 0) return;
+  const std::string variable = std::string(platform::kNamePrefixVariable) + "=" + prefix;
+  const std::string sizeText = std::to_string(size);
+  std::vector<const char*> env{variable.c_str()};
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, variable.c_str(), variable.find('=') + 1) != 0) env.push_back(*e);
+  }
+  env.push_back(nullptr);
+  const char* argv[] = {program.c_str(), "hold-previous", name.c_str(), "3", sizeText.c_str(), nullptr};
+  const pid_t pid = ::fork();
+  if (pid == 0) {  // system calls only: the test program has threads
+    ::dup2(out[1], 1);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    ::execve(argv[0], const_cast<char* const*>(argv), const_cast<char* const*>(env.data()));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  char said[6] = {};
+  pollfd ready{out[0], POLLIN, 0};
+  if (pid > 0 && ::poll(&ready, 1, 20000) == 1 && ::read(out[0], said, 5) == 5 &&
+      std::string(said) == "held\n") {
+    pid_ = pid;
+  } else if (pid > 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+  ::close(out[0]);
+}
+
+PreviousReleaseAgent::~PreviousReleaseAgent() {
+  if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
 }
 
 ForeignObjectHolder::ForeignObjectHolder(const std::string& prefix, const std::string& name, uint32_t layout,

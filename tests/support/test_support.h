@@ -142,11 +142,13 @@ std::string OrdinaryUserRuntimeFolder();
 // not use GoogleTest assertions (they would stay in the child).
 int RunAsOrdinaryUser(const std::function<int()>& body);
 // A lock that the ordinary user holds on an existing file while this object lives, in a forked
-// child: an exclusive flock (kFlock; a read-only open is all it needs) or a POSIX write lock on
-// the first byte (kFirstByte). With gapMs the child lets it go for gapMs after every holdMs.
+// child: an exclusive or shared flock (kFlock, kSharedFlock; a read-only open is all it needs)
+// or a POSIX write lock on the first byte (kFirstByte). With gapMs the child lets it go for
+// gapMs after every holdMs. Like a program the user started, the child may be looked at by the
+// user's other processes (/proc/PID/exe).
 class HeldFileLock {
  public:
-  enum class Kind { kFlock, kFirstByte };
+  enum class Kind { kFlock, kSharedFlock, kFirstByte };
   HeldFileLock(const std::string& path, Kind kind, int holdMs = 0, int gapMs = 0);
   ~HeldFileLock() { Release(); }
   bool held() const { return pid_ > 0; }
@@ -166,6 +168,27 @@ void GiveToOrdinaryUser(const std::filesystem::path& path);
 // change of user, `program` itself. An empty path, with the reason in `error`, when the copy
 // cannot be made or the user cannot start it.
 std::string ProgramForOrdinaryUser(const std::string& program, std::string* error);
+// A copy of `program`, a program of the build, under another file name, among the copies above
+// (whoever runs the tests): the agents' guard tells an agent by its program file's name.
+std::string ProgramCopyNamed(const std::string& program, const std::string& fileName, std::string* error);
+
+// The previous release's agent, as the agents' guard meets it: a process of a program file
+// named "VigilNT" (a copy of `peer`, the named-object tests' peer) that makes `name` under the
+// named-object prefix `prefix` a mapping of `size` bytes of the previous release's layout and
+// holds it as that release does, while this lives.
+class PreviousReleaseAgent {
+ public:
+  PreviousReleaseAgent(const std::string& peer, const std::string& prefix, const std::string& name,
+                       size_t size);
+  ~PreviousReleaseAgent();
+  PreviousReleaseAgent(const PreviousReleaseAgent&) = delete;
+  PreviousReleaseAgent& operator=(const PreviousReleaseAgent&) = delete;
+  bool ok() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+};
 
 // A named object under `prefix` as a program of the ordinary user's holds it while this lives
 // (a child process: a shared flock on the file, as every holder has, and with `locked` a

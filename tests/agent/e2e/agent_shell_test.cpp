@@ -1,6 +1,7 @@
 // The VigilNT program itself: its modes, its refusals, a stop by signal, and a start after a
 // kill. These runs have no UPS: the agent starts idle.
 #include <fcntl.h>
+#include <pwd.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,7 +26,6 @@
 #include "platform/named_object.h"
 #include "platform/record_file.h"
 #include "tests/agent/e2e/agent_process.h"
-#include "tests/support/previous_release.h"
 #include "tests/support/private_network.h"
 
 namespace {
@@ -429,65 +430,116 @@ TEST(AgentShell, ServiceSaysOnceWhyItsTraceFileCannotBeOpened) {
 }
 
 // One agent a machine, whatever stands at its guard's name, "Tremona Agent Is Running": the
-// previous release's agent (its mapping, of layout 2, held: here by the test), an agent of this
-// release under the same prefix, a FIFO that a process holds (the guard cannot be taken). The
-// agent does not start, and standard error says why and who holds the name. Another user's
-// FIFO that nobody holds is no agent: the agent (root) removes it, says so once, and starts.
+// previous release's agent (its mapping, of layout 2, held by a program named VigilNT), an agent
+// of this release under the same prefix. The agent does not start, and standard error says why
+// and who holds the name. What no agent holds is no agent: another user's FIFO or file, held by
+// nobody or by the user, and the guard a stopped agent had to leave as the user held it. The
+// agent (root) removes it, says so once, and starts; the agent of an ordinary user, who may not
+// remove root's file, does not start and does not claim that an agent runs.
 TEST(AgentShell, RefusesToStartBesideAnotherAgentOfEitherReleaseOrWithoutItsGuard) {
   std::string error;
   testing_support::EnterPrivateNetwork(error);  // the first agent's UDP port
+  using Lock = testing_support::HeldFileLock::Kind;
   const std::string running = "VigilNT: The Agent is already running.\n";
-  for (const char* obstacle : {"previous release", "agent", "held FIFO", "FIFO"}) {
-    SCOPED_TRACE(obstacle);
+  const std::string user = ::getpwuid(testing_support::OrdinaryUserIds().uid)->pw_name;
+  enum class Put { kNothing, kPreviousRelease, kAgent, kFifo, kFile, kLeftGuard };
+  struct Case {
+    const char* name;
+    Put put;
+    std::optional<Lock> lock;       // that the ordinary user holds on what was put
+    std::vector<std::string> said;  // refused with; or when started, what it removed:
+    std::string removed = {};
+    bool byUser = false;  // the second agent runs as the ordinary user
+  };
+  const std::vector<Case> cases = {
+      {"previous release", Put::kPreviousRelease, {},
+       {running, " is a mapping of layout 2, another release's"}},
+      {"agent", Put::kAgent, {},
+       {running, " is the guard of another agent of this release, held by process "}},
+      {"FIFO", Put::kFifo, {}, {}, "a FIFO of user " + user + " that no process held"},
+      {"held FIFO", Put::kFifo, Lock::kFlock, {},
+       "a FIFO of user " + user + " that no agent held (held by process "},
+      {"the user's held file", Put::kFile, Lock::kSharedFlock, {},
+       "a file of user " + user + " that no agent held (held by process "},
+      {"a guard left held", Put::kLeftGuard, Lock::kSharedFlock, {},
+       "a file of user root that no agent held (held by process "},
+      {"a guard left held, for the user's agent", Put::kLeftGuard, Lock::kSharedFlock,
+       {"VigilNT: The Agent does not start: it cannot make sure that no other agent runs",
+        " is an agents' guard that no agent holds, held by process ",
+        "; it cannot be removed: Operation not permitted\n"},
+       "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Root's guard for the ordinary user to hold, and that user: the tests run as root.
+    if ((c.byUser || c.put == Put::kLeftGuard) && !testing_support::OrdinaryUserIds().dropped) continue;
     AgentProcess first;
     AgentProcess agent;
     agent.SharePrefixWith(first);
     const std::string path = "/dev/shm/" + agent.Prefix() + "Tremona Agent Is Running";
-    const bool fifo = Contains(obstacle, "FIFO");
-    std::vector<std::string> said;
-    int held = -1;
-    std::unique_ptr<testing_support::HeldFileLock> fifoHolder;
-    if (fifo) {
-      ASSERT_EQ(testing_support::RunAsOrdinaryUser([&] { return ::mkfifo(path.c_str(), 0666) == 0 ? 0 : 1; }), 0);
-    }
-    if (obstacle == std::string("previous release")) {
-      held = testing_support::HoldPreviousReleaseObject(path, testing_support::PreviousReleaseKind::kMapping, 32);
-      said = {running, path + " is a mapping of layout 2, another release's", "held by process " +
-                                                                                   std::to_string(::getpid())};
-    } else if (obstacle == std::string("agent")) {
+    std::unique_ptr<testing_support::PreviousReleaseAgent> previous;
+    std::unique_ptr<testing_support::HeldFileLock> held;
+    std::string holder;
+    if (c.put == Put::kAgent || c.put == Put::kLeftGuard) {
       ASSERT_TRUE(first.Start({"-b", "-x", "5"}));
       ASSERT_TRUE(first.WaitForTrace({"Exiting agent initialization"}, 20000)) << first.TraceDump();
-      said = {running, path + " is the guard of another agent of this release, held by process " +
-                           std::to_string(first.Pid()) + " (VigilNT)"};
-    } else if (obstacle == std::string("held FIFO")) {
-      fifoHolder = std::make_unique<testing_support::HeldFileLock>(path, testing_support::HeldFileLock::Kind::kFlock);
-      ASSERT_TRUE(fifoHolder->held());
-      said = {"VigilNT: The Agent does not start: it cannot make sure that no other agent runs",
-              path + " is a FIFO, not an object of the suite, held by process " + std::to_string(fifoHolder->pid())};
+      holder = std::to_string(first.Pid()) + " (VigilNT)";
+    } else if (c.put == Put::kPreviousRelease) {
+      previous = std::make_unique<testing_support::PreviousReleaseAgent>(NAMED_PEER_PATH, agent.Prefix(),
+                                                                         "Tremona Agent Is Running", 32);
+      ASSERT_TRUE(previous->ok());
+      holder = std::to_string(previous->pid()) + " (VigilNT)";
+    } else if (c.put != Put::kNothing) {
+      ASSERT_EQ(testing_support::RunAsOrdinaryUser([&] {
+                  return (c.put == Put::kFifo ? ::mkfifo(path.c_str(), 0666)
+                                              : ::close(::open(path.c_str(), O_CREAT | O_WRONLY, 0644))) == 0
+                             ? 0
+                             : 1;
+                }),
+                0);
     }
+    if (c.lock) {
+      held = std::make_unique<testing_support::HeldFileLock>(path, *c.lock);
+      ASSERT_TRUE(held->held());
+      holder = std::to_string(held->pid());
+    }
+    if (c.put == Put::kLeftGuard) {
+      first.Signal(SIGTERM);
+      EXPECT_EQ(first.Wait(30000), 0);
+      ASSERT_TRUE(Exists(path)) << "the stopped agent had to leave its guard to the user's lock";
+    }
+    if (c.byUser) agent.AsOrdinaryUser();
     ASSERT_TRUE(agent.Start({"-b", "-x", "5"}));
-    if (obstacle == std::string("FIFO")) {
+    if (c.said.empty()) {
       ASSERT_TRUE(agent.WaitForTrace({"Exiting agent initialization"}, 20000)) << agent.Stderr();
-      const std::string removed = "VigilNT: removed " + path + ", a FIFO of user ";
+      const std::string removed = "VigilNT: removed " + path + ", " + c.removed + holder;
       EXPECT_EQ(Count(agent.Stderr(), removed), 1u) << agent.Stderr();
-      EXPECT_TRUE(Contains(agent.Stderr(), " that no process held, to take the agents' guard\n")) << agent.Stderr();
+      EXPECT_TRUE(Contains(agent.Stderr(), ", to take the agents' guard\n")) << agent.Stderr();
       struct stat st{};
-      EXPECT_TRUE(::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) << "the guard stands there now";
+      EXPECT_TRUE(::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == 0)
+          << "the guard, the agent's own, stands there now";
       agent.Signal(SIGTERM);
       EXPECT_EQ(agent.Wait(30000), 0);
+      EXPECT_FALSE(Exists(path)) << "the agent's guard goes with it, whoever holds the file it replaced";
       continue;
     }
     EXPECT_EQ(agent.Wait(20000), 1);
-    for (const std::string& words : said) EXPECT_TRUE(Contains(agent.Stderr(), words)) << agent.Stderr();
-    EXPECT_FALSE(Contains(agent.Stderr(), "removed")) << agent.Stderr();
+    for (const std::string& words : c.said) EXPECT_TRUE(Contains(agent.Stderr(), words)) << agent.Stderr();
+    EXPECT_TRUE(Contains(agent.Stderr(), "VigilNT: " + path)) << agent.Stderr();
+    EXPECT_TRUE(Contains(agent.Stderr(), "held by process " + holder)) << agent.Stderr();
+    EXPECT_FALSE(Contains(agent.Stderr(), "VigilNT: removed")) << agent.Stderr();
+    if (c.byUser) {
+      EXPECT_FALSE(Contains(agent.Stderr(), "already running")) << agent.Stderr();
+      EXPECT_FALSE(Contains(agent.Stderr(), "another")) << agent.Stderr();
+    }
     EXPECT_FALSE(Exists(agent.File(kConfigFileName)));
     if (first.Running()) {
       first.Signal(SIGTERM);
       EXPECT_EQ(first.Wait(30000), 0);
-    } else {
-      if (held >= 0) ::close(held);
-      ::unlink(path.c_str());
     }
+    previous.reset();
+    held.reset();
+    ::unlink(path.c_str());
   }
 }
 

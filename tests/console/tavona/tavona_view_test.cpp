@@ -1,20 +1,27 @@
 // The status view, its menu and title, the About box, the splash, the dialog commands and the
 // application's settings, in-process with the harness's agent.
 #include <arpa/inet.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QCheckBox>
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QTreeWidget>
+#include <atomic>
+#include <chrono>
 #include <ctime>
+#include <thread>
 
 #include "console/tavona/about_dlg.h"
 #include "console/tavona/access_mode_dlg.h"
 #include "console/tavona/dialog_commands.h"
 #include "console/tavona/splash_wnd.h"
 #include "console/tavona/tavona_ids.h"
+#include "dialogs/frame/console_stop_signals.h"
 #include "dialogs/frame/control_ids.h"
+#include "dialogs/frame/event_pump.h"
 #include "dialogs/frame/reply_status.h"
 #include "platform/name_resolver.h"
 #include "tests/console/comm_test_support.h"
@@ -296,6 +303,38 @@ TEST_F(TavonaTest, UpsInformationWithDataShowsTheWindowAndCountsAsContact) {
   SetStates({});
   View().OnManageAgentStartup();
   EXPECT_TRUE(boxes.Saw(QStringLiteral("Terminate agent first!\"")));
+}
+
+// The view's first requests wait, bounded, for the queue's mutex, which the worker holds for a
+// moment: a stop signal that comes meanwhile ends the wait quietly (the console is closing, no
+// "ERROR waiting for SCP queue"), with nothing asked; without one both requests are queued.
+TEST_F(TavonaTest, TheFirstRequestsGiveWayToAStopSignalWithoutAnError) {
+  CTandleView& view = View();
+  for (const bool signal : {true, false}) {
+    SCOPED_TRACE(signal ? "a stop signal" : "none");
+    ConsoleStopSignals stop;
+    int stops = 0;
+    ASSERT_TRUE(stop.Install({SIGTERM}, [&](int) { ++stops; }));
+    {
+      ScpQueueLock lock;
+      gScp.requestTable.Clear();
+    }
+    std::atomic<bool> held{false};
+    std::thread worker([&] {
+      ScpQueueLock lock;
+      held = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      if (signal) ::kill(::getpid(), SIGTERM);
+      std::this_thread::sleep_for(std::chrono::milliseconds(signal ? 1300 : 100));
+    });
+    while (!held.load()) std::this_thread::yield();
+    const int shown = boxes.Count();
+    view.OnInitialUpdate();
+    worker.join();
+    EXPECT_EQ(boxes.Count(), shown) << boxes.Boxes().back().text.toStdString();
+    ASSERT_TRUE(PumpEventsUntil([&] { return stops == (signal ? 1 : 0); }, 5000));
+    EXPECT_EQ(console_test::Queued().size(), signal ? 0u : 2u);
+  }
 }
 
 TEST_F(TavonaTest, GetResendAsksAgainWithTheAnswersOwnKey) {

@@ -437,7 +437,9 @@ TEST_F(TremShowTest, LocalConsolesAreServedOnceWhatHeldTheChannelsNamesHasGone) 
     ASSERT_TRUE(console.Start({"CMeters", "--local", "--wait", "600"}));
     ASSERT_TRUE(AgentProcess::WaitFor([&] { return Contains(console.Stdout(), "worker running"); }, 30000))
         << console.Stdout() << console.Stderr();
-    // The FIFOs go one by one; the old console's objects at once, as it ends (their last holder).
+    // The FIFOs go one by one; the old console's objects at once, as it ends (their last holder):
+    // all six under the lock of the named objects, which the agent's every making of an object
+    // takes, so that no retry of the agent's finds some of them gone and others not.
     const size_t reasons = fifo ? held.size() : 1;
     for (size_t i = 0; i < held.size(); ++i) {
       const Obstacle& o = held[i].first;
@@ -447,8 +449,18 @@ TEST_F(TremShowTest, LocalConsolesAreServedOnceWhatHeldTheChannelsNamesHasGone) 
         EXPECT_TRUE(vigil.WaitForTrace({said, "LOCAL THREAD IS ALIVE"}, 20000)) << vigil.TraceDump();
       }
       EXPECT_FALSE(Contains(console.Stdout(), "reply ")) << console.Stdout();
+      if (!fifo) break;
       ::unlink(path(o.name).c_str());
-      if (held[i].second >= 0) ::close(held[i].second);
+    }
+    if (!fifo) {
+      const int lock = ::open(path(platform::kObjectLockName).c_str(), O_RDONLY | O_CLOEXEC);
+      ASSERT_GE(lock, 0);
+      ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+      for (const auto& [o, fd] : held) {
+        ::unlink(path(o.name).c_str());
+        ::close(fd);
+      }
+      ::close(lock);
     }
     EXPECT_TRUE(AgentProcess::WaitFor([&] { return Contains(console.Stdout(), "reply 1: Get OK"); }, 15000))
         << console.Stdout() << vigil.TraceDump();
