@@ -216,11 +216,19 @@ size_t Emit(const char* text, size_t n) {
 // The longest piece written at once: a line that does not fit goes out in such pieces.
 constexpr size_t kMaxPiece = KtDiag::kBufferSize - 1;
 
+// Set once the calling thread's line below is destroyed: at the thread's end, and for the
+// thread that calls exit(), before the atexit handlers and the static destructors run (the C
+// library destroys that thread's thread_locals first). Text traced after that (a handler's or a
+// destructor's last words) goes out at once as it is, never into the freed line. Trivially
+// destructible, so it can be read for as long as the thread runs.
+thread_local bool t_line_gone = false;
+
 // The calling thread's unfinished line (never kMaxPiece characters or more). A thread that
 // ends mid-line has it written on the way out, ended, as the line it was going to be.
 struct PendingLine {
   std::string text;
   ~PendingLine() {
+    t_line_gone = true;
     if (text.empty()) return;
     text += '\n';
     Emit(text.data(), text.size());
@@ -259,7 +267,7 @@ KtDiag& KtDiag::Printf(const char* format, ...) {
   if (!g_enabled.load()) {
     // Output off (a service without a trace file): nothing to format.
     last_count_ = 0;
-    t_line.text.clear();
+    if (!t_line_gone) t_line.text.clear();
     return *this;
   }
   char buffer[kBufferSize];
@@ -272,6 +280,11 @@ KtDiag& KtDiag::Printf(const char* format, ...) {
 }
 
 void KtDiag::Take(const char* text, size_t length) {
+  if (t_line_gone) {
+    // No line to add to any more (length is below kMaxPiece, as Printf cuts it).
+    last_count_ = static_cast<int>(Emit(text, length));
+    return;
+  }
   std::string& line = t_line.text;
   line.append(text, length);
   size_t written = 0;
@@ -294,6 +307,7 @@ void KtDiag::Take(const char* text, size_t length) {
 }
 
 void KtDiag::Flush() {
+  if (t_line_gone) return;
   std::string& line = t_line.text;
   if (line.empty()) return;
   Emit(line.data(), line.size());
