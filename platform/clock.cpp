@@ -15,8 +15,15 @@ uint64_t SystemClock::TickMs() {
 }
 
 namespace {
-SystemClock g_system_clock;
-std::atomic<Clock*> g_clock{&g_system_clock};
+// Never destroyed: the trace and the error log read the time in destructors that run after
+// this file's, and threads that run on at exit read it too (a destroyed clock would abort them).
+union SystemClockHolder {
+  SystemClock clock;
+  constexpr SystemClockHolder() : clock() {}
+  ~SystemClockHolder() {}
+};
+constinit SystemClockHolder g_system_clock;
+constinit std::atomic<Clock*> g_clock{&g_system_clock.clock};
 }  // namespace
 
 Clock& GetClock() {
@@ -24,7 +31,7 @@ Clock& GetClock() {
 }
 
 void SetClock(Clock* clock) {
-  g_clock.store(clock ? clock : &g_system_clock, std::memory_order_release);
+  g_clock.store(clock ? clock : &g_system_clock.clock, std::memory_order_release);
 }
 
 }  // namespace platform

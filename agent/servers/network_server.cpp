@@ -133,9 +133,14 @@ void KT_NetworkServer::Turn(int waitSeconds) {
 void KT_NetworkServer::ServeOneDatagram() {
   KT_Address sender;
   std::vector<uint8_t> received;
-  const int r = udp_.Receive(&sender, received);
-  if (r < 0) {
-    // A datagram too long for the buffer, or a socket error: traced, and the turn goes on.
+  const int r = udp_.ReceiveBounded(&sender, received);
+  if (r == kUdpOversize) {
+    // Anyone may send one: dropped with a trace line, as other junk is, but no error record (a
+    // stream of them would fill error.dat).
+    Diag() << "Datagram longer than 5000 bytes dropped: ";
+    PrintAddress(sender);
+  } else if (r < 0) {
+    // A socket error: traced, and the turn goes on.
     PrintErrorStatus(udp_);
   } else if (r == 0 || received.empty()) {
     Diag() << "Nothing to read\n";

@@ -191,6 +191,12 @@ std::optional<KT_NetBCM::Endpoint> KT_NetBCM::EndpointOf(KT_Address& address) {
   return Endpoint{sin.sin_addr.s_addr, sin.sin_port};
 }
 
+KT_Address KT_NetBCM::SendAddress(const std::optional<Endpoint>& endpoint) {
+  KT_Address to(ADDRESS_IP);
+  if (endpoint) to.SetSender(ADDRESS_IP, endpoint->ip, endpoint->port);
+  return to;
+}
+
 int KT_NetBCM::ReceiveFrom(const Endpoint& peer, int64_t ms) {
   reply_.clear();
   if (!held_.empty()) {
@@ -208,11 +214,12 @@ int KT_NetBCM::ReceiveFrom(const Endpoint& peer, int64_t ms) {
     const int ready = WaitMs(left);
     if (ready <= 0) return ready;
     KT_Address from;
-    const int r = Receive(&from, reply_);
+    const int r = ReceiveBounded(&from, reply_);
     if (r >= 0 && from.GetIpAddress() == peer.ip && from.GetPort() == peer.port) return r;
-    // Another sender's datagram, or one that could not be read whole (which says nothing of
-    // the adapter either): dropped, and the wait goes on.
-    if (r >= 0) foreign_.Count(from.GetIpAddress(), from.GetPort());
+    // Another sender's datagram, one too long for any reply (whoever sent it), or one that
+    // could not be read (which says nothing of the adapter either): dropped, and the wait goes
+    // on.
+    if (r >= 0 || r == kUdpOversize) foreign_.Count(from.GetIpAddress(), from.GetPort());
     reply_.clear();
   }
 }
@@ -234,8 +241,9 @@ void KT_NetBCM::HoldReplies(const Endpoint& peer, int seconds) {
     }
     if (ready == 0) continue;
     KT_Address from;
-    if (Receive(&from, datagram) < 0) continue;
-    if (from.GetIpAddress() != peer.ip || from.GetPort() != peer.port) {
+    const int r = ReceiveBounded(&from, datagram);
+    if (r < 0 && r != kUdpOversize) continue;
+    if (r == kUdpOversize || from.GetIpAddress() != peer.ip || from.GetPort() != peer.port) {
       foreign_.Count(from.GetIpAddress(), from.GetPort());
     } else if (held_.size() < kHeldDatagrams) {
       held_.push_back(std::move(datagram));
@@ -244,14 +252,15 @@ void KT_NetBCM::HoldReplies(const Endpoint& peer, int seconds) {
   }
 }
 
-void KT_NetBCM::Drain() {
+void KT_NetBCM::Drain(const std::optional<Endpoint>& adapter) {
   held_.clear();
-  const std::optional<Endpoint> adapter = EndpointOf(adapter_);
   std::vector<uint8_t> stale;
   for (int n = 0; n < kDrainReads && Wait(0) > 0; ++n) {
     KT_Address from;
-    if (Receive(&from, stale) < 0) break;
-    if (!adapter || from.GetIpAddress() != adapter->ip || from.GetPort() != adapter->port) {
+    const int r = ReceiveBounded(&from, stale);
+    if (r < 0 && r != kUdpOversize) break;
+    if (r == kUdpOversize || !adapter || from.GetIpAddress() != adapter->ip ||
+        from.GetPort() != adapter->port) {
       foreign_.Count(from.GetIpAddress(), from.GetPort());
       continue;
     }
@@ -270,19 +279,22 @@ bool KT_NetBCM::IsBusyAnswer(int wantedType, const std::vector<uint8_t>& data) c
 int KT_NetBCM::Exchange(const std::vector<uint8_t>& request, int wantedType, int sleepSeconds, int retries,
                         int waitSeconds, std::vector<uint8_t>* data, int alsoType) {
   std::vector<uint8_t> joined;
-  Drain();
+  // An adapter given by name is looked up once an exchange (a name server that does not answer
+  // costs every lookup its time-out); a name that cannot be found fails the send.
+  const std::optional<Endpoint> adapter = EndpointOf(adapter_);
+  KT_Address to = SendAddress(adapter);
+  Drain(adapter);
   // What the pauses held belongs to this exchange; the next one starts afresh.
   struct ClearHeld {
     std::deque<std::vector<uint8_t>>& held;
     ~ClearHeld() { held.clear(); }
   } clearHeld{held_};
-  const std::optional<Endpoint> adapter = EndpointOf(adapter_);
   for (int attempt = 0; attempt <= retries; ++attempt) {
     if (Stopping()) {
       Diag() << "KT_NetBCM: stopping, the request is not sent" << kendl;
       return -1;
     }
-    if (Send(&adapter_, request) <= 0 || !adapter) {
+    if (Send(&to, request) <= 0 || !adapter) {
       // A datagram that cannot leave this computer will not leave it on the next try either.
       Diag() << kBcmFailureLines[TRY_NO_RESPONSE] << attempt << " of " << retries << " !!! (not sent)" << kendl;
       return -1;

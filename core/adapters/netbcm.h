@@ -39,8 +39,9 @@
 //
 // Every exchange is one request datagram and its reply datagram(s); the driver keeps no connection.
 // A reply counts only when it comes from the address and port the request went to: datagrams from
-// anyone else are dropped and counted (the trace gives their count now and then, not a line each),
-// so that no other computer can make the agent believe a power failure. The socket is read
+// anyone else, and any too long to read (over 5000 bytes), are dropped and counted (the trace gives
+// their count now and then, not a line each, and they leave no error record), so that no other
+// computer can make the agent believe a power failure or fill its error log. The socket is read
 // throughout an exchange, also in the pause after a request (the adapter's datagrams are held until
 // the pause ends), so that a stream of foreign datagrams cannot fill the socket's buffer and crowd
 // the adapter's answer out. A request is tried up to R + 1 times; a try fails when no datagram
@@ -312,14 +313,20 @@ class KT_NetBCM : public KT_UDP, public KT_BCMBase {
     uint32_t ip = 0;
     uint16_t port = 0;
   };
-  // Where a datagram to `address` goes; nullopt when it has no destination.
+  // Where a datagram to `address` goes (a name looked up now); nullopt when it has no
+  // destination.
   static std::optional<Endpoint> EndpointOf(KT_Address& address);
+  // An address that sends to the endpoint without looking anything up; without one, an
+  // address that no datagram can go to (its send fails with the error record of any address
+  // that cannot be found).
+  static KT_Address SendAddress(const std::optional<Endpoint>& endpoint);
 
   // Waits up to `seconds` (or `ms`) for a datagram: > 0 one is waiting, 0 none, -1 failure.
   int Wait(int seconds);
   int WaitMs(int64_t ms);
-  // Reads and drops every datagram already waiting (and those held), up to a bound.
-  void Drain();
+  // Reads and drops every datagram already waiting (and those held), up to a bound; those
+  // that do not come from `adapter` are counted as foreign.
+  void Drain(const std::optional<Endpoint>& adapter);
   // Receives into reply_ the next datagram from `peer` that comes within `ms` (one held from
   // the pause first); the others are dropped and counted. 1, 0 when none came (or an empty
   // one), -1 when the socket fails.

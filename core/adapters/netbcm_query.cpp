@@ -42,7 +42,6 @@ int KT_NetBCM::QueryAdapter(const char* host, NetBcmAdapterIdentity& out) {
   const std::string name = host != nullptr ? host : "";
   KT_Address target(ADDRESS_IP);
   target.SetHostName(name.c_str());
-  target.Resolve(name.c_str());
   target.SetPort(adapter_.GetPort() != 0 ? adapter_.GetPort() : htons(static_cast<uint16_t>(kNetBcmAdapterPort)));
 
   bool any = false;
@@ -50,8 +49,10 @@ int KT_NetBCM::QueryAdapter(const char* host, NetBcmAdapterIdentity& out) {
   bool gotId = false;
   bool gotConfig = false;
   bool configShort = false;
-  const std::optional<Endpoint> peer = EndpointOf(target);
-  if (!name.empty() && Send(&target, Query(NETBCM_QUERY_IDENTIFICATION)) > 0 && peer) {
+  // The name is looked up once.
+  const std::optional<Endpoint> peer = name.empty() ? std::nullopt : EndpointOf(target);
+  KT_Address to = SendAddress(peer);
+  if (!name.empty() && Send(&to, Query(NETBCM_QUERY_IDENTIFICATION)) > 0 && peer) {
     for (int i = 0; i < kQueryDatagrams && !(gotStatus && gotId && gotConfig); ++i) {
       if (ReceiveFrom(*peer, static_cast<int64_t>(kQueryWait) * second_ms_) <= 0) continue;
       any = true;
@@ -123,14 +124,14 @@ int KT_NetBCM::CheckAccessCode(const char* host) {
   if (host != nullptr && Open() == 0) {
     KT_Address target(ADDRESS_IP);
     target.SetHostName(host);
-    target.Resolve(host);
     target.SetPort(adapter_.GetPort() != 0 ? adapter_.GetPort() : htons(static_cast<uint16_t>(kNetBcmAdapterPort)));
     std::vector<uint8_t> request;
     AppendSelect(request, kNetBcmUpsIndicator);
     AppendAccess(request);
     AppendPayload(request, {BCM_CMD_CHECK_ACCESS});
-    const std::optional<Endpoint> peer = EndpointOf(target);
-    if (Send(&target, request) > 0 && peer) {
+    const std::optional<Endpoint> peer = EndpointOf(target);  // the name looked up once
+    KT_Address to = SendAddress(peer);
+    if (Send(&to, request) > 0 && peer) {
       int ready = ReceiveFrom(*peer, static_cast<int64_t>(timeout + kCheckExtraWait) * second_ms_);
       if (ready <= 0) ready = ReceiveFrom(*peer, static_cast<int64_t>(kCheckSecondWait) * second_ms_);
       for (int i = 0; ready > 0 && i < kQueryDatagrams && !found; ++i) {

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/named_object.h"
 
 namespace {
@@ -43,12 +43,15 @@ constexpr int kOutputWaitMs = 1000;
 // and one let go now and then a few hundredths of its time at most.
 constexpr uint32_t kMutexWaitMs = 2000;
 constexpr int64_t kMutexRefillMs = 60000;
+// The time that refills one millisecond of the budget.
+constexpr int64_t kRefillPerMs = kMutexRefillMs / kMutexWaitMs;
+static_assert(kMutexRefillMs % kMutexWaitMs == 0);
 // How often a mutex that could not be made is tried again (at once when the name changes).
 constexpr int64_t kMutexRemakeMs = 5000;
 
+// The process's monotonic clock (a test's clock when one is installed).
 int64_t SteadyMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  return static_cast<int64_t>(platform::TickMs());
 }
 
 void WriteFd(int fd, const char* p, size_t n) {
@@ -99,9 +102,13 @@ class TraceMutex {
     uint32_t limit = 0;
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      // Whole milliseconds of budget; the time left over counts towards the next one, so that
+      // lines that come closer together than kRefillPerMs refill it too.
       const int64_t now = SteadyMs();
-      budget_ = std::min<int64_t>(kMutexWaitMs, budget_ + (now - refilled_) * kMutexWaitMs / kMutexRefillMs);
-      refilled_ = now;
+      if (now < refilled_) refilled_ = now;  // another clock, behind this one
+      const int64_t gained = (now - refilled_) / kRefillPerMs;
+      refilled_ += gained * kRefillPerMs;
+      budget_ = std::min<int64_t>(kMutexWaitMs, budget_ + gained);
       if (budget_ >= kMutexWaitMs && !spent_) said_ = false;
       if (!spent_) limit = static_cast<uint32_t>(budget_);
     }
@@ -111,7 +118,10 @@ class TraceMutex {
     bool say = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      budget_ = std::max<int64_t>(0, budget_ - (SteadyMs() - began));
+      // A wait that ran out took all it was allowed, whatever a test's clock says.
+      int64_t waited = std::max<int64_t>(0, SteadyMs() - began);
+      if (r == platform::WaitResult::kTimedOut) waited = std::max<int64_t>(waited, limit);
+      budget_ = std::max<int64_t>(0, budget_ - waited);
       if (got) {
         spent_ = false;
       } else if (r == platform::WaitResult::kTimedOut) {
@@ -121,9 +131,10 @@ class TraceMutex {
       }
     }
     if (say) {
-      Note("the trace mutex \"" + name + "\" is kept by another process (this program has waited its " +
+      Note("the trace mutex \"" + name +
+           "\" is kept by another process (this program's time to wait for it, " +
            std::to_string(kMutexWaitMs / 1000) +
-           " s for it); trace lines go out without it while it is not free");
+           " s a minute, is spent); trace lines go out without it while it is not free");
     }
     return got ? m : nullptr;
   }
@@ -147,7 +158,7 @@ class TraceMutex {
       const std::string resolved = platform::SharedObjectName(KtDiag::kMutexName);
       const int64_t now = SteadyMs();
       const bool renamed = resolved != resolved_ || name != named_;
-      if (renamed || (!handle_ && now - tried_ >= kMutexRemakeMs)) {
+      if (renamed || (!handle_ && (now - tried_ >= kMutexRemakeMs || now < tried_))) {
         if (renamed) {
           // Another object: its own budget and its own notes.
           budget_ = kMutexWaitMs;
@@ -216,11 +227,19 @@ size_t Emit(const char* text, size_t n) {
 // The longest piece written at once: a line that does not fit goes out in such pieces.
 constexpr size_t kMaxPiece = KtDiag::kBufferSize - 1;
 
+// Set once the calling thread's line below is destroyed: at the thread's end, and for the
+// thread that calls exit(), before the atexit handlers and the static destructors run (the C
+// library destroys that thread's thread_locals first). Text traced after that (a handler's or a
+// destructor's last words) goes out at once as it is, never into the freed line. Trivially
+// destructible, so it can be read for as long as the thread runs.
+thread_local bool t_line_gone = false;
+
 // The calling thread's unfinished line (never kMaxPiece characters or more). A thread that
 // ends mid-line has it written on the way out, ended, as the line it was going to be.
 struct PendingLine {
   std::string text;
   ~PendingLine() {
+    t_line_gone = true;
     if (text.empty()) return;
     text += '\n';
     Emit(text.data(), text.size());
@@ -259,7 +278,7 @@ KtDiag& KtDiag::Printf(const char* format, ...) {
   if (!g_enabled.load()) {
     // Output off (a service without a trace file): nothing to format.
     last_count_ = 0;
-    t_line.text.clear();
+    if (!t_line_gone) t_line.text.clear();
     return *this;
   }
   char buffer[kBufferSize];
@@ -272,6 +291,11 @@ KtDiag& KtDiag::Printf(const char* format, ...) {
 }
 
 void KtDiag::Take(const char* text, size_t length) {
+  if (t_line_gone) {
+    // No line to add to any more (length is below kMaxPiece, as Printf cuts it).
+    last_count_ = static_cast<int>(Emit(text, length));
+    return;
+  }
   std::string& line = t_line.text;
   line.append(text, length);
   size_t written = 0;
@@ -294,6 +318,7 @@ void KtDiag::Take(const char* text, size_t length) {
 }
 
 void KtDiag::Flush() {
+  if (t_line_gone) return;
   std::string& line = t_line.text;
   if (line.empty()) return;
   Emit(line.data(), line.size());

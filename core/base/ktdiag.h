@@ -5,7 +5,8 @@
 // lines only (one write per insertion that ends one or more lines), so that a line built of
 // several insertions never fuses with another thread's. A line longer than the buffer goes
 // out in buffer-sized pieces; a thread that ends mid-line has its text written then, ended by
-// a line end (Flush writes it at once, as it is). Output goes to standard error, to a trace
+// a line end (Flush writes it at once, as it is); what a thread traces after that (handlers and
+// destructors that run at exit) goes out at once, as it is. Output goes to standard error, to a trace
 // file (service mode), or to a sink installed by a test. Writes of all processes on the machine
 // are serialised by the named mutex "KtDiag Object In Use", so that one write never
 // interleaves with another.

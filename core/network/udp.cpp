@@ -85,6 +85,14 @@ int KT_UDP::SendData(KT_Address* address, const uint8_t* data, size_t length) {
 }
 
 int KT_UDP::ReceiveData(KT_Address* address, std::vector<uint8_t>& buffer) {
+  return ReceiveOne(address, buffer, false);
+}
+
+int KT_UDP::ReceiveBounded(KT_Address* address, std::vector<uint8_t>& buffer) {
+  return ReceiveOne(address, buffer, true);
+}
+
+int KT_UDP::ReceiveOne(KT_Address* address, std::vector<uint8_t>& buffer, bool bounded) {
   buffer.clear();
   int waiting = 0;
   ops_->BytesWaiting(socket_, &waiting);  // asked as the system always did; not needed
@@ -99,7 +107,7 @@ int KT_UDP::ReceiveData(KT_Address* address, std::vector<uint8_t>& buffer) {
     LogError(ERR_DATAGRAM, DATAGRAM_FN_RECEIVE, 1, GetSocketError());
     return -1;
   }
-  if (truncated) {
+  if (truncated && !bounded) {
     Diag() << "ERROR(KT_UDP::ReceiveData): datagram longer than 5000 bytes discarded\n";
     LogError(ERR_DATAGRAM, DATAGRAM_FN_RECEIVE, 1, EMSGSIZE);
     return -1;
@@ -111,6 +119,7 @@ int KT_UDP::ReceiveData(KT_Address* address, std::vector<uint8_t>& buffer) {
       address->SetSender(ADDRESS_IP, 0, 0);
     }
   }
+  if (truncated) return kUdpOversize;
   if (n == 0) return 0;
   try {
     buffer.assign(data, data + n);

@@ -3,7 +3,9 @@
 //
 // The socket is non-blocking: a receive with nothing waiting is an error record, so callers
 // wait with WaitForData first. A datagram is received whole into a 5000-byte buffer; a longer
-// one is a failure (its bytes are lost), never a cut message.
+// one is a failure (its bytes are lost), never a cut message. Ports that anyone may send to
+// read with ReceiveBounded, for which a longer datagram is the sender's fault, not the
+// channel's: it is dropped without an error record.
 //
 // Local bind address: by default the socket is bound to 0.0.0.0. A process (the agent, a
 // console) may name the local IPv4 address to bind, for all its channels with
@@ -28,6 +30,8 @@
 inline constexpr int kScpUdpPort = 7010;
 // Largest datagram a UDP channel receives.
 inline constexpr size_t kUdpReceiveBuffer = 5000;
+// ReceiveBounded's answer for a longer one.
+inline constexpr int kUdpOversize = -2;
 
 class KT_UDP : public KT_DatagramChannel {
  public:
@@ -38,6 +42,10 @@ class KT_UDP : public KT_DatagramChannel {
   int Open(int port) override;
   int SendData(KT_Address* address, const uint8_t* data, size_t length) override;
   int ReceiveData(KT_Address* address, std::vector<uint8_t>& buffer) override;
+  // ReceiveData, except that a datagram longer than kUdpReceiveBuffer is dropped without a
+  // trace line or an error record, so that a stranger's stream of them cannot fill error.dat:
+  // kUdpOversize, with its sender in the address, for the caller to count or trace.
+  int ReceiveBounded(KT_Address* address, std::vector<uint8_t>& buffer);
   const char* GetHostName() override { return local_.GetHostName(); }
   uint16_t GetPort() override { return local_.GetPort(); }
 
@@ -57,4 +65,7 @@ class KT_UDP : public KT_DatagramChannel {
  protected:
   KT_IP_Address local_;
   std::optional<uint32_t> bind_address_;
+
+ private:
+  int ReceiveOne(KT_Address* address, std::vector<uint8_t>& buffer, bool bounded);
 };

@@ -10,7 +10,8 @@
 //     action; all of it is cleared when the adapter answers again;
 //   - replies of another sender (127.0.0.77) that say the UPS is on battery with a low battery
 //     are dropped and counted: no outage, no shutdown, no UPS-off command, and the adapter's own
-//     answers still come through them;
+//     answers still come through them; (NetBCM) datagrams too long for any reply (127.0.0.78)
+//     are dropped and counted with them, and none leaves an error record;
 //   - a stop while the adapter is silent ends the agent within a few seconds.
 #include <signal.h>
 
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -40,8 +42,9 @@ namespace {
 constexpr const char* kAccessCode = "Zq9x2p";
 constexpr uint32_t kPollingSeconds = 2;
 constexpr uint32_t kTimeoutSeconds = 4;
-// Where forged replies come from.
+// Where forged replies come from, and datagrams too long for any reply.
 constexpr const char* kForgerIp = "127.0.0.77";
+constexpr const char* kOversizeIp = "127.0.0.78";
 
 // One adapter of either kind on a loopback port chosen before its first start.
 class TestAdapter {
@@ -69,6 +72,9 @@ class TestAdapter {
   // while Forge(true)).
   virtual bool StartForger() = 0;
   virtual void Forge(bool on) = 0;
+  // Sends datagrams too long for any reply to the port the agent asks the adapter from; false
+  // for SNMP, whose library reads datagrams of up to 64 KiB and drops what is no response.
+  virtual bool SendOversize(int count) = 0;
   // The UPS-off commands the adapter was given.
   virtual size_t UpsOffCommands() = 0;
   virtual std::string Name() const { return "127.0.0.1:" + std::to_string(port_); }
@@ -131,6 +137,7 @@ class SnmpTestAdapter : public TestAdapter {
     return front_->ok();
   }
   void Forge(bool on) override { forging_ = on; }
+  bool SendOversize(int) override { return false; }
   size_t UpsOffCommands() override {
     const auto sets = peer_.Sets();
     return static_cast<size_t>(
@@ -201,6 +208,14 @@ class NetBcmTestAdapter : public TestAdapter {
       }
     });
   }
+  bool SendOversize(int count) override {
+    std::string ip;
+    uint16_t port = 0;
+    if (!adapter_ || !adapter_->LastRequester(&ip, &port)) return false;
+    testing_support::ScpConsole from(kOversizeIp);
+    for (int i = 0; i < count; ++i) from.Send(ip, port, std::vector<uint8_t>(6000, 0xAB));
+    return true;
+  }
   size_t UpsOffCommands() override {
     size_t n = 0;
     for (const std::string& action : adapter_->Entries("ACTION")) n += Contains(action, "ups off in") ? 1 : 0;
@@ -256,6 +271,11 @@ class AgentAdapterFaultsTest : public ::testing::TestWithParam<AdapterKind> {
     return agent.Start(args, {path});
   }
   std::string Trace() const { return agent.TraceDump(60, 6000); }
+  uintmax_t ErrorLogSize() const {
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(agent.File(kErrorLogName), ec);
+    return ec ? 0 : size;
+  }
   // How often the event is in the event log file.
   size_t Logged(int event) const {
     EventLogBlock log;
@@ -306,6 +326,20 @@ TEST_P(AgentAdapterFaultsTest, LateSilentOrGarblingAdaptersAreLostCommunications
       << Trace();
   ExpectRestored(losses);
 
+  // Datagrams too long for any reply, from another computer: dropped and counted (the first
+  // foreign ones, so the count is traced at once), never an error record each.
+  const uintmax_t logged = ErrorLogSize();
+  const size_t oversizeFrom = agent.Stderr().size();
+  if (adapter->SendOversize(20)) {
+    const std::string oversizeDropped =
+        std::string("that did not come from the adapter (the last from ") + kOversizeIp + ":";
+    EXPECT_TRUE(AgentProcess::WaitFor(
+        [&] { return Contains(agent.Stderr().substr(oversizeFrom), oversizeDropped); }, 30000))
+        << Trace();
+    EXPECT_LE(ErrorLogSize(), logged + 20) << Trace();
+    EXPECT_FALSE(Contains(agent.Stderr().substr(oversizeFrom), "longer than 5000 bytes")) << Trace();
+  }
+
   // Replies of an adapter whose UPS is on battery with a low battery, from another computer:
   // dropped and counted (a few trace lines, not one a datagram); no outage, no shutdown, no
   // UPS-off command.
@@ -316,7 +350,8 @@ TEST_P(AgentAdapterFaultsTest, LateSilentOrGarblingAdaptersAreLostCommunications
       std::string("that did not come from the adapter (the last from ") + kForgerIp + ":";
   ASSERT_TRUE(AgentProcess::WaitFor(
       [&] {
-        return Count(agent.Stderr().substr(forgedFrom), adapter->StatusPollText()) >= 5 ||
+        const std::string trace = agent.Stderr().substr(forgedFrom);
+        return (Count(trace, adapter->StatusPollText()) >= 5 && Contains(trace, dropped)) ||
                Contains(agent.Effects(), "shutdown -h now");
       },
       60000))

@@ -3,6 +3,9 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
+
 #include "agent/servers/network_server.h"
 #include "core/scp/scp.h"
 #include "core/scp/scp_frame.h"
@@ -173,16 +176,29 @@ TEST_F(NetworkServerTest, MalformedDatagramsAreAnsweredWithInvalidPacketOrNotAtA
   EXPECT_EQ(scp_.system_queue.GetNext(set, branch), 0);
 }
 
+// Datagrams too long to receive are dropped with a trace line each and no error record (anyone
+// may send a stream of them), and the turn still pushes.
 TEST_F(NetworkServerTest, DatagramTooLongToReceiveStillLetsTheTurnPush) {
+  testing_support::TempDir dir;
+  testing_support::TraceCapture trace;
   ScpConsole a;
   Register(a);
   clock_->AdvanceSeconds(2);
   SetAlarm(ALARM_OVERLOAD);
   std::vector<uint8_t> huge = SetFrame({27, 9}, std::vector<uint8_t>(6000, 'x'));
+  ASSERT_TRUE(a.Send("127.0.0.1", port_, huge));
+  ASSERT_TRUE(a.Send("127.0.0.1", port_, huge));
   Serve(a, huge);
   const auto received = a.ReceiveAll(kQuietMs);
-  ASSERT_EQ(received.size(), 1u);  // no answer to the lost datagram, but the push
+  ASSERT_EQ(received.size(), 1u);  // no answer to the lost datagrams, but the push
   EXPECT_TRUE(IsStatusPush(received[0]));
+  const std::string line = "Datagram longer than 5000 bytes dropped: Address = |127.0.0.1|At port " +
+                           std::to_string(a.port()) + "\n";
+  const std::string text = trace.Text();
+  size_t lines = 0;
+  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++lines;
+  EXPECT_EQ(lines, 3u) << text;
+  EXPECT_FALSE(std::filesystem::exists("error.dat"));
 }
 
 TEST_F(NetworkServerTest, RegisteredConsolesAreBoundedAndTheLongestSilentMakesWay) {

@@ -1,14 +1,18 @@
 #include "core/base/error_status.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <thread>
 #include <vector>
 
+#include "core/base/ktdiag.h"
 #include "tests/support/test_support.h"
 
 using testing_support::ReadFileBytes;
@@ -132,6 +136,35 @@ TEST(ErrorLog, ALockHeldByAnotherUserIsNeverWaitedFor) {
     EXPECT_TRUE(trace.Contains("error log error.dat: another process holds its lock"));
     EXPECT_EQ(trace.Contains("another process held its lock: 6\n"), held == 70);
   }
+
+  // A program that ends with records still kept (tracing on) says at its exit that they are
+  // lost, and ends soundly: the exit's trace lines never touch the thread's line, which the
+  // exit has already destroyed.
+  TempDir dir;
+  std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+  WriteFileBytes("error.dat", {});
+  testing_support::HeldFileLock other(dir.File("error.dat"), testing_support::HeldFileLock::Kind::kFlock);
+  ASSERT_TRUE(other.held());
+  const pid_t child = ::fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    KtDiag::SetSink(nullptr);
+    KtDiag::SetOutputFile(dir.File("trace.log"));
+    KtDiag::EnableOutput(true);
+    // Too long to be kept inside the string itself: the thread's line holds heap memory.
+    Diag() << "the child traces a line of more than fifteen characters" << kendl;
+    KT_ErrorStatus().LogError(ERR_DATAGRAM, 1, 1, 0);
+    std::exit(0);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string text = testing_support::ReadFileText("trace.log");
+  EXPECT_NE(
+      text.find("error log error.dat: error records lost, as another process held its lock to the end: 1\n"),
+      std::string::npos)
+      << text;
+  EXPECT_TRUE(ReadFileBytes("error.dat").empty());
 }
 
 TEST(ErrorLog, FileSize) {

@@ -111,6 +111,25 @@ TEST_F(UdpTest, ReceiveEdges) {
   ASSERT_EQ(b_.WaitForData(2), 1);
   ASSERT_EQ(b_.Receive(&from, got), 1);
   EXPECT_EQ(got, (Bytes{1, 2, 3}));
+
+  // A port anyone may send to drops such a datagram without a word or a record, and names its
+  // sender; the datagram after it arrives whole.
+  const size_t logged = testing_support::ReadFileBytes("error.dat").size();
+  {
+    testing_support::TraceCapture trace;
+    ASSERT_EQ(a_.Send(&to, Bytes(6000, 0x5C)), 1);
+    ASSERT_EQ(a_.Send(&to, Bytes{4, 5}), 1);
+    ASSERT_EQ(b_.WaitForData(2), 1);
+    EXPECT_EQ(b_.ReceiveBounded(&from, got), kUdpOversize);
+    EXPECT_TRUE(got.empty());
+    EXPECT_EQ(from.GetIpAddress(), Ip("127.0.0.1"));
+    EXPECT_EQ(from.GetPort(), a_.GetPort());
+    EXPECT_EQ(trace.Text(), "");
+  }
+  EXPECT_EQ(testing_support::ReadFileBytes("error.dat").size(), logged);
+  ASSERT_EQ(b_.WaitForData(2), 1);
+  ASSERT_EQ(b_.ReceiveBounded(&from, got), 1);
+  EXPECT_EQ(got, (Bytes{4, 5}));
 }
 
 TEST_F(UdpTest, ReusedAddressForgetsThePreviousSendersName) {

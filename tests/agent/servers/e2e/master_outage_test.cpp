@@ -281,7 +281,9 @@ TEST_F(MasterOutageTest, NoClientShutsDownAfterThePowerCameBackAndEachOnceOnLowB
   EXPECT_EQ(master_.Wait(kBoundMs), 0) << master_.TraceDump();
   EXPECT_EQ(relay_->Dropped(), 3);
   // The first four low-battery commands went at least 2 s apart while the master ran; those it
-  // still owed when its network thread ended went a second apart.
+  // still owed when its network thread ended went a second apart. The times are those at which
+  // the relay's thread took the datagrams, which a loaded machine shifts by some tenths: the
+  // bounds leave room for that and still tell a pace of one turn (about 1 s) and a burst.
   const auto times = relay_->LowBatteryTimes();
   const std::string trace = master_.Stderr();
   const size_t owedAt = trace.find("Sending the client agents the low-battery commands still owed to them");
@@ -292,7 +294,7 @@ TEST_F(MasterOutageTest, NoClientShutsDownAfterThePowerCameBackAndEachOnceOnLowB
   ASSERT_LE(owed, 3u);
   for (size_t i = 1; i < 4; ++i) {
     const double gap = std::chrono::duration<double>(times[i] - times[i - 1]).count();
-    EXPECT_GE(gap, i < 4 - owed ? 1.9 : 0.9) << i << " of " << times.size() << ", " << owed << " owed";
+    EXPECT_GE(gap, i < 4 - owed ? 1.5 : 0.6) << i << " of " << times.size() << ", " << owed << " owed";
   }
 
   // The client the master cannot send to: tried at every repeat, named once per command and

@@ -10,6 +10,7 @@
 
 #include "core/adapters/bcm_block.h"
 #include "tests/core/adapters/netbcm/netbcm_fixture.h"
+#include "tests/support/held_resolver.h"
 
 namespace {
 
@@ -239,6 +240,18 @@ TEST_F(NetBcmPolling, ADatagramThatCannotBeSentIsNotTriedAgain) {
   EXPECT_EQ(driver_->UpdateStatus(), -1);
   EXPECT_TRUE(sim_->Received().empty());
   EXPECT_EQ(CountContaining(trace_.Writes(), "(not sent)"), 1);
+
+  // An adapter named by a host name that cannot be found: looked up once an exchange (each
+  // lookup may cost a silent name server's time-out), one error record.
+  testing_support::HeldResolver names("no-name-is-held");
+  driver_->SetAdapter("ups-adapter.invalid", nullptr, sim_->port());
+  ASSERT_EQ(driver_->Open(), 0);
+  const int looked = names.Calls();
+  const size_t logged = testing_support::ReadFileBytes("error.dat").size();
+  EXPECT_EQ(driver_->UpdateStatus(), -1);
+  EXPECT_EQ(names.Calls() - looked, 1);
+  EXPECT_EQ(testing_support::ReadFileBytes("error.dat").size() - logged, 20u);
+  EXPECT_EQ(CountContaining(trace_.Writes(), "(not sent)"), 2);
 }
 
 TEST_F(NetBcmPolling, ProbeReturnsTheModelName) {
