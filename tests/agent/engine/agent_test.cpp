@@ -313,11 +313,28 @@ TEST_F(AgentTest, ScheduledSegmentEntryPostsTheSegmentCommand) {
   EXPECT_EQ(engine.reasons, (std::vector<int>{2}));
 }
 
+// A test asked for now or due by its schedule is posted; batt_tst.dat says so before the test
+// starts, so that an agent killed and started again meanwhile does not run it a second time.
 TEST_F(AgentTest, BatteryTestDuePostsTheTest) {
-  scp.batteryTest.SetRunNow(1);
-  agent.MonitorLoop();
-  EXPECT_GE(scp.serial_queue.Find(BLOCK_BATTERY_TEST, 0), 0);
-  EXPECT_TRUE(Alarm(ALARM_BATTERY_TEST));
+  for (const bool runNow : {true, false}) {
+    SCOPED_TRACE(runNow ? "run now" : "scheduled");
+    scp.serial_queue.Delete(BLOCK_BATTERY_TEST, 0);
+    scp.upsStatus.ClearAlarm(ALARM_BATTERY_TEST);
+    if (runNow) {
+      scp.batteryTest.SetRunNow(1);
+    } else {
+      ASSERT_EQ(scp.batteryTest.SetMode(BatteryTestBlock::kModeOn) +
+                    scp.batteryTest.SetNextTestTime(clock->Now()) + scp.batteryTest.SetIntervalDays(7),
+                3);
+    }
+    agent.MonitorLoop();
+    EXPECT_GE(scp.serial_queue.Find(BLOCK_BATTERY_TEST, 0), 0);
+    EXPECT_TRUE(Alarm(ALARM_BATTERY_TEST));
+    KT_SCP restarted;
+    KT_OSServices files(restarted);
+    ASSERT_EQ(files.ReadBatteryTestFile(), 1);
+    EXPECT_NE(restarted.batteryTest.IsTestDue(), BatteryTestBlock::TEST_DUE);
+  }
 }
 
 TEST_F(AgentTest, LoadControlTurnsTheNonCriticalSegmentOffAfterItsDelay) {
