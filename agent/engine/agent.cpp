@@ -538,6 +538,9 @@ void KT_Agent::MonitorLoop() {
     services_.WriteBatteryTestFile();
   } else {
     Diag() << "Time for battery test, next test " << CTimeText(nextTest) << kendl;
+    // The file has the next time (and no run-now) before the test starts: an agent killed and
+    // started again meanwhile does not take this test as due a second time.
+    services_.WriteBatteryTestFile();
     scp_.serial_queue.Post(BLOCK_BATTERY_TEST, 0, 0, 0);
     auto lock = scp_.Lock();
     scp_.upsStatus.SetAlarm(ALARM_BATTERY_TEST);

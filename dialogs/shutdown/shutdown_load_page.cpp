@@ -137,6 +137,7 @@ bool ShutdownLoadSegmentPage::OnInitDialog() {
   // Numbered from 1, in decimal whatever the count.
   for (int i = 0; i < count_; ++i) segments_->addItem(QString::number(i + 1));
   segments_->addItem(LoadString(3589));
+  fit_lines_.clear();
   if (segment == kNoSegment || segment >= count_) {
     segments_->setCurrentIndex(count_);
     down_->setValue(0);
@@ -163,6 +164,7 @@ bool ShutdownLoadSegmentPage::OnInitDialog() {
     up_->setValue(shownUp);
     ShowDelays(true);
   }
+  opened_segment_ = segments_->currentIndex();
   SetHostCaption(QStringLiteral("Configure Shutdown Parameters - Non-Critical Load Segment"));
   segments_->setFocus();
   return true;
@@ -178,6 +180,9 @@ void ShutdownLoadSegmentPage::ShowDelays(bool on) {
 }
 
 void ShutdownLoadSegmentPage::OnSelectionChange() {
+  // The note speaks of the held segment's delays as the page opened with them; once another
+  // choice is made (NONE resets the delays) it no longer says what OK sets.
+  if (segments_->currentIndex() != opened_segment_) fit_lines_.clear();
   if (segments_->currentIndex() >= count_) {
     down_->setValue(0);
     up_->setValue(0);

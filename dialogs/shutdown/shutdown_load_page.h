@@ -45,7 +45,8 @@ class ShutdownLoadSegmentPage : public ShutdownPage {
   QSpinBox* down_ = nullptr;
   QSpinBox* up_ = nullptr;
   QList<QWidget*> delay_widgets_;
-  QStringList fit_lines_;  // the delays shown otherwise than held
+  QStringList fit_lines_;    // the delays shown otherwise than held, while that segment is chosen
+  int opened_segment_ = -1;  // the choice the page opened with
   int count_ = 0;
   int down_seconds_ = 0;
   int up_seconds_ = 0;

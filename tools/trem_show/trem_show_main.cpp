@@ -1,6 +1,6 @@
 // trem_show: opens one dialog of the library against a real agent, and drives it. The dialog
-// shows on the display as the consoles' windows do (DISPLAY or WAYLAND_DISPLAY); without one it
-// runs headless (offscreen). QT_QPA_PLATFORM, when set, chooses.
+// shows on the display as the consoles' windows do (DISPLAY or WAYLAND_DISPLAY); without one,
+// or when it cannot be reached, it runs headless (offscreen). QT_QPA_PLATFORM, when set, chooses.
 //
 //   trem_show CLASS --host HOST [--port N] [--bind IP] [--answer OK|Cancel|Yes|No]...
 //             [--timeout S] [step...]
@@ -269,8 +269,14 @@ int main(int argc, char** argv) {
     Usage();
     return 2;
   }
-  if (!HasEnv("QT_QPA_PLATFORM") && !HasEnv("DISPLAY") && !HasEnv("WAYLAND_DISPLAY")) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // On the display where there is one; headless where there is none, or where the one named
+  // cannot be reached (ssh without X forwarding, sudo keeping DISPLAY): Qt tries the platforms
+  // of the list in turn.
+  if (!HasEnv("QT_QPA_PLATFORM")) {
+    const char* platforms = HasEnv("WAYLAND_DISPLAY") ? "wayland;xcb;offscreen"
+                            : HasEnv("DISPLAY")       ? "xcb;offscreen"
+                                                      : "offscreen";
+    ::setenv("QT_QPA_PLATFORM", platforms, 1);
   }
   InstallQuietQtMessages();
   QApplication app(argc, argv);

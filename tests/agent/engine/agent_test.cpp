@@ -276,14 +276,28 @@ TEST_F(AgentTest, PassedSchedulesAreSkippedAfterTheirGraceAllInOnePass) {
   EXPECT_EQ(scp.commandBlock.GetShutdownDelay(), scp.config.GetOsShutdownTime());
   EXPECT_FALSE(Alarm(ALARM_SCHEDULED_SHUTDOWN));
 
-  // Left behind by a computer off for months: every entry goes or moves on in one pass.
-  const int64_t now = clock->Now();
-  const schedule_struct table[] = {{SCHED_DAILY, 0, static_cast<uint32_t>(now - 200 * 86400 - 3600)},
-                                   {SCHED_ONCE, 0, static_cast<uint32_t>(now - 7200)}};
-  scp.schedShutdown.SetEntries(2, table);
-  EXPECT_EQ(agent.CheckTimedShutdown(), 0);
-  ASSERT_EQ(scp.schedShutdown.GetCount(), 1);
-  EXPECT_EQ(scp.schedShutdown.GetShutdownTime(), (now + 86400 - 3600) / 60 * 60);  // tomorrow, at its minute
+  // Left behind by a computer off for months: every entry goes or moves on in one pass, a repeat
+  // to its first day from now at its own minute of the day (every N days on its own step).
+  const int64_t now = clock->Now();  // Tuesday 14 November 2023, 22:13:20
+  using testing_support::ScopedTimeZone;
+  const struct {
+    uint8_t repeat;
+    uint16_t param;
+    int days;  // before now, and an hour more
+    int64_t next;
+  } repeats[] = {{SCHED_DAILY, 0, 200, ScopedTimeZone::Local(2023, 11, 15, 21, 13)},
+                 {SCHED_EVERY_N, 3, 199, ScopedTimeZone::Local(2023, 11, 16, 21, 13)},
+                 {SCHED_WEEKLY, 1, 200, ScopedTimeZone::Local(2023, 11, 20, 21, 13)},  // Mondays
+                 {SCHED_MONTHLY, 31, 200, ScopedTimeZone::Local(2023, 12, 31, 21, 13)}};
+  for (const auto& r : repeats) {
+    SCOPED_TRACE(static_cast<int>(r.repeat));
+    const schedule_struct table[] = {{r.repeat, r.param, static_cast<uint32_t>(now - r.days * 86400 - 3600)},
+                                     {SCHED_ONCE, 0, static_cast<uint32_t>(now - 7200)}};
+    scp.schedShutdown.SetEntries(2, table);
+    EXPECT_EQ(agent.CheckTimedShutdown(), 0);
+    ASSERT_EQ(scp.schedShutdown.GetCount(), 1);
+    EXPECT_EQ(scp.schedShutdown.GetShutdownTime(), r.next);
+  }
 }
 
 TEST_F(AgentTest, ScheduledShutdownLeadAndRestartDelay) {
@@ -313,11 +327,28 @@ TEST_F(AgentTest, ScheduledSegmentEntryPostsTheSegmentCommand) {
   EXPECT_EQ(engine.reasons, (std::vector<int>{2}));
 }
 
+// A test asked for now or due by its schedule is posted; batt_tst.dat says so before the test
+// starts, so that an agent killed and started again meanwhile does not run it a second time.
 TEST_F(AgentTest, BatteryTestDuePostsTheTest) {
-  scp.batteryTest.SetRunNow(1);
-  agent.MonitorLoop();
-  EXPECT_GE(scp.serial_queue.Find(BLOCK_BATTERY_TEST, 0), 0);
-  EXPECT_TRUE(Alarm(ALARM_BATTERY_TEST));
+  for (const bool runNow : {true, false}) {
+    SCOPED_TRACE(runNow ? "run now" : "scheduled");
+    scp.serial_queue.Delete(BLOCK_BATTERY_TEST, 0);
+    scp.upsStatus.ClearAlarm(ALARM_BATTERY_TEST);
+    if (runNow) {
+      scp.batteryTest.SetRunNow(1);
+    } else {
+      ASSERT_EQ(scp.batteryTest.SetMode(BatteryTestBlock::kModeOn) +
+                    scp.batteryTest.SetNextTestTime(clock->Now()) + scp.batteryTest.SetIntervalDays(7),
+                3);
+    }
+    agent.MonitorLoop();
+    EXPECT_GE(scp.serial_queue.Find(BLOCK_BATTERY_TEST, 0), 0);
+    EXPECT_TRUE(Alarm(ALARM_BATTERY_TEST));
+    KT_SCP restarted;
+    KT_OSServices files(restarted);
+    ASSERT_EQ(files.ReadBatteryTestFile(), 1);
+    EXPECT_NE(restarted.batteryTest.IsTestDue(), BatteryTestBlock::TEST_DUE);
+  }
 }
 
 TEST_F(AgentTest, LoadControlTurnsTheNonCriticalSegmentOffAfterItsDelay) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "core/scp/battery_test_block.h"
@@ -83,8 +84,24 @@ TEST(RepeatingSchedules, KeepTheTimeOfDayTheyWereSetToAcrossEveryChange) {
     uint8_t type;
     int days;
   } repeats[] = {{SCHED_DAILY, 1}, {SCHED_WEEKLY, 7}, {SCHED_EVERY_N, 3}};
+  std::string skipped;
   for (const auto& c : changes) {
     ScopedTimeZone zone(c.zone);
+    // Time zone data older than the zone's present rules (Greenland's are recent) may put that
+    // day's change elsewhere: the row is tried only where the set time is missing, or comes
+    // twice, as the row expects, next to a change.
+    const auto reads = [&](int64_t t) {
+      const struct tm p = ScopedTimeZone::Parts(t);
+      return p.tm_mday == c.day.day && p.tm_hour == c.hour && p.tm_min == 30;
+    };
+    const int64_t set = ScopedTimeZone::Local(c.day.year, c.day.month, c.day.day, c.hour, 30);
+    const bool twice = reads(set) && (reads(set - 3600) || reads(set + 3600));
+    if (reads(set) == c.gap || twice != c.twice ||
+        ScopedTimeZone::Parts(set - 7200).tm_gmtoff == ScopedTimeZone::Parts(set + 7200).tm_gmtoff) {
+      skipped += std::string(skipped.empty() ? "" : ", ") + c.zone + " " + std::to_string(c.day.month) + "/" +
+                 std::to_string(c.day.year);
+      continue;
+    }
     for (const auto& r : repeats) {
       SCOPED_TRACE(std::string(c.zone) + " " + std::to_string(c.day.month) + ", repeat " + std::to_string(r.type));
       // Two runs before the change day, the change day (k = 2), two after.
@@ -125,6 +142,8 @@ TEST(RepeatingSchedules, KeepTheTimeOfDayTheyWereSetToAcrossEveryChange) {
       }
     }
   }
+  if (!skipped.empty())
+    GTEST_SKIP() << "this system's time zone data change the clocks elsewhere: " << skipped;
 }
 
 class SchedInBerlin : public ::testing::Test {

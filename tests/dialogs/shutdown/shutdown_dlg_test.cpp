@@ -577,10 +577,31 @@ TEST_F(ShutdownTest, PagesOpenWithValuesTheUpsTakes) {
     if (load) {
       Click(page, IDC_PAGE_NEXT);
       page = ShutdownPage::OpenPage(ShutdownPageId::LoadSegment);
-      shown << "|" << page->findChild<QSpinBox*>(ControlName(IDC_LOAD_DOWN))->text()
-            << page->findChild<QSpinBox*>(ControlName(IDC_LOAD_UP))->text();
-      notes += page->FitNote();
+      auto* down = page->findChild<QSpinBox*>(ControlName(IDC_LOAD_DOWN));
+      auto* up = page->findChild<QSpinBox*>(ControlName(IDC_LOAD_UP));
+      shown << "|" << down->text() << up->text();
+      const QStringList loadNotes = page->FitNote();
+      notes += loadNotes;
       Screenshot(page, "load_segment_page_fitted");
+      // The note stays while the held segment stays chosen; after NONE (which resets the
+      // delays) and the segment again it no longer says what OK sets, and goes.
+      QComboBox* combo = static_cast<ShutdownLoadSegmentPage*>(page)->Segments();
+      const int held = combo->currentIndex();
+      const int shownDown = down->value();
+      const int shownUp = up->value();
+      const struct {
+        int choice;
+        bool note;
+      } choices[] = {{held, !loadNotes.isEmpty()}, {combo->count() - 1, false}, {held, false}};
+      for (const auto& k : choices) {
+        combo->setCurrentIndex(k.choice);
+        emit combo->activated(k.choice);
+        EXPECT_EQ(page->FitNote().join('\n').toStdString(), k.note ? loadNotes.join('\n').toStdString() : "");
+        EXPECT_EQ(page->findChild<QWidget*>(ControlName(IDC_PAGE_NOTE))->isHidden(), !k.note);
+      }
+      down->setValue(shownDown);
+      up->setValue(shownUp);
+      Screenshot(page, "load_segment_page_chosen_again");
     }
     EXPECT_EQ(shown.join(' ').toStdString(), c.shown);
     EXPECT_TRUE(*c.note == '\0' ? notes.isEmpty() : notes.contains(c.note)) << notes.join('\n').toStdString();
