@@ -75,6 +75,14 @@ class ShutdownAgentTest : public DiscoveryTest {
         [&] { return Count(a.Stderr(), "NETWORK THREAD IS ALIVE") > 0 && Contains(a.Stderr(), trace); },
         120000);
   }
+  // What the agent keeps in config.dat: a leading format byte, then the block in its file form.
+  static bool ReadStoredConfig(AgentProcess& agent, ConfigBlock& config) {
+    const std::vector<uint8_t> bytes = testing_support::ReadFileBytes(agent.File("config.dat"));
+    if (bytes.size() <= 1) return false;
+    KT_RecordReader reader(bytes.data() + 1, bytes.size() - 1);
+    config.SetFileConversion(true);
+    return config.ConvertBlock(CONVERT_DECODE, nullptr, &reader) >= 0;
+  }
   static void Set(QWidget* d, int id, const QString& text) {
     d->findChild<QLineEdit*>(ControlName(id))->setText(text);
   }
@@ -174,15 +182,8 @@ TEST_F(ShutdownAgentTest, TheTimeLineAndItsPagesConfigureAMasterAndItsClient) {
 
   master.Signal(SIGTERM);
   ASSERT_EQ(master.Wait(30000), 0) << master.Stderr();
-  // config.dat: a leading format byte, then the block in its file form.
   ConfigBlock config;
-  {
-    const std::vector<uint8_t> bytes = testing_support::ReadFileBytes(master.File("config.dat"));
-    ASSERT_GT(bytes.size(), 1u);
-    KT_RecordReader reader(bytes.data() + 1, bytes.size() - 1);
-    config.SetFileConversion(true);
-    ASSERT_GE(config.ConvertBlock(CONVERT_DECODE, nullptr, &reader), 0);
-  }
+  ASSERT_TRUE(ReadStoredConfig(master, config));
   EXPECT_EQ(config.GetTotalBatteryTime(), 20);
   EXPECT_EQ(config.GetShutdownStartDelay(), 10);
   EXPECT_EQ(config.GetOsShutdownTime(), 180);
@@ -304,6 +305,13 @@ TEST_F(ShutdownAgentTest, OnEveryKindOfUpsAFreshAgentsPagesPassAsTheyOpen) {
     Click(d, IDOK);
     ASSERT_TRUE(real.PumpIdle(10000));
     EXPECT_EQ(boxes.Count(), 0) << boxes.Boxes()[0].text.toStdString();  // every block "Set OK"
+    // "Set OK" means kept: killed at once, the agent's file holds the values the pages showed.
+    agents[i]->Signal(SIGKILL);
+    agents[i]->Wait(10000);
+    ConfigBlock stored;
+    ASSERT_TRUE(ReadStoredConfig(*agents[i], stored));
+    EXPECT_EQ(stored.GetTotalBatteryTime(), c.total);
+    EXPECT_EQ(stored.GetOsShutdownTime(), c.os * 60);
   }
 }
 
